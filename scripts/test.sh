@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every test with AddressSanitizer and
+# UndefinedBehaviorSanitizer, runs them through CTest, then runs each fuzz
+# target briefly. Usage: bash scripts/test.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+bash scripts/install-deps.sh --tests
+
+jobs=$(nproc)
+export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/corvane-ccache}"
+export CCACHE_BASEDIR="$root"
+export CCACHE_NOHASHDIR=1
+
+build="$root/build-test"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DCORVANE_SANITIZE=ON -DCORVANE_TESTS=ON -DCORVANE_BENCH=OFF >/dev/null
+cmake --build "$build" -j "$jobs"
+
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+status=0
+ctest --test-dir "$build" -j "$jobs" --output-on-failure --timeout 600 || status=$?
+
+# Fuzz targets: built with clang's libFuzzer, each run for a few seconds.
+if command -v clang++ >/dev/null 2>&1; then
+  fuzz="$root/build-fuzz"
+  CC=clang CXX=clang++ cmake -S . -B "$fuzz" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+    -DCORVANE_TESTS=OFF -DCORVANE_FUZZ=ON >/dev/null
+  cmake --build "$fuzz" -j "$jobs"
+  for f in "$fuzz"/fuzz/fuzz_*; do
+    [ -x "$f" ] || continue
+    name=$(basename "$f")
+    corpus="$root/fuzz/corpus/${name#fuzz_}"
+    mkdir -p "$fuzz/work-$name"
+    args=("$fuzz/work-$name")
+    [ -d "$corpus" ] && args+=("$corpus")
+    echo "fuzzing $name for ${CORVANE_FUZZ_SECONDS:-15} s"
+    if ! "$f" -max_total_time="${CORVANE_FUZZ_SECONDS:-15}" -rss_limit_mb=2048 "${args[@]}" \
+        >"$fuzz/$name.log" 2>&1; then
+      tail -n 40 "$fuzz/$name.log"
+      echo "fuzz target $name failed"
+      status=1
+    fi
+  done
+fi
+exit $status

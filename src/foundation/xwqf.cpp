@@ -1,0 +1,319 @@
+#include "foundation/xwqf.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+
+namespace XWQF {
+
+OSErr ErrnoToStatus(int err) {
+    switch (err) {
+        case 0: return 0;
+        case ENOENT:
+        case ENOTDIR: return kFileNotFoundErr;
+        case EEXIST: return kDupFNErr;
+        case ENOSPC:
+        case EDQUOT: return kDiskFullErr;
+        case EIO: return kIOErr;
+        case EACCES:
+        case EPERM: return kPermErr;
+        case EROFS: return kVolLockedErr;
+        case EMFILE:
+        case ENFILE: return kTooManyFilesErr;
+        case EBADF: return kRefNumErr;
+        case ENAMETOOLONG: return kBadNameErr;
+        case EISDIR: return kNotAFileErr;
+        case EFBIG:
+        case EOVERFLOW: return kFileBoundsErr;
+        case EINVAL: return kParamErr;
+        case ENOMEM: return kMemFullErr;
+        case EBUSY:
+        case ENOTEMPTY: return kFileBusyErr;
+        default: return kIOErr;
+    }
+}
+
+namespace {
+
+OSErr LastStatus() { return ErrnoToStatus(errno); }
+
+// Splits a path at its last "/" into parent and name ("." when there is no slash).
+void SplitPath(const std::string& path, std::string* parent, std::string* name) {
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        *parent = ".";
+        *name = path;
+    } else {
+        *parent = slash == 0 ? "/" : path.substr(0, slash);
+        *name = path.substr(slash + 1);
+    }
+}
+
+bool IsFolder(const std::string& p) {
+    struct stat st;
+    return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+OSErr CurrentSize(int fd, int64_t* size) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return LastStatus();
+    *size = st.st_size;
+    return 0;
+}
+
+OSErr CurrentPos(int fd, int64_t* pos) {
+    off_t p = ::lseek(fd, 0, SEEK_CUR);
+    if (p < 0) return LastStatus();
+    *pos = p;
+    return 0;
+}
+
+}  // namespace
+
+std::string CutFileName(const std::string& name) {
+    if (name.size() <= 255) return name;
+    size_t n = 255;
+    // Step back over continuation bytes so that no character is split.
+    while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) --n;
+    return name.substr(0, n);
+}
+
+OSErr MakeRef(const std::string& path, FSRef* ref) {
+    struct stat st;
+    if (path.empty()) return kFileNotFoundErr;
+    if (::stat(path.c_str(), &st) != 0) return LastStatus();
+    if (ref) ref->path = path;
+    return 0;
+}
+
+OSErr CreateFile(const std::string& path, FSRef* newFile) {
+    std::string parent, name;
+    SplitPath(path, &parent, &name);
+    if (name.empty()) return kBadNameErr;
+    if (!IsFolder(parent)) return kFileNotFoundErr;
+    std::string full = (parent == "/" ? "/" : parent + "/") + CutFileName(name);
+    if (path.find('/') == std::string::npos) full = CutFileName(name);
+    int fd = ::open(full.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return LastStatus();
+    ::close(fd);
+    if (newFile) newFile->path = full;
+    return 0;
+}
+
+OSErr DeleteFile(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return LastStatus();
+    if (S_ISDIR(st.st_mode)) {
+        if (::rmdir(path.c_str()) != 0) return LastStatus();
+        return 0;
+    }
+    if (::unlink(path.c_str()) != 0) return LastStatus();
+    return 0;
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
+
+OSErr CreateDirectory(const FSRef* parent, const std::string& name, FSRef* newFolder,
+                      int* newFolderID) {
+    if (!parent || name.empty() || name.find('/') != std::string::npos) return kParamErr;
+    if (!IsFolder(parent->path)) return kFileNotFoundErr;
+    std::string full = parent->path;
+    if (full.empty() || full.back() != '/') full += "/";
+    full += CutFileName(name);
+    if (::mkdir(full.c_str(), 0777) != 0) return LastStatus();
+    struct stat st;
+    if (::stat(full.c_str(), &st) != 0) return LastStatus();
+    if (newFolder) newFolder->path = full;
+    if (newFolderID) *newFolderID = static_cast<int>(st.st_ino & 0x7FFFFFFF);
+    return 0;
+}
+
+OSErr OpenFork(const FSRef* file, signed char permission, int* forkRef) {
+    if (!file || !forkRef) return kParamErr;
+    *forkRef = kNoFork;
+    struct stat st;
+    if (::stat(file->path.c_str(), &st) != 0) return LastStatus();
+    if (S_ISDIR(st.st_mode)) return kNotAFileErr;
+    if (st.st_size > kMaxFileSize) return kFileBoundsErr;
+    int fd = -1;
+    if (permission == kPermRead) {
+        fd = ::open(file->path.c_str(), O_RDONLY | O_CLOEXEC);
+    } else {
+        fd = ::open(file->path.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM))
+            fd = ::open(file->path.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    if (fd < 0) return LastStatus();
+    *forkRef = fd;
+    return 0;
+}
+
+OSErr CloseFork(int forkRef) {
+    if (forkRef < 0) return kRefNumErr;
+    if (::close(forkRef) != 0) return LastStatus();
+    return 0;
+}
+
+OSErr SetPos(int forkRef, short mode, int offset) {
+    if (forkRef < 0) return kRefNumErr;
+    int64_t base = 0;
+    OSErr err = 0;
+    int64_t size = 0;
+    if ((err = CurrentSize(forkRef, &size)) != 0) return err;
+    switch (mode) {
+        case kFromStart: base = 0; break;
+        case kFromLEOF: base = size; break;
+        case kFromMark:
+            if ((err = CurrentPos(forkRef, &base)) != 0) return err;
+            break;
+        default: return kParamErr;
+    }
+    int64_t target = base + offset;
+    if (target < 0) return kPosErr;
+    if (target > size) {
+        // As the platform did: positioning past the end stops at the end.
+        if (::lseek(forkRef, size, SEEK_SET) < 0) return LastStatus();
+        return kEOFErr;
+    }
+    if (::lseek(forkRef, target, SEEK_SET) < 0) return LastStatus();
+    return 0;
+}
+
+OSErr GetPos(int forkRef, int* position) {
+    if (forkRef < 0 || !position) return kParamErr;
+    int64_t pos = 0;
+    if (OSErr err = CurrentPos(forkRef, &pos)) return err;
+    if (pos > kMaxFileSize) return kFileBoundsErr;
+    *position = static_cast<int>(pos);
+    return 0;
+}
+
+OSErr SetEOF(int forkRef, int size) {
+    if (forkRef < 0) return kRefNumErr;
+    if (size < 0) return kParamErr;
+    int64_t pos = 0;
+    if (OSErr err = CurrentPos(forkRef, &pos)) return err;
+    if (::ftruncate(forkRef, size) != 0) return LastStatus();
+    if (pos > size && ::lseek(forkRef, size, SEEK_SET) < 0) return LastStatus();
+    return 0;
+}
+
+OSErr GetEOF(int forkRef, int* size) {
+    if (forkRef < 0 || !size) return kParamErr;
+    int64_t s = 0;
+    if (OSErr err = CurrentSize(forkRef, &s)) return err;
+    if (s > kMaxFileSize) return kFileBoundsErr;
+    *size = static_cast<int>(s);
+    return 0;
+}
+
+OSErr Read(int forkRef, int* count, void* buffer) {
+    if (!count) return kParamErr;
+    int want = *count;
+    *count = 0;
+    if (forkRef < 0) return kRefNumErr;
+    if (want < 0 || (want > 0 && !buffer)) return kParamErr;
+    char* out = static_cast<char*>(buffer);
+    int done = 0;
+    while (done < want) {
+        ssize_t n = ::read(forkRef, out + done, static_cast<size_t>(want - done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            *count = done;
+            return LastStatus();
+        }
+        if (n == 0) break;
+        done += static_cast<int>(n);
+    }
+    *count = done;
+    return done < want ? kEOFErr : 0;
+}
+
+OSErr Write(int forkRef, int* count, const void* buffer) {
+    if (!count) return kParamErr;
+    int want = *count;
+    *count = 0;
+    if (forkRef < 0) return kRefNumErr;
+    if (want < 0 || (want > 0 && !buffer)) return kParamErr;
+    int64_t pos = 0;
+    if (OSErr err = CurrentPos(forkRef, &pos)) return err;
+    if (pos + want > kMaxFileSize) return kFileBoundsErr;
+    const char* in = static_cast<const char*>(buffer);
+    int done = 0;
+    while (done < want) {
+        ssize_t n = ::write(forkRef, in + done, static_cast<size_t>(want - done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            *count = done;
+            return LastStatus();
+        }
+        if (n == 0) {
+            *count = done;
+            return kIOErr;
+        }
+        done += static_cast<int>(n);
+    }
+    *count = done;
+    return 0;
+}
+
+void BlockMove(const void* source, void* destination, long count) {
+    if (count <= 0) return;
+    std::memmove(destination, source, static_cast<size_t>(count));
+}
+
+void BlockMoveData(const void* source, void* destination, long count) {
+    BlockMove(source, destination, count);
+}
+
+void NumToString(int value, unsigned char* text) {
+    std::string s = std::to_string(value);
+    text[0] = static_cast<unsigned char>(s.size());
+    std::memcpy(text + 1, s.data(), s.size());
+}
+
+void StringToNum(const unsigned char* text, int* value) {
+    *value = 0;
+    if (!text) return;
+    int len = text[0];
+    int i = 1;
+    while (i <= len && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r' || text[i] == '\n'))
+        ++i;
+    bool neg = false;
+    if (i <= len && (text[i] == '-' || text[i] == '+')) {
+        neg = text[i] == '-';
+        ++i;
+    }
+    int64_t v = 0;
+    while (i <= len && text[i] >= '0' && text[i] <= '9') {
+        v = v * 10 + (text[i] - '0');
+        if (v > static_cast<int64_t>(INT32_MAX) + 1) v = static_cast<int64_t>(INT32_MAX) + 1;
+        ++i;
+    }
+    if (neg) v = -v;
+    if (v > INT32_MAX) v = INT32_MAX;
+    *value = static_cast<int>(v);
+}
+
+bool EqualString(const unsigned char* a, const unsigned char* b, bool /*caseSensitive*/,
+                 bool /*diacSensitive*/) {
+    // Only the exact, case-sensitive comparison exists.
+    if (a[0] != b[0]) return false;
+    return std::memcmp(a + 1, b + 1, a[0]) == 0;
+}
+
+void GetDateTime(unsigned int* seconds) {
+    constexpr int64_t kSince1970 = 978307200;  // 2001-01-01T00:00:00Z in Unix time
+    int64_t now = static_cast<int64_t>(std::time(nullptr)) - kSince1970;
+    *seconds = static_cast<unsigned int>(now < 0 ? 0 : now);
+}
+
+}  // namespace XWQF

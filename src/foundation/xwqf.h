@@ -1,0 +1,82 @@
+// The file layer every format reads and writes through: files named by path,
+// opened as a "fork" with a handle number, signed 32-bit positions and sizes, and
+// explicit byte counts in and out. Files of 2 GiB or more are refused with -1309.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "foundation/errors.h"
+
+enum : int {
+    kTooManyFilesErr = -42,
+    kDirFullErr = -33,
+    kDiskFullErr = -34,
+    kIOErr = -36,
+    kBadNameErr = -37,
+    kFileNotOpenErr = -38,
+    kPosErr = -40,
+    kWritePermErr = -61,
+    kVolLockedErr = -46,
+    kFileBusyErr = -47,
+    kRefNumErr = -51,
+    kPermErr = -54,
+    kMemFullErr = -108,
+    kNotAFileErr = -1302,
+    kFileBoundsErr = -1309,
+};
+
+// A reference to an existing file or folder: here simply its path.
+struct FSRef {
+    std::string path;
+};
+
+namespace XWQF {
+
+enum : signed char { kPermWidest = 0, kPermRead = 1 };
+enum : short { kFromStart = 1, kFromLEOF = 2, kFromMark = 3 };
+constexpr int kNoFork = -1;
+// The largest position or size the layer can represent.
+constexpr int64_t kMaxFileSize = INT32_MAX;
+
+// Maps an errno value to the status code of this layer.
+OSErr ErrnoToStatus(int err);
+
+// Makes a reference to an existing file or folder; -43 when there is none.
+OSErr MakeRef(const std::string& path, FSRef* ref);
+
+// Cuts a file name to at most 255 bytes without splitting a UTF-8 character.
+std::string CutFileName(const std::string& name);
+
+// Creates an empty file; the parent must exist (-43), an existing name gives -48.
+OSErr CreateFile(const std::string& path, FSRef* newFile);
+// Deletes a file; -43 when it does not exist.
+OSErr DeleteFile(const std::string& path);
+// True when the path names an existing file or folder.
+bool FileExists(const std::string& path);
+// Creates a folder inside parent; -48 when the name is taken.
+OSErr CreateDirectory(const FSRef* parent, const std::string& name, FSRef* newFolder,
+                      int* newFolderID);
+
+OSErr OpenFork(const FSRef* file, signed char permission, int* forkRef);
+OSErr CloseFork(int forkRef);
+OSErr SetPos(int forkRef, short mode, int offset);
+OSErr GetPos(int forkRef, int* position);
+OSErr SetEOF(int forkRef, int size);
+OSErr GetEOF(int forkRef, int* size);
+// Reads *count bytes; *count becomes the number read. -39 when the end came first.
+OSErr Read(int forkRef, int* count, void* buffer);
+// Writes *count bytes, growing the file; *count becomes the number written.
+OSErr Write(int forkRef, int* count, const void* buffer);
+
+void BlockMove(const void* source, void* destination, long count);
+void BlockMoveData(const void* source, void* destination, long count);
+
+void NumToString(int value, unsigned char* text);
+void StringToNum(const unsigned char* text, int* value);
+bool EqualString(const unsigned char* a, const unsigned char* b, bool caseSensitive,
+                 bool diacSensitive);
+// Seconds since 1 January 2001 00:00:00 UTC.
+void GetDateTime(unsigned int* seconds);
+
+}  // namespace XWQF
