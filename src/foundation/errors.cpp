@@ -41,11 +41,14 @@ error_code_exception::error_code_exception(int code, const std::string& message)
 
 error_code_exception::error_code_exception(int code, const char* format, ...) : code_(code) {
     char buf[1024];
-    va_list ap;
-    va_start(ap, format);
-    int n = std::vsnprintf(buf, sizeof buf, format ? format : "", ap);
-    va_end(ap);
-    if (n < 0) buf[0] = 0;
+    buf[0] = 0;
+    if (format) {
+        va_list ap;
+        va_start(ap, format);
+        int n = std::vsnprintf(buf, sizeof buf, format, ap);
+        va_end(ap);
+        if (n < 0) buf[0] = 0;
+    }
     message_ = buf;
     if (log_exception) log_line();
 }
