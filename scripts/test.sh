@@ -28,7 +28,7 @@ if command -v clang++ >/dev/null 2>&1; then
   fuzz="$root/build-fuzz"
   CC=clang CXX=clang++ cmake -S . -B "$fuzz" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DCORVANE_TESTS=OFF -DCORVANE_FUZZ=ON >/dev/null
-  cmake --build "$fuzz" -j "$jobs"
+  cmake --build "$fuzz" -j "$jobs" --target fuzzers
   for f in "$fuzz"/fuzz/fuzz_*; do
     [ -x "$f" ] || continue
     name=$(basename "$f")

@@ -2,12 +2,18 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
+
+#ifndef RENAME_NOREPLACE
+#define RENAME_NOREPLACE (1 << 0)
+#endif
 
 namespace XWQF {
 
@@ -105,14 +111,96 @@ OSErr CreateFile(const std::string& path, FSRef* newFile) {
     return 0;
 }
 
+std::string SidecarPath(const std::string& path) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    auto slash = p.rfind('/');
+    std::string folder = slash == std::string::npos ? std::string() : p.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
+    if (name.empty() || name == "." || name == ".." || name == "/") return std::string();
+    return folder + "._" + name;
+}
+
+bool IsSidecarName(const std::string& name) {
+    auto slash = name.rfind('/');
+    size_t start = slash == std::string::npos ? 0 : slash + 1;
+    return name.compare(start, 2, "._") == 0;
+}
+
+namespace {
+
+// A sidecar that exists and is not a folder.
+bool HasSidecarAt(const std::string& sidecar) {
+    struct stat st;
+    return !sidecar.empty() && ::lstat(sidecar.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool NameTaken(const std::string& path) {
+    struct stat st;
+    return !path.empty() && ::lstat(path.c_str(), &st) == 0;
+}
+
+int RenameNoReplaceCall(const char* from, const char* to) {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 28))
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+#else
+    return static_cast<int>(::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to,
+                                      RENAME_NOREPLACE));
+#endif
+}
+
+// Renames without ever replacing the target. Where the file system does not
+// offer that, a file is linked under the new name (which fails on an existing
+// name) and its old name removed.
+OSErr RenameNoReplace(const std::string& from, const std::string& to) {
+    if (RenameNoReplaceCall(from.c_str(), to.c_str()) == 0) return 0;
+    int err = errno;
+    if (err != EINVAL && err != ENOSYS && err != ENOTSUP) return ErrnoToStatus(err);
+    struct stat st;
+    if (::lstat(from.c_str(), &st) != 0) return LastStatus();
+    if (S_ISDIR(st.st_mode)) return ErrnoToStatus(err);
+    if (::link(from.c_str(), to.c_str()) != 0) return LastStatus();
+    if (::unlink(from.c_str()) != 0) {
+        OSErr status = LastStatus();
+        ::unlink(to.c_str());
+        return status;
+    }
+    return 0;
+}
+
+}  // namespace
+
 OSErr DeleteFile(const std::string& path) {
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) return LastStatus();
     if (S_ISDIR(st.st_mode)) {
         if (::rmdir(path.c_str()) != 0) return LastStatus();
-        return 0;
+    } else if (::unlink(path.c_str()) != 0) {
+        return LastStatus();
     }
-    if (::unlink(path.c_str()) != 0) return LastStatus();
+    // A sidecar left behind would lend its resources to the next file of this name.
+    std::string sidecar = SidecarPath(path);
+    if (HasSidecarAt(sidecar) && ::unlink(sidecar.c_str()) != 0 && errno != ENOENT)
+        return LastStatus();
+    return 0;
+}
+
+OSErr RenameFile(const std::string& from, const std::string& to) {
+    struct stat st;
+    if (from.empty() || to.empty()) return kParamErr;
+    if (::lstat(from.c_str(), &st) != 0) return LastStatus();
+    std::string fromSidecar = SidecarPath(from);
+    std::string toSidecar = SidecarPath(to);
+    // A sidecar already under the new name would attach to the renamed file.
+    if (NameTaken(to) || NameTaken(toSidecar)) return kDupFNErr;
+    bool carry = HasSidecarAt(fromSidecar) && !toSidecar.empty();
+    if (OSErr err = RenameNoReplace(from, to)) return err;
+    if (carry) {
+        if (OSErr err = RenameNoReplace(fromSidecar, toSidecar)) {
+            RenameNoReplace(to, from);
+            return err;
+        }
+    }
     return 0;
 }
 

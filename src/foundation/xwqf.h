@@ -50,8 +50,17 @@ std::string CutFileName(const std::string& name);
 
 // Creates an empty file; the parent must exist (-43), an existing name gives -48.
 OSErr CreateFile(const std::string& path, FSRef* newFile);
-// Deletes a file; -43 when it does not exist.
+// Deletes a file, and its sidecar "._name" when there is one; -43 when it does not exist.
 OSErr DeleteFile(const std::string& path);
+// Renames a file without replacing anything: -48 when the target (or a sidecar of
+// that name) exists. The sidecar "._name" moves along with the file.
+OSErr RenameFile(const std::string& from, const std::string& to);
+// The path of the sidecar "._name" that holds a file's resource fork and Finder
+// information; empty when the path has no file name.
+std::string SidecarPath(const std::string& path);
+// True when the name (or the last component of a path) begins with "._": such
+// files are sidecars of other files, never inputs themselves.
+bool IsSidecarName(const std::string& name);
 // True when the path names an existing file or folder.
 bool FileExists(const std::string& path);
 // Creates a folder inside parent; -48 when the name is taken.
