@@ -1,0 +1,113 @@
+#include "soundfile/progress.h"
+
+#include <mutex>
+
+#include "foundation/pstring.h"
+#include "platform/notification_center.h"
+#include "platform/property_list.h"
+#include "platform/thread_context.h"
+
+const char* const ProgressNumSampleFrames = "ProgressNumSampleFrames";
+const char* const ProgressPosition = "ProgressPosition";
+const char* const ProgressPercentage = "ProgressPercentage";
+const char* const ProgressNumChannels = "ProgressNumChannels";
+const char* const ProgressChannel = "ProgressChannel";
+const char* const ProgressNumSteps = "ProgressNumSteps";
+const char* const ProgressStep = "ProgressStep";
+const char* const ProgressRegion = "ProgressRegion";
+const char* const ProgressLastError = "QFLastError";
+
+namespace {
+
+void Post(const char* name, plist::Value object) {
+    platform::NotificationCenter::Default().Post(name, nullptr, object);
+}
+
+std::string NameText(const unsigned char* name) {
+    return name ? stringFromPascalString(name) : std::string();
+}
+
+}  // namespace
+
+OSErr GetLastError() {
+    return static_cast<OSErr>(platform::CurrentThreadContext().lastError.load());
+}
+
+int GetNumInSamples() {
+    return static_cast<int>(platform::CurrentThreadContext().numberOfInputSamples);
+}
+
+void SetProgressNumSampleFrames(int frames) {
+    platform::CurrentThreadContext().numberOfInputSamples = frames;
+    Post(ProgressNumSampleFrames, plist::Value(frames));
+}
+
+OSErr SetProgressPosition(int frame) {
+    Post(ProgressPosition, plist::Value(frame));
+    return GetLastError();
+}
+
+OSErr SetProgressPercentage(int percent) {
+    Post(ProgressPercentage, plist::Value(percent));
+    return GetLastError();
+}
+
+void SetProgressNumChannels(int channels) {
+    Post(ProgressNumChannels, plist::Value(channels));
+}
+
+void SetProgressChannel(int channel, int channels) {
+    Post(ProgressChannel, plist::Value(plist::Array{plist::Value(channel), plist::Value(channels)}));
+}
+
+void SetProgressNumSteps(int steps) { Post(ProgressNumSteps, plist::Value(steps)); }
+
+void SetProgressStepWithoutSRC(const unsigned char* name, int indeterminate) {
+    Post(ProgressStep,
+         plist::Value(plist::Array{plist::Value(NameText(name)), plist::Value(indeterminate)}));
+}
+
+void SetProgressStep(const unsigned char* name, int indeterminate, double value) {
+    Post(ProgressStep, plist::Value(plist::Array{plist::Value(NameText(name)),
+                                                 plist::Value(indeterminate),
+                                                 plist::Value(value)}));
+}
+
+void SetProgressCurRegionName(const unsigned char* name, int start, int end, int index,
+                              int count) {
+    Post(ProgressRegion,
+         plist::Value(plist::Array{plist::Value(NameText(name)), plist::Value(start),
+                                   plist::Value(end), plist::Value(index), plist::Value(count)}));
+}
+
+// The record of output files. Only the conversion thread uses it while a batch
+// runs; the lock keeps a stray reader from another thread harmless.
+namespace {
+std::mutex gOutFilesMutex;
+std::vector<std::string>& OutFileNames() {
+    static std::vector<std::string> names;
+    return names;
+}
+}  // namespace
+
+const char* const CorvaOutFile::kCorvaOutFileNameStr = ".CorvaOutFile";
+
+void CorvaOutFile::Init() {}
+
+void CorvaOutFile::AddFile(const std::string& path) {
+    if (path.empty()) return;
+    std::lock_guard<std::mutex> lock(gOutFilesMutex);
+    OutFileNames().push_back(path);
+}
+
+std::vector<std::string> CorvaOutFile::OutputFiles() {
+    std::lock_guard<std::mutex> lock(gOutFilesMutex);
+    return OutFileNames();
+}
+
+void CorvaOutFile::Clear() {
+    std::lock_guard<std::mutex> lock(gOutFilesMutex);
+    OutFileNames().clear();
+}
+
+void CorvaOutFile::Cleanup() { Clear(); }

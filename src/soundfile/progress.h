@@ -1,0 +1,47 @@
+// Progress reporting of the conversion thread, and the record of the output files
+// made for the current input.
+//
+// Each progress function posts one notification on the calling thread; its object
+// carries the values. SetProgressPosition and SetProgressPercentage return the
+// thread's last error (-128 after the user cancelled), which stops sample loops.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "foundation/errors.h"
+
+extern const char* const ProgressNumSampleFrames;
+extern const char* const ProgressPosition;
+extern const char* const ProgressPercentage;
+extern const char* const ProgressNumChannels;
+extern const char* const ProgressChannel;
+extern const char* const ProgressNumSteps;
+extern const char* const ProgressStep;
+extern const char* const ProgressRegion;
+extern const char* const ProgressLastError;  // "QFLastError"
+
+void SetProgressNumSampleFrames(int frames);
+OSErr SetProgressPosition(int frame);
+OSErr SetProgressPercentage(int percent);
+void SetProgressNumChannels(int channels);
+void SetProgressChannel(int channel, int channels);
+void SetProgressNumSteps(int steps);
+void SetProgressStepWithoutSRC(const unsigned char* name, int indeterminate);
+void SetProgressStep(const unsigned char* name, int indeterminate, double value);
+void SetProgressCurRegionName(const unsigned char* name, int start, int end, int index,
+                              int count);
+// The thread's last error, without posting anything.
+OSErr GetLastError();
+// The frame count last announced with SetProgressNumSampleFrames on this thread.
+int GetNumInSamples();
+
+class CorvaOutFile {
+public:
+    static const char* const kCorvaOutFileNameStr;  // ".CorvaOutFile"
+    static void Init();
+    static void AddFile(const std::string& path);
+    static std::vector<std::string> OutputFiles();
+    static void Clear();
+    static void Cleanup();
+};

@@ -1,0 +1,337 @@
+// The abstract sound file: the description of one sound, its binding to a file,
+// the two sample buffers all reading and writing passes through, and the marker,
+// loop, region and gap lists. Every format derives from CSoundFile and supplies
+// Open, Close, RefreshInputBuffer, RefreshOutputBuffer, SetFilePos,
+// GetOfflineInfo, GetFType and GetDescription.
+//
+// Objects are made with new (by the factory), handed around as plain pointers
+// and ended with Dispose, which destroys the object; SoundFilePtr holds one and
+// calls Dispose(true) when it lets go.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "foundation/errors.h"
+#include "foundation/pstring.h"
+#include "foundation/xwqf.h"
+#include "platform/property_list.h"
+#include "soundfile/core_audio_types.h"
+#include "soundfile/markers.h"
+
+// Status codes of the sound-file base.
+enum : int {
+    kNoSuchMarkerErr = -22000,
+    kNoSuchLoopErr = -22001,
+    kNoSuchRegionErr = -22002,
+    kFileNotOpenBaseErr = -22005,
+    kNoCAFChannelLayoutErr = -22006,
+    kNoSamplerInfoErr = -22007,
+    kNotASoundFileErr = -22008,
+    kNoSuchGapErr = -22015,
+    kCannotMakeFormatObjectErr = -22017,
+    kNoMoreRegionsErr = -20002,
+    kIllegalWordSizeErr = -50,
+};
+
+// Data-type codes of the stored samples.
+enum : short {
+    kDataTypePCM = 0,
+    kDataTypeLittleEndianPCM = 1,
+    kDataTypeOffsetBinary8 = 2,
+    kDataTypeUnsigned8 = 3,
+    kDataTypeMuLaw = 4,
+    kDataTypeALaw = 32,
+    kDataTypeSonic24 = 64,
+    kDataTypeFloatBigEndian = 128,
+    kDataTypeFloatLittleEndian = 129,
+    kDataType24In32 = 146,
+};
+
+struct SFTSamplerInfo {
+    int8_t baseNote;
+    int8_t detune;
+    int8_t lowNote;
+    int8_t highNote;
+    int8_t lowVelocity;
+    int8_t highVelocity;
+    int16_t gain;
+    uint8_t valid;
+};
+
+class CSurroundFile;
+class RawSettings;
+
+class CSoundFile {
+public:
+    enum ChannelConfiguration : int32_t {
+        kMono = 0,
+        kStereo = 1,
+        kLCR = 2,
+        kQuad = 3,
+        kLCRS = 4,
+        k50 = 5,
+        k51 = 6,
+        k60 = 7,
+        k61 = 8,
+        k71 = 9,
+        k102 = 10,
+        kMultichannel = 11,
+        kNotSet = -1,
+    };
+
+    CSoundFile();
+    virtual ~CSoundFile();
+    CSoundFile(const CSoundFile&) = delete;
+    CSoundFile& operator=(const CSoundFile&) = delete;
+
+    // Binding (called once, before Open or Create).
+    virtual OSErr ISoundFile(const FSRef* ref);
+    virtual OSErr ISoundFile(const std::string& path);
+    virtual OSErr ISoundFile(const std::vector<std::string>& paths);
+
+    virtual OSErr Open() = 0;
+    virtual OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,
+                         const unsigned char* extension);
+    virtual OSErr Close() = 0;
+
+    // Sample traffic (sample_conversion.cpp).
+    virtual OSErr Write(uint32_t start, uint32_t* count, double* interleaved);
+    virtual OSErr Write(uint32_t start, uint32_t* count, double** channels);
+    virtual OSErr Read(uint32_t start, uint32_t* count, float* left, float* right);
+    virtual OSErr Read(uint32_t start, uint32_t* count, float* interleaved);
+    virtual OSErr Read(short channel, uint32_t start, uint32_t* count, float* samples);
+    virtual OSErr Read(uint32_t start, uint32_t* count, float** channels);
+    virtual OSErr Read(uint32_t start, uint32_t* count, double* left, double* right);
+    virtual OSErr Read(uint32_t start, uint32_t* count, double* interleaved);
+    virtual OSErr Read(short channel, uint32_t start, uint32_t* count, double* samples);
+    virtual OSErr Add(short channel, uint32_t start, uint32_t* count, double* samples);
+
+    virtual bool UseBitRate();
+    virtual uint32_t GetNumSFrames();
+
+    // Markers, loops and regions (markers.cpp).
+    virtual uint16_t GetNumMarkers();
+    virtual OSErr GetIndMarker(uint16_t index, SFTMarker* marker);
+    virtual QFMarkerPtr GetIndMarker(uint32_t index);
+    virtual OSErr GetMarkerByID(long id, SFTMarker* marker);
+    virtual OSErr AddMarker(const SFTMarker* marker);
+    virtual OSErr RemoveMarker(const SFTMarker* marker);
+    virtual uint16_t GetNumLoops();
+    virtual OSErr GetIndLoop(uint16_t index, SFTLoop* loop);
+    virtual QFLoopPtr GetIndLoop(uint32_t index);
+    virtual OSErr AddLoop(const SFTLoop* loop);
+    virtual OSErr RemoveLoop(const SFTLoop* loop);
+    virtual OSErr RemoveDuplicates();
+    virtual uint16_t GetNumRegions();
+    virtual OSErr GetIndRegion(uint16_t index, SFTRegion* region);
+    virtual QFRegionPtr GetIndRegion(uint32_t index);
+    virtual OSErr AddRegion(const SFTRegion* region);
+    virtual OSErr RemoveRegion(const SFTRegion* region);
+    virtual bool IsRegion(uint32_t start, uint32_t end, QFRegionPtr* region);
+    virtual std::vector<QFRegionPtr>& GetRegionList();
+    virtual std::vector<QFMarkerPtr>& GetMarkerList();
+    virtual std::vector<QFLoopPtr>& GetLoopList();
+
+    virtual void GetFSRef(FSRef* ref);
+    virtual std::string GetName();
+    virtual std::string base_name();
+    virtual std::string GetPath();
+    virtual FILE* GetFile();
+    virtual OSErr GetNextBlock(uint32_t from, uint32_t* start, uint32_t* end);
+
+    virtual OSErr InitInputBuffer();
+    virtual OSErr InitInputBuffer(const std::string& temporaryPath);
+    virtual OSErr RefreshInputBuffer(uint32_t frame) = 0;
+    virtual OSErr InitOutputBuffer();
+    virtual OSErr RefreshOutputBuffer(uint32_t frame) = 0;
+    virtual OSErr FlushOutputBuffer(uint32_t frames, uint32_t position);
+    virtual void DisposeBuffer();
+    virtual OSErr SetFilePos(uint32_t frame) = 0;
+    virtual OSErr UpdateSize();
+    virtual OSErr GetOfflineInfo(OSErr* status) = 0;
+    virtual void SetDither(unsigned char flag);
+    virtual OSErr KillDuplicateRegionNames();
+    virtual OSErr KillBadRegionNames();
+    virtual OSErr ExtendFileName(const unsigned char* extension);
+    // Closes when open and destroys the object; returns the close status, else
+    // the status of extending the name in Create. The object is gone afterwards.
+    virtual OSErr Dispose(unsigned char keep);
+    virtual void SetSonicAIFFExtras(unsigned char* first, unsigned char* second, short value);
+    virtual const plist::Value* GetPropertyList();
+    virtual uint32_t GetTimeStamp();
+    virtual void SetTimeStamp(uint32_t stamp);
+    virtual bool IsTimeStampValid();
+    virtual void SetSFTBufferSize(uint32_t frames);
+    virtual bool NeedsCodingOnClose();
+    virtual bool NeedsDecodingOnOpen();
+
+    // Extremes scans (sample_conversion.cpp): one minimum and maximum per channel.
+    virtual uint32_t GetExtremes8(const void* buffer, uint32_t frames, int32_t* minima,
+                                  int32_t* maxima);
+    virtual uint32_t GetExtremes16(const void* buffer, uint32_t frames, int32_t* minima,
+                                   int32_t* maxima);
+    virtual uint32_t GetExtremes24L(const void* buffer, uint32_t frames, int32_t* minima,
+                                    int32_t* maxima);
+    virtual uint32_t GetExtremes24R(const void* buffer, uint32_t frames, int32_t* minima,
+                                    int32_t* maxima);
+    virtual uint32_t GetExtremes32(const void* buffer, uint32_t frames, int32_t* minima,
+                                   int32_t* maxima);
+
+    virtual OSType GetFType() = 0;
+    virtual OSType GetFileType();
+    virtual OSType GetCreator();
+    virtual bool CanBeSplit();
+    virtual std::string SplitExtension();
+    virtual std::string GetDescription() = 0;
+    virtual OSErr AddWholeFileRegion();
+    virtual plist::Dictionary& GetAttributes();
+    virtual bool SampleInBuffer(uint32_t frame);
+    virtual bool IsSplit();
+    virtual bool PlaysUsingQT();
+    virtual bool HasVideoTrack();
+    virtual bool IsOpen();
+    virtual void GetAudioStreamBasicDescription(AudioStreamBasicDescription* asbd);
+    virtual int GetChannelConfig();
+    virtual std::string GetChannelDescription();
+    virtual std::string GetChannelName(short channel);
+    // A zero-filled layout block from alloc_clear, freed by the caller with dealloc.
+    virtual AudioChannelLayout* CreateChannelLayout(uint32_t* size);
+    virtual ChannelConfiguration GetChannelConfiguration();
+    virtual void SetChannelConfiguration(ChannelConfiguration configuration);
+    // The file's information dictionary, or a null value.
+    virtual plist::Value GetExtraInfo();
+    virtual CSurroundFile* GetSurroundSet();
+
+    // Non-virtual members.
+    double GetSampleRate() const { return sampleRate_; }
+    OSErr SetSampleRate(double rate);
+    short GetNumChannels() const { return static_cast<short>(channels_); }
+    short GetWordSize() const { return wordSize_; }
+    short GetDataType() const { return dataType_; }
+    void SetDataType(short type) { dataType_ = type; }
+    unsigned char* GetInputBuffer() const { return inputBuffer_; }
+    unsigned char* GetOutputBuffer() const { return outputBuffer_; }
+    int GetFileRefNum() const { return forkRef_; }
+    bool IsOneChannelDone();
+    void SetOneChannelDone(bool done);
+    OSErr SetDC(double dc) {
+        dcOffset_ = dc;
+        return 0;
+    }
+    double GetDC() const { return dcOffset_; }
+    OSErr GetSamplerInfo(SFTSamplerInfo* info);
+    OSErr SetSamplerInfo(const SFTSamplerInfo* info);
+    void InitSamplerInfo();
+    uint32_t GetRealBufferSize() const;
+    uint16_t GetBitRate();
+    std::string DefaultExtension() { return std::string(); }
+    uint32_t GetBufferFrames() const { return bufferFrames_; }
+    bool IsDiscardOnClose() const { return discardOnClose_; }
+    bool GetDither() const { return dither_; }
+    uint32_t GetFirstBufferedFrame() const { return firstBufferedFrame_; }
+    bool IsFileRefValid() const { return fileRefValid_; }
+
+    // Gaps: a flat list of start, end, start, end, ...
+    OSErr AddGap(int32_t start, int32_t end);
+    OSErr GetGap(uint32_t index, int32_t* start, int32_t* end);
+    const std::set<std::string>& GetRegionNames() const { return allRegionNames_; }
+    bool HasDuplicateRegionNames() const { return !duplicateRegionNames_.empty(); }
+
+    // The type table (type_table.cpp): quoted type code ("'AIFF'") -> the type's
+    // property dictionary, loaded once from the resource folder "SoundFileProperties".
+    static plist::Dictionary& GetFileTypeInfo();
+    // Full path of a file or folder among the application's resources; throws -43.
+    static std::string GetPathForSoundFileResource(const std::string& name);
+    // Readable name extensions (no dot), built once.
+    static const std::set<std::string>& SupportedNameExtensions();
+    // The same members, used to strip extensions from names.
+    static const std::set<std::string>& KnownNameExtensions();
+    // Quoted type codes that detection tries for an extension; null when none.
+    static const std::vector<std::string>* GetTypesForExtension(const std::string& extension);
+    // The file name of a path without a known extension.
+    static std::string GetName(const std::string& path);
+    // Forgets the type table and the extension tables (termination, tests).
+    static void ReleaseTypeTables();
+
+    // The factory (registry.cpp): a new, unbound object for a type code, owned by
+    // the caller, or null when the type is unknown. 'Splt' and 'Srnd' make a split
+    // pair and a surround set; the two-argument form names their members' type.
+    static CSoundFile* CreateSoundFile(OSType type);
+    static CSoundFile* CreateSoundFile(OSType type, OSType subtype);
+    // Whether objects of a type encode on close or decode on open.
+    static bool NeedsEncodingOnClose(OSType type);
+    static bool NeedsDecodingOnOpen(OSType type);
+    // Releases the registry, the type tables and the raw settings at termination.
+    static void Cleanup();
+    // The settings for headerless input (raw_settings.cpp): a whole copy, and
+    // its replacement as one step.
+    static RawSettings GetRawSettings();
+    static void SetRawSettings(const RawSettings& settings);
+
+    // Process-wide region settings.
+    static void SetProcessFileIfNoRegions(bool on);
+    static void SetSkipBadRegion(bool on);
+    static void SetIgnoreRegionsContainingWholeFile(bool on);
+    static void SetRecognizeNumberedFilesAsSplitMultichannel(bool on);
+    static bool GetProcessFileIfNoRegions();
+    static bool GetSkipBadRegion();
+    static bool GetIgnoreRegionsContainingWholeFile();
+    static bool GetRecognizeNumberedFilesAsSplitMultichannel();
+
+protected:
+    // Fields, in the order of the record they describe.
+    short dataType_ = 0;
+    unsigned char* inputBuffer_ = nullptr;
+    unsigned char* outputBuffer_ = nullptr;
+    bool discardOnClose_ = false;
+    bool oneChannelDone_ = false;
+    uint32_t numFrames_ = 0;
+    std::vector<QFMarkerPtr> markers_;
+    std::vector<QFLoopPtr> loops_;
+    std::vector<QFRegionPtr> regions_;
+    uint8_t headerDirty_ = 0;
+    uint32_t firstBufferedFrame_ = 0;
+    bool dither_ = true;
+    int forkRef_ = XWQF::kNoFork;
+    bool open_ = false;
+    double sampleRate_ = 0;
+    uint32_t channels_ = 0;
+    short wordSize_ = 16;
+    uint16_t cachedBitRate_ = 0;
+    bool constantBitRate_ = true;
+    SFTSamplerInfo samplerInfo_{60, 0, 0, 127, 0, 127, 0, 0};
+    FSRef fileRef_;
+    bool fileRefValid_ = false;
+    std::string path_;
+    FILE* stream_ = nullptr;
+    OSType fileType_ = 0;
+    std::vector<int32_t> gaps_;
+    OSErr extendResult_ = 0;
+    double dcOffset_ = 0;
+    uint32_t timeStamp_ = 0;
+    bool timeStampValid_ = false;
+    uint32_t bufferFrames_ = 12288;
+    bool explicitExtension_ = false;
+    std::set<std::string> allRegionNames_;
+    std::set<std::string> duplicateRegionNames_;
+    plist::Dictionary attributes_;
+    ChannelConfiguration channelConfiguration_ = kNotSet;
+    // Size in bytes of the block this class allocated for the buffer fields (0: none).
+    size_t bufferBytes_ = 0;
+};
+
+// Owns a sound-file object and ends it with Dispose(true).
+struct SoundFileDisposer {
+    void operator()(CSoundFile* f) const {
+        if (f) f->Dispose(1);
+    }
+};
+using SoundFilePtr = std::unique_ptr<CSoundFile, SoundFileDisposer>;
+
+// The words of the channel configurations 0..11 ("mono" ... "multichannel"); empty otherwise.
+const char* ChannelConfigurationWord(int configuration);

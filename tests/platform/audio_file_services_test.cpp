@@ -1,0 +1,95 @@
+#include "platform/audio_file_services.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+#include "test_support.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+using testsupport::TempDir;
+
+namespace {
+
+bool Has(const std::vector<std::string>& list, const std::string& s) {
+    return std::find(list.begin(), list.end(), s) != list.end();
+}
+
+TEST(AudioFileServices, ReadableExtensionsAreAFixedSortedListOfPresentDemuxers) {
+    const auto& list = platform::AudioFileReadableExtensions();
+    EXPECT_TRUE(std::is_sorted(list.begin(), list.end()));
+    EXPECT_EQ(std::adjacent_find(list.begin(), list.end()), list.end());
+    for (const std::string& ext : list) {
+        EXPECT_FALSE(ext.empty());
+        EXPECT_EQ(ext.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ. "), std::string::npos) << ext;
+    }
+    if (av_find_input_format("mp3")) {
+        EXPECT_TRUE(Has(list, "mp3"));
+        EXPECT_TRUE(Has(list, "mp2"));
+    }
+    if (av_find_input_format("flac")) {
+        EXPECT_TRUE(Has(list, "flac"));
+    }
+    if (av_find_input_format("mov")) {
+        EXPECT_TRUE(Has(list, "m4a"));
+        EXPECT_TRUE(Has(list, "mp4"));
+    }
+    // Never a demuxer's own long list, and never the formats left out on purpose.
+    for (const char* absent : {"wma", "wmv", "asf", "mkv", "avi", "png", "txt", "ogg"})
+        EXPECT_FALSE(Has(list, absent)) << absent;
+    EXPECT_LT(list.size(), 40u);
+    EXPECT_EQ(&list, &platform::AudioFileReadableExtensions());
+}
+
+bool MakeWithFfmpeg(const std::string& path, const std::string& extra) {
+    std::string cmd = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
+                      "anullsrc=r=8000:cl=mono -t 1 -metadata title='Quiet Take' "
+                      "-metadata artist='Some Body' " +
+                      extra + " '" + path + "' >/dev/null 2>&1";
+    return std::system(cmd.c_str()) == 0;
+}
+
+TEST(AudioFileServices, InfoDictionaryCarriesTheTagsAndTheDuration) {
+    if (!testsupport::HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg not available";
+    TempDir dir;
+    int checked = 0;
+    for (const char* name : {"take.flac", "take.m4a", "take.wav", "take:odd.mp3"}) {
+        std::string path = dir / name;
+        if (!MakeWithFfmpeg(path, "")) continue;  // an encoder missing in this ffmpeg
+        plist::Value info = platform::AudioFileInfoDictionary(path);
+        ASSERT_TRUE(info.isDictionary()) << name;
+        ASSERT_NE(info.find("title"), nullptr) << name;
+        EXPECT_EQ(info.find("title")->asString(), "Quiet Take") << name;
+        EXPECT_EQ(info.find("artist")->asString(), "Some Body") << name;
+        ASSERT_NE(info.find("approximate duration in seconds"), nullptr) << name;
+        double seconds = std::strtod(
+            info.find("approximate duration in seconds")->asString().c_str(), nullptr);
+        EXPECT_NEAR(seconds, 1.0, 0.2) << name;
+        ++checked;
+    }
+    EXPECT_GE(checked, 2);
+}
+
+TEST(AudioFileServices, InfoDictionaryIsNullForWhatCannotBeRead) {
+    TempDir dir;
+    EXPECT_TRUE(platform::AudioFileInfoDictionary(dir / "missing.wav").isNull());
+    EXPECT_TRUE(platform::AudioFileInfoDictionary("").isNull());
+    testsupport::WriteFile(dir / "notes.txt", "not a sound at all\n");
+    EXPECT_TRUE(platform::AudioFileInfoDictionary(dir / "notes.txt").isNull());
+    testsupport::WriteFile(dir / "short.wav", "RIFF\x10\0\0\0WAVEfmt ");
+    EXPECT_TRUE(platform::AudioFileInfoDictionary(dir / "short.wav").isNull());
+    if (testsupport::HaveProgram("ffmpeg")) {
+        // A container outside the fixed list is not opened.
+        std::string mka = dir / "take.mka";
+        if (MakeWithFfmpeg(mka, "-c:a pcm_s16le")) {
+            EXPECT_TRUE(platform::AudioFileInfoDictionary(mka).isNull());
+        }
+    }
+}
+
+}  // namespace
