@@ -12,6 +12,9 @@ build_pkgs=(
 test_pkgs=(
   clang libclang-rt-14-dev
   sox libsox-fmt-all ffmpeg sndfile-programs libsndfile1-dev attr
+  libspandsp-dev
+  lame
+  python3
 )
 
 want=("${build_pkgs[@]}")

@@ -1,0 +1,129 @@
+// AIFF files: uncompressed big-endian PCM in a FORM/AIFF container, with the
+// optional chunks for markers (MARK), loops and sampler data (INST), the channel
+// layout (CHAN) and regions ('regn'). The base of the AIFF-C, Dawn and temporary
+// file classes, which change the layout through the virtual chunk operations.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <string>
+
+#include "soundfile/sound_file.h"
+
+// Status codes of the AIFF family.
+enum : int {
+    kAIFFNotFoundErr = -22004,      // not "FORM", or the chunk sought is not there
+    kAIFFBadChunkSizeErr = -22009,  // a chunk size negative as a signed 32-bit number
+    kAIFFNoFormErr = -22200,        // "FORM" not found when finishing the header
+    kAIFFNoSoundDataErr = -22201,   // no usable SSND chunk
+    kAIFFBadCommonErr = -22202,     // no usable COMM chunk
+    kAIFFChunkLimitErr = -22204,    // chunk not among the first 100; SSND shorter than COMM says
+    kAIFFBadSampleRateErr = -23405, // sample rate not greater than 0
+};
+
+// The 80-bit IEEE 754 extended number of AIFF sample rates, as stored
+// (big-endian: sign and 15-bit exponent, then a 64-bit significand).
+struct Float80 {
+    uint8_t bytes[10];
+};
+
+double Ext80ToDbl(const Float80& x);
+Float80 DblToExt80(double x);
+
+class CAIFFFile : public CSoundFile {
+public:
+    CAIFFFile() = default;
+    ~CAIFFFile() override;
+
+    OSErr Open() override;
+    OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,
+                 const unsigned char* extension) override;
+    OSErr Close() override;
+    OSErr GetOfflineInfo(OSErr* status) override;
+
+    OSErr RefreshInputBuffer(uint32_t frame) override;
+    OSErr RefreshOutputBuffer(uint32_t frame) override;
+    OSErr FlushOutputBuffer(uint32_t frames, uint32_t position) override;
+    OSErr SetFilePos(uint32_t frame) override;
+    OSErr UpdateSize() override;
+
+    OSType GetFType() override;
+    std::string GetDescription() override;
+    bool CanBeSplit() override { return true; }
+    std::string SplitExtension() override { return "(.L/.R)"; }
+    std::string GetChannelName(short channel) override;
+
+    // Chunk operations, each returning a status.
+    virtual OSErr FindID(uint32_t id);
+    virtual OSErr ReadMarkers();
+    virtual OSErr WriteMarkers();
+    virtual OSErr ReadLoops();
+    virtual OSErr WriteLoopsAndSamplerInfo();
+    virtual OSErr ReadSamplerInfo();
+    virtual OSErr ReadCOMM();
+    virtual OSErr WriteCOMM();
+    virtual OSErr ReadChannelDescriptor();
+    virtual OSErr WriteChannelDescriptor();
+    virtual OSErr ReadRegions();
+    virtual OSErr WriteRegions();
+    virtual OSErr SetEndOfFile(uint32_t frames);
+
+    // Probes of input detection, which need no object. FindChunk walks the chunks
+    // of a stream for a four-character id and leaves the stream after the ID.
+    static OSErr FindChunk(const std::string& id, std::istream& in);
+    // The channel count of the AIFF file at a path; throws error_code_exception.
+    static short ReadNumChannels(const std::string& path);
+
+    uint32_t GetDataStart() const { return dataStart_; }
+    uint32_t GetChannelLayoutTag() const { return channelLayoutTag_; }
+
+protected:
+    // Bytes per sample (word size / 8) and per frame.
+    uint32_t BytesPerSample() const { return static_cast<uint32_t>(wordSize_ >= 8 ? wordSize_ / 8 : 0); }
+    uint64_t BytesPerFrame() const { return static_cast<uint64_t>(BytesPerSample()) * channels_; }
+    // The part of ReadCOMM shared with AIFF-C: refuses a COMM without channels or
+    // with a word size outside 8..32 and, when COMM's frames cannot fit in the
+    // FORM, takes the count from SSND.
+    OSErr CheckCommonAndFrames();
+    // Finds SSND, checks its size and reads offset and block size: sets the data
+    // start and gives the number of data bytes really present.
+    OSErr ReadSoundDataHeader(uint64_t* dataBytes);
+    // FindID, then the chunk's size: the chunk's position and size.
+    OSErr LocateChunk(uint32_t id, uint32_t* offset, uint32_t* size);
+    // Opens the fork for reading, checks "FORM" and takes the FORM end.
+    OSErr OpenForReading();
+    // The steps every Create shares: checks, the base step, the file (made
+    // exclusively and remembered as made by this object) and the fields.
+    OSErr BeginCreate(short channels, short wordSize, float sampleRate, void* specifics,
+                      const unsigned char* extension);
+    // Writes the SSND header at the current position; the data start follows it.
+    OSErr WriteSoundDataHeader();
+    // Step 2 of Close: pad byte, COMM, INST, MARK, 'regn', SSND and FORM sizes.
+    OSErr FinishHeader();
+    // Reads up to a buffer of frames from frame on into buffer and zero-fills the rest.
+    OSErr ReadFrames(uint32_t frame, unsigned char* buffer, uint64_t* bytesRead);
+    OSErr WriteAt(uint32_t position, const void* data, int count);
+    OSErr AppendAtEnd(const void* data, int count);
+    // The walk of FindID over the chunks after the FORM header; the Dawn layout
+    // sizes its MARK chunk otherwise.
+    OSErr WalkTo(uint32_t id, bool dawnLayout);
+    // Turns samples read from the file into the buffer form, and back.
+    void BigEndianToNative(unsigned char* data, uint64_t samples) const;
+    void NativeToBigEndian(unsigned char* data, uint64_t samples) const;
+    // The frame count's bytes: frames x channels x bytes per sample.
+    uint64_t DataBytes() const { return static_cast<uint64_t>(numFrames_) * BytesPerFrame(); }
+
+    uint32_t dataStart_ = 0;
+    uint32_t formEnd_ = 0;
+    uint32_t channelLayoutTag_ = 0;
+    // True once this object has made its file (only such a file is ever deleted by it).
+    bool madeFile_ = false;
+
+private:
+    // Adds a plain marker for a loop end point; the ID it has in the list.
+    int32_t AddLoopMarker(const char* name, uint32_t position);
+    // Takes the position of the marker with the ID and removes the marker.
+    bool TakeLoopMarker(int16_t id, uint32_t* position);
+    // The 20 data bytes of INST.
+    OSErr ReadInstrument(uint8_t (&data)[20]);
+};

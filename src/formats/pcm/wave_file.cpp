@@ -1,0 +1,1104 @@
+#include "formats/pcm/wave_file.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <new>
+#include <unordered_map>
+#include <vector>
+
+#include "formats/chunk_reader.h"
+
+namespace {
+
+constexpr uint32_t kRIFF = FourCC("RIFF");
+constexpr uint32_t kWAVE = FourCC("WAVE");
+constexpr uint32_t kFmt = FourCC("fmt ");
+constexpr uint32_t kFmtCR = FourCC("fmt\r");
+constexpr uint32_t kData = FourCC("data");
+constexpr uint32_t kLIST = FourCC("LIST");
+constexpr uint32_t kCue = FourCC("cue ");
+constexpr uint32_t kSmpl = FourCC("smpl");
+constexpr uint32_t kInst = FourCC("inst");
+constexpr uint32_t kAdtl = FourCC("adtl");
+constexpr uint32_t kWavl = FourCC("wavl");
+constexpr uint32_t kLabl = FourCC("labl");
+constexpr uint32_t kNote = FourCC("note");
+constexpr uint32_t kLtxt = FourCC("ltxt");
+constexpr uint32_t kRgn = FourCC("rgn ");
+
+constexpr uint16_t kTagPCM = 1;
+constexpr uint16_t kTagExtensible = 0xFFFE;
+
+constexpr uint32_t kMaxChunksCompared = 100;
+constexpr uint32_t kProvisionalRiffSize = 0x7FFFFFFF;
+// The lists are indexed with 16 bits: no file adds more entries than that.
+constexpr size_t kMaxListEntries = 0xFFFF;
+constexpr uint32_t kCuePointBytes = 24;
+constexpr uint32_t kLoopRecordBytes = 24;
+// The associated data of a list is looked at up to this many bytes.
+constexpr uint64_t kMaxAssociatedDataBytes = 16u << 20;
+
+// SubFormat GUIDs: Data1 (little-endian) varies, the remaining 12 bytes are these.
+constexpr uint8_t kGuidTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
+                                   0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+enum : uint32_t {
+    kSubFormatPCM = 0x01,
+    kSubFormatFloat = 0x03,
+    kSubFormatALaw = 0x06,
+    kSubFormatMuLaw = 0x07,
+    kSubFormatMPEG = 0x50,
+};
+
+bool IsNotFound(OSErr err) { return err == kWAVENotFoundErr || err == kWAVEBadChunkSizeErr; }
+
+bool Contains(uint32_t mask, uint32_t bits) { return (mask & bits) == bits; }
+
+// The sample rate as the file stores it: truncated toward zero, within 32 bits.
+int32_t TruncatedRate(double rate) {
+    if (!(rate == rate)) return 0;
+    if (rate >= 2147483647.0) return INT32_MAX;
+    if (rate <= -2147483648.0) return INT32_MIN;
+    return static_cast<int32_t>(rate);
+}
+
+// Walks the chunk headers after the RIFF header (from offset 12, the first one
+// whatever the limit says) to the given occurrence of an ID. Only the first 100
+// chunks count; a chunk passed over with a size negative as a signed number
+// ends the walk with -22009.
+OSErr WalkToChunk(ByteSource& source, uint32_t id, unsigned occurrence, uint64_t limit,
+                  ChunkHeader* found) {
+    ChunkWalker walker(source, 12, std::max<uint64_t>(limit, 13), ByteOrder::kLittle, true);
+    unsigned count = 0;
+    for (;;) {
+        if (walker.headersRead() >= kMaxChunksCompared) return kWAVENotFoundErr;
+        ChunkHeader header;
+        const ChunkWalker::Result r = walker.Next(&header);
+        if (r == ChunkWalker::kEnd) return kWAVENotFoundErr;
+        if (r == ChunkWalker::kReadFailed)
+            return walker.error() == kEOFErr ? OSErr(kWAVENotFoundErr) : walker.error();
+        if (header.id == id && ++count == occurrence) {
+            *found = header;
+            return 0;
+        }
+        if (static_cast<int32_t>(header.size) < 0) return kWAVEBadChunkSizeErr;
+        if (!walker.Advance()) return kWAVENotFoundErr;
+    }
+}
+
+// Calls f(id, body, bodyBytes) for each sub-chunk of associated data. A sub-chunk
+// is looked at only when its 8-byte header lies inside the data, and its body is
+// cut at the end of the data; the walk stops at the first failure of f.
+template <class F>
+OSErr ForEachSubChunk(const uint8_t* data, uint32_t size, F&& f) {
+    uint64_t offset = 0;
+    while (offset + 8 <= size) {
+        const uint8_t* at = data + offset;
+        const uint32_t subSize = LoadLE32(at + 4);
+        const uint32_t body = static_cast<uint32_t>(std::min<uint64_t>(subSize, size - offset - 8));
+        if (OSErr err = f(LoadBE32(at), at + 8, body)) return err;
+        offset += 8 + static_cast<uint64_t>(subSize) + (subSize & 1);
+    }
+    return 0;
+}
+
+// A Pascal name of at most 31 bytes from text that ends at its NUL or its room.
+void NameFromText(const uint8_t* text, size_t room, unsigned char (&field)[32]) {
+    const void* nul = std::memchr(text, 0, room);
+    size_t length = nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - text) : room;
+    length = std::min<size_t>(length, 31);
+    std::memset(field, 0, sizeof field);
+    field[0] = static_cast<unsigned char>(length);
+    if (length) std::memcpy(field + 1, text, length);
+}
+
+void Put32(std::vector<uint8_t>& out, uint32_t v) {
+    uint8_t b[4];
+    StoreLE32(b, v);
+    out.insert(out.end(), b, b + 4);
+}
+void PutID(std::vector<uint8_t>& out, uint32_t id) {
+    uint8_t b[4];
+    StoreBE32(b, id);
+    out.insert(out.end(), b, b + 4);
+}
+void Put16(std::vector<uint8_t>& out, uint16_t v) {
+    uint8_t b[2];
+    StoreLE16(b, v);
+    out.insert(out.end(), b, b + 2);
+}
+
+// The 16 bytes of a plain format chunk's data.
+void PutCommonFormat(std::vector<uint8_t>& out, uint16_t tag, uint32_t channels, short wordSize,
+                     double rate) {
+    const uint32_t bytes = wordSize >= 8 ? static_cast<uint32_t>(wordSize / 8) : 0;
+    const int32_t truncated = TruncatedRate(rate);
+    Put16(out, tag);
+    Put16(out, static_cast<uint16_t>(channels));
+    Put32(out, static_cast<uint32_t>(truncated));
+    Put32(out, static_cast<uint32_t>(static_cast<int64_t>(bytes) * channels * truncated));
+    Put16(out, static_cast<uint16_t>(bytes * channels));
+    Put16(out, static_cast<uint16_t>(wordSize));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Life
+
+CWAVEFile::~CWAVEFile() {
+    if (IsOpen()) Close();
+}
+
+OSType CWAVEFile::GetFType() { return FourCC("WAVE"); }
+
+std::string CWAVEFile::GetDescription() { return "Wave"; }
+
+// ---------------------------------------------------------------------------
+// Small I/O helpers
+
+OSErr CWAVEFile::ReadAt(uint32_t position, void* data, int count) {
+    if (OSErr err = XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(position))) return err;
+    return XWQF::Read(forkRef_, &count, data);
+}
+
+OSErr CWAVEFile::AppendAtEnd(const void* data, int count) {
+    if (OSErr err = XWQF::SetPos(forkRef_, XWQF::kFromLEOF, 0)) return err;
+    return XWQF::Write(forkRef_, &count, data);
+}
+
+// ---------------------------------------------------------------------------
+// Chunk search
+
+OSErr CWAVEFile::LocateChunk(uint32_t id, short occurrence, uint32_t* offset, uint32_t* size) {
+    if (forkRef_ < 0) return kFileNotOpenErr;
+    ForkSource source(forkRef_);
+    if (source.status()) return source.status();
+    if (id == kRIFF) {
+        uint8_t raw[8];
+        OSErr err = source.ReadAt(0, raw, sizeof raw);
+        if (err) return err == kEOFErr ? OSErr(kWAVENotFoundErr) : err;
+        if (LoadBE32(raw) != kRIFF) return kWAVENotFoundErr;
+        *offset = 0;
+        *size = LoadLE32(raw + 4);
+        return XWQF::SetPos(forkRef_, XWQF::kFromStart, 4);
+    }
+    if (occurrence < 1) return kWAVENotFoundErr;
+    ChunkHeader header;
+    if (OSErr err = WalkToChunk(source, id, static_cast<unsigned>(occurrence), riffEnd_, &header))
+        return err;
+    *offset = static_cast<uint32_t>(header.offset);
+    *size = header.size;
+    return XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(header.offset + 4));
+}
+
+OSErr CWAVEFile::FindID(uint32_t id, short occurrence) {
+    uint32_t offset = 0, size = 0;
+    return LocateChunk(id, occurrence, &offset, &size);
+}
+
+OSErr CWAVEFile::FindList(uint32_t type, uint32_t* dataOffset, uint32_t* dataSize) {
+    for (short n = 1;; ++n) {
+        uint32_t offset = 0, size = 0;
+        if (OSErr err = LocateChunk(kLIST, n, &offset, &size)) return err;
+        uint8_t raw[4];
+        if (size >= 4 && ReadAt(offset + 8, raw, sizeof raw) == 0 && LoadBE32(raw) == type) {
+            *dataOffset = offset + 12;
+            *dataSize = size - 4;
+            return 0;
+        }
+    }
+}
+
+OSErr CWAVEFile::FindChunk(const std::string& id, unsigned int occurrence, std::istream& in) {
+    if (id.size() != 4) return kParamErr;
+    const uint32_t wanted = LoadBE32(reinterpret_cast<const uint8_t*>(id.data()));
+    StreamSource source(in);
+    uint64_t after = 0;
+    if (wanted == kRIFF) {
+        uint8_t raw[4];
+        if (source.ReadAt(0, raw, sizeof raw) != 0 || LoadBE32(raw) != kRIFF) return kWAVENotFoundErr;
+        after = 4;
+    } else {
+        if (occurrence < 1) return kWAVENotFoundErr;
+        ChunkHeader header;
+        if (OSErr err = WalkToChunk(source, wanted, occurrence, source.Size(), &header)) return err;
+        after = header.offset + 4;
+    }
+    in.clear();
+    in.seekg(static_cast<std::streamoff>(after), std::ios::beg);
+    return in ? 0 : kWAVENotFoundErr;
+}
+
+short CWAVEFile::ReadNumChannels(const std::string& path) {
+    try {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) return 0;
+        if (FindChunk("fmt ", 1, in) != 0) return 0;
+        uint8_t raw[8];
+        in.read(reinterpret_cast<char*>(raw), sizeof raw);
+        if (!in) return 0;
+        // The size and the format tag come before the channel count.
+        return static_cast<short>(LoadLE16(raw + 6));
+    } catch (...) {
+        return 0;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The format chunk
+
+OSErr CWAVEFile::CheckFormat() const {
+    const int32_t channels = static_cast<int32_t>(channels_);
+    if (channels < 1 || static_cast<uint32_t>(channels) > kMaxSoundFileChannels) return kWAVEUnsupportedDataErr;
+    if (wordSize_ < 8 || wordSize_ > 32) return kWAVEUnsupportedDataErr;
+    return 0;
+}
+
+OSErr CWAVEFile::ReadfmtExtended() {
+    uint32_t offset = 0, size = 0;
+    if (OSErr err = LocateChunk(kFmt, 1, &offset, &size)) return err;
+    if (size != 40) return kWAVENotFoundErr;
+    uint8_t raw[48];
+    if (OSErr err = ReadAt(offset, raw, sizeof raw)) return err;
+    if (LoadLE16(raw + 8) != kTagExtensible) return kWAVENotFoundErr;
+    sampleRate_ = static_cast<double>(static_cast<int32_t>(LoadLE32(raw + 12)));
+    channels_ = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(LoadLE16(raw + 10))));
+    wordSize_ = static_cast<short>(LoadLE16(raw + 22));
+    if (OSErr err = CheckFormat()) return err;
+    if (std::memcmp(raw + 36, kGuidTail, sizeof kGuidTail) == 0) {
+        switch (LoadLE32(raw + 32)) {
+            case kSubFormatPCM: dataType_ = kDataTypeLittleEndianPCM; break;
+            case kSubFormatFloat: dataType_ = kDataTypeFloatLittleEndian; break;
+            case kSubFormatALaw: dataType_ = kDataTypeALaw; break;
+            case kSubFormatMuLaw: dataType_ = kDataTypeMuLaw; break;
+            case kSubFormatMPEG: return kWAVEUnsupportedDataErr;
+            default: break;
+        }
+    }
+    const uint32_t mask = LoadLE32(raw + 28);
+    if (channels_ == 1)
+        SetChannelConfiguration(kMono);
+    else if (channels_ == 2)
+        SetChannelConfiguration(kStereo);
+    else
+        SetChannelConfiguration(Mask2ChannelConfiguration(mask));
+    return 0;
+}
+
+OSErr CWAVEFile::Readfmt() {
+    OSErr err = ReadfmtExtended();
+    if (err == 0) {
+        // Companded samples are the business of the companded classes, and a float
+        // sample is read only as 32 bits.
+        if (dataType_ == kDataTypeMuLaw || dataType_ == kDataTypeALaw ||
+            (dataType_ == kDataTypeFloatLittleEndian && wordSize_ != 32))
+            return kWAVEUnsupportedDataErr;
+    } else if (err != kWAVENotFoundErr) {
+        return err;
+    } else {
+        uint32_t offset = 0, size = 0;
+        err = LocateChunk(kFmt, 1, &offset, &size);
+        if (err == kWAVENotFoundErr) err = LocateChunk(kFmtCR, 1, &offset, &size);
+        if (IsNotFound(err)) return kWAVENoFormatErr;
+        if (err) return err;
+        uint8_t raw[24];
+        err = ReadAt(offset, raw, sizeof raw);
+        if (err) return err == kEOFErr ? OSErr(kWAVENoFormatErr) : err;
+        const uint16_t tag = LoadLE16(raw + 8);
+        if (tag != kTagPCM && tag != kTagExtensible) return kWAVEUnsupportedDataErr;
+        sampleRate_ = static_cast<double>(static_cast<int32_t>(LoadLE32(raw + 12)));
+        channels_ = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(LoadLE16(raw + 10))));
+        wordSize_ = static_cast<short>(LoadLE16(raw + 22));
+        if ((err = CheckFormat()) != 0) return err;
+        dataType_ = wordSize_ == 8 ? kDataTypeUnsigned8 : kDataTypeLittleEndianPCM;
+        SetChannelConfiguration(channels_ == 1 ? kMono : channels_ == 2 ? kStereo : kMultichannel);
+    }
+    return ReadFrameCount();
+}
+
+uint32_t CWAVEFile::UsableDataSize(uint32_t declared, uint32_t dataStart) {
+    int length = 0;
+    if (XWQF::GetEOF(forkRef_, &length) != 0) length = 0;
+    const uint32_t there =
+        static_cast<uint32_t>(length) > dataStart ? static_cast<uint32_t>(length) - dataStart : 0;
+    // Writers that cannot go back leave 0 or a large placeholder. A 0 is believed
+    // when the RIFF size shows a finished header.
+    const bool placeholder =
+        declared == 0 ? riffEnd_ != static_cast<uint32_t>(length) : declared >= 0x80000000u;
+    if (placeholder || declared > there) return there;
+    return declared;
+}
+
+OSErr CWAVEFile::ReadFrameCount() {
+    uint32_t offset = 0, size = 0;
+    OSErr err = LocateChunk(kData, 1, &offset, &size);
+    if (err == 0) {
+        dataStart_ = offset + 8;
+        const uint32_t bytes = UsableDataSize(size, dataStart_);
+        numFrames_ = bytes / BytesPerSample() / channels_;
+        return 0;
+    }
+    if (err != kWAVENotFoundErr) return err;
+    // No sample data: say whether it is kept in a wave list.
+    for (short n = 1;; ++n) {
+        uint32_t listOffset = 0, listSize = 0;
+        err = LocateChunk(kLIST, n, &listOffset, &listSize);
+        if (err == kWAVENotFoundErr) return kWAVENoDataErr;
+        if (err) return err;
+        uint8_t raw[4];
+        if (ReadAt(listOffset + 8, raw, sizeof raw) == 0 && LoadBE32(raw) == kWavl)
+            return kWAVEFragmentedDataErr;
+    }
+}
+
+OSErr CWAVEFile::Writefmt() {
+    std::vector<uint8_t> chunk;
+    PutID(chunk, kFmt);
+    Put32(chunk, 16);
+    PutCommonFormat(chunk, kTagPCM, channels_, wordSize_, sampleRate_);
+    int n = static_cast<int>(chunk.size());
+    return XWQF::Write(forkRef_, &n, chunk.data());
+}
+
+OSErr CWAVEFile::WritefmtExtended() {
+    std::vector<uint8_t> chunk;
+    PutID(chunk, kFmt);
+    Put32(chunk, 40);
+    PutCommonFormat(chunk, kTagExtensible, channels_, wordSize_, sampleRate_);
+    Put16(chunk, 22);
+    Put16(chunk, static_cast<uint16_t>(wordSize_));
+    Put32(chunk, ChannelConfiguration2Mask());
+    Put32(chunk, kSubFormatPCM);
+    chunk.insert(chunk.end(), kGuidTail, kGuidTail + sizeof kGuidTail);
+    int n = static_cast<int>(chunk.size());
+    return XWQF::Write(forkRef_, &n, chunk.data());
+}
+
+// ---------------------------------------------------------------------------
+// Channel masks and names
+
+uint32_t CWAVEFile::ChannelConfiguration2Mask() {
+    struct Row {
+        ChannelConfiguration configuration;
+        uint32_t channels;
+        uint32_t mask;
+    };
+    static constexpr Row kRows[] = {
+        {kLCR, 3, 0x7},   {kQuad, 4, 0x33}, {kLCRS, 4, 0x107}, {k50, 5, 0x37},
+        {k51, 6, 0x3F},   {k60, 6, 0x137},  {k61, 7, 0x13F},   {k71, 8, 0xFF},
+    };
+    const ChannelConfiguration configuration = GetChannelConfiguration();
+    for (const Row& row : kRows)
+        if (row.configuration == configuration) return row.channels == channels_ ? row.mask : 0;
+    return 0;
+}
+
+CSoundFile::ChannelConfiguration CWAVEFile::Mask2ChannelConfiguration(uint32_t mask) {
+    switch (channels_) {
+        case 3:
+            if (Contains(mask, 0x7)) return kLCR;
+            break;
+        case 4:
+            if (Contains(mask, 0x33)) return kQuad;
+            if (Contains(mask, 0x1) && Contains(mask, 0x106)) return kLCRS;
+            break;
+        case 5:
+            if (Contains(mask, 0x37)) return k50;
+            break;
+        case 6:
+            if (Contains(mask, 0x3F)) return k51;
+            if (Contains(mask, 0x1) && Contains(mask, 0x136)) return k60;
+            break;
+        case 7:
+            if (Contains(mask, 0x13F)) return k61;
+            break;
+        case 8:
+            if (Contains(mask, 0xFF)) return k71;
+            break;
+        default: break;
+    }
+    return kMultichannel;
+}
+
+std::string CWAVEFile::GetChannelName(short channel) {
+    static const std::vector<std::vector<const char*>> kNames = {
+        {"1"},
+        {"Left", "Right"},
+        {"Left", "Right", "Center"},
+        {"Left", "Right", "Left surround", "Right surround"},
+        {"Left", "Center", "Right", "Surround"},
+        {"Left", "Right", "Left surround", "Right surround", "Center"},
+        {"Left", "Right", "Center", "LFE", "Left surround", "Right surround"},
+        {"Left", "Right", "Center", "Left surround", "Right surround", "Center surround"},
+        {},
+        {"Left", "Right", "Center", "LFE", "Left surround", "Right surround", "Left front narrow",
+         "Right front narrow"},
+    };
+    const size_t index = channel < 0 ? 0 : static_cast<size_t>(channel);
+    int configuration = GetChannelConfiguration();
+    if (configuration == kNotSet)
+        configuration = channels_ == 1 ? kMono : channels_ == 2 ? kStereo : kMultichannel;
+    if (configuration >= 0 && static_cast<size_t>(configuration) < kNames.size() &&
+        !kNames[static_cast<size_t>(configuration)].empty()) {
+        const std::vector<const char*>& names = kNames[static_cast<size_t>(configuration)];
+        return names[std::min(index, names.size() - 1)];
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(index + 1));
+    return text;
+}
+
+// ---------------------------------------------------------------------------
+// Opening
+
+OSErr CWAVEFile::Open() {
+    if (IsOpen()) return kFileBusyErr;
+    FSRef ref{path_};
+    if (OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_)) return err;
+    open_ = true;
+    uint32_t offset = 0, size = 0;
+    if (OSErr err = LocateChunk(kRIFF, 1, &offset, &size)) return err;
+    // A RIFF size of 0 or one that does not fit is a placeholder: the chunks then
+    // run to the end of the file.
+    riffEnd_ = (size == 0 || size > kProvisionalRiffSize - 8) ? kProvisionalRiffSize : size + 8;
+    if (OSErr err = Readfmt()) return err;
+    const OSErr extras = ReadExtras();
+    if (!GetSkipBadRegion()) KillDuplicateRegionNames();
+    if (extras) return extras;
+    if (OSErr err = LocateChunk(kData, 1, &offset, &size)) return err;
+    dataStart_ = offset + 8;
+    return 0;
+}
+
+OSErr CWAVEFile::GetOfflineInfo(OSErr* regionCount) {
+    if (regionCount) *regionCount = 0;
+    // An object in use keeps its fork and its description.
+    if (IsOpen()) return kFileBusyErr;
+    FSRef ref{path_};
+    OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_);
+    if (err) {
+        forkRef_ = XWQF::kNoFork;
+        return err;
+    }
+    open_ = true;
+    try {
+        uint32_t offset = 0, size = 0;
+        err = LocateChunk(kRIFF, 1, &offset, &size);
+        if (err == 0) {
+            riffEnd_ = (size == 0 || size > kProvisionalRiffSize - 8) ? kProvisionalRiffSize : size + 8;
+            err = Readfmt();
+        }
+        short count = 0;
+        if (err == 0) err = ReadNumRegions(&count);
+        if (err == 0 && regionCount) *regionCount = count;
+        if (err == 0) err = ReadLoops();
+    } catch (const error_code_exception& e) {
+        err = static_cast<OSErr>(e.error_code());
+    } catch (const std::bad_alloc&) {
+        err = kMemFullErr;
+    }
+    const OSErr closed = XWQF::CloseFork(forkRef_);
+    forkRef_ = XWQF::kNoFork;
+    open_ = false;
+    return err ? err : closed;
+}
+
+// ---------------------------------------------------------------------------
+// Markers, regions, loops and sampler data
+
+OSErr CWAVEFile::ReadExtras() {
+    if (!IsOpen()) return kFileNotOpenBaseErr;
+    try {
+        ReadLoops();
+        OSErr err = ReadInstrumentInfo();
+        if (err && !IsNotFound(err)) return err;
+
+        OSErr pending = 0;
+        uint32_t cueOffset = 0, cueSize = 0;
+        err = LocateChunk(kCue, 1, &cueOffset, &cueSize);
+        if (err && !IsNotFound(err)) return err;
+        pending = err;
+        if (err == 0) {
+            ForkSource source(forkRef_);
+            if (source.status()) return source.status();
+            // The header and as many whole cue points as the lists can take.
+            const ChunkHeader header{kCue, cueSize, cueOffset};
+            std::vector<uint8_t> data;
+            err = ReadChunkData(source, header, 4 + uint64_t{kCuePointBytes} * kMaxListEntries, &data);
+            if (err) return err;
+            std::vector<uint8_t> cue(8);
+            StoreBE32(cue.data(), kCue);
+            StoreLE32(cue.data() + 4, cueSize);
+            cue.insert(cue.end(), data.begin(), data.end());
+
+            uint32_t listData = 0, listSize = 0;
+            err = FindList(kAdtl, &listData, &listSize);
+            if (err && !IsNotFound(err)) return err;
+            std::vector<uint8_t> adtl;
+            if (err == 0) {
+                const uint64_t there = source.Size() > listData ? source.Size() - listData : 0;
+                const uint64_t n = std::min<uint64_t>({listSize, there, kMaxAssociatedDataBytes});
+                adtl.resize(static_cast<size_t>(n));
+                if (n && (err = source.ReadAt(listData, adtl.data(), adtl.size())) != 0) return err;
+            }
+            pending = err;
+            err = ADTLToExtras(cue.data(), static_cast<uint32_t>(cue.size()), adtl.data(),
+                               static_cast<uint32_t>(adtl.size()));
+            if (err && err != kEOFErr) pending = err;
+        }
+        if (GetNumRegions() == 0) {
+            if ((err = AddWholeFileRegion()) != 0) return err;
+        }
+        return IsNotFound(pending) ? 0 : pending;
+    } catch (const error_code_exception& e) {
+        return static_cast<OSErr>(e.error_code());
+    } catch (const std::bad_alloc&) {
+        return kMemFullErr;
+    }
+}
+
+OSErr CWAVEFile::ADTLToExtras(const uint8_t* cueChunk, uint32_t cueBytes, const uint8_t* data,
+                              uint32_t size) {
+    // The cue points the chunk really holds: bounded by its size and by its bytes.
+    std::vector<CuePoint> points;
+    if (cueChunk && cueBytes >= 12) {
+        const uint32_t declared = LoadLE32(cueChunk + 4);
+        const uint64_t bySize = declared >= 4 ? (declared - 4) / kCuePointBytes : 0;
+        const uint64_t byBytes = (cueBytes - 12) / kCuePointBytes;
+        const uint64_t count = std::min<uint64_t>(
+            {LoadLE32(cueChunk + 8), bySize, byBytes, kMaxListEntries});
+        points.reserve(static_cast<size_t>(count));
+        for (uint64_t i = 0; i < count; ++i) {
+            const uint8_t* p = cueChunk + 12 + i * kCuePointBytes;
+            points.push_back({LoadLE32(p), LoadLE32(p + 20)});
+        }
+    }
+    std::vector<bool> referenced(points.size(), false);
+    int32_t counter = 0;
+    if (data && size > 4) {
+        if (OSErr err = WalkAssociatedData(points, data, size, &referenced, &counter)) return err;
+    }
+    return AddUnlabelledCuePoints(points, referenced, &counter);
+}
+
+OSErr CWAVEFile::WalkAssociatedData(const std::vector<CuePoint>& points, const uint8_t* data,
+                                    uint32_t size, std::vector<bool>* referenced, int32_t* counter) {
+    // The first point with an ID answers for it, as a search from the front would.
+    std::unordered_map<uint32_t, size_t> byID;
+    byID.reserve(points.size());
+    for (size_t i = 0; i < points.size(); ++i) byID.emplace(points[i].id, i);
+    auto find = [&](const uint8_t* body) -> const CuePoint* {
+        auto at = byID.find(LoadLE32(body));
+        if (at == byID.end()) return nullptr;
+        (*referenced)[at->second] = true;
+        return &points[at->second];
+    };
+    const int64_t frames = numFrames_;
+    return ForEachSubChunk(data, size, [&](uint32_t id, const uint8_t* body, uint32_t bytes) -> OSErr {
+        if ((id == kLabl || id == kNote) && bytes >= 4) {
+            const CuePoint* point = find(body);
+            if (!point || markers_.size() >= kMaxListEntries) return 0;
+            SFTMarker marker{};
+            marker.id = *counter;
+            marker.position = point->sampleOffset;
+            NameFromText(body + 4, bytes - 4, marker.name);
+            marker.type = 2;
+            marker.number = -1;
+            if (OSErr err = AddMarker(&marker)) return err;
+            ++*counter;
+        } else if (id == kLtxt && bytes >= 8) {
+            const CuePoint* point = find(body);
+            if (!point) return 0;
+            int64_t start = static_cast<int32_t>(point->sampleOffset);
+            int64_t end = start + LoadLE32(body + 4);
+            bool add;
+            if (!GetIgnoreRegionsContainingWholeFile()) {
+                if (start < 0) {
+                    start = 0;
+                    end = frames;
+                }
+                add = start <= end && end <= frames;
+            } else {
+                const bool wholeFile = start == 0 && end == frames;
+                add = !wholeFile && end >= start && start >= 0 && end <= frames;
+            }
+            if (add && regions_.size() < kMaxListEntries) {
+                SFTRegion region{};
+                region.id = *counter;
+                region.start = static_cast<int32_t>(start);
+                region.end = static_cast<int32_t>(end);
+                region.sync = region.start;
+                region.timeStamp = 0;
+                char name[40];
+                std::snprintf(name, sizeof name, "Region nmbr %li", static_cast<long>(*counter));
+                NameToField(name, region.name);
+                if (OSErr err = AddRegion(&region)) return err;
+            }
+            ++*counter;
+        }
+        return 0;
+    });
+}
+
+OSErr CWAVEFile::AddUnlabelledCuePoints(const std::vector<CuePoint>& points,
+                                        const std::vector<bool>& referenced, int32_t* counter) {
+    for (size_t i = 0; i < points.size(); ++i) {
+        if (referenced[i]) continue;
+        if (markers_.size() >= kMaxListEntries) break;
+        SFTMarker marker{};
+        marker.id = *counter;
+        marker.position = points[i].sampleOffset;
+        marker.type = 2;
+        marker.number = -1;
+        if (OSErr err = AddMarker(&marker)) return err;
+        ++*counter;
+    }
+    return 0;
+}
+
+OSErr CWAVEFile::ReadNumRegions(short* count) {
+    if (!count) return kParamErr;
+    *count = 0;
+    if (!IsOpen()) return kFileNotOpenBaseErr;
+    try {
+        uint32_t listData = 0, listSize = 0;
+        OSErr err = FindList(kAdtl, &listData, &listSize);
+        if (IsNotFound(err)) return 0;
+        if (err) return err;
+        ForkSource source(forkRef_);
+        if (source.status()) return source.status();
+        const uint64_t there = source.Size() > listData ? source.Size() - listData : 0;
+        std::vector<uint8_t> data(static_cast<size_t>(
+            std::min<uint64_t>({listSize, there, kMaxAssociatedDataBytes})));
+        if (!data.empty() && (err = source.ReadAt(listData, data.data(), data.size())) != 0)
+            return err;
+        uint32_t regions = 0;
+        if (data.size() > 4) {
+            ForEachSubChunk(data.data(), static_cast<uint32_t>(data.size()),
+                            [&](uint32_t id, const uint8_t*, uint32_t) -> OSErr {
+                                if (id == kLtxt) ++regions;
+                                return 0;
+                            });
+        }
+        *count = static_cast<short>(std::min<uint32_t>(regions, INT16_MAX));
+        return 0;
+    } catch (const std::bad_alloc&) {
+        return kMemFullErr;
+    }
+}
+
+OSErr CWAVEFile::ReadLoops() {
+    if (!loops_.empty()) return 0;
+    uint32_t offset = 0, size = 0;
+    if (LocateChunk(kSmpl, 1, &offset, &size) != 0) return 0;
+    ForkSource source(forkRef_);
+    if (source.status()) return 0;
+    const ChunkHeader header{kSmpl, size, offset};
+    const uint64_t there = AvailableChunkData(source, header);
+    if (there < 36) return 0;
+    uint8_t head[36];
+    if (source.ReadAt(header.dataOffset(), head, sizeof head) != 0) return 0;
+    const int32_t declared = static_cast<int32_t>(LoadLE32(head + 28));
+    if (declared <= 0) return 0;
+    // Only the loop records that lie inside the chunk are read.
+    const uint64_t count = std::min<uint64_t>(
+        {static_cast<uint64_t>(declared), (there - 36) / kLoopRecordBytes, kMaxListEntries});
+    std::vector<uint8_t> records(static_cast<size_t>(count * kLoopRecordBytes));
+    if (count && source.ReadAt(header.dataOffset() + 36, records.data(), records.size()) != 0)
+        return 0;
+    for (uint64_t i = 0; i < count; ++i) {
+        const uint8_t* r = records.data() + i * kLoopRecordBytes;
+        SFTLoop loop{};
+        loop.id = static_cast<int32_t>(i);
+        loop.start = LoadLE32(r + 8);
+        loop.end = LoadLE32(r + 12);
+        loop.type = 1;
+        AddLoop(&loop);
+    }
+    return 0;
+}
+
+OSErr CWAVEFile::ReadInstrumentInfo() {
+    uint32_t offset = 0, size = 0;
+    if (OSErr err = LocateChunk(kInst, 1, &offset, &size)) return err;
+    // The seven bytes must lie inside the chunk and inside the file.
+    if (size < 7) return kWAVENotFoundErr;
+    uint8_t raw[7];
+    if (OSErr err = ReadAt(offset + 8, raw, sizeof raw))
+        return err == kEOFErr ? OSErr(kWAVENotFoundErr) : err;
+    SFTSamplerInfo info{};
+    info.baseNote = static_cast<int8_t>(raw[0]);
+    info.detune = static_cast<int8_t>(raw[1]);
+    info.lowNote = static_cast<int8_t>(raw[3]);
+    info.highNote = static_cast<int8_t>(raw[4]);
+    info.lowVelocity = static_cast<int8_t>(raw[5]);
+    info.highVelocity = static_cast<int8_t>(raw[6]);
+    info.gain = 0;
+    info.valid = 1;
+    return SetSamplerInfo(&info);
+}
+
+OSErr CWAVEFile::WriteExtras() {
+    const uint32_t markers = GetNumMarkers();
+    const uint32_t regions = GetNumRegions();
+    if (markers == 0 && regions == 0) return 0;
+    try {
+        std::vector<uint8_t> chunk;
+        PutID(chunk, kCue);
+        Put32(chunk, 4 + kCuePointBytes * (markers + regions));
+        Put32(chunk, markers + regions);
+        auto putPoint = [&](uint32_t id, uint32_t position) {
+            Put32(chunk, id);
+            Put32(chunk, position);
+            PutID(chunk, kData);
+            Put32(chunk, 0);
+            Put32(chunk, 0);
+            Put32(chunk, position);
+        };
+        std::vector<SFTMarker> markerList(markers);
+        std::vector<SFTRegion> regionList(regions);
+        for (uint32_t i = 0; i < markers; ++i) {
+            if (OSErr err = GetIndMarker(static_cast<uint16_t>(i), &markerList[i])) return err;
+            putPoint(i, markerList[i].position);
+        }
+        for (uint32_t j = 0; j < regions; ++j) {
+            if (OSErr err = GetIndRegion(static_cast<uint16_t>(j), &regionList[j])) return err;
+            putPoint(markers + j, static_cast<uint32_t>(regionList[j].start));
+        }
+        if (OSErr err = AppendAtEnd(chunk.data(), static_cast<int>(chunk.size()))) return err;
+
+        chunk.clear();
+        PutID(chunk, kLIST);
+        PutID(chunk, FourCC("size"));
+        PutID(chunk, kAdtl);
+        for (uint32_t i = 0; i < markers; ++i) {
+            const unsigned char* name = markerList[i].name;
+            const uint32_t length = std::min<uint32_t>(name[0], 31);
+            PutID(chunk, kLabl);
+            Put32(chunk, 4 + length + 1);
+            Put32(chunk, i);
+            chunk.insert(chunk.end(), name + 1, name + 1 + length);
+            chunk.push_back(0);
+            if ((length + 1) & 1) chunk.push_back(0);
+        }
+        for (uint32_t j = 0; j < regions; ++j) {
+            PutID(chunk, kLtxt);
+            Put32(chunk, 20);
+            Put32(chunk, markers + j);
+            Put32(chunk, static_cast<uint32_t>(regionList[j].end - regionList[j].start));
+            PutID(chunk, kRgn);
+            for (int k = 0; k < 4; ++k) Put16(chunk, 0);
+        }
+        StoreLE32(chunk.data() + 4, static_cast<uint32_t>(chunk.size() - 8));
+        if (OSErr err = AppendAtEnd(chunk.data(), static_cast<int>(chunk.size()))) return err;
+
+        if (OSErr err = WriteLoops()) return err;
+        SFTSamplerInfo info;
+        if (GetSamplerInfo(&info) == 0) return WriteInstrumentInfo();
+        return 0;
+    } catch (const std::bad_alloc&) {
+        return kMemFullErr;
+    }
+}
+
+OSErr CWAVEFile::WriteLoops() {
+    const uint32_t loops = GetNumLoops();
+    std::vector<uint8_t> chunk;
+    PutID(chunk, kSmpl);
+    Put32(chunk, 36 + kLoopRecordBytes * loops);
+    for (int k = 0; k < 7; ++k) Put32(chunk, 0);
+    Put32(chunk, loops);
+    Put32(chunk, 0);
+    for (uint32_t i = 0; i < loops; ++i) {
+        SFTLoop loop;
+        if (OSErr err = GetIndLoop(static_cast<uint16_t>(i), &loop)) return err;
+        Put32(chunk, static_cast<uint32_t>(loop.id));
+        Put32(chunk, 0);
+        Put32(chunk, loop.start);
+        Put32(chunk, loop.end);
+        Put32(chunk, 0);
+        Put32(chunk, 0);
+    }
+    return AppendAtEnd(chunk.data(), static_cast<int>(chunk.size()));
+}
+
+OSErr CWAVEFile::WriteInstrumentInfo() {
+    SFTSamplerInfo info;
+    if (OSErr err = GetSamplerInfo(&info)) return err;
+    uint8_t raw[16] = {};
+    StoreBE32(raw, kInst);
+    StoreLE32(raw + 4, 7);
+    raw[8] = static_cast<uint8_t>(info.baseNote);
+    raw[9] = static_cast<uint8_t>(info.detune);
+    raw[10] = 0;
+    raw[11] = static_cast<uint8_t>(info.lowNote);
+    raw[12] = static_cast<uint8_t>(info.highNote);
+    raw[13] = static_cast<uint8_t>(info.lowVelocity);
+    raw[14] = static_cast<uint8_t>(info.highVelocity);
+    return AppendAtEnd(raw, sizeof raw);
+}
+
+OSErr CWAVEFile::WriteSpecialized() { return 0; }
+
+// ---------------------------------------------------------------------------
+// Creating and closing
+
+OSErr CWAVEFile::Create(short channels, short wordSize, float sampleRate, void* specifics,
+                        const unsigned char* extension) {
+    if (IsOpen()) return kFileBusyErr;
+    if (channels < 1 || static_cast<uint32_t>(channels) > kMaxSoundFileChannels) return kParamErr;
+    if (wordSize < 8 || wordSize > 32) return kIllegalWordSizeErr;
+    if (OSErr err = CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension))
+        return err;
+    FSRef ref;
+    if (OSErr err = XWQF::CreateFile(path_, &ref)) return err;
+    fileRef_ = ref;
+    fileRefValid_ = true;
+    if (OSErr err = XWQF::OpenFork(&fileRef_, XWQF::kPermWidest, &forkRef_)) {
+        forkRef_ = XWQF::kNoFork;
+        return err;
+    }
+    open_ = true;
+    headerDirty_ = 1;
+    sampleRate_ = sampleRate;
+    channels_ = static_cast<uint32_t>(channels);
+    wordSize_ = wordSize;
+    dataType_ = wordSize == 8 ? kDataTypeUnsigned8 : kDataTypeLittleEndianPCM;
+    numFrames_ = 0;
+    riffEnd_ = kProvisionalRiffSize;
+
+    uint8_t head[12];
+    StoreBE32(head, kRIFF);
+    StoreLE32(head + 4, kProvisionalRiffSize);
+    StoreBE32(head + 8, kWAVE);
+    int n = sizeof head;
+    if (OSErr err = XWQF::Write(forkRef_, &n, head)) return err;
+    if (OSErr err = channels < 3 ? Writefmt() : WritefmtExtended()) return err;
+    uint8_t data[8];
+    StoreBE32(data, kData);
+    StoreLE32(data + 4, 0);
+    n = sizeof data;
+    if (OSErr err = XWQF::Write(forkRef_, &n, data)) return err;
+    int position = 0;
+    if (OSErr err = XWQF::GetPos(forkRef_, &position)) return err;
+    dataStart_ = static_cast<uint32_t>(position);
+    return 0;
+}
+
+OSErr CWAVEFile::Close() {
+    if (!IsOpen()) return kFileNotOpenErr;
+    OSErr result = 0;
+    if (headerDirty_) {
+        headerDirty_ = 0;
+        uint32_t offset = 0, size = 0;
+        result = LocateChunk(kData, 1, &offset, &size);
+        // An odd number of data bytes is made even with one frame of silence.
+        const uint32_t bytes = BytesPerSample();
+        if (result == 0 && (numFrames_ & 1) && (channels_ & 1) && (bytes == 1 || bytes == 3)) {
+            std::vector<double> silence(channels_, 0.0);
+            uint32_t one = 1;
+            const bool dither = dither_;
+            dither_ = false;
+            result = Write(numFrames_, &one, silence.data());
+            dither_ = dither;
+        }
+        if (result == 0) result = LocateChunk(kData, 1, &offset, &size);
+        if (result == 0) {
+            uint8_t raw[4];
+            StoreLE32(raw, static_cast<uint32_t>(std::min<uint64_t>(DataBytes(), UINT32_MAX)));
+            int n = sizeof raw;
+            result = XWQF::Write(forkRef_, &n, raw);
+        }
+        if (result == 0) result = WriteExtras();
+        if (result == 0) result = WriteSpecialized();
+        int length = 0;
+        if (result == 0) result = XWQF::GetEOF(forkRef_, &length);
+        if (result == 0) {
+            uint8_t raw[4];
+            result = ReadAt(0, raw, sizeof raw);
+            if (result == kEOFErr || (result == 0 && LoadBE32(raw) != kRIFF)) result = kWAVENotFoundErr;
+            if (result == 0) {
+                StoreLE32(raw, static_cast<uint32_t>(length - 8));
+                int n = sizeof raw;
+                result = XWQF::Write(forkRef_, &n, raw);
+            }
+        }
+    }
+    const OSErr closed = XWQF::CloseFork(forkRef_);
+    if (closed == 0) {
+        forkRef_ = XWQF::kNoFork;
+        open_ = false;
+    }
+    return result ? result : closed;
+}
+
+// ---------------------------------------------------------------------------
+// Buffers
+
+void CWAVEFile::FileToBuffer(unsigned char* data, uint64_t bytes) const {
+    switch (BytesPerSample()) {
+        case 1:
+            for (uint64_t i = 0; i < bytes; ++i) data[i] ^= 0x80;
+            break;
+        case 2:
+            if constexpr (std::endian::native == std::endian::big) {
+                for (uint64_t i = 0; i + 1 < bytes; i += 2) std::swap(data[i], data[i + 1]);
+            }
+            break;
+        case 4:
+            if (dataType_ == kDataTypeFloatLittleEndian) {
+                // Full scale ±1.0 becomes the 32-bit range, truncated toward zero.
+                for (uint64_t i = 0; i + 3 < bytes; i += 4) {
+                    const uint32_t bits = LoadLE32(data + i);
+                    float f;
+                    std::memcpy(&f, &bits, 4);
+                    const double scaled = static_cast<double>(f) * 2147483648.0;
+                    int32_t v = 0;
+                    if (scaled >= 2147483647.0)
+                        v = INT32_MAX;
+                    else if (scaled <= -2147483648.0)
+                        v = INT32_MIN;
+                    else if (scaled == scaled)
+                        v = static_cast<int32_t>(scaled);
+                    std::memcpy(data + i, &v, 4);
+                }
+            } else if constexpr (std::endian::native == std::endian::big) {
+                for (uint64_t i = 0; i + 3 < bytes; i += 4) {
+                    std::swap(data[i], data[i + 3]);
+                    std::swap(data[i + 1], data[i + 2]);
+                }
+            }
+            break;
+        default: break;
+    }
+}
+
+void CWAVEFile::BufferToFile(unsigned char* data, uint64_t bytes) const {
+    if (BytesPerSample() == 4 && dataType_ == kDataTypeFloatLittleEndian) {
+        for (uint64_t i = 0; i + 3 < bytes; i += 4) {
+            int32_t v;
+            std::memcpy(&v, data + i, 4);
+            const float f = static_cast<float>(static_cast<double>(v) / 2147483648.0);
+            uint32_t bits;
+            std::memcpy(&bits, &f, 4);
+            StoreLE32(data + i, bits);
+        }
+        return;
+    }
+    // The other forms are their own inverse.
+    FileToBuffer(data, bytes);
+}
+
+OSErr CWAVEFile::RefreshInputBuffer(uint32_t frame) {
+    if (!IsOpen()) return kFileNotOpenErr;
+    if (!inputBuffer_) {
+        if (OSErr err = InitInputBuffer()) return err;
+    }
+    const uint64_t bufferBytes = GetRealBufferSize();
+    uint64_t want = 0;
+    if (frame < numFrames_) want = std::min<uint64_t>(bufferFrames_, numFrames_ - frame) * BytesPerFrame();
+    want = std::min(want, bufferBytes);
+    OSErr err = 0;
+    int n = 0;
+    if (want) {
+        err = SetFilePos(frame);
+        if (err == 0) {
+            n = static_cast<int>(want);
+            err = XWQF::Read(forkRef_, &n, inputBuffer_);
+        }
+    }
+    std::memset(inputBuffer_ + n, 0, static_cast<size_t>(bufferBytes - static_cast<uint64_t>(n)));
+    firstBufferedFrame_ = frame;
+    FileToBuffer(inputBuffer_, static_cast<uint64_t>(n));
+    return err;
+}
+
+OSErr CWAVEFile::RefreshOutputBuffer(uint32_t frame) {
+    if (!IsOpen()) return kFileNotOpenErr;
+    if (!outputBuffer_) {
+        if (OSErr err = InitOutputBuffer()) return err;
+    }
+    const uint64_t bufferBytes = GetRealBufferSize();
+    OSErr err = SetFilePos(frame);
+    int n = 0;
+    if (err == 0) {
+        n = static_cast<int>(bufferBytes);
+        err = XWQF::Read(forkRef_, &n, outputBuffer_);
+        if (err == kEOFErr) err = 0;
+    }
+    // Frames not yet in the file are silence in the buffer form.
+    std::memset(outputBuffer_ + n, 0, static_cast<size_t>(bufferBytes - static_cast<uint64_t>(n)));
+    FileToBuffer(outputBuffer_, static_cast<uint64_t>(n));
+    firstBufferedFrame_ = frame;
+    return err;
+}
+
+OSErr CWAVEFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
+    if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
+    if (!IsOpen()) return kFileNotOpenErr;
+    if (!outputBuffer_ || frames > bufferFrames_) return kParamErr;
+    if (OSErr err = SetFilePos(position)) return err;
+    const uint64_t bytes = static_cast<uint64_t>(frames) * BytesPerFrame();
+    BufferToFile(outputBuffer_, bytes);
+    int n = static_cast<int>(bytes);
+    if (OSErr err = XWQF::Write(forkRef_, &n, outputBuffer_)) return err;
+    const uint64_t end = static_cast<uint64_t>(position) + frames;
+    if (end > numFrames_) numFrames_ = static_cast<uint32_t>(std::min<uint64_t>(end, UINT32_MAX));
+    return 0;
+}
+
+OSErr CWAVEFile::SetFilePos(uint32_t frame) {
+    if (!IsOpen()) return kFileNotOpenErr;
+    uint64_t offset = 0, position = 0;
+    if (!MulChecked(frame, BytesPerFrame(), &offset) || !AddChecked(dataStart_, offset, &position) ||
+        position > static_cast<uint64_t>(XWQF::kMaxFileSize))
+        return kFileBoundsErr;
+    OSErr err = XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(position));
+    if (err == kEOFErr) {
+        err = SetEndOfFile(frame);
+        if (err == 0) err = XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(position));
+    }
+    return err;
+}
+
+OSErr CWAVEFile::SetEndOfFile(uint32_t frames) {
+    if (!IsOpen()) return kFileNotOpenErr;
+    uint64_t wanted = 0;
+    if (!MulChecked(frames, BytesPerFrame(), &wanted) || !AddChecked(dataStart_, wanted, &wanted) ||
+        wanted > static_cast<uint64_t>(XWQF::kMaxFileSize))
+        return kFileBoundsErr;
+    int length = 0;
+    if (OSErr err = XWQF::GetEOF(forkRef_, &length)) return err;
+    if (wanted > static_cast<uint64_t>(length)) {
+        if (BytesPerSample() == 1) {
+            // Silence of unsigned 8-bit samples is 0x80, not 0.
+            if (OSErr err = XWQF::SetPos(forkRef_, XWQF::kFromLEOF, 0)) return err;
+            uint64_t left = wanted - static_cast<uint64_t>(length);
+            const std::vector<uint8_t> piece(static_cast<size_t>(std::min<uint64_t>(left, bufferFrames_)), 0x80);
+            while (left) {
+                int n = static_cast<int>(std::min<uint64_t>(left, piece.size()));
+                if (OSErr err = XWQF::Write(forkRef_, &n, piece.data())) return err;
+                left -= static_cast<uint64_t>(n);
+            }
+        } else if (OSErr err = XWQF::SetEOF(forkRef_, static_cast<int>(wanted))) {
+            return err;
+        }
+    }
+    numFrames_ = frames;
+    return 0;
+}
+
+OSErr CWAVEFile::UpdateSize() {
+    if (!IsOpen()) return kFileNotOpenErr;
+    int length = 0;
+    if (OSErr err = XWQF::GetEOF(forkRef_, &length)) return err;
+    const uint64_t frameBytes = BytesPerFrame();
+    if (frameBytes == 0) return 0;
+    const uint64_t bytes = static_cast<uint64_t>(length) > dataStart_ ? length - dataStart_ : 0;
+    numFrames_ = static_cast<uint32_t>(bytes / frameBytes);
+    return 0;
+}

@@ -1,0 +1,130 @@
+// WAVE files: uncompressed little-endian PCM in a RIFF/WAVE container, with the
+// plain and the extensible format chunk (channel mask and SubFormat GUID), the
+// cue points and their associated data ('cue ', LIST/'adtl' with 'labl', 'note'
+// and 'ltxt') for markers and regions, 'smpl' for loops and 'inst' for sampler
+// data. The base of the WAVE variants, which change the format chunk, the
+// sample coding or add chunks through the virtual operations below.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <string>
+#include <vector>
+
+#include "soundfile/sound_file.h"
+#include "soundfile/type_codes.h"
+
+// Status codes of the WAVE family.
+enum : int {
+    kWAVENotFoundErr = -22004,        // not "RIFF", or the chunk sought is not there
+    kWAVEBadChunkSizeErr = -22009,    // a chunk size negative as a signed 32-bit number
+    kWAVEUnsupportedDataErr = -22700, // format tag, SubFormat, channels or word size not usable
+    kWAVEFragmentedDataErr = -22701,  // no 'data' chunk, but a 'wavl' list
+    kWAVENoDataErr = -22702,          // no 'data' chunk
+    kWAVENoFormatErr = -22703,        // no format chunk
+    kWAVEBadDataSizeErr = -22704,     // the data size cannot be read
+};
+
+class CWAVEFile : public CSoundFile {
+public:
+    // The form type at bytes 8-11 of a RIFF file.
+    static constexpr OSType classID = FourCC("WAVE");
+
+    CWAVEFile() = default;
+    ~CWAVEFile() override;
+
+    OSErr Open() override;
+    OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,
+                 const unsigned char* extension) override;
+    OSErr Close() override;
+    // The region count comes back through the pointer; the object is left closed.
+    OSErr GetOfflineInfo(OSErr* regionCount) override;
+
+    OSErr RefreshInputBuffer(uint32_t frame) override;
+    OSErr RefreshOutputBuffer(uint32_t frame) override;
+    OSErr FlushOutputBuffer(uint32_t frames, uint32_t position) override;
+    OSErr SetFilePos(uint32_t frame) override;
+    OSErr UpdateSize() override;
+
+    OSType GetFType() override;
+    std::string GetDescription() override;
+    bool CanBeSplit() override { return true; }
+    std::string SplitExtension() override { return "(.L/.R)"; }
+    std::string GetChannelName(short channel) override;
+
+    // The operations the WAVE variants override, in this order.
+    virtual OSErr WriteExtras();
+    virtual OSErr ReadNumRegions(short* count);
+    virtual OSErr Writefmt();
+    virtual OSErr Readfmt();
+    virtual OSErr WritefmtExtended();
+    virtual OSErr ReadfmtExtended();
+    virtual OSErr SetEndOfFile(uint32_t frames);
+    virtual OSErr WriteSpecialized();
+
+    // Positions the open fork just after the 4-byte ID of the given occurrence
+    // (counted from 1) of a chunk; the ID is the four characters as a big-endian
+    // number. Only the first 100 chunks are looked at.
+    OSErr FindID(uint32_t id, short occurrence = 1);
+    OSErr ReadLoops();
+    OSErr ReadInstrumentInfo();
+    OSErr ReadExtras();
+    OSErr WriteLoops();
+    OSErr WriteInstrumentInfo();
+    // Turns the data of an 'adtl' list (after its type) into markers and regions,
+    // using the cue chunk held with its 8-byte header.
+    OSErr ADTLToExtras(const uint8_t* cueChunk, uint32_t cueBytes, const uint8_t* data,
+                       uint32_t size);
+
+    uint32_t ChannelConfiguration2Mask();
+    ChannelConfiguration Mask2ChannelConfiguration(uint32_t mask);
+
+    // Probes of input detection, which need no object. FindChunk walks a stream
+    // as FindID walks the fork and leaves the stream just after the ID.
+    static OSErr FindChunk(const std::string& id, unsigned int occurrence, std::istream& in);
+    // The channel count of the WAVE file at a path; 0 when it cannot be read.
+    static short ReadNumChannels(const std::string& path);
+
+    uint32_t GetDataStart() const { return dataStart_; }
+
+protected:
+    // One cue point as read: its ID and the frame it marks.
+    struct CuePoint {
+        uint32_t id;
+        uint32_t sampleOffset;
+    };
+
+    uint32_t BytesPerSample() const { return static_cast<uint32_t>(wordSize_ >= 8 ? wordSize_ / 8 : 0); }
+    uint64_t BytesPerFrame() const { return static_cast<uint64_t>(BytesPerSample()) * channels_; }
+    uint64_t DataBytes() const { return static_cast<uint64_t>(numFrames_) * BytesPerFrame(); }
+
+    // FindID, then the chunk's size: the chunk's position (of its ID) and size.
+    OSErr LocateChunk(uint32_t id, short occurrence, uint32_t* offset, uint32_t* size);
+    // Finds the first LIST of the given type: the position of its data after the
+    // type and the number of data bytes its size declares after the type.
+    OSErr FindList(uint32_t type, uint32_t* dataOffset, uint32_t* dataSize);
+    // Refuses what cannot be read before anything divides by it: channels outside
+    // 1..kMaxSoundFileChannels, word sizes outside 8..32.
+    OSErr CheckFormat() const;
+    // Step 4 of Readfmt: the frame count from the 'data' chunk, or the reason there is none.
+    OSErr ReadFrameCount();
+    // The size of the sample data to believe: the declared size, or the bytes there
+    // when it is a placeholder (0 or 2^31 and more) or larger than what the file holds.
+    uint32_t UsableDataSize(uint32_t declared, uint32_t dataStart);
+    OSErr ReadAt(uint32_t position, void* data, int count);
+    OSErr AppendAtEnd(const void* data, int count);
+    // Turns samples read from the file into the buffer form: 8-bit flipped to
+    // signed, 32-bit float to 32-bit integers; other sizes are left as they are.
+    void FileToBuffer(unsigned char* data, uint64_t bytes) const;
+    // The inverse of FileToBuffer.
+    void BufferToFile(unsigned char* data, uint64_t bytes) const;
+    // Adds a marker without a name for every cue point no sub-chunk spoke for.
+    OSErr AddUnlabelledCuePoints(const std::vector<CuePoint>& points,
+                                 const std::vector<bool>& referenced, int32_t* counter);
+    // The walk of ADTLToExtras, noting which cue points were referenced.
+    OSErr WalkAssociatedData(const std::vector<CuePoint>& points, const uint8_t* data,
+                             uint32_t size, std::vector<bool>* referenced, int32_t* counter);
+
+    uint32_t dataStart_ = 0;
+    uint32_t riffEnd_ = 0;
+};

@@ -1,0 +1,225 @@
+#include "soundfile/coded_file.h"
+
+#include <sys/random.h>
+
+#include <algorithm>
+#include <atomic>
+#include <new>
+#include <random>
+
+#include "foundation/xwqf.h"
+#include "soundfile/progress.h"
+
+namespace {
+
+// The factory: 'Temp' gives the registered temporary AIFF file.
+CSoundFile* FactoryTempSoundFile(OSType type) {
+    return CSoundFile::CreateSoundFile(type);
+}
+
+std::atomic<TempSoundFileMaker> gTempMaker{&FactoryTempSoundFile};
+
+// How often a taken name is tried again with other random characters.
+constexpr int kNameAttempts = 16;
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// <folder>/<identifier>.<ten letters or digits nobody can guess>
+std::string TemporaryName(const std::string& folder, const std::string& identifier) {
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    unsigned char random[10];
+    if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+        std::random_device device;
+        for (unsigned char& c : random) c = static_cast<unsigned char>(device());
+    }
+    std::string name = folder;
+    if (name.empty() || name.back() != '/') name += '/';
+    name += identifier;
+    name += '.';
+    for (unsigned char c : random) name += kLetters[c % (sizeof kLetters - 1)];
+    return name;
+}
+
+}  // namespace
+
+TempSoundFileMaker SetTempSoundFileMaker(TempSoundFileMaker maker) {
+    return gTempMaker.exchange(maker ? maker : &FactoryTempSoundFile);
+}
+
+CCodedFile::~CCodedFile() {
+    DestroyTemporaryFile();
+}
+
+OSErr CCodedFile::Create(CSoundFile*, short channels, short wordSize, float sampleRate,
+                         void* specifics, const unsigned char* extension) {
+    return CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension);
+}
+
+// ---------------------------------------------------------------------------
+// The temporary file
+
+OSErr CCodedFile::CreateTemporaryFile(const std::string& identifier, short channels,
+                                      float sampleRate, OSType type) {
+    DestroyTemporaryFile();
+    // The temporary file goes beside the output, which must be bound first.
+    if (channels < 1 || path_.empty()) return kParamErr;
+    const std::string folder = FolderOf(path_);
+    OSErr err = kDupFNErr;
+    for (int attempt = 0; attempt < kNameAttempts && err == kDupFNErr; ++attempt) {
+        CSoundFile* temp = gTempMaker.load()(type);
+        if (!temp) return kCannotMakeFormatObjectErr;
+        temp_ = temp;
+        tempMade_ = false;
+        tempDeletesItself_ = type == FourCC("Temp");
+        tempPath_ = TemporaryName(folder, identifier);
+        err = temp_->ISoundFile(tempPath_);
+        if (err == 0) {
+            temp_->SetSFTBufferSize(bufferFrames_);
+            err = temp_->Create(channels, 16, sampleRate, nullptr, nullptr);
+            // Create may have extended the name.
+            if (err == 0) {
+                tempPath_ = temp_->GetPath();
+                tempMade_ = true;
+            }
+        }
+        // A name taken by someone else is never made or deleted by us.
+        if (err) DestroyTemporaryFile();
+    }
+    if (err) return err;
+    // The Write and Add loops fill the temporary file in its own form.
+    channels_ = static_cast<uint32_t>(channels);
+    sampleRate_ = sampleRate;
+    wordSize_ = 16;
+    dataType_ = kDataTypePCM;
+    numFrames_ = 0;
+    open_ = true;
+    return 0;
+}
+
+void CCodedFile::DestroyTemporaryFile() {
+    ForgetTemporaryBuffer();
+    if (!temp_) return;
+    CSoundFile* temp = temp_;
+    temp_ = nullptr;
+    delete temp;
+    if (tempMade_ && !tempDeletesItself_) XWQF::DeleteFile(tempPath_);
+    tempMade_ = false;
+}
+
+void CCodedFile::ForgetTemporaryBuffer() {
+    if (borrowed_) {
+        if (inputBuffer_ == borrowed_) inputBuffer_ = nullptr;
+        if (outputBuffer_ == borrowed_) outputBuffer_ = nullptr;
+    }
+    borrowed_ = nullptr;
+}
+
+void CCodedFile::TakeTemporaryBuffer() {
+    unsigned char* buffer = temp_->GetOutputBuffer();
+    if (buffer == borrowed_ && outputBuffer_ == buffer) return;
+    ForgetTemporaryBuffer();
+    // A buffer of the coded file's own goes: the loops fill the temporary file's.
+    CSoundFile::DisposeBuffer();
+    outputBuffer_ = buffer;
+    borrowed_ = buffer;
+}
+
+// ---------------------------------------------------------------------------
+// Buffers
+
+OSErr CCodedFile::InitOutputBuffer() {
+    if (!temp_) return CSoundFile::InitOutputBuffer();
+    OSErr err = temp_->InitOutputBuffer();
+    if (err == 0) TakeTemporaryBuffer();
+    return err;
+}
+
+OSErr CCodedFile::RefreshOutputBuffer(uint32_t frame) {
+    if (!temp_) return kFileNotOpenErr;
+    OSErr err = temp_->RefreshOutputBuffer(frame);
+    TakeTemporaryBuffer();
+    return err;
+}
+
+OSErr CCodedFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
+    if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
+    if (!temp_) return kFileNotOpenErr;
+    OSErr err = temp_->FlushOutputBuffer(frames, position);
+    numFrames_ = temp_->GetNumSFrames();
+    if (frames) headerDirty_ = 1;
+    return err;
+}
+
+void CCodedFile::DisposeBuffer() {
+    ForgetTemporaryBuffer();
+    CSoundFile::DisposeBuffer();
+    if (temp_) temp_->DisposeBuffer();
+}
+
+void CCodedFile::SetSFTBufferSize(uint32_t frames) {
+    CSoundFile::SetSFTBufferSize(frames);
+    if (temp_) temp_->SetSFTBufferSize(bufferFrames_);
+}
+
+// ---------------------------------------------------------------------------
+// Encoding on close
+
+bool CCodedFile::IsEncodingDue() const {
+    return temp_ && open_ && headerDirty_ && !discardOnClose_;
+}
+
+OSErr CCodedFile::EncodeBlock(const int16_t*, uint32_t, uint32_t) {
+    return kParamErr;
+}
+
+OSErr CCodedFile::EncodeTemporaryFile(const unsigned char* stepText) {
+    OSErr err = 0;
+    if (IsEncodingDue()) {
+        try {
+            err = EncodeBlocks(stepText);
+        } catch (const error_code_exception& e) {
+            err = static_cast<OSErr>(e.error_code());
+            if (err == 0) err = kParamErr;
+        } catch (const std::bad_alloc&) {
+            err = kMemFullErr;
+        } catch (...) {
+            err = kParamErr;
+        }
+    }
+    DestroyTemporaryFile();
+    return err;
+}
+
+OSErr CCodedFile::EncodeBlocks(const unsigned char* stepText) {
+    SetProgressStepWithoutSRC(stepText, 0);
+    // The temporary file is finished and read back as it stands on disk.
+    ForgetTemporaryBuffer();
+    if (OSErr err = temp_->Close()) return err;
+    if (OSErr err = temp_->Open()) return err;
+    if (temp_->GetWordSize() != 16 || temp_->GetNumChannels() < 1 ||
+        static_cast<uint32_t>(temp_->GetNumChannels()) != channels_)
+        return kParamErr;
+    const uint32_t frames = temp_->GetNumSFrames();
+    const uint32_t block = temp_->GetBufferFrames();
+    if (frames == 0) return 0;
+    if (block == 0) return kParamErr;
+    if (OSErr err = temp_->InitInputBuffer()) return err;
+    for (uint32_t position = 0; position < frames;) {
+        const uint32_t k = std::min(block, frames - position);
+        if (OSErr err = temp_->RefreshInputBuffer(position)) return err;
+        if (OSErr err =
+                SetProgressPosition(static_cast<int>(std::min<uint32_t>(position, INT32_MAX))))
+            return err;
+        const unsigned char* samples = temp_->GetInputBuffer();
+        if (!samples) return kMemBlockMissingErr;
+        if (OSErr err = EncodeBlock(reinterpret_cast<const int16_t*>(samples), k, position))
+            return err;
+        position += k;
+    }
+    return 0;
+}

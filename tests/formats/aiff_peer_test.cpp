@@ -1,0 +1,310 @@
+// AIFF and AIFF-C against the programs of other makers: files they write read
+// here with the samples they decode, and files written here read by them.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <ostream>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "aiff_test_support.h"
+#include "formats/pcm/aifc_file.h"
+#include "formats/pcm/aiff_file.h"
+#include "test_support.h"
+
+using namespace aifftest;
+using testsupport::HaveProgram;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+
+namespace {
+
+// Runs a shell command; its standard output, and whether it exited with 0.
+bool RunCommand(const std::string& command, std::string* output = nullptr) {
+    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
+    if (!pipe) return false;
+    std::string text;
+    char block[4096];
+    size_t n;
+    while ((n = std::fread(block, 1, sizeof block, pipe)) > 0) text.append(block, n);
+    const int status = ::pclose(pipe);
+    if (output) *output = text;
+    return status == 0;
+}
+
+std::string Quote(const std::string& path) { return "'" + path + "'"; }
+
+std::unique_ptr<CAIFFFile> OpenEither(const std::string& path) {
+    const std::string head = ReadFile(path).substr(0, 12);
+    std::unique_ptr<CAIFFFile> f;
+    if (head.size() == 12 && head.substr(8) == "AIFC")
+        f = std::make_unique<CAIFCFile>();
+    else
+        f = std::make_unique<CAIFFFile>();
+    EXPECT_EQ(f->ISoundFile(path), 0);
+    EXPECT_EQ(f->Open(), 0) << path;
+    return f;
+}
+
+struct PeerFile {
+    const char* name;
+    const char* program;
+    const char* command;  // OUT stands for the output path, SRC for a WAVE source made by sox
+    int bits;
+    int channels;
+    bool isFloat;
+    // sox does not know every compression type; libsndfile decodes the others.
+    bool soxReads = true;
+};
+
+void PrintTo(const PeerFile& p, std::ostream* os) { *os << p.name; }
+
+const PeerFile kPeerFiles[] = {
+    {"sox_s16_stereo", "sox", "sox -n -r 44100 -c 2 -b 16 OUT.aiff synth 0.3 sine 440 sine 660", 16, 2, false},
+    {"sox_s8_mono_odd_rate", "sox", "sox -n -r 22254.5454 -c 1 -b 8 OUT.aiff synth 0.3 sine 300", 8, 1, false},
+    {"sox_s24_six", "sox",
+     "sox -n -r 48000 -c 6 -b 24 OUT.aiff synth 0.3 sine 100 sine 200 sine 300 sine 400 sine 500 sine 600", 24, 6, false},
+    {"sox_s32_stereo", "sox", "sox -n -r 96000 -c 2 -b 32 OUT.aiff synth 0.2 sine 440 sine 1000", 32, 2, false},
+    {"sox_aifc_none", "sox", "sox -n -r 44100 -c 2 -b 16 -t aifc OUT.aifc synth 0.3 sine 440 sine 660", 16, 2, false},
+    {"sox_aifc_fl32", "sox", "sox -n -r 44100 -c 1 -e floating-point -b 32 -t aifc OUT.aifc synth 0.3 sine 440", 32, 1, true},
+    {"ffmpeg_s8", "ffmpeg", "ffmpeg -v error -y -f lavfi -i sine=f=440:d=0.3 -c:a pcm_s8 -f aiff OUT.aiff", 8, 1, false},
+    {"ffmpeg_s24_six", "ffmpeg",
+     "ffmpeg -v error -y -f lavfi -i sine=f=440:d=0.3 -ac 6 -c:a pcm_s24be -f aiff OUT.aiff", 24, 6, false},
+    {"ffmpeg_sowt", "ffmpeg", "ffmpeg -v error -y -f lavfi -i sine=f=440:d=0.3 -ac 2 -c:a pcm_s16le -f aiff OUT.aiff", 16, 2, false},
+    {"ffmpeg_twos", "ffmpeg",
+     "ffmpeg -v error -y -f lavfi -i sine=f=440:d=0.3 -c:a pcm_s16be -tag:a twos -f aiff OUT.aiff", 16, 1, false},
+    {"ffmpeg_fl32", "ffmpeg", "ffmpeg -v error -y -f lavfi -i sine=f=440:d=0.3 -ac 2 -c:a pcm_f32be -f aiff OUT.aiff", 32, 2, true},
+    {"sndfile_s16_sowt", "sndfile-convert", "sndfile-convert -pcm16 -endian=little SRC OUT.aif", 16, 2, false},
+    {"sndfile_s8", "sndfile-convert", "sndfile-convert -pcms8 SRC OUT.aif", 8, 2, false},
+    {"sndfile_s24", "sndfile-convert", "sndfile-convert -pcm24 SRC OUT.aif", 24, 2, false},
+    {"sndfile_s32_le", "sndfile-convert", "sndfile-convert -pcm32 -endian=little SRC OUT.aif", 32, 2, false, false},
+    {"sndfile_float", "sndfile-convert", "sndfile-convert -float32 SRC OUT.aif", 32, 2, true},
+};
+
+std::string Replace(std::string text, const std::string& what, const std::string& with) {
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
+        text.replace(at, what.size(), with);
+    return text;
+}
+
+class PeerWrittenFile : public ::testing::TestWithParam<PeerFile> {};
+
+TEST_P(PeerWrittenFile, ReadsWithTheSamplesSoxDecodes) {
+    const PeerFile& p = GetParam();
+    if (!HaveProgram("sox") || !HaveProgram(p.program)) GTEST_SKIP() << p.program << " is not installed";
+    TempDir dir;
+    const std::string src = dir / "src.wav";
+    ASSERT_TRUE(RunCommand("sox -n -r 48000 -c 2 -b 24 " + Quote(src) + " synth 0.3 sine 440 sine 523"));
+    const std::string base = dir / p.name;
+    const std::string command = Replace(Replace(p.command, "OUT", Quote(base) ), "SRC", Quote(src));
+    ASSERT_TRUE(RunCommand(command)) << command;
+    const std::string ext = std::string(p.command).find("OUT.aifc") != std::string::npos ? ".aifc"
+                            : std::string(p.command).find("OUT.aiff") != std::string::npos ? ".aiff"
+                                                                                          : ".aif";
+    // The shell joins the quoted base and the extension into one name.
+    const std::string path = base + ext;
+    ASSERT_FALSE(ReadFile(path).empty()) << path;
+
+    auto f = OpenEither(path);
+    EXPECT_EQ(f->GetNumChannels(), p.channels);
+    EXPECT_EQ(f->GetWordSize(), p.bits);
+    std::vector<uint8_t> ours;
+    ASSERT_EQ(ReadAllFrames(*f, &ours), 0);
+    const std::string raw = dir / "expected.raw";
+    if (!p.soxReads) {
+        const std::string bits = std::to_string(p.bits);
+        ASSERT_TRUE(RunCommand("sndfile-convert -pcm" + bits + " -endian=little " + Quote(path) + " " + Quote(raw)));
+        const std::string expected = ReadFile(raw);
+        ASSERT_EQ(ours.size(), expected.size());
+        EXPECT_EQ(0, std::memcmp(ours.data(), expected.data(), expected.size()));
+        return;
+    }
+    std::string rate;
+    ASSERT_TRUE(RunCommand("sox --i -r " + Quote(path), &rate));
+    EXPECT_NEAR(f->GetSampleRate(), std::stod(rate), 0.1);
+    std::string samples;
+    ASSERT_TRUE(RunCommand("sox --i -s " + Quote(path), &samples));
+    EXPECT_EQ(f->GetNumSFrames(), std::stoul(samples));
+
+    // sox decodes into 32-bit integers; float data is compared within the last
+    // bits a single-precision product can differ in.
+    ASSERT_TRUE(RunCommand("sox " + Quote(path) + " -t raw -e signed-integer -b " + std::to_string(p.bits) + " -L " +
+                           Quote(raw)));
+    const std::string expected = ReadFile(raw);
+    ASSERT_EQ(ours.size(), expected.size());
+    if (!p.isFloat) {
+        EXPECT_EQ(0, std::memcmp(ours.data(), expected.data(), expected.size()));
+        return;
+    }
+    size_t far = 0;
+    for (size_t i = 0; i + 4 <= expected.size(); i += 4) {
+        int32_t want, got;
+        std::memcpy(&want, expected.data() + i, 4);
+        std::memcpy(&got, ours.data() + i, 4);
+        if (std::llabs(static_cast<long long>(want) - got) > 256) ++far;
+    }
+    EXPECT_EQ(far, 0u);
+    // The floats themselves, as ffmpeg passes them through, give exactly our integers.
+    if (!HaveProgram("ffmpeg")) return;
+    const std::string floats = dir / "floats.raw";
+    ASSERT_TRUE(RunCommand("ffmpeg -v error -y -i " + Quote(path) + " -f f32le -c:a pcm_f32le " + Quote(floats)));
+    const std::string exact = ReadFile(floats);
+    ASSERT_EQ(ours.size(), exact.size());
+    size_t mismatches = 0;
+    for (size_t i = 0; i + 4 <= exact.size(); i += 4) {
+        float value;
+        std::memcpy(&value, exact.data() + i, 4);
+        int32_t got;
+        std::memcpy(&got, ours.data() + i, 4);
+        if (got != FloatSampleToInt32(value)) ++mismatches;
+    }
+    EXPECT_EQ(mismatches, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, PeerWrittenFile, ::testing::ValuesIn(kPeerFiles),
+                         [](const ::testing::TestParamInfo<PeerFile>& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// Files written here, read by the peers
+
+struct OurFile {
+    std::string path;
+    std::vector<uint8_t> littleEndian;  // the samples as the peers' raw output gives them
+};
+
+OurFile WriteOurs(const std::string& base, bool aifc, short channels, short bits, float rate, uint32_t frames,
+                  CSoundFile::ChannelConfiguration configuration) {
+    std::unique_ptr<CAIFFFile> f;
+    if (aifc)
+        f = std::make_unique<CAIFCFile>();
+    else
+        f = std::make_unique<CAIFFFile>();
+    OurFile out;
+    EXPECT_EQ(f->ISoundFile(base), 0);
+    f->SetChannelConfiguration(configuration);
+    EXPECT_EQ(f->Create(channels, bits, rate, nullptr,
+                        reinterpret_cast<const unsigned char*>(aifc ? "\x05.aifc" : "\x05.aiff")),
+              0);
+    out.path = f->GetPath();
+    const uint32_t bytes = static_cast<uint32_t>(bits / 8);
+    out.littleEndian.resize(static_cast<size_t>(frames) * channels * bytes);
+    for (size_t i = 0; i < out.littleEndian.size(); ++i)
+        out.littleEndian[i] = static_cast<uint8_t>((i * 37 + i / 7) & 0xFF);
+    EXPECT_EQ(f->InitOutputBuffer(), 0);
+    const uint32_t frameBytes = channels * bytes;
+    for (uint32_t done = 0; done < frames;) {
+        const uint32_t n = std::min(f->GetBufferFrames(), frames - done);
+        EXPECT_EQ(f->RefreshOutputBuffer(done), 0);
+        std::memcpy(f->GetOutputBuffer(), out.littleEndian.data() + done * frameBytes, n * frameBytes);
+        EXPECT_EQ(f->FlushOutputBuffer(n, done), 0);
+        done += n;
+    }
+    if (frames > 200) {
+        SFTMarker m{};
+        m.id = 1;
+        m.position = 10;
+        m.type = 1;
+        NameToField("Verse", m.name);
+        EXPECT_EQ(f->AddMarker(&m), 0);
+        SFTLoop loop{1, 60, 190, 1};
+        EXPECT_EQ(f->AddLoop(&loop), 0);
+    }
+    EXPECT_EQ(f->Close(), 0);
+    return out;
+}
+
+// The value of a "key=value" line.
+std::string KeyValue(const std::string& text, const std::string& key) {
+    size_t at = ("\n" + text).find("\n" + key + "=");
+    if (at == std::string::npos) return std::string();
+    at += key.size() + 1;
+    return text.substr(at, text.find('\n', at) - at);
+}
+
+std::string Field(const std::string& text, const std::string& label) {
+    size_t at = text.find(label);
+    if (at == std::string::npos) return std::string();
+    at = text.find(':', at);
+    size_t end = text.find('\n', at);
+    std::string value = text.substr(at + 1, end - at - 1);
+    value.erase(0, value.find_first_not_of(' '));
+    return value;
+}
+
+struct OurCase {
+    const char* name;
+    bool aifc;
+    short channels;
+    short bits;
+    float rate;
+    uint32_t frames;
+    CSoundFile::ChannelConfiguration configuration;
+};
+
+void PrintTo(const OurCase& c, std::ostream* os) { *os << c.name; }
+
+class OurWrittenFile : public ::testing::TestWithParam<OurCase> {};
+
+TEST_P(OurWrittenFile, PeersReadRateChannelsFramesAndSamples) {
+    const OurCase& c = GetParam();
+    if (!HaveProgram("sox") || !HaveProgram("ffprobe") || !HaveProgram("sndfile-info"))
+        GTEST_SKIP() << "sox, ffprobe or sndfile-info is not installed";
+    TempDir dir;
+    OurFile ours = WriteOurs(dir / c.name, c.aifc, c.channels, c.bits, c.rate, c.frames, c.configuration);
+
+    std::string text;
+    ASSERT_TRUE(RunCommand("sox --i " + Quote(ours.path), &text));
+    EXPECT_EQ(Field(text, "Channels"), std::to_string(c.channels));
+    EXPECT_NEAR(std::stod(Field(text, "Sample Rate")), c.rate, 0.5);
+    EXPECT_NE(text.find("= " + std::to_string(c.frames) + " samples"), std::string::npos) << text;
+    const std::string raw = dir / "sox.raw";
+    ASSERT_TRUE(RunCommand("sox " + Quote(ours.path) + " -t raw -e signed-integer -b " + std::to_string(c.bits) + " -L " + Quote(raw)));
+    EXPECT_TRUE(ReadFile(raw) == std::string(ours.littleEndian.begin(), ours.littleEndian.end())) << "sox samples differ";
+
+    ASSERT_TRUE(RunCommand("ffprobe -v error -show_entries stream=sample_rate,channels -of default=noprint_wrappers=1 " +
+                    Quote(ours.path), &text));
+    EXPECT_EQ(KeyValue(text, "channels"), std::to_string(c.channels));
+    // Peers show a fractional rate as a whole number, some rounded and some cut.
+    EXPECT_NEAR(std::stod("0" + KeyValue(text, "sample_rate")), c.rate, 1.0);
+    if (c.bits != 8) {
+        // ffmpeg decodes 8-bit AIFF as such; the wider sizes are compared byte for byte.
+        const char* codec = c.bits == 16 ? "s16le" : c.bits == 24 ? "s24le" : "s32le";
+        const std::string ffraw = dir / "ff.raw";
+        ASSERT_TRUE(RunCommand("ffmpeg -v error -y -i " + Quote(ours.path) + " -f " + codec + " -c:a pcm_" + codec + " " +
+                        Quote(ffraw)));
+        EXPECT_TRUE(ReadFile(ffraw) == std::string(ours.littleEndian.begin(), ours.littleEndian.end()))
+            << "ffmpeg samples differ";
+    }
+
+    ASSERT_TRUE(RunCommand("sndfile-info " + Quote(ours.path), &text));
+    const std::string summary = text.substr(text.rfind("-----"));
+    EXPECT_NEAR(std::stod("0" + Field(summary, "Sample Rate")), c.rate, 1.0);
+    EXPECT_EQ(Field(summary, "Frames"), std::to_string(c.frames));
+    EXPECT_EQ(Field(summary, "Channels"), std::to_string(c.channels));
+    if (c.frames > 200) {
+        EXPECT_NE(text.find("Name     : #1 Verse"), std::string::npos) << text;
+        EXPECT_NE(text.find("Position : 10\n"), std::string::npos);
+        EXPECT_NE(text.find("Name     : Sustainloop start"), std::string::npos);
+        EXPECT_NE(text.find("Position : 60\n"), std::string::npos);
+        EXPECT_NE(text.find("Position : 190\n"), std::string::npos);
+        EXPECT_NE(text.find("mode  : 801 => forward"), std::string::npos) << text;
+    }
+}
+
+const OurCase kOurCases[] = {
+    {"s16_stereo", false, 2, 16, 44100, 30001, CSoundFile::kStereo},
+    {"s8_mono_odd", false, 1, 8, 22254.545454545454f, 5001, CSoundFile::kMono},
+    {"s24_six", false, 6, 24, 48000, 4000, CSoundFile::k51},
+    {"s32_quad", false, 4, 32, 96000, 150, CSoundFile::kQuad},
+    {"aifc_s16", true, 2, 16, 32000, 20000, CSoundFile::kStereo},
+    {"aifc_s24_mono", true, 1, 24, 8000, 333, CSoundFile::kMono},
+};
+
+INSTANTIATE_TEST_SUITE_P(Ours, OurWrittenFile, ::testing::ValuesIn(kOurCases),
+                         [](const ::testing::TestParamInfo<OurCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
