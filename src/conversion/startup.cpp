@@ -1,5 +1,6 @@
 #include "conversion/startup.h"
 
+#include "conversion/type_rules.h"
 #include "formats/register_sound_files.h"
 #include "soundfile/raw_settings.h"
 #include "soundfile/sound_file.h"
@@ -70,6 +71,7 @@ BootResult BootModel(const BootOptions& options) {
         plist::Dictionary& typeTable = CSoundFile::GetFileTypeInfo();
         ApplyRegionSettings(defaults);
         RegisterSoundFiles(typeTable);
+        RegisterConversionRules(typeTable);
 
         if (options.probeMp3Encoder) {
             result.mp3Encoder = options.lameCandidates.empty()

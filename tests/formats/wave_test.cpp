@@ -594,6 +594,17 @@ TEST_F(WaveTest, CountsAndSizesInsideExtrasAreBoundedByTheirChunks) {
     EXPECT_EQ(h->GetSamplerInfo(&info), kNoSamplerInfoErr);
 }
 
+TEST_F(WaveTest, AFileAddsAtMost4096MarkersAnd1024Regions) {
+    // Thousands of labels and regions on one cue point: opening stays quick.
+    std::string subChunks;
+    for (int i = 0; i < 4200; ++i) subChunks += Labl(1, "m" + std::to_string(i));
+    for (uint32_t i = 0; i < 1100; ++i) subChunks += Ltxt(1, i + 1);
+    auto f = Opened(Put("many.wav", Riff(Fmt(1, 8000, 16) + Data(std::string(4000, '\0')) +
+                                         CueChunk({{1, 5}}) + List("adtl", subChunks))));
+    EXPECT_EQ(f->GetNumMarkers(), 4096u);
+    EXPECT_EQ(f->GetNumRegions(), 1024u);
+}
+
 TEST_F(WaveTest, LabelsAreCutTo31Characters) {
     const std::string base = Fmt(1, 8000, 16) + Data(std::string(2000, '\0'));
     const std::string cue = CueChunk({{1, 1}, {2, 10}, {3, 20}});

@@ -35,8 +35,13 @@ constexpr uint16_t kTagExtensible = 0xFFFE;
 
 constexpr uint32_t kMaxChunksCompared = 100;
 constexpr uint32_t kProvisionalRiffSize = 0x7FFFFFFF;
-// The lists are indexed with 16 bits: no file adds more entries than that.
+// The loop list is indexed with 16 bits: no file adds more loops than that.
 constexpr size_t kMaxListEntries = 0xFFFF;
+// The most markers and regions taken from one file. Each addition compares with
+// every entry already listed (and a region sorts the list again), so more would
+// let a crafted file keep opening for minutes.
+constexpr size_t kMaxMarkers = 4096;
+constexpr size_t kMaxRegions = 1024;
 constexpr uint32_t kCuePointBytes = 24;
 constexpr uint32_t kLoopRecordBytes = 24;
 // The associated data of a list is looked at up to this many bytes.
@@ -94,13 +99,13 @@ OSErr WalkToChunk(ByteSource& source, uint32_t id, unsigned occurrence, uint64_t
 // cut at the end of the data; the walk stops at the first failure of f.
 template <class F>
 OSErr ForEachSubChunk(const uint8_t* data, uint32_t size, F&& f) {
-    uint64_t offset = 0;
-    while (offset + 8 <= size) {
-        const uint8_t* at = data + offset;
-        const uint32_t subSize = LoadLE32(at + 4);
-        const uint32_t body = static_cast<uint32_t>(std::min<uint64_t>(subSize, size - offset - 8));
-        if (OSErr err = f(LoadBE32(at), at + 8, body)) return err;
-        offset += 8 + static_cast<uint64_t>(subSize) + (subSize & 1);
+    MemorySource source(data, size);
+    ChunkWalker walker(source, 0, size, ByteOrder::kLittle, true);
+    ChunkHeader header;
+    while (walker.Next(&header) == ChunkWalker::kHeader) {
+        const uint64_t bytes = AvailableChunkData(source, header);
+        if (OSErr err = f(header.id, data + header.dataOffset(), static_cast<uint32_t>(bytes))) return err;
+        if (!walker.Advance()) break;
     }
     return 0;
 }
@@ -565,16 +570,20 @@ OSErr CWAVEFile::ADTLToExtras(const uint8_t* cueChunk, uint32_t cueBytes, const 
                               uint32_t size) {
     // The cue points the chunk really holds: bounded by its size and by its bytes.
     std::vector<CuePoint> points;
-    if (cueChunk && cueBytes >= 12) {
-        const uint32_t declared = LoadLE32(cueChunk + 4);
+    ByteView cue(cueChunk, cueBytes);
+    uint32_t declared = 0, listed = 0;
+    if (cue.Skip(4) && cue.ReadU32LE(&declared) && cue.ReadU32LE(&listed)) {
         const uint64_t bySize = declared >= 4 ? (declared - 4) / kCuePointBytes : 0;
-        const uint64_t byBytes = (cueBytes - 12) / kCuePointBytes;
         const uint64_t count = std::min<uint64_t>(
-            {LoadLE32(cueChunk + 8), bySize, byBytes, kMaxListEntries});
+            {listed, bySize, cue.remaining() / kCuePointBytes, kMaxListEntries});
         points.reserve(static_cast<size_t>(count));
-        for (uint64_t i = 0; i < count; ++i) {
-            const uint8_t* p = cueChunk + 12 + i * kCuePointBytes;
-            points.push_back({LoadLE32(p), LoadLE32(p + 20)});
+        ByteView point;
+        for (uint64_t i = 0; i < count && cue.Sub(kCuePointBytes, &point); ++i) {
+            CuePoint p{};
+            point.ReadU32LE(&p.id);
+            point.Skip(16);
+            point.ReadU32LE(&p.sampleOffset);
+            points.push_back(p);
         }
     }
     std::vector<bool> referenced(points.size(), false);
@@ -601,7 +610,7 @@ OSErr CWAVEFile::WalkAssociatedData(const std::vector<CuePoint>& points, const u
     return ForEachSubChunk(data, size, [&](uint32_t id, const uint8_t* body, uint32_t bytes) -> OSErr {
         if ((id == kLabl || id == kNote) && bytes >= 4) {
             const CuePoint* point = find(body);
-            if (!point || markers_.size() >= kMaxListEntries) return 0;
+            if (!point || markers_.size() >= kMaxMarkers) return 0;
             SFTMarker marker{};
             marker.id = *counter;
             marker.position = point->sampleOffset;
@@ -626,7 +635,7 @@ OSErr CWAVEFile::WalkAssociatedData(const std::vector<CuePoint>& points, const u
                 const bool wholeFile = start == 0 && end == frames;
                 add = !wholeFile && end >= start && start >= 0 && end <= frames;
             }
-            if (add && regions_.size() < kMaxListEntries) {
+            if (add && regions_.size() < kMaxRegions) {
                 SFTRegion region{};
                 region.id = *counter;
                 region.start = static_cast<int32_t>(start);
@@ -648,7 +657,7 @@ OSErr CWAVEFile::AddUnlabelledCuePoints(const std::vector<CuePoint>& points,
                                         const std::vector<bool>& referenced, int32_t* counter) {
     for (size_t i = 0; i < points.size(); ++i) {
         if (referenced[i]) continue;
-        if (markers_.size() >= kMaxListEntries) break;
+        if (markers_.size() >= kMaxMarkers) break;
         SFTMarker marker{};
         marker.id = *counter;
         marker.position = points[i].sampleOffset;
@@ -710,12 +719,14 @@ OSErr CWAVEFile::ReadLoops() {
     std::vector<uint8_t> records(static_cast<size_t>(count * kLoopRecordBytes));
     if (count && source.ReadAt(header.dataOffset() + 36, records.data(), records.size()) != 0)
         return 0;
-    for (uint64_t i = 0; i < count; ++i) {
-        const uint8_t* r = records.data() + i * kLoopRecordBytes;
+    ByteView view(records.data(), records.size());
+    ByteView record;
+    for (int32_t i = 0; view.Sub(kLoopRecordBytes, &record); ++i) {
         SFTLoop loop{};
-        loop.id = static_cast<int32_t>(i);
-        loop.start = LoadLE32(r + 8);
-        loop.end = LoadLE32(r + 12);
+        loop.id = i;
+        record.Skip(8);
+        record.ReadU32LE(&loop.start);
+        record.ReadU32LE(&loop.end);
         loop.type = 1;
         AddLoop(&loop);
     }
