@@ -14,9 +14,11 @@
 #include "formats/pcm/aifc_file.h"
 #include "formats/pcm/aiff_file.h"
 #include "formats/pcm/aiff_temp_file.h"
+#include "formats/pcm/bwf_linear_file.h"
 #include "formats/pcm/dawn_aiff_file.h"
 #include "formats/pcm/next_sun_file.h"
 #include "formats/pcm/wave_file.h"
+#include "formats/pcm/wave_variants.h"
 #include "soundfile/coded_file.h"
 #include "soundfile/pending_file.h"
 #include "soundfile/registry.h"
@@ -64,7 +66,7 @@ const Registration* Registrations(size_t* count) {
         {FourCC("AIFC"), &CreateSoundFileObject<CAIFCFile>},
         {FourCC("AIFF"), &CreateSoundFileObject<CAIFFFile>},
         {FourCC(".AVR"), PENDING_PCM(".AVR", "AVR")},
-        {FourCC("BWLN"), PENDING_PCM("BWLN", "Broadcast Wave")},
+        {FourCC("BWLN"), &CreateSoundFileObject<CBWFLinearFile>},
         {FourCC("BWMP"), PENDING_CODED("BWMP", "Broadcast Wave MPEG")},
         {FourCC("21-4"), PENDING_CODED("21-4", "CCITT G.721 4-bit")},
         {FourCC("23-2"), PENDING_CODED("23-2", "CCITT G.723 2-bit")},
@@ -117,9 +119,9 @@ const Registration* Registrations(size_t* count) {
         {FourCC("VOC "), PENDING_PCM("VOC ", "Creative Voice")},
         {FourCC("VOC2"), PENDING_PCM("VOC2", "Creative Voice (Sound Blaster)")},
         {FourCC("WAVE"), &CreateSoundFileObject<CWAVEFile>},
-        {FourCC("WVfl"), PENDING_PCM("WVfl", "Wave float")},
-        {FourCC("WVal"), PENDING_PCM("WVal", "Wave A-law")},
-        {FourCC("WVau"), PENDING_PCM("WVau", "Wave mu-law")},
+        {FourCC("WVfl"), &CreateSoundFileObject<CWAVEFloatFile>},
+        {FourCC("WVal"), &CreateSoundFileObject<CWAVE_ALawFile>},
+        {FourCC("WVau"), &CreateSoundFileObject<CWAVE_AuFile>},
         {FourCC("caff"), PENDING_PCM("caff", "Core Audio File")},
     };
     *count = sizeof rows / sizeof rows[0];

@@ -6,8 +6,11 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <tuple>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "foundation/log.h"
@@ -71,6 +74,175 @@ std::string Format(const char* format, ...) {
     std::vsnprintf(line, sizeof line, format, ap);
     va_end(ap);
     return line;
+}
+
+// Ordering of regions: by start as a signed number.
+bool StartsEarlier(const QFRegionPtr& a, const QFRegionPtr& b) {
+    return static_cast<int32_t>(a->start) < static_cast<int32_t>(b->start);
+}
+
+// Where a marker belongs in its list. A marker whose ID exceeds the IDs of all
+// markers before it leads: a new marker is always placed right before the first
+// leader whose ID is not smaller than its own, and so leads too. A marker that does
+// not lead stays right behind the nearest leader before it, after the other markers
+// there. Its rank packs, from the top, the ID of its leader (its own when it
+// leads), whether it follows, and a serial number of arrival: ranks in ascending
+// order give the list's order.
+struct MarkerPlace {
+    uint64_t rank;
+    const QFMarker* object;
+};
+
+// Serial numbers fit below bit 31; the index is renumbered before they run out.
+constexpr uint64_t kMaxSerial = 0x7FFFFFFFu;
+
+uint64_t MarkerRank(int32_t anchor, bool follower, uint64_t serial) {
+    return (uint64_t{static_cast<uint32_t>(anchor) ^ 0x80000000u} << 32) | (uint64_t{follower} << 31) | serial;
+}
+
+// Markers are equal by position and name: one key holds both.
+std::string MarkerIdentity(const QFMarker& m) {
+    std::string key(sizeof m.position, '\0');
+    std::memcpy(key.data(), &m.position, sizeof m.position);
+    return key += m.name;
+}
+
+// Regions are equal by start and end.
+uint64_t RegionIdentity(const QFRegion& r) { return (uint64_t{r.start} << 32) | r.end; }
+
+// How a list looked when its index was last brought up to date: changes made
+// from outside (through GetMarkerList, say) show in its size or its ends.
+struct ListShape {
+    size_t size = 0;
+    const void* front = nullptr;
+    const void* back = nullptr;
+
+    template <class T>
+    static ListShape Of(const std::vector<std::shared_ptr<T>>& list) {
+        if (list.empty()) return {};
+        return {list.size(), list.front().get(), list.back().get()};
+    }
+    bool operator==(const ListShape&) const = default;
+};
+
+}  // namespace
+
+// Indexes over the marker and region lists. Each is trusted only while `known` is
+// set and the list still has the shape the index last saw; handing out the list or
+// one of its objects clears `known`, and the next addition rebuilds the index
+// from the list as it then stands. Entries from `inPlace` on were appended out of
+// order and are merged into place when the order is next asked for.
+struct SoundFileListIndex {
+    // Markers.
+    bool markersKnown = false;
+    size_t markersInPlace = 0;
+    uint64_t nextSerial = 0;
+    std::vector<MarkerPlace> markerPlaces;  // parallel to the list
+    std::set<int32_t> leaders;              // IDs of the leading markers
+    std::unordered_map<std::string, uint32_t> markerCounts;  // by MarkerIdentity
+    int32_t lastMarkerID = 0;               // ID of the marker that ends the list
+
+    // Regions.
+    bool regionsKnown = false;
+    size_t regionsInPlace = 0;
+    bool sortRegionsOnAdd = false;  // the list was found unsorted: the next addition sorts it
+    ListShape regionShape;
+    std::unordered_map<uint64_t, uint32_t> regionCounts;  // by RegionIdentity
+
+    bool MarkersMatch(const std::vector<QFMarkerPtr>& list) const {
+        return markersKnown && markerPlaces.size() == list.size() &&
+               (list.empty() || (list.front().get() == markerPlaces.front().object &&
+                                 list.back().get() == markerPlaces.back().object));
+    }
+
+    void IndexMarkers(const std::vector<QFMarkerPtr>& list) {
+        markerPlaces.clear();
+        markerPlaces.reserve(list.size());
+        leaders.clear();
+        markerCounts.clear();
+        nextSerial = 0;
+        bool any = false;
+        int32_t highest = 0;
+        for (const QFMarkerPtr& m : list) {
+            ++markerCounts[MarkerIdentity(*m)];
+            const bool leads = !any || m->markerID > highest;
+            if (leads) {
+                any = true;
+                highest = m->markerID;
+                leaders.insert(leaders.end(), highest);
+            }
+            markerPlaces.push_back({MarkerRank(highest, !leads, nextSerial++), m.get()});
+        }
+        lastMarkerID = list.empty() ? 0 : list.back()->markerID;
+        markersInPlace = list.size();
+        markersKnown = true;
+    }
+
+    // Merges the waiting markers into place; a list changed from outside is taken
+    // as it stands.
+    void PlaceMarkers(std::vector<QFMarkerPtr>& list) {
+        if (!markersKnown) return;
+        bool intact = MarkersMatch(list);
+        for (size_t i = markersInPlace; intact && i < list.size(); ++i)
+            intact = list[i].get() == markerPlaces[i].object;
+        if (!intact) {
+            markersKnown = false;
+            return;
+        }
+        if (markersInPlace == list.size()) return;
+        // Rank and position together, so that plain comparisons sort them.
+        std::vector<unsigned __int128> order;
+        order.reserve(list.size());
+        for (size_t i = 0; i < list.size(); ++i)
+            order.push_back((static_cast<unsigned __int128>(markerPlaces[i].rank) << 64) | i);
+        const auto middle = order.begin() + static_cast<std::ptrdiff_t>(markersInPlace);
+        std::stable_sort(middle, order.end());  // a merge sort: no bad orders
+        std::inplace_merge(order.begin(), middle, order.end());
+        std::vector<QFMarkerPtr> markers;
+        std::vector<MarkerPlace> places;
+        markers.reserve(list.size());
+        places.reserve(list.size());
+        for (unsigned __int128 entry : order) {
+            const size_t i = static_cast<size_t>(static_cast<uint64_t>(entry));
+            markers.push_back(std::move(list[i]));
+            places.push_back(markerPlaces[i]);
+        }
+        list.swap(markers);
+        markerPlaces.swap(places);
+        markersInPlace = list.size();
+    }
+
+    void IndexRegions(const std::vector<QFRegionPtr>& list) {
+        regionCounts.clear();
+        for (const QFRegionPtr& r : list) ++regionCounts[RegionIdentity(*r)];
+        sortRegionsOnAdd = !std::is_sorted(list.begin(), list.end(), StartsEarlier);
+        regionsInPlace = list.size();
+        regionShape = ListShape::Of(list);
+        regionsKnown = true;
+    }
+
+    // Merges the waiting regions into place, after those with the same start;
+    // a list changed from outside is taken as it stands.
+    void PlaceRegions(std::vector<QFRegionPtr>& list) {
+        if (!regionsKnown) return;
+        if (!(regionShape == ListShape::Of(list))) {
+            regionsKnown = false;
+            return;
+        }
+        if (regionsInPlace == list.size()) return;
+        const auto middle = list.begin() + static_cast<std::ptrdiff_t>(regionsInPlace);
+        std::stable_sort(middle, list.end(), StartsEarlier);
+        std::inplace_merge(list.begin(), middle, list.end(), StartsEarlier);
+        regionsInPlace = list.size();
+        regionShape = ListShape::Of(list);
+    }
+};
+
+namespace {
+
+SoundFileListIndex& IndexOf(std::shared_ptr<SoundFileListIndex>& index) {
+    if (!index) index = std::make_shared<SoundFileListIndex>();
+    return *index;
 }
 
 }  // namespace
@@ -182,17 +354,23 @@ uint16_t CSoundFile::GetNumMarkers() { return Count16(markers_.size()); }
 
 OSErr CSoundFile::GetIndMarker(uint16_t index, SFTMarker* marker) {
     if (index >= markers_.size()) return kNoSuchMarkerErr;
+    IndexOf(listIndex_).PlaceMarkers(markers_);
     if (!marker) return kParamErr;
     markers_[index]->getMarker(marker);
     return 0;
 }
 
 QFMarkerPtr CSoundFile::GetIndMarker(uint32_t index) {
-    return index < markers_.size() ? markers_[index] : nullptr;
+    if (index >= markers_.size()) return nullptr;
+    SoundFileListIndex& lists = IndexOf(listIndex_);
+    lists.PlaceMarkers(markers_);
+    lists.markersKnown = false;  // the caller may change the object
+    return markers_[index];
 }
 
 OSErr CSoundFile::GetMarkerByID(long id, SFTMarker* marker) {
     const int32_t wanted = static_cast<int32_t>(id);
+    IndexOf(listIndex_).PlaceMarkers(markers_);
     for (const QFMarkerPtr& m : markers_) {
         if (m->markerID == wanted) {
             if (!marker) return kParamErr;
@@ -206,34 +384,67 @@ OSErr CSoundFile::GetMarkerByID(long id, SFTMarker* marker) {
 OSErr CSoundFile::AddMarker(const SFTMarker* record) {
     if (!record) return kParamErr;
     auto marker = std::make_shared<QFMarker>(*record);
-    for (const QFMarkerPtr& m : markers_)
-        if (m->isEqual(*marker)) return 0;
-    // Kept in ascending ID order; a taken ID gives way to one past the last.
-    auto at = std::find_if(markers_.begin(), markers_.end(),
-                           [&](const QFMarkerPtr& m) { return m->markerID >= marker->markerID; });
-    if (at == markers_.end()) {
-        markers_.push_back(marker);
-    } else if ((*at)->markerID != marker->markerID) {
-        markers_.insert(at, marker);
-    } else {
-        marker->markerID =
-            static_cast<int32_t>(static_cast<uint32_t>(markers_.back()->markerID) + 1u);
-        markers_.push_back(marker);
+    SoundFileListIndex& lists = IndexOf(listIndex_);
+    if (lists.MarkersMatch(markers_) && lists.nextSerial > kMaxSerial) {
+        lists.PlaceMarkers(markers_);
+        lists.markersKnown = false;  // renumbered below
     }
+    if (!lists.MarkersMatch(markers_)) lists.IndexMarkers(markers_);
+    std::string identity = MarkerIdentity(*marker);
+    if (lists.markerCounts.count(identity)) return 0;
+
+    // Kept in ascending ID order: the new marker goes before the first listed one
+    // whose ID is not smaller, which is always a leader; a taken ID gives way to
+    // one past the last listed, and that marker is appended.
+    int32_t anchor = marker->markerID;
+    bool follower = false;
+    auto at = lists.leaders.lower_bound(marker->markerID);
+    if (at == lists.leaders.end() || *at != marker->markerID) {
+        if (at == lists.leaders.end()) lists.lastMarkerID = marker->markerID;  // appended
+        lists.leaders.insert(at, marker->markerID);
+    } else {
+        marker->markerID = static_cast<int32_t>(static_cast<uint32_t>(lists.lastMarkerID) + 1u);
+        const int32_t highest = *lists.leaders.rbegin();
+        if (marker->markerID > highest) {
+            anchor = marker->markerID;
+            lists.leaders.insert(lists.leaders.end(), marker->markerID);
+        } else {
+            anchor = highest;
+            follower = true;
+        }
+        lists.lastMarkerID = marker->markerID;
+    }
+    const MarkerPlace place{MarkerRank(anchor, follower, lists.nextSerial++), marker.get()};
+    const size_t before = markers_.size();
+    if (lists.markersInPlace == before &&
+        (before == 0 || lists.markerPlaces.back().rank < place.rank))
+        ++lists.markersInPlace;
+    lists.markerPlaces.push_back(place);
+    ++lists.markerCounts[std::move(identity)];
+    markers_.push_back(std::move(marker));
     return 0;
 }
 
 OSErr CSoundFile::RemoveMarker(const SFTMarker* record) {
     if (!record) return kParamErr;
     const QFMarker probe(*record);
+    SoundFileListIndex& lists = IndexOf(listIndex_);
+    lists.PlaceMarkers(markers_);
     auto at = std::find_if(markers_.begin(), markers_.end(),
                            [&](const QFMarkerPtr& m) { return m->isEqual(probe); });
     if (at == markers_.end()) return kNoSuchMarkerErr;
     markers_.erase(at);
+    // Markers behind the removed one may lead now: rebuilt when next needed.
+    lists.markersKnown = false;
     return 0;
 }
 
-std::vector<QFMarkerPtr>& CSoundFile::GetMarkerList() { return markers_; }
+std::vector<QFMarkerPtr>& CSoundFile::GetMarkerList() {
+    SoundFileListIndex& lists = IndexOf(listIndex_);
+    lists.PlaceMarkers(markers_);
+    lists.markersKnown = false;
+    return markers_;
+}
 
 // ---------------------------------------------------------------------------
 // Loops
@@ -345,13 +556,18 @@ uint16_t CSoundFile::GetNumRegions() { return Count16(regions_.size()); }
 
 OSErr CSoundFile::GetIndRegion(uint16_t index, SFTRegion* region) {
     if (index >= regions_.size()) return kNoSuchRegionErr;
+    IndexOf(listIndex_).PlaceRegions(regions_);
     if (!region) return kParamErr;
     regions_[index]->getRegion(region);
     return 0;
 }
 
 QFRegionPtr CSoundFile::GetIndRegion(uint32_t index) {
-    return index < regions_.size() ? regions_[index] : nullptr;
+    if (index >= regions_.size()) return nullptr;
+    SoundFileListIndex& lists = IndexOf(listIndex_);
+    lists.PlaceRegions(regions_);
+    lists.regionsKnown = false;  // the caller may change the object
+    return regions_[index];
 }
 
 OSErr CSoundFile::AddRegion(const SFTRegion* record) {
@@ -370,47 +586,76 @@ OSErr CSoundFile::AddRegion(const SFTRegion* record) {
     region->timeStamp = record->timeStamp;
     region->name = name;
 
-    for (const QFRegionPtr& r : regions_)
-        if (r->isEqual(*region)) return 0;
+    SoundFileListIndex& lists = IndexOf(listIndex_);
+    if (!lists.regionsKnown || !(lists.regionShape == ListShape::Of(regions_))) lists.IndexRegions(regions_);
+    const uint64_t bounds = RegionIdentity(*region);
+    if (lists.regionCounts.count(bounds)) return 0;
 
-    if (allRegionNames_.count(name))
-        duplicateRegionNames_.insert(name);
-    else
-        allRegionNames_.insert(name);
-    regions_.push_back(region);
-    std::stable_sort(regions_.begin(), regions_.end(),
-                     [](const QFRegionPtr& a, const QFRegionPtr& b) { return a->compare(b.get()) < 0; });
+    if (!allRegionNames_.insert(name).second) duplicateRegionNames_.insert(name);
+    // Kept sorted by start, a new region after those with the same start. One that
+    // belongs at the end goes straight there; others wait there until asked for.
+    const size_t before = regions_.size();
+    if (lists.sortRegionsOnAdd) {
+        lists.regionsInPlace = 0;  // the whole list is sorted when next asked for
+        lists.sortRegionsOnAdd = false;
+    } else if (lists.regionsInPlace == before &&
+               (before == 0 || !StartsEarlier(region, regions_.back()))) {
+        ++lists.regionsInPlace;
+    }
+    ++lists.regionCounts[bounds];
+    regions_.push_back(std::move(region));
+    lists.regionShape = ListShape::Of(regions_);
     return 0;
 }
 
 OSErr CSoundFile::RemoveRegion(const SFTRegion* record) {
     if (!record) return kParamErr;
     const QFRegion probe(*record);
+    SoundFileListIndex& lists = IndexOf(listIndex_);
+    lists.PlaceRegions(regions_);
     auto at = std::find_if(regions_.begin(), regions_.end(),
                            [&](const QFRegionPtr& r) { return r->isEqual(probe); });
     if (at == regions_.end()) return kNoSuchRegionErr;
     const std::string name = (*at)->name;
+    if (lists.regionsKnown) {
+        auto count = lists.regionCounts.find(RegionIdentity(**at));
+        if (count != lists.regionCounts.end() && --count->second == 0) lists.regionCounts.erase(count);
+    }
     regions_.erase(at);
+    // Taking one out leaves the others in order.
+    lists.regionsInPlace = regions_.size();
+    lists.regionShape = ListShape::Of(regions_);
     allRegionNames_.erase(name);
     duplicateRegionNames_.erase(name);
     return 0;
 }
 
 bool CSoundFile::IsRegion(uint32_t start, uint32_t end, QFRegionPtr* region) {
+    SoundFileListIndex& lists = IndexOf(listIndex_);
+    lists.PlaceRegions(regions_);
     for (const QFRegionPtr& r : regions_) {
         if (r->start == start && r->end == end) {
-            if (region) *region = r;
+            if (region) {
+                *region = r;
+                lists.regionsKnown = false;  // the caller may change the object
+            }
             return true;
         }
     }
     return false;
 }
 
-std::vector<QFRegionPtr>& CSoundFile::GetRegionList() { return regions_; }
+std::vector<QFRegionPtr>& CSoundFile::GetRegionList() {
+    SoundFileListIndex& lists = IndexOf(listIndex_);
+    lists.PlaceRegions(regions_);
+    lists.regionsKnown = false;
+    return regions_;
+}
 
 OSErr CSoundFile::KillBadRegionNames() {
     static const unsigned char kStep[] = "\x1CLooking for bad region names";
     SetProgressStepWithoutSRC(kStep, 0);
+    IndexOf(listIndex_).PlaceRegions(regions_);
     for (const QFRegionPtr& r : regions_) {
         std::string cleaned = r->name;
         std::replace(cleaned.begin(), cleaned.end(), ':', '-');
@@ -430,22 +675,44 @@ OSErr CSoundFile::KillBadRegionNames() {
 OSErr CSoundFile::KillDuplicateRegionNames() {
     if (OSErr e = KillBadRegionNames()) return e;
     if (duplicateRegionNames_.empty()) return 0;
-    const std::set<std::string> duplicates = duplicateRegionNames_;
-    for (const std::string& duplicate : duplicates) {
+    // The regions bearing each duplicated name, in list order, taken in one pass: a
+    // new name is never in the set of all names, and every duplicated name is, so
+    // renaming never gives a region a name that is still to be treated.
+    std::unordered_map<std::string, std::vector<QFRegion*>> bearers;
+    bearers.reserve(duplicateRegionNames_.size());
+    for (const std::string& duplicate : duplicateRegionNames_) bearers[duplicate];
+    for (const QFRegionPtr& r : regions_) {
+        auto group = bearers.find(r->name);
+        if (group != bearers.end()) group->second.push_back(r.get());
+    }
+    // Per stem and suffix length (a byte after the stem), the first number not known
+    // to give a taken name. Names are only added here, so a number found taken stays
+    // taken, and names that share a stem are not tried again for each duplicated name.
+    std::unordered_map<std::string, unsigned long> firstUntried;
+    for (const std::string& duplicate : duplicateRegionNames_) {
+        const size_t characters = CharacterCount(duplicate);
         unsigned long k = 1;
-        for (const QFRegionPtr& r : regions_) {
-            if (r->name != duplicate) continue;
-            std::string candidate;
-            do {
-                const std::string suffix = "#" + std::to_string(k++);
+        for (QFRegion* r : bearers[duplicate]) {
+            for (;;) {
+                const std::string suffix = "#" + std::to_string(k);
                 const size_t suffixLength = suffix.size();
-                if (CharacterCount(duplicate) + suffixLength > kRegionNameMax)
-                    candidate = FirstCharacters(duplicate, kRegionNameMax - suffixLength) + suffix;
-                else
-                    candidate = duplicate + suffix;
-            } while (allRegionNames_.count(candidate));
-            r->name = candidate;
-            allRegionNames_.insert(candidate);
+                std::string candidate = characters + suffixLength > kRegionNameMax
+                                            ? FirstCharacters(duplicate, kRegionNameMax - suffixLength)
+                                            : duplicate;
+                candidate += static_cast<char>(suffixLength);
+                unsigned long& untried = firstUntried[candidate];
+                candidate.pop_back();
+                if (untried > k) {
+                    k = untried;  // the suffix may have grown: form it again
+                    continue;
+                }
+                untried = ++k;
+                candidate += suffix;
+                if (allRegionNames_.insert(candidate).second) {
+                    r->name = std::move(candidate);
+                    break;
+                }
+            }
         }
     }
     duplicateRegionNames_.clear();

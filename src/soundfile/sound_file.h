@@ -65,6 +65,7 @@ struct SFTSamplerInfo {
 
 class CSurroundFile;
 class RawSettings;
+struct SoundFileListIndex;
 
 class CSoundFile {
 public:
@@ -291,6 +292,9 @@ protected:
     bool discardOnClose_ = false;
     bool oneChannelDone_ = false;
     uint32_t numFrames_ = 0;
+    // Entries added out of order may wait at the end of the marker and region lists
+    // until an accessor (GetIndMarker, GetMarkerList, GetIndRegion, ...) puts them in
+    // place: the count is always right, the order only through the accessors.
     std::vector<QFMarkerPtr> markers_;
     std::vector<QFLoopPtr> loops_;
     std::vector<QFRegionPtr> regions_;
@@ -323,6 +327,11 @@ protected:
     ChannelConfiguration channelConfiguration_ = kNotSet;
     // Size in bytes of the block this class allocated for the buffer fields (0: none).
     size_t bufferBytes_ = 0;
+
+private:
+    // What markers.cpp keeps beside the marker and region lists so that adding to
+    // them stays cheap; made on first use and owned by this object alone.
+    std::shared_ptr<SoundFileListIndex> listIndex_;
 };
 
 // Owns a sound-file object and ends it with Dispose(true).

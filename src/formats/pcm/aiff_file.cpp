@@ -712,7 +712,11 @@ OSErr CAIFFFile::WriteMarkers() {
         if (marker.type == 1) {
             char digits[16];
             auto r = std::to_chars(digits, digits + sizeof digits, ++rank);
-            name = "#" + std::string(digits, r.ptr) + " " + name;
+            std::string ranked = "#";
+            ranked.append(digits, r.ptr);
+            ranked += ' ';
+            ranked += name;
+            name = std::move(ranked);
         }
         if (name.size() > 255) name.resize(255);
         uint8_t head[7];

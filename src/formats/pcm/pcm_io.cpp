@@ -1,0 +1,193 @@
+#include "formats/pcm/pcm_io.h"
+
+#include <bit>
+#include <cstring>
+#include <utility>
+
+#include "formats/chunk_reader.h"
+#include "formats/g711.h"
+
+namespace pcmio {
+
+namespace {
+
+// 16-bit samples of the buffers are in the machine's byte order.
+inline int16_t LoadSample(const unsigned char* p) {
+    int16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+inline void StoreSample(unsigned char* p, int16_t v) { std::memcpy(p, &v, 2); }
+
+void Swap16(unsigned char* data, uint64_t samples) {
+    for (uint64_t i = 0; i < samples; ++i) {
+        uint16_t v;
+        std::memcpy(&v, data + 2 * i, 2);
+        v = __builtin_bswap16(v);
+        std::memcpy(data + 2 * i, &v, 2);
+    }
+}
+
+void Swap32(unsigned char* data, uint64_t samples) {
+    for (uint64_t i = 0; i < samples; ++i) {
+        uint32_t v;
+        std::memcpy(&v, data + 4 * i, 4);
+        v = __builtin_bswap32(v);
+        std::memcpy(data + 4 * i, &v, 4);
+    }
+}
+
+// Packed 24-bit samples are held least significant byte first on every machine.
+void Swap24(unsigned char* data, uint64_t samples) {
+    for (uint64_t i = 0; i < samples; ++i) std::swap(data[3 * i], data[3 * i + 2]);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Positioned I/O
+
+OSErr ReadAt(int fork, uint32_t position, void* data, int count) {
+    if (OSErr err = XWQF::SetPos(fork, XWQF::kFromStart, static_cast<int>(position))) return err;
+    return XWQF::Read(fork, &count, data);
+}
+
+OSErr WriteAt(int fork, uint32_t position, const void* data, int count) {
+    if (OSErr err = XWQF::SetPos(fork, XWQF::kFromStart, static_cast<int>(position))) return err;
+    return XWQF::Write(fork, &count, data);
+}
+
+OSErr AppendAtEnd(int fork, const void* data, int count) {
+    if (OSErr err = XWQF::SetPos(fork, XWQF::kFromLEOF, 0)) return err;
+    return XWQF::Write(fork, &count, data);
+}
+
+OSErr WritePadByte(int fork, uint32_t dataStart, uint64_t dataBytes) {
+    if (!(dataBytes & 1)) return 0;
+    const uint8_t pad = 0;
+    return WriteAt(fork, static_cast<uint32_t>(dataStart + dataBytes), &pad, 1);
+}
+
+// ---------------------------------------------------------------------------
+// Frames of the sample data
+
+OSErr FramePosition(uint32_t dataStart, uint64_t frameBytes, uint32_t frame, uint64_t* position) {
+    uint64_t offset = 0;
+    if (!MulChecked(frame, frameBytes, &offset) || !AddChecked(dataStart, offset, position) ||
+        *position > static_cast<uint64_t>(XWQF::kMaxFileSize))
+        return kFileBoundsErr;
+    return 0;
+}
+
+OSErr ExtendToFrames(int fork, uint32_t dataStart, uint64_t frameBytes, uint32_t frames,
+                     uint8_t fill, bool mayGrow) {
+    uint64_t wanted = 0;
+    if (OSErr err = FramePosition(dataStart, frameBytes, frames, &wanted)) return err;
+    int length = 0;
+    if (OSErr err = XWQF::GetEOF(fork, &length)) return err;
+    if (wanted <= static_cast<uint64_t>(length)) return 0;
+    if (!mayGrow) return kWritePermErr;
+    if (fill == 0) return XWQF::SetEOF(fork, static_cast<int>(wanted));
+    uint8_t piece[4096];
+    std::memset(piece, fill, sizeof piece);
+    if (OSErr err = XWQF::SetPos(fork, XWQF::kFromLEOF, 0)) return err;
+    for (uint64_t left = wanted - static_cast<uint64_t>(length); left;) {
+        int n = static_cast<int>(std::min<uint64_t>(left, sizeof piece));
+        if (OSErr err = XWQF::Write(fork, &n, piece)) return err;
+        left -= static_cast<uint64_t>(n);
+    }
+    return 0;
+}
+
+OSErr CountFrames(int fork, uint32_t dataStart, uint64_t frameBytes, uint32_t* frames) {
+    int length = 0;
+    if (OSErr err = XWQF::GetEOF(fork, &length)) return err;
+    if (frameBytes == 0) return 0;
+    const uint64_t bytes = static_cast<uint64_t>(length) > dataStart ? length - dataStart : 0;
+    *frames = static_cast<uint32_t>(bytes / frameBytes);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Blocks
+
+OSErr ReadAndClear(int fork, unsigned char* buffer, uint64_t count, uint64_t bufferBytes,
+                   uint64_t* got) {
+    OSErr err = 0;
+    uint64_t n = 0;
+    if (count) {
+        int read = static_cast<int>(count);
+        err = XWQF::Read(fork, &read, buffer);
+        n = read > 0 ? std::min<uint64_t>(static_cast<uint64_t>(read), count) : 0;
+    }
+    *got = n;
+    std::memset(buffer + n, 0, static_cast<size_t>(bufferBytes - n));
+    return err;
+}
+
+OSErr WriteBlock(int fork, const unsigned char* data, uint64_t bytes) {
+    int n = static_cast<int>(bytes);
+    return XWQF::Write(fork, &n, data);
+}
+
+// ---------------------------------------------------------------------------
+// Sample forms
+
+void SwapBigEndianSamples(unsigned char* data, uint64_t samples, uint32_t bytesPerSample) {
+    constexpr bool little = std::endian::native == std::endian::little;
+    switch (bytesPerSample) {
+        case 2:
+            if constexpr (little) Swap16(data, samples);
+            break;
+        case 3: Swap24(data, samples); break;
+        case 4:
+            if constexpr (little) Swap32(data, samples);
+            break;
+        default: break;
+    }
+}
+
+void SwapLittleEndianSamples(unsigned char* data, uint64_t samples, uint32_t bytesPerSample) {
+    if constexpr (std::endian::native == std::endian::big) {
+        if (bytesPerSample == 2) Swap16(data, samples);
+        if (bytesPerSample == 4) Swap32(data, samples);
+    } else {
+        (void)data;
+        (void)samples;
+        (void)bytesPerSample;
+    }
+}
+
+void MuLawToSamples(unsigned char* buffer, const unsigned char* codes, uint64_t samples) {
+    for (uint64_t i = 0; i < samples; ++i) StoreSample(buffer + 2 * i, mulaw[codes[i]]);
+}
+
+void ALawToSamples(unsigned char* buffer, const unsigned char* codes, uint64_t samples) {
+    for (uint64_t i = 0; i < samples; ++i) StoreSample(buffer + 2 * i, from_alaw(codes[i]));
+}
+
+void SamplesToMuLaw(unsigned char* buffer, uint64_t samples) {
+    for (uint64_t i = 0; i < samples; ++i) buffer[i] = to_mulaw(LoadSample(buffer + 2 * i));
+}
+
+void SamplesToALaw(unsigned char* buffer, uint64_t samples) {
+    for (uint64_t i = 0; i < samples; ++i) buffer[i] = to_alaw(LoadSample(buffer + 2 * i));
+}
+
+// ---------------------------------------------------------------------------
+// Header fields
+
+int32_t TruncatedRate(double rate) {
+    if (!(rate == rate)) return 0;
+    if (rate >= 2147483647.0) return INT32_MAX;
+    if (rate <= -2147483648.0) return INT32_MIN;
+    return static_cast<int32_t>(rate);
+}
+
+CSoundFile::ChannelConfiguration ConfigurationForChannels(uint32_t channels) {
+    if (channels == 1) return CSoundFile::kMono;
+    if (channels == 2) return CSoundFile::kStereo;
+    return CSoundFile::kMultichannel;
+}
+
+}  // namespace pcmio

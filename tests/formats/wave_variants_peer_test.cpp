@@ -1,0 +1,350 @@
+// The WAVE variants and Broadcast Wave against the programs of other makers:
+// their µ-law, A-law, float and Broadcast Wave files read here with the same
+// samples, description and time reference, and ours read by them.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "formats/g711.h"
+#include "formats/pcm/bwf_linear_file.h"
+#include "formats/pcm/wave_variants.h"
+#include "test_support.h"
+#include "wave_test_support.h"
+
+using namespace wavetest;
+using testsupport::HaveProgram;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+const unsigned char kWavExtension[] = "\x04.wav";
+
+bool RunCommand(const std::string& command, std::string* output = nullptr) {
+    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
+    if (!pipe) return false;
+    std::string text;
+    char block[4096];
+    size_t n;
+    while ((n = std::fread(block, 1, sizeof block, pipe)) > 0) text.append(block, n);
+    const int status = ::pclose(pipe);
+    if (output) *output = text;
+    return status == 0;
+}
+
+std::string Quote(const std::string& path) { return "'" + path + "'"; }
+
+std::vector<int16_t> Random16(size_t samples, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<int16_t> out(samples);
+    for (int16_t& s : out) s = static_cast<int16_t>(rng());
+    return out;
+}
+
+std::vector<uint8_t> Native16(const std::vector<int16_t>& samples) {
+    std::vector<uint8_t> out(samples.size() * 2);
+    std::memcpy(out.data(), samples.data(), out.size());
+    return out;
+}
+
+std::string RawLE16(const std::vector<int16_t>& samples) {
+    std::string out;
+    for (int16_t s : samples) out += LE16(static_cast<uint16_t>(s));
+    return out;
+}
+
+std::vector<int16_t> FromRawLE16(const std::string& raw) {
+    std::vector<int16_t> out;
+    for (size_t i = 0; i + 1 < raw.size(); i += 2)
+        out.push_back(static_cast<int16_t>(LoadLE16(reinterpret_cast<const uint8_t*>(raw.data()) + i)));
+    return out;
+}
+
+// Random floats in [-1, 1) as stored, and what they are in the buffer form.
+std::string RandomFloats(size_t samples, unsigned seed, std::vector<int32_t>* bufferForm) {
+    std::mt19937 rng(seed);
+    std::string out;
+    bufferForm->clear();
+    for (size_t i = 0; i < samples; ++i) {
+        const float f = static_cast<float>(static_cast<int32_t>(rng()) / 2147483648.0);
+        uint32_t bits;
+        std::memcpy(&bits, &f, 4);
+        out += LE32(bits);
+        bufferForm->push_back(static_cast<int32_t>(static_cast<double>(f) * 2147483648.0));
+    }
+    return out;
+}
+
+std::vector<int32_t> Samples32(const std::vector<uint8_t>& bytes) {
+    std::vector<int32_t> out(bytes.size() / 4);
+    std::memcpy(out.data(), bytes.data(), out.size() * 4);
+    return out;
+}
+
+std::vector<int16_t> Samples16(const std::vector<uint8_t>& bytes) {
+    std::vector<int16_t> out(bytes.size() / 2);
+    std::memcpy(out.data(), bytes.data(), out.size() * 2);
+    return out;
+}
+
+// Every sample of a file as libsndfile decodes it to 16 bits.
+std::vector<int16_t> SndfileShorts(const std::string& path, SF_INFO* info) {
+    *info = SF_INFO{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, info);
+    if (!f) return {};
+    std::vector<int16_t> out(static_cast<size_t>(info->frames * info->channels));
+    sf_read_short(f, out.data(), static_cast<sf_count_t>(out.size()));
+    sf_close(f);
+    return out;
+}
+
+class WaveVariantsPeerTest : public ::testing::Test {
+protected:
+    std::string Raw(const std::string& bytes) {
+        const std::string path = dir / "in.raw";
+        WriteFile(path, bytes);
+        return path;
+    }
+    // The annotation and time stamp given, and 1001 stereo frames at 48000 Hz.
+    std::string WriteBwf(const std::string& name, const std::string& annotation, uint32_t stamp,
+                         std::vector<int16_t>* samples) {
+        uint8_t block[256] = {};
+        std::memcpy(block + CBWFLinearFile::kAnnotationOffset, annotation.data(),
+                    std::min<size_t>(annotation.size(), CBWFLinearFile::kAnnotationBytes));
+        *samples = Random16(2002, 21);
+        CBWFLinearFile w;
+        EXPECT_EQ(w.ISoundFile(dir / name), 0);
+        EXPECT_EQ(w.Create(2, 16, 48000, block, kWavExtension), 0);
+        EXPECT_EQ(WriteBufferForm(w, 0, Native16(*samples)), 0);
+        w.SetTimeStamp(stamp);
+        SFTRegion r{};
+        r.start = 100;
+        r.end = 900;
+        NameToField("Chorus", r.name);
+        EXPECT_EQ(w.AddRegion(&r), 0);
+        const std::string path = w.GetPath();
+        EXPECT_EQ(w.Close(), 0);
+        return path;
+    }
+    TempDir dir;
+};
+
+// ---------------------------------------------------------------------------
+// Files of other makers read here
+
+TEST_F(WaveVariantsPeerTest, FfmpegCompandedFilesDecodeAsFfmpegDecodesThem) {
+    if (!HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    const std::vector<int16_t> samples = Random16(3001 * 2, 5);
+    for (bool alaw : {false, true}) {
+        const std::string wav = dir / (alaw ? "ff_alaw.wav" : "ff_mulaw.wav");
+        const std::string command = std::string("ffmpeg -v error -y -f s16le -ar 8000 -ac 2 -i ") +
+                                    Quote(Raw(RawLE16(samples))) + " -c:a " + (alaw ? "pcm_alaw" : "pcm_mulaw") +
+                                    " -f wav " + Quote(wav);
+        ASSERT_TRUE(RunCommand(command)) << command;
+        const std::string decoded = dir / "decoded.raw";
+        ASSERT_TRUE(RunCommand("ffmpeg -v error -y -i " + Quote(wav) + " -f s16le " + Quote(decoded)));
+
+        std::unique_ptr<CWAVE_AuFile> r =
+            alaw ? std::make_unique<CWAVE_ALawFile>() : std::make_unique<CWAVE_AuFile>();
+        ASSERT_EQ(r->ISoundFile(wav), 0);
+        ASSERT_EQ(r->Open(), 0) << wav;
+        EXPECT_EQ(r->GetNumChannels(), 2);
+        EXPECT_EQ(r->GetSampleRate(), 8000.0);
+        EXPECT_EQ(r->GetNumSFrames(), 3001u);
+        std::vector<uint8_t> back;
+        ASSERT_EQ(ReadAllFrames(*r, &back), 0);
+        EXPECT_TRUE(Samples16(back) == FromRawLE16(ReadFile(decoded))) << wav;
+    }
+}
+
+TEST_F(WaveVariantsPeerTest, PlainFloatFilesOfSoxAndLibsndfileReadWithTheirSamples) {
+    std::vector<int32_t> expected;
+    const std::string raw = RandomFloats(999 * 2, 9, &expected);
+    std::vector<std::string> files;
+    if (HaveProgram("sox")) {
+        const std::string out = dir / "sox_float.wav";
+        ASSERT_TRUE(RunCommand("sox -t raw -r 48000 -e floating-point -b 32 -c 2 " + Quote(Raw(raw)) + " " +
+                               Quote(out)));
+        files.push_back(out);
+    }
+    const std::string sf = dir / "sf_float.wav";
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* f = sf_open(sf.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(sf_write_raw(f, raw.data(), static_cast<sf_count_t>(raw.size())), static_cast<sf_count_t>(raw.size()));
+    sf_close(f);
+    files.push_back(sf);
+    for (const std::string& path : files) {
+        // sox rounds some floats on their way through: take them as the file holds them.
+        SF_INFO held{};
+        SNDFILE* in = sf_open(path.c_str(), SFM_READ, &held);
+        ASSERT_NE(in, nullptr) << path;
+        std::vector<float> stored(static_cast<size_t>(held.frames * held.channels));
+        ASSERT_EQ(sf_read_float(in, stored.data(), static_cast<sf_count_t>(stored.size())),
+                  static_cast<sf_count_t>(stored.size()));
+        sf_close(in);
+        expected.clear();
+        for (float v : stored) expected.push_back(static_cast<int32_t>(static_cast<double>(v) * 2147483648.0));
+        CWAVEFloatFile r;
+        ASSERT_EQ(r.ISoundFile(path), 0);
+        ASSERT_EQ(r.Open(), 0) << path;
+        EXPECT_EQ(r.GetNumSFrames(), 999u) << path;
+        std::vector<uint8_t> back;
+        ASSERT_EQ(ReadAllFrames(r, &back), 0);
+        EXPECT_TRUE(Samples32(back) == expected) << path;
+    }
+}
+
+TEST_F(WaveVariantsPeerTest, FfmpegBroadcastWaveReadsWithDescriptionStampAndSamples) {
+    if (!HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    const std::vector<int16_t> samples = Random16(1500 * 2, 11);
+    const std::string wav = dir / "ff_bwf.wav";
+    const std::string command = "ffmpeg -v error -y -f s16le -ar 48000 -ac 2 -i " + Quote(Raw(RawLE16(samples))) +
+                                " -write_bext 1 -metadata 'description=Field take 7' -metadata "
+                                "time_reference=172800000 -metadata originator=Recorder -f wav " +
+                                Quote(wav);
+    ASSERT_TRUE(RunCommand(command)) << command;
+    CBWFLinearFile r;
+    ASSERT_EQ(r.ISoundFile(wav), 0);
+    ASSERT_EQ(r.Open(), 0);
+    EXPECT_EQ(r.GetAnnotation(), "Field take 7");
+    const plist::Dictionary& attributes = r.GetAttributes();
+    ASSERT_NE(attributes.find("bwfAnnotation"), attributes.end());
+    EXPECT_EQ(attributes.at("bwfAnnotation").asString(), "Field take 7");
+    EXPECT_EQ(r.GetTimeStamp(), 172800000u);
+    EXPECT_EQ(r.GetNumSFrames(), 1500u);
+    // No 'regn' and no cue points: the whole file is the one region.
+    EXPECT_EQ(r.GetNumRegions(), 1u);
+    std::vector<uint8_t> back;
+    ASSERT_EQ(ReadAllFrames(r, &back), 0);
+    EXPECT_TRUE(back == Native16(samples));
+    ASSERT_EQ(r.Close(), 0);
+
+    // A float Broadcast Wave of ffmpeg comes in the extensible form.
+    std::vector<int32_t> expected;
+    const std::string floats = RandomFloats(700, 12, &expected);
+    const std::string fwav = dir / "ff_bwf_float.wav";
+    ASSERT_TRUE(RunCommand("ffmpeg -v error -y -f f32le -ar 44100 -ac 1 -i " + Quote(Raw(floats)) +
+                           " -c:a pcm_f32le -write_bext 1 -metadata time_reference=9 -f wav " + Quote(fwav)));
+    CBWFLinearFile rf;
+    ASSERT_EQ(rf.ISoundFile(fwav), 0);
+    ASSERT_EQ(rf.Open(), 0);
+    EXPECT_EQ(rf.GetTimeStamp(), 9u);
+    ASSERT_EQ(ReadAllFrames(rf, &back), 0);
+    EXPECT_TRUE(Samples32(back) == expected);
+}
+
+// ---------------------------------------------------------------------------
+// Files written here read by others
+
+TEST_F(WaveVariantsPeerTest, PeersDecodeOurCompandedAndFloatFiles) {
+    const std::vector<int16_t> samples = Random16(1001 * 2, 31);
+    for (bool alaw : {false, true}) {
+        std::unique_ptr<CWAVE_AuFile> w = alaw ? std::make_unique<CWAVE_ALawFile>() : std::make_unique<CWAVE_AuFile>();
+        ASSERT_EQ(w->ISoundFile(dir / (alaw ? "ours_alaw" : "ours_mulaw")), 0);
+        ASSERT_EQ(w->Create(2, 16, 8000, nullptr, kWavExtension), 0);
+        ASSERT_EQ(WriteBufferForm(*w, 0, Native16(samples)), 0);
+        const std::string path = w->GetPath();
+        ASSERT_EQ(w->Close(), 0);
+
+        std::vector<int16_t> expected;
+        for (int16_t s : samples) expected.push_back(alaw ? from_alaw(to_alaw(s)) : mulaw[to_mulaw(s)]);
+        SF_INFO info;
+        EXPECT_TRUE(SndfileShorts(path, &info) == expected) << path;
+        EXPECT_EQ(info.format, SF_FORMAT_WAV | (alaw ? SF_FORMAT_ALAW : SF_FORMAT_ULAW));
+        EXPECT_EQ(info.frames, 1001);
+        if (HaveProgram("ffmpeg")) {
+            const std::string decoded = dir / "decoded.raw";
+            ASSERT_TRUE(RunCommand("ffmpeg -v error -y -i " + Quote(path) + " -f s16le " + Quote(decoded)));
+            EXPECT_TRUE(FromRawLE16(ReadFile(decoded)) == expected) << path;
+        }
+        if (HaveProgram("soxi")) {
+            std::string out;
+            ASSERT_TRUE(RunCommand("soxi -c " + Quote(path) + "; soxi -r " + Quote(path) + "; soxi -s " +
+                                       Quote(path) + "; soxi -e " + Quote(path),
+                                   &out));
+            EXPECT_EQ(out, std::string("2\n8000\n1001\n") + (alaw ? "A-law\n" : "u-law\n"));
+        }
+    }
+
+    std::vector<int32_t> ints;
+    const std::string raw = RandomFloats(501 * 3, 32, &ints);
+    CWAVEFloatFile w;
+    ASSERT_EQ(w.ISoundFile(dir / "ours_float"), 0);
+    ASSERT_EQ(w.Create(3, 32, 48000, nullptr, kWavExtension), 0);
+    ASSERT_EQ(WriteBufferForm(w, 0, std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(ints.data()),
+                                                         reinterpret_cast<const uint8_t*>(ints.data()) + ints.size() * 4)),
+              0);
+    const std::string path = w.GetPath();
+    ASSERT_EQ(w.Close(), 0);
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+    EXPECT_EQ(info.channels, 3);
+    EXPECT_EQ(info.frames, 501);
+    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    std::string back(raw.size(), '\0');
+    EXPECT_EQ(sf_read_raw(f, back.data(), static_cast<sf_count_t>(back.size())), static_cast<sf_count_t>(back.size()));
+    sf_close(f);
+    // Each float is written back exactly as it was read.
+    EXPECT_TRUE(back == raw);
+}
+
+TEST_F(WaveVariantsPeerTest, PeersReadTheBextAndSamplesOfOurBroadcastWave) {
+    std::vector<int16_t> samples;
+    const uint32_t stamp = 3723u * 48000u;
+    const std::string path = WriteBwf("ours_bwf", "Interview, part 2", stamp, &samples);
+
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+    EXPECT_EQ(info.frames, 1001);
+    SF_BROADCAST_INFO bext{};
+    ASSERT_EQ(sf_command(f, SFC_GET_BROADCAST_INFO, &bext, sizeof bext), SF_TRUE);
+    EXPECT_STREQ(std::string(bext.description, sizeof bext.description).c_str(), "Interview, part 2");
+    EXPECT_EQ(bext.time_reference_low, stamp);
+    EXPECT_EQ(bext.time_reference_high, 0u);
+    EXPECT_EQ(std::string(bext.origination_time, 8), "01:02:03");
+    std::vector<int16_t> back(samples.size());
+    EXPECT_EQ(sf_read_short(f, back.data(), static_cast<sf_count_t>(back.size())),
+              static_cast<sf_count_t>(back.size()));
+    sf_close(f);
+    EXPECT_TRUE(back == samples);
+
+    if (HaveProgram("ffprobe")) {
+        std::string out;
+        ASSERT_TRUE(RunCommand("ffprobe -v error -show_entries format_tags:stream=channels,sample_rate,duration_ts "
+                               "-of default=noprint_wrappers=1 " + Quote(path),
+                               &out));
+        for (const std::string& line :
+             {std::string("TAG:comment=Interview, part 2"), std::string("TAG:encoded_by=Originator"),
+              std::string("TAG:originator_reference=OriginatorReference"), std::string("TAG:date=2000:00:00"),
+              std::string("TAG:creation_time=01:02:03"),
+              "TAG:time_reference=" + std::to_string(stamp), std::string("TAG:coding_history=CodingHistory"),
+              std::string("channels=2"), std::string("sample_rate=48000"), std::string("duration_ts=1001")})
+            EXPECT_NE(out.find(line + "\n"), std::string::npos) << line << "\n" << out;
+    }
+    if (HaveProgram("soxi")) {
+        std::string out;
+        ASSERT_TRUE(RunCommand("soxi -s " + Quote(path), &out));
+        EXPECT_EQ(out, "1001\n");
+    }
+    if (HaveProgram("sndfile-info")) {
+        std::string out;
+        ASSERT_TRUE(RunCommand("sndfile-info " + Quote(path), &out));
+        for (const char* expected : {"bext : 858", "data : 4004", "regn : 92", "Frames      : 1001"})
+            EXPECT_NE(out.find(expected), std::string::npos) << expected << "\n" << out;
+    }
+}
+
+}  // namespace
