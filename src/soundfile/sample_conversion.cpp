@@ -193,13 +193,33 @@ OSErr CheckLayout(short wordSize, uint32_t channels, uint32_t bufferFrames) {
     return 0;
 }
 
+// What the members of the Read, Write and Add families check first, in this
+// order: a word size they can work with, the caller's pointers, the layout.
+OSErr CheckCall(bool wordSizeUsable, short wordSize, bool pointersGiven, uint32_t channels,
+                uint32_t bufferFrames) {
+    if (!wordSizeUsable) return IllegalWordSize(wordSize);
+    if (!pointersGiven) return kParamErr;
+    return CheckLayout(wordSize, channels, bufferFrames);
+}
+
+// Runs the body of a member; a status thrown from below is its result.
+template <class Body>
+OSErr StatusOf(Body&& body) {
+    try {
+        return body();
+    } catch (const error_code_exception& e) {
+        return static_cast<OSErr>(e.error_code());
+    }
+}
+
 // ---- Block loops -----------------------------------------------------------
 
 // Reads frames start .. min(frames, start + *count) block by block; body gets
-// the input buffer, the frames delivered so far and the frames in this block.
+// the stored form (a Pcm8 ... Pcm32 value), the input buffer, the frames
+// delivered so far and the frames in this block.
 template <class Body>
-OSErr ReadBlocks(CSoundFile& file, uint32_t frames, uint32_t bufferFrames, uint32_t start,
-                 uint32_t* count, bool countOnFailure, Body&& body) {
+OSErr ReadBlocks(CSoundFile& file, Form form, uint32_t frames, uint32_t bufferFrames,
+                 uint32_t start, uint32_t* count, bool countOnFailure, Body&& body) {
     OSErr err = file.InitInputBuffer();
     if (err) return err;
     const uint64_t end = std::min<uint64_t>(frames, static_cast<uint64_t>(start) + *count);
@@ -216,7 +236,10 @@ OSErr ReadBlocks(CSoundFile& file, uint32_t frames, uint32_t bufferFrames, uint3
             if (countOnFailure) *count = p - start;
             return err;
         }
-        body(file.GetInputBuffer(), static_cast<size_t>(p - start), static_cast<size_t>(k));
+        const unsigned char* buf = file.GetInputBuffer();
+        WithForm(form, [&](auto f) {
+            body(f, buf, static_cast<size_t>(p - start), static_cast<size_t>(k));
+        });
         p += k;
     }
     *count = p - start;
@@ -447,124 +470,100 @@ uint32_t pRandomLong2() {
 // ---- Read family ------------------------------------------------------------
 
 OSErr CSoundFile::Read(uint32_t start, uint32_t* count, float* interleaved) {
-    try {
+    return StatusOf([&]() -> OSErr {
         const Form form = ExactForm(wordSize_, dataType_);
-        if (form == Form::kNone) return IllegalWordSize(wordSize_);
-        if (!count || !interleaved) return kParamErr;
-        if (OSErr e = CheckLayout(wordSize_, channels_, bufferFrames_)) return e;
+        if (OSErr e = CheckCall(form != Form::kNone, wordSize_, count && interleaved, channels_,
+                                bufferFrames_))
+            return e;
         const size_t ch = channels_;
-        return ReadBlocks(*this, numFrames_, bufferFrames_, start, count, false,
-                          [&](const unsigned char* buf, size_t done, size_t k) {
-                              WithForm(form, [&](auto f) {
-                                  ConvertInterleaved<decltype(f)>(buf, k * ch, interleaved + done * ch);
-                              });
+        return ReadBlocks(*this, form, numFrames_, bufferFrames_, start, count, false,
+                          [&](auto f, const unsigned char* buf, size_t done, size_t k) {
+                              ConvertInterleaved<decltype(f)>(buf, k * ch, interleaved + done * ch);
                           });
-    } catch (const error_code_exception& e) {
-        return static_cast<OSErr>(e.error_code());
-    }
+    });
 }
 
 OSErr CSoundFile::Read(uint32_t start, uint32_t* count, float** channels) {
-    try {
+    return StatusOf([&]() -> OSErr {
         const Form form = ExactForm(wordSize_, dataType_);
-        if (form == Form::kNone) return IllegalWordSize(wordSize_);
-        if (!count || !channels) return kParamErr;
-        if (OSErr e = CheckLayout(wordSize_, channels_, bufferFrames_)) return e;
+        if (OSErr e = CheckCall(form != Form::kNone, wordSize_, count && channels, channels_,
+                                bufferFrames_))
+            return e;
         const size_t ch = channels_;
-        return ReadBlocks(*this, numFrames_, bufferFrames_, start, count, false,
-                          [&](const unsigned char* buf, size_t done, size_t k) {
-                              WithForm(form, [&](auto f) {
-                                  for (size_t c = 0; c < ch; ++c)
-                                      ConvertChannel<decltype(f)>(buf, k, ch, c, channels[c] + done);
-                              });
+        return ReadBlocks(*this, form, numFrames_, bufferFrames_, start, count, false,
+                          [&](auto f, const unsigned char* buf, size_t done, size_t k) {
+                              for (size_t c = 0; c < ch; ++c)
+                                  ConvertChannel<decltype(f)>(buf, k, ch, c, channels[c] + done);
                           });
-    } catch (const error_code_exception& e) {
-        return static_cast<OSErr>(e.error_code());
-    }
+    });
 }
 
 OSErr CSoundFile::Read(short channel, uint32_t start, uint32_t* count, float* samples) {
-    try {
+    return StatusOf([&]() -> OSErr {
         const Form form = ExactForm(wordSize_, dataType_);
-        if (form == Form::kNone) return IllegalWordSize(wordSize_);
-        if (!count || !samples) return kParamErr;
-        if (OSErr e = CheckLayout(wordSize_, channels_, bufferFrames_)) return e;
+        if (OSErr e = CheckCall(form != Form::kNone, wordSize_, count && samples, channels_,
+                                bufferFrames_))
+            return e;
         if (channel < 0 || static_cast<uint32_t>(channel) >= channels_) return kParamErr;
         const size_t ch = channels_;
         const size_t c = static_cast<size_t>(channel);
-        return ReadBlocks(*this, numFrames_, bufferFrames_, start, count, false,
-                          [&](const unsigned char* buf, size_t done, size_t k) {
-                              WithForm(form, [&](auto f) {
-                                  ConvertChannel<decltype(f)>(buf, k, ch, c, samples + done);
-                              });
+        return ReadBlocks(*this, form, numFrames_, bufferFrames_, start, count, false,
+                          [&](auto f, const unsigned char* buf, size_t done, size_t k) {
+                              ConvertChannel<decltype(f)>(buf, k, ch, c, samples + done);
                           });
-    } catch (const error_code_exception& e) {
-        return static_cast<OSErr>(e.error_code());
-    }
+    });
 }
 
 OSErr CSoundFile::Read(uint32_t start, uint32_t* count, float* left, float* right) {
-    try {
+    return StatusOf([&]() -> OSErr {
         const Form form = SizedForm(wordSize_, dataType_);
-        if (form == Form::kNone) return IllegalWordSize(wordSize_);
-        if (!count || !left || !right) return kParamErr;
-        if (OSErr e = CheckLayout(wordSize_, channels_, bufferFrames_)) return e;
+        if (OSErr e = CheckCall(form != Form::kNone, wordSize_, count && left && right, channels_,
+                                bufferFrames_))
+            return e;
         const size_t ch = channels_;
-        return ReadBlocks(*this, numFrames_, bufferFrames_, start, count, false,
-                          [&](const unsigned char* buf, size_t done, size_t k) {
-                              WithForm(form, [&](auto f) {
-                                  using F = decltype(f);
-                                  ConvertChannel<F>(buf, k, ch, 0, left + done);
-                                  ConvertChannel<F>(buf, k, ch, ch - 1, right + done);
-                              });
+        return ReadBlocks(*this, form, numFrames_, bufferFrames_, start, count, false,
+                          [&](auto f, const unsigned char* buf, size_t done, size_t k) {
+                              using F = decltype(f);
+                              ConvertChannel<F>(buf, k, ch, 0, left + done);
+                              ConvertChannel<F>(buf, k, ch, ch - 1, right + done);
                           });
-    } catch (const error_code_exception& e) {
-        return static_cast<OSErr>(e.error_code());
-    }
+    });
 }
 
 OSErr CSoundFile::Read(uint32_t start, uint32_t* count, double* interleaved) {
-    try {
+    return StatusOf([&]() -> OSErr {
         const Form form = SizedForm(wordSize_, dataType_);
-        if (form == Form::kNone) return IllegalWordSize(wordSize_);
-        if (!count || !interleaved) return kParamErr;
-        if (OSErr e = CheckLayout(wordSize_, channels_, bufferFrames_)) return e;
+        if (OSErr e = CheckCall(form != Form::kNone, wordSize_, count && interleaved, channels_,
+                                bufferFrames_))
+            return e;
         const size_t ch = channels_;
-        return ReadBlocks(*this, numFrames_, bufferFrames_, start, count, true,
-                          [&](const unsigned char* buf, size_t done, size_t k) {
-                              WithForm(form, [&](auto f) {
-                                  ConvertInterleaved<decltype(f)>(buf, k * ch, interleaved + done * ch);
-                              });
+        return ReadBlocks(*this, form, numFrames_, bufferFrames_, start, count, true,
+                          [&](auto f, const unsigned char* buf, size_t done, size_t k) {
+                              ConvertInterleaved<decltype(f)>(buf, k * ch, interleaved + done * ch);
                           });
-    } catch (const error_code_exception& e) {
-        return static_cast<OSErr>(e.error_code());
-    }
+    });
 }
 
 OSErr CSoundFile::Read(short channel, uint32_t start, uint32_t* count, double* samples) {
-    try {
+    return StatusOf([&]() -> OSErr {
         const Form form = SizedForm(wordSize_, dataType_);
-        if (form == Form::kNone) return IllegalWordSize(wordSize_);
-        if (!count || !samples) return kParamErr;
-        if (OSErr e = CheckLayout(wordSize_, channels_, bufferFrames_)) return e;
+        if (OSErr e = CheckCall(form != Form::kNone, wordSize_, count && samples, channels_,
+                                bufferFrames_))
+            return e;
         if (channel < 0 || static_cast<uint32_t>(channel) >= channels_) return kParamErr;
         const size_t ch = channels_;
         const size_t c = static_cast<size_t>(channel);
-        return ReadBlocks(*this, numFrames_, bufferFrames_, start, count, true,
-                          [&](const unsigned char* buf, size_t done, size_t k) {
-                              WithForm(form, [&](auto f) {
-                                  ConvertChannel<decltype(f)>(buf, k, ch, c, samples + done);
-                              });
+        return ReadBlocks(*this, form, numFrames_, bufferFrames_, start, count, true,
+                          [&](auto f, const unsigned char* buf, size_t done, size_t k) {
+                              ConvertChannel<decltype(f)>(buf, k, ch, c, samples + done);
                           });
-    } catch (const error_code_exception& e) {
-        return static_cast<OSErr>(e.error_code());
-    }
+    });
 }
 
 // Left and right as doubles: read interleaved into one work array, then pick
 // channel 0 and the last channel of every delivered frame.
 OSErr CSoundFile::Read(uint32_t start, uint32_t* count, double* left, double* right) {
-    try {
+    return StatusOf([&]() -> OSErr {
         if (!count || !left || !right) return kParamErr;
         if (channels_ == 0) return kParamErr;
         const size_t ch = channels_;
@@ -587,18 +586,16 @@ OSErr CSoundFile::Read(uint32_t start, uint32_t* count, double* left, double* ri
         }
         *count = got;
         return err;
-    } catch (const error_code_exception& e) {
-        return static_cast<OSErr>(e.error_code());
-    }
+    });
 }
 
 // ---- Write and Add ------------------------------------------------------------
 
 OSErr CSoundFile::Write(uint32_t start, uint32_t* count, double* interleaved) {
-    try {
-        if (wordSize_ < 8 || wordSize_ > 39) return IllegalWordSize(wordSize_);
-        if (!count || !interleaved) return kParamErr;
-        if (OSErr e = CheckLayout(wordSize_, channels_, bufferFrames_)) return e;
+    return StatusOf([&]() -> OSErr {
+        if (OSErr e = CheckCall(wordSize_ >= 8 && wordSize_ <= 39, wordSize_, count && interleaved,
+                                channels_, bufferFrames_))
+            return e;
         const int bytes = wordSize_ / 8;
         const bool dither = dither_ && bytes <= 2;
         if (dither) {
@@ -624,14 +621,12 @@ OSErr CSoundFile::Write(uint32_t start, uint32_t* count, double* interleaved) {
                                        break;
                                }
                            });
-    } catch (const error_code_exception& e) {
-        return static_cast<OSErr>(e.error_code());
-    }
+    });
 }
 
 // One array per channel: interleaved into one work array and written.
 OSErr CSoundFile::Write(uint32_t start, uint32_t* count, double** channels) {
-    try {
+    return StatusOf([&]() -> OSErr {
         if (!count || !channels) return kParamErr;
         if (channels_ == 0) return kParamErr;
         const size_t ch = channels_;
@@ -648,16 +643,14 @@ OSErr CSoundFile::Write(uint32_t start, uint32_t* count, double** channels) {
             for (size_t i = 0; i < n; ++i) w[i * ch + c] = src[i];
         }
         return Write(start, count, w);
-    } catch (const error_code_exception& e) {
-        return static_cast<OSErr>(e.error_code());
-    }
+    });
 }
 
 OSErr CSoundFile::Add(short channel, uint32_t start, uint32_t* count, double* samples) {
-    try {
-        if (wordSize_ < 8 || wordSize_ > 39) return IllegalWordSize(wordSize_);
-        if (!count || !samples) return kParamErr;
-        if (OSErr e = CheckLayout(wordSize_, channels_, bufferFrames_)) return e;
+    return StatusOf([&]() -> OSErr {
+        if (OSErr e = CheckCall(wordSize_ >= 8 && wordSize_ <= 39, wordSize_, count && samples,
+                                channels_, bufferFrames_))
+            return e;
         if (channel < 0 || static_cast<uint32_t>(channel) >= channels_) return kParamErr;
         const int bytes = wordSize_ / 8;
         const size_t ch = channels_;
@@ -680,9 +673,7 @@ OSErr CSoundFile::Add(short channel, uint32_t start, uint32_t* count, double* sa
                                        break;
                                }
                            });
-    } catch (const error_code_exception& e) {
-        return static_cast<OSErr>(e.error_code());
-    }
+    });
 }
 
 // ---- Extremes scans ---------------------------------------------------------------

@@ -20,9 +20,8 @@
 #include "test_support.h"
 
 using namespace aifftest;
+using formattest::Native16;
 using testsupport::ReadFile;
-using testsupport::TempDir;
-using testsupport::WriteFile;
 
 namespace {
 
@@ -44,38 +43,10 @@ std::unique_ptr<T> Opened(const std::string& path, OSErr expected = 0) {
 
 // Writes frames given in the buffer form at a frame position, block by block.
 void WriteBufferForm(CSoundFile& f, uint32_t at, const std::vector<uint8_t>& bytes) {
-    ASSERT_EQ(f.InitOutputBuffer(), 0);
-    const uint64_t frameBytes = static_cast<uint64_t>(f.GetWordSize() / 8) * f.GetNumChannels();
-    const uint32_t frames = static_cast<uint32_t>(bytes.size() / frameBytes);
-    for (uint32_t done = 0; done < frames;) {
-        const uint32_t n = std::min(f.GetBufferFrames(), frames - done);
-        ASSERT_EQ(f.RefreshOutputBuffer(at + done), 0);
-        std::memcpy(f.GetOutputBuffer(), bytes.data() + done * frameBytes, n * frameBytes);
-        ASSERT_EQ(f.FlushOutputBuffer(n, at + done), 0);
-        done += n;
-    }
+    ASSERT_EQ(formattest::WriteBufferForm(f, at, bytes), 0);
 }
 
-std::vector<uint8_t> Native16(const std::vector<int16_t>& samples) {
-    std::vector<uint8_t> out(samples.size() * 2);
-    std::memcpy(out.data(), samples.data(), out.size());
-    return out;
-}
-
-class AiffTest : public ::testing::Test {
-protected:
-    void TearDown() override {
-        CSoundFile::SetIgnoreRegionsContainingWholeFile(true);
-        CSoundFile::SetProcessFileIfNoRegions(true);
-        CSoundFile::SetSkipBadRegion(false);
-    }
-    std::string Put(const std::string& name, const std::string& bytes) {
-        std::string path = dir / name;
-        WriteFile(path, bytes);
-        return path;
-    }
-    TempDir dir;
-};
+class AiffTest : public formattest::FileTest {};
 
 // ---------------------------------------------------------------------------
 // The sample rate

@@ -17,26 +17,13 @@
 #include "test_support.h"
 
 using namespace aifftest;
+using formattest::Quote;
+using formattest::RunCommand;
 using testsupport::HaveProgram;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 
 namespace {
-
-// Runs a shell command; its standard output, and whether it exited with 0.
-bool RunCommand(const std::string& command, std::string* output = nullptr) {
-    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
-    if (!pipe) return false;
-    std::string text;
-    char block[4096];
-    size_t n;
-    while ((n = std::fread(block, 1, sizeof block, pipe)) > 0) text.append(block, n);
-    const int status = ::pclose(pipe);
-    if (output) *output = text;
-    return status == 0;
-}
-
-std::string Quote(const std::string& path) { return "'" + path + "'"; }
 
 std::unique_ptr<CAIFFFile> OpenEither(const std::string& path) {
     const std::string head = ReadFile(path).substr(0, 12);

@@ -1,15 +1,18 @@
-// Helpers of the AIFF-family tests: files built byte by byte, and reading every
-// frame of an open sound file in its buffer form.
+// Helpers of the AIFF-family tests: files built byte by byte, and (from
+// format_test_support.h) reading every frame of an open file in its buffer form.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "format_test_support.h"
 #include "formats/chunk_reader.h"
 #include "formats/pcm/aiff_file.h"
 
 namespace aifftest {
+
+using formattest::ReadAllFrames;
 
 inline std::string BE16(uint16_t v) {
     uint8_t b[2];
@@ -102,20 +105,6 @@ inline std::string Ramp16(uint32_t samples) {
     std::string out;
     for (uint32_t i = 0; i < samples; ++i) out += BE16(static_cast<uint16_t>(i));
     return out;
-}
-
-// Every frame of an open file in the buffer form, block by block.
-inline OSErr ReadAllFrames(CSoundFile& file, std::vector<uint8_t>* out) {
-    out->clear();
-    const uint64_t frameBytes =
-        static_cast<uint64_t>(file.GetWordSize() / 8) * static_cast<uint64_t>(file.GetNumChannels());
-    const uint32_t frames = file.GetNumSFrames();
-    for (uint32_t frame = 0; frame < frames; frame += file.GetBufferFrames()) {
-        if (OSErr err = file.RefreshInputBuffer(frame)) return err;
-        const uint64_t n = std::min<uint64_t>(file.GetBufferFrames(), frames - frame) * frameBytes;
-        out->insert(out->end(), file.GetInputBuffer(), file.GetInputBuffer() + n);
-    }
-    return 0;
 }
 
 }  // namespace aifftest

@@ -14,16 +14,8 @@
 
 using namespace wavetest;
 using testsupport::ReadFile;
-using testsupport::TempDir;
-using testsupport::WriteFile;
 
 namespace {
-
-const unsigned char kWavExtension[] = "\x04.wav";
-
-uint32_t U32At(const std::string& file, size_t at) {
-    return LoadLE32(reinterpret_cast<const uint8_t*>(file.data()) + at);
-}
 
 // A text field of a given size, NUL-padded.
 std::string Field(const std::string& text, size_t size) {
@@ -61,28 +53,8 @@ std::string BwfFile(const std::string& before, const std::string& after = std::s
     return Riff(Fmt(1, 48000, 16) + before + Data(Ramp16(100)) + after);
 }
 
-SFTRegion Region(int32_t start, int32_t end, int32_t stamp, const std::string& name) {
-    SFTRegion r{};
-    r.start = start;
-    r.end = end;
-    r.sync = start;
-    r.timeStamp = stamp;
-    NameToField(name, r.name);
-    return r;
-}
-
-class BwfTest : public ::testing::Test {
+class BwfTest : public FileTest {
 protected:
-    void TearDown() override {
-        CSoundFile::SetIgnoreRegionsContainingWholeFile(true);
-        CSoundFile::SetProcessFileIfNoRegions(true);
-        CSoundFile::SetSkipBadRegion(false);
-    }
-    std::string Put(const std::string& name, const std::string& bytes) {
-        const std::string path = dir / name;
-        WriteFile(path, bytes);
-        return path;
-    }
     std::unique_ptr<CBWFLinearFile> Opened(const std::string& path, OSErr expected = 0) {
         auto f = std::make_unique<CBWFLinearFile>();
         EXPECT_EQ(f->ISoundFile(path), 0);
@@ -102,7 +74,6 @@ protected:
         const auto at = attributes.find("bwfAnnotation");
         return at != attributes.end() && at->second.isString() ? at->second.asString() : "<none>";
     }
-    TempDir dir;
 };
 
 // ---------------------------------------------------------------------------
@@ -161,7 +132,7 @@ TEST_F(BwfTest, ThreeRegionsMakeARegnChunkAndReadBackNumberedFromOne) {
     ASSERT_EQ(w.ISoundFile(dir / "regions"), 0);
     ASSERT_EQ(w.Create(1, 24, 44100, nullptr, kWavExtension), 0);
     ASSERT_EQ(WriteBufferForm(w, 0, std::vector<uint8_t>(300 * 3, 1)), 0);
-    for (const SFTRegion& r : {Region(10, 50, 7, "Intro"), Region(50, 120, -2, "Verse"), Region(120, 299, 0, "Outro")})
+    for (const SFTRegion& r : {Region(10, 50, "Intro", 7), Region(50, 120, "Verse", -2), Region(120, 299, "Outro", 0)})
         ASSERT_EQ(w.AddRegion(&r), 0);
     w.SetTimeStamp(44100);
     const std::string path = w.GetPath();

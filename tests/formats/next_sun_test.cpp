@@ -11,9 +11,12 @@
 
 #include "formats/chunk_reader.h"
 #include "formats/g711.h"
+#include "format_test_support.h"
 #include "formats/pcm/next_sun_file.h"
 #include "test_support.h"
 
+using formattest::Quote;
+using formattest::RunCommand;
 using testsupport::HaveProgram;
 using testsupport::ReadFile;
 using testsupport::TempDir;
@@ -449,20 +452,6 @@ TEST(NeXTSun, ProvisionalHeaderReadsWhileWriting) {
 
 // ---------------------------------------------------------------------------
 // Peers
-
-bool RunCommand(const std::string& command, std::string* output = nullptr) {
-    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
-    if (!pipe) return false;
-    std::string text;
-    char block[4096];
-    size_t n;
-    while ((n = std::fread(block, 1, sizeof block, pipe)) > 0) text.append(block, n);
-    const int status = ::pclose(pipe);
-    if (output) *output = text;
-    return status == 0;
-}
-
-std::string Quote(const std::string& path) { return "'" + path + "'"; }
 
 // Little-endian signed samples of a given width, widened.
 std::vector<int32_t> DecodeLE(const std::string& raw, int bytes) {

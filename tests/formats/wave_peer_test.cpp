@@ -21,27 +21,8 @@
 using namespace wavetest;
 using testsupport::HaveProgram;
 using testsupport::ReadFile;
-using testsupport::TempDir;
-using testsupport::WriteFile;
 
 namespace {
-
-const unsigned char kWavExtension[] = "\x04.wav";
-
-// Runs a shell command; its standard output, and whether it exited with 0.
-bool RunCommand(const std::string& command, std::string* output = nullptr) {
-    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
-    if (!pipe) return false;
-    std::string text;
-    char block[4096];
-    size_t n;
-    while ((n = std::fread(block, 1, sizeof block, pipe)) > 0) text.append(block, n);
-    const int status = ::pclose(pipe);
-    if (output) *output = text;
-    return status == 0;
-}
-
-std::string Quote(const std::string& path) { return "'" + path + "'"; }
 
 // Raw samples of a sample form, and what they are in the buffer form.
 struct Form {
@@ -93,13 +74,9 @@ std::vector<uint8_t> BufferForm(const Form& form, const std::string& raw) {
     return out;
 }
 
-class WavePeerTest : public ::testing::Test {
+class WavePeerTest : public FileTest {
 protected:
-    std::string Raw(const std::string& bytes) {
-        const std::string path = dir / "in.raw";
-        WriteFile(path, bytes);
-        return path;
-    }
+    std::string Raw(const std::string& bytes) { return Put("in.raw", bytes); }
     // Opens a peer's file and checks its description and samples.
     void ExpectReads(const std::string& path, int channels, int bits, const std::vector<uint8_t>& expected,
                      CSoundFile::ChannelConfiguration configuration) {
@@ -114,7 +91,6 @@ protected:
         ASSERT_EQ(ReadAllFrames(f, &back), 0);
         EXPECT_TRUE(back == expected) << path << ": " << back.size() << " bytes, expected " << expected.size();
     }
-    TempDir dir;
 };
 
 // ---------------------------------------------------------------------------

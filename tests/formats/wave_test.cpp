@@ -15,12 +15,8 @@
 
 using namespace wavetest;
 using testsupport::ReadFile;
-using testsupport::TempDir;
-using testsupport::WriteFile;
 
 namespace {
-
-const unsigned char kWavExtension[] = "\x04.wav";
 
 std::unique_ptr<CWAVEFile> Bound(const std::string& path) {
     auto f = std::make_unique<CWAVEFile>();
@@ -34,12 +30,6 @@ std::unique_ptr<CWAVEFile> Opened(const std::string& path, OSErr expected = 0) {
     return f;
 }
 
-std::vector<uint8_t> Native16(const std::vector<int16_t>& samples) {
-    std::vector<uint8_t> out(samples.size() * 2);
-    std::memcpy(out.data(), samples.data(), out.size());
-    return out;
-}
-
 // The offset of the first chunk with the ID in a RIFF file's bytes, or npos.
 size_t ChunkAt(const std::string& file, const std::string& id) {
     for (size_t at = 12; at + 8 <= file.size();) {
@@ -48,10 +38,6 @@ size_t ChunkAt(const std::string& file, const std::string& id) {
         at += 8 + size + (size & 1);
     }
     return std::string::npos;
-}
-
-uint32_t U32At(const std::string& file, size_t at) {
-    return LoadLE32(reinterpret_cast<const uint8_t*>(file.data()) + at);
 }
 
 SFTMarker Marker(int32_t id, uint32_t position, const std::string& name) {
@@ -64,27 +50,8 @@ SFTMarker Marker(int32_t id, uint32_t position, const std::string& name) {
     return m;
 }
 
-SFTRegion Region(int32_t start, int32_t end, const std::string& name) {
-    SFTRegion r{};
-    r.start = start;
-    r.end = end;
-    r.sync = start;
-    NameToField(name, r.name);
-    return r;
-}
-
-class WaveTest : public ::testing::Test {
+class WaveTest : public FileTest {
 protected:
-    void TearDown() override {
-        CSoundFile::SetIgnoreRegionsContainingWholeFile(true);
-        CSoundFile::SetProcessFileIfNoRegions(true);
-        CSoundFile::SetSkipBadRegion(false);
-    }
-    std::string Put(const std::string& name, const std::string& bytes) {
-        std::string path = dir / name;
-        WriteFile(path, bytes);
-        return path;
-    }
     // A created file: 16-bit, 44100 Hz, with the given channels and frames of a ramp.
     // `before` runs before Create, `after` once the frames are written.
     std::string Written(const std::string& name, short channels, uint32_t frames,
@@ -101,7 +68,6 @@ protected:
         EXPECT_EQ(w->Close(), 0);
         return path;
     }
-    TempDir dir;
 };
 
 // ---------------------------------------------------------------------------

@@ -1,17 +1,21 @@
-// Helpers of the WAVE tests: RIFF files built byte by byte, and reading or
-// writing every frame of a sound file in its buffer form.
+// Helpers of the WAVE tests: RIFF files built byte by byte, regions, and (from
+// format_test_support.h) reading or writing every frame in the buffer form.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "format_test_support.h"
 #include "formats/chunk_reader.h"
 #include "formats/pcm/wave_file.h"
 
 namespace wavetest {
+
+using namespace formattest;
+
+// The extension argument of Create for a WAVE file.
+inline constexpr unsigned char kWavExtension[] = "\x04.wav";
 
 inline std::string LE16(uint16_t v) {
     uint8_t b[2];
@@ -107,35 +111,23 @@ inline std::string Ramp16(uint32_t samples) {
     return out;
 }
 
-// Every frame of an open file in the buffer form, block by block.
-inline OSErr ReadAllFrames(CSoundFile& file, std::vector<uint8_t>* out) {
-    out->clear();
-    const uint64_t frameBytes =
-        static_cast<uint64_t>(file.GetWordSize() / 8) * static_cast<uint64_t>(file.GetNumChannels());
-    const uint32_t frames = file.GetNumSFrames();
-    for (uint32_t frame = 0; frame < frames; frame += file.GetBufferFrames()) {
-        if (OSErr err = file.RefreshInputBuffer(frame)) return err;
-        const uint64_t n = std::min<uint64_t>(file.GetBufferFrames(), frames - frame) * frameBytes;
-        out->insert(out->end(), file.GetInputBuffer(), file.GetInputBuffer() + n);
-    }
-    return 0;
+// A region of a name, with its sync point at its start.
+inline SFTRegion Region(int32_t start, int32_t end, const std::string& name, int32_t stamp = 0) {
+    SFTRegion r{};
+    r.start = start;
+    r.end = end;
+    r.sync = start;
+    r.timeStamp = stamp;
+    NameToField(name, r.name);
+    return r;
 }
 
-// Writes frames given in the buffer form from a frame position on, block by block.
-inline OSErr WriteBufferForm(CSoundFile& file, uint32_t at, const std::vector<uint8_t>& bytes) {
-    if (OSErr err = file.InitOutputBuffer()) return err;
-    const uint64_t frameBytes = static_cast<uint64_t>(file.GetWordSize() / 8) * file.GetNumChannels();
-    const uint32_t frames = static_cast<uint32_t>(bytes.size() / frameBytes);
-    for (uint32_t done = 0; done < frames;) {
-        const uint32_t n = std::min(file.GetBufferFrames(), frames - done);
-        if (OSErr err = file.RefreshOutputBuffer(at + done)) return err;
-        std::memcpy(file.GetOutputBuffer(), bytes.data() + done * frameBytes, n * frameBytes);
-        if (OSErr err = file.FlushOutputBuffer(n, at + done)) return err;
-        done += n;
-    }
-    return 0;
+// The little-endian 32-bit number at a byte offset of a file's bytes.
+inline uint32_t U32At(const std::string& file, size_t at) {
+    return LoadLE32(reinterpret_cast<const uint8_t*>(file.data()) + at);
 }
 
 inline std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
 
 }  // namespace wavetest

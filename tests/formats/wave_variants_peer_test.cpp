@@ -20,37 +20,13 @@
 using namespace wavetest;
 using testsupport::HaveProgram;
 using testsupport::ReadFile;
-using testsupport::TempDir;
-using testsupport::WriteFile;
 
 namespace {
-
-const unsigned char kWavExtension[] = "\x04.wav";
-
-bool RunCommand(const std::string& command, std::string* output = nullptr) {
-    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
-    if (!pipe) return false;
-    std::string text;
-    char block[4096];
-    size_t n;
-    while ((n = std::fread(block, 1, sizeof block, pipe)) > 0) text.append(block, n);
-    const int status = ::pclose(pipe);
-    if (output) *output = text;
-    return status == 0;
-}
-
-std::string Quote(const std::string& path) { return "'" + path + "'"; }
 
 std::vector<int16_t> Random16(size_t samples, unsigned seed) {
     std::mt19937 rng(seed);
     std::vector<int16_t> out(samples);
     for (int16_t& s : out) s = static_cast<int16_t>(rng());
-    return out;
-}
-
-std::vector<uint8_t> Native16(const std::vector<int16_t>& samples) {
-    std::vector<uint8_t> out(samples.size() * 2);
-    std::memcpy(out.data(), samples.data(), out.size());
     return out;
 }
 
@@ -82,18 +58,6 @@ std::string RandomFloats(size_t samples, unsigned seed, std::vector<int32_t>* bu
     return out;
 }
 
-std::vector<int32_t> Samples32(const std::vector<uint8_t>& bytes) {
-    std::vector<int32_t> out(bytes.size() / 4);
-    std::memcpy(out.data(), bytes.data(), out.size() * 4);
-    return out;
-}
-
-std::vector<int16_t> Samples16(const std::vector<uint8_t>& bytes) {
-    std::vector<int16_t> out(bytes.size() / 2);
-    std::memcpy(out.data(), bytes.data(), out.size() * 2);
-    return out;
-}
-
 // Every sample of a file as libsndfile decodes it to 16 bits.
 std::vector<int16_t> SndfileShorts(const std::string& path, SF_INFO* info) {
     *info = SF_INFO{};
@@ -105,13 +69,9 @@ std::vector<int16_t> SndfileShorts(const std::string& path, SF_INFO* info) {
     return out;
 }
 
-class WaveVariantsPeerTest : public ::testing::Test {
+class WaveVariantsPeerTest : public FileTest {
 protected:
-    std::string Raw(const std::string& bytes) {
-        const std::string path = dir / "in.raw";
-        WriteFile(path, bytes);
-        return path;
-    }
+    std::string Raw(const std::string& bytes) { return Put("in.raw", bytes); }
     // The annotation and time stamp given, and 1001 stereo frames at 48000 Hz.
     std::string WriteBwf(const std::string& name, const std::string& annotation, uint32_t stamp,
                          std::vector<int16_t>* samples) {
@@ -133,7 +93,6 @@ protected:
         EXPECT_EQ(w.Close(), 0);
         return path;
     }
-    TempDir dir;
 };
 
 // ---------------------------------------------------------------------------

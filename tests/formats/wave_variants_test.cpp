@@ -17,45 +17,13 @@
 
 using namespace wavetest;
 using testsupport::ReadFile;
-using testsupport::TempDir;
-using testsupport::WriteFile;
 
 namespace {
-
-const unsigned char kWavExtension[] = "\x04.wav";
-
-std::vector<uint8_t> Native16(const std::vector<int16_t>& samples) {
-    std::vector<uint8_t> out(samples.size() * 2);
-    std::memcpy(out.data(), samples.data(), out.size());
-    return out;
-}
-
-std::vector<int16_t> Samples16(const std::vector<uint8_t>& bytes) {
-    std::vector<int16_t> out(bytes.size() / 2);
-    std::memcpy(out.data(), bytes.data(), out.size() * 2);
-    return out;
-}
-
-std::vector<uint8_t> Native32(const std::vector<int32_t>& samples) {
-    std::vector<uint8_t> out(samples.size() * 4);
-    std::memcpy(out.data(), samples.data(), out.size());
-    return out;
-}
-
-std::vector<int32_t> Samples32(const std::vector<uint8_t>& bytes) {
-    std::vector<int32_t> out(bytes.size() / 4);
-    std::memcpy(out.data(), bytes.data(), out.size() * 4);
-    return out;
-}
 
 std::string FloatLE(float f) {
     uint32_t bits;
     std::memcpy(&bits, &f, 4);
     return LE32(bits);
-}
-
-uint32_t U32At(const std::string& file, size_t at) {
-    return LoadLE32(reinterpret_cast<const uint8_t*>(file.data()) + at);
 }
 
 float FloatAt(const std::string& file, size_t at) {
@@ -74,13 +42,8 @@ std::string CompandedHeader(uint16_t tag, int16_t channels, int32_t rate, uint32
            Chunk("fact", LE32(frames));
 }
 
-class WaveVariantsTest : public ::testing::Test {
+class WaveVariantsTest : public FileTest {
 protected:
-    std::string Put(const std::string& name, const std::string& bytes) {
-        const std::string path = dir / name;
-        WriteFile(path, bytes);
-        return path;
-    }
     template <class T>
     std::unique_ptr<T> Opened(const std::string& path, OSErr expected = 0) {
         auto f = std::make_unique<T>();
@@ -101,7 +64,6 @@ protected:
         EXPECT_EQ(w.Close(), kFileNotOpenErr);
         return path;
     }
-    TempDir dir;
 };
 
 // ---------------------------------------------------------------------------

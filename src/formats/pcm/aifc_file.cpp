@@ -1,11 +1,11 @@
 #include "formats/pcm/aifc_file.h"
 
-#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
 
 #include "formats/chunk_reader.h"
+#include "formats/pcm/pcm_io.h"
 #include "soundfile/type_codes.h"
 
 namespace {
@@ -108,12 +108,7 @@ OSErr CAIFCFile::Open() {
     if ((err = ReadMarkers()) != 0) return err;
     if ((err = ReadLoops()) != 0) return err;
     if ((err = ReadSamplerInfo()) != 0) return err;
-    uint64_t dataBytes = 0;
-    if ((err = ReadSoundDataHeader(&dataBytes)) != 0) return err;
-    if (dataBytes < DataBytes()) {
-        numFrames_ = static_cast<uint32_t>(dataBytes / BytesPerFrame());
-        return kAIFFChunkLimitErr;
-    }
+    if ((err = ReadSoundDataHeader()) != 0) return err;
     return AddWholeFileRegion();
 }
 
@@ -135,26 +130,14 @@ OSErr CAIFCFile::Create(short channels, short wordSize, float sampleRate, void* 
 }
 
 OSErr CAIFCFile::RefreshInputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenErr;
-    if (!inputBuffer_) {
-        if (OSErr err = InitInputBuffer()) return err;
-    }
-    uint64_t bytesRead = 0;
-    OSErr err = ReadFrames(frame, inputBuffer_, &bytesRead);
-    firstBufferedFrame_ = frame;
+    uint64_t samples = 0;
+    const OSErr err = ReadStoredBlock(frame, &samples);
     const uint32_t bytes = BytesPerSample();
-    const uint64_t samples = bytes ? bytesRead / bytes : 0;
     unsigned char* data = inputBuffer_;
+
     switch (dataType_) {
-        case kDataTypePCM: BigEndianToNative(data, samples); break;
-        case kDataTypeLittleEndianPCM:
-            if constexpr (std::endian::native == std::endian::big) {
-                if (bytes == 2 || bytes == 4) {
-                    for (uint64_t i = 0; i < samples; ++i)
-                        std::reverse(data + i * bytes, data + (i + 1) * bytes);
-                }
-            }
-            break;
+        case kDataTypePCM: pcmio::SwapBigEndianSamples(data, samples, bytes); break;
+        case kDataTypeLittleEndianPCM: pcmio::SwapLittleEndianSamples(data, samples, bytes); break;
         case kDataTypeFloatBigEndian:
         case kDataTypeFloatLittleEndian: {
             const bool big = dataType_ == kDataTypeFloatBigEndian;

@@ -1,7 +1,6 @@
 #include "formats/pcm/aiff_file.h"
 
 #include <algorithm>
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "formats/chunk_reader.h"
+#include "formats/pcm/pcm_io.h"
 #include "foundation/log.h"
 #include "soundfile/type_codes.h"
 
@@ -106,12 +106,6 @@ uint32_t TagForConfiguration(int configuration) {
     }
 }
 
-CSoundFile::ChannelConfiguration ConfigurationForChannels(uint32_t channels) {
-    if (channels == 1) return CSoundFile::kMono;
-    if (channels == 2) return CSoundFile::kStereo;
-    return CSoundFile::kMultichannel;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -168,13 +162,11 @@ std::string CAIFFFile::GetDescription() { return "AIFF"; }
 // Small I/O helpers
 
 OSErr CAIFFFile::WriteAt(uint32_t position, const void* data, int count) {
-    if (OSErr err = XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(position))) return err;
-    return XWQF::Write(forkRef_, &count, data);
+    return pcmio::WriteAt(forkRef_, position, data, count);
 }
 
 OSErr CAIFFFile::AppendAtEnd(const void* data, int count) {
-    if (OSErr err = XWQF::SetPos(forkRef_, XWQF::kFromLEOF, 0)) return err;
-    return XWQF::Write(forkRef_, &count, data);
+    return pcmio::AppendAtEnd(forkRef_, data, count);
 }
 
 OSErr CAIFFFile::LocateChunk(uint32_t id, uint32_t* offset, uint32_t* size) {
@@ -315,7 +307,7 @@ OSErr CAIFFFile::WriteCOMM() {
 // ---------------------------------------------------------------------------
 // Opening
 
-OSErr CAIFFFile::ReadSoundDataHeader(uint64_t* dataBytes) {
+OSErr CAIFFFile::ReadSoundDataHeader() {
     uint32_t offset = 0, size = 0;
     OSErr err = LocateChunk(kSSND, &offset, &size);
     if (err) return err == kAIFFNotFoundErr ? OSErr(kAIFFNoSoundDataErr) : err;
@@ -328,7 +320,11 @@ OSErr CAIFFFile::ReadSoundDataHeader(uint64_t* dataBytes) {
     if ((err = XWQF::GetEOF(forkRef_, &length)) != 0) return err;
     if (start > static_cast<uint64_t>(length)) return kAIFFNoSoundDataErr;
     dataStart_ = static_cast<uint32_t>(start);
-    *dataBytes = std::min<uint64_t>(size - 8, static_cast<uint64_t>(length) - start);
+    const uint64_t dataBytes = std::min<uint64_t>(size - 8, static_cast<uint64_t>(length) - start);
+    if (dataBytes < DataBytes()) {
+        numFrames_ = static_cast<uint32_t>(dataBytes / BytesPerFrame());
+        return kAIFFChunkLimitErr;
+    }
     return 0;
 }
 
@@ -360,12 +356,7 @@ OSErr CAIFFFile::Open() {
     if ((err = ReadSamplerInfo()) != 0) return err;
     if ((err = ReadChannelDescriptor()) != 0) return err;
     if ((err = ReadRegions()) != 0) return err;
-    uint64_t dataBytes = 0;
-    if ((err = ReadSoundDataHeader(&dataBytes)) != 0) return err;
-    if (dataBytes < DataBytes()) {
-        numFrames_ = static_cast<uint32_t>(dataBytes / BytesPerFrame());
-        return kAIFFChunkLimitErr;
-    }
+    if ((err = ReadSoundDataHeader()) != 0) return err;
     if ((err = AddWholeFileRegion()) != 0) return err;
     uint32_t offset = 0, size = 0;
     if (LocateChunk(kAPPL, &offset, &size) != 0) return 0;
@@ -451,11 +442,7 @@ OSErr CAIFFFile::WriteSoundDataHeader() {
 }
 
 OSErr CAIFFFile::FinishHeader() {
-    OSErr err = 0;
-    if (DataBytes() & 1) {
-        const uint8_t pad = 0;
-        err = WriteAt(static_cast<uint32_t>(dataStart_ + DataBytes()), &pad, 1);
-    }
+    OSErr err = pcmio::WritePadByte(forkRef_, dataStart_, DataBytes());
     if (err == 0) err = WriteCOMM();
     if (err == 0) err = WriteLoopsAndSamplerInfo();
     if (err == 0) err = WriteMarkers();
@@ -507,71 +494,28 @@ OSErr CAIFFFile::Close() {
 // ---------------------------------------------------------------------------
 // Buffers
 
-void CAIFFFile::BigEndianToNative(unsigned char* data, uint64_t samples) const {
-    switch (BytesPerSample()) {
-        case 2:
-            if constexpr (std::endian::native == std::endian::little) {
-                for (uint64_t i = 0; i < samples; ++i) {
-                    uint16_t v;
-                    std::memcpy(&v, data + 2 * i, 2);
-                    v = __builtin_bswap16(v);
-                    std::memcpy(data + 2 * i, &v, 2);
-                }
-            }
-            break;
-        case 3:
-            // Packed 24-bit samples are held least significant byte first on every machine.
-            for (uint64_t i = 0; i < samples; ++i) std::swap(data[3 * i], data[3 * i + 2]);
-            break;
-        case 4:
-            if constexpr (std::endian::native == std::endian::little) {
-                for (uint64_t i = 0; i < samples; ++i) {
-                    uint32_t v;
-                    std::memcpy(&v, data + 4 * i, 4);
-                    v = __builtin_bswap32(v);
-                    std::memcpy(data + 4 * i, &v, 4);
-                }
-            }
-            break;
-        default: break;
-    }
-}
-
-void CAIFFFile::NativeToBigEndian(unsigned char* data, uint64_t samples) const {
-    BigEndianToNative(data, samples);
-}
-
-OSErr CAIFFFile::ReadFrames(uint32_t frame, unsigned char* buffer, uint64_t* bytesRead) {
-    *bytesRead = 0;
-    const uint64_t bufferBytes = GetRealBufferSize();
-    uint64_t want = 0;
-    if (frame < numFrames_)
-        want = std::min<uint64_t>(bufferFrames_, numFrames_ - frame) * BytesPerFrame();
-    want = std::min(want, bufferBytes);
-    OSErr err = 0;
-    int n = 0;
-    if (want) {
-        err = SetFilePos(frame);
-        if (err == 0) {
-            n = static_cast<int>(want);
-            err = XWQF::Read(forkRef_, &n, buffer);
-        }
-    }
-    *bytesRead = static_cast<uint64_t>(n);
-    std::memset(buffer + n, 0, static_cast<size_t>(bufferBytes - static_cast<uint64_t>(n)));
-    return err;
-}
-
-OSErr CAIFFFile::RefreshInputBuffer(uint32_t frame) {
+OSErr CAIFFFile::ReadStoredBlock(uint32_t frame, uint64_t* samples) {
+    *samples = 0;
     if (!IsOpen()) return kFileNotOpenErr;
     if (!inputBuffer_) {
         if (OSErr err = InitInputBuffer()) return err;
     }
-    uint64_t bytesRead = 0;
-    OSErr err = ReadFrames(frame, inputBuffer_, &bytesRead);
+    const uint64_t bufferBytes = GetRealBufferSize();
+    const uint64_t want =
+        pcmio::BlockExtent(frame, numFrames_, bufferFrames_, BytesPerFrame(), bufferBytes);
+    uint64_t bytes = 0;
+    const OSErr err = pcmio::ReadBlock(
+        forkRef_, [&] { return SetFilePos(frame); }, inputBuffer_, want, bufferBytes, &bytes);
     firstBufferedFrame_ = frame;
-    if (dataType_ == kDataTypePCM && BytesPerSample())
-        BigEndianToNative(inputBuffer_, bytesRead / BytesPerSample());
+    *samples = BytesPerSample() ? bytes / BytesPerSample() : 0;
+    return err;
+}
+
+OSErr CAIFFFile::RefreshInputBuffer(uint32_t frame) {
+    uint64_t samples = 0;
+    const OSErr err = ReadStoredBlock(frame, &samples);
+    if (dataType_ == kDataTypePCM)
+        pcmio::SwapBigEndianSamples(inputBuffer_, samples, BytesPerSample());
     return err;
 }
 
@@ -581,16 +525,13 @@ OSErr CAIFFFile::RefreshOutputBuffer(uint32_t frame) {
         if (OSErr err = InitOutputBuffer()) return err;
     }
     const uint64_t bufferBytes = GetRealBufferSize();
-    OSErr err = SetFilePos(frame);
-    int n = 0;
-    if (err == 0) {
-        n = static_cast<int>(bufferBytes);
-        err = XWQF::Read(forkRef_, &n, outputBuffer_);
-        if (err == kEOFErr) err = 0;
-    }
-    std::memset(outputBuffer_ + n, 0, static_cast<size_t>(bufferBytes - static_cast<uint64_t>(n)));
+    uint64_t bytesRead = 0;
+    OSErr err = pcmio::ReadBlock(
+        forkRef_, [&] { return SetFilePos(frame); }, outputBuffer_, bufferBytes, bufferBytes,
+        &bytesRead);
+    if (err == kEOFErr) err = 0;
     if (dataType_ == kDataTypePCM && BytesPerSample())
-        BigEndianToNative(outputBuffer_, static_cast<uint64_t>(n) / BytesPerSample());
+        pcmio::SwapBigEndianSamples(outputBuffer_, bytesRead / BytesPerSample(), BytesPerSample());
     return err;
 }
 
@@ -600,52 +541,28 @@ OSErr CAIFFFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
     if (!outputBuffer_ || frames > bufferFrames_) return kParamErr;
     if (OSErr err = SetFilePos(position)) return err;
     const uint64_t samples = static_cast<uint64_t>(frames) * channels_;
-    NativeToBigEndian(outputBuffer_, samples);
-    int n = static_cast<int>(samples * BytesPerSample());
-    if (OSErr err = XWQF::Write(forkRef_, &n, outputBuffer_)) return err;
-    const uint64_t end = static_cast<uint64_t>(position) + frames;
-    if (end > numFrames_) numFrames_ = static_cast<uint32_t>(std::min<uint64_t>(end, UINT32_MAX));
-    return 0;
+    pcmio::SwapBigEndianSamples(outputBuffer_, samples, BytesPerSample());
+    return pcmio::WriteFrames(forkRef_, outputBuffer_, samples * BytesPerSample(), position, frames,
+                              &numFrames_);
 }
 
 OSErr CAIFFFile::SetFilePos(uint32_t frame) {
     if (!IsOpen()) return kFileNotOpenErr;
-    uint64_t offset = 0, position = 0;
-    if (!MulChecked(frame, BytesPerFrame(), &offset) || !AddChecked(dataStart_, offset, &position) ||
-        position > static_cast<uint64_t>(XWQF::kMaxFileSize))
-        return kFileBoundsErr;
-    OSErr err = XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(position));
-    if (err == kEOFErr) {
-        err = SetEndOfFile(frame);
-        if (err == 0) err = XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(position));
-    }
-    return err;
+    return pcmio::SeekFrame(forkRef_, dataStart_, BytesPerFrame(), frame,
+                            [this](uint32_t end) { return SetEndOfFile(end); });
 }
 
 OSErr CAIFFFile::SetEndOfFile(uint32_t frames) {
-    uint64_t wanted = 0;
-    if (!MulChecked(frames, BytesPerFrame(), &wanted) || !AddChecked(dataStart_, wanted, &wanted) ||
-        wanted > static_cast<uint64_t>(XWQF::kMaxFileSize))
-        return kFileBoundsErr;
-    int length = 0;
-    if (OSErr err = XWQF::GetEOF(forkRef_, &length)) return err;
     // The file only grows, with zero bytes.
-    if (wanted > static_cast<uint64_t>(length)) {
-        if (OSErr err = XWQF::SetEOF(forkRef_, static_cast<int>(wanted))) return err;
-    }
+    if (OSErr err = pcmio::ExtendToFrames(forkRef_, dataStart_, BytesPerFrame(), frames, 0))
+        return err;
     numFrames_ = frames;
     return 0;
 }
 
 OSErr CAIFFFile::UpdateSize() {
     if (!IsOpen()) return kFileNotOpenErr;
-    int length = 0;
-    if (OSErr err = XWQF::GetEOF(forkRef_, &length)) return err;
-    const uint64_t frameBytes = BytesPerFrame();
-    if (frameBytes == 0) return 0;
-    const uint64_t bytes = static_cast<uint64_t>(length) > dataStart_ ? length - dataStart_ : 0;
-    numFrames_ = static_cast<uint32_t>(bytes / frameBytes);
-    return 0;
+    return pcmio::CountFrames(forkRef_, dataStart_, BytesPerFrame(), &numFrames_);
 }
 
 // ---------------------------------------------------------------------------
@@ -859,7 +776,7 @@ OSErr CAIFFFile::ReadChannelDescriptor() {
     }
     if (err && !IsNotFound(err)) return err;
     if (err) {
-        SetChannelConfiguration(ConfigurationForChannels(channels_));
+        SetChannelConfiguration(pcmio::ConfigurationForChannels(channels_));
         return 0;
     }
     channelLayoutTag_ = LoadBE32(raw);
@@ -867,7 +784,7 @@ OSErr CAIFFFile::ReadChannelDescriptor() {
     if ((channelLayoutTag_ & 0xFFFF) == channels_)
         SetChannelConfiguration(ConfigurationForTag(channelLayoutTag_));
     else
-        SetChannelConfiguration(ConfigurationForChannels(channels_));
+        SetChannelConfiguration(pcmio::ConfigurationForChannels(channels_));
     return 0;
 }
 

@@ -86,8 +86,9 @@ protected:
     // FORM, takes the count from SSND.
     OSErr CheckCommonAndFrames();
     // Finds SSND, checks its size and reads offset and block size: sets the data
-    // start and gives the number of data bytes really present.
-    OSErr ReadSoundDataHeader(uint64_t* dataBytes);
+    // start. A frame count larger than the data bytes really present is cut to
+    // the frames there, with kAIFFChunkLimitErr.
+    OSErr ReadSoundDataHeader();
     // FindID, then the chunk's size: the chunk's position and size.
     OSErr LocateChunk(uint32_t id, uint32_t* offset, uint32_t* size);
     // Opens the fork for reading, checks "FORM" and takes the FORM end.
@@ -100,16 +101,16 @@ protected:
     OSErr WriteSoundDataHeader();
     // Step 2 of Close: pad byte, COMM, INST, MARK, 'regn', SSND and FORM sizes.
     OSErr FinishHeader();
-    // Reads up to a buffer of frames from frame on into buffer and zero-fills the rest.
-    OSErr ReadFrames(uint32_t frame, unsigned char* buffer, uint64_t* bytesRead);
+    // The first steps of RefreshInputBuffer: reads up to a buffer of frames from
+    // frame on into the input buffer as stored and zero-fills the rest; the number
+    // of whole samples read (none when it fails before reading).
+    OSErr ReadStoredBlock(uint32_t frame, uint64_t* samples);
+
     OSErr WriteAt(uint32_t position, const void* data, int count);
     OSErr AppendAtEnd(const void* data, int count);
     // The walk of FindID over the chunks after the FORM header; the Dawn layout
     // sizes its MARK chunk otherwise.
     OSErr WalkTo(uint32_t id, bool dawnLayout);
-    // Turns samples read from the file into the buffer form, and back.
-    void BigEndianToNative(unsigned char* data, uint64_t samples) const;
-    void NativeToBigEndian(unsigned char* data, uint64_t samples) const;
     // The frame count's bytes: frames x channels x bytes per sample.
     uint64_t DataBytes() const { return static_cast<uint64_t>(numFrames_) * BytesPerFrame(); }
 

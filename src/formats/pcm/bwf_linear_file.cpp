@@ -14,12 +14,9 @@
 
 namespace {
 
-constexpr uint32_t kRIFF = FourCC("RIFF");
-constexpr uint32_t kData = FourCC("data");
 constexpr uint32_t kBext = FourCC("bext");
 constexpr uint32_t kRegn = FourCC("regn");
 
-constexpr uint32_t kProvisionalRiffSize = 0x7FFFFFFF;
 // The most regions taken from one file, as for the cue points of any WAVE file:
 // every addition sorts the list again.
 constexpr uint32_t kMaxRegions = 1024;
@@ -331,51 +328,28 @@ OSErr CBWFLinearFile::ReadRegions() {
 
 OSErr CBWFLinearFile::Open() {
     if (IsOpen()) return kFileBusyErr;
-    FSRef ref{path_};
-    if (OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_)) {
-        forkRef_ = XWQF::kNoFork;
-        return err;
-    }
-    open_ = true;
-    uint32_t offset = 0, size = 0;
-    if (OSErr err = LocateChunk(kRIFF, 1, &offset, &size)) return err;
-    // A RIFF size of 0 or one that does not fit is a placeholder: the chunks then
-    // run to the end of the file.
-    riffEnd_ = (size == 0 || size > kProvisionalRiffSize - 8) ? kProvisionalRiffSize : size + 8;
+    if (OSErr err = OpenForReading()) return err;
+    if (OSErr err = ReadRiffHeader()) return err;
     if (OSErr err = Readfmt()) return err;
     if (OSErr err = ReadRegions()) return err;
     if (OSErr err = ReadBEXT()) return err;
     if (OSErr err = ReadExtras()) return err;
     if (OSErr err = ReadLoops()) return err;
-    if (OSErr err = LocateChunk(kData, 1, &offset, &size)) return err;
-    dataStart_ = offset + 8;
-    return 0;
+    return LocateData();
 }
 
 OSErr CBWFLinearFile::GetOfflineInfo(OSErr* regionCount) {
     if (regionCount) *regionCount = 0;
     if (IsOpen()) return kFileBusyErr;
-    FSRef ref{path_};
-    OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_);
-    if (err) {
-        forkRef_ = XWQF::kNoFork;
-        return err;
-    }
-    open_ = true;
-    uint32_t offset = 0, size = 0;
-    err = LocateChunk(kRIFF, 1, &offset, &size);
-    if (err == 0) {
-        riffEnd_ = (size == 0 || size > kProvisionalRiffSize - 8) ? kProvisionalRiffSize : size + 8;
-        err = Readfmt();
-    }
+    OSErr err = OpenForReading();
+    if (err) return err;
+    err = ReadRiffHeader();
+    if (err == 0) err = Readfmt();
     short count = 0;
     if (err == 0) err = ReadNumRegions(&count);
     if (err == 0 && regionCount) *regionCount = count;
     if (err == 0 && count != 0) err = ReadRegions();
     if (err == 0) err = ReadBEXT();
     if (err == 0) err = ReadLoops();
-    const OSErr closed = XWQF::CloseFork(forkRef_);
-    forkRef_ = XWQF::kNoFork;
-    open_ = false;
-    return err ? err : closed;
+    return CloseAfterLook(err);
 }

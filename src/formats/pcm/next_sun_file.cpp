@@ -1,12 +1,10 @@
 #include "formats/pcm/next_sun_file.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
-#include <cstring>
 
 #include "formats/chunk_reader.h"
-#include "formats/g711.h"
+#include "formats/pcm/pcm_io.h"
 #include "soundfile/type_codes.h"
 
 namespace {
@@ -18,28 +16,6 @@ constexpr uint32_t kInfo = FourCC("CORV");
 constexpr uint32_t kUnknownDataSize = 0xFFFFFFFF;
 // The smallest data location there can be: the six fields before the info bytes.
 constexpr uint32_t kMinDataLocation = 24;
-
-void SwapBytes16(unsigned char* data, uint64_t samples) {
-    if constexpr (std::endian::native == std::endian::little) {
-        for (uint64_t i = 0; i < samples; ++i) std::swap(data[2 * i], data[2 * i + 1]);
-    }
-}
-
-void SwapBytes24(unsigned char* data, uint64_t samples) {
-    // Packed 24-bit samples are held least significant byte first on every machine.
-    for (uint64_t i = 0; i < samples; ++i) std::swap(data[3 * i], data[3 * i + 2]);
-}
-
-void SwapBytes32(unsigned char* data, uint64_t samples) {
-    if constexpr (std::endian::native == std::endian::little) {
-        for (uint64_t i = 0; i < samples; ++i) {
-            uint32_t v;
-            std::memcpy(&v, data + 4 * i, 4);
-            v = __builtin_bswap32(v);
-            std::memcpy(data + 4 * i, &v, 4);
-        }
-    }
-}
 
 // The rate as the header's integer field: truncated, within the field's range.
 int32_t RateField(double rate) {
@@ -198,45 +174,23 @@ OSErr CNeXTSunSoundFile::Close() {
 
 OSErr CNeXTSunSoundFile::SetFilePos(uint32_t frame) {
     if (!IsOpen()) return kFileNotOpenBaseErr;
-    uint64_t offset = 0, position = 0;
-    if (!MulChecked(frame, FileBytesPerFrame(), &offset) ||
-        !AddChecked(dataStart_, offset, &position) ||
-        position > static_cast<uint64_t>(XWQF::kMaxFileSize))
-        return kFileBoundsErr;
-    OSErr err = XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(position));
-    if (err == kEOFErr) {
-        err = SetEndOfFile(frame);
-        if (err == 0) err = XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(position));
-    }
-    return err;
+    return pcmio::SeekFrame(forkRef_, dataStart_, FileBytesPerFrame(), frame,
+                            [this](uint32_t end) { return SetEndOfFile(end); });
 }
 
 OSErr CNeXTSunSoundFile::SetEndOfFile(uint32_t frames) {
     if (!IsOpen()) return kFileNotOpenBaseErr;
-    uint64_t wanted = 0;
-    if (!MulChecked(frames, FileBytesPerFrame(), &wanted) || !AddChecked(dataStart_, wanted, &wanted) ||
-        wanted > static_cast<uint64_t>(XWQF::kMaxFileSize))
-        return kFileBoundsErr;
-    int length = 0;
-    if (OSErr err = XWQF::GetEOF(forkRef_, &length)) return err;
-    // The file only grows, with zero bytes.
-    if (wanted > static_cast<uint64_t>(length)) {
-        if (!writable_) return kWritePermErr;
-        if (OSErr err = XWQF::SetEOF(forkRef_, static_cast<int>(wanted))) return err;
-    }
+    // The file only grows, with zero bytes, and only when this object made it.
+    if (OSErr err =
+            pcmio::ExtendToFrames(forkRef_, dataStart_, FileBytesPerFrame(), frames, 0, writable_))
+        return err;
     numFrames_ = frames;
     return 0;
 }
 
 OSErr CNeXTSunSoundFile::UpdateSize() {
     if (!IsOpen()) return kFileNotOpenBaseErr;
-    int length = 0;
-    if (OSErr err = XWQF::GetEOF(forkRef_, &length)) return err;
-    const uint64_t frameBytes = FileBytesPerFrame();
-    if (frameBytes == 0) return 0;
-    const uint64_t bytes = static_cast<uint64_t>(length) > dataStart_ ? length - dataStart_ : 0;
-    numFrames_ = static_cast<uint32_t>(bytes / frameBytes);
-    return 0;
+    return pcmio::CountFrames(forkRef_, dataStart_, FileBytesPerFrame(), &numFrames_);
 }
 
 // ---------------------------------------------------------------------------
@@ -244,28 +198,15 @@ OSErr CNeXTSunSoundFile::UpdateSize() {
 
 OSErr CNeXTSunSoundFile::ReadBlock(uint32_t frame, unsigned char* buffer, bool position) {
     const uint64_t bufferBytes = GetRealBufferSize();
-    const uint32_t fileBps = FileBytesPerSample();
     const uint32_t bufferBps = BufferBytesPerSample();
-    uint64_t samples = 0;
-    if (frame < numFrames_)
-        samples = std::min<uint64_t>(bufferFrames_, numFrames_ - frame) * channels_;
-    samples = std::min<uint64_t>(samples, bufferBps ? bufferBytes / bufferBps : 0);
-    // Stored samples narrower than the buffer's are read into its back part and
-    // widened front to back.
-    unsigned char* stored = buffer + samples * (bufferBps - fileBps);
-    OSErr err = 0;
-    int n = 0;
-    if (samples) {
-        if (position) err = SetFilePos(frame);
-        if (err == 0) {
-            n = static_cast<int>(samples * fileBps);
-            err = XWQF::Read(forkRef_, &n, stored);
-        }
-    }
-    const uint64_t got = fileBps ? static_cast<uint64_t>(n) / fileBps : 0;
-    StoredToBuffer(buffer, stored, got);
-    std::memset(buffer + got * bufferBps, 0, static_cast<size_t>(bufferBytes - got * bufferBps));
-    return err;
+    const uint64_t samples = pcmio::BlockExtent(frame, numFrames_, bufferFrames_, channels_,
+                                                bufferBps ? bufferBytes / bufferBps : 0);
+    const OSErr err = samples && position ? SetFilePos(frame) : OSErr(0);
+    const OSErr readErr = pcmio::ReadWidened(forkRef_, buffer, bufferBytes, err ? 0 : samples,
+                                             FileBytesPerSample(), bufferBps,
+                                             [this](unsigned char* to, const unsigned char* stored,
+                                                    uint64_t n) { StoredToBuffer(to, stored, n); });
+    return err ? err : readErr;
 }
 
 OSErr CNeXTSunSoundFile::RefreshInputBuffer(uint32_t frame) {
@@ -295,11 +236,8 @@ OSErr CNeXTSunSoundFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
     if (OSErr err = SetFilePos(position)) return err;
     const uint64_t samples = static_cast<uint64_t>(frames) * channels_;
     BufferToStored(outputBuffer_, samples);
-    int n = static_cast<int>(samples * FileBytesPerSample());
-    if (OSErr err = XWQF::Write(forkRef_, &n, outputBuffer_)) return err;
-    const uint64_t end = static_cast<uint64_t>(position) + frames;
-    if (end > numFrames_) numFrames_ = static_cast<uint32_t>(std::min<uint64_t>(end, UINT32_MAX));
-    return 0;
+    return pcmio::WriteFrames(forkRef_, outputBuffer_, samples * FileBytesPerSample(), position,
+                              frames, &numFrames_);
 }
 
 // ---------------------------------------------------------------------------
@@ -340,27 +278,12 @@ void CNeXT_SUNFile::StoredToBuffer(unsigned char* buffer, const unsigned char*,
 }
 
 void CNeXT_SUNFile::BufferToStored(unsigned char* buffer, uint64_t samples) const {
-    switch (FileBytesPerSample()) {
-        case 2: SwapBytes16(buffer, samples); break;
-        case 3: SwapBytes24(buffer, samples); break;
-        case 4: SwapBytes32(buffer, samples); break;
-        default: break;  // 8-bit samples are signed bytes in both
-    }
+    // 8-bit samples are signed bytes in both.
+    pcmio::SwapBigEndianSamples(buffer, samples, FileBytesPerSample());
 }
 
 // ---------------------------------------------------------------------------
 // A-law and µ-law
-
-namespace {
-
-inline void StoreSample(unsigned char* p, int16_t v) { std::memcpy(p, &v, 2); }
-inline int16_t LoadSample(const unsigned char* p) {
-    int16_t v;
-    std::memcpy(&v, p, 2);
-    return v;
-}
-
-}  // namespace
 
 OSType CNeXTALawFile::GetFType() { return FourCC("NSAL"); }
 
@@ -368,12 +291,11 @@ std::string CNeXTALawFile::GetDescription() { return "NeXT/Sun A-law"; }
 
 void CNeXTALawFile::StoredToBuffer(unsigned char* buffer, const unsigned char* stored,
                                    uint64_t samples) const {
-    // Sample i goes to bytes 2i and 2i + 1, never past stored byte i still unread.
-    for (uint64_t i = 0; i < samples; ++i) StoreSample(buffer + 2 * i, from_alaw(stored[i]));
+    pcmio::ALawToSamples(buffer, stored, samples);
 }
 
 void CNeXTALawFile::BufferToStored(unsigned char* buffer, uint64_t samples) const {
-    for (uint64_t i = 0; i < samples; ++i) buffer[i] = to_alaw(LoadSample(buffer + 2 * i));
+    pcmio::SamplesToALaw(buffer, samples);
 }
 
 OSType CNeXTAUFile::GetFType() { return FourCC("ulaw"); }
@@ -382,9 +304,9 @@ std::string CNeXTAUFile::GetDescription() { return "NeXT/Sun \xCE\xBC-law (.au)"
 
 void CNeXTAUFile::StoredToBuffer(unsigned char* buffer, const unsigned char* stored,
                                  uint64_t samples) const {
-    for (uint64_t i = 0; i < samples; ++i) StoreSample(buffer + 2 * i, mulaw[stored[i]]);
+    pcmio::MuLawToSamples(buffer, stored, samples);
 }
 
 void CNeXTAUFile::BufferToStored(unsigned char* buffer, uint64_t samples) const {
-    for (uint64_t i = 0; i < samples; ++i) buffer[i] = to_mulaw(LoadSample(buffer + 2 * i));
+    pcmio::SamplesToMuLaw(buffer, samples);
 }

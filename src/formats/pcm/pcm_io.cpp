@@ -19,21 +19,21 @@ inline int16_t LoadSample(const unsigned char* p) {
 }
 inline void StoreSample(unsigned char* p, int16_t v) { std::memcpy(p, &v, 2); }
 
-void Swap16(unsigned char* data, uint64_t samples) {
-    for (uint64_t i = 0; i < samples; ++i) {
-        uint16_t v;
-        std::memcpy(&v, data + 2 * i, 2);
-        v = __builtin_bswap16(v);
-        std::memcpy(data + 2 * i, &v, 2);
-    }
+inline uint16_t ByteSwap(uint16_t v) {
+    return __builtin_bswap16(v);
+}
+inline uint32_t ByteSwap(uint32_t v) {
+    return __builtin_bswap32(v);
 }
 
-void Swap32(unsigned char* data, uint64_t samples) {
+// Reverses the bytes of each of `samples` words of the given type.
+template <class Word>
+void SwapWords(unsigned char* data, uint64_t samples) {
     for (uint64_t i = 0; i < samples; ++i) {
-        uint32_t v;
-        std::memcpy(&v, data + 4 * i, 4);
-        v = __builtin_bswap32(v);
-        std::memcpy(data + 4 * i, &v, 4);
+        Word v;
+        std::memcpy(&v, data + sizeof v * i, sizeof v);
+        v = ByteSwap(v);
+        std::memcpy(data + sizeof v * i, &v, sizeof v);
     }
 }
 
@@ -125,9 +125,13 @@ OSErr ReadAndClear(int fork, unsigned char* buffer, uint64_t count, uint64_t buf
     return err;
 }
 
-OSErr WriteBlock(int fork, const unsigned char* data, uint64_t bytes) {
+OSErr WriteFrames(int fork, const unsigned char* data, uint64_t bytes, uint32_t position,
+                  uint32_t frames, uint32_t* numFrames) {
     int n = static_cast<int>(bytes);
-    return XWQF::Write(fork, &n, data);
+    if (OSErr err = XWQF::Write(fork, &n, data)) return err;
+    const uint64_t end = static_cast<uint64_t>(position) + frames;
+    if (end > *numFrames) *numFrames = static_cast<uint32_t>(std::min<uint64_t>(end, UINT32_MAX));
+    return 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -137,11 +141,11 @@ void SwapBigEndianSamples(unsigned char* data, uint64_t samples, uint32_t bytesP
     constexpr bool little = std::endian::native == std::endian::little;
     switch (bytesPerSample) {
         case 2:
-            if constexpr (little) Swap16(data, samples);
+            if constexpr (little) SwapWords<uint16_t>(data, samples);
             break;
         case 3: Swap24(data, samples); break;
         case 4:
-            if constexpr (little) Swap32(data, samples);
+            if constexpr (little) SwapWords<uint32_t>(data, samples);
             break;
         default: break;
     }
@@ -149,12 +153,8 @@ void SwapBigEndianSamples(unsigned char* data, uint64_t samples, uint32_t bytesP
 
 void SwapLittleEndianSamples(unsigned char* data, uint64_t samples, uint32_t bytesPerSample) {
     if constexpr (std::endian::native == std::endian::big) {
-        if (bytesPerSample == 2) Swap16(data, samples);
-        if (bytesPerSample == 4) Swap32(data, samples);
-    } else {
-        (void)data;
-        (void)samples;
-        (void)bytesPerSample;
+        if (bytesPerSample == 2) SwapWords<uint16_t>(data, samples);
+        if (bytesPerSample == 4) SwapWords<uint32_t>(data, samples);
     }
 }
 

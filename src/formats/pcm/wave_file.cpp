@@ -1,7 +1,6 @@
 #include "formats/pcm/wave_file.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "formats/chunk_reader.h"
+#include "formats/pcm/pcm_io.h"
 
 namespace {
 
@@ -62,12 +62,10 @@ bool IsNotFound(OSErr err) { return err == kWAVENotFoundErr || err == kWAVEBadCh
 
 bool Contains(uint32_t mask, uint32_t bits) { return (mask & bits) == bits; }
 
-// The sample rate as the file stores it: truncated toward zero, within 32 bits.
-int32_t TruncatedRate(double rate) {
-    if (!(rate == rate)) return 0;
-    if (rate >= 2147483647.0) return INT32_MAX;
-    if (rate <= -2147483648.0) return INT32_MIN;
-    return static_cast<int32_t>(rate);
+// The end of the chunks for the RIFF size read: a size of 0 or one that does not
+// fit is a placeholder, and the chunks then run to the end of the file.
+uint32_t RiffEnd(uint32_t size) {
+    return (size == 0 || size > kProvisionalRiffSize - 8) ? kProvisionalRiffSize : size + 8;
 }
 
 // Walks the chunk headers after the RIFF header (from offset 12, the first one
@@ -140,7 +138,7 @@ void Put16(std::vector<uint8_t>& out, uint16_t v) {
 void PutCommonFormat(std::vector<uint8_t>& out, uint16_t tag, uint32_t channels, short wordSize,
                      double rate) {
     const uint32_t bytes = wordSize >= 8 ? static_cast<uint32_t>(wordSize / 8) : 0;
-    const int32_t truncated = TruncatedRate(rate);
+    const int32_t truncated = pcmio::TruncatedRate(rate);
     Put16(out, tag);
     Put16(out, static_cast<uint16_t>(channels));
     Put32(out, static_cast<uint32_t>(truncated));
@@ -166,13 +164,11 @@ std::string CWAVEFile::GetDescription() { return "Wave"; }
 // Small I/O helpers
 
 OSErr CWAVEFile::ReadAt(uint32_t position, void* data, int count) {
-    if (OSErr err = XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(position))) return err;
-    return XWQF::Read(forkRef_, &count, data);
+    return pcmio::ReadAt(forkRef_, position, data, count);
 }
 
 OSErr CWAVEFile::AppendAtEnd(const void* data, int count) {
-    if (OSErr err = XWQF::SetPos(forkRef_, XWQF::kFromLEOF, 0)) return err;
-    return XWQF::Write(forkRef_, &count, data);
+    return pcmio::AppendAtEnd(forkRef_, data, count);
 }
 
 // ---------------------------------------------------------------------------
@@ -263,17 +259,45 @@ OSErr CWAVEFile::CheckFormat() const {
     return 0;
 }
 
+CWAVEFile::FormatFields CWAVEFile::DecodeFormat(const uint8_t* chunk) {
+    FormatFields fields;
+    fields.tag = LoadLE16(chunk + 8);
+    fields.channels =
+        static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(LoadLE16(chunk + 10))));
+    fields.sampleRate = static_cast<double>(static_cast<int32_t>(LoadLE32(chunk + 12)));
+    fields.wordSize = static_cast<short>(LoadLE16(chunk + 22));
+    return fields;
+}
+
+OSErr CWAVEFile::ReadPlainFormat(FormatFields* fields) {
+    uint32_t offset = 0, size = 0;
+    OSErr err = LocateChunk(kFmt, 1, &offset, &size);
+    if (err == kWAVENotFoundErr) err = LocateChunk(kFmtCR, 1, &offset, &size);
+    if (IsNotFound(err)) return kWAVENoFormatErr;
+    if (err) return err;
+    uint8_t raw[24];
+    err = ReadAt(offset, raw, sizeof raw);
+    if (err) return err == kEOFErr ? OSErr(kWAVENoFormatErr) : err;
+    *fields = DecodeFormat(raw);
+    return 0;
+}
+
+OSErr CWAVEFile::TakeFormat(const FormatFields& fields, short wordSize) {
+    sampleRate_ = fields.sampleRate;
+    channels_ = fields.channels;
+    wordSize_ = wordSize;
+    return CheckFormat();
+}
+
 OSErr CWAVEFile::ReadfmtExtended() {
     uint32_t offset = 0, size = 0;
     if (OSErr err = LocateChunk(kFmt, 1, &offset, &size)) return err;
     if (size != 40) return kWAVENotFoundErr;
     uint8_t raw[48];
     if (OSErr err = ReadAt(offset, raw, sizeof raw)) return err;
-    if (LoadLE16(raw + 8) != kTagExtensible) return kWAVENotFoundErr;
-    sampleRate_ = static_cast<double>(static_cast<int32_t>(LoadLE32(raw + 12)));
-    channels_ = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(LoadLE16(raw + 10))));
-    wordSize_ = static_cast<short>(LoadLE16(raw + 22));
-    if (OSErr err = CheckFormat()) return err;
+    const FormatFields fields = DecodeFormat(raw);
+    if (fields.tag != kTagExtensible) return kWAVENotFoundErr;
+    if (OSErr err = TakeFormat(fields, fields.wordSize)) return err;
     if (std::memcmp(raw + 36, kGuidTail, sizeof kGuidTail) == 0) {
         switch (LoadLE32(raw + 32)) {
             case kSubFormatPCM: dataType_ = kDataTypeLittleEndianPCM; break;
@@ -305,22 +329,12 @@ OSErr CWAVEFile::Readfmt() {
     } else if (err != kWAVENotFoundErr) {
         return err;
     } else {
-        uint32_t offset = 0, size = 0;
-        err = LocateChunk(kFmt, 1, &offset, &size);
-        if (err == kWAVENotFoundErr) err = LocateChunk(kFmtCR, 1, &offset, &size);
-        if (IsNotFound(err)) return kWAVENoFormatErr;
-        if (err) return err;
-        uint8_t raw[24];
-        err = ReadAt(offset, raw, sizeof raw);
-        if (err) return err == kEOFErr ? OSErr(kWAVENoFormatErr) : err;
-        const uint16_t tag = LoadLE16(raw + 8);
-        if (tag != kTagPCM && tag != kTagExtensible) return kWAVEUnsupportedDataErr;
-        sampleRate_ = static_cast<double>(static_cast<int32_t>(LoadLE32(raw + 12)));
-        channels_ = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(LoadLE16(raw + 10))));
-        wordSize_ = static_cast<short>(LoadLE16(raw + 22));
-        if ((err = CheckFormat()) != 0) return err;
+        FormatFields fields;
+        if ((err = ReadPlainFormat(&fields)) != 0) return err;
+        if (fields.tag != kTagPCM && fields.tag != kTagExtensible) return kWAVEUnsupportedDataErr;
+        if ((err = TakeFormat(fields, fields.wordSize)) != 0) return err;
         dataType_ = wordSize_ == 8 ? kDataTypeUnsigned8 : kDataTypeLittleEndianPCM;
-        SetChannelConfiguration(channels_ == 1 ? kMono : channels_ == 2 ? kStereo : kMultichannel);
+        SetChannelConfiguration(pcmio::ConfigurationForChannels(channels_));
     }
     return ReadFrameCount();
 }
@@ -445,8 +459,7 @@ std::string CWAVEFile::GetChannelName(short channel) {
     };
     const size_t index = channel < 0 ? 0 : static_cast<size_t>(channel);
     int configuration = GetChannelConfiguration();
-    if (configuration == kNotSet)
-        configuration = channels_ == 1 ? kMono : channels_ == 2 ? kStereo : kMultichannel;
+    if (configuration == kNotSet) configuration = pcmio::ConfigurationForChannels(channels_);
     if (configuration >= 0 && static_cast<size_t>(configuration) < kNames.size() &&
         !kNames[static_cast<size_t>(configuration)].empty()) {
         const std::vector<const char*>& names = kNames[static_cast<size_t>(configuration)];
@@ -460,43 +473,50 @@ std::string CWAVEFile::GetChannelName(short channel) {
 // ---------------------------------------------------------------------------
 // Opening
 
-OSErr CWAVEFile::Open() {
-    if (IsOpen()) return kFileBusyErr;
+OSErr CWAVEFile::OpenForReading() {
     FSRef ref{path_};
-    if (OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_)) return err;
+    if (OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_)) {
+        forkRef_ = XWQF::kNoFork;
+        return err;
+    }
     open_ = true;
+    return 0;
+}
+
+OSErr CWAVEFile::ReadRiffHeader() {
     uint32_t offset = 0, size = 0;
     if (OSErr err = LocateChunk(kRIFF, 1, &offset, &size)) return err;
-    // A RIFF size of 0 or one that does not fit is a placeholder: the chunks then
-    // run to the end of the file.
-    riffEnd_ = (size == 0 || size > kProvisionalRiffSize - 8) ? kProvisionalRiffSize : size + 8;
+    riffEnd_ = RiffEnd(size);
+    return 0;
+}
+
+OSErr CWAVEFile::LocateData() {
+    uint32_t offset = 0, size = 0;
+    if (OSErr err = LocateChunk(kData, 1, &offset, &size)) return err;
+    dataStart_ = offset + 8;
+    return 0;
+}
+
+OSErr CWAVEFile::Open() {
+    if (IsOpen()) return kFileBusyErr;
+    if (OSErr err = OpenForReading()) return err;
+    if (OSErr err = ReadRiffHeader()) return err;
     if (OSErr err = Readfmt()) return err;
     const OSErr extras = ReadExtras();
     if (!GetSkipBadRegion()) KillDuplicateRegionNames();
     if (extras) return extras;
-    if (OSErr err = LocateChunk(kData, 1, &offset, &size)) return err;
-    dataStart_ = offset + 8;
-    return 0;
+    return LocateData();
 }
 
 OSErr CWAVEFile::GetOfflineInfo(OSErr* regionCount) {
     if (regionCount) *regionCount = 0;
     // An object in use keeps its fork and its description.
     if (IsOpen()) return kFileBusyErr;
-    FSRef ref{path_};
-    OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_);
-    if (err) {
-        forkRef_ = XWQF::kNoFork;
-        return err;
-    }
-    open_ = true;
+    OSErr err = OpenForReading();
+    if (err) return err;
     try {
-        uint32_t offset = 0, size = 0;
-        err = LocateChunk(kRIFF, 1, &offset, &size);
-        if (err == 0) {
-            riffEnd_ = (size == 0 || size > kProvisionalRiffSize - 8) ? kProvisionalRiffSize : size + 8;
-            err = Readfmt();
-        }
+        err = ReadRiffHeader();
+        if (err == 0) err = Readfmt();
         short count = 0;
         if (err == 0) err = ReadNumRegions(&count);
         if (err == 0 && regionCount) *regionCount = count;
@@ -506,6 +526,10 @@ OSErr CWAVEFile::GetOfflineInfo(OSErr* regionCount) {
     } catch (const std::bad_alloc&) {
         err = kMemFullErr;
     }
+    return CloseAfterLook(err);
+}
+
+OSErr CWAVEFile::CloseAfterLook(OSErr err) {
     const OSErr closed = XWQF::CloseFork(forkRef_);
     forkRef_ = XWQF::kNoFork;
     open_ = false;
@@ -956,9 +980,7 @@ void CWAVEFile::FileToBuffer(unsigned char* data, uint64_t bytes) const {
             for (uint64_t i = 0; i < bytes; ++i) data[i] ^= 0x80;
             break;
         case 2:
-            if constexpr (std::endian::native == std::endian::big) {
-                for (uint64_t i = 0; i + 1 < bytes; i += 2) std::swap(data[i], data[i + 1]);
-            }
+            pcmio::SwapLittleEndianSamples(data, bytes / 2, 2);
             break;
         case 4:
             if (dataType_ == kDataTypeFloatLittleEndian) {
@@ -977,11 +999,8 @@ void CWAVEFile::FileToBuffer(unsigned char* data, uint64_t bytes) const {
                         v = static_cast<int32_t>(scaled);
                     std::memcpy(data + i, &v, 4);
                 }
-            } else if constexpr (std::endian::native == std::endian::big) {
-                for (uint64_t i = 0; i + 3 < bytes; i += 4) {
-                    std::swap(data[i], data[i + 3]);
-                    std::swap(data[i + 1], data[i + 2]);
-                }
+            } else {
+                pcmio::SwapLittleEndianSamples(data, bytes / 4, 4);
             }
             break;
         default: break;
@@ -1010,21 +1029,13 @@ OSErr CWAVEFile::RefreshInputBuffer(uint32_t frame) {
         if (OSErr err = InitInputBuffer()) return err;
     }
     const uint64_t bufferBytes = GetRealBufferSize();
-    uint64_t want = 0;
-    if (frame < numFrames_) want = std::min<uint64_t>(bufferFrames_, numFrames_ - frame) * BytesPerFrame();
-    want = std::min(want, bufferBytes);
-    OSErr err = 0;
-    int n = 0;
-    if (want) {
-        err = SetFilePos(frame);
-        if (err == 0) {
-            n = static_cast<int>(want);
-            err = XWQF::Read(forkRef_, &n, inputBuffer_);
-        }
-    }
-    std::memset(inputBuffer_ + n, 0, static_cast<size_t>(bufferBytes - static_cast<uint64_t>(n)));
+    const uint64_t want =
+        pcmio::BlockExtent(frame, numFrames_, bufferFrames_, BytesPerFrame(), bufferBytes);
+    uint64_t got = 0;
+    const OSErr err = pcmio::ReadBlock(
+        forkRef_, [&] { return SetFilePos(frame); }, inputBuffer_, want, bufferBytes, &got);
     firstBufferedFrame_ = frame;
-    FileToBuffer(inputBuffer_, static_cast<uint64_t>(n));
+    FileToBuffer(inputBuffer_, got);
     return err;
 }
 
@@ -1034,16 +1045,12 @@ OSErr CWAVEFile::RefreshOutputBuffer(uint32_t frame) {
         if (OSErr err = InitOutputBuffer()) return err;
     }
     const uint64_t bufferBytes = GetRealBufferSize();
-    OSErr err = SetFilePos(frame);
-    int n = 0;
-    if (err == 0) {
-        n = static_cast<int>(bufferBytes);
-        err = XWQF::Read(forkRef_, &n, outputBuffer_);
-        if (err == kEOFErr) err = 0;
-    }
+    uint64_t got = 0;
     // Frames not yet in the file are silence in the buffer form.
-    std::memset(outputBuffer_ + n, 0, static_cast<size_t>(bufferBytes - static_cast<uint64_t>(n)));
-    FileToBuffer(outputBuffer_, static_cast<uint64_t>(n));
+    OSErr err = pcmio::ReadBlock(
+        forkRef_, [&] { return SetFilePos(frame); }, outputBuffer_, bufferBytes, bufferBytes, &got);
+    if (err == kEOFErr) err = 0;
+    FileToBuffer(outputBuffer_, got);
     firstBufferedFrame_ = frame;
     return err;
 }
@@ -1055,61 +1062,26 @@ OSErr CWAVEFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
     if (OSErr err = SetFilePos(position)) return err;
     const uint64_t bytes = static_cast<uint64_t>(frames) * BytesPerFrame();
     BufferToFile(outputBuffer_, bytes);
-    int n = static_cast<int>(bytes);
-    if (OSErr err = XWQF::Write(forkRef_, &n, outputBuffer_)) return err;
-    const uint64_t end = static_cast<uint64_t>(position) + frames;
-    if (end > numFrames_) numFrames_ = static_cast<uint32_t>(std::min<uint64_t>(end, UINT32_MAX));
-    return 0;
+    return pcmio::WriteFrames(forkRef_, outputBuffer_, bytes, position, frames, &numFrames_);
 }
 
 OSErr CWAVEFile::SetFilePos(uint32_t frame) {
     if (!IsOpen()) return kFileNotOpenErr;
-    uint64_t offset = 0, position = 0;
-    if (!MulChecked(frame, BytesPerFrame(), &offset) || !AddChecked(dataStart_, offset, &position) ||
-        position > static_cast<uint64_t>(XWQF::kMaxFileSize))
-        return kFileBoundsErr;
-    OSErr err = XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(position));
-    if (err == kEOFErr) {
-        err = SetEndOfFile(frame);
-        if (err == 0) err = XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(position));
-    }
-    return err;
+    return pcmio::SeekFrame(forkRef_, dataStart_, BytesPerFrame(), frame,
+                            [this](uint32_t end) { return SetEndOfFile(end); });
 }
 
 OSErr CWAVEFile::SetEndOfFile(uint32_t frames) {
     if (!IsOpen()) return kFileNotOpenErr;
-    uint64_t wanted = 0;
-    if (!MulChecked(frames, BytesPerFrame(), &wanted) || !AddChecked(dataStart_, wanted, &wanted) ||
-        wanted > static_cast<uint64_t>(XWQF::kMaxFileSize))
-        return kFileBoundsErr;
-    int length = 0;
-    if (OSErr err = XWQF::GetEOF(forkRef_, &length)) return err;
-    if (wanted > static_cast<uint64_t>(length)) {
-        if (BytesPerSample() == 1) {
-            // Silence of unsigned 8-bit samples is 0x80, not 0.
-            if (OSErr err = XWQF::SetPos(forkRef_, XWQF::kFromLEOF, 0)) return err;
-            uint64_t left = wanted - static_cast<uint64_t>(length);
-            const std::vector<uint8_t> piece(static_cast<size_t>(std::min<uint64_t>(left, bufferFrames_)), 0x80);
-            while (left) {
-                int n = static_cast<int>(std::min<uint64_t>(left, piece.size()));
-                if (OSErr err = XWQF::Write(forkRef_, &n, piece.data())) return err;
-                left -= static_cast<uint64_t>(n);
-            }
-        } else if (OSErr err = XWQF::SetEOF(forkRef_, static_cast<int>(wanted))) {
-            return err;
-        }
-    }
+    // Silence of unsigned 8-bit samples is 0x80, not 0.
+    const uint8_t silence = BytesPerSample() == 1 ? 0x80 : 0;
+    if (OSErr err = pcmio::ExtendToFrames(forkRef_, dataStart_, BytesPerFrame(), frames, silence))
+        return err;
     numFrames_ = frames;
     return 0;
 }
 
 OSErr CWAVEFile::UpdateSize() {
     if (!IsOpen()) return kFileNotOpenErr;
-    int length = 0;
-    if (OSErr err = XWQF::GetEOF(forkRef_, &length)) return err;
-    const uint64_t frameBytes = BytesPerFrame();
-    if (frameBytes == 0) return 0;
-    const uint64_t bytes = static_cast<uint64_t>(length) > dataStart_ ? length - dataStart_ : 0;
-    numFrames_ = static_cast<uint32_t>(bytes / frameBytes);
-    return 0;
+    return pcmio::CountFrames(forkRef_, dataStart_, BytesPerFrame(), &numFrames_);
 }

@@ -93,6 +93,13 @@ protected:
         uint32_t id;
         uint32_t sampleOffset;
     };
+    // The common part of a format chunk as stored.
+    struct FormatFields {
+        uint16_t tag;
+        uint32_t channels;
+        double sampleRate;
+        short wordSize;
+    };
 
     uint32_t BytesPerSample() const { return static_cast<uint32_t>(wordSize_ >= 8 ? wordSize_ / 8 : 0); }
     uint64_t BytesPerFrame() const { return static_cast<uint64_t>(BytesPerSample()) * channels_; }
@@ -106,6 +113,23 @@ protected:
     // Refuses what cannot be read before anything divides by it: channels outside
     // 1..kMaxSoundFileChannels, word sizes outside 8..32.
     OSErr CheckFormat() const;
+    // The common part of a format chunk from its bytes, header included.
+    static FormatFields DecodeFormat(const uint8_t* chunk);
+    // The plain format chunk ("fmt ", else "fmt\r"); kWAVENoFormatErr when there
+    // is none or it is cut short.
+    OSErr ReadPlainFormat(FormatFields* fields);
+    // Takes the rate and channels of a format chunk and the given word size, and
+    // checks them (CheckFormat).
+    OSErr TakeFormat(const FormatFields& fields, short wordSize);
+    // The opening steps of Open and GetOfflineInfo: the fork for reading, the RIFF
+    // header with the end of the chunks, and the data start of the 'data' chunk.
+    OSErr OpenForReading();
+    OSErr ReadRiffHeader();
+    OSErr LocateData();
+    // The last step of GetOfflineInfo: closes the fork and leaves the object
+    // closed; the first failure of the look, else that of closing.
+    OSErr CloseAfterLook(OSErr err);
+
     // Step 4 of Readfmt: the frame count from the 'data' chunk, or the reason there is none.
     OSErr ReadFrameCount();
     // The size of the sample data to believe: the declared size, or the bytes there

@@ -62,7 +62,6 @@ private:
     // Reads up to a buffer of frames from `frame` on into `buffer` in the buffer
     // form and zero-fills the rest; the fork is already positioned.
     OSErr ReadCodes(uint32_t frame, unsigned char* buffer);
-    OSErr WriteAt(uint32_t position, const void* data, int count);
 };
 
 // A-law WAVE ('WVal'): format tag 6 written, 6 or 7 accepted.

@@ -1,0 +1,142 @@
+// What the uncompressed-sample formats (AIFF and AIFF-C, WAVE and its variants,
+// NeXT/Sun) share below their chunk layouts: positioned reads and writes on a
+// fork, the frame arithmetic of sample data that begins at a fixed offset, the
+// block traffic between the file and the sound-file buffers, and the in-place
+// conversions between samples as stored and the buffer form.
+//
+// The buffer form: signed integers in the machine's byte order, 8, 16 or 32
+// bits, and packed 24-bit samples least significant byte first.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+#include "foundation/xwqf.h"
+#include "soundfile/sound_file.h"
+
+namespace pcmio {
+
+// ---- Positioned I/O ---------------------------------------------------------
+
+OSErr ReadAt(int fork, uint32_t position, void* data, int count);
+OSErr WriteAt(int fork, uint32_t position, const void* data, int count);
+OSErr AppendAtEnd(int fork, const void* data, int count);
+
+// After an odd number of sample bytes, the pad byte (0) that evens the chunk.
+OSErr WritePadByte(int fork, uint32_t dataStart, uint64_t dataBytes);
+
+// ---- Frames of the sample data ------------------------------------------------
+
+// The byte position of `frame` in sample data that begins at `dataStart`;
+// kFileBoundsErr when it lies beyond the largest file.
+OSErr FramePosition(uint32_t dataStart, uint64_t frameBytes, uint32_t frame, uint64_t* position);
+
+// Places the fork at `frame`. A frame past the end of the file is first made
+// part of it by `extend(frame)` (the format's SetEndOfFile).
+template <class Extend>
+OSErr SeekFrame(int fork, uint32_t dataStart, uint64_t frameBytes, uint32_t frame,
+                Extend&& extend) {
+    uint64_t position = 0;
+    if (OSErr err = FramePosition(dataStart, frameBytes, frame, &position)) return err;
+    OSErr err = XWQF::SetPos(fork, XWQF::kFromStart, static_cast<int>(position));
+    if (err == kEOFErr) {
+        err = extend(frame);
+        if (err == 0) err = XWQF::SetPos(fork, XWQF::kFromStart, static_cast<int>(position));
+    }
+    return err;
+}
+
+// Makes the file long enough for `frames` frames after `dataStart`; it never
+// shrinks. Bytes of 0 are added by moving the end of the file, any other fill
+// byte (the silence of unsigned or companded samples) is written. A file that
+// would have to grow but must not (`mayGrow` false) gives kWritePermErr.
+OSErr ExtendToFrames(int fork, uint32_t dataStart, uint64_t frameBytes, uint32_t frames,
+                     uint8_t fill, bool mayGrow = true);
+
+// The whole frames the file holds after `dataStart`. *frames is left as it is
+// when a frame has no bytes.
+OSErr CountFrames(int fork, uint32_t dataStart, uint64_t frameBytes, uint32_t* frames);
+
+// ---- Blocks -------------------------------------------------------------------
+
+// How much of the block that begins at `frame` the file holds, in units of
+// which a frame has `perFrame` (bytes or samples): up to `bufferFrames` frames,
+// never more than `limit` units.
+inline uint64_t BlockExtent(uint32_t frame, uint32_t numFrames, uint32_t bufferFrames,
+                            uint64_t perFrame, uint64_t limit) {
+    if (frame >= numFrames) return 0;
+    return std::min<uint64_t>(std::min<uint64_t>(bufferFrames, numFrames - frame) * perFrame,
+                              limit);
+}
+
+// Reads `count` bytes at the fork's position into `buffer` (nothing when it is
+// 0) and zero-fills the rest of its `bufferBytes`. The bytes read come back in
+// *got, also on failure.
+OSErr ReadAndClear(int fork, unsigned char* buffer, uint64_t count, uint64_t bufferBytes,
+                   uint64_t* got);
+
+// ReadAndClear after `position()` has placed the fork; with nothing to read the
+// fork is not moved, and when positioning fails the buffer is only cleared.
+template <class Position>
+OSErr ReadBlock(int fork, Position&& position, unsigned char* buffer, uint64_t count,
+                uint64_t bufferBytes, uint64_t* got) {
+    const OSErr err = count ? position() : OSErr(0);
+    const OSErr readErr = ReadAndClear(fork, buffer, err ? 0 : count, bufferBytes, got);
+    return err ? err : readErr;
+}
+
+// Reads `samples` stored samples of `storedBytes` each at the fork's position
+// for a buffer whose samples take `bufferBytesPerSample` (no fewer). They are
+// read into the back of the block, turned into the buffer form front to back by
+// `widen(buffer, stored, samplesRead)` (so that no second block is needed), and
+// the rest of the buffer's `bufferBytes` is zero-filled.
+template <class Widen>
+OSErr ReadWidened(int fork, unsigned char* buffer, uint64_t bufferBytes, uint64_t samples,
+                  uint32_t storedBytes, uint32_t bufferBytesPerSample, Widen&& widen) {
+    unsigned char* stored = buffer + samples * (bufferBytesPerSample - storedBytes);
+    uint64_t bytes = 0;
+    OSErr err = 0;
+    if (samples) {
+        int n = static_cast<int>(samples * storedBytes);
+        err = XWQF::Read(fork, &n, stored);
+        bytes = n > 0 ? static_cast<uint64_t>(n) : 0;
+    }
+    const uint64_t got = storedBytes ? std::min(bytes / storedBytes, samples) : 0;
+    widen(buffer, static_cast<const unsigned char*>(stored), got);
+    std::fill(buffer + got * bufferBytesPerSample, buffer + bufferBytes,
+              static_cast<unsigned char>(0));
+    return err;
+}
+
+// Writes the `bytes` bytes that hold `frames` frames at the fork's position,
+// which is that of frame `position`; *numFrames grows to take in the frames.
+OSErr WriteFrames(int fork, const unsigned char* data, uint64_t bytes, uint32_t position,
+                  uint32_t frames, uint32_t* numFrames);
+
+// ---- Sample forms -------------------------------------------------------------
+
+// Big-endian samples of 2, 3 or 4 bytes as stored to the buffer form, in place;
+// the same operation turns them back. Other sizes are left as they are.
+void SwapBigEndianSamples(unsigned char* data, uint64_t samples, uint32_t bytesPerSample);
+// Little-endian samples likewise (nothing to do on a little-endian machine).
+void SwapLittleEndianSamples(unsigned char* data, uint64_t samples, uint32_t bytesPerSample);
+
+// G.711 codes to 16-bit samples of the buffer form. The codes lie at or after
+// `buffer` in the same block and are consumed front to back: sample i takes
+// bytes 2i and 2i + 1, never a code not yet read.
+void MuLawToSamples(unsigned char* buffer, const unsigned char* codes, uint64_t samples);
+void ALawToSamples(unsigned char* buffer, const unsigned char* codes, uint64_t samples);
+// 16-bit samples at `buffer` to codes at its start, in place.
+void SamplesToMuLaw(unsigned char* buffer, uint64_t samples);
+void SamplesToALaw(unsigned char* buffer, uint64_t samples);
+
+// ---- Header fields ------------------------------------------------------------
+
+// The sample rate as a signed 32-bit field: truncated toward zero, the ends of
+// the range beyond it, NaN as 0.
+int32_t TruncatedRate(double rate);
+
+// The channel configuration a file without a channel layout implies.
+CSoundFile::ChannelConfiguration ConfigurationForChannels(uint32_t channels);
+
+}  // namespace pcmio
