@@ -220,6 +220,8 @@ TEST_F(BwfTest, ShortLongAndForeignDescriptionsAreBounded) {
     };
     const std::string full(256, 'D');
     const Case cases[] = {
+        // An empty chunk: every field reads as 0 or empty.
+        {"empty", Chunk("bext", ""), "", 0},
         // A chunk that stops inside the Description: no NUL, no TimeReference.
         {"short", Chunk("bext", "Hi"), "Hi", 0},
         // The Description fills its 256 bytes: the text ends there, not in Originator.

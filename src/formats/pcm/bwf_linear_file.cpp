@@ -224,7 +224,7 @@ OSErr CBWFLinearFile::ReadBEXT() {
             return err;
         // Fields the chunk does not reach read as 0 or empty.
         uint8_t bext[kBextDataBytes] = {};
-        std::memcpy(bext, data.data(), std::min<size_t>(data.size(), sizeof bext));
+        if (!data.empty()) std::memcpy(bext, data.data(), std::min<size_t>(data.size(), sizeof bext));
         SetTimeStamp(LoadLE32(bext + kTimeReferenceLow));
 
         const void* nul = std::memchr(bext + kDescription, 0, kDescriptionBytes);
