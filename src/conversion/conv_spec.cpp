@@ -565,6 +565,6 @@ plist::Value EncodeConvSpecs(const std::vector<std::shared_ptr<ConvSpec>>& conve
     plist::Array array;
     array.reserve(conversions.size());
     for (const std::shared_ptr<ConvSpec>& spec : conversions)
-        if (spec) array.push_back(plist::Value(spec->dictionary()));
+        if (spec) array.emplace_back(spec->dictionary());
     return plist::Value(std::move(array));
 }
