@@ -256,6 +256,13 @@ OSErr CSoundFile::InitOutputBuffer() {
 
 OSErr CSoundFile::FlushOutputBuffer(uint32_t, uint32_t) { return 0; }
 
+bool CSoundFile::OutputBufferHolds(uint32_t frames) const {
+    if (!outputBuffer_ || frames > bufferFrames_) return false;
+    const uint64_t frameBytes =
+        static_cast<uint64_t>(wordSize_ >= 8 ? wordSize_ / 8 : 0) * channels_;
+    return bufferBytes_ == 0 || frames * frameBytes <= bufferBytes_;
+}
+
 void CSoundFile::DisposeBuffer() {
     if (inputBuffer_ != outputBuffer_) dealloc(inputBuffer_);
     dealloc(outputBuffer_);

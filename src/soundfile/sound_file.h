@@ -236,6 +236,10 @@ public:
     bool GetDither() const { return dither_; }
     uint32_t GetFirstBufferedFrame() const { return firstBufferedFrame_; }
     bool IsFileRefValid() const { return fileRefValid_; }
+    // True when `frames` frames of the present description fit in the output
+    // block: a block this object made is held to its real size (the description
+    // may have grown since), a borrowed one to the buffer frames.
+    bool OutputBufferHolds(uint32_t frames) const;
 
     // Gaps: a flat list of start, end, start, end, ...
     OSErr AddGap(int32_t start, int32_t end);

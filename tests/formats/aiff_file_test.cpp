@@ -263,6 +263,22 @@ TEST_F(AiffTest, NameEndingInS32AndSonicApplicationChunk) {
     EXPECT_EQ(sonic->GetDataType(), kDataTypeSonic24);
 }
 
+// The description of an open file can change under its buffers (GetOfflineInfo
+// takes the header's channel count again, which the 'SSYS' chunk had cut to one):
+// every buffer operation must fit the block it has, never the size first made.
+TEST_F(AiffTest, BuffersFollowADescriptionThatGrewAfterThem) {
+    const std::string samples(2 * 2 * 20000, '\x11');
+    auto f = Opened<CAIFFFile>(Put("grow.aif", Form(Comm(2, 20000, 16, 44100) + Ssnd(samples) +
+                                                    Chunk("APPL", "SSYSdata"))));
+    ASSERT_EQ(f->GetNumChannels(), 1);
+    ASSERT_EQ(f->RefreshInputBuffer(0), 0);
+    OSErr status = 0;
+    ASSERT_EQ(f->GetOfflineInfo(&status), 0);
+    ASSERT_EQ(f->GetNumChannels(), 2);
+    EXPECT_EQ(f->RefreshInputBuffer(0), 0);
+    EXPECT_EQ(f->GetInputBuffer()[2 * 2 * f->GetBufferFrames() - 1], 0x11);
+}
+
 TEST_F(AiffTest, ProbesWorkOnStreamsAndPaths) {
     const std::string file = Form(Chunk("ANNO", "x") + Comm(6, 2, 16, 44100) + Ssnd(Ramp16(12)));
     std::istringstream in(file);

@@ -380,22 +380,32 @@ TEST(NeXTSun, EverySampleRoundTrips) {
     }
 }
 
-TEST(NeXTSun, WritingPastTheEndExtendsWithZeros) {
+// A gap left by writing past the end is silence: zero bytes for linear data,
+// the code of 0 for companded data (a zero byte decodes near full scale).
+TEST(NeXTSun, WritingPastTheEndFillsTheGapWithSilence) {
     TempDir dir;
-    OSErr err = 0;
-    SoundFilePtr f = CreateFile(Kind::kALaw, dir / "gap", 2, 16, 8000, &err);
-    ASSERT_EQ(err, 0);
-    const std::string path = f->GetPath();
-    std::vector<double> in(2 * 3, 0.5);
-    uint32_t count = 3;
-    ASSERT_EQ(f->Write(100, &count, in.data()), 0);
-    EXPECT_EQ(f->GetNumSFrames(), 103u);
-    ASSERT_EQ(f->Close(), 0);
-    const std::string bytes = ReadFile(path);
-    ASSERT_EQ(bytes.size(), 28u + 103u * 2);
-    EXPECT_EQ(bytes.substr(28, 200), std::string(200, '\0'));
-    EXPECT_EQ(static_cast<uint8_t>(bytes[28 + 200]), to_alaw(16384));
-    EXPECT_EQ(LoadBE32(reinterpret_cast<const uint8_t*>(bytes.data()) + 8), 206u);
+    for (Kind kind : {Kind::kLinear, Kind::kALaw, Kind::kMuLaw}) {
+        OSErr err = 0;
+        SoundFilePtr f = CreateFile(kind, dir / "gap", 2, 16, 8000, &err);
+        ASSERT_EQ(err, 0);
+        const std::string path = f->GetPath();
+        std::vector<double> in(2 * 3, 0.5);
+        uint32_t count = 3;
+        ASSERT_EQ(f->Write(100, &count, in.data()), 0);
+        EXPECT_EQ(f->GetNumSFrames(), 103u);
+        ASSERT_EQ(f->Close(), 0);
+        f.reset();
+        const std::string bytes = ReadFile(path);
+        const size_t sampleBytes = kind == Kind::kLinear ? 2 : 1;
+        ASSERT_EQ(bytes.size(), 28u + 103u * 2 * sampleBytes);
+        const char silence = kind == Kind::kALaw   ? static_cast<char>(to_alaw(0))
+                             : kind == Kind::kMuLaw ? static_cast<char>(to_mulaw(0))
+                                                    : '\0';
+        EXPECT_EQ(bytes.substr(28, 200 * sampleBytes), std::string(200 * sampleBytes, silence));
+        if (kind == Kind::kALaw) EXPECT_EQ(static_cast<uint8_t>(bytes[28 + 200]), to_alaw(16384));
+        EXPECT_EQ(LoadBE32(reinterpret_cast<const uint8_t*>(bytes.data()) + 8), 206u * sampleBytes);
+        ::unlink(path.c_str());
+    }
 }
 
 TEST(NeXTSun, CreateRefusesWhatItCannotWrite) {

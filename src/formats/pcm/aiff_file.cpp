@@ -497,9 +497,8 @@ OSErr CAIFFFile::Close() {
 OSErr CAIFFFile::ReadStoredBlock(uint32_t frame, uint64_t* samples) {
     *samples = 0;
     if (!IsOpen()) return kFileNotOpenErr;
-    if (!inputBuffer_) {
-        if (OSErr err = InitInputBuffer()) return err;
-    }
+    // The block grows when the description has grown since it was made.
+    if (OSErr err = InitInputBuffer()) return err;
     const uint64_t bufferBytes = GetRealBufferSize();
     const uint64_t want =
         pcmio::BlockExtent(frame, numFrames_, bufferFrames_, BytesPerFrame(), bufferBytes);
@@ -521,9 +520,7 @@ OSErr CAIFFFile::RefreshInputBuffer(uint32_t frame) {
 
 OSErr CAIFFFile::RefreshOutputBuffer(uint32_t frame) {
     if (!IsOpen()) return kFileNotOpenErr;
-    if (!outputBuffer_) {
-        if (OSErr err = InitOutputBuffer()) return err;
-    }
+    if (OSErr err = InitOutputBuffer()) return err;
     const uint64_t bufferBytes = GetRealBufferSize();
     uint64_t bytesRead = 0;
     OSErr err = pcmio::ReadBlock(
@@ -538,7 +535,7 @@ OSErr CAIFFFile::RefreshOutputBuffer(uint32_t frame) {
 OSErr CAIFFFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
     if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
     if (!IsOpen()) return kFileNotOpenErr;
-    if (!outputBuffer_ || frames > bufferFrames_) return kParamErr;
+    if (!OutputBufferHolds(frames)) return kParamErr;
     if (OSErr err = SetFilePos(position)) return err;
     const uint64_t samples = static_cast<uint64_t>(frames) * channels_;
     pcmio::SwapBigEndianSamples(outputBuffer_, samples, BytesPerSample());

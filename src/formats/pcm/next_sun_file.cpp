@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "formats/chunk_reader.h"
+#include "formats/g711.h"
 #include "formats/pcm/pcm_io.h"
 #include "soundfile/type_codes.h"
 
@@ -180,9 +181,9 @@ OSErr CNeXTSunSoundFile::SetFilePos(uint32_t frame) {
 
 OSErr CNeXTSunSoundFile::SetEndOfFile(uint32_t frames) {
     if (!IsOpen()) return kFileNotOpenBaseErr;
-    // The file only grows, with zero bytes, and only when this object made it.
-    if (OSErr err =
-            pcmio::ExtendToFrames(forkRef_, dataStart_, FileBytesPerFrame(), frames, 0, writable_))
+    // The file only grows, with silence, and only when this object made it.
+    if (OSErr err = pcmio::ExtendToFrames(forkRef_, dataStart_, FileBytesPerFrame(), frames,
+                                          SilenceByte(), writable_))
         return err;
     numFrames_ = frames;
     return 0;
@@ -231,7 +232,7 @@ OSErr CNeXTSunSoundFile::RefreshOutputBuffer(uint32_t frame) {
 OSErr CNeXTSunSoundFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
     if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
     if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (!outputBuffer_ || frames > bufferFrames_) return kParamErr;
+    if (!OutputBufferHolds(frames)) return kParamErr;
     if (!writable_) return kWritePermErr;
     if (OSErr err = SetFilePos(position)) return err;
     const uint64_t samples = static_cast<uint64_t>(frames) * channels_;
@@ -297,6 +298,10 @@ void CNeXTALawFile::StoredToBuffer(unsigned char* buffer, const unsigned char* s
 void CNeXTALawFile::BufferToStored(unsigned char* buffer, uint64_t samples) const {
     pcmio::SamplesToALaw(buffer, samples);
 }
+
+uint8_t CNeXTALawFile::SilenceByte() const { return to_alaw(0); }
+
+uint8_t CNeXTAUFile::SilenceByte() const { return to_mulaw(0); }
 
 OSType CNeXTAUFile::GetFType() { return FourCC("ulaw"); }
 

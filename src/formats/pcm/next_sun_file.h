@@ -62,6 +62,8 @@ protected:
     virtual short WordSizeForCreate(short wordSize) const = 0;
     // Bytes of one sample in the file and in the buffers.
     virtual uint32_t FileBytesPerSample() const = 0;
+    // The stored byte of a silent sample, which fills a gap left by writing past the end.
+    virtual uint8_t SilenceByte() const { return 0; }
     uint32_t BufferBytesPerSample() const {
         return static_cast<uint32_t>(wordSize_ >= 8 ? wordSize_ / 8 : 0);
     }
@@ -129,6 +131,7 @@ protected:
     OSErr BadHeaderErr() const override { return kNeXTALawBadHeaderErr; }
     uint32_t HeaderEncoding() const override { return 27; }
     short StoredDataType() const override { return kDataTypeALaw; }
+    uint8_t SilenceByte() const override;
     void StoredToBuffer(unsigned char* buffer, const unsigned char* stored,
                         uint64_t samples) const override;
     void BufferToStored(unsigned char* buffer, uint64_t samples) const override;
@@ -144,6 +147,7 @@ protected:
     OSErr BadHeaderErr() const override { return kNeXTAUBadHeaderErr; }
     uint32_t HeaderEncoding() const override { return 1; }
     short StoredDataType() const override { return kDataTypeMuLaw; }
+    uint8_t SilenceByte() const override;
     void StoredToBuffer(unsigned char* buffer, const unsigned char* stored,
                         uint64_t samples) const override;
     void BufferToStored(unsigned char* buffer, uint64_t samples) const override;

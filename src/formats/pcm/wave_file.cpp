@@ -1025,9 +1025,8 @@ void CWAVEFile::BufferToFile(unsigned char* data, uint64_t bytes) const {
 
 OSErr CWAVEFile::RefreshInputBuffer(uint32_t frame) {
     if (!IsOpen()) return kFileNotOpenErr;
-    if (!inputBuffer_) {
-        if (OSErr err = InitInputBuffer()) return err;
-    }
+    // The block grows when the description has grown since it was made.
+    if (OSErr err = InitInputBuffer()) return err;
     const uint64_t bufferBytes = GetRealBufferSize();
     const uint64_t want =
         pcmio::BlockExtent(frame, numFrames_, bufferFrames_, BytesPerFrame(), bufferBytes);
@@ -1041,9 +1040,7 @@ OSErr CWAVEFile::RefreshInputBuffer(uint32_t frame) {
 
 OSErr CWAVEFile::RefreshOutputBuffer(uint32_t frame) {
     if (!IsOpen()) return kFileNotOpenErr;
-    if (!outputBuffer_) {
-        if (OSErr err = InitOutputBuffer()) return err;
-    }
+    if (OSErr err = InitOutputBuffer()) return err;
     const uint64_t bufferBytes = GetRealBufferSize();
     uint64_t got = 0;
     // Frames not yet in the file are silence in the buffer form.
@@ -1058,7 +1055,7 @@ OSErr CWAVEFile::RefreshOutputBuffer(uint32_t frame) {
 OSErr CWAVEFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
     if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
     if (!IsOpen()) return kFileNotOpenErr;
-    if (!outputBuffer_ || frames > bufferFrames_) return kParamErr;
+    if (!OutputBufferHolds(frames)) return kParamErr;
     if (OSErr err = SetFilePos(position)) return err;
     const uint64_t bytes = static_cast<uint64_t>(frames) * BytesPerFrame();
     BufferToFile(outputBuffer_, bytes);

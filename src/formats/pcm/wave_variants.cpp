@@ -201,7 +201,7 @@ OSErr CWAVE_AuFile::RefreshOutputBuffer(uint32_t frame) {
 OSErr CWAVE_AuFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
     if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
     if (!IsOpen()) return kFileNotOpenErr;
-    if (!outputBuffer_ || frames > bufferFrames_) return kParamErr;
+    if (!OutputBufferHolds(frames)) return kParamErr;
     if (OSErr err = SetFilePos(position)) return err;
     const uint64_t samples = static_cast<uint64_t>(frames) * channels_;
     SamplesToCodes(outputBuffer_, samples);
