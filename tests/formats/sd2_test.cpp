@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "format_test_support.h"
-#include "formats/chunk_reader.h"
 #include "formats/pcm/sd2_file.h"
 #include "foundation/resource_file.h"
 #include "soundfile/type_codes.h"
@@ -36,23 +36,20 @@ std::string RegionRecord(int32_t start, int32_t end, uint32_t stamp, const std::
 }
 std::string RegionList(const std::string& records) { return BE16(1) + BE32(12) + BE32(56) + BE32(0) + BE32(2) + records; }
 
-struct Strings {
-    const char* size;  // null: no such resource
-    const char* rate;
-    const char* channels;
-};
+// The texts of 'STR ' 1000, 1001 and 1002; null: no such resource.
+using Strings = std::array<const char*, 3>;
 
 class SD2Test : public FileTest {
 protected:
-    // A data fork of `dataBytes` bytes with the strings and list blocks beside it.
+    // A data fork of `dataBytes` bytes as "in.sd2", with the strings and list blocks beside it.
     std::string Make(const Strings& s, size_t dataBytes = 40,
                      const std::vector<std::pair<OSType, std::string>>& lists = {}) {
-        const std::string path = Put("s" + std::to_string(++made_) + ".sd2", std::string(dataBytes, '\x01'));
+        XWQF::DeleteFile(dir / "in.sd2");
+        const std::string path = Put("in.sd2", std::string(dataBytes, '\x01'));
         QFResourceFile file(path, true);
         file.Create();
-        const char* texts[] = {s.size, s.rate, s.channels};
         for (short i = 0; i < 3; ++i)
-            if (texts[i]) file.WriteStringResource(texts[i], short(1000 + i), "x");
+            if (s[i]) file.WriteStringResource(s[i], short(1000 + i), "x");
         for (const auto& [type, bytes] : lists) {
             Handle h = allocH(bytes.size());
             std::memcpy(*h, bytes.data(), bytes.size());
@@ -67,8 +64,22 @@ protected:
         *status = f->Open();
         return f;
     }
-    int made_ = 0;
 };
+
+std::string Name(const unsigned char* p) { return std::string(reinterpret_cast<const char*>(p + 1), p[0]); }
+
+// The lists as text: "M id number type name", "L id start end type", "R start end sync name".
+std::vector<std::string> Lists(CSoundFile& f) {
+    std::vector<std::string> out;
+    auto text = [](auto... v) { return ((std::to_string(v) + " ") + ...); };
+    SFTMarker m;
+    SFTLoop l;
+    SFTRegion r;
+    for (uint16_t i = 0; f.GetIndMarker(i, &m) == 0; ++i) out.push_back("M " + text(m.id, m.number, m.type) + Name(m.name));
+    for (uint16_t i = 0; f.GetIndLoop(i, &l) == 0; ++i) out.push_back("L " + text(l.id, l.start, l.end, l.type));
+    for (uint16_t i = 0; f.GetIndRegion(i, &r) == 0; ++i) out.push_back("R " + text(r.start, r.end, r.sync) + Name(r.name));
+    return out;
+}
 
 TEST_F(SD2Test, DescriptionFromTheStrings) {
     struct Case {
@@ -92,10 +103,11 @@ TEST_F(SD2Test, DescriptionFromTheStrings) {
         {{"2", "44100", "99999999999999999999999"}, kSDIINoChannelsErr, 0, 0, 0, 0},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << (c.s.size ? c.s.size : "-") << " " << (c.s.channels ? c.s.channels : "-"));
+        SCOPED_TRACE(testing::Message() << (c.s[0] ? c.s[0] : "-") << " " << (c.s[2] ? c.s[2] : "-"));
         OSErr err = 1;
         SoundFilePtr f = OpenSD2(Make(c.s), &err);
         ASSERT_EQ(err, c.status);
+        EXPECT_EQ(f->IsOpen(), err == 0);
         if (err) continue;
         EXPECT_EQ(f->GetWordSize(), c.bits);
         EXPECT_EQ(f->GetSampleRate(), c.rate);
@@ -105,7 +117,7 @@ TEST_F(SD2Test, DescriptionFromTheStrings) {
     // No resource fork at all, or one that is not a resource map.
     const std::string bare = Put("bare.sd2", "abcd");
     OSErr err = 0;
-    EXPECT_EQ(OpenSD2(bare, &err)->IsOpen(), false);
+    OpenSD2(bare, &err);
     EXPECT_EQ(err, kSDIINoResourceForkErr);
     Put("._bare.sd2", std::string(300, '\x7f'));
     OpenSD2(bare, &err);
@@ -114,85 +126,51 @@ TEST_F(SD2Test, DescriptionFromTheStrings) {
 
 TEST_F(SD2Test, ForeignListRecords) {
     const std::string forty(40, 'n');
+    const std::string whole = "R 0 20 0 in";
     struct Case {
         const char* what;
         OSType type;
         std::string bytes;
-        OSErr status;
-        std::vector<std::string> names;  // markers, or loops as "ID type"
-    };
-    const Case cases[] = {
-        {"long name cut to 31, next found from the full length", FourCC("sdML"),
-         Head(2) + MarkerRecord(1, 5, -2, 40, forty) + MarkerRecord(1, 9, 1, 1, "b"), 0,
-         {"-2 0 " + forty.substr(0, 31), "1 1 b"}},
-        {"negative length: empty name", FourCC("sdML"), Head(1) + MarkerRecord(5, 5, 3, 0xFFFF, ""), 0, {"3 0 "}},
-        {"a length past the end ends the list", FourCC("sdML"), Head(3) + MarkerRecord(2, 5, 4, 9, "abc"), 0, {"4 0 abc"}},
-        {"head cut short", FourCC("sdML"), Head(2) + MarkerRecord(2, 5, 4, 1, "a") + "xx", kSDIIBadMarkerErr, {"4 0 a"}},
-        {"modes", FourCC("sdLL"), Head(3) + LoopRecord(1, 2, 1, 117) + LoopRecord(3, 4, 2, 0) + LoopRecord(5, 6, 3, 118), 0,
-         {"1 1", "2 2", "3 2"}},
-        {"loop record cut short", FourCC("sdLL"), Head(2) + LoopRecord(1, 2, 1, 117) + "x", kSDIIBadLoopErr, {"1 1"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        SoundFilePtr f(new CSDIIFile);
-        ASSERT_EQ(f->ISoundFile(Make({"2", "8000", "1"}, 40, {{c.type, c.bytes}})), 0);
-        OSErr regions = -1;
-        EXPECT_EQ(f->GetOfflineInfo(&regions), c.status);
-        std::vector<std::string> got;
-        for (uint16_t i = 0; i < f->GetNumMarkers(); ++i) {
-            SFTMarker m;
-            f->GetIndMarker(i, &m);
-            got.push_back(std::to_string(m.id) + " " + std::to_string(m.number) + " " +
-                          std::string(reinterpret_cast<char*>(m.name + 1), m.name[0]));
-        }
-        for (uint16_t i = 0; i < f->GetNumLoops(); ++i) {
-            SFTLoop l;
-            f->GetIndLoop(i, &l);
-            got.push_back(std::to_string(l.id) + " " + std::to_string(l.type));
-        }
-        EXPECT_EQ(got, c.names);
-    }
-}
-
-TEST_F(SD2Test, RegionsInsideTheSoundAreKept) {
-    struct Case {
-        const char* what;
         bool ignoreWholeFile;
-        std::string list;
-        std::vector<std::string> regions;  // "start end name"
+        OSErr status;
+        std::vector<std::string> lists;
         uint32_t stamp;
     };
     const Case cases[] = {
-        {"past the end, reversed, whole file", true,
-         RegionRecord(0, 21, 9, "over") + RegionRecord(5, 4, 8, "back") + RegionRecord(0, 20, 7, "all") +
-             RegionRecord(2, 3, 6, "ok"),
-         {"2 3 ok"}, 9},
-        {"start -1 becomes the whole file", false, RegionRecord(1, 2, 5, "a") + RegionRecord(-1, 3, 4, "w"),
-         {"0 20 w", "1 2 a"}, 4},
-        {"a head alone: the whole-file region", true, "", {"0 20 <base>"}, 0},
+        {"long name cut to 31, next found from the full length", FourCC("sdML"),
+         Head(2) + MarkerRecord(1, 5, -2, 40, forty) + MarkerRecord(1, 9, 1, 1, "b"), true, 0,
+         {"M -2 0 1 " + forty.substr(0, 31), "M 1 1 1 b", whole}, 0},
+        {"negative name length", FourCC("sdML"), Head(1) + MarkerRecord(5, 5, 3, 0xFFFF, ""), true, 0, {"M 3 0 5 ", whole}, 0},
+        {"a length past the end ends the list", FourCC("sdML"), Head(3) + MarkerRecord(2, 5, 4, 9, "abc"), true, 0,
+         {"M 4 0 2 abc", whole}, 0},
+        {"marker head cut short", FourCC("sdML"), Head(2) + MarkerRecord(2, 5, 4, 1, "a") + "xx", true, kSDIIBadMarkerErr,
+         {"M 4 0 2 a", whole}, 0},
+        {"loop modes", FourCC("sdLL"), Head(2) + LoopRecord(1, 2, 1, 117) + LoopRecord(3, 4, 2, 0), true, 0,
+         {"L 1 1 2 1 ", "L 2 3 4 2 ", whole}, 0},
+        {"loop record cut short", FourCC("sdLL"), Head(2) + LoopRecord(1, 2, 1, 117) + "x", true, kSDIIBadLoopErr,
+         {"L 1 1 2 1 ", whole}, 0},
+        {"regions past the end, reversed or of the whole file", FourCC("ddRL"),
+         RegionList(RegionRecord(0, 21, 9, "over") + RegionRecord(5, 4, 8, "back") + RegionRecord(0, 20, 7, "all") +
+                    RegionRecord(2, 3, 6, "ok")),
+         true, 0, {"R 2 3 0 ok"}, 9},
+        {"start -1 becomes the whole file", FourCC("ddRL"), RegionList(RegionRecord(1, 2, 5, "a") + RegionRecord(-1, 3, 4, "w")),
+         false, 0, {"R 0 20 0 w", "R 1 2 0 a"}, 4},
+        {"a region head alone", FourCC("ddRL"), RegionList(""), true, 0, {whole}, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         CSoundFile::SetIgnoreRegionsContainingWholeFile(c.ignoreWholeFile);
-        OSErr err = 1;
-        SoundFilePtr f = OpenSD2(Make({"2", "8000", "1"}, 40, {{FourCC("ddRL"), RegionList(c.list)}}), &err);
-        ASSERT_EQ(err, 0);
-        std::vector<std::string> got;
-        for (uint16_t i = 0; i < f->GetNumRegions(); ++i) {
-            SFTRegion r;
-            f->GetIndRegion(i, &r);
-            got.push_back(std::to_string(r.start) + " " + std::to_string(r.end) + " " +
-                          std::string(reinterpret_cast<char*>(r.name + 1), r.name[0]));
-        }
-        std::vector<std::string> expected = c.regions;
-        for (std::string& e : expected)
-            if (e.ends_with("<base>")) e.replace(e.size() - 6, 6, f->base_name());
-        EXPECT_EQ(got, expected);
+        SoundFilePtr f(new CSDIIFile);
+        ASSERT_EQ(f->ISoundFile(Make({"2", "8000", "1"}, 40, {{c.type, c.bytes}})), 0);
+        OSErr regions = -1;
+        EXPECT_EQ(f->GetOfflineInfo(&regions), c.status);
+        EXPECT_FALSE(f->IsOpen());
+        EXPECT_EQ(Lists(*f), c.lists);
         EXPECT_EQ(f->GetTimeStamp(), c.stamp);
     }
 }
 
-// 24-bit stereo frames of the buffer form, more than a buffer.
+// Stereo frames of the buffer form, `bytes` to a sample.
 std::vector<uint8_t> Frames(size_t frames, int bytes) {
     std::vector<uint8_t> out(frames * 2 * bytes);
     for (size_t i = 0; i < out.size(); ++i) out[i] = uint8_t(i * 7919 >> 3);
@@ -209,7 +187,7 @@ TEST_F(SD2Test, OursReadBackWithTheirLists) {
         const std::vector<uint8_t> samples = Frames(13000, 3);
         ASSERT_EQ(WriteBufferForm(*f, 0, samples), 0);
         SFTMarker m1{11, 100, "\x03one", 1, 0}, m5{12, 200, "\x04" "five", 5, 0};
-        SFTLoop l1{1, 10, 20, 1}, l2{2, 30, 40, 2};
+        SFTLoop l1{7, 10, 20, 1}, l2{9, 30, 40, 2};
         SFTRegion r{3, 50, 60, 55, 0, "\x06middle"};
         for (const SFTMarker& m : {m1, m5}) ASSERT_EQ(f->AddMarker(&m), 0);
         for (const SFTLoop& l : {l1, l2}) ASSERT_EQ(f->AddLoop(&l), 0);
@@ -231,19 +209,9 @@ TEST_F(SD2Test, OursReadBackWithTheirLists) {
         std::vector<uint8_t> back;
         ASSERT_EQ(ReadAllFrames(*g, &back), 0);
         EXPECT_EQ(back, samples);
-        SFTMarker m;
-        ASSERT_EQ(g->GetNumMarkers(), 2);
-        ASSERT_EQ(g->GetIndMarker(1, &m), 0);
-        EXPECT_EQ(m.type, 2);  // type 5 is stored as 2
-        EXPECT_EQ(std::string(reinterpret_cast<char*>(m.name), 5), "\x04""five");
-        SFTLoop l;
-        ASSERT_EQ(g->GetNumLoops(), 2);
-        ASSERT_EQ(g->GetIndLoop(1, &l), 0);
-        EXPECT_TRUE(l.start == 30 && l.end == 40 && l.type == 2 && l.id == 2);
-        SFTRegion rb;
-        ASSERT_EQ(g->GetNumRegions(), 1);
-        ASSERT_EQ(g->GetIndRegion(0, &rb), 0);
-        EXPECT_TRUE(rb.start == 50 && rb.end == 60 && rb.sync == 55 && rb.name[0] == 6);
+        // Type 5 is stored as type 2; loops are numbered in list order.
+        EXPECT_EQ(Lists(*g), (std::vector<std::string>{"M 11 0 1 one", "M 12 0 2 five", "L 1 10 20 1 ",
+                                                         "L 2 30 40 2 ", "R 50 60 55 middle"}));
         EXPECT_EQ(g->GetTimeStamp(), 123456u);
     }
 }
@@ -278,6 +246,10 @@ TEST_F(SD2Test, ChannelCountWithoutOpening) {
     EXPECT_EQ(CSDIIFile::ReadNumChannels(Make({"2", "8000", nullptr})), 0);
     EXPECT_THROW(CSDIIFile::ReadNumChannels(dir / "missing.sd2"), error_code_exception);
     EXPECT_FALSE(XWQF::FileExists(dir / "missing.sd2"));
+    CSDIIFile f;
+    OSErr regions = 0;
+    f.ISoundFile(dir / "missing.sd2");
+    EXPECT_EQ(f.GetOfflineInfo(&regions), kFileNotFoundErr);
 }
 
 // ---------------------------------------------------------------------------
@@ -288,15 +260,17 @@ TEST_F(SD2Test, SndfileBothWays) {
         GTEST_SKIP() << "libsndfile's tools or sox missing";
     for (int bits : {16, 24}) {
         SCOPED_TRACE(bits);
-        const std::string wav = dir / ("x" + std::to_string(bits) + ".wav");
-        ASSERT_TRUE(RunCommand("sox -n -r 22050 -c 2 -b " + std::to_string(bits) + " " + Quote(wav) +
-                               " synth 0.7 sine 300-3000 sine 440 gain -0.5"));
+        const std::string b = std::to_string(bits), wav = dir / ("x" + b + ".wav"), theirs = dir / ("theirs" + b + ".sd2");
+        // Little-endian samples of a WAVE file: the buffer form.
+        auto samplesOf = [&](const std::string& path, std::string* raw) {
+            return RunCommand("sox " + Quote(path) + " -t raw -e signed -b " + b + " -L -", raw);
+        };
         std::string raw;
-        ASSERT_TRUE(RunCommand("sox " + Quote(wav) + " -t raw -e signed -b " + std::to_string(bits) + " -L -", &raw));
+        ASSERT_TRUE(RunCommand("sox -n -r 22050 -c 2 -b " + b + " " + Quote(wav) + " synth 0.7 sine 300-3000 sine 440"));
+        ASSERT_TRUE(samplesOf(wav, &raw));
         const std::vector<uint8_t> expected(raw.begin(), raw.end());
         // Theirs read here.
-        const std::string theirs = dir / ("theirs" + std::to_string(bits) + ".sd2");
-        ASSERT_TRUE(RunCommand("sndfile-convert -pcm" + std::to_string(bits) + " " + Quote(wav) + " " + Quote(theirs)));
+        ASSERT_TRUE(RunCommand("sndfile-convert -pcm" + b + " " + Quote(wav) + " " + Quote(theirs)));
         OSErr err = 1;
         SoundFilePtr f = OpenSD2(theirs, &err);
         ASSERT_EQ(err, 0);
@@ -306,7 +280,7 @@ TEST_F(SD2Test, SndfileBothWays) {
         EXPECT_EQ(got, expected);
         // Ours read by them.
         SoundFilePtr o(new CSDIIFile);
-        ASSERT_EQ(o->ISoundFile(dir / ("ours" + std::to_string(bits))), 0);
+        ASSERT_EQ(o->ISoundFile(dir / ("ours" + b)), 0);
         ASSERT_EQ(o->Create(2, short(bits), 22050, nullptr, nullptr), 0);
         ASSERT_EQ(WriteBufferForm(*o, 0, expected), 0);
         ASSERT_EQ(o->Close(), 0);
@@ -316,7 +290,7 @@ TEST_F(SD2Test, SndfileBothWays) {
         EXPECT_NE(info.find("Channels    : 2"), std::string::npos) << info;
         const std::string backWav = o->GetPath() + ".wav";
         ASSERT_TRUE(RunCommand("sndfile-convert " + Quote(o->GetPath()) + " " + Quote(backWav)));
-        ASSERT_TRUE(RunCommand("sox " + Quote(backWav) + " -t raw -e signed -b " + std::to_string(bits) + " -L -", &back));
+        ASSERT_TRUE(samplesOf(backWav, &back));
         EXPECT_EQ(back, raw);
     }
 }
