@@ -17,6 +17,7 @@
 #include "formats/pcm/bwf_linear_file.h"
 #include "formats/pcm/dawn_aiff_file.h"
 #include "formats/pcm/next_sun_file.h"
+#include "formats/pcm/sd2_file.h"
 #include "formats/pcm/wave_file.h"
 #include "formats/pcm/wave_variants.h"
 #include "soundfile/coded_file.h"
@@ -84,7 +85,7 @@ const Registration* Registrations(size_t* count) {
         {FourCC("711u"), PENDING("711u", "DULW", "Dialogic mu-law", false, false)},
         {FourCC("DVAP"), PENDING_CODED("DVAP", "Dialogic VAP")},
         {FourCC("DMP3"), PENDING_CODED("DMP3", "MP3")},
-        {FourCC("MMIX"), PENDING_PCM("MMIX", "Dyaxis MacMix")},
+        {FourCC("MMIX"), &CreateSoundFileObject<CDyaxisMacMixFile>},
         {FourCC("8SVX"), PENDING_PCM("8SVX", "IFF 8SVX")},
         {FourCC("IDAT"), PENDING_PCM("IDAT", "Audio CD image")},
         {FourCC("G729"), PENDING("G729", "G729", "G.729", true, true)},
@@ -110,7 +111,7 @@ const Registration* Registrations(size_t* count) {
         {FourCC("QTPV"), PENDING_CODED("QTPV", "Qualcomm PureVoice")},
         {FourCC("QTUL"), PENDING_CODED("QTUL", "mu-law")},
         {FourCC("Sd1f"), PENDING_PCM("Sd1f", "SoundDesigner I")},
-        {FourCC("Sd2f"), PENDING_PCM("Sd2f", "SoundDesigner II")},
+        {FourCC("Sd2f"), &CreateSoundFileObject<CSDIIFile>},
         {FourCC("sfil"), PENDING_PCM("sfil", "Sound resource")},
         {FourCC("Snip"), &CreateSoundFileObject<CSnippetFile>},
         {FourCC("SAIF"), PENDING_PCM("SAIF", "Sonic AIFF")},
