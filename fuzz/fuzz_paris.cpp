@@ -14,7 +14,9 @@ namespace {
 constexpr uint32_t kBufferFrames = 256;
 constexpr uint32_t kMaxRoundTripFrames = 4096;
 
-const std::string& WorkFolder() { return fuzzsupport::ScratchFolder("paris"); }
+const std::string& WorkFolder() {
+    return fuzzsupport::ScratchFolder("paris");
+}
 
 void CheckShape(CParisLinearFile& f, size_t fileSize) {
     const uint32_t channels = static_cast<uint32_t>(f.GetNumChannels());
@@ -24,7 +26,8 @@ void CheckShape(CParisLinearFile& f, size_t fileSize) {
     if (f.GetSampleRate() <= 0 || f.GetDataStart() > fileSize) std::abort();
     // 24-bit data takes 32 bytes for ten samples of a channel.
     const uint64_t frames = f.GetNumSFrames();
-    const uint64_t dataBytes = bits == 24 ? (frames + 9) / 10 * 32 * channels : frames * channels * (bits / 8);
+    const uint64_t dataBytes =
+        bits == 24 ? (frames + 9) / 10 * 32 * channels : frames * channels * (bits / 8);
     if (dataBytes > fileSize - f.GetDataStart()) std::abort();
 }
 

@@ -29,7 +29,9 @@ constexpr uint64_t kMaxScratchBytes = 512u * 1024u * 1024u;
 // Within a 24-bit block, byte i of the little-endian arrangement of the words
 // lies at i in little-endian data and at i ^ 3 in big-endian data (each word
 // stored most significant byte first).
-constexpr unsigned StoredIndexMask(bool bigEndian) { return bigEndian ? 3u : 0u; }
+constexpr unsigned StoredIndexMask(bool bigEndian) {
+    return bigEndian ? 3u : 0u;
+}
 
 // Sample k of a stored block to a packed sample of the buffer form (three
 // bytes, least significant first), and back.
@@ -65,9 +67,13 @@ OSErr CParisLinearFile::ISoundFile(const std::string& path) {
     return CSoundFile::ISoundFile(bound);
 }
 
-OSType CParisLinearFile::GetFType() { return FourCC(" paf"); }
+OSType CParisLinearFile::GetFType() {
+    return FourCC(" paf");
+}
 
-std::string CParisLinearFile::GetDescription() { return "Paris linear"; }
+std::string CParisLinearFile::GetDescription() {
+    return "Paris linear";
+}
 
 // ---------------------------------------------------------------------------
 // The header
@@ -242,7 +248,8 @@ OSErr CParisLinearFile::SetEndOfFile(uint32_t frames) {
     // The file only grows, with zero bytes, and only when this object made it.
     OSErr err;
     if (Is24Bit()) {
-        const uint64_t rows = (static_cast<uint64_t>(frames) + kFramesPerBlock - 1) / kFramesPerBlock;
+        const uint64_t rows =
+            (static_cast<uint64_t>(frames) + kFramesPerBlock - 1) / kFramesPerBlock;
         err = pcmio::ExtendToFrames(forkRef_, dataStart_, RowBytes(), static_cast<uint32_t>(rows),
                                     0, writable_);
     } else {
@@ -257,9 +264,8 @@ OSErr CParisLinearFile::UpdateSize() {
     if (!IsOpen()) return kFileNotOpenBaseErr;
     int length = 0;
     if (OSErr err = XWQF::GetEOF(forkRef_, &length)) return err;
-    const uint64_t bytes = static_cast<uint32_t>(length) > dataStart_
-                               ? static_cast<uint64_t>(length) - dataStart_
-                               : 0;
+    const uint64_t bytes =
+        static_cast<uint32_t>(length) > dataStart_ ? static_cast<uint64_t>(length) - dataStart_ : 0;
     numFrames_ = FramesForDataBytes(bytes);
     return 0;
 }
@@ -297,6 +303,14 @@ OSErr CParisLinearFile::EnsureRowScratch() {
     return 0;
 }
 
+void CParisLinearFile::SwapStoredSamples(unsigned char* data, uint64_t samples) const {
+    const uint32_t bytes = static_cast<uint32_t>(wordSize_ / 8);
+    if (IsBigEndianData())
+        pcmio::SwapBigEndianSamples(data, samples, bytes);
+    else
+        pcmio::SwapLittleEndianSamples(data, samples, bytes);
+}
+
 OSErr CParisLinearFile::RefreshInputBuffer(uint32_t frame) {
     if (!IsOpen()) return kFileNotOpenBaseErr;
     if (OSErr err = InitInputBuffer()) return err;
@@ -311,11 +325,7 @@ OSErr CParisLinearFile::RefreshInputBuffer(uint32_t frame) {
     const OSErr err = pcmio::ReadBlock(
         forkRef_, [this, frame] { return SetFilePos(frame); }, inputBuffer_, bytes, bufferBytes,
         &got);
-    const uint32_t bytesPerSample = static_cast<uint32_t>(wordSize_ / 8);
-    if (IsBigEndianData())
-        pcmio::SwapBigEndianSamples(inputBuffer_, got / bytesPerSample, bytesPerSample);
-    else
-        pcmio::SwapLittleEndianSamples(inputBuffer_, got / bytesPerSample, bytesPerSample);
+    SwapStoredSamples(inputBuffer_, got / (wordSize_ / 8));
     firstBufferedFrame_ = frame;
     return err;
 }
@@ -334,11 +344,7 @@ OSErr CParisLinearFile::RefreshOutputBuffer(uint32_t frame) {
         pcmio::BlockExtent(frame, numFrames_, bufferFrames_, FrameBytes(), bufferBytes);
     uint64_t got = 0;
     const OSErr err = pcmio::ReadAndClear(forkRef_, outputBuffer_, bytes, bufferBytes, &got);
-    const uint32_t bytesPerSample = static_cast<uint32_t>(wordSize_ / 8);
-    if (IsBigEndianData())
-        pcmio::SwapBigEndianSamples(outputBuffer_, got / bytesPerSample, bytesPerSample);
-    else
-        pcmio::SwapLittleEndianSamples(outputBuffer_, got / bytesPerSample, bytesPerSample);
+    SwapStoredSamples(outputBuffer_, got / (wordSize_ / 8));
     return err == kEOFErr ? OSErr(0) : err;
 }
 
@@ -352,13 +358,9 @@ OSErr CParisLinearFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
                                  : Flush24LeBitOutput(frames, position);
 
     if (OSErr err = SetFilePos(position)) return err;
-    const uint32_t bytesPerSample = static_cast<uint32_t>(wordSize_ / 8);
     const uint64_t samples = static_cast<uint64_t>(frames) * channels_;
-    if (IsBigEndianData())
-        pcmio::SwapBigEndianSamples(outputBuffer_, samples, bytesPerSample);
-    else
-        pcmio::SwapLittleEndianSamples(outputBuffer_, samples, bytesPerSample);
-    return pcmio::WriteFrames(forkRef_, outputBuffer_, samples * bytesPerSample, position, frames,
+    SwapStoredSamples(outputBuffer_, samples);
+    return pcmio::WriteFrames(forkRef_, outputBuffer_, samples * (wordSize_ / 8), position, frames,
                               &numFrames_);
 }
 
@@ -387,9 +389,8 @@ OSErr CParisLinearFile::Flush24LeBitOutput(uint32_t count, uint32_t frame) {
 OSErr CParisLinearFile::RowsInFile(uint64_t* rows) {
     int length = 0;
     if (OSErr err = XWQF::GetEOF(forkRef_, &length)) return err;
-    const uint64_t bytes = static_cast<uint32_t>(length) > dataStart_
-                               ? static_cast<uint64_t>(length) - dataStart_
-                               : 0;
+    const uint64_t bytes =
+        static_cast<uint32_t>(length) > dataStart_ ? static_cast<uint64_t>(length) - dataStart_ : 0;
     *rows = RowBytes() ? bytes / RowBytes() : 0;
     return 0;
 }
@@ -504,8 +505,8 @@ OSErr CParisLinearFile::Write24BitRows(uint32_t count, uint32_t frame, bool bigE
             std::memcpy(row, heldBlock_.data(), static_cast<size_t>(rowBytes));
         } else if (r < fileRows && partial(r)) {
             uint64_t position = 0;
-            if (OSErr err = pcmio::FramePosition(dataStart_, rowBytes, static_cast<uint32_t>(r),
-                                                 &position))
+            if (OSErr err =
+                    pcmio::FramePosition(dataStart_, rowBytes, static_cast<uint32_t>(r), &position))
                 return err;
             if (OSErr err = pcmio::ReadAt(forkRef_, static_cast<uint32_t>(position), row,
                                           static_cast<int>(rowBytes)))
@@ -541,7 +542,8 @@ OSErr CParisLinearFile::Write24BitRows(uint32_t count, uint32_t frame, bool bigE
     else if (held && heldRow >= r0 && heldRow < writeEnd)
         heldStart_ = kNothingHeld;
     if (err) return err;
-    numFrames_ = static_cast<uint32_t>(std::max<uint64_t>(numFrames_, std::min<uint64_t>(end, UINT32_MAX)));
+    numFrames_ =
+        static_cast<uint32_t>(std::max<uint64_t>(numFrames_, std::min<uint64_t>(end, UINT32_MAX)));
     return 0;
 }
 

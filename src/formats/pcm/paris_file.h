@@ -13,8 +13,8 @@
 
 // Status codes of the PARIS format.
 enum : int {
-    kParisBadHeaderErr = -24000,        // no PARIS magic, or header fields unusable
-    kParisNoHeaderErr = -24001,         // the header's first 28 bytes cannot be read
+    kParisBadHeaderErr = -24000,            // no PARIS magic, or header fields unusable
+    kParisNoHeaderErr = -24001,             // the header's first 28 bytes cannot be read
     kParisUnsupportedWordSizeErr = -20020,  // word size other than 8, 16 or 24
 };
 
@@ -91,6 +91,8 @@ private:
     // Makes the held block (zero-filled) when it is not there yet.
     OSErr EnsureHeldBlock();
     OSErr WriteHeader();
+    // 8- and 16-bit samples as stored to the buffer form, in place; and back.
+    void SwapStoredSamples(unsigned char* data, uint64_t samples) const;
 
     bool Is24Bit() const { return wordSize_ == 24; }
     bool IsBigEndianData() const { return sampleByteOrder_ == 0; }
