@@ -17,6 +17,7 @@
 #include "formats/pcm/bwf_linear_file.h"
 #include "formats/pcm/dawn_aiff_file.h"
 #include "formats/pcm/next_sun_file.h"
+#include "formats/pcm/paris_file.h"
 #include "formats/pcm/sd2_file.h"
 #include "formats/pcm/wave_file.h"
 #include "formats/pcm/wave_variants.h"
@@ -95,7 +96,7 @@ const Registration* Registrations(size_t* count) {
         {FourCC("NSAL"), &CreateSoundFileObject<CNeXTALawFile>},
         {FourCC("ulaw"), &CreateSoundFileObject<CNeXTAUFile>},
         {FourCC("NxTS"), &CreateSoundFileObject<CNeXT_SUNFile>},
-        {FourCC(" paf"), PENDING_PCM(" paf", "Paris linear")},
+        {FourCC(" paf"), &CreateSoundFileObject<CParisLinearFile>},
         {FourCC("PADP"), PENDING_CODED("PADP", "Pika ADPCM")},
         {FourCC("QTAL"), PENDING_CODED("QTAL", "A-law")},
         {FourCC("QTIM"), PENDING_CODED("QTIM", "IMA 4:1")},
