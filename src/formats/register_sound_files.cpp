@@ -17,6 +17,7 @@
 #include "formats/pcm/bwf_linear_file.h"
 #include "formats/pcm/dawn_aiff_file.h"
 #include "formats/pcm/next_sun_file.h"
+#include "formats/pcm/voc_file.h"
 #include "formats/pcm/wave_file.h"
 #include "formats/pcm/wave_variants.h"
 #include "soundfile/coded_file.h"
@@ -116,8 +117,8 @@ const Registration* Registrations(size_t* count) {
         {FourCC("SAIF"), PENDING_PCM("SAIF", "Sonic AIFF")},
         {FourCC("SpSc"), &CreateSonicSplitFile},
         {FourCC("Temp"), &CreateSoundFileObject<CTempFile>},
-        {FourCC("VOC "), PENDING_PCM("VOC ", "Creative Voice")},
-        {FourCC("VOC2"), PENDING_PCM("VOC2", "Creative Voice (Sound Blaster)")},
+        {FourCC("VOC "), &CreateSoundFileObject<CVOCFile>},
+        {FourCC("VOC2"), &CreateSoundFileObject<CVOC_SBFile>},
         {FourCC("WAVE"), &CreateSoundFileObject<CWAVEFile>},
         {FourCC("WVfl"), &CreateSoundFileObject<CWAVEFloatFile>},
         {FourCC("WVal"), &CreateSoundFileObject<CWAVE_ALawFile>},
