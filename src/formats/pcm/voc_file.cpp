@@ -115,7 +115,7 @@ OSErr CVOCBlockFile::FindBlockOnFork(unsigned char type, int fork) {
 }
 
 OSErr CVOCFile::FindVocID(unsigned char type) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
+    if (forkRef_ < 0) return kFileNotOpenBaseErr;
     return FindBlockOnFork(type, forkRef_);
 }
 
