@@ -82,7 +82,14 @@ void StoreBlockHead(uint8_t* head, unsigned char type, uint32_t size) {
 // ---------------------------------------------------------------------------
 // Life
 
-CVOCBlockFile::~CVOCBlockFile() {
+// Each class closes in its own destructor, while WriteFormat is still its own.
+CVOCBlockFile::~CVOCBlockFile() = default;
+
+CVOCFile::~CVOCFile() {
+    if (IsOpen()) Close();
+}
+
+CVOC_SBFile::~CVOC_SBFile() {
     if (IsOpen()) Close();
 }
 

@@ -106,6 +106,7 @@ protected:
 // 'VOC ': mono, 8-bit unsigned samples in one sound-data block.
 class CVOCFile : public CVOCBlockFile {
 public:
+    ~CVOCFile() override;
     OSErr Open() override;
     OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,
                  const unsigned char* extension) override;
@@ -129,6 +130,7 @@ protected:
 // little-endian samples in one sound-data block.
 class CVOC_SBFile : public CVOCBlockFile {
 public:
+    ~CVOC_SBFile() override;
     OSErr Open() override;
     OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,
                  const unsigned char* extension) override;
