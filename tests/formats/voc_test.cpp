@@ -195,6 +195,7 @@ TEST_F(VocTest, OutputRatesAndTheBlocksWritten) {
         {Kind::kVOC2, 1, 16, 3906.25f, 0, Extended(0, 0, 0) + Sound(2002, 0), 3906},
         {Kind::kVOC2, 2, 16, 48000, kVOCIncompatibleRateErr},
         {Kind::kVOC2, 1, 16, 3000, kVOCIncompatibleRateErr},  // its constant would wrap
+        {Kind::kVOC2, 1, 16, 3906.2f, kVOCIncompatibleRateErr},
         {Kind::kVOC2, 257, 16, 8000, kVOCIncompatibleChannelsErr},
         {Kind::kVOC2, 2, 8, 44100, kVOCSBIncompatibleWordSizeErr},
     };
