@@ -19,6 +19,7 @@
 #include "formats/pcm/next_sun_file.h"
 #include "formats/pcm/paris_file.h"
 #include "formats/pcm/sd2_file.h"
+#include "formats/pcm/voc_file.h"
 #include "formats/pcm/wave_file.h"
 #include "formats/pcm/wave_variants.h"
 #include "soundfile/coded_file.h"
@@ -118,8 +119,8 @@ const Registration* Registrations(size_t* count) {
         {FourCC("SAIF"), PENDING_PCM("SAIF", "Sonic AIFF")},
         {FourCC("SpSc"), &CreateSonicSplitFile},
         {FourCC("Temp"), &CreateSoundFileObject<CTempFile>},
-        {FourCC("VOC "), PENDING_PCM("VOC ", "Creative Voice")},
-        {FourCC("VOC2"), PENDING_PCM("VOC2", "Creative Voice (Sound Blaster)")},
+        {FourCC("VOC "), &CreateSoundFileObject<CVOCFile>},
+        {FourCC("VOC2"), &CreateSoundFileObject<CVOC_SBFile>},
         {FourCC("WAVE"), &CreateSoundFileObject<CWAVEFile>},
         {FourCC("WVfl"), &CreateSoundFileObject<CWAVEFloatFile>},
         {FourCC("WVal"), &CreateSoundFileObject<CWAVE_ALawFile>},

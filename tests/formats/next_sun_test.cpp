@@ -402,9 +402,38 @@ TEST(NeXTSun, WritingPastTheEndFillsTheGapWithSilence) {
                              : kind == Kind::kMuLaw ? static_cast<char>(to_mulaw(0))
                                                     : '\0';
         EXPECT_EQ(bytes.substr(28, 200 * sampleBytes), std::string(200 * sampleBytes, silence));
-        if (kind == Kind::kALaw) EXPECT_EQ(static_cast<uint8_t>(bytes[28 + 200]), to_alaw(16384));
+        if (kind == Kind::kALaw) {
+            EXPECT_EQ(static_cast<uint8_t>(bytes[28 + 200]), to_alaw(16384));
+        }
         EXPECT_EQ(LoadBE32(reinterpret_cast<const uint8_t*>(bytes.data()) + 8), 206u * sampleBytes);
         ::unlink(path.c_str());
+    }
+}
+
+// An output destroyed while still open (without Dispose) is closed by its own
+// class: the header carries the final size and the right encoding.
+TEST(NeXTSun, DestroyingAnOpenOutputFinishesItsHeader) {
+    TempDir dir;
+    const struct {
+        Kind kind;
+        uint32_t encoding;
+        uint32_t dataBytes;
+    } cases[] = {{Kind::kLinear, 3, 8}, {Kind::kALaw, 27, 4}, {Kind::kMuLaw, 1, 4}};
+    int n = 0;
+    for (const auto& c : cases) {
+        OSErr err = 0;
+        SoundFilePtr f = CreateFile(c.kind, dir / ("open" + std::to_string(n++)), 2, 16, 8000, &err);
+        ASSERT_EQ(err, 0);
+        std::vector<double> in(2 * 2, 0.25);
+        uint32_t count = 2;
+        ASSERT_EQ(f->Write(0, &count, in.data()), 0);
+        const std::string path = f->GetPath();
+        delete f.release();
+        const std::string bytes = ReadFile(path);
+        ASSERT_EQ(bytes.size(), 28u + c.dataBytes);
+        const auto* h = reinterpret_cast<const uint8_t*>(bytes.data());
+        EXPECT_EQ(LoadBE32(h + 8), c.dataBytes);
+        EXPECT_EQ(LoadBE32(h + 12), c.encoding);
     }
 }
 

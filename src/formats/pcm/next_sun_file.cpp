@@ -30,7 +30,17 @@ int32_t RateField(double rate) {
 // ---------------------------------------------------------------------------
 // Life
 
-CNeXTSunSoundFile::~CNeXTSunSoundFile() {
+CNeXTSunSoundFile::~CNeXTSunSoundFile() = default;
+
+CNeXT_SUNFile::~CNeXT_SUNFile() {
+    if (IsOpen()) Close();
+}
+
+CNeXTALawFile::~CNeXTALawFile() {
+    if (IsOpen()) Close();
+}
+
+CNeXTAUFile::~CNeXTAUFile() {
     if (IsOpen()) Close();
 }
 

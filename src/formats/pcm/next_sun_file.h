@@ -25,6 +25,8 @@ class CNeXTSunSoundFile : public CSoundFile {
 public:
     static constexpr uint32_t kHeaderBytes = 28;
 
+    // Each concrete class closes a file still open in its own destructor, while
+    // the encoding and the stored form of its samples are still its own.
     ~CNeXTSunSoundFile() override;
 
     OSErr Open() override;
@@ -97,6 +99,7 @@ private:
 // 24-bit samples take three bytes. Encodings 2, 3, 4, 5 for 8, 16, 24, 32 bits.
 class CNeXT_SUNFile : public CNeXTSunSoundFile {
 public:
+    ~CNeXT_SUNFile() override;
     OSType GetFType() override;
     std::string GetDescription() override;
 
@@ -124,6 +127,7 @@ protected:
 // 8-bit A-law, encoding 27.
 class CNeXTALawFile : public CNeXTCompandedFile {
 public:
+    ~CNeXTALawFile() override;
     OSType GetFType() override;
     std::string GetDescription() override;
 
@@ -140,6 +144,7 @@ protected:
 // 8-bit µ-law, encoding 1.
 class CNeXTAUFile : public CNeXTCompandedFile {
 public:
+    ~CNeXTAUFile() override;
     OSType GetFType() override;
     std::string GetDescription() override;
 
