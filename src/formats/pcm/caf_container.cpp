@@ -134,9 +134,11 @@ OSErr ReadFileLayout(ByteSource& source, FileLayout* layout) {
                 if (!layout->cookie.present) layout->cookie = ChunkPlace{true, body, bytes};
                 break;
             case kPAKT:
-                if (!layout->packetTable.present) layout->packetTable = ChunkPlace{true, body, bytes};
+                if (!layout->packetTable.present)
+                    layout->packetTable = ChunkPlace{true, body, bytes};
                 break;
-            default: break;
+            default:
+                break;
         }
         pos = body + static_cast<uint64_t>(size);
     }
@@ -198,8 +200,8 @@ OSErr PacketTable::Walk(ByteSource& source, uint64_t first, Mark mark, uint64_t 
                         uint64_t* offset, uint32_t* bytes) {
     // At most kStride entries lie between a mark and the packet.
     uint8_t window[kStride * kMaxEntryBytes];
-    const size_t size =
-        static_cast<size_t>(std::min<uint64_t>(sizeof window, tableEnd_ - std::min(tableEnd_, mark.entry)));
+    const size_t size = static_cast<size_t>(
+        std::min<uint64_t>(sizeof window, tableEnd_ - std::min(tableEnd_, mark.entry)));
     if (OSErr err = source.ReadAt(mark.entry, window, size)) return err;
     size_t at = 0;
     for (uint64_t k = first;; ++k) {
@@ -247,9 +249,10 @@ std::array<uint8_t, kWrittenHeaderBytes> MakeHeader(double sampleRate, uint32_t 
     StoreBE32(p + 44, channels);
     StoreBE32(p + 48, bits);
     StoreBE32(p + 52, kDATA);
-    StoreBE64(p + 56, static_cast<uint64_t>(audioBytes == kSizeToEnd
-                                                ? kSizeToEnd
-                                                : audioBytes + static_cast<int64_t>(kEditCountBytes)));
+    StoreBE64(p + 56,
+              static_cast<uint64_t>(audioBytes == kSizeToEnd
+                                        ? kSizeToEnd
+                                        : audioBytes + static_cast<int64_t>(kEditCountBytes)));
     StoreBE32(p + 64, 0);  // edit count
     return h;
 }

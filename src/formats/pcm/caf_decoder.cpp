@@ -46,9 +46,13 @@ void QuietDecoderLog() {
 
 }  // namespace
 
-size_t PacketDecoder::Padding() { return AV_INPUT_BUFFER_PADDING_SIZE; }
+size_t PacketDecoder::Padding() {
+    return AV_INPUT_BUFFER_PADDING_SIZE;
+}
 
-PacketDecoder::~PacketDecoder() { Release(); }
+PacketDecoder::~PacketDecoder() {
+    Release();
+}
 
 void PacketDecoder::Release() {
     if (frame_) av_frame_free(&frame_);
@@ -56,8 +60,8 @@ void PacketDecoder::Release() {
     if (context_) avcodec_free_context(&context_);
 }
 
-OSErr PacketDecoder::Open(const std::vector<uint8_t>& cookie, double sampleRate,
-                          uint32_t channels, uint32_t framesPerPacket) {
+OSErr PacketDecoder::Open(const std::vector<uint8_t>& cookie, double sampleRate, uint32_t channels,
+                          uint32_t framesPerPacket) {
     Release();
     QuietDecoderLog();
     const uint8_t* config = nullptr;
@@ -88,7 +92,8 @@ OSErr PacketDecoder::Open(const std::vector<uint8_t>& cookie, double sampleRate,
     std::memcpy(extra + kAtomHeaderBytes, config, kConfigBytes);
     context_->extradata = extra;
     context_->extradata_size = static_cast<int>(extraBytes);
-    context_->sample_rate = sampleRate >= 1 && sampleRate < 2147483647.0 ? static_cast<int>(sampleRate) : 44100;
+    context_->sample_rate =
+        sampleRate >= 1 && sampleRate < 2147483647.0 ? static_cast<int>(sampleRate) : 44100;
     av_channel_layout_default(&context_->ch_layout, static_cast<int>(channels));
     // One thread: every packet comes back decoded before the next is sent.
     context_->thread_count = 1;

@@ -64,13 +64,20 @@ constexpr LayoutRule kLayoutRules[] = {
 // delivers the channels of a stream (0: none of the known layouts).
 uint32_t DecodedLosslessTag(uint32_t channels) {
     switch (channels) {
-        case 3: return LayoutTag(113, 3);
-        case 4: return LayoutTag(115, 4);
-        case 5: return LayoutTag(117, 5);
-        case 6: return LayoutTag(121, 6);
-        case 7: return LayoutTag(125, 7);
-        case 8: return LayoutTag(126, 8);
-        default: return 0;
+        case 3:
+            return LayoutTag(113, 3);
+        case 4:
+            return LayoutTag(115, 4);
+        case 5:
+            return LayoutTag(117, 5);
+        case 6:
+            return LayoutTag(121, 6);
+        case 7:
+            return LayoutTag(125, 7);
+        case 8:
+            return LayoutTag(126, 8);
+        default:
+            return 0;
     }
 }
 
@@ -87,10 +94,13 @@ inline int32_t FloatToSample(double x) {
 void StoredToBuffer(const unsigned char* in, unsigned char* out, uint64_t samples, uint32_t bytes,
                     bool isFloat, bool little) {
     switch (bytes) {
-        case 1: std::memcpy(out, in, static_cast<size_t>(samples)); break;
+        case 1:
+            std::memcpy(out, in, static_cast<size_t>(samples));
+            break;
         case 2:
             for (uint64_t i = 0; i < samples; ++i) {
-                const auto v = static_cast<int16_t>(little ? LoadLE16(in + 2 * i) : LoadBE16(in + 2 * i));
+                const auto v =
+                    static_cast<int16_t>(little ? LoadLE16(in + 2 * i) : LoadBE16(in + 2 * i));
                 std::memcpy(out + 2 * i, &v, 2);
             }
             break;
@@ -119,7 +129,8 @@ void StoredToBuffer(const unsigned char* in, unsigned char* out, uint64_t sample
                 std::memcpy(out + 4 * i, &v, 4);
             }
             break;
-        default: break;
+        default:
+            break;
     }
 }
 
@@ -134,19 +145,30 @@ CafFile::~CafFile() {
     if (IsOpen()) Close();
 }
 
-OSType CafFile::GetFType() { return FourCC("caff"); }
+OSType CafFile::GetFType() {
+    return FourCC("caff");
+}
 
 std::string CafFile::GetDescription() {
     switch (GetChannelConfiguration()) {
-        case kLCR: return "LCR Core Audio File (CAF)";
-        case kQuad: return "Quad Core Audio File (CAF)";
-        case kLCRS: return "LCRS Core Audio File (CAF)";
-        case k50: return "5.0 Surround Core Audio File (CAF)";
-        case k51: return "5.1 Surround Core Audio File (CAF)";
-        case k60: return "6.0 Surround Core Audio File (CAF)";
-        case k61: return "6.1 Surround Core Audio File (CAF)";
-        case k71: return "7.1 Surround Core Audio File (CAF)";
-        default: return "Core Audio File (CAF)";
+        case kLCR:
+            return "LCR Core Audio File (CAF)";
+        case kQuad:
+            return "Quad Core Audio File (CAF)";
+        case kLCRS:
+            return "LCRS Core Audio File (CAF)";
+        case k50:
+            return "5.0 Surround Core Audio File (CAF)";
+        case k51:
+            return "5.1 Surround Core Audio File (CAF)";
+        case k60:
+            return "6.0 Surround Core Audio File (CAF)";
+        case k61:
+            return "6.1 Surround Core Audio File (CAF)";
+        case k71:
+            return "7.1 Surround Core Audio File (CAF)";
+        default:
+            return "Core Audio File (CAF)";
     }
 }
 
@@ -169,7 +191,8 @@ std::string CafFile::GetChannelName(short channel) {
         return CSoundFile::GetChannelName(channel);
     const std::vector<const char*>& names = kNames[static_cast<size_t>(configuration)];
     // The last name serves every higher index.
-    const size_t index = std::min<size_t>(channel < 0 ? 0 : static_cast<size_t>(channel), names.size() - 1);
+    const size_t index =
+        std::min<size_t>(channel < 0 ? 0 : static_cast<size_t>(channel), names.size() - 1);
     return names[index];
 }
 
@@ -214,8 +237,12 @@ OSErr CafFile::OpenStream() {
                 err = TakeLinearDescription(layout.description, layout.audioBytes);
                 dataStart_ = static_cast<uint32_t>(layout.audioStart);
                 break;
-            case caf::kFormatAppleLossless: err = TakeCompressedStream(layout); break;
-            default: err = kNotASoundFileErr; break;
+            case caf::kFormatAppleLossless:
+                err = TakeCompressedStream(layout);
+                break;
+            default:
+                err = kNotASoundFileErr;
+                break;
         }
     }
     if (err == 0) err = TakeChannelLayout(layout);
@@ -243,9 +270,9 @@ OSErr CafFile::TakeLinearDescription(const caf::StreamDescription& d, uint64_t a
 
 OSErr CafFile::TakeCompressedStream(const caf::FileLayout& layout) {
     const caf::StreamDescription& d = layout.description;
-    if (d.bytesPerPacket != 0 || d.framesPerPacket == 0 || d.framesPerPacket > kMaxFramesPerPacket ||
-        !layout.cookie.present || layout.cookie.bytes > caf::kMaxCookieBytes ||
-        !layout.packetTable.present)
+    if (d.bytesPerPacket != 0 || d.framesPerPacket == 0 ||
+        d.framesPerPacket > kMaxFramesPerPacket || !layout.cookie.present ||
+        layout.cookie.bytes > caf::kMaxCookieBytes || !layout.packetTable.present)
         return kNotASoundFileErr;
     std::vector<uint8_t> cookie(static_cast<size_t>(layout.cookie.bytes));
     if (OSErr err = source_->ReadAt(layout.cookie.offset, cookie.data(), cookie.size())) return err;
@@ -326,7 +353,8 @@ OSErr CafFile::Create(short channels, short wordSize, float sampleRate, void* sp
                       const unsigned char* extension) {
     if (IsOpen()) return kFileBusyErr;
     if (channels < 1 || static_cast<uint32_t>(channels) > kMaxSoundFileChannels) return kParamErr;
-    if (wordSize != 8 && wordSize != 16 && wordSize != 24 && wordSize != 32) return kIllegalWordSizeErr;
+    if (wordSize != 8 && wordSize != 16 && wordSize != 24 && wordSize != 32)
+        return kIllegalWordSizeErr;
     if (!(sampleRate > 0) || !std::isfinite(sampleRate)) return kParamErr;
     // The base extends the name and records the output: that path is created.
     if (OSErr err = CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension))
@@ -357,8 +385,8 @@ OSErr CafFile::Create(short channels, short wordSize, float sampleRate, void* sp
     scratch_.assign(kScratchBytes, 0);
     // Until Close the data runs to the end of the file, so that a reader
     // meanwhile takes what the file holds.
-    const auto header = caf::MakeHeader(sampleRate_, channels_, static_cast<uint32_t>(wordSize_),
-                                        caf::kSizeToEnd);
+    const auto header =
+        caf::MakeHeader(sampleRate_, channels_, static_cast<uint32_t>(wordSize_), caf::kSizeToEnd);
     OSErr err = pcmio::WriteAt(forkRef_, 0, header.data(), static_cast<int>(header.size()));
     if (err) CloseStream();
     return err;
@@ -408,8 +436,8 @@ OSErr CafFile::SetFilePos(uint32_t frame) {
 
 OSErr CafFile::SetEndOfFile(uint32_t frames) {
     // The file only grows, with zero samples, and only when this object made it.
-    if (OSErr err = pcmio::ExtendToFrames(forkRef_, dataStart_, FileBytesPerFrame(), frames, 0,
-                                          writable_))
+    if (OSErr err =
+            pcmio::ExtendToFrames(forkRef_, dataStart_, FileBytesPerFrame(), frames, 0, writable_))
         return err;
     numFrames_ = std::max(numFrames_, frames);
     return 0;
@@ -456,7 +484,8 @@ OSErr CafFile::DecodePacket(uint64_t packet) {
     return 0;
 }
 
-OSErr CafFile::ReadCompressed(uint32_t frame, uint32_t frames, unsigned char* buffer, uint32_t* got) {
+OSErr CafFile::ReadCompressed(uint32_t frame, uint32_t frames, unsigned char* buffer,
+                              uint32_t* got) {
     *got = 0;
     const size_t channels = channels_;
     while (*got < frames) {
@@ -469,7 +498,8 @@ OSErr CafFile::ReadCompressed(uint32_t frame, uint32_t frames, unsigned char* bu
         const uint32_t have = within < decodedFrames_ ? std::min(n, decodedFrames_ - within) : 0;
         unsigned char* out = buffer + static_cast<size_t>(*got) * channels * 3;
         const int32_t* in = decoded_.data() + static_cast<size_t>(within) * channels;
-        for (size_t i = 0; i < static_cast<size_t>(have) * channels; ++i) Long2TwentyFour(in[i], out + 3 * i);
+        for (size_t i = 0; i < static_cast<size_t>(have) * channels; ++i)
+            Long2TwentyFour(in[i], out + 3 * i);
         std::memset(out + static_cast<size_t>(have) * channels * 3, 0,
                     static_cast<size_t>(n - have) * channels * 3);
         *got += n;
@@ -485,7 +515,8 @@ void CafFile::Reorder(unsigned char* buffer, uint32_t frames) const {
     for (uint32_t f = 0; f < frames; ++f) {
         unsigned char* p = buffer + f * frameBytes;
         std::memcpy(frame, p, frameBytes);
-        for (size_t c = 0; c < channels_; ++c) std::memcpy(p + c * bytes, frame + permutation_[c] * bytes, bytes);
+        for (size_t c = 0; c < channels_; ++c)
+            std::memcpy(p + c * bytes, frame + permutation_[c] * bytes, bytes);
     }
 }
 
@@ -540,8 +571,8 @@ OSErr CafFile::RefreshOutputBuffer(uint32_t frame) {
     uint32_t got = 0;
     const OSErr err = ReadLinear(frame, wanted, outputBuffer_, &got);
     const uint64_t bufferBytes = GetRealBufferSize();
-    const uint64_t filled =
-        std::min<uint64_t>(static_cast<uint64_t>(got) * BufferBytesPerSample() * channels_, bufferBytes);
+    const uint64_t filled = std::min<uint64_t>(
+        static_cast<uint64_t>(got) * BufferBytesPerSample() * channels_, bufferBytes);
     std::memset(outputBuffer_ + filled, 0, static_cast<size_t>(bufferBytes - filled));
     return err;
 }
@@ -556,6 +587,6 @@ OSErr CafFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
     const uint64_t samples = static_cast<uint64_t>(frames) * channels_;
     // 8-bit samples are signed bytes in both forms.
     pcmio::SwapBigEndianSamples(outputBuffer_, samples, storedSampleBytes_);
-    return pcmio::WriteFrames(forkRef_, outputBuffer_, samples * storedSampleBytes_, position, frames,
-                              &numFrames_);
+    return pcmio::WriteFrames(forkRef_, outputBuffer_, samples * storedSampleBytes_, position,
+                              frames, &numFrames_);
 }
