@@ -15,20 +15,25 @@ namespace {
 
 constexpr uint32_t kBufferFrames = 256;
 constexpr uint32_t kMaxRoundTripFrames = 4096;
+constexpr uint32_t kMaxReadFrames = 1u << 20;
 
 const std::string& WorkFolder() {
     return fuzzsupport::ScratchFolder("caf");
 }
 
-// Every frame in the buffer form; false when a packet would not decode.
+// Every frame in the buffer form; false when a packet would not decode. Of a
+// long file (tiny compressed packets may stand for many frames) only the
+// first and the last blocks are read.
 bool ReadEveryFrame(CafFile& f, std::vector<uint8_t>* out) {
     const uint64_t frameBytes = static_cast<uint64_t>(f.GetWordSize() / 8) * f.GetNumChannels();
-    for (uint32_t frame = 0; frame < f.GetNumSFrames(); frame += kBufferFrames) {
-        const OSErr err = f.RefreshInputBuffer(frame);
+    const uint32_t frames = f.GetNumSFrames();
+    for (uint64_t frame = 0; frame < frames; frame += kBufferFrames) {
+        if (frames > kMaxReadFrames && frame == kBufferFrames)
+            frame = (frames - 1) / kBufferFrames * kBufferFrames;
+        const OSErr err = f.RefreshInputBuffer(static_cast<uint32_t>(frame));
         if (err == kNotASoundFileErr) return false;
         if (err != 0) std::abort();
-        const uint64_t n =
-            std::min<uint64_t>(kBufferFrames, f.GetNumSFrames() - frame) * frameBytes;
+        const uint64_t n = std::min<uint64_t>(kBufferFrames, frames - frame) * frameBytes;
         out->insert(out->end(), f.GetInputBuffer(), f.GetInputBuffer() + n);
     }
     return true;
