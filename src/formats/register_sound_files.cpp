@@ -15,6 +15,7 @@
 #include "formats/pcm/aiff_file.h"
 #include "formats/pcm/aiff_temp_file.h"
 #include "formats/pcm/bwf_linear_file.h"
+#include "formats/pcm/caf_file.h"
 #include "formats/pcm/dawn_aiff_file.h"
 #include "formats/pcm/next_sun_file.h"
 #include "formats/pcm/paris_file.h"
@@ -125,7 +126,7 @@ const Registration* Registrations(size_t* count) {
         {FourCC("WVfl"), &CreateSoundFileObject<CWAVEFloatFile>},
         {FourCC("WVal"), &CreateSoundFileObject<CWAVE_ALawFile>},
         {FourCC("WVau"), &CreateSoundFileObject<CWAVE_AuFile>},
-        {FourCC("caff"), PENDING_PCM("caff", "Core Audio File")},
+        {FourCC("caff"), &CreateSoundFileObject<CafFile>},
     };
     *count = sizeof rows / sizeof rows[0];
     return rows;
