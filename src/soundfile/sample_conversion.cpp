@@ -356,13 +356,13 @@ void Write16Dithered(double* x, size_t n, unsigned char* out) {
 // such samples become +-1.0 in the caller's array, which is the clip to [-1, 1].
 void Write24(double* x, size_t n, unsigned char* out) {
     ClipBlock(x, n, 1.0);
-    for (size_t i = 0; i < n; ++i) Long2TwentyFour(TruncBounded(x[i] * kFactor32), out + 3 * i);
+    for (size_t i = 0; i < n; ++i) Long2TwentyFour(LeftJustified24(x[i]), out + 3 * i);
 }
 
 void Write32(double* x, size_t n, unsigned char* out) {
     ClipBlock(x, n, 1.0);
     for (size_t i = 0; i < n; ++i) {
-        const int32_t w = TruncBounded(x[i] * kFactor32);
+        const int32_t w = TruncToInt32(x[i] * kWriteFactor32);
         std::memcpy(out + 4 * i, &w, 4);
     }
 }
@@ -402,7 +402,7 @@ void Add24(unsigned char* buf, size_t frames, size_t channels, size_t channel, d
         const double addend = (x[i] == x[i]) ? x[i] : 0.0;
         const double y = Clip(TwentyFour2Double(p) + addend, -1.0, 1.0);
         x[i] = y;
-        Long2TwentyFour(TruncToInt32(y * kFactor32), p);
+        Long2TwentyFour(LeftJustified24(y), p);
     }
 }
 
@@ -411,7 +411,7 @@ void Add32(unsigned char* buf, size_t frames, size_t channels, size_t channel, c
         unsigned char* p = buf + 4 * (i * channels + channel);
         int32_t s;
         std::memcpy(&s, p, 4);
-        const int64_t sum = static_cast<int64_t>(s) + TruncToInt32(x[i] * kFactor32);
+        const int64_t sum = static_cast<int64_t>(s) + TruncToInt32(x[i] * kWriteFactor32);
         const int32_t r = Saturate(sum, INT32_MIN, INT32_MAX);
         std::memcpy(p, &r, 4);
     }

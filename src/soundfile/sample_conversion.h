@@ -22,7 +22,12 @@ inline constexpr double kWriteLowerLimit = -1.0;
 inline constexpr double kFactor8 = 127.0;
 inline constexpr double kDitherFactor8 = 32767.0;
 inline constexpr double kFactor16 = 32768.0;
-inline constexpr double kFactor32 = 2147483647.0;
+inline constexpr double kFactor32 = 2147483647.0;  // 16-bit writes with dither
+// 24- and 32-bit writes scale by the power of two whose inverse the read scale
+// rounds up: a sample read and written back is the same sample, and 0.5 is
+// exactly half scale.
+inline constexpr double kWriteFactor24 = 8388608.0;     // 2^23
+inline constexpr double kWriteFactor32 = 2147483648.0;  // 2^31
 
 // A double to a signed 32-bit integer, toward zero. NaN gives 0; values beyond
 // the range give the nearest end of it. Written so that loops over it vectorise.
@@ -60,9 +65,18 @@ inline void Long2TwentyFour(int32_t value, unsigned char* p) {
     p[2] = static_cast<unsigned char>(value >> 24);
 }
 
+// x as a 24-bit sample, toward zero, within the 24-bit range, left-justified in
+// 32 bits. NaN gives 0.
+inline int32_t LeftJustified24(double x) {
+    double y = (x == x) ? x * kWriteFactor24 : 0.0;
+    y = (y < -8388608.0) ? -8388608.0 : y;
+    y = (y > 8388607.0) ? 8388607.0 : y;
+    return static_cast<int32_t>(y) * 256;
+}
+
 // Stores x as a 24-bit sample; returns the top 16 bits of the 32-bit value.
 inline int16_t Double2TwentyFour(double x, unsigned char* p) {
-    int32_t w = TruncToInt32(x * kFactor32);
+    const int32_t w = LeftJustified24(x);
     Long2TwentyFour(w, p);
     return static_cast<int16_t>(w >> 16);
 }

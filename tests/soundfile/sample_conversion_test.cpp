@@ -245,11 +245,11 @@ TEST(SampleWrite, GoldenVectorsWithoutDither) {
          {kWriteLimit16, -1.0, 0.5, -0.25, kWriteLimit16, 1e-5, -1.0}},
         {24,
          {2.0, -2.0, 0.5, -0.5, 1e-7, kNaN},
-         {8388607, -8388608, 4194303, -4194304, 0, 0},
+         {8388607, -8388608, 4194304, -4194304, 0, 0},
          {1.0, -1.0, 0.5, -0.5, 1e-7, kNaN}},
         {32,
          {1.0, -1.0, 0.25, 3.0, -kInf, 1e-9},
-         {INT32_MAX, -INT32_MAX, 536870911, INT32_MAX, -INT32_MAX, 2},
+         {INT32_MAX, INT32_MIN, 536870912, INT32_MAX, INT32_MIN, 2},
          {1.0, -1.0, 0.25, 1.0, -1.0, 1e-9}},
     };
     for (const Case& c : cases) {
@@ -274,6 +274,43 @@ TEST(SampleWrite, GoldenVectorsWithoutDither) {
     uint32_t one = 1;
     ASSERT_EQ(f.Write(0, &one, &two), 0);
     EXPECT_EQ(f.samples, (std::vector<unsigned char>{0xFF, 0xFF, 0x7F}));
+}
+
+// Every sample read as double or float and written back without dither is the
+// same sample: sweeps over 24 and 32 bits with both ends of each range.
+TEST(SampleWrite, ReadAndWrittenBackIsTheSameSample) {
+    for (short bits : {24, 32}) {
+        SCOPED_TRACE(bits);
+        std::vector<int32_t> values;
+        if (bits == 24) {
+            for (int32_t v = -8388608; v <= 8388607; v += 251) values.push_back(v);
+            for (int32_t v : {-8388607, -1, 0, 1, 4194304, 8388606, 8388607}) values.push_back(v);
+        } else {
+            for (int64_t v = INT32_MIN; v <= INT32_MAX; v += 1048573) values.push_back(static_cast<int32_t>(v));
+            for (int32_t v : {INT32_MIN, INT32_MIN + 1, -1, 0, 1, 1 << 30, INT32_MAX - 1, INT32_MAX})
+                values.push_back(v);
+        }
+        auto in = MonoWith(bits, values);
+        const uint32_t n = static_cast<uint32_t>(values.size());
+        std::vector<double> d(n);
+        std::vector<float> f(n);
+        uint32_t count = n;
+        ASSERT_EQ(in->Read(0, &count, d.data()), 0);
+        count = n;
+        ASSERT_EQ(in->Read(0, &count, f.data()), 0);
+        MemorySoundFile out(1, bits, 0);
+        out.SetDither(0);
+        count = n;
+        ASSERT_EQ(out.Write(0, &count, d.data()), 0);
+        EXPECT_EQ(StoredMono(out), values);
+        if (bits == 24) {
+            // Single precision holds 24 bits: the float path is exact too.
+            std::vector<double> widened(f.begin(), f.end());
+            count = n;
+            ASSERT_EQ(out.Write(0, &count, widened.data()), 0);
+            EXPECT_EQ(StoredMono(out), values);
+        }
+    }
 }
 
 TEST(SampleWrite, PerChannelArraysAndBlockCounting) {
@@ -395,10 +432,9 @@ TEST(SampleAdd, SaturatesAndOtherwiseMatchesThePlainSum) {
         {8, {100, -100, -5, 10, 0}, {0.5, -0.5, -0.5, 0.01, kNaN}, {127, -128, -68, 11, 0}},
         {16, {30000, -30000, 100, -100, 7}, {0.5, -0.5, 0.25, 0.00001, kNaN},
          {32767, -32768, 8292, -99, 7}},
-        // The read scale is a hair above 2^-31 and the write factor below 2^31, so
-        // adding nothing to a positive 24-bit sample takes one step off it.
-        {24, {6291456, -6291456, 1000, 0}, {0.5, -0.5, 0.0, 0.5}, {8388607, -8388608, 999, 4194303}},
-        {32, {INT32_MAX - 10, INT32_MIN + 10, 5}, {0.5, -0.5, 0.25}, {INT32_MAX, INT32_MIN, 536870916}},
+        // Adding nothing leaves a sample as it was.
+        {24, {6291456, -6291456, 1000, 0}, {0.5, -0.5, 0.0, 0.5}, {8388607, -8388608, 1000, 4194304}},
+        {32, {INT32_MAX - 10, INT32_MIN + 10, 5}, {0.5, -0.5, 0.25}, {INT32_MAX, INT32_MIN, 536870917}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.wordSize);
