@@ -100,13 +100,20 @@ std::string WithoutMarker(const std::string& path, std::initializer_list<const c
 // The right channel's letter or digit for the left one's.
 char RightPartner(char c) {
     switch (c) {
-        case 'l': return 'r';
-        case 'L': return 'R';
-        case '1': return '2';
-        case '3': return '4';
-        case '5': return '6';
-        case '7': return '8';
-        default: return c;
+        case 'l':
+            return 'r';
+        case 'L':
+            return 'R';
+        case '1':
+            return '2';
+        case '3':
+            return '4';
+        case '5':
+            return '6';
+        case '7':
+            return '8';
+        default:
+            return c;
     }
 }
 
@@ -193,7 +200,9 @@ void DeinterleaveSamples(const unsigned char* pair, unsigned char* left, unsigne
 // ---------------------------------------------------------------------------
 // Life
 
-CSplitFile::CSplitFile(OSType memberType) : memberType_(memberType) { channels_ = 2; }
+CSplitFile::CSplitFile(OSType memberType) : memberType_(memberType) {
+    channels_ = 2;
+}
 
 CSplitFile::~CSplitFile() {
     if (open_) {
@@ -233,8 +242,8 @@ OSErr CSplitFile::MakeMembers(const std::string& leftPath, const std::string& ri
     err = left_ ? left_->ISoundFile(leftPath) : static_cast<OSErr>(kCannotMakeFormatObjectErr);
     if (err == 0) {
         right_ = CSoundFile::CreateSoundFile(memberType_);
-        err = right_ ? right_->ISoundFile(rightPath)
-                     : static_cast<OSErr>(kCannotMakeFormatObjectErr);
+        err =
+            right_ ? right_->ISoundFile(rightPath) : static_cast<OSErr>(kCannotMakeFormatObjectErr);
     }
     if (err) {
         DeleteMembers();
@@ -301,7 +310,9 @@ OSErr CSplitFile::ISoundFile(const std::string& path) {
     });
 }
 
-void CSplitFile::SetPath(const std::string& path) { path_ = WithoutMarker(path, kOwnPathMarkers); }
+void CSplitFile::SetPath(const std::string& path) {
+    path_ = WithoutMarker(path, kOwnPathMarkers);
+}
 
 // ---------------------------------------------------------------------------
 // Opening, creating, closing
@@ -402,6 +413,15 @@ OSErr CSplitFile::Dispose(unsigned char keep) {
 // ---------------------------------------------------------------------------
 // Markers, loops and regions
 
+template <class... Params, class... Args>
+OSErr CSplitFile::OnBoth(OSErr (CSoundFile::*operation)(Params...), Args... args) {
+    return StatusOf([&]() -> OSErr {
+        if (OSErr err = MembersSetUp()) return err;
+        if (OSErr err = (left_->*operation)(args...)) return err;
+        return (right_->*operation)(args...);
+    });
+}
+
 uint16_t CSplitFile::GetNumMarkers() {
     return left_ ? left_->GetNumMarkers() : CSoundFile::GetNumMarkers();
 }
@@ -423,19 +443,11 @@ OSErr CSplitFile::GetMarkerByID(long id, SFTMarker* marker) {
 }
 
 OSErr CSplitFile::AddMarker(const SFTMarker* marker) {
-    return StatusOf([&]() -> OSErr {
-        if (MembersSetUp()) return CSoundFile::AddMarker(marker);
-        if (OSErr err = left_->AddMarker(marker)) return err;
-        return right_->AddMarker(marker);
-    });
+    return OnBoth(&CSoundFile::AddMarker, marker);
 }
 
 OSErr CSplitFile::RemoveMarker(const SFTMarker* marker) {
-    return StatusOf([&]() -> OSErr {
-        if (MembersSetUp()) return CSoundFile::RemoveMarker(marker);
-        if (OSErr err = left_->RemoveMarker(marker)) return err;
-        return right_->RemoveMarker(marker);
-    });
+    return OnBoth(&CSoundFile::RemoveMarker, marker);
 }
 
 uint16_t CSplitFile::GetNumLoops() {
@@ -453,27 +465,15 @@ QFLoopPtr CSplitFile::GetIndLoop(uint32_t index) {
 }
 
 OSErr CSplitFile::AddLoop(const SFTLoop* loop) {
-    return StatusOf([&]() -> OSErr {
-        if (MembersSetUp()) return CSoundFile::AddLoop(loop);
-        if (OSErr err = left_->AddLoop(loop)) return err;
-        return right_->AddLoop(loop);
-    });
+    return OnBoth(&CSoundFile::AddLoop, loop);
 }
 
 OSErr CSplitFile::RemoveLoop(const SFTLoop* loop) {
-    return StatusOf([&]() -> OSErr {
-        if (MembersSetUp()) return CSoundFile::RemoveLoop(loop);
-        if (OSErr err = left_->RemoveLoop(loop)) return err;
-        return right_->RemoveLoop(loop);
-    });
+    return OnBoth(&CSoundFile::RemoveLoop, loop);
 }
 
 OSErr CSplitFile::RemoveDuplicates() {
-    return StatusOf([&]() -> OSErr {
-        if (MembersSetUp()) return CSoundFile::RemoveDuplicates();
-        if (OSErr err = left_->RemoveDuplicates()) return err;
-        return right_->RemoveDuplicates();
-    });
+    return OnBoth(&CSoundFile::RemoveDuplicates);
 }
 
 uint16_t CSplitFile::GetNumRegions() {
@@ -484,7 +484,8 @@ OSErr CSplitFile::GetIndRegion(uint16_t index, SFTRegion* region) {
     return StatusOf([&]() -> OSErr {
         if (!left_) return CSoundFile::GetIndRegion(index, region);
         const OSErr err = left_->GetIndRegion(index, region);
-        if (err == 0 && region && memberType_ == kBroadcastWaveType) DropChannelMarker(region->name);
+        if (err == 0 && region && memberType_ == kBroadcastWaveType)
+            DropChannelMarker(region->name);
         return err;
     });
 }
@@ -501,19 +502,11 @@ QFRegionPtr CSplitFile::GetIndRegion(uint32_t index) {
 }
 
 OSErr CSplitFile::AddRegion(const SFTRegion* region) {
-    return StatusOf([&]() -> OSErr {
-        if (MembersSetUp()) return CSoundFile::AddRegion(region);
-        if (OSErr err = left_->AddRegion(region)) return err;
-        return right_->AddRegion(region);
-    });
+    return OnBoth(&CSoundFile::AddRegion, region);
 }
 
 OSErr CSplitFile::RemoveRegion(const SFTRegion* region) {
-    return StatusOf([&]() -> OSErr {
-        if (MembersSetUp()) return CSoundFile::RemoveRegion(region);
-        if (OSErr err = left_->RemoveRegion(region)) return err;
-        return right_->RemoveRegion(region);
-    });
+    return OnBoth(&CSoundFile::RemoveRegion, region);
 }
 
 std::vector<QFRegionPtr>& CSplitFile::GetRegionList() {
@@ -522,6 +515,25 @@ std::vector<QFRegionPtr>& CSplitFile::GetRegionList() {
 
 std::vector<QFMarkerPtr>& CSplitFile::GetMarkerList() {
     return left_ ? left_->GetMarkerList() : CSoundFile::GetMarkerList();
+}
+
+bool CSplitFile::IsRegion(uint32_t start, uint32_t end, QFRegionPtr* region) {
+    return left_ ? left_->IsRegion(start, end, region) : CSoundFile::IsRegion(start, end, region);
+}
+
+std::vector<QFLoopPtr>& CSplitFile::GetLoopList() {
+    return left_ ? left_->GetLoopList() : CSoundFile::GetLoopList();
+}
+
+OSErr CSplitFile::KillBadRegionNames() {
+    return StatusOf(
+        [&] { return left_ ? left_->KillBadRegionNames() : CSoundFile::KillBadRegionNames(); });
+}
+
+OSErr CSplitFile::KillDuplicateRegionNames() {
+    return StatusOf([&] {
+        return left_ ? left_->KillDuplicateRegionNames() : CSoundFile::KillDuplicateRegionNames();
+    });
 }
 
 OSErr CSplitFile::GetNextBlock(uint32_t from, uint32_t* start, uint32_t* end) {
@@ -534,7 +546,9 @@ OSErr CSplitFile::GetNextBlock(uint32_t from, uint32_t* start, uint32_t* end) {
 // ---------------------------------------------------------------------------
 // Names
 
-std::string CSplitFile::GetName() { return left_ ? left_->GetName() : CSoundFile::GetName(); }
+std::string CSplitFile::GetName() {
+    return left_ ? left_->GetName() : CSoundFile::GetName();
+}
 
 std::string CSplitFile::base_name() {
     const std::string name = left_ ? left_->base_name() : CSoundFile::base_name();
@@ -601,11 +615,20 @@ uint32_t CSplitFile::SharedBufferFrames() const {
 void CSplitFile::Interleave(unsigned char* pair, const unsigned char* left,
                             const unsigned char* right, uint32_t frames) const {
     switch (BytesPerSample()) {
-        case 1: InterleaveSamples<1>(pair, left, right, frames); break;
-        case 2: InterleaveSamples<2>(pair, left, right, frames); break;
-        case 3: InterleaveSamples<3>(pair, left, right, frames); break;
-        case 4: InterleaveSamples<4>(pair, left, right, frames); break;
-        default: break;
+        case 1:
+            InterleaveSamples<1>(pair, left, right, frames);
+            break;
+        case 2:
+            InterleaveSamples<2>(pair, left, right, frames);
+            break;
+        case 3:
+            InterleaveSamples<3>(pair, left, right, frames);
+            break;
+        case 4:
+            InterleaveSamples<4>(pair, left, right, frames);
+            break;
+        default:
+            break;
     }
     // Frames the members' blocks do not reach read as silence.
     const size_t frameBytes = 2u * BytesPerSample();
@@ -616,11 +639,20 @@ void CSplitFile::Interleave(unsigned char* pair, const unsigned char* left,
 void CSplitFile::Deinterleave(const unsigned char* pair, unsigned char* left, unsigned char* right,
                               uint32_t frames) const {
     switch (BytesPerSample()) {
-        case 1: DeinterleaveSamples<1>(pair, left, right, frames); break;
-        case 2: DeinterleaveSamples<2>(pair, left, right, frames); break;
-        case 3: DeinterleaveSamples<3>(pair, left, right, frames); break;
-        case 4: DeinterleaveSamples<4>(pair, left, right, frames); break;
-        default: break;
+        case 1:
+            DeinterleaveSamples<1>(pair, left, right, frames);
+            break;
+        case 2:
+            DeinterleaveSamples<2>(pair, left, right, frames);
+            break;
+        case 3:
+            DeinterleaveSamples<3>(pair, left, right, frames);
+            break;
+        case 4:
+            DeinterleaveSamples<4>(pair, left, right, frames);
+            break;
+        default:
+            break;
     }
 }
 
@@ -715,11 +747,7 @@ OSErr CSplitFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
 }
 
 OSErr CSplitFile::SetFilePos(uint32_t frame) {
-    return StatusOf([&]() -> OSErr {
-        if (OSErr err = MembersSetUp()) return err;
-        if (OSErr err = left_->SetFilePos(frame)) return err;
-        return right_->SetFilePos(frame);
-    });
+    return OnBoth(&CSoundFile::SetFilePos, frame);
 }
 
 OSErr CSplitFile::UpdateSize() {

@@ -18,9 +18,9 @@
 
 // Status codes of split pairs.
 enum : int {
-    kSplitNotConsistentErr = -23100,   // members of different rates or word sizes, or not mono
-    kSplitRightNotSetUpErr = -23101,   // no right member: the pair was not bound
-    kSplitLeftNotSetUpErr = -23102,    // no left member: the pair was not bound
+    kSplitNotConsistentErr = -23100,  // members of different rates or word sizes, or not mono
+    kSplitRightNotSetUpErr = -23101,  // no right member: the pair was not bound
+    kSplitLeftNotSetUpErr = -23102,   // no left member: the pair was not bound
 };
 
 // The odd digit (".1", ".3", ".5", ".7") of the last path whose digit marker a
@@ -56,7 +56,7 @@ public:
     OSErr Dispose(unsigned char keep) override;
 
     // Markers, loops and regions: read from the left member; changes go to the
-    // left member and, when it took them, to the right one.
+    // left member and, when it took them, to the right one (-23102 when unbound).
     uint16_t GetNumMarkers() override;
     OSErr GetIndMarker(uint16_t index, SFTMarker* marker) override;
     QFMarkerPtr GetIndMarker(uint32_t index) override;
@@ -78,6 +78,12 @@ public:
     OSErr RemoveRegion(const SFTRegion* region) override;
     std::vector<QFRegionPtr>& GetRegionList() override;
     std::vector<QFMarkerPtr>& GetMarkerList() override;
+    // The region walk and the name cleaning work on the left member's lists too,
+    // as that is where the pair's regions are read from.
+    bool IsRegion(uint32_t start, uint32_t end, QFRegionPtr* region) override;
+    std::vector<QFLoopPtr>& GetLoopList() override;
+    OSErr KillBadRegionNames() override;
+    OSErr KillDuplicateRegionNames() override;
 
     // Names: the left member's, without its channel marker.
     std::string GetName() override;
@@ -129,6 +135,9 @@ protected:
 
 private:
     OSErr MembersSetUp() const;
+    // Runs an operation on the left member and, when that gave 0, on the right one.
+    template <class... Params, class... Args>
+    OSErr OnBoth(OSErr (CSoundFile::*operation)(Params...), Args... args);
     uint32_t BytesPerSample() const;
     // Interleaves the members' buffers into the pair's buffer, or back.
     void Interleave(unsigned char* pair, const unsigned char* left, const unsigned char* right,
