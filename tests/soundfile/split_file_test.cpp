@@ -262,6 +262,10 @@ TEST_F(SplitFileTest, ListsAreReadFromTheLeftMemberAndChangedInBoth) {
     EXPECT_EQ(1, s->GetNumLoops());
     EXPECT_EQ(1u, s->GetLoopList().size());
     EXPECT_TRUE(s->IsRegion(10, 50, nullptr));
+    // Region names that become parts of file names are cleaned where they are read.
+    s->GetIndRegion(uint32_t{0})->name = "Verse/1";
+    ASSERT_EQ(0, s->KillBadRegionNames());
+    EXPECT_EQ("Verse-1", s->GetIndRegion(uint32_t{0})->name);
     marker.position = 40;
     ASSERT_EQ(0, s->RemoveMarker(&marker));
     EXPECT_EQ(0, M(*s, 0).GetNumMarkers() + M(*s, 1).GetNumMarkers());
