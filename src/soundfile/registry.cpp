@@ -8,6 +8,7 @@
 
 #include "soundfile/pending_file.h"
 #include "soundfile/raw_settings.h"
+#include "soundfile/split_file.h"
 #include "soundfile/type_codes.h"
 
 const char* const SoundFileDispatcher::kLogTextFallback = "internal error during logging";
@@ -35,10 +36,7 @@ std::string PointerText(F f) {
 }
 
 // Split pairs and surround sets of members of one type.
-// TODO(split files): the stand-in becomes CSplitFile when split pairs are written.
-CSoundFile* NewSplitFile(OSType memberType) {
-    return new CPendingGroupFile(FourCC("Splt"), memberType, memberType, "Split stereo");
-}
+CSoundFile* NewSplitFile(OSType memberType) { return new CSplitFile(memberType); }
 
 // TODO(surround files): the stand-in becomes CSurroundFile when surround sets are written.
 CSoundFile* NewSurroundFile(OSType memberType) {

@@ -1,0 +1,198 @@
+// Split pairs of real member files against sox and libsndfile: a pair reads as
+// `sox -M left right` of its members, and a pair written here splits back into
+// members that hold exactly their channels, with the markers and regions added
+// to both. Every test runs once per member type.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <ostream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "format_test_support.h"
+#include "formats/register_sound_files.h"
+#include "soundfile/progress.h"
+#include "soundfile/split_file.h"
+#include "soundfile/type_codes.h"
+
+using namespace formattest;
+using testsupport::HaveProgram;
+
+namespace {
+
+struct MemberKind {
+    const char* code;
+    const char* extension;
+    bool bext;     // made by ffmpeg with a 'bext' chunk, else by sox
+    bool markers;  // the format stores markers (regions it always stores)
+};
+
+void PrintTo(const MemberKind& kind, std::ostream* os) {
+    *os << kind.code;
+}
+
+// Samples of a file as left-justified 32-bit values, read by libsndfile.
+std::vector<int32_t> PeerSamples(const std::string& path, int* channels) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    if (!f) return {};
+    std::vector<int32_t> out(static_cast<size_t>(info.frames * info.channels));
+    sf_readf_int(f, out.data(), info.frames);
+    sf_close(f);
+    *channels = info.channels;
+    return out;
+}
+
+// Samples of the buffer form as left-justified 32-bit values.
+std::vector<int32_t> Justified(const std::vector<uint8_t>& bytes, int bits) {
+    const size_t b = static_cast<size_t>(bits / 8);
+    std::vector<int32_t> out(bytes.size() / b);
+    for (size_t i = 0; i < out.size(); ++i) {
+        uint32_t v = 0;
+        for (size_t k = 0; k < b; ++k)
+            v |= static_cast<uint32_t>(bytes[i * b + k]) << (8 * (4 - b + k));
+        out[i] = static_cast<int32_t>(v);
+    }
+    return out;
+}
+
+bool HasMarkerAt(CSoundFile& f, uint32_t position) {
+    for (const QFMarkerPtr& m : f.GetMarkerList())
+        if (m->position == position) return true;
+    return false;
+}
+
+std::vector<uint8_t> RandomBytes(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> out(n);
+    for (uint8_t& b : out) b = static_cast<uint8_t>(rng());
+    return out;
+}
+
+class SplitPeerTest : public FileTest, public ::testing::WithParamInterface<MemberKind> {
+protected:
+    void SetUp() override {
+        if (!HaveProgram("sox") || !HaveProgram("ffmpeg")) GTEST_SKIP() << "sox or ffmpeg missing";
+        CSoundFile::Cleanup();
+        RegisterSoundFiles(CSoundFile::GetFileTypeInfo());
+    }
+    void TearDown() override {
+        CSoundFile::Cleanup();
+        CorvaOutFile::Clear();
+        FileTest::TearDown();
+    }
+    OSType Type() const { return HFSTypeCode(GetParam().code); }
+    std::string Named(const std::string& stem) const {
+        return dir / (stem + "." + GetParam().extension);
+    }
+    SoundFilePtr Pair() const {
+        return SoundFilePtr(CSoundFile::CreateSoundFile(FourCC("Splt"), Type()));
+    }
+
+    // A mono member of `frames` random samples made by a peer.
+    std::string Member(const std::string& stem, int bits, int rate, uint32_t frames,
+                       unsigned seed) {
+        const std::string raw = Put(stem + ".raw", "");
+        const std::vector<uint8_t> bytes =
+            RandomBytes(frames * static_cast<size_t>(bits / 8), seed);
+        testsupport::WriteFile(raw, std::string(bytes.begin(), bytes.end()));
+        const std::string out = Named(stem), b = std::to_string(bits), r = std::to_string(rate);
+        const std::string command =
+            GetParam().bext ? "ffmpeg -v error -y -f s" + b + "le -ar " + r + " -ac 1 -i " +
+                                  Quote(raw) + " -c:a pcm_s" + b + "le -write_bext 1 " + Quote(out)
+                            : "sox -t raw -r " + r + " -e signed -b " + b + " -c 1 -L " +
+                                  Quote(raw) + " " + Quote(out);
+        EXPECT_TRUE(RunCommand(command)) << command;
+        return out;
+    }
+};
+
+TEST_P(SplitPeerTest, ReadsAsSoxMergesTheMembers) {
+    struct Case {
+        int bits;
+        uint32_t leftFrames, rightFrames;
+        int rightRate;
+    } const cases[] = {{16, 3000, 3000, 8000},
+                       {24, 3000, 3000, 8000},
+                       {16, 2000, 3000, 8000},  // the shorter left member ends in silence
+                       {16, 3000, 2000, 8000},
+                       {16, 3000, 3000, 11025}};
+    unsigned seed = 1;
+    for (const Case& c : cases) {
+        const std::string left = Member("take.L", c.bits, 8000, c.leftFrames, seed++);
+        const std::string right = Member("take.R", c.bits, c.rightRate, c.rightFrames, seed++);
+        SoundFilePtr pair = Pair();
+        ASSERT_EQ(0, pair->ISoundFile(std::vector<std::string>{left, right}));
+        if (c.rightRate != 8000) {
+            EXPECT_EQ(kSplitNotConsistentErr, pair->Open());
+            continue;
+        }
+        ASSERT_EQ(0, pair->Open());
+        EXPECT_EQ(2, pair->GetNumChannels());
+        EXPECT_EQ(std::max(c.leftFrames, c.rightFrames), pair->GetNumSFrames());
+        std::vector<uint8_t> ours;
+        ASSERT_EQ(0, ReadAllFrames(*pair, &ours));
+
+        const std::string merged = dir / "merged.wav";
+        ASSERT_TRUE(RunCommand("sox -M " + Quote(left) + " " + Quote(right) + " " + Quote(merged)));
+        int channels = 0;
+        const std::vector<int32_t> theirs = PeerSamples(merged, &channels);
+        EXPECT_EQ(2, channels);
+        EXPECT_TRUE(Justified(ours, c.bits) == theirs)
+            << c.bits << " bits, " << c.leftFrames << "/" << c.rightFrames;
+    }
+}
+
+TEST_P(SplitPeerTest, WrittenPairsSplitIntoTheirChannelsWithTheListsInBoth) {
+    for (int bits : {16, 24}) {
+        const uint32_t frames = 5000;
+        const std::vector<uint8_t> written = RandomBytes(2u * frames * (bits / 8), 77);
+        SoundFilePtr pair = Pair();
+        ASSERT_EQ(0, pair->ISoundFile(dir / ("Mix" + std::to_string(bits))));
+        pair->SetSFTBufferSize(1024);
+        ASSERT_EQ(0, pair->Create(2, static_cast<short>(bits), 44100, nullptr, nullptr));
+        ASSERT_EQ(0, WriteBufferForm(*pair, 0, written));
+        SFTMarker marker{1, 1234, {}, 2, -1};
+        NameToField("Hit", marker.name);
+        SFTRegion region{1, 100, 2000, 0, 0, {}};
+        NameToField("Verse", region.name);
+        ASSERT_EQ(0, pair->AddMarker(&marker));
+        ASSERT_EQ(0, pair->AddRegion(&region));
+        const std::vector<CSoundFile*> members = dynamic_cast<CSplitFile&>(*pair).GetMemberList();
+        const std::string paths[2] = {members[0]->GetPath(), members[1]->GetPath()};
+        EXPECT_EQ(dir / ("Mix" + std::to_string(bits) + ".L." + GetParam().extension), paths[0]);
+        ASSERT_EQ(0, pair.release()->Dispose(1));
+
+        const std::vector<int32_t> expected = Justified(written, bits);
+        for (int c = 0; c < 2; ++c) {
+            int channels = 0;
+            const std::vector<int32_t> member = PeerSamples(paths[c], &channels);
+            ASSERT_EQ(1, channels) << paths[c];
+            ASSERT_EQ(frames, member.size());
+            for (uint32_t f = 0; f < frames; ++f)
+                ASSERT_EQ(expected[2 * f + c], member[f]) << paths[c] << " frame " << f;
+
+            SoundFilePtr alone(CSoundFile::CreateSoundFile(Type()));
+            ASSERT_EQ(0, alone->ISoundFile(paths[c]));
+            ASSERT_EQ(0, alone->Open());
+            EXPECT_EQ(GetParam().markers, HasMarkerAt(*alone, 1234)) << paths[c];
+            EXPECT_TRUE(alone->IsRegion(100, 2000, nullptr)) << paths[c];
+        }
+        // Read back as a pair named by its left member, the lists are that member's.
+        SoundFilePtr back = Pair();
+        ASSERT_EQ(0, back->ISoundFile(paths[0]));
+        ASSERT_EQ(0, back->Open());
+        EXPECT_EQ(frames, back->GetNumSFrames());
+        EXPECT_EQ(GetParam().markers, HasMarkerAt(*back, 1234));
+        EXPECT_TRUE(back->IsRegion(100, 2000, nullptr));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Members, SplitPeerTest,
+                         ::testing::Values(MemberKind{"AIFF", "aif", false, true},
+                                           MemberKind{"WAVE", "wav", false, true},
+                                           MemberKind{"BWLN", "wav", true, false}),
+                         [](const auto& info) { return std::string(info.param.code); });
+
+}  // namespace
