@@ -22,10 +22,13 @@ using testsupport::HaveProgram;
 namespace {
 
 struct MemberKind {
+    enum Maker { kSox, kFfmpegBext, kSndfile };
     const char* code;
     const char* extension;
-    bool bext;     // made by ffmpeg with a 'bext' chunk, else by sox
-    bool markers;  // the format stores markers (regions it always stores)
+    Maker maker;          // sox; ffmpeg with a 'bext' chunk; libsndfile from sox's WAVE
+    bool markers;         // the format stores markers
+    bool regions;         // the format stores regions
+    const char* leftMark; // how the format's left member of "Mix" is named
 };
 
 void PrintTo(const MemberKind& kind, std::ostream* os) {
@@ -73,7 +76,8 @@ std::vector<uint8_t> RandomBytes(size_t n, unsigned seed) {
 class SplitPeerTest : public FileTest, public ::testing::WithParamInterface<MemberKind> {
 protected:
     void SetUp() override {
-        if (!HaveProgram("sox") || !HaveProgram("ffmpeg")) GTEST_SKIP() << "sox or ffmpeg missing";
+        if (!HaveProgram("sox") || !HaveProgram("ffmpeg") || !HaveProgram("sndfile-convert"))
+            GTEST_SKIP() << "sox, ffmpeg or sndfile-convert missing";
         CSoundFile::Cleanup();
         RegisterSoundFiles(CSoundFile::GetFileTypeInfo());
     }
@@ -98,11 +102,20 @@ protected:
             RandomBytes(frames * static_cast<size_t>(bits / 8), seed);
         testsupport::WriteFile(raw, std::string(bytes.begin(), bytes.end()));
         const std::string out = Named(stem), b = std::to_string(bits), r = std::to_string(rate);
-        const std::string command =
-            GetParam().bext ? "ffmpeg -v error -y -f s" + b + "le -ar " + r + " -ac 1 -i " +
-                                  Quote(raw) + " -c:a pcm_s" + b + "le -write_bext 1 " + Quote(out)
-                            : "sox -t raw -r " + r + " -e signed -b " + b + " -c 1 -L " +
-                                  Quote(raw) + " " + Quote(out);
+        const std::string sox = "sox -t raw -r " + r + " -e signed -b " + b + " -c 1 -L " + Quote(raw);
+        std::string command;
+        switch (GetParam().maker) {
+            case MemberKind::kSox: command = sox + " " + Quote(out); break;
+            case MemberKind::kFfmpegBext:
+                command = "ffmpeg -v error -y -f s" + b + "le -ar " + r + " -ac 1 -i " + Quote(raw) +
+                          " -c:a pcm_s" + b + "le -write_bext 1 " + Quote(out);
+                break;
+            case MemberKind::kSndfile: {
+                const std::string wav = dir / (stem + ".peer.wav");
+                command = sox + " " + Quote(wav) + " && sndfile-convert " + Quote(wav) + " " + Quote(out);
+                break;
+            }
+        }
         EXPECT_TRUE(RunCommand(command)) << command;
         return out;
     }
@@ -134,8 +147,12 @@ TEST_P(SplitPeerTest, ReadsAsSoxMergesTheMembers) {
         std::vector<uint8_t> ours;
         ASSERT_EQ(0, ReadAllFrames(*pair, &ours));
 
+        // sox reads what libsndfile converted from, the same samples.
+        const bool converted = GetParam().maker == MemberKind::kSndfile;
+        const std::string soxLeft = converted ? dir / "take.L.peer.wav" : left;
+        const std::string soxRight = converted ? dir / "take.R.peer.wav" : right;
         const std::string merged = dir / "merged.wav";
-        ASSERT_TRUE(RunCommand("sox -M " + Quote(left) + " " + Quote(right) + " " + Quote(merged)));
+        ASSERT_TRUE(RunCommand("sox -M " + Quote(soxLeft) + " " + Quote(soxRight) + " " + Quote(merged)));
         int channels = 0;
         const std::vector<int32_t> theirs = PeerSamples(merged, &channels);
         EXPECT_EQ(2, channels);
@@ -161,7 +178,8 @@ TEST_P(SplitPeerTest, WrittenPairsSplitIntoTheirChannelsWithTheListsInBoth) {
         ASSERT_EQ(0, pair->AddRegion(&region));
         const std::vector<CSoundFile*> members = dynamic_cast<CSplitFile&>(*pair).GetMemberList();
         const std::string paths[2] = {members[0]->GetPath(), members[1]->GetPath()};
-        EXPECT_EQ(dir / ("Mix" + std::to_string(bits) + ".L." + GetParam().extension), paths[0]);
+        EXPECT_EQ(dir / ("Mix" + std::to_string(bits) + GetParam().leftMark + "." + GetParam().extension),
+                  paths[0]);
         ASSERT_EQ(0, pair.release()->Dispose(1));
 
         const std::vector<int32_t> expected = Justified(written, bits);
@@ -177,7 +195,7 @@ TEST_P(SplitPeerTest, WrittenPairsSplitIntoTheirChannelsWithTheListsInBoth) {
             ASSERT_EQ(0, alone->ISoundFile(paths[c]));
             ASSERT_EQ(0, alone->Open());
             EXPECT_EQ(GetParam().markers, HasMarkerAt(*alone, 1234)) << paths[c];
-            EXPECT_TRUE(alone->IsRegion(100, 2000, nullptr)) << paths[c];
+            EXPECT_EQ(GetParam().regions, alone->IsRegion(100, 2000, nullptr)) << paths[c];
         }
         // Read back as a pair named by its left member, the lists are that member's.
         SoundFilePtr back = Pair();
@@ -185,14 +203,19 @@ TEST_P(SplitPeerTest, WrittenPairsSplitIntoTheirChannelsWithTheListsInBoth) {
         ASSERT_EQ(0, back->Open());
         EXPECT_EQ(frames, back->GetNumSFrames());
         EXPECT_EQ(GetParam().markers, HasMarkerAt(*back, 1234));
-        EXPECT_TRUE(back->IsRegion(100, 2000, nullptr));
+        EXPECT_EQ(GetParam().regions, back->IsRegion(100, 2000, nullptr));
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Members, SplitPeerTest,
-                         ::testing::Values(MemberKind{"AIFF", "aif", false, true},
-                                           MemberKind{"WAVE", "wav", false, true},
-                                           MemberKind{"BWLN", "wav", true, false}),
-                         [](const auto& info) { return std::string(info.param.code); });
+                         ::testing::Values(MemberKind{"AIFF", "aif", MemberKind::kSox, true, true, ".L"},
+                                           MemberKind{"WAVE", "wav", MemberKind::kSox, true, true, ".L"},
+                                           MemberKind{"BWLN", "wav", MemberKind::kFfmpegBext, false, true, ".L"},
+                                           MemberKind{"Sd2f", "sd2", MemberKind::kSndfile, true, true, ".L"},
+                                           MemberKind{" paf", "paf", MemberKind::kSndfile, false, false, "-L"}),
+                         [](const auto& info) {
+                             std::string name = info.param.code;
+                             return name == " paf" ? std::string("paf") : name;
+                         });
 
 }  // namespace
