@@ -132,6 +132,27 @@ OSErr CSoundFile::Create(short, short, float, void*, const unsigned char* extens
     }
 }
 
+OSErr CSoundFile::CreateDataFork(short channels, short wordSize, double sampleRate) {
+    FSRef ref;
+    if (OSErr err = XWQF::CreateFile(path_, &ref)) return err;
+    fileRef_ = ref;
+    fileRefValid_ = true;
+    if (OSErr err = XWQF::OpenFork(&fileRef_, XWQF::kPermWidest, &forkRef_)) {
+        // The file was made here and holds nothing: it goes again.
+        forkRef_ = XWQF::kNoFork;
+        fileRefValid_ = false;
+        XWQF::DeleteFile(path_);
+        return err;
+    }
+    open_ = true;
+    headerDirty_ = 1;
+    sampleRate_ = sampleRate;
+    channels_ = static_cast<uint32_t>(channels);
+    wordSize_ = wordSize;
+    numFrames_ = 0;
+    return 0;
+}
+
 OSErr CSoundFile::ExtendFileName(const unsigned char* extension) {
     if (!extension) return 0;
     std::string text = stringFromPascalString(extension);

@@ -289,6 +289,12 @@ public:
     static bool GetRecognizeNumberedFilesAsSplitMultichannel();
 
 protected:
+    // What a format's Create does after CSoundFile::Create: makes the file at the
+    // bound path (never one that exists), opens it for writing and takes the new
+    // description with no frames; the header is then to be finished. On failure
+    // no fork is left open.
+    OSErr CreateDataFork(short channels, short wordSize, double sampleRate);
+
     // Fields, in the order of the record they describe.
     short dataType_ = 0;
     unsigned char* inputBuffer_ = nullptr;

@@ -398,19 +398,9 @@ OSErr CAIFFFile::BeginCreate(short channels, short wordSize, float sampleRate, v
     if (wordSize < 8 || wordSize > 32) return kIllegalWordSizeErr;
     if (OSErr err = CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension))
         return err;
-    FSRef ref;
-    if (OSErr err = XWQF::CreateFile(path_, &ref)) return err;
+    if (OSErr err = CreateDataFork(channels, wordSize, sampleRate)) return err;
     madeFile_ = true;
-    fileRef_ = ref;
-    fileRefValid_ = true;
-    if (OSErr err = XWQF::OpenFork(&fileRef_, XWQF::kPermWidest, &forkRef_)) return err;
-    open_ = true;
-    headerDirty_ = 1;
-    sampleRate_ = sampleRate;
-    channels_ = static_cast<uint32_t>(channels);
-    wordSize_ = wordSize;
     dataType_ = kDataTypePCM;
-    numFrames_ = 0;
     formEnd_ = kProvisionalFormSize;
     return 0;
 }

@@ -359,29 +359,18 @@ OSErr CafFile::Create(short channels, short wordSize, float sampleRate, void* sp
     // The base extends the name and records the output: that path is created.
     if (OSErr err = CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension))
         return err;
-    FSRef ref;
-    if (OSErr err = XWQF::CreateFile(path_, &ref)) return err;
-    fileRef_ = ref;
-    fileRefValid_ = true;
-    if (OSErr err = XWQF::OpenFork(&fileRef_, XWQF::kPermWidest, &forkRef_)) {
-        forkRef_ = XWQF::kNoFork;
-        return err;
-    }
-    open_ = true;
+    if (OSErr err = CreateDataFork(channels, wordSize, sampleRate)) return err;
     writable_ = true;
     compressed_ = false;
     reorder_ = false;
     clientTag_ = 0;
     ForgetInputBlock();
-    channels_ = static_cast<uint32_t>(channels);
-    wordSize_ = wordSize;
     SetSampleRate(sampleRate);
     dataType_ = kDataTypePCM;
     storedSampleBytes_ = static_cast<uint32_t>(wordSize / 8);
     storedFloat_ = false;
     storedLittleEndian_ = false;
     dataStart_ = caf::kWrittenHeaderBytes;
-    numFrames_ = 0;
     scratch_.assign(kScratchBytes, 0);
     // Until Close the data runs to the end of the file, so that a reader
     // meanwhile takes what the file holds.

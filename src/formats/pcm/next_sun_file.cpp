@@ -148,19 +148,9 @@ OSErr CNeXTSunSoundFile::Create(short channels, short wordSize, float sampleRate
     if (!(sampleRate >= 1.0f) || !std::isfinite(sampleRate)) return kParamErr;
     if (OSErr err = CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension))
         return err;
-    FSRef ref;
-    if (OSErr err = XWQF::CreateFile(path_, &ref)) return err;
-    fileRef_ = ref;
-    fileRefValid_ = true;
-    if (OSErr err = XWQF::OpenFork(&fileRef_, XWQF::kPermWidest, &forkRef_)) return err;
-    open_ = true;
+    if (OSErr err = CreateDataFork(channels, size, sampleRate)) return err;
     writable_ = true;
-    headerDirty_ = 1;
-    sampleRate_ = sampleRate;
-    channels_ = static_cast<uint32_t>(channels);
-    wordSize_ = size;
     dataType_ = StoredDataType();
-    numFrames_ = 0;
     dataStart_ = kHeaderBytes;
     return WriteHeader(kUnknownDataSize);
 }

@@ -192,22 +192,12 @@ OSErr CParisLinearFile::Create(short channels, short wordSize, float sampleRate,
     if (!(sampleRate >= 1.0f) || !std::isfinite(sampleRate)) return kParamErr;
     if (OSErr err = CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension))
         return err;
-    FSRef ref;
-    if (OSErr err = XWQF::CreateFile(path_, &ref)) return err;
-    fileRef_ = ref;
-    fileRefValid_ = true;
-    if (OSErr err = XWQF::OpenFork(&fileRef_, XWQF::kPermWidest, &forkRef_)) return err;
-    open_ = true;
+    if (OSErr err = CreateDataFork(channels, wordSize, sampleRate)) return err;
     writable_ = true;
-    headerDirty_ = 1;
-    sampleRate_ = sampleRate;
-    channels_ = static_cast<uint32_t>(channels);
-    wordSize_ = wordSize;
     format_ = wordSize == 16 ? kFormat16 : wordSize == 24 ? kFormat24 : kFormat8;
     word24_ = kWrittenWord24;
     sampleByteOrder_ = specifics && static_cast<const unsigned char*>(specifics)[0] == 'L' ? 1 : 0;
     dataType_ = static_cast<short>(sampleByteOrder_);
-    numFrames_ = 0;
     dataStart_ = kHeaderBytes;
     heldStart_ = kNothingHeld;
     return WriteHeader();

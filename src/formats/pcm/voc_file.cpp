@@ -225,20 +225,8 @@ OSErr CVOCBlockFile::CreateWritable(short channels, short wordSize, float sample
                                     void* specifics, const unsigned char* extension) {
     if (OSErr err = CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension))
         return err;
-    FSRef ref;
-    if (OSErr err = XWQF::CreateFile(path_, &ref)) return err;
-    fileRef_ = ref;
-    fileRefValid_ = true;
-    if (OSErr err = XWQF::OpenFork(&fileRef_, XWQF::kPermWidest, &forkRef_)) {
-        forkRef_ = XWQF::kNoFork;
-        return err;
-    }
-    open_ = true;
+    if (OSErr err = CreateDataFork(channels, wordSize, sampleRate)) return err;
     writable_ = true;
-    headerDirty_ = 1;
-    sampleRate_ = sampleRate;
-    channels_ = static_cast<uint32_t>(channels);
-    numFrames_ = 0;
     return WriteHeader();
 }
 

@@ -889,21 +889,8 @@ OSErr CWAVEFile::Create(short channels, short wordSize, float sampleRate, void* 
     if (wordSize < 8 || wordSize > 32) return kIllegalWordSizeErr;
     if (OSErr err = CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension))
         return err;
-    FSRef ref;
-    if (OSErr err = XWQF::CreateFile(path_, &ref)) return err;
-    fileRef_ = ref;
-    fileRefValid_ = true;
-    if (OSErr err = XWQF::OpenFork(&fileRef_, XWQF::kPermWidest, &forkRef_)) {
-        forkRef_ = XWQF::kNoFork;
-        return err;
-    }
-    open_ = true;
-    headerDirty_ = 1;
-    sampleRate_ = sampleRate;
-    channels_ = static_cast<uint32_t>(channels);
-    wordSize_ = wordSize;
+    if (OSErr err = CreateDataFork(channels, wordSize, sampleRate)) return err;
     dataType_ = wordSize == 8 ? kDataTypeUnsigned8 : kDataTypeLittleEndianPCM;
-    numFrames_ = 0;
     riffEnd_ = kProvisionalRiffSize;
 
     uint8_t head[12];
