@@ -8,6 +8,7 @@
 
 #include "soundfile/pending_file.h"
 #include "soundfile/raw_settings.h"
+#include "soundfile/surround_file.h"
 #include "soundfile/type_codes.h"
 
 const char* const SoundFileDispatcher::kLogTextFallback = "internal error during logging";
@@ -40,10 +41,7 @@ CSoundFile* NewSplitFile(OSType memberType) {
     return new CPendingGroupFile(FourCC("Splt"), memberType, memberType, "Split stereo");
 }
 
-// TODO(surround files): the stand-in becomes CSurroundFile when surround sets are written.
-CSoundFile* NewSurroundFile(OSType memberType) {
-    return new CPendingGroupFile(FourCC("Srnd"), memberType, memberType, "Surround");
-}
+CSoundFile* NewSurroundFile(OSType memberType) { return new CSurroundFile(memberType); }
 
 CSoundFile* CreateRegistered(OSType type) {
     SoundFileDispatcherPtr dispatcher = GetSoundFileDispatcher(type);
