@@ -31,7 +31,7 @@ const char* const kChannelNameTableName = "channelnames.qfdb";
 const char* const kSetPathIndicators[] = {".l", ".L", "-L", ".1", "(l)", "(L)"};
 // Indicators of a first member, in the order they are tried: left, numbered
 // and Sonic pairs, and the centre that leads the LCRS and 7.1 layouts.
-const char* const kFirstMemberIndicators[] = {".l", ".L", "-L", ".1", ".3", ".5",
+const char* const kFirstMemberIndicators[] = {".l", ".L",  "-L",  ".1", ".3", ".5",
                                               ".7", "(l)", "(L)", ".C", ".c"};
 // What ends a first member's base name.
 const char* const kBaseNameIndicators[] = {".L", ".l", ".C", ".c"};
@@ -78,41 +78,62 @@ uint32_t InterleavedBytes(short wordSize) {
 template <size_t B>
 void SpreadIn(unsigned char* to, const unsigned char* from, size_t frames, size_t channels,
               size_t channel) {
-    for (size_t i = 0; i < frames; ++i) std::memcpy(to + (i * channels + channel) * B, from + i * B, B);
+    for (size_t i = 0; i < frames; ++i)
+        std::memcpy(to + (i * channels + channel) * B, from + i * B, B);
 }
 
 template <size_t B>
 void GatherOut(unsigned char* to, const unsigned char* from, size_t frames, size_t channels,
                size_t channel) {
-    for (size_t i = 0; i < frames; ++i) std::memcpy(to + i * B, from + (i * channels + channel) * B, B);
+    for (size_t i = 0; i < frames; ++i)
+        std::memcpy(to + i * B, from + (i * channels + channel) * B, B);
 }
 
 void CopyIntoChannel(unsigned char* to, const unsigned char* from, size_t frames, size_t channels,
                      size_t channel, uint32_t bytes) {
     switch (bytes) {
-        case 1: SpreadIn<1>(to, from, frames, channels, channel); break;
-        case 2: SpreadIn<2>(to, from, frames, channels, channel); break;
-        case 3: SpreadIn<3>(to, from, frames, channels, channel); break;
-        case 4: SpreadIn<4>(to, from, frames, channels, channel); break;
-        default: break;
+        case 1:
+            SpreadIn<1>(to, from, frames, channels, channel);
+            break;
+        case 2:
+            SpreadIn<2>(to, from, frames, channels, channel);
+            break;
+        case 3:
+            SpreadIn<3>(to, from, frames, channels, channel);
+            break;
+        case 4:
+            SpreadIn<4>(to, from, frames, channels, channel);
+            break;
+        default:
+            break;
     }
 }
 
 void CopyOutOfChannel(unsigned char* to, const unsigned char* from, size_t frames, size_t channels,
                       size_t channel, uint32_t bytes) {
     switch (bytes) {
-        case 1: GatherOut<1>(to, from, frames, channels, channel); break;
-        case 2: GatherOut<2>(to, from, frames, channels, channel); break;
-        case 3: GatherOut<3>(to, from, frames, channels, channel); break;
-        case 4: GatherOut<4>(to, from, frames, channels, channel); break;
-        default: break;
+        case 1:
+            GatherOut<1>(to, from, frames, channels, channel);
+            break;
+        case 2:
+            GatherOut<2>(to, from, frames, channels, channel);
+            break;
+        case 3:
+            GatherOut<3>(to, from, frames, channels, channel);
+            break;
+        case 4:
+            GatherOut<4>(to, from, frames, channels, channel);
+            break;
+        default:
+            break;
     }
 }
 
 // Silence for `frames` frames of one channel of an interleaved block.
 void ClearChannel(unsigned char* to, size_t from, size_t frames, size_t channels, size_t channel,
                   uint32_t bytes) {
-    for (size_t i = from; i < frames; ++i) std::memset(to + (i * channels + channel) * bytes, 0, bytes);
+    for (size_t i = from; i < frames; ++i)
+        std::memset(to + (i * channels + channel) * bytes, 0, bytes);
 }
 
 // ---- The tables ----------------------------------------------------------------
@@ -223,8 +244,9 @@ std::string CheckSurroundTable(const dbresult& table) {
     for (size_t r = 0; r < table.records.size(); ++r) {
         const dbrecord& record = table.records[r];
         const std::string cc = FieldOf(record, "cc");
-        const bool digits = !cc.empty() && cc.size() <= 2 &&
-                            std::all_of(cc.begin(), cc.end(), [](char c) { return c >= '0' && c <= '9'; });
+        const bool digits =
+            !cc.empty() && cc.size() <= 2 &&
+            std::all_of(cc.begin(), cc.end(), [](char c) { return c >= '0' && c <= '9'; });
         const int configuration = digits ? std::atoi(cc.c_str()) : 0;
         if (LayoutChannelCount(configuration) == 0)
             return LineText(r) + "configuration \"" + cc + "\" is not one of 1 to 10";
@@ -241,7 +263,8 @@ std::string CheckSurroundTable(const dbresult& table) {
                 return LineText(r) + "indicator \"" + indicator + "\" appears twice";
         }
         if (indicators.size() != LayoutChannelCount(configuration))
-            return LineText(r) + std::to_string(indicators.size()) + " indicators for a layout of " +
+            return LineText(r) + std::to_string(indicators.size()) +
+                   " indicators for a layout of " +
                    std::to_string(LayoutChannelCount(configuration)) + " channels";
         layouts.push_back(std::move(layout));
     }
@@ -546,7 +569,8 @@ OSErr CSurroundFile::Create(short channels, short wordSize, float sampleRate, vo
     if (open_) return kFileBusyErr;
     if (members_.empty()) return Refuse(kParamErr, "a surround set without members is not created");
     if (channels < 0 || static_cast<size_t>(channels) != members_.size())
-        return Refuse(kParamErr, "the channels to create differ from the members of the surround set");
+        return Refuse(kParamErr,
+                      "the channels to create differ from the members of the surround set");
     try {
         if (memberType_ == kSAIF && members_.size() == 2) LinkSonicPair();
         sampleRate_ = sampleRate;
@@ -764,8 +788,8 @@ OSErr CSurroundFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
         }
         if (!OutputBufferHolds(frames)) return kParamErr;
         if (OSErr err = Deinterleave(frames)) return err;
-        const OSErr err = ForEachMember(
-            [&](CSoundFile& m) { return m.FlushOutputBuffer(frames, position); });
+        const OSErr err =
+            ForEachMember([&](CSoundFile& m) { return m.FlushOutputBuffer(frames, position); });
         numFrames_ = LongestMemberFrames();
         return err;
     } catch (const error_code_exception& e) {
@@ -904,8 +928,7 @@ void CSurroundFile::SetTimeStamp(uint32_t stamp) {
 }
 
 bool CSurroundFile::IsTimeStampValid() {
-    return members_.empty() ? CSoundFile::IsTimeStampValid()
-                            : members_.front()->IsTimeStampValid();
+    return members_.empty() ? CSoundFile::IsTimeStampValid() : members_.front()->IsTimeStampValid();
 }
 
 plist::Dictionary& CSurroundFile::GetAttributes() {

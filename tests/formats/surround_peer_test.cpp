@@ -6,6 +6,7 @@
 #include <sndfile.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -36,13 +37,16 @@ std::vector<uint8_t> RandomSamples(size_t samples, int bytes, unsigned seed) {
 // Channel `c` of interleaved buffer-form frames.
 std::vector<uint8_t> Channel(const std::vector<uint8_t>& frames, int channels, int c, int bytes) {
     std::vector<uint8_t> out;
-    for (size_t i = static_cast<size_t>(c * bytes); i < frames.size(); i += static_cast<size_t>(channels * bytes))
-        out.insert(out.end(), frames.begin() + static_cast<long>(i), frames.begin() + static_cast<long>(i) + bytes);
+    for (size_t i = static_cast<size_t>(c * bytes); i < frames.size();
+         i += static_cast<size_t>(channels * bytes))
+        out.insert(out.end(), frames.begin() + static_cast<long>(i),
+                   frames.begin() + static_cast<long>(i) + bytes);
     return out;
 }
 
 // A mono WAVE file written by sox from buffer-form samples (signed, little-endian).
-void SoxMember(const std::string& raw, const std::string& out, const std::vector<uint8_t>& samples, int bytes) {
+void SoxMember(const std::string& raw, const std::string& out, const std::vector<uint8_t>& samples,
+               int bytes) {
     testsupport::WriteFile(raw, std::string(samples.begin(), samples.end()));
     const std::string command = "sox -t raw -r 48000 -e signed -b " + std::to_string(bytes * 8) +
                                 " -c 1 -L " + Quote(raw) + " " + Quote(out);
@@ -50,7 +54,8 @@ void SoxMember(const std::string& raw, const std::string& out, const std::vector
 }
 
 // `sox -M` of the members into one WAVE file; its frames read by CWAVEFile.
-void SoxMerge(const std::vector<std::string>& members, const std::string& out, std::vector<uint8_t>* frames) {
+void SoxMerge(const std::vector<std::string>& members, const std::string& out,
+              std::vector<uint8_t>* frames) {
     std::string command = "sox -M";
     for (const std::string& m : members) command += " " + Quote(m);
     command += " " + Quote(out);
@@ -101,59 +106,49 @@ protected:
     }
 };
 
+// Equal members for every word size, and members of three lengths: sox pads
+// the shorter inputs of a merge with silence, as the set reads them.
 TEST_F(SurroundPeerTest, SoxMembersReadAsSoxMergesThem) {
     const char* const indicators[] = {".L", ".R", ".C", ".LFE", ".Ls", ".Rs"};
-    for (int bytes : {1, 2, 3, 4}) {
+    const std::pair<int, std::vector<uint32_t>> cases[] = {
+        {1, {2501}}, {2, {2501}}, {3, {2501}}, {4, {2501}}, {2, {1800, 2600, 700}}};
+    for (const auto& [bytes, lengths] : cases) {
         SCOPED_TRACE(bytes * 8);
+        const size_t channels = lengths.size() == 1 ? 6 : lengths.size();
         std::vector<std::string> members;
-        for (int c = 0; c < 6; ++c) {
-            members.push_back(dir / ("Take" + std::to_string(bytes) + indicators[c] + ".wav"));
-            SoxMember(dir / "m.raw", members.back(), RandomSamples(2501, bytes, static_cast<unsigned>(bytes * 10 + c)), bytes);
+        for (size_t c = 0; c < channels; ++c) {
+            members.push_back(dir / ("Take" + std::to_string(channels) + indicators[c] + ".wav"));
+            const uint32_t frames = lengths[std::min(c, lengths.size() - 1)];
+            SoxMember(dir / "m.raw", members.back(),
+                      RandomSamples(frames, bytes, static_cast<unsigned>(bytes * 10 + c)), bytes);
         }
+        const uint32_t longest = *std::max_element(lengths.begin(), lengths.end());
         std::vector<uint8_t> merged, ours;
         SoxMerge(members, dir / "merged.wav", &merged);
         SoundFilePtr set = OpenSet(members, FourCC("WAVE"));
         ASSERT_TRUE(set && set->IsOpen());
-        EXPECT_EQ(set->GetNumChannels(), 6);
+        EXPECT_EQ(set->GetNumChannels(), static_cast<short>(channels));
         EXPECT_EQ(set->GetWordSize(), bytes * 8);
-        EXPECT_EQ(set->GetNumSFrames(), 2501u);
+        EXPECT_EQ(set->GetNumSFrames(), longest);
         ASSERT_EQ(ReadAllFrames(*set, &ours), 0);
         EXPECT_TRUE(ours == merged) << ours.size() << " bytes, sox gave " << merged.size();
-    }
-}
 
-TEST_F(SurroundPeerTest, ShorterMembersReadAsSilenceUpToTheLongest) {
-    const uint32_t lengths[] = {1800, 2600, 700};
-    const char* const indicators[] = {".L", ".C", ".R"};
-    std::vector<std::string> members;
-    std::vector<std::vector<uint8_t>> samples;
-    for (int c = 0; c < 3; ++c) {
-        members.push_back(dir / (std::string("Short") + indicators[c] + ".wav"));
-        samples.push_back(RandomSamples(lengths[c], 2, static_cast<unsigned>(100 + c)));
-        SoxMember(dir / "m.raw", members.back(), samples.back(), 2);
-    }
-    SoundFilePtr set = OpenSet(members, FourCC("WAVE"));
-    ASSERT_TRUE(set && set->IsOpen());
-    ASSERT_EQ(set->GetNumSFrames(), 2600u);
-    std::vector<uint8_t> ours;
-    ASSERT_EQ(ReadAllFrames(*set, &ours), 0);
-    for (int c = 0; c < 3; ++c) {
-        std::vector<uint8_t> expected = samples[static_cast<size_t>(c)];
-        expected.resize(2600 * 2, 0);
-        EXPECT_TRUE(Channel(ours, 3, c, 2) == expected) << indicators[c];
-    }
-    // sox pads the shorter inputs of a merge the same way.
-    std::vector<uint8_t> merged;
-    SoxMerge(members, dir / "merged.wav", &merged);
-    EXPECT_TRUE(ours == merged);
+        // One channel read on its own: the same samples, as floats.
+        const short last = static_cast<short>(channels - 1);
+        std::vector<float> one(longest + 10, 1.0f), all(longest * channels);
+        uint32_t count = longest + 10, allCount = longest;
+        ASSERT_EQ(set->Read(last, 0, &count, one.data()), 0);
+        ASSERT_EQ(set->Read(0, &allCount, all.data()), 0);
+        ASSERT_EQ(count, longest);
+        for (uint32_t i = 0; i < count; ++i) ASSERT_EQ(one[i], all[i * channels + last]) << i;
 
-    // The look without opening sees the longest member too.
-    SoundFilePtr look(CSoundFile::CreateSoundFile(FourCC("Srnd"), FourCC("WAVE")));
-    ASSERT_EQ(dynamic_cast<CSurroundFile&>(*look).ISoundFile(members), 0);
-    OSErr status = 0;
-    ASSERT_EQ(look->GetOfflineInfo(&status), 0);
-    EXPECT_EQ(look->GetNumSFrames(), 2600u);
-    EXPECT_EQ(look->GetNumChannels(), 3);
+        // The look without opening sees the longest member too.
+        SoundFilePtr look(CSoundFile::CreateSoundFile(FourCC("Srnd"), FourCC("WAVE")));
+        ASSERT_EQ(dynamic_cast<CSurroundFile&>(*look).ISoundFile(members), 0);
+        OSErr status = 0;
+        ASSERT_EQ(look->GetOfflineInfo(&status), 0);
+        EXPECT_EQ(look->GetNumSFrames(), longest);
+    }
 }
 
 TEST_F(SurroundPeerTest, WrittenSetsSplitIntoTheirMembersExactly) {
@@ -172,12 +167,20 @@ TEST_F(SurroundPeerTest, WrittenSetsSplitIntoTheirMembersExactly) {
         const int channels = static_cast<int>(c.indicators.size());
         const std::string folder = dir / ChannelConfigurationWord(c.configuration);
         ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
-        const std::vector<uint8_t> frames = RandomSamples(3000 * static_cast<size_t>(channels), c.bytes, 7);
+        const std::vector<uint8_t> frames =
+            RandomSamples(3000 * static_cast<size_t>(channels), c.bytes, 7);
 
         SoundFilePtr out(CSoundFile::CreateSoundFile(FourCC("Srnd"), FourCC("BWLN")));
-        ASSERT_EQ(dynamic_cast<CSurroundFile&>(*out).ISoundFile(folder + "/.CorvaOutFile.L", c.configuration, channels), 0);
+        ASSERT_EQ(dynamic_cast<CSurroundFile&>(*out).ISoundFile(folder + "/.CorvaOutFile.L",
+                                                                c.configuration, channels),
+                  0);
         out->SetSFTBufferSize(777);
-        ASSERT_EQ(out->Create(static_cast<short>(channels), static_cast<short>(c.bytes * 8), kRate, nullptr, nullptr), 0);
+        // Every member takes one channel: a count that differs would lose or overrun channels.
+        EXPECT_EQ(out->Create(static_cast<short>(channels - 1), 16, kRate, nullptr, nullptr),
+                  kParamErr);
+        ASSERT_EQ(out->Create(static_cast<short>(channels), static_cast<short>(c.bytes * 8), kRate,
+                              nullptr, nullptr),
+                  0);
         ASSERT_EQ(WriteBufferForm(*out, 0, frames), 0);
         EXPECT_EQ(out->GetPath(), folder + "/.CorvaOutFile.wav");
         EXPECT_EQ(out->GetNumSFrames(), 3000u);
@@ -185,8 +188,10 @@ TEST_F(SurroundPeerTest, WrittenSetsSplitIntoTheirMembersExactly) {
 
         std::vector<std::string> members;
         for (int m = 0; m < channels; ++m) {
-            members.push_back(folder + "/.CorvaOutFile" + c.indicators[static_cast<size_t>(m)] + ".wav");
-            EXPECT_TRUE(LibsndfileSamples(members.back(), c.bytes) == Channel(frames, channels, m, c.bytes))
+            members.push_back(folder + "/.CorvaOutFile" + c.indicators[static_cast<size_t>(m)] +
+                              ".wav");
+            EXPECT_TRUE(LibsndfileSamples(members.back(), c.bytes) ==
+                        Channel(frames, channels, m, c.bytes))
                 << members.back();
         }
         std::vector<uint8_t> merged, back;
