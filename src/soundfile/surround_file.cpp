@@ -55,6 +55,20 @@ std::string WithoutEndingIndicator(std::string name, const char* const (&indicat
     return name;
 }
 
+// Runs the body of a public operation: what it throws becomes its status.
+template <class Body>
+OSErr Guarded(Body&& body) {
+    try {
+        return body();
+    } catch (const error_code_exception& e) {
+        return static_cast<OSErr>(e.error_code());
+    } catch (const std::bad_alloc&) {
+        return kMemFullErr;
+    } catch (const std::exception&) {
+        return kParamErr;
+    }
+}
+
 // The status of a refusal made here, its text written as the diagnostic line.
 OSErr Refuse(int code, const char* text) {
     return static_cast<OSErr>(error_code_exception(code, "%s", text).error_code());
@@ -450,18 +464,14 @@ OSErr CSurroundFile::AddMember(const std::string& path) {
                                  "no sound file object for the member type %s of a surround set",
                                  HFSTypeString(memberType_).c_str())
                 .error_code());
-    try {
+    const OSErr err = Guarded([&] {
         member->SetSFTBufferSize(bufferFrames_);
-        if (OSErr err = member->ISoundFile(path)) {
-            delete member;
-            return err;
-        }
+        if (OSErr e = member->ISoundFile(path)) return e;
         members_.push_back(member);
-        return 0;
-    } catch (const std::bad_alloc&) {
-        delete member;
-        return kMemFullErr;
-    }
+        return OSErr(0);
+    });
+    if (err) delete member;
+    return err;
 }
 
 OSErr CSurroundFile::ISoundFile(const std::vector<std::string>& paths) {
@@ -481,7 +491,7 @@ OSErr CSurroundFile::ISoundFile(const std::string& path, ChannelConfiguration co
 
 OSErr CSurroundFile::BindOutputSet(const std::string& path, ChannelConfiguration configuration,
                                    long count, const dbresult& surroundTable) {
-    try {
+    return Guarded([&]() -> OSErr {
         SetPath(path);
         SetChannelConfiguration(configuration);
         std::vector<std::string> indicators;
@@ -501,9 +511,7 @@ OSErr CSurroundFile::BindOutputSet(const std::string& path, ChannelConfiguration
         for (const std::string& indicator : indicators)
             if (OSErr err = AddMember(setPath + indicator)) return err;
         return 0;
-    } catch (const std::bad_alloc&) {
-        return kMemFullErr;
-    }
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -517,25 +525,26 @@ OSErr CSurroundFile::Open() {
         open_ = true;
         return 0;
     }
-    OSErr err = 0;
-    for (size_t i = 0; i < members_.size() && !err; ++i) {
-        CSoundFile* member = members_[i];
-        err = member->Open();
-        if (err) break;
-        if (member->GetNumChannels() != 1) {
-            err = Refuse(kParamErr, "files in a surround set must be mono");
-        } else if (i == 0) {
-            wordSize_ = member->GetWordSize();
-            sampleRate_ = member->GetSampleRate();
-            dataType_ = member->GetDataType();
-        } else if (member->GetWordSize() != wordSize_) {
-            err = Refuse(kParamErr, "files in a surround set must have same word size");
-        } else if (member->GetSampleRate() != sampleRate_) {
-            err = Refuse(kParamErr, "files in a surround set must have same sample rate");
-        } else if (member->GetDataType() != dataType_) {
-            err = Refuse(kParamErr, "files in a surround set must have same data type");
+    const OSErr err = Guarded([this]() -> OSErr {
+        for (size_t i = 0; i < members_.size(); ++i) {
+            CSoundFile* member = members_[i];
+            if (OSErr e = member->Open()) return e;
+            if (member->GetNumChannels() != 1)
+                return Refuse(kParamErr, "files in a surround set must be mono");
+            if (i == 0) {
+                wordSize_ = member->GetWordSize();
+                sampleRate_ = member->GetSampleRate();
+                dataType_ = member->GetDataType();
+            } else if (member->GetWordSize() != wordSize_) {
+                return Refuse(kParamErr, "files in a surround set must have same word size");
+            } else if (member->GetSampleRate() != sampleRate_) {
+                return Refuse(kParamErr, "files in a surround set must have same sample rate");
+            } else if (member->GetDataType() != dataType_) {
+                return Refuse(kParamErr, "files in a surround set must have same data type");
+            }
         }
-    }
+        return 0;
+    });
     if (err) {
         CloseAllMembers();
         open_ = false;
@@ -571,22 +580,21 @@ OSErr CSurroundFile::Create(short channels, short wordSize, float sampleRate, vo
     if (channels < 0 || static_cast<size_t>(channels) != members_.size())
         return Refuse(kParamErr,
                       "the channels to create differ from the members of the surround set");
-    try {
+    const OSErr err = Guarded([&]() -> OSErr {
         if (memberType_ == kSAIF && members_.size() == 2) LinkSonicPair();
         sampleRate_ = sampleRate;
         wordSize_ = wordSize;
         channels_ = static_cast<uint32_t>(members_.size());
-        if (OSErr err = CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension))
-            return err;
-        for (CSoundFile* member : members_) {
-            if (OSErr err = member->Create(1, wordSize, sampleRate, specifics, extension)) {
-                CloseAllMembers();
-                return err;
-            }
-        }
-    } catch (const std::exception&) {
+        if (OSErr e = CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension))
+            return e;
+        for (CSoundFile* member : members_)
+            if (OSErr e = member->Create(1, wordSize, sampleRate, specifics, extension)) return e;
+        return 0;
+    });
+    if (err) {
+        // The members made so far, and one that failed half-way, are closed again.
         CloseAllMembers();
-        return kParamErr;
+        return err;
     }
     wordSize_ = members_.front()->GetWordSize();
     dataType_ = members_.front()->GetDataType();
@@ -596,14 +604,13 @@ OSErr CSurroundFile::Create(short channels, short wordSize, float sampleRate, vo
 }
 
 OSErr CSurroundFile::Close() {
-    OSErr result = 0;
-    for (CSoundFile* member : members_) {
-        const OSErr err = member->Close();
-        if (err && err != kFileNotOpenErr && err != kFileNotOpenBaseErr) {
-            result = err;
-            break;
+    const OSErr result = Guarded([this]() -> OSErr {
+        for (CSoundFile* member : members_) {
+            const OSErr err = member->Close();
+            if (err && err != kFileNotOpenErr && err != kFileNotOpenBaseErr) return err;
         }
-    }
+        return 0;
+    });
     if (result) CloseAllMembers();
     open_ = false;
     return result;
@@ -611,11 +618,7 @@ OSErr CSurroundFile::Close() {
 
 void CSurroundFile::CloseAllMembers() {
     for (CSoundFile* member : members_) {
-        try {
-            member->Close();
-        } catch (const std::exception&) {
-            // Closing goes on with the next member.
-        }
+        Guarded([member] { return member->Close(); });
     }
 }
 
@@ -626,16 +629,19 @@ OSErr CSurroundFile::GetOfflineInfo(OSErr* status) {
         numFrames_ = 0;
         return 0;
     }
-    if (OSErr err = members_.front()->GetOfflineInfo(status)) return err;
-    for (size_t i = 1; i < members_.size(); ++i) {
-        OSErr ignored = 0;
-        if (OSErr err = members_[i]->GetOfflineInfo(&ignored)) return err;
-    }
-    sampleRate_ = members_.front()->GetSampleRate();
-    wordSize_ = members_.front()->GetWordSize();
-    numFrames_ = LongestMemberFrames();
-    channels_ = static_cast<uint32_t>(members_.size());
-    return 0;
+    return Guarded([&]() -> OSErr {
+        if (OSErr err = members_.front()->GetOfflineInfo(status)) return err;
+        // Every member is looked at: the set is as long as the longest.
+        for (size_t i = 1; i < members_.size(); ++i) {
+            OSErr ignored = 0;
+            if (OSErr err = members_[i]->GetOfflineInfo(&ignored)) return err;
+        }
+        sampleRate_ = members_.front()->GetSampleRate();
+        wordSize_ = members_.front()->GetWordSize();
+        numFrames_ = LongestMemberFrames();
+        channels_ = static_cast<uint32_t>(members_.size());
+        return 0;
+    });
 }
 
 OSErr CSurroundFile::Dispose(unsigned char keep) {
@@ -644,7 +650,7 @@ OSErr CSurroundFile::Dispose(unsigned char keep) {
     members.swap(members_);
     for (CSoundFile* member : members) {
         // A member's Dispose ends it whatever it reports.
-        const OSErr err = member->Dispose(keep);
+        const OSErr err = Guarded([member, keep] { return member->Dispose(keep); });
         if (!first) first = err;
     }
     const OSErr own = CSoundFile::Dispose(keep);
@@ -662,9 +668,11 @@ uint32_t CSurroundFile::LongestMemberFrames() {
 
 template <class Op>
 OSErr CSurroundFile::ForEachMember(Op&& op) {
-    for (CSoundFile* member : members_)
-        if (OSErr err = op(*member)) return err;
-    return 0;
+    return Guarded([&]() -> OSErr {
+        for (CSoundFile* member : members_)
+            if (OSErr err = op(*member)) return err;
+        return 0;
+    });
 }
 
 OSErr CSurroundFile::Read(short channel, uint32_t start, uint32_t* count, float* samples) {
@@ -680,7 +688,7 @@ OSErr CSurroundFile::Read(short channel, uint32_t start, uint32_t* count, float*
     uint32_t got = 0;
     if (memberEnd > start) {
         got = static_cast<uint32_t>(memberEnd - start);
-        if (OSErr err = member->Read(0, start, &got, samples)) return err;
+        if (OSErr err = Guarded([&] { return member->Read(0, start, &got, samples); })) return err;
     }
     // After a shorter member's end: silence.
     const uint32_t wanted = static_cast<uint32_t>(end - start);
@@ -737,33 +745,25 @@ OSErr CSurroundFile::Interleave(unsigned char* buffer, bool fromMembersOutput) {
 }
 
 OSErr CSurroundFile::RefreshInputBuffer(uint32_t frame) {
-    try {
+    return Guarded([&]() -> OSErr {
         if (InterleavedBytes(wordSize_) == 0) return IllegalWordSize(wordSize_);
         if (members_.empty() || channels_ != members_.size()) return kParamErr;
         if (OSErr err = InitInputBuffer()) return err;
         if (!inputBuffer_) return kMemBlockMissingErr;
         firstBufferedFrame_ = frame;
         return Interleave(inputBuffer_, false);
-    } catch (const error_code_exception& e) {
-        return static_cast<OSErr>(e.error_code());
-    } catch (const std::exception&) {
-        return kParamErr;
-    }
+    });
 }
 
 OSErr CSurroundFile::RefreshOutputBuffer(uint32_t frame) {
-    try {
+    return Guarded([&]() -> OSErr {
         if (InterleavedBytes(wordSize_) == 0) return IllegalWordSize(wordSize_);
         if (members_.empty() || channels_ != members_.size()) return kParamErr;
         if (OSErr err = InitOutputBuffer()) return err;
         if (!outputBuffer_) return kMemBlockMissingErr;
         firstBufferedFrame_ = frame;
         return Interleave(outputBuffer_, true);
-    } catch (const error_code_exception& e) {
-        return static_cast<OSErr>(e.error_code());
-    } catch (const std::exception&) {
-        return kParamErr;
-    }
+    });
 }
 
 OSErr CSurroundFile::Deinterleave(uint32_t frames) {
@@ -779,7 +779,7 @@ OSErr CSurroundFile::Deinterleave(uint32_t frames) {
 }
 
 OSErr CSurroundFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
-    try {
+    return Guarded([&]() -> OSErr {
         if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
         if (InterleavedBytes(wordSize_) == 0) return IllegalWordSize(wordSize_);
         if (members_.empty() || channels_ != members_.size()) return kParamErr;
@@ -792,11 +792,7 @@ OSErr CSurroundFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
             ForEachMember([&](CSoundFile& m) { return m.FlushOutputBuffer(frames, position); });
         numFrames_ = LongestMemberFrames();
         return err;
-    } catch (const error_code_exception& e) {
-        return static_cast<OSErr>(e.error_code());
-    } catch (const std::exception&) {
-        return kParamErr;
-    }
+    });
 }
 
 OSErr CSurroundFile::SetFilePos(uint32_t frame) {
