@@ -160,9 +160,12 @@ private:
     // Runs `op` on every member in order; the first failure ends the run.
     template <class Op>
     OSErr ForEachMember(Op&& op);
-    // Copies member samples into the set's interleaved `buffer` (refresh) or
-    // back out of it (flush), `frames` frames each.
+    // Refreshes every member's input (or output) buffer at the first buffered
+    // frame and copies it into channel m of the set's `buffer`, a whole buffer of
+    // frames; on input, a member's frames past its end are silence.
     OSErr Interleave(unsigned char* buffer, bool fromMembersOutput);
+    // Copies `frames` frames of each channel of the set's output buffer into its
+    // member's output buffer.
     OSErr Deinterleave(uint32_t frames);
     // Builds the Sonic link records of a pair of 'SAIF' members.
     void LinkSonicPair();
