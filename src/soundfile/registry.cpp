@@ -9,6 +9,7 @@
 #include "soundfile/pending_file.h"
 #include "soundfile/raw_settings.h"
 #include "soundfile/split_file.h"
+#include "soundfile/surround_file.h"
 #include "soundfile/type_codes.h"
 
 const char* const SoundFileDispatcher::kLogTextFallback = "internal error during logging";
@@ -38,10 +39,7 @@ std::string PointerText(F f) {
 // Split pairs and surround sets of members of one type.
 CSoundFile* NewSplitFile(OSType memberType) { return new CSplitFile(memberType); }
 
-// TODO(surround files): the stand-in becomes CSurroundFile when surround sets are written.
-CSoundFile* NewSurroundFile(OSType memberType) {
-    return new CPendingGroupFile(FourCC("Srnd"), memberType, memberType, "Surround");
-}
+CSoundFile* NewSurroundFile(OSType memberType) { return new CSurroundFile(memberType); }
 
 CSoundFile* CreateRegistered(OSType type) {
     SoundFileDispatcherPtr dispatcher = GetSoundFileDispatcher(type);
