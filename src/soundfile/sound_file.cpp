@@ -364,6 +364,24 @@ uint16_t CSoundFile::GetBitRate() {
 
 void CSoundFile::SetSonicAIFFExtras(unsigned char*, unsigned char*, short) {}
 
+void MakeSonicLinkRecords(const std::string& setName, unsigned char (&first)[16],
+                          unsigned char (&second)[16]) {
+    Str255 name = {0};
+    pascalStringFromString(setName, name);
+    unsigned int now = 0;
+    XWQF::GetDateTime(&now);
+    unsigned char* records[2] = {first, second};
+    for (unsigned int k = 0; k < 2; ++k) {
+        std::memset(records[k], 0, 16);
+        std::memcpy(records[k], name, 12);
+        const uint32_t t = now + k;
+        records[k][12] = static_cast<unsigned char>(t >> 24);
+        records[k][13] = static_cast<unsigned char>(t >> 16);
+        records[k][14] = static_cast<unsigned char>(t >> 8);
+        records[k][15] = static_cast<unsigned char>(t);
+    }
+}
+
 uint32_t CSoundFile::GetTimeStamp() { return timeStamp_; }
 
 void CSoundFile::SetTimeStamp(uint32_t stamp) {

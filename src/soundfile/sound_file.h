@@ -352,5 +352,11 @@ struct SoundFileDisposer {
 };
 using SoundFilePtr = std::unique_ptr<CSoundFile, SoundFileDisposer>;
 
+// The identification records a split pair or surround set hands to its two
+// Sonic members before creating them: the set's name (the first 12 bytes of it
+// as a Pascal string) and the present time, plus 1 in the second record, big-endian.
+void MakeSonicLinkRecords(const std::string& setName, unsigned char (&first)[16],
+                          unsigned char (&second)[16]);
+
 // The words of the channel configurations 0..11 ("mono" ... "multichannel"); empty otherwise.
 const char* ChannelConfigurationWord(int configuration);

@@ -155,13 +155,6 @@ void DropChannelMarker(unsigned char (&name)[32]) {
     if (at != kNone) name[0] = static_cast<unsigned char>(at);
 }
 
-void StoreBigEndian32(unsigned char* p, uint32_t v) {
-    p[0] = static_cast<unsigned char>(v >> 24);
-    p[1] = static_cast<unsigned char>(v >> 16);
-    p[2] = static_cast<unsigned char>(v >> 8);
-    p[3] = static_cast<unsigned char>(v);
-}
-
 // Runs the body of an operation; what it throws becomes its status.
 template <class Body>
 OSErr StatusOf(Body&& body) {
@@ -346,19 +339,9 @@ OSErr CSplitFile::Create(short channels, short wordSize, float sampleRate, void*
     return StatusOf([&]() -> OSErr {
         if (OSErr err = MembersSetUp()) return err;
         if (memberType_ == kSonicType) {
-            // Each Sonic member carries the pair's identification: the name's
-            // first 12 bytes as a Pascal string, and the time (plus 1 in the
-            // second record), big-endian.
-            unsigned int now = 0;
-            XWQF::GetDateTime(&now);
-            Str255 name = {0};
-            pascalStringFromString(GetName(), name);
-            unsigned char first[16] = {0};
-            unsigned char second[16] = {0};
-            std::memcpy(first, name, 12);
-            std::memcpy(second, name, 12);
-            StoreBigEndian32(first + 12, now);
-            StoreBigEndian32(second + 12, now + 1);
+            // Each Sonic member carries the pair's identification.
+            unsigned char first[16], second[16];
+            MakeSonicLinkRecords(GetName(), first, second);
             left_->SetSonicAIFFExtras(first, second, 0);
             right_->SetSonicAIFFExtras(first, second, 1);
         }

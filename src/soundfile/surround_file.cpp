@@ -556,19 +556,8 @@ OSErr CSurroundFile::Open() {
 }
 
 void CSurroundFile::LinkSonicPair() {
-    Str255 name = {0};
-    pstrcpy(GetName(), name);
-    unsigned int now = 0;
-    XWQF::GetDateTime(&now);
-    unsigned char records[2][16] = {};
-    for (unsigned int k = 0; k < 2; ++k) {
-        std::memcpy(records[k], name, 12);
-        const uint32_t t = now + k;
-        records[k][12] = static_cast<unsigned char>(t >> 24);
-        records[k][13] = static_cast<unsigned char>(t >> 16);
-        records[k][14] = static_cast<unsigned char>(t >> 8);
-        records[k][15] = static_cast<unsigned char>(t);
-    }
+    unsigned char records[2][16];
+    MakeSonicLinkRecords(GetName(), records[0], records[1]);
     members_[0]->SetSonicAIFFExtras(records[0], records[1], 0);
     members_[1]->SetSonicAIFFExtras(records[0], records[1], 1);
 }
