@@ -17,9 +17,11 @@
 #include "formats/pcm/bwf_linear_file.h"
 #include "formats/pcm/caf_file.h"
 #include "formats/pcm/dawn_aiff_file.h"
+#include "formats/pcm/image_dat_file.h"
 #include "formats/pcm/next_sun_file.h"
 #include "formats/pcm/paris_file.h"
 #include "formats/pcm/sd2_file.h"
+#include "formats/pcm/snd_resource_file.h"
 #include "formats/pcm/voc_file.h"
 #include "formats/pcm/wave_file.h"
 #include "formats/pcm/wave_variants.h"
@@ -90,7 +92,7 @@ const Registration* Registrations(size_t* count) {
         {FourCC("DMP3"), PENDING_CODED("DMP3", "MP3")},
         {FourCC("MMIX"), &CreateSoundFileObject<CDyaxisMacMixFile>},
         {FourCC("8SVX"), PENDING_PCM("8SVX", "IFF 8SVX")},
-        {FourCC("IDAT"), PENDING_PCM("IDAT", "Audio CD image")},
+        {FourCC("IDAT"), &CreateSoundFileObject<CImageDATFile>},
         {FourCC("G729"), PENDING("G729", "G729", "G.729", true, true)},
         {FourCC("MPG1"), PENDING_CODED("MPG1", "MPEG-1 Layer I")},
         {FourCC("MPG2"), PENDING_CODED("MPG2", "MPEG-1 Layer II")},
@@ -115,7 +117,7 @@ const Registration* Registrations(size_t* count) {
         {FourCC("QTUL"), PENDING_CODED("QTUL", "mu-law")},
         {FourCC("Sd1f"), PENDING_PCM("Sd1f", "SoundDesigner I")},
         {FourCC("Sd2f"), &CreateSoundFileObject<CSDIIFile>},
-        {FourCC("sfil"), PENDING_PCM("sfil", "Sound resource")},
+        {FourCC("sfil"), &CreateSoundFileObject<CSndRsrcFile>},
         {FourCC("Snip"), &CreateSoundFileObject<CSnippetFile>},
         {FourCC("SAIF"), PENDING_PCM("SAIF", "Sonic AIFF")},
         {FourCC("SpSc"), &CreateSonicSplitFile},
