@@ -53,7 +53,8 @@ int TwoDigits(const uint8_t* p) {
 // most kMaxDescriptionBytes of them; -43 when there is none.
 OSErr LoadDescription(const std::string& imagePath, std::vector<uint8_t>* bytes) {
     const size_t slash = imagePath.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : imagePath.substr(0, slash + 1);
+    const std::string folder =
+        slash == std::string::npos ? std::string() : imagePath.substr(0, slash + 1);
     for (const char* name : kDescriptionNames) {
         int fork = XWQF::kNoFork;
         if (CheckFileHelper(name, folder, &fork) != 0) continue;
@@ -85,7 +86,8 @@ void ForEachRecord(const std::vector<uint8_t>& bytes, Fn&& fn) {
         record.trackText[0] = static_cast<char>(r[4]);
         record.trackText[1] = static_cast<char>(r[5]);
         record.index = TwoDigits(r + 6);
-        record.discFrames = TwoDigits(r + 8) * kFramesPerHour + TwoDigits(r + 10) * kFramesPerMinute +
+        record.discFrames = TwoDigits(r + 8) * kFramesPerHour +
+                            TwoDigits(r + 10) * kFramesPerMinute +
                             TwoDigits(r + 12) * kFramesPerSecond + TwoDigits(r + 14);
         fn(record);
     }

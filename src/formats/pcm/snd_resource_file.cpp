@@ -124,7 +124,8 @@ OSErr CSndRsrcFile::ReadInfo() {
         if (encode == kCompressedEncode) return kSndRsrcUnsupportedDataErr;
         if (encode != kStandardEncode && encode != kExtendedEncode) return kSndRsrcUnknownFormatErr;
         extended = encode == kExtendedEncode;
-        if (extended && !r.Read(h + kStandardHeaderBytes, kExtendedHeaderBytes - kStandardHeaderBytes))
+        if (extended &&
+            !r.Read(h + kStandardHeaderBytes, kExtendedHeaderBytes - kStandardHeaderBytes))
             return kEOFErr;
     } else if (format == kFormat2) {
         uint16_t commands = 0;
@@ -195,7 +196,8 @@ OSErr CSndRsrcFile::Create(short channels, short wordSize, float sampleRate, voi
     if (IsOpen()) return kFileBusyErr;
     if (wordSize != 8 && wordSize != 16) return kSndRsrcWordSizeErr;
     if (!(sampleRate <= kMaxWriteRate)) return kSndRsrcRateTooHighErr;
-    if (!(sampleRate > 0) || channels < 1 || static_cast<uint32_t>(channels) > kMaxSoundFileChannels)
+    if (!(sampleRate > 0) || channels < 1 ||
+        static_cast<uint32_t>(channels) > kMaxSoundFileChannels)
         return kParamErr;
     if (OSErr err = CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension))
         return err;

@@ -13,13 +13,13 @@
 
 // Status codes of sound resources.
 enum : int {
-    kSndRsrcTooLargeErr = -23400,        // sample data would exceed 16,777,215 bytes
-    kSndRsrcNotSampledErr = -23402,      // format 1 whose data type is not sampled sound
-    kSndRsrcUnknownFormatErr = -23403,   // resource format or header encoding not known
-    kSndRsrcDataTypesErr = -23404,       // format 1 with more than one data type
-    kSndRsrcRateTooHighErr = -23405,     // writing: sample rate above 48000 Hz
-    kSndRsrcWordSizeErr = -23406,        // sample size other than 8 or 16 bits
-    kSndRsrcUnsupportedDataErr = -22700, // compressed header; no channels or no rate
+    kSndRsrcTooLargeErr = -23400,         // sample data would exceed 16,777,215 bytes
+    kSndRsrcNotSampledErr = -23402,       // format 1 whose data type is not sampled sound
+    kSndRsrcUnknownFormatErr = -23403,    // resource format or header encoding not known
+    kSndRsrcDataTypesErr = -23404,        // format 1 with more than one data type
+    kSndRsrcRateTooHighErr = -23405,      // writing: sample rate above 48000 Hz
+    kSndRsrcWordSizeErr = -23406,         // sample size other than 8 or 16 bits
+    kSndRsrcUnsupportedDataErr = -22700,  // compressed header; no channels or no rate
 };
 
 class CSndRsrcFile : public CSoundFile {
