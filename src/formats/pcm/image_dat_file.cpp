@@ -1,5 +1,7 @@
 #include "formats/pcm/image_dat_file.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -104,6 +106,9 @@ int32_t RegionField(uint64_t frame) {
 OSErr CheckFileHelper(const std::string& name, const std::string& folder, int* forkRef) {
     FSRef ref;
     if (OSErr err = XWQF::MakeRef(folder + name, &ref)) return err;
+    // Only a plain file is opened: opening a pipe of that name would wait for a writer.
+    struct stat st;
+    if (::stat(ref.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return kNotAFileErr;
     return XWQF::OpenFork(&ref, XWQF::kPermRead, forkRef);
 }
 

@@ -52,5 +52,5 @@ private:
     OSErr ReadBlock(uint32_t frame, unsigned char* buffer);
 };
 
-// Opens the data fork of folder + name for reading.
+// Opens the data fork of folder + name, a plain file, for reading.
 OSErr CheckFileHelper(const std::string& name, const std::string& folder, int* forkRef);
