@@ -129,7 +129,7 @@ TEST_F(SndResource, DamagedResourcesAreRefused) {
         {"rate 0", Format1(0) + Standard(0, 0), kSndRsrcUnsupportedDataErr},
         {"header past the end", Format1(0).substr(0, 10) + BE16(0xFFFF), kEOFErr},
         {"extended header cut short", Format1(0) + Extended(1, 0, 8).substr(0, 40), kEOFErr},
-        {"no 'snd ' resource", "text", kResNotFoundErr, FourCC("STR ")},
+        {"no 'snd ' resource", "text", kNotASoundFileErr, FourCC("STR ")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

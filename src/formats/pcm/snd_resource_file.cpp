@@ -72,19 +72,20 @@ OSErr Guarded(Fn&& fn) {
 }
 
 // The first 'snd ' resource of the file's resource fork, by its place in the
-// map whatever its number.
+// map whatever its number. A fork that is empty, damaged or without one is not
+// a sound file (-22008): that file fails, the batch goes on.
 OSErr LoadFirstSoundResource(const std::string& path, std::vector<uint8_t>* resource) {
     std::vector<uint8_t> bytes;
     if (OSErr err = ReadForkBytes(path, true, &bytes)) return err;
     ResourceFork fork;
-    if (OSErr err = ResourceFork::Parse(bytes.data(), bytes.size(), &fork)) return err;
+    if (ResourceFork::Parse(bytes.data(), bytes.size(), &fork) != 0) return kNotASoundFileErr;
     bytes = std::vector<uint8_t>();
     for (const ResourceEntry& e : fork.entries()) {
         if (e.type != kSoundType) continue;
         *resource = std::move(fork.Find(e.type, e.id)->data);
         return 0;
     }
-    return kResNotFoundErr;
+    return kNotASoundFileErr;
 }
 
 }  // namespace
