@@ -229,17 +229,25 @@ OSErr OpenFork(const FSRef* file, signed char permission, int* forkRef) {
     *forkRef = kNoFork;
     struct stat st;
     if (::stat(file->path.c_str(), &st) != 0) return LastStatus();
-    if (S_ISDIR(st.st_mode)) return kNotAFileErr;
+    // Only plain files have forks: a pipe or a device would block or never end.
+    if (!S_ISREG(st.st_mode)) return kNotAFileErr;
     if (st.st_size > kMaxFileSize) return kFileBoundsErr;
+    // Opened without waiting, in case the path was replaced by a pipe meanwhile.
+    const int flags = O_CLOEXEC | O_NONBLOCK;
     int fd = -1;
     if (permission == kPermRead) {
-        fd = ::open(file->path.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = ::open(file->path.c_str(), O_RDONLY | flags);
     } else {
-        fd = ::open(file->path.c_str(), O_RDWR | O_CLOEXEC);
+        fd = ::open(file->path.c_str(), O_RDWR | flags);
         if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM))
-            fd = ::open(file->path.c_str(), O_RDONLY | O_CLOEXEC);
+            fd = ::open(file->path.c_str(), O_RDONLY | flags);
     }
     if (fd < 0) return LastStatus();
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return kNotAFileErr;
+    }
     *forkRef = fd;
     return 0;
 }

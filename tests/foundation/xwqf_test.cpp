@@ -107,6 +107,13 @@ TEST(FileLayer, CreateAndDeleteStatuses) {
     int fork = XWQF::kNoFork;
     EXPECT_EQ(XWQF::OpenFork(&folder, XWQF::kPermRead, &fork), kNotAFileErr);
     EXPECT_EQ(fork, XWQF::kNoFork);
+    // A pipe has no fork: opening it neither waits for a writer nor succeeds.
+    const std::string pipe = dir / "pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    FSRef pipeRef{pipe};
+    for (signed char permission : {XWQF::kPermRead, XWQF::kPermWidest})
+        EXPECT_EQ(XWQF::OpenFork(&pipeRef, permission, &fork), kNotAFileErr);
+    EXPECT_EQ(fork, XWQF::kNoFork);
 }
 
 TEST(FileLayer, LongNamesAreCutWithoutSplittingCharacters) {

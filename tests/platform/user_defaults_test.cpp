@@ -186,6 +186,8 @@ TEST(UserDefaultsTest, ReadersOnOtherThreadsSeeWholeValues) {
     d.RegisterDefaults(Factory());
     const plist::Value a = plist::Array{plist::Value("a"), plist::Value("a")};
     const plist::Value b = plist::Array{plist::Value("b"), plist::Value("b"), plist::Value("b")};
+    // The key has no factory value: it holds one before the reader starts.
+    d.Set("Custom Sample Rates", a);
     std::atomic<bool> stop{false};
     std::atomic<int> bad{0};
     std::thread reader([&] {
