@@ -16,10 +16,10 @@ constexpr uint32_t kRateAt = 1020;
 constexpr uint32_t kPeriodAt = 1024;
 constexpr uint32_t kSampleSizeAt = 1028;
 
-// Samples of one to four bytes can be turned into the buffer form; the buffer
-// takes whole bytes, so 8 to 39 bits.
+// Samples of one to four bytes can be turned into the buffer form: 8 to 32 bits
+// (a size between whole bytes takes the bytes of the size below it).
 constexpr short kMinReadableBits = 8;
-constexpr short kMaxReadableBits = 39;
+constexpr short kMaxReadableBits = 32;
 
 // The fixed bytes of a header written here.
 struct TemplateBytes {
@@ -80,14 +80,13 @@ void CSD1File::StoreFields(HeaderType* header) const {
 OSErr CSD1File::ReadHeader() {
     CORVANE_DLOG("sizeof(Header):" << sizeof(HeaderType));
     if (forkRef_ < 0) return kFileNotOpenBaseErr;
-    uint8_t rate[4], size[2], count[4];
-    if (OSErr err = pcmio::ReadAt(forkRef_, kRateAt, rate, sizeof rate)) return err;
-    if (OSErr err = pcmio::ReadAt(forkRef_, kSampleSizeAt, size, sizeof size)) return err;
-    const short bits = static_cast<short>(LoadBE16(size));
+    // A file shorter than its header is refused as cut short.
+    HeaderType header;
+    if (OSErr err = pcmio::ReadAt(forkRef_, 0, header.bytes, sizeof header.bytes)) return err;
+    const short bits = static_cast<short>(LoadBE16(header.bytes + kSampleSizeAt));
     // Below 8 bits a sample would take no bytes at all.
     if (bits < kMinReadableBits || bits > kMaxReadableBits) return kSD1UnsupportedDataErr;
-    if (OSErr err = pcmio::ReadAt(forkRef_, kByteCountAt, count, sizeof count)) return err;
-    sampleRate_ = LoadBE32(rate);
+    sampleRate_ = LoadBE32(header.bytes + kRateAt);
     wordSize_ = bits;
     channels_ = 1;
     dataType_ = kDataTypePCM;
@@ -95,7 +94,7 @@ OSErr CSD1File::ReadHeader() {
     uint32_t present = 0;
     if (OSErr err = pcmio::CountFrames(forkRef_, kHeaderBytes, BytesPerSample(), &present))
         return err;
-    numFrames_ = std::min(LoadBE32(count) / BytesPerSample(), present);
+    numFrames_ = std::min(LoadBE32(header.bytes + kByteCountAt) / BytesPerSample(), present);
     return 0;
 }
 

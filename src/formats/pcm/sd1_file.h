@@ -44,7 +44,8 @@ public:
     OSType GetFType() override;
     std::string GetDescription() override;
 
-    // Reads rate, sample size and byte count into the fields.
+    // Reads rate, sample size and byte count into the fields; a file shorter
+    // than the header gives -39, a sample size outside 8 to 32 bits -22700.
     OSErr ReadHeader();
     // The fixed bytes every header written here carries; all others are 0.
     static void InitSD1Header2(HeaderType* header);
