@@ -14,12 +14,15 @@
 #include "formats/pcm/aifc_file.h"
 #include "formats/pcm/aiff_file.h"
 #include "formats/pcm/aiff_temp_file.h"
+#include "formats/pcm/avr_file.h"
 #include "formats/pcm/bwf_linear_file.h"
 #include "formats/pcm/caf_file.h"
 #include "formats/pcm/dawn_aiff_file.h"
+#include "formats/pcm/iff_8svx_file.h"
 #include "formats/pcm/image_dat_file.h"
 #include "formats/pcm/next_sun_file.h"
 #include "formats/pcm/paris_file.h"
+#include "formats/pcm/sd1_file.h"
 #include "formats/pcm/sd2_file.h"
 #include "formats/pcm/snd_resource_file.h"
 #include "formats/pcm/voc_file.h"
@@ -71,7 +74,7 @@ const Registration* Registrations(size_t* count) {
     static const Registration rows[] = {
         {FourCC("AIFC"), &CreateSoundFileObject<CAIFCFile>},
         {FourCC("AIFF"), &CreateSoundFileObject<CAIFFFile>},
-        {FourCC(".AVR"), PENDING_PCM(".AVR", "AVR")},
+        {FourCC(".AVR"), &CreateSoundFileObject<CAVRFile>},
         {FourCC("BWLN"), &CreateSoundFileObject<CBWFLinearFile>},
         {FourCC("BWMP"), PENDING_CODED("BWMP", "Broadcast Wave MPEG")},
         {FourCC("21-4"), PENDING_CODED("21-4", "CCITT G.721 4-bit")},
@@ -91,7 +94,7 @@ const Registration* Registrations(size_t* count) {
         {FourCC("DVAP"), PENDING_CODED("DVAP", "Dialogic VAP")},
         {FourCC("DMP3"), PENDING_CODED("DMP3", "MP3")},
         {FourCC("MMIX"), &CreateSoundFileObject<CDyaxisMacMixFile>},
-        {FourCC("8SVX"), PENDING_PCM("8SVX", "IFF 8SVX")},
+        {FourCC("8SVX"), &CreateSoundFileObject<CIFF8SVXFile>},
         {FourCC("IDAT"), &CreateSoundFileObject<CImageDATFile>},
         {FourCC("G729"), PENDING("G729", "G729", "G.729", true, true)},
         {FourCC("MPG1"), PENDING_CODED("MPG1", "MPEG-1 Layer I")},
@@ -115,7 +118,7 @@ const Registration* Registrations(size_t* count) {
         {FourCC("QTQD"), PENDING_CODED("QTQD", "QDesign Ravesound")},
         {FourCC("QTPV"), PENDING_CODED("QTPV", "Qualcomm PureVoice")},
         {FourCC("QTUL"), PENDING_CODED("QTUL", "mu-law")},
-        {FourCC("Sd1f"), PENDING_PCM("Sd1f", "SoundDesigner I")},
+        {FourCC("Sd1f"), &CreateSoundFileObject<CSD1File>},
         {FourCC("Sd2f"), &CreateSoundFileObject<CSDIIFile>},
         {FourCC("sfil"), &CreateSoundFileObject<CSndRsrcFile>},
         {FourCC("Snip"), &CreateSoundFileObject<CSnippetFile>},

@@ -1,0 +1,235 @@
+#include "formats/pcm/avr_file.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "formats/chunk_reader.h"
+#include "formats/pcm/pcm_io.h"
+#include "foundation/pstring.h"
+#include "soundfile/type_codes.h"
+
+namespace {
+
+constexpr uint32_t kMagic = FourCC("2BIT");
+
+// Field offsets of the header.
+constexpr int kNameAt = 4;
+constexpr int kChannelFlagAt = 12;
+constexpr int kSampleSizeAt = 14;
+constexpr int kSignAt = 16;
+constexpr int kLoopFlagAt = 18;
+constexpr int kRateAt = 22;
+constexpr int kLengthAt = 26;
+constexpr int kLoopStartAt = 30;
+constexpr int kLoopEndAt = 34;
+constexpr int kExtendedNameAt = 44;
+
+// The name field holds 8 characters; the extended name continues with up to 24
+// more, 4 of them in the user data.
+constexpr size_t kNameBytes = 8;
+constexpr size_t kWholeNameBytes = 32;
+
+constexpr uint16_t kAllOnes = 0xFFFF;
+// The rate field's high byte is another field: the rate is its low 24 bits.
+constexpr uint32_t kRateMask = 0x00FFFFFF;
+// A loop read from the header: ID 0, forward.
+constexpr int16_t kForwardLoop = 1;
+
+}  // namespace
+
+CAVRFile::~CAVRFile() {
+    if (IsOpen()) Close();
+}
+
+OSType CAVRFile::GetFType() { return FourCC(".AVR"); }
+
+std::string CAVRFile::GetDescription() { return "AVR"; }
+
+// ---------------------------------------------------------------------------
+// The header
+
+OSErr CAVRFile::ReadAVRHeaderStruct() {
+    if (forkRef_ < 0) return kFileNotOpenBaseErr;
+    uint8_t h[kHeaderBytes];
+    if (OSErr err = pcmio::ReadAt(forkRef_, 0, h, sizeof h)) return err;
+    if (LoadBE32(h) != kMagic) return kAVRBadHeaderErr;
+    const uint16_t sampleSize = LoadBE16(h + kSampleSizeAt);
+    if (sampleSize != 8 && sampleSize != 16) return kAVRIncompatibleWordSizeErr;
+
+    channels_ = LoadBE16(h + kChannelFlagAt) == 0 ? 1 : 2;
+    wordSize_ = static_cast<short>(sampleSize);
+    dataType_ = LoadBE16(h + kSignAt) == kAllOnes ? kDataTypePCM : kDataTypeOffsetBinary8;
+    sampleRate_ = LoadBE32(h + kRateAt) & kRateMask;
+    dataStart_ = kHeaderBytes;
+    // The length counts frames; only those the file holds are taken.
+    uint32_t present = 0;
+    if (OSErr err = pcmio::CountFrames(forkRef_, dataStart_, FrameBytes(), &present)) return err;
+    numFrames_ = std::min(LoadBE32(h + kLengthAt), present);
+
+    // A second reading of the same object does not add the loop again.
+    if (LoadBE16(h + kLoopFlagAt) == 0 || GetNumLoops() != 0) return 0;
+    const SFTLoop loop{0, LoadBE32(h + kLoopStartAt), LoadBE32(h + kLoopEndAt), kForwardLoop};
+    return AddLoop(&loop);
+}
+
+void CAVRFile::BuildHeader(uint8_t* h, bool final) {
+    std::memset(h, 0, kHeaderBytes);
+    StoreBE32(h, kMagic);
+    StoreBE16(h + kChannelFlagAt, channels_ == 1 ? 0 : kAllOnes);
+    StoreBE16(h + kSampleSizeAt, static_cast<uint16_t>(wordSize_));
+    StoreBE32(h + kRateAt, static_cast<uint32_t>(pcmio::TruncatedRate(sampleRate_)));
+    if (!final) return;
+
+    StoreBE16(h + kSignAt, kAllOnes);
+    StoreBE32(h + kLengthAt, numFrames_);
+    SFTLoop loop{};
+    if (GetIndLoop(0, &loop) == 0) {
+        StoreBE16(h + kLoopFlagAt, kAllOnes);
+        StoreBE32(h + kLoopStartAt, loop.start);
+        StoreBE32(h + kLoopEndAt, loop.end);
+    }
+    // The name's first 8 characters, then up to 24 more in the extended name;
+    // the zeroed header ends a shorter name with a 0 byte.
+    const std::string name = Utf8ToMacRoman(GetName());
+    std::memcpy(h + kNameAt, name.data(), std::min(name.size(), kNameBytes));
+    if (name.size() > kNameBytes)
+        std::memcpy(h + kExtendedNameAt, name.data() + kNameBytes,
+                    std::min(name.size(), kWholeNameBytes) - kNameBytes);
+}
+
+OSErr CAVRFile::WriteAVRHeaderStruct() {
+    if (!IsOpen()) return kFileNotOpenBaseErr;
+    uint8_t h[kHeaderBytes];
+    BuildHeader(h, true);
+    return pcmio::WriteAt(forkRef_, 0, h, sizeof h);
+}
+
+// ---------------------------------------------------------------------------
+// Opening, creating, closing
+
+OSErr CAVRFile::Open() {
+    if (IsOpen()) return kFileBusyErr;
+    FSRef ref{path_};
+    if (OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_)) return err;
+    open_ = true;
+    writable_ = false;
+    if (OSErr err = ReadAVRHeaderStruct()) return err;
+    return AddWholeFileRegion();
+}
+
+OSErr CAVRFile::GetOfflineInfo(OSErr* regionCount) {
+    if (regionCount) *regionCount = 0;
+    return pcmio::ReadOnSecondFork(path_, &forkRef_, [this] { return ReadAVRHeaderStruct(); });
+}
+
+OSErr CAVRFile::Create(short channels, short wordSize, float sampleRate, void* specifics,
+                       const unsigned char* extension) {
+    if (IsOpen()) return kFileBusyErr;
+    if (wordSize != 8 && wordSize != 16) return kAVRIncompatibleWordSizeErr;
+    // The channel flag tells one channel from two, no more.
+    if (channels != 1 && channels != 2) return kAVRIncompatibleChannelsErr;
+    if (OSErr err = CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension))
+        return err;
+    if (OSErr err = CreateDataFork(channels, wordSize, sampleRate)) return err;
+    writable_ = true;
+    dataType_ = kDataTypePCM;
+    dataStart_ = kHeaderBytes;
+    uint8_t h[kHeaderBytes];
+    BuildHeader(h, false);
+    return pcmio::WriteAt(forkRef_, 0, h, sizeof h);
+}
+
+OSErr CAVRFile::Close() {
+    if (!IsOpen()) return kFileNotOpenBaseErr;
+    const OSErr first = headerDirty_ && writable_ ? WriteAVRHeaderStruct() : OSErr(0);
+    const OSErr closed = XWQF::CloseFork(forkRef_);
+    // The descriptor is released whatever close reports.
+    forkRef_ = XWQF::kNoFork;
+    open_ = false;
+    headerDirty_ = 0;
+    writable_ = false;
+    return first ? first : closed;
+}
+
+// ---------------------------------------------------------------------------
+// Positioning
+
+OSErr CAVRFile::SetFilePos(uint32_t frame) {
+    if (!IsOpen()) return kFileNotOpenBaseErr;
+    return pcmio::SeekFrame(forkRef_, dataStart_, FrameBytes(), frame,
+                            [this](uint32_t end) { return SetEndOfFile(end); });
+}
+
+OSErr CAVRFile::SetEndOfFile(uint32_t frames) {
+    if (!IsOpen()) return kFileNotOpenBaseErr;
+    if (OSErr err =
+            pcmio::ExtendToFrames(forkRef_, dataStart_, FrameBytes(), frames, 0, writable_))
+        return err;
+    numFrames_ = frames;
+    return 0;
+}
+
+OSErr CAVRFile::UpdateSize() {
+    if (!IsOpen()) return kFileNotOpenBaseErr;
+    return pcmio::CountFrames(forkRef_, dataStart_, FrameBytes(), &numFrames_);
+}
+
+// ---------------------------------------------------------------------------
+// Buffers
+
+void CAVRFile::StoredToBuffer(unsigned char* data, uint64_t bytes) const {
+    const bool offsetBinary = dataType_ == kDataTypeOffsetBinary8;
+    if (wordSize_ == 16) {
+        const uint16_t flip = offsetBinary ? 0x8000 : 0;
+        for (uint64_t i = 0; i + 1 < bytes; i += 2) {
+            const uint16_t v = static_cast<uint16_t>(LoadBE16(data + i) ^ flip);
+            std::memcpy(data + i, &v, 2);
+        }
+    } else if (offsetBinary) {
+        for (uint64_t i = 0; i < bytes; ++i) data[i] ^= 0x80;
+    }
+}
+
+OSErr CAVRFile::RefreshInputBuffer(uint32_t frame) {
+    if (!IsOpen()) return kFileNotOpenBaseErr;
+    if (OSErr err = InitInputBuffer()) return err;
+    if (!inputBuffer_) return kMemBlockMissingErr;
+    const uint64_t bufferBytes = GetRealBufferSize();
+    const uint64_t want =
+        pcmio::BlockExtent(frame, numFrames_, bufferFrames_, FrameBytes(), bufferBytes);
+    uint64_t got = 0;
+    const OSErr err = pcmio::ReadBlock(
+        forkRef_, [&] { return SetFilePos(frame); }, inputBuffer_, want, bufferBytes, &got);
+    // The zero-filled rest is silence already.
+    StoredToBuffer(inputBuffer_, got);
+    firstBufferedFrame_ = frame;
+    return err;
+}
+
+OSErr CAVRFile::RefreshOutputBuffer(uint32_t frame) {
+    if (!IsOpen()) return kFileNotOpenBaseErr;
+    if (OSErr err = InitOutputBuffer()) return err;
+    if (!outputBuffer_) return kMemBlockMissingErr;
+    const uint64_t bufferBytes = GetRealBufferSize();
+    uint64_t got = 0;
+    // Positioning past the end extends the file up to the frame; frames not
+    // yet in the file are silence.
+    OSErr err = pcmio::ReadBlock(
+        forkRef_, [&] { return SetFilePos(frame); }, outputBuffer_, bufferBytes, bufferBytes, &got);
+    if (err == kEOFErr) err = 0;
+    // A file written here holds signed samples: the flush below is only a swap.
+    StoredToBuffer(outputBuffer_, got);
+    firstBufferedFrame_ = frame;
+    return err;
+}
+
+OSErr CAVRFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
+    if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
+    if (!IsOpen()) return kFileNotOpenBaseErr;
+    if (!OutputBufferHolds(frames)) return kParamErr;
+    if (!writable_) return kWritePermErr;
+    if (OSErr err = SetFilePos(position)) return err;
+    const uint64_t bytes = static_cast<uint64_t>(frames) * FrameBytes();
+    if (wordSize_ == 16) pcmio::SwapBigEndianSamples(outputBuffer_, bytes / 2, 2);
+    return pcmio::WriteFrames(forkRef_, outputBuffer_, bytes, position, frames, &numFrames_);
+}

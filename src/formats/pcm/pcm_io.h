@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 
 #include "foundation/xwqf.h"
 #include "soundfile/sound_file.h"
@@ -138,5 +139,26 @@ int32_t TruncatedRate(double rate);
 
 // The channel configuration a file without a channel layout implies.
 CSoundFile::ChannelConfiguration ConfigurationForChannels(uint32_t channels);
+
+// ---- A look on a second fork ----------------------------------------------------
+
+// What GetOfflineInfo needs: `read()` runs with *fork replaced by a new
+// read-only fork of the file at `path`, which is then closed, and *fork is put
+// back, so that an object already open keeps its own. The first failure, else
+// the close status.
+template <class Read>
+OSErr ReadOnSecondFork(const std::string& path, int* fork, Read&& read) {
+    const int saved = *fork;
+    *fork = XWQF::kNoFork;
+    FSRef ref{path};
+    OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, fork);
+    if (err == 0) {
+        err = read();
+        const OSErr closed = XWQF::CloseFork(*fork);
+        if (err == 0) err = closed;
+    }
+    *fork = saved;
+    return err;
+}
 
 }  // namespace pcmio
