@@ -89,9 +89,10 @@ bool PositionAfterSearch(std::istream& in, uint64_t* position) {
     return true;
 }
 
-bool IsFolder(const std::string& path) {
+// Folders, pipes and devices are no sound files; reading a pipe could wait forever.
+bool IsRegularFile(const std::string& path) {
     struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 size_t NameStart(const std::string& path) {
@@ -401,8 +402,8 @@ OSErr DetectType(const std::string& path, unsigned int& type, bool& recognized,
     if (OSErr err = XWQF::MakeRef(path, &ref)) return err;
     FileInfo info;
     if (OSErr err = GetFinderInfo(path, &info.fileType, &info.fileCreator)) return err;
-    // A folder is no sound file, whatever its name says.
-    if (IsFolder(path)) {
+    // Only a plain file is a sound file, whatever its name says.
+    if (!IsRegularFile(path)) {
         recognized = false;
         return kNotASoundFileErr;
     }

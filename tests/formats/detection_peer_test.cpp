@@ -14,6 +14,7 @@
 #include "formats/detection.h"
 #include "formats/register_sound_files.h"
 #include "formats/pcm/next_sun_file.h"
+#include "formats/pcm/paris_file.h"
 #include "formats/pcm/voc_file.h"
 #include "formats/pcm/wave_file.h"
 #include "soundfile/type_codes.h"
@@ -55,6 +56,9 @@ const PeerCase kCases[] = {
     {"sox AIFF 24", "x.aiff", SOX "-c 1 -b 24 OUT" SINE, 0, "AIFF", Then::kRead, 0, "AIFF audio", "pcm_s24be"},
     {"sox AIFF 32", "x.aiff", SOX "-c 1 -b 32 OUT" SINE, 0, "AIFF", Then::kRead, 0, "AIFF audio", "pcm_s32be"},
     {"sox AIFC NONE", "x.aifc", SOX "-c 1 -b 16 -t aifc OUT" SINE, 0, "AIFC", Then::kRead, 0, "AIFF-C", "pcm_s16be"},
+    {"sox AIFC NONE 8", "x.aifc", SOX "-c 1 -b 8 -t aifc OUT" SINE, 0, "AIFC", Then::kRead, 0, "AIFF-C", "pcm_s8"},
+    {"sox AIFC NONE 24", "x.aifc", SOX "-c 1 -b 24 -t aifc OUT" SINE, 0, "AIFC", Then::kRead, 0, "AIFF-C", "pcm_s24be"},
+    {"sox AIFC NONE 32", "x.aifc", SOX "-c 1 -b 32 -t aifc OUT" SINE, 0, "AIFC", Then::kRead, 0, "AIFF-C", "pcm_s32be"},
     {"sox AIFC fl32", "x.aifc", SOX "-c 1 -e floating-point -b 32 -t aifc OUT" SINE, 0, "AIFC", Then::kRead, 0, "AIFF-C", "pcm_f32be"},
     {"ffmpeg AIFC sowt", "x.aif", FF "-c:a pcm_s16le -f aiff OUT", 0, "AIFC", Then::kRead, 0, "AIFF-C", "pcm_s16le"},
     {"ffmpeg AIFC fl32", "x.aif", FF "-c:a pcm_f32be -f aiff OUT", 0, "AIFC", Then::kRead, 0, "AIFF-C", "pcm_f32be"},
@@ -207,6 +211,80 @@ TEST_F(DetectionPeerTest, PeerFilesAreTypedAndReadAsThePeersRead) {
         // Both read the same stored values; ours pass through single precision.
         EXPECT_LT(worst, 1e-6);
     }
+}
+
+}  // namespace
+
+namespace {
+
+struct Grouped {
+    OSErr status = 1;
+    unsigned int type = 0;
+    CSoundFile::ChannelConfiguration config = CSoundFile::kNotSet;
+    std::vector<std::string> members;
+    std::string setName;
+};
+
+Grouped Group(const std::string& path) {
+    Grouped g;
+    bool recognized = false;
+    g.status = ResolveFileType(path, g.type, recognized, g.members, g.setName, g.config, true);
+    return g;
+}
+
+TEST_F(DetectionPeerTest, MonoFilesOfPeersAndOursGroup) {
+    if (!HaveProgram("sox") || !HaveProgram("sndfile-convert")) GTEST_SKIP() << "sox or sndfile-convert missing";
+    const std::string source = dir / "src.wav";
+    ASSERT_TRUE(RunCommand(SOX "-c 1 -b 16 " + Quote(source) + SINE));
+
+    // A 5.1 set of 24-bit mono WAVEs (of the extensible form) written by sox, asked from each member.
+    const std::vector<std::string> surround = {"mix.L.wav", "mix.R.wav", "mix.C.wav",
+                                               "mix.LFE.wav", "mix.Ls.wav", "mix.Rs.wav"};
+    std::vector<std::string> paths;
+    for (const std::string& name : surround) {
+        paths.push_back(dir / name);
+        ASSERT_TRUE(RunCommand(SOX "-c 1 -b 24 " + Quote(paths.back()) + SINE));
+    }
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
+        const Grouped g = Group(path);
+        EXPECT_EQ(g.status, 0);
+        EXPECT_EQ(FourCCText(g.type), "WAVE");
+        EXPECT_EQ(g.config, CSoundFile::k51);
+        EXPECT_EQ(g.setName, "5.1");
+        EXPECT_EQ(g.members, paths);
+    }
+
+    // A Sound Designer II pair with its resource forks.
+    const std::string left = dir / "sd.L.sd2", right = dir / "sd.R.sd2";
+    for (const std::string& path : {left, right})
+        ASSERT_TRUE(RunCommand("sndfile-convert -pcm16 " + Quote(source) + " " + Quote(path)));
+    Grouped g = Group(right);
+    EXPECT_EQ(FourCCText(g.type), "Sd2f");
+    EXPECT_EQ(g.config, CSoundFile::kStereo);
+    EXPECT_EQ(g.members, (std::vector<std::string>{left, right}));
+
+    // A PARIS pair as our writer names it, and one that libsndfile wrote in lower case.
+    std::vector<std::string> ours;
+    for (const char* side : {"take.L", "take.R"}) {
+        CParisLinearFile f;
+        ASSERT_EQ(f.ISoundFile(dir / side), 0);
+        ASSERT_EQ(f.Create(1, 16, 8000, nullptr, reinterpret_cast<const unsigned char*>("\x03paf")), 0);
+        ASSERT_EQ(f.Close(), 0);
+        ours.push_back(f.GetPath());
+    }
+    EXPECT_EQ(ours, (std::vector<std::string>{dir / "take-L.paf", dir / "take-R.paf"}));
+    g = Group(ours[0]);
+    EXPECT_EQ(FourCCText(g.type), " paf");
+    EXPECT_EQ(g.config, CSoundFile::kStereo);
+    EXPECT_EQ(g.setName, "Split stereo");
+    EXPECT_EQ(g.members, ours);
+    const std::string lower = dir / "peer-l.paf", upper = dir / "peer-R.paf";
+    for (const std::string& path : {lower, upper})
+        ASSERT_TRUE(RunCommand("sndfile-convert -pcm24 " + Quote(source) + " " + Quote(path)));
+    g = Group(upper);
+    EXPECT_EQ(g.config, CSoundFile::kStereo);
+    EXPECT_EQ(g.members, (std::vector<std::string>{lower, upper}));
 }
 
 }  // namespace

@@ -247,11 +247,13 @@ TEST_F(DetectionTest, FilesThatAreNoneAndTheRawSettings) {
         bool recognized;
     };
     std::filesystem::create_directory(dir / "folder.mp3");
+    ASSERT_EQ(::mkfifo((dir / "pipe.wav").c_str(), 0600), 0);
     const std::vector<Case> cases = {
         {"no file", dir / "none.wav", false, kFileNotFoundErr, kUnset, true},
         {"no file, read as raw", dir / "none.wav", true, kFileNotFoundErr, kUnset, true},
         {"a folder", dir / "folder.mp3", false, kNotASoundFileErr, kUnset, false},
         {"a folder, read as raw", dir / "folder.mp3", true, kNotASoundFileErr, kUnset, false},
+        {"a pipe, never read", dir / "pipe.wav", true, kNotASoundFileErr, kUnset, false},
         {"unknown contents, read as raw", Put("x.xyz", std::string(30, 'x')), true, 0, FourCC("DULW"), false},
         {"a WAVE is no raw file", Put("y.xyz", Wave(1)), true, 0, FourCC("WAVE"), true},
     };
