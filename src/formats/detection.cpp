@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
-#include <cstring>
 #include <map>
 #include <mutex>
 #include <new>
@@ -47,7 +46,7 @@ constexpr uint32_t kSubFormatOffset = 24;
 // sample size 2, rate 10, compression 4.
 constexpr uint32_t kCompressedCommonBytes = 22;
 constexpr uint32_t kCompressionOffset = 18;
-// The block type of the extended format that marks a 16-bit Creative Voice file.
+// A block of the extended type makes a Creative Voice file 'VOC2'.
 constexpr unsigned char kVOCExtendedBlock = 8;
 // The NeXT/Sun encoding field sits after the magic, the data location and the size.
 constexpr size_t kNeXTEncodingOffset = 12;
