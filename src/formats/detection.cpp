@@ -400,7 +400,12 @@ OSErr DetectType(const std::string& path, unsigned int& type, bool& recognized,
     FSRef ref;
     if (OSErr err = XWQF::MakeRef(path, &ref)) return err;
     FileInfo info;
-    if (OSErr err = GetFinderInfo(path, &info.fileType, &info.fileCreator)) return err;
+    // A damaged sidecar tells nothing: the file is then known by its contents
+    // and its name, as one without Finder information.
+    if (OSErr err = GetFinderInfo(path, &info.fileType, &info.fileCreator)) {
+        if (err != kMapReadErr) return err;
+        info = FileInfo();
+    }
     // Only a plain file is a sound file, whatever its name says.
     if (!IsRegularFile(path)) {
         recognized = false;

@@ -173,7 +173,10 @@ TEST_F(DetectionTest, WhatIsNoSoundFileAndTheRawSettings) {
         {Put("x.xyz", "xyz"), false, kNotASoundFileErr, kUnset, false},
         {Put("y.xyz", "xyz"), true, 0, FourCC("DULW"), false},
         {Put("z.xyz", Wave(1)), true, 0, FourCC("WAVE"), true},
+        // A damaged sidecar is no Finder information: the contents decide.
+        {Put("d.xyz", Wave(1)), false, 0, FourCC("WAVE"), true},
     };
+    testsupport::WriteFile(XWQF::SidecarPath(dir / "d.xyz"), std::string("\x00\x05\x16\x07garbage", 11));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
         CSoundFile::SetRawSettings(c.asRaw ? raw : RawSettings());
