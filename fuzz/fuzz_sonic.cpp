@@ -14,7 +14,9 @@ namespace {
 constexpr uint32_t kBufferFrames = 256;
 constexpr uint32_t kMaxRoundTripFrames = 4096;
 
-const std::string& WorkFolder() { return fuzzsupport::ScratchFolder("sonic"); }
+const std::string& WorkFolder() {
+    return fuzzsupport::ScratchFolder("sonic");
+}
 
 void ReadSonic(const std::string& path, size_t size) {
     CSonicAIFFFile f;
@@ -32,7 +34,8 @@ void ReadSonic(const std::string& path, size_t size) {
     CSonicAIFFFile info;
     info.ISoundFile(path);
     OSErr status;
-    if (info.GetOfflineInfo(&status) == 0 && info.GetPackingMode() != f.GetPackingMode()) std::abort();
+    if (info.GetOfflineInfo(&status) == 0 && info.GetPackingMode() != f.GetPackingMode())
+        std::abort();
     if (info.IsOpen()) std::abort();
 }
 

@@ -66,7 +66,9 @@ bool Is24BitMode(uint16_t mode) {
            mode == kSonicBigEndian24;
 }
 
-bool IsSupportedMode(uint16_t mode) { return mode == kSonic16Bit || Is24BitMode(mode); }
+bool IsSupportedMode(uint16_t mode) {
+    return mode == kSonic16Bit || Is24BitMode(mode);
+}
 
 bool HasLongOFFS(uint16_t mode) {
     return mode == kSonicLittleEndian24 || mode == kSonicBigEndian24;
@@ -74,7 +76,8 @@ bool HasLongOFFS(uint16_t mode) {
 
 // The bytes of [0, x) of a mode-3 file that lie outside the gaps.
 uint64_t PackedBytesBefore(uint64_t x) {
-    return x / kBlockBytes * kPackedPartBytes + std::min<uint64_t>(x % kBlockBytes, kPackedPartBytes);
+    return x / kBlockBytes * kPackedPartBytes +
+           std::min<uint64_t>(x % kBlockBytes, kPackedPartBytes);
 }
 
 // The mode of a new file; 0 when none fits.
@@ -138,7 +141,9 @@ CSonicAIFFFile::~CSonicAIFFFile() {
     if (IsOpen()) Close();
 }
 
-OSType CSonicAIFFFile::GetFType() { return FourCC("SAIF"); }
+OSType CSonicAIFFFile::GetFType() {
+    return FourCC("SAIF");
+}
 
 std::string CSonicAIFFFile::GetDescription() {
     switch (packingMode_) {
@@ -185,7 +190,8 @@ OSErr CSonicAIFFFile::ReadFormHeader() {
     const OSErr err = ReadExactly(forkRef_, 0, raw, sizeof raw);
     if (err == kEOFErr || (err == 0 && LoadBE32(raw) != kFORM)) return kAIFFNotFoundErr;
     if (err) return err;
-    formEnd_ = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{LoadBE32(raw + 4)} + 8, UINT32_MAX));
+    formEnd_ =
+        static_cast<uint32_t>(std::min<uint64_t>(uint64_t{LoadBE32(raw + 4)} + 8, UINT32_MAX));
     return 0;
 }
 
@@ -196,7 +202,8 @@ OSErr CSonicAIFFFile::ReadCOMM() {
     uint8_t raw[kCOMMBytes];
     if (ReadExactly(forkRef_, static_cast<uint64_t>(position) - 4, raw, sizeof raw) != 0)
         return kAIFFBadCommonErr;
-    channels_ = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(LoadBE16(raw + 8))));
+    channels_ =
+        static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(LoadBE16(raw + 8))));
     numFrames_ = LoadBE32(raw + 10);
     wordSize_ = static_cast<short>(LoadBE16(raw + 14));
     Float80 rate;
@@ -246,10 +253,13 @@ OSErr CSonicAIFFFile::ReadSonicChunks() {
         OSErr e = ReadExactly(forkRef_, at, offs, 8);
         if (e == 0) {
             const uint32_t length = LoadBE32(offs + 4);
-            const uint32_t bytes = length == 20 ? kShortOFFSBytes : length == 24 ? kLongOFFSBytes : 0;
+            const uint32_t bytes = length == 20   ? kShortOFFSBytes
+                                   : length == 24 ? kLongOFFSBytes
+                                                  : 0;
             if (bytes) {
                 e = ReadExactly(forkRef_, at, offs, bytes);
-                if (e == 0) seconds = DoubleFromBits(LoadBE64(offs + (bytes == kShortOFFSBytes ? 18 : 20)));
+                if (e == 0)
+                    seconds = DoubleFromBits(LoadBE64(offs + (bytes == kShortOFFSBytes ? 18 : 20)));
                 at += bytes;
             }
         }
@@ -380,8 +390,10 @@ OSErr CSonicAIFFFile::ReadMarkers() {
             XWQF::StringToNum(digits, &number);
             marker.type = 1;
             marker.number = static_cast<int16_t>(number);
-            if (end < length) SetNameField(marker.name, name + end + 1, length - end - 1);
-            else SetNameField(marker.name, name, 0);
+            if (end < length)
+                SetNameField(marker.name, name + end + 1, length - end - 1);
+            else
+                SetNameField(marker.name, name, 0);
         } else {
             marker.type = 2;
             marker.number = -1;
@@ -712,8 +724,9 @@ OSErr CSonicAIFFFile::WritePacked(const unsigned char* data, uint64_t bytes, uin
     while (done < bytes) {
         const uint64_t inBlock = position % kBlockBytes;
         const bool gap = inBlock >= kPackedPartBytes;
-        int n = static_cast<int>(gap ? kBlockBytes - inBlock
-                                     : std::min<uint64_t>(bytes - done, kPackedPartBytes - inBlock));
+        int n =
+            static_cast<int>(gap ? kBlockBytes - inBlock
+                                 : std::min<uint64_t>(bytes - done, kPackedPartBytes - inBlock));
         if (OSErr err = XWQF::Write(forkRef_, &n, gap ? kGap : data + done)) return err;
         position += static_cast<uint64_t>(n);
         if (!gap) done += static_cast<uint64_t>(n);
@@ -764,8 +777,9 @@ OSErr CSonicAIFFFile::WriteUnpacked(const unsigned char* data, uint64_t samples)
 OSErr CSonicAIFFFile::ReadFrames(uint32_t frame, uint64_t frames, unsigned char* buffer,
                                  uint64_t bufferBytes) {
     const uint32_t bytes = SampleBytes();
-    const uint64_t samples =
-        bytes && IsSupportedMode(packingMode_) ? std::min(frames * channels_, bufferBytes / bytes) : 0;
+    const uint64_t samples = bytes && IsSupportedMode(packingMode_)
+                                 ? std::min(frames * channels_, bufferBytes / bytes)
+                                 : 0;
     uint64_t filled = 0;
     OSErr err = samples ? SetFilePos(frame) : OSErr(0);
     if (samples && err == 0) {
@@ -803,8 +817,9 @@ OSErr CSonicAIFFFile::RefreshInputBuffer(uint32_t frame) {
     if (OSErr err = InitInputBuffer()) return err;
     if (!inputBuffer_) return kMemBlockMissingErr;
     const uint64_t bufferBytes = GetRealBufferSize();
-    const OSErr err = ReadFrames(frame, pcmio::BlockExtent(frame, numFrames_, bufferFrames_, 1, UINT32_MAX),
-                                 inputBuffer_, bufferBytes);
+    const OSErr err =
+        ReadFrames(frame, pcmio::BlockExtent(frame, numFrames_, bufferFrames_, 1, UINT32_MAX),
+                   inputBuffer_, bufferBytes);
     firstBufferedFrame_ = frame;
     return err;
 }
@@ -830,7 +845,9 @@ OSErr CSonicAIFFFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
     const uint64_t samples = uint64_t{frames} * channels_;
     OSErr err = 0;
     switch (packingMode_) {
-        case kSonicUnpacked24: err = WriteUnpacked(outputBuffer_, samples); break;
+        case kSonicUnpacked24:
+            err = WriteUnpacked(outputBuffer_, samples);
+            break;
         case kSonicPacked24: {
             uint64_t at = 0;
             FramePosition(position, &at);  // SetFilePos has placed the fork there

@@ -13,18 +13,18 @@
 
 // Status codes of Sonic files beside those of the AIFF family.
 enum : int {
-    kSonicUnsupportedDataErr = -22700,     // packing mode unknown, or not the word size's
-    kSonicUnsupportedWordSizeErr = -20020, // no packing mode for the word size asked for
-    kSonicMissingLoopMarkerErr = -22203,   // INST names a marker the file lacks
+    kSonicUnsupportedDataErr = -22700,      // packing mode unknown, or not the word size's
+    kSonicUnsupportedWordSizeErr = -20020,  // no packing mode for the word size asked for
+    kSonicMissingLoopMarkerErr = -22203,    // INST names a marker the file lacks
 };
 
 // The packing modes of the AFPR record.
 enum SonicPackingMode : uint16_t {
-    kSonic16Bit = 1,          // 16-bit big-endian
-    kSonicUnpacked24 = 2,     // one 4-byte group per 24-bit sample
-    kSonicPacked24 = 3,       // 3 bytes, least significant first, gaps at each block's end
+    kSonic16Bit = 1,            // 16-bit big-endian
+    kSonicUnpacked24 = 2,       // one 4-byte group per 24-bit sample
+    kSonicPacked24 = 3,         // 3 bytes, least significant first, gaps at each block's end
     kSonicLittleEndian24 = 10,  // 3 bytes, least significant first
-    kSonicBigEndian24 = 11,   // 3 bytes, most significant first
+    kSonicBigEndian24 = 11,     // 3 bytes, most significant first
 };
 
 // The packing mode of the last Sonic file whose records were read in this

@@ -8,9 +8,13 @@ CSonicSplitFile::CSonicSplitFile() : CSplitFile(FourCC("SAIF")) {}
 
 CSonicSplitFile::~CSonicSplitFile() = default;
 
-OSType CSonicSplitFile::GetFType() { return FourCC("SpSc"); }
+OSType CSonicSplitFile::GetFType() {
+    return FourCC("SpSc");
+}
 
-std::string CSonicSplitFile::GetDescription() { return "Sonic Split File"; }
+std::string CSonicSplitFile::GetDescription() {
+    return "Sonic Split File";
+}
 
 OSErr CSonicSplitFile::ISoundFile(const std::string& path) {
     std::string named = path;
