@@ -119,6 +119,8 @@ protected:
         uint8_t specifics[4] = {uint8_t(mode)};
         EXPECT_EQ(0, f.Create(channels, bits, 48000, specifics, nullptr));
         if (stamp) f.SetTimeStamp(stamp);
+        OSErr status;
+        EXPECT_EQ(0, f.GetOfflineInfo(&status));  // leaves the file being written as it is
         EXPECT_EQ(0, WriteBufferForm(f, 0, frames));
         const std::string path = f.GetPath();
         EXPECT_EQ(0, f.Close());

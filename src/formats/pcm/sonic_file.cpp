@@ -515,10 +515,9 @@ OSErr CSonicAIFFFile::Open() {
 
 OSErr CSonicAIFFFile::GetOfflineInfo(OSErr* status) {
     if (status) *status = 0;
-    // An object that is already open keeps its fork; the look is taken on a second one.
-    const int savedFork = forkRef_;
-    const bool wasOpen = open_;
-    forkRef_ = XWQF::kNoFork;
+    // An open object holds its description already; a file being written has
+    // no COMM fields yet, which would take it away.
+    if (IsOpen()) return 0;
     FSRef ref{path_};
     OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_);
     if (err == 0) {
@@ -531,8 +530,7 @@ OSErr CSonicAIFFFile::GetOfflineInfo(OSErr* status) {
         const OSErr closeErr = XWQF::CloseFork(forkRef_);
         if (err == 0) err = closeErr;
     }
-    forkRef_ = savedFork;
-    open_ = wasOpen;
+    forkRef_ = XWQF::kNoFork;
     return err;
 }
 

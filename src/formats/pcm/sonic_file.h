@@ -58,6 +58,7 @@ public:
     // Pads the file to the next 256 KiB boundary and writes the final header;
     // -38 when not open.
     OSErr Close() override;
+    // Reads the description and the Sonic records of a file that is not open.
     OSErr GetOfflineInfo(OSErr* status) override;
 
     OSErr RefreshInputBuffer(uint32_t frame) override;
