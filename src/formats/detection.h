@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/pcm/sonic_file.h"
 #include "soundfile/sound_file.h"
 #include "soundfile/type_codes.h"
 
@@ -32,6 +33,7 @@ struct pcre_stuff {
 // The Sonic Solutions application's signature: the creator code of its files
 // and the first four data bytes of their 'APPL' chunk.
 constexpr OSType kSonicSignature = FourCC("SSYS");
+static_assert(CSonicAIFFFile::sig == "SSYS");
 
 // The whole detection. Fills type, recognized and config; members (full paths in
 // channel order, as the folder spells them) and setName only for a group, which
