@@ -22,6 +22,7 @@
 #include "foundation/pstring.h"
 #include "foundation/resource_fork.h"
 #include "foundation/string_utils.h"
+#include "soundfile/surround_file.h"
 #include "soundfile/raw_settings.h"
 #include "soundfile/type_codes.h"
 
@@ -309,8 +310,10 @@ SoundFilePtr QFSoundFile::createSoundFile(short* error) const {
             *error = err;
             return nullptr;
         }
-        // TODO(surround files): hand surroundSetName_ to the set once CSurroundFile
-        // takes a name.
+        if (hfsFileType_ == kSurroundType) {
+            if (auto* set = dynamic_cast<CSurroundFile*>(file.get()))
+                set->SetSurroundSetName(surroundSetName_);
+        }
         file->SetChannelConfiguration(channelConfiguration_);
         return file;
     } catch (const error_code_exception& e) {

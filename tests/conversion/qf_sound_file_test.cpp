@@ -292,7 +292,10 @@ TEST_F(QFSoundFileTest, GroupsAreFoundFromAnyMember) {
             EXPECT_EQ(error, 0);
             ASSERT_NE(made, nullptr);
             EXPECT_EQ(made->GetChannelConfiguration(), c.config);
-            EXPECT_EQ(made->GetPath(), paths.front());
+            // The group is named without its channel marker and opens as one file.
+            EXPECT_EQ(made->GetPath(), dir_ / (c.asked.substr(0, 1) + ".wav"));
+            ASSERT_EQ(made->Open(), 0);
+            EXPECT_EQ(made->GetNumChannels(), static_cast<short>(c.members.size()));
         }
     }
 }
