@@ -56,6 +56,10 @@ OSErr StripWalk::Next(uint32_t* start, uint32_t* end) {
         const uint32_t widenedEnd =
             static_cast<uint32_t>(std::min<uint64_t>(blockEnd + margin_, frames));
         from_ = std::max<int64_t>(int64_t{widenedEnd} + 1, taken + 1);
+        // A block that reaches the file's end is the last: what a later search
+        // finds (a region merged into this block past the end, say) could only
+        // repeat frames already given.
+        if (widenedEnd >= frames) from_ = int64_t{INT32_MAX} + 1;
         if (widenedStart > widenedEnd) continue;  // the block lies past the end of the file
         *start = widenedStart;
         *end = widenedEnd;

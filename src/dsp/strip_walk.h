@@ -6,7 +6,8 @@
 // The walk always ends: every search starts past the start of the last block it
 // took in, so an empty region, a region that ends before it starts or a region
 // past the end of the file is never found twice. A widened block that would end
-// before it starts (a region beyond the file's end) is passed over.
+// before it starts (a region beyond the file's end) is passed over, and a block
+// that reaches the file's end is the last, so no frame is given twice.
 #pragma once
 
 #include <cstdint>

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -66,6 +67,7 @@ TEST(StripWalk, JoinsWidensAndAlwaysEnds) {
         {"region starting past the end, margin reaching in", 1000, 100, {{1050, 1100}}, {{950, 1000}}},
         {"region far past the end", 1000, 10, {{100, 200}, {2000, 2100}}, {{90, 210}}},
         {"joined end past the file's end", 1000, 300, {{900, 5000}, {5500, 6000}}, {{600, 1000}}},
+        {"merged region past the file's end", 1000, 10, {{600, 1500}, {1200, 1300}}, {{590, 1000}}},
     };
     for (const WalkCase& c : cases) {
         // Regions are kept within the file when added: shrink it afterwards.
@@ -75,6 +77,39 @@ TEST(StripWalk, JoinsWidensAndAlwaysEnds) {
         auto [blocks, status] = Walk(file, c.margin);
         EXPECT_EQ(blocks, c.expected) << c.what;
         EXPECT_EQ(status, kNoMoreRegionsErr) << c.what;
+    }
+}
+
+// Random region lists (empty, inverted and out-of-file regions included): the
+// walk ends, its blocks lie in the file, in order and apart, and cover every region.
+TEST(StripWalk, RandomRegionListsAreCoveredInOrder) {
+    uint32_t seed = 3;
+    auto next = [&seed](uint32_t n) { return (seed = seed * 1664525u + 1013904223u) % n; };
+    for (int round = 0; round < 300; ++round) {
+        testsupport::MemorySoundFile file(1, 16, 2000);
+        Blocks regions;
+        for (uint32_t k = next(8); k > 0; --k) regions.emplace_back(next(2100), next(2100));
+        AddRegions(file, regions);
+        const uint32_t frames = 1 + next(2000), margin = next(50);
+        file.SetNumFrames(frames);
+        auto [blocks, status] = Walk(file, margin);
+        ASSERT_EQ(status, kNoMoreRegionsErr);
+        for (size_t i = 0; i < blocks.size(); ++i) {
+            EXPECT_LE(blocks[i].first, blocks[i].second);
+            EXPECT_LE(blocks[i].second, frames);
+            if (i) {
+                EXPECT_GT(blocks[i].first, blocks[i - 1].second);
+            }
+        }
+        for (uint16_t i = 0; i < file.GetNumRegions(); ++i) {
+            SFTRegion r;
+            file.GetIndRegion(i, &r);
+            const uint32_t from = r.start, to = std::min<uint32_t>(r.end, frames);
+            if (from >= to) continue;
+            EXPECT_TRUE(std::any_of(blocks.begin(), blocks.end(),
+                                    [&](auto b) { return b.first <= from && to <= b.second; }))
+                << from << ".." << to;
+        }
     }
 }
 
