@@ -3,9 +3,10 @@
 // the file's length. The copy steps, the scan, the gain pass and the sample-rate
 // conversion steps all walk it, each with its own margin.
 //
-// The walk always ends: every search starts past the start of the last block it
-// took in, so an empty region, a region that ends before it starts or a region
-// past the end of the file is never found twice. A widened block that would end
+// The walk always ends and covers every region: every search starts past the
+// start of the last block it took in, so an empty region, a region that ends
+// before it starts or a region past the end of the file is never found twice,
+// and the regions that share such a region's start are taken in with it. A widened block that would end
 // before it starts (a region beyond the file's end) is passed over, and a block
 // that reaches the file's end is the last, so no frame is given twice.
 #pragma once
@@ -42,6 +43,10 @@ private:
     // GetNextBlock from a signed search position; a position beyond the signed
     // 32-bit range finds nothing.
     OSErr Find(int64_t from, uint32_t* start, uint32_t* end);
+    // The end of a block found at `start`: when the block is empty or ends before
+    // it starts, the regions beside it with the same start are not merged into it
+    // and no search could reach them, so their ends count.
+    uint32_t EndWithSiblings(uint32_t start, uint32_t end);
 
     CSoundFile& file_;
     uint32_t margin_;

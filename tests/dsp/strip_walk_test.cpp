@@ -63,6 +63,8 @@ TEST(StripWalk, JoinsWidensAndAlwaysEnds) {
         {"no margin", 1000, 0, {{100, 200}, {200, 300}, {400, 500}}, {{100, 300}, {400, 500}}},
         {"empty region within reach", 1000, 10, {{100, 200}, {205, 205}}, {{90, 215}}},
         {"lone empty region without margin", 1000, 0, {{200, 200}, {300, 400}}, {{200, 200}, {300, 400}}},
+        {"empty region sharing its start", 1000, 0, {{200, 200}, {200, 300}, {250, 400}}, {{200, 400}}},
+        {"inverted region sharing its start", 1000, 0, {{200, 100}, {200, 300}}, {{200, 300}}},
         {"region ending before it starts", 1000, 0, {{500, 100}, {600, 700}}, {{600, 700}}},
         {"region starting past the end, margin reaching in", 1000, 100, {{1050, 1100}}, {{950, 1000}}},
         {"region far past the end", 1000, 10, {{100, 200}, {2000, 2100}}, {{90, 210}}},
