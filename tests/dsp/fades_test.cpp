@@ -7,7 +7,10 @@
 #include <cmath>
 #include <cstring>
 
+#include "formats/pcm/wave_file.h"
+#include "foundation/pstring.h"
 #include "memory_files.h"
+#include "soundfile/progress.h"
 
 namespace {
 
@@ -80,28 +83,46 @@ TEST_F(Fades, FailuresStopAndKeepWhatWasWritten) {
     }
 }
 
-// sox's linear fade applied twice is the squared ramp: the same within one step.
-TEST_F(Fades, CurvesAgreeWithSox) {
+// sox's linear fade applied twice is the squared ramp: the same within one step,
+// with the fades made in place in a WAVE output that was just written.
+TEST_F(Fades, CurvesAgreeWithSoxOnAWaveOutput) {
     if (!testsupport::HaveProgram("sox")) GTEST_SKIP() << "sox is not installed";
-    Samples noise(4000);
-    uint32_t seed = 7;
-    for (int32_t& s : noise) s = static_cast<int16_t>((seed = seed * 1664525u + 1013904223u) >> 16);
+    std::vector<double> noise(4000);
     std::string raw;
-    for (int32_t s : noise) raw.append(reinterpret_cast<const char*>(&s), 2);
-    std::string peer;
+    uint32_t seed = 7;
+    for (double& x : noise) {
+        const int16_t s = static_cast<int16_t>((seed = seed * 1664525u + 1013904223u) >> 16);
+        raw.append(reinterpret_cast<const char*>(&s), 2);
+        x = s / 32768.0;
+    }
+    testsupport::TempDir dir;
+    testsupport::WriteFile(dir / "in.raw", raw);
+    std::string theirs, ours;
     const std::string fade = "fade t 882s 4000s 882s";
-    ASSERT_TRUE(SoxRaw(raw, "-r 44100 -e signed -b 16 -c 1", "-e signed -b 16 -D", fade + " " + fade, &peer));
-    ASSERT_EQ(peer.size(), raw.size());
+    ASSERT_TRUE(SoxToRaw("-t raw -r 44100 -e signed -b 16 -c 1 '" + (dir / "in.raw") + "'", "-e signed -b 16 -D",
+                         fade + " " + fade, &theirs));
 
-    auto file = MemoryFile(1, 16, noise);
+    unsigned char extension[256];
+    pstrcpy(std::string("wav"), extension);
+    SoundFilePtr file(new CWAVEFile);
+    ASSERT_EQ(file->ISoundFile(dir / "ours"), 0);
+    ASSERT_EQ(file->Create(1, 16, 44100.0f, nullptr, extension), 0);
     file->SetDither(0);
+    uint32_t count = 4000;
+    ASSERT_EQ(file->Write(0, &count, noise.data()), 0);
     conversion.SetNeedsFades(1);
     ASSERT_EQ(CreateFades(file.get(), &conversion), 0);
+    const std::string path = file->GetPath();
+    file.reset();
+    CorvaOutFile::Clear();
+    ASSERT_TRUE(SoxToRaw("'" + path + "'", "-e signed -b 16", "", &ours));
+    ASSERT_EQ(ours.size(), theirs.size());
     int worst = 0;
-    for (uint32_t i = 0; i < 4000; ++i) {
-        int16_t theirs;
-        std::memcpy(&theirs, peer.data() + 2 * i, 2);
-        worst = std::max(worst, std::abs(file->GetSample(i, 0) - theirs));
+    for (size_t i = 0; i < ours.size(); i += 2) {
+        int16_t a, b;
+        std::memcpy(&a, ours.data() + i, 2);
+        std::memcpy(&b, theirs.data() + i, 2);
+        worst = std::max(worst, std::abs(a - b));
     }
     EXPECT_LE(worst, 1);
 }

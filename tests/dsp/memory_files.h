@@ -45,14 +45,13 @@ inline Samples AllSamples(const MemorySoundFile& file) {
     return out;
 }
 
-// Runs sox over raw samples and gives its raw output; `inputs` and `outputs`
-// are sox's format options for the two sides.
-inline bool SoxRaw(const std::string& in, const std::string& inputs, const std::string& outputs,
-                   const std::string& effects, std::string* out) {
+// Runs `sox <input> -t raw <outputOptions> <file> <effects>` and gives the raw
+// output; `input` is sox's input argument with its options.
+inline bool SoxToRaw(const std::string& input, const std::string& outputOptions, const std::string& effects,
+                     std::string* out) {
     testsupport::TempDir dir;
-    testsupport::WriteFile(dir / "in.raw", in);
-    const std::string command = "sox -t raw " + inputs + " '" + (dir / "in.raw") + "' -t raw " + outputs +
-                                " '" + (dir / "out.raw") + "' " + effects + " 2>/dev/null";
+    const std::string command = "sox " + input + " -t raw " + outputOptions + " '" + (dir / "out.raw") + "' " +
+                                effects + " 2>/dev/null";
     if (std::system(command.c_str()) != 0) return false;
     *out = testsupport::ReadFile(dir / "out.raw");
     return true;
