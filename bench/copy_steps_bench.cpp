@@ -56,7 +56,8 @@ bool RunOurs(bool mix, CConvSpec& conversion) {
     if (out->ISoundFile(gDir + "/ours") != 0 ||
         out->Create(mix ? 1 : 2, 16, 44100.0f, nullptr, extension) != 0)
         return false;
-    const OSErr err = mix ? Copy048(in.get(), out.get(), &conversion) : Copy000(in.get(), out.get(), &conversion);
+    const OSErr err =
+        mix ? Copy048(in.get(), out.get(), &conversion) : Copy000(in.get(), out.get(), &conversion);
     const std::string path = out->GetPath();
     const bool ok = err == 0 && out->Close() == 0;
     out.reset();
@@ -67,7 +68,8 @@ bool RunOurs(bool mix, CConvSpec& conversion) {
 
 void Copy(benchmark::State& state, bool mix) {
     CConvSpec conversion(std::make_shared<ConvSpec>());
-    const std::string sox = "sox '" + gInput + "' -b 16 -D '" + gDir + "/sox.wav'" + (mix ? " remix 1,2" : "");
+    const std::string sox =
+        "sox '" + gInput + "' -b 16 -D '" + gDir + "/sox.wav'" + (mix ? " remix 1,2" : "");
     double ours = 0, peer = 0;
     for (auto _ : state) {
         auto t = std::chrono::steady_clock::now();

@@ -6,9 +6,9 @@
 // The walk always ends and covers every region: every search starts past the
 // start of the last block it took in, so an empty region, a region that ends
 // before it starts or a region past the end of the file is never found twice,
-// and the regions that share such a region's start are taken in with it. A widened block that would end
-// before it starts (a region beyond the file's end) is passed over, and a block
-// that reaches the file's end is the last, so no frame is given twice.
+// and the regions that share such a region's start are taken in with it. A widened block that would
+// end before it starts (a region beyond the file's end) is passed over, and a block that reaches
+// the file's end is the last, so no frame is given twice.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +22,9 @@ uint32_t StripMarginFrames(double rate, double marginMs);
 
 // Turns the end of a walk into a step's status: kNoMoreRegionsErr (-20002) is the
 // normal end and becomes 0; anything else stays.
-inline OSErr StripWalkStatus(OSErr status) { return status == kNoMoreRegionsErr ? OSErr(0) : status; }
+inline OSErr StripWalkStatus(OSErr status) {
+    return status == kNoMoreRegionsErr ? OSErr(0) : status;
+}
 
 class StripWalk {
 public:
