@@ -97,6 +97,14 @@ TEST_F(CopyLoops, ReduceWithRoundingOrRedither) {
         EXPECT_EQ(pos, c.expected.size() / out.GetNumChannels());
         EXPECT_TRUE(c.cursor == kOff || gDitherTableIndex == c.cursorAfter);
     }
+    // Without a table a dithering copy fills one.
+    gDitherTable = nullptr;
+    auto in = MemoryFile(1, 24, {1});
+    MemorySoundFile out(1, 16, 0);
+    conversion.SetNeedsRedither(1);
+    EXPECT_EQ(Copy000(in.get(), &out, &conversion), 0);
+    EXPECT_NE(gDitherTable, nullptr);
+    FreeDitherTable();
     gDitherTable = saved;
 }
 
@@ -124,8 +132,8 @@ TEST_F(CopyLoops, BlocksProgressAndFailures) {
         SFTMarker marker{1, 2, {1, 'm'}, 0, 0};
         ASSERT_EQ(in->AddMarker(&marker), 0);
         MemorySoundFile out(1, 16, 0);
-        in->SetSFTBufferSize(4);
-        out.SetSFTBufferSize(4);
+        in->SetSFTBufferSize(4);  // blocks fit the smaller of the two buffers
+        out.SetSFTBufferSize(8);
         context.lastError = c.fault == kCancel ? -128 : 0;
         if (c.fault == kRead) in->FailAt(Op::RefreshInput, 4, -39);
         if (c.fault == kWrite) out.FailAt(Op::Flush, 0, -39);
