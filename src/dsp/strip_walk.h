@@ -3,12 +3,16 @@
 // the file's length. The copy steps, the scan, the gain pass and the sample-rate
 // conversion steps all walk it, each with its own margin.
 //
-// The walk always ends and covers every region: every search starts past the
-// start of the last block it took in, so an empty region, a region that ends
-// before it starts or a region past the end of the file is never found twice,
-// and the regions that share such a region's start are taken in with it. A widened block that would
-// end before it starts (a region beyond the file's end) is passed over, and a block that reaches
-// the file's end is the last, so no frame is given twice.
+// The walk always ends and covers every region once: every search starts past
+// the start of the last block taken in, so an empty region, one that ends
+// before it starts or one past the file's end is never found twice, and the
+// regions sharing such a region's start are taken in with it. A widened block
+// that would end before it starts (beyond the file's end) is passed over, and a
+// block that reaches the file's end is the last, so no frame is given twice.
+//
+// Use:  StripWalk walk(*file, StripMarginFrames(rate, conversion->GetStripMargin()));
+//       while ((r = walk.Next(&start, &end)) == 0) { ...the step's range... }
+//       return StripWalkStatus(r);
 #pragma once
 
 #include <cstdint>
