@@ -178,7 +178,14 @@ uint32_t CVOCBlockFile::MaxFrames() const {
 }
 
 // ---------------------------------------------------------------------------
-// Closing, the offline look, the frame limit
+// Opening, closing, the offline look, the frame limit
+
+OSErr CVOCBlockFile::Open() {
+    if (OSErr err = OpenForReading()) return err;
+    if (OSErr err = ReadFormat()) return err;
+    dataType_ = StoredDataType();
+    return AddWholeFileRegion();
+}
 
 OSErr CVOCBlockFile::FinishFile() {
     const OSErr first = WriteFormat();
@@ -224,13 +231,6 @@ OSErr CVOCFile::ReadFormat() {
     wordSize_ = 8;
     dataStart_ = end;
     return FramesPresent(size >= kSoundHeadExtra ? size - kSoundHeadExtra : 0, &numFrames_);
-}
-
-OSErr CVOCFile::Open() {
-    if (OSErr err = OpenForReading()) return err;
-    if (OSErr err = ReadFormat()) return err;
-    dataType_ = kDataTypeUnsigned8;
-    return AddWholeFileRegion();
 }
 
 OSErr CVOCFile::Create(short channels, short wordSize, float sampleRate, void* specifics,
@@ -295,13 +295,6 @@ OSErr CVOC_SBFile::ReadFormat() {
     dataStart_ = end;
     const uint32_t bytes = size >= kSoundHeadExtra ? size - kSoundHeadExtra : 0;
     return FramesPresent(bytes / channels / 2, &numFrames_);
-}
-
-OSErr CVOC_SBFile::Open() {
-    if (OSErr err = OpenForReading()) return err;
-    if (OSErr err = ReadFormat()) return err;
-    dataType_ = kDataTypeLittleEndianPCM;
-    return AddWholeFileRegion();
 }
 
 OSErr CVOC_SBFile::Create(short channels, short wordSize, float sampleRate, void* specifics,

@@ -37,6 +37,7 @@ public:
     // The most bytes a block's 24-bit size can count.
     static constexpr uint32_t kMaxBlockSize = 0xFFFFFF;
 
+    OSErr Open() override;
     OSErr GetOfflineInfo(OSErr* status) override;
     // Reads the format blocks into the fields and the data start.
     virtual OSErr ReadFormat() = 0;
@@ -62,6 +63,8 @@ protected:
 
     // Rewrites the format blocks with the final sizes and time constants.
     virtual OSErr WriteFormat() = 0;
+    // The data-type code of the samples as stored.
+    virtual short StoredDataType() const = 0;
     // The format blocks and the terminator.
     OSErr FinishFile() override;
     // More frames than the sound-data block can hold give -20008.
@@ -84,7 +87,6 @@ public:
     ~CVOCFile() override {
         if (IsOpen()) Close();
     }
-    OSErr Open() override;
     OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,
                  const unsigned char* extension) override;
     OSType GetFType() override;
@@ -97,6 +99,7 @@ public:
 
 protected:
     OSErr WriteFormat() override;
+    short StoredDataType() const override { return kDataTypeUnsigned8; }
     uint64_t FrameBytes() const override { return 1; }
     uint8_t SilenceByte() const override { return 0x80; }
     // Unsigned samples as stored, signed in the buffers; its own inverse.
@@ -110,7 +113,6 @@ public:
     ~CVOC_SBFile() override {
         if (IsOpen()) Close();
     }
-    OSErr Open() override;
     OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,
                  const unsigned char* extension) override;
     OSType GetFType() override;
@@ -130,6 +132,7 @@ public:
 
 protected:
     OSErr WriteFormat() override;
+    short StoredDataType() const override { return kDataTypeLittleEndianPCM; }
     uint64_t FrameBytes() const override { return static_cast<uint64_t>(channels_) * 2; }
     // Little-endian samples; its own inverse.
     void StoredToBuffer(unsigned char* data, uint64_t bytes) const override;
