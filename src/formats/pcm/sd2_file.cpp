@@ -183,10 +183,6 @@ OSErr Guarded(Fn&& fn) {
 // ---------------------------------------------------------------------------
 // Life and constants
 
-CSDIIFile::~CSDIIFile() {
-    if (IsOpen()) Close();
-}
-
 OSType CSDIIFile::GetFType() { return FourCC("Sd2f"); }
 
 std::string CSDIIFile::GetDescription() { return "SoundDesigner II"; }
@@ -201,17 +197,13 @@ uint32_t CSDIIFile::BytesPerSample() const {
 
 uint64_t CSDIIFile::FrameBytes() const { return static_cast<uint64_t>(BytesPerSample()) * channels_; }
 
-const std::string& CSDIIFile::ResourcePath() const { return created_ ? fileRef_.path : path_; }
+const std::string& CSDIIFile::ResourcePath() const { return writable_ ? fileRef_.path : path_; }
 
 // ---------------------------------------------------------------------------
 // Opening
 
 OSErr CSDIIFile::Open() {
-    if (IsOpen()) return kFileBusyErr;
-    FSRef ref{path_};
-    if (OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_)) return err;
-    open_ = true;
-    created_ = false;
+    if (OSErr err = OpenForReading()) return err;
     short count = 0;
     OSErr err = ReadInfo();
     if (err == 0) err = ReadMarkers();
@@ -425,7 +417,7 @@ OSErr CSDIIFile::Create(short channels, short wordSize, float sampleRate, void* 
         return err;
     if (OSErr err = XWQF::OpenFork(&fileRef_, XWQF::kPermWidest, &forkRef_)) return err;
     open_ = true;
-    created_ = true;
+    writable_ = true;
     headerDirty_ = 1;
     wordSize_ = wordSize;
     channels_ = static_cast<uint32_t>(channels);
@@ -436,23 +428,12 @@ OSErr CSDIIFile::Create(short channels, short wordSize, float sampleRate, void* 
     return 0;
 }
 
-OSErr CSDIIFile::Close() {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    OSErr first = 0;
-    if (created_ && headerDirty_) {
-        first = WriteInfo();
-        if (first == 0) first = WriteMarkers();
-        if (first == 0) first = WriteLoops();
-        if (first == 0) first = WriteRegions();
-        if (first == 0) headerDirty_ = 0;
-    }
-    // The data fork is released also when the resources could not be written,
-    // so that no descriptor outlives the object.
-    const OSErr err = XWQF::CloseFork(forkRef_);
-    forkRef_ = XWQF::kNoFork;
-    open_ = false;
-    created_ = false;
-    return first ? first : err;
+OSErr CSDIIFile::FinishFile() {
+    OSErr err = WriteInfo();
+    if (err == 0) err = WriteMarkers();
+    if (err == 0) err = WriteLoops();
+    if (err == 0) err = WriteRegions();
+    return err;
 }
 
 OSErr CSDIIFile::WriteInfo() {
@@ -555,67 +536,9 @@ int CSDIIFile::ReadNumChannels(const std::string& path) {
 }
 
 // ---------------------------------------------------------------------------
-// Positioning and buffers
+// Buffers
 
-OSErr CSDIIFile::SetFilePos(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    return pcmio::SeekFrame(forkRef_, 0, FrameBytes(), frame,
-                            [this](uint32_t end) { return SetEndOfFile(end); });
-}
-
-OSErr CSDIIFile::SetEndOfFile(uint32_t frames) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    // Only a file this object made grows.
-    if (OSErr err = pcmio::ExtendToFrames(forkRef_, 0, FrameBytes(), frames, 0, created_)) return err;
-    numFrames_ = frames;
-    return 0;
-}
-
-OSErr CSDIIFile::UpdateSize() {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    return pcmio::CountFrames(forkRef_, 0, FrameBytes(), &numFrames_);
-}
-
-OSErr CSDIIFile::RefreshInputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (OSErr err = InitInputBuffer()) return err;
-    if (!inputBuffer_) return kMemBlockMissingErr;
-    const uint64_t bufferBytes = GetRealBufferSize();
-    const uint64_t count = pcmio::BlockExtent(frame, numFrames_, bufferFrames_, FrameBytes(), bufferBytes);
-    uint64_t got = 0;
-    if (OSErr err = pcmio::ReadBlock(forkRef_, [&] { return SetFilePos(frame); }, inputBuffer_, count,
-                                     bufferBytes, &got))
-        return err;
-    firstBufferedFrame_ = frame;
-    if (const uint32_t bytes = BytesPerSample())
-        pcmio::SwapBigEndianSamples(inputBuffer_, bufferBytes / bytes, bytes);
-    return 0;
-}
-
-OSErr CSDIIFile::RefreshOutputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (OSErr err = InitOutputBuffer()) return err;
-    if (!outputBuffer_) return kMemBlockMissingErr;
-    // Positioning at a frame past the end extends the file up to it.
-    if (OSErr err = SetFilePos(frame)) return err;
-    const uint64_t bufferBytes = GetRealBufferSize();
-    uint64_t got = 0;
-    const OSErr err = pcmio::ReadAndClear(forkRef_, outputBuffer_, bufferBytes, bufferBytes, &got);
-    if (err != 0 && err != kEOFErr) return err;
-    firstBufferedFrame_ = frame;
-    if (const uint32_t bytes = BytesPerSample())
-        pcmio::SwapBigEndianSamples(outputBuffer_, bufferBytes / bytes, bytes);
-    return 0;
-}
-
-OSErr CSDIIFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
-    if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (!outputBuffer_ || frames > bufferFrames_) return kParamErr;
-    if (!created_) return kWritePermErr;
-    if (OSErr err = SetFilePos(position)) return err;
-    const uint64_t samples = static_cast<uint64_t>(frames) * channels_;
-    pcmio::SwapBigEndianSamples(outputBuffer_, samples, BytesPerSample());
-    return pcmio::WriteFrames(forkRef_, outputBuffer_, samples * BytesPerSample(), position, frames,
-                              &numFrames_);
+void CSDIIFile::StoredToBuffer(unsigned char* data, uint64_t bytes) const {
+    if (const uint32_t size = BytesPerSample())
+        pcmio::SwapBigEndianSamples(data, bytes / size, size);
 }
