@@ -47,13 +47,6 @@ constexpr double kMaxShownMilliseconds = 1e15;
 constexpr short kDataType4BitA = 8;
 constexpr short kDataType4BitB = 63;
 
-// A status of 16 bits for an exception's code; 0 and codes that do not fit
-// become -50.
-OSErr StatusOf(int code) {
-    if (code == 0 || code < INT16_MIN || code > INT16_MAX) return kParamErr;
-    return static_cast<OSErr>(code);
-}
-
 template <class T>
 int Order(const T& a, const T& b) {
     if (a < b) return -1;
@@ -251,7 +244,7 @@ void QFSoundFile::getInfo() {
         // format object no longer changing.
         setInfoAvailable(true);
     } catch (const error_code_exception& e) {
-        ReadingFailed(StatusOf(e.error_code()));
+        ReadingFailed(NarrowStatus(e.error_code()));
     } catch (const std::bad_alloc&) {
         ReadingFailed(kMemFullErr);
     } catch (...) {
@@ -317,7 +310,7 @@ SoundFilePtr QFSoundFile::createSoundFile(short* error) const {
         file->SetChannelConfiguration(channelConfiguration_);
         return file;
     } catch (const error_code_exception& e) {
-        *error = StatusOf(e.error_code());
+        *error = NarrowStatus(e.error_code());
     } catch (const std::bad_alloc&) {
         *error = kMemFullErr;
     } catch (...) {

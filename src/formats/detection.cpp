@@ -64,12 +64,6 @@ constexpr uint16_t kTagMuLaw = 7;
 constexpr uint16_t kTagG729A = 0x0083;
 constexpr uint16_t kTagExtensible = 0xFFFE;
 
-// A status that a 16-bit code can carry; a wider code is never taken for success.
-OSErr StatusOf(int code) {
-    if (code >= INT16_MIN && code <= INT16_MAX) return static_cast<OSErr>(code);
-    return kParamErr;
-}
-
 bool HeaderIs(const std::string& header, size_t offset, const char (&id)[5]) {
     return header.size() >= offset + 4 && header.compare(offset, 4, id, 4) == 0;
 }
@@ -386,7 +380,7 @@ OSErr ResolveByContents(const std::string& path, unsigned int& type, const FileI
         }
         return kNotASoundFileErr;
     } catch (const error_code_exception& e) {
-        return StatusOf(e.error_code());
+        return NarrowStatus(e.error_code());
     } catch (...) {
         // Anything else the reading ran into leaves the decision to the name.
         return kNotASoundFileErr;
@@ -498,7 +492,7 @@ OSErr ResolveFileType(const std::string& path, unsigned int& type, bool& recogni
     try {
         return DetectType(path, type, recognized, members, setName, config, considerSplit);
     } catch (const error_code_exception& e) {
-        return StatusOf(e.error_code());
+        return NarrowStatus(e.error_code());
     } catch (const std::bad_alloc&) {
         return kMemFullErr;
     } catch (...) {
@@ -631,7 +625,7 @@ OSErr ResolveSD2(const std::string& path, unsigned int&, const FileInfo*) {
     } catch (const error_code_exception& e) {
         const int code = e.error_code();
         if (code == kMapReadErr || code == kEOFErr || code == kResNotFoundErr) return kNotASoundFileErr;
-        return StatusOf(code);
+        return NarrowStatus(code);
     }
 }
 

@@ -166,18 +166,6 @@ void Append(std::vector<uint8_t>* bytes, const uint8_t* data, size_t count) {
     bytes->insert(bytes->end(), data, data + count);
 }
 
-// Runs an operation whose failures are thrown and returns its status.
-template <class Fn>
-OSErr Guarded(Fn&& fn) {
-    try {
-        return fn();
-    } catch (const error_code_exception& e) {
-        return static_cast<OSErr>(e.error_code());
-    } catch (const std::bad_alloc&) {
-        return kMemFullErr;
-    }
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -232,7 +220,7 @@ OSErr CSDIIFile::GetOfflineInfo(OSErr* regionCount) {
 }
 
 OSErr CSDIIFile::ReadInfo() {
-    return Guarded([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         const std::string& path = ResourcePath();
         std::string sizeText, rateText, channelsText;
         bool haveSize = false, haveRate = false, haveChannels = false;
@@ -276,7 +264,7 @@ OSErr CSDIIFile::ReadInfo() {
 
 OSErr CSDIIFile::ReadMarkers() {
     if (!markers_.empty()) return 0;
-    return Guarded([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         std::vector<uint8_t> bytes;
         if (!ReadList(ResourcePath(), kMarkerListType, &bytes)) return 0;
         ByteView list(bytes.data(), bytes.size());
@@ -321,7 +309,7 @@ OSErr CSDIIFile::ReadMarkers() {
 
 OSErr CSDIIFile::ReadLoops() {
     if (!loops_.empty()) return 0;
-    return Guarded([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         std::vector<uint8_t> bytes;
         if (!ReadList(ResourcePath(), kLoopListType, &bytes)) return 0;
         ByteView list(bytes.data(), bytes.size());
@@ -349,7 +337,7 @@ OSErr CSDIIFile::ReadLoops() {
 
 OSErr CSDIIFile::ReadRegions(short* count) {
     if (!regions_.empty()) return 0;
-    return Guarded([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         short dummy = 0;
         if (!count) count = &dummy;
         *count = 0;
@@ -410,7 +398,7 @@ OSErr CSDIIFile::Create(short channels, short wordSize, float sampleRate, void* 
     if (OSErr err = XWQF::CreateFile(path_, &ref)) return err;
     fileRef_ = ref;
     fileRefValid_ = true;
-    if (OSErr err = Guarded([&]() -> OSErr {
+    if (OSErr err = StatusOfCall([&]() -> OSErr {
             QFResourceFile(fileRef_, true).Create(GetFileType(), GetCreator());
             return 0;
         }))
@@ -437,7 +425,7 @@ OSErr CSDIIFile::FinishFile() {
 }
 
 OSErr CSDIIFile::WriteInfo() {
-    return Guarded([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         QFResourceFile file(FSRef{ResourcePath()}, true);
         file.WriteStringResource(IntegerText(wordSize_ / 8), kSampleSizeID, "sample-size");
         file.WriteStringResource(RateText(sampleRate_), kSampleRateID, "sample-rate");
@@ -447,7 +435,7 @@ OSErr CSDIIFile::WriteInfo() {
 }
 
 OSErr CSDIIFile::WriteMarkers() {
-    return Guarded([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         const uint16_t count = std::min(GetNumMarkers(), kMaxCountedRecords);
         std::vector<uint8_t> bytes(kListHeadBytes, 0);
         StoreBE16(bytes.data(), 1);
@@ -473,7 +461,7 @@ OSErr CSDIIFile::WriteMarkers() {
 }
 
 OSErr CSDIIFile::WriteLoops() {
-    return Guarded([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         const uint16_t count = std::min(GetNumLoops(), kMaxCountedRecords);
         std::vector<uint8_t> bytes(kListHeadBytes, 0);
         StoreBE16(bytes.data(), 1);
@@ -494,7 +482,7 @@ OSErr CSDIIFile::WriteLoops() {
 }
 
 OSErr CSDIIFile::WriteRegions() {
-    return Guarded([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         const uint16_t count = GetNumRegions();
         std::vector<uint8_t> bytes(kRegionHeadBytes, 0);
         StoreBE16(bytes.data(), 1);
