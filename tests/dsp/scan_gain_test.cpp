@@ -1,8 +1,8 @@
 // The peak and gap scan, the normalize decision and the gain pass: peaks per
-// word size and channel selection, region blocks, gap guards and thresholds,
-// failures; the modes and levels of the gain pass, the limiter and the gate by
-// exact fixtures, the numbered steps' loops and ranges, and sox as the peer of
-// gain and normalize on real WAVE files.
+// word size and channel selection, region blocks, gap guards and thresholds, the
+// scan's choice and stops; the modes, levels and failures of the gain pass, the
+// limiter and the gate by exact fixtures, the numbered steps' loops, ranges and
+// extras, and sox as the peer of gain and normalize on real WAVE files.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -209,10 +209,10 @@ TEST_F(ScanGain, NormalizeDecision) {
 }
 
 // Samples that are no more than one step apart.
-void ExpectClose(const Samples& got, const Samples& want, int tolerance = 1) {
+void ExpectClose(const Samples& got, const Samples& want) {
     ASSERT_EQ(got.size(), want.size());
     for (size_t i = 0; i < got.size(); ++i)
-        ASSERT_LE(std::abs(got[i] - want[i]), tolerance) << "sample " << i;
+        ASSERT_LE(std::abs(got[i] - want[i]), 1) << "sample " << i;
 }
 
 // Blocks of two frames; a fault stops the pass where it occurs.
