@@ -37,7 +37,7 @@ enum class Mode { kPassThrough, kFixedGain, kLimiter };
 struct DeallocDeleter {
     void operator()(void* p) const { dealloc(p); }
 };
-using Samples = std::unique_ptr<double, DeallocDeleter>;
+using SampleBlock = std::unique_ptr<double, DeallocDeleter>;
 
 // One loop call: its levels, mode and running state, and its buffers.
 class GainPass {
@@ -88,8 +88,8 @@ private:
     bool reachesEnd_ = false;
 
     uint32_t block_ = 1;
-    Samples in_;   // mono to stereo and mix: the frames as read
-    Samples out_;  // the frames as written (the read frames themselves for the others)
+    SampleBlock in_;   // mono to stereo and mix: the frames as read
+    SampleBlock out_;  // the frames as written (the read frames themselves for the others)
 };
 
 OSErr GainPass::ChannelsFit() {
