@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "conversion/cconv_spec.h"
+#include "dsp/extras.h"
 #include "dsp/strip_walk.h"
 #include "foundation/memory.h"
 #include "soundfile/progress.h"
@@ -219,50 +220,6 @@ void Reduce(const Reduction& r, const int32_t* s, size_t n, unsigned char* out) 
 struct DeallocDeleter {
     void operator()(void* p) const { dealloc(p); }
 };
-
-// The source's loops and regions that lie within [start, end], and its markers
-// from start to end inclusive, moved by `offset`; its sampler data; its time
-// stamp moved by `offset`. The first failing read or add ends the lists; the
-// time stamp is carried all the same.
-OSErr CarryExtras(CSoundFile& source, CSoundFile& destination, uint32_t start, uint32_t end,
-                  uint32_t offset) {
-    OSErr err = 0;
-    for (uint16_t i = 0; err == 0 && i < source.GetNumLoops(); ++i) {
-        SFTLoop loop;
-        if ((err = source.GetIndLoop(i, &loop)) != 0) break;
-        if (loop.start < start || loop.end > end) continue;
-        loop.start += offset;
-        loop.end += offset;
-        err = destination.AddLoop(&loop);
-    }
-    for (uint16_t i = 0; err == 0 && i < source.GetNumRegions(); ++i) {
-        SFTRegion region;
-        if ((err = source.GetIndRegion(i, &region)) != 0) break;
-        if (static_cast<uint32_t>(region.start) < start || static_cast<uint32_t>(region.end) > end)
-            continue;
-        region.start = static_cast<int32_t>(static_cast<uint32_t>(region.start) + offset);
-        region.end = static_cast<int32_t>(static_cast<uint32_t>(region.end) + offset);
-        region.sync = static_cast<int32_t>(static_cast<uint32_t>(region.sync) + offset);
-        err = destination.AddRegion(&region);
-    }
-    for (uint16_t i = 0; err == 0 && i < source.GetNumMarkers(); ++i) {
-        SFTMarker marker;
-        if ((err = source.GetIndMarker(i, &marker)) != 0) break;
-        if (marker.position < start || marker.position > end) continue;
-        marker.position += offset;
-        err = destination.AddMarker(&marker);
-    }
-    if (err == 0) {
-        SFTSamplerInfo info;
-        const OSErr got = source.GetSamplerInfo(&info);
-        if (got == 0)
-            err = destination.SetSamplerInfo(&info);
-        else if (got != kNoSamplerInfoErr)
-            err = got;
-    }
-    if (source.IsTimeStampValid()) destination.SetTimeStamp(source.GetTimeStamp() + offset);
-    return err;
-}
 
 Form FormOf(const CSoundFile& file) {
     switch (Bits2Bytes(static_cast<uint16_t>(file.GetWordSize()))) {

@@ -1,0 +1,474 @@
+// The peak and gap scan, the normalize decision and the gain pass: peaks per
+// word size and channel selection, region blocks, gap guards and thresholds, the
+// scan's choice and stops; the modes, levels and failures of the gain pass, the
+// limiter and the gate by exact fixtures, the numbered steps' loops, ranges and
+// extras, and sox as the peer of gain and normalize on real WAVE files.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <iterator>
+#include <tuple>
+
+#include "dsp/gain.h"
+#include "dsp/scan.h"
+#include "formats/pcm/wave_file.h"
+#include "memory_files.h"
+#include "soundfile/progress.h"
+#include "soundfile/sample_conversion.h"
+
+namespace {
+
+using namespace dsptest;
+using Op = MemorySoundFile::Op;
+using Gaps = std::vector<int32_t>;  // start, end, start, end, ...
+
+class ScanGain : public DspTest {
+protected:
+    // A channel treatment switched on, or kOff.
+    static constexpr int kOff = -1;
+    void Treat(int treatment) {
+        conversion.SetNeedsChannelTreat(treatment != kOff);
+        conversion.SetChannelTreat(short(std::max(treatment, 0)));
+    }
+};
+
+Gaps AllGaps(CSoundFile& file) {
+    Gaps gaps;
+    int32_t start, end;
+    for (uint32_t i = 0; file.GetGap(i, &start, &end) == 0; ++i)
+        gaps.insert(gaps.end(), {start, end});
+    return gaps;
+}
+
+// Stretches of equal frames: left (and right) value, frame count.
+struct Stretch {
+    int32_t left, right;
+    uint32_t frames;
+};
+Samples Expand(const std::vector<Stretch>& stretches, short channels) {
+    Samples s;
+    for (const Stretch& r : stretches)
+        for (uint32_t i = 0; i < r.frames; ++i) {
+            s.push_back(r.left);
+            if (channels == 2) s.push_back(r.right);
+        }
+    return s;
+}
+
+TEST_F(ScanGain, PeakPerWordSizeAndChannelSelection) {
+    const struct {
+        short channels, bits, dataType;
+        int treat;
+        Samples samples;
+        double peak;
+    } cases[] = {
+        {1, 16, 0, kOff, {5, -32768, 7}, 32768 * 3.051758e-05},
+        {1, 8, 0, kOff, {-128, 3}, 1.0},
+        {1, 24, 0, kOff, {0x7FFFFF, -5}, TwentyFour2Double((const unsigned char*)"\xFF\xFF\x7F")},
+        {1, 32, 0, kOff, {INT32_MIN, 1}, 2147483648.0 * 4.65661287308e-10},
+        {1, 32, kDataType24In32, kOff, {0x400000, 1}, 0x40000000 * 4.65661287308e-10},
+        {2, 16, 0, 3, {32767, 32767, -1, 0}, 65534 * 3.051758e-05},
+        {2, 16, 0, 4, {100, 2000, -300, 5}, 300 * 3.051758e-05},
+        {2, 16, 0, 5, {100, 2000, -300, 5}, 2000 * 3.051758e-05},
+        // Every channel the gain pass processes: treatment off, a layout the
+        // treatment leaves alone, or a treatment without a channel of its own.
+        {2, 16, 0, kOff, {100, 2000}, 2000 * 3.051758e-05},
+        {1, 16, 0, 3, {-400}, 400 * 3.051758e-05},
+        {3, 16, 0, 4, {1, 2, 3000}, 3000 * 3.051758e-05},
+        {2, 16, 0, 6, {100, 2000}, 2000 * 3.051758e-05},
+        {1, 48, 0, kOff, {1, 2, 3, 4, 5, 6}, 0.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.channels << " x " << c.bits << ", treat " << c.treat);
+        Treat(c.treat);
+        for (auto scan : {GetMax, GetMaxAndGapScan}) {
+            auto file = MemoryFile(c.channels, c.bits, c.samples, 44100.0, c.dataType);
+            conversion.SetMax(0.75);
+            EXPECT_EQ(scan(file.get(), &conversion), 0);
+            EXPECT_DOUBLE_EQ(conversion.GetMax(), c.peak);
+            EXPECT_TRUE(conversion.GetHasValidMax());
+        }
+    }
+}
+
+// Regions [1000, 2000) and [10000, 11000) at 44100 Hz, joined over 8000 frames
+// by a margin of 100 ms (4410 frames) when stripping: one loud frame counts only
+// inside the widened block [0, 15410), or inside a region when extracting.
+TEST_F(ScanGain, PeakOfRegionBlocks) {
+    const std::tuple<bool, uint32_t, bool> cases[] = {{true, 0, true},
+                                                      {true, 15409, true},
+                                                      {true, 15410, false},
+                                                      {false, 1500, true},
+                                                      {false, 5000, false}};
+    conversion.SetStripMargin(100.0f);
+    for (const auto& [strip, loud, counted] : cases) {
+        auto file = MemoryFile(1, 16, Samples(20000, 1));
+        file->SetSample(loud, 0, 1000);
+        for (int32_t s : {1000, 10000}) {
+            SFTRegion r{s, s, s + 1000, s, 0, {1, 'r'}};
+            ASSERT_EQ(file->AddRegion(&r), 0);
+        }
+        conversion.SetNeedsStrip(strip);
+        conversion.SetNeedsExtraction(!strip);
+        ASSERT_EQ(GetMax(file.get(), &conversion), 0);
+        EXPECT_DOUBLE_EQ(conversion.GetMax(), (counted ? 1000 : 1) * 3.051758e-05) << loud;
+    }
+}
+
+// Threshold -20 dB: 3276 at 16 bits (6552 for the mix). At 1000 Hz the guards
+// are 30 frames and a gap length of 0.1 s is 100 frames; at 44.1 kHz 1323 and
+// 8820 for 0.2 s. Between loud frames a quiet stretch of the gap length and
+// both guards is no gap; one frame more is.
+TEST_F(ScanGain, GapsFromGuardsThresholdsAndChannels) {
+    const auto between = [](int32_t quiet, uint32_t frames) {
+        return std::vector<Stretch>{{9000, 0, 10}, {quiet, 0, frames}, {-9000, 0, 1}};
+    };
+    const struct {
+        double rate, gapSeconds;
+        short channels;
+        int treat;
+        std::vector<Stretch> stretches;
+        Gaps gaps;
+    } cases[] = {
+        {1000, 0.1, 1, kOff, {{0, 0, 200}}, {30, 200}},  // from the attack guard
+        {1000, 0.1, 1, kOff, {{0, 0, 150}, {9000, 0, 50}}, {0, 120}},
+        {1000, 0.1, 1, kOff, between(0, 160), {}},
+        {1000, 0.1, 1, kOff, between(0, 161), {40, 141}},
+        {1000, 0.1, 1, kOff, between(3276, 161), {}},  // the threshold itself is loud
+        {1000, 0.1, 1, kOff, between(-3275, 161), {40, 141}},
+        {44100, 0.2, 1, kOff, between(0, 11466), {}},
+        {44100, 0.2, 1, kOff, between(0, 11467), {1333, 10154}},
+        {1000, 0.1, 2, kOff, {{9000, 0, 200}}, {}},  // any loud channel
+        {1000, 0.1, 2, 4, {{0, 9000, 200}}, {30, 200}},
+        {1000, 0.1, 2, 3, {{5000, -5000, 200}}, {30, 200}},
+        {1000, 0.1, 2, 3, {{2000, 2000, 200}}, {30, 200}},
+    };
+    conversion.SetGateThreshold(-20.0);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(i);
+        Treat(c.treat);
+        conversion.SetGateGapLength(c.gapSeconds);
+        auto file = MemoryFile(c.channels, 16, Expand(c.stretches, c.channels), c.rate);
+        file->SetSFTBufferSize(64);  // silences run across blocks
+        ASSERT_EQ(GetGapScan(file.get(), &conversion), 0);
+        EXPECT_EQ(AllGaps(*file), c.gaps);
+    }
+}
+
+// Which scan runs, and a scan stopped by a cancel or a failed read.
+TEST_F(ScanGain, ScanFileChoiceAndFailures) {
+    const double kLoud = 9000 * 3.051758e-05;
+    const struct {
+        bool gate, normalize, valid;
+        OSErr fault, status;
+        double peak;  // 0.25 before
+        Gaps gaps;
+    } cases[] = {
+        {true, true, false, 0, 0, kLoud, {40, 300}},   {true, true, true, 0, 0, 0.25, {40, 300}},
+        {true, false, false, 0, 0, 0.25, {40, 300}},   {false, true, false, 0, 0, kLoud, {}},
+        {false, true, true, 0, 0, 0.25, {}},           {false, true, false, -128, -128, 1.0, {}},
+        {true, true, false, -39, -39, 1.0, {40, 300}},  // the open silence lasts to the end
+    };
+    conversion.SetGateThreshold(-20.0);
+    conversion.SetGateGapLength(0.1);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(i);
+        auto file = MemoryFile(1, 16, Expand({{9000, 0, 10}, {0, 0, 290}}, 1), 1000.0);
+        file->SetSFTBufferSize(100);
+        if (c.fault == -39) file->FailAt(Op::RefreshInput, 100, -39);
+        context.lastError = c.fault == -128 ? -128 : 0;
+        conversion.SetNeedsGate(c.gate);
+        conversion.SetNeedsNormalize(c.normalize);
+        conversion.SetMax(0.25);
+        conversion.SetHasValidMax(c.valid);
+        EXPECT_EQ(ScanFile(file.get(), &conversion), c.status);
+        EXPECT_DOUBLE_EQ(conversion.GetMax(), c.peak);
+        EXPECT_EQ(AllGaps(*file), c.gaps);
+    }
+}
+
+// The divisor (7 when untouched) of a ceiling and the LSB of 16 or 24 bits.
+TEST_F(ScanGain, NormalizeDecision) {
+    const std::tuple<double, short, double, double> cases[] = {
+        {0, 16, 1.0, 7},
+        {0, 16, 1 - 0x1p-15, 7},
+        {0, 16, 1 - 0x1p-14, 1 - 0x1p-14 + 0x1p-16},
+        {0, 16, 1.5, 1.5 + 0x1p-16},
+        {20 * std::log10(0.5), 24, 0.25, 0.5 + 0x1p-24},
+    };
+    for (const auto& [ceiling, bits, peak, divisor] : cases) {
+        MemorySoundFile file(1, bits);
+        conversion.SetCeiling(ceiling);
+        conversion.SetMax(peak);
+        conversion.SetCeiledMax(7);
+        EXPECT_EQ(IsNormalizeNeeded(&file, &conversion), divisor != 7) << peak;
+        EXPECT_NEAR(conversion.GetCeiledMax(), divisor, 1e-12) << peak;
+    }
+}
+
+// Samples that are no more than one step apart.
+void ExpectClose(const Samples& got, const Samples& want) {
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < got.size(); ++i)
+        ASSERT_LE(std::abs(got[i] - want[i]), 1) << "sample " << i;
+}
+
+// Blocks of two frames; a fault stops the pass where it occurs.
+TEST_F(ScanGain, ModesLevelsAndFailures) {
+    const double kHalf = 20 * std::log10(0.5);
+    enum Fault { kNone, kCancel, kRead, kWrite };
+    const struct {
+        bool normalize, limiter, scan;  // scan: measure the peak first
+        double ceiling, boost;
+        Samples in, out;
+        short inChannels = 1;
+        OSErr status = 0;
+        Fault fault = kNone;
+    } cases[] = {
+        {false, false, false, 0, 0, {16384, -8192, 3}, {16384, -8192, 3}},
+        {true, false, true, 0, 0, {16384, -8192, 3}, {32767, -16384, 6}},
+        {true, false, true, 0, 0, {32767, -8192}, {32767, -8192}},  // within one step
+        {true, false, true, kHalf, 0, {32767, -8192}, {16383, -4096}},
+        {true, false, false, 0, 0, {16384}, {}, 1, -20024},  // no valid peak
+        {true, true, false, 0, 0, {16384}, {}, 1, -20024},
+        {false, true, true, 0, 6, {16384, -8192}, {32690, -16345}},  // boost under the ceiling
+        // The mix loop: normalized, and normalized and limited at a boost of -6 dB.
+        {true, false, true, 0, 0, {16384, 0, 4096, 4096}, {32767, 16383}, 2},
+        {true, true, true, 0, kHalf, {16384, 0, 4096, 4096}, {16384, 8192}, 2},
+        {false, false, false, 0, 0, {1, 2, 3}, {}, 1, -128, kCancel},
+        {false, false, false, 0, 0, {1, 2, 3}, {1, 2}, 1, -39, kRead},
+        {false, false, false, 0, 0, {1, 2, 3}, {1, 2}, 1, -39, kWrite},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(i);
+        auto in = MemoryFile(c.inChannels, 16, c.in);
+        MemorySoundFile out(1, 16, 0);
+        out.SetSFTBufferSize(c.inChannels == 2 ? 2 : 4);
+        if (c.fault == kRead) in->FailAt(Op::RefreshInput, 2, -39);
+        if (c.fault == kWrite) out.FailAt(Op::Flush, 2, -39);
+        context.lastError = c.fault == kCancel ? -128 : 0;
+        Treat(c.inChannels == 2 ? 3 : kOff);
+        conversion.SetCeiling(c.ceiling);
+        conversion.SetCompBoost(c.boost);
+        conversion.SetNeedsCompressor(c.limiter);
+        conversion.SetNeedsNormalize(c.scan);
+        conversion.SetHasValidMax(0);
+        ASSERT_EQ(ScanFile(in.get(), &conversion), 0);
+        conversion.SetNeedsNormalize(c.normalize);
+        EXPECT_EQ(c.inChannels == 2 ? Gain050(in.get(), &out, &conversion)
+                                    : Gain002(in.get(), &out, &conversion),
+                  c.status);
+        ExpectClose(AllSamples(out), c.out);
+    }
+}
+
+// One frame far above a ceiling of 0.5 in a steady 0.25 at 44.1 kHz (window 64,
+// blocks of 6144 frames): that frame lands on the ceiling, the 63 frames before
+// it in its block fade into the reduction, and the gain recovers by the release
+// factor, to an eighth of the reduction after 0.5 s.
+TEST_F(ScanGain, LimiterHoldsAPeakAtTheCeiling) {
+    conversion.SetNeedsCompressor(1);
+    conversion.SetCompBoost(0);
+    conversion.SetCeiling(20 * std::log10(0.5));
+    const double release = std::exp2(-3.0 / 22050.0);
+    for (uint32_t spike : {100u, 6144u + 10}) {
+        SCOPED_TRACE(spike);
+        auto in = MemoryFile(1, 16, Samples(30000, 8192));
+        in->SetSample(spike, 0, 32767);
+        MemorySoundFile out(1, 16, 0);
+        ASSERT_EQ(Gain002(in.get(), &out, &conversion), 0);
+        const double r = 0.5 / (32767 * 3.051758e-05), s = (1 - r) / 64;
+        const bool lookBack = spike % 6144 >= 63;
+        Samples want(30000);
+        for (uint32_t p = 0; p < 30000; ++p) {
+            double g = 1.0;
+            if (p > spike) g = 1 - (1 - r) * std::pow(release, p - spike);
+            if (lookBack && p < spike && p + 63 >= spike) g = 1 - (p + 63 - spike) * s;
+            want[p] = int32_t(0.25 * g * 32768);
+        }
+        want[spike] = 16384;
+        ExpectClose(AllSamples(out), want);
+        EXPECT_NEAR(out.GetSample(spike + 22050, 0), 8192 * (1 - (1 - r) / 8), 1);
+    }
+}
+
+// The gain of frame p under a gate from `level` to 0.1 over 32 frames (8 kHz)
+// in the gap [from, to); a gap that reaches the end does not fade back.
+double GateGain(uint32_t p, double level, uint32_t from, uint32_t to, bool toEnd) {
+    const double step = (level - 0.1) / 32;
+    if (p < from || p >= to) return level;
+    double g = level - std::min<double>(p - from + 1, 32) * step;
+    if (!toEnd && p + 32 >= to) g += (p + 32 - to + 1) * step;
+    return g;
+}
+
+TEST_F(ScanGain, GateFadesGapsDownAndBack) {
+    using Loop = OSErr (*)(CSoundFile*, CSoundFile*, uint32_t, uint32_t, uint32_t*, CConvSpec*);
+    const Loop mono = [](CSoundFile* i, CSoundFile* o, uint32_t s, uint32_t e, uint32_t* p,
+                         CConvSpec* c) { return GenericGainMono(i, o, s, e, p, c, 0); };
+    const struct {
+        Loop loop;
+        short in, out;
+        Gaps gaps;
+        bool limiter = false;
+    } cases[] = {
+        {mono, 1, 1, {100, 300}},
+        {GenericGainStereo, 2, 2, {100, 300}},
+        {GenericGainMultiChannel, 3, 3, {100, 300}},
+        {GenericGainMix, 2, 1, {100, 300}},
+        {GenericGainM2S, 1, 2, {100, 300}},
+        {GenericGainStereo, 2, 2, {300, 500}},       // to the end
+        {mono, 1, 1, {100, 300, 150, 250, 50, 80}},  // overlapping, out of order
+        {mono, 1, 1, {100, 300}, true},              // the limiter: back to the boost
+        {mono, 1, 1, {0, 300}, true},                // from the boost at the start
+    };
+    conversion.SetGateAttenuation(-20.0);
+    conversion.SetCompBoost(20 * std::log10(2.0));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(i);
+        conversion.SetNeedsCompressor(c.limiter);
+        auto in = MemoryFile(c.in, 16, Samples(400 * c.in, 8192), 8000.0);
+        for (size_t g = 0; g < c.gaps.size(); g += 2) in->AddGap(c.gaps[g], c.gaps[g + 1]);
+        MemorySoundFile out(c.out, 16, 0, 8000.0);
+        out.SetSFTBufferSize(100);  // gaps across blocks
+        uint32_t pos = 0;
+        ASSERT_EQ(c.loop(in.get(), &out, 0, 400, &pos, &conversion), 0);
+        EXPECT_EQ(pos, 400u);
+        Samples want;
+        for (uint32_t p = 0; p < 400; ++p) {
+            const double g = GateGain(p, c.limiter ? 2 : 1, c.gaps[0], c.gaps[1], c.gaps[1] >= 400);
+            want.insert(want.end(), c.out, int32_t(0.25 * g * 32768));
+        }
+        ExpectClose(AllSamples(out), want);
+    }
+}
+
+// The numbered steps as one type: whole file, range [2, 5), range at the caller's position.
+using Step = OSErr (*)(CSoundFile*, CSoundFile*, CConvSpec*, uint32_t*);
+template <OSErr (*F)(CSoundFile*, CSoundFile*, CConvSpec*)>
+OSErr Whole(CSoundFile* in, CSoundFile* out, CConvSpec* c, uint32_t*) {
+    return F(in, out, c);
+}
+template <OSErr (*F)(CSoundFile*, CSoundFile*, uint32_t, uint32_t, CConvSpec*)>
+OSErr Range(CSoundFile* in, CSoundFile* out, CConvSpec* c, uint32_t*) {
+    return F(in, out, 2, 5, c);
+}
+template <OSErr (*F)(CSoundFile*, CSoundFile*, uint32_t, uint32_t, uint32_t*, CConvSpec*)>
+OSErr At(CSoundFile* in, CSoundFile* out, CConvSpec* c, uint32_t* pos) {
+    return F(in, out, 2, 5, pos, c);
+}
+
+// Each step's loop by the input's channel count, in pass-through: channel c of
+// frame f holds 1000 (c + 1) + f. Regions [2, 4) and [7, 8) make the strip; a
+// marker at frame 4 is carried after a good pass, moved with its range.
+TEST_F(ScanGain, NumberedStepsPickLoopsAndRanges) {
+    const struct {
+        Step step;
+        short in, out;
+        OSErr status;
+        Samples first;     // the first frame written
+        uint32_t written;  // frames; the caller's position after the steps that take it
+        int marker;        // its frame in the output, -1 for none
+    } cases[] = {
+        {Whole<Gain002>, 2, 2, 0, {1000, 2000}, 10, 4},
+        {Whole<Gain002>, 3, 3, 0, {1000, 2000, 3000}, 10, 4},
+        {Whole<Gain006>, 1, 1, 0, {1002}, 3, 2},
+        {Range<Gain010>, 2, 2, 0, {1002, 2002}, 3, 2},
+        {Whole<Gain018>, 1, 2, 0, {1000, 1000}, 10, 4},
+        {Whole<Gain022>, 2, 2, 0, {1002, 2002}, 3, 2},
+        {At<Gain026>, 1, 2, 0, {1002, 1002}, 10, 9},
+        {Whole<Gain050>, 2, 1, 0, {1500}, 10, 4},
+        {Whole<Gain050>, 4, 1, -20025, {}, 0, -1},
+        {Whole<Gain054>, 3, 3, 0, {1002, 2002, 3002}, 3, 2},
+        {At<Gain058>, 2, 1, 0, {1502}, 10, 9},
+        {Whole<Gain070>, 2, 1, 0, {1002}, 3, 2},
+        {Range<Gain074>, 3, 3, 0, {1002, 2002, 3002}, 3, 2},
+        {Whole<Gain082>, 2, 1, 0, {2000}, 10, 4},
+        {Whole<Gain086>, 1, 1, kParamErr, {}, 0, -1},
+        {Range<Gain090>, 2, 1, 0, {2002}, 3, 2},
+    };
+    conversion.SetStripMargin(0.0f);
+    conversion.SetCopyExtras(1);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(i);
+        Samples samples;
+        for (int f = 0; f < 10; ++f)
+            for (int ch = 0; ch < c.in; ++ch) samples.push_back(1000 * (ch + 1) + f);
+        auto in = MemoryFile(c.in, 16, samples);
+        for (auto [s, e] : {std::pair{2, 4}, {7, 8}}) {
+            SFTRegion r{s, s, e, s, 0, {1, 'r'}};
+            ASSERT_EQ(in->AddRegion(&r), 0);
+        }
+        SFTMarker m{0, 4, {1, 'm'}, 0, 0};
+        ASSERT_EQ(in->AddMarker(&m), 0);
+        MemorySoundFile out(c.out, 16, 0);
+        uint32_t pos = 7;
+        ASSERT_EQ(c.step(in.get(), &out, &conversion, &pos), c.status);
+        const bool at = c.step == At<Gain026> || c.step == At<Gain058>;
+        const Samples got = AllSamples(out);
+        const size_t from = std::min(got.size(), size_t{at ? 7u : 0u} * c.out);
+        EXPECT_EQ(Samples(got.begin() + from, got.begin() + std::min(got.size(), from + c.out)),
+                  c.first);
+        EXPECT_EQ(at ? pos : out.GetNumSFrames(), c.written);
+        const QFMarkerPtr carried = out.GetIndMarker(0u);
+        EXPECT_EQ(carried ? int(carried->position) : -1, c.marker);
+    }
+}
+
+// sox's gain and normalize on 24-bit stereo noise in a WAVE file, written here
+// and there as 16 bits without dither: one step apart where sox rounds and the
+// output truncates, two after a normalize, whose divisor keeps half a step of
+// headroom.
+TEST_F(ScanGain, GainAndNormalizeAgreeWithSox) {
+    if (!testsupport::HaveProgram("sox")) GTEST_SKIP() << "sox is not installed";
+    testsupport::TempDir dir;
+    const std::string input = dir / "in.wav";
+    ASSERT_EQ(std::system(("sox -R -n -r 44100 -c 2 -b 24 '" + input +
+                           "' synth 0.2 whitenoise vol 0.2 2>/dev/null")
+                              .c_str()),
+              0);
+    unsigned char extension[256];
+    pstrcpy(std::string("wav"), extension);
+    const struct {
+        const char* effects;
+        OSErr (*step)(CSoundFile*, CSoundFile*, CConvSpec*);
+        short channels;
+        bool normalize;
+        int tolerance;
+    } cases[] = {{"gain 6", Gain002, 2, false, 1},
+                 {"gain -n -3", Gain002, 2, true, 2},
+                 {"remix 1,2 gain -n -3", Gain050, 1, true, 2},
+                 {"remix 2 gain -n -3", Gain082, 1, true, 2}};
+    conversion.SetCeiling(-3.0);
+    conversion.SetCompBoost(6.0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.effects);
+        SoundFilePtr in(new CWAVEFile), out(new CWAVEFile);
+        ASSERT_EQ(in->ISoundFile(input) | in->Open() | out->ISoundFile(dir / "ours"), 0);
+        ASSERT_EQ(out->Create(c.channels, 16, 44100.0f, nullptr, extension), 0);
+        conversion.SetNeedsChannelTreat(c.step != Gain002);
+        conversion.SetChannelTreat(c.step == Gain050 ? 3 : 5);
+        conversion.SetNeedsNormalize(1);  // the scan measures the peak either way
+        conversion.SetHasValidMax(0);
+        ASSERT_EQ(ScanFile(in.get(), &conversion), 0);
+        conversion.SetNeedsNormalize(c.normalize);
+        conversion.SetNeedsCompressor(!c.normalize);
+        ASSERT_EQ(c.step(in.get(), out.get(), &conversion), 0);
+        const std::string path = out->GetPath();
+        out.reset();
+        std::string ours, theirs;
+        ASSERT_TRUE(SoxToRaw("'" + path + "'", "-e signed -b 16", "", &ours));
+        ASSERT_TRUE(SoxToRaw("'" + input + "'", "-e signed -b 16 -D", c.effects, &theirs));
+        std::remove(path.c_str());
+        ASSERT_EQ(ours.size(), 8820u * 2 * c.channels);
+        EXPECT_LE(MaxDifference16(ours, theirs), c.tolerance);
+    }
+    CorvaOutFile::Clear();
+}
+
+}  // namespace
