@@ -132,6 +132,7 @@ struct Reduction {
     int32_t offset8;  // rounding offsets when not dithering
     int32_t offset16;
     bool dither;  // 8 and 16 bits only
+    bool rightJustified24 = false;  // 4 bytes holding 24-bit values
 };
 
 // Each reduced sample is stored kCopies times in a row (2: left and right).
@@ -201,8 +202,18 @@ void Store32(const int32_t* s, size_t n, unsigned char* out) {
         for (unsigned c = 0; c < kCopies; ++c) std::memcpy(out + 4 * (i * kCopies + c), &s[i], 4);
 }
 
+// 32-bit words holding the top 24 bits right-justified.
+template <unsigned kCopies>
+void Store24In32(const int32_t* s, size_t n, unsigned char* out) {
+    for (size_t i = 0; i < n; ++i) {
+        const int32_t w = s[i] >> 8;
+        for (unsigned c = 0; c < kCopies; ++c) std::memcpy(out + 4 * (i * kCopies + c), &w, 4);
+    }
+}
+
 template <unsigned kCopies>
 void Reduce(const Reduction& r, const int32_t* s, size_t n, unsigned char* out) {
+    if (r.rightJustified24) return Store24In32<kCopies>(s, n, out);
     switch (r.bytes) {
         case 1:
             return r.dither ? Store8Dithered<kCopies>(s, n, out)
@@ -282,13 +293,16 @@ OSErr CopyLoop(Treatment treatment, CSoundFile* source, CSoundFile* destination,
     const uint32_t last = std::min(end, source->GetNumSFrames());
 
     // Equal word sizes without channel treatment move bytes unchanged, unless
-    // 24-bit values right-justified in 32-bit words would land in plain 32-bit ones.
+    // exactly one side holds 24-bit values right-justified in 32-bit words.
+    const bool destination24In32 =
+        destinationBytes == 4 && destination->GetDataType() == kDataType24In32;
     const bool raw = treatment == Treatment::kAll &&
                      source->GetWordSize() == destination->GetWordSize() &&
-                     (form != Form::k24In32 || destination->GetDataType() == kDataType24In32);
+                     (form == Form::k24In32) == destination24In32;
 
     Reduction reduction{static_cast<int>(destinationBytes), kUnderHalfStep8, kUnderHalfStep16,
                         false};
+    reduction.rightJustified24 = destination24In32;
     if (treatment == Treatment::kAll) {
         reduction.offset8 = kHalfStep8;
         reduction.offset16 = kHalfStep16;

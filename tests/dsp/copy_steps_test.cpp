@@ -47,6 +47,7 @@ TEST_F(CopyLoops, ReduceWithRoundingOrRedither) {
         int cursor = kOff, cursorAfter = kOff;  // of the dither table
         short inType = 0;
         OSErr status = 0;
+        short outType = 0;
     } cases[] = {
         // Half a 16-bit step above and below 0 rounds up in the plain loop, down in the others.
         {kGeneric, 1, 24, 16, {0x80, -0x80, 0x7FFFFF, -0x800000}, {1, 0, 32767, -32768}},
@@ -66,6 +67,11 @@ TEST_F(CopyLoops, ReduceWithRoundingOrRedither) {
         {kGeneric, 1, 32, 24, {0x123456, 0x00FFFFFB}, {0x123456, -5}, kOff, kOff, kDataType24In32},
         {kLeft, 1, 32, 24, {0x123456}, {0x123456}, kOff, kOff, kDataType24In32},
         {kGeneric, 1, 32, 32, {0x123456}, {0x12345600}, kOff, kOff, kDataType24In32},
+        // ... and into such words from any other form; words of the same kind unchanged.
+        {kGeneric, 1, 32, 32, {0x12345678}, {0x123456}, kOff, kOff, 0, 0, kDataType24In32},
+        {kGeneric, 1, 16, 32, {-2}, {-0x200}, kOff, kOff, 0, 0, kDataType24In32},
+        {kGeneric, 1, 32, 32, {0x123456}, {0x123456}, kOff, kOff, kDataType24In32, 0,
+         kDataType24In32},
         // Redither: the first sample takes the entry after the cursor (entries 0 and 1 are 255).
         {kGeneric, 1, 24, 16, {1, 1}, {1, 0}, 0, 2},
         {kGeneric, 1, 24, 16, {1}, {1}, 65535, 0},
@@ -90,7 +96,7 @@ TEST_F(CopyLoops, ReduceWithRoundingOrRedither) {
         gDitherTableIndex = static_cast<uint16_t>(c.cursor);
         auto in = MemoryFile(c.inChannels, c.inBits, c.in, 44100.0, c.inType);
         MemorySoundFile out(c.loop == kM2S || (c.loop == kGeneric && c.inChannels == 2) ? 2 : 1,
-                            c.outBits, 0);
+                            c.outBits, 0, 44100.0, c.outType);
         uint32_t pos = 0;
         EXPECT_EQ(RunLoop(c.loop, *in, out, 0, in->GetNumSFrames(), &pos, conversion), c.status);
         EXPECT_EQ(AllSamples(out), c.expected);
