@@ -246,11 +246,14 @@ void GainPass::Limit(size_t frames) {
 
 // The gate: down from the gain in hand to the gate level over the gap's first
 // window and back over its last, unless the gap reaches the end of the range.
+// The one-channel loops ramp over frames S <= p < S + W and E - W <= p < E; the
+// loops that read two or more channels over S <= p <= S + W and E - W < p < E.
 void GainPass::Gate(size_t frames, uint32_t position) {
     double* out = out_.get();
     const size_t k = outChannels_;
-    const int64_t downUntil = int64_t{gapStart_} + window_;
-    const int64_t upFrom = int64_t{gapEnd_} - window_;
+    const bool oneChannelRead = layout_ == Layout::kMono || layout_ == Layout::kM2S;
+    const int64_t downUntil = int64_t{gapStart_} + window_ + (oneChannelRead ? 0 : 1);
+    const int64_t upFrom = int64_t{gapEnd_} - window_ + (oneChannelRead ? 0 : 1);
     double c = current_;
     for (size_t i = 0; i < frames; ++i) {
         const int64_t p = int64_t{position} + static_cast<int64_t>(i);

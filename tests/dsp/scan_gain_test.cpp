@@ -296,12 +296,14 @@ TEST_F(ScanGain, LimiterHoldsAPeakAtTheCeiling) {
 }
 
 // The gain of frame p under a gate from `level` to 0.1 over 32 frames (8 kHz)
-// in the gap [from, to); a gap that reaches the end does not fade back.
-double GateGain(uint32_t p, double level, uint32_t from, uint32_t to, bool toEnd) {
+// in the gap [from, to); a gap that reaches the end does not fade back. The
+// loops that read several channels ramp one frame later: down over from..from
+// + 32 (one step past the gate level), back up over the last 31 frames.
+double GateGain(uint32_t p, double level, uint32_t from, uint32_t to, bool toEnd, bool wide) {
     const double step = (level - 0.1) / 32;
     if (p < from || p >= to) return level;
-    double g = level - std::min<double>(p - from + 1, 32) * step;
-    if (!toEnd && p + 32 >= to) g += (p + 32 - to + 1) * step;
+    double g = level - std::min<double>(p - from + 1, 32 + wide) * step;
+    if (!toEnd && p + 32 + !wide > to) g += (p + 32 + !wide - to) * step;
     return g;
 }
 
@@ -340,7 +342,8 @@ TEST_F(ScanGain, GateFadesGapsDownAndBack) {
         EXPECT_EQ(pos, 400u);
         Samples want;
         for (uint32_t p = 0; p < 400; ++p) {
-            const double g = GateGain(p, c.limiter ? 2 : 1, c.gaps[0], c.gaps[1], c.gaps[1] >= 400);
+            const double g = GateGain(p, c.limiter ? 2 : 1, c.gaps[0], c.gaps[1], c.gaps[1] >= 400,
+                                      c.loop != mono && c.loop != GenericGainM2S);
             want.insert(want.end(), c.out, int32_t(0.25 * g * 32768));
         }
         ExpectClose(AllSamples(out), want);
