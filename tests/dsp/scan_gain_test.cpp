@@ -5,6 +5,7 @@
 // extras, and sox as the peer of gain and normalize on real WAVE files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <iterator>
 #include <tuple>
@@ -237,6 +238,7 @@ TEST_F(ScanGain, ModesLevelsAndFailures) {
         // The mix loop: normalized, and normalized and limited at a boost of -6 dB.
         {true, false, true, 0, 0, {16384, 0, 4096, 4096}, {32767, 16383}, 2},
         {true, true, true, 0, kHalf, {16384, 0, 4096, 4096}, {16384, 8192}, 2},
+        {true, true, true, 0, 0, {0, 0, 0}, {0, 0, 0}},  // silence: nothing to normalize
         {false, false, false, 0, 0, {1, 2, 3}, {}, 1, -128, kCancel},
         {false, false, false, 0, 0, {1, 2, 3}, {1, 2}, 1, -39, kRead},
         {false, false, false, 0, 0, {1, 2, 3}, {1, 2}, 1, -39, kWrite},
@@ -262,6 +264,114 @@ TEST_F(ScanGain, ModesLevelsAndFailures) {
                                     : Gain002(in.get(), &out, &conversion),
                   c.status);
         ExpectClose(AllSamples(out), c.out);
+    }
+}
+
+// An input that gives no frames from frame 4 on, short of its frame count: the
+// pass ends with -39 after the blocks it could read (blocks of 2 frames).
+struct ShortInput : MemorySoundFile {
+    using MemorySoundFile::MemorySoundFile;
+    using MemorySoundFile::Read;
+    OSErr Read(short channel, uint32_t start, uint32_t* count, double* samples) override {
+        if (start >= 4) *count = 0;
+        return *count ? MemorySoundFile::Read(channel, start, count, samples) : OSErr(0);
+    }
+};
+
+TEST_F(ScanGain, InputEndingEarlyEndsThePass) {
+    ShortInput in(1, 16, 10);
+    MemorySoundFile out(1, 16, 0);
+    out.SetSFTBufferSize(4);
+    EXPECT_EQ(Gain002(&in, &out, &conversion), kEOFErr);
+    EXPECT_EQ(out.GetNumSFrames(), 4u);
+}
+
+// A stereo input with equal channels under the mix gives the mono input's output.
+TEST_F(ScanGain, MixOfEqualChannelsEqualsMono) {
+    const std::tuple<const char*, bool, bool, double> cases[] = {
+        {"normalize", true, false, 0.0},
+        {"limiter with normalize", true, true, 3.0},
+        {"boost", false, true, 3.0},
+    };
+    Samples mono(300), stereo;
+    for (int i = 0; i < 300; ++i) {
+        mono[i] = (i * 7919) % 20000 - 10000 + (i == 150 ? 20000 : 0);
+        stereo.insert(stereo.end(), 2, mono[i]);
+    }
+    conversion.SetCeiling(-1.0);
+    for (const auto& [what, normalize, limiter, boost] : cases) {
+        SCOPED_TRACE(what);
+        conversion.SetNeedsNormalize(normalize);
+        conversion.SetNeedsCompressor(limiter);
+        conversion.SetCompBoost(boost);
+        Samples outputs[2];
+        for (int mix = 0; mix < 2; ++mix) {
+            Treat(mix ? 3 : kOff);
+            auto in = mix ? MemoryFile(2, 16, stereo) : MemoryFile(1, 16, mono);
+            conversion.SetNeedsNormalize(1);
+            conversion.SetHasValidMax(0);
+            ASSERT_EQ(ScanFile(in.get(), &conversion), 0);
+            conversion.SetNeedsNormalize(normalize);
+            MemorySoundFile out(1, 16, 0);
+            out.SetSFTBufferSize(mix ? 64 : 128);  // blocks of 64 frames in both loops
+            ASSERT_EQ(mix ? Gain050(in.get(), &out, &conversion)
+                          : Gain002(in.get(), &out, &conversion),
+                      0);
+            outputs[mix] = AllSamples(out);
+        }
+        EXPECT_NE(outputs[0], mono);
+        EXPECT_EQ(outputs[1], outputs[0]);
+    }
+}
+
+// The limiter over blocks at, below and above the window (44.1 kHz: 64 frames)
+// gives what its frame rule gives, each block's look-back staying in the block,
+// written block by block in order; a failed write ends the pass with the blocks
+// before it in the output.
+TEST_F(ScanGain, LimiterOverBlocksAroundTheWindow) {
+    conversion.SetNeedsCompressor(1);
+    conversion.SetCompBoost(0);
+    conversion.SetCeiling(20 * std::log10(0.5));
+    const uint32_t kFrames = 600, kW = 64;
+    Samples in(kFrames, 8192);
+    for (uint32_t p : {10u, 63u, 64u, 70u, 140u, 141u, 250u, 400u, 470u, 599u}) in[p] = 32767;
+    const double release = std::exp2(-3.0 / 22050.0);
+    for (uint32_t block : {31u, 63u, 64u, 65u, 200u}) {
+        for (bool failing : {false, true}) {
+            SCOPED_TRACE(testing::Message() << block << (failing ? ", failing write" : ""));
+            std::vector<double> want(kFrames);
+            double env = 0;
+            for (uint32_t s = 0; s < kFrames; s += block) {
+                for (uint32_t i = 0; i < std::min(block, kFrames - s); ++i) {
+                    env *= release;
+                    double y = in[s + i] * 3.051758e-05 * (1 - env);
+                    if (y > 0.5) {
+                        const double r = 0.5 / y, step = (1 - r) / kW;
+                        for (uint32_t j = 1; i + 1 >= kW && j + 1 < kW; ++j)
+                            want[s + i + 1 - kW + j] *= 1 - j * step;
+                        env = 1 - (1 - env) * r;
+                        y *= r;
+                    }
+                    want[s + i] = y;
+                }
+            }
+            auto file = MemoryFile(1, 16, in);
+            MemorySoundFile out(1, 16, 0);
+            out.SetSFTBufferSize(2 * block);  // the mono loop's blocks are half the buffer
+            if (failing) out.FailAt(Op::Flush, 2 * block, -39);
+            ASSERT_EQ(Gain002(file.get(), &out, &conversion), failing ? -39 : 0);
+            const uint32_t written = failing ? 2 * block : kFrames;
+            Samples expected(written);
+            for (uint32_t p = 0; p < written; ++p) expected[p] = int32_t(want[p] * 32768);
+            Samples got = AllSamples(out);
+            got.resize(std::min<size_t>(got.size(), written));
+            ExpectClose(got, expected);
+            std::vector<uint32_t> flushed;
+            for (const auto& call : out.calls)
+                if (call.op == Op::Flush) flushed.push_back(call.frame);
+            EXPECT_EQ(flushed.size(), failing ? 3u : (kFrames + block - 1) / block);
+            EXPECT_TRUE(std::is_sorted(flushed.begin(), flushed.end()));
+        }
     }
 }
 
