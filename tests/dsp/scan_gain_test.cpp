@@ -69,6 +69,7 @@ TEST_F(ScanGain, PeakPerWordSizeAndChannelSelection) {
         {1, 32, 0, kOff, {INT32_MIN, 1}, 2147483648.0 * 4.65661287308e-10},
         {1, 32, kDataType24In32, kOff, {0x400000, 1}, 0x40000000 * 4.65661287308e-10},
         {2, 16, 0, 3, {32767, 32767, -1, 0}, 65534 * 3.051758e-05},
+        {2, 32, 0, 3, {INT32_MIN, INT32_MIN}, 4294967296.0 * 4.65661287308e-10},
         {2, 16, 0, 4, {100, 2000, -300, 5}, 300 * 3.051758e-05},
         {2, 16, 0, 5, {100, 2000, -300, 5}, 2000 * 3.051758e-05},
         // Every channel the gain pass processes: treatment off, a layout the
@@ -100,19 +101,23 @@ TEST_F(ScanGain, PeakOfRegionBlocks) {
                                                       {true, 15409, true},
                                                       {true, 15410, false},
                                                       {false, 1500, true},
-                                                      {false, 5000, false}};
+                                                      {false, 5000, false},
+                                                      {false, 0, false}};  // no regions
     conversion.SetStripMargin(100.0f);
     for (const auto& [strip, loud, counted] : cases) {
         auto file = MemoryFile(1, 16, Samples(20000, 1));
         file->SetSample(loud, 0, 1000);
         for (int32_t s : {1000, 10000}) {
+            if (loud == 0 && !strip) break;
             SFTRegion r{s, s, s + 1000, s, 0, {1, 'r'}};
             ASSERT_EQ(file->AddRegion(&r), 0);
         }
         conversion.SetNeedsStrip(strip);
         conversion.SetNeedsExtraction(!strip);
         ASSERT_EQ(GetMax(file.get(), &conversion), 0);
-        EXPECT_DOUBLE_EQ(conversion.GetMax(), (counted ? 1000 : 1) * 3.051758e-05) << loud;
+        const double quiet = loud == 0 && !strip ? 0.0 : 3.051758e-05;  // no region: 0
+        EXPECT_DOUBLE_EQ(conversion.GetMax(), counted ? 1000 * 3.051758e-05 : quiet) << loud;
+        EXPECT_TRUE(conversion.GetHasValidMax());
     }
 }
 
