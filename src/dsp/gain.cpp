@@ -148,7 +148,7 @@ OSErr GainPass::DecideMode() {
     }
     // A gap at the start of the range fades from the level the sound gets.
     current_ = mode_ == Mode::kFixedGain ? gain_ : mode_ == Mode::kLimiter ? boost_ : 1.0;
-    limiterRampUp_ = (boost_ - gate_) / window_;
+    limiterRampUp_ = boost_ - gate_;  // spread over the up ramp's frames in Walk
     return 0;
 }
 
@@ -247,7 +247,8 @@ void GainPass::Limit(size_t frames) {
 // The gate: down from the gain in hand to the gate level over the gap's first
 // window and back over its last, unless the gap reaches the end of the range.
 // The one-channel loops ramp over frames S <= p < S + W and E - W <= p < E; the
-// loops that read two or more channels over S <= p <= S + W and E - W < p < E.
+// loops that read two or more channels over S <= p <= S + W and E - W < p < E
+// (W + 1 frames down, W - 1 up).
 void GainPass::Gate(size_t frames, uint32_t position) {
     double* out = out_.get();
     const size_t k = outChannels_;
@@ -309,8 +310,13 @@ OSErr GainPass::Walk(uint32_t start, uint32_t end, uint32_t* outPos) {
         gapStart_ = within(gapStart);
         gapEnd_ = within(gapEnd);
         if (gapEnd_ > gapStart_) {
-            rampDown_ = (current_ - gate_) / window_;
-            rampUp_ = mode_ == Mode::kLimiter ? limiterRampUp_ : rampDown_;
+            // Each ramp spreads its change over the frames it covers, so the gap
+            // sits at the gate level and the sound after it resumes at its gain.
+            const bool oneChannelRead = layout_ == Layout::kMono || layout_ == Layout::kM2S;
+            const double downFrames = window_ + (oneChannelRead ? 0 : 1);
+            const double upFrames = window_ - (oneChannelRead ? 0 : 1);
+            rampDown_ = (current_ - gate_) / downFrames;
+            rampUp_ = (mode_ == Mode::kLimiter ? limiterRampUp_ : current_ - gate_) / upFrames;
             if (OSErr err = Span(gapStart_, gapEnd_, true, outPos)) return err;
             done = gapEnd_;
         }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iterator>
 #include <tuple>
 
@@ -412,13 +413,13 @@ TEST_F(ScanGain, LimiterHoldsAPeakAtTheCeiling) {
 
 // The gain of frame p under a gate from `level` to 0.1 over 32 frames (8 kHz)
 // in the gap [from, to); a gap that reaches the end does not fade back. The
-// loops that read several channels ramp one frame later: down over from..from
-// + 32 (one step past the gate level), back up over the last 31 frames.
+// loops that read several channels ramp one frame later: down over the 33
+// frames from..from + 32, back up over the last 31 frames.
 double GateGain(uint32_t p, double level, uint32_t from, uint32_t to, bool toEnd, bool wide) {
-    const double step = (level - 0.1) / 32;
+    const double down = (level - 0.1) / (32 + wide), up = (level - 0.1) / (32 - wide);
     if (p < from || p >= to) return level;
-    double g = level - std::min<double>(p - from + 1, 32 + wide) * step;
-    if (!toEnd && p + 32 + !wide > to) g += (p + 32 + !wide - to) * step;
+    double g = level - std::min<double>(p - from + 1, 32 + wide) * down;
+    if (!toEnd && p + 32 + !wide > to) g += (p + 32 + !wide - to) * up;
     return g;
 }
 
@@ -538,34 +539,42 @@ TEST_F(ScanGain, NumberedStepsPickLoopsAndRanges) {
     }
 }
 
-// sox's gain and normalize on 24-bit stereo noise in a WAVE file, written here
-// and there as 16 bits without dither: one step apart where sox rounds and the
-// output truncates, two after a normalize, whose divisor keeps half a step of
-// headroom.
-TEST_F(ScanGain, GainAndNormalizeAgreeWithSox) {
+// sox's gain and normalize on 24-bit noise in WAVE files of 1, 2 and 6
+// channels, written here and there as 16 bits without dither: one step apart
+// where sox rounds and the output truncates, two after a normalize, whose
+// divisor keeps half a step of headroom, so its peak lies within one step below
+// the ceiling. The limiter (no sox counterpart) lets no sample above it.
+TEST_F(ScanGain, GainNormalizeAndLimiterOnSoxNoise) {
     if (!testsupport::HaveProgram("sox")) GTEST_SKIP() << "sox is not installed";
     testsupport::TempDir dir;
-    const std::string input = dir / "in.wav";
-    ASSERT_EQ(std::system(("sox -R -n -r 44100 -c 2 -b 24 '" + input +
-                           "' synth 0.2 whitenoise vol 0.2 2>/dev/null")
-                              .c_str()),
-              0);
     unsigned char extension[256];
     pstrcpy(std::string("wav"), extension);
+    enum Kind { kGain, kNormalize, kLimiter };
     const struct {
         const char* effects;
         OSErr (*step)(CSoundFile*, CSoundFile*, CConvSpec*);
-        short channels;
-        bool normalize;
+        short inChannels, channels;
+        Kind kind;
         int tolerance;
-    } cases[] = {{"gain 6", Gain002, 2, false, 1},
-                 {"gain -n -3", Gain002, 2, true, 2},
-                 {"remix 1,2 gain -n -3", Gain050, 1, true, 2},
-                 {"remix 2 gain -n -3", Gain082, 1, true, 2}};
+    } cases[] = {{"gain 6", Gain002, 1, 1, kGain, 1},
+                 {"gain 6", Gain002, 2, 2, kGain, 1},
+                 {"gain 6", Gain002, 6, 6, kGain, 1},
+                 {"gain -n -3", Gain002, 1, 1, kNormalize, 2},
+                 {"gain -n -3", Gain002, 2, 2, kNormalize, 2},
+                 {"gain -n -3", Gain002, 6, 6, kNormalize, 2},
+                 {"remix 1,2 gain -n -3", Gain050, 2, 1, kNormalize, 2},
+                 {"remix 2 gain -n -3", Gain082, 2, 1, kNormalize, 2},
+                 {"", Gain002, 1, 1, kLimiter, 0},
+                 {"", Gain002, 6, 6, kLimiter, 0}};
+    const double ceiling = std::pow(10.0, -3.0 / 20);
     conversion.SetCeiling(-3.0);
-    conversion.SetCompBoost(6.0);
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.effects);
+        SCOPED_TRACE(testing::Message() << c.effects << ", " << c.inChannels << " channels");
+        const std::string input = dir / ("in" + std::to_string(c.inChannels) + ".wav");
+        ASSERT_EQ(std::system(("sox -R -n -r 44100 -c " + std::to_string(c.inChannels) +
+                               " -b 24 '" + input + "' synth 0.2 whitenoise vol 0.2 2>/dev/null")
+                                  .c_str()),
+                  0);
         SoundFilePtr in(new CWAVEFile), out(new CWAVEFile);
         ASSERT_EQ(in->ISoundFile(input) | in->Open() | out->ISoundFile(dir / "ours"), 0);
         ASSERT_EQ(out->Create(c.channels, 16, 44100.0f, nullptr, extension), 0);
@@ -574,18 +583,80 @@ TEST_F(ScanGain, GainAndNormalizeAgreeWithSox) {
         conversion.SetNeedsNormalize(1);  // the scan measures the peak either way
         conversion.SetHasValidMax(0);
         ASSERT_EQ(ScanFile(in.get(), &conversion), 0);
-        conversion.SetNeedsNormalize(c.normalize);
-        conversion.SetNeedsCompressor(!c.normalize);
+        conversion.SetNeedsNormalize(c.kind == kNormalize);
+        conversion.SetNeedsCompressor(c.kind != kNormalize);
+        conversion.SetCompBoost(c.kind == kLimiter ? 14.0 : 6.0);
         ASSERT_EQ(c.step(in.get(), out.get(), &conversion), 0);
         const std::string path = out->GetPath();
         out.reset();
         std::string ours, theirs;
         ASSERT_TRUE(SoxToRaw("'" + path + "'", "-e signed -b 16", "", &ours));
-        ASSERT_TRUE(SoxToRaw("'" + input + "'", "-e signed -b 16 -D", c.effects, &theirs));
         std::remove(path.c_str());
         ASSERT_EQ(ours.size(), 8820u * 2 * c.channels);
+        int peak = 0;
+        for (size_t i = 0; i < ours.size(); i += 2) {
+            int16_t v;
+            std::memcpy(&v, ours.data() + i, 2);
+            peak = std::max(peak, std::abs(int(v)));
+        }
+        if (c.kind != kGain) {
+            EXPECT_LE(peak, ceiling * 32768);
+        }
+        if (c.kind == kNormalize) {
+            EXPECT_GE(peak, ceiling * 32768 - 2);
+        }
+        if (c.kind == kLimiter) continue;
+        ASSERT_TRUE(SoxToRaw("'" + input + "'", "-e signed -b 16 -D", c.effects, &theirs));
         EXPECT_LE(MaxDifference16(ours, theirs), c.tolerance);
     }
+    CorvaOutFile::Clear();
+}
+
+// The gate on sox's loud noise around a quiet tone (threshold -30 dB, gaps of
+// 0.1 s): the tone's 0.2 s at 44.1 kHz, less the 30 ms guards, comes out at the
+// default gate level of -12 dB between the ramps; the noise is untouched.
+TEST_F(ScanGain, GateAttenuatesASoxGap) {
+    if (!testsupport::HaveProgram("sox")) GTEST_SKIP() << "sox is not installed";
+    testsupport::TempDir dir;
+    const std::string loud = dir / "loud.wav", quiet = dir / "quiet.wav", input = dir / "in.wav";
+    const std::string make = "sox -R -n -r 44100 -c 2 -b 16 ";
+    ASSERT_EQ(std::system((make + "'" + loud + "' synth 0.1 square 300 vol 0.5 2>/dev/null && " +
+                           make + "'" + quiet + "' synth 0.2 sine 1000 vol 0.01 2>/dev/null && " +
+                           "sox '" + loud + "' '" + quiet + "' '" + loud + "' '" + input +
+                           "' 2>/dev/null")
+                              .c_str()),
+              0);
+    unsigned char extension[256];
+    pstrcpy(std::string("wav"), extension);
+    SoundFilePtr in(new CWAVEFile), out(new CWAVEFile);
+    ASSERT_EQ(in->ISoundFile(input) | in->Open() | out->ISoundFile(dir / "ours"), 0);
+    ASSERT_EQ(out->Create(2, 16, 44100.0f, nullptr, extension), 0);
+    conversion.SetNeedsGate(1);
+    conversion.SetGateThreshold(-30.0);
+    conversion.SetGateGapLength(0.1);
+    ASSERT_EQ(ScanFile(in.get(), &conversion), 0);
+    EXPECT_EQ(AllGaps(*in), (Gaps{4410 + 1323, 13230 - 1323}));
+    ASSERT_EQ(Gain002(in.get(), out.get(), &conversion), 0);
+    const std::string path = out->GetPath();
+    out.reset();
+    std::string ours, theirs;
+    ASSERT_TRUE(SoxToRaw("'" + path + "'", "-e signed -b 16", "", &ours));
+    ASSERT_TRUE(SoxToRaw("'" + input + "'", "-e signed -b 16", "", &theirs));
+    std::remove(path.c_str());
+    ASSERT_EQ(ours.size(), theirs.size());
+    const double level = std::pow(10.0, -12.0 / 20);
+    int worst = 0;
+    for (size_t i = 0; i + 1 < ours.size(); i += 2) {
+        const size_t frame = i / 4;
+        int16_t x, y;
+        std::memcpy(&x, theirs.data() + i, 2);
+        std::memcpy(&y, ours.data() + i, 2);
+        if (frame >= 4410 + 1323 && frame < 13230 - 1323 && (frame < 5733 + 66 || frame >= 11907 - 66))
+            continue;  // the ramps
+        const bool gated = frame >= 4410 + 1323 && frame < 13230 - 1323;
+        worst = std::max(worst, std::abs(y - int(std::lround(x * (gated ? level : 1.0)))));
+    }
+    EXPECT_LE(worst, 1);
     CorvaOutFile::Clear();
 }
 
