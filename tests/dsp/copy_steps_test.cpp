@@ -197,7 +197,8 @@ TEST_F(CopyLoops, StripPacksWidenedBlocksAndTheirExtras) {
 }
 
 // sox's remix and its rounding to 16 bits (no dither) as the peer of every
-// treatment, on 24-bit stereo noise in WAVE files: at most one step apart.
+// treatment, on 24-bit stereo noise in WAVE files: the same samples without
+// channel treatment, at most one step apart with it.
 TEST_F(CopyLoops, ChannelsAndRoundingAgreeWithSoxOnWaveFiles) {
     if (!testsupport::HaveProgram("sox")) GTEST_SKIP() << "sox is not installed";
     testsupport::TempDir dir;
@@ -227,7 +228,7 @@ TEST_F(CopyLoops, ChannelsAndRoundingAgreeWithSoxOnWaveFiles) {
         ASSERT_TRUE(SoxToRaw("'" + input + "'", "-e signed -b 16 -D", effects, &theirs));
         std::remove(path.c_str());
         ASSERT_EQ(ours.size(), 4410u * 2 * channels);
-        EXPECT_LE(MaxDifference16(ours, theirs), 1);
+        EXPECT_LE(MaxDifference16(ours, theirs), loop == kGeneric ? 0 : 1);  // ties differ
     }
     CorvaOutFile::Clear();
 }
