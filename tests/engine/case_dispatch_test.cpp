@@ -1,0 +1,3 @@
+#include "engine/case_dispatch.h"
+
+#include <gtest/gtest.h>
