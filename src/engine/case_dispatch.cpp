@@ -87,7 +87,7 @@ OSErr CompactedFrames(CSoundFile* in, int64_t margin, uint64_t* counted) {
         if (OSErr err = in->GetNextBlock(static_cast<uint32_t>(query), &s, &e)) return err;
         const int64_t start = s;
         int64_t end = std::max<int64_t>(e, s);
-        int64_t cursor = start + 1;  // past every block start read so far
+        int64_t cursor = start + 1;  // past the start of every block taken so far
         OSErr walkEnd = 0;
         for (;;) {
             const int64_t next = std::max(end, cursor);
@@ -100,8 +100,8 @@ OSErr CompactedFrames(CSoundFile* in, int64_t margin, uint64_t* counted) {
                 walkEnd = err;
                 break;
             }
-            cursor = static_cast<int64_t>(s2) + 1;
             if (static_cast<int64_t>(s2) - margin > end + margin) break;
+            cursor = static_cast<int64_t>(s2) + 1;
             end = std::max<int64_t>(end, e2);
         }
         const int64_t cappedEnd = std::min(end + margin, frames);

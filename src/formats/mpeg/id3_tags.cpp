@@ -98,7 +98,8 @@ bool ReadID3v1Tag(const std::string& path, ID3v1Tag* tag) {
     tag->album = text(kAlbum);
     tag->year = text(kYear);
     tag->comment = text(kComment);
-    const int genre = static_cast<int8_t>(record[kGenreOffset]);
-    tag->genre = genre >= 0 && genre <= kMaxID3v1Genre ? genre : -1;
+    // An unsigned byte: genres 128 to 147 are as valid as the rest, 255 names none.
+    const int genre = record[kGenreOffset];
+    tag->genre = genre <= kMaxID3v1Genre ? genre : -1;
     return true;
 }
