@@ -38,9 +38,13 @@ constexpr bool IsCountedVocBlock(uint8_t type) {
 std::array<PipelineFunc, kNumCaseCodes> gPipelines{};
 
 // Codes that can have a pipeline: low parts 0 to 11 of the groups 0 to 96.
-bool HasPipelineSlot(int code) { return code >= 0 && code < kNumCaseCodes && (code & 15) < 12; }
+bool HasPipelineSlot(int code) {
+    return code >= 0 && code < kNumCaseCodes && (code & 15) < 12;
+}
 
-bool IsVocType(OSType type) { return type == kVocType || type == kVoc2Type; }
+bool IsVocType(OSType type) {
+    return type == kVocType || type == kVoc2Type;
+}
 
 // The files that hold an input's data: the file itself, the file a snippet
 // shows, the members of a split pair or surround set.
@@ -175,10 +179,9 @@ OSErr ResolveForRun(CSoundFile* in, CConvSpec* spec) {
     const OSType outType = spec->GetNeedsStrictFType() ? spec->GetOutputFType() : inType;
 
     const short treat = spec->GetChannelTreat();
-    const uint64_t channels =
-        spec->GetNeedsChannelTreat() && treat != 0
-            ? (treat == kChannelTreatInterleave ? 2 : 1)
-            : static_cast<uint64_t>(std::max<short>(in->GetNumChannels(), 0));
+    const uint64_t channels = spec->GetNeedsChannelTreat() && treat != 0
+                                  ? (treat == kChannelTreatInterleave ? 2 : 1)
+                                  : static_cast<uint64_t>(std::max<short>(in->GetNumChannels(), 0));
     const short bits = spec->GetNeedsNewWordLength() ? spec->GetWordLength() : in->GetWordSize();
     const uint64_t bytes = bits > 0 ? Bits2Bytes(static_cast<uint16_t>(bits)) : 0;
     // The rate ratio, truncated (0 when downsampling); 1 when no ratio can be had.
@@ -225,8 +228,8 @@ OSErr ResolveForRun(CSoundFile* in, CConvSpec* spec) {
                     break;
                 }
                 if (region.end > region.start)
-                    longest = std::max<uint64_t>(longest, static_cast<uint64_t>(
-                                                              int64_t(region.end) - region.start));
+                    longest = std::max<uint64_t>(
+                        longest, static_cast<uint64_t>(int64_t(region.end) - region.start));
             }
             if (SaturatingMul(SaturatingMul(bytes, channels), longest) > kMaxVocBlockBytes)
                 result = kVocOutputTooLargeErr;

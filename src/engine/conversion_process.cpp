@@ -44,7 +44,9 @@ const char* const kPreserveFinderCommentsKey = "Preserve Finder Comments";
 const char* const kUnrecognizedInputFileActionKey = "Unrecognized Input File Action";
 const char* const kNumberDuplicateFilesKey = "Number Duplicate Files";
 
-int64_t IntegerOf(const plist::Value& v) { return v.asInteger(); }
+int64_t IntegerOf(const plist::Value& v) {
+    return v.asInteger();
+}
 
 const plist::Value* Element(const plist::Value& array, size_t i) {
     const plist::Array* a = array.array();
@@ -177,7 +179,12 @@ void ConversionProcess::startConversion(std::vector<std::string> inputFiles,
     context_.process = this;
     context_.values.clear();
     running_ = true;
-    thread_ = std::thread([this] { doConversion(); });
+    try {
+        thread_ = std::thread([this] { doConversion(); });
+    } catch (...) {
+        running_ = false;
+        throw;
+    }
 }
 
 void ConversionProcess::waitUntilDone() {

@@ -70,21 +70,22 @@ extern const char* const kNewNameKey;            // "name"
 extern const char* const kOrigInputFileKey;      // "XWOrigInputFile"
 
 // Keys of the batch thread's per-run values (platform::ThreadContext::values).
-extern const char* const kCurInputFilePathKey;          // "XWCurInputFilePath"
-extern const char* const kConversionDictionaryKey;      // "ConversionSpecificationDictionary"
-extern const char* const kOutputSpecificsKey;           // "QFOutputSpecifics"
-extern const char* const kID3TagsKey;                   // "id3tags"
-extern const char* const kID3v2TagBlobKey;              // "ID3v2 tag blob"
-extern const char* const kUseMpegFramePaddingKey;       // "Use MPEG Frame Padding"
+extern const char* const kCurInputFilePathKey;      // "XWCurInputFilePath"
+extern const char* const kConversionDictionaryKey;  // "ConversionSpecificationDictionary"
+extern const char* const kOutputSpecificsKey;       // "QFOutputSpecifics"
+extern const char* const kID3TagsKey;               // "id3tags"
+extern const char* const kID3v2TagBlobKey;          // "ID3v2 tag blob"
+extern const char* const kUseMpegFramePaddingKey;   // "Use MPEG Frame Padding"
 
 // The comment of the success notification of a copied unrecognised input.
 extern const char* const kJustCopiedComment;  // "(not recognized as a sound file, just copied)"
 
 // The user defaults the batch reads, taken once when it starts.
 struct EngineSettings {
-    bool preserveFinderComments = false;      // "Preserve Finder Comments"
-    int64_t unrecognizedInputFileAction = 0;  // "Unrecognized Input File Action": 0 skip, 1 copy, 2 raw
-    bool numberDuplicateFiles = false;        // "Number Duplicate Files"
+    bool preserveFinderComments = false;  // "Preserve Finder Comments"
+    int64_t unrecognizedInputFileAction =
+        0;                              // "Unrecognized Input File Action": 0 skip, 1 copy, 2 raw
+    bool numberDuplicateFiles = false;  // "Number Duplicate Files"
 
     static EngineSettings FromDefaults(const platform::UserDefaults& defaults);
 };
@@ -103,7 +104,8 @@ public:
     // conversions and the output folder, in which each conversion's folder must
     // exist. The state is reset here, before the thread starts, so that a
     // cancel from now on is never lost; `running` is set. A batch still running
-    // is waited for first.
+    // is waited for first. Throws std::system_error when no thread can be made
+    // (`running` is then clear).
     void startConversion(std::vector<std::string> inputFiles,
                          std::vector<std::shared_ptr<ConvSpec>> conversions, std::string destPath,
                          EngineSettings settings = EngineSettings());

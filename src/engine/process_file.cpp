@@ -50,8 +50,8 @@ struct TagOption {
     bool number;
 };
 constexpr TagOption kTagOptions[] = {
-    {"album", "LAMEAlbum", false},        {"performer", "LAMEArtist", false},
-    {"title", "LAMETitle", false},        {"track", "LAMETrack", false},
+    {"album", "LAMEAlbum", false},         {"performer", "LAMEArtist", false},
+    {"title", "LAMETitle", false},         {"track", "LAMETrack", false},
     {"recording time", "LAMEYear", false}, {"content type", "LAMEGenre", true},
     {"comment", "LAMEComment", false},
 };
@@ -211,8 +211,9 @@ std::optional<OSErr> ConversionProcess::convertFile(const std::string& path,
     std::string longName = inFile_->name();
     if (isHFSInvisible(path) || isDotInvisible(longName)) return std::nullopt;
     // mp3 files often begin their names with a track number.
-    if (extension(filename(path)) == "mp3" && longName.size() >= 3 && std::isdigit(uint8_t(longName[0])) &&
-        std::isdigit(uint8_t(longName[1])) && longName[2] == ' ')
+    if (extension(filename(path)) == "mp3" && longName.size() >= 3 &&
+        std::isdigit(uint8_t(longName[0])) && std::isdigit(uint8_t(longName[1])) &&
+        longName[2] == ' ')
         longName.erase(0, 3);
     context_.longName = longName;
 
@@ -284,7 +285,9 @@ void ConversionProcess::failInput(const std::string& path, OSErr code) {
     }
 }
 
-OSErr ConversionProcess::getCurFolder(FSRef* ref) const { return XWQF::MakeRef(curFolder_, ref); }
+OSErr ConversionProcess::getCurFolder(FSRef* ref) const {
+    return XWQF::MakeRef(curFolder_, ref);
+}
 
 // ---------------------------------------------------------------------------
 // Running the pipeline
@@ -396,10 +399,9 @@ OSErr ConversionProcess::renameOutputTo(const std::string& name) {
         if (settings_.preserveFinderComments && !comment_.empty())
             WriteFinderComment(comment_, target);
     };
-    const auto failed = [&result](const std::string& source, const std::string& target,
-                                  OSErr err) {
-        std::fprintf(stderr, "renameOutputTo: error %d moving '%s' to '%s'\n", err,
-                     source.c_str(), target.c_str());
+    const auto failed = [&result](const std::string& source, const std::string& target, OSErr err) {
+        std::fprintf(stderr, "renameOutputTo: error %d moving '%s' to '%s'\n", err, source.c_str(),
+                     target.c_str());
         result = kDupFNErr;
         XWQF::DeleteFile(source);
     };

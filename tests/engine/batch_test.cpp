@@ -79,8 +79,8 @@ TEST_F(EngineTest, FolderWalkIsByteOrderedEndsOnLinksAndSkipsTheOutputFolder) {
     ASSERT_EQ(runner.Wait(), 0);
 
     // "up" leads to the folder holding A, whose A is already being walked.
-    EXPECT_EQ(Tree(inner), (Strings{"One", "One/A", "One/A/B.aif", "One/A/_c.aif",
-                                    "One/A/b.aif", "One/A/up"}));
+    EXPECT_EQ(Tree(inner),
+              (Strings{"One", "One/A", "One/A/B.aif", "One/A/_c.aif", "One/A/b.aif", "One/A/up"}));
     EXPECT_EQ(Names(), (Strings{"Start", "Header", "Success B.wav", "Success _c.wav",
                                 "Success b.wav", "Footer", "Done"}));
 }
@@ -93,8 +93,12 @@ TEST_F(EngineTest, ABatchWithoutConversionsStartsAndEnds) {
     EXPECT_FALSE(process.running());
 }
 
-enum class CancelAt { kBeforeTheThread, kDuringSecondFile, kAfterSecondFilesLastProgress,
-                      kOnFirstSuccess };
+enum class CancelAt {
+    kBeforeTheThread,
+    kDuringSecondFile,
+    kAfterSecondFilesLastProgress,
+    kOnFirstSuccess
+};
 
 TEST_F(EngineTest, CancelLeavesNoPlaceholderAndChangesNoInput) {
     struct Row {
@@ -109,7 +113,8 @@ TEST_F(EngineTest, CancelLeavesNoPlaceholderAndChangesNoInput) {
          {"Start", "Header", "Success a.wav", "Failure b.wav -128", "Footer", "Done"}},
         {CancelAt::kOnFirstSuccess, {"Start", "Header", "Success a.wav", "Footer", "Done"}},
     };
-    for (std::string name : {"a.wav", "b.wav", "c.wav"}) Sox(in + "/F/" + name, "-r 44100 -c 2 -b 16");
+    for (std::string name : {"a.wav", "b.wav", "c.wav"})
+        Sox(in + "/F/" + name, "-r 44100 -c 2 -b 16");
     const auto before = Contents(in);
     for (const Row& row : rows) {
         SCOPED_TRACE(int(row.at));
@@ -119,7 +124,8 @@ TEST_F(EngineTest, CancelLeavesNoPlaceholderAndChangesNoInput) {
         auto stopOn = [this, &row](CancelAt at, const char* name) {
             return platform::NotificationCenter::Default().AddObserver(
                 name, nullptr, [this, &row, at](const platform::Notification&) {
-                    if (row.at == at && process.curFile() == (at == CancelAt::kOnFirstSuccess ? 1 : 2))
+                    if (row.at == at &&
+                        process.curFile() == (at == CancelAt::kOnFirstSuccess ? 1 : 2))
                         process.setShouldStop(true);
                 });
         };
@@ -134,7 +140,8 @@ TEST_F(EngineTest, CancelLeavesNoPlaceholderAndChangesNoInput) {
         std::promise<void> given;
         std::shared_future<void> gate = given.get_future().share();
         const auto start = platform::NotificationCenter::Default().AddObserver(
-            QFConversionStartNotification, &process, [gate](const platform::Notification&) { gate.wait(); });
+            QFConversionStartNotification, &process,
+            [gate](const platform::Notification&) { gate.wait(); });
         {
             BatchRunner runner(process);
             ASSERT_EQ(runner.Start({in + "/F"}, {Conversion("One"), Conversion("Two")}, out), 0);
@@ -161,17 +168,24 @@ TEST_F(EngineTest, AFailingInputLeavesNothingAndStopsTheBatchAsItsClassSays) {
     };
     const Row rows[] = {
         {[] { return OSErr(kEOFErr); },
-         {"Success a.wav", "Failure b.wav -39", "Success c.wav"}, {"a.aif", "c.aif"}, 1},
+         {"Success a.wav", "Failure b.wav -39", "Success c.wav"},
+         {"a.aif", "c.aif"},
+         1},
         {[]() -> OSErr { throw error_code_exception(kEOFErr, "thrown by a sound file"); },
-         {"Success a.wav", "Failure b.wav -39", "Success c.wav"}, {"a.aif", "c.aif"}, 1},
+         {"Success a.wav", "Failure b.wav -39", "Success c.wav"},
+         {"a.aif", "c.aif"},
+         1},
         {[] { return OSErr(-34); }, {"Success a.wav", "Failure b.wav -34"}, {"a.aif"}, 0},
         {[]() -> OSErr { throw std::runtime_error("not a status"); },
-         {"Success a.wav", "Failure b.wav -50"}, {"a.aif"}, 0},
+         {"Success a.wav", "Failure b.wav -50"},
+         {"a.aif"},
+         0},
         // A name that could not be extended leaves the outputs; the next input
         // finds its placeholder taken and fails without deleting them.
         {[] { return OSErr(-22021); },
          {"Success a.wav", "Failure b.wav -22021", "Failure c.wav -48"},
-         {".CorvaOutFile.aif", "a.aif"}, 2},
+         {".CorvaOutFile.aif", "a.aif"},
+         2},
     };
     for (std::string name : {"a.wav", "b.wav", "c.wav"}) Sox(in + "/F/" + name);
     for (const Row& row : rows) {
@@ -219,7 +233,8 @@ TEST_F(EngineTest, RenamingNumbersTakenNamesOrFailsAndKeepsChannelSuffixes) {
         fs::remove_all(out);
         fs::create_directories(folder);
         posted.clear();
-        for (const std::string& name : row.existing) testsupport::WriteFile(folder + "/" + name, "mine");
+        for (const std::string& name : row.existing)
+            testsupport::WriteFile(folder + "/" + name, "mine");
         auto conv = Conversion("One");
         conv->setNeedsChannelTreat(row.split);
         EngineSettings settings;
@@ -227,7 +242,8 @@ TEST_F(EngineTest, RenamingNumbersTakenNamesOrFailsAndKeepsChannelSuffixes) {
         Run({in + "/Take 1.wav"}, {conv}, settings);
 
         const Posted& outcome = *std::find_if(posted.begin(), posted.end(), [](const Posted& p) {
-            return p.name == QFConversionSuccessNotification || p.name == QFConversionFailureNotification;
+            return p.name == QFConversionSuccessNotification ||
+                   p.name == QFConversionFailureNotification;
         });
         EXPECT_EQ(outcome.Error(), row.error);
         Strings paths;
@@ -238,7 +254,8 @@ TEST_F(EngineTest, RenamingNumbersTakenNamesOrFailsAndKeepsChannelSuffixes) {
             EXPECT_EQ(testsupport::ReadFile(folder + "/" + name), "mine") << name;
         Strings all = row.existing;
         if (row.error == 0) all.insert(all.end(), row.converted.begin(), row.converted.end());
-        if (row.error && row.split) all.push_back("Take 1.L.aif");  // renamed before the failing one
+        if (row.error && row.split)
+            all.push_back("Take 1.L.aif");  // renamed before the failing one
         std::sort(all.begin(), all.end());
         EXPECT_EQ(Tree(folder), all);
     }

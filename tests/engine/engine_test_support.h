@@ -39,7 +39,8 @@ inline OSErr CopyPipeline(CSoundFile* in, CConvSpec* cs) {
     SoundFilePtr out(split ? CSoundFile::CreateSoundFile(FourCC("Splt"), type)
                            : CSoundFile::CreateSoundFile(type));
     if (!out) return kCannotMakeFormatObjectErr;
-    if (OSErr err = out->ISoundFile(CreateOutputhPathString(cs, CorvaOutFile::kCorvaOutFileNameStr)))
+    if (OSErr err =
+            out->ISoundFile(CreateOutputhPathString(cs, CorvaOutFile::kCorvaOutFileNameStr)))
         return err;
     Str255 extension;
     cs->GetNameExtension(extension);

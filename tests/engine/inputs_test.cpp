@@ -20,7 +20,9 @@ TEST_F(EngineTest, UnrecognisedInputsAreSkippedCopiedOrFailedByTheAction) {
     };
     const Row rows[] = {
         {0, FourCC("DPCM"), {}, {"One"}},
-        {1, FourCC("DPCM"), {"Success notes.txt", "Success .secret"},
+        {1,
+         FourCC("DPCM"),
+         {"Success notes.txt", "Success .secret"},
          {"One", "One/.secret", "One/notes.txt"}},
         // Read as raw: a type whose class is still to come fails on opening;
         // a type without any class fails for want of a format object.
@@ -86,10 +88,13 @@ TEST(ID3Tags, TagsAreReadWithinTheFile) {
         size_t size;
     };
     const Row v2[] = {
-        {header + std::string("\0\0", 2) + std::string("\0\0\0\x14", 4) + std::string(120, 'x'), true, 30},
-        {header + std::string("\0\0", 2) + std::string("\0\0\x01\x00", 4) + std::string(40, 'x'), true, 50},
+        {header + std::string("\0\0", 2) + std::string("\0\0\0\x14", 4) + std::string(120, 'x'),
+         true, 30},
+        {header + std::string("\0\0", 2) + std::string("\0\0\x01\x00", 4) + std::string(40, 'x'),
+         true, 50},
         {header + std::string("\0\0", 2) + std::string("\x7F\x7F\x7F\x7F", 4) + "x", true, 11},
-        {header + std::string("\0\0", 2) + std::string("\0\0\0\x80", 4) + std::string(200, 'x'), false, 0},
+        {header + std::string("\0\0", 2) + std::string("\0\0\0\x80", 4) + std::string(200, 'x'),
+         false, 0},
         {"ID3\xFF" + std::string("\0\0", 2) + std::string("\0\0\0\x01", 4) + "x", false, 0},
         {"RIFF" + std::string(40, '\0'), false, 0},
     };
@@ -148,7 +153,8 @@ TEST_F(EngineTest, Mp3InputsLoseTheirTrackNumberAndKeepTheirTagsToThemselves) {
     EXPECT_EQ(options["My Song"].find("LAMETitle")->asString(), "One");
     EXPECT_EQ(options["My Song"].find("LAMEArtist")->asString(), "Band");
     EXPECT_EQ(options["My Song"].find("LAMEGenre"), nullptr);
-    for (const char* name : {"7 Plain", "07 Take"}) EXPECT_EQ(options[name].find("LAMETitle"), nullptr) << name;
+    for (const char* name : {"7 Plain", "07 Take"})
+        EXPECT_EQ(options[name].find("LAMETitle"), nullptr) << name;
     EXPECT_TRUE(conv->specificsValue("LAMETitle").isNull());
 }
 

@@ -75,7 +75,8 @@ TEST_F(EngineTest, TheFileThatMeetsAFullDiskFailsAndLeavesNothing) {
     ::close(report[1]);
     std::string text;
     char block[4096];
-    for (ssize_t n; (n = ::read(report[0], block, sizeof block)) > 0;) text.append(block, size_t(n));
+    for (ssize_t n; (n = ::read(report[0], block, sizeof block)) > 0;)
+        text.append(block, size_t(n));
     ::close(report[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
@@ -96,7 +97,8 @@ TEST_F(EngineTest, TheFileThatMeetsAFullDiskFailsAndLeavesNothing) {
     // A full disk is serious and stops the batch; a file-size limit is a
     // problem of that file alone.
     const int code = how == "mount" ? kDiskFullErr : kFileBoundsErr;
-    Strings expected = {"Start", "Header", "Success a.wav", "Failure b.wav " + std::to_string(code)};
+    Strings expected = {"Start", "Header", "Success a.wav",
+                        "Failure b.wav " + std::to_string(code)};
     Strings files = {"One", "One/F", "One/F/a.aif"};
     if (!BatchRunner::StopsBatch(code)) {
         expected.push_back("Success c.wav");
