@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "conversion/startup.h"
@@ -79,6 +81,59 @@ struct Posted {
         const plist::Value* e = values.find(kErrorKey);
         return e ? int(e->asInteger()) : 0;
     }
+};
+
+// Reads the progress state from a thread of its own while batches run, as the
+// progress window does (clearing each flag before reading what it guards),
+// and keeps the warnings it collects.
+class Poller {
+public:
+    explicit Poller(ConversionProcess& process)
+        : thread_([this, &process] {
+              int64_t sum = 0;
+              while (!stop_) {
+                  process.setConvSpecChanged(false);
+                  if (auto conv = process.curConvSpec())
+                      sum += int64_t(conv->conversionName().size());
+                  if (process.fileChanged()) {
+                      process.setFileChanged(false);
+                      sum += process.curFile() + int64_t(process.curFilePath().size());
+                  }
+                  if (process.stepChanged()) {
+                      process.setStepChanged(false);
+                      sum += process.curStep() + int64_t(process.curStepDesc().size());
+                  }
+                  if (process.regionChanged()) {
+                      process.setRegionChanged(false);
+                      sum += process.curRegionIndex() + int64_t(process.curRegion().size());
+                  }
+                  sum += process.curValue() + process.curSampleFrames() + process.err() +
+                         int64_t(process.curFolder().size()) + process.usePercentage();
+                  if (process.warningChanged()) {
+                      process.setWarningChanged(false);
+                      if (auto w = process.newWarnings())
+                          warnings_.insert(warnings_.end(), w->begin(), w->end());
+                  }
+              }
+              sum_ = sum;
+          }) {}
+    ~Poller() { Stop(); }
+    // Stops polling; the warnings collected, and those still waiting.
+    std::vector<std::string> Stop(ConversionProcess* process = nullptr) {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        if (process) {
+            if (auto w = process->newWarnings())
+                warnings_.insert(warnings_.end(), w->begin(), w->end());
+        }
+        return warnings_;
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::vector<std::string> warnings_;
+    int64_t sum_ = 0;
+    std::thread thread_;
 };
 
 class EngineTest : public ::testing::Test {
