@@ -11,6 +11,7 @@
 
 #include "engine_test_support.h"
 #include "foundation/finder_comment.h"
+#include "soundfile/sample_conversion.h"
 
 namespace enginetest {
 namespace {
@@ -25,8 +26,12 @@ TEST_F(EngineTest, OutputTreeMirrorsTheInputsInEveryConversionFolder) {
     testsupport::WriteFile(in + "/A/._x.wav", "sidecar");
     Sox(in + "/single.wav", "-r 8000 -c 1 -b 8");
     const auto before = Contents(in);
+    auto redithered = Conversion("Two");
+    redithered->setNeedsRedither(true);
+    FreeDitherTable();
 
-    ASSERT_EQ(Run({in + "/A", in + "/single.wav"}, {Conversion("One"), Conversion("Two")}), 0);
+    ASSERT_EQ(Run({in + "/A", in + "/single.wav"}, {Conversion("One"), redithered}), 0);
+    EXPECT_NE(gDitherTable, nullptr);
 
     Strings expected;
     for (std::string c : {"One", "Two"})
@@ -91,6 +96,38 @@ TEST_F(EngineTest, ABatchWithoutConversionsStartsAndEnds) {
     EXPECT_EQ(Names(), (Strings{"Start", "Done"}));
     EXPECT_EQ(posted.front().values.find(kTotalConversionsKey)->asInteger(), 0);
     EXPECT_FALSE(process.running());
+}
+
+TEST_F(EngineTest, ASnippedInputGivesItsWindowAndAnInvertedWindowFails) {
+    Sox(in + "/a.wav", "-r 8000 -c 1 -b 16");  // 800 frames
+    struct Row {
+        float from, to;
+        Strings order;
+        uint32_t frames;
+    };
+    const Row rows[] = {
+        {0.03125f, 0.0625f, {"Success a.wav"}, 250},
+        {0.125f, 0.1875f, {"Success a.wav"}, 500},  // past the end: the last 500 frames
+        {0.0625f, 0.03125f, {"Failure a.wav -50"}, 0},
+    };
+    for (const Row& row : rows) {
+        fs::remove_all(out);
+        fs::create_directories(out);
+        posted.clear();
+        auto conv = Conversion("One");
+        conv->setNeedsSnip(true);
+        conv->setSnipFrom(row.from);
+        conv->setSnipTo(row.to);
+        Run({in + "/a.wav"}, {conv});
+        const Strings order = Names();
+        EXPECT_EQ(Strings(order.begin() + 2, order.end() - 2), row.order);
+        if (row.frames) {
+            QFSoundFile output(out + "/One/a.aif");
+            EXPECT_EQ(output.numFrames(), row.frames);
+        } else {
+            EXPECT_EQ(Tree(out), Strings{"One"});
+        }
+    }
 }
 
 enum class CancelAt {
