@@ -2,8 +2,7 @@
 // tree mirrors the inputs in every conversion's folder, notifications come in
 // order, folder walks end and never enter the output, cancels and failures
 // leave no placeholder and change no input, and outputs are renamed by the
-// rules for taken names.
-#include <sys/stat.h>
+// rules for taken names, with the input's comment.
 #include <unistd.h>
 
 #include <future>
@@ -26,50 +25,31 @@ TEST_F(EngineTest, OutputTreeMirrorsTheInputsInEveryConversionFolder) {
     testsupport::WriteFile(in + "/A/._x.wav", "sidecar");
     Sox(in + "/single.wav", "-r 8000 -c 1 -b 8");
     const auto before = Contents(in);
-    auto redithered = Conversion("Two");
-    redithered->setNeedsRedither(true);
     FreeDitherTable();
 
-    ASSERT_EQ(Run({in + "/A", in + "/single.wav"}, {Conversion("One"), redithered}), 0);
+    ASSERT_EQ(
+        Run({in + "/A", in + "/single.wav"},
+            {Conversion("One"), Conversion("Two", [](ConvSpec& c) { c.setNeedsRedither(true); })}),
+        0);
     EXPECT_NE(gDitherTable, nullptr);
-
     Strings expected;
     for (std::string c : {"One", "Two"})
         for (std::string p : {"", "/A", "/A/B", "/A/B/y.aif", "/A/x.aif", "/single.aif"})
             expected.push_back(c + p);
     EXPECT_EQ(Tree(out), expected);
     EXPECT_EQ(Contents(in), before);
-    const Strings once = {"Header", "Success y.aiff", "Success x.wav", "Success single.wav",
-                          "Footer"};
     Strings order = {"Start"};
-    order.insert(order.end(), once.begin(), once.end());
-    order.insert(order.end(), once.begin(), once.end());
+    for (int conversion = 0; conversion < 2; ++conversion)
+        order.insert(order.end(),
+                     {"Header", "Success y.aiff", "Success x.wav", "Success single.wav", "Footer"});
     order.push_back("Done");
     EXPECT_EQ(Names(), order);
     EXPECT_EQ(posted.front().values.find(kTotalConversionsKey)->asInteger(), 4);
-
-    // Every file handed over counts, skipped ones too; the counters restart per conversion.
+    // Every file handed over counts, skipped ones too; the count restarts per conversion.
     EXPECT_EQ(process.curConv(), 2);
     EXPECT_EQ(process.curFile(), 6);
-    EXPECT_EQ(process.err(), 0);
-    EXPECT_FALSE(process.running());
-    EXPECT_TRUE(process.numSampleFramesChanged() && process.fileChanged());
     EXPECT_EQ(process.curSampleFrames(), 800);
-
-    for (std::string name : {"A/x", "A/B/y", "single"}) {
-        std::vector<uint8_t> original, copied;
-        for (auto [path, bytes] : {std::pair{in + "/" + name, &original},
-                                   std::pair{out + "/Two/" + name + ".aif", &copied}}) {
-            if (!fs::exists(path)) path += fs::exists(path + ".wav") ? ".wav" : ".aiff";
-            QFSoundFile entry(path);
-            short err = 0;
-            SoundFilePtr f = entry.createSoundFile(&err);
-            ASSERT_TRUE(f) << path;
-            ASSERT_EQ(f->Open(), 0);
-            ASSERT_EQ(formattest::ReadAllFrames(*f, bytes), 0);
-        }
-        EXPECT_EQ(copied, original) << name;
-    }
+    EXPECT_TRUE(process.numSampleFramesChanged() && process.fileChanged() && !process.running());
 }
 
 TEST_F(EngineTest, FolderWalkIsByteOrderedEndsOnLinksAndSkipsTheOutputFolder) {
@@ -78,11 +58,7 @@ TEST_F(EngineTest, FolderWalkIsByteOrderedEndsOnLinksAndSkipsTheOutputFolder) {
     ASSERT_EQ(::symlink(".", (in + "/A/here").c_str()), 0);
     const std::string inner = in + "/A/zout";
     fs::create_directories(inner);
-
-    BatchRunner runner(process);
-    ASSERT_EQ(runner.Start({in + "/A"}, {Conversion("One")}, inner), 0);
-    ASSERT_EQ(runner.Wait(), 0);
-
+    ASSERT_EQ(RunBatch(process, {in + "/A"}, {Conversion("One")}, inner), 0);
     // "up" leads to the folder holding A, whose A is already being walked.
     EXPECT_EQ(Tree(inner),
               (Strings{"One", "One/A", "One/A/B.aif", "One/A/_c.aif", "One/A/b.aif", "One/A/up"}));
@@ -90,19 +66,11 @@ TEST_F(EngineTest, FolderWalkIsByteOrderedEndsOnLinksAndSkipsTheOutputFolder) {
                                 "Success b.wav", "Footer", "Done"}));
 }
 
-TEST_F(EngineTest, ABatchWithoutConversionsStartsAndEnds) {
-    Sox(in + "/a.wav");
-    ASSERT_EQ(Run({in + "/a.wav"}, {}), 0);
-    EXPECT_EQ(Names(), (Strings{"Start", "Done"}));
-    EXPECT_EQ(posted.front().values.find(kTotalConversionsKey)->asInteger(), 0);
-    EXPECT_FALSE(process.running());
-}
-
 TEST_F(EngineTest, ASnippedInputGivesItsWindowAndAnInvertedWindowFails) {
     Sox(in + "/a.wav", "-r 8000 -c 1 -b 16");  // 800 frames
     struct Row {
         float from, to;
-        Strings order;
+        Strings outcome;
         uint32_t frames;
     };
     const Row rows[] = {
@@ -111,22 +79,15 @@ TEST_F(EngineTest, ASnippedInputGivesItsWindowAndAnInvertedWindowFails) {
         {0.0625f, 0.03125f, {"Failure a.wav -50"}, 0},
     };
     for (const Row& row : rows) {
-        fs::remove_all(out);
-        fs::create_directories(out);
-        posted.clear();
-        auto conv = Conversion("One");
-        conv->setNeedsSnip(true);
-        conv->setSnipFrom(row.from);
-        conv->setSnipTo(row.to);
-        Run({in + "/a.wav"}, {conv});
-        const Strings order = Names();
-        EXPECT_EQ(Strings(order.begin() + 2, order.end() - 2), row.order);
-        if (row.frames) {
-            QFSoundFile output(out + "/One/a.aif");
-            EXPECT_EQ(output.numFrames(), row.frames);
-        } else {
-            EXPECT_EQ(Tree(out), Strings{"One"});
-        }
+        EXPECT_EQ(Outcomes({in + "/a.wav"}, Conversion("One",
+                                                       [&row](ConvSpec& c) {
+                                                           c.setNeedsSnip(true);
+                                                           c.setSnipFrom(row.from);
+                                                           c.setSnipTo(row.to);
+                                                       })),
+                  row.outcome);
+        EXPECT_EQ(row.frames ? QFSoundFile(out + "/One/a.aif").numFrames() : Tree(out).size(),
+                  row.frames ? row.frames : 1u);
     }
 }
 
@@ -138,58 +99,51 @@ enum class CancelAt {
 };
 
 TEST_F(EngineTest, CancelLeavesNoPlaceholderAndChangesNoInput) {
-    struct Row {
-        CancelAt at;
-        Strings order;
-    };
-    const Row rows[] = {
+    const Strings second = {"Start",  "Header", "Success a.wav", "Failure b.wav -128",
+                            "Footer", "Done"};
+    const std::pair<CancelAt, Strings> rows[] = {
         {CancelAt::kBeforeTheThread, {"Start", "Done"}},
-        {CancelAt::kDuringSecondFile,
-         {"Start", "Header", "Success a.wav", "Failure b.wav -128", "Footer", "Done"}},
-        {CancelAt::kAfterSecondFilesLastProgress,
-         {"Start", "Header", "Success a.wav", "Failure b.wav -128", "Footer", "Done"}},
+        {CancelAt::kDuringSecondFile, second},
+        {CancelAt::kAfterSecondFilesLastProgress, second},
         {CancelAt::kOnFirstSuccess, {"Start", "Header", "Success a.wav", "Footer", "Done"}},
     };
     for (std::string name : {"a.wav", "b.wav", "c.wav"})
         Sox(in + "/F/" + name, "-r 44100 -c 2 -b 16");
     const auto before = Contents(in);
-    for (const Row& row : rows) {
-        SCOPED_TRACE(int(row.at));
+    auto& center = platform::NotificationCenter::Default();
+    for (const auto& [at, order] : rows) {
         fs::remove_all(out);
         fs::create_directories(out);
         posted.clear();
-        auto stopOn = [this, &row](CancelAt at, const char* name) {
-            return platform::NotificationCenter::Default().AddObserver(
-                name, nullptr, [this, &row, at](const platform::Notification&) {
-                    if (row.at == at &&
-                        process.curFile() == (at == CancelAt::kOnFirstSuccess ? 1 : 2))
-                        process.setShouldStop(true);
-                });
+        const auto stopOn = [&, at = at](CancelAt when, const char* name, int64_t file) {
+            return center.AddObserver(name, nullptr,
+                                      [&, at, when, file](const platform::Notification&) {
+                                          if (at == when && process.curFile() == file)
+                                              process.setShouldStop(true);
+                                      });
         };
-        const auto during = stopOn(CancelAt::kDuringSecondFile, ProgressPosition);
-        const auto success = stopOn(CancelAt::kOnFirstSuccess, QFConversionSuccessNotification);
-        gAfterCopy = [this, &row](const std::string& name) -> OSErr {
-            if (row.at == CancelAt::kAfterSecondFilesLastProgress && name == "b")
+        const auto during = stopOn(CancelAt::kDuringSecondFile, ProgressPosition, 2);
+        const auto success = stopOn(CancelAt::kOnFirstSuccess, QFConversionSuccessNotification, 1);
+        gAfterCopy = [&, at = at](const std::string& name) {
+            if (at == CancelAt::kAfterSecondFilesLastProgress && name == "b")
                 process.setShouldStop(true);
-            return 0;
+            return OSErr(0);
         };
         // The batch thread waits at its start until the cancel has been given.
         std::promise<void> given;
         std::shared_future<void> gate = given.get_future().share();
-        const auto start = platform::NotificationCenter::Default().AddObserver(
-            QFConversionStartNotification, &process,
-            [gate](const platform::Notification&) { gate.wait(); });
+        const auto start =
+            center.AddObserver(QFConversionStartNotification, &process,
+                               [gate](const platform::Notification&) { gate.wait(); });
         {
             BatchRunner runner(process);
             ASSERT_EQ(runner.Start({in + "/F"}, {Conversion("One"), Conversion("Two")}, out), 0);
-            if (row.at == CancelAt::kBeforeTheThread) process.setShouldStop(true);
+            if (at == CancelAt::kBeforeTheThread) process.setShouldStop(true);
             given.set_value();
             EXPECT_EQ(runner.Wait(), kUserCanceledErr);
         }
-        platform::NotificationCenter::Default().RemoveObserver(start);
-        platform::NotificationCenter::Default().RemoveObserver(during);
-        platform::NotificationCenter::Default().RemoveObserver(success);
-        EXPECT_EQ(Names(), row.order);
+        for (auto token : {start, during, success}) center.RemoveObserver(token);
+        EXPECT_EQ(Names(), order);
         for (const auto& [path, bytes] : Contents(out))
             EXPECT_EQ(path.find(CorvaOutFile::kCorvaOutFileNameStr), std::string::npos) << path;
         EXPECT_EQ(Contents(in), before);
@@ -199,50 +153,36 @@ TEST_F(EngineTest, CancelLeavesNoPlaceholderAndChangesNoInput) {
 TEST_F(EngineTest, AFailingInputLeavesNothingAndStopsTheBatchAsItsClassSays) {
     struct Row {
         std::function<OSErr()> failure;
-        Strings order;
+        Strings outcome;
         Strings left;
-        int64_t warnings;
     };
+    const Strings goesOn = {"Success a.wav", "Failure b.wav -39", "Success c.wav"};
     const Row rows[] = {
-        {[] { return OSErr(kEOFErr); },
-         {"Success a.wav", "Failure b.wav -39", "Success c.wav"},
-         {"a.aif", "c.aif"},
-         1},
+        {[] { return OSErr(kEOFErr); }, goesOn, {"a.aif", "c.aif"}},
         {[]() -> OSErr { throw error_code_exception(kEOFErr, "thrown by a sound file"); },
-         {"Success a.wav", "Failure b.wav -39", "Success c.wav"},
-         {"a.aif", "c.aif"},
-         1},
-        {[] { return OSErr(-34); }, {"Success a.wav", "Failure b.wav -34"}, {"a.aif"}, 0},
-        {[]() -> OSErr { throw std::runtime_error("not a status"); },
+         goesOn,
+         {"a.aif", "c.aif"}},
+        {[] { return OSErr(-34); }, {"Success a.wav", "Failure b.wav -34"}, {"a.aif"}},
+        {[]() -> OSErr { throw std::runtime_error("no status"); },
          {"Success a.wav", "Failure b.wav -50"},
-         {"a.aif"},
-         0},
+         {"a.aif"}},
         // A name that could not be extended leaves the outputs; the next input
         // finds its placeholder taken and fails without deleting them.
         {[] { return OSErr(-22021); },
          {"Success a.wav", "Failure b.wav -22021", "Failure c.wav -48"},
-         {".CorvaOutFile.aif", "a.aif"},
-         2},
+         {".CorvaOutFile.aif", "a.aif"}},
     };
     for (std::string name : {"a.wav", "b.wav", "c.wav"}) Sox(in + "/F/" + name);
     Poller poller(process);
     for (const Row& row : rows) {
-        fs::remove_all(out);
-        fs::create_directories(out);
-        posted.clear();
         gAfterCopy = [&row](const std::string& name) { return name == "b" ? row.failure() : 0; };
-        Run({in + "/F"}, {Conversion("One")});
-        Strings order = Names();
-        order = Strings(order.begin() + 2, order.end() - 2);  // without start, header, footer, done
-        EXPECT_EQ(order, row.order);
+        EXPECT_EQ(Outcomes({in + "/F"}, Conversion("One")), row.outcome);
         Strings left;
-        for (const auto& e : fs::directory_iterator(out + "/One/F"))
-            left.push_back(e.path().filename().string());
-        std::sort(left.begin(), left.end());
+        for (const std::string& path : Tree(out + "/One/F")) left.push_back(path);
         EXPECT_EQ(left, row.left);
-        EXPECT_EQ(process.warnings(), row.warnings);
     }
     // Each batch starts its warnings anew; the poller lost none of the last one's.
+    EXPECT_EQ(process.warnings(), 2);
     const Strings warnings = poller.Stop(&process);
     EXPECT_EQ(Strings(warnings.end() - 2, warnings.end()),
               (Strings{"'b.wav' name was not extended, it was too long",
@@ -252,66 +192,60 @@ TEST_F(EngineTest, AFailingInputLeavesNothingAndStopsTheBatchAsItsClassSays) {
 TEST_F(EngineTest, RenamingNumbersTakenNamesOrFailsAndKeepsChannelSuffixes) {
     struct Row {
         Strings existing;
-        bool number;
-        bool split;
-        int error;
-        Strings converted;
+        bool number, split;
+        Strings outcome, converted, after;
     };
+    const Strings pair = {"Take 1.L.aif", "Take 1.R.aif"};
     const Row rows[] = {
-        {{}, false, false, 0, {"Take 1.aif"}},
-        {{"Take 1.aif"}, true, false, 0, {"Take 1-1.aif"}},
-        {{"Take 1.aif", "Take 1-1.aif"}, true, false, 0, {"Take 1-2.aif"}},
-        {{"Take 1.aif"}, false, false, kDupFNErr, {"Take 1.aif"}},
-        {{"Take 1.L.aif", "Take 1.R.aif"}, true, true, 0, {"Take 1-1.L.aif", "Take 1-1.R.aif"}},
-        {{"Take 1.R.aif"}, false, true, kDupFNErr, {"Take 1.L.aif", "Take 1.R.aif"}},
+        {{}, false, false, {"Success Take 1.wav"}, {"Take 1.aif"}, {"Take 1.aif"}},
+        {{"Take 1.aif"},
+         true,
+         false,
+         {"Success Take 1.wav"},
+         {"Take 1-1.aif"},
+         {"Take 1-1.aif", "Take 1.aif"}},
+        {{"Take 1.aif", "Take 1-1.aif"},
+         true,
+         false,
+         {"Success Take 1.wav"},
+         {"Take 1-2.aif"},
+         {"Take 1-1.aif", "Take 1-2.aif", "Take 1.aif"}},
+        {{"Take 1.aif"}, false, false, {"Failure Take 1.wav -48"}, {"Take 1.aif"}, {"Take 1.aif"}},
+        {pair,
+         true,
+         true,
+         {"Success Take 1.wav"},
+         {"Take 1-1.L.aif", "Take 1-1.R.aif"},
+         {"Take 1-1.L.aif", "Take 1-1.R.aif", "Take 1.L.aif", "Take 1.R.aif"}},
+        // Outputs renamed before the one whose name is taken keep their names.
+        {{"Take 1.R.aif"}, false, true, {"Failure Take 1.wav -48"}, pair, pair},
     };
     Sox(in + "/Take 1.wav");
-    const std::string folder = out + "/One";
+    WriteFinderComment("take two", in + "/Take 1.wav");
+    const bool comments = ReadFinderCommentFromFile(in + "/Take 1.wav") == "take two";
     for (const Row& row : rows) {
         SCOPED_TRACE(row.converted.front());
-        fs::remove_all(out);
-        fs::create_directories(folder);
-        posted.clear();
-        for (const std::string& name : row.existing)
-            testsupport::WriteFile(folder + "/" + name, "mine");
-        auto conv = Conversion("One");
-        conv->setNeedsChannelTreat(row.split);
         EngineSettings settings;
         settings.numberDuplicateFiles = row.number;
-        Run({in + "/Take 1.wav"}, {conv}, settings);
-
-        const Posted& outcome = *std::find_if(posted.begin(), posted.end(), [](const Posted& p) {
-            return p.name == QFConversionSuccessNotification ||
-                   p.name == QFConversionFailureNotification;
+        settings.preserveFinderComments = true;
+        const auto conv =
+            Conversion("One", [&row](ConvSpec& c) { c.setNeedsChannelTreat(row.split); });
+        EXPECT_EQ(Outcomes({in + "/Take 1.wav"}, conv, settings, row.existing), row.outcome);
+        const auto outcome = std::find_if(posted.begin(), posted.end(), [](const Posted& p) {
+            return p.values.find(kConvertedFilePathKey);
         });
-        EXPECT_EQ(outcome.Error(), row.error);
-        Strings paths;
-        for (const plist::Value& p : *outcome.values.find(kConvertedFilePathKey)->array())
-            paths.push_back(fs::path(p.asString()).filename().string());
-        EXPECT_EQ(paths, row.converted);
-        for (const std::string& name : row.existing)
-            EXPECT_EQ(testsupport::ReadFile(folder + "/" + name), "mine") << name;
-        Strings all = row.existing;
-        if (row.error == 0) all.insert(all.end(), row.converted.begin(), row.converted.end());
-        if (row.error && row.split)
-            all.push_back("Take 1.L.aif");  // renamed before the failing one
-        std::sort(all.begin(), all.end());
-        EXPECT_EQ(Tree(folder), all);
-    }
-}
-
-TEST_F(EngineTest, FinderCommentsAreCarriedToRenamedOutputsWhenAsked) {
-    Sox(in + "/a.wav");
-    WriteFinderComment("take two", in + "/a.wav");
-    if (ReadFinderCommentFromFile(in + "/a.wav") != "take two")
-        GTEST_SKIP() << "no file comments on this file system";
-    for (bool preserve : {false, true}) {
-        fs::remove_all(out);
-        fs::create_directories(out);
-        EngineSettings settings;
-        settings.preserveFinderComments = preserve;
-        ASSERT_EQ(Run({in + "/a.wav"}, {Conversion("One")}, settings), 0);
-        EXPECT_EQ(ReadFinderCommentFromFile(out + "/One/a.aif"), preserve ? "take two" : "");
+        Strings converted;
+        for (const plist::Value& p : *outcome->values.find(kConvertedFilePathKey)->array())
+            converted.push_back(fs::path(p.asString()).filename().string());
+        EXPECT_EQ(converted, row.converted);
+        EXPECT_EQ(Tree(out + "/One"), row.after);
+        for (const std::string& name : Tree(out + "/One")) {
+            const bool existed = std::count(row.existing.begin(), row.existing.end(), name);
+            EXPECT_EQ(testsupport::ReadFile(out + "/One/" + name) == "mine", existed) << name;
+            if (comments && !existed) {
+                EXPECT_EQ(ReadFinderCommentFromFile(out + "/One/" + name), "take two");
+            }
+        }
     }
 }
 

@@ -1,12 +1,12 @@
 // The case code and its dispatch, the Creative Voice checks before a run (block
-// count, size estimates and the region walk behind them), the output path and
-// the snip window.
+// count, size estimates and the region walk behind them) and the snip window.
 #include "engine/case_dispatch.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "engine/conversion_process.h"
@@ -207,44 +207,22 @@ TEST(ResolveForRun, AFragmentedVocInputIsRefusedWhateverItIsWrappedIn) {
     FSRef ref{dir / "in.voc"};
     int fork = XWQF::kNoFork;
     ASSERT_EQ(XWQF::OpenFork(&ref, XWQF::kPermRead, &fork), 0);
-    struct Row {
-        OSType out;
-        uint32_t frames;
-        bool snippet;
-        int expected;
-    };
-    for (const Row& row : {Row{FourCC("AIFF"), 20, false, kVocFragmentedInputErr},
-                           Row{FourCC("AIFF"), 20, true, kVocFragmentedInputErr},
-                           Row{FourCC("VOC "), 0x1000000, false, kVocOutputTooLargeErr}}) {
-        auto* in = new FakeInput(1, 8, 8000, FourCC("VOC "));
-        in->SetFork(fork);
-        in->SetFrameCount(row.frames);
+    for (auto [out, frames, expected] : {std::tuple{FourCC("AIFF"), 20u, kVocFragmentedInputErr},
+                                         std::tuple{FourCC("VOC "), 0x1000000u, kVocOutputTooLargeErr}}) {
         auto conv = std::make_shared<ConvSpec>();
         conv->setNeedsStrictFileType(true);
-        conv->setOutputFileType(row.out);
+        conv->setOutputFileType(out);
         conv->setNeedsSampleRateConversion(false);
         CConvSpec spec(conv);
-        if (row.snippet) {
-            CSnippetFile snippet;
-            snippet.SetInnerFile(in);
-            EXPECT_EQ(ResolveForRun(&snippet, &spec), row.expected);
-        } else {
-            EXPECT_EQ(ResolveForRun(in, &spec), row.expected);
-            delete in;
-        }
+        CSnippetFile snippet;  // owns the input
+        snippet.SetInnerFile(new FakeInput(1, 8, 8000, FourCC("VOC ")));
+        auto* in = static_cast<FakeInput*>(snippet.GetInnerFile());
+        in->SetFork(fork);
+        in->SetFrameCount(frames);
+        EXPECT_EQ(ResolveForRun(in, &spec), expected);
+        EXPECT_EQ(ResolveForRun(&snippet, &spec), kVocFragmentedInputErr);
     }
     XWQF::CloseFork(fork);
-}
-
-TEST(CreateOutputhPathString, FolderAndName) {
-    auto conv = std::make_shared<ConvSpec>();
-    const FSRef folder{"/out/One"};
-    const std::string name = "Take";
-    CConvSpec spec(conv, &folder, &name);
-    EXPECT_EQ(CreateOutputhPathString(&spec, ""), "/out/One");
-    EXPECT_EQ(CreateOutputhPathString(&spec, ".CorvaOutFile"), "/out/One/.CorvaOutFile");
-    CConvSpec without(conv);
-    EXPECT_EQ(CreateOutputhPathString(&without, ".CorvaOutFile"), "");
 }
 
 TEST(SnipWindow, StartsPastTheEndKeepTheirLengthAndInvertedWindowsFail) {

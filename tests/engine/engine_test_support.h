@@ -84,55 +84,40 @@ struct Posted {
 };
 
 // Reads the progress state from a thread of its own while batches run, as the
-// progress window does (clearing each flag before reading what it guards),
-// and keeps the warnings it collects.
+// progress window does (a flag is cleared before what it guards is read), and
+// keeps the warnings it collects.
 class Poller {
 public:
-    explicit Poller(ConversionProcess& process)
-        : thread_([this, &process] {
-              int64_t sum = 0;
+    explicit Poller(ConversionProcess& p)
+        : thread_([this, &p] {
               while (!stop_) {
-                  process.setConvSpecChanged(false);
-                  if (auto conv = process.curConvSpec())
-                      sum += int64_t(conv->conversionName().size());
-                  if (process.fileChanged()) {
-                      process.setFileChanged(false);
-                      sum += process.curFile() + int64_t(process.curFilePath().size());
-                  }
-                  if (process.stepChanged()) {
-                      process.setStepChanged(false);
-                      sum += process.curStep() + int64_t(process.curStepDesc().size());
-                  }
-                  if (process.regionChanged()) {
-                      process.setRegionChanged(false);
-                      sum += process.curRegionIndex() + int64_t(process.curRegion().size());
-                  }
-                  sum += process.curValue() + process.curSampleFrames() + process.err() +
-                         int64_t(process.curFolder().size()) + process.usePercentage();
-                  if (process.warningChanged()) {
-                      process.setWarningChanged(false);
-                      if (auto w = process.newWarnings())
+                  p.setConvSpecChanged(false);
+                  p.setFileChanged(false);
+                  p.setStepChanged(false);
+                  texts_ += p.curFilePath().size() + p.curFolder().size() + p.curStepDesc().size() +
+                            p.curRegion().size() + size_t(p.curFile() + p.curValue() + p.err()) +
+                            (p.curConvSpec() != nullptr);
+                  if (p.warningChanged()) {
+                      p.setWarningChanged(false);
+                      if (auto w = p.newWarnings())
                           warnings_.insert(warnings_.end(), w->begin(), w->end());
                   }
               }
-              sum_ = sum;
           }) {}
-    ~Poller() { Stop(); }
-    // Stops polling; the warnings collected, and those still waiting.
-    std::vector<std::string> Stop(ConversionProcess* process = nullptr) {
+    ~Poller() { Stop(nullptr); }
+    // Stops polling; the warnings collected, then those still waiting.
+    std::vector<std::string> Stop(ConversionProcess* p) {
         stop_ = true;
         if (thread_.joinable()) thread_.join();
-        if (process) {
-            if (auto w = process->newWarnings())
-                warnings_.insert(warnings_.end(), w->begin(), w->end());
-        }
+        if (auto w = p ? p->newWarnings() : std::nullopt)
+            warnings_.insert(warnings_.end(), w->begin(), w->end());
         return warnings_;
     }
 
 private:
     std::atomic<bool> stop_{false};
     std::vector<std::string> warnings_;
-    int64_t sum_ = 0;
+    size_t texts_ = 0;
     std::thread thread_;
 };
 
@@ -177,7 +162,9 @@ protected:
             << path;
     }
 
-    static std::shared_ptr<ConvSpec> Conversion(const std::string& name) {
+    // A conversion to AIFF with nothing else asked for, then changed by `change`.
+    static std::shared_ptr<ConvSpec> Conversion(const std::string& name,
+                                                const std::function<void(ConvSpec&)>& change = {}) {
         auto conv = std::make_shared<ConvSpec>();
         conv->setConversionName(name);
         conv->setNeedsStrictFileType(true);
@@ -185,6 +172,7 @@ protected:
         conv->setNeedsSampleRateConversion(false);
         conv->setNeedsChannelTreat(false);
         conv->setNeedsNewWordLength(false);
+        if (change) change(*conv);
         return conv;
     }
 
@@ -192,6 +180,25 @@ protected:
               const std::vector<std::shared_ptr<ConvSpec>>& conversions,
               const EngineSettings& settings = EngineSettings()) {
         return RunBatch(process, inputs, conversions, out, settings);
+    }
+
+    // Runs a batch of one conversion into an output folder holding only the
+    // conversion's folder with the files `existing` ("mine"); the names of its
+    // notifications between the header and the footer.
+    std::vector<std::string> Outcomes(const std::vector<std::string>& inputs,
+                                      const std::shared_ptr<ConvSpec>& conversion,
+                                      const EngineSettings& settings = EngineSettings(),
+                                      const std::vector<std::string>& existing = {}) {
+        fs::remove_all(out);
+        const std::string folder = out + "/" + conversion->conversionName();
+        fs::create_directories(folder);
+        for (const std::string& name : existing)
+            testsupport::WriteFile(folder + "/" + name, "mine");
+        posted.clear();
+        Run(inputs, {conversion}, settings);
+        const std::vector<std::string> names = Names();
+        return names.size() < 4 ? names
+                                : std::vector<std::string>(names.begin() + 2, names.end() - 2);
     }
 
     // Every path below a folder, relative to it, sorted (as `find | sort`).

@@ -2,6 +2,8 @@
 // action, hidden files, the second member of a group, missing files; and mp3
 // inputs, whose names lose their track number and whose tags reach only their
 // own outputs.
+#include <tuple>
+
 #include "engine_test_support.h"
 #include "formats/mpeg/id3_tags.h"
 #include "soundfile/raw_settings.h"
@@ -12,44 +14,27 @@ namespace {
 using Strings = std::vector<std::string>;
 
 TEST_F(EngineTest, UnrecognisedInputsAreSkippedCopiedOrFailedByTheAction) {
-    struct Row {
-        int action;
-        OSType rawType;
-        Strings order;
-        Strings tree;
-    };
-    const Row rows[] = {
-        {0, FourCC("DPCM"), {}, {"One"}},
-        {1,
-         FourCC("DPCM"),
-         {"Success notes.txt", "Success .secret"},
-         {"One", "One/.secret", "One/notes.txt"}},
-        // Read as raw: a type whose class is still to come fails on opening;
-        // a type without any class fails for want of a format object.
-        {2, FourCC("DPCM"), {"Failure notes.txt -22017"}, {"One"}},
-        {2, FourCC("Xxxx"), {"Failure notes.txt -22008"}, {"One"}},
-    };
     testsupport::WriteFile(in + "/notes.txt", "not a sound");
     testsupport::WriteFile(in + "/.secret", "not a sound either");
     testsupport::WriteFile(in + "/.DS_Store", "the desktop's");
     const RawSettings saved = CSoundFile::GetRawSettings();
-    for (const Row& row : rows) {
-        fs::remove_all(out);
-        fs::create_directories(out);
-        posted.clear();
-        RawSettings raw = saved;
-        raw.SetFileType(row.rawType);
-        raw.SetAction(RawSettings::ERawAction(row.action));
-        CSoundFile::SetRawSettings(raw);
+    // Read as raw data with a type that has no format class: nothing to read with.
+    CSoundFile::SetRawSettings(
+        RawSettings(FourCC("Xxxx"), 8000, true, 16, RawSettings::kRawReadAsRaw));
+    const std::tuple<int, Strings, Strings> rows[] = {
+        {0, {}, {"One"}},
+        {1, {"Success notes.txt", "Success .secret"}, {"One", "One/.secret", "One/notes.txt"}},
+        {2, {"Failure notes.txt -22008"}, {"One"}},
+    };
+    for (const auto& [action, outcome, tree] : rows) {
         EngineSettings settings;
-        settings.unrecognizedInputFileAction = row.action;
-        Run({in + "/notes.txt", in + "/.secret", in + "/.DS_Store"}, {Conversion("One")}, settings);
-        Strings order = Names();
-        EXPECT_EQ(Strings(order.begin() + 2, order.end() - 2), row.order) << row.action;
-        EXPECT_EQ(Tree(out), row.tree);
-        if (row.action == 1) {
+        settings.unrecognizedInputFileAction = action;
+        EXPECT_EQ(Outcomes({in + "/notes.txt", in + "/.secret", in + "/.DS_Store"},
+                           Conversion("One"), settings),
+                  outcome);
+        EXPECT_EQ(Tree(out), tree);
+        if (action == 1) {
             EXPECT_EQ(testsupport::ReadFile(out + "/One/notes.txt"), "not a sound");
-            EXPECT_EQ(posted[2].values.find(kCommentKey)->asString(), kJustCopiedComment);
         }
     }
     CSoundFile::SetRawSettings(saved);
@@ -81,51 +66,35 @@ std::string ID3v1(const std::string& title, const std::string& artist, uint8_t g
 }
 
 TEST(ID3Tags, TagsAreReadWithinTheFile) {
-    const std::string header = "ID3\x03";
-    struct Row {
-        std::string bytes;
-        bool found;
-        size_t size;
+    const auto v2 = [](const char(&size)[5], size_t body) {
+        return "ID3\x03" + std::string(2, '\0') + std::string(size, 4) + std::string(body, 'x');
     };
-    const Row v2[] = {
-        {header + std::string("\0\0", 2) + std::string("\0\0\0\x14", 4) + std::string(120, 'x'),
-         true, 30},
-        {header + std::string("\0\0", 2) + std::string("\0\0\x01\x00", 4) + std::string(40, 'x'),
-         true, 50},
-        {header + std::string("\0\0", 2) + std::string("\x7F\x7F\x7F\x7F", 4) + "x", true, 11},
-        {header + std::string("\0\0", 2) + std::string("\0\0\0\x80", 4) + std::string(200, 'x'),
-         false, 0},
-        {"ID3\xFF" + std::string("\0\0", 2) + std::string("\0\0\0\x01", 4) + "x", false, 0},
+    const std::tuple<std::string, bool, size_t> tags[] = {
+        {v2("\0\0\0\x14", 120), true, 30},
+        {v2("\x7F\x7F\x7F\x7F", 1), true, 11},  // cut at the end of the file
+        {v2("\0\0\0\x80", 200), false, 0},      // not syncsafe
         {"RIFF" + std::string(40, '\0'), false, 0},
     };
     testsupport::TempDir dir;
-    for (const Row& row : v2) {
-        testsupport::WriteFile(dir / "t.mp3", row.bytes);
+    for (const auto& [bytes, found, size] : tags) {
+        testsupport::WriteFile(dir / "t.mp3", bytes);
         std::vector<uint8_t> tag;
-        EXPECT_EQ(ReadID3v2Tag(dir / "t.mp3", &tag), row.found);
-        EXPECT_EQ(tag.size(), row.size);
+        EXPECT_EQ(ReadID3v2Tag(dir / "t.mp3", &tag), found);
+        EXPECT_EQ(tag.size(), size);
     }
-
-    struct V1Row {
-        std::string bytes;
-        bool found;
-        std::string title, artist;
-        int genre;
+    const std::tuple<std::string, bool, std::string, int> records[] = {
+        {"audio" + ID3v1("Caf\xE9", "Band", 17), true, "Caf\xC3\xA9", 17},
+        {ID3v1("x", "y", 147), true, "x", 147},
+        {ID3v1("x", "y", 255), true, "x", -1},
+        {ID3v1("x", "y", 1).substr(1), false, "", -1},
     };
-    const V1Row v1[] = {
-        {"audio" + ID3v1("Song", "Band", 17), true, "Song", "Band", 17},
-        {ID3v1("Caf\xE9", "", 147), true, "Caf\xC3\xA9", "", 147},
-        {ID3v1("x", "y", 148), true, "x", "y", -1},
-        {ID3v1("x", "y", 255), true, "x", "y", -1},
-        {ID3v1("x", "y", 1).substr(1), false, "", "", -1},
-    };
-    for (const V1Row& row : v1) {
-        testsupport::WriteFile(dir / "t.mp3", row.bytes);
+    for (const auto& [bytes, found, title, genre] : records) {
+        testsupport::WriteFile(dir / "t.mp3", bytes);
         ID3v1Tag tag;
-        EXPECT_EQ(ReadID3v1Tag(dir / "t.mp3", &tag), row.found);
-        EXPECT_EQ(tag.title, row.title);
-        EXPECT_EQ(tag.artist, row.artist);
-        EXPECT_EQ(tag.genre, row.genre);
+        EXPECT_EQ(ReadID3v1Tag(dir / "t.mp3", &tag), found);
+        EXPECT_EQ(tag.title, title);
+        EXPECT_EQ(tag.genre, genre);
+        EXPECT_EQ(tag.artist, found && genre == 17 ? "Band" : found ? "y" : "");
     }
 }
 

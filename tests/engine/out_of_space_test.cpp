@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "engine_test_support.h"
 
@@ -52,24 +51,37 @@ TEST_F(EngineTest, TheFileThatMeetsAFullDiskFailsAndLeavesNothing) {
                                        formattest::Quote(in + "/F/b.wav") + " synth 3 sine 300"));
     Sox(in + "/F/c.wav");
 
+    // The child checks the batch itself and reports how its room was limited,
+    // followed by whatever differed from the expectation.
     int report[2];
     ASSERT_EQ(::pipe(report), 0);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        ::close(report[0]);
-        std::string how = "mount";
+        std::string text = "mount";
         if (!MountSmallFileSystem(out)) {
-            how = "limit";
+            text = "limit";
             ::signal(SIGXFSZ, SIG_IGN);
             const rlimit limit{rlim_t(kRoomBytes), rlim_t(kRoomBytes)};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
         Run({in + "/F"}, {Conversion("One")});
-        std::string text = how + "\n" + std::to_string(process.err());
-        for (const std::string& n : Names()) text += "\n" + n;
-        text += "\n--";
-        for (const std::string& p : Tree(out)) text += "\n" + p;
+        // A full disk is serious and stops the batch; a file-size limit is a
+        // problem of that file alone.
+        const int code = text == "mount" ? kDiskFullErr : kFileBoundsErr;
+        const bool stops = BatchRunner::StopsBatch(code);
+        Strings names = {"Start", "Header", "Success a.wav",
+                         "Failure b.wav " + std::to_string(code)};
+        Strings files = {"One", "One/F", "One/F/a.aif"};
+        if (!stops) {
+            names.push_back("Success c.wav");
+            files.push_back("One/F/c.aif");
+        }
+        names.insert(names.end(), {"Footer", "Done"});
+        if (Names() != names) text += " notifications: " + testing::PrintToString(Names());
+        if (Tree(out) != files) text += " outputs: " + testing::PrintToString(Tree(out));
+        if (process.err() != (stops ? kUserCanceledErr : 0))
+            text += " err: " + std::to_string(process.err());
         ::_exit(::write(report[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 1);
     }
     ::close(report[1]);
@@ -80,34 +92,8 @@ TEST_F(EngineTest, TheFileThatMeetsAFullDiskFailsAndLeavesNothing) {
     ::close(report[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text;
-
-    std::istringstream lines(text);
-    std::string how, err, line;
-    std::getline(lines, how);
-    std::getline(lines, err);
-    Strings names, tree;
-    Strings* into = &names;
-    while (std::getline(lines, line)) {
-        if (line == "--")
-            into = &tree;
-        else
-            into->push_back(line);
-    }
-    // A full disk is serious and stops the batch; a file-size limit is a
-    // problem of that file alone.
-    const int code = how == "mount" ? kDiskFullErr : kFileBoundsErr;
-    Strings expected = {"Start", "Header", "Success a.wav",
-                        "Failure b.wav " + std::to_string(code)};
-    Strings files = {"One", "One/F", "One/F/a.aif"};
-    if (!BatchRunner::StopsBatch(code)) {
-        expected.push_back("Success c.wav");
-        files.push_back("One/F/c.aif");
-    }
-    expected.insert(expected.end(), {"Footer", "Done"});
-    EXPECT_EQ(names, expected) << how;
-    EXPECT_EQ(tree, files) << how;
-    EXPECT_EQ(std::stoi(err), BatchRunner::StopsBatch(code) ? kUserCanceledErr : 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(text == "mount" || text == "limit") << text;
 }
 
 }  // namespace
