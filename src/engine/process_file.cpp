@@ -38,6 +38,7 @@ constexpr OSType kSurroundType = FourCC("Srnd");
 constexpr OSType kSnippetType = FourCC("Snip");
 constexpr uint16_t kFinderInvisibleFlag = 0x4000;
 constexpr int kAlreadyProcessedErr = -23015;
+constexpr int kNameNotExtendedErr = -22021;
 const char* const kDotIgnoreResource = "dotignore";
 // Bytes moved per step when an unrecognised input is copied.
 constexpr int kCopyBlockBytes = 1 << 16;
@@ -279,7 +280,7 @@ void ConversionProcess::failInput(const std::string& path, OSErr code) {
     info[kConvertedFilePathKey] = plist::Array(curOutputPaths_.begin(), curOutputPaths_.end());
     post(QFConversionFailureNotification, info);
     // A name that could not be extended leaves the outputs where they are.
-    if (code == -22021) return;
+    if (code == kNameNotExtendedErr) return;
     for (const std::string& p : createdOutputs()) {
         if (XWQF::FileExists(p)) XWQF::DeleteFile(p);
     }

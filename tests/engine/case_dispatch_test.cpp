@@ -207,8 +207,9 @@ TEST(ResolveForRun, AFragmentedVocInputIsRefusedWhateverItIsWrappedIn) {
     FSRef ref{dir / "in.voc"};
     int fork = XWQF::kNoFork;
     ASSERT_EQ(XWQF::OpenFork(&ref, XWQF::kPermRead, &fork), 0);
-    for (auto [out, frames, expected] : {std::tuple{FourCC("AIFF"), 20u, kVocFragmentedInputErr},
-                                         std::tuple{FourCC("VOC "), 0x1000000u, kVocOutputTooLargeErr}}) {
+    using Row = std::tuple<OSType, uint32_t, int>;
+    for (auto [out, frames, expected] : {Row{FourCC("AIFF"), 20, kVocFragmentedInputErr},
+                                         Row{FourCC("VOC "), 0x1000000, kVocOutputTooLargeErr}}) {
         auto conv = std::make_shared<ConvSpec>();
         conv->setNeedsStrictFileType(true);
         conv->setOutputFileType(out);
