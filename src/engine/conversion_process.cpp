@@ -151,6 +151,7 @@ void ConversionProcess::startConversion(std::vector<std::string> inputFiles,
     destPath_ = std::move(destPath);
     settings_ = settings;
     destFolderId_.reset();
+    placeholderFolder_.clear();
     struct stat st;
     if (::stat(destPath_.c_str(), &st) == 0) destFolderId_ = FolderId{st.st_dev, st.st_ino};
 
