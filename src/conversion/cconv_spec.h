@@ -16,6 +16,8 @@
 #include "foundation/pstring.h"
 #include "foundation/xwqf.h"
 
+class CSoundFile;
+
 class CConvSpec {
 public:
     // The record alone (the dialog and the descriptions around a rule call).
@@ -31,6 +33,12 @@ public:
 
     void SetObjCConvSpec(std::shared_ptr<ConvSpec> spec);
     const std::shared_ptr<ConvSpec>& GetObjCConvSpec() const { return spec_; }
+
+    // Runs the pipeline of the case code that this conversion's options give
+    // for the open input (which stays open); the pipeline's status, or -50 when
+    // no pipeline exists for the code. Clears the stored peak's validity first.
+    // Part of the engine library (src/engine/case_dispatch.cpp).
+    short Run(CSoundFile* in);
 
     // The conversion being run on the calling thread (kept in its thread
     // context); not owned. Null when none is set.

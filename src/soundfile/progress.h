@@ -36,6 +36,8 @@ OSErr GetLastError();
 // The frame count last announced with SetProgressNumSampleFrames on this thread.
 int GetNumInSamples();
 
+// The outputs asked for since the record was last emptied: CSoundFile::Create
+// records each by its full path, in order; empty paths are not recorded.
 class CorvaOutFile {
 public:
     static const char* const kCorvaOutFileNameStr;  // ".CorvaOutFile"

@@ -125,7 +125,7 @@ OSErr CSoundFile::Create(short, short, float, void*, const unsigned char* extens
             }
         }
         extendResult_ = ExtendFileName(ext);
-        CorvaOutFile::AddFile(GetName());
+        CorvaOutFile::AddFile(GetPath());
         return 0;
     } catch (const error_code_exception& e) {
         return static_cast<OSErr>(e.error_code());

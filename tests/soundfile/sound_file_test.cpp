@@ -136,7 +136,7 @@ TEST(SoundFileCreate, ExtensionFromTheTypeOrTheCaller) {
     EXPECT_EQ(bare->GetPath(), dir / "out.wav");
 
     EXPECT_EQ(CorvaOutFile::OutputFiles(),
-              (std::vector<std::string>{"out.aif", "out.wav", "out.wav"}));
+              (std::vector<std::string>{dir / "out.aif", dir / "out.wav", dir / "out.wav"}));
     CorvaOutFile::Clear();
 }
 
@@ -149,7 +149,7 @@ TEST(SoundFileCreate, WithoutTypeTableThePathStaysAndTheNameIsRecorded) {
     EXPECT_EQ(f->GetFileType(), 0u);
     EXPECT_EQ(f->Create(1, 16, 8000.0f, nullptr, kNoExtension), 0);
     EXPECT_EQ(f->GetPath(), dir / "out");
-    EXPECT_EQ(CorvaOutFile::OutputFiles(), std::vector<std::string>{"out"});
+    EXPECT_EQ(CorvaOutFile::OutputFiles(), std::vector<std::string>{dir / "out"});
     CorvaOutFile::Clear();
 }
 

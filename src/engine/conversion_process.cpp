@@ -1,0 +1,411 @@
+// The batch driver: the batch thread's loops over conversions, inputs and
+// folders, the progress state and its observers, and cancellation. The work on
+// one input file is in process_file.cpp.
+#include "engine/conversion_process.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "formats/mpeg/mpeg_padding.h"
+#include "soundfile/progress.h"
+
+const char* const QFConversionStartNotification = "QFConversionStartNotification";
+const char* const QFConversionHeaderNotification = "QFConversionHeaderNotification";
+const char* const QFConversionFooterNotification = "QFConversionFooterNotification";
+const char* const QFConversionSuccessNotification = "QFConversionSuccessNotification";
+const char* const QFConversionFailureNotification = "QFConversionFailureNotification";
+const char* const QFConversionWillRenameNotification = "QFConversionWillRenameNotification";
+const char* const QFConversionRenameDuplicateNotification =
+    "QFConversionRenameDuplicateNotification";
+const char* const QFConversionDoneNotification = "QFConversionDoneNotification";
+const char* const XWLogMessageNotification = "XWLogMessageNotification";
+
+const char* const kTotalConversionsKey = "total conversions";
+const char* const kConversionNameKey = "conversion name";
+const char* const kInputPathKey = "path";
+const char* const kErrorKey = "error";
+const char* const kConvertedFilePathKey = "converted file path";
+const char* const kCommentKey = "comment";
+const char* const kNewNameKey = "name";
+const char* const kOrigInputFileKey = "XWOrigInputFile";
+
+const char* const kCurInputFilePathKey = "XWCurInputFilePath";
+const char* const kConversionDictionaryKey = "ConversionSpecificationDictionary";
+const char* const kOutputSpecificsKey = "QFOutputSpecifics";
+const char* const kID3TagsKey = "id3tags";
+const char* const kID3v2TagBlobKey = "ID3v2 tag blob";
+const char* const kUseMpegFramePaddingKey = "Use MPEG Frame Padding";
+
+namespace {
+
+const char* const kPreserveFinderCommentsKey = "Preserve Finder Comments";
+const char* const kUnrecognizedInputFileActionKey = "Unrecognized Input File Action";
+const char* const kNumberDuplicateFilesKey = "Number Duplicate Files";
+
+int64_t IntegerOf(const plist::Value& v) {
+    return v.asInteger();
+}
+
+const plist::Value* Element(const plist::Value& array, size_t i) {
+    const plist::Array* a = array.array();
+    return a && i < a->size() ? &(*a)[i] : nullptr;
+}
+
+int64_t IntegerAt(const plist::Value& array, size_t i) {
+    const plist::Value* v = Element(array, i);
+    return v ? IntegerOf(*v) : 0;
+}
+
+std::string StringAt(const plist::Value& array, size_t i) {
+    const plist::Value* v = Element(array, i);
+    return v && v->isString() ? v->asString() : std::string();
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty() || folder.back() == '/') return folder + name;
+    return folder + "/" + name;
+}
+
+std::string LastComponent(const std::string& path) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    const size_t slash = p.rfind('/');
+    return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+// The entries of a folder in byte-wise order of their names; none when it
+// cannot be listed.
+std::vector<std::string> SortedEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return names;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+EngineSettings EngineSettings::FromDefaults(const platform::UserDefaults& defaults) {
+    EngineSettings s;
+    s.preserveFinderComments = defaults.GetBool(kPreserveFinderCommentsKey);
+    s.unrecognizedInputFileAction = defaults.GetInteger(kUnrecognizedInputFileActionKey);
+    s.numberDuplicateFiles = defaults.GetBool(kNumberDuplicateFilesKey);
+    return s;
+}
+
+// ---------------------------------------------------------------------------
+// Creation and end
+
+ConversionProcess::ConversionProcess() {
+    observe(XWLogMessageNotification, &ConversionProcess::handleLogMessage);
+    observe(ProgressNumSampleFrames, &ConversionProcess::handleNumSampleFrames);
+    observe(ProgressPosition, &ConversionProcess::handlePosition);
+    observe(ProgressPercentage, &ConversionProcess::handlePercentage);
+    observe(ProgressNumChannels, &ConversionProcess::handleNumChannels);
+    observe(ProgressChannel, &ConversionProcess::handleChannel);
+    observe(ProgressNumSteps, &ConversionProcess::handleNumSteps);
+    observe(ProgressStep, &ConversionProcess::handleStep);
+    observe(ProgressRegion, &ConversionProcess::handleRegion);
+    CorvaOutFile::Init();
+}
+
+ConversionProcess::~ConversionProcess() {
+    waitUntilDone();
+    for (platform::NotificationCenter::Token token : observers_)
+        platform::NotificationCenter::Default().RemoveObserver(token);
+    CorvaOutFile::Cleanup();
+}
+
+void ConversionProcess::observe(const char* name,
+                                void (ConversionProcess::*handler)(const plist::Value&)) {
+    observers_.push_back(platform::NotificationCenter::Default().AddObserver(
+        name, nullptr, [this, handler](const platform::Notification& n) {
+            if (onBatchThread()) (this->*handler)(n.object);
+        }));
+}
+
+bool ConversionProcess::onBatchThread() const {
+    return platform::CurrentThreadContext().process == this;
+}
+
+void ConversionProcess::post(const char* name, plist::Value object) {
+    platform::NotificationCenter::Default().Post(name, this, object);
+}
+
+// ---------------------------------------------------------------------------
+// The batch
+
+void ConversionProcess::startConversion(std::vector<std::string> inputFiles,
+                                        std::vector<std::shared_ptr<ConvSpec>> conversions,
+                                        std::string destPath, EngineSettings settings) {
+    waitUntilDone();
+    inputFiles_ = std::move(inputFiles);
+    conversions_ = std::move(conversions);
+    destPath_ = std::move(destPath);
+    settings_ = settings;
+    destFolderId_.reset();
+    placeholderFolder_.clear();
+    struct stat st;
+    if (::stat(destPath_.c_str(), &st) == 0) destFolderId_ = FolderId{st.st_dev, st.st_ino};
+
+    // Everything a batch starts from, reset before the thread exists.
+    determinateStep_ = false;
+    usePercentage_ = false;
+    curConv_ = 0;
+    curFile_ = 0;
+    curNumSteps_ = 0;
+    curStep_ = 0;
+    warnings_ = 0;
+    err_ = 0;
+    shouldStop_ = false;
+    for (auto* flag : {&convSpecChanged_, &fileChanged_, &stepChanged_, &regionChanged_,
+                       &numSampleFramesChanged_, &channelsChanged_, &warningChanged_})
+        flag->store(false);
+    {
+        std::lock_guard<std::mutex> lock(warningsMutex_);
+        newWarnings_.clear();
+    }
+    context_.lastError = 0;
+    context_.numberOfInputSamples = 0;
+    context_.longName.clear();
+    context_.outputFolder.clear();
+    context_.currentConversion = nullptr;
+    context_.process = this;
+    context_.values.clear();
+    running_ = true;
+    try {
+        thread_ = std::thread([this] { doConversion(); });
+    } catch (...) {
+        running_ = false;
+        throw;
+    }
+}
+
+void ConversionProcess::waitUntilDone() {
+    if (thread_.joinable()) thread_.join();
+}
+
+void ConversionProcess::doConversion() {
+    platform::ScopedThreadContext scope(&context_);
+    try {
+        const uint64_t total = static_cast<uint64_t>(conversions_.size()) * inputFiles_.size();
+        plist::Dictionary start;
+        start[kTotalConversionsKey] = static_cast<int64_t>(static_cast<uint32_t>(total));
+        post(QFConversionStartNotification, start);
+
+        for (const std::shared_ptr<ConvSpec>& conv : conversions_) {
+            if (shouldStop_) break;
+            ++curConv_;
+            convSpecChanged_ = true;
+            curFile_ = 0;
+            setCurConvSpec(conv);
+            lastPathProcessed_.clear();
+            const plist::Value padding = conv->specificsValue(kUseMpegFramePaddingKey);
+            gMpegPaddingRequired = padding.isNull() ? true : padding.asBool();
+
+            plist::Dictionary header;
+            header[kConversionNameKey] = conv->conversionName();
+            post(QFConversionHeaderNotification, header);
+            setCurFolder(JoinPath(destPath_,
+                                  ConvNameFormatter::stringForObjectValue(conv->conversionName())));
+            for (const std::string& input : inputFiles_) {
+                if (shouldStop_) break;
+                struct stat st;
+                if (::stat(input.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+                    folderPath_.clear();
+                    deepProcessFolder(input);
+                } else {
+                    processFile(input, nullptr);
+                }
+            }
+            post(QFConversionFooterNotification, header);
+        }
+    } catch (...) {
+        // A notification's observer failed; the batch ends as after a stop.
+    }
+    try {
+        post(QFConversionDoneNotification);
+    } catch (...) {
+    }
+    CConvSpec::SetCurConvSpec(nullptr);
+    running_ = false;
+}
+
+void ConversionProcess::deepProcessFolder(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        plist::Dictionary info;
+        info[kInputPathKey] = path;
+        info[kErrorKey] = static_cast<int64_t>(kFileNotFoundErr);
+        post(QFConversionFailureNotification, info);
+        return;
+    }
+    const FolderId id{st.st_dev, st.st_ino};
+    // A folder reached again through a link would be walked for ever, and the
+    // output folder inside an input folder would be converted into itself.
+    if (std::find(folderPath_.begin(), folderPath_.end(), id) != folderPath_.end()) return;
+    if (destFolderId_ && id == *destFolderId_) return;
+
+    const std::string parentFolder = curFolder_;
+    setCurFolder(JoinPath(parentFolder, LastComponent(path)));
+    ::mkdir(curFolder_.c_str(), 0777);
+    folderPath_.push_back(id);
+    for (const std::string& name : SortedEntries(path)) {
+        if (shouldStop_) break;
+        const std::string entry = JoinPath(path, name);
+        struct stat est;
+        if (::stat(entry.c_str(), &est) == 0 && S_ISDIR(est.st_mode))
+            deepProcessFolder(entry);
+        else
+            processFile(entry, nullptr);
+    }
+    folderPath_.pop_back();
+    setCurFolder(parentFolder);
+}
+
+// ---------------------------------------------------------------------------
+// Cancellation and state
+
+void ConversionProcess::setShouldStop(bool stop) {
+    shouldStop_ = stop;
+    if (stop) {
+        err_ = kUserCanceledErr;
+        context_.lastError = kUserCanceledErr;
+    }
+}
+
+void ConversionProcess::setLastError(OSErr code) {
+    context_.lastError = code;
+    // A cancel that came meanwhile stands: the stop flag is set before its -128.
+    if (shouldStop_) context_.lastError = kUserCanceledErr;
+}
+
+void ConversionProcess::setCurFile(const std::string& path) {
+    {
+        std::lock_guard<std::mutex> lock(textMutex_);
+        curFilePath_ = path;
+    }
+    ++curFile_;
+    fileChanged_ = true;
+    context_.values[kCurInputFilePathKey] = path;
+}
+
+void ConversionProcess::setCurConvSpec(const std::shared_ptr<ConvSpec>& conv) {
+    {
+        std::lock_guard<std::mutex> lock(textMutex_);
+        curConvSpec_ = conv;
+    }
+    if (!conv) return;
+    context_.values[kConversionDictionaryKey] = conv->dictionary();
+    context_.values[kOutputSpecificsKey] = conv->specifics();
+}
+
+void ConversionProcess::setCurFolder(const std::string& folder) {
+    std::lock_guard<std::mutex> lock(textMutex_);
+    curFolder_ = folder;
+}
+
+std::string ConversionProcess::curFilePath() const {
+    std::lock_guard<std::mutex> lock(textMutex_);
+    return curFilePath_;
+}
+
+std::string ConversionProcess::curFolder() const {
+    std::lock_guard<std::mutex> lock(textMutex_);
+    return curFolder_;
+}
+
+std::string ConversionProcess::curStepDesc() const {
+    std::lock_guard<std::mutex> lock(textMutex_);
+    return curStepDesc_;
+}
+
+std::string ConversionProcess::curRegion() const {
+    std::lock_guard<std::mutex> lock(textMutex_);
+    return curRegion_;
+}
+
+std::shared_ptr<ConvSpec> ConversionProcess::curConvSpec() const {
+    std::lock_guard<std::mutex> lock(textMutex_);
+    return curConvSpec_;
+}
+
+std::optional<std::vector<std::string>> ConversionProcess::newWarnings() {
+    std::unique_lock<std::mutex> lock(warningsMutex_, std::try_to_lock);
+    if (!lock.owns_lock()) return std::nullopt;
+    std::vector<std::string> taken;
+    taken.swap(newWarnings_);
+    return taken;
+}
+
+// ---------------------------------------------------------------------------
+// Observers (on the batch thread)
+
+void ConversionProcess::handleLogMessage(const plist::Value& object) {
+    {
+        std::lock_guard<std::mutex> lock(warningsMutex_);
+        newWarnings_.push_back(object.isString() ? object.asString() : std::string());
+    }
+    warningChanged_ = true;
+    ++warnings_;
+}
+
+void ConversionProcess::handleNumSampleFrames(const plist::Value& object) {
+    curSampleFrames_ = IntegerOf(object);
+    numSampleFramesChanged_ = true;
+}
+
+void ConversionProcess::handlePosition(const plist::Value& object) {
+    usePercentage_ = false;
+    curValue_ = IntegerOf(object);
+}
+
+void ConversionProcess::handlePercentage(const plist::Value& object) {
+    usePercentage_ = true;
+    curValue_ = IntegerOf(object);
+}
+
+void ConversionProcess::handleNumChannels(const plist::Value& object) {
+    curChannels_ = IntegerOf(object);
+    channelsChanged_ = true;
+}
+
+void ConversionProcess::handleChannel(const plist::Value& object) {
+    curChannel_ = IntegerAt(object, 0);
+    curChannels_ = IntegerAt(object, 1);
+    channelsChanged_ = true;
+}
+
+void ConversionProcess::handleNumSteps(const plist::Value& object) {
+    curNumSteps_ = IntegerOf(object);
+    curStep_ = 0;
+}
+
+void ConversionProcess::handleStep(const plist::Value& object) {
+    {
+        std::lock_guard<std::mutex> lock(textMutex_);
+        curStepDesc_ = StringAt(object, 0);
+    }
+    determinateStep_ = IntegerAt(object, 1) == 0;
+    ++curStep_;
+    stepChanged_ = true;
+}
+
+void ConversionProcess::handleRegion(const plist::Value& object) {
+    {
+        std::lock_guard<std::mutex> lock(textMutex_);
+        curRegion_ = StringAt(object, 0);
+    }
+    curRegionStart_ = IntegerAt(object, 1);
+    curRegionEnd_ = IntegerAt(object, 2);
+    curRegionIndex_ = IntegerAt(object, 3);
+    curRegions_ = IntegerAt(object, 4);
+    regionChanged_ = true;
+}

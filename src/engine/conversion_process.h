@@ -1,0 +1,279 @@
+// The batch driver: one thread per batch applies every conversion, in order, to
+// every input path, walking input folders and rebuilding their tree inside each
+// conversion's folder, and hands each file to processFile, which converts it
+// and renames or deletes its outputs. Meanwhile the driver keeps a progress
+// state that another thread polls without ever blocking the batch thread: eight
+// change flags, counters and texts, and a list of new warnings.
+//
+// The batch thread carries the per-run context the format and processing code
+// read (platform::ThreadContext): the driver, the current input's path and long
+// name, the output folder, the conversion's stored form and this input's copy
+// of its per-type options, the mp3 tags, and the last error, which a cancel
+// sets to -128 from any thread.
+//
+// Notifications are posted on the batch thread with the driver as sender. Each
+// carries a dictionary; the keys are listed with the names below.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/types.h>
+
+#include "conversion/cconv_spec.h"
+#include "conversion/conv_spec.h"
+#include "conversion/qf_sound_file.h"
+#include "foundation/errors.h"
+#include "platform/notification_center.h"
+#include "platform/thread_context.h"
+#include "platform/user_defaults.h"
+#include "soundfile/sound_file.h"
+
+// Posted once when a batch starts: {"total conversions": conversions x inputs}.
+extern const char* const QFConversionStartNotification;
+// Posted when a conversion starts and when it has gone through its inputs (also
+// after a stop): {"conversion name"}. The driver's curConvSpec() is the conversion.
+extern const char* const QFConversionHeaderNotification;
+extern const char* const QFConversionFooterNotification;
+// Per input converted: {"path", "converted file path": array of output paths};
+// for an unrecognised input copied unchanged, {"path", "converted file path":
+// the copy's path, "comment"}.
+extern const char* const QFConversionSuccessNotification;
+// Per input or folder that failed: {"path", "error", "converted file path":
+// array}, without "converted file path" for a missing input.
+extern const char* const QFConversionFailureNotification;
+// Before the outputs of an input are renamed: {"path"}.
+extern const char* const QFConversionWillRenameNotification;
+// When an output's final name is taken: {"name", "XWOrigInputFile": the input's path}.
+extern const char* const QFConversionRenameDuplicateNotification;
+// Posted once when the batch ends, also after a stop; no values.
+extern const char* const QFConversionDoneNotification;
+// A line for the user's log; the object is the text. The driver counts these
+// as warnings when they are posted on its batch thread.
+extern const char* const XWLogMessageNotification;
+
+// Keys of the notifications' dictionaries.
+extern const char* const kTotalConversionsKey;   // "total conversions"
+extern const char* const kConversionNameKey;     // "conversion name"
+extern const char* const kInputPathKey;          // "path"
+extern const char* const kErrorKey;              // "error"
+extern const char* const kConvertedFilePathKey;  // "converted file path"
+extern const char* const kCommentKey;            // "comment"
+extern const char* const kNewNameKey;            // "name"
+extern const char* const kOrigInputFileKey;      // "XWOrigInputFile"
+
+// Keys of the batch thread's per-run values (platform::ThreadContext::values).
+extern const char* const kCurInputFilePathKey;      // "XWCurInputFilePath"
+extern const char* const kConversionDictionaryKey;  // "ConversionSpecificationDictionary"
+extern const char* const kOutputSpecificsKey;       // "QFOutputSpecifics"
+extern const char* const kID3TagsKey;               // "id3tags"
+extern const char* const kID3v2TagBlobKey;          // "ID3v2 tag blob"
+extern const char* const kUseMpegFramePaddingKey;   // "Use MPEG Frame Padding"
+
+// The comment of the success notification of a copied unrecognised input.
+extern const char* const kJustCopiedComment;  // "(not recognized as a sound file, just copied)"
+
+// The user defaults the batch reads, taken once when it starts.
+struct EngineSettings {
+    bool preserveFinderComments = false;  // "Preserve Finder Comments"
+    int64_t unrecognizedInputFileAction =
+        0;                              // "Unrecognized Input File Action": 0 skip, 1 copy, 2 raw
+    bool numberDuplicateFiles = false;  // "Number Duplicate Files"
+
+    static EngineSettings FromDefaults(const platform::UserDefaults& defaults);
+};
+
+class ConversionProcess {
+public:
+    // Subscribes to the log and progress notifications (only those posted on
+    // this driver's batch thread change its state).
+    ConversionProcess();
+    // Waits for a running batch to end, then unsubscribes.
+    ~ConversionProcess();
+    ConversionProcess(const ConversionProcess&) = delete;
+    ConversionProcess& operator=(const ConversionProcess&) = delete;
+
+    // Starts a batch on a new thread: the input paths (files and folders), the
+    // conversions and the output folder, in which each conversion's folder must
+    // exist. The state is reset here, before the thread starts, so that a
+    // cancel from now on is never lost; `running` is set. A batch still running
+    // is waited for first. Throws std::system_error when no thread can be made
+    // (`running` is then clear).
+    void startConversion(std::vector<std::string> inputFiles,
+                         std::vector<std::shared_ptr<ConvSpec>> conversions, std::string destPath,
+                         EngineSettings settings = EngineSettings());
+    // Returns when the batch thread has ended (at once when none was started).
+    void waitUntilDone();
+
+    // The cancel entry, callable from any thread. YES also sets err() and the
+    // batch thread's last error to -128: the sample loops stop at their next
+    // progress call and no further input or conversion starts.
+    void setShouldStop(bool stop);
+    bool shouldStop() const { return shouldStop_.load(); }
+
+    // The eight change flags; a reader clears a flag before reading the fields
+    // it guards, so a change meanwhile is seen at the next poll.
+    bool convSpecChanged() const { return convSpecChanged_.load(); }
+    void setConvSpecChanged(bool on) { convSpecChanged_.store(on); }
+    bool fileChanged() const { return fileChanged_.load(); }
+    void setFileChanged(bool on) { fileChanged_.store(on); }
+    bool stepChanged() const { return stepChanged_.load(); }
+    void setStepChanged(bool on) { stepChanged_.store(on); }
+    bool regionChanged() const { return regionChanged_.load(); }
+    void setRegionChanged(bool on) { regionChanged_.store(on); }
+    bool numSampleFramesChanged() const { return numSampleFramesChanged_.load(); }
+    void setNumSampleFramesChanged(bool on) { numSampleFramesChanged_.store(on); }
+    bool channelsChanged() const { return channelsChanged_.load(); }
+    void setChannelsChanged(bool on) { channelsChanged_.store(on); }
+    bool warningChanged() const { return warningChanged_.load(); }
+    void setWarningChanged(bool on) { warningChanged_.store(on); }
+    bool running() const { return running_.load(); }
+    void setRunning(bool on) { running_.store(on); }
+
+    // Progress values, readable from any thread.
+    bool usePercentage() const { return usePercentage_.load(); }
+    bool determinateStep() const { return determinateStep_.load(); }
+    int64_t warnings() const { return warnings_.load(); }
+    int64_t curNumSteps() const { return curNumSteps_.load(); }
+    int64_t curStep() const { return curStep_.load(); }
+    int64_t curFile() const { return curFile_.load(); }
+    int64_t curConv() const { return curConv_.load(); }
+    int64_t curSampleFrames() const { return curSampleFrames_.load(); }
+    int64_t curValue() const { return curValue_.load(); }
+    int64_t curChannels() const { return curChannels_.load(); }
+    int64_t curChannel() const { return curChannel_.load(); }
+    int64_t curRegions() const { return curRegions_.load(); }
+    int64_t curRegionIndex() const { return curRegionIndex_.load(); }
+    int64_t curRegionStart() const { return curRegionStart_.load(); }
+    int64_t curRegionEnd() const { return curRegionEnd_.load(); }
+    int64_t curNumInSamples() const { return curNumInSamples_.load(); }
+    // The outcome of the last input started (0 success), -128 after a cancel.
+    OSErr err() const { return err_.load(); }
+    std::string curFilePath() const;
+    std::string curFolder() const;
+    std::string curStepDesc() const;
+    std::string curRegion() const;
+    std::shared_ptr<ConvSpec> curConvSpec() const;
+
+    // The warnings received since the last call, and the list emptied; nothing
+    // when the batch thread holds the list at this moment (they come later).
+    std::optional<std::vector<std::string>> newWarnings();
+
+    // The snip window [start, end) of an input of `frames` frames at `rate`
+    // for a snip from `from` to `to` seconds (`to` -1.0: to the end). A start at
+    // or past the end keeps the window's length and ends it at the end of the
+    // input. -50 for a window whose end lies before its start.
+    static OSErr SnipWindow(int64_t frames, double rate, float from, float to, uint32_t* start,
+                            uint32_t* end);
+    // A name of the resource list "dotignore" (names that are never converted)
+    // or, for any other name beginning with ".", false.
+    static bool isDotInvisible(const std::string& name);
+    // The Finder's invisible flag of the file; false when it cannot be read.
+    static bool isHFSInvisible(const std::string& path);
+
+private:
+    struct FolderId {
+        dev_t dev = 0;
+        ino_t ino = 0;
+        bool operator==(const FolderId&) const = default;
+    };
+    // Ends a format object as the engine does: Dispose(0).
+    struct InputDisposer {
+        void operator()(CSoundFile* f) const {
+            if (f) f->Dispose(0);
+        }
+    };
+    using InputPtr = std::unique_ptr<CSoundFile, InputDisposer>;
+
+    // Body of the batch thread.
+    void doConversion();
+    void deepProcessFolder(const std::string& path);
+    // Converts one input file; outputName null means the input's long name.
+    void processFile(const std::string& path, const std::string* outputName);
+    // The part of processFile that may throw; the result is the input's code,
+    // or nothing when the input is skipped or handled without a notification.
+    std::optional<OSErr> convertFile(const std::string& path, const std::string* outputName);
+    OSErr processOther(CSoundFile* sf, CConvSpec* cs);
+    OSErr processSnippet(CSoundFile* sf, CConvSpec* cs);
+    OSErr renameOutputTo(const std::string& name);
+    // Copies an unrecognised input unchanged into the current folder.
+    void copyUnrecognized(const std::string& path);
+    void failInput(const std::string& path, OSErr code);
+    // The outputs of this input's pipeline that it made itself: placeholder
+    // paths in the current folder, neither there before the pipeline nor left
+    // over from an earlier input.
+    std::vector<std::string> createdOutputs() const;
+    // Notes which placeholder names the current folder holds before a pipeline.
+    void notePlaceholdersBefore();
+    OSErr getCurFolder(FSRef* ref) const;
+    void readID3TagsFromFile(const std::string& path);
+    void writeID3Tags();
+
+    void setCurFile(const std::string& path);
+    void setCurConvSpec(const std::shared_ptr<ConvSpec>& conv);
+    void setCurFolder(const std::string& folder);
+    // Sets the last error for this input, keeping -128 while a cancel stands.
+    void setLastError(OSErr code);
+    void post(const char* name, plist::Value object = plist::Value());
+    void observe(const char* name, void (ConversionProcess::*handler)(const plist::Value&));
+    bool onBatchThread() const;
+
+    void handleLogMessage(const plist::Value& object);
+    void handleNumSampleFrames(const plist::Value& object);
+    void handlePosition(const plist::Value& object);
+    void handlePercentage(const plist::Value& object);
+    void handleNumChannels(const plist::Value& object);
+    void handleChannel(const plist::Value& object);
+    void handleNumSteps(const plist::Value& object);
+    void handleStep(const plist::Value& object);
+    void handleRegion(const plist::Value& object);
+
+    // The batch.
+    std::vector<std::string> inputFiles_;
+    std::vector<std::shared_ptr<ConvSpec>> conversions_;
+    std::string destPath_;
+    EngineSettings settings_;
+    std::optional<FolderId> destFolderId_;
+    std::vector<FolderId> folderPath_;  // the input folders being walked, outermost first
+
+    std::atomic<bool> shouldStop_{false};
+    std::atomic<bool> usePercentage_{false};
+    std::atomic<bool> determinateStep_{false};
+    std::atomic<bool> convSpecChanged_{false}, fileChanged_{false}, stepChanged_{false},
+        regionChanged_{false}, numSampleFramesChanged_{false}, channelsChanged_{false},
+        warningChanged_{false}, running_{false};
+    std::atomic<int64_t> warnings_{0}, curNumSteps_{0}, curStep_{0}, curFile_{0}, curConv_{0},
+        curSampleFrames_{0}, curValue_{0}, curChannels_{0}, curChannel_{0}, curRegions_{0},
+        curRegionIndex_{0}, curRegionStart_{0}, curRegionEnd_{0}, curNumInSamples_{0};
+    std::atomic<OSErr> err_{0};
+
+    // The texts and the conversion the poller reads.
+    mutable std::mutex textMutex_;
+    std::string curFilePath_;
+    std::string curFolder_;
+    std::string curStepDesc_;
+    std::string curRegion_;
+    std::shared_ptr<ConvSpec> curConvSpec_;
+
+    std::mutex warningsMutex_;
+    std::vector<std::string> newWarnings_;
+
+    // Batch thread only.
+    std::string comment_;
+    std::vector<std::string> curOutputPaths_;
+    std::shared_ptr<QFSoundFile> inFile_;
+    std::string lastPathProcessed_;
+    std::string placeholderFolder_;             // the folder placeholdersBefore_ describes
+    std::set<std::string> placeholdersBefore_;  // placeholder names found there
+
+    platform::ThreadContext context_;
+    std::thread thread_;
+    std::vector<platform::NotificationCenter::Token> observers_;
+};

@@ -1,0 +1,3 @@
+#include "formats/mpeg/mpeg_padding.h"
+
+std::atomic<bool> gMpegPaddingRequired{true};

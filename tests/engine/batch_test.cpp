@@ -1,0 +1,250 @@
+// Whole batches over trees made with sox, through the copy pipeline: the output
+// tree mirrors the inputs in every conversion's folder, notifications come in
+// order, folder walks end and never enter the output, cancels and failures
+// leave no placeholder and change no input, and outputs are renamed by the
+// rules for taken names, with the input's comment.
+#include <unistd.h>
+
+#include <future>
+#include <stdexcept>
+
+#include "engine_test_support.h"
+#include "foundation/finder_comment.h"
+#include "soundfile/sample_conversion.h"
+
+namespace enginetest {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+TEST_F(EngineTest, OutputTreeMirrorsTheInputsInEveryConversionFolder) {
+    Sox(in + "/A/x.wav");
+    Sox(in + "/A/B/y.aiff", "-r 22050 -c 1 -b 16");
+    testsupport::WriteFile(in + "/A/notes.txt", "not a sound");
+    testsupport::WriteFile(in + "/A/.DS_Store", "hidden");
+    testsupport::WriteFile(in + "/A/._x.wav", "sidecar");
+    Sox(in + "/single.wav", "-r 8000 -c 1 -b 8");
+    const auto before = Contents(in);
+    FreeDitherTable();
+
+    ASSERT_EQ(
+        Run({in + "/A", in + "/single.wav"},
+            {Conversion("One"), Conversion("Two", [](ConvSpec& c) { c.setNeedsRedither(true); })}),
+        0);
+    EXPECT_NE(gDitherTable, nullptr);
+    Strings expected;
+    for (std::string c : {"One", "Two"})
+        for (std::string p : {"", "/A", "/A/B", "/A/B/y.aif", "/A/x.aif", "/single.aif"})
+            expected.push_back(c + p);
+    EXPECT_EQ(Tree(out), expected);
+    EXPECT_EQ(Contents(in), before);
+    Strings order = {"Start"};
+    for (int conversion = 0; conversion < 2; ++conversion)
+        order.insert(order.end(),
+                     {"Header", "Success y.aiff", "Success x.wav", "Success single.wav", "Footer"});
+    order.push_back("Done");
+    EXPECT_EQ(Names(), order);
+    EXPECT_EQ(posted.front().values.find(kTotalConversionsKey)->asInteger(), 4);
+    // Every file handed over counts, skipped ones too; the count restarts per conversion.
+    EXPECT_EQ(process.curConv(), 2);
+    EXPECT_EQ(process.curFile(), 6);
+    EXPECT_EQ(process.curSampleFrames(), 800);
+    EXPECT_TRUE(process.numSampleFramesChanged() && process.fileChanged() && !process.running());
+}
+
+TEST_F(EngineTest, FolderWalkIsByteOrderedEndsOnLinksAndSkipsTheOutputFolder) {
+    for (std::string name : {"b.wav", "B.wav", "_c.wav"}) Sox(in + "/A/" + name);
+    ASSERT_EQ(::symlink("..", (in + "/A/up").c_str()), 0);
+    ASSERT_EQ(::symlink(".", (in + "/A/here").c_str()), 0);
+    const std::string inner = in + "/A/zout";
+    fs::create_directories(inner);
+    ASSERT_EQ(RunBatch(process, {in + "/A"}, {Conversion("One")}, inner), 0);
+    // "up" leads to the folder holding A, whose A is already being walked.
+    EXPECT_EQ(Tree(inner),
+              (Strings{"One", "One/A", "One/A/B.aif", "One/A/_c.aif", "One/A/b.aif", "One/A/up"}));
+    EXPECT_EQ(Names(), (Strings{"Start", "Header", "Success B.wav", "Success _c.wav",
+                                "Success b.wav", "Footer", "Done"}));
+}
+
+TEST_F(EngineTest, ASnippedInputGivesItsWindowAndAnInvertedWindowFails) {
+    Sox(in + "/a.wav", "-r 8000 -c 1 -b 16");  // 800 frames
+    struct Row {
+        float from, to;
+        Strings outcome;
+        uint32_t frames;
+    };
+    const Row rows[] = {
+        {0.03125f, 0.0625f, {"Success a.wav"}, 250},
+        {0.125f, 0.1875f, {"Success a.wav"}, 500},  // past the end: the last 500 frames
+        {0.0625f, 0.03125f, {"Failure a.wav -50"}, 0},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(Outcomes({in + "/a.wav"}, Conversion("One",
+                                                       [&row](ConvSpec& c) {
+                                                           c.setNeedsSnip(true);
+                                                           c.setSnipFrom(row.from);
+                                                           c.setSnipTo(row.to);
+                                                       })),
+                  row.outcome);
+        EXPECT_EQ(row.frames ? QFSoundFile(out + "/One/a.aif").numFrames() : Tree(out).size(),
+                  row.frames ? row.frames : 1u);
+    }
+}
+
+enum class CancelAt {
+    kBeforeTheThread,
+    kDuringSecondFile,
+    kAfterSecondFilesLastProgress,
+    kOnFirstSuccess
+};
+
+TEST_F(EngineTest, CancelLeavesNoPlaceholderAndChangesNoInput) {
+    const Strings second = {"Start",  "Header", "Success a.wav", "Failure b.wav -128",
+                            "Footer", "Done"};
+    const std::pair<CancelAt, Strings> rows[] = {
+        {CancelAt::kBeforeTheThread, {"Start", "Done"}},
+        {CancelAt::kDuringSecondFile, second},
+        {CancelAt::kAfterSecondFilesLastProgress, second},
+        {CancelAt::kOnFirstSuccess, {"Start", "Header", "Success a.wav", "Footer", "Done"}},
+    };
+    for (std::string name : {"a.wav", "b.wav", "c.wav"})
+        Sox(in + "/F/" + name, "-r 44100 -c 2 -b 16");
+    const auto before = Contents(in);
+    auto& center = platform::NotificationCenter::Default();
+    for (const auto& [at, order] : rows) {
+        fs::remove_all(out);
+        fs::create_directories(out);
+        posted.clear();
+        const auto stopOn = [&, at = at](CancelAt when, const char* name, int64_t file) {
+            return center.AddObserver(name, nullptr,
+                                      [&, at, when, file](const platform::Notification&) {
+                                          if (at == when && process.curFile() == file)
+                                              process.setShouldStop(true);
+                                      });
+        };
+        const auto during = stopOn(CancelAt::kDuringSecondFile, ProgressPosition, 2);
+        const auto success = stopOn(CancelAt::kOnFirstSuccess, QFConversionSuccessNotification, 1);
+        gAfterCopy = [&, at = at](const std::string& name) {
+            if (at == CancelAt::kAfterSecondFilesLastProgress && name == "b")
+                process.setShouldStop(true);
+            return OSErr(0);
+        };
+        // The batch thread waits at its start until the cancel has been given.
+        std::promise<void> given;
+        std::shared_future<void> gate = given.get_future().share();
+        const auto start =
+            center.AddObserver(QFConversionStartNotification, &process,
+                               [gate](const platform::Notification&) { gate.wait(); });
+        {
+            BatchRunner runner(process);
+            ASSERT_EQ(runner.Start({in + "/F"}, {Conversion("One"), Conversion("Two")}, out), 0);
+            if (at == CancelAt::kBeforeTheThread) process.setShouldStop(true);
+            given.set_value();
+            EXPECT_EQ(runner.Wait(), kUserCanceledErr);
+        }
+        for (auto token : {start, during, success}) center.RemoveObserver(token);
+        EXPECT_EQ(Names(), order);
+        for (const auto& [path, bytes] : Contents(out))
+            EXPECT_EQ(path.find(CorvaOutFile::kCorvaOutFileNameStr), std::string::npos) << path;
+        EXPECT_EQ(Contents(in), before);
+    }
+}
+
+TEST_F(EngineTest, AFailingInputLeavesNothingAndStopsTheBatchAsItsClassSays) {
+    struct Row {
+        std::function<OSErr()> failure;
+        Strings outcome;
+        Strings left;
+    };
+    const Strings goesOn = {"Success a.wav", "Failure b.wav -39", "Success c.wav"};
+    const Row rows[] = {
+        // A name that could not be extended leaves the outputs; the next input
+        // finds its placeholder taken and fails without deleting them. (The next
+        // batch finds the folder anew.)
+        {[] { return OSErr(-22021); },
+         {"Success a.wav", "Failure b.wav -22021", "Failure c.wav -48"},
+         {".CorvaOutFile.aif", "a.aif"}},
+        {[]() -> OSErr { throw error_code_exception(kEOFErr, "thrown by a sound file"); },
+         goesOn,
+         {"a.aif", "c.aif"}},
+        {[] { return OSErr(-34); }, {"Success a.wav", "Failure b.wav -34"}, {"a.aif"}},
+        {[]() -> OSErr { throw std::runtime_error("no status"); },
+         {"Success a.wav", "Failure b.wav -50"},
+         {"a.aif"}},
+        {[] { return OSErr(kEOFErr); }, goesOn, {"a.aif", "c.aif"}},
+    };
+    for (std::string name : {"a.wav", "b.wav", "c.wav"}) Sox(in + "/F/" + name);
+    Poller poller(process);
+    for (const Row& row : rows) {
+        gAfterCopy = [&row](const std::string& name) { return name == "b" ? row.failure() : 0; };
+        EXPECT_EQ(Outcomes({in + "/F"}, Conversion("One")), row.outcome);
+        EXPECT_EQ(Tree(out + "/One/F"), row.left);
+    }
+    // Each batch starts its warnings anew; the poller lost none of the last one's.
+    EXPECT_EQ(process.warnings(), 1);
+    const Strings warnings = poller.Stop(&process);
+    EXPECT_EQ(warnings.back(), "'b.wav' unexpected end of file");
+}
+
+TEST_F(EngineTest, RenamingNumbersTakenNamesOrFailsAndKeepsChannelSuffixes) {
+    struct Row {
+        Strings existing;
+        bool number, split;
+        Strings outcome, converted, after;
+    };
+    const Strings pair = {"Take 1.L.aif", "Take 1.R.aif"};
+    const Row rows[] = {
+        {{}, false, false, {"Success Take 1.wav"}, {"Take 1.aif"}, {"Take 1.aif"}},
+        {{"Take 1.aif"},
+         true,
+         false,
+         {"Success Take 1.wav"},
+         {"Take 1-1.aif"},
+         {"Take 1-1.aif", "Take 1.aif"}},
+        {{"Take 1.aif", "Take 1-1.aif"},
+         true,
+         false,
+         {"Success Take 1.wav"},
+         {"Take 1-2.aif"},
+         {"Take 1-1.aif", "Take 1-2.aif", "Take 1.aif"}},
+        {{"Take 1.aif"}, false, false, {"Failure Take 1.wav -48"}, {"Take 1.aif"}, {"Take 1.aif"}},
+        {pair,
+         true,
+         true,
+         {"Success Take 1.wav"},
+         {"Take 1-1.L.aif", "Take 1-1.R.aif"},
+         {"Take 1-1.L.aif", "Take 1-1.R.aif", "Take 1.L.aif", "Take 1.R.aif"}},
+        // Outputs renamed before the one whose name is taken keep their names.
+        {{"Take 1.R.aif"}, false, true, {"Failure Take 1.wav -48"}, pair, pair},
+    };
+    Sox(in + "/Take 1.wav");
+    WriteFinderComment("take two", in + "/Take 1.wav");
+    const bool comments = ReadFinderCommentFromFile(in + "/Take 1.wav") == "take two";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.converted.front());
+        EngineSettings settings;
+        settings.numberDuplicateFiles = row.number;
+        settings.preserveFinderComments = true;
+        const auto conv =
+            Conversion("One", [&row](ConvSpec& c) { c.setNeedsChannelTreat(row.split); });
+        EXPECT_EQ(Outcomes({in + "/Take 1.wav"}, conv, settings, row.existing), row.outcome);
+        const auto outcome = std::find_if(posted.begin(), posted.end(), [](const Posted& p) {
+            return p.values.find(kConvertedFilePathKey);
+        });
+        Strings converted;
+        for (const plist::Value& p : *outcome->values.find(kConvertedFilePathKey)->array())
+            converted.push_back(fs::path(p.asString()).filename().string());
+        EXPECT_EQ(converted, row.converted);
+        EXPECT_EQ(Tree(out + "/One"), row.after);
+        for (const std::string& name : Tree(out + "/One")) {
+            const bool existed = std::count(row.existing.begin(), row.existing.end(), name);
+            EXPECT_EQ(testsupport::ReadFile(out + "/One/" + name) == "mine", existed) << name;
+            if (comments && !existed) {
+                EXPECT_EQ(ReadFinderCommentFromFile(out + "/One/" + name), "take two");
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace enginetest

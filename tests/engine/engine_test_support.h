@@ -1,0 +1,251 @@
+// What the engine tests share: the model booted once with preferences of the
+// test's own, a copy pipeline standing in for the real ones (it copies PCM
+// through the sound-file API into one output, or a split pair for the split
+// treatment), a fixture with input and output folders made with sox, and a
+// record of the batch's notifications.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "conversion/startup.h"
+#include "engine/batch_runner.h"
+#include "engine/case_dispatch.h"
+#include "formats/format_test_support.h"
+#include "soundfile/progress.h"
+#include "soundfile/type_codes.h"
+#include "test_support.h"
+
+namespace enginetest {
+
+namespace fs = std::filesystem;
+
+// Called by the copy pipeline after the last block, with the input's long
+// name; a non-zero answer is the pipeline's. It may also throw.
+inline std::function<OSErr(const std::string& longName)> gAfterCopy;
+
+inline OSErr CopyPipeline(CSoundFile* in, CConvSpec* cs) {
+    const bool split = cs->GetNeedsChannelTreat() && cs->GetChannelTreat() == kChannelTreatSplit;
+    const OSType type = cs->GetNeedsStrictFType() ? cs->GetOutputFType() : in->GetFType();
+    SoundFilePtr out(split ? CSoundFile::CreateSoundFile(FourCC("Splt"), type)
+                           : CSoundFile::CreateSoundFile(type));
+    if (!out) return kCannotMakeFormatObjectErr;
+    if (OSErr err =
+            out->ISoundFile(CreateOutputhPathString(cs, CorvaOutFile::kCorvaOutFileNameStr)))
+        return err;
+    Str255 extension;
+    cs->GetNameExtension(extension);
+    const short channels = in->GetNumChannels();
+    if (OSErr err = out->Create(channels, in->GetWordSize(), float(in->GetSampleRate()),
+                                cs->GetFiletypeSpecifics(), extension))
+        return err;
+    // Block by block in the buffer form, so that every sample is kept exactly.
+    if (OSErr err = in->InitInputBuffer()) return err;
+    if (OSErr err = out->InitOutputBuffer()) return err;
+    const uint32_t block = std::min(in->GetBufferFrames(), out->GetBufferFrames());
+    const size_t frameBytes = size_t(in->GetWordSize() / 8) * size_t(channels);
+    for (uint32_t at = 0; at < in->GetNumSFrames(); at += block) {
+        const uint32_t n = std::min(block, in->GetNumSFrames() - at);
+        if (OSErr err = in->RefreshInputBuffer(at)) return err;
+        if (OSErr err = out->RefreshOutputBuffer(at)) return err;
+        std::memcpy(out->GetOutputBuffer(), in->GetInputBuffer(), n * frameBytes);
+        if (OSErr err = out->FlushOutputBuffer(n, at)) return err;
+        if (OSErr err = SetProgressPosition(int(at + n))) return err;
+    }
+    if (gAfterCopy) {
+        if (OSErr err = gAfterCopy(cs->GetInputNameStr())) return err;
+    }
+    return out.release()->Dispose(1);
+}
+
+// A notification of the batch: its name and values.
+struct Posted {
+    std::string name;
+    plist::Value values;
+    std::string Path() const {
+        const plist::Value* p = values.find(kInputPathKey);
+        return p ? fs::path(p->asString()).filename().string() : std::string();
+    }
+    int Error() const {
+        const plist::Value* e = values.find(kErrorKey);
+        return e ? int(e->asInteger()) : 0;
+    }
+};
+
+// Reads the progress state from a thread of its own while batches run, as the
+// progress window does (a flag is cleared before what it guards is read), and
+// keeps the warnings it collects.
+class Poller {
+public:
+    explicit Poller(ConversionProcess& p)
+        : thread_([this, &p] {
+              while (!stop_) {
+                  p.setConvSpecChanged(false);
+                  p.setFileChanged(false);
+                  p.setStepChanged(false);
+                  texts_ += p.curFilePath().size() + p.curFolder().size() + p.curStepDesc().size() +
+                            p.curRegion().size() + size_t(p.curFile() + p.curValue() + p.err()) +
+                            (p.curConvSpec() != nullptr);
+                  if (p.warningChanged()) {
+                      p.setWarningChanged(false);
+                      if (auto w = p.newWarnings())
+                          warnings_.insert(warnings_.end(), w->begin(), w->end());
+                  }
+              }
+          }) {}
+    ~Poller() { Stop(nullptr); }
+    // Stops polling; the warnings collected, then those still waiting.
+    std::vector<std::string> Stop(ConversionProcess* p) {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        if (auto w = p ? p->newWarnings() : std::nullopt)
+            warnings_.insert(warnings_.end(), w->begin(), w->end());
+        return warnings_;
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::vector<std::string> warnings_;
+    size_t texts_ = 0;
+    std::thread thread_;
+};
+
+class EngineTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static testsupport::TempDir prefs;
+        static platform::UserDefaults defaults(prefs / "preferences.plist");
+        static const bool booted = [] {
+            BootOptions options;
+            options.defaults = &defaults;
+            options.probeMp3Encoder = false;
+            return BootModel(options).status == 0;
+        }();
+        ASSERT_TRUE(booted);
+    }
+
+    void SetUp() override {
+        if (!testsupport::HaveProgram("sox")) GTEST_SKIP() << "sox is needed";
+        for (int code : {0, 32}) saved_[code] = SetPipeline(code, &CopyPipeline);
+        fs::create_directories(in);
+        fs::create_directories(out);
+        token_ = platform::NotificationCenter::Default().AddObserver(
+            "", &process, [this](const platform::Notification& n) {
+                posted.push_back({n.name, n.object});
+            });
+    }
+
+    void TearDown() override {
+        process.waitUntilDone();
+        platform::NotificationCenter::Default().RemoveObserver(token_);
+        for (auto& [code, pipeline] : saved_) SetPipeline(code, pipeline);
+        gAfterCopy = nullptr;
+    }
+
+    // Makes a sound file with sox: `args` are the options before the name
+    // (rate, channels, bits), a tenth of a second of tones.
+    static void Sox(const std::string& path, const std::string& args = "-r 8000 -c 2 -b 16") {
+        fs::create_directories(fs::path(path).parent_path());
+        ASSERT_TRUE(formattest::RunCommand("sox -n " + args + " " + formattest::Quote(path) +
+                                           " synth 0.1 sine 300 sine 500"))
+            << path;
+    }
+
+    // A conversion to AIFF with nothing else asked for, then changed by `change`.
+    static std::shared_ptr<ConvSpec> Conversion(const std::string& name,
+                                                const std::function<void(ConvSpec&)>& change = {}) {
+        auto conv = std::make_shared<ConvSpec>();
+        conv->setConversionName(name);
+        conv->setNeedsStrictFileType(true);
+        conv->setOutputFileType(FourCC("AIFF"));
+        conv->setNeedsSampleRateConversion(false);
+        conv->setNeedsChannelTreat(false);
+        conv->setNeedsNewWordLength(false);
+        if (change) change(*conv);
+        return conv;
+    }
+
+    OSErr Run(const std::vector<std::string>& inputs,
+              const std::vector<std::shared_ptr<ConvSpec>>& conversions,
+              const EngineSettings& settings = EngineSettings()) {
+        return RunBatch(process, inputs, conversions, out, settings);
+    }
+
+    // Runs a batch of one conversion into an output folder holding only the
+    // conversion's folder with the files `existing` ("mine"); the names of its
+    // notifications between the header and the footer.
+    std::vector<std::string> Outcomes(const std::vector<std::string>& inputs,
+                                      const std::shared_ptr<ConvSpec>& conversion,
+                                      const EngineSettings& settings = EngineSettings(),
+                                      const std::vector<std::string>& existing = {}) {
+        fs::remove_all(out);
+        const std::string folder = out + "/" + conversion->conversionName();
+        fs::create_directories(folder);
+        for (const std::string& name : existing)
+            testsupport::WriteFile(folder + "/" + name, "mine");
+        posted.clear();
+        Run(inputs, {conversion}, settings);
+        const std::vector<std::string> names = Names();
+        return names.size() < 4 ? names
+                                : std::vector<std::string>(names.begin() + 2, names.end() - 2);
+    }
+
+    // Every path below a folder, relative to it, sorted (as `find | sort`).
+    static std::vector<std::string> Tree(const std::string& root) {
+        std::vector<std::string> paths;
+        for (const auto& e : fs::recursive_directory_iterator(root))
+            paths.push_back(fs::relative(e.path(), root).string());
+        std::sort(paths.begin(), paths.end());
+        return paths;
+    }
+
+    // Every file below a folder with its bytes.
+    static std::map<std::string, std::string> Contents(const std::string& root) {
+        std::map<std::string, std::string> files;
+        for (const auto& e : fs::recursive_directory_iterator(root)) {
+            if (e.is_regular_file() && !e.is_symlink())
+                files[e.path().string()] = testsupport::ReadFile(e.path().string());
+        }
+        return files;
+    }
+
+    // "Name file error" for each notification of the batch that the
+    // application follows, in order.
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const Posted& p : posted) {
+            if (p.name == QFConversionWillRenameNotification ||
+                p.name == QFConversionRenameDuplicateNotification)
+                continue;
+            std::string line = p.name.substr(std::string("QFConversion").size());
+            line.resize(line.size() - std::string("Notification").size());
+            if (!p.Path().empty()) line += " " + p.Path();
+            if (p.Error()) line += " " + std::to_string(p.Error());
+            names.push_back(line);
+        }
+        return names;
+    }
+
+    testsupport::TempDir dir;
+    const std::string in = dir / "in";
+    const std::string out = dir / "out";
+    ConversionProcess process;
+    std::vector<Posted> posted;  // every notification of the batch
+
+private:
+    std::map<int, PipelineFunc> saved_;
+    platform::NotificationCenter::Token token_ = 0;
+};
+
+}  // namespace enginetest

@@ -1,0 +1,131 @@
+// Inputs that are not converted as they stand: unrecognised files under each
+// action, hidden files, the second member of a group, missing files; and mp3
+// inputs, whose names lose their track number and whose tags reach only their
+// own outputs.
+#include <tuple>
+
+#include "engine_test_support.h"
+#include "formats/mpeg/id3_tags.h"
+#include "soundfile/raw_settings.h"
+
+namespace enginetest {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+TEST_F(EngineTest, UnrecognisedInputsAreSkippedCopiedOrFailedByTheAction) {
+    testsupport::WriteFile(in + "/notes.txt", "not a sound");
+    testsupport::WriteFile(in + "/.secret", "not a sound either");
+    testsupport::WriteFile(in + "/.DS_Store", "the desktop's");
+    const RawSettings saved = CSoundFile::GetRawSettings();
+    // Read as raw data with a type that has no format class: nothing to read with.
+    CSoundFile::SetRawSettings(
+        RawSettings(FourCC("Xxxx"), 8000, true, 16, RawSettings::kRawReadAsRaw));
+    const std::tuple<int, Strings, Strings> rows[] = {
+        {0, {}, {"One"}},
+        {1, {"Success notes.txt", "Success .secret"}, {"One", "One/.secret", "One/notes.txt"}},
+        {2, {"Failure notes.txt -22008"}, {"One"}},
+    };
+    for (const auto& [action, outcome, tree] : rows) {
+        EngineSettings settings;
+        settings.unrecognizedInputFileAction = action;
+        EXPECT_EQ(Outcomes({in + "/notes.txt", in + "/.secret", in + "/.DS_Store"},
+                           Conversion("One"), settings),
+                  outcome);
+        EXPECT_EQ(Tree(out), tree);
+        if (action == 1) {
+            EXPECT_EQ(testsupport::ReadFile(out + "/One/notes.txt"), "not a sound");
+        }
+    }
+    CSoundFile::SetRawSettings(saved);
+}
+
+TEST_F(EngineTest, TheSecondMemberOfAGroupAndMissingInputsFail) {
+    Sox(in + "/p.L.aif", "-r 8000 -c 1 -b 16");
+    Sox(in + "/p.R.aif", "-r 8000 -c 1 -b 16");
+    Run({in + "/p.L.aif", in + "/p.R.aif"}, {Conversion("One")});
+    EXPECT_EQ(Names(), (Strings{"Start", "Header", "Success p.L.aif", "Failure p.R.aif -23015",
+                                "Footer", "Done"}));
+    EXPECT_EQ(Tree(out), (Strings{"One", "One/p.aif"}));
+    EXPECT_EQ(process.warnings(), 0);  // recorded only
+
+    // A missing input is serious: the batch stops.
+    posted.clear();
+    Run({in + "/gone.wav", in + "/p.L.aif"}, {Conversion("Two")});
+    EXPECT_EQ(Names(), (Strings{"Start", "Header", "Failure gone.wav -43", "Footer", "Done"}));
+    EXPECT_EQ(posted[2].values.find(kConvertedFilePathKey), nullptr);
+    EXPECT_EQ(process.err(), kUserCanceledErr);
+}
+
+// An ID3v1 record: title, artist and genre.
+std::string ID3v1(const std::string& title, const std::string& artist, uint8_t genre) {
+    std::string r = "TAG" + title + std::string(30 - title.size(), '\0') + artist +
+                    std::string(30 - artist.size(), ' ');
+    r += std::string(30 + 4 + 30, '\0');
+    return r + char(genre);
+}
+
+TEST(ID3Tags, TagsAreReadWithinTheFile) {
+    const auto v2 = [](const char(&size)[5], size_t body) {
+        return "ID3\x03" + std::string(2, '\0') + std::string(size, 4) + std::string(body, 'x');
+    };
+    const std::tuple<std::string, bool, size_t> tags[] = {
+        {v2("\0\0\0\x14", 120), true, 30},
+        {v2("\x7F\x7F\x7F\x7F", 1), true, 11},  // cut at the end of the file
+        {v2("\0\0\0\x80", 200), false, 0},      // not syncsafe
+        {"RIFF" + std::string(40, '\0'), false, 0},
+    };
+    testsupport::TempDir dir;
+    for (const auto& [bytes, found, size] : tags) {
+        testsupport::WriteFile(dir / "t.mp3", bytes);
+        std::vector<uint8_t> tag;
+        EXPECT_EQ(ReadID3v2Tag(dir / "t.mp3", &tag), found);
+        EXPECT_EQ(tag.size(), size);
+    }
+    const std::tuple<std::string, bool, std::string, int> records[] = {
+        {"audio" + ID3v1("Caf\xE9", "Band", 17), true, "Caf\xC3\xA9", 17},
+        {ID3v1("x", "y", 147), true, "x", 147},
+        {ID3v1("x", "y", 255), true, "x", -1},
+        {ID3v1("x", "y", 1).substr(1), false, "", -1},
+    };
+    for (const auto& [bytes, found, title, genre] : records) {
+        testsupport::WriteFile(dir / "t.mp3", bytes);
+        ID3v1Tag tag;
+        EXPECT_EQ(ReadID3v1Tag(dir / "t.mp3", &tag), found);
+        EXPECT_EQ(tag.title, title);
+        EXPECT_EQ(tag.genre, genre);
+        EXPECT_EQ(tag.artist, found && genre == 17 ? "Band" : found ? "y" : "");
+    }
+}
+
+TEST_F(EngineTest, Mp3InputsLoseTheirTrackNumberAndKeepTheirTagsToThemselves) {
+    // WAVE data under mp3 names: the contents decide the format, the names the rules.
+    Sox(in + "/07 My Song.mp3", "-r 8000 -c 1 -b 16 -t wav");
+    {
+        std::ofstream tagged(in + "/07 My Song.mp3", std::ios::binary | std::ios::app);
+        tagged << ID3v1("One", "Band", 200);
+    }
+    Sox(in + "/7 Plain.mp3", "-r 8000 -c 1 -b 16 -t wav");
+    Sox(in + "/07 Take.wav", "-r 8000 -c 1 -b 16");
+    std::map<std::string, plist::Value> options;
+    gAfterCopy = [&options](const std::string& name) {
+        options[name] = platform::CurrentThreadContext().values[kOutputSpecificsKey];
+        return OSErr(0);
+    };
+    auto conv = Conversion("One");
+    conv->setNeedsNameExtension(true);
+    conv->setNameExtension("mp3");
+    ASSERT_EQ(Run({in + "/07 My Song.mp3", in + "/7 Plain.mp3", in + "/07 Take.wav"}, {conv}), 0);
+
+    EXPECT_EQ(Tree(out), (Strings{"One", "One/07 Take.mp3", "One/7 Plain.mp3", "One/My Song.mp3"}));
+    ASSERT_EQ(options.size(), 3u);
+    EXPECT_EQ(options["My Song"].find("LAMETitle")->asString(), "One");
+    EXPECT_EQ(options["My Song"].find("LAMEArtist")->asString(), "Band");
+    EXPECT_EQ(options["My Song"].find("LAMEGenre"), nullptr);
+    for (const char* name : {"7 Plain", "07 Take"})
+        EXPECT_EQ(options[name].find("LAMETitle"), nullptr) << name;
+    EXPECT_TRUE(conv->specificsValue("LAMETitle").isNull());
+}
+
+}  // namespace
+}  // namespace enginetest
