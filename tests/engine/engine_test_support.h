@@ -48,7 +48,7 @@ inline OSErr CopyPipeline(CSoundFile* in, CConvSpec* cs) {
     cs->GetNameExtension(extension);
     const short channels = in->GetNumChannels();
     if (OSErr err = out->Create(channels, in->GetWordSize(), float(in->GetSampleRate()),
-                                cs->GetFiletypeSpecifics(), extension))
+                                cs->GetFiletypeSpecifics().data(), extension))
         return err;
     // Block by block in the buffer form, so that every sample is kept exactly.
     if (OSErr err = in->InitInputBuffer()) return err;
