@@ -359,4 +359,112 @@ TEST(SRConvertBlocks, RangeIsIsolatedAndPlacedAtOutPos) {
     }
 }
 
+// ---- Extras and failures ---------------------------------------------------------
+
+// Range 1000..3000 at 44100 -> 22050 Hz written from output frame 100: a source
+// frame p lands on 100 + trunc((p - 1000) / 2). Items on the range's edges are
+// carried, items reaching past them not; nothing is carried when the conversion
+// does not copy extras or a channel-by-channel pass already did.
+TEST(SRConvertExtras, CarriedAtTheNewRate) {
+    struct Case {
+        short quality, copy;
+        bool channelDone, carried;
+    } cases[] = {{3, 1, false, true}, {0, 1, false, true}, {3, 0, false, false}, {0, 1, true, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "quality " << c.quality << " copy " << c.copy);
+        File src = Source(1, 44100, 4000, Noise());
+        for (uint32_t p : {999u, 1000u, 2001u, 3000u, 3001u}) {
+            SFTMarker m{int32_t(p), p, {1, 'm'}, 0, 0};
+            ASSERT_EQ(src->AddMarker(&m), 0);
+        }
+        for (auto [s, e] : {std::pair{1000, 3000}, {999, 2000}, {1000, 3001}}) {
+            SFTRegion r{s, s, e, 2000, 4410, {1, static_cast<unsigned char>('a' + s % 7 + e % 5)}};
+            ASSERT_EQ(src->AddRegion(&r), 0);
+        }
+        for (auto [s, e] : {std::pair{1500u, 2500u}, {900u, 2000u}}) {
+            SFTLoop l{int32_t(s), s, e, 0};
+            ASSERT_EQ(src->AddLoop(&l), 0);
+        }
+        SFTSamplerInfo info{61, 2, 3, 4, 5, 6, 7, 1};
+        src->SetSamplerInfo(&info);
+        src->SetTimeStamp(2000);
+        File out = Output(1, 22050);
+        out->SetOneChannelDone(c.channelDone);
+        Spec spec(22050, c.quality);
+        spec->SetCopyExtras(c.copy);
+        uint32_t pos = 100;
+        ASSERT_EQ(SRConvert1ChannelRegion(src.get(), out.get(), 1000, 3000, spec.get(), 0, 0, &pos), 0);
+        SFTSamplerInfo got{};
+        if (!c.carried) {
+            EXPECT_EQ(out->GetNumMarkers() + out->GetNumRegions() + out->GetNumLoops(), 0);
+            EXPECT_EQ(out->GetSamplerInfo(&got), -22007);
+            continue;
+        }
+        std::vector<uint32_t> markers;
+        for (uint16_t i = 0; i < out->GetNumMarkers(); ++i) {
+            SFTMarker m;
+            ASSERT_EQ(out->GetIndMarker(i, &m), 0);
+            markers.push_back(m.position);
+        }
+        EXPECT_EQ(markers, (std::vector<uint32_t>{100, 600, 1100}));
+        SFTRegion r;
+        ASSERT_EQ(out->GetNumRegions(), 1);
+        ASSERT_EQ(out->GetIndRegion(0, &r), 0);
+        EXPECT_EQ(std::vector<int32_t>({r.start, r.end, r.sync, r.timeStamp}),
+                  std::vector<int32_t>({100, 1100, 600, 2205}));
+        SFTLoop l;
+        ASSERT_EQ(out->GetNumLoops(), 1);
+        ASSERT_EQ(out->GetIndLoop(0, &l), 0);
+        EXPECT_EQ(std::vector<uint32_t>({l.start, l.end}), std::vector<uint32_t>({350, 850}));
+        EXPECT_EQ(out->GetSamplerInfo(&got), 0);
+        EXPECT_EQ(got.baseNote, 61);
+        EXPECT_EQ(out->GetTimeStamp(), 600u);
+    }
+}
+
+// Failures and a cancel: the status, what was written by then (the frames of
+// the blocks before; a block is trunc(4096 / 6 - 2) frames for the linear
+// stereo converter, trunc(4096 / sqrt(6)) for its mixing sister, 4096 / 6 for
+// the polyphase one), and the peak marked valid whatever happened.
+TEST(SRConvertExtras, FailuresAndCancel) {
+    using Op = MemorySoundFile::Op;
+    enum Conv { kStereo, kMix };
+    struct Case {
+        const char* what;
+        Conv conv;
+        short quality;
+        std::function<void(MemorySoundFile&, MemorySoundFile&, platform::ThreadContext&)> setUp;
+        short code;
+        uint32_t written, slack = 0;  // a later read fails near output frame 20000 / 6
+    } cases[] = {
+        {"cancel", kStereo, 0, [](auto&, auto&, auto& t) { t.lastError = -128; }, -128, 680},
+        {"cancel", kMix, 0, [](auto&, auto&, auto& t) { t.lastError = -128; }, -128, 1672},
+        {"cancel", kStereo, 3, [](auto&, auto&, auto& t) { t.lastError = -128; }, -128, 682},
+        {"first read", kStereo, 3, [](auto& s, auto&, auto&) { s.FailAt(Op::RefreshInput, 0, -39); }, -39, 0},
+        {"first read", kMix, 0, [](auto& s, auto&, auto&) { s.FailAt(Op::RefreshInput, 0, -39); }, -39, 0},
+        {"later read", kStereo, 3, [](auto& s, auto&, auto&) { s.FailAt(Op::RefreshInput, 20000, -36); }, -36, 3333, 100},
+        {"later read", kStereo, 0, [](auto& s, auto&, auto&) { s.FailAt(Op::RefreshInput, 20000, -36); }, -36, 3333, 100},
+        {"write", kMix, 3, [](auto&, auto& o, auto&) { o.FailAt(Op::Flush, 1000, -34); }, -34, 1364},
+        {"quality 7", kStereo, 7, [](auto&, auto&, auto&) {}, -50, 0},
+        {"rate 0", kMix, 3, [](auto& s, auto&, auto&) { s.SetRateRaw(0); }, -50, 0},
+        {"mono source", kStereo, 3, [](auto& s, auto&, auto&) { s.SetFormat(1, 32); }, -50, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.what << " quality " << c.quality);
+        File src = Source(2, 48000, 40000, Noise());
+        File out = Output(c.conv == kStereo ? 2 : 1, 8000, 4096);
+        platform::ThreadContext context;
+        platform::ScopedThreadContext scope(&context);
+        c.setUp(*src, *out, context);
+        Spec spec(8000, c.quality);
+        uint32_t pos = 0;
+        const short result = c.conv == kStereo
+                                 ? SRConvertStereoRegion(src.get(), out.get(), 0, 40000, spec.get(), &pos)
+                                 : SRConvert1ChannelRegionMix(src.get(), out.get(), 0, 40000, spec.get(), &pos);
+        EXPECT_EQ(result, c.code);
+        EXPECT_NEAR(out->GetNumSFrames(), c.written, c.slack);
+        EXPECT_EQ(spec->GetHasValidMax(), 1);
+    }
+}
+
 }  // namespace
