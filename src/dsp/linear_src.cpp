@@ -56,10 +56,12 @@ OSErr ConvertLinear(CSoundFile* source, CSoundFile* output, uint32_t start, uint
         const uint64_t n = std::min(outBlock, outFrames - done);
         // The source frames this block interpolates between, up to the range end.
         const int64_t first = clock.whole;
-        const uint64_t need = static_cast<uint64_t>(clock.WholeAfter(static_cast<int64_t>(n) - 1) - first) + 2;
+        const uint64_t need =
+            static_cast<uint64_t>(clock.WholeAfter(static_cast<int64_t>(n) - 1) - first) + 2;
         const uint64_t available = rangeFrames - std::min<uint64_t>(rangeFrames, first);
         uint32_t got = static_cast<uint32_t>(std::min(need, available));
-        const uint32_t readPos = start + static_cast<uint32_t>(std::min<uint64_t>(first, rangeFrames));
+        const uint32_t readPos =
+            start + static_cast<uint32_t>(std::min<uint64_t>(first, rangeFrames));
         if (got) {
             if ((err = io.Read(readPos, &got, input.get()))) return err;
             got = static_cast<uint32_t>(std::min<uint64_t>(got, need));
@@ -94,16 +96,15 @@ OSErr ConvertLinear(CSoundFile* source, CSoundFile* output, uint32_t start, uint
 
 short SRConvertStereoRegionLinear(CSoundFile* source, CSoundFile* output, uint32_t start,
                                   uint32_t end, CConvSpec* spec, uint32_t* outPos) {
-    return rateconv::ConvertLinear(source, output, start, end, spec, rateconv::SourceLayout::kStereo,
-                                   0, rateconv::OutputLayout::kStereo,
-                                   rateconv::LinearBlocks::kBufferLessTwo, outPos);
+    return rateconv::ConvertLinear(
+        source, output, start, end, spec, rateconv::SourceLayout::kStereo, 0,
+        rateconv::OutputLayout::kStereo, rateconv::LinearBlocks::kBufferLessTwo, outPos);
 }
 
 short SRConvert1ChannelRegionLinear(CSoundFile* source, CSoundFile* output, uint32_t start,
                                     uint32_t end, CConvSpec* spec, short channel, short,
                                     uint32_t* outPos) {
-    return rateconv::ConvertLinear(source, output, start, end, spec,
-                                   rateconv::SourceLayout::kOneChannel, channel,
-                                   rateconv::OutputLayout::kOneChannel,
-                                   rateconv::LinearBlocks::kBufferLessTwo, outPos);
+    return rateconv::ConvertLinear(
+        source, output, start, end, spec, rateconv::SourceLayout::kOneChannel, channel,
+        rateconv::OutputLayout::kOneChannel, rateconv::LinearBlocks::kBufferLessTwo, outPos);
 }

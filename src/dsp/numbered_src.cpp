@@ -21,8 +21,9 @@ bool ConvertsInStereo(CSoundFile* source, CConvSpec* spec) {
 // convert(start, end, outPos); the walk's normal end is 0.
 template <class Convert>
 OSErr WalkBlocks(CSoundFile* source, CConvSpec* spec, uint32_t* outPos, Convert&& convert) {
-    const uint32_t margin =
-        spec->GetNeedsStrip() ? StripMarginFrames(source->GetSampleRate(), spec->GetStripMargin()) : 0;
+    const uint32_t margin = spec->GetNeedsStrip()
+                                ? StripMarginFrames(source->GetSampleRate(), spec->GetStripMargin())
+                                : 0;
     StripWalk walk(*source, margin);
     uint32_t start = 0, end = 0;
     OSErr err;
@@ -145,9 +146,10 @@ short SRConvert011(CSoundFile* source, CSoundFile* output, CConvSpec* spec) {
         spec->SetMax(0.0);
         if (ConvertsInStereo(source, spec)) {
             uint32_t outPos = 0;
-            const OSErr err = WalkBlocks(source, spec, &outPos, [&](uint32_t s, uint32_t e, uint32_t* p) {
-                return SRConvertStereoRegion(source, output, s, e, spec, p);
-            });
+            const OSErr err =
+                WalkBlocks(source, spec, &outPos, [&](uint32_t s, uint32_t e, uint32_t* p) {
+                    return SRConvertStereoRegion(source, output, s, e, spec, p);
+                });
             output->SetOneChannelDone(true);
             return err;
         }

@@ -56,7 +56,9 @@ int64_t RateClock::WholeAfter(int64_t frames) const {
     return whole + static_cast<int64_t>((phase + step * frames) / L);
 }
 
-void BlockDeleter::operator()(double* p) const { dealloc(p); }
+void BlockDeleter::operator()(double* p) const {
+    dealloc(p);
+}
 
 Block AllocBlock(size_t values, OSErr* err) {
     double* p = nullptr;
@@ -75,8 +77,10 @@ OSErr FrameMover::Init(CSoundFile* source, SourceLayout in, short channel, CSoun
     in_ = in;
     out_ = out;
     channel_ = channel;
-    sourceChannels_ = source->GetNumChannels() > 0 ? static_cast<size_t>(source->GetNumChannels()) : 0;
-    outputChannels_ = output->GetNumChannels() > 0 ? static_cast<size_t>(output->GetNumChannels()) : 0;
+    sourceChannels_ =
+        source->GetNumChannels() > 0 ? static_cast<size_t>(source->GetNumChannels()) : 0;
+    outputChannels_ =
+        output->GetNumChannels() > 0 ? static_cast<size_t>(output->GetNumChannels()) : 0;
     if (sourceChannels_ == 0 || outputChannels_ == 0) return kParamErr;
 
     size_t scratch = 0;
@@ -96,7 +100,8 @@ OSErr FrameMover::Init(CSoundFile* source, SourceLayout in, short channel, CSoun
             if (outputChannels_ != 2) return kParamErr;
             break;
         case OutputLayout::kOneChannel:
-            if (outputChannels_ > 1 && (channel < 0 || static_cast<size_t>(channel) >= outputChannels_))
+            if (outputChannels_ > 1 &&
+                (channel < 0 || static_cast<size_t>(channel) >= outputChannels_))
                 return kParamErr;
             break;
         case OutputLayout::kEveryChannel:
