@@ -16,7 +16,7 @@ uint64_t BlockFrames(LinearBlocks blocks, uint32_t bufferFrames, int64_t L, int6
     const double q = static_cast<double>(M) / static_cast<double>(L);
     const double b = static_cast<double>(bufferFrames);
     const double n = blocks == LinearBlocks::kBufferLessTwo ? b / q - 2.0 : b / std::sqrt(q);
-    return n >= 1.0 ? static_cast<uint64_t>(n) : 1;
+    return n >= 1.0 ? static_cast<uint64_t>(std::min(n, double(kMaxBlockFrames))) : 1;
 }
 
 }  // namespace
@@ -36,8 +36,9 @@ OSErr ConvertLinear(CSoundFile* source, CSoundFile* output, uint32_t start, uint
     const uint64_t outBlock =
         std::min(outFrames, BlockFrames(blocks, output->GetBufferFrames(), L, M));
     // A block of n output frames spans at most floor((n - 1) × M / L) + 3 source frames.
-    const uint64_t inCapacity = OutputFramesFloor(outBlock - 1, M, L) + 3;
-    if (inCapacity > kMaxBlockValues || outBlock > kMaxBlockValues) return kMemBlockMissingErr;
+    const uint64_t span = OutputFramesFloor(outBlock - 1, M, L);
+    if (span > kMaxBlockValues) return kMemBlockMissingErr;
+    const uint64_t inCapacity = span + 3;
 
     FrameMover io;
     if (OSErr err = io.Init(source, in, channel, output, out, inCapacity, outBlock)) return err;

@@ -129,7 +129,7 @@ public:
         rowValues_ = K_ * values;
         if (rowValues_ > static_cast<int64_t>(kMaxBlockValues)) return kMemBlockMissingErr;
         OSErr err = 0;
-        if (L * rowValues_ <= kMaxPhaseMatrixValues) {
+        if (rowValues_ <= kMaxPhaseMatrixValues / L) {
             matrix_ = AllocBlock(static_cast<size_t>(L * rowValues_), &err);
             if (err) return err;
             for (int64_t phase = 0; phase < L; ++phase)
@@ -339,13 +339,14 @@ OSErr ConvertPolyphase(CSoundFile* source, CSoundFile* output, uint32_t start, u
     PhaseFilter filter;
     if (OSErr err = filter.Build(L, step, values)) return err;
     // An output block is the output's buffer at the new rate (at least one
-    // frame); the window holds the source frames of one block and the filter's span.
-    const uint64_t outBlock =
-        std::max<uint64_t>(OutputFramesFloor(output->GetBufferFrames(), L, M), 1);
-    const uint64_t window =
-        OutputFramesCeil(outBlock, M, L) + 2 + static_cast<uint64_t>(filter.Taps());
-    if (window > kMaxBlockValues / values || outBlock > kMaxBlockValues / values)
-        return kMemBlockMissingErr;
+    // frame, at most kMaxBlockFrames); the window holds the source frames of one
+    // block and the filter's span.
+    const uint64_t outBlock = std::clamp<uint64_t>(
+        OutputFramesFloor(output->GetBufferFrames(), L, M), 1, kMaxBlockFrames);
+    const uint64_t span = OutputFramesCeil(outBlock, M, L);
+    if (span > kMaxBlockValues) return kMemBlockMissingErr;
+    const uint64_t window = span + 2 + static_cast<uint64_t>(filter.Taps());
+    if (window > kMaxBlockValues / values) return kMemBlockMissingErr;
     FrameMover io;
     if (OSErr err = io.Init(source, in, channel, output, out, window, outBlock)) return err;
     PolyphaseRun run(io, filter, L, M, start, end, outBlock, static_cast<int64_t>(window));

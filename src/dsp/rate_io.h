@@ -58,6 +58,8 @@ using Block = std::unique_ptr<double[], BlockDeleter>;
 // allocations: a strange rate in a file header must not take all memory.
 Block AllocBlock(size_t values, OSErr* err);
 inline constexpr size_t kMaxBlockValues = size_t{1} << 25;  // 256 MiB of doubles
+// The converters write at most this many frames at a time, whatever the ratio.
+inline constexpr uint64_t kMaxBlockFrames = uint64_t{1} << 20;
 
 enum class SourceLayout {
     kStereo,      // the two channels of a two-channel source, interleaved
