@@ -50,17 +50,17 @@ bool SetUp() {
 void Ours(benchmark::State& state, short quality) {
     unsigned char extension[256];
     pstrcpy(std::string("wav"), extension);
-    CConvSpec spec(std::make_shared<ConvSpec>());
-    spec.SetSampleRate(48000);
-    spec.SetSRConvertQuality(quality);
-    spec.SetNeedsRedither(0);
-    spec.SetCopyExtras(0);
+    CConvSpec conversion(std::make_shared<ConvSpec>());
+    conversion.SetSampleRate(48000);
+    conversion.SetSRConvertQuality(quality);
+    conversion.SetNeedsRedither(0);
+    conversion.SetCopyExtras(0);
     for (auto _ : state) {
         SoundFilePtr in(new CWAVEFile), out(new CWAVEFile);
         const std::string stem = gDir + "/ours" + std::to_string(++gSerial);
         if (in->ISoundFile(gInput) != 0 || in->Open() != 0 || out->ISoundFile(stem) != 0 ||
             out->Create(2, 16, 48000, nullptr, extension) != 0 ||
-            SRConvert003(in.get(), out.get(), &spec) != 0) {
+            SRConvert003(in.get(), out.get(), &conversion) != 0) {
             state.SkipWithError("our conversion failed");
             break;
         }

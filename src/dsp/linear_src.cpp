@@ -22,12 +22,13 @@ uint64_t BlockFrames(LinearBlocks blocks, uint32_t bufferFrames, int64_t L, int6
 }  // namespace
 
 OSErr ConvertLinear(CSoundFile* source, CSoundFile* output, uint32_t start, uint32_t end,
-                    CConvSpec* spec, SourceLayout in, short channel, OutputLayout out,
+                    CConvSpec* conversion, SourceLayout in, short channel, OutputLayout out,
                     LinearBlocks blocks, uint32_t* outPos) {
-    if (!source || !output || !spec || !outPos) return kParamErr;
+    if (!source || !output || !conversion || !outPos) return kParamErr;
     int64_t L = 0;
     int64_t M = 0;
-    if (OSErr err = ReduceRates(spec->GetSampleRate(), source->GetSampleRate(), &L, &M)) return err;
+    if (OSErr err = ReduceRates(conversion->GetSampleRate(), source->GetSampleRate(), &L, &M))
+        return err;
     const uint32_t rangeFrames = end > start ? end - start : 0;
     const uint64_t outFrames = OutputFramesFloor(rangeFrames, L, M);
     if (outFrames == 0) return 0;
@@ -50,7 +51,7 @@ OSErr ConvertLinear(CSoundFile* source, CSoundFile* output, uint32_t start, uint
     if (err) return err;
 
     const double invL = 1.0 / static_cast<double>(L);
-    double peak = spec->GetMax();
+    double peak = conversion->GetMax();
     RateClock clock(L, M);
     uint64_t done = 0;
     while (done < outFrames) {
@@ -81,7 +82,7 @@ OSErr ConvertLinear(CSoundFile* source, CSoundFile* output, uint32_t start, uint
             }
             clock.Advance();
         }
-        spec->SetMax(peak);
+        conversion->SetMax(peak);
 
         uint32_t count = static_cast<uint32_t>(n);
         err = io.Write(*outPos, &count, block.get());
@@ -96,16 +97,16 @@ OSErr ConvertLinear(CSoundFile* source, CSoundFile* output, uint32_t start, uint
 }  // namespace rateconv
 
 short SRConvertStereoRegionLinear(CSoundFile* source, CSoundFile* output, uint32_t start,
-                                  uint32_t end, CConvSpec* spec, uint32_t* outPos) {
+                                  uint32_t end, CConvSpec* conversion, uint32_t* outPos) {
     return rateconv::ConvertLinear(
-        source, output, start, end, spec, rateconv::SourceLayout::kStereo, 0,
+        source, output, start, end, conversion, rateconv::SourceLayout::kStereo, 0,
         rateconv::OutputLayout::kStereo, rateconv::LinearBlocks::kBufferLessTwo, outPos);
 }
 
 short SRConvert1ChannelRegionLinear(CSoundFile* source, CSoundFile* output, uint32_t start,
-                                    uint32_t end, CConvSpec* spec, short channel, short,
+                                    uint32_t end, CConvSpec* conversion, short channel, short,
                                     uint32_t* outPos) {
     return rateconv::ConvertLinear(
-        source, output, start, end, spec, rateconv::SourceLayout::kOneChannel, channel,
+        source, output, start, end, conversion, rateconv::SourceLayout::kOneChannel, channel,
         rateconv::OutputLayout::kOneChannel, rateconv::LinearBlocks::kBufferLessTwo, outPos);
 }

@@ -15,11 +15,11 @@ class CSoundFile;
 // Converts source frames start..end of a two-channel source into a
 // two-channel output at *outPos, which is advanced by the frames written.
 short SRConvertStereoRegionLinear(CSoundFile* source, CSoundFile* output, uint32_t start,
-                                  uint32_t end, CConvSpec* spec, uint32_t* outPos);
+                                  uint32_t end, CConvSpec* conversion, uint32_t* outPos);
 // The same for one source channel (the second short is not used).
 short SRConvert1ChannelRegionLinear(CSoundFile* source, CSoundFile* output, uint32_t start,
-                                    uint32_t end, CConvSpec* spec, short channel, short unused,
-                                    uint32_t* outPos);
+                                    uint32_t end, CConvSpec* conversion, short channel,
+                                    short unused, uint32_t* outPos);
 
 namespace rateconv {
 
@@ -34,7 +34,7 @@ enum class LinearBlocks { kBufferLessTwo, kBufferOverRoot };
 // frames at or after `end` count as silence. Writes floor((end - start) ×
 // target rate / source rate) frames.
 OSErr ConvertLinear(CSoundFile* source, CSoundFile* output, uint32_t start, uint32_t end,
-                    CConvSpec* spec, SourceLayout in, short channel, OutputLayout out,
+                    CConvSpec* conversion, SourceLayout in, short channel, OutputLayout out,
                     LinearBlocks blocks, uint32_t* outPos);
 
 }  // namespace rateconv

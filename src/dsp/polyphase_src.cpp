@@ -204,7 +204,7 @@ public:
           outBlock_(outBlock),
           capacity_(capacity) {}
 
-    OSErr Run(CConvSpec* spec, uint32_t* outPos);
+    OSErr Run(CConvSpec* conversion, uint32_t* outPos);
 
 private:
     OSErr Refill(int64_t keepFrom);
@@ -256,7 +256,7 @@ OSErr PolyphaseRun::Refill(int64_t keepFrom) {
     return 0;
 }
 
-OSErr PolyphaseRun::Run(CConvSpec* spec, uint32_t* outPos) {
+OSErr PolyphaseRun::Run(CConvSpec* conversion, uint32_t* outPos) {
     const uint64_t outFrames = OutputFramesCeil(static_cast<uint64_t>(dataEnd_), L_, M_);
     if (outFrames == 0) return 0;
     if (outFrames > UINT32_MAX - *outPos) return kParamErr;
@@ -274,7 +274,7 @@ OSErr PolyphaseRun::Run(CConvSpec* spec, uint32_t* outPos) {
     const size_t rowValues = filter_.RowValues();
     winStart_ = winEnd_ = -(left - 1);
 
-    double peak = spec->GetMax();
+    double peak = conversion->GetMax();
     bool produced = false;
     RateClock clock(L_, M_);
     uint64_t done = 0;
@@ -315,7 +315,7 @@ OSErr PolyphaseRun::Run(CConvSpec* spec, uint32_t* outPos) {
             if (readErr) result = readErr;
         }
     }
-    if (produced) spec->SetMax(peak);
+    if (produced) conversion->SetMax(peak);
     return result;
 }
 
@@ -325,14 +325,15 @@ struct SincTableRelease {
 };
 
 OSErr ConvertPolyphase(CSoundFile* source, CSoundFile* output, uint32_t start, uint32_t end,
-                       CConvSpec* spec, SourceLayout in, short channel, OutputLayout out,
+                       CConvSpec* conversion, SourceLayout in, short channel, OutputLayout out,
                        uint32_t* outPos) {
     std::lock_guard<std::mutex> lock(SincTableMutex());
     SincTableRelease release;
-    gNumPeriodsPPh = static_cast<uint16_t>(MakeNumPeriodsDecision(spec, source, output));
+    gNumPeriodsPPh = static_cast<uint16_t>(MakeNumPeriodsDecision(conversion, source, output));
     if (gNumPeriodsPPh == 0) return kParamErr;  // a quality the settings never give
     int64_t L = 0, M = 0, step = 1;
-    if (OSErr err = InitPolyPhase(spec->GetSampleRate(), source->GetSampleRate(), &L, &M, &step))
+    if (OSErr err =
+            InitPolyPhase(conversion->GetSampleRate(), source->GetSampleRate(), &L, &M, &step))
         return err;
 
     const int values = in == SourceLayout::kStereo ? 2 : 1;
@@ -350,15 +351,16 @@ OSErr ConvertPolyphase(CSoundFile* source, CSoundFile* output, uint32_t start, u
     FrameMover io;
     if (OSErr err = io.Init(source, in, channel, output, out, window, outBlock)) return err;
     PolyphaseRun run(io, filter, L, M, start, end, outBlock, static_cast<int64_t>(window));
-    return run.Run(spec, outPos);
+    return run.Run(conversion, outPos);
 }
 
 // Copies the regions, markers and loops that lie in start..end, the sampler data
 // and the time stamp to the output, positions moved to the output rate.
 OSErr CopyExtras(CSoundFile* source, CSoundFile* output, uint32_t start, uint32_t end,
-                 CConvSpec* spec, uint32_t outPos0) {
+                 CConvSpec* conversion, uint32_t outPos0) {
     int64_t L = 0, M = 0;
-    if (OSErr err = ReduceRates(spec->GetSampleRate(), source->GetSampleRate(), &L, &M)) return err;
+    if (OSErr err = ReduceRates(conversion->GetSampleRate(), source->GetSampleRate(), &L, &M))
+        return err;
     const int64_t from = start;
     const int64_t to = end;
     // The output frame of a source frame: the range begins at outPos0.
@@ -407,27 +409,27 @@ OSErr CopyExtras(CSoundFile* source, CSoundFile* output, uint32_t start, uint32_
 // (linear at quality 0), the peak marked valid, and the extras after a clean
 // conversion into an output that no channel-by-channel pass has carried them to.
 short ConvertRegion(CSoundFile* source, CSoundFile* output, uint32_t start, uint32_t end,
-                    CConvSpec* spec, SourceLayout in, short channel, OutputLayout out,
+                    CConvSpec* conversion, SourceLayout in, short channel, OutputLayout out,
                     LinearBlocks linearBlocks, uint32_t* outPos) {
-    if (!source || !output || !spec || !outPos) return kParamErr;
+    if (!source || !output || !conversion || !outPos) return kParamErr;
     const uint32_t outPos0 = *outPos;
-    output->SetDither(spec->GetNeedsRedither() ? 1 : 0);
+    output->SetDither(conversion->GetNeedsRedither() ? 1 : 0);
     OSErr result =
-        spec->GetSRConvertQuality() == 0
-            ? ConvertLinear(source, output, start, end, spec, in, channel, out, linearBlocks,
+        conversion->GetSRConvertQuality() == 0
+            ? ConvertLinear(source, output, start, end, conversion, in, channel, out, linearBlocks,
                             outPos)
-            : ConvertPolyphase(source, output, start, end, spec, in, channel, out, outPos);
-    spec->SetHasValidMax(1);
-    if (result == 0 && spec->GetCopyExtras() && !output->IsOneChannelDone())
-        result = CopyExtras(source, output, start, end, spec, outPos0);
+            : ConvertPolyphase(source, output, start, end, conversion, in, channel, out, outPos);
+    conversion->SetHasValidMax(1);
+    if (result == 0 && conversion->GetCopyExtras() && !output->IsOneChannelDone())
+        result = CopyExtras(source, output, start, end, conversion, outPos0);
     return result;
 }
 
 }  // namespace
 
-short MakeNumPeriodsDecision(CConvSpec* spec, CSoundFile* source, CSoundFile* output) {
-    if (!spec) return 0;
-    switch (spec->GetSRConvertQuality()) {
+short MakeNumPeriodsDecision(CConvSpec* conversion, CSoundFile* source, CSoundFile* output) {
+    if (!conversion) return 0;
+    switch (conversion->GetSRConvertQuality()) {
         case 1:
             break;
         case 2:
@@ -510,25 +512,25 @@ void freeSincTable() {
 }
 
 short SRConvertStereoRegion(CSoundFile* source, CSoundFile* output, uint32_t start, uint32_t end,
-                            CConvSpec* spec, uint32_t* outPos) {
-    return ConvertRegion(source, output, start, end, spec, SourceLayout::kStereo, 0,
+                            CConvSpec* conversion, uint32_t* outPos) {
+    return ConvertRegion(source, output, start, end, conversion, SourceLayout::kStereo, 0,
                          OutputLayout::kStereo, LinearBlocks::kBufferLessTwo, outPos);
 }
 
 short SRConvert1ChannelRegion(CSoundFile* source, CSoundFile* output, uint32_t start, uint32_t end,
-                              CConvSpec* spec, short channel, short, uint32_t* outPos) {
-    return ConvertRegion(source, output, start, end, spec, SourceLayout::kOneChannel, channel,
+                              CConvSpec* conversion, short channel, short, uint32_t* outPos) {
+    return ConvertRegion(source, output, start, end, conversion, SourceLayout::kOneChannel, channel,
                          OutputLayout::kOneChannel, LinearBlocks::kBufferLessTwo, outPos);
 }
 
 short SRConvert1ChannelRegionMix(CSoundFile* source, CSoundFile* output, uint32_t start,
-                                 uint32_t end, CConvSpec* spec, uint32_t* outPos) {
-    return ConvertRegion(source, output, start, end, spec, SourceLayout::kMix, 0,
+                                 uint32_t end, CConvSpec* conversion, uint32_t* outPos) {
+    return ConvertRegion(source, output, start, end, conversion, SourceLayout::kMix, 0,
                          OutputLayout::kOneChannel, LinearBlocks::kBufferOverRoot, outPos);
 }
 
 short SRConvert1ChannelRegionM2S(CSoundFile* source, CSoundFile* output, uint32_t start,
-                                 uint32_t end, CConvSpec* spec, uint32_t* outPos) {
-    return ConvertRegion(source, output, start, end, spec, SourceLayout::kOneChannel, 0,
+                                 uint32_t end, CConvSpec* conversion, uint32_t* outPos) {
+    return ConvertRegion(source, output, start, end, conversion, SourceLayout::kOneChannel, 0,
                          OutputLayout::kEveryChannel, LinearBlocks::kBufferOverRoot, outPos);
 }

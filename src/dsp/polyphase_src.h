@@ -27,7 +27,7 @@ extern unsigned char __gSincFirst;
 
 // 12, 32 or 64 periods for qualities 2, 3, 4, and for quality 1 by the word
 // sizes and rates of source and output; 0 for quality 0 or one outside 0..4.
-short MakeNumPeriodsDecision(CConvSpec* spec, CSoundFile* source, CSoundFile* output);
+short MakeNumPeriodsDecision(CConvSpec* conversion, CSoundFile* source, CSoundFile* output);
 
 // Reduces the rates to L (output) and M (input) and builds the table for them
 // with gNumPeriodsPPh periods; *step is its decimation. kParamErr for rates
@@ -42,14 +42,14 @@ void freeSincTable();
 double besselI0(double x);
 
 short SRConvertStereoRegion(CSoundFile* source, CSoundFile* output, uint32_t start, uint32_t end,
-                            CConvSpec* spec, uint32_t* outPos);
+                            CConvSpec* conversion, uint32_t* outPos);
 // One source channel; the output gets one value per frame (into that channel
 // when it has several).
 short SRConvert1ChannelRegion(CSoundFile* source, CSoundFile* output, uint32_t start, uint32_t end,
-                              CConvSpec* spec, short channel, short unused, uint32_t* outPos);
+                              CConvSpec* conversion, short channel, short unused, uint32_t* outPos);
 // Channels 0 and 1 mixed into a one-channel output.
 short SRConvert1ChannelRegionMix(CSoundFile* source, CSoundFile* output, uint32_t start,
-                                 uint32_t end, CConvSpec* spec, uint32_t* outPos);
+                                 uint32_t end, CConvSpec* conversion, uint32_t* outPos);
 // Channel 0 written to every channel of the output.
 short SRConvert1ChannelRegionM2S(CSoundFile* source, CSoundFile* output, uint32_t start,
-                                 uint32_t end, CConvSpec* spec, uint32_t* outPos);
+                                 uint32_t end, CConvSpec* conversion, uint32_t* outPos);

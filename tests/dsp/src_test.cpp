@@ -57,8 +57,8 @@ Samples Channel(const MemorySoundFile& f, int channel) {
     return v;
 }
 
-struct Spec {
-    explicit Spec(double rate, short quality) : view(std::make_shared<ConvSpec>()) {
+struct Conversion {
+    explicit Conversion(double rate, short quality) : view(std::make_shared<ConvSpec>()) {
         view.SetSampleRate(rate);
         view.SetSRConvertQuality(quality);
         view.SetCopyExtras(0);
@@ -106,9 +106,10 @@ Fit FitSine(const Samples& y, double freq, double rate, size_t from, size_t to) 
 Samples ConvertMono(const Wave& wave, double from, double to, uint32_t frames, short quality,
                     uint32_t bufferFrames = 12288) {
     File src = Source(1, from, frames, wave), out = Output(1, to, bufferFrames);
-    Spec spec(to, quality);
+    Conversion conversion(to, quality);
     uint32_t pos = 0;
-    EXPECT_EQ(SRConvert1ChannelRegion(src.get(), out.get(), 0, frames, spec.get(), 0, 0, &pos), 0);
+    EXPECT_EQ(
+        SRConvert1ChannelRegion(src.get(), out.get(), 0, frames, conversion.get(), 0, 0, &pos), 0);
     EXPECT_EQ(pos, out->GetNumSFrames());
     return Channel(*out, 0);
 }
@@ -132,8 +133,8 @@ TEST(SRConvertTable, PeriodRules) {
     };
     for (const Case& c : cases) {
         MemorySoundFile src(1, c.inBits, 0, c.inRate), out(1, c.outBits, 0, c.outRate);
-        Spec spec(c.outRate, c.quality);
-        EXPECT_EQ(MakeNumPeriodsDecision(spec.get(), &src, &out), c.periods)
+        Conversion conversion(c.outRate, c.quality);
+        EXPECT_EQ(MakeNumPeriodsDecision(conversion.get(), &src, &out), c.periods)
             << "quality " << c.quality << " bits " << c.outBits << "/" << c.inBits << " rates "
             << c.outRate << "/" << c.inRate;
     }
@@ -276,13 +277,15 @@ TEST(SRConvertRanges, FramesAndExtrasAtTheNewRate) {
         SCOPED_TRACE(::testing::Message() << "quality " << c.quality << " copy " << c.copy);
         File out = Output(1, 22050), ref = Output(1, 22050);
         out->SetOneChannelDone(c.channelDone);
-        Spec spec(22050, c.quality);
-        spec->SetCopyExtras(c.copy);
+        Conversion conversion(22050, c.quality);
+        conversion->SetCopyExtras(c.copy);
         uint32_t pos = 100, refPos = 0;
-        ASSERT_EQ(SRConvert1ChannelRegion(src.get(), out.get(), 1000, 3000, spec.get(), 0, 0, &pos),
-                  0);
         ASSERT_EQ(
-            SRConvert1ChannelRegion(alone.get(), ref.get(), 0, 2000, spec.get(), 0, 0, &refPos), 0);
+            SRConvert1ChannelRegion(src.get(), out.get(), 1000, 3000, conversion.get(), 0, 0, &pos),
+            0);
+        ASSERT_EQ(SRConvert1ChannelRegion(alone.get(), ref.get(), 0, 2000, conversion.get(), 0, 0,
+                                          &refPos),
+                  0);
         EXPECT_EQ(pos, 100 + refPos);
         Samples want(100, 0.0), got = Channel(*out, 0), only = Channel(*ref, 0);
         want.insert(want.end(), only.begin(), only.end());
@@ -347,14 +350,15 @@ TEST(SRConvertRanges, FailuresAndCancel) {
         platform::ThreadContext context;
         platform::ScopedThreadContext scope(&context);
         c.setUp(*src, *out, context);
-        Spec spec(8000, c.quality);
+        Conversion conversion(8000, c.quality);
         uint32_t pos = 0;
-        EXPECT_EQ(c.mix
-                      ? SRConvert1ChannelRegionMix(src.get(), out.get(), 0, 40000, spec.get(), &pos)
-                      : SRConvertStereoRegion(src.get(), out.get(), 0, 40000, spec.get(), &pos),
-                  c.code);
+        EXPECT_EQ(
+            c.mix
+                ? SRConvert1ChannelRegionMix(src.get(), out.get(), 0, 40000, conversion.get(), &pos)
+                : SRConvertStereoRegion(src.get(), out.get(), 0, 40000, conversion.get(), &pos),
+            c.code);
         EXPECT_NEAR(out->GetNumSFrames(), c.written, c.slack);
-        EXPECT_EQ(spec->GetHasValidMax(), 1);
+        EXPECT_EQ(conversion->GetHasValidMax(), 1);
     }
 }
 
@@ -423,24 +427,24 @@ TEST(SRConvertSteps, EveryStep) {
         Samples single[2];
         for (int ch = 0; ch < 2; ++ch) {
             File ref = Output(1, 22050);
-            Spec spec(22050, 3);
+            Conversion conversion(22050, 3);
             uint32_t pos = 0;
             for (auto [s, e] : ranges[c.scope])
-                ASSERT_EQ(
-                    SRConvert1ChannelRegion(src.get(), ref.get(), s, e, spec.get(), ch, 0, &pos),
-                    0);
+                ASSERT_EQ(SRConvert1ChannelRegion(src.get(), ref.get(), s, e, conversion.get(), ch,
+                                                  0, &pos),
+                          0);
             single[ch] = Channel(*ref, 0);
         }
         File out = Output(c.outChannels, 22050, 700, static_cast<uint32_t>(single[0].size()));
-        Spec spec(22050, 3);
-        spec->SetNeedsChannelTreat(c.treat != 0);
-        spec->SetChannelTreat(c.treat);
-        spec->SetMax(5.0);
-        spec->SetHasValidMax(0);
+        Conversion conversion(22050, 3);
+        conversion->SetNeedsChannelTreat(c.treat != 0);
+        conversion->SetChannelTreat(c.treat);
+        conversion->SetMax(5.0);
+        conversion->SetHasValidMax(0);
         int passes = 0;
         auto& center = platform::NotificationCenter::Default();
         const auto token = center.AddObserver("ProgressChannel", nullptr, [&](auto&) { ++passes; });
-        EXPECT_EQ(c.run(src.get(), out.get(), spec.get()), 0);
+        EXPECT_EQ(c.run(src.get(), out.get(), conversion.get()), 0);
         center.RemoveObserver(token);
         ASSERT_EQ(out->GetNumSFrames(), single[0].size());
         double peak = 0;
@@ -454,10 +458,10 @@ TEST(SRConvertSteps, EveryStep) {
                 peak = std::max(peak, std::fabs(got[i]));
             }
         }
-        EXPECT_NEAR(spec->GetMax(), c.resetsPeak ? peak : 5.0, 3 / kScale);
-        EXPECT_EQ(spec->GetHasValidMax(), 1);
+        EXPECT_NEAR(conversion->GetMax(), c.resetsPeak ? peak : 5.0, 3 / kScale);
+        EXPECT_EQ(conversion->GetHasValidMax(), 1);
         EXPECT_EQ(out->GetNumRegions(), c.forcesExtras ? 2 : 0);
-        EXPECT_EQ(spec->GetCopyExtras(), 0);
+        EXPECT_EQ(conversion->GetCopyExtras(), 0);
         EXPECT_EQ(passes, c.channelPasses);
         EXPECT_EQ(out->IsOneChannelDone(), c.channelDone);
     }
@@ -502,10 +506,10 @@ TEST(SRConvertSteps, StripWalk) {
             SFTRegion r{s, s, e, s, 0, {1, static_cast<unsigned char>('a' + s % 5)}};
             ASSERT_EQ(src->AddRegion(&r), 0);
         }
-        Spec spec(22050, 2);
-        spec->SetNeedsStrip(c.strip);
-        spec->SetStripMargin(100);
-        ASSERT_EQ(SRConvert011(src.get(), out.get(), spec.get()), 0);
+        Conversion conversion(22050, 2);
+        conversion->SetNeedsStrip(c.strip);
+        conversion->SetStripMargin(100);
+        ASSERT_EQ(SRConvert011(src.get(), out.get(), conversion.get()), 0);
         uint32_t frames = 0;
         for (auto [s, e] : c.blocks) frames += (e - s + 1) / 2;
         EXPECT_EQ(out->GetNumSFrames(), frames);
