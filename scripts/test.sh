@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every test with AddressSanitizer and
-# UndefinedBehaviorSanitizer, runs them through CTest, then runs each fuzz
+# UndefinedBehaviorSanitizer, runs them through CTest, runs the tests of the
+# code that crosses threads again under ThreadSanitizer, then runs each fuzz
 # target briefly. Usage: bash scripts/test.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,6 +24,15 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 status=0
 ctest --test-dir "$build" -j "$jobs" --output-on-failure --timeout 600 || status=$?
+
+# ThreadSanitizer: only the test programs labelled "tsan" (the target tsan_tests
+# builds them); unoptimised, as they build faster so and run for seconds only.
+tsan="$root/build-tsan"
+cmake -S . -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_TSAN=ON -DCORVANE_TESTS=ON >/dev/null
+cmake --build "$tsan" -j "$jobs" --target tsan_tests
+TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
+  ctest --test-dir "$tsan" -L tsan --no-tests=error -j "$jobs" --output-on-failure --timeout 600 \
+    || status=$?
 
 # Fuzz targets: built with clang's libFuzzer, each run for a few seconds.
 if command -v clang++ >/dev/null 2>&1; then

@@ -153,5 +153,7 @@ void CConvSpec::SetCompressionType(short type) { spec_->setCompressionType(type)
 short CConvSpec::GetSRConvertQuality() const { return Code(spec_->sampleRateConvertQuality()); }
 void CConvSpec::SetSRConvertQuality(short quality) { spec_->setSampleRateConvertQuality(quality); }
 
-uint8_t* CConvSpec::GetFiletypeSpecifics() { return spec_->fileTypeSpecifics(); }
+ConvSpec::SpecificsBlock<uint8_t> CConvSpec::GetFiletypeSpecifics() {
+    return spec_->fileTypeSpecifics();
+}
 void CConvSpec::SetFiletypeSpecifics(const void* bytes) { spec_->setFileTypeSpecifics(bytes); }

@@ -130,8 +130,9 @@ public:
     void SetCompressionType(short type);
     short GetSRConvertQuality() const;
     void SetSRConvertQuality(short quality);
-    // The record's 256-byte per-type block, read and written in place.
-    uint8_t* GetFiletypeSpecifics();
+    // The record's 256-byte per-type block, read and written in place while the
+    // returned access lives (it holds the record's lock; keep it short).
+    ConvSpec::SpecificsBlock<uint8_t> GetFiletypeSpecifics();
     // Copies 256 bytes from the given address into the block.
     void SetFiletypeSpecifics(const void* bytes);
 

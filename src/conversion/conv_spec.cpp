@@ -322,7 +322,7 @@ ConvSpec::ConvSpec(const plist::Dictionary& dictionary, const plist::Dictionary*
     // A dictionary of specifics, or the factory specifics when there is none.
     const plist::Value* specifics = find(XWCSSpecifics);
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
         adoptSpecificsLocked(specifics && specifics->dict() ? *specifics->dict()
                                                             : plist::Dictionary());
     }
@@ -333,7 +333,7 @@ ConvSpec::ConvSpec(const plist::Dictionary& dictionary, const plist::Dictionary*
 }
 
 ConvSpec::ConvSpec(const ConvSpec& other) {
-    std::lock_guard<std::mutex> lock(other.mutex_);
+    std::lock_guard<std::recursive_mutex> lock(other.mutex_);
     fields_ = other.fields_;
     specifics_ = other.specifics_;
     oldData_ = other.oldData_;
@@ -390,24 +390,24 @@ plist::Dictionary ConvSpec::specificsLocked() const {
 }
 
 plist::Dictionary ConvSpec::specifics() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     return specificsLocked();
 }
 
 void ConvSpec::setSpecifics(const plist::Dictionary& specifics) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     adoptSpecificsLocked(specifics);
 }
 
 plist::Value ConvSpec::specificsValue(const std::string& key) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (key == kOldDataKey) return plist::Value(plist::Bytes(oldData_.begin(), oldData_.end()));
     auto it = specifics_.find(key);
     return it == specifics_.end() ? plist::Value() : it->second;
 }
 
 void ConvSpec::setSpecificsValue(const std::string& key, plist::Value value) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (key == kOldDataKey) {
         oldData_.fill(0);
         if (const plist::Bytes* bytes = value.data())
@@ -422,11 +422,9 @@ void ConvSpec::setSpecificsValue(const std::string& key, plist::Value value) {
     specifics_[key] = std::move(value);
 }
 
-uint8_t* ConvSpec::fileTypeSpecifics() { return oldData_.data(); }
-
 void ConvSpec::setFileTypeSpecifics(const void* bytes) {
     if (!bytes) return;
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     // The source may be the block itself.
     std::memmove(oldData_.data(), bytes, oldData_.size());
 }
@@ -435,7 +433,7 @@ plist::Dictionary ConvSpec::dictionary() const {
     Fields f;
     plist::Dictionary specifics;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
         f = fields_;
         specifics = specificsLocked();
     }

@@ -6,8 +6,8 @@
 // A record is edited on the main thread; during a batch the conversion thread
 // writes a few fields (the peak values, the extras flag and the per-type block)
 // of the record it runs while the main thread may save the list. Every accessor
-// therefore takes the record's lock. The per-type block ("oldData") is the one
-// exception: format classes write it in place through fileTypeSpecifics(); its
+// therefore takes the record's lock. The per-type block ("oldData") is read and
+// written in place through an access that holds the lock while it lives; its
 // storage belongs to the record and never moves while the record lives.
 #pragma once
 
@@ -159,10 +159,28 @@ public:
     std::string descriptionForWordLength() const;
     std::string descriptionForChannelHandling() const;
 
-    // The 256 writable bytes of specifics["oldData"]; the address stays the same
-    // for the record's lifetime. setFileTypeSpecifics copies 256 bytes in.
-    uint8_t* fileTypeSpecifics();
-    const uint8_t* fileTypeSpecifics() const { return oldData_.data(); }
+    // The 256 bytes of specifics["oldData"], read and written in place while an
+    // access lives. The access holds the record's lock, so a copy made on
+    // another thread (dictionary(), specifics(), a copied record) never sees
+    // half a write: keep one only for the reads and writes at hand. Meanwhile
+    // the same thread may call the record's other operations.
+    template <class Byte>
+    class SpecificsBlock {
+    public:
+        SpecificsBlock(std::recursive_mutex& mutex, Byte* bytes) : lock_(mutex), bytes_(bytes) {}
+        // The first byte; the address stays the same for the record's lifetime,
+        // but reads and writes through it are guarded only while the access lives.
+        Byte* data() const { return bytes_; }
+        Byte& operator[](size_t index) const { return bytes_[index]; }
+        static constexpr size_t size() { return kFileTypeSpecificsSize; }
+
+    private:
+        std::unique_lock<std::recursive_mutex> lock_;
+        Byte* bytes_;
+    };
+    SpecificsBlock<uint8_t> fileTypeSpecifics() { return {mutex_, oldData_.data()}; }
+    SpecificsBlock<const uint8_t> fileTypeSpecifics() const { return {mutex_, oldData_.data()}; }
+    // Copies 256 bytes in (the source may be the block itself).
     void setFileTypeSpecifics(const void* bytes);
 
     // The specifics dictionary, "oldData" included (a copy). setSpecifics takes
@@ -312,12 +330,12 @@ public:
 private:
     template <class T>
     T get(T Fields::*member) const {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
         return fields_.*member;
     }
     template <class T>
     void set(T Fields::*member, T value) {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
         fields_.*member = std::move(value);
     }
     // Takes the dictionary apart: "oldData" into the block, the rest kept. The
@@ -325,7 +343,9 @@ private:
     void adoptSpecificsLocked(const plist::Dictionary& specifics);
     plist::Dictionary specificsLocked() const;
 
-    mutable std::mutex mutex_;
+    // Recursive, so that a thread holding the per-type block may still use the
+    // record's other accessors.
+    mutable std::recursive_mutex mutex_;
     Fields fields_;
     plist::Dictionary specifics_;  // without "oldData"
     std::array<uint8_t, kFileTypeSpecificsSize> oldData_{};

@@ -21,14 +21,15 @@ namespace {
 constexpr size_t kStereoModeLength = 20;
 
 void WriteStereoMode(CConvSpec& spec, const char* text) {
-    uint8_t* block = spec.GetFiletypeSpecifics();
+    auto block = spec.GetFiletypeSpecifics();
     block[0] = static_cast<uint8_t>(kStereoModeLength);
-    std::memcpy(block + 1, text, kStereoModeLength);
+    std::memcpy(block.data() + 1, text, kStereoModeLength);
 }
 
 bool BlockHoldsStereoMode(CConvSpec& spec, const char* text) {
-    const uint8_t* block = spec.GetFiletypeSpecifics();
-    return block[0] == kStereoModeLength && std::memcmp(block + 1, text, kStereoModeLength) == 0;
+    const auto block = spec.GetFiletypeSpecifics();
+    return block[0] == kStereoModeLength &&
+           std::memcmp(block.data() + 1, text, kStereoModeLength) == 0;
 }
 
 // Stores the mode of the joint or the separate item; other items change nothing.
@@ -52,10 +53,10 @@ int StereoModePopupIndex(CConvSpec* spec, int jointIndex, int separateIndex) {
 
 std::string StereoModeText(CConvSpec* spec) {
     if (!spec) return std::string();
-    const uint8_t* block = spec->GetFiletypeSpecifics();
+    const auto block = spec->GetFiletypeSpecifics();
     // A length byte of at most 255 with 255 bytes after it stays inside the
     // 256-byte block.
-    return std::string(reinterpret_cast<const char*>(block + 1), block[0]);
+    return std::string(reinterpret_cast<const char*>(block.data() + 1), block[0]);
 }
 
 // MPEG-1 Layer I allows 32 kbit/s only for mono output.
@@ -218,7 +219,7 @@ OSErr CMPEG1File_HandleWordLengthSettings(CConvSpec* spec, int, const std::strin
 OSErr CQTMP3File_HandleSampleRateSettings(CConvSpec* spec, int, const std::string&, int) {
     if (!spec) return kParamErr;
     int32_t required = 0;
-    std::memcpy(&required, spec->GetFiletypeSpecifics() + kQTMP3RequiredRateOffset,
+    std::memcpy(&required, spec->GetFiletypeSpecifics().data() + kQTMP3RequiredRateOffset,
                 sizeof required);
     const std::optional<int64_t> rate = TruncatedRate(spec->GetSampleRate());
     WriteVerdict(*spec, kSampleRateValidKey, kSampleRateInvalidMessageKey,

@@ -19,7 +19,7 @@ using type_rules::WriteVerdict;
 OSErr CParisLinearFile_HandleWordLengthSettings(CConvSpec* spec, int index, const std::string&,
                                                 int) {
     if (!spec) return kParamErr;
-    uint8_t* block = spec->GetFiletypeSpecifics();
+    auto block = spec->GetFiletypeSpecifics();
     if (index >= 0 && index <= 2) block[0] = 'B';
     if (index == 3 || index == 4) block[0] = 'L';
     return 0;
@@ -87,7 +87,7 @@ OSErr CQTIntFloatFile_HandleWordLengthSettings(CConvSpec* spec, int index, const
                                                int) {
     if (!spec) return kParamErr;
     if (index >= 2 && index <= 9) {
-        uint8_t* block = spec->GetFiletypeSpecifics();
+        auto block = spec->GetFiletypeSpecifics();
         block[0] = index % 2 == 0 ? 'B' : 'L';
         block[1] = index <= 5 ? 'I' : 'F';
     }
@@ -96,7 +96,7 @@ OSErr CQTIntFloatFile_HandleWordLengthSettings(CConvSpec* spec, int index, const
 
 int CQTIntFloatFile_WordLengthPopupIndex(CConvSpec* spec) {
     if (!spec) return -1;
-    const uint8_t* block = spec->GetFiletypeSpecifics();
+    const auto block = spec->GetFiletypeSpecifics();
     const int little = block[0] == 'L' ? 1 : 0;
     const int floating = block[1] == 'F' ? 2 : 0;
     switch (spec->GetWordLength()) {
@@ -111,7 +111,7 @@ int CQTIntFloatFile_WordLengthPopupIndex(CConvSpec* spec) {
 
 std::string CQTIntFloatFile_LogWordLengthMessage(CConvSpec* spec) {
     if (!spec) return std::string();
-    const uint8_t* block = spec->GetFiletypeSpecifics();
+    const auto block = spec->GetFiletypeSpecifics();
     const std::string endian = block[0] == 'B' ? "big" : "little";
     const std::string kind = block[1] == 'F' ? "floating point" : "integer";
     std::string text;

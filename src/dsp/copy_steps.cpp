@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "conversion/cconv_spec.h"
+#include "dsp/extras.h"
 #include "dsp/strip_walk.h"
 #include "foundation/memory.h"
 #include "soundfile/progress.h"
@@ -103,8 +104,8 @@ void LoadMix(Form form, const unsigned char* in, size_t frames, size_t stride, i
     switch (form) {
         case Form::k8:
             for (size_t f = 0; f < frames; ++f) {
-                const int32_t sum = static_cast<int8_t>(in[f * stride]) +
-                                    static_cast<int8_t>(in[f * stride + 1]);
+                const int32_t sum =
+                    static_cast<int8_t>(in[f * stride]) + static_cast<int8_t>(in[f * stride + 1]);
                 out[f] = sum * 0x800000;
             }
             return;
@@ -127,10 +128,11 @@ void LoadMix(Form form, const unsigned char* in, size_t frames, size_t stride, i
 
 // How intermediate samples become the destination's samples.
 struct Reduction {
-    int bytes;         // of a destination sample, 1 to 4
-    int32_t offset8;   // rounding offsets when not dithering
+    int bytes;        // of a destination sample, 1 to 4
+    int32_t offset8;  // rounding offsets when not dithering
     int32_t offset16;
-    bool dither;       // 8 and 16 bits only
+    bool dither;  // 8 and 16 bits only
+    bool rightJustified24 = false;  // 4 bytes holding 24-bit values
 };
 
 // Each reduced sample is stored kCopies times in a row (2: left and right).
@@ -139,7 +141,8 @@ void Store8(const int32_t* s, size_t n, int32_t offset, unsigned char* out) {
     for (size_t i = 0; i < n; ++i) {
         int32_t v = s[i];
         if (v < kRoundGuard8) v += offset;
-        for (unsigned c = 0; c < kCopies; ++c) out[i * kCopies + c] = static_cast<unsigned char>(v >> 24);
+        for (unsigned c = 0; c < kCopies; ++c)
+            out[i * kCopies + c] = static_cast<unsigned char>(v >> 24);
     }
 }
 
@@ -165,7 +168,8 @@ void Store8Dithered(const int32_t* s, size_t n, unsigned char* out) {
             ++index;
             v += static_cast<int32_t>(table[index]) << 16;
         }
-        for (unsigned c = 0; c < kCopies; ++c) out[i * kCopies + c] = static_cast<unsigned char>(v >> 24);
+        for (unsigned c = 0; c < kCopies; ++c)
+            out[i * kCopies + c] = static_cast<unsigned char>(v >> 24);
     }
     gDitherTableIndex = index;
 }
@@ -198,13 +202,25 @@ void Store32(const int32_t* s, size_t n, unsigned char* out) {
         for (unsigned c = 0; c < kCopies; ++c) std::memcpy(out + 4 * (i * kCopies + c), &s[i], 4);
 }
 
+// 32-bit words holding the top 24 bits right-justified.
+template <unsigned kCopies>
+void Store24In32(const int32_t* s, size_t n, unsigned char* out) {
+    for (size_t i = 0; i < n; ++i) {
+        const int32_t w = s[i] >> 8;
+        for (unsigned c = 0; c < kCopies; ++c) std::memcpy(out + 4 * (i * kCopies + c), &w, 4);
+    }
+}
+
 template <unsigned kCopies>
 void Reduce(const Reduction& r, const int32_t* s, size_t n, unsigned char* out) {
+    if (r.rightJustified24) return Store24In32<kCopies>(s, n, out);
     switch (r.bytes) {
         case 1:
-            return r.dither ? Store8Dithered<kCopies>(s, n, out) : Store8<kCopies>(s, n, r.offset8, out);
+            return r.dither ? Store8Dithered<kCopies>(s, n, out)
+                            : Store8<kCopies>(s, n, r.offset8, out);
         case 2:
-            return r.dither ? Store16Dithered<kCopies>(s, n, out) : Store16<kCopies>(s, n, r.offset16, out);
+            return r.dither ? Store16Dithered<kCopies>(s, n, out)
+                            : Store16<kCopies>(s, n, r.offset16, out);
         case 3:
             return Store24<kCopies>(s, n, out);
         default:
@@ -215,49 +231,6 @@ void Reduce(const Reduction& r, const int32_t* s, size_t n, unsigned char* out) 
 struct DeallocDeleter {
     void operator()(void* p) const { dealloc(p); }
 };
-
-// The source's loops and regions that lie within [start, end], and its markers
-// from start to end inclusive, moved by `offset`; its sampler data; its time
-// stamp moved by `offset`. The first failing read or add ends the lists; the
-// time stamp is carried all the same.
-OSErr CarryExtras(CSoundFile& source, CSoundFile& destination, uint32_t start, uint32_t end,
-                  uint32_t offset) {
-    OSErr err = 0;
-    for (uint16_t i = 0; err == 0 && i < source.GetNumLoops(); ++i) {
-        SFTLoop loop;
-        if ((err = source.GetIndLoop(i, &loop)) != 0) break;
-        if (loop.start < start || loop.end > end) continue;
-        loop.start += offset;
-        loop.end += offset;
-        err = destination.AddLoop(&loop);
-    }
-    for (uint16_t i = 0; err == 0 && i < source.GetNumRegions(); ++i) {
-        SFTRegion region;
-        if ((err = source.GetIndRegion(i, &region)) != 0) break;
-        if (static_cast<uint32_t>(region.start) < start || static_cast<uint32_t>(region.end) > end) continue;
-        region.start = static_cast<int32_t>(static_cast<uint32_t>(region.start) + offset);
-        region.end = static_cast<int32_t>(static_cast<uint32_t>(region.end) + offset);
-        region.sync = static_cast<int32_t>(static_cast<uint32_t>(region.sync) + offset);
-        err = destination.AddRegion(&region);
-    }
-    for (uint16_t i = 0; err == 0 && i < source.GetNumMarkers(); ++i) {
-        SFTMarker marker;
-        if ((err = source.GetIndMarker(i, &marker)) != 0) break;
-        if (marker.position < start || marker.position > end) continue;
-        marker.position += offset;
-        err = destination.AddMarker(&marker);
-    }
-    if (err == 0) {
-        SFTSamplerInfo info;
-        const OSErr got = source.GetSamplerInfo(&info);
-        if (got == 0)
-            err = destination.SetSamplerInfo(&info);
-        else if (got != kNoSamplerInfoErr)
-            err = got;
-    }
-    if (source.IsTimeStampValid()) destination.SetTimeStamp(source.GetTimeStamp() + offset);
-    return err;
-}
 
 Form FormOf(const CSoundFile& file) {
     switch (Bits2Bytes(static_cast<uint16_t>(file.GetWordSize()))) {
@@ -315,16 +288,21 @@ OSErr CopyLoop(Treatment treatment, CSoundFile* source, CSoundFile* destination,
 
     // A block fits in both buffers. Frames past the source's end are not there
     // to be read.
-    const uint32_t block = std::max<uint32_t>(
-        1, std::min(destination->GetBufferFrames(), source->GetBufferFrames()));
+    const uint32_t block =
+        std::max<uint32_t>(1, std::min(destination->GetBufferFrames(), source->GetBufferFrames()));
     const uint32_t last = std::min(end, source->GetNumSFrames());
 
     // Equal word sizes without channel treatment move bytes unchanged, unless
-    // 24-bit values right-justified in 32-bit words would land in plain 32-bit ones.
-    const bool raw = treatment == Treatment::kAll && source->GetWordSize() == destination->GetWordSize() &&
-                     (form != Form::k24In32 || destination->GetDataType() == kDataType24In32);
+    // exactly one side holds 24-bit values right-justified in 32-bit words.
+    const bool destination24In32 =
+        destinationBytes == 4 && destination->GetDataType() == kDataType24In32;
+    const bool raw = treatment == Treatment::kAll &&
+                     source->GetWordSize() == destination->GetWordSize() &&
+                     (form == Form::k24In32) == destination24In32;
 
-    Reduction reduction{static_cast<int>(destinationBytes), kUnderHalfStep8, kUnderHalfStep16, false};
+    Reduction reduction{static_cast<int>(destinationBytes), kUnderHalfStep8, kUnderHalfStep16,
+                        false};
+    reduction.rightJustified24 = destination24In32;
     if (treatment == Treatment::kAll) {
         reduction.offset8 = kHalfStep8;
         reduction.offset16 = kHalfStep16;
@@ -332,13 +310,15 @@ OSErr CopyLoop(Treatment treatment, CSoundFile* source, CSoundFile* destination,
     if (redither && destinationBytes <= 2) {
         // Mono to stereo and the mix dither only what loses bits.
         const bool widerSource = source->GetWordSize() >= (destinationBytes == 1 ? 9 : 17);
-        reduction.dither = treatment == Treatment::kAll || treatment == Treatment::kOneChannel || widerSource;
+        reduction.dither =
+            treatment == Treatment::kAll || treatment == Treatment::kOneChannel || widerSource;
     }
 
     std::unique_ptr<int32_t, DeallocDeleter> scratch;
     if (!raw) {
-        const size_t samples = static_cast<size_t>(block) *
-                               (treatment == Treatment::kAll || treatment == Treatment::kMix ? sourceChannels : 1);
+        const size_t samples =
+            static_cast<size_t>(block) *
+            (treatment == Treatment::kAll || treatment == Treatment::kMix ? sourceChannels : 1);
         scratch.reset(static_cast<int32_t*>(alloc(samples * sizeof(int32_t))));
         if (OSErr err = MyMemError(scratch.get(), 1)) return err;
         if (reduction.dither && !gDitherTable) {
@@ -396,7 +376,8 @@ OSErr CopyLoop(Treatment treatment, CSoundFile* source, CSoundFile* destination,
 template <class Loop>
 OSErr CopyStrip(CSoundFile* source, CSoundFile* destination, CConvSpec* conversion, Loop loop) {
     if (!source || !destination || !conversion) return kParamErr;
-    StripWalk walk(*source, StripMarginFrames(destination->GetSampleRate(), conversion->GetStripMargin()));
+    StripWalk walk(*source,
+                   StripMarginFrames(destination->GetSampleRate(), conversion->GetStripMargin()));
     uint32_t outPos = 0, start = 0, end = 0;
     OSErr err;
     while ((err = walk.Next(&start, &end)) == 0) {
@@ -405,7 +386,9 @@ OSErr CopyStrip(CSoundFile* source, CSoundFile* destination, CConvSpec* conversi
     return StripWalkStatus(err);
 }
 
-uint32_t FrameCount(CSoundFile* file) { return file ? file->GetNumSFrames() : 0; }
+uint32_t FrameCount(CSoundFile* file) {
+    return file ? file->GetNumSFrames() : 0;
+}
 
 }  // namespace
 
@@ -416,7 +399,8 @@ OSErr CopyGeneric(CSoundFile* source, CSoundFile* destination, uint32_t start, u
 
 OSErr CopyM2SGeneric(CSoundFile* source, CSoundFile* destination, uint32_t start, uint32_t end,
                      uint32_t* outPos, CConvSpec* conversion) {
-    return CopyLoop(Treatment::kMonoToStereo, source, destination, start, end, outPos, 0, conversion);
+    return CopyLoop(Treatment::kMonoToStereo, source, destination, start, end, outPos, 0,
+                    conversion);
 }
 
 OSErr CopyMixGeneric(CSoundFile* source, CSoundFile* destination, uint32_t start, uint32_t end,
@@ -426,7 +410,8 @@ OSErr CopyMixGeneric(CSoundFile* source, CSoundFile* destination, uint32_t start
 
 OSErr Copy1ChannelGeneric(CSoundFile* source, CSoundFile* destination, uint32_t start, uint32_t end,
                           uint32_t* outPos, short channel, CConvSpec* conversion) {
-    return CopyLoop(Treatment::kOneChannel, source, destination, start, end, outPos, channel, conversion);
+    return CopyLoop(Treatment::kOneChannel, source, destination, start, end, outPos, channel,
+                    conversion);
 }
 
 // ---- No channel treatment -------------------------------------------------------
@@ -437,9 +422,10 @@ OSErr Copy000(CSoundFile* source, CSoundFile* destination, CConvSpec* conversion
 }
 
 OSErr Copy004(CSoundFile* source, CSoundFile* destination, CConvSpec* conversion) {
-    return CopyStrip(source, destination, conversion, [&](uint32_t start, uint32_t end, uint32_t* outPos) {
-        return CopyGeneric(source, destination, start, end, outPos, conversion);
-    });
+    return CopyStrip(source, destination, conversion,
+                     [&](uint32_t start, uint32_t end, uint32_t* outPos) {
+                         return CopyGeneric(source, destination, start, end, outPos, conversion);
+                     });
 }
 
 OSErr Copy008(CSoundFile* source, CSoundFile* destination, uint32_t start, uint32_t end,
@@ -456,9 +442,10 @@ OSErr Copy016(CSoundFile* source, CSoundFile* destination, CConvSpec* conversion
 }
 
 OSErr Copy020(CSoundFile* source, CSoundFile* destination, CConvSpec* conversion) {
-    return CopyStrip(source, destination, conversion, [&](uint32_t start, uint32_t end, uint32_t* outPos) {
-        return CopyM2SGeneric(source, destination, start, end, outPos, conversion);
-    });
+    return CopyStrip(source, destination, conversion,
+                     [&](uint32_t start, uint32_t end, uint32_t* outPos) {
+                         return CopyM2SGeneric(source, destination, start, end, outPos, conversion);
+                     });
 }
 
 OSErr Copy024(CSoundFile* source, CSoundFile* destination, uint32_t start, uint32_t end,
@@ -475,9 +462,10 @@ OSErr Copy048(CSoundFile* source, CSoundFile* destination, CConvSpec* conversion
 }
 
 OSErr Copy052(CSoundFile* source, CSoundFile* destination, CConvSpec* conversion) {
-    return CopyStrip(source, destination, conversion, [&](uint32_t start, uint32_t end, uint32_t* outPos) {
-        return CopyMixGeneric(source, destination, start, end, outPos, conversion);
-    });
+    return CopyStrip(source, destination, conversion,
+                     [&](uint32_t start, uint32_t end, uint32_t* outPos) {
+                         return CopyMixGeneric(source, destination, start, end, outPos, conversion);
+                     });
 }
 
 OSErr Copy056(CSoundFile* source, CSoundFile* destination, uint32_t start, uint32_t end,
@@ -494,9 +482,10 @@ OSErr Copy064(CSoundFile* source, CSoundFile* destination, CConvSpec* conversion
 }
 
 OSErr Copy068(CSoundFile* source, CSoundFile* destination, CConvSpec* conversion) {
-    return CopyStrip(source, destination, conversion, [&](uint32_t start, uint32_t end, uint32_t* outPos) {
-        return Copy1ChannelGeneric(source, destination, start, end, outPos, 0, conversion);
-    });
+    return CopyStrip(
+        source, destination, conversion, [&](uint32_t start, uint32_t end, uint32_t* outPos) {
+            return Copy1ChannelGeneric(source, destination, start, end, outPos, 0, conversion);
+        });
 }
 
 OSErr Copy072(CSoundFile* source, CSoundFile* destination, uint32_t start, uint32_t end,
@@ -513,9 +502,10 @@ OSErr Copy080(CSoundFile* source, CSoundFile* destination, CConvSpec* conversion
 }
 
 OSErr Copy084(CSoundFile* source, CSoundFile* destination, CConvSpec* conversion) {
-    return CopyStrip(source, destination, conversion, [&](uint32_t start, uint32_t end, uint32_t* outPos) {
-        return Copy1ChannelGeneric(source, destination, start, end, outPos, 1, conversion);
-    });
+    return CopyStrip(
+        source, destination, conversion, [&](uint32_t start, uint32_t end, uint32_t* outPos) {
+            return Copy1ChannelGeneric(source, destination, start, end, outPos, 1, conversion);
+        });
 }
 
 OSErr Copy088(CSoundFile* source, CSoundFile* destination, uint32_t start, uint32_t end,

@@ -39,8 +39,8 @@ struct DeallocDeleter {
 // Reads `count` frames at `position`, scales frame i by gain(i, frames read) on
 // every channel and writes them back.
 template <class Gain>
-OSErr FadeInPlace(CSoundFile& file, uint32_t position, uint32_t count, size_t channels, double* work,
-                  Gain gain) {
+OSErr FadeInPlace(CSoundFile& file, uint32_t position, uint32_t count, size_t channels,
+                  double* work, Gain gain) {
     if (OSErr err = file.Read(position, &count, work)) return err;
     const double frames = count;
     for (uint32_t i = 0; i < count; ++i) {

@@ -21,6 +21,15 @@ OSErr StripWalk::Find(int64_t from, uint32_t* start, uint32_t* end) {
     return file_.GetNextBlock(static_cast<uint32_t>(static_cast<int32_t>(from)), start, end);
 }
 
+uint32_t StripWalk::EndWithSiblings(uint32_t start, uint32_t end) {
+    if (end > start) return end;
+    for (uint32_t i = 0;; ++i) {
+        const QFRegionPtr region = file_.GetIndRegion(i);
+        if (!region) return end;
+        if (region->start == start) end = std::max(end, region->end);
+    }
+}
+
 OSErr StripWalk::Next(uint32_t* start, uint32_t* end) {
     while (ended_ == 0) {
         uint32_t blockStart = 0, rawEnd = 0;
@@ -29,21 +38,21 @@ OSErr StripWalk::Next(uint32_t* start, uint32_t* end) {
             break;
         }
         // The signed start of the last block taken in: every later search
-        // begins past it.
+        // begins past it (and past the block's own end when it has one).
         int64_t taken = static_cast<int32_t>(blockStart);
-        uint64_t blockEnd = rawEnd;
+        int64_t search = std::max<int64_t>(rawEnd, taken + 1);
+        uint64_t blockEnd = EndWithSiblings(blockStart, rawEnd);
         const uint64_t reach = 2 * static_cast<uint64_t>(margin_);
 
         // Join the following blocks that start within two margins of the end.
-        int64_t search = std::max<int64_t>(static_cast<int64_t>(blockEnd), taken + 1);
         OSErr r = 0;
         for (;;) {
             uint32_t nextStart = 0, nextEnd = 0;
             r = Find(search, &nextStart, &nextEnd);
             if (r != 0 || nextStart > blockEnd + reach) break;
-            blockEnd = std::max<uint64_t>(blockEnd, nextEnd);
             taken = static_cast<int32_t>(nextStart);
             search = std::max<int64_t>(nextEnd, taken + 1);
+            blockEnd = std::max<uint64_t>(blockEnd, EndWithSiblings(nextStart, nextEnd));
         }
         if (r != 0 && r != kNoMoreRegionsErr) {
             ended_ = r;

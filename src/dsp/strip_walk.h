@@ -3,11 +3,16 @@
 // the file's length. The copy steps, the scan, the gain pass and the sample-rate
 // conversion steps all walk it, each with its own margin.
 //
-// The walk always ends: every search starts past the start of the last block it
-// took in, so an empty region, a region that ends before it starts or a region
-// past the end of the file is never found twice. A widened block that would end
-// before it starts (a region beyond the file's end) is passed over, and a block
-// that reaches the file's end is the last, so no frame is given twice.
+// The walk always ends and covers every region once: every search starts past
+// the start of the last block taken in, so an empty region, one that ends
+// before it starts or one past the file's end is never found twice, and the
+// regions sharing such a region's start are taken in with it. A widened block
+// that would end before it starts (beyond the file's end) is passed over, and a
+// block that reaches the file's end is the last, so no frame is given twice.
+//
+// Use:  StripWalk walk(*file, StripMarginFrames(rate, conversion->GetStripMargin()));
+//       while ((r = walk.Next(&start, &end)) == 0) { ...the step's range... }
+//       return StripWalkStatus(r);
 #pragma once
 
 #include <cstdint>
@@ -21,7 +26,9 @@ uint32_t StripMarginFrames(double rate, double marginMs);
 
 // Turns the end of a walk into a step's status: kNoMoreRegionsErr (-20002) is the
 // normal end and becomes 0; anything else stays.
-inline OSErr StripWalkStatus(OSErr status) { return status == kNoMoreRegionsErr ? OSErr(0) : status; }
+inline OSErr StripWalkStatus(OSErr status) {
+    return status == kNoMoreRegionsErr ? OSErr(0) : status;
+}
 
 class StripWalk {
 public:
@@ -42,6 +49,10 @@ private:
     // GetNextBlock from a signed search position; a position beyond the signed
     // 32-bit range finds nothing.
     OSErr Find(int64_t from, uint32_t* start, uint32_t* end);
+    // The end of a block found at `start`: when the block is empty or ends before
+    // it starts, the regions beside it with the same start are not merged into it
+    // and no search could reach them, so their ends count.
+    uint32_t EndWithSiblings(uint32_t start, uint32_t end);
 
     CSoundFile& file_;
     uint32_t margin_;

@@ -25,6 +25,8 @@
 #include "formats/pcm/sd1_file.h"
 #include "formats/pcm/sd2_file.h"
 #include "formats/pcm/snd_resource_file.h"
+#include "formats/pcm/sonic_file.h"
+#include "formats/pcm/sonic_split_file.h"
 #include "formats/pcm/voc_file.h"
 #include "formats/pcm/wave_file.h"
 #include "formats/pcm/wave_variants.h"
@@ -63,12 +65,6 @@ CSoundFile* CreateSoundFileObject() {
     }
 #define PENDING_PCM(code, description) PENDING(code, code, description, false, false)
 #define PENDING_CODED(code, description) PENDING(code, code, description, true, false)
-
-CSoundFile* CreateSonicSplitFile() {
-    // pending: CSonicSplitFile (a split pair of 'SAIF' members).
-    return new CPendingGroupFile(FourCC("SpSc"), FourCC("SAIF"), FourCC("SpSc"),
-                                 "Sonic Split File");
-}
 
 const Registration* Registrations(size_t* count) {
     static const Registration rows[] = {
@@ -122,8 +118,8 @@ const Registration* Registrations(size_t* count) {
         {FourCC("Sd2f"), &CreateSoundFileObject<CSDIIFile>},
         {FourCC("sfil"), &CreateSoundFileObject<CSndRsrcFile>},
         {FourCC("Snip"), &CreateSoundFileObject<CSnippetFile>},
-        {FourCC("SAIF"), PENDING_PCM("SAIF", "Sonic AIFF")},
-        {FourCC("SpSc"), &CreateSonicSplitFile},
+        {FourCC("SAIF"), &CreateSoundFileObject<CSonicAIFFFile>},
+        {FourCC("SpSc"), &CreateSoundFileObject<CSonicSplitFile>},
         {FourCC("Temp"), &CreateSoundFileObject<CTempFile>},
         {FourCC("VOC "), &CreateSoundFileObject<CVOCFile>},
         {FourCC("VOC2"), &CreateSoundFileObject<CVOC_SBFile>},

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <exception>
 #include <map>
+#include <new>
 #include <string>
 
 typedef int16_t OSErr;
@@ -65,6 +66,28 @@ std::string DiagnosticLineBody(int code, const std::string& message);
 // The time stamp prefix "YYYY-mm-dd HH:MM:SS.mmm program[pid] " for a given
 // local time in seconds and microseconds.
 std::string DiagnosticTimestampPrefix(long seconds, long microseconds);
+
+// A status a 16-bit field can carry: 0 and codes too wide for it become -50,
+// so that a failure is never taken for success.
+inline int16_t NarrowStatus(int code) {
+    return (code == 0 || code < INT16_MIN || code > INT16_MAX) ? int16_t(-50) : int16_t(code);
+}
+
+// Runs an operation whose failures are thrown and returns its status: the code
+// of an error_code_exception, -108 when memory ran out, -50 for anything else.
+// Public operations of the sound-file classes end here, so nothing leaves them.
+template <class Body>
+int16_t StatusOfCall(Body&& body) {
+    try {
+        return body();
+    } catch (const error_code_exception& e) {
+        return NarrowStatus(e.error_code());
+    } catch (const std::bad_alloc&) {
+        return -108;
+    } catch (...) {
+        return -50;
+    }
+}
 
 // Check functions: throw error_code_exception when the test fails.
 void __throw_if_err(int err, const char* file, unsigned line, const char* text = nullptr);

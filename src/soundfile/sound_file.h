@@ -230,6 +230,8 @@ public:
     void InitSamplerInfo();
     uint32_t GetRealBufferSize() const;
     uint16_t GetBitRate();
+    // Whether the stream has a constant bit rate (true unless a format says otherwise).
+    bool IsConstantBitRate() const { return constantBitRate_; }
     std::string DefaultExtension() { return std::string(); }
     uint32_t GetBufferFrames() const { return bufferFrames_; }
     bool IsDiscardOnClose() const { return discardOnClose_; }

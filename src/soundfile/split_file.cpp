@@ -155,21 +155,6 @@ void DropChannelMarker(unsigned char (&name)[32]) {
     if (at != kNone) name[0] = static_cast<unsigned char>(at);
 }
 
-// Runs the body of an operation; what it throws becomes its status.
-template <class Body>
-OSErr StatusOf(Body&& body) {
-    try {
-        return body();
-    } catch (const error_code_exception& e) {
-        const OSErr code = static_cast<OSErr>(e.error_code());
-        return code ? code : static_cast<OSErr>(kParamErr);
-    } catch (const std::bad_alloc&) {
-        return kMemFullErr;
-    } catch (...) {
-        return kParamErr;
-    }
-}
-
 template <size_t B>
 void InterleaveSamples(unsigned char* pair, const unsigned char* left, const unsigned char* right,
                        uint32_t frames) {
@@ -247,7 +232,7 @@ OSErr CSplitFile::MakeMembers(const std::string& leftPath, const std::string& ri
 }
 
 OSErr CSplitFile::ISoundFile(const std::vector<std::string>& paths) {
-    return StatusOf([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         if (paths.size() != 2) return kParamErr;
         if (open_) return kFileBusyErr;
         return MakeMembers(paths[0], paths[1]);
@@ -255,7 +240,7 @@ OSErr CSplitFile::ISoundFile(const std::vector<std::string>& paths) {
 }
 
 OSErr CSplitFile::ISoundFile(const FSRef* ref) {
-    return StatusOf([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         if (open_) return kFileBusyErr;
         if (OSErr err = CSoundFile::ISoundFile(ref)) return err;
         return ISoundFile(ref->path);
@@ -263,7 +248,7 @@ OSErr CSplitFile::ISoundFile(const FSRef* ref) {
 }
 
 OSErr CSplitFile::ISoundFile(const std::string& path) {
-    return StatusOf([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         if (open_) return kFileBusyErr;
         if (OSErr err = CSoundFile::ISoundFile(path)) return err;
         SetPath(path);
@@ -311,7 +296,7 @@ void CSplitFile::SetPath(const std::string& path) {
 // Opening, creating, closing
 
 OSErr CSplitFile::Open() {
-    return StatusOf([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         if (OSErr err = MembersSetUp()) return err;
         if (OSErr err = left_->Open()) return err;
         if (OSErr err = right_->Open()) {
@@ -336,7 +321,7 @@ OSErr CSplitFile::Open() {
 
 OSErr CSplitFile::Create(short channels, short wordSize, float sampleRate, void* specifics,
                          const unsigned char* extension) {
-    return StatusOf([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         if (OSErr err = MembersSetUp()) return err;
         if (memberType_ == kSonicType) {
             // Each Sonic member carries the pair's identification.
@@ -364,7 +349,7 @@ OSErr CSplitFile::Create(short channels, short wordSize, float sampleRate, void*
 }
 
 OSErr CSplitFile::Close() {
-    return StatusOf([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         if (!left_ && !right_) {
             open_ = false;
             return kFileNotOpenBaseErr;
@@ -385,7 +370,7 @@ OSErr CSplitFile::Dispose(unsigned char keep) {
             CSoundFile* m = *member;
             *member = nullptr;
             if (!m) continue;
-            const OSErr err = StatusOf([&] { return m->Dispose(keep); });
+            const OSErr err = StatusOfCall([&] { return m->Dispose(keep); });
             if (first == 0) first = err;
         }
     }
@@ -398,7 +383,7 @@ OSErr CSplitFile::Dispose(unsigned char keep) {
 
 template <class... Params, class... Args>
 OSErr CSplitFile::OnBoth(OSErr (CSoundFile::*operation)(Params...), Args... args) {
-    return StatusOf([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         if (OSErr err = MembersSetUp()) return err;
         if (OSErr err = (left_->*operation)(args...)) return err;
         return (right_->*operation)(args...);
@@ -410,7 +395,7 @@ uint16_t CSplitFile::GetNumMarkers() {
 }
 
 OSErr CSplitFile::GetIndMarker(uint16_t index, SFTMarker* marker) {
-    return StatusOf([&] {
+    return StatusOfCall([&] {
         return left_ ? left_->GetIndMarker(index, marker) : CSoundFile::GetIndMarker(index, marker);
     });
 }
@@ -420,7 +405,7 @@ QFMarkerPtr CSplitFile::GetIndMarker(uint32_t index) {
 }
 
 OSErr CSplitFile::GetMarkerByID(long id, SFTMarker* marker) {
-    return StatusOf([&] {
+    return StatusOfCall([&] {
         return left_ ? left_->GetMarkerByID(id, marker) : CSoundFile::GetMarkerByID(id, marker);
     });
 }
@@ -438,7 +423,7 @@ uint16_t CSplitFile::GetNumLoops() {
 }
 
 OSErr CSplitFile::GetIndLoop(uint16_t index, SFTLoop* loop) {
-    return StatusOf([&] {
+    return StatusOfCall([&] {
         return left_ ? left_->GetIndLoop(index, loop) : CSoundFile::GetIndLoop(index, loop);
     });
 }
@@ -464,7 +449,7 @@ uint16_t CSplitFile::GetNumRegions() {
 }
 
 OSErr CSplitFile::GetIndRegion(uint16_t index, SFTRegion* region) {
-    return StatusOf([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         if (!left_) return CSoundFile::GetIndRegion(index, region);
         const OSErr err = left_->GetIndRegion(index, region);
         if (err == 0 && region && memberType_ == kBroadcastWaveType)
@@ -509,18 +494,18 @@ std::vector<QFLoopPtr>& CSplitFile::GetLoopList() {
 }
 
 OSErr CSplitFile::KillBadRegionNames() {
-    return StatusOf(
+    return StatusOfCall(
         [&] { return left_ ? left_->KillBadRegionNames() : CSoundFile::KillBadRegionNames(); });
 }
 
 OSErr CSplitFile::KillDuplicateRegionNames() {
-    return StatusOf([&] {
+    return StatusOfCall([&] {
         return left_ ? left_->KillDuplicateRegionNames() : CSoundFile::KillDuplicateRegionNames();
     });
 }
 
 OSErr CSplitFile::GetNextBlock(uint32_t from, uint32_t* start, uint32_t* end) {
-    return StatusOf([&] {
+    return StatusOfCall([&] {
         return left_ ? left_->GetNextBlock(from, start, end)
                      : CSoundFile::GetNextBlock(from, start, end);
     });
@@ -640,7 +625,7 @@ void CSplitFile::Deinterleave(const unsigned char* pair, unsigned char* left, un
 }
 
 OSErr CSplitFile::InitInputBuffer() {
-    return StatusOf([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         if (left_)
             if (OSErr err = left_->InitInputBuffer()) return err;
         if (right_)
@@ -650,7 +635,7 @@ OSErr CSplitFile::InitInputBuffer() {
 }
 
 OSErr CSplitFile::InitOutputBuffer() {
-    return StatusOf([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         if (left_)
             if (OSErr err = left_->InitOutputBuffer()) return err;
         if (right_)
@@ -666,7 +651,7 @@ void CSplitFile::DisposeBuffer() {
 }
 
 OSErr CSplitFile::RefreshInputBuffer(uint32_t frame) {
-    return StatusOf([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         if (OSErr err = MembersSetUp()) return err;
         if (!open_) return kFileNotOpenBaseErr;
         const uint32_t bytes = BytesPerSample();
@@ -695,7 +680,7 @@ OSErr CSplitFile::RefreshInputBuffer(uint32_t frame) {
 }
 
 OSErr CSplitFile::RefreshOutputBuffer(uint32_t frame) {
-    return StatusOf([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         if (OSErr err = MembersSetUp()) return err;
         if (!open_) return kFileNotOpenBaseErr;
         if (BytesPerSample() == 0) return kIllegalWordSizeErr;
@@ -712,7 +697,7 @@ OSErr CSplitFile::RefreshOutputBuffer(uint32_t frame) {
 }
 
 OSErr CSplitFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
-    return StatusOf([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
         if (OSErr err = MembersSetUp()) return err;
         if (!open_) return kFileNotOpenBaseErr;
@@ -734,7 +719,7 @@ OSErr CSplitFile::SetFilePos(uint32_t frame) {
 }
 
 OSErr CSplitFile::UpdateSize() {
-    return StatusOf([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         if (OSErr err = MembersSetUp()) return err;
         OSErr err = left_->UpdateSize();
         if (err == 0) err = right_->UpdateSize();
@@ -744,7 +729,7 @@ OSErr CSplitFile::UpdateSize() {
 }
 
 OSErr CSplitFile::GetOfflineInfo(OSErr* status) {
-    return StatusOf([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         if (OSErr err = MembersSetUp()) return err;
         const OSErr leftResult = left_->GetOfflineInfo(status);
         OSErr rightStatus = 0;

@@ -55,20 +55,6 @@ std::string WithoutEndingIndicator(std::string name, const char* const (&indicat
     return name;
 }
 
-// Runs the body of a public operation: what it throws becomes its status.
-template <class Body>
-OSErr Guarded(Body&& body) {
-    try {
-        return body();
-    } catch (const error_code_exception& e) {
-        return static_cast<OSErr>(e.error_code());
-    } catch (const std::bad_alloc&) {
-        return kMemFullErr;
-    } catch (const std::exception&) {
-        return kParamErr;
-    }
-}
-
 // The status of a refusal made here, its text written as the diagnostic line.
 OSErr Refuse(int code, const char* text) {
     return static_cast<OSErr>(error_code_exception(code, "%s", text).error_code());
@@ -464,7 +450,7 @@ OSErr CSurroundFile::AddMember(const std::string& path) {
                                  "no sound file object for the member type %s of a surround set",
                                  HFSTypeString(memberType_).c_str())
                 .error_code());
-    const OSErr err = Guarded([&] {
+    const OSErr err = StatusOfCall([&] {
         member->SetSFTBufferSize(bufferFrames_);
         if (OSErr e = member->ISoundFile(path)) return e;
         members_.push_back(member);
@@ -491,7 +477,7 @@ OSErr CSurroundFile::ISoundFile(const std::string& path, ChannelConfiguration co
 
 OSErr CSurroundFile::BindOutputSet(const std::string& path, ChannelConfiguration configuration,
                                    long count, const dbresult& surroundTable) {
-    return Guarded([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         SetPath(path);
         SetChannelConfiguration(configuration);
         std::vector<std::string> indicators;
@@ -525,7 +511,7 @@ OSErr CSurroundFile::Open() {
         open_ = true;
         return 0;
     }
-    const OSErr err = Guarded([this]() -> OSErr {
+    const OSErr err = StatusOfCall([this]() -> OSErr {
         for (size_t i = 0; i < members_.size(); ++i) {
             CSoundFile* member = members_[i];
             if (OSErr e = member->Open()) return e;
@@ -569,7 +555,7 @@ OSErr CSurroundFile::Create(short channels, short wordSize, float sampleRate, vo
     if (channels < 0 || static_cast<size_t>(channels) != members_.size())
         return Refuse(kParamErr,
                       "the channels to create differ from the members of the surround set");
-    const OSErr err = Guarded([&]() -> OSErr {
+    const OSErr err = StatusOfCall([&]() -> OSErr {
         if (memberType_ == kSAIF && members_.size() == 2) LinkSonicPair();
         sampleRate_ = sampleRate;
         wordSize_ = wordSize;
@@ -593,7 +579,7 @@ OSErr CSurroundFile::Create(short channels, short wordSize, float sampleRate, vo
 }
 
 OSErr CSurroundFile::Close() {
-    const OSErr result = Guarded([this]() -> OSErr {
+    const OSErr result = StatusOfCall([this]() -> OSErr {
         for (CSoundFile* member : members_) {
             const OSErr err = member->Close();
             if (err && err != kFileNotOpenErr && err != kFileNotOpenBaseErr) return err;
@@ -607,7 +593,7 @@ OSErr CSurroundFile::Close() {
 
 void CSurroundFile::CloseAllMembers() {
     for (CSoundFile* member : members_) {
-        Guarded([member] { return member->Close(); });
+        StatusOfCall([member] { return member->Close(); });
     }
 }
 
@@ -618,7 +604,7 @@ OSErr CSurroundFile::GetOfflineInfo(OSErr* status) {
         numFrames_ = 0;
         return 0;
     }
-    return Guarded([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         if (OSErr err = members_.front()->GetOfflineInfo(status)) return err;
         // Every member is looked at: the set is as long as the longest.
         for (size_t i = 1; i < members_.size(); ++i) {
@@ -639,7 +625,7 @@ OSErr CSurroundFile::Dispose(unsigned char keep) {
     members.swap(members_);
     for (CSoundFile* member : members) {
         // A member's Dispose ends it whatever it reports.
-        const OSErr err = Guarded([member, keep] { return member->Dispose(keep); });
+        const OSErr err = StatusOfCall([member, keep] { return member->Dispose(keep); });
         if (!first) first = err;
     }
     const OSErr own = CSoundFile::Dispose(keep);
@@ -657,7 +643,7 @@ uint32_t CSurroundFile::LongestMemberFrames() {
 
 template <class Op>
 OSErr CSurroundFile::ForEachMember(Op&& op) {
-    return Guarded([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         for (CSoundFile* member : members_)
             if (OSErr err = op(*member)) return err;
         return 0;
@@ -677,7 +663,7 @@ OSErr CSurroundFile::Read(short channel, uint32_t start, uint32_t* count, float*
     uint32_t got = 0;
     if (memberEnd > start) {
         got = static_cast<uint32_t>(memberEnd - start);
-        if (OSErr err = Guarded([&] { return member->Read(0, start, &got, samples); })) return err;
+        if (OSErr err = StatusOfCall([&] { return member->Read(0, start, &got, samples); })) return err;
     }
     // After a shorter member's end: silence.
     const uint32_t wanted = static_cast<uint32_t>(end - start);
@@ -734,7 +720,7 @@ OSErr CSurroundFile::Interleave(unsigned char* buffer, bool fromMembersOutput) {
 }
 
 OSErr CSurroundFile::RefreshInputBuffer(uint32_t frame) {
-    return Guarded([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         if (InterleavedBytes(wordSize_) == 0) return IllegalWordSize(wordSize_);
         if (members_.empty() || channels_ != members_.size()) return kParamErr;
         if (OSErr err = InitInputBuffer()) return err;
@@ -745,7 +731,7 @@ OSErr CSurroundFile::RefreshInputBuffer(uint32_t frame) {
 }
 
 OSErr CSurroundFile::RefreshOutputBuffer(uint32_t frame) {
-    return Guarded([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         if (InterleavedBytes(wordSize_) == 0) return IllegalWordSize(wordSize_);
         if (members_.empty() || channels_ != members_.size()) return kParamErr;
         if (OSErr err = InitOutputBuffer()) return err;
@@ -768,7 +754,7 @@ OSErr CSurroundFile::Deinterleave(uint32_t frames) {
 }
 
 OSErr CSurroundFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
-    return Guarded([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
         if (InterleavedBytes(wordSize_) == 0) return IllegalWordSize(wordSize_);
         if (members_.empty() || channels_ != members_.size()) return kParamErr;

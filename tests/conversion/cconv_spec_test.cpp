@@ -99,16 +99,19 @@ TEST(CConvSpec, ConversionNamePassesTheCleaning) {
 TEST(CConvSpec, PerTypeBlockIsWrittenInPlace) {
     auto record = Record();
     CConvSpec spec(record);
-    uint8_t* block = spec.GetFiletypeSpecifics();
-    block[60] = 0x44;
+    spec.GetFiletypeSpecifics()[60] = 0x44;
     EXPECT_EQ(record->dictionary().at(XWCSSpecifics).find(kOldDataKey)->data()->at(60), 0x44);
     uint8_t fresh[256] = {};
     fresh[0] = 'B';
+    const uint8_t* address = spec.GetFiletypeSpecifics().data();
     spec.SetFiletypeSpecifics(fresh);
-    EXPECT_EQ(spec.GetFiletypeSpecifics(), block);
+    auto block = spec.GetFiletypeSpecifics();
+    EXPECT_EQ(block.data(), address);
     EXPECT_EQ(block[0], 'B');
     EXPECT_EQ(block[60], 0);
-    spec.SetFiletypeSpecifics(block);  // from itself
+    // From itself, and with the record's other accessors, while the block is held.
+    spec.SetFiletypeSpecifics(block.data());
+    spec.SetWordLength(24);
     EXPECT_EQ(block[0], 'B');
 }
 

@@ -6,8 +6,10 @@
 #include <atomic>
 #include <cfloat>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
+#include "conversion/cconv_spec.h"
 #include "soundfile/sound_file.h"
 #include "soundfile/type_codes.h"
 #include "test_support.h"
@@ -158,15 +160,15 @@ TEST(ConvSpec, PerTypeBlockIsAlwaysExactly256Bytes) {
     // Writing the whole block through the pointer stays inside the record.
     ConvSpec s(plist::Dictionary{{XWCSSpecifics, plist::Value(plist::Dictionary{
                                                      {kOldDataKey, plist::Value(plist::Bytes{})}})}});
-    std::fill_n(s.fileTypeSpecifics(), kFileTypeSpecificsSize, 0xAB);
+    std::fill_n(s.fileTypeSpecifics().data(), kFileTypeSpecificsSize, 0xAB);
     EXPECT_EQ(*s.specificsValue(kOldDataKey).data(), plist::Bytes(256, 0xAB));
 
     // Setting the specifics or the block keeps the address the formats hold.
-    uint8_t* block = s.fileTypeSpecifics();
+    const uint8_t* block = s.fileTypeSpecifics().data();
     s.setSpecifics(plist::Dictionary{{kOldDataKey, plist::Value(plist::Bytes{5})}});
-    EXPECT_EQ(s.fileTypeSpecifics(), block);
-    EXPECT_EQ(block[0], 5);
-    EXPECT_EQ(block[1], 0);
+    EXPECT_EQ(s.fileTypeSpecifics().data(), block);
+    EXPECT_EQ(s.fileTypeSpecifics()[0], 5);
+    EXPECT_EQ(s.fileTypeSpecifics()[1], 0);
     s.setSpecificsValue(kOldDataKey, plist::Value(plist::Bytes(400, 1)));
     EXPECT_EQ(*s.specificsValue(kOldDataKey).data(), plist::Bytes(256, 1));
 }
@@ -319,7 +321,7 @@ TEST(ConvSpec, CopiesAreDeep) {
     ConvSpec assigned;
     assigned = source;
     EXPECT_EQ(assigned.dictionary(), source.dictionary());
-    EXPECT_NE(assigned.fileTypeSpecifics(), source.fileTypeSpecifics());
+    EXPECT_NE(assigned.fileTypeSpecifics().data(), source.fileTypeSpecifics().data());
 }
 
 class ConvSpecOrdering : public ::testing::Test {
@@ -356,29 +358,38 @@ TEST_F(ConvSpecOrdering, SortsByTheClassWideKeyAndDirection) {
     EXPECT_EQ(alpha.compare(beta), std::weak_ordering::equivalent);
 }
 
-// The conversion thread writes the record a batch runs while the main thread
-// saves the list: the record's lock keeps both sides whole.
+// The conversion thread writes the record a batch runs, through its facade,
+// while the main thread saves the list: the record's lock keeps both sides
+// whole, the per-type block written in place included.
 TEST(ConvSpec, ConcurrentWritesAndSavesAreGuarded) {
     auto spec = std::make_shared<ConvSpec>(Unusual());
+    spec->setFileTypeSpecifics(Zeros().data());
     std::atomic<bool> stop{false};
+    std::atomic<bool> started{false};
     std::thread writer([&] {
+        CConvSpec facade(spec);
         for (int i = 0; !stop.load(); ++i) {
-            spec->setMax(i * 0.001);
-            spec->setHasValidMax(i % 2 == 0);
-            spec->setCopyExtras(i % 3 == 0);
+            started = true;
+            facade.SetMax(i * 0.001);
+            facade.SetHasValidMax(i % 2 == 0);
+            facade.SetCopyExtras(i % 3 == 0);
+            std::memset(facade.GetFiletypeSpecifics().data(), i & 0xFF, kFileTypeSpecificsSize);
             spec->setSpecificsValue("id3tags",
                                     plist::Value(plist::Dictionary{
                                         {"title", plist::Value(std::string(i % 64, 't'))}}));
             spec->setComment(std::string(i % 50, 'c'));
         }
     });
-    for (int i = 0; i < 2000; ++i) {
+    while (!started.load()) std::this_thread::yield();
+    for (int i = 0; i < 2000 && !HasFailure(); ++i) {
         const plist::Dictionary d = spec->dictionary();
-        ASSERT_EQ(d.size(), 43u);
-        const plist::Value* tags = d.at(XWCSSpecifics).find("id3tags");
-        if (tags) {
-            const std::string title = tags->find("title")->asString();
-            ASSERT_EQ(title, std::string(title.size(), 't'));
+        EXPECT_EQ(d.size(), 43u);
+        const plist::Dictionary& specifics = *d.at(XWCSSpecifics).dict();
+        const plist::Bytes& block = *specifics.at(kOldDataKey).data();
+        EXPECT_EQ(block, plist::Bytes(kFileTypeSpecificsSize, block[0]));
+        if (auto tags = specifics.find("id3tags"); tags != specifics.end()) {
+            const std::string title = tags->second.find("title")->asString();
+            EXPECT_EQ(title, std::string(title.size(), 't'));
         }
     }
     stop = true;

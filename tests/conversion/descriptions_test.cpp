@@ -50,15 +50,15 @@ int gPopupIndex = -1;
 int PopupIndex(CConvSpec*) { return gPopupIndex; }
 // The stereo-mode Pascal string at the start of the per-type block.
 std::string StereoModeText(CConvSpec* spec) {
-    const uint8_t* block = spec->GetFiletypeSpecifics();
+    const auto block = spec->GetFiletypeSpecifics();
     const size_t length = block[0] <= 20 ? block[0] : 20;
-    return std::string(reinterpret_cast<const char*>(block + 1), length);
+    return std::string(reinterpret_cast<const char*>(block.data() + 1), length);
 }
 
 void SetStereoMode(ConvSpec& spec, const std::string& text) {
-    uint8_t* block = spec.fileTypeSpecifics();
+    auto block = spec.fileTypeSpecifics();
     block[0] = static_cast<uint8_t>(text.size());
-    std::copy(text.begin(), text.end(), block + 1);
+    std::copy(text.begin(), text.end(), block.data() + 1);
 }
 
 // The log of a record whose only lines are the ones a test is after: the

@@ -32,8 +32,8 @@ struct Edited {
     plist::Value value(const char* key) const { return record->specificsValue(key); }
     bool flag(const char* key) const { return value(key).asBool(); }
     std::string text(const char* key) const { return value(key).asString(); }
-    uint8_t* block() { return record->fileTypeSpecifics(); }
-    std::string stereoMode() { return std::string(reinterpret_cast<char*>(block()), 21); }
+    ConvSpec::SpecificsBlock<uint8_t> block() { return record->fileTypeSpecifics(); }
+    std::string stereoMode() { return std::string(reinterpret_cast<char*>(block().data()), 21); }
 };
 
 std::string PascalMode(const char* text) { return std::string("\x14") + text; }
@@ -169,7 +169,7 @@ TEST(TypeRules, MPEGChannelLineIsTheStoredStereoMode) {
     EXPECT_EQ(CMPEG2File_LogChannelTreatMessage(e.spec()), kMPEGJointStereoText);
     EXPECT_EQ(CMPEG1File_LogChannelTreatMessage(e.spec()), kMPEGJointStereoText);
     // A length byte of 255 reads to the end of the block and no further.
-    std::memset(e.block(), 'x', kFileTypeSpecificsSize);
+    std::memset(e.block().data(), 'x', kFileTypeSpecificsSize);
     e.block()[0] = 255;
     EXPECT_EQ(CMPEG1File_LogChannelTreatMessage(e.spec()).size(), 255u);
 }
@@ -263,7 +263,7 @@ TEST(TypeRules, PlatformMp3RateMustMatchTheCodecOptions) {
     };
     for (const Case& c : cases) {
         Edited e;
-        std::memcpy(e.block() + kQTMP3RequiredRateOffset, &c.required, sizeof c.required);
+        std::memcpy(e.block().data() + kQTMP3RequiredRateOffset, &c.required, sizeof c.required);
         e.record->setSampleRate(c.rate);
         EXPECT_EQ(CQTMP3File_HandleSampleRateSettings(e.spec(), 0, "", 6), 0);
         EXPECT_EQ(e.flag(kSampleRateValidKey), c.valid) << c.rate;
@@ -482,7 +482,7 @@ TEST(TypeRules, IntegerFloatVariantFollowsTheItemAndShowsAgain) {
     };
     for (const Shown& s : shown) {
         Edited e;
-        std::memcpy(e.block(), s.bytes, 2);
+        std::memcpy(e.block().data(), s.bytes, 2);
         e.record->setWordLength(s.bits);
         EXPECT_EQ(CQTIntFloatFile_WordLengthPopupIndex(e.spec()), s.index) << s.log;
         EXPECT_EQ(CQTIntFloatFile_LogWordLengthMessage(e.spec()),

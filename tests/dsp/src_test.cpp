@@ -210,12 +210,14 @@ TEST(SRConvertQuality, AgreesWithSoxRate) {
         };
         Samples x(n);
         for (uint32_t i = 0; i < n; ++i) x[i] = std::lround(wave(i, 0) * kScale) / kScale;
+        testsupport::TempDir dir;
+        testsupport::WriteFile(dir / "in.raw",
+                               std::string(reinterpret_cast<const char*>(x.data()), n * 8));
         const std::string raw = "-e floating-point -b 64 -c 1 ";
         std::string bytes;
-        ASSERT_TRUE(dsptest::SoxRaw(
-            std::string(reinterpret_cast<const char*>(x.data()), n * 8),
-            raw + "-r " + std::to_string(int(c.from)), raw,
-            std::string("rate ") + c.soxQuality + " " + std::to_string(int(c.to)), &bytes));
+        ASSERT_TRUE(dsptest::SoxToRaw(
+            "-t raw " + raw + "-r " + std::to_string(int(c.from)) + " '" + (dir / "in.raw") + "'",
+            raw, std::string("rate ") + c.soxQuality + " " + std::to_string(int(c.to)), &bytes));
         Samples peer(bytes.size() / sizeof(double));
         std::memcpy(peer.data(), bytes.data(), peer.size() * sizeof(double));
         const Samples ours = ConvertMono(wave, c.from, c.to, n, c.quality);

@@ -9,6 +9,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "formats/g711.h"
@@ -119,9 +120,16 @@ TEST_F(WaveVariantsTest, ALawStereoFileRoundTripsThroughTheCodes) {
 
 TEST_F(WaveVariantsTest, TheClassNotTheTagDecidesTheCoding) {
     const std::string samples("\x00\x55\xD5\xFF", 4);
-    for (uint16_t tag : {6, 7}) {
-        const std::string path =
-            Put("tag" + std::to_string(tag), Riff(CompandedHeader(tag, 1, 8000, 4) + Data(samples)));
+    // Either companding tag, plain or as the sub-format of the extensible form.
+    const std::vector<std::pair<std::string, std::string>> formats = {
+        {"tag6", CompandedHeader(6, 1, 8000, 4)},
+        {"tag7", CompandedHeader(7, 1, 8000, 4)},
+        {"sub6", FmtExtensible(1, 8000, 8, 0, 6)},
+        {"sub7", FmtExtensible(1, 8000, 8, 0, 7)},
+    };
+    for (const auto& [name, fmt] : formats) {
+        SCOPED_TRACE(name);
+        const std::string path = Put(name, Riff(fmt + Data(samples)));
         std::vector<uint8_t> back;
         auto mu = Opened<CWAVE_AuFile>(path);
         ASSERT_EQ(ReadAllFrames(*mu, &back), 0);
@@ -131,8 +139,9 @@ TEST_F(WaveVariantsTest, TheClassNotTheTagDecidesTheCoding) {
         EXPECT_EQ(Samples16(back),
                   (std::vector<int16_t>{from_alaw(0x00), from_alaw(0x55), from_alaw(0xD5), from_alaw(0xFF)}));
     }
-    // Linear, float and extensible files are not theirs.
-    for (const std::string& fmt : {Fmt(1, 8000, 8), Fmt(1, 8000, 32, 3), FmtExtensible(1, 8000, 8, 0, 7)}) {
+    // Linear and float files, in either form, are not theirs.
+    for (const std::string& fmt : {Fmt(1, 8000, 8), Fmt(1, 8000, 32, 3), FmtExtensible(1, 8000, 8, 0, 1),
+                                   FmtExtensible(1, 8000, 32, 0, 3)}) {
         const std::string path = Put("other", Riff(fmt + Data(samples)));
         Opened<CWAVE_AuFile>(path, kWAVEUnsupportedDataErr);
         Opened<CWAVE_ALawFile>(path, kWAVEUnsupportedDataErr);
@@ -226,14 +235,21 @@ TEST_F(WaveVariantsTest, FloatSamplesBecomeFullScaleIntegers) {
                                                      INT32_MIN, 0}));
 }
 
-TEST_F(WaveVariantsTest, FloatFilesOfOtherTagsOrSizesAreRefused) {
+TEST_F(WaveVariantsTest, FloatFilesOfOtherCodingsOrSizesAreRefused) {
     const std::string data(64, '\0');
     // 64-bit floats are not read as 32-bit ones.
     Opened<CWAVEFloatFile>(Put("f64", Riff(Fmt(1, 44100, 64, 3) + Data(data))), kWAVEUnsupportedDataErr);
     Opened<CWAVEFloatFile>(Put("f16", Riff(Fmt(1, 44100, 16, 3) + Data(data))), kWAVEUnsupportedDataErr);
     Opened<CWAVEFloatFile>(Put("pcm", Riff(Fmt(1, 44100, 32, 1) + Data(data))), kWAVEUnsupportedDataErr);
-    Opened<CWAVEFloatFile>(Put("ext", Riff(FmtExtensible(1, 44100, 32, 0, 3) + Data(data))),
+    Opened<CWAVEFloatFile>(Put("ext", Riff(FmtExtensible(1, 44100, 32, 0, 1) + Data(data))),
                            kWAVEUnsupportedDataErr);
+    Opened<CWAVEFloatFile>(Put("ext64", Riff(FmtExtensible(1, 44100, 64, 0, 3) + Data(data))),
+                           kWAVEUnsupportedDataErr);
+    // The extensible form with the float sub-format is theirs.
+    auto ext = Opened<CWAVEFloatFile>(Put("ext32", Riff(FmtExtensible(2, 44100, 32, 3, 3) + Data(data))));
+    EXPECT_EQ(ext->GetNumChannels(), 2);
+    EXPECT_EQ(ext->GetNumSFrames(), 8u);
+    EXPECT_EQ(ext->GetDataType(), kDataTypeFloatLittleEndian);
     Opened<CWAVEFloatFile>(Put("none", Riff(Fmt(0, 44100, 32, 3) + Data(data))), kWAVEUnsupportedDataErr);
     CWAVEFloatFile f;
     ASSERT_EQ(f.ISoundFile(dir / "f64"), 0);

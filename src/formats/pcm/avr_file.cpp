@@ -37,10 +37,6 @@ constexpr int16_t kForwardLoop = 1;
 
 }  // namespace
 
-CAVRFile::~CAVRFile() {
-    if (IsOpen()) Close();
-}
-
 OSType CAVRFile::GetFType() { return FourCC(".AVR"); }
 
 std::string CAVRFile::GetDescription() { return "AVR"; }
@@ -60,7 +56,6 @@ OSErr CAVRFile::ReadAVRHeaderStruct() {
     wordSize_ = static_cast<short>(sampleSize);
     dataType_ = LoadBE16(h + kSignAt) == kAllOnes ? kDataTypePCM : kDataTypeOffsetBinary8;
     sampleRate_ = LoadBE32(h + kRateAt) & kRateMask;
-    dataStart_ = kHeaderBytes;
     // The length counts frames; only those the file holds are taken.
     uint32_t present = 0;
     if (OSErr err = pcmio::CountFrames(forkRef_, dataStart_, FrameBytes(), &present)) return err;
@@ -108,11 +103,7 @@ OSErr CAVRFile::WriteAVRHeaderStruct() {
 // Opening, creating, closing
 
 OSErr CAVRFile::Open() {
-    if (IsOpen()) return kFileBusyErr;
-    FSRef ref{path_};
-    if (OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_)) return err;
-    open_ = true;
-    writable_ = false;
+    if (OSErr err = OpenForReading()) return err;
     if (OSErr err = ReadAVRHeaderStruct()) return err;
     return AddWholeFileRegion();
 }
@@ -128,50 +119,12 @@ OSErr CAVRFile::Create(short channels, short wordSize, float sampleRate, void* s
     if (wordSize != 8 && wordSize != 16) return kAVRIncompatibleWordSizeErr;
     // The channel flag tells one channel from two, no more.
     if (channels != 1 && channels != 2) return kAVRIncompatibleChannelsErr;
-    if (OSErr err = CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension))
+    if (OSErr err = CreateWritable(channels, wordSize, sampleRate, specifics, extension))
         return err;
-    if (OSErr err = CreateDataFork(channels, wordSize, sampleRate)) return err;
-    writable_ = true;
     dataType_ = kDataTypePCM;
-    dataStart_ = kHeaderBytes;
     uint8_t h[kHeaderBytes];
     BuildHeader(h, false);
     return pcmio::WriteAt(forkRef_, 0, h, sizeof h);
-}
-
-OSErr CAVRFile::Close() {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    const OSErr first = headerDirty_ && writable_ ? WriteAVRHeaderStruct() : OSErr(0);
-    const OSErr closed = XWQF::CloseFork(forkRef_);
-    // The descriptor is released whatever close reports.
-    forkRef_ = XWQF::kNoFork;
-    open_ = false;
-    headerDirty_ = 0;
-    writable_ = false;
-    return first ? first : closed;
-}
-
-// ---------------------------------------------------------------------------
-// Positioning
-
-OSErr CAVRFile::SetFilePos(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    return pcmio::SeekFrame(forkRef_, dataStart_, FrameBytes(), frame,
-                            [this](uint32_t end) { return SetEndOfFile(end); });
-}
-
-OSErr CAVRFile::SetEndOfFile(uint32_t frames) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (OSErr err =
-            pcmio::ExtendToFrames(forkRef_, dataStart_, FrameBytes(), frames, 0, writable_))
-        return err;
-    numFrames_ = frames;
-    return 0;
-}
-
-OSErr CAVRFile::UpdateSize() {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    return pcmio::CountFrames(forkRef_, dataStart_, FrameBytes(), &numFrames_);
 }
 
 // ---------------------------------------------------------------------------
@@ -190,46 +143,6 @@ void CAVRFile::StoredToBuffer(unsigned char* data, uint64_t bytes) const {
     }
 }
 
-OSErr CAVRFile::RefreshInputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (OSErr err = InitInputBuffer()) return err;
-    if (!inputBuffer_) return kMemBlockMissingErr;
-    const uint64_t bufferBytes = GetRealBufferSize();
-    const uint64_t want =
-        pcmio::BlockExtent(frame, numFrames_, bufferFrames_, FrameBytes(), bufferBytes);
-    uint64_t got = 0;
-    const OSErr err = pcmio::ReadBlock(
-        forkRef_, [&] { return SetFilePos(frame); }, inputBuffer_, want, bufferBytes, &got);
-    // The zero-filled rest is silence already.
-    StoredToBuffer(inputBuffer_, got);
-    firstBufferedFrame_ = frame;
-    return err;
-}
-
-OSErr CAVRFile::RefreshOutputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (OSErr err = InitOutputBuffer()) return err;
-    if (!outputBuffer_) return kMemBlockMissingErr;
-    const uint64_t bufferBytes = GetRealBufferSize();
-    uint64_t got = 0;
-    // Positioning past the end extends the file up to the frame; frames not
-    // yet in the file are silence.
-    OSErr err = pcmio::ReadBlock(
-        forkRef_, [&] { return SetFilePos(frame); }, outputBuffer_, bufferBytes, bufferBytes, &got);
-    if (err == kEOFErr) err = 0;
-    // A file written here holds signed samples: the flush below is only a swap.
-    StoredToBuffer(outputBuffer_, got);
-    firstBufferedFrame_ = frame;
-    return err;
-}
-
-OSErr CAVRFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
-    if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (!OutputBufferHolds(frames)) return kParamErr;
-    if (!writable_) return kWritePermErr;
-    if (OSErr err = SetFilePos(position)) return err;
-    const uint64_t bytes = static_cast<uint64_t>(frames) * FrameBytes();
-    if (wordSize_ == 16) pcmio::SwapBigEndianSamples(outputBuffer_, bytes / 2, 2);
-    return pcmio::WriteFrames(forkRef_, outputBuffer_, bytes, position, frames, &numFrames_);
+void CAVRFile::BufferToStored(unsigned char* data, uint64_t bytes) const {
+    if (wordSize_ == 16) pcmio::SwapBigEndianSamples(data, bytes / 2, 2);
 }

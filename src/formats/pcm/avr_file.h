@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "soundfile/sound_file.h"
+#include "formats/pcm/framed_pcm_file.h"
 
 // Status codes of the AVR format.
 enum : int {
@@ -16,25 +16,19 @@ enum : int {
     kAVRIncompatibleChannelsErr = -22803,   // output of other than one or two channels
 };
 
-class CAVRFile : public CSoundFile {
+class CAVRFile : public CFramedPCMFile {
 public:
     static constexpr uint32_t kHeaderBytes = 128;
 
-    ~CAVRFile() override;
+    CAVRFile() : CFramedPCMFile(kHeaderBytes) {}
+    ~CAVRFile() override {
+        if (IsOpen()) Close();
+    }
 
     OSErr Open() override;
     OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,
                  const unsigned char* extension) override;
-    OSErr Close() override;
     OSErr GetOfflineInfo(OSErr* regionCount) override;
-
-    OSErr RefreshInputBuffer(uint32_t frame) override;
-    OSErr RefreshOutputBuffer(uint32_t frame) override;
-    OSErr FlushOutputBuffer(uint32_t frames, uint32_t position) override;
-    OSErr SetFilePos(uint32_t frame) override;
-    OSErr UpdateSize() override;
-    // Makes the file hold `frames` frames, adding silence; it never shrinks.
-    OSErr SetEndOfFile(uint32_t frames);
 
     OSType GetFType() override;
     std::string GetDescription() override;
@@ -44,18 +38,19 @@ public:
     OSErr ReadAVRHeaderStruct();
     OSErr WriteAVRHeaderStruct();
 
-    uint32_t GetDataStart() const { return dataStart_; }
+protected:
+    uint64_t FrameBytes() const override {
+        return static_cast<uint64_t>(BytesPerSample()) * channels_;
+    }
+    // By the data type read; a file written here holds signed samples, so
+    // that writing only swaps 16-bit ones.
+    void StoredToBuffer(unsigned char* data, uint64_t bytes) const override;
+    void BufferToStored(unsigned char* data, uint64_t bytes) const override;
+    OSErr FinishFile() override { return WriteAVRHeaderStruct(); }
 
 private:
     uint32_t BytesPerSample() const { return wordSize_ == 16 ? 2 : 1; }
-    uint64_t FrameBytes() const { return static_cast<uint64_t>(BytesPerSample()) * channels_; }
-    // The samples as stored to the buffer form, in place, by the data type read.
-    void StoredToBuffer(unsigned char* data, uint64_t bytes) const;
     // Builds the 128 bytes of the header: the final one, or the provisional one
     // a new file starts with.
     void BuildHeader(uint8_t* header, bool final);
-
-    uint32_t dataStart_ = kHeaderBytes;
-    // True for a file this object created (only such a file is ever written).
-    bool writable_ = false;
 };

@@ -34,9 +34,6 @@ constexpr uint32_t kBothChannels = 6;
 // A chunk size with the high bit set is negative.
 constexpr uint32_t kNegativeSize = 0x80000000;
 
-// One byte, one frame: mono 8-bit samples, stored as the buffers hold them.
-constexpr uint64_t kFrameBytes = 1;
-
 OSErr WriteBE32At(int fork, uint64_t position, uint32_t value) {
     uint8_t b[4];
     StoreBE32(b, value);
@@ -44,10 +41,6 @@ OSErr WriteBE32At(int fork, uint64_t position, uint32_t value) {
 }
 
 }  // namespace
-
-CIFF8SVXFile::~CIFF8SVXFile() {
-    if (IsOpen()) Close();
-}
 
 OSType CIFF8SVXFile::GetFType() { return FourCC("8SVX"); }
 
@@ -150,7 +143,7 @@ OSErr CIFF8SVXFile::ReadFormat() {
     // An instrument may declare no one-shot part: the samples are then the
     // whole 'BODY'. Never more than 'BODY' and the file hold.
     uint32_t present = 0;
-    if ((err = pcmio::CountFrames(forkRef_, dataStart_, kFrameBytes, &present))) return err;
+    if ((err = pcmio::CountFrames(forkRef_, dataStart_, FrameBytes(), &present))) return err;
     numFrames_ = std::min({numFrames_ ? numFrames_ : bodySize, bodySize, present});
     return 0;
 }
@@ -159,11 +152,7 @@ OSErr CIFF8SVXFile::ReadFormat() {
 // Opening, creating, closing
 
 OSErr CIFF8SVXFile::Open() {
-    if (IsOpen()) return kFileBusyErr;
-    FSRef ref{path_};
-    if (OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_)) return err;
-    open_ = true;
-    writable_ = false;
+    if (OSErr err = OpenForReading()) return err;
     if (OSErr err = ReadFormat()) return err;
     return AddWholeFileRegion();
 }
@@ -179,10 +168,8 @@ OSErr CIFF8SVXFile::Create(short channels, short wordSize, float sampleRate, voi
     if (channels != 1) return kIFF8SVXIncompatibleChannelsErr;
     if (wordSize != 8) return kIFF8SVXIncompatibleWordSizeErr;
     if (!(sampleRate >= 0.0f && sampleRate < 65536.0f)) return kIFF8SVXIncompatibleRateErr;
-    if (OSErr err = CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension))
+    if (OSErr err = CreateWritable(channels, wordSize, sampleRate, specifics, extension))
         return err;
-    if (OSErr err = CreateDataFork(channels, wordSize, sampleRate)) return err;
-    writable_ = true;
     dataType_ = kDataTypePCM;
     dataStart_ = kCreatedDataStart;
     uint8_t h[kCreatedDataStart];
@@ -195,7 +182,7 @@ OSErr CIFF8SVXFile::Create(short channels, short wordSize, float sampleRate, voi
     return pcmio::WriteAt(forkRef_, 0, h, sizeof h);
 }
 
-OSErr CIFF8SVXFile::Finish() {
+OSErr CIFF8SVXFile::FinishFile() {
     // The samples end on an even byte: an odd count takes one more silent frame.
     if (numFrames_ & 1) {
         const uint8_t silence = 0;
@@ -212,79 +199,4 @@ OSErr CIFF8SVXFile::Finish() {
     OSErr err = FindID(kFORM);
     if (err) return err == kIFF8SVXChunkNotFoundErr ? OSErr(kIFF8SVXNoFORMErr) : err;
     return WriteBE32At(forkRef_, 4, static_cast<uint32_t>(length - 8));
-}
-
-OSErr CIFF8SVXFile::Close() {
-    if (!IsOpen()) return kFileNotOpenErr;
-    const OSErr first = headerDirty_ && writable_ ? Finish() : OSErr(0);
-    const OSErr closed = XWQF::CloseFork(forkRef_);
-    // The descriptor is released whatever close reports.
-    forkRef_ = XWQF::kNoFork;
-    open_ = false;
-    headerDirty_ = 0;
-    writable_ = false;
-    return first ? first : closed;
-}
-
-// ---------------------------------------------------------------------------
-// Positioning
-
-OSErr CIFF8SVXFile::SetFilePos(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    return pcmio::SeekFrame(forkRef_, dataStart_, kFrameBytes, frame,
-                            [this](uint32_t end) { return SetEndOfFile(end); });
-}
-
-OSErr CIFF8SVXFile::SetEndOfFile(uint32_t frames) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (OSErr err = pcmio::ExtendToFrames(forkRef_, dataStart_, kFrameBytes, frames, 0, writable_))
-        return err;
-    numFrames_ = frames;
-    return 0;
-}
-
-OSErr CIFF8SVXFile::UpdateSize() {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    return pcmio::CountFrames(forkRef_, dataStart_, kFrameBytes, &numFrames_);
-}
-
-// ---------------------------------------------------------------------------
-// Buffers
-
-OSErr CIFF8SVXFile::RefreshInputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (OSErr err = InitInputBuffer()) return err;
-    if (!inputBuffer_) return kMemBlockMissingErr;
-    const uint64_t bufferBytes = GetRealBufferSize();
-    const uint64_t want =
-        pcmio::BlockExtent(frame, numFrames_, bufferFrames_, kFrameBytes, bufferBytes);
-    uint64_t got = 0;
-    const OSErr err = pcmio::ReadBlock(
-        forkRef_, [&] { return SetFilePos(frame); }, inputBuffer_, want, bufferBytes, &got);
-    firstBufferedFrame_ = frame;
-    return err;
-}
-
-OSErr CIFF8SVXFile::RefreshOutputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (OSErr err = InitOutputBuffer()) return err;
-    if (!outputBuffer_) return kMemBlockMissingErr;
-    const uint64_t bufferBytes = GetRealBufferSize();
-    uint64_t got = 0;
-    // Positioning past the end extends the file up to the frame; frames not
-    // yet in the file are silence.
-    const OSErr err = pcmio::ReadBlock(
-        forkRef_, [&] { return SetFilePos(frame); }, outputBuffer_, bufferBytes, bufferBytes, &got);
-    firstBufferedFrame_ = frame;
-    return err == kEOFErr ? OSErr(0) : err;
-}
-
-OSErr CIFF8SVXFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
-    if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (!OutputBufferHolds(frames)) return kParamErr;
-    if (!writable_) return kWritePermErr;
-    if (OSErr err = SetFilePos(position)) return err;
-    return pcmio::WriteFrames(forkRef_, outputBuffer_, frames * kFrameBytes, position, frames,
-                              &numFrames_);
 }

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "soundfile/sound_file.h"
+#include "formats/pcm/framed_pcm_file.h"
 
 // Status codes of the IFF 8SVX format.
 enum : int {
@@ -21,26 +21,20 @@ enum : int {
     kIFF8SVXCorruptChunkSizeErr = -22009,      // a chunk size with the high bit set
 };
 
-class CIFF8SVXFile : public CSoundFile {
+class CIFF8SVXFile : public CFramedPCMFile {
 public:
     // "FORM", its size, "8SVX", the 28-byte 'VHDR' chunk, "BODY" and its size.
     static constexpr uint32_t kCreatedDataStart = 48;
 
-    ~CIFF8SVXFile() override;
+    CIFF8SVXFile() : CFramedPCMFile(kCreatedDataStart) {}
+    ~CIFF8SVXFile() override {
+        if (IsOpen()) Close();
+    }
 
     OSErr Open() override;
     OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,
                  const unsigned char* extension) override;
-    OSErr Close() override;
     OSErr GetOfflineInfo(OSErr* regionCount) override;
-
-    OSErr RefreshInputBuffer(uint32_t frame) override;
-    OSErr RefreshOutputBuffer(uint32_t frame) override;
-    OSErr FlushOutputBuffer(uint32_t frames, uint32_t position) override;
-    OSErr SetFilePos(uint32_t frame) override;
-    OSErr UpdateSize() override;
-    // Makes the file hold `frames` frames, adding silence; it never shrinks.
-    OSErr SetEndOfFile(uint32_t frames);
 
     OSType GetFType() override;
     std::string GetDescription() override;
@@ -55,7 +49,12 @@ public:
     OSErr ReadVHDR();
     OSErr WriteVHDR();
 
-    uint32_t GetDataStart() const { return dataStart_; }
+protected:
+    // One byte, one frame: mono 8-bit samples, stored as the buffers hold them.
+    uint64_t FrameBytes() const override { return 1; }
+    // The final chunk sizes and voice header of a file written here.
+    OSErr FinishFile() override;
+    OSErr CloseNotOpenErr() const override { return kFileNotOpenErr; }
 
 private:
     // The walk behind FindID, over the chunks that start before `limit`; *at is
@@ -65,10 +64,4 @@ private:
     OSErr ReadFormat();
     // The 28 bytes of the 'VHDR' chunk for the present description.
     void BuildVHDR(uint8_t* chunk) const;
-    // The final chunk sizes and voice header of a file written here.
-    OSErr Finish();
-
-    uint32_t dataStart_ = kCreatedDataStart;
-    // True for a file this object created (only such a file is ever written).
-    bool writable_ = false;
 };

@@ -115,10 +115,6 @@ OSErr CheckFileHelper(const std::string& name, const std::string& folder, int* f
 // ---------------------------------------------------------------------------
 // Life and constants
 
-CImageDATFile::~CImageDATFile() {
-    if (IsOpen()) Close();
-}
-
 OSType CImageDATFile::GetFType() { return FourCC("IDAT"); }
 
 std::string CImageDATFile::GetDescription() { return "Audio CD Image File"; }
@@ -127,13 +123,7 @@ std::string CImageDATFile::GetDescription() { return "Audio CD Image File"; }
 // Opening and closing
 
 OSErr CImageDATFile::Open() {
-    if (IsOpen()) return kFileBusyErr;
-    FSRef ref{path_};
-    if (OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_)) {
-        forkRef_ = XWQF::kNoFork;
-        return err;
-    }
-    open_ = true;
+    if (OSErr err = OpenForReading()) return err;
     sampleRate_ = kRate;
     channels_ = kChannels;
     wordSize_ = 16;
@@ -150,14 +140,6 @@ OSErr CImageDATFile::Open() {
 
 OSErr CImageDATFile::Create(short, short, float, void*, const unsigned char*) {
     return kImageNotWritableErr;
-}
-
-OSErr CImageDATFile::Close() {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    const OSErr err = XWQF::CloseFork(forkRef_);
-    forkRef_ = XWQF::kNoFork;
-    open_ = false;
-    return err;
 }
 
 OSErr CImageDATFile::GetOfflineInfo(OSErr* regionCount) {
@@ -226,51 +208,17 @@ OSErr CImageDATFile::ReadImageRegions() {
 }
 
 // ---------------------------------------------------------------------------
-// Positioning and buffers
+// Buffers
 
-OSErr CImageDATFile::SetFilePos(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    return pcmio::SeekFrame(forkRef_, 0, kFrameBytes, frame,
-                            [this](uint32_t end) { return SetEndOfFile(end); });
-}
-
-OSErr CImageDATFile::SetEndOfFile(uint32_t frames) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (OSErr err = pcmio::ExtendToFrames(forkRef_, 0, kFrameBytes, frames, 0, false)) return err;
-    numFrames_ = frames;
-    return 0;
-}
-
-OSErr CImageDATFile::UpdateSize() {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    return pcmio::CountFrames(forkRef_, 0, kFrameBytes, &numFrames_);
-}
-
-OSErr CImageDATFile::ReadBlock(uint32_t frame, unsigned char* buffer) {
-    const uint64_t bufferBytes = GetRealBufferSize();
-    const uint64_t count =
-        pcmio::BlockExtent(frame, numFrames_, bufferFrames_, kFrameBytes, bufferBytes);
-    uint64_t got = 0;
-    const OSErr err = pcmio::ReadBlock(
-        forkRef_, [&] { return SetFilePos(frame); }, buffer, count, bufferBytes, &got);
-    pcmio::SwapLittleEndianSamples(buffer, got / 2, 2);
-    return err;
-}
-
-OSErr CImageDATFile::RefreshInputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (OSErr err = InitInputBuffer()) return err;
-    if (!inputBuffer_) return kMemBlockMissingErr;
-    const OSErr err = ReadBlock(frame, inputBuffer_);
-    firstBufferedFrame_ = frame;
-    return err;
+void CImageDATFile::StoredToBuffer(unsigned char* data, uint64_t bytes) const {
+    pcmio::SwapLittleEndianSamples(data, bytes / 2, 2);
 }
 
 OSErr CImageDATFile::RefreshOutputBuffer(uint32_t frame) {
     if (!IsOpen()) return kFileNotOpenBaseErr;
     if (OSErr err = InitOutputBuffer()) return err;
     if (!outputBuffer_) return kMemBlockMissingErr;
-    return ReadBlock(frame, outputBuffer_);
+    return ReadFrames(frame, outputBuffer_);
 }
 
 OSErr CImageDATFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {

@@ -7,38 +7,35 @@
 #include <cstdint>
 #include <string>
 
-#include "soundfile/sound_file.h"
+#include "formats/pcm/framed_pcm_file.h"
 
 // Status code of CD images.
 enum : int {
     kImageNotWritableErr = -24100,  // an image cannot be created
 };
 
-class CImageDATFile : public CSoundFile {
+class CImageDATFile : public CFramedPCMFile {
 public:
     static constexpr double kRate = 44100.0;
     static constexpr uint32_t kChannels = 2;
     static constexpr uint32_t kFrameBytes = 4;
 
-    ~CImageDATFile() override;
+    ~CImageDATFile() override {
+        if (IsOpen()) Close();
+    }
 
     OSErr Open() override;
     // Always kImageNotWritableErr: no image is ever written.
     OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,
                  const unsigned char* extension) override;
-    OSErr Close() override;
     // The fixed description and the frame count, with the number of tracks of
     // the description file (0 without one) as the region count.
     OSErr GetOfflineInfo(OSErr* regionCount) override;
 
-    OSErr RefreshInputBuffer(uint32_t frame) override;
+    // The frames the file holds, as the input buffer takes them.
     OSErr RefreshOutputBuffer(uint32_t frame) override;
     // An image is never open for writing: kWritePermErr when open.
     OSErr FlushOutputBuffer(uint32_t frames, uint32_t position) override;
-    OSErr SetFilePos(uint32_t frame) override;
-    OSErr UpdateSize() override;
-    // The frame count becomes `frames` when the file holds them (it never grows).
-    OSErr SetEndOfFile(uint32_t frames);
 
     // The number of the last track the description file lists; -43 without one.
     OSErr FindNumRegions(short* tracks);
@@ -48,8 +45,10 @@ public:
     OSType GetFType() override;
     std::string GetDescription() override;
 
-private:
-    OSErr ReadBlock(uint32_t frame, unsigned char* buffer);
+protected:
+    uint64_t FrameBytes() const override { return kFrameBytes; }
+    // Little-endian samples.
+    void StoredToBuffer(unsigned char* data, uint64_t bytes) const override;
 };
 
 // Opens the data fork of folder + name, a plain file, for reading.

@@ -28,23 +28,6 @@ int32_t RateField(double rate) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Life
-
-CNeXTSunSoundFile::~CNeXTSunSoundFile() = default;
-
-CNeXT_SUNFile::~CNeXT_SUNFile() {
-    if (IsOpen()) Close();
-}
-
-CNeXTALawFile::~CNeXTALawFile() {
-    if (IsOpen()) Close();
-}
-
-CNeXTAUFile::~CNeXTAUFile() {
-    if (IsOpen()) Close();
-}
-
-// ---------------------------------------------------------------------------
 // The header
 
 OSErr CNeXTSunSoundFile::ReadSNDSoundStruct() {
@@ -83,7 +66,7 @@ OSErr CNeXTSunSoundFile::ReadSNDSoundStruct() {
     // Only what the file holds after the data start counts.
     const uint64_t present = fileLength > location ? fileLength - location : 0;
     bytes = std::min(bytes, present);
-    numFrames_ = static_cast<uint32_t>(bytes / FileBytesPerFrame());
+    numFrames_ = static_cast<uint32_t>(bytes / FrameBytes());
 
     // A data start past the end of the file is where positioning fails.
     if (location > fileLength) return kEOFErr;
@@ -113,11 +96,7 @@ OSErr CNeXTSunSoundFile::WriteSNDSoundStruct() {
 // Opening, creating, closing
 
 OSErr CNeXTSunSoundFile::Open() {
-    if (IsOpen()) return kFileBusyErr;
-    FSRef ref{path_};
-    if (OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_)) return err;
-    open_ = true;
-    writable_ = false;
+    if (OSErr err = OpenForReading()) return err;
     if (OSErr err = ReadSNDSoundStruct()) return err;
     dataType_ = StoredDataType();
     return AddWholeFileRegion();
@@ -125,18 +104,7 @@ OSErr CNeXTSunSoundFile::Open() {
 
 OSErr CNeXTSunSoundFile::GetOfflineInfo(OSErr* status) {
     if (status) *status = 0;
-    // An object that is already open keeps its fork; the look is taken on a second one.
-    const int savedFork = forkRef_;
-    forkRef_ = XWQF::kNoFork;
-    FSRef ref{path_};
-    OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_);
-    if (err == 0) {
-        err = ReadSNDSoundStruct();
-        OSErr closeErr = XWQF::CloseFork(forkRef_);
-        if (err == 0) err = closeErr;
-    }
-    forkRef_ = savedFork;
-    return err;
+    return pcmio::ReadOnSecondFork(path_, &forkRef_, [this] { return ReadSNDSoundStruct(); });
 }
 
 OSErr CNeXTSunSoundFile::Create(short channels, short wordSize, float sampleRate, void* specifics,
@@ -146,58 +114,16 @@ OSErr CNeXTSunSoundFile::Create(short channels, short wordSize, float sampleRate
     const short size = WordSizeForCreate(wordSize);
     if (size == 0) return kNeXTIncompatibleWordSizeErr;
     if (!(sampleRate >= 1.0f) || !std::isfinite(sampleRate)) return kParamErr;
-    if (OSErr err = CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension))
-        return err;
-    if (OSErr err = CreateDataFork(channels, size, sampleRate)) return err;
-    writable_ = true;
+    if (OSErr err = CreateWritable(channels, size, sampleRate, specifics, extension)) return err;
     dataType_ = StoredDataType();
     dataStart_ = kHeaderBytes;
     return WriteHeader(kUnknownDataSize);
 }
 
-OSErr CNeXTSunSoundFile::Close() {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    OSErr first = 0;
-    if (headerDirty_ && writable_) {
-        first = WriteSNDSoundStruct();
-        headerDirty_ = 0;
-    }
-    OSErr err = XWQF::CloseFork(forkRef_);
-    // The descriptor is released whatever close reports.
-    forkRef_ = XWQF::kNoFork;
-    open_ = false;
-    writable_ = false;
-    return first ? first : err;
-}
-
-// ---------------------------------------------------------------------------
-// Positioning
-
-OSErr CNeXTSunSoundFile::SetFilePos(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    return pcmio::SeekFrame(forkRef_, dataStart_, FileBytesPerFrame(), frame,
-                            [this](uint32_t end) { return SetEndOfFile(end); });
-}
-
-OSErr CNeXTSunSoundFile::SetEndOfFile(uint32_t frames) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    // The file only grows, with silence, and only when this object made it.
-    if (OSErr err = pcmio::ExtendToFrames(forkRef_, dataStart_, FileBytesPerFrame(), frames,
-                                          SilenceByte(), writable_))
-        return err;
-    numFrames_ = frames;
-    return 0;
-}
-
-OSErr CNeXTSunSoundFile::UpdateSize() {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    return pcmio::CountFrames(forkRef_, dataStart_, FileBytesPerFrame(), &numFrames_);
-}
-
 // ---------------------------------------------------------------------------
 // Buffers
 
-OSErr CNeXTSunSoundFile::ReadBlock(uint32_t frame, unsigned char* buffer, bool position) {
+OSErr CNeXTSunSoundFile::ReadWidened(uint32_t frame, unsigned char* buffer, bool position) {
     const uint64_t bufferBytes = GetRealBufferSize();
     const uint32_t bufferBps = BufferBytesPerSample();
     const uint64_t samples = pcmio::BlockExtent(frame, numFrames_, bufferFrames_, channels_,
@@ -206,17 +132,12 @@ OSErr CNeXTSunSoundFile::ReadBlock(uint32_t frame, unsigned char* buffer, bool p
     const OSErr readErr = pcmio::ReadWidened(forkRef_, buffer, bufferBytes, err ? 0 : samples,
                                              FileBytesPerSample(), bufferBps,
                                              [this](unsigned char* to, const unsigned char* stored,
-                                                    uint64_t n) { StoredToBuffer(to, stored, n); });
+                                                    uint64_t n) { WidenStored(to, stored, n); });
     return err ? err : readErr;
 }
 
-OSErr CNeXTSunSoundFile::RefreshInputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (OSErr err = InitInputBuffer()) return err;
-    if (!inputBuffer_) return kMemBlockMissingErr;
-    OSErr err = ReadBlock(frame, inputBuffer_, true);
-    firstBufferedFrame_ = frame;
-    return err;
+OSErr CNeXTSunSoundFile::ReadFrames(uint32_t frame, unsigned char* buffer) {
+    return ReadWidened(frame, buffer, true);
 }
 
 OSErr CNeXTSunSoundFile::RefreshOutputBuffer(uint32_t frame) {
@@ -225,20 +146,8 @@ OSErr CNeXTSunSoundFile::RefreshOutputBuffer(uint32_t frame) {
     if (!outputBuffer_) return kMemBlockMissingErr;
     // Positioning at a frame past the end extends the file up to it.
     if (OSErr err = SetFilePos(frame)) return err;
-    OSErr err = ReadBlock(frame, outputBuffer_, false);
+    OSErr err = ReadWidened(frame, outputBuffer_, false);
     return err == kEOFErr ? OSErr(0) : err;
-}
-
-OSErr CNeXTSunSoundFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
-    if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (!OutputBufferHolds(frames)) return kParamErr;
-    if (!writable_) return kWritePermErr;
-    if (OSErr err = SetFilePos(position)) return err;
-    const uint64_t samples = static_cast<uint64_t>(frames) * channels_;
-    BufferToStored(outputBuffer_, samples);
-    return pcmio::WriteFrames(forkRef_, outputBuffer_, samples * FileBytesPerSample(), position,
-                              frames, &numFrames_);
 }
 
 // ---------------------------------------------------------------------------
@@ -272,15 +181,16 @@ short CNeXT_SUNFile::WordSizeForCreate(short wordSize) const {
     return (wordSize == 8 || wordSize == 16 || wordSize == 24 || wordSize == 32) ? wordSize : 0;
 }
 
-void CNeXT_SUNFile::StoredToBuffer(unsigned char* buffer, const unsigned char*,
-                                   uint64_t samples) const {
+void CNeXT_SUNFile::WidenStored(unsigned char* buffer, const unsigned char*,
+                                uint64_t samples) const {
     // Same width in the file and the buffer: the samples are already in place.
-    BufferToStored(buffer, samples);
-}
-
-void CNeXT_SUNFile::BufferToStored(unsigned char* buffer, uint64_t samples) const {
     // 8-bit samples are signed bytes in both.
     pcmio::SwapBigEndianSamples(buffer, samples, FileBytesPerSample());
+}
+
+void CNeXT_SUNFile::BufferToStored(unsigned char* buffer, uint64_t bytes) const {
+    if (const uint32_t size = FileBytesPerSample())
+        pcmio::SwapBigEndianSamples(buffer, bytes / size, size);
 }
 
 // ---------------------------------------------------------------------------
@@ -290,13 +200,13 @@ OSType CNeXTALawFile::GetFType() { return FourCC("NSAL"); }
 
 std::string CNeXTALawFile::GetDescription() { return "NeXT/Sun A-law"; }
 
-void CNeXTALawFile::StoredToBuffer(unsigned char* buffer, const unsigned char* stored,
-                                   uint64_t samples) const {
+void CNeXTALawFile::WidenStored(unsigned char* buffer, const unsigned char* stored,
+                                uint64_t samples) const {
     pcmio::ALawToSamples(buffer, stored, samples);
 }
 
-void CNeXTALawFile::BufferToStored(unsigned char* buffer, uint64_t samples) const {
-    pcmio::SamplesToALaw(buffer, samples);
+void CNeXTALawFile::BufferToStored(unsigned char* buffer, uint64_t bytes) const {
+    pcmio::SamplesToALaw(buffer, bytes);
 }
 
 uint8_t CNeXTALawFile::SilenceByte() const { return to_alaw(0); }
@@ -307,11 +217,11 @@ OSType CNeXTAUFile::GetFType() { return FourCC("ulaw"); }
 
 std::string CNeXTAUFile::GetDescription() { return "NeXT/Sun \xCE\xBC-law (.au)"; }
 
-void CNeXTAUFile::StoredToBuffer(unsigned char* buffer, const unsigned char* stored,
-                                 uint64_t samples) const {
+void CNeXTAUFile::WidenStored(unsigned char* buffer, const unsigned char* stored,
+                              uint64_t samples) const {
     pcmio::MuLawToSamples(buffer, stored, samples);
 }
 
-void CNeXTAUFile::BufferToStored(unsigned char* buffer, uint64_t samples) const {
-    pcmio::SamplesToMuLaw(buffer, samples);
+void CNeXTAUFile::BufferToStored(unsigned char* buffer, uint64_t bytes) const {
+    pcmio::SamplesToMuLaw(buffer, bytes);
 }

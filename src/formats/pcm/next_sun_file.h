@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "soundfile/sound_file.h"
+#include "formats/pcm/framed_pcm_file.h"
 
 // Status codes of the NeXT/Sun formats.
 enum : int {
@@ -19,35 +19,26 @@ enum : int {
     kNeXTALawBadHeaderErr = -23702,      // A-law: no ".snd", or header fields unusable
 };
 
-// The header, the positioning and the block traffic shared by the three formats;
-// each concrete class gives its stored form of the samples.
-class CNeXTSunSoundFile : public CSoundFile {
+// The header and the widening reads shared by the three formats; each
+// concrete class gives its stored form of the samples.
+class CNeXTSunSoundFile : public CFramedPCMFile {
 public:
     static constexpr uint32_t kHeaderBytes = 28;
 
-    // Each concrete class closes a file still open in its own destructor, while
-    // the encoding and the stored form of its samples are still its own.
-    ~CNeXTSunSoundFile() override;
+    CNeXTSunSoundFile() : CFramedPCMFile(kHeaderBytes) {}
 
     OSErr Open() override;
     OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,
                  const unsigned char* extension) override;
-    OSErr Close() override;
     OSErr GetOfflineInfo(OSErr* status) override;
-
-    OSErr RefreshInputBuffer(uint32_t frame) override;
+    // The fork is placed at the frame first (the file grown up to it), and only
+    // the frames the file holds are read; the first buffered frame stays as it is.
     OSErr RefreshOutputBuffer(uint32_t frame) override;
-    OSErr FlushOutputBuffer(uint32_t frames, uint32_t position) override;
-    OSErr SetFilePos(uint32_t frame) override;
-    OSErr UpdateSize() override;
-    virtual OSErr SetEndOfFile(uint32_t frames);
 
     // Reads the header at offset 0 into the fields and positions the fork at the
     // data start; writes the final header at offset 0.
     OSErr ReadSNDSoundStruct();
     OSErr WriteSNDSoundStruct();
-
-    uint32_t GetDataStart() const { return dataStart_; }
 
 protected:
     // The class's code for a header it cannot use.
@@ -64,42 +55,38 @@ protected:
     virtual short WordSizeForCreate(short wordSize) const = 0;
     // Bytes of one sample in the file and in the buffers.
     virtual uint32_t FileBytesPerSample() const = 0;
-    // The stored byte of a silent sample, which fills a gap left by writing past the end.
-    virtual uint8_t SilenceByte() const { return 0; }
     uint32_t BufferBytesPerSample() const {
         return static_cast<uint32_t>(wordSize_ >= 8 ? wordSize_ / 8 : 0);
     }
     // Turns samples as stored into the buffer form: `samples` stored samples
     // begin at `stored`, which lies at or after `buffer` inside the same block
-    // (they are turned in place, front to back). And back, in place.
-    virtual void StoredToBuffer(unsigned char* buffer, const unsigned char* stored,
-                                uint64_t samples) const = 0;
-    virtual void BufferToStored(unsigned char* buffer, uint64_t samples) const = 0;
+    // (they are turned in place, front to back).
+    virtual void WidenStored(unsigned char* buffer, const unsigned char* stored,
+                             uint64_t samples) const = 0;
 
-    uint64_t FileBytesPerFrame() const {
+    uint64_t FrameBytes() const override {
         return static_cast<uint64_t>(FileBytesPerSample()) * channels_;
     }
+    OSErr FinishFile() override { return WriteSNDSoundStruct(); }
+    OSErr ReadFrames(uint32_t frame, unsigned char* buffer) override;
     // The data size for the header: frames x channels x bytes per sample in the file.
-    uint64_t DataBytes() const { return static_cast<uint64_t>(numFrames_) * FileBytesPerFrame(); }
-
-    uint32_t dataStart_ = kHeaderBytes;
+    uint64_t DataBytes() const { return static_cast<uint64_t>(numFrames_) * FrameBytes(); }
 
 private:
     OSErr WriteHeader(uint32_t dataSize);
     // Reads the stored samples of up to a buffer of frames from frame on into
     // buffer, turns them into the buffer form and zero-fills the rest. With
     // `position`, the fork is first placed at the frame (else it already is).
-    OSErr ReadBlock(uint32_t frame, unsigned char* buffer, bool position);
-
-    // True for a file this object created (only such a header is ever written).
-    bool writable_ = false;
+    OSErr ReadWidened(uint32_t frame, unsigned char* buffer, bool position);
 };
 
 // Linear PCM, big-endian two's complement; 8-bit samples are signed bytes and
 // 24-bit samples take three bytes. Encodings 2, 3, 4, 5 for 8, 16, 24, 32 bits.
 class CNeXT_SUNFile : public CNeXTSunSoundFile {
 public:
-    ~CNeXT_SUNFile() override;
+    ~CNeXT_SUNFile() override {
+        if (IsOpen()) Close();
+    }
     OSType GetFType() override;
     std::string GetDescription() override;
 
@@ -110,9 +97,9 @@ protected:
     void TakeEncoding(uint32_t encoding) override;
     short WordSizeForCreate(short wordSize) const override;
     uint32_t FileBytesPerSample() const override { return BufferBytesPerSample(); }
-    void StoredToBuffer(unsigned char* buffer, const unsigned char* stored,
-                        uint64_t samples) const override;
-    void BufferToStored(unsigned char* buffer, uint64_t samples) const override;
+    void WidenStored(unsigned char* buffer, const unsigned char* stored,
+                     uint64_t samples) const override;
+    void BufferToStored(unsigned char* buffer, uint64_t bytes) const override;
 };
 
 // Common ground of the two companded formats: one G.711 byte per sample in the
@@ -127,7 +114,9 @@ protected:
 // 8-bit A-law, encoding 27.
 class CNeXTALawFile : public CNeXTCompandedFile {
 public:
-    ~CNeXTALawFile() override;
+    ~CNeXTALawFile() override {
+        if (IsOpen()) Close();
+    }
     OSType GetFType() override;
     std::string GetDescription() override;
 
@@ -136,15 +125,17 @@ protected:
     uint32_t HeaderEncoding() const override { return 27; }
     short StoredDataType() const override { return kDataTypeALaw; }
     uint8_t SilenceByte() const override;
-    void StoredToBuffer(unsigned char* buffer, const unsigned char* stored,
-                        uint64_t samples) const override;
-    void BufferToStored(unsigned char* buffer, uint64_t samples) const override;
+    void WidenStored(unsigned char* buffer, const unsigned char* stored,
+                     uint64_t samples) const override;
+    void BufferToStored(unsigned char* buffer, uint64_t bytes) const override;
 };
 
 // 8-bit µ-law, encoding 1.
 class CNeXTAUFile : public CNeXTCompandedFile {
 public:
-    ~CNeXTAUFile() override;
+    ~CNeXTAUFile() override {
+        if (IsOpen()) Close();
+    }
     OSType GetFType() override;
     std::string GetDescription() override;
 
@@ -153,7 +144,7 @@ protected:
     uint32_t HeaderEncoding() const override { return 1; }
     short StoredDataType() const override { return kDataTypeMuLaw; }
     uint8_t SilenceByte() const override;
-    void StoredToBuffer(unsigned char* buffer, const unsigned char* stored,
-                        uint64_t samples) const override;
-    void BufferToStored(unsigned char* buffer, uint64_t samples) const override;
+    void WidenStored(unsigned char* buffer, const unsigned char* stored,
+                     uint64_t samples) const override;
+    void BufferToStored(unsigned char* buffer, uint64_t bytes) const override;
 };

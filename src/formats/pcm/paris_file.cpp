@@ -169,18 +169,7 @@ OSErr CParisLinearFile::Open() {
 
 OSErr CParisLinearFile::GetOfflineInfo(OSErr* status) {
     if (status) *status = 0;
-    // An object that is already open keeps its fork; the look is taken on a second one.
-    const int savedFork = forkRef_;
-    forkRef_ = XWQF::kNoFork;
-    FSRef ref{path_};
-    OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_);
-    if (err == 0) {
-        err = ReadPafNativeHeader();
-        const OSErr closeErr = XWQF::CloseFork(forkRef_);
-        if (err == 0) err = closeErr;
-    }
-    forkRef_ = savedFork;
-    return err;
+    return pcmio::ReadOnSecondFork(path_, &forkRef_, [this] { return ReadPafNativeHeader(); });
 }
 
 OSErr CParisLinearFile::Create(short channels, short wordSize, float sampleRate, void* specifics,

@@ -52,10 +52,6 @@ uint32_t RateField(double rate) {
 
 }  // namespace
 
-CSD1File::~CSD1File() {
-    if (IsOpen()) Close();
-}
-
 OSType CSD1File::GetFType() { return FourCC("Sd1f"); }
 
 std::string CSD1File::GetDescription() { return "SoundDesigner I"; }
@@ -102,11 +98,7 @@ OSErr CSD1File::ReadHeader() {
 // Opening, creating, closing
 
 OSErr CSD1File::Open() {
-    if (IsOpen()) return kFileBusyErr;
-    FSRef ref{path_};
-    if (OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_)) return err;
-    open_ = true;
-    writable_ = false;
+    if (OSErr err = OpenForReading()) return err;
     if (OSErr err = ReadHeader()) return err;
     InitSamplerInfo();
     if (!GetProcessFileIfNoRegions()) return 0;
@@ -131,10 +123,8 @@ OSErr CSD1File::Create(short channels, short wordSize, float sampleRate, void* s
     if (IsOpen()) return kFileBusyErr;
     if (channels != 1) return kSD1IncompatibleChannelsErr;
     if (wordSize != 8 && wordSize != 16) return kSD1IncompatibleWordSizeErr;
-    if (OSErr err = CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension))
+    if (OSErr err = CreateWritable(channels, wordSize, sampleRate, specifics, extension))
         return err;
-    if (OSErr err = CreateDataFork(channels, wordSize, sampleRate)) return err;
-    writable_ = true;
     dataType_ = kDataTypePCM;
     HeaderType header;
     InitSD1Header2(&header);
@@ -142,92 +132,14 @@ OSErr CSD1File::Create(short channels, short wordSize, float sampleRate, void* s
     return pcmio::WriteAt(forkRef_, 0, header.bytes, sizeof header.bytes);
 }
 
-OSErr CSD1File::Close() {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    OSErr first = 0;
-    if (headerDirty_ && writable_) {
-        // Only the fields change: whatever else the header holds stays.
-        HeaderType header;
-        first = pcmio::ReadAt(forkRef_, 0, header.bytes, sizeof header.bytes);
-        if (first == 0) {
-            StoreFields(&header);
-            first = pcmio::WriteAt(forkRef_, 0, header.bytes, sizeof header.bytes);
-        }
-    }
-    const OSErr closed = XWQF::CloseFork(forkRef_);
-    // The descriptor is released whatever close reports.
-    forkRef_ = XWQF::kNoFork;
-    open_ = false;
-    headerDirty_ = 0;
-    writable_ = false;
-    return first ? first : closed;
+OSErr CSD1File::FinishFile() {
+    HeaderType header;
+    if (OSErr err = pcmio::ReadAt(forkRef_, 0, header.bytes, sizeof header.bytes)) return err;
+    StoreFields(&header);
+    return pcmio::WriteAt(forkRef_, 0, header.bytes, sizeof header.bytes);
 }
 
-// ---------------------------------------------------------------------------
-// Positioning
-
-OSErr CSD1File::SetFilePos(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    return pcmio::SeekFrame(forkRef_, kHeaderBytes, BytesPerSample(), frame,
-                            [this](uint32_t end) { return SetEndOfFile(end); });
-}
-
-OSErr CSD1File::SetEndOfFile(uint32_t frames) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (OSErr err =
-            pcmio::ExtendToFrames(forkRef_, kHeaderBytes, BytesPerSample(), frames, 0, writable_))
-        return err;
-    numFrames_ = frames;
-    return 0;
-}
-
-OSErr CSD1File::UpdateSize() {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    return pcmio::CountFrames(forkRef_, kHeaderBytes, BytesPerSample(), &numFrames_);
-}
-
-// ---------------------------------------------------------------------------
-// Buffers
-
-OSErr CSD1File::RefreshInputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (OSErr err = InitInputBuffer()) return err;
-    if (!inputBuffer_) return kMemBlockMissingErr;
-    const uint32_t bytes = BytesPerSample();
-    const uint64_t bufferBytes = GetRealBufferSize();
-    const uint64_t want = pcmio::BlockExtent(frame, numFrames_, bufferFrames_, bytes, bufferBytes);
-    uint64_t got = 0;
-    const OSErr err = pcmio::ReadBlock(
-        forkRef_, [&] { return SetFilePos(frame); }, inputBuffer_, want, bufferBytes, &got);
-    pcmio::SwapBigEndianSamples(inputBuffer_, got / bytes, bytes);
-    firstBufferedFrame_ = frame;
-    return err;
-}
-
-OSErr CSD1File::RefreshOutputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (OSErr err = InitOutputBuffer()) return err;
-    if (!outputBuffer_) return kMemBlockMissingErr;
-    const uint32_t bytes = BytesPerSample();
-    const uint64_t bufferBytes = GetRealBufferSize();
-    uint64_t got = 0;
-    // Positioning past the end extends the file up to the frame; frames not
-    // yet in the file are silence.
-    const OSErr err = pcmio::ReadBlock(
-        forkRef_, [&] { return SetFilePos(frame); }, outputBuffer_, bufferBytes, bufferBytes, &got);
-    pcmio::SwapBigEndianSamples(outputBuffer_, got / bytes, bytes);
-    firstBufferedFrame_ = frame;
-    return err == kEOFErr ? OSErr(0) : err;
-}
-
-OSErr CSD1File::FlushOutputBuffer(uint32_t frames, uint32_t position) {
-    if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (!OutputBufferHolds(frames)) return kParamErr;
-    if (!writable_) return kWritePermErr;
-    if (OSErr err = SetFilePos(position)) return err;
-    const uint32_t bytes = BytesPerSample();
-    pcmio::SwapBigEndianSamples(outputBuffer_, frames, bytes);
-    return pcmio::WriteFrames(forkRef_, outputBuffer_, static_cast<uint64_t>(frames) * bytes,
-                              position, frames, &numFrames_);
+void CSD1File::StoredToBuffer(unsigned char* data, uint64_t bytes) const {
+    const uint32_t size = BytesPerSample();
+    pcmio::SwapBigEndianSamples(data, bytes / size, size);
 }

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "soundfile/sound_file.h"
+#include "formats/pcm/framed_pcm_file.h"
 
 // Status codes of the Sound Designer I format.
 enum : int {
@@ -16,7 +16,7 @@ enum : int {
     kSD1IncompatibleWordSizeErr = -22101,   // output word size other than 8 or 16
 };
 
-class CSD1File : public CSoundFile {
+class CSD1File : public CFramedPCMFile {
 public:
     static constexpr uint32_t kHeaderBytes = 1336;
 
@@ -25,21 +25,15 @@ public:
         uint8_t bytes[kHeaderBytes];
     };
 
-    ~CSD1File() override;
+    CSD1File() : CFramedPCMFile(kHeaderBytes) {}
+    ~CSD1File() override {
+        if (IsOpen()) Close();
+    }
 
     OSErr Open() override;
     OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,
                  const unsigned char* extension) override;
-    OSErr Close() override;
     OSErr GetOfflineInfo(OSErr* regionCount) override;
-
-    OSErr RefreshInputBuffer(uint32_t frame) override;
-    OSErr RefreshOutputBuffer(uint32_t frame) override;
-    OSErr FlushOutputBuffer(uint32_t frames, uint32_t position) override;
-    OSErr SetFilePos(uint32_t frame) override;
-    OSErr UpdateSize() override;
-    // Makes the file hold `frames` frames, adding silence; it never shrinks.
-    OSErr SetEndOfFile(uint32_t frames);
 
     OSType GetFType() override;
     std::string GetDescription() override;
@@ -57,13 +51,16 @@ public:
     OSErr WriteLoops() { return 0; }
     OSErr WriteMarkers() { return 0; }
 
-    uint32_t GetDataStart() const { return kHeaderBytes; }
+protected:
+    // Mono: a frame is one sample.
+    uint64_t FrameBytes() const override { return BytesPerSample(); }
+    // Big-endian samples; the same turn makes them stored again.
+    void StoredToBuffer(unsigned char* data, uint64_t bytes) const override;
+    // Rewrites the fields of the header; whatever else it holds stays.
+    OSErr FinishFile() override;
 
 private:
     uint32_t BytesPerSample() const { return static_cast<uint32_t>(wordSize_ / 8); }
     // Stores byte count, rate, sample period and sample size in a header.
     void StoreFields(HeaderType* header) const;
-
-    // True for a file this object created (only such a file is ever written).
-    bool writable_ = false;
 };

@@ -166,26 +166,10 @@ void Append(std::vector<uint8_t>* bytes, const uint8_t* data, size_t count) {
     bytes->insert(bytes->end(), data, data + count);
 }
 
-// Runs an operation whose failures are thrown and returns its status.
-template <class Fn>
-OSErr Guarded(Fn&& fn) {
-    try {
-        return fn();
-    } catch (const error_code_exception& e) {
-        return static_cast<OSErr>(e.error_code());
-    } catch (const std::bad_alloc&) {
-        return kMemFullErr;
-    }
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // Life and constants
-
-CSDIIFile::~CSDIIFile() {
-    if (IsOpen()) Close();
-}
 
 OSType CSDIIFile::GetFType() { return FourCC("Sd2f"); }
 
@@ -201,17 +185,13 @@ uint32_t CSDIIFile::BytesPerSample() const {
 
 uint64_t CSDIIFile::FrameBytes() const { return static_cast<uint64_t>(BytesPerSample()) * channels_; }
 
-const std::string& CSDIIFile::ResourcePath() const { return created_ ? fileRef_.path : path_; }
+const std::string& CSDIIFile::ResourcePath() const { return writable_ ? fileRef_.path : path_; }
 
 // ---------------------------------------------------------------------------
 // Opening
 
 OSErr CSDIIFile::Open() {
-    if (IsOpen()) return kFileBusyErr;
-    FSRef ref{path_};
-    if (OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_)) return err;
-    open_ = true;
-    created_ = false;
+    if (OSErr err = OpenForReading()) return err;
     short count = 0;
     OSErr err = ReadInfo();
     if (err == 0) err = ReadMarkers();
@@ -240,7 +220,7 @@ OSErr CSDIIFile::GetOfflineInfo(OSErr* regionCount) {
 }
 
 OSErr CSDIIFile::ReadInfo() {
-    return Guarded([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         const std::string& path = ResourcePath();
         std::string sizeText, rateText, channelsText;
         bool haveSize = false, haveRate = false, haveChannels = false;
@@ -284,7 +264,7 @@ OSErr CSDIIFile::ReadInfo() {
 
 OSErr CSDIIFile::ReadMarkers() {
     if (!markers_.empty()) return 0;
-    return Guarded([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         std::vector<uint8_t> bytes;
         if (!ReadList(ResourcePath(), kMarkerListType, &bytes)) return 0;
         ByteView list(bytes.data(), bytes.size());
@@ -329,7 +309,7 @@ OSErr CSDIIFile::ReadMarkers() {
 
 OSErr CSDIIFile::ReadLoops() {
     if (!loops_.empty()) return 0;
-    return Guarded([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         std::vector<uint8_t> bytes;
         if (!ReadList(ResourcePath(), kLoopListType, &bytes)) return 0;
         ByteView list(bytes.data(), bytes.size());
@@ -357,7 +337,7 @@ OSErr CSDIIFile::ReadLoops() {
 
 OSErr CSDIIFile::ReadRegions(short* count) {
     if (!regions_.empty()) return 0;
-    return Guarded([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         short dummy = 0;
         if (!count) count = &dummy;
         *count = 0;
@@ -418,14 +398,14 @@ OSErr CSDIIFile::Create(short channels, short wordSize, float sampleRate, void* 
     if (OSErr err = XWQF::CreateFile(path_, &ref)) return err;
     fileRef_ = ref;
     fileRefValid_ = true;
-    if (OSErr err = Guarded([&]() -> OSErr {
+    if (OSErr err = StatusOfCall([&]() -> OSErr {
             QFResourceFile(fileRef_, true).Create(GetFileType(), GetCreator());
             return 0;
         }))
         return err;
     if (OSErr err = XWQF::OpenFork(&fileRef_, XWQF::kPermWidest, &forkRef_)) return err;
     open_ = true;
-    created_ = true;
+    writable_ = true;
     headerDirty_ = 1;
     wordSize_ = wordSize;
     channels_ = static_cast<uint32_t>(channels);
@@ -436,27 +416,16 @@ OSErr CSDIIFile::Create(short channels, short wordSize, float sampleRate, void* 
     return 0;
 }
 
-OSErr CSDIIFile::Close() {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    OSErr first = 0;
-    if (created_ && headerDirty_) {
-        first = WriteInfo();
-        if (first == 0) first = WriteMarkers();
-        if (first == 0) first = WriteLoops();
-        if (first == 0) first = WriteRegions();
-        if (first == 0) headerDirty_ = 0;
-    }
-    // The data fork is released also when the resources could not be written,
-    // so that no descriptor outlives the object.
-    const OSErr err = XWQF::CloseFork(forkRef_);
-    forkRef_ = XWQF::kNoFork;
-    open_ = false;
-    created_ = false;
-    return first ? first : err;
+OSErr CSDIIFile::FinishFile() {
+    OSErr err = WriteInfo();
+    if (err == 0) err = WriteMarkers();
+    if (err == 0) err = WriteLoops();
+    if (err == 0) err = WriteRegions();
+    return err;
 }
 
 OSErr CSDIIFile::WriteInfo() {
-    return Guarded([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         QFResourceFile file(FSRef{ResourcePath()}, true);
         file.WriteStringResource(IntegerText(wordSize_ / 8), kSampleSizeID, "sample-size");
         file.WriteStringResource(RateText(sampleRate_), kSampleRateID, "sample-rate");
@@ -466,7 +435,7 @@ OSErr CSDIIFile::WriteInfo() {
 }
 
 OSErr CSDIIFile::WriteMarkers() {
-    return Guarded([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         const uint16_t count = std::min(GetNumMarkers(), kMaxCountedRecords);
         std::vector<uint8_t> bytes(kListHeadBytes, 0);
         StoreBE16(bytes.data(), 1);
@@ -492,7 +461,7 @@ OSErr CSDIIFile::WriteMarkers() {
 }
 
 OSErr CSDIIFile::WriteLoops() {
-    return Guarded([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         const uint16_t count = std::min(GetNumLoops(), kMaxCountedRecords);
         std::vector<uint8_t> bytes(kListHeadBytes, 0);
         StoreBE16(bytes.data(), 1);
@@ -513,7 +482,7 @@ OSErr CSDIIFile::WriteLoops() {
 }
 
 OSErr CSDIIFile::WriteRegions() {
-    return Guarded([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         const uint16_t count = GetNumRegions();
         std::vector<uint8_t> bytes(kRegionHeadBytes, 0);
         StoreBE16(bytes.data(), 1);
@@ -555,67 +524,9 @@ int CSDIIFile::ReadNumChannels(const std::string& path) {
 }
 
 // ---------------------------------------------------------------------------
-// Positioning and buffers
+// Buffers
 
-OSErr CSDIIFile::SetFilePos(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    return pcmio::SeekFrame(forkRef_, 0, FrameBytes(), frame,
-                            [this](uint32_t end) { return SetEndOfFile(end); });
-}
-
-OSErr CSDIIFile::SetEndOfFile(uint32_t frames) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    // Only a file this object made grows.
-    if (OSErr err = pcmio::ExtendToFrames(forkRef_, 0, FrameBytes(), frames, 0, created_)) return err;
-    numFrames_ = frames;
-    return 0;
-}
-
-OSErr CSDIIFile::UpdateSize() {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    return pcmio::CountFrames(forkRef_, 0, FrameBytes(), &numFrames_);
-}
-
-OSErr CSDIIFile::RefreshInputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (OSErr err = InitInputBuffer()) return err;
-    if (!inputBuffer_) return kMemBlockMissingErr;
-    const uint64_t bufferBytes = GetRealBufferSize();
-    const uint64_t count = pcmio::BlockExtent(frame, numFrames_, bufferFrames_, FrameBytes(), bufferBytes);
-    uint64_t got = 0;
-    if (OSErr err = pcmio::ReadBlock(forkRef_, [&] { return SetFilePos(frame); }, inputBuffer_, count,
-                                     bufferBytes, &got))
-        return err;
-    firstBufferedFrame_ = frame;
-    if (const uint32_t bytes = BytesPerSample())
-        pcmio::SwapBigEndianSamples(inputBuffer_, bufferBytes / bytes, bytes);
-    return 0;
-}
-
-OSErr CSDIIFile::RefreshOutputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (OSErr err = InitOutputBuffer()) return err;
-    if (!outputBuffer_) return kMemBlockMissingErr;
-    // Positioning at a frame past the end extends the file up to it.
-    if (OSErr err = SetFilePos(frame)) return err;
-    const uint64_t bufferBytes = GetRealBufferSize();
-    uint64_t got = 0;
-    const OSErr err = pcmio::ReadAndClear(forkRef_, outputBuffer_, bufferBytes, bufferBytes, &got);
-    if (err != 0 && err != kEOFErr) return err;
-    firstBufferedFrame_ = frame;
-    if (const uint32_t bytes = BytesPerSample())
-        pcmio::SwapBigEndianSamples(outputBuffer_, bufferBytes / bytes, bytes);
-    return 0;
-}
-
-OSErr CSDIIFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
-    if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (!outputBuffer_ || frames > bufferFrames_) return kParamErr;
-    if (!created_) return kWritePermErr;
-    if (OSErr err = SetFilePos(position)) return err;
-    const uint64_t samples = static_cast<uint64_t>(frames) * channels_;
-    pcmio::SwapBigEndianSamples(outputBuffer_, samples, BytesPerSample());
-    return pcmio::WriteFrames(forkRef_, outputBuffer_, samples * BytesPerSample(), position, frames,
-                              &numFrames_);
+void CSDIIFile::StoredToBuffer(unsigned char* data, uint64_t bytes) const {
+    if (const uint32_t size = BytesPerSample())
+        pcmio::SwapBigEndianSamples(data, bytes / size, size);
 }

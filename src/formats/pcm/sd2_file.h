@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "soundfile/sound_file.h"
+#include "formats/pcm/framed_pcm_file.h"
 
 // Status codes of the Sound Designer II formats.
 enum : int {
@@ -19,19 +19,15 @@ enum : int {
     kSDIINoWordSizeErr = -22505,      // 'STR ' 1000 missing or not 1..4 bytes
 };
 
-class CSDIIFile : public CSoundFile {
+class CSDIIFile : public CFramedPCMFile {
 public:
-    ~CSDIIFile() override;
+    ~CSDIIFile() override {
+        if (IsOpen()) Close();
+    }
 
     OSErr Open() override;
     OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,
                  const unsigned char* extension) override;
-    OSErr Close() override;
-    OSErr RefreshInputBuffer(uint32_t frame) override;
-    OSErr RefreshOutputBuffer(uint32_t frame) override;
-    OSErr FlushOutputBuffer(uint32_t frames, uint32_t position) override;
-    OSErr SetFilePos(uint32_t frame) override;
-    OSErr UpdateSize() override;
     // Reads the description and the lists from the resources without opening the
     // data fork; *regionCount receives the number of region records found.
     OSErr GetOfflineInfo(OSErr* regionCount) override;
@@ -52,22 +48,24 @@ public:
     OSErr WriteMarkers();
     OSErr WriteLoops();
     OSErr WriteRegions();
-    // Grows the data fork with zeros to hold `frames` frames (never shrinks it).
-    OSErr SetEndOfFile(uint32_t frames);
 
     // The channel count that 'STR ' 1002 of the file at `path` gives: 0 when the
     // resource is missing or its text is not 1..1024. A missing file or an
     // unreadable resource fork throws error_code_exception; no file is made.
     static int ReadNumChannels(const std::string& path);
 
+protected:
+    // The data fork holds nothing but the samples.
+    uint64_t FrameBytes() const override;
+    // Big-endian samples; the same turn makes them stored again.
+    void StoredToBuffer(unsigned char* data, uint64_t bytes) const override;
+    // The description and the lists, as resources.
+    OSErr FinishFile() override;
+
 private:
-    uint64_t FrameBytes() const;
     uint32_t BytesPerSample() const;
     // The file whose resources this object reads or writes.
     const std::string& ResourcePath() const;
-
-    // True for a file this object created: only its resources are ever written.
-    bool created_ = false;
 };
 
 class CDyaxisMacMixFile : public CSDIIFile {

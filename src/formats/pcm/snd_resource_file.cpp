@@ -60,17 +60,6 @@ constexpr uint8_t kBaseNote = 60;
 constexpr double kFixedOne = 65536.0;
 constexpr float kMaxWriteRate = 48000.0f;
 
-template <class Fn>
-OSErr Guarded(Fn&& fn) {
-    try {
-        return fn();
-    } catch (const error_code_exception& e) {
-        return static_cast<OSErr>(e.error_code());
-    } catch (const std::bad_alloc&) {
-        return kMemFullErr;
-    }
-}
-
 // The first 'snd ' resource of the file's resource fork, by its place in the
 // map whatever its number. A fork that is empty, damaged or without one is not
 // a sound file (-22008): that file fails, the batch goes on.
@@ -166,7 +155,7 @@ OSErr CSndRsrcFile::ReadInfo() {
 
 OSErr CSndRsrcFile::Open() {
     if (IsOpen()) return kFileBusyErr;
-    const OSErr err = Guarded([&]() -> OSErr {
+    const OSErr err = StatusOfCall([&]() -> OSErr {
         bytes_.clear();
         if (OSErr e = LoadFirstSoundResource(path_, &bytes_)) return e;
         return ReadInfo();
@@ -215,7 +204,7 @@ OSErr CSndRsrcFile::Create(short channels, short wordSize, float sampleRate, voi
     wordSize_ = wordSize;
     sampleRate_ = sampleRate;
     numFrames_ = 0;
-    const OSErr err = Guarded([&]() -> OSErr {
+    const OSErr err = StatusOfCall([&]() -> OSErr {
         WriteSoundHeader();
         return 0;
     });
@@ -295,7 +284,7 @@ OSErr CSndRsrcFile::Close() {
     if (!IsOpen()) return kFileNotOpenBaseErr;
     OSErr err = 0;
     if (headerDirty_ && writable_) {
-        err = Guarded([&]() -> OSErr {
+        err = StatusOfCall([&]() -> OSErr {
             UpdateSoundHeader();
             return WriteForkBytes(path_, true, bytes_);
         });
@@ -327,7 +316,7 @@ OSErr CSndRsrcFile::SetEndOfFile(uint32_t frames) {
     const uint64_t wanted = static_cast<uint64_t>(frames) * FrameBytes();
     if (wanted > kMaxSampleBytes) return kSndRsrcTooLargeErr;
     if (dataOffset_ + wanted <= bytes_.size()) return UpdateSize();
-    return Guarded([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         // A gap is silence: offset-binary samples are silent at 0x80.
         bytes_.resize(dataOffset_ + wanted, SilenceByte());
         numFrames_ = frames;
@@ -391,7 +380,7 @@ OSErr CSndRsrcFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
     if (end > kMaxSampleBytes) return kSndRsrcTooLargeErr;
     if (OSErr err = SetFilePos(position)) return err;
     const uint64_t bytes = frames * FrameBytes();
-    return Guarded([&]() -> OSErr {
+    return StatusOfCall([&]() -> OSErr {
         if (position_ + bytes > bytes_.size()) bytes_.resize(position_ + bytes);
         unsigned char* at = bytes_.data() + position_;
         std::memcpy(at, outputBuffer_, static_cast<size_t>(bytes));

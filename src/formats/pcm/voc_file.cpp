@@ -80,20 +80,6 @@ void StoreBlockHead(uint8_t* head, unsigned char type, uint32_t size) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Life
-
-// Each class closes in its own destructor, while WriteFormat is still its own.
-CVOCBlockFile::~CVOCBlockFile() = default;
-
-CVOCFile::~CVOCFile() {
-    if (IsOpen()) Close();
-}
-
-CVOC_SBFile::~CVOC_SBFile() {
-    if (IsOpen()) Close();
-}
-
-// ---------------------------------------------------------------------------
 // The block walk
 
 OSErr CVOCBlockFile::WalkToBlock(ByteSource& source, unsigned char type, uint64_t* after) {
@@ -179,146 +165,45 @@ OSErr CVOCBlockFile::WriteSoundBlockHead(uint8_t timeConstant) {
     uint32_t end = 0;
     if (OSErr err = ReadBlockHead(head, kSoundHeadExtra, &end)) return err;
     // numFrames_ is at most MaxFrames(), so the size stays within 24 bits.
-    StoreBlockHead(head, kSoundDataBlock, numFrames_ * FrameBytes() + kSoundHeadExtra);
+    StoreBlockHead(head, kSoundDataBlock,
+                   static_cast<uint32_t>(numFrames_ * FrameBytes() + kSoundHeadExtra));
     head[4] = timeConstant;
     head[5] = 0;  // codec: linear
     return pcmio::WriteAt(forkRef_, end - static_cast<uint32_t>(sizeof head), head, sizeof head);
 }
 
 uint32_t CVOCBlockFile::MaxFrames() const {
-    const uint32_t frameBytes = FrameBytes();
-    return frameBytes ? (kMaxBlockSize - kSoundHeadExtra) / frameBytes : 0;
+    const uint64_t frameBytes = FrameBytes();
+    return frameBytes ? static_cast<uint32_t>((kMaxBlockSize - kSoundHeadExtra) / frameBytes) : 0;
 }
 
 // ---------------------------------------------------------------------------
-// Opening, creating, closing
+// Opening, closing, the offline look, the frame limit
 
-OSErr CVOCBlockFile::OpenReadOnly() {
-    if (IsOpen()) return kFileBusyErr;
-    FSRef ref{path_};
-    if (OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_)) return err;
-    open_ = true;
-    writable_ = false;
-    return 0;
+OSErr CVOCBlockFile::Open() {
+    if (OSErr err = OpenForReading()) return err;
+    if (OSErr err = ReadFormat()) return err;
+    dataType_ = StoredDataType();
+    return AddWholeFileRegion();
 }
 
-template <class Reader>
-OSErr CVOCBlockFile::ReadOnSecondFork(Reader&& read) {
-    // An object that is already open keeps its fork and data start; the look
-    // is taken on a second fork.
-    const int savedFork = forkRef_;
+OSErr CVOCBlockFile::FinishFile() {
+    const OSErr first = WriteFormat();
+    const OSErr end = WriteEODBlock();
+    return first ? first : end;
+}
+
+OSErr CVOCBlockFile::GetOfflineInfo(OSErr* status) {
+    if (status) *status = 0;
+    // An object that is already open keeps its data start as well as its fork.
     const uint32_t savedStart = dataStart_;
-    forkRef_ = XWQF::kNoFork;
-    FSRef ref{path_};
-    OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_);
-    if (err == 0) {
-        err = read();
-        const OSErr closeErr = XWQF::CloseFork(forkRef_);
-        if (err == 0) err = closeErr;
-    }
-    forkRef_ = savedFork;
+    const OSErr err = pcmio::ReadOnSecondFork(path_, &forkRef_, [this] { return ReadFormat(); });
     dataStart_ = savedStart;
     return err;
 }
 
-OSErr CVOCBlockFile::CreateWritable(short channels, short wordSize, float sampleRate,
-                                    void* specifics, const unsigned char* extension) {
-    if (OSErr err = CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension))
-        return err;
-    if (OSErr err = CreateDataFork(channels, wordSize, sampleRate)) return err;
-    writable_ = true;
-    return WriteHeader();
-}
-
-OSErr CVOCBlockFile::Close() {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    OSErr first = 0;
-    if (headerDirty_ && writable_) {
-        first = WriteFormat();
-        const OSErr end = WriteEODBlock();
-        if (first == 0) first = end;
-    }
-    const OSErr closed = XWQF::CloseFork(forkRef_);
-    // The descriptor is released whatever close reports.
-    forkRef_ = XWQF::kNoFork;
-    open_ = false;
-    headerDirty_ = 0;
-    writable_ = false;
-    return first ? first : closed;
-}
-
-// ---------------------------------------------------------------------------
-// Positioning
-
-OSErr CVOCBlockFile::SetFilePos(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    return pcmio::SeekFrame(forkRef_, dataStart_, FrameBytes(), frame,
-                            [this](uint32_t end) { return SetEndOfFile(end); });
-}
-
-OSErr CVOCBlockFile::SetEndOfFile(unsigned int frames) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (writable_ && frames > MaxFrames()) return kVOCBlockTooLargeErr;
-    // The file only grows, and only when this object made it.
-    if (OSErr err = pcmio::ExtendToFrames(forkRef_, dataStart_, FrameBytes(), frames,
-                                          SilenceByte(), writable_))
-        return err;
-    numFrames_ = frames;
-    return 0;
-}
-
-OSErr CVOCBlockFile::UpdateSize() {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    return pcmio::CountFrames(forkRef_, dataStart_, FrameBytes(), &numFrames_);
-}
-
-// ---------------------------------------------------------------------------
-// Buffers
-
-OSErr CVOCBlockFile::RefreshInputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (OSErr err = InitInputBuffer()) return err;
-    if (!inputBuffer_) return kMemBlockMissingErr;
-    const uint64_t bufferBytes = GetRealBufferSize();
-    const uint64_t want =
-        pcmio::BlockExtent(frame, numFrames_, bufferFrames_, FrameBytes(), bufferBytes);
-    uint64_t got = 0;
-    const OSErr err = pcmio::ReadBlock(
-        forkRef_, [&] { return SetFilePos(frame); }, inputBuffer_, want, bufferBytes, &got);
-    // Only the bytes read are turned: the zero-filled rest is silence already.
-    FileToBuffer(inputBuffer_, got);
-    firstBufferedFrame_ = frame;
-    return err;
-}
-
-OSErr CVOCBlockFile::RefreshOutputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (OSErr err = InitOutputBuffer()) return err;
-    if (!outputBuffer_) return kMemBlockMissingErr;
-    const uint64_t bufferBytes = GetRealBufferSize();
-    uint64_t got = 0;
-    // Positioning past the end extends the file up to the frame; frames not
-    // yet in the file are silence in the buffer form.
-    OSErr err = pcmio::ReadBlock(
-        forkRef_, [&] { return SetFilePos(frame); }, outputBuffer_, bufferBytes, bufferBytes, &got);
-    if (err == kEOFErr) err = 0;
-    FileToBuffer(outputBuffer_, got);
-    firstBufferedFrame_ = frame;
-    return err;
-}
-
-OSErr CVOCBlockFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
-    if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
-    if (!IsOpen()) return kFileNotOpenBaseErr;
-    if (!outputBuffer_ || frames > bufferFrames_) return kParamErr;
-    if (!writable_) return kWritePermErr;
-    // Refused before anything is written: what the file holds stays a sound
-    // file, closed with the frames it has.
-    if (static_cast<uint64_t>(position) + frames > MaxFrames()) return kVOCBlockTooLargeErr;
-    if (OSErr err = SetFilePos(position)) return err;
-    const uint64_t bytes = static_cast<uint64_t>(frames) * FrameBytes();
-    FileToBuffer(outputBuffer_, bytes);
-    return pcmio::WriteFrames(forkRef_, outputBuffer_, bytes, position, frames, &numFrames_);
+OSErr CVOCBlockFile::CheckFrames(uint64_t frames) const {
+    return frames > MaxFrames() ? OSErr(kVOCBlockTooLargeErr) : OSErr(0);
 }
 
 // ---------------------------------------------------------------------------
@@ -328,8 +213,7 @@ OSType CVOCFile::GetFType() { return FourCC("VOC "); }
 
 std::string CVOCFile::GetDescription() { return "Voc"; }
 
-void CVOCFile::FileToBuffer(unsigned char* data, uint64_t bytes) const {
-    // Unsigned samples as stored, signed in the buffers.
+void CVOCFile::StoredToBuffer(unsigned char* data, uint64_t bytes) const {
     for (uint64_t i = 0; i < bytes; ++i) data[i] ^= 0x80;
 }
 
@@ -349,18 +233,6 @@ OSErr CVOCFile::ReadFormat() {
     return FramesPresent(size >= kSoundHeadExtra ? size - kSoundHeadExtra : 0, &numFrames_);
 }
 
-OSErr CVOCFile::Open() {
-    if (OSErr err = OpenReadOnly()) return err;
-    if (OSErr err = ReadFormat()) return err;
-    dataType_ = kDataTypeUnsigned8;
-    return AddWholeFileRegion();
-}
-
-OSErr CVOCFile::GetOfflineInfo(OSErr* status) {
-    if (status) *status = 0;
-    return ReadOnSecondFork([this] { return ReadFormat(); });
-}
-
 OSErr CVOCFile::Create(short channels, short wordSize, float sampleRate, void* specifics,
                        const unsigned char* extension) {
     if (IsOpen()) return kFileBusyErr;
@@ -377,6 +249,7 @@ OSErr CVOCFile::Create(short channels, short wordSize, float sampleRate, void* s
 
     if (OSErr err = CreateWritable(channels, wordSize, sampleRate, specifics, extension))
         return err;
+    if (OSErr err = WriteHeader()) return err;
     wordSize_ = 8;
     dataType_ = kDataTypeUnsigned8;
     // Size and constant are filled in at close.
@@ -395,7 +268,7 @@ OSType CVOC_SBFile::GetFType() { return FourCC("VOC2"); }
 
 std::string CVOC_SBFile::GetDescription() { return "Voc Pro"; }
 
-void CVOC_SBFile::FileToBuffer(unsigned char* data, uint64_t bytes) const {
+void CVOC_SBFile::StoredToBuffer(unsigned char* data, uint64_t bytes) const {
     pcmio::SwapLittleEndianSamples(data, bytes / 2, 2);
 }
 
@@ -424,18 +297,6 @@ OSErr CVOC_SBFile::ReadFormat() {
     return FramesPresent(bytes / channels / 2, &numFrames_);
 }
 
-OSErr CVOC_SBFile::Open() {
-    if (OSErr err = OpenReadOnly()) return err;
-    if (OSErr err = ReadFormat()) return err;
-    dataType_ = kDataTypeLittleEndianPCM;
-    return AddWholeFileRegion();
-}
-
-OSErr CVOC_SBFile::GetOfflineInfo(OSErr* status) {
-    if (status) *status = 0;
-    return ReadOnSecondFork([this] { return ReadFormat(); });
-}
-
 OSErr CVOC_SBFile::Create(short channels, short wordSize, float sampleRate, void* specifics,
                           const unsigned char* extension) {
     if (IsOpen()) return kFileBusyErr;
@@ -458,6 +319,7 @@ OSErr CVOC_SBFile::Create(short channels, short wordSize, float sampleRate, void
 
     if (OSErr err = CreateWritable(channels, wordSize, sampleRate, specifics, extension))
         return err;
+    if (OSErr err = WriteHeader()) return err;
     wordSize_ = 16;
     dataType_ = kDataTypeLittleEndianPCM;
     uint8_t blocks[kBlockHeadBytes + kExtendedExtra + kBlockHeadBytes + kSoundHeadExtra] = {};

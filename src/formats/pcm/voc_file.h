@@ -9,7 +9,7 @@
 #include <istream>
 #include <string>
 
-#include "soundfile/sound_file.h"
+#include "formats/pcm/framed_pcm_file.h"
 
 class ByteSource;
 
@@ -28,34 +28,25 @@ enum : int {
     kVOCBlockTooLargeErr = -20008,          // the sound data outgrows the 24-bit block size
 };
 
-// What both Creative Voice classes share: the header, the block walk, closing
-// with the final block headers and the terminator, and the block traffic
-// between the sound-data block and the buffers.
-class CVOCBlockFile : public CSoundFile {
+// What both Creative Voice classes share: the header, the block walk, the
+// final block headers and the terminator written at close, and the limit of
+// the sound-data block's 24-bit size.
+class CVOCBlockFile : public CFramedPCMFile {
 public:
     static constexpr uint32_t kHeaderBytes = 26;
     // The most bytes a block's 24-bit size can count.
     static constexpr uint32_t kMaxBlockSize = 0xFFFFFF;
 
-    ~CVOCBlockFile() override;
-
-    OSErr Close() override;
-    OSErr RefreshInputBuffer(uint32_t frame) override;
-    OSErr RefreshOutputBuffer(uint32_t frame) override;
-    OSErr FlushOutputBuffer(uint32_t frames, uint32_t position) override;
-    OSErr SetFilePos(uint32_t frame) override;
-    OSErr UpdateSize() override;
+    OSErr Open() override;
+    OSErr GetOfflineInfo(OSErr* status) override;
+    // Reads the format blocks into the fields and the data start.
+    virtual OSErr ReadFormat() = 0;
 
     // Writes the 26-byte header at offset 0.
     OSErr WriteHeader();
     // Appends the terminator (one byte 0) at the end of the file.
     OSErr WriteEODBlock();
-    // Makes the file hold `frames` frames after the data start, adding silence;
-    // the frame count becomes `frames`. A count the sound-data block cannot
-    // hold gives -20008 and leaves the file as it is.
-    OSErr SetEndOfFile(unsigned int frames);
 
-    uint32_t GetDataStart() const { return dataStart_; }
     // The most frames the sound-data block can hold.
     uint32_t MaxFrames() const;
 
@@ -72,19 +63,13 @@ protected:
 
     // Rewrites the format blocks with the final sizes and time constants.
     virtual OSErr WriteFormat() = 0;
-    // Bytes of one frame in the file (and in the buffers).
-    virtual uint32_t FrameBytes() const = 0;
-    // The stored byte of silence.
-    virtual uint8_t SilenceByte() const = 0;
-    // Turns samples as stored into the buffer form in place; its own inverse.
-    virtual void FileToBuffer(unsigned char* data, uint64_t bytes) const = 0;
+    // The data-type code of the samples as stored.
+    virtual short StoredDataType() const = 0;
+    // The format blocks and the terminator.
+    OSErr FinishFile() override;
+    // More frames than the sound-data block can hold give -20008.
+    OSErr CheckFrames(uint64_t frames) const override;
 
-    // The file's part of Create once the format has accepted the description:
-    // the base Create, a new file opened for writing, the header dirty.
-    OSErr CreateWritable(short channels, short wordSize, float sampleRate, void* specifics,
-                         const unsigned char* extension);
-    // Opens the fork for reading and marks the file open.
-    OSErr OpenReadOnly();
     // With the fork just past the 4-byte head of a block (where the walk left
     // it), reads that head and the `extra` bytes after it into `head`; the fork
     // is left after them, and *end holds that position.
@@ -94,47 +79,42 @@ protected:
     OSErr FramesPresent(uint64_t frames, uint32_t* present);
     // Rewrites the sound-data block's 6-byte head with the final size.
     OSErr WriteSoundBlockHead(uint8_t timeConstant);
-    // Takes another fork for a look at the file (GetOfflineInfo), and back.
-    template <class Reader>
-    OSErr ReadOnSecondFork(Reader&& read);
-
-    uint32_t dataStart_ = 0;
-    // True for a file this object created (only such a file is ever written).
-    bool writable_ = false;
 };
 
 // 'VOC ': mono, 8-bit unsigned samples in one sound-data block.
 class CVOCFile : public CVOCBlockFile {
 public:
-    ~CVOCFile() override;
-    OSErr Open() override;
+    ~CVOCFile() override {
+        if (IsOpen()) Close();
+    }
     OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,
                  const unsigned char* extension) override;
-    OSErr GetOfflineInfo(OSErr* status) override;
     OSType GetFType() override;
     std::string GetDescription() override;
 
     // Places the fork just past the head of the first block of `type`.
     OSErr FindVocID(unsigned char type);
     // Reads the sound-data block into the fields and the data start.
-    OSErr ReadFormat();
+    OSErr ReadFormat() override;
 
 protected:
     OSErr WriteFormat() override;
-    uint32_t FrameBytes() const override { return 1; }
+    short StoredDataType() const override { return kDataTypeUnsigned8; }
+    uint64_t FrameBytes() const override { return 1; }
     uint8_t SilenceByte() const override { return 0x80; }
-    void FileToBuffer(unsigned char* data, uint64_t bytes) const override;
+    // Unsigned samples as stored, signed in the buffers; its own inverse.
+    void StoredToBuffer(unsigned char* data, uint64_t bytes) const override;
 };
 
 // 'VOC2': an extended-format block (rate and channels), then 16-bit signed
 // little-endian samples in one sound-data block.
 class CVOC_SBFile : public CVOCBlockFile {
 public:
-    ~CVOC_SBFile() override;
-    OSErr Open() override;
+    ~CVOC_SBFile() override {
+        if (IsOpen()) Close();
+    }
     OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,
                  const unsigned char* extension) override;
-    OSErr GetOfflineInfo(OSErr* status) override;
     OSType GetFType() override;
     std::string GetDescription() override;
 
@@ -145,14 +125,15 @@ public:
     static OSErr FindVocID(unsigned char type, std::istream& in);
     // Reads the extended-format and sound-data blocks into the fields and the
     // data start.
-    OSErr ReadFormat();
+    OSErr ReadFormat() override;
 
     // The most channels the extended block's mode byte can name.
     static constexpr uint32_t kMaxChannels = 256;
 
 protected:
     OSErr WriteFormat() override;
-    uint32_t FrameBytes() const override { return channels_ * 2; }
-    uint8_t SilenceByte() const override { return 0; }
-    void FileToBuffer(unsigned char* data, uint64_t bytes) const override;
+    short StoredDataType() const override { return kDataTypeLittleEndianPCM; }
+    uint64_t FrameBytes() const override { return static_cast<uint64_t>(channels_) * 2; }
+    // Little-endian samples; its own inverse.
+    void StoredToBuffer(unsigned char* data, uint64_t bytes) const override;
 };

@@ -50,6 +50,8 @@ constexpr uint64_t kMaxAssociatedDataBytes = 16u << 20;
 // SubFormat GUIDs: Data1 (little-endian) varies, the remaining 12 bytes are these.
 constexpr uint8_t kGuidTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
                                    0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+// The sub-format GUID begins 24 bytes into the format chunk's data.
+constexpr uint32_t kSubFormatOffset = 24;
 enum : uint32_t {
     kSubFormatPCM = 0x01,
     kSubFormatFloat = 0x03,
@@ -287,6 +289,16 @@ OSErr CWAVEFile::TakeFormat(const FormatFields& fields, short wordSize) {
     channels_ = fields.channels;
     wordSize_ = wordSize;
     return CheckFormat();
+}
+
+uint16_t CWAVEFile::CodingTag(const FormatFields& fields) {
+    if (fields.tag != kTagExtensible) return fields.tag;
+    uint32_t offset = 0, size = 0;
+    uint8_t raw[2];
+    if (LocateChunk(kFmt, 1, &offset, &size) != 0 || size < kSubFormatOffset + sizeof raw ||
+        ReadAt(offset + 8 + kSubFormatOffset, raw, sizeof raw) != 0)
+        return fields.tag;
+    return LoadLE16(raw);
 }
 
 OSErr CWAVEFile::ReadfmtExtended() {

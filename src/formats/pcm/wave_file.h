@@ -121,6 +121,9 @@ protected:
     // Takes the rate and channels of a format chunk and the given word size, and
     // checks them (CheckFormat).
     OSErr TakeFormat(const FormatFields& fields, short wordSize);
+    // The coding of a format chunk: its tag, or for the extensible tag the first
+    // two bytes of the sub-format when the chunk holds them (else the tag as it is).
+    uint16_t CodingTag(const FormatFields& fields);
     // The opening steps of Open and GetOfflineInfo: the fork for reading, the RIFF
     // header with the end of the chunks, and the data start of the 'data' chunk.
     OSErr OpenForReading();

@@ -47,7 +47,9 @@ OSErr CWAVE_AuFile::Readfmt() {
     FormatFields fields;
     OSErr err = ReadPlainFormat(&fields);
     if (err) return err;
-    if (fields.tag != kTagALaw && fields.tag != kTagMuLaw) return kWAVEUnsupportedDataErr;
+    // The extensible form names the coding in its sub-format.
+    const uint16_t coding = CodingTag(fields);
+    if (coding != kTagALaw && coding != kTagMuLaw) return kWAVEUnsupportedDataErr;
     if ((err = TakeFormat(fields, 16)) != 0) return err;
     dataType_ = CodedDataType();
     SetChannelConfiguration(pcmio::ConfigurationForChannels(channels_));
@@ -245,7 +247,7 @@ OSErr CWAVEFloatFile::Readfmt() {
     FormatFields fields;
     OSErr err = ReadPlainFormat(&fields);
     if (err) return err;
-    if (fields.tag != kTagFloat) return kWAVEUnsupportedDataErr;
+    if (CodingTag(fields) != kTagFloat) return kWAVEUnsupportedDataErr;
     // Only single precision is turned into samples; 64-bit floats read as 32-bit
     // ones would be noise reported as success.
     if ((err = TakeFormat(fields, fields.wordSize)) != 0) return err;

@@ -9,10 +9,11 @@
 
 #include "formats/pcm/wave_file.h"
 
-// µ-law WAVE ('WVau'): format tag 7 written, 6 or 7 accepted (the class decides
-// the coding, detection sends A-law files to 'WVal'). A created file is laid out
-// as "RIFF", an 18-byte format chunk, a 'fact' chunk with the frame count and
-// "data"; an odd number of sample bytes is followed by one pad byte.
+// µ-law WAVE ('WVau'): format tag 7 written, 6 or 7 accepted, also as the
+// sub-format of the extensible tag (the class decides the coding, detection
+// sends A-law files to 'WVal'). A created file is laid out as "RIFF", an 18-byte
+// format chunk, a 'fact' chunk with the frame count and "data"; an odd number of
+// sample bytes is followed by one pad byte.
 class CWAVE_AuFile : public CWAVEFile {
 public:
     CWAVE_AuFile() = default;
@@ -32,7 +33,7 @@ public:
     OSType GetFType() override;
     std::string GetDescription() override;
 
-    // Tag 6 or 7; word size 16; frames = data bytes / channels.
+    // Tag 6 or 7 (plain or extensible); word size 16; frames = data bytes / channels.
     OSErr Readfmt() override;
     // Grows the sample data to the frame count with the code of silence.
     OSErr SetEndOfFile(uint32_t frames) override;
@@ -64,7 +65,7 @@ private:
     OSErr ReadCodes(uint32_t frame, unsigned char* buffer);
 };
 
-// A-law WAVE ('WVal'): format tag 6 written, 6 or 7 accepted.
+// A-law WAVE ('WVal'): format tag 6 written, 6 or 7 accepted (plain or extensible).
 class CWAVE_ALawFile : public CWAVE_AuFile {
 public:
     CWAVE_ALawFile() = default;
@@ -83,7 +84,7 @@ protected:
 };
 
 // 32-bit float WAVE ('WVfl'): format tag 3, little-endian IEEE single precision
-// with full scale ±1.0, always the plain format chunk. In the buffers a sample is
+// with full scale ±1.0; read in either form, written with the plain format chunk. In the buffers a sample is
 // the 32-bit integer f x 2^31 (clamped to the integer range; NaN reads as 0).
 class CWAVEFloatFile : public CWAVEFile {
 public:
@@ -97,7 +98,8 @@ public:
     OSType GetFType() override;
     std::string GetDescription() override;
 
-    // Tag 3 with 32 bits per sample; any other tag or size is refused (-22700).
+    // Tag 3 (plain or extensible) with 32 bits per sample; any other tag or size
+    // is refused (-22700).
     OSErr Readfmt() override;
     OSErr Writefmt() override;
     // The plain chunk whatever the channel count.

@@ -1,0 +1,112 @@
+#include "formats/pcm/framed_pcm_file.h"
+
+#include "formats/pcm/pcm_io.h"
+
+// ---------------------------------------------------------------------------
+// Opening, creating, closing
+
+OSErr CFramedPCMFile::OpenForReading() {
+    if (IsOpen()) return kFileBusyErr;
+    FSRef ref{path_};
+    if (OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_)) return err;
+    open_ = true;
+    writable_ = false;
+    return 0;
+}
+
+OSErr CFramedPCMFile::CreateWritable(short channels, short wordSize, float sampleRate,
+                                     void* specifics, const unsigned char* extension) {
+    if (OSErr err = CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension))
+        return err;
+    if (OSErr err = CreateDataFork(channels, wordSize, sampleRate)) return err;
+    writable_ = true;
+    return 0;
+}
+
+OSErr CFramedPCMFile::Close() {
+    if (!IsOpen()) return CloseNotOpenErr();
+    const OSErr first = headerDirty_ && writable_ ? FinishFile() : OSErr(0);
+    const OSErr closed = XWQF::CloseFork(forkRef_);
+    // The descriptor is released whatever close reports.
+    forkRef_ = XWQF::kNoFork;
+    open_ = false;
+    headerDirty_ = 0;
+    writable_ = false;
+    return first ? first : closed;
+}
+
+// ---------------------------------------------------------------------------
+// Positioning
+
+OSErr CFramedPCMFile::SetFilePos(uint32_t frame) {
+    if (!IsOpen()) return kFileNotOpenBaseErr;
+    return pcmio::SeekFrame(forkRef_, dataStart_, FrameBytes(), frame,
+                            [this](uint32_t end) { return SetEndOfFile(end); });
+}
+
+OSErr CFramedPCMFile::SetEndOfFile(uint32_t frames) {
+    if (!IsOpen()) return kFileNotOpenBaseErr;
+    if (OSErr err = writable_ ? CheckFrames(frames) : OSErr(0)) return err;
+    if (OSErr err = pcmio::ExtendToFrames(forkRef_, dataStart_, FrameBytes(), frames,
+                                          SilenceByte(), writable_))
+        return err;
+    numFrames_ = frames;
+    return 0;
+}
+
+OSErr CFramedPCMFile::UpdateSize() {
+    if (!IsOpen()) return kFileNotOpenBaseErr;
+    return pcmio::CountFrames(forkRef_, dataStart_, FrameBytes(), &numFrames_);
+}
+
+// ---------------------------------------------------------------------------
+// Buffers
+
+OSErr CFramedPCMFile::ReadFrames(uint32_t frame, unsigned char* buffer) {
+    const uint64_t bufferBytes = GetRealBufferSize();
+    const uint64_t want =
+        pcmio::BlockExtent(frame, numFrames_, bufferFrames_, FrameBytes(), bufferBytes);
+    uint64_t got = 0;
+    const OSErr err = pcmio::ReadBlock(
+        forkRef_, [&] { return SetFilePos(frame); }, buffer, want, bufferBytes, &got);
+    // Only the bytes read are turned: the zero-filled rest is silence already.
+    StoredToBuffer(buffer, got);
+    return err;
+}
+
+OSErr CFramedPCMFile::RefreshInputBuffer(uint32_t frame) {
+    if (!IsOpen()) return kFileNotOpenBaseErr;
+    if (OSErr err = InitInputBuffer()) return err;
+    if (!inputBuffer_) return kMemBlockMissingErr;
+    const OSErr err = ReadFrames(frame, inputBuffer_);
+    firstBufferedFrame_ = frame;
+    return err;
+}
+
+OSErr CFramedPCMFile::RefreshOutputBuffer(uint32_t frame) {
+    if (!IsOpen()) return kFileNotOpenBaseErr;
+    if (OSErr err = InitOutputBuffer()) return err;
+    if (!outputBuffer_) return kMemBlockMissingErr;
+    const uint64_t bufferBytes = GetRealBufferSize();
+    uint64_t got = 0;
+    // Positioning past the end extends the file up to the frame; frames not
+    // yet in the file are silence.
+    const OSErr err = pcmio::ReadBlock(
+        forkRef_, [&] { return SetFilePos(frame); }, outputBuffer_, bufferBytes, bufferBytes, &got);
+    StoredToBuffer(outputBuffer_, got);
+    firstBufferedFrame_ = frame;
+    return err == kEOFErr ? OSErr(0) : err;
+}
+
+OSErr CFramedPCMFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
+    if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
+    if (!IsOpen()) return kFileNotOpenBaseErr;
+    if (!OutputBufferHolds(frames)) return kParamErr;
+    if (!writable_) return kWritePermErr;
+    // Refused before anything is written: what the file holds stays whole.
+    if (OSErr err = CheckFrames(static_cast<uint64_t>(position) + frames)) return err;
+    if (OSErr err = SetFilePos(position)) return err;
+    const uint64_t bytes = static_cast<uint64_t>(frames) * FrameBytes();
+    BufferToStored(outputBuffer_, bytes);
+    return pcmio::WriteFrames(forkRef_, outputBuffer_, bytes, position, frames, &numFrames_);
+}
