@@ -41,62 +41,99 @@ std::mutex& SincTableMutex() {
 
 // ---- Kernels ----------------------------------------------------------------
 
-// Sums h[i] × x[i] over n values, n a multiple of 4, the even and the odd
-// indices apart (left and right of interleaved stereo).
-using DotFunction = void (*)(const double* h, const double* x, size_t n, double* even, double* odd);
+// Sums h[i] × x[c][i] over n values (a multiple of 4) into y[c], for one or two
+// channels held apart, so that each coefficient is loaded once for both.
+using DotFunction = void (*)(const double* h, const double* const* x, int channels, size_t n,
+                             double* y);
 
-void DotPlain(const double* h, const double* x, size_t n, double* even, double* odd) {
+void DotPlain(const double* h, const double* const* x, int channels, size_t n, double* y) {
 #if defined(__SSE2__)
     // Four sums in flight, so that the adds do not wait on each other.
     __m128d a0 = _mm_setzero_pd(), a1 = _mm_setzero_pd();
     __m128d a2 = _mm_setzero_pd(), a3 = _mm_setzero_pd();
+    const double* p = x[0];
+    if (channels == 2) {
+        const double* q = x[1];
+        for (size_t i = 0; i < n; i += 4) {
+            const __m128d h0 = _mm_loadu_pd(h + i), h1 = _mm_loadu_pd(h + i + 2);
+            a0 = _mm_add_pd(a0, _mm_mul_pd(h0, _mm_loadu_pd(p + i)));
+            a1 = _mm_add_pd(a1, _mm_mul_pd(h1, _mm_loadu_pd(p + i + 2)));
+            a2 = _mm_add_pd(a2, _mm_mul_pd(h0, _mm_loadu_pd(q + i)));
+            a3 = _mm_add_pd(a3, _mm_mul_pd(h1, _mm_loadu_pd(q + i + 2)));
+        }
+        alignas(16) double s[2], t[2];
+        _mm_store_pd(s, _mm_add_pd(a0, a1));
+        _mm_store_pd(t, _mm_add_pd(a2, a3));
+        y[0] = s[0] + s[1];
+        y[1] = t[0] + t[1];
+        return;
+    }
     size_t i = 0;
     for (; i + 8 <= n; i += 8) {
-        a0 = _mm_add_pd(a0, _mm_mul_pd(_mm_loadu_pd(h + i), _mm_loadu_pd(x + i)));
-        a1 = _mm_add_pd(a1, _mm_mul_pd(_mm_loadu_pd(h + i + 2), _mm_loadu_pd(x + i + 2)));
-        a2 = _mm_add_pd(a2, _mm_mul_pd(_mm_loadu_pd(h + i + 4), _mm_loadu_pd(x + i + 4)));
-        a3 = _mm_add_pd(a3, _mm_mul_pd(_mm_loadu_pd(h + i + 6), _mm_loadu_pd(x + i + 6)));
+        a0 = _mm_add_pd(a0, _mm_mul_pd(_mm_loadu_pd(h + i), _mm_loadu_pd(p + i)));
+        a1 = _mm_add_pd(a1, _mm_mul_pd(_mm_loadu_pd(h + i + 2), _mm_loadu_pd(p + i + 2)));
+        a2 = _mm_add_pd(a2, _mm_mul_pd(_mm_loadu_pd(h + i + 4), _mm_loadu_pd(p + i + 4)));
+        a3 = _mm_add_pd(a3, _mm_mul_pd(_mm_loadu_pd(h + i + 6), _mm_loadu_pd(p + i + 6)));
     }
     if (i < n) {
-        a0 = _mm_add_pd(a0, _mm_mul_pd(_mm_loadu_pd(h + i), _mm_loadu_pd(x + i)));
-        a1 = _mm_add_pd(a1, _mm_mul_pd(_mm_loadu_pd(h + i + 2), _mm_loadu_pd(x + i + 2)));
+        a0 = _mm_add_pd(a0, _mm_mul_pd(_mm_loadu_pd(h + i), _mm_loadu_pd(p + i)));
+        a1 = _mm_add_pd(a1, _mm_mul_pd(_mm_loadu_pd(h + i + 2), _mm_loadu_pd(p + i + 2)));
     }
     alignas(16) double s[2];
     _mm_store_pd(s, _mm_add_pd(_mm_add_pd(a0, a1), _mm_add_pd(a2, a3)));
-    *even = s[0];
-    *odd = s[1];
+    y[0] = s[0] + s[1];
 #else
-    double e0 = 0, o0 = 0, e1 = 0, o1 = 0;
-    for (size_t i = 0; i < n; i += 4) {
-        e0 += h[i] * x[i];
-        o0 += h[i + 1] * x[i + 1];
-        e1 += h[i + 2] * x[i + 2];
-        o1 += h[i + 3] * x[i + 3];
+    for (int c = 0; c < channels; ++c) {
+        double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+        for (size_t i = 0; i < n; i += 4) {
+            s0 += h[i] * x[c][i];
+            s1 += h[i + 1] * x[c][i + 1];
+            s2 += h[i + 2] * x[c][i + 2];
+            s3 += h[i + 3] * x[c][i + 3];
+        }
+        y[c] = (s0 + s1) + (s2 + s3);
     }
-    *even = e0 + e1;
-    *odd = o0 + o1;
 #endif
 }
 
 #if defined(__x86_64__)
-__attribute__((target("avx2,fma"))) void DotWide(const double* h, const double* x, size_t n,
-                                                 double* even, double* odd) {
+__attribute__((target("avx2,fma"))) double SumLanes(__m256d a) {
+    const __m128d s = _mm_add_pd(_mm256_castpd256_pd128(a), _mm256_extractf128_pd(a, 1));
+    return _mm_cvtsd_f64(_mm_add_sd(s, _mm_unpackhi_pd(s, s)));
+}
+
+__attribute__((target("avx2,fma"))) void DotWide(const double* h, const double* const* x,
+                                                 int channels, size_t n, double* y) {
     __m256d a0 = _mm256_setzero_pd(), a1 = _mm256_setzero_pd();
     __m256d a2 = _mm256_setzero_pd(), a3 = _mm256_setzero_pd();
+    const double* p = x[0];
     size_t i = 0;
-    for (; i + 16 <= n; i += 16) {
-        a0 = _mm256_fmadd_pd(_mm256_loadu_pd(h + i), _mm256_loadu_pd(x + i), a0);
-        a1 = _mm256_fmadd_pd(_mm256_loadu_pd(h + i + 4), _mm256_loadu_pd(x + i + 4), a1);
-        a2 = _mm256_fmadd_pd(_mm256_loadu_pd(h + i + 8), _mm256_loadu_pd(x + i + 8), a2);
-        a3 = _mm256_fmadd_pd(_mm256_loadu_pd(h + i + 12), _mm256_loadu_pd(x + i + 12), a3);
+    if (channels == 2) {
+        const double* q = x[1];
+        for (; i + 8 <= n; i += 8) {
+            const __m256d h0 = _mm256_loadu_pd(h + i), h1 = _mm256_loadu_pd(h + i + 4);
+            a0 = _mm256_fmadd_pd(h0, _mm256_loadu_pd(p + i), a0);
+            a1 = _mm256_fmadd_pd(h1, _mm256_loadu_pd(p + i + 4), a1);
+            a2 = _mm256_fmadd_pd(h0, _mm256_loadu_pd(q + i), a2);
+            a3 = _mm256_fmadd_pd(h1, _mm256_loadu_pd(q + i + 4), a3);
+        }
+        if (i < n) {
+            const __m256d h0 = _mm256_loadu_pd(h + i);
+            a0 = _mm256_fmadd_pd(h0, _mm256_loadu_pd(p + i), a0);
+            a2 = _mm256_fmadd_pd(h0, _mm256_loadu_pd(q + i), a2);
+        }
+        y[0] = SumLanes(_mm256_add_pd(a0, a1));
+        y[1] = SumLanes(_mm256_add_pd(a2, a3));
+        return;
     }
-    for (; i < n; i += 4) a0 = _mm256_fmadd_pd(_mm256_loadu_pd(h + i), _mm256_loadu_pd(x + i), a0);
-    const __m256d a = _mm256_add_pd(_mm256_add_pd(a0, a1), _mm256_add_pd(a2, a3));
-    const __m128d s = _mm_add_pd(_mm256_castpd256_pd128(a), _mm256_extractf128_pd(a, 1));
-    alignas(16) double r[2];
-    _mm_store_pd(r, s);
-    *even = r[0];
-    *odd = r[1];
+    for (; i + 16 <= n; i += 16) {
+        a0 = _mm256_fmadd_pd(_mm256_loadu_pd(h + i), _mm256_loadu_pd(p + i), a0);
+        a1 = _mm256_fmadd_pd(_mm256_loadu_pd(h + i + 4), _mm256_loadu_pd(p + i + 4), a1);
+        a2 = _mm256_fmadd_pd(_mm256_loadu_pd(h + i + 8), _mm256_loadu_pd(p + i + 8), a2);
+        a3 = _mm256_fmadd_pd(_mm256_loadu_pd(h + i + 12), _mm256_loadu_pd(p + i + 12), a3);
+    }
+    for (; i < n; i += 4) a0 = _mm256_fmadd_pd(_mm256_loadu_pd(h + i), _mm256_loadu_pd(p + i), a0);
+    y[0] = SumLanes(_mm256_add_pd(_mm256_add_pd(a0, a1), _mm256_add_pd(a2, a3)));
 }
 #endif
 
@@ -112,40 +149,35 @@ DotFunction ChooseDot() {
 
 // The filter laid out for the converter's window: for input phase φ (output
 // instant φ / L after input frame n) the K coefficients of input frames
-// n - KL + 1 .. n + K - KL, each repeated once per value of a frame.
+// n - KL + 1 .. n + K - KL.
 class PhaseFilter {
 public:
-    OSErr Build(int64_t L, int64_t step, int values) {
+    OSErr Build(int64_t L, int64_t step) {
         L_ = L;
         step_ = step;
-        values_ = values;
         const int64_t span =
             static_cast<int64_t>(__gSincTableLength) * step;  // table in 1/L frames
         KL_ = (span + L - 1) / L;
         int64_t kr = span > 1 ? (span - 1 + L - 1) / L : 0;
-        // Rows are a multiple of 4 values long; the extra taps are zero.
-        const int64_t unit = values == 2 ? 2 : 4;
-        K_ = (KL_ + kr + unit - 1) / unit * unit;
-        rowValues_ = K_ * values;
-        if (rowValues_ > static_cast<int64_t>(kMaxBlockValues)) return kMemBlockMissingErr;
+        // Rows are a multiple of 4 taps long; the extra taps are zero.
+        K_ = (KL_ + kr + 3) / 4 * 4;
+        if (K_ > static_cast<int64_t>(kMaxBlockValues)) return kMemBlockMissingErr;
         OSErr err = 0;
-        if (rowValues_ <= kMaxPhaseMatrixValues / L) {
-            matrix_ = AllocBlock(static_cast<size_t>(L * rowValues_), &err);
+        if (K_ <= kMaxPhaseMatrixValues / L) {
+            matrix_ = AllocBlock(static_cast<size_t>(L * K_), &err);
             if (err) return err;
-            for (int64_t phase = 0; phase < L; ++phase)
-                FillRow(phase, matrix_.get() + phase * rowValues_);
+            for (int64_t phase = 0; phase < L; ++phase) FillRow(phase, matrix_.get() + phase * K_);
         } else {
-            row_ = AllocBlock(static_cast<size_t>(rowValues_), &err);
+            row_ = AllocBlock(static_cast<size_t>(K_), &err);
         }
         return err;
     }
 
     int64_t Left() const { return KL_; }
     int64_t Taps() const { return K_; }
-    size_t RowValues() const { return static_cast<size_t>(rowValues_); }
 
     const double* Row(int64_t phase) {
-        if (matrix_) return matrix_.get() + phase * rowValues_;
+        if (matrix_) return matrix_.get() + phase * K_;
         FillRow(phase, row_.get());
         return row_.get();
     }
@@ -167,18 +199,14 @@ private:
         for (int64_t t = 0; t < K_; ++t) {
             // Frame n - k (k = KL - 1 - t) lies phase / L before the instant,
             // frame n + 1 + k (k = t - KL) lies (L - phase) / L after it.
-            const int64_t e = t < KL_ ? phase + (KL_ - 1 - t) * L_ : (L_ - phase) + (t - KL_) * L_;
-            const double h = Tap(e);
-            for (int v = 0; v < values_; ++v) row[t * values_ + v] = h;
+            row[t] = Tap(t < KL_ ? phase + (KL_ - 1 - t) * L_ : (L_ - phase) + (t - KL_) * L_);
         }
     }
 
     int64_t L_ = 1;
     int64_t step_ = 1;
-    int values_ = 1;
     int64_t KL_ = 0;
     int64_t K_ = 0;
-    int64_t rowValues_ = 0;
     Block matrix_;
     Block row_;
 };
@@ -187,8 +215,8 @@ private:
 
 // Converts one range with a built filter. The window holds source frames
 // winStart_ .. winEnd_ (counted from the range start, zero before it and from
-// dataEnd_ on); it is refilled when an output frame needs a frame past its end,
-// keeping what the present frame still needs.
+// dataEnd_ on), each channel apart; it is refilled when an output frame needs a
+// frame past its end, keeping what the present frame still needs.
 class PolyphaseRun {
 public:
     // outBlock: output frames per write; capacity: frames the window holds.
@@ -200,7 +228,7 @@ public:
           M_(M),
           start_(start),
           dataEnd_(end > start ? end - start : 0),
-          values_(static_cast<size_t>(io.Values())),
+          channels_(io.Values()),
           outBlock_(outBlock),
           capacity_(capacity) {}
 
@@ -208,50 +236,55 @@ public:
 
 private:
     OSErr Refill(int64_t keepFrom);
+    double* Plane(int c) const { return window_.get() + c * capacity_; }
 
     FrameMover& io_;
     PhaseFilter& filter_;
     int64_t L_, M_;
     uint32_t start_;
     int64_t dataEnd_;
-    size_t values_;
+    int channels_;
     uint64_t outBlock_;
     int64_t capacity_;
     Block window_;
+    Block frames_;  // interleaved stereo as read, before it is taken apart
     int64_t winStart_ = 0;
     int64_t winEnd_ = 0;
 };
 
 OSErr PolyphaseRun::Refill(int64_t keepFrom) {
-    const size_t C = values_;
-    double* w = window_.get();
     const int64_t keep = std::max<int64_t>(0, winEnd_ - keepFrom);
-    if (keep > 0)
-        std::memmove(w, w + (keepFrom - winStart_) * C,
-                     static_cast<size_t>(keep) * C * sizeof(double));
+    for (int c = 0; c < channels_; ++c)
+        if (keep > 0)
+            std::memmove(Plane(c), Plane(c) + (keepFrom - winStart_),
+                         static_cast<size_t>(keep) * sizeof(double));
     winStart_ = keepFrom;
-    winEnd_ = keepFrom + keep;
     const int64_t limit = winStart_ + capacity_;
-    double* at = w + keep * C;
+    int64_t at = keep;  // the next window index to fill
     // Silence before the range start.
-    if (winEnd_ < 0) {
-        const int64_t n = std::min<int64_t>(limit, 0) - winEnd_;
-        std::fill(at, at + n * C, 0.0);
-        at += n * C;
-        winEnd_ += n;
-    }
+    const int64_t before = std::max<int64_t>(0, std::min<int64_t>(limit, 0) - (winStart_ + at));
+    for (int c = 0; c < channels_; ++c) std::fill(Plane(c) + at, Plane(c) + at + before, 0.0);
+    at += before;
     // Source frames up to the range end (or the end of what the file holds).
-    if (winEnd_ < std::min(limit, dataEnd_)) {
-        const int64_t want = std::min(limit, dataEnd_) - winEnd_;
+    const int64_t first = winStart_ + at;
+    if (first < std::min(limit, dataEnd_)) {
+        const int64_t want = std::min(limit, dataEnd_) - first;
         uint32_t got = static_cast<uint32_t>(want);
-        const OSErr err = io_.Read(start_ + static_cast<uint32_t>(winEnd_), &got, at);
-        if (err) return err;
-        if (got < want) dataEnd_ = winEnd_ + got;
-        at += static_cast<size_t>(got) * C;
-        winEnd_ += got;
+        const uint32_t position = start_ + static_cast<uint32_t>(first);
+        if (channels_ == 1) {
+            if (OSErr err = io_.Read(position, &got, Plane(0) + at)) return err;
+        } else {
+            if (OSErr err = io_.Read(position, &got, frames_.get())) return err;
+            const double* f = frames_.get();
+            double* l = Plane(0) + at;
+            double* r = Plane(1) + at;
+            for (uint32_t i = 0; i < got; ++i) l[i] = f[2 * i], r[i] = f[2 * i + 1];
+        }
+        if (got < want) dataEnd_ = first + got;
+        at += got;
     }
     // Silence after it.
-    std::fill(at, w + capacity_ * C, 0.0);
+    for (int c = 0; c < channels_; ++c) std::fill(Plane(c) + at, Plane(c) + capacity_, 0.0);
     winEnd_ = limit;
     return 0;
 }
@@ -261,17 +294,21 @@ OSErr PolyphaseRun::Run(CConvSpec* conversion, uint32_t* outPos) {
     if (outFrames == 0) return 0;
     if (outFrames > UINT32_MAX - *outPos) return kParamErr;
     const uint64_t outBlock = std::min(outBlock_, outFrames);
-    const size_t C = values_;
+    const auto C = static_cast<size_t>(channels_);
     OSErr err = 0;
     window_ = AllocBlock(static_cast<size_t>(capacity_) * C, &err);
     if (err) return err;
+    if (C == 2) {
+        frames_ = AllocBlock(static_cast<size_t>(capacity_) * C, &err);
+        if (err) return err;
+    }
     Block block = AllocBlock(static_cast<size_t>(outBlock) * C, &err);
     if (err) return err;
 
     const DotFunction dot = ChooseDot();
     const int64_t left = filter_.Left();
     const int64_t reach = filter_.Taps() - left;  // frames needed after n
-    const size_t rowValues = filter_.RowValues();
+    const auto taps = static_cast<size_t>(filter_.Taps());
     winStart_ = winEnd_ = -(left - 1);
 
     double peak = conversion->GetMax();
@@ -286,17 +323,10 @@ OSErr PolyphaseRun::Run(CConvSpec* conversion, uint32_t* outPos) {
         OSErr readErr = 0;
         for (; made < n; ++made) {
             if (clock.whole + reach >= winEnd_ && (readErr = Refill(clock.whole - left + 1))) break;
-            const double* x = window_.get() + (clock.whole - left + 1 - winStart_) * C;
-            double even, odd;
-            dot(filter_.Row(clock.phase), x, rowValues, &even, &odd);
-            if (C == 2) {
-                y[0] = even;
-                y[1] = odd;
-                peak = std::max(peak, std::max(std::fabs(even), std::fabs(odd)));
-            } else {
-                y[0] = even + odd;
-                peak = std::max(peak, std::fabs(y[0]));
-            }
+            const int64_t first = clock.whole - left + 1 - winStart_;
+            const double* x[2] = {Plane(0) + first, Plane(C - 1) + first};
+            dot(filter_.Row(clock.phase), x, channels_, taps, y);
+            for (size_t c = 0; c < C; ++c) peak = std::max(peak, std::fabs(y[c]));
             y += C;
             clock.Advance();
         }
@@ -338,7 +368,7 @@ OSErr ConvertPolyphase(CSoundFile* source, CSoundFile* output, uint32_t start, u
 
     const int values = in == SourceLayout::kStereo ? 2 : 1;
     PhaseFilter filter;
-    if (OSErr err = filter.Build(L, step, values)) return err;
+    if (OSErr err = filter.Build(L, step)) return err;
     // An output block is the output's buffer at the new rate (at least one
     // frame, at most kMaxBlockFrames); the window holds the source frames of one
     // block and the filter's span.
