@@ -1,0 +1,566 @@
+#include "dsp/polyphase_src.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <numbers>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
+#include "conversion/cconv_spec.h"
+#include "dsp/linear_src.h"
+#include "dsp/rate_io.h"
+#include "foundation/memory.h"
+#include "soundfile/progress.h"
+#include "soundfile/sound_file.h"
+
+using namespace rateconv;
+
+uint16_t gNumPeriodsPPh = 12;
+double* __gSincTable = nullptr;
+uint32_t __gSincTableLength = 0;
+double __gSincMax = 0.0;
+unsigned char __gSincFirst = 0;
+
+namespace {
+
+// The table is kept below this many entries by decimation.
+constexpr int64_t kMaxTableEntries = 65535;
+// Above this many coefficients the filter is not laid out phase by phase but
+// computed for each output frame (rates whose reduced ratio has a large L).
+constexpr int64_t kMaxPhaseMatrixValues = int64_t{1} << 18;
+
+// Held by a converter from building the table to releasing it.
+std::mutex& SincTableMutex() {
+    static std::mutex m;
+    return m;
+}
+
+// ---- Kernels ----------------------------------------------------------------
+
+// Sums h[i] × x[c][i] over n values (a multiple of 4) into y[c], for one or two
+// channels held apart, so that each coefficient is loaded once for both.
+using DotFunction = void (*)(const double* h, const double* const* x, int channels, size_t n,
+                             double* y);
+
+void DotPlain(const double* h, const double* const* x, int channels, size_t n, double* y) {
+#if defined(__SSE2__)
+    // Four sums in flight, so that the adds do not wait on each other.
+    __m128d a0 = _mm_setzero_pd(), a1 = _mm_setzero_pd();
+    __m128d a2 = _mm_setzero_pd(), a3 = _mm_setzero_pd();
+    const double* p = x[0];
+    if (channels == 2) {
+        const double* q = x[1];
+        for (size_t i = 0; i < n; i += 4) {
+            const __m128d h0 = _mm_loadu_pd(h + i), h1 = _mm_loadu_pd(h + i + 2);
+            a0 = _mm_add_pd(a0, _mm_mul_pd(h0, _mm_loadu_pd(p + i)));
+            a1 = _mm_add_pd(a1, _mm_mul_pd(h1, _mm_loadu_pd(p + i + 2)));
+            a2 = _mm_add_pd(a2, _mm_mul_pd(h0, _mm_loadu_pd(q + i)));
+            a3 = _mm_add_pd(a3, _mm_mul_pd(h1, _mm_loadu_pd(q + i + 2)));
+        }
+        alignas(16) double s[2], t[2];
+        _mm_store_pd(s, _mm_add_pd(a0, a1));
+        _mm_store_pd(t, _mm_add_pd(a2, a3));
+        y[0] = s[0] + s[1];
+        y[1] = t[0] + t[1];
+        return;
+    }
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        a0 = _mm_add_pd(a0, _mm_mul_pd(_mm_loadu_pd(h + i), _mm_loadu_pd(p + i)));
+        a1 = _mm_add_pd(a1, _mm_mul_pd(_mm_loadu_pd(h + i + 2), _mm_loadu_pd(p + i + 2)));
+        a2 = _mm_add_pd(a2, _mm_mul_pd(_mm_loadu_pd(h + i + 4), _mm_loadu_pd(p + i + 4)));
+        a3 = _mm_add_pd(a3, _mm_mul_pd(_mm_loadu_pd(h + i + 6), _mm_loadu_pd(p + i + 6)));
+    }
+    if (i < n) {
+        a0 = _mm_add_pd(a0, _mm_mul_pd(_mm_loadu_pd(h + i), _mm_loadu_pd(p + i)));
+        a1 = _mm_add_pd(a1, _mm_mul_pd(_mm_loadu_pd(h + i + 2), _mm_loadu_pd(p + i + 2)));
+    }
+    alignas(16) double s[2];
+    _mm_store_pd(s, _mm_add_pd(_mm_add_pd(a0, a1), _mm_add_pd(a2, a3)));
+    y[0] = s[0] + s[1];
+#else
+    for (int c = 0; c < channels; ++c) {
+        double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+        for (size_t i = 0; i < n; i += 4) {
+            s0 += h[i] * x[c][i];
+            s1 += h[i + 1] * x[c][i + 1];
+            s2 += h[i + 2] * x[c][i + 2];
+            s3 += h[i + 3] * x[c][i + 3];
+        }
+        y[c] = (s0 + s1) + (s2 + s3);
+    }
+#endif
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2,fma"))) double SumLanes(__m256d a) {
+    const __m128d s = _mm_add_pd(_mm256_castpd256_pd128(a), _mm256_extractf128_pd(a, 1));
+    return _mm_cvtsd_f64(_mm_add_sd(s, _mm_unpackhi_pd(s, s)));
+}
+
+__attribute__((target("avx2,fma"))) void DotWide(const double* h, const double* const* x,
+                                                 int channels, size_t n, double* y) {
+    __m256d a0 = _mm256_setzero_pd(), a1 = _mm256_setzero_pd();
+    __m256d a2 = _mm256_setzero_pd(), a3 = _mm256_setzero_pd();
+    const double* p = x[0];
+    size_t i = 0;
+    if (channels == 2) {
+        const double* q = x[1];
+        for (; i + 8 <= n; i += 8) {
+            const __m256d h0 = _mm256_loadu_pd(h + i), h1 = _mm256_loadu_pd(h + i + 4);
+            a0 = _mm256_fmadd_pd(h0, _mm256_loadu_pd(p + i), a0);
+            a1 = _mm256_fmadd_pd(h1, _mm256_loadu_pd(p + i + 4), a1);
+            a2 = _mm256_fmadd_pd(h0, _mm256_loadu_pd(q + i), a2);
+            a3 = _mm256_fmadd_pd(h1, _mm256_loadu_pd(q + i + 4), a3);
+        }
+        if (i < n) {
+            const __m256d h0 = _mm256_loadu_pd(h + i);
+            a0 = _mm256_fmadd_pd(h0, _mm256_loadu_pd(p + i), a0);
+            a2 = _mm256_fmadd_pd(h0, _mm256_loadu_pd(q + i), a2);
+        }
+        y[0] = SumLanes(_mm256_add_pd(a0, a1));
+        y[1] = SumLanes(_mm256_add_pd(a2, a3));
+        return;
+    }
+    for (; i + 16 <= n; i += 16) {
+        a0 = _mm256_fmadd_pd(_mm256_loadu_pd(h + i), _mm256_loadu_pd(p + i), a0);
+        a1 = _mm256_fmadd_pd(_mm256_loadu_pd(h + i + 4), _mm256_loadu_pd(p + i + 4), a1);
+        a2 = _mm256_fmadd_pd(_mm256_loadu_pd(h + i + 8), _mm256_loadu_pd(p + i + 8), a2);
+        a3 = _mm256_fmadd_pd(_mm256_loadu_pd(h + i + 12), _mm256_loadu_pd(p + i + 12), a3);
+    }
+    for (; i < n; i += 4) a0 = _mm256_fmadd_pd(_mm256_loadu_pd(h + i), _mm256_loadu_pd(p + i), a0);
+    y[0] = SumLanes(_mm256_add_pd(_mm256_add_pd(a0, a1), _mm256_add_pd(a2, a3)));
+}
+#endif
+
+DotFunction ChooseDot() {
+#if defined(__x86_64__)
+    static const bool wide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    if (wide) return DotWide;
+#endif
+    return DotPlain;
+}
+
+// ---- The filter of one conversion -------------------------------------------
+
+// The filter laid out for the converter's window: for input phase φ (output
+// instant φ / L after input frame n) the K coefficients of input frames
+// n - KL + 1 .. n + K - KL.
+class PhaseFilter {
+public:
+    OSErr Build(int64_t L, int64_t step) {
+        L_ = L;
+        step_ = step;
+        const int64_t span =
+            static_cast<int64_t>(__gSincTableLength) * step;  // table in 1/L frames
+        KL_ = (span + L - 1) / L;
+        int64_t kr = span > 1 ? (span - 1 + L - 1) / L : 0;
+        // Rows are a multiple of 4 taps long; the extra taps are zero.
+        K_ = (KL_ + kr + 3) / 4 * 4;
+        if (K_ > static_cast<int64_t>(kMaxBlockValues)) return kMemBlockMissingErr;
+        OSErr err = 0;
+        if (K_ <= kMaxPhaseMatrixValues / L) {
+            matrix_ = AllocBlock(static_cast<size_t>(L * K_), &err);
+            if (err) return err;
+            for (int64_t phase = 0; phase < L; ++phase) FillRow(phase, matrix_.get() + phase * K_);
+        } else {
+            row_ = AllocBlock(static_cast<size_t>(K_), &err);
+        }
+        return err;
+    }
+
+    int64_t Left() const { return KL_; }
+    int64_t Taps() const { return K_; }
+
+    const double* Row(int64_t phase) {
+        if (matrix_) return matrix_.get() + phase * K_;
+        FillRow(phase, row_.get());
+        return row_.get();
+    }
+
+private:
+    // The table at undecimated entry e (e / L input frames from the centre).
+    double Tap(int64_t e) const {
+        const auto len = static_cast<int64_t>(__gSincTableLength);
+        if (step_ == 1) return e < len ? __gSincTable[e] : 0.0;
+        const double pos = static_cast<double>(e) / static_cast<double>(step_);
+        const auto i = static_cast<int64_t>(pos);
+        if (i >= len) return 0.0;
+        const double a = __gSincTable[i];
+        const double b = i + 1 < len ? __gSincTable[i + 1] : 0.0;
+        return a + (b - a) * (pos - static_cast<double>(i));
+    }
+
+    void FillRow(int64_t phase, double* row) const {
+        for (int64_t t = 0; t < K_; ++t) {
+            // Frame n - k (k = KL - 1 - t) lies phase / L before the instant,
+            // frame n + 1 + k (k = t - KL) lies (L - phase) / L after it.
+            row[t] = Tap(t < KL_ ? phase + (KL_ - 1 - t) * L_ : (L_ - phase) + (t - KL_) * L_);
+        }
+    }
+
+    int64_t L_ = 1;
+    int64_t step_ = 1;
+    int64_t KL_ = 0;
+    int64_t K_ = 0;
+    Block matrix_;
+    Block row_;
+};
+
+// ---- The conversion loop ----------------------------------------------------
+
+// Converts one range with a built filter. The window holds source frames
+// winStart_ .. winEnd_ (counted from the range start, zero before it and from
+// dataEnd_ on), each channel apart; it is refilled when an output frame needs a
+// frame past its end, keeping what the present frame still needs.
+class PolyphaseRun {
+public:
+    // outBlock: output frames per write; capacity: frames the window holds.
+    PolyphaseRun(FrameMover& io, PhaseFilter& filter, int64_t L, int64_t M, uint32_t start,
+                 uint32_t end, uint64_t outBlock, int64_t capacity)
+        : io_(io),
+          filter_(filter),
+          L_(L),
+          M_(M),
+          start_(start),
+          dataEnd_(end > start ? end - start : 0),
+          channels_(io.Values()),
+          outBlock_(outBlock),
+          capacity_(capacity) {}
+
+    OSErr Run(CConvSpec* conversion, uint32_t* outPos);
+
+private:
+    OSErr Refill(int64_t keepFrom);
+    double* Plane(int c) const { return window_.get() + c * capacity_; }
+
+    FrameMover& io_;
+    PhaseFilter& filter_;
+    int64_t L_, M_;
+    uint32_t start_;
+    int64_t dataEnd_;
+    int channels_;
+    uint64_t outBlock_;
+    int64_t capacity_;
+    Block window_;
+    Block frames_;  // interleaved stereo as read, before it is taken apart
+    int64_t winStart_ = 0;
+    int64_t winEnd_ = 0;
+};
+
+OSErr PolyphaseRun::Refill(int64_t keepFrom) {
+    const int64_t keep = std::max<int64_t>(0, winEnd_ - keepFrom);
+    for (int c = 0; c < channels_; ++c)
+        if (keep > 0)
+            std::memmove(Plane(c), Plane(c) + (keepFrom - winStart_),
+                         static_cast<size_t>(keep) * sizeof(double));
+    winStart_ = keepFrom;
+    const int64_t limit = winStart_ + capacity_;
+    int64_t at = keep;  // the next window index to fill
+    // Silence before the range start.
+    const int64_t before = std::max<int64_t>(0, std::min<int64_t>(limit, 0) - (winStart_ + at));
+    for (int c = 0; c < channels_; ++c) std::fill(Plane(c) + at, Plane(c) + at + before, 0.0);
+    at += before;
+    // Source frames up to the range end (or the end of what the file holds).
+    const int64_t first = winStart_ + at;
+    if (first < std::min(limit, dataEnd_)) {
+        const int64_t want = std::min(limit, dataEnd_) - first;
+        uint32_t got = static_cast<uint32_t>(want);
+        const uint32_t position = start_ + static_cast<uint32_t>(first);
+        if (channels_ == 1) {
+            if (OSErr err = io_.Read(position, &got, Plane(0) + at)) return err;
+        } else {
+            if (OSErr err = io_.Read(position, &got, frames_.get())) return err;
+            const double* f = frames_.get();
+            double* l = Plane(0) + at;
+            double* r = Plane(1) + at;
+            for (uint32_t i = 0; i < got; ++i) l[i] = f[2 * i], r[i] = f[2 * i + 1];
+        }
+        if (got < want) dataEnd_ = first + got;
+        at += got;
+    }
+    // Silence after it.
+    for (int c = 0; c < channels_; ++c) std::fill(Plane(c) + at, Plane(c) + capacity_, 0.0);
+    winEnd_ = limit;
+    return 0;
+}
+
+OSErr PolyphaseRun::Run(CConvSpec* conversion, uint32_t* outPos) {
+    const uint64_t outFrames = OutputFramesCeil(static_cast<uint64_t>(dataEnd_), L_, M_);
+    if (outFrames == 0) return 0;
+    if (outFrames > UINT32_MAX - *outPos) return kParamErr;
+    const uint64_t outBlock = std::min(outBlock_, outFrames);
+    const auto C = static_cast<size_t>(channels_);
+    OSErr err = 0;
+    window_ = AllocBlock(static_cast<size_t>(capacity_) * C, &err);
+    if (err) return err;
+    if (C == 2) {
+        frames_ = AllocBlock(static_cast<size_t>(capacity_) * C, &err);
+        if (err) return err;
+    }
+    Block block = AllocBlock(static_cast<size_t>(outBlock) * C, &err);
+    if (err) return err;
+
+    const DotFunction dot = ChooseDot();
+    const int64_t left = filter_.Left();
+    const int64_t reach = filter_.Taps() - left;  // frames needed after n
+    const auto taps = static_cast<size_t>(filter_.Taps());
+    winStart_ = winEnd_ = -(left - 1);
+
+    double peak = conversion->GetMax();
+    bool produced = false;
+    RateClock clock(L_, M_);
+    uint64_t done = 0;
+    OSErr result = 0;
+    while (done < outFrames && result == 0) {
+        const uint64_t n = std::min(outBlock, outFrames - done);
+        double* y = block.get();
+        uint64_t made = 0;
+        OSErr readErr = 0;
+        for (; made < n; ++made) {
+            if (clock.whole + reach >= winEnd_ && (readErr = Refill(clock.whole - left + 1))) break;
+            const int64_t first = clock.whole - left + 1 - winStart_;
+            const double* x[2] = {Plane(0) + first, Plane(C - 1) + first};
+            dot(filter_.Row(clock.phase), x, channels_, taps, y);
+            for (size_t c = 0; c < C; ++c) peak = std::max(peak, std::fabs(y[c]));
+            y += C;
+            clock.Advance();
+        }
+        if (made == 0) {  // nothing of this block could be made
+            result = readErr;
+            break;
+        }
+        produced = true;
+        uint32_t count = static_cast<uint32_t>(made);
+        result = io_.Write(*outPos, &count, block.get());
+        *outPos += count;
+        done += made;
+        if (result == 0) {
+            const int64_t read = std::clamp<int64_t>(std::min(winEnd_, dataEnd_), 0, dataEnd_);
+            result = SetProgressPosition(static_cast<int>(start_ + read));
+            if (readErr) result = readErr;
+        }
+    }
+    if (produced) conversion->SetMax(peak);
+    return result;
+}
+
+// Releases the table when it goes out of scope.
+struct SincTableRelease {
+    ~SincTableRelease() { freeSincTable(); }
+};
+
+OSErr ConvertPolyphase(CSoundFile* source, CSoundFile* output, uint32_t start, uint32_t end,
+                       CConvSpec* conversion, SourceLayout in, short channel, OutputLayout out,
+                       uint32_t* outPos) {
+    std::lock_guard<std::mutex> lock(SincTableMutex());
+    SincTableRelease release;
+    gNumPeriodsPPh = static_cast<uint16_t>(MakeNumPeriodsDecision(conversion, source, output));
+    if (gNumPeriodsPPh == 0) return kParamErr;  // a quality the settings never give
+    int64_t L = 0, M = 0, step = 1;
+    if (OSErr err =
+            InitPolyPhase(conversion->GetSampleRate(), source->GetSampleRate(), &L, &M, &step))
+        return err;
+
+    const int values = in == SourceLayout::kStereo ? 2 : 1;
+    PhaseFilter filter;
+    if (OSErr err = filter.Build(L, step)) return err;
+    // An output block is the output's buffer at the new rate (at least one
+    // frame, at most kMaxBlockFrames); the window holds the source frames of one
+    // block and the filter's span.
+    const uint64_t outBlock = std::clamp<uint64_t>(
+        OutputFramesFloor(output->GetBufferFrames(), L, M), 1, kMaxBlockFrames);
+    const uint64_t span = OutputFramesCeil(outBlock, M, L);
+    if (span > kMaxBlockValues) return kMemBlockMissingErr;
+    const uint64_t window = span + 2 + static_cast<uint64_t>(filter.Taps());
+    if (window > kMaxBlockValues / values) return kMemBlockMissingErr;
+    FrameMover io;
+    if (OSErr err = io.Init(source, in, channel, output, out, window, outBlock)) return err;
+    PolyphaseRun run(io, filter, L, M, start, end, outBlock, static_cast<int64_t>(window));
+    return run.Run(conversion, outPos);
+}
+
+// Copies the regions, markers and loops that lie in start..end, the sampler data
+// and the time stamp to the output, positions moved to the output rate.
+OSErr CopyExtras(CSoundFile* source, CSoundFile* output, uint32_t start, uint32_t end,
+                 CConvSpec* conversion, uint32_t outPos0) {
+    int64_t L = 0, M = 0;
+    if (OSErr err = ReduceRates(conversion->GetSampleRate(), source->GetSampleRate(), &L, &M))
+        return err;
+    const int64_t from = start;
+    const int64_t to = end;
+    // The output frame of a source frame: the range begins at outPos0.
+    auto map = [&](int64_t p) {
+        return static_cast<uint32_t>(static_cast<uint64_t>(outPos0 + ScaleTrunc(p - from, L, M)));
+    };
+    OSErr result = 0;
+    for (uint16_t i = 0; i < source->GetNumRegions() && result == 0; ++i) {
+        SFTRegion r;
+        if ((result = source->GetIndRegion(i, &r))) break;
+        if (r.start < from || r.end > to) continue;
+        r.start = static_cast<int32_t>(map(r.start));
+        r.end = static_cast<int32_t>(map(r.end));
+        r.sync = static_cast<int32_t>(map(r.sync));
+        r.timeStamp = static_cast<int32_t>(ScaleTrunc(r.timeStamp, L, M));
+        result = output->AddRegion(&r);
+    }
+    for (uint16_t i = 0; result == 0 && i < source->GetNumMarkers(); ++i) {
+        SFTMarker m;
+        if ((result = source->GetIndMarker(i, &m))) break;
+        if (m.position < from || m.position > to) continue;
+        m.position = map(m.position);
+        result = output->AddMarker(&m);
+    }
+    for (uint16_t i = 0; result == 0 && i < source->GetNumLoops(); ++i) {
+        SFTLoop l;
+        if ((result = source->GetIndLoop(i, &l))) break;
+        if (l.start < from || l.end > to) continue;
+        l.start = map(l.start);
+        l.end = map(l.end);
+        result = output->AddLoop(&l);
+    }
+    if (result == 0) {
+        SFTSamplerInfo info;
+        result = source->GetSamplerInfo(&info);
+        if (result == kNoSamplerInfoErr)
+            result = 0;
+        else if (result == 0)
+            result = output->SetSamplerInfo(&info);
+    }
+    if (source->IsTimeStampValid()) output->SetTimeStamp(map(source->GetTimeStamp()));
+    return result;
+}
+
+// What every region converter does: the output's dither, the conversion
+// (linear at quality 0), the peak marked valid, and the extras after a clean
+// conversion into an output that no channel-by-channel pass has carried them to.
+short ConvertRegion(CSoundFile* source, CSoundFile* output, uint32_t start, uint32_t end,
+                    CConvSpec* conversion, SourceLayout in, short channel, OutputLayout out,
+                    LinearBlocks linearBlocks, uint32_t* outPos) {
+    if (!source || !output || !conversion || !outPos) return kParamErr;
+    const uint32_t outPos0 = *outPos;
+    output->SetDither(conversion->GetNeedsRedither() ? 1 : 0);
+    OSErr result =
+        conversion->GetSRConvertQuality() == 0
+            ? ConvertLinear(source, output, start, end, conversion, in, channel, out, linearBlocks,
+                            outPos)
+            : ConvertPolyphase(source, output, start, end, conversion, in, channel, out, outPos);
+    conversion->SetHasValidMax(1);
+    if (result == 0 && conversion->GetCopyExtras() && !output->IsOneChannelDone())
+        result = CopyExtras(source, output, start, end, conversion, outPos0);
+    return result;
+}
+
+}  // namespace
+
+short MakeNumPeriodsDecision(CConvSpec* conversion, CSoundFile* source, CSoundFile* output) {
+    if (!conversion) return 0;
+    switch (conversion->GetSRConvertQuality()) {
+        case 1:
+            break;
+        case 2:
+            return 12;
+        case 3:
+            return 32;
+        case 4:
+            return 64;
+        default:
+            return 0;
+    }
+    if (!source || !output) return 0;
+    const auto outBits = static_cast<uint16_t>(output->GetWordSize());
+    const auto inBits = static_cast<uint16_t>(source->GetWordSize());
+    const double outRate = output->GetSampleRate();
+    const double inRate = source->GetSampleRate();
+    if (outBits < 9) return 12;
+    if (outRate > 96000.0 || inRate > 96000.0) return 64;
+    if (outBits > 24 || inBits > 24) return 64;
+    if (outBits != 24 && inBits != 24) return 32;
+    if (outRate > 48000.0 || inRate > 48000.0) return 64;
+    return 32;
+}
+
+double besselI0(double x) {
+    double sum = 1.0;
+    double term = 1.0;
+    for (int k = 1; k <= 14; ++k) {
+        term *= (x / 2.0) / k;
+        sum += term * term;
+        if (term <= 1e-8) break;
+    }
+    return sum;
+}
+
+short InitSincTablePPh(int64_t L, int64_t M, int64_t* step) {
+    const int64_t P = gNumPeriodsPPh;
+    if (L < 1 || M < 1 || P < 1 || !step) return kParamErr;
+    const double gain = L < M ? static_cast<double>(L) / static_cast<double>(M) : 1.0;
+    const int64_t N = std::max(L, M);
+    int64_t len = P * 2 * N;
+    int64_t decimation = 1;
+    while (len > kMaxTableEntries) {
+        decimation *= 2;
+        len /= 2;
+    }
+    freeSincTable();
+    auto* table = static_cast<double*>(alloc(sizeof(double) * static_cast<size_t>(len)));
+    if (OSErr err = MyMemError(table, 1)) return err;
+
+    const double beta = P == 64 ? 12.0 : P == 32 ? 10.0 : 6.0;
+    const double i0beta = besselI0(beta);
+    const double d = static_cast<double>(decimation) * std::numbers::pi / static_cast<double>(N);
+    table[0] = gain;
+    for (int64_t i = 1; i < len; ++i) {
+        const double x = static_cast<double>(i) * d;
+        const double r = static_cast<double>(i) / static_cast<double>(len);
+        table[i] = gain * std::sin(x) / x * besselI0(beta * std::sqrt(1.0 - r * r)) / i0beta;
+    }
+    __gSincTable = table;
+    __gSincTableLength = static_cast<uint32_t>(len);
+    __gSincMax = gain;
+    __gSincFirst = 0;
+    *step = decimation;
+    return 0;
+}
+
+short InitPolyPhase(double outputRate, double inputRate, int64_t* L, int64_t* M, int64_t* step) {
+    if (!L || !M || !step) return kParamErr;
+    if (OSErr err = ReduceRates(outputRate, inputRate, L, M)) return err;
+    return InitSincTablePPh(*L, *M, step);
+}
+
+void freeSincTable() {
+    if (__gSincFirst != 0) return;
+    dealloc(__gSincTable);
+    __gSincTable = nullptr;
+    __gSincTableLength = 0;
+    __gSincFirst = 1;
+}
+
+short SRConvertStereoRegion(CSoundFile* source, CSoundFile* output, uint32_t start, uint32_t end,
+                            CConvSpec* conversion, uint32_t* outPos) {
+    return ConvertRegion(source, output, start, end, conversion, SourceLayout::kStereo, 0,
+                         OutputLayout::kStereo, LinearBlocks::kBufferLessTwo, outPos);
+}
+
+short SRConvert1ChannelRegion(CSoundFile* source, CSoundFile* output, uint32_t start, uint32_t end,
+                              CConvSpec* conversion, short channel, short, uint32_t* outPos) {
+    return ConvertRegion(source, output, start, end, conversion, SourceLayout::kOneChannel, channel,
+                         OutputLayout::kOneChannel, LinearBlocks::kBufferLessTwo, outPos);
+}
+
+short SRConvert1ChannelRegionMix(CSoundFile* source, CSoundFile* output, uint32_t start,
+                                 uint32_t end, CConvSpec* conversion, uint32_t* outPos) {
+    return ConvertRegion(source, output, start, end, conversion, SourceLayout::kMix, 0,
+                         OutputLayout::kOneChannel, LinearBlocks::kBufferOverRoot, outPos);
+}
+
+short SRConvert1ChannelRegionM2S(CSoundFile* source, CSoundFile* output, uint32_t start,
+                                 uint32_t end, CConvSpec* conversion, uint32_t* outPos) {
+    return ConvertRegion(source, output, start, end, conversion, SourceLayout::kOneChannel, 0,
+                         OutputLayout::kEveryChannel, LinearBlocks::kBufferOverRoot, outPos);
+}
