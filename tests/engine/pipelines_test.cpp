@@ -222,6 +222,68 @@ TEST_F(Pipelines, RegionsAreCompactedOrExtractedWithTheirExactSamples) {
     CSoundFile::SetProcessFileIfNoRegions(wholeFile);
 }
 
+// Normalize to -3 dB alone (sox's "gain -n -3" within two 16-bit steps: the
+// divisor keeps half a step of headroom) and after a rate conversion, whose
+// temporary file is gone afterwards while a user's file named like it stays.
+TEST_F(Pipelines, GainAndRateConversionWithTheirTemporaryFile) {
+    Sox(in + "/a.wav", "-r 8000 -c 2 -b 16");
+    const Samples sox = SoxSamples(in + "/a.wav", "gain -n -3");
+    for (bool rate : {false, true}) {
+        SCOPED_TRACE(rate);
+        progress.clear();
+        const auto conv = Conversion("One", [rate](ConvSpec& c) {
+            c.setOutputFileType(FourCC("WAVE"));
+            c.setNeedsGain(true);
+            c.setNeedsNormalize(true);
+            c.setCeiling(-3);
+            c.setNeedsSampleRateConversion(rate);
+            c.setSampleRate(16000);
+        });
+        EXPECT_EQ(Outcomes({in + "/a.wav"}, conv, EngineSettings(), {"TempFile"}),
+                  Strings{"Success a.wav"});
+        EXPECT_EQ(Files(out + "/One"), (Strings{"TempFile", "a.wav"}));
+        EXPECT_EQ(testsupport::ReadFile(out + "/One/TempFile"), "mine");
+        double outRate = 0;
+        const Samples ours = OurSamples(out + "/One/a.wav", &outRate);
+        EXPECT_EQ(outRate, rate ? 16000 : 8000);
+        int32_t peak = 0;
+        for (int32_t v : ours) peak = std::max(peak, v == INT32_MIN ? INT32_MAX : std::abs(v));
+        EXPECT_NEAR(peak / 2147483648.0, std::pow(10.0, -3.0 / 20), 2.0 / 32768);
+        if (rate) {
+            progress.resize(std::min<size_t>(progress.size(), 4));  // reading it back follows
+            EXPECT_EQ(progress, (Strings{"steps 3", "step Sample rate conversion 0",
+                                         "step Scanning file 0",
+                                         "step Dynamics/gain processing 0"}));
+            continue;
+        }
+        ASSERT_EQ(ours.size(), sox.size());
+        for (size_t i = 0; i < ours.size(); ++i)
+            ASSERT_NEAR(ours[i] >> 16, sox[i] >> 16, 2) << i;
+    }
+}
+
+// A split pair and a 5.1 set come out as sets of the output type, member by
+// member equal to their inputs.
+TEST_F(Pipelines, SplitPairsAndSurroundSetsInAndOut) {
+    const Strings pair = {".L", ".R"}, surround = {".L", ".R", ".C", ".LFE", ".Ls", ".Rs"};
+    for (const Strings* members : {&pair, &surround}) {
+        const std::string name = members == &pair ? "p" : "s";
+        Strings expected;
+        for (const std::string& m : *members) {
+            Sox(in + "/" + name + m + ".wav", "-r 8000 -c 1 -b 16");
+            expected.push_back(name + m + ".aif");
+        }
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(Outcomes({in + "/" + name + ".L.wav"}, Conversion("One")),
+                  Strings{"Success " + name + ".L.wav"});
+        EXPECT_EQ(Files(out + "/One"), expected);
+        for (const std::string& m : *members)
+            EXPECT_EQ(SoxSamples(out + "/One/" + name + m + ".aif"),
+                      SoxSamples(in + "/" + name + m + ".wav"))
+                << m;
+    }
+}
+
 TEST(RegionFileName, NoNameReachesAPathAsSomethingElse) {
     const std::pair<std::string, std::string> rows[] = {
         {"Verse", "Verse"},           {"a/b", "a:b"},           {std::string("a\0b", 3), "ab"},
