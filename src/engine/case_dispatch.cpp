@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/pipelines_group0.h"
 #include "formats/chunk_reader.h"
 #include "foundation/log.h"
 #include "foundation/paths.h"
@@ -35,7 +36,13 @@ constexpr bool IsCountedVocBlock(uint8_t type) {
 // The pipelines by case code. An entry stays null until its pipeline exists:
 // Run000 (copy and format change), Run001..Run011 (group 0), Run016..Run043
 // (interleave and split), Run048..Run107 (mix, left, right and per-layout).
-std::array<PipelineFunc, kNumCaseCodes> gPipelines{};
+std::array<PipelineFunc, kNumCaseCodes> gPipelines = [] {
+    std::array<PipelineFunc, kNumCaseCodes> table{};
+    const PipelineFunc group0[] = {&Run000, &Run001, &Run002, &Run003, &Run004, &Run005,
+                                   &Run006, &Run007, &Run008, &Run009, &Run010, &Run011};
+    std::copy(std::begin(group0), std::end(group0), table.begin());
+    return table;
+}();
 
 // Codes that can have a pipeline: low parts 0 to 11 of the groups 0 to 96.
 bool HasPipelineSlot(int code) {

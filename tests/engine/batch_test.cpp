@@ -1,8 +1,9 @@
-// Whole batches over trees made with sox, through the copy pipeline: the output
-// tree mirrors the inputs in every conversion's folder, notifications come in
-// order, folder walks end and never enter the output, cancels and failures
-// leave no placeholder and change no input, and outputs are renamed by the
-// rules for taken names, with the input's comment.
+// Whole batches over trees made with sox, through Run000 (the stand-in where a
+// run is made to fail): the output tree mirrors the inputs in every
+// conversion's folder, notifications come in order, folder walks end and never
+// enter the output, cancels and failures leave no placeholder and change no
+// input, and outputs are renamed by the rules for taken names, with the
+// input's comment.
 #include <unistd.h>
 
 #include <future>
@@ -109,6 +110,7 @@ TEST_F(EngineTest, CancelLeavesNoPlaceholderAndChangesNoInput) {
     };
     for (std::string name : {"a.wav", "b.wav", "c.wav"})
         Sox(in + "/F/" + name, "-r 44100 -c 2 -b 16");
+    UseCopyStandIn();
     const auto before = Contents(in);
     auto& center = platform::NotificationCenter::Default();
     for (const auto& [at, order] : rows) {
@@ -174,6 +176,7 @@ TEST_F(EngineTest, AFailingInputLeavesNothingAndStopsTheBatchAsItsClassSays) {
         {[] { return OSErr(kEOFErr); }, goesOn, {"a.aif", "c.aif"}},
     };
     for (std::string name : {"a.wav", "b.wav", "c.wav"}) Sox(in + "/F/" + name);
+    UseCopyStandIn();
     Poller poller(process);
     for (const Row& row : rows) {
         gAfterCopy = [&row](const std::string& name) { return name == "b" ? row.failure() : 0; };
