@@ -212,12 +212,14 @@ OSErr CSoundFile::InitInputBuffer() {
         if (inputBuffer_) {
             // A block made here for a smaller description is made again.
             if (bufferBytes_ == 0 || bufferBytes_ >= needed) return 0;
+            ++bufferEpoch_;
             unsigned char* block = NewBuffer(needed);
             dealloc(inputBuffer_);
             inputBuffer_ = block;
             bufferBytes_ = static_cast<size_t>(needed);
             return 0;
         }
+        ++bufferEpoch_;
         if (outputBuffer_ && (bufferBytes_ == 0 || bufferBytes_ >= needed)) {
             inputBuffer_ = outputBuffer_;
             outputBuffer_ = nullptr;
@@ -247,6 +249,8 @@ OSErr CSoundFile::InitInputBuffer(const std::string& temporaryPath) {
 
 OSErr CSoundFile::InitOutputBuffer() {
     try {
+        // What the block held as input is about to be overwritten.
+        ++bufferEpoch_;
         const uint64_t needed = GetRealBufferSize();
         if (outputBuffer_) {
             if (bufferBytes_ == 0 || bufferBytes_ >= needed) return 0;
@@ -285,6 +289,7 @@ bool CSoundFile::OutputBufferHolds(uint32_t frames) const {
 }
 
 void CSoundFile::DisposeBuffer() {
+    ++bufferEpoch_;
     if (inputBuffer_ != outputBuffer_) dealloc(inputBuffer_);
     dealloc(outputBuffer_);
     inputBuffer_ = nullptr;

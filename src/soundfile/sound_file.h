@@ -242,6 +242,12 @@ public:
     // block: a block this object made is held to its real size (the description
     // may have grown since), a borrowed one to the buffer frames.
     bool OutputBufferHolds(uint32_t frames) const;
+    // Changes whenever the buffer block is made, remade, handed between input and
+    // output or freed, and when a caller writes into the input buffer itself
+    // (ForgetBufferedInput): a reader that keeps what its input buffer holds from
+    // one refresh to the next trusts it only while this stays the same.
+    uint32_t GetBufferEpoch() const { return bufferEpoch_; }
+    void ForgetBufferedInput() { ++bufferEpoch_; }
 
     // Gaps: a flat list of start, end, start, end, ...
     OSErr AddGap(int32_t start, int32_t end);
@@ -339,6 +345,7 @@ protected:
     ChannelConfiguration channelConfiguration_ = kNotSet;
     // Size in bytes of the block this class allocated for the buffer fields (0: none).
     size_t bufferBytes_ = 0;
+    uint32_t bufferEpoch_ = 0;
 
 private:
     // What markers.cpp keeps beside the marker and region lists so that adding to

@@ -665,9 +665,11 @@ OSErr CSplitFile::RefreshInputBuffer(uint32_t frame) {
             } else {
                 // Past its end a member reads as silence.
                 if (OSErr err = member->InitInputBuffer()) return err;
-                if (member->GetInputBuffer())
+                if (member->GetInputBuffer()) {
                     std::memset(member->GetInputBuffer(), 0,
                                 static_cast<size_t>(member->GetBufferFrames()) * bytes);
+                    member->ForgetBufferedInput();
+                }
             }
             if (!member->GetInputBuffer()) return kMemBlockMissingErr;
         }

@@ -462,6 +462,7 @@ OSErr CAIFFFile::FinishHeader() {
 
 OSErr CAIFFFile::Close() {
     if (!IsOpen()) return kFileNotOpenErr;
+    held_.Forget();
     if (headerDirty_) {
         OSErr err = FinishHeader();
         if (err) {
@@ -486,6 +487,7 @@ OSErr CAIFFFile::Close() {
 
 OSErr CAIFFFile::ReadStoredBlock(uint32_t frame, uint64_t* samples) {
     *samples = 0;
+    held_.Forget();  // the caller turns the block as it likes
     if (!IsOpen()) return kFileNotOpenErr;
     // The block grows when the description has grown since it was made.
     if (OSErr err = InitInputBuffer()) return err;
@@ -501,10 +503,23 @@ OSErr CAIFFFile::ReadStoredBlock(uint32_t frame, uint64_t* samples) {
 }
 
 OSErr CAIFFFile::RefreshInputBuffer(uint32_t frame) {
-    uint64_t samples = 0;
-    const OSErr err = ReadStoredBlock(frame, &samples);
-    if (dataType_ == kDataTypePCM)
-        pcmio::SwapBigEndianSamples(inputBuffer_, samples, BytesPerSample());
+    if (!IsOpen()) return kFileNotOpenErr;
+    // The block grows when the description has grown since it was made.
+    if (OSErr err = InitInputBuffer()) return err;
+    const uint64_t bufferBytes = GetRealBufferSize();
+    const uint64_t want =
+        pcmio::BlockExtent(frame, numFrames_, bufferFrames_, BytesPerFrame(), bufferBytes);
+    const uint32_t sampleBytes = BytesPerSample();
+    const bool swap = dataType_ == kDataTypePCM && sampleBytes;
+    uint64_t got = 0;
+    const OSErr err = pcmio::RefreshKeeping(
+        held_, HeldNow(), inputBuffer_, bufferBytes, frame, want,
+        [this](uint32_t at) { return SetFilePos(at); },
+        [&](unsigned char* data, uint64_t bytes) {
+            if (swap) pcmio::SwapBigEndianSamples(data, bytes / sampleBytes, sampleBytes);
+        },
+        &got);
+    firstBufferedFrame_ = frame;
     return err;
 }
 

@@ -8,6 +8,7 @@
 #include <istream>
 #include <string>
 
+#include "formats/pcm/pcm_io.h"
 #include "soundfile/sound_file.h"
 
 // Status codes of the AIFF family.
@@ -116,6 +117,11 @@ protected:
 
     uint32_t dataStart_ = 0;
     uint32_t formEnd_ = 0;
+    // What the input buffer holds from the file, kept for the next refresh.
+    pcmio::HeldInput held_;
+    pcmio::HeldInput HeldNow() const {
+        return {GetBufferEpoch(), forkRef_, dataStart_, BytesPerFrame(), dataType_, 0, 0};
+    }
     uint32_t channelLayoutTag_ = 0;
     // True once this object has made its file (only such a file is ever deleted by it).
     bool madeFile_ = false;

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "foundation/xwqf.h"
@@ -158,6 +159,78 @@ OSErr ReadOnSecondFork(const std::string& path, int* fork, Read&& read) {
         if (err == 0) err = closed;
     }
     *fork = saved;
+    return err;
+}
+
+// ---- Input kept from one refresh to the next --------------------------------
+
+// What a reader's input buffer holds from its file: whole frames in the buffer
+// form from `first` on, valid while the buffer epoch, the fork, the data start
+// and the frame layout are those of the refresh that read them.
+struct HeldInput {
+    uint32_t epoch = 0;
+    int fork = XWQF::kNoFork;
+    uint32_t dataStart = 0;
+    uint64_t frameBytes = 0;
+    short dataType = 0;
+    uint32_t first = 0;
+    uint32_t frames = 0;
+
+    void Forget() { frames = 0; }
+    // The frames from `frame` on that the buffer holds already (0 for the
+    // buffer's own first frame, whose refresh reads it again).
+    uint32_t FramesFrom(const HeldInput& now, uint32_t frame) const {
+        if (frames == 0 || now.epoch != epoch || now.fork != fork ||
+            now.dataStart != dataStart || now.frameBytes != frameBytes ||
+            now.dataType != dataType || frame <= first || frame - first >= frames)
+            return 0;
+        return frames - (frame - first);
+    }
+};
+
+// A refresh of the input buffer at `frame` that reads `want` bytes (the frames
+// the file holds from there, at most a buffer) and zero-fills the rest of its
+// `bufferBytes`, as ReadBlock does; `toBuffer(data, bytes)` turns bytes as
+// stored into the buffer form. Frames the buffer holds already (`held`, from an
+// earlier refresh at a lower frame) are moved to the front rather than read
+// again, so a caller that asks for less than a buffer at a time reads every
+// byte once. `now` describes the present state (its first and frames unused);
+// `held` then describes the buffer. The bytes at the front in the buffer form
+// come back in *got.
+template <class Position, class ToBuffer>
+OSErr RefreshKeeping(HeldInput& held, const HeldInput& now, unsigned char* buffer,
+                     uint64_t bufferBytes, uint32_t frame, uint64_t want, Position&& position,
+                     ToBuffer&& toBuffer, uint64_t* got) {
+    const uint64_t frameBytes = now.frameBytes;
+    uint64_t kept = 0;
+    if (frameBytes) {
+        kept = std::min<uint64_t>(held.FramesFrom(now, frame) * frameBytes, want);
+        kept -= kept % frameBytes;
+    }
+    if (kept) {
+        const uint64_t from = static_cast<uint64_t>(frame - held.first) * frameBytes;
+        std::memmove(buffer, buffer + from, static_cast<size_t>(kept));
+    }
+    const uint32_t next = frame + static_cast<uint32_t>(frameBytes ? kept / frameBytes : 0);
+    OSErr err = 0;
+    uint64_t fresh = 0;
+    if (want > kept) {
+        err = position(next);
+        if (err) {
+            // As a refresh that could not position: nothing in the buffer.
+            kept = 0;
+            std::memset(buffer, 0, static_cast<size_t>(bufferBytes));
+        } else {
+            err = ReadAndClear(now.fork, buffer + kept, want - kept, bufferBytes - kept, &fresh);
+            toBuffer(buffer + kept, fresh);
+        }
+    } else {
+        std::memset(buffer + kept, 0, static_cast<size_t>(bufferBytes - kept));
+    }
+    *got = kept + fresh;
+    held = now;
+    held.first = frame;
+    held.frames = frameBytes ? static_cast<uint32_t>(*got / frameBytes) : 0;
     return err;
 }
 

@@ -925,6 +925,7 @@ OSErr CWAVEFile::Create(short channels, short wordSize, float sampleRate, void* 
 
 OSErr CWAVEFile::Close() {
     if (!IsOpen()) return kFileNotOpenErr;
+    held_.Forget();
     OSErr result = 0;
     if (headerDirty_) {
         headerDirty_ = 0;
@@ -1030,10 +1031,11 @@ OSErr CWAVEFile::RefreshInputBuffer(uint32_t frame) {
     const uint64_t want =
         pcmio::BlockExtent(frame, numFrames_, bufferFrames_, BytesPerFrame(), bufferBytes);
     uint64_t got = 0;
-    const OSErr err = pcmio::ReadBlock(
-        forkRef_, [&] { return SetFilePos(frame); }, inputBuffer_, want, bufferBytes, &got);
+    const OSErr err = pcmio::RefreshKeeping(
+        held_, HeldNow(), inputBuffer_, bufferBytes, frame, want,
+        [this](uint32_t at) { return SetFilePos(at); },
+        [this](unsigned char* data, uint64_t bytes) { FileToBuffer(data, bytes); }, &got);
     firstBufferedFrame_ = frame;
-    FileToBuffer(inputBuffer_, got);
     return err;
 }
 

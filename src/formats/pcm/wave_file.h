@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/pcm/pcm_io.h"
 #include "soundfile/sound_file.h"
 #include "soundfile/type_codes.h"
 
@@ -154,4 +155,9 @@ protected:
 
     uint32_t dataStart_ = 0;
     uint32_t riffEnd_ = 0;
+    // What the input buffer holds from the file, kept for the next refresh.
+    pcmio::HeldInput held_;
+    pcmio::HeldInput HeldNow() const {
+        return {GetBufferEpoch(), forkRef_, dataStart_, BytesPerFrame(), dataType_, 0, 0};
+    }
 };
