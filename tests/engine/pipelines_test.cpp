@@ -298,8 +298,8 @@ struct CoderLog {
     int closes = 0;
     int codings = 0;           // closes that coded from the source
     bool throwAtLoop = false;  // AddLoop runs out of memory
-    std::string failRegion;  // AddRegion refuses the region of this name
-    OSErr extendResult = 0;  // extending the name answers this
+    std::string failRegion;    // AddRegion refuses the region of this name
+    OSErr extendResult = 0;    // extending the name answers this
 };
 CoderLog gCoderLog;
 
@@ -410,8 +410,8 @@ private:
         for (uint16_t i = 0; i < GetNumMarkers(); ++i) {
             SFTMarker m{};
             GetIndMarker(i, &m);
-            text += "marker " + stringFromPascalString(m.name) + " " +
-                    std::to_string(m.position) + "\n";
+            text += "marker " + stringFromPascalString(m.name) + " " + std::to_string(m.position) +
+                    "\n";
         }
         return text + "data\n" + data_;
     }
@@ -459,8 +459,8 @@ Coded ReadCoded(const std::string& path) {
     if (data == std::string::npos) return {bytes, {}};
     Coded c{bytes.substr(0, data), {}};
     for (size_t i = data + 5; i + 1 < bytes.size(); i += 2)
-        c.samples.push_back(int32_t(uint32_t(uint8_t(bytes[i])) << 16 |
-                                    uint32_t(uint8_t(bytes[i + 1])) << 24));
+        c.samples.push_back(
+            int32_t(uint32_t(uint8_t(bytes[i])) << 16 | uint32_t(uint8_t(bytes[i + 1])) << 24));
     return c;
 }
 
@@ -581,7 +581,7 @@ TEST_F(DirectCoding, TheConditionsChooseThePath) {
              c.setFadeInTime(0);
              c.setFadeOutTime(0);
          },
-         copy, "Tcod 2 16 8000", false},
+         copy, "Tcod 2 16 8000", true},
         {"snip", "a.sd2", stereo,
          [&](ConvSpec& c) {
              none(c);
@@ -595,8 +595,13 @@ TEST_F(DirectCoding, TheConditionsChooseThePath) {
         {"16-bit AIFF", "a.aiff", stereo, none, copy, "Tcod 2 16 8000", true},
         {"excluded 'DADP'", "a.sd2", stereo, to(kExcludedTypes[0]), copy, "Tcod 2 16 8000", true},
         {"excluded 'QTIF'", "a.sd2", stereo, to(kExcludedTypes[1]), copy, "Tcod 2 16 8000", true},
-        {"no strict type", "a.sd2", stereo, [](ConvSpec& c) { c.setNeedsStrictFileType(false); },
-         {"steps 1", "step Copying/format change 0"}, "", true},
+        {"no strict type",
+         "a.sd2",
+         stereo,
+         [](ConvSpec& c) { c.setNeedsStrictFileType(false); },
+         {"steps 1", "step Copying/format change 0"},
+         "",
+         true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -611,7 +616,8 @@ TEST_F(DirectCoding, TheConditionsChooseThePath) {
         }
         gCoderLog.closes = 0;
         progress.clear();
-        EXPECT_EQ(Outcomes({input}, Conversion("One", row.change)), Strings{"Success " + row.input});
+        EXPECT_EQ(Outcomes({input}, Conversion("One", row.change)),
+                  Strings{"Success " + row.input});
         // Reopening a temporary AIFF file announces its region-name check.
         progress.resize(std::min(progress.size(), row.progress.size()));
         EXPECT_EQ(progress, row.progress);
@@ -704,9 +710,8 @@ TEST_F(DirectCoding, SetsTakeTheCopyPathAndDecodingMembersAreRefused) {
     const Samples left = Sd2Input(in + "/p.L.sd2", "-r 8000 -c 1 -b 16");
     const Samples right = Sd2Input(in + "/p.R.sd2", "-r 8000 -c 1 -b 16");
     progress.clear();
-    EXPECT_EQ(Outcomes({in + "/p.L.sd2"}, Conversion("One", [](ConvSpec& c) {
-                           c.setOutputFileType(kCoderType);
-                       })),
+    EXPECT_EQ(Outcomes({in + "/p.L.sd2"},
+                       Conversion("One", [](ConvSpec& c) { c.setOutputFileType(kCoderType); })),
               Strings{"Success p.L.sd2"});
     EXPECT_EQ(Files(out + "/One"), (Strings{"p.L.tcd", "p.R.tcd"}));
     EXPECT_EQ(ReadCoded(out + "/One/p.L.tcd"), (Coded{"Tcod 1 16 8000\n", left}));
@@ -718,7 +723,9 @@ TEST_F(DirectCoding, SetsTakeTheCopyPathAndDecodingMembersAreRefused) {
     Sox(in + "/w.R.wav", "-r 8000 -c 1 -b 16");
     Sox(in + "/s.wav", "-r 8000 -c 2 -b 16");
     Swap(FourCC("WAVE"), &MakeDecodingWave);
+    progress.clear();
     EXPECT_EQ(Outcomes({in + "/w.L.wav"}, Conversion("One")), Strings{"Failure w.L.wav -50"});
+    EXPECT_EQ(progress, Strings{});  // refused before any step is counted
     EXPECT_EQ(gDecodes, 0);
     EXPECT_EQ(Tree(out), Strings{"One"});
     EXPECT_EQ(Outcomes({in + "/s.wav"}, Conversion("One")), Strings{"Success s.wav"});
