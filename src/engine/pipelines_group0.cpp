@@ -136,6 +136,24 @@ public:
                              p.extension);
     }
 
+    // Makes a coded output for `path` created with the input as its source, so
+    // that closing it codes straight from the input: -22017 when the factory
+    // gives no coded object.
+    OSErr MakeCoded(const Plan& p, const std::string& path) {
+        CSoundFile* made = CSoundFile::CreateSoundFile(p.outType);
+        auto* coded = dynamic_cast<CCodedFile*>(made);
+        if (!coded) {
+            if (made) made->Dispose(0);
+            return kCannotMakeFormatObjectErr;
+        }
+        file_ = coded;
+        if (OSErr err = coded->ISoundFile(path)) return err;
+        coded->SetChannelConfiguration(p.in->GetChannelConfiguration());
+        return coded->Create(p.in, p.channels, p.wordLength,
+                             static_cast<float>(p.in->GetSampleRate()),
+                             p.cs->GetFiletypeSpecifics().data(), p.extension);
+    }
+
     // Disposes of the output, kept only when `result` is 0: the first failure,
     // else Dispose's status.
     OSErr End(OSErr result) {
@@ -403,30 +421,15 @@ void CarryExtras(CSoundFile* in, CSoundFile* out) {
 }
 
 OSErr RunDirectCoding(const Plan& p) {
-    CSoundFile* made = CSoundFile::CreateSoundFile(p.outType);
-    if (!made) return kCannotMakeFormatObjectErr;
-    auto* coded = dynamic_cast<CCodedFile*>(made);
-    if (!coded) {
-        made->Dispose(0);
-        return kCannotMakeFormatObjectErr;
+    Output out;
+    OSErr result = out.MakeCoded(p, PlaceholderPath(p));
+    if (result == 0) {
+        SetProgressNumSteps(1);
+        if (p.cs->GetCopyExtras() && !out.get()->IsOneChannelDone()) CarryExtras(p.in, out.get());
     }
-    // Disposed without keeping when anything below throws.
-    SoundFilePtr owner(coded);
-    const auto fail = [&owner](OSErr err) {
-        owner.release()->Dispose(0);
-        return err;
-    };
-    if (OSErr err = coded->ISoundFile(PlaceholderPath(p))) return fail(err);
-    coded->SetChannelConfiguration(p.in->GetChannelConfiguration());
-    if (OSErr err = coded->Create(p.in, p.channels, p.wordLength,
-                                  static_cast<float>(p.in->GetSampleRate()),
-                                  p.cs->GetFiletypeSpecifics().data(), p.extension))
-        return fail(err);
-    SetProgressNumSteps(1);
-    if (p.cs->GetCopyExtras() && !coded->IsOneChannelDone()) CarryExtras(p.in, coded);
     // Closing codes the output; Dispose answers the coding's status, else that
     // of extending the name.
-    return owner.release()->Dispose(1);
+    return out.End(result);
 }
 
 }  // namespace
