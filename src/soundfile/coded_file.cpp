@@ -55,9 +55,14 @@ CCodedFile::~CCodedFile() {
     DestroyTemporaryFile();
 }
 
-OSErr CCodedFile::Create(CSoundFile*, short channels, short wordSize, float sampleRate,
+OSErr CCodedFile::Create(CSoundFile* source, short channels, short wordSize, float sampleRate,
                          void* specifics, const unsigned char* extension) {
-    return CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension);
+    if (OSErr err = CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension))
+        return err;
+    // The output will hold the source's frames: regions and markers carried
+    // over before it is coded are kept within that length, not cut to nothing.
+    numFrames_ = source ? source->GetNumSFrames() : 0;
+    return 0;
 }
 
 // ---------------------------------------------------------------------------

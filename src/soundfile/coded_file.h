@@ -46,8 +46,8 @@ public:
 
     using CSoundFile::Create;
     // Creates an output coded straight from a source file in one pass. The base
-    // performs the CSoundFile::Create step with the extension; the source and the
-    // numbers are not used.
+    // performs the CSoundFile::Create step with the extension and takes the
+    // source's length as the output's; the numbers are not used.
     virtual OSErr Create(CSoundFile* source, short channels, short wordSize, float sampleRate,
                          void* specifics, const unsigned char* extension);
 

@@ -269,6 +269,24 @@ TEST_F(CodedFileTest, WritesGoToTheTemporaryFileAndAreEncodedOnClose) {
     EXPECT_EQ(0, world.alive);
 }
 
+// An output coded straight from its source is as long as the source, so the
+// regions carried over before coding keep their bounds.
+TEST_F(CodedFileTest, AnOutputCodedFromItsSourceHoldsTheSourcesLength) {
+    MemorySoundFile source(2, 16, 500, 8000.0);
+    std::unique_ptr<TestCoder, SoundFileDisposer> coder(new TestCoder(&log));
+    ASSERT_EQ(0, coder->ISoundFile(dir / ".CorvaOutFile"));
+    CCodedFile& coded = *coder;
+    ASSERT_EQ(0, coded.Create(&source, 2, 4, 8000.0f, nullptr, nullptr));
+    EXPECT_EQ(500u, coded.GetNumSFrames());
+    SFTRegion region{1, 100, 400, 100, 0, {}};
+    ASSERT_EQ(0, coded.AddRegion(&region));
+    SFTRegion back{};
+    ASSERT_EQ(0, coded.GetIndRegion(0, &back));
+    EXPECT_EQ(100, back.start);
+    EXPECT_EQ(400, back.end);
+    coder.release()->Dispose(0);
+}
+
 TEST_F(CodedFileTest, CancelStopsEncodingAndRemovesTheTemporaryFile) {
     OSErr status = 1;
     auto coder = MakeCoder(&status);
