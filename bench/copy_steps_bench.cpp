@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "bench_support.h"
 #include "conversion/cconv_spec.h"
 #include "dsp/copy_steps.h"
 #include "formats/pcm/wave_file.h"
@@ -23,28 +24,16 @@
 
 namespace {
 
-std::string gDir;    // the temporary folder
+benchsupport::ScratchFolder* gScratch = nullptr;
+std::string gDir;    // the scratch folder
 std::string gInput;  // 10 s of 24-bit stereo at 44.1 kHz, made by sox
 
 bool SetUp() {
-    try {
-        CSoundFile::GetPathForSoundFileResource("SoundFileProperties");
-    } catch (const error_code_exception&) {
-        std::fprintf(stderr, "the resource folder was not found (set CORVANE_RESOURCE_DIR)\n");
-        return false;
-    }
-    const char* base = std::getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/corvane-bench-XXXXXX";
-    if (!::mkdtemp(tmpl.data())) return false;
-    gDir = tmpl;
-    gInput = gDir + "/in.wav";
-    const std::string make = "sox -n -r 44100 -c 2 -b 24 '" + gInput +
-                             "' synth 10 sine 440 sine 660 vol 0.5 2>/dev/null";
-    return std::system(make.c_str()) == 0;
-}
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+    if (!benchsupport::HaveResources() || gScratch->path().empty()) return false;
+    gDir = gScratch->path();
+    gInput = *gScratch / "in.wav";
+    return benchsupport::MakeWithSox("-n -r 44100 -c 2 -b 24", gInput,
+                                     "synth 10 sine 440 sine 660 vol 0.5");
 }
 
 // Our step from the input to a new 16-bit WAVE output; false on a failure.
@@ -70,22 +59,8 @@ void Copy(benchmark::State& state, bool mix) {
     CConvSpec conversion(std::make_shared<ConvSpec>());
     const std::string sox =
         "sox '" + gInput + "' -b 16 -D '" + gDir + "/sox.wav'" + (mix ? " remix 1,2" : "");
-    double ours = 0, peer = 0;
-    for (auto _ : state) {
-        auto t = std::chrono::steady_clock::now();
-        if (!RunOurs(mix, conversion)) {
-            state.SkipWithError("our copy step failed");
-            break;
-        }
-        ours += Seconds(t);
-        t = std::chrono::steady_clock::now();
-        if (std::system(sox.c_str()) != 0) {
-            state.SkipWithError("sox failed");
-            break;
-        }
-        peer += Seconds(t);
-    }
-    if (ours > 0) state.counters["speedup"] = peer / ours;
+    benchsupport::TimeAgainstPeer(
+        state, [&] { return RunOurs(mix, conversion); }, sox, "our copy step failed");
 }
 
 }  // namespace
@@ -93,6 +68,8 @@ void Copy(benchmark::State& state, bool mix) {
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchsupport::ScratchFolder scratch;
+    gScratch = &scratch;
     const bool ready = SetUp();
     if (ready) {
         benchmark::RegisterBenchmark("copy/24to16", [](benchmark::State& s) { Copy(s, false); })
@@ -106,7 +83,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "could not make the input file with sox\n");
     }
     benchmark::Shutdown();
-    std::error_code ec;
-    if (!gDir.empty()) std::filesystem::remove_all(gDir, ec);
     return ready ? 0 : 1;
 }

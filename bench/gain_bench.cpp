@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "bench_support.h"
 #include "conversion/cconv_spec.h"
 #include "dsp/gain.h"
 #include "dsp/scan.h"
@@ -25,28 +26,16 @@
 
 namespace {
 
-std::string gDir;    // the temporary folder
+benchsupport::ScratchFolder* gScratch = nullptr;
+std::string gDir;    // the scratch folder
 std::string gInput;  // 10 s of 24-bit stereo at 44.1 kHz, peak 0.3, made by sox
 
 bool SetUp() {
-    try {
-        CSoundFile::GetPathForSoundFileResource("SoundFileProperties");
-    } catch (const error_code_exception&) {
-        std::fprintf(stderr, "the resource folder was not found (set CORVANE_RESOURCE_DIR)\n");
-        return false;
-    }
-    const char* base = std::getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/corvane-bench-XXXXXX";
-    if (!::mkdtemp(tmpl.data())) return false;
-    gDir = tmpl;
-    gInput = gDir + "/in.wav";
-    const std::string make = "sox -n -r 44100 -c 2 -b 24 '" + gInput +
-                             "' synth 10 sine 440 sine 660 vol 0.3 2>/dev/null";
-    return std::system(make.c_str()) == 0;
-}
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+    if (!benchsupport::HaveResources() || gScratch->path().empty()) return false;
+    gDir = gScratch->path();
+    gInput = *gScratch / "in.wav";
+    return benchsupport::MakeWithSox("-n -r 44100 -c 2 -b 24", gInput,
+                                     "synth 10 sine 440 sine 660 vol 0.3");
 }
 
 // Our pass from the input to a new 16-bit WAVE output; false on a failure.
@@ -83,22 +72,8 @@ void Gain(benchmark::State& state, bool normalize) {
     conversion.SetCompBoost(6.0);
     const std::string sox = "sox '" + gInput + "' -b 16 -D '" + gDir + "/sox.wav' " +
                             (normalize ? "gain -n -1" : "gain 6");
-    double ours = 0, peer = 0;
-    for (auto _ : state) {
-        auto t = std::chrono::steady_clock::now();
-        if (!RunOurs(normalize, conversion)) {
-            state.SkipWithError("our gain pass failed");
-            break;
-        }
-        ours += Seconds(t);
-        t = std::chrono::steady_clock::now();
-        if (std::system(sox.c_str()) != 0) {
-            state.SkipWithError("sox failed");
-            break;
-        }
-        peer += Seconds(t);
-    }
-    if (ours > 0) state.counters["speedup"] = peer / ours;
+    benchsupport::TimeAgainstPeer(
+        state, [&] { return RunOurs(normalize, conversion); }, sox, "our gain pass failed");
 }
 
 }  // namespace
@@ -106,6 +81,8 @@ void Gain(benchmark::State& state, bool normalize) {
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchsupport::ScratchFolder scratch;
+    gScratch = &scratch;
     const bool ready = SetUp();
     if (ready) {
         benchmark::RegisterBenchmark("gain/6dB", [](benchmark::State& s) { Gain(s, false); })
@@ -119,7 +96,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "could not make the input file with sox\n");
     }
     benchmark::Shutdown();
-    std::error_code ec;
-    if (!gDir.empty()) std::filesystem::remove_all(gDir, ec);
     return ready ? 0 : 1;
 }
