@@ -12,7 +12,7 @@ build_pkgs=(
 test_pkgs=(
   clang libclang-rt-14-dev
   sox libsox-fmt-all ffmpeg sndfile-programs libsndfile1-dev attr
-  libspandsp-dev
+  libspandsp-dev libsamplerate0-dev
   lame
   python3
 )

@@ -100,7 +100,7 @@ short SRConvertStereoRegionLinear(CSoundFile* source, CSoundFile* output, uint32
                                   uint32_t end, CConvSpec* conversion, uint32_t* outPos) {
     return rateconv::ConvertLinear(
         source, output, start, end, conversion, rateconv::SourceLayout::kStereo, 0,
-        rateconv::OutputLayout::kStereo, rateconv::LinearBlocks::kBufferLessTwo, outPos);
+        rateconv::OutputLayout::kFrames, rateconv::LinearBlocks::kBufferLessTwo, outPos);
 }
 
 short SRConvert1ChannelRegionLinear(CSoundFile* source, CSoundFile* output, uint32_t start,

@@ -58,6 +58,13 @@ OSErr WithExtrasForced(CConvSpec* conversion, Body&& body) {
     return err;
 }
 
+// Whether a source that is not converted in stereo goes through in one pass,
+// every channel into its own: the output has the source's channels. Else each
+// channel is converted on its own.
+bool ConvertsInOnePass(CSoundFile* source, CSoundFile* output) {
+    return source->GetNumChannels() > 0 && output->GetNumChannels() == source->GetNumChannels();
+}
+
 bool Usable(CSoundFile* source, CSoundFile* output, CConvSpec* conversion) {
     return source && output && conversion;
 }
@@ -107,6 +114,13 @@ short SRConvert009(CSoundFile* source, CSoundFile* output, uint32_t start, uint3
         uint32_t outPos = 0;
         return SRConvertStereoRegion(source, output, start, end, conversion, &outPos);
     }
+    if (ConvertsInOnePass(source, output)) {
+        uint32_t outPos = 0;
+        const OSErr err =
+            ConvertAllChannelsRegion(source, output, start, end, conversion, &outPos);
+        output->SetOneChannelDone(true);
+        return err;
+    }
     return EachChannel(source, output, [&](short c, uint32_t* outPos) {
         return SRConvert1ChannelRegion(source, output, start, end, conversion, c, 0, outPos);
     });
@@ -152,6 +166,15 @@ short SRConvert011(CSoundFile* source, CSoundFile* output, CConvSpec* conversion
             const OSErr err =
                 WalkBlocks(source, conversion, &outPos, [&](uint32_t s, uint32_t e, uint32_t* p) {
                     return SRConvertStereoRegion(source, output, s, e, conversion, p);
+                });
+            output->SetOneChannelDone(true);
+            return err;
+        }
+        if (ConvertsInOnePass(source, output)) {
+            uint32_t outPos = 0;
+            const OSErr err =
+                WalkBlocks(source, conversion, &outPos, [&](uint32_t s, uint32_t e, uint32_t* p) {
+                    return ConvertAllChannelsRegion(source, output, s, e, conversion, p);
                 });
             output->SetOneChannelDone(true);
             return err;

@@ -4,6 +4,10 @@
 // file, 9 for one frame range and 11 for the strip walk (the mono-to-stereo
 // group: 17, 25 and 21). Each returns 0 or the first failing status (-128 after
 // a cancel) and leaves the conversion's peak at what it wrote, marked valid.
+// 003, 009 and 011 convert a two-channel source without a channel treatment (or
+// with treatment 1, 2 or 6) in stereo; any other source whose output has its
+// channel count goes through in one pass, every channel into its own, and the
+// output is marked one channel done; else each channel is converted alone.
 #pragma once
 
 #include <cstdint>

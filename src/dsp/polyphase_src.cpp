@@ -29,6 +29,9 @@ namespace {
 
 // The table is kept below this many entries by decimation.
 constexpr int64_t kMaxTableEntries = 65535;
+// The window of many channels is kept to this many values by smaller blocks
+// (32 MiB; a stereo window at the usual buffer sizes is far below it).
+constexpr uint64_t kWindowValues = uint64_t{1} << 22;
 // Above this many coefficients the filter is not laid out phase by phase but
 // computed for each output frame (rates whose reduced ratio has a large L).
 constexpr int64_t kMaxPhaseMatrixValues = int64_t{1} << 18;
@@ -42,46 +45,53 @@ std::mutex& SincTableMutex() {
 // ---- Kernels ----------------------------------------------------------------
 
 // Sums h[i] × x[c][i] over n values (a multiple of 4) into y[c], for one or two
-// channels held apart, so that each coefficient is loaded once for both.
+// channels held apart; with two, each coefficient is loaded once for both. A
+// channel is summed in the same order whatever its company, so a frame of many
+// channels gives each channel exactly what converting it alone gives.
 using DotFunction = void (*)(const double* h, const double* const* x, int channels, size_t n,
                              double* y);
 
-void DotPlain(const double* h, const double* const* x, int channels, size_t n, double* y) {
 #if defined(__SSE2__)
-    // Four sums in flight, so that the adds do not wait on each other.
+// Four partial sums of two lanes each, so that the adds do not wait on each other.
+struct Sums128 {
     __m128d a0 = _mm_setzero_pd(), a1 = _mm_setzero_pd();
     __m128d a2 = _mm_setzero_pd(), a3 = _mm_setzero_pd();
+
+    void Add8(const double* h, const double* x) {
+        a0 = _mm_add_pd(a0, _mm_mul_pd(_mm_loadu_pd(h), _mm_loadu_pd(x)));
+        a1 = _mm_add_pd(a1, _mm_mul_pd(_mm_loadu_pd(h + 2), _mm_loadu_pd(x + 2)));
+        a2 = _mm_add_pd(a2, _mm_mul_pd(_mm_loadu_pd(h + 4), _mm_loadu_pd(x + 4)));
+        a3 = _mm_add_pd(a3, _mm_mul_pd(_mm_loadu_pd(h + 6), _mm_loadu_pd(x + 6)));
+    }
+    void Add4(const double* h, const double* x) {
+        a0 = _mm_add_pd(a0, _mm_mul_pd(_mm_loadu_pd(h), _mm_loadu_pd(x)));
+        a1 = _mm_add_pd(a1, _mm_mul_pd(_mm_loadu_pd(h + 2), _mm_loadu_pd(x + 2)));
+    }
+    double Total() const {
+        alignas(16) double s[2];
+        _mm_store_pd(s, _mm_add_pd(_mm_add_pd(a0, a1), _mm_add_pd(a2, a3)));
+        return s[0] + s[1];
+    }
+};
+#endif
+
+void DotPlain(const double* h, const double* const* x, int channels, size_t n, double* y) {
+#if defined(__SSE2__)
     const double* p = x[0];
+    Sums128 a;
+    size_t i = 0;
     if (channels == 2) {
         const double* q = x[1];
-        for (size_t i = 0; i < n; i += 4) {
-            const __m128d h0 = _mm_loadu_pd(h + i), h1 = _mm_loadu_pd(h + i + 2);
-            a0 = _mm_add_pd(a0, _mm_mul_pd(h0, _mm_loadu_pd(p + i)));
-            a1 = _mm_add_pd(a1, _mm_mul_pd(h1, _mm_loadu_pd(p + i + 2)));
-            a2 = _mm_add_pd(a2, _mm_mul_pd(h0, _mm_loadu_pd(q + i)));
-            a3 = _mm_add_pd(a3, _mm_mul_pd(h1, _mm_loadu_pd(q + i + 2)));
-        }
-        alignas(16) double s[2], t[2];
-        _mm_store_pd(s, _mm_add_pd(a0, a1));
-        _mm_store_pd(t, _mm_add_pd(a2, a3));
-        y[0] = s[0] + s[1];
-        y[1] = t[0] + t[1];
+        Sums128 b;
+        for (; i + 8 <= n; i += 8) a.Add8(h + i, p + i), b.Add8(h + i, q + i);
+        if (i < n) a.Add4(h + i, p + i), b.Add4(h + i, q + i);
+        y[0] = a.Total();
+        y[1] = b.Total();
         return;
     }
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        a0 = _mm_add_pd(a0, _mm_mul_pd(_mm_loadu_pd(h + i), _mm_loadu_pd(p + i)));
-        a1 = _mm_add_pd(a1, _mm_mul_pd(_mm_loadu_pd(h + i + 2), _mm_loadu_pd(p + i + 2)));
-        a2 = _mm_add_pd(a2, _mm_mul_pd(_mm_loadu_pd(h + i + 4), _mm_loadu_pd(p + i + 4)));
-        a3 = _mm_add_pd(a3, _mm_mul_pd(_mm_loadu_pd(h + i + 6), _mm_loadu_pd(p + i + 6)));
-    }
-    if (i < n) {
-        a0 = _mm_add_pd(a0, _mm_mul_pd(_mm_loadu_pd(h + i), _mm_loadu_pd(p + i)));
-        a1 = _mm_add_pd(a1, _mm_mul_pd(_mm_loadu_pd(h + i + 2), _mm_loadu_pd(p + i + 2)));
-    }
-    alignas(16) double s[2];
-    _mm_store_pd(s, _mm_add_pd(_mm_add_pd(a0, a1), _mm_add_pd(a2, a3)));
-    y[0] = s[0] + s[1];
+    for (; i + 8 <= n; i += 8) a.Add8(h + i, p + i);
+    if (i < n) a.Add4(h + i, p + i);
+    y[0] = a.Total();
 #else
     for (int c = 0; c < channels; ++c) {
         double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
@@ -97,48 +107,129 @@ void DotPlain(const double* h, const double* const* x, int channels, size_t n, d
 }
 
 #if defined(__x86_64__)
-__attribute__((target("avx2,fma"))) double SumLanes(__m256d a) {
-    const __m128d s = _mm_add_pd(_mm256_castpd256_pd128(a), _mm256_extractf128_pd(a, 1));
-    return _mm_cvtsd_f64(_mm_add_sd(s, _mm_unpackhi_pd(s, s)));
+#define CORVANE_WIDE __attribute__((target("avx2,fma"), always_inline)) inline
+// Four partial sums of four lanes each, fused multiply-adds.
+struct Sums256 {
+    __m256d a0, a1, a2, a3;
+};
+
+CORVANE_WIDE void Clear(Sums256& s) {
+    s.a0 = s.a1 = s.a2 = s.a3 = _mm256_setzero_pd();
 }
+CORVANE_WIDE void Add16(Sums256& s, const double* h, const double* x) {
+    s.a0 = _mm256_fmadd_pd(_mm256_loadu_pd(h), _mm256_loadu_pd(x), s.a0);
+    s.a1 = _mm256_fmadd_pd(_mm256_loadu_pd(h + 4), _mm256_loadu_pd(x + 4), s.a1);
+    s.a2 = _mm256_fmadd_pd(_mm256_loadu_pd(h + 8), _mm256_loadu_pd(x + 8), s.a2);
+    s.a3 = _mm256_fmadd_pd(_mm256_loadu_pd(h + 12), _mm256_loadu_pd(x + 12), s.a3);
+}
+CORVANE_WIDE void Add4(Sums256& s, const double* h, const double* x) {
+    s.a0 = _mm256_fmadd_pd(_mm256_loadu_pd(h), _mm256_loadu_pd(x), s.a0);
+}
+CORVANE_WIDE double Total(const Sums256& s) {
+    const __m256d a = _mm256_add_pd(_mm256_add_pd(s.a0, s.a1), _mm256_add_pd(s.a2, s.a3));
+    const __m128d t = _mm_add_pd(_mm256_castpd256_pd128(a), _mm256_extractf128_pd(a, 1));
+    return _mm_cvtsd_f64(_mm_add_sd(t, _mm_unpackhi_pd(t, t)));
+}
+#undef CORVANE_WIDE
 
 __attribute__((target("avx2,fma"))) void DotWide(const double* h, const double* const* x,
                                                  int channels, size_t n, double* y) {
-    __m256d a0 = _mm256_setzero_pd(), a1 = _mm256_setzero_pd();
-    __m256d a2 = _mm256_setzero_pd(), a3 = _mm256_setzero_pd();
     const double* p = x[0];
+    Sums256 a;
+    Clear(a);
     size_t i = 0;
     if (channels == 2) {
         const double* q = x[1];
-        for (; i + 8 <= n; i += 8) {
-            const __m256d h0 = _mm256_loadu_pd(h + i), h1 = _mm256_loadu_pd(h + i + 4);
-            a0 = _mm256_fmadd_pd(h0, _mm256_loadu_pd(p + i), a0);
-            a1 = _mm256_fmadd_pd(h1, _mm256_loadu_pd(p + i + 4), a1);
-            a2 = _mm256_fmadd_pd(h0, _mm256_loadu_pd(q + i), a2);
-            a3 = _mm256_fmadd_pd(h1, _mm256_loadu_pd(q + i + 4), a3);
+        Sums256 b;
+        Clear(b);
+        for (; i + 16 <= n; i += 16) {
+            Add16(a, h + i, p + i);
+            Add16(b, h + i, q + i);
         }
-        if (i < n) {
-            const __m256d h0 = _mm256_loadu_pd(h + i);
-            a0 = _mm256_fmadd_pd(h0, _mm256_loadu_pd(p + i), a0);
-            a2 = _mm256_fmadd_pd(h0, _mm256_loadu_pd(q + i), a2);
+        for (; i < n; i += 4) {
+            Add4(a, h + i, p + i);
+            Add4(b, h + i, q + i);
         }
-        y[0] = SumLanes(_mm256_add_pd(a0, a1));
-        y[1] = SumLanes(_mm256_add_pd(a2, a3));
+        y[0] = Total(a);
+        y[1] = Total(b);
         return;
     }
-    for (; i + 16 <= n; i += 16) {
-        a0 = _mm256_fmadd_pd(_mm256_loadu_pd(h + i), _mm256_loadu_pd(p + i), a0);
-        a1 = _mm256_fmadd_pd(_mm256_loadu_pd(h + i + 4), _mm256_loadu_pd(p + i + 4), a1);
-        a2 = _mm256_fmadd_pd(_mm256_loadu_pd(h + i + 8), _mm256_loadu_pd(p + i + 8), a2);
-        a3 = _mm256_fmadd_pd(_mm256_loadu_pd(h + i + 12), _mm256_loadu_pd(p + i + 12), a3);
+    for (; i + 16 <= n; i += 16) Add16(a, h + i, p + i);
+    for (; i < n; i += 4) Add4(a, h + i, p + i);
+    y[0] = Total(a);
+}
+#endif
+
+#if defined(__x86_64__)
+#define CORVANE_WIDEST __attribute__((target("avx512f"), always_inline)) inline
+// Four partial sums of eight lanes each (a row's last four taps go into the
+// second, loaded under a mask).
+struct Sums512 {
+    __m512d a0, a1, a2, a3;
+};
+
+CORVANE_WIDEST void Clear(Sums512& s) {
+    s.a0 = s.a1 = s.a2 = s.a3 = _mm512_setzero_pd();
+}
+CORVANE_WIDEST void Add32(Sums512& s, const double* h, const double* x) {
+    s.a0 = _mm512_fmadd_pd(_mm512_loadu_pd(h), _mm512_loadu_pd(x), s.a0);
+    s.a1 = _mm512_fmadd_pd(_mm512_loadu_pd(h + 8), _mm512_loadu_pd(x + 8), s.a1);
+    s.a2 = _mm512_fmadd_pd(_mm512_loadu_pd(h + 16), _mm512_loadu_pd(x + 16), s.a2);
+    s.a3 = _mm512_fmadd_pd(_mm512_loadu_pd(h + 24), _mm512_loadu_pd(x + 24), s.a3);
+}
+CORVANE_WIDEST void Add8(Sums512& s, const double* h, const double* x) {
+    s.a0 = _mm512_fmadd_pd(_mm512_loadu_pd(h), _mm512_loadu_pd(x), s.a0);
+}
+CORVANE_WIDEST void Add4(Sums512& s, const double* h, const double* x) {
+    s.a1 = _mm512_fmadd_pd(_mm512_maskz_loadu_pd(0x0F, h), _mm512_maskz_loadu_pd(0x0F, x), s.a1);
+}
+CORVANE_WIDEST double Total(const Sums512& s) {
+    const __m512d a = _mm512_add_pd(_mm512_add_pd(s.a0, s.a1), _mm512_add_pd(s.a2, s.a3));
+    // Masked extracts: the plain ones leave GCC 12 warning about its own header.
+    const __m256d h = _mm256_add_pd(_mm512_maskz_extractf64x4_pd(0xFF, a, 0),
+                                    _mm512_maskz_extractf64x4_pd(0xFF, a, 1));
+    const __m128d t = _mm_add_pd(_mm256_castpd256_pd128(h), _mm256_extractf128_pd(h, 1));
+    return _mm_cvtsd_f64(_mm_add_sd(t, _mm_unpackhi_pd(t, t)));
+}
+#undef CORVANE_WIDEST
+
+__attribute__((target("avx512f"))) void DotWidest(const double* h, const double* const* x,
+                                                  int channels, size_t n, double* y) {
+    const double* p = x[0];
+    Sums512 a;
+    Clear(a);
+    size_t i = 0;
+    if (channels == 2) {
+        const double* q = x[1];
+        Sums512 b;
+        Clear(b);
+        for (; i + 32 <= n; i += 32) {
+            Add32(a, h + i, p + i);
+            Add32(b, h + i, q + i);
+        }
+        for (; i + 8 <= n; i += 8) {
+            Add8(a, h + i, p + i);
+            Add8(b, h + i, q + i);
+        }
+        if (i < n) {
+            Add4(a, h + i, p + i);
+            Add4(b, h + i, q + i);
+        }
+        y[0] = Total(a);
+        y[1] = Total(b);
+        return;
     }
-    for (; i < n; i += 4) a0 = _mm256_fmadd_pd(_mm256_loadu_pd(h + i), _mm256_loadu_pd(p + i), a0);
-    y[0] = SumLanes(_mm256_add_pd(_mm256_add_pd(a0, a1), _mm256_add_pd(a2, a3)));
+    for (; i + 32 <= n; i += 32) Add32(a, h + i, p + i);
+    for (; i + 8 <= n; i += 8) Add8(a, h + i, p + i);
+    if (i < n) Add4(a, h + i, p + i);
+    y[0] = Total(a);
 }
 #endif
 
 DotFunction ChooseDot() {
 #if defined(__x86_64__)
+    static const bool widest = __builtin_cpu_supports("avx512f");
+    if (widest) return DotWidest;
     static const bool wide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     if (wide) return DotWide;
 #endif
@@ -247,7 +338,7 @@ private:
     uint64_t outBlock_;
     int64_t capacity_;
     Block window_;
-    Block frames_;  // interleaved stereo as read, before it is taken apart
+    Block frames_;  // interleaved frames as read, before they are taken apart
     int64_t winStart_ = 0;
     int64_t winEnd_ = 0;
 };
@@ -275,10 +366,12 @@ OSErr PolyphaseRun::Refill(int64_t keepFrom) {
             if (OSErr err = io_.Read(position, &got, Plane(0) + at)) return err;
         } else {
             if (OSErr err = io_.Read(position, &got, frames_.get())) return err;
-            const double* f = frames_.get();
-            double* l = Plane(0) + at;
-            double* r = Plane(1) + at;
-            for (uint32_t i = 0; i < got; ++i) l[i] = f[2 * i], r[i] = f[2 * i + 1];
+            const auto C = static_cast<size_t>(channels_);
+            for (size_t c = 0; c < C; ++c) {
+                const double* f = frames_.get() + c;
+                double* plane = Plane(static_cast<int>(c)) + at;
+                for (uint32_t i = 0; i < got; ++i) plane[i] = f[i * C];
+            }
         }
         if (got < want) dataEnd_ = first + got;
         at += got;
@@ -298,7 +391,7 @@ OSErr PolyphaseRun::Run(CConvSpec* conversion, uint32_t* outPos) {
     OSErr err = 0;
     window_ = AllocBlock(static_cast<size_t>(capacity_) * C, &err);
     if (err) return err;
-    if (C == 2) {
+    if (C > 1) {
         frames_ = AllocBlock(static_cast<size_t>(capacity_) * C, &err);
         if (err) return err;
     }
@@ -324,8 +417,13 @@ OSErr PolyphaseRun::Run(CConvSpec* conversion, uint32_t* outPos) {
         for (; made < n; ++made) {
             if (clock.whole + reach >= winEnd_ && (readErr = Refill(clock.whole - left + 1))) break;
             const int64_t first = clock.whole - left + 1 - winStart_;
-            const double* x[2] = {Plane(0) + first, Plane(C - 1) + first};
-            dot(filter_.Row(clock.phase), x, channels_, taps, y);
+            const double* row = filter_.Row(clock.phase);
+            for (size_t c = 0; c < C; c += 2) {  // channels in pairs
+                const int pair = C - c >= 2 ? 2 : 1;
+                const double* x[2] = {Plane(static_cast<int>(c)) + first,
+                                      Plane(static_cast<int>(c) + pair - 1) + first};
+                dot(row, x, pair, taps, y + c);
+            }
             for (size_t c = 0; c < C; ++c) peak = std::max(peak, std::fabs(y[c]));
             y += C;
             clock.Advance();
@@ -366,17 +464,23 @@ OSErr ConvertPolyphase(CSoundFile* source, CSoundFile* output, uint32_t start, u
             InitPolyPhase(conversion->GetSampleRate(), source->GetSampleRate(), &L, &M, &step))
         return err;
 
-    const int values = in == SourceLayout::kStereo ? 2 : 1;
+    const uint64_t values = FrameMover::WholeFrames(in) && source->GetNumChannels() > 0
+                                ? static_cast<uint64_t>(source->GetNumChannels())
+                                : 1;
     PhaseFilter filter;
     if (OSErr err = filter.Build(L, step)) return err;
     // An output block is the output's buffer at the new rate (at least one
     // frame, at most kMaxBlockFrames); the window holds the source frames of one
-    // block and the filter's span.
-    const uint64_t outBlock = std::clamp<uint64_t>(
-        OutputFramesFloor(output->GetBufferFrames(), L, M), 1, kMaxBlockFrames);
-    const uint64_t span = OutputFramesCeil(outBlock, M, L);
-    if (span > kMaxBlockValues) return kMemBlockMissingErr;
-    const uint64_t window = span + 2 + static_cast<uint64_t>(filter.Taps());
+    // block and the filter's span, each channel apart. Many channels take
+    // smaller blocks, so that the window stays within kWindowValues.
+    uint64_t outBlock = std::clamp<uint64_t>(OutputFramesFloor(output->GetBufferFrames(), L, M),
+                                             1, kMaxBlockFrames);
+    const auto windowFor = [&](uint64_t block) {
+        const uint64_t span = std::min<uint64_t>(OutputFramesCeil(block, M, L), kMaxBlockValues);
+        return span + 2 + static_cast<uint64_t>(filter.Taps());
+    };
+    while (outBlock > 1 && windowFor(outBlock) > kWindowValues / values) outBlock /= 2;
+    const uint64_t window = windowFor(outBlock);
     if (window > kMaxBlockValues / values) return kMemBlockMissingErr;
     FrameMover io;
     if (OSErr err = io.Init(source, in, channel, output, out, window, outBlock)) return err;
@@ -437,7 +541,7 @@ OSErr CopyExtras(CSoundFile* source, CSoundFile* output, uint32_t start, uint32_
 
 // What every region converter does: the output's dither, the conversion
 // (linear at quality 0), the peak marked valid, and the extras after a clean
-// conversion into an output that no channel-by-channel pass has carried them to.
+// conversion into an output that no earlier pass has carried them to.
 short ConvertRegion(CSoundFile* source, CSoundFile* output, uint32_t start, uint32_t end,
                     CConvSpec* conversion, SourceLayout in, short channel, OutputLayout out,
                     LinearBlocks linearBlocks, uint32_t* outPos) {
@@ -544,7 +648,13 @@ void freeSincTable() {
 short SRConvertStereoRegion(CSoundFile* source, CSoundFile* output, uint32_t start, uint32_t end,
                             CConvSpec* conversion, uint32_t* outPos) {
     return ConvertRegion(source, output, start, end, conversion, SourceLayout::kStereo, 0,
-                         OutputLayout::kStereo, LinearBlocks::kBufferLessTwo, outPos);
+                         OutputLayout::kFrames, LinearBlocks::kBufferLessTwo, outPos);
+}
+
+short ConvertAllChannelsRegion(CSoundFile* source, CSoundFile* output, uint32_t start,
+                               uint32_t end, CConvSpec* conversion, uint32_t* outPos) {
+    return ConvertRegion(source, output, start, end, conversion, SourceLayout::kFrames, 0,
+                         OutputLayout::kFrames, LinearBlocks::kBufferLessTwo, outPos);
 }
 
 short SRConvert1ChannelRegion(CSoundFile* source, CSoundFile* output, uint32_t start, uint32_t end,

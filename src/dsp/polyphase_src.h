@@ -1,10 +1,11 @@
 // Polyphase sample-rate conversion with a Kaiser-windowed sinc: the
-// process-wide table of one filter wing and the four region converters (stereo,
-// one channel, two channels mixed to one, one channel to stereo). Each converts
-// source frames start..end to the conversion's rate, writes them at *outPos and
-// advances it, raises the conversion's running peak and marks it valid, and
-// carries regions, markers, loops, sampler data and time stamp to the output
-// when the conversion copies extras. Quality 0 converts linearly.
+// process-wide table of one filter wing and the region converters (stereo,
+// every channel at once, one channel, two channels mixed to one, one channel to
+// stereo). Each converts source frames start..end to the conversion's rate,
+// writes them at *outPos and advances it, raises the conversion's running peak
+// and marks it valid, and carries regions, markers, loops, sampler data and time
+// stamp to the output when the conversion copies extras. Quality 0 converts
+// linearly.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +44,10 @@ double besselI0(double x);
 
 short SRConvertStereoRegion(CSoundFile* source, CSoundFile* output, uint32_t start, uint32_t end,
                             CConvSpec* conversion, uint32_t* outPos);
+// Every channel of the source into the same channels of the output, in one
+// pass: each channel's samples are those that converting it alone gives.
+short ConvertAllChannelsRegion(CSoundFile* source, CSoundFile* output, uint32_t start,
+                               uint32_t end, CConvSpec* conversion, uint32_t* outPos);
 // One source channel; the output gets one value per frame (into that channel
 // when it has several).
 short SRConvert1ChannelRegion(CSoundFile* source, CSoundFile* output, uint32_t start, uint32_t end,

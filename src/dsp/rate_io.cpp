@@ -88,6 +88,8 @@ OSErr FrameMover::Init(CSoundFile* source, SourceLayout in, short channel, CSoun
         case SourceLayout::kStereo:
             if (sourceChannels_ != 2) return kParamErr;
             break;
+        case SourceLayout::kFrames:
+            break;
         case SourceLayout::kOneChannel:
             if (channel < 0 || static_cast<size_t>(channel) >= sourceChannels_) return kParamErr;
             break;
@@ -96,8 +98,8 @@ OSErr FrameMover::Init(CSoundFile* source, SourceLayout in, short channel, CSoun
             break;
     }
     switch (out) {
-        case OutputLayout::kStereo:
-            if (outputChannels_ != 2) return kParamErr;
+        case OutputLayout::kFrames:
+            if (!WholeFrames(in) || outputChannels_ != sourceChannels_) return kParamErr;
             break;
         case OutputLayout::kOneChannel:
             if (outputChannels_ > 1 &&
@@ -119,6 +121,7 @@ OSErr FrameMover::Init(CSoundFile* source, SourceLayout in, short channel, CSoun
 OSErr FrameMover::Read(uint32_t position, uint32_t* count, double* into) {
     switch (in_) {
         case SourceLayout::kStereo:
+        case SourceLayout::kFrames:
             return source_->Read(position, count, into);
         case SourceLayout::kOneChannel:
             return source_->Read(channel_, position, count, into);

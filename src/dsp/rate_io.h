@@ -1,6 +1,6 @@
 // What the sample-rate converters share: the reduced ratio of two rates with an
 // exact clock from output frames to input instants, and the ways a converter
-// reads its source and writes its output (stereo frames, one channel, two
+// reads its source and writes its output (whole frames, one channel, two
 // channels mixed, one channel to every output channel).
 #pragma once
 
@@ -63,25 +63,29 @@ inline constexpr uint64_t kMaxBlockFrames = uint64_t{1} << 20;
 
 enum class SourceLayout {
     kStereo,      // the two channels of a two-channel source, interleaved
+    kFrames,      // every channel of the source, interleaved
     kOneChannel,  // one given channel
     kMix,         // (channel 0 + channel 1) × 0.5; a one-channel source gives itself
 };
 enum class OutputLayout {
-    kStereo,        // interleaved frames into a two-channel output
+    kFrames,        // whole frames into an output of the source's channel count
     kOneChannel,    // one value per frame: the whole frame of a one-channel output,
                     // else added into the given channel of a wider one
     kEveryChannel,  // one value per frame, written to every channel of the output
 };
 
-// Moves frames between the files in the converter's layout: 2 values per frame
-// for stereo, else 1. Buffers are taken once, in Init.
+// Moves frames between the files in the converter's layout: one value per
+// source channel for whole frames, else 1. Buffers are taken once, in Init.
 class FrameMover {
 public:
     // Checks the files against the layouts (kParamErr when they do not fit) and
     // takes the buffers for reads of up to maxRead and writes of up to maxWrite frames.
     OSErr Init(CSoundFile* source, SourceLayout in, short channel, CSoundFile* output,
                OutputLayout out, size_t maxRead, size_t maxWrite);
-    int Values() const { return in_ == SourceLayout::kStereo ? 2 : 1; }
+    int Values() const { return WholeFrames(in_) ? static_cast<int>(sourceChannels_) : 1; }
+    static bool WholeFrames(SourceLayout in) {
+        return in == SourceLayout::kStereo || in == SourceLayout::kFrames;
+    }
     // Reads up to *count frames (at most maxRead) from `position`; *count is set
     // to the frames read.
     OSErr Read(uint32_t position, uint32_t* count, double* into);
@@ -93,7 +97,7 @@ private:
     CSoundFile* source_ = nullptr;
     CSoundFile* output_ = nullptr;
     SourceLayout in_ = SourceLayout::kStereo;
-    OutputLayout out_ = OutputLayout::kStereo;
+    OutputLayout out_ = OutputLayout::kFrames;
     short channel_ = 0;
     size_t sourceChannels_ = 0;
     size_t outputChannels_ = 0;
