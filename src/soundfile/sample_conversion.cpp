@@ -259,11 +259,19 @@ OSErr WriteBlocks(CSoundFile& file, uint32_t bufferFrames, uint32_t start, uint3
         return 0;
     }
     if (!file.GetOutputBuffer()) return kMemBlockMissingErr;
+    // The refresh supplies only the frames the body fills; the hint is gone
+    // again however the refresh ends.
+    struct FramesInUse {
+        CSoundFile& file;
+        ~FramesInUse() { file.SetOutputFramesInUse(0); }
+    } inUse{file};
     uint32_t p = start;
     for (;;) {
-        err = file.RefreshOutputBuffer(p);
-        if (err) break;
         const uint32_t k = static_cast<uint32_t>(std::min<uint64_t>(bufferFrames, end - p));
+        file.SetOutputFramesInUse(k);
+        err = file.RefreshOutputBuffer(p);
+        file.SetOutputFramesInUse(0);
+        if (err) break;
         body(file.GetOutputBuffer(), static_cast<size_t>(p - start), static_cast<size_t>(k));
         err = file.FlushOutputBuffer(k, p);
         p += k;
