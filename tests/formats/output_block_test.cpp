@@ -1,4 +1,5 @@
-// Writing through the output block of the uncompressed formats: frames written
+// Writing through the output block of the uncompressed formats (WAVE, AIFF
+// and two of the framed ones): frames written
 // channel by channel with Add over frames written before come out as one
 // interleaved write gives them, frames past the end of the data are silence,
 // and a refresh outside the Write family still supplies the whole block.
@@ -10,6 +11,8 @@
 
 #include "formats/format_test_support.h"
 #include "formats/pcm/aiff_file.h"
+#include "formats/pcm/avr_file.h"
+#include "formats/pcm/sd2_file.h"
 #include "formats/pcm/wave_file.h"
 #include "foundation/pstring.h"
 
@@ -30,6 +33,9 @@ const Case kCases[] = {
     {"WAVE24", [] { return static_cast<CSoundFile*>(new CWAVEFile); }, "wav", 24},
     {"AIFF16", [] { return static_cast<CSoundFile*>(new CAIFFFile); }, "aif", 16},
     {"AIFF24", [] { return static_cast<CSoundFile*>(new CAIFFFile); }, "aif", 24},
+    {"AVR8", [] { return static_cast<CSoundFile*>(new CAVRFile); }, "avr", 8},
+    {"AVR16", [] { return static_cast<CSoundFile*>(new CAVRFile); }, "avr", 16},
+    {"SD2_24", [] { return static_cast<CSoundFile*>(new CSDIIFile); }, "sd2", 24},
 };
 
 constexpr short kChannels = 2;
