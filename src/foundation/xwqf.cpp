@@ -10,6 +10,9 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <new>
+#include <unordered_map>
 
 #ifndef RENAME_NOREPLACE
 #define RENAME_NOREPLACE (1 << 0)
@@ -77,6 +80,59 @@ OSErr CurrentPos(int fd, int64_t* pos) {
     if (p < 0) return LastStatus();
     *pos = p;
     return 0;
+}
+
+// What the layer keeps of each fork OpenFork opened, so that a block of
+// traffic costs one system call: the fork's position (reads and writes are
+// positioned, the descriptor's own offset is never used) and, for a fork open
+// for writing, the file's length, which nothing else changes while that fork
+// is open. A fork missing here (one this layer did not open) goes by the
+// descriptor's offset and asks the file for its length every time.
+struct ForkState {
+    int64_t pos = 0;
+    int64_t size = 0;
+    bool sizeKept = false;
+};
+
+std::mutex gForksMutex;
+
+// Never destroyed: a fork may still be closed while the process ends.
+std::unordered_map<int, ForkState>& Forks() {
+    static auto* forks = new std::unordered_map<int, ForkState>;
+    return *forks;
+}
+
+// The state of an open fork, or null. Entries are made by OpenFork and removed
+// by CloseFork only, and a fork is used by one thread at a time, so the entry
+// stays valid for its user without the lock.
+ForkState* FindFork(int fd) {
+    std::lock_guard<std::mutex> lock(gForksMutex);
+    auto it = Forks().find(fd);
+    return it == Forks().end() ? nullptr : &it->second;
+}
+
+// Starts keeping a newly opened fork; without memory for it the fork simply
+// goes uncached.
+void KeepFork(int fd, bool writable, int64_t size) {
+    try {
+        std::lock_guard<std::mutex> lock(gForksMutex);
+        Forks()[fd] = ForkState{0, size, writable};
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+void ForgetFork(int fd) {
+    std::lock_guard<std::mutex> lock(gForksMutex);
+    Forks().erase(fd);
+}
+
+// The file's length as the fork knows it.
+OSErr SizeOf(int fd, const ForkState* state, int64_t* size) {
+    if (state && state->sizeKept) {
+        *size = state->size;
+        return 0;
+    }
+    return CurrentSize(fd, size);
 }
 
 }  // namespace
@@ -248,45 +304,56 @@ OSErr OpenFork(const FSRef* file, signed char permission, int* forkRef) {
         ::close(fd);
         return kNotAFileErr;
     }
+    KeepFork(fd, (::fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDWR, st.st_size);
     *forkRef = fd;
     return 0;
 }
 
 OSErr CloseFork(int forkRef) {
     if (forkRef < 0) return kRefNumErr;
+    // Forgotten before the descriptor is released, which may be reused at once.
+    ForgetFork(forkRef);
     if (::close(forkRef) != 0) return LastStatus();
     return 0;
 }
 
 OSErr SetPos(int forkRef, short mode, int offset) {
     if (forkRef < 0) return kRefNumErr;
+    ForkState* state = FindFork(forkRef);
     int64_t base = 0;
     OSErr err = 0;
     int64_t size = 0;
-    if ((err = CurrentSize(forkRef, &size)) != 0) return err;
+    if ((err = SizeOf(forkRef, state, &size)) != 0) return err;
     switch (mode) {
         case kFromStart: base = 0; break;
         case kFromLEOF: base = size; break;
         case kFromMark:
-            if ((err = CurrentPos(forkRef, &base)) != 0) return err;
+            if (state)
+                base = state->pos;
+            else if ((err = CurrentPos(forkRef, &base)) != 0)
+                return err;
             break;
         default: return kParamErr;
     }
     int64_t target = base + offset;
     if (target < 0) return kPosErr;
-    if (target > size) {
-        // As the platform did: positioning past the end stops at the end.
-        if (::lseek(forkRef, size, SEEK_SET) < 0) return LastStatus();
-        return kEOFErr;
-    }
-    if (::lseek(forkRef, target, SEEK_SET) < 0) return LastStatus();
-    return 0;
+    // As the platform did: positioning past the end stops at the end.
+    const bool pastEnd = target > size;
+    if (pastEnd) target = size;
+    if (state)
+        state->pos = target;
+    else if (::lseek(forkRef, target, SEEK_SET) < 0)
+        return LastStatus();
+    return pastEnd ? OSErr(kEOFErr) : OSErr(0);
 }
 
 OSErr GetPos(int forkRef, int* position) {
     if (forkRef < 0 || !position) return kParamErr;
     int64_t pos = 0;
-    if (OSErr err = CurrentPos(forkRef, &pos)) return err;
+    if (const ForkState* state = FindFork(forkRef))
+        pos = state->pos;
+    else if (OSErr err = CurrentPos(forkRef, &pos))
+        return err;
     if (pos > kMaxFileSize) return kFileBoundsErr;
     *position = static_cast<int>(pos);
     return 0;
@@ -295,6 +362,13 @@ OSErr GetPos(int forkRef, int* position) {
 OSErr SetEOF(int forkRef, int size) {
     if (forkRef < 0) return kRefNumErr;
     if (size < 0) return kParamErr;
+    ForkState* state = FindFork(forkRef);
+    if (state) {
+        if (::ftruncate(forkRef, size) != 0) return LastStatus();
+        if (state->sizeKept) state->size = size;
+        if (state->pos > size) state->pos = size;
+        return 0;
+    }
     int64_t pos = 0;
     if (OSErr err = CurrentPos(forkRef, &pos)) return err;
     if (::ftruncate(forkRef, size) != 0) return LastStatus();
@@ -305,7 +379,7 @@ OSErr SetEOF(int forkRef, int size) {
 OSErr GetEOF(int forkRef, int* size) {
     if (forkRef < 0 || !size) return kParamErr;
     int64_t s = 0;
-    if (OSErr err = CurrentSize(forkRef, &s)) return err;
+    if (OSErr err = SizeOf(forkRef, FindFork(forkRef), &s)) return err;
     if (s > kMaxFileSize) return kFileBoundsErr;
     *size = static_cast<int>(s);
     return 0;
@@ -317,20 +391,26 @@ OSErr Read(int forkRef, int* count, void* buffer) {
     *count = 0;
     if (forkRef < 0) return kRefNumErr;
     if (want < 0 || (want > 0 && !buffer)) return kParamErr;
+    ForkState* state = FindFork(forkRef);
     char* out = static_cast<char*>(buffer);
     int done = 0;
+    OSErr err = 0;
     while (done < want) {
-        ssize_t n = ::read(forkRef, out + done, static_cast<size_t>(want - done));
+        const size_t left = static_cast<size_t>(want - done);
+        ssize_t n = state ? ::pread(forkRef, out + done, left, state->pos + done)
+                          : ::read(forkRef, out + done, left);
         if (n < 0) {
             if (errno == EINTR) continue;
-            *count = done;
-            return LastStatus();
+            err = LastStatus();
+            break;
         }
         if (n == 0) break;
         done += static_cast<int>(n);
     }
+    if (state) state->pos += done;
     *count = done;
-    return done < want ? kEOFErr : 0;
+    if (err) return err;
+    return done < want ? OSErr(kEOFErr) : OSErr(0);
 }
 
 OSErr Write(int forkRef, int* count, const void* buffer) {
@@ -339,26 +419,37 @@ OSErr Write(int forkRef, int* count, const void* buffer) {
     *count = 0;
     if (forkRef < 0) return kRefNumErr;
     if (want < 0 || (want > 0 && !buffer)) return kParamErr;
+    ForkState* state = FindFork(forkRef);
     int64_t pos = 0;
-    if (OSErr err = CurrentPos(forkRef, &pos)) return err;
+    if (state)
+        pos = state->pos;
+    else if (OSErr err = CurrentPos(forkRef, &pos))
+        return err;
     if (pos + want > kMaxFileSize) return kFileBoundsErr;
     const char* in = static_cast<const char*>(buffer);
     int done = 0;
+    OSErr err = 0;
     while (done < want) {
-        ssize_t n = ::write(forkRef, in + done, static_cast<size_t>(want - done));
+        const size_t left = static_cast<size_t>(want - done);
+        ssize_t n = state ? ::pwrite(forkRef, in + done, left, pos + done)
+                          : ::write(forkRef, in + done, left);
         if (n < 0) {
             if (errno == EINTR) continue;
-            *count = done;
-            return LastStatus();
+            err = LastStatus();
+            break;
         }
         if (n == 0) {
-            *count = done;
-            return kIOErr;
+            err = kIOErr;
+            break;
         }
         done += static_cast<int>(n);
     }
+    if (state) {
+        state->pos = pos + done;
+        if (state->sizeKept && state->pos > state->size) state->size = state->pos;
+    }
     *count = done;
-    return 0;
+    return err;
 }
 
 void BlockMove(const void* source, void* destination, long count) {

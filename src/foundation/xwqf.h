@@ -1,6 +1,10 @@
 // The file layer every format reads and writes through: files named by path,
 // opened as a "fork" with a handle number, signed 32-bit positions and sizes, and
 // explicit byte counts in and out. Files of 2 GiB or more are refused with -1309.
+//
+// The layer keeps each fork's position itself and reads and writes at it, and
+// it keeps the length of a file open for writing: while such a fork is open,
+// the file changes only through this layer's calls on it.
 #pragma once
 
 #include <cstdint>

@@ -242,6 +242,16 @@ public:
     // block: a block this object made is held to its real size (the description
     // may have grown since), a borrowed one to the buffer frames.
     bool OutputBufferHolds(uint32_t frames) const;
+    // The frames of the output block that the next RefreshOutputBuffer must
+    // supply (read from the file, or cleared where the file holds none); the
+    // rest of the block may keep what it held. The Write and Add family name
+    // the frames they fill and go back to 0 after the refresh; 0 means the
+    // whole block, as every other caller expects it.
+    void SetOutputFramesInUse(uint32_t frames) { outputFramesInUse_ = frames; }
+    uint32_t OutputFramesInUse() const {
+        return outputFramesInUse_ && outputFramesInUse_ < bufferFrames_ ? outputFramesInUse_
+                                                                          : bufferFrames_;
+    }
     // Changes whenever the buffer block is made, remade, handed between input and
     // output or freed, and when a caller writes into the input buffer itself
     // (ForgetBufferedInput): a reader that keeps what its input buffer holds from
@@ -346,6 +356,7 @@ protected:
     // Size in bytes of the block this class allocated for the buffer fields (0: none).
     size_t bufferBytes_ = 0;
     uint32_t bufferEpoch_ = 0;
+    uint32_t outputFramesInUse_ = 0;
 
 private:
     // What markers.cpp keeps beside the marker and region lists so that adding to

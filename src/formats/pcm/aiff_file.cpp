@@ -526,12 +526,10 @@ OSErr CAIFFFile::RefreshInputBuffer(uint32_t frame) {
 OSErr CAIFFFile::RefreshOutputBuffer(uint32_t frame) {
     if (!IsOpen()) return kFileNotOpenErr;
     if (OSErr err = InitOutputBuffer()) return err;
-    const uint64_t bufferBytes = GetRealBufferSize();
     uint64_t bytesRead = 0;
-    OSErr err = pcmio::ReadBlock(
-        forkRef_, [&] { return SetFilePos(frame); }, outputBuffer_, bufferBytes, bufferBytes,
-        &bytesRead);
-    if (err == kEOFErr) err = 0;
+    const OSErr err = pcmio::RefreshOutputBlock(
+        forkRef_, [&] { return SetFilePos(frame); }, outputBuffer_, frame, numFrames_,
+        OutputFramesInUse(), BytesPerFrame(), OutputFramesInUse() * BytesPerFrame(), &bytesRead);
     if (dataType_ == kDataTypePCM && BytesPerSample())
         pcmio::SwapBigEndianSamples(outputBuffer_, bytesRead / BytesPerSample(), BytesPerSample());
     return err;

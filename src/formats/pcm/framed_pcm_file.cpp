@@ -87,15 +87,18 @@ OSErr CFramedPCMFile::RefreshOutputBuffer(uint32_t frame) {
     if (!IsOpen()) return kFileNotOpenBaseErr;
     if (OSErr err = InitOutputBuffer()) return err;
     if (!outputBuffer_) return kMemBlockMissingErr;
-    const uint64_t bufferBytes = GetRealBufferSize();
+    const uint32_t frames = OutputFramesInUse();
+    const uint64_t bufferFrameBytes =
+        static_cast<uint64_t>(wordSize_ >= 8 ? wordSize_ / 8 : 0) * channels_;
     uint64_t got = 0;
     // Positioning past the end extends the file up to the frame; frames not
     // yet in the file are silence.
-    const OSErr err = pcmio::ReadBlock(
-        forkRef_, [&] { return SetFilePos(frame); }, outputBuffer_, bufferBytes, bufferBytes, &got);
+    const OSErr err = pcmio::RefreshOutputBlock(
+        forkRef_, [&] { return SetFilePos(frame); }, outputBuffer_, frame, numFrames_, frames,
+        FrameBytes(), frames * bufferFrameBytes, &got);
     StoredToBuffer(outputBuffer_, got);
     firstBufferedFrame_ = frame;
-    return err == kEOFErr ? OSErr(0) : err;
+    return err;
 }
 
 OSErr CFramedPCMFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {

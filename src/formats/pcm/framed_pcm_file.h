@@ -23,8 +23,9 @@ public:
     // Up to a buffer of frames from `frame` on in the buffer form (ReadFrames);
     // what the file does not hold reads as zeros.
     OSErr RefreshInputBuffer(uint32_t frame) override;
-    // A whole buffer from `frame` on, the file first grown up to the frame;
-    // what the file does not hold yet reads as zeros, without failure.
+    // The block from `frame` on (the frames OutputFramesInUse names), the file
+    // first grown up to the frame; what the file does not hold yet reads as
+    // zeros, without failure.
     OSErr RefreshOutputBuffer(uint32_t frame) override;
     // Writes `frames` frames of the output buffer at frame `position`. Only a
     // file this object made is written; the frame count grows to take them in.

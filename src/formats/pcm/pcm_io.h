@@ -234,4 +234,30 @@ OSErr RefreshKeeping(HeldInput& held, const HeldInput& now, unsigned char* buffe
     return err;
 }
 
+// ---- The output block ---------------------------------------------------------
+
+// A refresh of the output block at `frame` of sample data that holds
+// `numFrames` frames of `frameBytes` each: the block supplies its first `frames`
+// frames, `blockBytes` bytes in the buffer form. Those the data holds are read
+// (no more than `blockBytes`) after `position()` has placed the fork, and the
+// rest of the `blockBytes` is zero-filled; past the end of the data there is
+// nothing to read. A frame past the end is still positioned to (which makes the
+// file reach it). The bytes read come back in *got; a read that ends early is
+// no failure here.
+template <class Position>
+OSErr RefreshOutputBlock(int fork, Position&& position, unsigned char* buffer, uint32_t frame,
+                         uint32_t numFrames, uint32_t frames, uint64_t frameBytes,
+                         uint64_t blockBytes, uint64_t* got) {
+    const uint64_t want = BlockExtent(frame, numFrames, frames, frameBytes, blockBytes);
+    OSErr err = 0;
+    if (want == 0 && frame > numFrames) err = position();
+    if (err) {
+        *got = 0;
+        std::memset(buffer, 0, static_cast<size_t>(blockBytes));
+        return err;
+    }
+    err = ReadBlock(fork, position, buffer, want, blockBytes, got);
+    return err == kEOFErr ? OSErr(0) : err;
+}
+
 }  // namespace pcmio

@@ -1042,12 +1042,11 @@ OSErr CWAVEFile::RefreshInputBuffer(uint32_t frame) {
 OSErr CWAVEFile::RefreshOutputBuffer(uint32_t frame) {
     if (!IsOpen()) return kFileNotOpenErr;
     if (OSErr err = InitOutputBuffer()) return err;
-    const uint64_t bufferBytes = GetRealBufferSize();
     uint64_t got = 0;
     // Frames not yet in the file are silence in the buffer form.
-    OSErr err = pcmio::ReadBlock(
-        forkRef_, [&] { return SetFilePos(frame); }, outputBuffer_, bufferBytes, bufferBytes, &got);
-    if (err == kEOFErr) err = 0;
+    const OSErr err = pcmio::RefreshOutputBlock(
+        forkRef_, [&] { return SetFilePos(frame); }, outputBuffer_, frame, numFrames_,
+        OutputFramesInUse(), BytesPerFrame(), OutputFramesInUse() * BytesPerFrame(), &got);
     FileToBuffer(outputBuffer_, got);
     firstBufferedFrame_ = frame;
     return err;
