@@ -5,6 +5,7 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <type_traits>
 #include <cstring>
 #include <exception>
 #include <initializer_list>
@@ -580,24 +581,28 @@ uint32_t CSplitFile::SharedBufferFrames() const {
     return std::min({bufferFrames_, left_->GetBufferFrames(), right_->GetBufferFrames()});
 }
 
+namespace {
+
+// Calls body with the sample width (1 to 4 bytes) as a compile-time constant;
+// other widths call nothing.
+template <class Body>
+void WithSampleWidth(uint32_t bytes, Body&& body) {
+    switch (bytes) {
+        case 1: body(std::integral_constant<size_t, 1>()); break;
+        case 2: body(std::integral_constant<size_t, 2>()); break;
+        case 3: body(std::integral_constant<size_t, 3>()); break;
+        case 4: body(std::integral_constant<size_t, 4>()); break;
+        default: break;
+    }
+}
+
+}  // namespace
+
 void CSplitFile::Interleave(unsigned char* pair, const unsigned char* left,
                             const unsigned char* right, uint32_t frames) const {
-    switch (BytesPerSample()) {
-        case 1:
-            InterleaveSamples<1>(pair, left, right, frames);
-            break;
-        case 2:
-            InterleaveSamples<2>(pair, left, right, frames);
-            break;
-        case 3:
-            InterleaveSamples<3>(pair, left, right, frames);
-            break;
-        case 4:
-            InterleaveSamples<4>(pair, left, right, frames);
-            break;
-        default:
-            break;
-    }
+    WithSampleWidth(BytesPerSample(), [&](auto width) {
+        InterleaveSamples<decltype(width)::value>(pair, left, right, frames);
+    });
     // Frames the members' blocks do not reach read as silence.
     const size_t frameBytes = 2u * BytesPerSample();
     if (frames < bufferFrames_)
@@ -606,22 +611,9 @@ void CSplitFile::Interleave(unsigned char* pair, const unsigned char* left,
 
 void CSplitFile::Deinterleave(const unsigned char* pair, unsigned char* left, unsigned char* right,
                               uint32_t frames) const {
-    switch (BytesPerSample()) {
-        case 1:
-            DeinterleaveSamples<1>(pair, left, right, frames);
-            break;
-        case 2:
-            DeinterleaveSamples<2>(pair, left, right, frames);
-            break;
-        case 3:
-            DeinterleaveSamples<3>(pair, left, right, frames);
-            break;
-        case 4:
-            DeinterleaveSamples<4>(pair, left, right, frames);
-            break;
-        default:
-            break;
-    }
+    WithSampleWidth(BytesPerSample(), [&](auto width) {
+        DeinterleaveSamples<decltype(width)::value>(pair, left, right, frames);
+    });
 }
 
 OSErr CSplitFile::InitInputBuffer() {
