@@ -8,12 +8,13 @@ build_pkgs=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libpcre3-dev libplist-dev libplist++-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
+  libbcg729-dev libpulse-dev libsamplerate0-dev
 )
 test_pkgs=(
   clang libclang-rt-14-dev
   sox libsox-fmt-all ffmpeg sndfile-programs libsndfile1-dev attr
-  libspandsp-dev libsamplerate0-dev
-  lame
+  libspandsp-dev
+  lame twolame
   python3
 )
 

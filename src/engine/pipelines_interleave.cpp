@@ -1,0 +1,1 @@
+#include "engine/pipelines_interleave.h"

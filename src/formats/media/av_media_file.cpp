@@ -1,0 +1,1 @@
+#include "formats/media/av_media_file.h"

@@ -1,0 +1,1 @@
+#include "formats/media/export_session.h"

@@ -1,0 +1,1 @@
+#include "formats/media/platform_codec_files.h"

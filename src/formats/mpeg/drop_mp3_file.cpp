@@ -1,0 +1,1 @@
+#include "formats/mpeg/drop_mp3_file.h"

@@ -1,0 +1,1 @@
+#include "formats/mpeg/mp3_tag_readers.h"

@@ -1,0 +1,1 @@
+#include "formats/mpeg/mpeg_tables.h"

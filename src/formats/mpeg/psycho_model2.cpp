@@ -1,0 +1,1 @@
+#include "formats/mpeg/psycho_model2.h"

@@ -1,0 +1,1 @@
+#include "formats/telephony/ccitt_file.h"

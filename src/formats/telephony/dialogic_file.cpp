@@ -1,0 +1,1 @@
+#include "formats/telephony/dialogic_file.h"

@@ -1,0 +1,1 @@
+#include "formats/telephony/g729_file.h"

@@ -1,0 +1,1 @@
+#include "formats/telephony/g72x.h"

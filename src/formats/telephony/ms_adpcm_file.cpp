@@ -1,0 +1,1 @@
+#include "formats/telephony/ms_adpcm_file.h"

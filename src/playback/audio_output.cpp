@@ -1,0 +1,1 @@
+#include "playback/audio_output.h"

@@ -1,0 +1,1 @@
+#include "playback/cyclic_play_buffer.h"
