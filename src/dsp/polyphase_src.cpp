@@ -11,6 +11,7 @@
 #endif
 
 #include "conversion/cconv_spec.h"
+#include "dsp/frame_team.h"
 #include "dsp/linear_src.h"
 #include "dsp/rate_io.h"
 #include "foundation/memory.h"
@@ -266,6 +267,9 @@ public:
 
     int64_t Left() const { return KL_; }
     int64_t Taps() const { return K_; }
+    // Whether Row may be called from several threads at once (the rows are
+    // laid out beforehand, not computed into one shared row).
+    bool SharedRows() const { return matrix_ != nullptr; }
 
     const double* Row(int64_t phase) {
         if (matrix_) return matrix_.get() + phase * K_;
@@ -328,6 +332,15 @@ public:
 private:
     OSErr Refill(int64_t keepFrom);
     double* Plane(int c) const { return window_.get() + c * capacity_; }
+    // Output frames from `clock` on whose input frames all lie before `limit`.
+    uint64_t FramesBefore(const RateClock& clock, int64_t limit) const;
+    // The clock `frames` output frames after `clock`.
+    RateClock After(const RateClock& clock, uint64_t frames) const;
+    // Computes `count` output frames from `clock` on into y (interleaved),
+    // shared out among the team when they are many; raises *peak.
+    void Compute(const RateClock& clock, uint64_t count, double* y, double* peak);
+    // Frames [k0, k1) of a Compute; returns their peak.
+    double ComputePart(const RateClock& clock, uint64_t k0, uint64_t k1, double* y);
 
     FrameMover& io_;
     PhaseFilter& filter_;
@@ -341,7 +354,75 @@ private:
     Block frames_;  // interleaved frames as read, before they are taken apart
     int64_t winStart_ = 0;
     int64_t winEnd_ = 0;
+    DotFunction dot_ = nullptr;
+    FrameTeam* team_ = nullptr;
 };
+
+uint64_t PolyphaseRun::FramesBefore(const RateClock& clock, int64_t limit) const {
+    if (limit <= clock.whole) return 0;
+    // Frame k lies at input position (whole × L + phase + k × M) / L.
+    const __int128 room = static_cast<__int128>(limit - clock.whole) * L_ - clock.phase;
+    const __int128 frames = (room + M_ - 1) / M_;
+    return frames > static_cast<__int128>(UINT64_MAX) ? UINT64_MAX : static_cast<uint64_t>(frames);
+}
+
+RateClock PolyphaseRun::After(const RateClock& clock, uint64_t frames) const {
+    RateClock later = clock;
+    const __int128 position = static_cast<__int128>(clock.phase) + static_cast<__int128>(frames) * M_;
+    later.whole = clock.whole + static_cast<int64_t>(position / L_);
+    later.phase = static_cast<int64_t>(position % L_);
+    return later;
+}
+
+double PolyphaseRun::ComputePart(const RateClock& from, uint64_t k0, uint64_t k1, double* y) {
+    const auto C = static_cast<size_t>(channels_);
+    const auto taps = static_cast<size_t>(filter_.Taps());
+    const int64_t left = filter_.Left();
+    RateClock clock = After(from, k0);
+    double peak = 0.0;
+    y += k0 * C;
+    for (uint64_t k = k0; k < k1; ++k) {
+        const int64_t first = clock.whole - left + 1 - winStart_;
+        const double* row = filter_.Row(clock.phase);
+        for (size_t c = 0; c < C; c += 2) {  // channels in pairs
+            const int pair = C - c >= 2 ? 2 : 1;
+            const double* x[2] = {Plane(static_cast<int>(c)) + first,
+                                  Plane(static_cast<int>(c) + pair - 1) + first};
+            dot_(row, x, pair, taps, y + c);
+        }
+        for (size_t c = 0; c < C; ++c) peak = std::max(peak, std::fabs(y[c]));
+        y += C;
+        clock.Advance();
+    }
+    return peak;
+}
+
+void PolyphaseRun::Compute(const RateClock& clock, uint64_t count, double* y, double* peak) {
+    // A share below this many multiply-adds is not worth waking a thread for.
+    constexpr uint64_t kMinShare = uint64_t{1} << 15;
+    const uint64_t work = count * static_cast<uint64_t>(filter_.Taps()) * channels_;
+    if (!team_ || team_->Size() == 1 || work / static_cast<uint64_t>(team_->Size()) < kMinShare) {
+        *peak = std::max(*peak, ComputePart(clock, 0, count, y));
+        return;
+    }
+    struct Shares {
+        PolyphaseRun* run;
+        const RateClock* clock;
+        uint64_t count;
+        double* y;
+        int parts;
+        double peaks[8];
+    } shares{this, &clock, count, y, team_->Size(), {}};
+    team_->Run(
+        [](void* context, int part) {
+            auto* s = static_cast<Shares*>(context);
+            const uint64_t k0 = s->count * static_cast<uint64_t>(part) / s->parts;
+            const uint64_t k1 = s->count * static_cast<uint64_t>(part + 1) / s->parts;
+            s->peaks[part] = s->run->ComputePart(*s->clock, k0, k1, s->y);
+        },
+        &shares);
+    for (int part = 0; part < shares.parts; ++part) *peak = std::max(*peak, shares.peaks[part]);
+}
 
 OSErr PolyphaseRun::Refill(int64_t keepFrom) {
     const int64_t keep = std::max<int64_t>(0, winEnd_ - keepFrom);
@@ -398,11 +479,18 @@ OSErr PolyphaseRun::Run(CConvSpec* conversion, uint32_t* outPos) {
     Block block = AllocBlock(static_cast<size_t>(outBlock) * C, &err);
     if (err) return err;
 
-    const DotFunction dot = ChooseDot();
+    dot_ = ChooseDot();
     const int64_t left = filter_.Left();
     const int64_t reach = filter_.Taps() - left;  // frames needed after n
-    const auto taps = static_cast<size_t>(filter_.Taps());
     winStart_ = winEnd_ = -(left - 1);
+    // Long conversions share each block's arithmetic among a few threads; every
+    // frame is computed as it would be alone, so the result does not change.
+    FrameTeam team(filter_.SharedRows() ? FrameTeam::HelpersFor(outFrames *
+                                                                static_cast<uint64_t>(
+                                                                    filter_.Taps()) *
+                                                                C)
+                                        : 0);
+    team_ = &team;
 
     double peak = conversion->GetMax();
     bool produced = false;
@@ -411,22 +499,19 @@ OSErr PolyphaseRun::Run(CConvSpec* conversion, uint32_t* outPos) {
     OSErr result = 0;
     while (done < outFrames && result == 0) {
         const uint64_t n = std::min(outBlock, outFrames - done);
-        double* y = block.get();
         uint64_t made = 0;
         OSErr readErr = 0;
-        for (; made < n; ++made) {
+        while (made < n) {
             if (clock.whole + reach >= winEnd_ && (readErr = Refill(clock.whole - left + 1))) break;
-            const int64_t first = clock.whole - left + 1 - winStart_;
-            const double* row = filter_.Row(clock.phase);
-            for (size_t c = 0; c < C; c += 2) {  // channels in pairs
-                const int pair = C - c >= 2 ? 2 : 1;
-                const double* x[2] = {Plane(static_cast<int>(c)) + first,
-                                      Plane(static_cast<int>(c) + pair - 1) + first};
-                dot(row, x, pair, taps, y + c);
+            // The frames the window holds everything for, at most the block's rest.
+            const uint64_t m = std::min(n - made, FramesBefore(clock, winEnd_ - reach));
+            if (m == 0) {  // a window too small for one frame never advances
+                readErr = kParamErr;
+                break;
             }
-            for (size_t c = 0; c < C; ++c) peak = std::max(peak, std::fabs(y[c]));
-            y += C;
-            clock.Advance();
+            Compute(clock, m, block.get() + made * C, &peak);
+            clock = After(clock, m);
+            made += m;
         }
         if (made == 0) {  // nothing of this block could be made
             result = readErr;

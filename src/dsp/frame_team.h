@@ -1,0 +1,46 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// A few worker threads that share the arithmetic of one long computation with
+// the thread that owns it. The owner hands out a job of Size() parts; part 0
+// runs on the owner, the others on the workers, and Run returns when all of
+// them have finished. The workers live as long as the team, so that a block
+// costs one wake-up, not a thread start.
+class FrameTeam {
+public:
+    using Job = void (*)(void* context, int part);
+
+    // helpers: worker threads besides the owner (0: the owner does everything).
+    explicit FrameTeam(int helpers);
+    ~FrameTeam();
+    FrameTeam(const FrameTeam&) = delete;
+    FrameTeam& operator=(const FrameTeam&) = delete;
+
+    int Size() const { return static_cast<int>(threads_.size()) + 1; }
+    void Run(Job job, void* context);
+
+    // Worker threads worth starting for `operations` multiply-adds: none for
+    // small jobs, else one less than the processors, at most three.
+    static int HelpersFor(uint64_t operations);
+    // Replaces the smallest job that gets helpers (tests set it to 0); returns
+    // the previous value.
+    static uint64_t SetWorkThreshold(uint64_t operations);
+
+private:
+    void Work(int part);
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable finished_;
+    Job job_ = nullptr;
+    void* context_ = nullptr;
+    uint64_t generation_ = 0;
+    int pending_ = 0;
+    bool stop_ = false;
+    std::vector<std::thread> threads_;
+};
