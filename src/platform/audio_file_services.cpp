@@ -1,5 +1,7 @@
 #include "platform/audio_file_services.h"
 
+#include "platform/media_library.h"
+
 #include <algorithm>
 #include <charconv>
 #include <mutex>
@@ -15,8 +17,7 @@ namespace platform {
 namespace {
 
 // The container formats the media library reads for us: a name extension and
-// the demuxer that reads it. A fixed list, sorted by extension; an extension is
-// offered only when its demuxer is present in the FFmpeg at hand.
+// the demuxer that reads it. A fixed list, sorted by extension.
 struct ExtensionEntry {
     const char* extension;
     const char* demuxer;
@@ -69,11 +70,8 @@ struct InputHolder {
 
 const std::vector<std::string>& AudioFileReadableExtensions() {
     static const std::vector<std::string> list = [] {
-        QuietMediaLibrary();
         std::vector<std::string> out;
-        for (const auto& entry : kReadableExtensions) {
-            if (av_find_input_format(entry.demuxer)) out.emplace_back(entry.extension);
-        }
+        for (const auto& entry : kReadableExtensions) out.emplace_back(entry.extension);
         std::sort(out.begin(), out.end());
         return out;
     }();
@@ -81,8 +79,8 @@ const std::vector<std::string>& AudioFileReadableExtensions() {
 }
 
 plist::Value AudioFileInfoDictionary(const std::string& path) {
+    if (path.empty() || !media::Available()) return plist::Value();
     QuietMediaLibrary();
-    if (path.empty()) return plist::Value();
     InputHolder input;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);

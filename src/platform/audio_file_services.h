@@ -10,12 +10,14 @@
 namespace platform {
 
 // Name extensions (without dot, lower case) of the fixed list of container
-// formats that the media library can read here, each present only when its
-// demuxer is available. The order is fixed (sorted). Built once.
+// formats that the media library reads, sorted. The list is known without
+// loading the library (which a batch of plain files never needs); a file whose
+// demuxer this system's library lacks fails when it is opened.
 const std::vector<std::string>& AudioFileReadableExtensions();
 
 // The file's information dictionary (its tags, plus "approximate duration in
-// seconds" when known), or a null value when the file cannot be opened or read.
+// seconds" when known), or a null value when the file cannot be opened or read
+// or the media library is missing.
 plist::Value AudioFileInfoDictionary(const std::string& path);
 
 }  // namespace platform

@@ -8,10 +8,6 @@
 
 #include "test_support.h"
 
-extern "C" {
-#include <libavformat/avformat.h>
-}
-
 using testsupport::TempDir;
 
 namespace {
@@ -20,7 +16,7 @@ bool Has(const std::vector<std::string>& list, const std::string& s) {
     return std::find(list.begin(), list.end(), s) != list.end();
 }
 
-TEST(AudioFileServices, ReadableExtensionsAreAFixedSortedListOfPresentDemuxers) {
+TEST(AudioFileServices, ReadableExtensionsAreAFixedSortedList) {
     const auto& list = platform::AudioFileReadableExtensions();
     EXPECT_TRUE(std::is_sorted(list.begin(), list.end()));
     EXPECT_EQ(std::adjacent_find(list.begin(), list.end()), list.end());
@@ -28,17 +24,8 @@ TEST(AudioFileServices, ReadableExtensionsAreAFixedSortedListOfPresentDemuxers) 
         EXPECT_FALSE(ext.empty());
         EXPECT_EQ(ext.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ. "), std::string::npos) << ext;
     }
-    if (av_find_input_format("mp3")) {
-        EXPECT_TRUE(Has(list, "mp3"));
-        EXPECT_TRUE(Has(list, "mp2"));
-    }
-    if (av_find_input_format("flac")) {
-        EXPECT_TRUE(Has(list, "flac"));
-    }
-    if (av_find_input_format("mov")) {
-        EXPECT_TRUE(Has(list, "m4a"));
-        EXPECT_TRUE(Has(list, "mp4"));
-    }
+    for (const char* ext : {"mp3", "mp2", "flac", "m4a", "mp4", "wav", "caf"})
+        EXPECT_TRUE(Has(list, ext)) << ext;
     // Never a demuxer's own long list, and never the formats left out on purpose.
     for (const char* absent : {"wma", "wmv", "asf", "mkv", "avi", "png", "txt", "ogg"})
         EXPECT_FALSE(Has(list, absent)) << absent;

@@ -12,6 +12,7 @@ extern "C" {
 }
 
 #include "formats/chunk_reader.h"
+#include "platform/media_library.h"
 #include "soundfile/sound_file.h"
 #include "soundfile/type_codes.h"
 
@@ -63,6 +64,7 @@ void PacketDecoder::Release() {
 OSErr PacketDecoder::Open(const std::vector<uint8_t>& cookie, double sampleRate, uint32_t channels,
                           uint32_t framesPerPacket) {
     Release();
+    if (!platform::media::Available()) return kNotASoundFileErr;  // no decoder on this system
     QuietDecoderLog();
     const uint8_t* config = nullptr;
     if (!FindConfig(cookie, &config)) return kNotASoundFileErr;
