@@ -30,6 +30,7 @@
 #include "formats/pcm/voc_file.h"
 #include "formats/pcm/wave_file.h"
 #include "formats/pcm/wave_variants.h"
+#include "formats/telephony/dialogic_file.h"
 #include "soundfile/coded_file.h"
 #include "soundfile/pending_file.h"
 #include "soundfile/registry.h"
@@ -82,11 +83,11 @@ const Registration* Registrations(size_t* count) {
         {FourCC("26-5"), PENDING_CODED("26-5", "CCITT G.726 5-bit")},
         {FourCC("Dawn"), &CreateSoundFileObject<CDawnAIFFFile>},
         {FourCC("DADP"), PENDING_CODED("DADP", "Dialogic ADPCM")},
-        {FourCC("DALW"), PENDING_PCM("DALW", "Dialogic A-law")},
-        {FourCC("711a"), PENDING("711a", "DALW", "Dialogic A-law", false, false)},
-        {FourCC("DPCM"), PENDING_PCM("DPCM", "Dialogic PCM")},
-        {FourCC("DULW"), PENDING_PCM("DULW", "Dialogic mu-law")},
-        {FourCC("711u"), PENDING("711u", "DULW", "Dialogic mu-law", false, false)},
+        {FourCC("DALW"), &CreateSoundFileObject<CDialogicALawFile>},
+        {FourCC("711a"), &CreateSoundFileObject<CDialogicALawFile>},
+        {FourCC("DPCM"), &CreateSoundFileObject<CDialogicPCMFile>},
+        {FourCC("DULW"), &CreateSoundFileObject<CDialogicULawFile>},
+        {FourCC("711u"), &CreateSoundFileObject<CDialogicULawFile>},
         {FourCC("DVAP"), PENDING_CODED("DVAP", "Dialogic VAP")},
         {FourCC("DMP3"), PENDING_CODED("DMP3", "MP3")},
         {FourCC("MMIX"), &CreateSoundFileObject<CDyaxisMacMixFile>},
