@@ -252,7 +252,8 @@ TEST_F(DialogicADPCM, RefreshesAndStepBacks) {
         {248, 150, 0, 150},  // two back, then on
         {397, 1, 0, 1},      // one back, fewer than kept
         {397, 10, 0, 10},    // one back again
-        {406, 1, 0, 1},      // two back for one frame: only what was asked
+        {405, 1, 0, 1},      // two back for one frame: only what was asked
+        {405, 3, 0, 3},      // two back again, then on
         {300, 5, kADPCMStepBackErr, 0},
         {0, 3, 0, 3},        // from the start again
         {5990, 50, kADPCMStepBackErr, 0},

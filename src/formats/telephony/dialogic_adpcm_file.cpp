@@ -171,7 +171,7 @@ OSErr CDialogicNibbleFile::Create(short channels, short wordSize, float sampleRa
     if (OSErr err = CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension))
         return err;
     if (channels != 1) return kADPCMChannelsErr;
-    if (!(sampleRate > 0) || !std::isfinite(sampleRate)) return kParamErr;
+    if (!(sampleRate > 0) || !std::isfinite(sampleRate)) return kDialogicSampleRateErr;
     if (OSErr err = CreateDataFork(1, 16, sampleRate)) return err;
     dataType_ = 8;
     ResetEncoder();
@@ -198,7 +198,7 @@ OSErr CDialogicNibbleFile::Create(CSoundFile* source, short channels, short word
         return err;
     if (channels != 1 || source->GetNumChannels() != 1) return kADPCMChannelsErr;
     if (source->GetWordSize() != 16) return kDialogicWordSizeErr;
-    if (!(sampleRate > 0) || !std::isfinite(sampleRate)) return kParamErr;
+    if (!(sampleRate > 0) || !std::isfinite(sampleRate)) return kDialogicSampleRateErr;
     const uint32_t frames = source->GetNumSFrames();
     if (OSErr err = CreateDataFork(1, 16, sampleRate)) return err;
     numFrames_ = frames;

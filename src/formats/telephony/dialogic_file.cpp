@@ -90,7 +90,7 @@ OSErr CDialogicPCMFile::Create(short channels, short wordSize, float sampleRate,
     if (channels < 1 || static_cast<uint32_t>(channels) > kMaxSoundFileChannels)
         return kDialogicChannelsErr;
     if (!IsStorableWordSize(wordSize)) return kDialogicWordSizeErr;
-    if (!(sampleRate > 0) || !std::isfinite(sampleRate)) return kParamErr;
+    if (!(sampleRate > 0) || !std::isfinite(sampleRate)) return kDialogicSampleRateErr;
     if (OSErr err = CreateWritable(channels, wordSize, sampleRate, specifics, extension)) return err;
     dataType_ = kDataTypePCM;
     return 0;
@@ -146,7 +146,7 @@ OSErr CDialogicCompandedFile::Create(short channels, short /*wordSize*/, float s
                                      void* specifics, const unsigned char* extension) {
     if (IsOpen()) return kFileBusyErr;
     if (channels != 1) return kDialogicChannelsErr;
-    if (!(sampleRate > 0) || !std::isfinite(sampleRate)) return kParamErr;
+    if (!(sampleRate > 0) || !std::isfinite(sampleRate)) return kDialogicSampleRateErr;
     if (OSErr err = CreateWritable(channels, 16, sampleRate, specifics, extension)) return err;
     dataType_ = LawDataType();
     return 0;

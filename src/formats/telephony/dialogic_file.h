@@ -15,7 +15,7 @@ enum : int {
     kDialogicChannelsErr = -23900,         // A-law/µ-law output of more than one channel;
                                            // raw settings of 0 or too many channels
     kDialogicWordSizeErr = -20020,         // a word size other than 8, 16, 24 or 32
-    kDialogicSampleRateErr = -22601,       // raw settings whose rate is none
+    kDialogicSampleRateErr = -22601,       // a rate that is none (raw settings, Create)
 };
 
 // What a PCM file holds: its rate, its word size, its byte order as a data type
