@@ -128,3 +128,19 @@ uint8_t to_mulaw(int16_t sample) {
         ((static_cast<unsigned>(segment) << 4) | ((static_cast<unsigned>(v) >> (segment + 3)) & 0x0F)) ^
         mask);
 }
+
+namespace {
+
+int16_t Saturate16(int sample) {
+    return static_cast<int16_t>(sample < -32768 ? -32768 : sample > 32767 ? 32767 : sample);
+}
+
+}  // namespace
+
+unsigned char linear2alaw(int sample) { return g711::ALawCodeFromRule(Saturate16(sample)); }
+
+int alaw2linear(unsigned char code) { return from_alaw(code); }
+
+unsigned char linear2ulaw(int sample) { return to_mulaw(Saturate16(sample)); }
+
+int ulaw2linear(unsigned char code) { return mulaw[code]; }

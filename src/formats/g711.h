@@ -46,3 +46,11 @@ bool ALawTableFromResource();
 // The linear value of each µ-law code: mulaw[code] (entry 0 is -32124, 128 is
 // 32124, 127 and 255 are 0).
 inline constexpr std::array<int16_t, 256> mulaw = g711::MakeMuLawTable();
+
+// The G.711 conversions on plain int samples that the G.72x coder calls for
+// its A-law and µ-law laws. They code and expand exactly as to_alaw, from_alaw,
+// to_mulaw and mulaw do; samples beyond 16 bits saturate.
+unsigned char linear2alaw(int sample);
+int alaw2linear(unsigned char code);
+unsigned char linear2ulaw(int sample);
+int ulaw2linear(unsigned char code);

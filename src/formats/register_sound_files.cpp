@@ -30,6 +30,8 @@
 #include "formats/pcm/voc_file.h"
 #include "formats/pcm/wave_file.h"
 #include "formats/pcm/wave_variants.h"
+#include "formats/telephony/dialogic_adpcm_file.h"
+#include "formats/telephony/dialogic_file.h"
 #include "soundfile/coded_file.h"
 #include "soundfile/pending_file.h"
 #include "soundfile/registry.h"
@@ -81,13 +83,13 @@ const Registration* Registrations(size_t* count) {
         {FourCC("26-4"), PENDING_CODED("26-4", "CCITT G.726 4-bit")},
         {FourCC("26-5"), PENDING_CODED("26-5", "CCITT G.726 5-bit")},
         {FourCC("Dawn"), &CreateSoundFileObject<CDawnAIFFFile>},
-        {FourCC("DADP"), PENDING_CODED("DADP", "Dialogic ADPCM")},
-        {FourCC("DALW"), PENDING_PCM("DALW", "Dialogic A-law")},
-        {FourCC("711a"), PENDING("711a", "DALW", "Dialogic A-law", false, false)},
-        {FourCC("DPCM"), PENDING_PCM("DPCM", "Dialogic PCM")},
-        {FourCC("DULW"), PENDING_PCM("DULW", "Dialogic mu-law")},
-        {FourCC("711u"), PENDING("711u", "DULW", "Dialogic mu-law", false, false)},
-        {FourCC("DVAP"), PENDING_CODED("DVAP", "Dialogic VAP")},
+        {FourCC("DADP"), &CreateSoundFileObject<CDialogicADPCMFile>},
+        {FourCC("DALW"), &CreateSoundFileObject<CDialogicALawFile>},
+        {FourCC("711a"), &CreateSoundFileObject<CDialogicALawFile>},
+        {FourCC("DPCM"), &CreateSoundFileObject<CDialogicPCMFile>},
+        {FourCC("DULW"), &CreateSoundFileObject<CDialogicULawFile>},
+        {FourCC("711u"), &CreateSoundFileObject<CDialogicULawFile>},
+        {FourCC("DVAP"), &CreateSoundFileObject<CDialogicVAPFile>},
         {FourCC("DMP3"), PENDING_CODED("DMP3", "MP3")},
         {FourCC("MMIX"), &CreateSoundFileObject<CDyaxisMacMixFile>},
         {FourCC("8SVX"), &CreateSoundFileObject<CIFF8SVXFile>},
@@ -100,7 +102,7 @@ const Registration* Registrations(size_t* count) {
         {FourCC("ulaw"), &CreateSoundFileObject<CNeXTAUFile>},
         {FourCC("NxTS"), &CreateSoundFileObject<CNeXT_SUNFile>},
         {FourCC(" paf"), &CreateSoundFileObject<CParisLinearFile>},
-        {FourCC("PADP"), PENDING_CODED("PADP", "Pika ADPCM")},
+        {FourCC("PADP"), &CreateSoundFileObject<CPikaADPCMFile>},
         {FourCC("QTAL"), PENDING_CODED("QTAL", "A-law")},
         {FourCC("QTIM"), PENDING_CODED("QTIM", "IMA 4:1")},
         {FourCC("QTIF"), PENDING_CODED("QTIF", "Integer/Float")},

@@ -228,3 +228,22 @@ OSErr CCodedFile::EncodeBlocks(const unsigned char* stepText) {
     }
     return 0;
 }
+
+void CCodedFile::MirrorTemporaryBuffers() {
+    if (!temp_) return;
+    unsigned char* in = temp_->GetInputBuffer();
+    unsigned char* out = temp_->GetOutputBuffer();
+    unsigned char* block = out ? out : in;
+    if (block != borrowed_ || (inputBuffer_ && inputBuffer_ != borrowed_) ||
+        (outputBuffer_ && outputBuffer_ != borrowed_)) {
+        ForgetTemporaryBuffer();
+        // A buffer of the coded file's own goes: the temporary file's serves.
+        CSoundFile::DisposeBuffer();
+    }
+    // One block is followed: an input buffer apart from it is not mirrored.
+    outputBuffer_ = out;
+    inputBuffer_ = in == block ? in : nullptr;
+    borrowed_ = block;
+    firstBufferedFrame_ = temp_->GetFirstBufferedFrame();
+    ++bufferEpoch_;
+}

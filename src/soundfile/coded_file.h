@@ -88,6 +88,10 @@ protected:
     // Destroys the temporary file and removes it from disk.
     void DestroyTemporaryFile();
 
+    // After an operation passed to the temporary file (its input side too):
+    // the buffer fields point at the temporary file's buffers as they now are.
+    void MirrorTemporaryBuffers();
+
 private:
     OSErr EncodeBlocks(const unsigned char* stepText);
     // Clears the buffer fields that point into the temporary file.
