@@ -144,7 +144,6 @@ protected:
         EXPECT_EQ(0, f.ISoundFile(path));
         EXPECT_EQ(0, f.Open());
         if (description) *description = f.GetDescription();
-        EXPECT_EQ(0, f.InitInputBuffer());
         std::vector<uint8_t> bytes;
         EXPECT_EQ(0, formattest::ReadAllFrames(f, &bytes));
         return formattest::Samples16(bytes);

@@ -407,6 +407,10 @@ OSErr CG729File::InitInputBuffer() {
 OSErr CG729File::InitInputBuffer(const std::string&) { return InitInputBuffer(); }
 
 OSErr CG729File::RefreshInputBuffer(uint32_t frame) {
+    // A reader that refreshes without making the buffer first still gets samples.
+    if (!innerFile && decodePending) {
+        if (OSErr err = InitInputBuffer()) return err;
+    }
     if (!innerFile) return 0;
     const OSErr err = innerFile->RefreshInputBuffer(frame);
     firstBufferedFrame_ = innerFile->GetFirstBufferedFrame();

@@ -49,7 +49,8 @@ public:
     OSErr Close() override;
 
     // The first call of either form decodes the file (once per object) and
-    // serves the samples from then on; the path is not used.
+    // serves the samples from then on; the path is not used. A refresh before
+    // either decodes too.
     OSErr InitInputBuffer() override;
     OSErr InitInputBuffer(const std::string& temporaryPath) override;
     OSErr RefreshInputBuffer(uint32_t frame) override;
