@@ -174,11 +174,9 @@ std::string CG729File::GetDescription() {
 // The form of a file
 
 OSErr CG729File::ResolveFormat() {
+    errno = 0;
     std::ifstream in(path_, std::ios::binary);
-    if (!in) {
-        struct stat st;
-        return ::stat(path_.c_str(), &st) != 0 ? ErrnoStatus(kIOErr) : OSErr(kIOErr);
-    }
+    if (!in) return ErrnoStatus(kIOErr);
     StreamSource source(in);
     const uint64_t length = source.Size();
     if (length == 0) return kG729EmptyFileErr;
