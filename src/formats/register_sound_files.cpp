@@ -32,6 +32,7 @@
 #include "formats/pcm/wave_variants.h"
 #include "formats/telephony/dialogic_adpcm_file.h"
 #include "formats/telephony/dialogic_file.h"
+#include "formats/telephony/g729_file.h"
 #include "soundfile/coded_file.h"
 #include "soundfile/pending_file.h"
 #include "soundfile/registry.h"
@@ -94,7 +95,7 @@ const Registration* Registrations(size_t* count) {
         {FourCC("MMIX"), &CreateSoundFileObject<CDyaxisMacMixFile>},
         {FourCC("8SVX"), &CreateSoundFileObject<CIFF8SVXFile>},
         {FourCC("IDAT"), &CreateSoundFileObject<CImageDATFile>},
-        {FourCC("G729"), PENDING("G729", "G729", "G.729", true, true)},
+        {FourCC("G729"), &CreateSoundFileObject<CG729File>},
         {FourCC("MPG1"), PENDING_CODED("MPG1", "MPEG-1 Layer I")},
         {FourCC("MPG2"), PENDING_CODED("MPG2", "MPEG-1 Layer II")},
         {FourCC("MSAP"), PENDING_CODED("MSAP", "Microsoft ADPCM")},
