@@ -11,6 +11,7 @@
 
 #include <memory>
 
+#include "formats/mpeg/drop_mp3_file.h"
 #include "formats/pcm/aifc_file.h"
 #include "formats/pcm/aiff_file.h"
 #include "formats/pcm/aiff_temp_file.h"
@@ -88,7 +89,7 @@ const Registration* Registrations(size_t* count) {
         {FourCC("DULW"), PENDING_PCM("DULW", "Dialogic mu-law")},
         {FourCC("711u"), PENDING("711u", "DULW", "Dialogic mu-law", false, false)},
         {FourCC("DVAP"), PENDING_CODED("DVAP", "Dialogic VAP")},
-        {FourCC("DMP3"), PENDING_CODED("DMP3", "MP3")},
+        {FourCC("DMP3"), &CreateSoundFileObject<CDropMP3File>},
         {FourCC("MMIX"), &CreateSoundFileObject<CDyaxisMacMixFile>},
         {FourCC("8SVX"), &CreateSoundFileObject<CIFF8SVXFile>},
         {FourCC("IDAT"), &CreateSoundFileObject<CImageDATFile>},
