@@ -140,11 +140,17 @@ TEST(DropMP3Arguments, OptionsBecomeOneElementEachInTheEncodersOrder) {
         expected.push_back(in.outputPath);
         EXPECT_EQ(BuildLameArguments(in), expected) << c.name;
     }
-    // The blob goes in front only when tags are written.
+    // The blob goes in front only when tags are written and it is a whole tag.
     plist::Value options(plist::Dictionary{{"ID3v2 tag blob", plist::Value(blob)}});
     EXPECT_NE(LameTagBlobToPrepend(options), nullptr);
     options["LAMEWriteID3Tags"] = plist::Value(false);
     EXPECT_EQ(LameTagBlobToPrepend(options), nullptr);
+    for (const plist::Bytes& cut : {plist::Bytes{'I', 'D', '3', 4, 0, 0, 0, 0, 0, 1},
+                                    plist::Bytes{'I', 'D', '3', 4, 0, 0, 0, 0, 0, 1, 'x', 'y'},
+                                    plist::Bytes{'I', 'D', '3'}}) {
+        options = plist::Value(plist::Dictionary{{"ID3v2 tag blob", plist::Value(cut)}});
+        EXPECT_EQ(LameTagBlobToPrepend(options), nullptr) << cut.size();
+    }
 }
 
 TEST(DropMP3Arguments, ProgressAndGenreLinesAreReadStrictly) {
@@ -350,6 +356,24 @@ TEST_F(DropMP3Run, ADiscardedOutputRunsNoEncoderAndLeavesNothing) {
     EXPECT_EQ(file->Create(3, 128, 44100, nullptr, nullptr), kMP3TooManyChannelsErr);
     EXPECT_EQ(file->Dispose(0), 0);
     EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(DropMP3Run, TheOnePassFormHandsTheSourceToTheEncoder) {
+    platform::ScopedThreadContext scope(&context_);
+    const std::string trace = dir / "trace";
+    SetLameEncoderPathOverride(Stub(
+        "stub", "eval in=\\${$(($# - 1))}\nprintf '%s' \"$in\" > '" + trace +
+                    "'\neval out=\\${$#}\necho x > \"$out\"\n"));
+    SoundFilePtr source(CSoundFile::CreateSoundFile(FourCC("WAVE")));
+    ASSERT_EQ(source->ISoundFile(dir / "source"), 0);
+    ASSERT_EQ(source->Create(1, 16, 22050, nullptr, nullptr), 0);
+    auto* coded = dynamic_cast<CCodedFile*>(CSoundFile::CreateSoundFile(FourCC("DMP3")));
+    ASSERT_NE(coded, nullptr);
+    ASSERT_EQ(coded->ISoundFile(dir / "out"), 0);
+    ASSERT_EQ(coded->Create(source.get(), 1, 64, 22050, nullptr, nullptr), 0);
+    EXPECT_EQ(coded->Dispose(1), 0);
+    EXPECT_EQ(ReadFile(trace), source->GetPath());
+    EXPECT_TRUE(std::filesystem::exists(dir / "out.mp3"));
 }
 
 // ---- Debian's lame, checked by ffmpeg and ffprobe ----------------------------------------

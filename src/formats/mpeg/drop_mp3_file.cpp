@@ -20,6 +20,7 @@
 #include "foundation/pstring.h"
 #include "foundation/string_utils.h"
 #include "foundation/xwqf.h"
+#include "formats/mpeg/mp3_tag_readers.h"
 #include "platform/thread_context.h"
 #include "soundfile/progress.h"
 
@@ -459,7 +460,12 @@ const plist::Bytes* LameTagBlobToPrepend(const plist::Value& options) {
     if (!LameWritesID3Tags(options)) return nullptr;
     const plist::Value* blob = Option(options, kID3v2TagBlobKey);
     const plist::Bytes* bytes = blob ? blob->data() : nullptr;
-    return bytes && !bytes->empty() ? bytes : nullptr;
+    // Only a whole tag goes in front: one cut short (or running on into the
+    // audio) would damage the output's first frames.
+    if (!bytes || bytes->size() < 10) return nullptr;
+    uint8_t header[10];
+    std::memcpy(header, bytes->data(), sizeof header);
+    return ID3v2TagSize(header) == bytes->size() ? bytes : nullptr;
 }
 
 std::vector<std::string> BuildLameArguments(const LameArgumentInputs& in) {

@@ -46,7 +46,7 @@ std::vector<std::string> BuildLameArguments(const LameArgumentInputs& inputs);
 // True when tags are to be written ("LAMEWriteID3Tags" absent or YES).
 bool LameWritesID3Tags(const plist::Value& options);
 // The ID3v2 tag to put in front of the output, or null when tags are not written
-// or there is none.
+// or there is no whole tag (its header's size matching its length).
 const plist::Bytes* LameTagBlobToPrepend(const plist::Value& options);
 
 // The number in a progress line "... (NN%) ...": the integer between the first
