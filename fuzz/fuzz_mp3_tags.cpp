@@ -17,8 +17,7 @@ void Check(Mp3TagReader& reader, const uint8_t* data, size_t size) {
     unsigned long length = 1;
     const std::unique_ptr<uint8_t[]> tag = reader.get_id3v2_tag(&length);
     if (tag) {
-        if (length < 10 || length > size || std::memcmp(tag.get(), data, length) != 0)
-            std::abort();
+        if (length < 10 || length > size || std::memcmp(tag.get(), data, length) != 0) std::abort();
     } else if (length != 0) {
         std::abort();
     }

@@ -55,74 +55,116 @@ TEST(DropMP3Arguments, OptionsBecomeOneElementEachInTheEncodersOrder) {
     const plist::Bytes blob{'I', 'D', '3', 4, 0, 0, 0, 0, 0, 0};
     const ArgumentCase cases[] = {
         {"constant rate, joint stereo, no tags given",
-         {{"LAMEEncodingMode", V(0)}, {"LAMEQuality", V(2)}, {"LAMEChannelHandling", V(1)},
+         {{"LAMEEncodingMode", V(0)},
+          {"LAMEQuality", V(2)},
+          {"LAMEChannelHandling", V(1)},
           {"LAMEStereoMode", V(1)}},
-         44100, 2,
+         44100,
+         2,
          {"--resample", "44.1", "-q", "2", "--cbr", "-b", "128", "-m", "j", "--nores",
           "--ignore-tag-errors"}},
         {"variable rate without quality, minimum rate, mono",
-         {{"LAMEEncodingMode", V(2)}, {"LAMEMinimumBitRate", V(64)},
-          {"LAMEUseBitReservoir", V(true)}, {"LAMEWriteID3Tags", V(false)}},
-         48000, 1,
+         {{"LAMEEncodingMode", V(2)},
+          {"LAMEMinimumBitRate", V(64)},
+          {"LAMEUseBitReservoir", V(true)},
+          {"LAMEWriteID3Tags", V(false)}},
+         48000,
+         1,
          {"--resample", "48", "--vbr-new", "-h", "-b", "64", "-m", "m"}},
         {"average rate and the switches",
-         {{"LAMEEncodingMode", V(1)}, {"LAMEQuality", V("5")}, {"LAMEMinimumBitRate", V(32)},
-          {"LAMECopyrighted", V(true)}, {"LAMECopy", V(true)}, {"LAMEUseCRC", V(true)},
-          {"LAMEISOCompliant", V(true)}, {"LAMEWriteID3Tags", V(false)}},
-         22050, 2,
-         {"--resample", "22.05", "-q", "5", "--abr", "128", "-b", "32", "-m", "j", "-c", "-o",
-          "-p", "--nores", "--strictly-enforce-ISO"}},
+         {{"LAMEEncodingMode", V(1)},
+          {"LAMEQuality", V("5")},
+          {"LAMEMinimumBitRate", V(32)},
+          {"LAMECopyrighted", V(true)},
+          {"LAMECopy", V(true)},
+          {"LAMEUseCRC", V(true)},
+          {"LAMEISOCompliant", V(true)},
+          {"LAMEWriteID3Tags", V(false)}},
+         22050,
+         2,
+         {"--resample", "22.05", "-q", "5", "--abr", "128", "-b", "32", "-m", "j", "-c", "-o", "-p",
+          "--nores", "--strictly-enforce-ISO"}},
         {"separate stereo from the type's block",
          {{"LAMEWriteID3Tags", V(false)}},
-         11025, 2,
+         11025,
+         2,
          {"--resample", "11.025", "-h", "--cbr", "-b", "128", "-m", "s", "--nores"},
          "/in/a.aif",
          StereoModeText("MPEG separate stereo")},
         {"invalid channel handling leaves -m out",
          {{"LAMEChannelHandling", V(7)}, {"LAMEStereoMode", V(0)}, {"LAMEWriteID3Tags", V(false)}},
-         44100, 2,
+         44100,
+         2,
          {"--resample", "44.1", "-h", "--cbr", "-b", "128", "--nores"}},
         {"a stereo mode without a letter leaves -m out",
          {{"LAMEChannelHandling", V(1)}, {"LAMEStereoMode", V(3)}, {"LAMEWriteID3Tags", V(false)}},
-         44100, 2,
+         44100,
+         2,
          {"--resample", "44.1", "-h", "--cbr", "-b", "128", "--nores"}},
         {"two-digit track number leaves the title; tag texts unchanged",
-         {{"LAMETitle", V("07 Caf\u00e9 \\ \"x\"\n$HOME")}, {"LAMEArtist", V("A & B; 'c'")},
-          {"LAMEAlbum", V("")}, {"LAMETrack", V(3)}, {"LAMEYear", V("1999")},
+         {{"LAMETitle", V("07 Caf\u00e9 \\ \"x\"\n$HOME")},
+          {"LAMEArtist", V("A & B; 'c'")},
+          {"LAMEAlbum", V("")},
+          {"LAMETrack", V(3)},
+          {"LAMEYear", V("1999")},
           {"LAMEComment", V("c")}},
-         44100, 1,
-         {"--resample", "44.1", "-h", "--cbr", "-b", "128", "-m", "m", "--nores", "--tt",
-          "Caf\u00e9 \\ \"x\"\n$HOME", "--ta", "A & B; 'c'", "--tn", "3", "--ty", "1999", "--tc",
-          "c", "--ignore-tag-errors"}},
+         44100,
+         1,
+         {"--resample",
+          "44.1",
+          "-h",
+          "--cbr",
+          "-b",
+          "128",
+          "-m",
+          "m",
+          "--nores",
+          "--tt",
+          "Caf\u00e9 \\ \"x\"\n$HOME",
+          "--ta",
+          "A & B; 'c'",
+          "--tn",
+          "3",
+          "--ty",
+          "1999",
+          "--tc",
+          "c",
+          "--ignore-tag-errors"}},
         {"one digit and a blank stay; a genre name drops the comment",
          {{"LAMETitle", V("7 Up")}, {"LAMEGenre", V("Rock")}, {"LAMEComment", V("c")}},
-         44100, 1,
+         44100,
+         1,
          {"--resample", "44.1", "-h", "--cbr", "-b", "128", "-m", "m", "--nores", "--tt", "7 Up",
           "--tg", "Rock", "--ignore-tag-errors"}},
         {"a genre number keeps the comment; genre 0 is not passed",
          {{"LAMEGenre", V(17)}, {"LAMEComment", V("c")}},
-         44100, 1,
+         44100,
+         1,
          {"--resample", "44.1", "-h", "--cbr", "-b", "128", "-m", "m", "--nores", "--tg", "17",
           "--tc", "c", "--ignore-tag-errors"}},
         {"genre 0",
          {{"LAMEGenre", V(0)}, {"LAMEComment", V("c")}},
-         44100, 1,
+         44100,
+         1,
          {"--resample", "44.1", "-h", "--cbr", "-b", "128", "-m", "m", "--nores", "--tc", "c",
           "--ignore-tag-errors"}},
         {"the input's name as title, not for an mp3 input",
          {{"LAMEUseInputFileNameAsTitle", V(true)}, {"LAMETitle", V("T")}},
-         44100, 1,
-         {"--resample", "44.1", "-h", "--cbr", "-b", "128", "-m", "m", "--nores", "--tt",
-          "Take 1", "--ignore-tag-errors"}},
+         44100,
+         1,
+         {"--resample", "44.1", "-h", "--cbr", "-b", "128", "-m", "m", "--nores", "--tt", "Take 1",
+          "--ignore-tag-errors"}},
         {"an mp3 input keeps the title option",
          {{"LAMEUseInputFileNameAsTitle", V(true)}, {"LAMETitle", V("T")}},
-         44100, 1,
+         44100,
+         1,
          {"--resample", "44.1", "-h", "--cbr", "-b", "128", "-m", "m", "--nores", "--tt", "T",
           "--ignore-tag-errors"},
          "/in/x.mp3"},
         {"a tag carried over replaces the tag options",
          {{"LAMETitle", V("T")}, {"ID3v2 tag blob", V(blob)}},
-         44100, 1,
+         44100,
+         1,
          {"--resample", "44.1", "-h", "--cbr", "-b", "128", "-m", "m", "--nores"}},
     };
     for (const ArgumentCase& c : cases) {
@@ -166,8 +208,10 @@ TEST(DropMP3Arguments, ProgressAndGenreLinesAreReadStrictly) {
     };
     for (const auto& [line, percent] : lines) EXPECT_EQ(LameProgressPercent(line), percent) << line;
 
-    const auto genres = ParseLameGenreList("123 A Cappella\n 34 Acid\nx Bad\n  7\n 12 Other\r\n 99 Cut");
-    EXPECT_EQ(genres, (std::map<std::string, int>{{"A Cappella", 123}, {"Acid", 34}, {"Other", 12}}));
+    const auto genres =
+        ParseLameGenreList("123 A Cappella\n 34 Acid\nx Bad\n  7\n 12 Other\r\n 99 Cut");
+    EXPECT_EQ(genres,
+              (std::map<std::string, int>{{"A Cappella", 123}, {"Acid", 34}, {"Other", 12}}));
 }
 
 // ---- Stub encoders ------------------------------------------------------------------
@@ -199,15 +243,16 @@ protected:
 
     // Writes `frames` frames of a sine into a new mp3 at `output` and closes it;
     // the status of Close (or of the first failing step).
-    OSErr Encode(const std::string& output, uint32_t frames, int channels = 2,
-                 double rate = 44100, const std::function<void()>& whileClosing = {}) {
+    OSErr Encode(const std::string& output, uint32_t frames, int channels = 2, double rate = 44100,
+                 const std::function<void()>& whileClosing = {}) {
         CSoundFile* file = CSoundFile::CreateSoundFile(FourCC("DMP3"));
         if (!file) return -1;
         std::string block = StereoModeText("MPEG joint stereo   ");
         block.resize(256);
         OSErr err = file->ISoundFile(output);
-        if (!err) err = file->Create(static_cast<short>(channels), 128, static_cast<float>(rate),
-                                     block.data(), nullptr);
+        if (!err)
+            err = file->Create(static_cast<short>(channels), 128, static_cast<float>(rate),
+                               block.data(), nullptr);
         if (!err) {
             std::vector<int16_t> samples(static_cast<size_t>(frames) * channels);
             for (size_t i = 0; i < samples.size(); ++i)
@@ -244,9 +289,9 @@ TEST_F(DropMP3Run, StubEncodersGiveProgressAndStatusesAndLeaveNothingBehindOnFai
         plist::Value(plist::Dictionary{{"LAMETitle", plist::Value("caf\u00e9")}});
     const std::string trace = dir / "trace";
     // The last argument is the output; the one before it the PCM file.
-    const std::string writeOutput =
-        "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > '" + trace + "'\n"
-        "eval out=\\${$#}\nprintf 'mp3' > \"$out\"\n";
+    const std::string writeOutput = "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > '" + trace +
+                                    "'\n"
+                                    "eval out=\\${$#}\nprintf 'mp3' > \"$out\"\n";
     struct Case {
         const char* name;
         std::string body;
@@ -257,7 +302,8 @@ TEST_F(DropMP3Run, StubEncodersGiveProgressAndStatusesAndLeaveNothingBehindOnFai
         {"progress redrawn with carriage returns",
          writeOutput + "printf 'LAME 3.100\\n  1/9 (11%%)|x\\r  5/9 ( 55%%)|\\r(11x) kbps %%\\n"
                        "  9/9 (100%%)|\\n'\nexit 0\n",
-         0, {11, 55, 100}},
+         0,
+         {11, 55, 100}},
         {"exit status 1", writeOutput + "exit 1\n", kLameEncoderFailedErr, {}},
         {"killed by a signal", writeOutput + "kill -9 $$\n", kLameEncoderFailedErr, {}},
         {"no output written", "exit 0\n", kLameEncoderFailedErr, {}},
@@ -279,8 +325,8 @@ TEST_F(DropMP3Run, StubEncodersGiveProgressAndStatusesAndLeaveNothingBehindOnFai
 
     // Paths and tags reach the program unchanged, in a UTF-8 locale.
     SetLameEncoderPathOverride(
-        Stub("stub2", writeOutput + "printf '%s %s' \"$LC_ALL\" \"$TERM\" > '" + dir /
-                          "trace.env" + "'\n"));
+        Stub("stub2",
+             writeOutput + "printf '%s %s' \"$LC_ALL\" \"$TERM\" > '" + dir / "trace.env" + "'\n"));
     const std::string odd = dir / "a b\\c 'd' \"e\" $f\ng";
     EXPECT_EQ(Encode(odd, 100, 1), 0);
     const std::string args = ReadFile(trace);
@@ -310,9 +356,10 @@ TEST_F(DropMP3Run, AStopEndsTheEncoderAndEverythingItStartedAndRemovesItsOutput)
     platform::ScopedThreadContext scope(&context_);
     const std::string pids = dir / "trace.pids";
     // Prints nothing while it waits, and starts a child of its own.
-    SetLameEncoderPathOverride(Stub(
-        "stub", "eval out=\\${$#}\nprintf 'partial' > \"$out\"\nsleep 60 &\n"
-                "echo $$ $! > '" + pids + "'\nwait\n"));
+    SetLameEncoderPathOverride(Stub("stub",
+                                    "eval out=\\${$#}\nprintf 'partial' > \"$out\"\nsleep 60 &\n"
+                                    "echo $$ $! > '" +
+                                        pids + "'\nwait\n"));
     for (OSErr stop : {OSErr(kUserCanceledErr), OSErr(-2019)}) {
         context_.lastError = 0;
         const auto started = std::chrono::steady_clock::now();
@@ -361,9 +408,9 @@ TEST_F(DropMP3Run, ADiscardedOutputRunsNoEncoderAndLeavesNothing) {
 TEST_F(DropMP3Run, TheOnePassFormHandsTheSourceToTheEncoder) {
     platform::ScopedThreadContext scope(&context_);
     const std::string trace = dir / "trace";
-    SetLameEncoderPathOverride(Stub(
-        "stub", "eval in=\\${$(($# - 1))}\nprintf '%s' \"$in\" > '" + trace +
-                    "'\neval out=\\${$#}\necho x > \"$out\"\n"));
+    SetLameEncoderPathOverride(Stub("stub", "eval in=\\${$(($# - 1))}\nprintf '%s' \"$in\" > '" +
+                                                trace +
+                                                "'\neval out=\\${$#}\necho x > \"$out\"\n"));
     SoundFilePtr source(CSoundFile::CreateSoundFile(FourCC("WAVE")));
     ASSERT_EQ(source->ISoundFile(dir / "source"), 0);
     ASSERT_EQ(source->Create(1, 16, 22050, nullptr, nullptr), 0);
@@ -385,9 +432,9 @@ bool HavePeers() {
 
 std::string Probe(const std::string& path, const std::string& entries) {
     std::string out;
-    RunCommand("ffprobe -v error -show_entries " + entries + " -of default=nw=1:nk=1 " +
-                   Quote(path),
-               &out);
+    RunCommand(
+        "ffprobe -v error -show_entries " + entries + " -of default=nw=1:nk=1 " + Quote(path),
+        &out);
     while (!out.empty() && out.back() == '\n') out.pop_back();
     return out;
 }
@@ -414,8 +461,9 @@ protected:
         if (formattest::ReadAllFrames(*in, &bytes)) return -1;
         CSoundFile* out = CSoundFile::CreateSoundFile(FourCC("DMP3"));
         OSErr err = out->ISoundFile(output);
-        if (!err) err = out->Create(in->GetNumChannels(), 128,
-                                    static_cast<float>(in->GetSampleRate()), nullptr, nullptr);
+        if (!err)
+            err = out->Create(in->GetNumChannels(), 128, static_cast<float>(in->GetSampleRate()),
+                              nullptr, nullptr);
         if (!err) err = formattest::WriteBufferForm(*out, 0, bytes);
         const OSErr closed = out->Dispose(1);
         return err ? err : closed;
@@ -440,8 +488,8 @@ TEST_F(DropMP3Lame, ASoxWaveBecomesAnMp3OfTheRightLengthWithItsTags) {
         const std::string wave = dir / "in.wav";
         const uint32_t frames = static_cast<uint32_t>(s.rate * 3 / 2);
         ASSERT_TRUE(RunCommand("sox -r " + std::to_string(s.rate) + " -c " +
-                               std::to_string(s.channels) + " -n -b 16 " + Quote(wave) +
-                               " synth " + std::to_string(frames) + "s sine 440"));
+                               std::to_string(s.channels) + " -n -b 16 " + Quote(wave) + " synth " +
+                               std::to_string(frames) + "s sine 440"));
         percents_.clear();
         const std::string output = dir / "o u t";
         ASSERT_EQ(EncodeWave(wave, output), 0) << s.rate;
@@ -470,10 +518,12 @@ TEST_F(DropMP3Lame, AnID3v2TagCarriedOverOpensTheOutputByteForByte) {
     ASSERT_TRUE(RunCommand("sox -r 44100 -c 2 -n -b 16 " + Quote(wave) + " synth 1 sine 440"));
     const std::pair<const char*, std::string> taggers[] = {
         {"lame", "lame --quiet --add-id3v2 --tt 'Carried' --ta 'Arti\u00e9' " + Quote(wave) + " "},
-        {"ffmpeg v2.3", "ffmpeg -v error -i " + Quote(wave) +
-                            " -id3v2_version 3 -metadata title=Carried -metadata artist=Arti\u00e9 "},
-        {"ffmpeg v2.4", "ffmpeg -v error -i " + Quote(wave) +
-                            " -id3v2_version 4 -metadata title=Carried -metadata artist=Arti\u00e9 "},
+        {"ffmpeg v2.3",
+         "ffmpeg -v error -i " + Quote(wave) +
+             " -id3v2_version 3 -metadata title=Carried -metadata artist=Arti\u00e9 "},
+        {"ffmpeg v2.4",
+         "ffmpeg -v error -i " + Quote(wave) +
+             " -id3v2_version 4 -metadata title=Carried -metadata artist=Arti\u00e9 "},
     };
     for (const auto& [name, command] : taggers) {
         const std::string tagged = dir / "tagged.mp3";
@@ -505,7 +555,8 @@ TEST_F(DropMP3Lame, OverheadAgainstPlainLame) {
     ASSERT_TRUE(RunCommand("sox -r 44100 -c 2 -n -b 16 " + Quote(wave) + " synth 20 sine 440"));
     using Clock = std::chrono::steady_clock;
     auto t0 = Clock::now();
-    ASSERT_TRUE(RunCommand("lame --quiet --resample 44.1 -h --cbr -b 128 -m j --nores " + Quote(wave) + " " + Quote(dir / "plain.mp3")));
+    ASSERT_TRUE(RunCommand("lame --quiet --resample 44.1 -h --cbr -b 128 -m j --nores " +
+                           Quote(wave) + " " + Quote(dir / "plain.mp3")));
     const double plain = std::chrono::duration<double>(Clock::now() - t0).count();
     t0 = Clock::now();
     ASSERT_EQ(EncodeWave(wave, dir / "ours"), 0);
@@ -579,10 +630,12 @@ TEST(Mp3TagReaders, ID3v1FieldsAgreeWithFfprobe) {
         GTEST_SKIP() << "ffmpeg or ffprobe missing";
     testsupport::TempDir dir;
     const std::string mp3 = dir / "v1.mp3";
-    ASSERT_TRUE(RunCommand("ffmpeg -v error -f lavfi -i sine=duration=0.5 -id3v2_version 0 "
-                           "-write_id3v1 1 -metadata title='Short Title' -metadata "
-                           "artist=Someone -metadata album='An Album' -metadata date=1987 "
-                           "-metadata comment=Remark " + Quote(mp3)));
+    ASSERT_TRUE(
+        RunCommand("ffmpeg -v error -f lavfi -i sine=duration=0.5 -id3v2_version 0 "
+                   "-write_id3v1 1 -metadata title='Short Title' -metadata "
+                   "artist=Someone -metadata album='An Album' -metadata date=1987 "
+                   "-metadata comment=Remark " +
+                   Quote(mp3)));
     ID3v1_header h{};
     ASSERT_TRUE(Mp3TagReader(mp3).get_id3v1_tag(&h));
     const auto field = [](const char* f, size_t n) { return std::string(f, strnlen(f, n)); };

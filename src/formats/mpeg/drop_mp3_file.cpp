@@ -311,8 +311,8 @@ ChildResult RunChild(const std::string& path, const std::vector<std::string>& ar
     posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
     // No descriptor of ours (open forks of other files) goes to the child.
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                        POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setflags(
+        &attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     posix_spawnattr_setpgroup(&attr, 0);
     sigset_t none;
     sigemptyset(&none);
@@ -325,8 +325,8 @@ ChildResult RunChild(const std::string& path, const std::vector<std::string>& ar
     posix_spawnattr_setsigdefault(&attr, &defaults);
 
     pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, path.c_str(), &actions, &attr, argvPointers.data(),
-                                      envPointers.data());
+    const int spawned =
+        ::posix_spawn(&pid, path.c_str(), &actions, &attr, argvPointers.data(), envPointers.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     ::close(fds[1]);
@@ -600,7 +600,8 @@ const std::map<std::string, int>& CDropMP3File::LAMEEncoderGenreList(const std::
         const ChildResult r = RunChild(
             path, {"--genre-list"},
             [&text](const char* bytes, size_t count) {
-                const size_t room = kMaxGenreListOutput - std::min(kMaxGenreListOutput, text.size());
+                const size_t room =
+                    kMaxGenreListOutput - std::min(kMaxGenreListOutput, text.size());
                 text.append(bytes, std::min(room, count));
             },
             [] { return OSErr(0); }, kGenreListTimeoutMs);
@@ -677,8 +678,8 @@ OSErr CDropMP3File::Create(CSoundFile* source, short channels, short wordSize, f
     channels_ = channels > 0 ? static_cast<uint32_t>(channels) : 0;
     wordSize_ = 16;
     cachedBitRate_ = static_cast<uint16_t>(wordSize);
-    const OSErr err = CCodedFile::Create(source, channels, wordSize, sampleRate, specifics,
-                                         extension);
+    const OSErr err =
+        CCodedFile::Create(source, channels, wordSize, sampleRate, specifics, extension);
     std::memset(stereoModeText_, 0, sizeof stereoModeText_);
     if (specifics) std::memcpy(stereoModeText_, specifics, sizeof stereoModeText_);
     if (err == 0) source_ = source;
