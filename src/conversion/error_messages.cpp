@@ -23,6 +23,7 @@ constexpr std::array kCatalogue = std::to_array<CatalogueEntry>({
     {-24702, 1, "input file must be mono or stereo"},
     {-24701, 1, "combination of bit rate and sample rate not allowed for stereo files"},
     {-24700, 1, "combination of bit rate and sample rate not allowed for mono files"},
+    {-24602, 1, "the mp3 encoder (lame) was not found, could not be started or failed"},
     {-24601, 1, "has more than two channels (MP3)"},
     // Legacy streaming encoder (nothing raises these any more); codes without a
     // text of their own fall back to kEncoderError.

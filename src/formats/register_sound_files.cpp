@@ -11,6 +11,7 @@
 
 #include <memory>
 
+#include "formats/mpeg/drop_mp3_file.h"
 #include "formats/pcm/aifc_file.h"
 #include "formats/pcm/aiff_file.h"
 #include "formats/pcm/aiff_temp_file.h"
@@ -91,7 +92,7 @@ const Registration* Registrations(size_t* count) {
         {FourCC("DULW"), &CreateSoundFileObject<CDialogicULawFile>},
         {FourCC("711u"), &CreateSoundFileObject<CDialogicULawFile>},
         {FourCC("DVAP"), &CreateSoundFileObject<CDialogicVAPFile>},
-        {FourCC("DMP3"), PENDING_CODED("DMP3", "MP3")},
+        {FourCC("DMP3"), &CreateSoundFileObject<CDropMP3File>},
         {FourCC("MMIX"), &CreateSoundFileObject<CDyaxisMacMixFile>},
         {FourCC("8SVX"), &CreateSoundFileObject<CIFF8SVXFile>},
         {FourCC("IDAT"), &CreateSoundFileObject<CImageDATFile>},
