@@ -18,4 +18,9 @@ const std::vector<std::string>& AudioFileReadableExtensions();
 // seconds" when known), or a null value when the file cannot be opened or read.
 plist::Value AudioFileInfoDictionary(const std::string& path);
 
+// The demuxers a file may be opened with, as libavformat's "format_whitelist"
+// option takes them; with the "file" protocol alone, no playlist, concatenation
+// or network input is ever followed.
+const char* MediaDemuxerWhitelist();
+
 }  // namespace platform
