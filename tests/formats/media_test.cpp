@@ -178,6 +178,28 @@ TEST_F(MediaTest, ReadsAsFfmpegDecodesInAnyOrderOfWindows) {
     }
 }
 
+TEST_F(MediaTest, LameMp3ReadsAsFfmpegDecodesIt) {
+    if (!HaveProgram("lame")) GTEST_SKIP() << "no lame";
+    for (const char* rate : {"22050", "44100"}) {
+        SCOPED_TRACE(rate);
+        const std::string wav =
+            Make(std::string("l") + rate + ".wav", std::string(kStereoSource) + ",aresample=" + rate,
+                 "-c:a pcm_s16le");
+        ASSERT_FALSE(wav.empty());
+        const std::string mp3 = dir / (std::string("l") + rate + ".mp3");
+        ASSERT_TRUE(RunCommand("lame --quiet -b 64 " + Quote(wav) + " " + Quote(mp3)));
+        const std::string expected = Ffmpeg24(mp3);
+        AVFoundationFile f;
+        ASSERT_EQ(f.ISoundFile(mp3), 0);
+        ASSERT_EQ(f.Open(), 0);
+        EXPECT_EQ(static_cast<size_t>(f.GetNumSFrames()) * 6, expected.size());
+        std::vector<uint8_t> got;
+        ASSERT_EQ(formattest::ReadAllFrames(f, &got), 0);
+        EXPECT_TRUE(std::string(got.begin(), got.end()) == expected);
+        f.Close();
+    }
+}
+
 TEST_F(MediaTest, InputsWithoutAudioOrOutsideTheDemuxerListDoNotOpen) {
     const std::string video = Make("video.avi", "testsrc=d=0.2:s=64x48", "-c:v mpeg4");
     ASSERT_FALSE(video.empty());

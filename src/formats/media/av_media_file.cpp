@@ -548,6 +548,11 @@ OSErr AVFoundationFile::Create(CSoundFile* source, short channels, short wordSiz
     return 0;
 }
 
+OSErr AVFoundationFile::InitOutputBuffer() {
+    if (!GetTemporaryFile()) return kTempFileErr;
+    return CCodedFile::InitOutputBuffer();
+}
+
 OSErr AVFoundationFile::RefreshOutputBuffer(uint32_t frame) {
     return CCodedFile::RefreshOutputBuffer(frame);
 }

@@ -37,6 +37,8 @@ public:
     OSErr Close() override;
 
     OSErr RefreshInputBuffer(uint32_t frame) override;
+    // Borrows the temporary file's buffer; -22026 when there is no temporary file.
+    OSErr InitOutputBuffer() override;
     OSErr RefreshOutputBuffer(uint32_t frame) override;
     OSErr SetFilePos(uint32_t frame) override;
     OSErr GetOfflineInfo(OSErr* status) override;
