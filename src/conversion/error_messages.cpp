@@ -34,6 +34,8 @@ constexpr std::array kCatalogue = std::to_array<CatalogueEntry>({
     {-24501, 1, "the output file name appeared empty"},
     {-24500, 1, "RealAudio G2 Encoding Libraries not found"},
     // Platform media framework, audio CD images, PARIS, IMA, A-law, MPEG.
+    {-24204, 1, "could not be encoded by the media library"},
+    {-24203, 1, "cannot be written: this platform has no encoder for the chosen file type"},
     {-24202, 1, "QuickTime: no audio track in file"},
     {-24201, 1, "QuickTime 3.0 is not installed"},
     {-24102, 1, "Audio-CD read error"},

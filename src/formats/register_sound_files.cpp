@@ -11,6 +11,8 @@
 
 #include <memory>
 
+#include "formats/media/av_media_file.h"
+#include "formats/media/platform_codec_files.h"
 #include "formats/mpeg/drop_mp3_file.h"
 #include "formats/pcm/aifc_file.h"
 #include "formats/pcm/aiff_file.h"
@@ -105,19 +107,19 @@ const Registration* Registrations(size_t* count) {
         {FourCC("NxTS"), &CreateSoundFileObject<CNeXT_SUNFile>},
         {FourCC(" paf"), &CreateSoundFileObject<CParisLinearFile>},
         {FourCC("PADP"), &CreateSoundFileObject<CPikaADPCMFile>},
-        {FourCC("QTAL"), PENDING_CODED("QTAL", "A-law")},
-        {FourCC("QTIM"), PENDING_CODED("QTIM", "IMA 4:1")},
-        {FourCC("QTIF"), PENDING_CODED("QTIF", "Integer/Float")},
-        {FourCC("QTM3"), PENDING_CODED("QTM3", "MACE 3:1")},
-        {FourCC("QTM6"), PENDING_CODED("QTM6", "MACE 6:1")},
-        {FourCC("AVFd"), PENDING_CODED("AVFd", "Media file")},
-        {FourCC("Mp3 "), PENDING_CODED("Mp3 ", "MPEG Layer III")},
-        {FourCC("Mpg4"), PENDING_CODED("Mpg4", "MPEG-4 Audio")},
-        {FourCC("QTQP"), PENDING_CODED("QTQP", "QDesign Music")},
-        {FourCC("QTQ2"), PENDING_CODED("QTQ2", "QDesign Music 2")},
-        {FourCC("QTQD"), PENDING_CODED("QTQD", "QDesign Ravesound")},
-        {FourCC("QTPV"), PENDING_CODED("QTPV", "Qualcomm PureVoice")},
-        {FourCC("QTUL"), PENDING_CODED("QTUL", "mu-law")},
+        {FourCC("QTAL"), &CreateSoundFileObject<CQTAlawFile>},
+        {FourCC("QTIM"), &CreateSoundFileObject<CQTIMAFile>},
+        {FourCC("QTIF"), &CreateSoundFileObject<CQTIntFloatFile>},
+        {FourCC("QTM3"), &CreateSoundFileObject<CQTMACE3File>},
+        {FourCC("QTM6"), &CreateSoundFileObject<CQTMACE6File>},
+        {FourCC("AVFd"), &CreateSoundFileObject<AVFoundationFile>},
+        {FourCC("Mp3 "), &CreateSoundFileObject<CQTMP3File>},
+        {FourCC("Mpg4"), &CreateSoundFileObject<CQTMP4File>},
+        {FourCC("QTQP"), &CreateSoundFileObject<CQTQDesignProFile>},
+        {FourCC("QTQ2"), &CreateSoundFileObject<CQTQDesignPro2File>},
+        {FourCC("QTQD"), &CreateSoundFileObject<CQTQDesignRavesoundFile>},
+        {FourCC("QTPV"), &CreateSoundFileObject<CQTQualcommPurevoiceFile>},
+        {FourCC("QTUL"), &CreateSoundFileObject<CQTUlawFile>},
         {FourCC("Sd1f"), &CreateSoundFileObject<CSD1File>},
         {FourCC("Sd2f"), &CreateSoundFileObject<CSDIIFile>},
         {FourCC("sfil"), &CreateSoundFileObject<CSndRsrcFile>},

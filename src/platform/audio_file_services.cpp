@@ -31,7 +31,10 @@ constexpr ExtensionEntry kReadableExtensions[] = {
 };
 
 // The demuxers a file may be opened with: those of the list above.
-constexpr const char* kDemuxerWhitelist = "aac,ac3,aiff,amr,au,caf,eac3,flac,mov,mp3,wav";
+// Ogg, AVI and MPEG program streams are not offered by extension but are
+// routed to the media library by detection.
+constexpr const char* kDemuxerWhitelist =
+    "aac,ac3,aiff,amr,au,avi,caf,eac3,flac,mov,mp3,mpeg,ogg,wav";
 
 void QuietMediaLibrary() {
     static std::once_flag once;
@@ -67,6 +70,10 @@ struct InputHolder {
 };
 
 }  // namespace
+
+const char* MediaDemuxerWhitelist() {
+    return kDemuxerWhitelist;
+}
 
 const std::vector<std::string>& AudioFileReadableExtensions() {
     static const std::vector<std::string> list = [] {

@@ -20,4 +20,9 @@ const std::vector<std::string>& AudioFileReadableExtensions();
 // or the media library is missing.
 plist::Value AudioFileInfoDictionary(const std::string& path);
 
+// The demuxers a file may be opened with, as libavformat's "format_whitelist"
+// option takes them; with the "file" protocol alone, no playlist, concatenation
+// or network input is ever followed.
+const char* MediaDemuxerWhitelist();
+
 }  // namespace platform

@@ -70,10 +70,19 @@ OSErr CCodedFile::Create(CSoundFile* source, short channels, short wordSize, flo
 
 OSErr CCodedFile::CreateTemporaryFile(const std::string& identifier, short channels,
                                       float sampleRate, OSType type) {
-    DestroyTemporaryFile();
     // The temporary file goes beside the output, which must be bound first.
-    if (channels < 1 || path_.empty()) return kParamErr;
-    const std::string folder = FolderOf(path_);
+    if (channels < 1 || path_.empty()) {
+        DestroyTemporaryFile();
+        return kParamErr;
+    }
+    return CreateTemporaryFileIn(FolderOf(path_), identifier, channels, 16, sampleRate, type);
+}
+
+OSErr CCodedFile::CreateTemporaryFileIn(const std::string& folder, const std::string& identifier,
+                                        short channels, short wordSize, float sampleRate,
+                                        OSType type) {
+    DestroyTemporaryFile();
+    if (channels < 1 || folder.empty()) return kParamErr;
     OSErr err = kDupFNErr;
     for (int attempt = 0; attempt < kNameAttempts && err == kDupFNErr; ++attempt) {
         CSoundFile* temp = gTempMaker.load()(type);
@@ -85,7 +94,7 @@ OSErr CCodedFile::CreateTemporaryFile(const std::string& identifier, short chann
         err = temp_->ISoundFile(tempPath_);
         if (err == 0) {
             temp_->SetSFTBufferSize(bufferFrames_);
-            err = temp_->Create(channels, 16, sampleRate, nullptr, nullptr);
+            err = temp_->Create(channels, wordSize, sampleRate, nullptr, nullptr);
             // Create may have extended the name.
             if (err == 0) {
                 tempPath_ = temp_->GetPath();
@@ -99,7 +108,7 @@ OSErr CCodedFile::CreateTemporaryFile(const std::string& identifier, short chann
     // The Write and Add loops fill the temporary file in its own form.
     channels_ = static_cast<uint32_t>(channels);
     sampleRate_ = sampleRate;
-    wordSize_ = 16;
+    wordSize_ = wordSize;
     dataType_ = kDataTypePCM;
     numFrames_ = 0;
     open_ = true;

@@ -72,6 +72,13 @@ protected:
     OSErr CreateTemporaryFile(const std::string& identifier, short channels, float sampleRate,
                               OSType type = FourCC("Temp"));
 
+    // As CreateTemporaryFile, with the temporary file in `folder` (not beside the
+    // output) and holding `wordSize`-bit samples; the coded file then describes
+    // itself as that file does.
+    OSErr CreateTemporaryFileIn(const std::string& folder, const std::string& identifier,
+                                short channels, short wordSize, float sampleRate,
+                                OSType type = FourCC("Temp"));
+
     // Step 3 of the protocol, for the format's Close: encodes the temporary file
     // when the coded file is open, something was written and discard on close is
     // not set, then destroys the temporary file. The first failure, or 0.

@@ -1,1 +1,514 @@
+// The media-library formats against ffmpeg: files that ffmpeg (and lame) make
+// read here as the same 24-bit samples `ffmpeg -f s24le` gives, in any order of
+// windows; outputs written here are what ffprobe says they are and decode; a
+// refused, failed, discarded or cancelled output leaves nothing on disk.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "format_test_support.h"
+#include "formats/media/av_media_file.h"
+#include "formats/media/export_session.h"
+#include "formats/media/platform_codec_files.h"
+#include "formats/pcm/aiff_file.h"
+#include "formats/register_sound_files.h"
+#include "test_support.h"
+
+using formattest::Quote;
+using formattest::RunCommand;
+using testsupport::HaveProgram;
+
+namespace {
+
+class MediaTest : public formattest::FileTest {
+protected:
+    void SetUp() override {
+        if (!HaveProgram("ffmpeg") || !HaveProgram("ffprobe")) {
+            GTEST_SKIP() << "no ffmpeg";
+        }
+        CSoundFile::Cleanup();
+        RegisterSoundFiles(CSoundFile::GetFileTypeInfo());
+        // The temporary files go to a folder of the test's own, to be looked at.
+        const char* old = std::getenv("TMPDIR");
+        savedTmp_ = old ? old : "";
+        hadTmp_ = old != nullptr;
+        tmp_ = dir / "tmp";
+        std::filesystem::create_directory(tmp_);
+        ::setenv("TMPDIR", tmp_.c_str(), 1);
+    }
+    void TearDown() override {
+        if (hadTmp_)
+            ::setenv("TMPDIR", savedTmp_.c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
+        CSoundFile::Cleanup();
+        FileTest::TearDown();
+    }
+
+    // Makes a fixture with ffmpeg from a generated sound: `source` is a lavfi
+    // graph, `args` the output options.
+    std::string Make(const std::string& name, const std::string& source, const std::string& args) {
+        const std::string path = dir / name;
+        if (!RunCommand("ffmpeg -v error -y -f lavfi -i " + Quote(source) + " " + args + " " +
+                        Quote(path)))
+            return std::string();
+        return path;
+    }
+
+    size_t TempFilesLeft() const {
+        size_t n = 0;
+        for (const auto& e : std::filesystem::directory_iterator(tmp_)) {
+            (void)e;
+            ++n;
+        }
+        return n;
+    }
+
+    std::string tmp_;
+    std::string savedTmp_;
+    bool hadTmp_ = false;
+};
+
+OSType Code(const char* text) {
+    return HFSTypeCode(std::string("'") + text + "'");
+}
+
+std::string Ffmpeg24(const std::string& path) {
+    std::string out;
+    if (!RunCommand("ffmpeg -v error -i " + Quote(path) + " -f s24le -", &out)) return "";
+    return out;
+}
+
+std::string Probe(const std::string& path, const std::string& entries) {
+    std::string out;
+    RunCommand("ffprobe -v error -select_streams a:0 -show_entries " + entries +
+                   " -of default=nw=1:nk=1 " + Quote(path),
+               &out);
+    return out;
+}
+
+// Two tones and a little noise: enough to tell channels and frames apart.
+const char* kStereoSource = "aevalsrc=0.4*sin(2*PI*440*t)+0.05*random(0)|0.3*sin(2*PI*660*t):s=44100:d=1.3";
+
+// ---- Reading ---------------------------------------------------------------
+
+struct ReadCase {
+    const char* name;
+    const char* source;
+    const char* args;
+    short dataType;
+    const char* description;  // null: not checked
+};
+
+const ReadCase kReadCases[] = {
+    {"a22.mp3", "sine=f=500:r=22050:d=1.2", "-c:a libmp3lame -b:a 64k", 1,
+     "MPEG-2 Layer III ('MP3')"},
+    {"a44.mp3", kStereoSource, "-c:a libmp3lame -b:a 128k", 1, "MPEG-1 Layer III ('MP3')"},
+    {"aac.m4a", kStereoSource, "-c:a aac -b:a 128k", 1, "MPEG-4 Audio"},
+    {"lcr.m4a", "sine=f=300:d=0.6,pan=3.0|c0=c0|c1=0.5*c0|c2=0.2*c0", "-c:a aac", 1,
+     "MPEG-4 Audio"},
+    {"alac.caf", kStereoSource, "-c:a alac", 1, "Core Audio File"},
+    {"ima4.aif", kStereoSource, "-c:a adpcm_ima_qt -f aiff", 1, "AIFC"},
+    {"alaw.aif", kStereoSource, "-c:a pcm_alaw -f aiff", 1, "AIFC"},
+    {"fl32.aif", kStereoSource, "-c:a pcm_f32be -f aiff", 129, "AIFC"},
+    {"ima.wav", kStereoSource, "-c:a adpcm_ima_wav", 1, "Compressed Wave"},
+    {"float.wav", kStereoSource, "-c:a pcm_f32le", 129, "Compressed Wave"},
+    {"six.wav", "sine=f=200:d=0.7,pan=5.1|c0=c0|c1=0.9*c0|c2=0.8*c0|c3=0.1*c0|c4=0.6*c0|c5=0.5*c0",
+     "-c:a pcm_s16le", 1, "5.1 Surround Compressed Wave"},
+    {"a.flac", kStereoSource, "-c:a flac", 1, "FLAC"},
+    {"a.ogg", kStereoSource, "-c:a libvorbis", 1, "Ogg Vorbis"},
+    {"a.mpg", kStereoSource, "-c:a mp2 -f mpeg", 1, "MPEG-1 Layer 1 ('MPG')"},
+    {"a.au", kStereoSource, "-c:a pcm_s16be", 1, "QuickTime Movie"},
+};
+
+TEST_F(MediaTest, ReadsAsFfmpegDecodesInAnyOrderOfWindows) {
+    for (const ReadCase& c : kReadCases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = Make(c.name, c.source, c.args);
+        if (path.empty()) {
+            ADD_FAILURE() << "ffmpeg could not make the fixture";
+            continue;
+        }
+        const std::string expected = Ffmpeg24(path);
+        ASSERT_FALSE(expected.empty());
+        AVFoundationFile f;
+        ASSERT_EQ(f.ISoundFile(path), 0);
+        ASSERT_EQ(f.Open(), 0);
+        EXPECT_EQ(f.GetWordSize(), 24);
+        EXPECT_EQ(f.GetDataType(), c.dataType);
+        if (c.description) {
+            EXPECT_EQ(f.GetDescription(), c.description);
+        }
+        const size_t frameBytes = 3u * static_cast<size_t>(f.GetNumChannels());
+        EXPECT_EQ(static_cast<size_t>(f.GetNumSFrames()), expected.size() / frameBytes);
+
+        f.SetSFTBufferSize(1000);
+        std::vector<uint8_t> got;
+        ASSERT_EQ(formattest::ReadAllFrames(f, &got), 0);
+        EXPECT_TRUE(std::string(got.begin(), got.end()) == expected) << "samples differ";
+
+        // Windows in random order, one past the end included: the same bytes,
+        // and silence where the stream holds none.
+        std::mt19937 rng(7);
+        for (int i = 0; i < 8; ++i) {
+            const uint32_t frame = rng() % (f.GetNumSFrames() + 500);
+            ASSERT_EQ(f.RefreshInputBuffer(frame), 0);
+            const size_t from = static_cast<size_t>(frame) * frameBytes;
+            for (size_t k = 0; k < 1000 * frameBytes; k += 97) {
+                const uint8_t want = from + k < expected.size()
+                                         ? static_cast<uint8_t>(expected[from + k])
+                                         : 0;
+                ASSERT_EQ(f.GetInputBuffer()[k], want) << "frame " << frame << " byte " << k;
+            }
+        }
+        EXPECT_EQ(f.Close(), 0);
+        EXPECT_EQ(TempFilesLeft(), 0u) << "the decoded cache stays behind";
+    }
+}
+
+TEST_F(MediaTest, LameMp3ReadsAsFfmpegDecodesIt) {
+    if (!HaveProgram("lame")) GTEST_SKIP() << "no lame";
+    for (const char* rate : {"22050", "44100"}) {
+        SCOPED_TRACE(rate);
+        const std::string wav =
+            Make(std::string("l") + rate + ".wav", std::string(kStereoSource) + ",aresample=" + rate,
+                 "-c:a pcm_s16le");
+        ASSERT_FALSE(wav.empty());
+        const std::string mp3 = dir / (std::string("l") + rate + ".mp3");
+        ASSERT_TRUE(RunCommand("lame --quiet -b 64 " + Quote(wav) + " " + Quote(mp3)));
+        const std::string expected = Ffmpeg24(mp3);
+        AVFoundationFile f;
+        ASSERT_EQ(f.ISoundFile(mp3), 0);
+        ASSERT_EQ(f.Open(), 0);
+        EXPECT_EQ(static_cast<size_t>(f.GetNumSFrames()) * 6, expected.size());
+        std::vector<uint8_t> got;
+        ASSERT_EQ(formattest::ReadAllFrames(f, &got), 0);
+        EXPECT_TRUE(std::string(got.begin(), got.end()) == expected);
+        f.Close();
+    }
+}
+
+TEST_F(MediaTest, InputsWithoutAudioOrOutsideTheDemuxerListDoNotOpen) {
+    const std::string video = Make("video.avi", "testsrc=d=0.2:s=64x48", "-c:v mpeg4");
+    ASSERT_FALSE(video.empty());
+    // A playlist naming a real file is not followed.
+    const std::string wav = Make("a.wav", kStereoSource, "-c:a pcm_s16le");
+    const std::string list = Put("list.m3u8", "#EXTM3U\n#EXTINF:1,\n" + wav + "\n");
+    const std::string concat = Put("c.txt", "ffconcat version 1.0\nfile '" + wav + "'\n");
+    for (const std::string& path : {video, list, concat, Put("junk.bin", std::string(300, 'x'))}) {
+        AVFoundationFile f;
+        ASSERT_EQ(f.ISoundFile(path), 0);
+        EXPECT_EQ(f.Open(), -22005) << path;
+        EXPECT_FALSE(f.IsOpen());
+    }
+    AVFoundationFile missing;
+    ASSERT_EQ(missing.ISoundFile(dir / "none.mp3"), 0);
+    EXPECT_EQ(missing.Open(), -43);
+}
+
+TEST_F(MediaTest, Mpeg4InputReportsItsStreamBitRate) {
+    for (const auto& [channels, kbps, expect] :
+         {std::tuple{2, 128, 128}, std::tuple{1, 64, 64}, std::tuple{2, 256, 256}}) {
+        const std::string path =
+            Make("b" + std::to_string(kbps) + ".m4a",
+                 "anoisesrc=d=3:a=0.3:c=pink,aformat=channel_layouts=" +
+                     std::string(channels == 2 ? "stereo" : "mono"),
+                 "-c:a aac -b:a " + std::to_string(kbps) + "k");
+        ASSERT_FALSE(path.empty());
+        CQTMP4File f;
+        ASSERT_EQ(f.ISoundFile(path), 0);
+        ASSERT_EQ(f.Open(), 0);
+        EXPECT_EQ(f.GetBitRate(), expect) << kbps;
+        f.Close();
+    }
+    // The nearest table value; the lower on a tie; the ends hold.
+    for (const auto& [estimate, snapped] :
+         {std::pair{0.1, 8.0}, {18.0, 16.0}, {19.0, 20.0}, {60.0, 56.0}, {62.0, 64.0},
+          {144.0, 128.0}, {1000.0, 320.0}})
+        EXPECT_EQ(CQTMP4File::SnapBitRate(estimate), snapped) << estimate;
+}
+
+// ---- Writing ---------------------------------------------------------------
+
+// Writes `seconds` of two tones through the Write family and closes the file.
+OSErr WriteTones(CSoundFile& f, int channels, double rate, double seconds) {
+    const uint32_t frames = static_cast<uint32_t>(rate * seconds);
+    std::vector<double> block(4096 * static_cast<size_t>(channels));
+    for (uint32_t at = 0; at < frames;) {
+        uint32_t n = std::min<uint32_t>(4096, frames - at);
+        for (uint32_t i = 0; i < n; ++i)
+            for (int c = 0; c < channels; ++c)
+                block[i * channels + c] = 0.5 * std::sin(2 * M_PI * (440 + 110 * c) * (at + i) / rate);
+        if (OSErr err = f.Write(at, &n, block.data())) return err;
+        at += n;
+    }
+    return 0;
+}
+
+struct WriteCase {
+    const char* type;
+    short wordSize;           // or bit rate
+    const char specifics[3];  // QTIF byte order and kind
+    const char* codec;        // as ffprobe names it
+    const char* container;    // ffprobe's format name contains this
+    const char* extension;
+};
+
+const WriteCase kWriteCases[] = {
+    {"QTAL", 8, "", "pcm_alaw", "mov", ".mov"},
+    {"QTUL", 8, "", "pcm_mulaw", "mov", ".mov"},
+    {"QTIM", 4, "", "adpcm_ima_qt", "mov", ".mov"},
+    {"QTIF", 8, "BI", "pcm_s8", "mov", ".mov"},
+    {"QTIF", 16, "BI", "pcm_s16be", "mov", ".mov"},
+    {"QTIF", 24, "BI", "pcm_s24be", "mov", ".mov"},
+    {"QTIF", 24, "LI", "pcm_s24le", "mov", ".mov"},
+    {"QTIF", 32, "BI", "pcm_s32be", "mov", ".mov"},
+    {"QTIF", 32, "LI", "pcm_s32le", "mov", ".mov"},
+    {"QTIF", 32, "BF", "pcm_f32be", "mov", ".mov"},
+    {"QTIF", 32, "LF", "pcm_f32le", "mov", ".mov"},
+    {"QTIF", 64, "BF", "pcm_f64be", "mov", ".mov"},
+    {"QTIF", 64, "LF", "pcm_f64le", "mov", ".mov"},
+    {"Mpg4", 64, "", "aac", "mp4", ".m4a"},
+    {"Mp3 ", 128, "", "mp3", "mp3", ".mp3"},
+};
+
+TEST_F(MediaTest, OutputsHoldThePromisedCodecAndContainerAndDecode) {
+    for (const WriteCase& c : kWriteCases) {
+        SCOPED_TRACE(std::string(c.type) + " " + c.codec);
+        SoundFilePtr f(CSoundFile::CreateSoundFile(Code(c.type)));
+        ASSERT_TRUE(f);
+        const std::string base = dir / (std::string("out_") + c.codec);
+        ASSERT_EQ(f->ISoundFile(base), 0);
+        unsigned char specifics[256] = {};
+        std::memcpy(specifics, c.specifics, 2);
+        ASSERT_EQ(f->Create(2, c.wordSize, 48000, specifics, nullptr), 0);
+        const std::string path = f->GetPath();
+        EXPECT_EQ(path, base + c.extension);
+        ASSERT_EQ(WriteTones(*f, 2, 48000, 1.0), 0);
+        EXPECT_EQ(f->Close(), 0);
+        f.reset();
+        ASSERT_TRUE(std::filesystem::exists(path));
+        EXPECT_EQ(Probe(path, "stream=codec_name,sample_rate,channels"),
+                  std::string(c.codec) + "\n48000\n2\n");
+        EXPECT_NE(Probe(path, "format=format_name").find(c.container), std::string::npos);
+        if (Code(c.type) == FourCC("Mpg4")) {
+            EXPECT_EQ(Probe(path, "stream=profile"), "LC\n");
+            const double bps = std::atof(Probe(path, "stream=bit_rate").c_str());
+            EXPECT_NEAR(bps, 128000, 128000 * 0.25) << "64 kbit/s per channel, two channels";
+        }
+        std::string decoded;
+        EXPECT_TRUE(RunCommand("ffmpeg -v error -i " + Quote(path) + " -f s16le -", &decoded));
+        EXPECT_NEAR(static_cast<double>(decoded.size()) / 4, 48000, 48000 * 0.05);
+        EXPECT_EQ(TempFilesLeft(), 0u);
+    }
+}
+
+TEST_F(MediaTest, IntegerMoviesKeepEveryBitOfTheirDepth) {
+    // Random 24-bit samples come back from ffmpeg unchanged: nothing was cut to 16 bits.
+    std::mt19937 rng(3);
+    std::vector<uint8_t> samples(3 * 2 * 5000);
+    for (auto& b : samples) b = static_cast<uint8_t>(rng());
+    for (const char* order : {"BI", "LI"}) {
+        SoundFilePtr f(CSoundFile::CreateSoundFile(FourCC("QTIF")));
+        ASSERT_EQ(f->ISoundFile(dir / (std::string("deep") + order)), 0);
+        unsigned char specifics[256] = {};
+        std::memcpy(specifics, order, 2);
+        ASSERT_EQ(f->Create(2, 24, 44100, specifics, nullptr), 0);
+        ASSERT_EQ(f->GetWordSize(), 24);
+        ASSERT_EQ(formattest::WriteBufferForm(*f, 0, samples), 0);
+        const std::string path = f->GetPath();
+        ASSERT_EQ(f->Close(), 0);
+        f.reset();
+        const std::string back = Ffmpeg24(path);
+        EXPECT_TRUE(back == std::string(samples.begin(), samples.end())) << order;
+    }
+}
+
+TEST_F(MediaTest, IntFloatRecordsDepthAndDataType) {
+    struct {
+        short wordSize;
+        const char* specifics;
+        short depth;
+        short dataType;
+    } const cases[] = {{8, "BI", 8, 0},    {16, "LI", 16, 0},  {24, "BI", 24, 0},
+                       {24, "LI", 24, 1},  {32, "BI", 32, 0},  {32, "LI", 32, 1},
+                       {32, "BF", 32, 128}, {32, "LF", 32, 129}, {64, "BF", 64, 144},
+                       {64, "LF", 64, 145}, {12, "LF", 16, 0}};
+    for (const auto& c : cases) {
+        CQTIntFloatFile f;
+        unsigned char specifics[256] = {};
+        std::memcpy(specifics, c.specifics, 2);
+        EXPECT_EQ(f.CreateActual(2, c.wordSize, 44100, specifics), 0);
+        EXPECT_EQ(f.GetSampleDepth(), c.depth) << c.wordSize << c.specifics;
+        EXPECT_EQ(f.GetCodecDataType(), c.dataType) << c.wordSize << c.specifics;
+    }
+}
+
+TEST_F(MediaTest, TypesWithoutAnEncoderRefuseToBeCreated) {
+    for (const char* type : {"QTM3", "QTM6", "QTQD", "QTQP", "QTQ2", "QTPV"}) {
+        SoundFilePtr f(CSoundFile::CreateSoundFile(Code(type)));
+        ASSERT_TRUE(f) << type;
+        ASSERT_EQ(f->ISoundFile(dir / type), 0);
+        unsigned char specifics[256] = {};
+        EXPECT_EQ(f->Create(2, 16, 44100, specifics, nullptr), kMediaTypeNotWritableErr) << type;
+        EXPECT_FALSE(f->IsOpen());
+        EXPECT_EQ(CSoundFile::GetFileTypeInfo()
+                      .at("'" + std::string(type) + "'")
+                      .find("canBeWritten")
+                      ->asBool(),
+                  false);
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              1) << "only the temporary folder";
+}
+
+TEST_F(MediaTest, DiscardedFullOrFailedOutputsLeaveNothing) {
+    // Discarded: no export, no temporary file.
+    {
+        SoundFilePtr f(CSoundFile::CreateSoundFile(FourCC("Mpg4")));
+        ASSERT_EQ(f->ISoundFile(dir / "discarded"), 0);
+        ASSERT_EQ(f->Create(2, 64, 44100, nullptr, nullptr), 0);
+        ASSERT_EQ(WriteTones(*f, 2, 44100, 0.5), 0);
+        auto* coded = dynamic_cast<CCodedFile*>(f.get());
+        ASSERT_TRUE(coded && coded->GetTemporaryPath().rfind(tmp_ + "/", 0) == 0)
+            << "the samples are collected in the temporary folder";
+        EXPECT_EQ(f.release()->Dispose(0), 0);
+        EXPECT_FALSE(std::filesystem::exists(dir / "discarded.m4a"));
+        EXPECT_EQ(TempFilesLeft(), 0u);
+    }
+    // A rate the encoder refuses: a class-1 failure, no output.
+    {
+        SoundFilePtr f(CSoundFile::CreateSoundFile(FourCC("Mpg4")));
+        ASSERT_EQ(f->ISoundFile(dir / "badrate"), 0);
+        ASSERT_EQ(f->Create(2, 64, 1234, nullptr, nullptr), 0);
+        ASSERT_EQ(WriteTones(*f, 2, 1234, 0.5), 0);
+        EXPECT_EQ(f->Close(), kMediaExportFailedErr);
+        EXPECT_FALSE(std::filesystem::exists(dir / "badrate.m4a"));
+        EXPECT_EQ(TempFilesLeft(), 0u);
+    }
+    // The file-size limit reached while exporting: disk full, no output.
+    {
+        // 64-bit float from 32-bit samples: the output is twice the temporary file.
+        SoundFilePtr f(CSoundFile::CreateSoundFile(FourCC("QTIF")));
+        ASSERT_EQ(f->ISoundFile(dir / "full"), 0);
+        unsigned char specifics[256] = {'L', 'F'};
+        ASSERT_EQ(f->Create(2, 64, 44100, specifics, nullptr), 0);
+        ASSERT_EQ(WriteTones(*f, 2, 44100, 1.0), 0);
+        struct sigaction ignore {}, saved {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigaction(SIGXFSZ, &ignore, &saved);
+        rlimit old{};
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        rlimit small = old;
+        small.rlim_cur = 500000;  // above the 353 kB temporary file, below the 706 kB output
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        const OSErr err = f->Close();
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        ::sigaction(SIGXFSZ, &saved, nullptr);
+        EXPECT_EQ(err, -34);
+        EXPECT_FALSE(std::filesystem::exists(dir / "full.mov"));
+        EXPECT_EQ(TempFilesLeft(), 0u);
+    }
+    // An output that exists is never replaced or deleted.
+    {
+        const std::string taken = Put("taken.m4a", "mine");
+        SoundFilePtr f(CSoundFile::CreateSoundFile(FourCC("Mpg4")));
+        ASSERT_EQ(f->ISoundFile(dir / "taken"), 0);
+        ASSERT_EQ(f->Create(1, 64, 44100, nullptr, nullptr), 0);
+        ASSERT_EQ(WriteTones(*f, 1, 44100, 0.2), 0);
+        EXPECT_EQ(f->Close(), -48);
+        EXPECT_EQ(testsupport::ReadFile(taken), "mine");
+    }
+}
+
+// An AIFF source of `seconds` stereo seconds at 44.1 kHz, open for reading.
+std::unique_ptr<CAIFFFile> OpenAiffSource(MediaTest&, const std::string& path) {
+    auto f = std::make_unique<CAIFFFile>();
+    if (f->ISoundFile(path) != 0 || f->Open() != 0) return nullptr;
+    return f;
+}
+
+TEST_F(MediaTest, ExportSessionStatusesCancelAndOneExportPerSession) {
+    const std::string src = Make("src.aif", kStereoSource, "-c:a pcm_s16be");
+    ASSERT_FALSE(src.empty());
+    auto source = OpenAiffSource(*this, src);
+    ASSERT_TRUE(source);
+    MediaExportSession::AudioSettings aac{"ipod", "aac", 128000, 0, 0};
+
+    MediaExportSession noOutput(source.get());
+    noOutput.SetAudioSettings(aac);
+    EXPECT_EQ(noOutput.Export(), MediaExportSession::kStatusFailed);
+    EXPECT_EQ(noOutput.GetError(), "Output URL not set");
+    EXPECT_EQ(noOutput.GetErrorCode(), kMediaExportFailedErr);
+
+    // A source with no audio fails at once, with a status of the catalogue.
+    CAIFFFile closed;
+    MediaExportSession empty(&closed);
+    empty.SetOutputPath(dir / "empty.m4a");
+    empty.SetAudioSettings(aac);
+    EXPECT_EQ(empty.Export(), MediaExportSession::kStatusFailed);
+    EXPECT_EQ(empty.GetErrorCode(), kMediaExportFailedErr);
+    EXPECT_FALSE(std::filesystem::exists(dir / "empty.m4a"));
+
+    // A cancel before the export does nothing; a second export is refused.
+    MediaExportSession once(source.get());
+    once.SetOutputPath(dir / "once.m4a");
+    once.SetAudioSettings(aac);
+    once.CancelExport();
+    EXPECT_EQ(once.Export(), MediaExportSession::kStatusCompleted);
+    EXPECT_EQ(once.GetErrorCode(), 0);
+    EXPECT_EQ(once.Export(), MediaExportSession::kStatusFailed);
+    EXPECT_TRUE(std::filesystem::exists(dir / "once.m4a"));
+
+    // Cancelled from another thread while it runs: status 5, no output.
+    const std::string longSrc = Make("long.aif", "sine=f=300:d=120", "-c:a pcm_s16be");
+    auto longSource = OpenAiffSource(*this, longSrc);
+    ASSERT_TRUE(longSource);
+    MediaExportSession session(longSource.get());
+    session.SetOutputPath(dir / "cancelled.m4a");
+    session.SetAudioSettings(aac);
+    std::atomic<bool> done{false};
+    std::thread canceller([&] {
+        while (!done.load()) {
+            session.CancelExport();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    const int status = session.Export();
+    done = true;
+    canceller.join();
+    EXPECT_EQ(status, MediaExportSession::kStatusCancelled);
+    EXPECT_EQ(session.GetErrorCode(), -128);
+    EXPECT_FALSE(std::filesystem::exists(dir / "cancelled.m4a"));
+}
+
+TEST_F(MediaTest, CreateWithASourceExportsFromItAndKeepsIt) {
+    const std::string src = Make("direct.aif", kStereoSource, "-c:a pcm_s16be");
+    auto source = OpenAiffSource(*this, src);
+    ASSERT_TRUE(source);
+    SoundFilePtr out(CSoundFile::CreateSoundFile(FourCC("Mpg4")));
+    ASSERT_EQ(out->ISoundFile(dir / "direct"), 0);
+    auto* coded = dynamic_cast<CCodedFile*>(out.get());
+    ASSERT_TRUE(coded);
+    ASSERT_EQ(coded->Create(source.get(), 2, 64, 44100, nullptr, nullptr), 0);
+    EXPECT_EQ(out.release()->Dispose(1), 0);
+    EXPECT_EQ(Probe(dir / "direct.m4a", "stream=codec_name,sample_rate,channels"),
+              "aac\n44100\n2\n");
+    EXPECT_TRUE(source->IsOpen());
+    EXPECT_TRUE(std::filesystem::exists(src));
+}
+
+}  // namespace

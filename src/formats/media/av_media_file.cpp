@@ -1,1 +1,627 @@
 #include "formats/media/av_media_file.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
+#include <libswresample/swresample.h>
+}
+
+#include "formats/chunk_reader.h"
+#include "foundation/string_utils.h"
+#include "foundation/temp_file.h"
+#include "foundation/xwqf.h"
+#include "platform/audio_file_services.h"
+#include "soundfile/progress.h"
+#include "soundfile/type_codes.h"
+
+namespace {
+
+// Decoded samples: three bytes each, little-endian, channels interleaved.
+constexpr uint32_t kBytesPerSample = 3;
+// Status codes used here.
+constexpr OSErr kNotOpenedErr = -22005;
+constexpr OSErr kTempFileErr = -22026;
+constexpr OSErr kTooLargeErr = -1309;
+// A decoder that keeps failing without taking input is given up after this many tries.
+constexpr int kMaxDecodeErrors = 1000;
+// Identifier of the temporary files: the written samples and the decoded cache.
+constexpr const char* kTempIdentifier = "com.quillfen.qt";
+
+bool IsPcmCodec(AVCodecID id) {
+    return id >= AV_CODEC_ID_FIRST_AUDIO && id < AV_CODEC_ID_ADPCM_IMA_QT;
+}
+
+bool IsFloatPcmCodec(AVCodecID id) {
+    switch (id) {
+        case AV_CODEC_ID_PCM_F16LE:
+        case AV_CODEC_ID_PCM_F24LE:
+        case AV_CODEC_ID_PCM_F32BE:
+        case AV_CODEC_ID_PCM_F32LE:
+        case AV_CODEC_ID_PCM_F64BE:
+        case AV_CODEC_ID_PCM_F64LE:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The channel configuration a layout stands for, or kNotSet.
+CSoundFile::ChannelConfiguration ConfigurationOf(const AVChannelLayout& layout) {
+    struct Known {
+        uint64_t mask;
+        CSoundFile::ChannelConfiguration configuration;
+    };
+    static const Known kKnown[] = {
+        {AV_CH_LAYOUT_MONO, CSoundFile::kMono},
+        {AV_CH_LAYOUT_STEREO, CSoundFile::kStereo},
+        {AV_CH_LAYOUT_SURROUND, CSoundFile::kLCR},
+        {AV_CH_LAYOUT_QUAD, CSoundFile::kQuad},
+        {AV_CH_LAYOUT_2_2, CSoundFile::kQuad},
+        {AV_CH_LAYOUT_4POINT0, CSoundFile::kLCRS},
+        {AV_CH_LAYOUT_5POINT0, CSoundFile::k50},
+        {AV_CH_LAYOUT_5POINT0_BACK, CSoundFile::k50},
+        {AV_CH_LAYOUT_5POINT1, CSoundFile::k51},
+        {AV_CH_LAYOUT_5POINT1_BACK, CSoundFile::k51},
+        {AV_CH_LAYOUT_6POINT0, CSoundFile::k60},
+        {AV_CH_LAYOUT_6POINT1, CSoundFile::k61},
+        {AV_CH_LAYOUT_7POINT1, CSoundFile::k71},
+    };
+    if (layout.order != AV_CHANNEL_ORDER_NATIVE) return CSoundFile::kNotSet;
+    for (const Known& k : kKnown)
+        if (layout.u.mask == k.mask) return k.configuration;
+    return CSoundFile::kNotSet;
+}
+
+std::string TemporaryFolder() {
+    const char* dir = std::getenv("TMPDIR");
+    std::string folder = dir && *dir ? dir : "/tmp";
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return folder;
+}
+
+}  // namespace
+
+// What a read holds of the media library: the demuxer, the decoder and the
+// converter to interleaved 32-bit samples, and the buffers they fill.
+struct AVFoundationFile::Reader {
+    AVFormatContext* format = nullptr;
+    AVCodecContext* decoder = nullptr;
+    SwrContext* swr = nullptr;
+    AVPacket* packet = nullptr;
+    AVFrame* frame = nullptr;
+    int stream = -1;
+    AVChannelLayout outLayout{};
+    int rate = 0;
+    // What the converter was set up for.
+    AVChannelLayout inLayout{};
+    int inRate = 0;
+    int inFormat = -1;
+    bool decoderFlushed = false;
+    int blockAlign = 0;
+    std::vector<int32_t> converted;
+    std::vector<uint8_t> packed;
+
+    ~Reader() {
+        swr_free(&swr);
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        avcodec_free_context(&decoder);
+        if (format) avformat_close_input(&format);
+        av_channel_layout_uninit(&outLayout);
+        av_channel_layout_uninit(&inLayout);
+    }
+
+    // Sets the converter up for the frame's form when it changed.
+    bool Configure(const AVFrame* f) {
+        if (swr && f->sample_rate == inRate && f->format == inFormat &&
+            av_channel_layout_compare(&f->ch_layout, &inLayout) == 0)
+            return true;
+        swr_free(&swr);
+        av_channel_layout_uninit(&inLayout);
+        if (av_channel_layout_copy(&inLayout, &f->ch_layout) < 0) return false;
+        inRate = f->sample_rate;
+        inFormat = f->format;
+        if (swr_alloc_set_opts2(&swr, &outLayout, AV_SAMPLE_FMT_S32, rate, &inLayout,
+                                static_cast<AVSampleFormat>(inFormat), inRate, 0, nullptr) < 0 ||
+            swr_init(swr) < 0) {
+            swr_free(&swr);
+            return false;
+        }
+        return true;
+    }
+};
+
+AVFoundationFile::AVFoundationFile() = default;
+
+AVFoundationFile::~AVFoundationFile() {
+    if (open_) Close();
+    ReleaseReader();
+}
+
+OSType AVFoundationFile::GetFType() {
+    return FourCC("AVFd");
+}
+
+void AVFoundationFile::ReleaseReader() {
+    reader_.reset();
+    cache_.reset();
+    cachedFrames_ = 0;
+    decodedToEnd_ = false;
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+OSErr AVFoundationFile::Open() {
+    ReleaseReader();
+    open_ = false;
+    try {
+        av_log_set_level(AV_LOG_QUIET);
+        if (path_.empty()) return kNotOpenedErr;
+        struct stat info;
+        if (::stat(path_.c_str(), &info) != 0)
+            return errno == ENOENT ? static_cast<OSErr>(kFileNotFoundErr) : kNotOpenedErr;
+        auto reader = std::make_unique<Reader>();
+        AVDictionary* options = nullptr;
+        av_dict_set(&options, "protocol_whitelist", "file", 0);
+        av_dict_set(&options, "format_whitelist", platform::MediaDemuxerWhitelist(), 0);
+        // The "file:" prefix keeps a colon in the path from naming another protocol.
+        const std::string url = "file:" + path_;
+        const int rc = avformat_open_input(&reader->format, url.c_str(), nullptr, &options);
+        av_dict_free(&options);
+        if (rc < 0) {
+            reader->format = nullptr;
+            return kNotOpenedErr;
+        }
+        if (avformat_find_stream_info(reader->format, nullptr) < 0) return kNotOpenedErr;
+        reader->stream =
+            av_find_best_stream(reader->format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        if (reader->stream < 0) return kNotOpenedErr;
+        for (unsigned i = 0; i < reader->format->nb_streams; ++i)
+            if (static_cast<int>(i) != reader->stream)
+                reader->format->streams[i]->discard = AVDISCARD_ALL;
+        AVStream* st = reader->format->streams[reader->stream];
+        const AVCodecParameters* par = st->codecpar;
+        const int channels = par->ch_layout.nb_channels;
+        if (channels < 1 || channels > static_cast<int>(kMaxSoundFileChannels) ||
+            par->sample_rate < 1)
+            return kNotOpenedErr;
+        const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+        if (!codec) return kNotOpenedErr;
+        reader->decoder = avcodec_alloc_context3(codec);
+        reader->packet = av_packet_alloc();
+        reader->frame = av_frame_alloc();
+        if (!reader->decoder || !reader->packet || !reader->frame) return kMemFullErr;
+        if (avcodec_parameters_to_context(reader->decoder, par) < 0) return kNotOpenedErr;
+        reader->decoder->pkt_timebase = st->time_base;
+        if (avcodec_open2(reader->decoder, codec, nullptr) < 0) return kNotOpenedErr;
+        if (av_channel_layout_copy(&reader->outLayout, &par->ch_layout) < 0) return kMemFullErr;
+        reader->rate = par->sample_rate;
+        reader->blockAlign = par->block_align;
+
+        channels_ = static_cast<uint32_t>(channels);
+        sampleRate_ = par->sample_rate;
+        wordSize_ = 24;
+        dataType_ = IsFloatPcmCodec(par->codec_id) ? kDataTypeFloatLittleEndian
+                                                   : kDataTypeLittleEndianPCM;
+        isCompressed_ = !IsPcmCodec(par->codec_id);
+        framesPerPacket_ = par->frame_size > 0 ? par->frame_size : 1;
+        if (channelConfiguration_ == kNotSet)
+            channelConfiguration_ = ConfigurationOf(par->ch_layout);
+        audioDataSize_ = 0;
+
+        // The length the container states is trusted only for stored PCM whose
+        // samples all lie inside the file.
+        uint64_t stated = 0;
+        bool exact = false;
+        if (!isCompressed_ && st->duration != AV_NOPTS_VALUE && st->duration > 0 &&
+            st->time_base.num == 1 && st->time_base.den == par->sample_rate &&
+            (st->start_time == AV_NOPTS_VALUE || st->start_time == 0) && par->block_align > 0) {
+            stated = static_cast<uint64_t>(st->duration);
+            const int64_t size = avio_size(reader->format->pb);
+            exact = size > 0 && stated <= static_cast<uint64_t>(size) /
+                                              static_cast<uint64_t>(par->block_align);
+        }
+
+        cache_ = QFTempFile::Create("cache");
+        if (!cache_) return kTempFileErr;
+        reader_ = std::move(reader);
+        if (exact) {
+            if (stated > std::numeric_limits<uint32_t>::max()) {
+                ReleaseReader();
+                return kTooLargeErr;
+            }
+            numFrames_ = static_cast<uint32_t>(stated);
+        } else {
+            // Decoded once, whole, into the cache: the count is what it delivers.
+            if (OSErr err = DecodeUntil(std::numeric_limits<uint64_t>::max())) {
+                ReleaseReader();
+                return err;
+            }
+            if (cachedFrames_ == 0) {
+                ReleaseReader();
+                return kNotOpenedErr;
+            }
+            numFrames_ = static_cast<uint32_t>(cachedFrames_);
+        }
+        firstBufferedFrame_ = 0;
+        headerDirty_ = 0;
+        open_ = true;
+        return 0;
+    } catch (const error_code_exception& e) {
+        ReleaseReader();
+        const OSErr err = static_cast<OSErr>(e.error_code());
+        return err ? err : kNotOpenedErr;
+    } catch (const std::bad_alloc&) {
+        ReleaseReader();
+        return kMemFullErr;
+    } catch (...) {
+        ReleaseReader();
+        return kNotOpenedErr;
+    }
+}
+
+// Decodes into the cache until it holds `frames` frames or the stream ends.
+// The stored count of a stream read lazily is never exceeded; a stream decoded
+// whole may not pass 2^32 - 1 frames.
+OSErr AVFoundationFile::DecodeUntil(uint64_t frames) {
+    Reader& r = *reader_;
+    const bool lazy = frames != std::numeric_limits<uint64_t>::max();
+    const uint64_t limit = lazy ? numFrames_ : std::numeric_limits<uint32_t>::max();
+    const uint64_t frameBytes = static_cast<uint64_t>(kBytesPerSample) * channels_;
+    int errors = 0;
+    while (cachedFrames_ < frames && !decodedToEnd_) {
+        if (lazy && cachedFrames_ >= limit) {
+            decodedToEnd_ = true;
+            break;
+        }
+        int rc = avcodec_receive_frame(r.decoder, r.frame);
+        int got = 0;
+        if (rc == 0) {
+            if (r.frame->nb_samples <= 0) {
+                av_frame_unref(r.frame);
+                continue;
+            }
+            if (!r.Configure(r.frame)) {
+                // A form the converter cannot take ends what can be read.
+                av_frame_unref(r.frame);
+                decodedToEnd_ = true;
+                break;
+            }
+            const int want = swr_get_out_samples(r.swr, r.frame->nb_samples);
+            if (want < 0) return kNotOpenedErr;
+            r.converted.resize(std::max(r.converted.size(), static_cast<size_t>(want) * channels_));
+            uint8_t* out[1] = {reinterpret_cast<uint8_t*>(r.converted.data())};
+            got = swr_convert(r.swr, out, want, const_cast<const uint8_t**>(r.frame->extended_data),
+                              r.frame->nb_samples);
+            av_frame_unref(r.frame);
+        } else if (rc == AVERROR(EAGAIN)) {
+            if (r.decoderFlushed) {
+                decodedToEnd_ = true;
+                break;
+            }
+            rc = av_read_frame(r.format, r.packet);
+            if (rc < 0) {
+                avcodec_send_packet(r.decoder, nullptr);
+                r.decoderFlushed = true;
+                continue;
+            }
+            if (r.packet->stream_index == r.stream) {
+                audioDataSize_ += r.packet->size;
+                rc = avcodec_send_packet(r.decoder, r.packet);
+                if (rc < 0 && rc != AVERROR_INVALIDDATA && rc != AVERROR(EAGAIN) &&
+                    ++errors > kMaxDecodeErrors) {
+                    av_packet_unref(r.packet);
+                    decodedToEnd_ = true;
+                    break;
+                }
+            }
+            av_packet_unref(r.packet);
+            continue;
+        } else if (rc == AVERROR_EOF) {
+            // What the converter still holds.
+            if (r.swr) {
+                const int want = swr_get_out_samples(r.swr, 0);
+                if (want > 0) {
+                    r.converted.resize(
+                        std::max(r.converted.size(), static_cast<size_t>(want) * channels_));
+                    uint8_t* out[1] = {reinterpret_cast<uint8_t*>(r.converted.data())};
+                    got = swr_convert(r.swr, out, want, nullptr, 0);
+                }
+            }
+            decodedToEnd_ = true;
+        } else {
+            // A frame that did not decode is skipped, as the peers skip it.
+            if (++errors > kMaxDecodeErrors) decodedToEnd_ = true;
+            continue;
+        }
+        if (got <= 0) continue;
+        uint64_t n = static_cast<uint64_t>(got);
+        if (cachedFrames_ + n > limit) {
+            if (!lazy) return kTooLargeErr;
+            n = limit - cachedFrames_;
+        }
+        const size_t samples = static_cast<size_t>(n) * channels_;
+        r.packed.resize(std::max(r.packed.size(), samples * kBytesPerSample));
+        uint8_t* p = r.packed.data();
+        const int32_t* s = r.converted.data();
+        for (size_t i = 0; i < samples; ++i) {
+            const uint32_t v = static_cast<uint32_t>(s[i]);
+            p[0] = static_cast<uint8_t>(v >> 8);
+            p[1] = static_cast<uint8_t>(v >> 16);
+            p[2] = static_cast<uint8_t>(v >> 24);
+            p += 3;
+        }
+        const size_t bytes = samples * kBytesPerSample;
+        off_t at = static_cast<off_t>(cachedFrames_ * frameBytes);
+        for (size_t done = 0; done < bytes;) {
+            const ssize_t w = ::pwrite(cache_->fileDescriptor(), r.packed.data() + done,
+                                       bytes - done, at + static_cast<off_t>(done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) return (w == 0 || errno == ENOSPC || errno == EFBIG) ? kDiskFullErr : kIOErr;
+            done += static_cast<size_t>(w);
+        }
+        cachedFrames_ += n;
+    }
+    return 0;
+}
+
+OSErr AVFoundationFile::RefreshInputBuffer(uint32_t frame) {
+    if (!open_ || !reader_ || !cache_) return kNotOpenedErr;
+    if (!inputBuffer_) {
+        if (OSErr err = InitInputBuffer()) return err;
+    }
+    const uint64_t frameBytes = static_cast<uint64_t>(kBytesPerSample) * channels_;
+    const uint64_t want = frame < numFrames_ ? std::min<uint64_t>(bufferFrames_, numFrames_ - frame) : 0;
+    try {
+        if (want && cachedFrames_ < frame + want && !decodedToEnd_) {
+            if (OSErr err = DecodeUntil(frame + want)) return err;
+        }
+    } catch (const std::bad_alloc&) {
+        return kMemFullErr;
+    }
+    const uint64_t have = cachedFrames_ > frame ? std::min(want, cachedFrames_ - frame) : 0;
+    const size_t bytes = static_cast<size_t>(have * frameBytes);
+    const off_t at = static_cast<off_t>(frame * frameBytes);
+    for (size_t done = 0; done < bytes;) {
+        const ssize_t n = ::pread(cache_->fileDescriptor(), inputBuffer_ + done, bytes - done,
+                                  at + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return kIOErr;
+        done += static_cast<size_t>(n);
+    }
+    // What the stream does not hold reads as silence, never as the last window.
+    const size_t total = GetRealBufferSize();
+    if (bytes < total) std::memset(inputBuffer_ + bytes, 0, total - bytes);
+    firstBufferedFrame_ = frame;
+    return 0;
+}
+
+OSErr AVFoundationFile::SetFilePos(uint32_t frame) {
+    firstBufferedFrame_ = frame;
+    return 0;
+}
+
+bool AVFoundationFile::SampleInBuffer(uint32_t frame) {
+    CSoundFile* temp = GetTemporaryFile();
+    if (!temp) return CSoundFile::SampleInBuffer(frame);
+    if (!temp->GetInputBuffer()) return false;
+    const uint32_t first = temp->GetFirstBufferedFrame();
+    return first <= frame && static_cast<uint64_t>(frame) < static_cast<uint64_t>(first) + bufferFrames_;
+}
+
+OSErr AVFoundationFile::GetOfflineInfo(OSErr* status) {
+    OSErr err = Open();
+    if (err == 0 && status) *status = 0;
+    const OSErr closed = Close();
+    return err ? err : closed;
+}
+
+int64_t AVFoundationFile::AudioDataSize() {
+    // Stored PCM read lazily has not been through the demuxer yet.
+    if (!decodedToEnd_ && reader_ && reader_->blockAlign > 0)
+        return static_cast<int64_t>(numFrames_) * reader_->blockAlign;
+    return audioDataSize_;
+}
+
+std::string AVFoundationFile::GetDescription() {
+    std::string prefix;
+    switch (GetChannelConfiguration()) {
+        case kLCR: prefix = "LCR "; break;
+        case kQuad: prefix = "Quad "; break;
+        case kLCRS: prefix = "LCRS "; break;
+        case k50: prefix = "5.0 Surround "; break;
+        case k51: prefix = "5.1 Surround "; break;
+        case k60: prefix = "6.0 Surround "; break;
+        case k61: prefix = "6.1 Surround "; break;
+        case k71: prefix = "7.1 Surround "; break;
+        case k102: prefix = "10.2 Surround "; break;
+        default: break;
+    }
+    const std::string name = GetName();
+    const size_t dot = name.rfind('.');
+    const std::string ext = dot == std::string::npos ? std::string() : lower_case(name.substr(dot + 1));
+    struct Entry {
+        const char* extension;
+        const char* text;
+        bool keepPrefix;
+    };
+    static const Entry kEntries[] = {
+        {"m4a", "MPEG-4 Audio", false},
+        {"mp4", "MPEG-4 Audio", false},
+        {"mpg", "MPEG-1 Layer 1 ('MPG')", false},
+        {"mp2", "MPEG-1 Layer 2 ('MP2')", false},
+        {"aif", "AIFC", true},
+        {"wav", "Compressed Wave", true},
+        {"caf", "Core Audio File", true},
+        {"3gp", "GSM Mobile Phone Video", false},
+        {"amr", "Adaptive Multi-Rate Speech Encoding for Mobile Phones", false},
+        {"ogg", "Ogg Vorbis", false},
+        {"wma", "Windows Media Audio", true},
+        {"wmv", "Windows Media Video", true},
+        {"flac", "FLAC", false},
+    };
+    std::string text = prefix;
+    if (ext == "mp3") {
+        text = sampleRate_ >= 32000 ? "MPEG-1 Layer III ('MP3')" : "MPEG-2 Layer III ('MP3')";
+    } else {
+        for (const Entry& e : kEntries) {
+            if (ext == e.extension) {
+                text = e.keepPrefix ? prefix + e.text : e.text;
+                break;
+            }
+        }
+    }
+    return text.empty() ? "QuickTime Movie" : text;
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+
+OSErr AVFoundationFile::CreateActual(short channels, short wordSize, float sampleRate, void*) {
+    open_ = true;
+    headerDirty_ = 1;
+    sampleRate_ = sampleRate;
+    channels_ = static_cast<uint32_t>(channels);
+    cachedBitRate_ = static_cast<uint16_t>(std::max<short>(wordSize, 0));
+    wordSize_ = 16;
+    return 0;
+}
+
+OSErr AVFoundationFile::CloseActual() {
+    open_ = false;
+    headerDirty_ = 0;
+    return 0;
+}
+
+OSErr AVFoundationFile::Create(short channels, short wordSize, float sampleRate, void* specifics,
+                               const unsigned char* extension) {
+    if (!CanBeWritten()) return kMediaTypeNotWritableErr;
+    if (channels < 1 || channels > static_cast<short>(kMaxSoundFileChannels) ||
+        !(sampleRate >= 1))
+        return kParamErr;
+    ReleaseReader();
+    exportSource_ = nullptr;
+    if (OSErr err = CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension))
+        return err;
+    if (OSErr err = CreateActual(channels, wordSize, sampleRate, specifics)) return err;
+    // The samples are collected in one exclusive, uniquely named file of the
+    // temporary folder, at the depth the output keeps.
+    const short depth = TemporaryWordSize();
+    if (OSErr err = CreateTemporaryFileIn(TemporaryFolder(), kTempIdentifier, channels, depth,
+                                          sampleRate)) {
+        CloseActual();
+        return err;
+    }
+    headerDirty_ = 1;
+    return 0;
+}
+
+OSErr AVFoundationFile::Create(CSoundFile* source, short channels, short wordSize,
+                               float sampleRate, void* specifics,
+                               const unsigned char* extension) {
+    if (!CanBeWritten()) return kMediaTypeNotWritableErr;
+    if (!source || channels < 1 || channels > static_cast<short>(kMaxSoundFileChannels) ||
+        !(sampleRate >= 1))
+        return kParamErr;
+    ReleaseReader();
+    if (OSErr err =
+            CCodedFile::Create(source, channels, wordSize, sampleRate, specifics, extension))
+        return err;
+    const uint32_t frames = numFrames_;
+    if (OSErr err = CreateActual(channels, wordSize, sampleRate, specifics)) return err;
+    numFrames_ = frames;
+    exportSource_ = source;
+    return 0;
+}
+
+OSErr AVFoundationFile::InitOutputBuffer() {
+    if (!GetTemporaryFile()) return kTempFileErr;
+    return CCodedFile::InitOutputBuffer();
+}
+
+OSErr AVFoundationFile::RefreshOutputBuffer(uint32_t frame) {
+    return CCodedFile::RefreshOutputBuffer(frame);
+}
+
+AVFoundationFile::ExportFormat AVFoundationFile::GetExportFormat() {
+    // AAC in an M4A container, at the recorded bit rate per channel.
+    return {"ipod", "aac", static_cast<int64_t>(cachedBitRate_) * 1000 * channels_};
+}
+
+OSErr AVFoundationFile::ConvertToMovie() {
+    try {
+        CSoundFile* source = exportSource_;
+        if (!source) {
+            CSoundFile* temp = GetTemporaryFile();
+            if (!temp) return kTempFileErr;
+            // The temporary file is finished and read back as it stands on disk.
+            DisposeBuffer();
+            if (OSErr err = temp->Close()) return err;
+            if (OSErr err = temp->Open()) return err;
+            source = temp;
+        }
+        if (!source->IsOpen()) return kNotOpenedErr;
+        const ExportFormat format = GetExportFormat();
+        MediaExportSession session(source);
+        session.SetOutputPath(path_);
+        MediaExportSession::AudioSettings settings;
+        settings.muxer = format.muxer;
+        settings.encoder = format.encoder;
+        settings.bitRate = format.bitRate;
+        settings.channels = static_cast<int>(channels_);
+        settings.sampleRate = static_cast<int>(sampleRate_ + 0.5);
+        session.SetAudioSettings(settings);
+        if (session.Export() == MediaExportSession::kStatusCompleted) return 0;
+        const OSErr err = session.GetErrorCode();
+        return err ? err : static_cast<OSErr>(kMediaExportFailedErr);
+    } catch (const error_code_exception& e) {
+        const OSErr err = static_cast<OSErr>(e.error_code());
+        return err ? err : static_cast<OSErr>(kMediaExportFailedErr);
+    } catch (const std::bad_alloc&) {
+        return kMemFullErr;
+    } catch (...) {
+        return kMediaExportFailedErr;
+    }
+}
+
+// Encodes when the output was written and is kept, then destroys the temporary
+// file in every case.
+OSErr AVFoundationFile::CloseWriting() {
+    OSErr err = 0;
+    if (headerDirty_ && !discardOnClose_) {
+        headerDirty_ = 0;
+        if (const unsigned char* text = EncodingStepText()) SetProgressStepWithoutSRC(text, 0);
+        err = ConvertToMovie();
+    }
+    DestroyTemporaryFile();
+    exportSource_ = nullptr;
+    CloseActual();
+    return err;
+}
+
+OSErr AVFoundationFile::Close() {
+    OSErr err = 0;
+    if (open_) {
+        if (GetTemporaryFile() || exportSource_)
+            err = CloseWriting();
+        else
+            CloseActual();
+    }
+    DestroyTemporaryFile();
+    ReleaseReader();
+    return err;
+}

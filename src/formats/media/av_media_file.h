@@ -1,1 +1,100 @@
+// The sound file read and written through the media library (FFmpeg): any file
+// one of its fixed list of demuxers opens and its decoders decode is read as
+// 24-bit little-endian interleaved PCM at the stream's own rate and channels;
+// an output collects its samples in a temporary PCM file and is encoded from it
+// when it is closed (AAC in an M4A container here; the platform-codec types
+// derived from this class choose their own codec and container).
+//
+// Reading goes through a disk cache of decoded samples, never through memory:
+// a compressed stream is decoded once at Open, which so learns its exact frame
+// count; a PCM stream whose container states its length is decoded into the
+// cache only as far as the reads ask. Reads are positioned reads of the cache,
+// so any window may be asked for in any order.
 #pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "formats/media/export_session.h"
+#include "soundfile/coded_file.h"
+
+class QFTempFile;
+
+class AVFoundationFile : public CCodedFile {
+public:
+    AVFoundationFile();
+    ~AVFoundationFile() override;
+
+    OSErr Open() override;
+    using CCodedFile::Create;
+    OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,
+                 const unsigned char* extension) override;
+    // Records the output's settings; on Close the output is encoded straight
+    // from `source`, which stays the caller's (open, and never deleted).
+    OSErr Create(CSoundFile* source, short channels, short wordSize, float sampleRate,
+                 void* specifics, const unsigned char* extension) override;
+    OSErr Close() override;
+
+    OSErr RefreshInputBuffer(uint32_t frame) override;
+    // Borrows the temporary file's buffer; -22026 when there is no temporary file.
+    OSErr InitOutputBuffer() override;
+    OSErr RefreshOutputBuffer(uint32_t frame) override;
+    OSErr SetFilePos(uint32_t frame) override;
+    OSErr GetOfflineInfo(OSErr* status) override;
+    bool SampleInBuffer(uint32_t frame) override;
+    OSType GetFType() override;
+    std::string GetDescription() override;
+
+    // Encodes the written samples into the output; 0 or a status code.
+    virtual OSErr ConvertToMovie();
+    // Bytes of the audio stream's compressed (or stored) data.
+    virtual int64_t AudioDataSize();
+    // Marks the object open and written and records rate, channels and the
+    // word-size argument as the bit rate (kbit/s per channel).
+    virtual OSErr CreateActual(short channels, short wordSize, float sampleRate,
+                               void* specifics);
+
+    // The data type the output's codec stands for, as recorded by CreateActual
+    // (the buffers always hold the temporary file's PCM).
+    short GetCodecDataType() const { return codecDataType_; }
+    // Whether the stream read is a compressed one (decoded whole at Open).
+    bool IsCompressed() const { return isCompressed_; }
+
+protected:
+    // What the export makes: container, encoder and stream bit rate.
+    struct ExportFormat {
+        const char* muxer;
+        const char* encoder;
+        int64_t bitRate;  // bits per second of the whole stream; 0: the encoder's choice
+    };
+    virtual ExportFormat GetExportFormat();
+    // False for the types this platform has no encoder for: Create refuses them.
+    virtual bool CanBeWritten() { return true; }
+    // The word size of the temporary file the samples are collected in.
+    virtual short TemporaryWordSize() { return 16; }
+    // The progress text shown while the output is encoded (a Pascal string), or null.
+    virtual const unsigned char* EncodingStepText() { return nullptr; }
+
+    // Clears the open and header-dirty flags; 0.
+    OSErr CloseActual();
+
+    short codecDataType_ = 0;
+
+private:
+    struct Reader;
+    OSErr DecodeUntil(uint64_t frames);
+    void ReleaseReader();
+    OSErr CloseWriting();
+
+    std::unique_ptr<Reader> reader_;
+    std::unique_ptr<QFTempFile> cache_;
+    // Frames held by the cache, and whether the stream is decoded to its end.
+    uint64_t cachedFrames_ = 0;
+    bool decodedToEnd_ = false;
+    bool isCompressed_ = false;
+    int32_t framesPerPacket_ = 1;
+    int64_t audioDataSize_ = 0;
+    // The source of an output created from one (not owned).
+    CSoundFile* exportSource_ = nullptr;
+};
