@@ -25,10 +25,58 @@ extern "C" {
 
 extern "C" {
 
+AVAudioFifo * av_audio_fifo_alloc(enum AVSampleFormat a0, int a1, int a2) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_audio_fifo_alloc)>(platform::media::Symbol("av_audio_fifo_alloc"));
+    return fn(a0, a1, a2);
+}
+
+void av_audio_fifo_free(AVAudioFifo * a0) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_audio_fifo_free)>(platform::media::Symbol("av_audio_fifo_free"));
+    fn(a0);
+}
+
+int av_audio_fifo_read(AVAudioFifo * a0, void ** a1, int a2) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_audio_fifo_read)>(platform::media::Symbol("av_audio_fifo_read"));
+    return fn(a0, a1, a2);
+}
+
+int av_audio_fifo_size(AVAudioFifo * a0) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_audio_fifo_size)>(platform::media::Symbol("av_audio_fifo_size"));
+    return fn(a0);
+}
+
+int av_audio_fifo_write(AVAudioFifo * a0, void ** a1, int a2) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_audio_fifo_write)>(platform::media::Symbol("av_audio_fifo_write"));
+    return fn(a0, a1, a2);
+}
+
+int av_channel_layout_compare(const AVChannelLayout * a0, const AVChannelLayout * a1) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_channel_layout_compare)>(platform::media::Symbol("av_channel_layout_compare"));
+    return fn(a0, a1);
+}
+
+int av_channel_layout_copy(AVChannelLayout * a0, const AVChannelLayout * a1) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_channel_layout_copy)>(platform::media::Symbol("av_channel_layout_copy"));
+    return fn(a0, a1);
+}
+
 void av_channel_layout_default(AVChannelLayout * a0, int a1) {
     static const auto fn =
         reinterpret_cast<decltype(&av_channel_layout_default)>(platform::media::Symbol("av_channel_layout_default"));
     fn(a0, a1);
+}
+
+void av_channel_layout_uninit(AVChannelLayout * a0) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_channel_layout_uninit)>(platform::media::Symbol("av_channel_layout_uninit"));
+    fn(a0);
 }
 
 void av_dict_free(AVDictionary ** a0) {
@@ -67,9 +115,27 @@ void av_frame_free(AVFrame ** a0) {
     fn(a0);
 }
 
+int av_frame_get_buffer(AVFrame * a0, int a1) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_frame_get_buffer)>(platform::media::Symbol("av_frame_get_buffer"));
+    return fn(a0, a1);
+}
+
 void av_frame_unref(AVFrame * a0) {
     static const auto fn =
         reinterpret_cast<decltype(&av_frame_unref)>(platform::media::Symbol("av_frame_unref"));
+    fn(a0);
+}
+
+void av_free(void * a0) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_free)>(platform::media::Symbol("av_free"));
+    fn(a0);
+}
+
+void av_freep(void * a0) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_freep)>(platform::media::Symbol("av_freep"));
     fn(a0);
 }
 
@@ -79,10 +145,22 @@ enum AVSampleFormat av_get_packed_sample_fmt(enum AVSampleFormat a0) {
     return fn(a0);
 }
 
+int av_interleaved_write_frame(AVFormatContext * a0, AVPacket * a1) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_interleaved_write_frame)>(platform::media::Symbol("av_interleaved_write_frame"));
+    return fn(a0, a1);
+}
+
 void av_log_set_level(int a0) {
     static const auto fn =
         reinterpret_cast<decltype(&av_log_set_level)>(platform::media::Symbol("av_log_set_level"));
     fn(a0);
+}
+
+void * av_malloc(size_t a0) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_malloc)>(platform::media::Symbol("av_malloc"));
+    return fn(a0);
 }
 
 void * av_mallocz(size_t a0) {
@@ -103,9 +181,45 @@ void av_packet_free(AVPacket ** a0) {
     fn(a0);
 }
 
+void av_packet_rescale_ts(AVPacket * a0, AVRational a1, AVRational a2) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_packet_rescale_ts)>(platform::media::Symbol("av_packet_rescale_ts"));
+    fn(a0, a1, a2);
+}
+
+void av_packet_unref(AVPacket * a0) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_packet_unref)>(platform::media::Symbol("av_packet_unref"));
+    fn(a0);
+}
+
+int av_read_frame(AVFormatContext * a0, AVPacket * a1) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_read_frame)>(platform::media::Symbol("av_read_frame"));
+    return fn(a0, a1);
+}
+
+int64_t av_rescale_rnd(int64_t a0, int64_t a1, int64_t a2, enum AVRounding a3) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_rescale_rnd)>(platform::media::Symbol("av_rescale_rnd"));
+    return fn(a0, a1, a2, a3);
+}
+
 int av_sample_fmt_is_planar(enum AVSampleFormat a0) {
     static const auto fn =
         reinterpret_cast<decltype(&av_sample_fmt_is_planar)>(platform::media::Symbol("av_sample_fmt_is_planar"));
+    return fn(a0);
+}
+
+int av_samples_alloc_array_and_samples(uint8_t *** a0, int * a1, int a2, int a3, enum AVSampleFormat a4, int a5) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_samples_alloc_array_and_samples)>(platform::media::Symbol("av_samples_alloc_array_and_samples"));
+    return fn(a0, a1, a2, a3, a4, a5);
+}
+
+int av_write_trailer(AVFormatContext * a0) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_write_trailer)>(platform::media::Symbol("av_write_trailer"));
     return fn(a0);
 }
 
@@ -118,6 +232,12 @@ AVCodecContext * avcodec_alloc_context3(const AVCodec * a0) {
 const AVCodec * avcodec_find_decoder(enum AVCodecID a0) {
     static const auto fn =
         reinterpret_cast<decltype(&avcodec_find_decoder)>(platform::media::Symbol("avcodec_find_decoder"));
+    return fn(a0);
+}
+
+const AVCodec * avcodec_find_encoder_by_name(const char * a0) {
+    static const auto fn =
+        reinterpret_cast<decltype(&avcodec_find_encoder_by_name)>(platform::media::Symbol("avcodec_find_encoder_by_name"));
     return fn(a0);
 }
 
@@ -139,9 +259,33 @@ int avcodec_open2(AVCodecContext * a0, const AVCodec * a1, AVDictionary ** a2) {
     return fn(a0, a1, a2);
 }
 
+int avcodec_parameters_from_context(AVCodecParameters * a0, const AVCodecContext * a1) {
+    static const auto fn =
+        reinterpret_cast<decltype(&avcodec_parameters_from_context)>(platform::media::Symbol("avcodec_parameters_from_context"));
+    return fn(a0, a1);
+}
+
+int avcodec_parameters_to_context(AVCodecContext * a0, const AVCodecParameters * a1) {
+    static const auto fn =
+        reinterpret_cast<decltype(&avcodec_parameters_to_context)>(platform::media::Symbol("avcodec_parameters_to_context"));
+    return fn(a0, a1);
+}
+
 int avcodec_receive_frame(AVCodecContext * a0, AVFrame * a1) {
     static const auto fn =
         reinterpret_cast<decltype(&avcodec_receive_frame)>(platform::media::Symbol("avcodec_receive_frame"));
+    return fn(a0, a1);
+}
+
+int avcodec_receive_packet(AVCodecContext * a0, AVPacket * a1) {
+    static const auto fn =
+        reinterpret_cast<decltype(&avcodec_receive_packet)>(platform::media::Symbol("avcodec_receive_packet"));
+    return fn(a0, a1);
+}
+
+int avcodec_send_frame(AVCodecContext * a0, const AVFrame * a1) {
+    static const auto fn =
+        reinterpret_cast<decltype(&avcodec_send_frame)>(platform::media::Symbol("avcodec_send_frame"));
     return fn(a0, a1);
 }
 
@@ -149,6 +293,12 @@ int avcodec_send_packet(AVCodecContext * a0, const AVPacket * a1) {
     static const auto fn =
         reinterpret_cast<decltype(&avcodec_send_packet)>(platform::media::Symbol("avcodec_send_packet"));
     return fn(a0, a1);
+}
+
+int avformat_alloc_output_context2(AVFormatContext ** a0, const AVOutputFormat * a1, const char * a2, const char * a3) {
+    static const auto fn =
+        reinterpret_cast<decltype(&avformat_alloc_output_context2)>(platform::media::Symbol("avformat_alloc_output_context2"));
+    return fn(a0, a1, a2, a3);
 }
 
 void avformat_close_input(AVFormatContext ** a0) {
@@ -163,10 +313,82 @@ int avformat_find_stream_info(AVFormatContext * a0, AVDictionary ** a1) {
     return fn(a0, a1);
 }
 
+void avformat_free_context(AVFormatContext * a0) {
+    static const auto fn =
+        reinterpret_cast<decltype(&avformat_free_context)>(platform::media::Symbol("avformat_free_context"));
+    fn(a0);
+}
+
+AVStream * avformat_new_stream(AVFormatContext * a0, const AVCodec * a1) {
+    static const auto fn =
+        reinterpret_cast<decltype(&avformat_new_stream)>(platform::media::Symbol("avformat_new_stream"));
+    return fn(a0, a1);
+}
+
 int avformat_open_input(AVFormatContext ** a0, const char * a1, const AVInputFormat * a2, AVDictionary ** a3) {
     static const auto fn =
         reinterpret_cast<decltype(&avformat_open_input)>(platform::media::Symbol("avformat_open_input"));
     return fn(a0, a1, a2, a3);
+}
+
+int avformat_write_header(AVFormatContext * a0, AVDictionary ** a1) {
+    static const auto fn =
+        reinterpret_cast<decltype(&avformat_write_header)>(platform::media::Symbol("avformat_write_header"));
+    return fn(a0, a1);
+}
+
+AVIOContext * avio_alloc_context(unsigned char * a0, int a1, int a2, void * a3, int (*a4)(void *opaque, uint8_t *buf, int buf_size), int (*a5)(void *opaque, uint8_t *buf, int buf_size), int64_t (*a6)(void *opaque, int64_t offset, int whence)) {
+    static const auto fn =
+        reinterpret_cast<decltype(&avio_alloc_context)>(platform::media::Symbol("avio_alloc_context"));
+    return fn(a0, a1, a2, a3, a4, a5, a6);
+}
+
+void avio_context_free(AVIOContext ** a0) {
+    static const auto fn =
+        reinterpret_cast<decltype(&avio_context_free)>(platform::media::Symbol("avio_context_free"));
+    fn(a0);
+}
+
+void avio_flush(AVIOContext * a0) {
+    static const auto fn =
+        reinterpret_cast<decltype(&avio_flush)>(platform::media::Symbol("avio_flush"));
+    fn(a0);
+}
+
+int64_t avio_size(AVIOContext * a0) {
+    static const auto fn =
+        reinterpret_cast<decltype(&avio_size)>(platform::media::Symbol("avio_size"));
+    return fn(a0);
+}
+
+int swr_alloc_set_opts2(struct SwrContext ** a0, AVChannelLayout * a1, enum AVSampleFormat a2, int a3, AVChannelLayout * a4, enum AVSampleFormat a5, int a6, int a7, void * a8) {
+    static const auto fn =
+        reinterpret_cast<decltype(&swr_alloc_set_opts2)>(platform::media::Symbol("swr_alloc_set_opts2"));
+    return fn(a0, a1, a2, a3, a4, a5, a6, a7, a8);
+}
+
+int swr_convert(struct SwrContext * a0, uint8_t ** a1, int a2, const uint8_t ** a3, int a4) {
+    static const auto fn =
+        reinterpret_cast<decltype(&swr_convert)>(platform::media::Symbol("swr_convert"));
+    return fn(a0, a1, a2, a3, a4);
+}
+
+void swr_free(struct SwrContext ** a0) {
+    static const auto fn =
+        reinterpret_cast<decltype(&swr_free)>(platform::media::Symbol("swr_free"));
+    fn(a0);
+}
+
+int swr_get_out_samples(struct SwrContext * a0, int a1) {
+    static const auto fn =
+        reinterpret_cast<decltype(&swr_get_out_samples)>(platform::media::Symbol("swr_get_out_samples"));
+    return fn(a0, a1);
+}
+
+int swr_init(struct SwrContext * a0) {
+    static const auto fn =
+        reinterpret_cast<decltype(&swr_init)>(platform::media::Symbol("swr_init"));
+    return fn(a0);
 }
 
 }  // extern "C"

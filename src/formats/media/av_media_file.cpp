@@ -24,6 +24,7 @@ extern "C" {
 #include "foundation/temp_file.h"
 #include "foundation/xwqf.h"
 #include "platform/audio_file_services.h"
+#include "platform/media_library.h"
 #include "soundfile/progress.h"
 #include "soundfile/type_codes.h"
 
@@ -169,8 +170,8 @@ OSErr AVFoundationFile::Open() {
     ReleaseReader();
     open_ = false;
     try {
+        if (path_.empty() || !platform::media::Available()) return kNotOpenedErr;
         av_log_set_level(AV_LOG_QUIET);
-        if (path_.empty()) return kNotOpenedErr;
         struct stat info;
         if (::stat(path_.c_str(), &info) != 0)
             return errno == ENOENT ? static_cast<OSErr>(kFileNotFoundErr) : kNotOpenedErr;

@@ -20,6 +20,7 @@ extern "C" {
 }
 
 #include "formats/chunk_reader.h"
+#include "platform/media_library.h"
 #include "soundfile/progress.h"
 #include "soundfile/sound_file.h"
 
@@ -190,6 +191,8 @@ int MediaExportSession::Export() {
         source_->GetNumChannels() > static_cast<short>(kMaxSoundFileChannels) ||
         !(source_->GetSampleRate() >= 1))
         return Fail("the source holds no audio", kMediaExportFailedErr);
+    if (!platform::media::Available())
+        return Fail("the media library is not installed", kMediaExportFailedErr);
     av_log_set_level(AV_LOG_QUIET);
 
     const int inChannels = source_->GetNumChannels();

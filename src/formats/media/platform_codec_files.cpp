@@ -181,17 +181,21 @@ AVFoundationFile::ExportFormat CQTMP3File::GetExportFormat() {
     return {"mp3", "libmp3lame", static_cast<int64_t>(cachedBitRate_) * 1000};
 }
 
-// ---- Placeholder until the mp3 tag code lands --------------------------------
-// GetDescription and GetChannelDescription of CQTMP3File belong to
-// mpeg/mp3_tag_readers.cpp; when that file defines them, this block goes.
 std::string CQTMP3File::GetDescription() {
-    return AVFoundationFile::GetDescription();
+    return GetMp3Description(GetSampleRate());
 }
 
 std::string CQTMP3File::GetChannelDescription() {
-    return AVFoundationFile::GetChannelDescription();
+    return GetMp3ChannelDescription(GetNumChannels());
 }
-// ---- End of the placeholder ---------------------------------------------------
+
+bool CQTMP3File::get_id3v1_tag(ID3v1_header* record) {
+    return Mp3TagReader(GetPath()).get_id3v1_tag(record);
+}
+
+std::unique_ptr<uint8_t[]> CQTMP3File::get_id3v2_tag(unsigned long* size) {
+    return Mp3TagReader(GetPath()).get_id3v2_tag(size);
+}
 
 // ---------------------------------------------------------------------------
 // MPEG-4 AAC

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "formats/media/av_media_file.h"
+#include "formats/mpeg/mp3_tag_readers.h"
 
 // What sets one platform-codec type apart.
 struct PlatformCodecType {
@@ -143,6 +144,11 @@ public:
     virtual OSType GetExportType() { return FourCC("Mp3 "); }
     std::string GetDescription() override;
     std::string GetChannelDescription() override;
+
+    // The file's ID3v1 record (true when it ends with one) and its whole ID3v2
+    // tag (null when it has none), read from the file on disk.
+    bool get_id3v1_tag(ID3v1_header* record);
+    std::unique_ptr<uint8_t[]> get_id3v2_tag(unsigned long* size);
 
 protected:
     // mp3 at the recorded bit rate (kbit/s of the whole stream).
