@@ -20,6 +20,7 @@
 #include "engine/case_dispatch.h"
 #include "engine/conversion_process.h"
 #include "formats/mpeg/id3_tags.h"
+#include "formats/telephony/dialogic_adpcm_file.h"
 #include "foundation/finder_comment.h"
 #include "foundation/resource_fork.h"
 #include "foundation/string_utils.h"
@@ -260,6 +261,8 @@ std::optional<OSErr> ConversionProcess::convertFile(const std::string& path,
 
     writeID3Tags();
     notePlaceholdersBefore();
+    // The name that will replace the placeholder, for formats that embed it.
+    context_.values[kFinalOutputNameKey] = outputName ? *outputName : longName;
     code = cs.GetNeedsSnip() ? processSnippet(sf.get(), &cs) : processOther(sf.get(), &cs);
     if (code == 0) {
         if (shouldStop_) return OSErr(kUserCanceledErr);

@@ -746,5 +746,22 @@ TEST(RegionFileName, NoNameReachesAPathAsSomethingElse) {
     }
 }
 
+// A VAP file carries its own name in its header: the final one, not the
+// placeholder the batch writes under.
+TEST_F(Pipelines, CodedOutputsThatEmbedTheirNameGetTheFinalOne) {
+    const std::string input = in + "/take.wav";
+    Sox(input, "-r 8000 -c 1 -b 16");
+    EXPECT_EQ(Outcomes({input}, Conversion("One", [](ConvSpec& c) {
+                  c.setOutputFileType(FourCC("DVAP"));
+              })),
+              Strings{"Success take.wav"});
+    const Strings files = Files(out + "/One");
+    ASSERT_EQ(files.size(), 1u);
+    std::ifstream f(out + "/One/" + files[0], std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    EXPECT_NE(bytes.find(files[0]), std::string::npos) << files[0];
+    EXPECT_EQ(bytes.find(".CorvaOutFile"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace enginetest
