@@ -9,12 +9,14 @@ build_pkgs=(
   libpcre3-dev libplist-dev libplist++-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libbcg729-dev libpulse-dev libsamplerate0-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev
 )
 test_pkgs=(
   clang libclang-rt-14-dev
   sox libsox-fmt-all ffmpeg sndfile-programs libsndfile1-dev attr
   libspandsp-dev
   lame twolame
+  xvfb xauth dbus
   python3
 )
 

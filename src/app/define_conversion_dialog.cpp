@@ -1,0 +1,1 @@
+#include "app/define_conversion_dialog.h"
