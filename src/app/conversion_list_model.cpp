@@ -1,0 +1,1 @@
+#include "app/conversion_list_model.h"
