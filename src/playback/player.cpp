@@ -51,10 +51,16 @@ Player::Player(FileList inputFiles, float varispeed, bool autoPlayNext, bool bli
     raise_if_false(static_cast<bool>(hooks_.runOnMainThread));
     BlipFile();
     volume_ = static_cast<float>(platform::UserDefaults::Standard().GetReal("Playback Volume", 0));
-    setInputFiles(std::move(inputFiles));
+    // Observing first: a folder entry starts playing inside setInputFiles.
     observer_ = platform::NotificationCenter::Default().AddObserver(
         AUPlayerStopNotification, nullptr,
         [this](const platform::Notification& note) { processStopped(note); });
+    try {
+        setInputFiles(std::move(inputFiles));
+    } catch (...) {
+        platform::NotificationCenter::Default().RemoveObserver(observer_);
+        throw;
+    }
 }
 
 Player::~Player() {
