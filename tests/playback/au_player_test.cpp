@@ -260,23 +260,38 @@ TEST(AUPlayer, VarispeedChangesTheLengthAndIsClamped) {
 TEST(AUPlayer, PlayPauseSwapAndTeardownLoopedOnOutputThreads) {
     auto work = [](int seed) {
         std::mt19937 random(seed);
-        for (int i = 0; i < 25; ++i) {
+        for (int i = 0; i < 12; ++i) {
             MadeUpFile::Script script;
             script.frames = 60000;
             script.channels = 1 + random() % 6;
             script.configuration = CSoundFile::kMultichannel;
             std::atomic<int> reports{0};
             AUPlayer player(new MadeUpFile(script), [&](const char*, uint64_t) { ++reports; },
-                            MakeNullOutput(false, 200000));
+                            MakeNullOutput(false, 400000));
+            // Lets the output thread render (and the loader load) before the next step.
+            auto progress = [&](uint32_t from) {
+                for (int spin = 0; spin < 200000 && player.IsPlaying() && player.Cursor() < from + 600;
+                     ++spin)
+                    std::this_thread::yield();
+            };
             player.Play(0, 60000);
+            progress(0);
             for (int step = 0; step < 4; ++step) {
                 switch (random() % 4) {
                     case 0: player.Pause(); break;
-                    case 1: player.Play(random() % 1000, 60000); break;
-                    case 2: player.SetSoundFile(new MadeUpFile(script)); player.Play(0, 3000); break;
+                    case 1: {
+                        const uint32_t from = random() % 1000;
+                        player.Play(from, 60000);
+                        progress(from);
+                        break;
+                    }
+                    case 2:
+                        player.SetSoundFile(new MadeUpFile(script));
+                        player.Play(0, 3000);
+                        progress(0);
+                        break;
                     case 3: player.SetVarispeed(0.5f + (random() % 8) * 0.5f); break;
                 }
-                std::this_thread::yield();
             }
         }
     };
