@@ -15,6 +15,7 @@ test_pkgs=(
   sox libsox-fmt-all ffmpeg sndfile-programs libsndfile1-dev attr
   libspandsp-dev
   lame twolame
+  pulseaudio pulseaudio-utils
   python3
 )
 
