@@ -8,9 +8,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "conversion/qf_sound_file.h"
@@ -257,6 +260,92 @@ TEST_F(PlayerTest, StartFailuresRaiseAndAFailureInAutoPlayIsReported) {
     ASSERT_EQ(errors_.size(), 1u);
     EXPECT_FALSE(errors_[0].empty());
     EXPECT_FALSE(player_->isPlaying());
+}
+
+TEST_F(PlayerTest, AnEditOfTheListMakesItsFirstEntryCurrent) {
+    auto a = Sound("a.wav", 30000), b = Sound("b.wav", 3001);
+    Make({a}, false, false);
+    player_->start();
+    out_->Pump(1024);
+    posted_.clear();
+    player_->setInputFiles({b, a});
+    EXPECT_EQ(player_->fileFromList(), b);
+    EXPECT_EQ(player_->playingFile(), b);
+    EXPECT_FALSE(player_->isPlaying());
+    EXPECT_GE(Count(XWPlayerStopNotification), 1u);
+}
+
+// Whole runs on the real null and capture devices: a file, the blip and the
+// next file, told apart in the capture by their lengths and contents.
+TEST_F(PlayerTest, FileBlipAndNextFileEndToEndOnNullAndCapture) {
+    const std::string capturePath = dir_ / "capture.wav";
+    for (bool capture : {false, true}) {
+        SCOPED_TRACE(capture ? "capture" : "null");
+        auto a = Sound("a.wav", 3001);
+        const std::string bPath = dir_ / "b.wav";
+        playtest::WriteWave16(bPath, 2, 44100, 0x3, std::vector<float>(size_t(7003) * 2, -0.5f));
+        PlayerHooks hooks = Hooks();
+        AudioOutput* device = nullptr;
+        hooks.makeOutput = [&] {
+            std::unique_ptr<AudioOutput> output =
+                capture ? MakeCaptureOutput(capturePath, true) : MakeNullOutput(true);
+            device = output.get();
+            return output;
+        };
+        out_ = nullptr;
+        posted_.clear();
+        player_ = std::make_unique<Player>(Player::FileList{a, QFSoundFile::soundFileWithPath(bPath)},
+                                           1.0f, true, false, hooks);
+        player_->setVolume(0);
+        player_->setBlipAtEnd(true);
+        player_->start();
+        for (int i = 0; i < 1000 && (player_->isPlaying() || queue_.Size()); ++i) {
+            device->Pump(AudioOutput::kBlockFrames);
+            queue_.Drain();
+        }
+        EXPECT_FALSE(player_->isPlaying());
+        EXPECT_EQ(Count(XWPlayerStartNotification), 4u);  // a, blip, b, blip
+        player_.reset();
+        if (!capture) continue;
+        const playtest::FloatWave got = playtest::ReadFloatWave(capturePath);
+        ASSERT_EQ(got.channels, 2);
+        EXPECT_EQ(got.rate, 44100u);
+        ASSERT_EQ(got.frames(), 3001u + kBlipFrames + 7003u + kBlipFrames);
+        // (16-bit samples are read with a scale a hair above 2^-15.)
+        auto frameIs = [&](size_t f, float v) {
+            return std::fabs(got.samples[2 * f] - v) < 1e-6f && std::fabs(got.samples[2 * f + 1] - v) < 1e-6f;
+        };
+        for (size_t f = 0; f < 3001; ++f) ASSERT_TRUE(frameIs(f, 0.25f)) << f;
+        EXPECT_FALSE(frameIs(3001, 0.25f));
+        for (size_t f = 3001 + kBlipFrames; f < 3001 + kBlipFrames + 7003; ++f)
+            ASSERT_TRUE(frameIs(f, -0.5f)) << f;
+    }
+}
+
+// The device the environment names, with its own output thread at real-time pace.
+TEST_F(PlayerTest, PlaysToTheEndOnTheDeviceTheEnvironmentNames) {
+    const std::string capturePath = dir_ / "threaded.wav";
+    const char* saved = std::getenv("CORVANE_AUDIO_OUTPUT");
+    const std::string savedValue = saved ? saved : "";
+    ::setenv("CORVANE_AUDIO_OUTPUT", ("capture:" + capturePath).c_str(), 1);
+    PlayerHooks hooks = Hooks();
+    hooks.makeOutput = nullptr;
+    player_ = std::make_unique<Player>(Player::FileList{Sound("a.wav", 3001), Sound("b.wav", 7003)},
+                                       1.0f, true, false, hooks);
+    player_->setVolume(0);
+    posted_.clear();
+    player_->start();
+    // a starts; b replaces it (stop, start); nothing follows b (stop).
+    for (int i = 0; i < 5000 && !(posted_.size() >= 4 && posted_.back() == XWPlayerStopNotification); ++i) {
+        queue_.Drain();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_EQ(Count(XWPlayerStartNotification), 2u);
+    EXPECT_FALSE(player_->isPlaying());
+    player_.reset();
+    if (saved) ::setenv("CORVANE_AUDIO_OUTPUT", savedValue.c_str(), 1);
+    else ::unsetenv("CORVANE_AUDIO_OUTPUT");
+    EXPECT_EQ(playtest::ReadFloatWave(capturePath).frames(), 3001u + 7003u);
 }
 
 TEST_F(PlayerTest, AnEmptyListIsRefused) {
