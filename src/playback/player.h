@@ -46,9 +46,9 @@ class Player {
 public:
     using FileList = std::vector<std::shared_ptr<QFSoundFile>>;
 
-    // Raises "BOOL Exception" for an empty list and "Null Pointer Exception" for
-    // a null entry or a missing runOnMainThread. Reads "Playback Volume" (dB)
-    // from the user defaults once.
+    // Raises "BOOL Exception" for an empty list or a missing runOnMainThread and
+    // "Null Pointer Exception" for a null entry. Reads "Playback Volume" (dB)
+    // from the user defaults once. A folder as the first entry starts playing.
     Player(FileList inputFiles, float varispeed, bool autoPlayNext, bool blipAtEnd,
            PlayerHooks hooks);
     ~Player();

@@ -129,6 +129,28 @@ TEST_F(PlayerTest, BlipAndAutoPlayNextDecideWhatFollows) {
     }
 }
 
+// The blip mark belongs to the blip: a file the user picks while the blip
+// plays gets its own speed and, at its end, its own blip.
+TEST_F(PlayerTest, AFilePickedDuringTheBlipPlaysAtItsSpeedAndGetsItsBlip) {
+    auto a = Sound("a.wav", 3001), b = Sound("b.wav", 7003);
+    Make({a, b}, false, true, 2.0f);
+    player_->start();
+    PumpUntilReported();
+    queue_.Drain();
+    ASSERT_EQ(player_->playingFile(), Player::BlipFile());
+    out_->Pump(1024);
+    player_->stop();
+    out_->Pump(512);
+    queue_.Drain();
+    player_->setFileFromList(b);
+    player_->start();
+    EXPECT_EQ(player_->auPlayer()->Varispeed(), 2.0f);
+    Run();
+    ASSERT_EQ(out_->runs.size(), 4u);
+    EXPECT_EQ(out_->runs[1], 1024u);
+    EXPECT_EQ(out_->runs[3], kBlipFrames);
+}
+
 TEST_F(PlayerTest, AnEndReportedAfterPauseOrStopOnlyPostsStop) {
     for (bool pause : {true, false}) {
         SCOPED_TRACE(pause ? "pause" : "stop");
