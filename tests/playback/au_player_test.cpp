@@ -101,41 +101,26 @@ TEST(AUPlayer, SelectionsPlayEachFrameOnceAndReportTheirEnd) {
     }
 }
 
-TEST(AUPlayer, ChannelLayoutsAndVolumeDecideTheMix) {
-    const float k707 = 0.707f;
-    struct Case {
-        const char* name;
+// (The mix-down of the surround layouts and the volume are checked against sox below.)
+TEST(AUPlayer, MonoPlaysOnBothSidesAndOtherLayoutsPlayTheFirstTwoChannels) {
+    const struct {
         uint32_t channels;
         CSoundFile::ChannelConfiguration configuration;
-        float volume;
-        std::function<float(uint32_t)> left, right;
-    };
-    auto s = [](uint32_t c) { return [c](uint32_t f) { return Sample(f, c); }; };
-    const Case cases[] = {
-        {"mono at unity on both sides", 1, CSoundFile::kMono, 0, s(0), s(0)},
-        {"stereo unchanged", 2, CSoundFile::kStereo, 0, s(0), s(1)},
-        {"17 channels: the first two", 17, CSoundFile::kMultichannel, 0, s(0), s(1)},
-        {"5.1 mixed down", 6, CSoundFile::k51, 0,
-         [&](uint32_t f) { return Sample(f, 0) + k707 * Sample(f, 2) + 0.5f * Sample(f, 3) + k707 * Sample(f, 4); },
-         [&](uint32_t f) { return Sample(f, 1) + k707 * Sample(f, 2) + 0.5f * Sample(f, 3) + k707 * Sample(f, 5); }},
-        {"-6 dB", 2, CSoundFile::kStereo, -6,
-         [](uint32_t f) { return Sample(f, 0) * 0.501187f; },
-         [](uint32_t f) { return Sample(f, 1) * 0.501187f; }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        uint32_t rightChannel;
+    } cases[] = {{1, CSoundFile::kMono, 0}, {2, CSoundFile::kStereo, 1}, {17, CSoundFile::kMultichannel, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.channels);
         MadeUpFile::Script script;
         script.frames = 30000;
         script.channels = c.channels;
         script.configuration = c.configuration;
         Rig rig(script);
-        rig.player->SetVolume(c.volume);
         rig.player->Play(0, script.frames);
         ASSERT_TRUE(rig.PlayToEnd(40000));
         ASSERT_EQ(rig.out->left.size(), script.frames);
         for (uint32_t i = 0; i < script.frames; ++i) {
-            ASSERT_NEAR(rig.out->left[i], c.left(i), 2e-6) << i;
-            ASSERT_NEAR(rig.out->right[i], c.right(i), 2e-6) << i;
+            ASSERT_EQ(rig.out->left[i], Sample(i, 0)) << i;
+            ASSERT_EQ(rig.out->right[i], Sample(i, c.rightChannel)) << i;
         }
     }
 }
