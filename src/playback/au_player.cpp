@@ -246,7 +246,9 @@ RenderResult AUPlayer::Render(float* left, float* right, uint32_t frames) {
         return result;
     }
 
-    const double ratio = output_->Rate() / (fileRate_ * varispeed_.load());
+    // Within the converter's range (1/256 .. 256), so that no rate stalls it.
+    const double ratio =
+        std::clamp(output_->Rate() / (fileRate_ * varispeed_.load()), 1.0 / 256, 256.0);
     bool ended = false;
     uint32_t produced = 0;
     if (resetConverter_) {
@@ -264,7 +266,12 @@ RenderResult AUPlayer::Render(float* left, float* right, uint32_t frames) {
         while (produced < frames) {
             const uint32_t want = std::min(frames - produced, AudioOutput::kBlockFrames);
             const long got = src_callback_read(src_, ratio, want, converterOut_.get());
-            const uint32_t n = got > 0 ? static_cast<uint32_t>(got) : 0;
+            if (got < 0) {
+                // The converter refuses: the play ends here rather than hang in silence.
+                converterInputEnded_ = true;
+                break;
+            }
+            const uint32_t n = static_cast<uint32_t>(got);
             for (uint32_t i = 0; i < n; ++i) {
                 left[produced + i] = converterOut_[2 * i];
                 right[produced + i] = converterOut_[2 * i + 1];
