@@ -284,7 +284,8 @@ RenderResult AUPlayer::Render(float* left, float* right, uint32_t frames) {
             std::memset(right + produced, 0, (frames - produced) * sizeof(float));
             ended = converterInputEnded_;
         }
-        // Back to the direct path once the rate fits again and nothing is held.
+        // Back to the direct path once the rate fits again (the few frames the
+        // converter still holds are dropped).
         if (std::fabs(ratio - 1.0) < 1e-9 && !ended) converting_ = false;
     }
 
