@@ -17,6 +17,7 @@ test_pkgs=(
   libspandsp-dev
   lame twolame
   xvfb xauth dbus
+  pulseaudio pulseaudio-utils
   python3
 )
 
