@@ -139,8 +139,8 @@ TEST(G72xCoder, DecodedSamplesEqualThePeersAtEveryRate) {
                 ADD_FAILURE() << "code " << i << ": sample " << got << ", peer " << want[i];
         }
         EXPECT_EQ(0, mismatches);
-        // The peer's own codes of the test signal stay in range nearly everywhere.
-        EXPECT_LT(held, static_cast<int>(signal.size() / 100));
+        // Only the loud parts of the test signal (full-scale squares) reach the ends.
+        EXPECT_LT(held, static_cast<int>(signal.size() / 20));
     }
 }
 
