@@ -31,6 +31,7 @@
 #include "formats/pcm/wave_file.h"
 #include "formats/pcm/wave_variants.h"
 #include "formats/telephony/ccitt_file.h"
+#include "formats/telephony/ms_adpcm_file.h"
 #include "soundfile/coded_file.h"
 #include "soundfile/pending_file.h"
 #include "soundfile/registry.h"
@@ -96,7 +97,7 @@ const Registration* Registrations(size_t* count) {
         {FourCC("G729"), PENDING("G729", "G729", "G.729", true, true)},
         {FourCC("MPG1"), PENDING_CODED("MPG1", "MPEG-1 Layer I")},
         {FourCC("MPG2"), PENDING_CODED("MPG2", "MPEG-1 Layer II")},
-        {FourCC("MSAP"), PENDING_CODED("MSAP", "Microsoft ADPCM")},
+        {FourCC("MSAP"), &CreateSoundFileObject<CMSADPCMFile>},
         {FourCC("NSAL"), &CreateSoundFileObject<CNeXTALawFile>},
         {FourCC("ulaw"), &CreateSoundFileObject<CNeXTAUFile>},
         {FourCC("NxTS"), &CreateSoundFileObject<CNeXT_SUNFile>},
