@@ -5,10 +5,6 @@
 
 namespace {
 
-// Powers of two up to 2^14: quan over it gives the bit length of a magnitude.
-constexpr int16_t kPower2[15] = {1,     2,     4,     8,     16,    32,     64,    128,
-                                 256,   512,   1024,  2048,  4096,  8192,  16384};
-
 // One rate of the family. The tables are indexed by the code's magnitude |I|
 // (0 to 2^(bits-1) - 1); a code with its sign bit set has the magnitude
 // (2^bits - 1) - code, so that both halves of the code space share one row.
@@ -57,6 +53,11 @@ constexpr Rate kRate16{2, kLevels16, 1, kDqln16, kW16, kF16};
 constexpr Rate kRate24{3, kLevels24, 3, kDqln24, kW24, kF24};
 constexpr Rate kRate32{4, kLevels32, 7, kDqln32, kW32, kF32};
 constexpr Rate kRate40{5, kLevels40, 15, kDqln40, kW40, kF40};
+
+// quan over the powers of two: the bit length of val, at most 15 (0 for val < 1).
+int BitLength(int val) {
+    return val < 1 ? 0 : std::min(15, 32 - __builtin_clz(static_cast<unsigned>(val)));
+}
 
 int SignBit(const Rate& r) { return 1 << (r.bits - 1); }
 
@@ -117,7 +118,7 @@ int Decode(const Rate& r, int code, int coding, g72x_state* state) {
 // The 4.6 floating form of a magnitude: exponent in bits 6-9, six mantissa
 // bits, and -0x400 for a negative sign.
 int16_t FloatForm(int magnitude, bool negative) {
-    const int exp = quan(magnitude, kPower2, 15);
+    const int exp = BitLength(magnitude);
     const int value = (exp << 6) + ((magnitude << 6) >> exp);
     return static_cast<int16_t>(negative ? value - 0x400 : value);
 }
@@ -146,7 +147,7 @@ int quan(int val, const int16_t* table, int size) {
 
 int fmult(int an, int srn) {
     const int anmag = an > 0 ? an : ((-an) & 0x1FFF);
-    const int anexp = quan(anmag, kPower2, 15) - 6;
+    const int anexp = BitLength(anmag) - 6;
     const int anmant = anmag == 0 ? 32 : (anexp >= 0 ? anmag >> anexp : anmag << -anexp);
     const int wanexp = anexp + ((srn >> 6) & 0xF) - 13;
     const int wanmant = (anmant * (srn & 0x3F) + 0x30) >> 4;
@@ -179,7 +180,7 @@ int step_size(const g72x_state* state) {
 int quantize(int d, int y, const int16_t* table, int size) {
     // LOG: log2|d| as a 4-bit exponent and a 7-bit mantissa.
     const int dqm = std::abs(d);
-    const int exp = quan(dqm >> 1, kPower2, 15);
+    const int exp = BitLength(dqm >> 1);
     const int mant = ((dqm << 7) >> exp) & 0x7F;
     const int dl = (exp << 7) + mant;
     // SUBTB: normalised by the scale factor; QUAN: the magnitude's interval.

@@ -583,7 +583,8 @@ size_t CMSADPCMFile::adpcmEncode4Bit(const int16_t* in, uint32_t frames, uint8_t
             int32_t delta = d0;
             int32_t p1 = s[c + ch], p2 = s[ch];
             uint64_t sum = 0;
-            for (uint32_t f = 2; f < frames; ++f) {
+            // A pair whose sum reaches the best one's cannot win any more.
+            for (uint32_t f = 2; f < frames && sum < best; ++f) {
                 const int32_t x = in[static_cast<size_t>(f) * c + ch];
                 const int32_t prediction = (p1 * k1 + p2 * k2) >> 8;
                 const int32_t code = std::clamp((x - prediction) / delta, -8, 7);
