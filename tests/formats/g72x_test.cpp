@@ -287,7 +287,32 @@ TEST_F(CCITTFileTest, TenBytesHoldEveryCodeAndAllAreDecoded) {
     }
 }
 
-// Reads in any order give the samples of one pass from the start.
+// Reads in any order give the samples of one pass from the start, also far
+// into a long file (where the decoder resumes from states it kept).
+TEST_F(CCITTFileTest, ReadsAtAnyFrameOfALongFileDecodeAsOnePass) {
+    std::string bytes(100000, '\0');
+    uint32_t seed = 5;
+    for (char& c : bytes) {
+        seed = seed * 1664525u + 1013904223u;
+        c = static_cast<char>(seed >> 24);
+    }
+    const FileType& t = kTypes[2];
+    const std::string path = Put("long.g72", bytes);
+    std::vector<uint8_t> whole;
+    ASSERT_EQ(0, formattest::ReadAllFrames(*OpenFile(t, path), &whole));
+    const std::vector<int16_t> want = formattest::Samples16(whole);
+    ASSERT_EQ(200000u, want.size());
+    auto f = OpenFile(t, path, 1000);
+    for (uint32_t frame : {150000u, 70000u, 140000u, 10u, 199500u, 65536u, 65535u, 131072u, 3u}) {
+        ASSERT_EQ(0, f->RefreshInputBuffer(frame));
+        const auto* got = reinterpret_cast<const int16_t*>(f->GetInputBuffer());
+        for (uint32_t i = 0; i < 1000; ++i) {
+            const int16_t expected = frame + i < want.size() ? want[frame + i] : 0;
+            ASSERT_EQ(expected, got[i]) << "read at " << frame << ", frame " << frame + i;
+        }
+    }
+}
+
 TEST_F(CCITTFileTest, ReadsAtAnyFrameDecodeAsOnePass) {
     const std::vector<int16_t> signal = TestSignal();
     for (const FileType& t : {kTypes[1], kTypes[3]}) {

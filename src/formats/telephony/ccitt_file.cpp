@@ -71,6 +71,8 @@ OSErr CCITTFile::Open() {
         CloseFork();
         return err;
     }
+    checkpoints_.clear();
+    checkpoints_.reserve(numFrames_ / kCheckpointFrames + 1);
     // The whole-file region spans the file as it is counted.
     return AddWholeFileRegion();
 }
@@ -134,6 +136,10 @@ OSErr CCITTFile::DecodeCodes(uint32_t from, uint32_t count, int16_t* out) {
             const int code = static_cast<int>(acc & mask);
             acc >>= b;
             have -= b;
+            const uint32_t at = from + i;
+            if (at % kCheckpointFrames == 0 && at / kCheckpointFrames == checkpoints_.size() &&
+                checkpoints_.size() < checkpoints_.capacity())
+                checkpoints_.push_back(decodeState);
             const int sample = CCITTDecoder(code, kG72xLinearCoding, &decodeState);
             if (out) *out++ = static_cast<int16_t>(sample);
         }
@@ -158,10 +164,20 @@ OSErr CCITTFile::RefreshInputBuffer(uint32_t frame) {
         OSErr err = 0;
         if (n > 0) {
             // The decoder carries state from code to code: it goes on from where
-            // it stands, or starts again from the first code.
-            if (frame < decodeNext_) {
-                g72x_init_state(&decodeState);
-                decodeNext_ = 0;
+            // it stands, or from the nearest state kept at or before the frame,
+            // whichever is closer.
+            const uint64_t kept = checkpoints_.empty()
+                                      ? 0
+                                      : std::min<uint64_t>(frame / kCheckpointFrames,
+                                                           checkpoints_.size() - 1);
+            const uint64_t keptFrame = kept * kCheckpointFrames;
+            if (frame < decodeNext_ || decodeNext_ < keptFrame) {
+                if (checkpoints_.empty()) {
+                    g72x_init_state(&decodeState);
+                } else {
+                    decodeState = checkpoints_[static_cast<size_t>(kept)];
+                }
+                decodeNext_ = static_cast<uint32_t>(keptFrame);
             }
             if (frame > decodeNext_) err = DecodeCodes(decodeNext_, frame - decodeNext_, nullptr);
             if (err == 0) err = DecodeCodes(frame, n, samples);

@@ -58,6 +58,7 @@ private:
     void TakeReadDescription();
     // Decodes `count` codes from frame `from` on, which must be where the
     // decoder stands, into `out` (or nowhere when it is null).
+    static constexpr uint32_t kCheckpointFrames = 65536;
     OSErr DecodeCodes(uint32_t from, uint32_t count, int16_t* out);
     OSErr CloseFork();
     // Codes the output (from the temporary file or the source) into the fork.
@@ -80,6 +81,9 @@ private:
     // Frames coded into the output at Close.
     uint32_t codedFrames_ = 0;
     std::vector<uint8_t> bytes_;
+    // The decoder's state before every kCheckpointFrames-th code, as far as
+    // decoding has come: a read behind the decoder starts from the nearest one.
+    std::vector<g72x_state> checkpoints_;
 };
 
 class CCITT721File : public CCITTFile {
