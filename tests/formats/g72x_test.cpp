@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +20,7 @@
 #include "platform/thread_context.h"
 #include "soundfile/coded_file.h"
 #include "soundfile/progress.h"
+#include "soundfile/surround_file.h"
 
 extern "C" {
 #include <spandsp/telephony.h>
@@ -378,6 +379,33 @@ TEST_F(CCITTFileTest, RewrittenBlocksCodeAsTheFinalSamples) {
     ASSERT_EQ(0, f.release()->Dispose(1));
     EXPECT_FALSE(XWQF::FileExists(temp));
     EXPECT_EQ(Pack(PeerCodes(signal, 4), 4), testsupport::ReadFile(path));
+}
+
+// Split to mono files: a stereo set of CCITT members, each coded on its own.
+TEST_F(CCITTFileTest, StereoSetsCodeEachMember) {
+    std::vector<int16_t> signal = TestSignal();
+    signal.resize(12000);
+    std::vector<int16_t> stereo;
+    for (size_t i = 0; i < signal.size(); ++i) {
+        stereo.push_back(signal[i]);
+        stereo.push_back(static_cast<int16_t>(-signal[signal.size() - 1 - i] / 2));
+    }
+    SoundFilePtr set(CSoundFile::CreateSoundFile(FourCC("Srnd"), FourCC("21-4")));
+    auto* surround = dynamic_cast<CSurroundFile*>(set.get());
+    ASSERT_NE(nullptr, surround);
+    ASSERT_EQ(0, surround->ISoundFile(dir / ".CorvaOutFile.L", CSoundFile::kStereo, 2));
+    set->SetSFTBufferSize(1000);
+    ASSERT_EQ(0, set->Create(2, 16, 8000.0f, nullptr, nullptr));
+    ASSERT_EQ(0, formattest::WriteBufferForm(*set, 0, formattest::Native16(stereo)));
+    const std::string path = set->GetPath();
+    ASSERT_EQ(0, set.release()->Dispose(1));
+    const std::string stem = path.substr(0, path.rfind('.'));
+    for (int c = 0; c < 2; ++c) {
+        std::vector<int16_t> channel;
+        for (size_t i = c; i < stereo.size(); i += 2) channel.push_back(stereo[i]);
+        EXPECT_EQ(Pack(PeerCodes(channel, 4), 4),
+                  testsupport::ReadFile(stem + (c ? ".R" : ".L") + path.substr(path.rfind('.'))));
+    }
 }
 
 TEST_F(CCITTFileTest, OnlyMonoIsCreated) {

@@ -98,6 +98,8 @@ OSErr CCITTFile::UpdateSize() {
 }
 
 OSErr CCITTFile::SetFilePos(uint32_t frame) {
+    // While the output is written, frames are placed in the temporary file.
+    if (writing_) return GetTemporaryFile() ? GetTemporaryFile()->SetFilePos(frame) : OSErr(0);
     if (!IsOpen() || forkRef_ == XWQF::kNoFork) return kFileNotOpenBaseErr;
     const uint64_t position = dataStart + static_cast<uint64_t>(frame) * bitsPerCode / 8;
     if (position > static_cast<uint64_t>(XWQF::kMaxFileSize)) return kFileBoundsErr;

@@ -36,7 +36,8 @@ public:
     // Codes what was written (unless discarded) and closes; -22005 when not open.
     OSErr Close() override;
     OSErr RefreshInputBuffer(uint32_t frame) override;
-    // Places the fork at the byte that holds the frame's first code bit.
+    // Places the fork at the byte that holds the frame's first code bit; while
+    // the output is written, the temporary file at the frame.
     OSErr SetFilePos(uint32_t frame) override;
     // The codes the file holds, when it is read.
     OSErr UpdateSize() override;

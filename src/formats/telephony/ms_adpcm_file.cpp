@@ -696,6 +696,8 @@ OSErr CMSADPCMFile::RefreshInputBuffer(uint32_t frame) {
 }
 
 OSErr CMSADPCMFile::SetFilePos(uint32_t frame) {
+    // While the output is written, frames are placed in the temporary file.
+    if (writing_) return GetTemporaryFile() ? GetTemporaryFile()->SetFilePos(frame) : OSErr(0);
     if (!IsOpen() || forkRef_ == XWQF::kNoFork || samplesPerBlock <= 0) return kFileNotOpenBaseErr;
     const uint64_t position =
         dataOffset + uint64_t{frame} / static_cast<uint64_t>(samplesPerBlock) * static_cast<uint64_t>(blockAlign);

@@ -53,7 +53,8 @@ public:
     // A cancel during the coding (-128) is returned; the file is closed anyway.
     OSErr Close() override;
     OSErr RefreshInputBuffer(uint32_t frame) override;
-    // Places the fork at the block that holds the frame.
+    // Places the fork at the block that holds the frame; while the output is
+    // written, the temporary file at the frame.
     OSErr SetFilePos(uint32_t frame) override;
     OSErr UpdateSize() override { return 0; }
     // The region count comes back through the pointer; the object is left closed.
