@@ -33,9 +33,11 @@
 #include "formats/pcm/voc_file.h"
 #include "formats/pcm/wave_file.h"
 #include "formats/pcm/wave_variants.h"
+#include "formats/telephony/ccitt_file.h"
 #include "formats/telephony/dialogic_adpcm_file.h"
 #include "formats/telephony/dialogic_file.h"
 #include "formats/telephony/g729_file.h"
+#include "formats/telephony/ms_adpcm_file.h"
 #include "soundfile/coded_file.h"
 #include "soundfile/pending_file.h"
 #include "soundfile/registry.h"
@@ -79,13 +81,13 @@ const Registration* Registrations(size_t* count) {
         {FourCC(".AVR"), &CreateSoundFileObject<CAVRFile>},
         {FourCC("BWLN"), &CreateSoundFileObject<CBWFLinearFile>},
         {FourCC("BWMP"), PENDING_CODED("BWMP", "Broadcast Wave MPEG")},
-        {FourCC("21-4"), PENDING_CODED("21-4", "CCITT G.721 4-bit")},
-        {FourCC("23-2"), PENDING_CODED("23-2", "CCITT G.723 2-bit")},
-        {FourCC("23-3"), PENDING_CODED("23-3", "CCITT G.723 3-bit")},
-        {FourCC("23-5"), PENDING_CODED("23-5", "CCITT G.723 5-bit")},
-        {FourCC("26-3"), PENDING_CODED("26-3", "CCITT G.726 3-bit")},
-        {FourCC("26-4"), PENDING_CODED("26-4", "CCITT G.726 4-bit")},
-        {FourCC("26-5"), PENDING_CODED("26-5", "CCITT G.726 5-bit")},
+        {FourCC("21-4"), &CreateSoundFileObject<CCITT721File>},
+        {FourCC("23-2"), &CreateSoundFileObject<CCITT723_16File>},
+        {FourCC("23-3"), &CreateSoundFileObject<CCITT723_24File>},
+        {FourCC("23-5"), &CreateSoundFileObject<CCITT723_40File>},
+        {FourCC("26-3"), &CreateSoundFileObject<CCITT726_3File>},
+        {FourCC("26-4"), &CreateSoundFileObject<CCITT726_4File>},
+        {FourCC("26-5"), &CreateSoundFileObject<CCITT726_5File>},
         {FourCC("Dawn"), &CreateSoundFileObject<CDawnAIFFFile>},
         {FourCC("DADP"), &CreateSoundFileObject<CDialogicADPCMFile>},
         {FourCC("DALW"), &CreateSoundFileObject<CDialogicALawFile>},
@@ -101,7 +103,7 @@ const Registration* Registrations(size_t* count) {
         {FourCC("G729"), &CreateSoundFileObject<CG729File>},
         {FourCC("MPG1"), PENDING_CODED("MPG1", "MPEG-1 Layer I")},
         {FourCC("MPG2"), PENDING_CODED("MPG2", "MPEG-1 Layer II")},
-        {FourCC("MSAP"), PENDING_CODED("MSAP", "Microsoft ADPCM")},
+        {FourCC("MSAP"), &CreateSoundFileObject<CMSADPCMFile>},
         {FourCC("NSAL"), &CreateSoundFileObject<CNeXTALawFile>},
         {FourCC("ulaw"), &CreateSoundFileObject<CNeXTAUFile>},
         {FourCC("NxTS"), &CreateSoundFileObject<CNeXT_SUNFile>},
