@@ -38,6 +38,71 @@ long FirstDifference(const Samples& a, const Samples& b, int tolerance) {
     return -1;
 }
 
+// An output as our reader sees it: one file, or a split pair or set of mono
+// files read as one, keyed by its path in the conversion's folder without the
+// channel markers.
+struct Unit {
+    int files = 0;
+    int configuration = 0;
+    double rate = 0;
+    std::vector<Samples> channels;
+};
+using Units = std::map<std::string, Unit>;
+
+// Every output below `folder` but a file named "TempFile" (the user's).
+Units ReadUnits(const std::string& folder) {
+    Units units;
+    for (const auto& e : fs::recursive_directory_iterator(folder)) {
+        const std::string name = e.path().filename().string();
+        if (!e.is_regular_file() || name.starts_with("._") || name == "TempFile") continue;
+        short code = 0;
+        SoundFilePtr f = QFSoundFile(e.path().string()).createSoundFile(&code);
+        if (!f || f->Open()) {
+            ADD_FAILURE() << "cannot open " << e.path();
+            continue;
+        }
+        Unit& u = units[fs::relative(f->GetPath(), folder).string()];
+        if (u.files++ > 0) continue;
+        u.configuration = f->GetChannelConfiguration();
+        u.rate = f->GetSampleRate();
+        const size_t channels = size_t(f->GetNumChannels());
+        uint32_t n = f->GetNumSFrames();
+        std::vector<double> d(size_t(n) * channels);
+        EXPECT_EQ(f->Read(0, &n, d.data()), 0) << e.path();
+        u.channels.assign(channels, Samples(n));
+        for (size_t i = 0; i < d.size(); ++i)
+            u.channels[i % channels][i / channels] = int32_t(std::lround(d[i] * 2147483648.0));
+    }
+    return units;
+}
+
+// What tells two sets of outputs apart (samples further apart than
+// `tolerance`), empty when nothing does.
+std::string Difference(const Units& actual, const Units& expected, int tolerance) {
+    Strings a, e;
+    for (const auto& [key, unit] : actual) a.push_back(key);
+    for (const auto& [key, unit] : expected) e.push_back(key);
+    if (a != e) return "outputs " + ::testing::PrintToString(a) + " instead of " +
+                       ::testing::PrintToString(e);
+    for (const auto& [key, want] : expected) {
+        const Unit& got = actual.at(key);
+        if (got.files != want.files || got.configuration != want.configuration ||
+            got.rate != want.rate || got.channels.size() != want.channels.size())
+            return key + ": " + std::to_string(got.files) + " files, configuration " +
+                   std::to_string(got.configuration) + ", " + std::to_string(got.rate) + " Hz, " +
+                   std::to_string(got.channels.size()) + " channels instead of " +
+                   std::to_string(want.files) + ", " + std::to_string(want.configuration) + ", " +
+                   std::to_string(want.rate) + ", " + std::to_string(want.channels.size());
+        for (size_t c = 0; c < want.channels.size(); ++c) {
+            const long at = FirstDifference(got.channels[c], want.channels[c], tolerance);
+            if (at >= 0)
+                return key + ": channel " + std::to_string(c) + " differs at frame " +
+                       std::to_string(at);
+        }
+    }
+    return "";
+}
+
 class ChannelPipelines : public EngineTest {
 protected:
     void SetUp() override {
@@ -97,6 +162,38 @@ protected:
         ASSERT_TRUE(formattest::RunCommand("sox -D " + Quote(from) + " " + bits + " " + Quote(to) +
                                            " remix " + remix))
             << to;
+    }
+
+    // A Sound Designer II file (`to` ends in ".sd2") or a WAVE file (".wav") of
+    // a sound file's samples and channel configuration, with the regions A, x/y
+    // and "..".
+    static void WithRegions(const std::string& from, const std::string& to) {
+        short code = 0;
+        SoundFilePtr source = QFSoundFile(from).createSoundFile(&code);
+        ASSERT_TRUE(source && source->Open() == 0) << from;
+        std::vector<uint8_t> bytes;
+        ASSERT_EQ(formattest::ReadAllFrames(*source, &bytes), 0);
+        fs::create_directories(fs::path(to).parent_path());
+        const bool wave = to.ends_with(".wav");
+        SoundFilePtr f(CSoundFile::CreateSoundFile(FourCC(wave ? "WAVE" : "Sd2f")));
+        Str255 ext;
+        pstrcpy(std::string(wave ? "wav" : "sd2"), ext);
+        ASSERT_EQ(f->ISoundFile(to.substr(0, to.size() - 4)), 0);
+        f->SetChannelConfiguration(source->GetChannelConfiguration());
+        ASSERT_EQ(f->Create(source->GetNumChannels(), source->GetWordSize(),
+                            float(source->GetSampleRate()), nullptr, ext),
+                  0);
+        ASSERT_EQ(formattest::WriteBufferForm(*f, 0, bytes), 0);
+        const std::tuple<std::string, int, int> regions[] = {
+            {"A", 100, 300}, {"x/y", 500, 560}, {"..", 650, 700}};
+        int32_t id = 1;
+        for (const auto& [name, start, end] : regions) {
+            SFTRegion r{id++, start, end, start, 0, {}};
+            pstrcpy(name, r.name);
+            ASSERT_EQ(f->AddRegion(&r), 0);
+        }
+        ASSERT_EQ(f.release()->Dispose(1), 0);
+        CorvaOutFile::Clear();
     }
 
     Strings progress;
@@ -162,6 +259,176 @@ TEST_F(ChannelPipelines, OutputsEqualSoxMergesAndRemixes) {
             SoundFilePtr f = QFSoundFile(out + "/One/" + o.name).createSoundFile(&code);
             ASSERT_TRUE(f && f->Open() == 0) << o.name;
             EXPECT_EQ(int(f->GetChannelConfiguration()), row.configuration) << o.name;
+        }
+    }
+}
+
+
+// The processing options of low case bits `low`: rate conversion to 11025 Hz,
+// normalizing to -3 dB, compaction with a 10 ms margin, extraction.
+std::function<void(ConvSpec&)> Options(int low, bool to16Bits = false) {
+    return [=](ConvSpec& c) {
+        c.setOutputFileType(FourCC("WAVE"));
+        c.setNeedsSampleRateConversion(low & 1);
+        c.setSampleRate(11025);
+        c.setNeedsGain(low & 2);
+        c.setNeedsNormalize(true);
+        c.setCeiling(-3);
+        c.setNeedsStrip(low & 4);
+        c.setStripMargin(10);
+        c.setNeedsExtraction(low & 8);
+        c.setNeedsRedither(false);
+        c.setNeedsNewWordLength(to16Bits);
+        c.setWordLength(16);
+    };
+}
+
+// What a treatment makes of the group-0 outputs of its reference input.
+enum class Shape {
+    kSame,     // the same outputs
+    kDoubled,  // a mono file's channel in both channels of a stereo file
+    kOneFile,  // a pair's or set's channels in one interleaved file
+    kMembers,  // a file's channels as a pair or set of mono files
+};
+
+Units Reshaped(Units units, Shape shape) {
+    for (auto& [key, u] : units) {
+        if (shape == Shape::kDoubled) {
+            u.channels.push_back(u.channels.at(0));
+            u.configuration = CSoundFile::kStereo;
+        } else if (shape == Shape::kOneFile) {
+            u.files = 1;
+        } else if (shape == Shape::kMembers) {
+            u.files = int(u.channels.size());
+        }
+    }
+    return units;
+}
+
+// Every channel treatment with every low case bit over a mono file (m), a
+// stereo file (s), its channels as a split pair (p), a 6-channel file (x) and
+// its channels as a 5.1 set (c), each with regions: the outputs equal the
+// group-0 outputs of the same options over the input the treatment stands for
+// (the input itself, its left (l) or right (r) channel, or its mix (mx) in 24
+// bits, exact), reshaped. A file named "TempFile" of the user's stays.
+TEST_F(ChannelPipelines, EveryTreatmentAndCaseEqualsTheGroup0ConversionItStandsFor) {
+    // Each source alone in a folder, so that nothing is taken for a group.
+    const std::string wav = dir / "wav";
+    Sox(wav + "/m/t.wav", "-r 8000 -c 1 -b 16");
+    Sox(wav + "/s/t.wav", "-r 8000 -c 2 -b 16");
+    fs::create_directories(wav + "/x");
+    ASSERT_TRUE(formattest::RunCommand(
+        "sox -n -r 8000 -b 16 -c 6 " + Quote(wav + "/x/t.wav") +
+        " synth 0.1 sine 200 sine 300 sine 400 sine 500 sine 600 sine 700"));
+    Remix(wav + "/s/t.wav", wav + "/l/t.wav", "1");
+    Remix(wav + "/s/t.wav", wav + "/r/t.wav", "2");
+    Remix(wav + "/s/t.wav", wav + "/mx/t.wav", "1v0.5,2v0.5", "-b 24");
+    for (const char* name : {"m", "s", "l", "r", "mx"})
+        WithRegions(wav + "/" + name + "/t.wav", in + "/" + name + "/t.sd2");
+    // The 6-channel file and its channels alone are WAVE files, which keep the 5.1 layout.
+    WithRegions(wav + "/x/t.wav", in + "/x/t.wav");
+    WithRegions(wav + "/l/t.wav", in + "/p/t.L.sd2");
+    WithRegions(wav + "/r/t.wav", in + "/p/t.R.sd2");
+    for (size_t k = 0; k < kSurround.size(); ++k) {
+        const std::string channel = "x" + std::to_string(k);
+        Remix(wav + "/x/t.wav", wav + "/" + channel + "/t.wav", std::to_string(k + 1));
+        WithRegions(wav + "/" + channel + "/t.wav", in + "/" + channel + "/t.wav");
+        WithRegions(wav + "/" + channel + "/t.wav", in + "/c/t." + kSurround[k] + ".sd2");
+    }
+    const auto input = [&](const std::string& name) {
+        return in + "/" + name +
+               (name == "p" || name == "c" ? "/t.L.sd2" : name[0] == 'x' ? "/t.wav" : "/t.sd2");
+    };
+    // Runs one conversion of one input; its outputs.
+    const auto convert = [&](const std::string& name, const std::shared_ptr<ConvSpec>& c) {
+        const std::string file = fs::path(input(name)).filename().string();
+        EXPECT_EQ(Outcomes({input(name)}, c, EngineSettings(), {"TempFile"}),
+                  Strings{"Success " + file});
+        EXPECT_EQ(testsupport::ReadFile(out + "/One/TempFile"), "mine");
+        return ReadUnits(out + "/One");
+    };
+
+    std::map<std::string, std::array<Units, 12>> group0;
+    for (const char* name : {"m", "s", "p", "x", "c", "l", "r", "mx"}) {
+        for (int low = 0; low < 12; ++low) {
+            SCOPED_TRACE(std::string(name) + " group 0, low bits " + std::to_string(low));
+            group0[name][size_t(low)] =
+                convert(name, Conversion("One", Options(low, std::string(name) == "mx")));
+        }
+    }
+
+    // Each channel of the 6-channel file, converted in one pass, equals its own
+    // conversion; gain is left out, as it is decided on all channels together.
+    for (int low : {0, 1, 5, 9}) {
+        for (size_t k = 0; k < kSurround.size(); ++k) {
+            SCOPED_TRACE("channel " + std::to_string(k) + ", low bits " + std::to_string(low));
+            Units channel = group0["x"][size_t(low)];
+            for (auto& [key, u] : channel) {
+                u.channels = {u.channels.at(k)};
+                u.configuration = CSoundFile::kMono;
+            }
+            const Units alone = convert("x" + std::to_string(k), Conversion("One", Options(low)));
+            EXPECT_EQ(Difference(channel, alone, 0), "");
+        }
+    }
+
+    struct Expected {
+        std::string reference;
+        Shape shape;
+        int tolerance = 0;
+    };
+    using S = Shape;
+    const std::map<std::string, Expected> byTreatment[] = {
+        {},
+        // 1: interleave
+        {{"m", {"m", S::kDoubled}},
+         {"s", {"s", S::kSame}},
+         {"p", {"p", S::kOneFile}},
+         {"x", {"x", S::kSame}},
+         {"c", {"c", S::kOneFile}}},
+        // 2: split
+        {{"m", {"m", S::kSame}},
+         {"s", {"s", S::kMembers}},
+         {"p", {"p", S::kSame}},
+         {"x", {"x", S::kMembers}},
+         {"c", {"c", S::kSame}}},
+        // 3: mix; the set is converted with all its channels
+        {{"m", {"m", S::kSame}},
+         {"s", {"mx", S::kSame, kLsb16}},
+         {"p", {"mx", S::kSame, kLsb16}},
+         {"x", {"x", S::kSame}},
+         {"c", {"c", S::kSame}}},
+        // 4: left
+        {{"m", {"m", S::kSame}},
+         {"s", {"l", S::kSame}},
+         {"p", {"l", S::kSame}},
+         {"x", {"x", S::kSame}},
+         {"c", {"c", S::kSame}}},
+        // 5: right
+        {{"m", {"m", S::kSame}},
+         {"s", {"r", S::kSame}},
+         {"p", {"r", S::kSame}},
+         {"x", {"x", S::kSame}},
+         {"c", {"c", S::kSame}}},
+        // 6: pairs and sets interleaved, every single file as it is
+        {{"m", {"m", S::kSame}},
+         {"s", {"s", S::kSame}},
+         {"p", {"p", S::kOneFile}},
+         {"x", {"x", S::kSame}},
+         {"c", {"c", S::kOneFile}}},
+    };
+    for (int treatment = 1; treatment <= 6; ++treatment) {
+        for (const auto& [name, expected] : byTreatment[treatment]) {
+            for (int low = 0; low < 12; ++low) {
+                SCOPED_TRACE(name + " treatment " + std::to_string(treatment) + ", low bits " +
+                             std::to_string(low));
+                const Units units = convert(name, Treated(treatment, Options(low)));
+                EXPECT_EQ(Difference(units,
+                                     Reshaped(group0[expected.reference][size_t(low)],
+                                              expected.shape),
+                                     expected.tolerance),
+                          "");
+            }
         }
     }
 }
