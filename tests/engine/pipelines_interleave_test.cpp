@@ -217,6 +217,7 @@ TEST_F(ChannelPipelines, OutputsEqualSoxMergesAndRemixes) {
         std::vector<Output> outputs;
         int configuration;  // of every output
         int tolerance = 0;
+        OSType type = FourCC("WAVE");
     };
     const Row rows[] = {
         {"m.wav", 1, {{"m.wav", "-M m.wav m.wav", ""}}, CSoundFile::kStereo},
@@ -240,20 +241,35 @@ TEST_F(ChannelPipelines, OutputsEqualSoxMergesAndRemixes) {
         {"p.L.wav", 3, {{"p.wav", "-M p.L.wav p.R.wav", "remix 1v0.5,2v0.5"}}, CSoundFile::kMono,
          kLsb16},
         {"p.L.wav", 5, {{"p.wav", "p.R.wav", ""}}, CSoundFile::kMono},
+        // Sonic AIFF makes a Sonic split pair, its members numbered; our reader
+        // reads either member as the pair.
+        {"s.wav",
+         2,
+         {{"s.1.aif", "s.wav", ""}, {"s.2.aif", "s.wav", ""}},
+         CSoundFile::kStereo,
+         0,
+         FourCC("SAIF")},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.input + " treatment " + std::to_string(row.treatment));
-        EXPECT_EQ(Outcomes({in + "/" + row.input}, Treated(row.treatment)),
+        EXPECT_EQ(Outcomes({in + "/" + row.input}, Treated(row.treatment,
+                                                           [&row](ConvSpec& c) {
+                                                               c.setOutputFileType(row.type);
+                                                           })),
                   Strings{"Success " + row.input});
-        Strings names;
+        Strings names, files;
         for (const Output& o : row.outputs) names.push_back(o.name);
         std::sort(names.begin(), names.end());
-        EXPECT_EQ(Files(out + "/One"), names);
+        for (const std::string& name : Files(out + "/One"))
+            if (fs::is_regular_file(out + "/One/" + name)) files.push_back(name);
+        EXPECT_EQ(files, names);
         for (const Output& o : row.outputs) {
             const std::string inputs =
                 std::regex_replace(o.soxInputs, std::regex("([^ ]+\\.wav)"), Quote(in) + "/$1");
-            const long at = FirstDifference(SoxSamples(out + "/One/" + o.name),
-                                            SoxOf(inputs, o.effects), row.tolerance);
+            const std::string output = out + "/One/" + o.name;
+            const long at = FirstDifference(
+                row.type == FourCC("SAIF") ? OurSamples(output) : SoxSamples(output),
+                SoxOf(inputs, o.effects), row.tolerance);
             EXPECT_EQ(at, -1) << o.name;
             short code = 0;
             SoundFilePtr f = QFSoundFile(out + "/One/" + o.name).createSoundFile(&code);
@@ -263,6 +279,125 @@ TEST_F(ChannelPipelines, OutputsEqualSoxMergesAndRemixes) {
     }
 }
 
+
+// WAVE files whose objects say they decode on open, and whose decoding fails
+// with an I/O error; the decodings are counted.
+constexpr OSErr kDecodingFailed = -36;
+int gDecodings = 0;
+class FailingDecoder : public CWAVEFile {
+public:
+    using CWAVEFile::InitInputBuffer;
+    bool NeedsDecodingOnOpen() override { return true; }
+    OSErr InitInputBuffer(const std::string&) override {
+        ++gDecodings;
+        return kDecodingFailed;
+    }
+};
+
+CSoundFile* MakeFailingDecoder() {
+    return new FailingDecoder();
+}
+
+// A decoding on open that fails ends every member with its code before
+// anything but a region folder made first stays behind, whether the member treats the input or hands it to
+// group 0 (with mix, left and right too, whose first step would otherwise run
+// on what the decoder never gave); a pair of such members is refused before
+// decoding. Compaction or extraction without regions fails with -20000.
+TEST_F(ChannelPipelines, RefusalsAndFailedDecodingLeaveNothing) {
+    WavInputs();
+    struct Row {
+        std::string input;
+        int treatment, low;
+        bool failingDecoder;
+        OSErr code;
+        int decodings;
+        bool folderStays = false;  // the region folder was made before the decoding
+    };
+    const Row rows[] = {
+        {"m.wav", 1, 0, true, kDecodingFailed, 1},   {"m.wav", 1, 3, true, kDecodingFailed, 1},
+        {"m.wav", 1, 8, true, kDecodingFailed, 1},   {"s.wav", 1, 2, true, kDecodingFailed, 1},
+        {"s.wav", 2, 0, true, kDecodingFailed, 1},   {"s.wav", 2, 9, true, kDecodingFailed, 1, true},
+        {"six.wav", 2, 11, true, kDecodingFailed, 1}, {"s.wav", 3, 0, true, kDecodingFailed, 1},
+        {"s.wav", 4, 3, true, kDecodingFailed, 1},   {"s.wav", 5, 7, true, kDecodingFailed, 1},
+        {"s.wav", 3, 10, true, kDecodingFailed, 1, true}, {"six.wav", 4, 1, true, kDecodingFailed, 1},
+        {"s.wav", 6, 0, true, kDecodingFailed, 1},   {"p.L.wav", 1, 0, true, kParamErr, 0},
+        {"p.L.wav", 3, 3, true, kParamErr, 0},       {"p.L.wav", 6, 8, true, kParamErr, 0},
+        {"m.wav", 1, 4, false, kNoRegionsErr, 0},    {"s.wav", 2, 8, false, kNoRegionsErr, 0},
+        {"p.L.wav", 4, 11, false, kNoRegionsErr, 0}, {"c.L.wav", 6, 5, false, kNoRegionsErr, 0},
+    };
+    const bool wholeFile = CSoundFile::GetProcessFileIfNoRegions();
+    const SoundFileDispatcherPtr wave = GetSoundFileDispatcher(FourCC("WAVE"));
+    auto failing = std::make_shared<SoundFileDispatcher>();
+    failing->setCreateFunc(&MakeFailingDecoder);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.input + " treatment " + std::to_string(row.treatment) + ", low bits " +
+                     std::to_string(row.low));
+        ASSERT_TRUE(AttachSoundFileDispatcher(CSoundFile::GetFileTypeInfo(), FourCC("WAVE"),
+                                              row.failingDecoder ? failing : wave));
+        // Without regions of their own, inputs get one over the whole file but here.
+        CSoundFile::SetProcessFileIfNoRegions(row.code != kNoRegionsErr);
+        gDecodings = 0;
+        const auto conversion = Treated(row.treatment, [&row](ConvSpec& c) {
+            c.setOutputFileType(FourCC("AIFF"));
+            c.setNeedsSampleRateConversion(row.low & 1);
+            c.setSampleRate(11025);
+            c.setNeedsGain(row.low & 2);
+            c.setNeedsStrip(row.low & 4);
+            c.setNeedsExtraction(row.low & 8);
+        });
+        EXPECT_EQ(Outcomes({in + "/" + row.input}, conversion),
+                  Strings{"Failure " + row.input + " " + std::to_string(row.code)});
+        EXPECT_EQ(gDecodings, row.decodings);
+        const std::string stem = fs::path(row.input).stem().string();
+        EXPECT_EQ(Tree(out), (row.folderStays ? Strings{"One", "One/" + stem} : Strings{"One"}));
+    }
+    AttachSoundFileDispatcher(CSoundFile::GetFileTypeInfo(), FourCC("WAVE"), wave);
+    CSoundFile::SetProcessFileIfNoRegions(wholeFile);
+}
+
+// Where members depart from the group-0 member of their low bits in what they
+// announce: mix, left and right extract with "Extracting regions" (the mix
+// gives the rate ratio only before its loop, left and right before every
+// region), and so does a split; a mono file interleaved takes the single
+// output's texts, its rate conversion and gain counted as three steps.
+TEST_F(ChannelPipelines, StepAnnouncementsOfTheDepartingMembers) {
+    Sox(dir / "m.wav", "-r 8000 -c 1 -b 16");
+    Sox(dir / "s.wav", "-r 8000 -c 2 -b 16");
+    WithRegions(dir / "m.wav", in + "/m.sd2");
+    WithRegions(dir / "s.wav", in + "/s.sd2");
+    const std::string ratio = " x" + std::to_string(11025.0 / 8000);
+    const std::string rate = "step Sample rate conversion 0", extract = "step Extracting regions 0";
+    struct Row {
+        std::string input;
+        int treatment, low;
+        Strings progress;  // up to the first region's name
+    };
+    const Row rows[] = {
+        {"m.sd2", 1, 3, {"steps 3", rate, "step Scanning file 0", "step Dynamics/gain processing 0"}},
+        {"m.sd2", 1, 8, {"steps 1", "step Copying/format change 0", "step Copying/format change 0",
+                         "region A 100"}},
+        {"s.sd2", 3, 8, {"steps 1", extract, extract, "region A 100"}},
+        {"s.sd2", 5, 8, {"steps 1", extract, extract, "region A 100"}},
+        {"s.sd2", 2, 8, {"steps 1", extract, extract, "region A 100"}},
+        {"s.sd2", 3, 9, {"steps 1", rate + ratio, rate, "region A 100"}},
+        {"s.sd2", 4, 9, {"steps 1", rate + ratio, rate + ratio, "region A 100"}},
+        {"s.sd2", 2, 9, {"steps 1", rate + ratio, rate + ratio, "region A 100"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.input + " treatment " + std::to_string(row.treatment) + ", low bits " +
+                     std::to_string(row.low));
+        progress.clear();
+        EXPECT_EQ(Outcomes({in + "/" + row.input}, Treated(row.treatment, [&row](ConvSpec& c) {
+                               c.setNeedsSampleRateConversion(row.low & 1);
+                               c.setSampleRate(11025);
+                               c.setNeedsGain(row.low & 2);
+                               c.setNeedsExtraction(row.low & 8);
+                           })),
+                  Strings{"Success " + row.input});
+        progress.resize(std::min(progress.size(), row.progress.size()));
+        EXPECT_EQ(progress, row.progress);
+    }
+}
 
 // The processing options of low case bits `low`: rate conversion to 11025 Hz,
 // normalizing to -3 dB, compaction with a 10 ms margin, extraction.
