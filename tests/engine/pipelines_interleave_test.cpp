@@ -242,12 +242,12 @@ TEST_F(ChannelPipelines, OutputsEqualSoxMergesAndRemixes) {
          kLsb16},
         {"p.L.wav", 5, {{"p.wav", "p.R.wav", ""}}, CSoundFile::kMono},
         // Sonic AIFF makes a Sonic split pair, its members numbered; our reader
-        // reads either member as the pair.
+        // reads either member as the pair, through single floats (within a step).
         {"s.wav",
          2,
          {{"s.1.aif", "s.wav", ""}, {"s.2.aif", "s.wav", ""}},
          CSoundFile::kStereo,
-         0,
+         kLsb16 - 1,
          FourCC("SAIF")},
     };
     for (const Row& row : rows) {
