@@ -568,5 +568,11 @@ TEST_F(ChannelPipelines, EveryTreatmentAndCaseEqualsTheGroup0ConversionItStandsF
     }
 }
 
+// Every group has a pipeline for each low part 0 to 11 and none for 12 to 15.
+TEST(ChannelDispatch, EveryCaseOfEveryGroupHasItsPipeline) {
+    for (int code = 0; code < kNumCaseCodes; ++code)
+        EXPECT_EQ(GetPipeline(code) != nullptr, (code & 15) < 12) << code;
+}
+
 }  // namespace
 }  // namespace enginetest
