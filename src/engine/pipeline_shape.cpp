@@ -206,8 +206,8 @@ private:
 // folder: -48 when a folder or file of that name exists.
 OSErr MakeRegionFolder(const Plan& p, std::string* folder) {
     FSRef made;
-    if (OSErr err = XWQF::CreateDirectory(p.cs->GetParentRef(), p.cs->GetInputNameStr(), &made,
-                                          nullptr))
+    if (OSErr err =
+            XWQF::CreateDirectory(p.cs->GetParentRef(), p.cs->GetInputNameStr(), &made, nullptr))
         return err;
     *folder = made.path;
     return 0;
@@ -219,12 +219,12 @@ uint32_t RegionFrame(int32_t frame) {
 }
 
 struct ExtractionStep {
-    const char* text;
-    bool ratioFirst;    // the announcement before the loop carries the rate ratio
-    bool ratioEach;     // so does the one before each region
-    bool dotL;          // a pair's or set's name takes ".L"
-    bool reportFrames;  // each output's length is announced after its step
-    RangeStep step;
+    const char* text = nullptr;
+    bool ratioFirst = false;    // the announcement before the loop carries the rate ratio
+    bool ratioEach = false;     // so does the one before each region
+    bool dotL = false;          // a pair's or set's name takes ".L"
+    bool reportFrames = false;  // each output's length is announced after its step
+    RangeStep step = nullptr;
 };
 
 // The extraction loop: one output per region of `source`, written by the step
@@ -250,8 +250,8 @@ OSErr ExtractRegions(const Plan& p, CSoundFile* source, const std::string& folde
         if (p.layout.form != Form::kFile && e.dotL) path += ".L";
         result = out.Make(p, path);
         if (result == 0)
-            result = e.step(source, out.get(), RegionFrame(region.start), RegionFrame(region.end),
-                            p.cs);
+            result =
+                e.step(source, out.get(), RegionFrame(region.start), RegionFrame(region.end), p.cs);
         if (result == 0 && e.reportFrames)
             SetProgressNumSampleFrames(static_cast<int>(out.get()->GetNumSFrames()));
         if (result == 0) result = CreateFades(out.get(), p.cs);
@@ -272,14 +272,13 @@ enum class Creation { kFirst, kBeforeText, kAfterText };
 // The members of one pass into one output: copy, compaction, sample-rate
 // conversion (whole or compacted), gain (whole or compacted) after a scan.
 struct OnePass {
-    const char* text;
-    WholeStep step;
-    bool needsRegions;
-    bool conversionRate;  // the output takes the conversion's rate
-    bool scan;            // a scan of the input first (gain members)
-    bool rateStep;        // a sample-rate conversion: a set's text carries the ratio
-                          // and a single output's length is announced after it
-    Creation single, set;
+    const char* text = nullptr;
+    WholeStep step = nullptr;
+    bool scan = false;      // a scan of the input first (gain members)
+    bool rateStep = false;  // a sample-rate conversion: a set's text carries the ratio
+                            // and a single output's length is announced after it
+    Creation single = Creation::kFirst;
+    Creation set = Creation::kFirst;
 };
 
 OSErr RunOnePass(const Plan& p, const OnePass& m) {
@@ -350,8 +349,10 @@ OSErr RunChained(const Plan& p, WholeStep rateStep, WholeStep gainStep, bool rep
 // The extraction members without a temporary file (codes 8 to 10).
 struct Extraction {
     ExtractionStep single, set;
-    bool scan;
-    bool folderFirstSingle, folderFirstSet;  // the folder is made before the steps are counted
+    bool scan = false;
+    // The folder is made before the steps are counted.
+    bool folderFirstSingle = false;
+    bool folderFirstSet = false;
 };
 
 OSErr RunExtraction(const Plan& p, const Extraction& m) {
@@ -426,34 +427,53 @@ void CarryExtras(CSoundFile* in, CSoundFile* out) {
 }  // namespace
 
 Layout AsInput(CSoundFile* in) {
-    const short channels = in->GetNumChannels();
-    const CSoundFile::ChannelConfiguration configuration = in->GetChannelConfiguration();
-    if (in->GetChannelConfig() >= 4)
-        return {Branch::kSet, Form::kSet, channels, configuration, channels, configuration, true};
-    return {Branch::kSingle, Form::kFile, channels, configuration, channels, configuration, false};
+    const bool set = in->GetChannelConfig() >= 4;
+    Layout layout = Interleaved(in);
+    if (set) {
+        layout.branch = Branch::kSet;
+        layout.form = Form::kSet;
+        layout.dotL = true;
+    }
+    return layout;
 }
 
 Layout Interleaved(CSoundFile* in) {
     const short channels = in->GetNumChannels();
     const CSoundFile::ChannelConfiguration configuration = in->GetChannelConfiguration();
-    return {Branch::kSingle, Form::kFile, channels, configuration, channels, configuration, false};
+    return {.branch = Branch::kSingle,
+            .form = Form::kFile,
+            .channels = channels,
+            .configuration = configuration,
+            .tempChannels = channels,
+            .tempConfiguration = configuration,
+            .dotL = false};
 }
 
 Layout MonoToStereo() {
-    return {Branch::kSingle, Form::kFile, 2, CSoundFile::kStereo, 1, CSoundFile::kMono, false};
+    return {.branch = Branch::kSingle,
+            .form = Form::kFile,
+            .channels = 2,
+            .configuration = CSoundFile::kStereo,
+            .tempChannels = 1,
+            .tempConfiguration = CSoundFile::kMono,
+            .dotL = false};
 }
 
 Layout Separated(CSoundFile* in) {
-    const short channels = in->GetNumChannels();
-    const CSoundFile::ChannelConfiguration configuration = in->GetChannelConfiguration();
-    return {Branch::kSet, channels == 2 ? Form::kPair : Form::kSet,
-            channels,     configuration,
-            channels,     configuration,
-            false};
+    Layout layout = Interleaved(in);
+    layout.branch = Branch::kSet;
+    layout.form = in->GetNumChannels() == 2 ? Form::kPair : Form::kSet;
+    return layout;
 }
 
 Layout OneChannel() {
-    return {Branch::kSingle, Form::kFile, 1, CSoundFile::kMono, 1, CSoundFile::kMono, false};
+    return {.branch = Branch::kSingle,
+            .form = Form::kFile,
+            .channels = 1,
+            .configuration = CSoundFile::kMono,
+            .tempChannels = 1,
+            .tempConfiguration = CSoundFile::kMono,
+            .dotL = false};
 }
 
 OSErr RunMember(CSoundFile* in, CConvSpec* cs, int low, const Layout& layout, const Steps& steps,
@@ -466,60 +486,70 @@ OSErr RunMember(CSoundFile* in, CConvSpec* cs, int low, const Layout& layout, co
         return err == kNothingToDo ? 0 : err;
 
     using C = Creation;
-    const C passFirst = quirks & kCreateAfterText ? C::kAfterText : C::kFirst;
+    const C passSingle = quirks & kCreateAfterText ? C::kAfterText : C::kFirst;
     // The set of a region takes ".L" where the gain members name it, unless told.
     const bool regionDotL = !(quirks & kPlainRegionNames);
     switch (low) {
         case 0:
-            return RunOnePass(p, {kCopyText, steps.copy, false, false, false, false, C::kFirst,
-                                  C::kFirst});
+            return RunOnePass(p, {.text = kCopyText, .step = steps.copy});
         case 1:
-            return RunOnePass(p, {kRateText, steps.rate, false, true, false, true, C::kFirst,
-                                  C::kBeforeText});
+            return RunOnePass(
+                p,
+                {.text = kRateText, .step = steps.rate, .rateStep = true, .set = C::kBeforeText});
         case 2:
-            return RunOnePass(p, {kGainText, steps.gain, false, false, true, false, C::kBeforeText,
-                                  C::kBeforeText});
+            return RunOnePass(p, {.text = kGainText,
+                                  .step = steps.gain,
+                                  .scan = true,
+                                  .single = C::kBeforeText,
+                                  .set = C::kBeforeText});
         case 3:
             return RunChained(p, steps.rateIntoTemp, steps.gainFromTemp, true);
         case 4:
-            return RunOnePass(p, {kCompactText, steps.compact, true, false, false, false, passFirst,
-                                  C::kFirst});
+            return RunOnePass(p,
+                              {.text = kCompactText, .step = steps.compact, .single = passSingle});
         case 5:
-            return RunOnePass(p, {kRateText, steps.compactedRate, true, true, false, true,
-                                  passFirst, C::kBeforeText});
+            return RunOnePass(p, {.text = kRateText,
+                                  .step = steps.compactedRate,
+                                  .rateStep = true,
+                                  .single = passSingle,
+                                  .set = C::kBeforeText});
         case 6:
-            return RunOnePass(p, {kGainText, steps.compactedGain, true, false, true, false,
-                                  C::kBeforeText, C::kBeforeText});
+            return RunOnePass(p, {.text = kGainText,
+                                  .step = steps.compactedGain,
+                                  .scan = true,
+                                  .single = C::kBeforeText,
+                                  .set = C::kBeforeText});
         case 7:
             return RunChained(p, steps.compactedRateIntoTemp, steps.gainFromTemp,
                               !(quirks & kNoTempReport));
         case 8: {
             const bool folderFirst = (quirks & kExtractFolderFirst) != 0;
-            return RunExtraction(
-                p, {{folderFirst ? kExtractText : kCopyText, false, false, false, false,
-                     steps.extract},
-                    {kExtractText, false, false, false, false, steps.extract},
-                    false,
-                    folderFirst,
-                    true});
+            return RunExtraction(p, {.single = {.text = folderFirst ? kExtractText : kCopyText,
+                                                .step = steps.extract},
+                                     .set = {.text = kExtractText, .step = steps.extract},
+                                     .folderFirstSingle = folderFirst,
+                                     .folderFirstSet = true});
         }
         case 9: {
-            const ExtractionStep step{kRateText,
-                                      true,
-                                      !(quirks & kRatioOnceOnly),
-                                      false,
-                                      (quirks & kReportRegionFrames) != 0,
-                                      steps.rangeRate};
-            return RunExtraction(p, {step, step, false, true, true});
+            const ExtractionStep step{.text = kRateText,
+                                      .ratioFirst = true,
+                                      .ratioEach = !(quirks & kRatioOnceOnly),
+                                      .reportFrames = (quirks & kReportRegionFrames) != 0,
+                                      .step = steps.rangeRate};
+            return RunExtraction(
+                p,
+                {.single = step, .set = step, .folderFirstSingle = true, .folderFirstSet = true});
         }
         case 10: {
-            const ExtractionStep step{kGainText, false, false, regionDotL, false, steps.rangeGain};
-            return RunExtraction(p, {step, step, true, true, false});
+            const ExtractionStep step{
+                .text = kGainText, .dotL = regionDotL, .step = steps.rangeGain};
+            return RunExtraction(
+                p, {.single = step, .set = step, .scan = true, .folderFirstSingle = true});
         }
         default:
             return RunChainedExtraction(
                 p, steps.compactedRateIntoTemp,
-                {kGainText, false, false, regionDotL, false, steps.rangeGainFromTemp});
+                {.text = kGainText, .dotL = regionDotL, .step = steps.rangeGainFromTemp});
     }
 }
 

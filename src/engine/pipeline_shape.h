@@ -53,15 +53,15 @@ Layout OneChannel();
 
 // The numbered steps a channel group calls, by the low bits they serve.
 struct Steps {
-    WholeStep copy;           // 0
-    WholeStep rate;           // 1
-    WholeStep gain;           // 2
-    WholeStep compact;        // 4
-    WholeStep compactedRate;  // 5
-    WholeStep compactedGain;  // 6
-    RangeStep extract;        // 8
-    RangeStep rangeRate;      // 9
-    RangeStep rangeGain;      // 10
+    WholeStep copy;                   // 0
+    WholeStep rate;                   // 1
+    WholeStep gain;                   // 2
+    WholeStep compact;                // 4
+    WholeStep compactedRate;          // 5
+    WholeStep compactedGain;          // 6
+    RangeStep extract;                // 8
+    RangeStep rangeRate;              // 9
+    RangeStep rangeGain;              // 10
     WholeStep rateIntoTemp;           // 3: the input into the temporary file
     WholeStep compactedRateIntoTemp;  // 7 and 11
     WholeStep gainFromTemp;           // 3 and 7: the temporary file into the output

@@ -57,9 +57,8 @@ OSErr Interleave(CSoundFile* in, CConvSpec* cs, int low, unsigned quirks = 0) {
 // Split pairs and sets to the interleave member, every single file to group 0.
 OSErr ByConfiguration(CSoundFile* in, CConvSpec* cs, int low) {
     using Member = OSErr (*)(CSoundFile*, CConvSpec*);
-    static constexpr Member kInterleave[] = {&Run016, &Run017, &Run018, &Run019,
-                                             &Run020, &Run021, &Run022, &Run023,
-                                             &Run024, &Run025, &Run026, &Run027};
+    static constexpr Member kInterleave[] = {&Run016, &Run017, &Run018, &Run019, &Run020, &Run021,
+                                             &Run022, &Run023, &Run024, &Run025, &Run026, &Run027};
     switch (in->GetChannelConfig()) {
         case 1:
         case 2:
@@ -75,29 +74,77 @@ OSErr ByConfiguration(CSoundFile* in, CConvSpec* cs, int low) {
 
 }  // namespace
 
-OSErr Run016(CSoundFile* in, CConvSpec* cs) { return Interleave(in, cs, 0); }
-OSErr Run017(CSoundFile* in, CConvSpec* cs) { return Interleave(in, cs, 1); }
-OSErr Run018(CSoundFile* in, CConvSpec* cs) { return Interleave(in, cs, 2); }
-OSErr Run019(CSoundFile* in, CConvSpec* cs) { return Interleave(in, cs, 3); }
-OSErr Run020(CSoundFile* in, CConvSpec* cs) { return Interleave(in, cs, 4); }
-OSErr Run021(CSoundFile* in, CConvSpec* cs) { return Interleave(in, cs, 5); }
-OSErr Run022(CSoundFile* in, CConvSpec* cs) { return Interleave(in, cs, 6); }
+OSErr Run016(CSoundFile* in, CConvSpec* cs) {
+    return Interleave(in, cs, 0);
+}
+OSErr Run017(CSoundFile* in, CConvSpec* cs) {
+    return Interleave(in, cs, 1);
+}
+OSErr Run018(CSoundFile* in, CConvSpec* cs) {
+    return Interleave(in, cs, 2);
+}
+OSErr Run019(CSoundFile* in, CConvSpec* cs) {
+    return Interleave(in, cs, 3);
+}
+OSErr Run020(CSoundFile* in, CConvSpec* cs) {
+    return Interleave(in, cs, 4);
+}
+OSErr Run021(CSoundFile* in, CConvSpec* cs) {
+    return Interleave(in, cs, 5);
+}
+OSErr Run022(CSoundFile* in, CConvSpec* cs) {
+    return Interleave(in, cs, 6);
+}
 // Reports nothing after the rate conversion into its temporary file.
-OSErr Run023(CSoundFile* in, CConvSpec* cs) { return Interleave(in, cs, 7, kNoTempReport); }
-OSErr Run024(CSoundFile* in, CConvSpec* cs) { return Interleave(in, cs, 8); }
-OSErr Run025(CSoundFile* in, CConvSpec* cs) { return Interleave(in, cs, 9); }
-OSErr Run026(CSoundFile* in, CConvSpec* cs) { return Interleave(in, cs, 10); }
-OSErr Run027(CSoundFile* in, CConvSpec* cs) { return Interleave(in, cs, 11); }
+OSErr Run023(CSoundFile* in, CConvSpec* cs) {
+    return Interleave(in, cs, 7, kNoTempReport);
+}
+OSErr Run024(CSoundFile* in, CConvSpec* cs) {
+    return Interleave(in, cs, 8);
+}
+OSErr Run025(CSoundFile* in, CConvSpec* cs) {
+    return Interleave(in, cs, 9);
+}
+OSErr Run026(CSoundFile* in, CConvSpec* cs) {
+    return Interleave(in, cs, 10);
+}
+OSErr Run027(CSoundFile* in, CConvSpec* cs) {
+    return Interleave(in, cs, 11);
+}
 
-OSErr Run096(CSoundFile* in, CConvSpec* cs) { return ByConfiguration(in, cs, 0); }
-OSErr Run097(CSoundFile* in, CConvSpec* cs) { return ByConfiguration(in, cs, 1); }
-OSErr Run098(CSoundFile* in, CConvSpec* cs) { return ByConfiguration(in, cs, 2); }
-OSErr Run099(CSoundFile* in, CConvSpec* cs) { return ByConfiguration(in, cs, 3); }
-OSErr Run100(CSoundFile* in, CConvSpec* cs) { return ByConfiguration(in, cs, 4); }
-OSErr Run101(CSoundFile* in, CConvSpec* cs) { return ByConfiguration(in, cs, 5); }
-OSErr Run102(CSoundFile* in, CConvSpec* cs) { return ByConfiguration(in, cs, 6); }
-OSErr Run103(CSoundFile* in, CConvSpec* cs) { return ByConfiguration(in, cs, 7); }
-OSErr Run104(CSoundFile* in, CConvSpec* cs) { return ByConfiguration(in, cs, 8); }
-OSErr Run105(CSoundFile* in, CConvSpec* cs) { return ByConfiguration(in, cs, 9); }
-OSErr Run106(CSoundFile* in, CConvSpec* cs) { return ByConfiguration(in, cs, 10); }
-OSErr Run107(CSoundFile* in, CConvSpec* cs) { return ByConfiguration(in, cs, 11); }
+OSErr Run096(CSoundFile* in, CConvSpec* cs) {
+    return ByConfiguration(in, cs, 0);
+}
+OSErr Run097(CSoundFile* in, CConvSpec* cs) {
+    return ByConfiguration(in, cs, 1);
+}
+OSErr Run098(CSoundFile* in, CConvSpec* cs) {
+    return ByConfiguration(in, cs, 2);
+}
+OSErr Run099(CSoundFile* in, CConvSpec* cs) {
+    return ByConfiguration(in, cs, 3);
+}
+OSErr Run100(CSoundFile* in, CConvSpec* cs) {
+    return ByConfiguration(in, cs, 4);
+}
+OSErr Run101(CSoundFile* in, CConvSpec* cs) {
+    return ByConfiguration(in, cs, 5);
+}
+OSErr Run102(CSoundFile* in, CConvSpec* cs) {
+    return ByConfiguration(in, cs, 6);
+}
+OSErr Run103(CSoundFile* in, CConvSpec* cs) {
+    return ByConfiguration(in, cs, 7);
+}
+OSErr Run104(CSoundFile* in, CConvSpec* cs) {
+    return ByConfiguration(in, cs, 8);
+}
+OSErr Run105(CSoundFile* in, CConvSpec* cs) {
+    return ByConfiguration(in, cs, 9);
+}
+OSErr Run106(CSoundFile* in, CConvSpec* cs) {
+    return ByConfiguration(in, cs, 10);
+}
+OSErr Run107(CSoundFile* in, CConvSpec* cs) {
+    return ByConfiguration(in, cs, 11);
+}

@@ -97,39 +97,93 @@ OSErr ToMono(CSoundFile* in, CConvSpec* cs, int low, const Steps& steps, unsigne
 
 }  // namespace
 
-OSErr Run048(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 0, kMixSteps); }
-OSErr Run049(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 1, kMixSteps); }
-OSErr Run050(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 2, kMixSteps); }
-OSErr Run051(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 3, kMixSteps); }
-OSErr Run052(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 4, kMixSteps); }
-OSErr Run053(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 5, kMixSteps); }
-OSErr Run054(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 6, kMixSteps); }
-OSErr Run055(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 7, kMixSteps); }
-OSErr Run056(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 8, kMixSteps); }
+OSErr Run048(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 0, kMixSteps);
+}
+OSErr Run049(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 1, kMixSteps);
+}
+OSErr Run050(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 2, kMixSteps);
+}
+OSErr Run051(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 3, kMixSteps);
+}
+OSErr Run052(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 4, kMixSteps);
+}
+OSErr Run053(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 5, kMixSteps);
+}
+OSErr Run054(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 6, kMixSteps);
+}
+OSErr Run055(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 7, kMixSteps);
+}
+OSErr Run056(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 8, kMixSteps);
+}
 // Announces the rate ratio only before the region loop.
 OSErr Run057(CSoundFile* in, CConvSpec* cs) {
     return ToMono(in, cs, 9, kMixSteps, kRatioOnceOnly);
 }
-OSErr Run058(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 10, kMixSteps); }
-OSErr Run059(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 11, kMixSteps); }
+OSErr Run058(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 10, kMixSteps);
+}
+OSErr Run059(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 11, kMixSteps);
+}
 
-OSErr Run064(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 0, kLeftSteps); }
-OSErr Run065(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 1, kLeftSteps); }
-OSErr Run066(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 2, kLeftSteps); }
-OSErr Run067(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 3, kLeftSteps); }
-OSErr Run068(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 4, kLeftSteps); }
-OSErr Run069(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 5, kLeftSteps); }
-OSErr Run070(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 6, kLeftSteps); }
-OSErr Run071(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 7, kLeftSteps); }
-OSErr Run072(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 8, kLeftSteps); }
-OSErr Run073(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 9, kLeftSteps); }
-OSErr Run074(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 10, kLeftSteps); }
-OSErr Run075(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 11, kLeftSteps); }
+OSErr Run064(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 0, kLeftSteps);
+}
+OSErr Run065(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 1, kLeftSteps);
+}
+OSErr Run066(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 2, kLeftSteps);
+}
+OSErr Run067(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 3, kLeftSteps);
+}
+OSErr Run068(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 4, kLeftSteps);
+}
+OSErr Run069(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 5, kLeftSteps);
+}
+OSErr Run070(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 6, kLeftSteps);
+}
+OSErr Run071(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 7, kLeftSteps);
+}
+OSErr Run072(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 8, kLeftSteps);
+}
+OSErr Run073(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 9, kLeftSteps);
+}
+OSErr Run074(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 10, kLeftSteps);
+}
+OSErr Run075(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 11, kLeftSteps);
+}
 
-OSErr Run080(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 0, kRightSteps); }
-OSErr Run081(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 1, kRightSteps); }
-OSErr Run082(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 2, kRightSteps); }
-OSErr Run083(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 3, kRightSteps); }
+OSErr Run080(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 0, kRightSteps);
+}
+OSErr Run081(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 1, kRightSteps);
+}
+OSErr Run082(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 2, kRightSteps);
+}
+OSErr Run083(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 3, kRightSteps);
+}
 // Count, decode and announce before the output is made.
 OSErr Run084(CSoundFile* in, CConvSpec* cs) {
     return ToMono(in, cs, 4, kRightSteps, kCreateAfterText);
@@ -137,9 +191,21 @@ OSErr Run084(CSoundFile* in, CConvSpec* cs) {
 OSErr Run085(CSoundFile* in, CConvSpec* cs) {
     return ToMono(in, cs, 5, kRightSteps, kCreateAfterText);
 }
-OSErr Run086(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 6, kRightSteps); }
-OSErr Run087(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 7, kRightSteps); }
-OSErr Run088(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 8, kRightSteps); }
-OSErr Run089(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 9, kRightSteps); }
-OSErr Run090(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 10, kRightSteps); }
-OSErr Run091(CSoundFile* in, CConvSpec* cs) { return ToMono(in, cs, 11, kRightSteps); }
+OSErr Run086(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 6, kRightSteps);
+}
+OSErr Run087(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 7, kRightSteps);
+}
+OSErr Run088(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 8, kRightSteps);
+}
+OSErr Run089(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 9, kRightSteps);
+}
+OSErr Run090(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 10, kRightSteps);
+}
+OSErr Run091(CSoundFile* in, CConvSpec* cs) {
+    return ToMono(in, cs, 11, kRightSteps);
+}

@@ -29,17 +29,41 @@ OSErr Split(CSoundFile* in, CConvSpec* cs, int low, unsigned quirks = 0) {
 
 }  // namespace
 
-OSErr Run032(CSoundFile* in, CConvSpec* cs) { return Split(in, cs, 0); }
-OSErr Run033(CSoundFile* in, CConvSpec* cs) { return Split(in, cs, 1); }
-OSErr Run034(CSoundFile* in, CConvSpec* cs) { return Split(in, cs, 2); }
-OSErr Run035(CSoundFile* in, CConvSpec* cs) { return Split(in, cs, 3); }
-OSErr Run036(CSoundFile* in, CConvSpec* cs) { return Split(in, cs, 4); }
-OSErr Run037(CSoundFile* in, CConvSpec* cs) { return Split(in, cs, 5); }
-OSErr Run038(CSoundFile* in, CConvSpec* cs) { return Split(in, cs, 6); }
-OSErr Run039(CSoundFile* in, CConvSpec* cs) { return Split(in, cs, 7); }
-OSErr Run040(CSoundFile* in, CConvSpec* cs) { return Split(in, cs, 8); }
+OSErr Run032(CSoundFile* in, CConvSpec* cs) {
+    return Split(in, cs, 0);
+}
+OSErr Run033(CSoundFile* in, CConvSpec* cs) {
+    return Split(in, cs, 1);
+}
+OSErr Run034(CSoundFile* in, CConvSpec* cs) {
+    return Split(in, cs, 2);
+}
+OSErr Run035(CSoundFile* in, CConvSpec* cs) {
+    return Split(in, cs, 3);
+}
+OSErr Run036(CSoundFile* in, CConvSpec* cs) {
+    return Split(in, cs, 4);
+}
+OSErr Run037(CSoundFile* in, CConvSpec* cs) {
+    return Split(in, cs, 5);
+}
+OSErr Run038(CSoundFile* in, CConvSpec* cs) {
+    return Split(in, cs, 6);
+}
+OSErr Run039(CSoundFile* in, CConvSpec* cs) {
+    return Split(in, cs, 7);
+}
+OSErr Run040(CSoundFile* in, CConvSpec* cs) {
+    return Split(in, cs, 8);
+}
 // Announces each region output's length after its conversion.
-OSErr Run041(CSoundFile* in, CConvSpec* cs) { return Split(in, cs, 9, kReportRegionFrames); }
-OSErr Run042(CSoundFile* in, CConvSpec* cs) { return Split(in, cs, 10); }
+OSErr Run041(CSoundFile* in, CConvSpec* cs) {
+    return Split(in, cs, 9, kReportRegionFrames);
+}
+OSErr Run042(CSoundFile* in, CConvSpec* cs) {
+    return Split(in, cs, 10);
+}
 // Names the pair or set of each region without ".L".
-OSErr Run043(CSoundFile* in, CConvSpec* cs) { return Split(in, cs, 11, kPlainRegionNames); }
+OSErr Run043(CSoundFile* in, CConvSpec* cs) {
+    return Split(in, cs, 11, kPlainRegionNames);
+}

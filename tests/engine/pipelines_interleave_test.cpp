@@ -82,8 +82,9 @@ std::string Difference(const Units& actual, const Units& expected, int tolerance
     Strings a, e;
     for (const auto& [key, unit] : actual) a.push_back(key);
     for (const auto& [key, unit] : expected) e.push_back(key);
-    if (a != e) return "outputs " + ::testing::PrintToString(a) + " instead of " +
-                       ::testing::PrintToString(e);
+    if (a != e)
+        return "outputs " + ::testing::PrintToString(a) + " instead of " +
+               ::testing::PrintToString(e);
     for (const auto& [key, want] : expected) {
         const Unit& got = actual.at(key);
         if (got.files != want.files || got.configuration != want.configuration ||
@@ -224,7 +225,9 @@ TEST_F(ChannelPipelines, OutputsEqualSoxMergesAndRemixes) {
         {"p.L.wav", 1, {{"p.wav", "-M p.L.wav p.R.wav", ""}}, CSoundFile::kStereo},
         {"c.L.wav", 1, {{"c.wav", "-M " + set, ""}}, CSoundFile::k51},
         {"c.L.wav", 6, {{"c.wav", "-M " + set, ""}}, CSoundFile::k51},
-        {"s.wav", 2, {{"s.L.wav", "s.wav", "remix 1"}, {"s.R.wav", "s.wav", "remix 2"}},
+        {"s.wav",
+         2,
+         {{"s.L.wav", "s.wav", "remix 1"}, {"s.R.wav", "s.wav", "remix 2"}},
          CSoundFile::kStereo},
         {"six.wav",
          2,
@@ -238,7 +241,10 @@ TEST_F(ChannelPipelines, OutputsEqualSoxMergesAndRemixes) {
         {"s.wav", 3, {{"s.wav", "s.wav", "remix 1v0.5,2v0.5"}}, CSoundFile::kMono, kLsb16},
         {"s.wav", 4, {{"s.wav", "s.wav", "remix 1"}}, CSoundFile::kMono},
         {"s.wav", 5, {{"s.wav", "s.wav", "remix 2"}}, CSoundFile::kMono},
-        {"p.L.wav", 3, {{"p.wav", "-M p.L.wav p.R.wav", "remix 1v0.5,2v0.5"}}, CSoundFile::kMono,
+        {"p.L.wav",
+         3,
+         {{"p.wav", "-M p.L.wav p.R.wav", "remix 1v0.5,2v0.5"}},
+         CSoundFile::kMono,
          kLsb16},
         {"p.L.wav", 5, {{"p.wav", "p.R.wav", ""}}, CSoundFile::kMono},
         // Sonic AIFF makes a Sonic split pair, its members numbered; our reader
@@ -252,10 +258,9 @@ TEST_F(ChannelPipelines, OutputsEqualSoxMergesAndRemixes) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.input + " treatment " + std::to_string(row.treatment));
-        EXPECT_EQ(Outcomes({in + "/" + row.input}, Treated(row.treatment,
-                                                           [&row](ConvSpec& c) {
-                                                               c.setOutputFileType(row.type);
-                                                           })),
+        EXPECT_EQ(Outcomes({in + "/" + row.input},
+                           Treated(row.treatment,
+                                   [&row](ConvSpec& c) { c.setOutputFileType(row.type); })),
                   Strings{"Success " + row.input});
         Strings names, files;
         for (const Output& o : row.outputs) names.push_back(o.name);
@@ -279,7 +284,6 @@ TEST_F(ChannelPipelines, OutputsEqualSoxMergesAndRemixes) {
     }
 }
 
-
 // WAVE files whose objects say they decode on open, and whose decoding fails
 // with an I/O error; the decodings are counted.
 constexpr OSErr kDecodingFailed = -36;
@@ -298,11 +302,12 @@ CSoundFile* MakeFailingDecoder() {
     return new FailingDecoder();
 }
 
-// A decoding on open that fails ends every member with its code before
-// anything but a region folder made first stays behind, whether the member treats the input or hands it to
-// group 0 (with mix, left and right too, whose first step would otherwise run
-// on what the decoder never gave); a pair of such members is refused before
-// decoding. Compaction or extraction without regions fails with -20000.
+// A decoding on open that fails ends every member with its code, whether the
+// member treats the input or hands it to group 0 (mix, left and right too,
+// whose first step would otherwise run on what the decoder never gave); only a
+// region folder made before the decoding stays. A pair of such members is
+// refused before decoding; compaction or extraction without regions fails with
+// -20000.
 TEST_F(ChannelPipelines, RefusalsAndFailedDecodingLeaveNothing) {
     WavInputs();
     struct Row {
@@ -314,16 +319,26 @@ TEST_F(ChannelPipelines, RefusalsAndFailedDecodingLeaveNothing) {
         bool folderStays = false;  // the region folder was made before the decoding
     };
     const Row rows[] = {
-        {"m.wav", 1, 0, true, kDecodingFailed, 1},   {"m.wav", 1, 3, true, kDecodingFailed, 1},
-        {"m.wav", 1, 8, true, kDecodingFailed, 1},   {"s.wav", 1, 2, true, kDecodingFailed, 1},
-        {"s.wav", 2, 0, true, kDecodingFailed, 1},   {"s.wav", 2, 9, true, kDecodingFailed, 1, true},
-        {"six.wav", 2, 11, true, kDecodingFailed, 1}, {"s.wav", 3, 0, true, kDecodingFailed, 1},
-        {"s.wav", 4, 3, true, kDecodingFailed, 1},   {"s.wav", 5, 7, true, kDecodingFailed, 1},
-        {"s.wav", 3, 10, true, kDecodingFailed, 1, true}, {"six.wav", 4, 1, true, kDecodingFailed, 1},
-        {"s.wav", 6, 0, true, kDecodingFailed, 1},   {"p.L.wav", 1, 0, true, kParamErr, 0},
-        {"p.L.wav", 3, 3, true, kParamErr, 0},       {"p.L.wav", 6, 8, true, kParamErr, 0},
-        {"m.wav", 1, 4, false, kNoRegionsErr, 0},    {"s.wav", 2, 8, false, kNoRegionsErr, 0},
-        {"p.L.wav", 4, 11, false, kNoRegionsErr, 0}, {"c.L.wav", 6, 5, false, kNoRegionsErr, 0},
+        {"m.wav", 1, 0, true, kDecodingFailed, 1},
+        {"m.wav", 1, 3, true, kDecodingFailed, 1},
+        {"m.wav", 1, 8, true, kDecodingFailed, 1},
+        {"s.wav", 1, 2, true, kDecodingFailed, 1},
+        {"s.wav", 2, 0, true, kDecodingFailed, 1},
+        {"s.wav", 2, 9, true, kDecodingFailed, 1, true},
+        {"six.wav", 2, 11, true, kDecodingFailed, 1},
+        {"s.wav", 3, 0, true, kDecodingFailed, 1},
+        {"s.wav", 4, 3, true, kDecodingFailed, 1},
+        {"s.wav", 5, 7, true, kDecodingFailed, 1},
+        {"s.wav", 3, 10, true, kDecodingFailed, 1, true},
+        {"six.wav", 4, 1, true, kDecodingFailed, 1},
+        {"s.wav", 6, 0, true, kDecodingFailed, 1},
+        {"p.L.wav", 1, 0, true, kParamErr, 0},
+        {"p.L.wav", 3, 3, true, kParamErr, 0},
+        {"p.L.wav", 6, 8, true, kParamErr, 0},
+        {"m.wav", 1, 4, false, kNoRegionsErr, 0},
+        {"s.wav", 2, 8, false, kNoRegionsErr, 0},
+        {"p.L.wav", 4, 11, false, kNoRegionsErr, 0},
+        {"c.L.wav", 6, 5, false, kNoRegionsErr, 0},
     };
     const bool wholeFile = CSoundFile::GetProcessFileIfNoRegions();
     const SoundFileDispatcherPtr wave = GetSoundFileDispatcher(FourCC("WAVE"));
@@ -373,9 +388,15 @@ TEST_F(ChannelPipelines, StepAnnouncementsOfTheDepartingMembers) {
         Strings progress;  // up to the first region's name
     };
     const Row rows[] = {
-        {"m.sd2", 1, 3, {"steps 3", rate, "step Scanning file 0", "step Dynamics/gain processing 0"}},
-        {"m.sd2", 1, 8, {"steps 1", "step Copying/format change 0", "step Copying/format change 0",
-                         "region A 100"}},
+        {"m.sd2",
+         1,
+         3,
+         {"steps 3", rate, "step Scanning file 0", "step Dynamics/gain processing 0"}},
+        {"m.sd2",
+         1,
+         8,
+         {"steps 1", "step Copying/format change 0", "step Copying/format change 0",
+          "region A 100"}},
         {"s.sd2", 3, 8, {"steps 1", extract, extract, "region A 100"}},
         {"s.sd2", 5, 8, {"steps 1", extract, extract, "region A 100"}},
         {"s.sd2", 2, 8, {"steps 1", extract, extract, "region A 100"}},
@@ -387,12 +408,14 @@ TEST_F(ChannelPipelines, StepAnnouncementsOfTheDepartingMembers) {
         SCOPED_TRACE(row.input + " treatment " + std::to_string(row.treatment) + ", low bits " +
                      std::to_string(row.low));
         progress.clear();
-        EXPECT_EQ(Outcomes({in + "/" + row.input}, Treated(row.treatment, [&row](ConvSpec& c) {
-                               c.setNeedsSampleRateConversion(row.low & 1);
-                               c.setSampleRate(11025);
-                               c.setNeedsGain(row.low & 2);
-                               c.setNeedsExtraction(row.low & 8);
-                           })),
+        EXPECT_EQ(Outcomes({in + "/" + row.input}, Treated(row.treatment,
+                                                           [&row](ConvSpec& c) {
+                                                               c.setNeedsSampleRateConversion(
+                                                                   row.low & 1);
+                                                               c.setSampleRate(11025);
+                                                               c.setNeedsGain(row.low & 2);
+                                                               c.setNeedsExtraction(row.low & 8);
+                                                           })),
                   Strings{"Success " + row.input});
         progress.resize(std::min(progress.size(), row.progress.size()));
         EXPECT_EQ(progress, row.progress);
@@ -452,9 +475,9 @@ TEST_F(ChannelPipelines, EveryTreatmentAndCaseEqualsTheGroup0ConversionItStandsF
     Sox(wav + "/m/t.wav", "-r 8000 -c 1 -b 16");
     Sox(wav + "/s/t.wav", "-r 8000 -c 2 -b 16");
     fs::create_directories(wav + "/x");
-    ASSERT_TRUE(formattest::RunCommand(
-        "sox -n -r 8000 -b 16 -c 6 " + Quote(wav + "/x/t.wav") +
-        " synth 0.1 sine 200 sine 300 sine 400 sine 500 sine 600 sine 700"));
+    ASSERT_TRUE(
+        formattest::RunCommand("sox -n -r 8000 -b 16 -c 6 " + Quote(wav + "/x/t.wav") +
+                               " synth 0.1 sine 200 sine 300 sine 400 sine 500 sine 600 sine 700"));
     Remix(wav + "/s/t.wav", wav + "/l/t.wav", "1");
     Remix(wav + "/s/t.wav", wav + "/r/t.wav", "2");
     Remix(wav + "/s/t.wav", wav + "/mx/t.wav", "1v0.5,2v0.5", "-b 24");
@@ -472,7 +495,9 @@ TEST_F(ChannelPipelines, EveryTreatmentAndCaseEqualsTheGroup0ConversionItStandsF
     }
     const auto input = [&](const std::string& name) {
         return in + "/" + name +
-               (name == "p" || name == "c" ? "/t.L.sd2" : name[0] == 'x' ? "/t.wav" : "/t.sd2");
+               (name == "p" || name == "c" ? "/t.L.sd2"
+                : name[0] == 'x'           ? "/t.wav"
+                                           : "/t.sd2");
     };
     // Runs one conversion of one input; its outputs.
     const auto convert = [&](const std::string& name, const std::shared_ptr<ConvSpec>& c) {
@@ -558,11 +583,11 @@ TEST_F(ChannelPipelines, EveryTreatmentAndCaseEqualsTheGroup0ConversionItStandsF
                 SCOPED_TRACE(name + " treatment " + std::to_string(treatment) + ", low bits " +
                              std::to_string(low));
                 const Units units = convert(name, Treated(treatment, Options(low)));
-                EXPECT_EQ(Difference(units,
-                                     Reshaped(group0[expected.reference][size_t(low)],
-                                              expected.shape),
-                                     expected.tolerance),
-                          "");
+                EXPECT_EQ(
+                    Difference(units,
+                               Reshaped(group0[expected.reference][size_t(low)], expected.shape),
+                               expected.tolerance),
+                    "");
             }
         }
     }
