@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "engine/pipelines_group0.h"
+#include "engine/pipelines_interleave.h"
+#include "engine/pipelines_mono.h"
+#include "engine/pipelines_split.h"
 #include "formats/chunk_reader.h"
 #include "foundation/log.h"
 #include "foundation/paths.h"
@@ -33,14 +36,29 @@ constexpr bool IsCountedVocBlock(uint8_t type) {
     return type == 1 || type == 2 || type == 3 || type == 6;
 }
 
-// The pipelines by case code. An entry stays null until its pipeline exists:
-// Run000 (copy and format change), Run001..Run011 (group 0), Run016..Run043
-// (interleave and split), Run048..Run107 (mix, left, right and per-layout).
+// The pipelines by case code: Run000 (copy and format change), Run001..Run011
+// (group 0), Run016..Run043 (interleave and split), Run048..Run107 (mix, left,
+// right and per-configuration). Low parts 12 to 15 have none.
 std::array<PipelineFunc, kNumCaseCodes> gPipelines = [] {
     std::array<PipelineFunc, kNumCaseCodes> table{};
-    const PipelineFunc group0[] = {&Run000, &Run001, &Run002, &Run003, &Run004, &Run005,
-                                   &Run006, &Run007, &Run008, &Run009, &Run010, &Run011};
-    std::copy(std::begin(group0), std::end(group0), table.begin());
+    const PipelineFunc groups[][12] = {
+        {&Run000, &Run001, &Run002, &Run003, &Run004, &Run005,  //
+         &Run006, &Run007, &Run008, &Run009, &Run010, &Run011},
+        {&Run016, &Run017, &Run018, &Run019, &Run020, &Run021,  //
+         &Run022, &Run023, &Run024, &Run025, &Run026, &Run027},
+        {&Run032, &Run033, &Run034, &Run035, &Run036, &Run037,  //
+         &Run038, &Run039, &Run040, &Run041, &Run042, &Run043},
+        {&Run048, &Run049, &Run050, &Run051, &Run052, &Run053,  //
+         &Run054, &Run055, &Run056, &Run057, &Run058, &Run059},
+        {&Run064, &Run065, &Run066, &Run067, &Run068, &Run069,  //
+         &Run070, &Run071, &Run072, &Run073, &Run074, &Run075},
+        {&Run080, &Run081, &Run082, &Run083, &Run084, &Run085,  //
+         &Run086, &Run087, &Run088, &Run089, &Run090, &Run091},
+        {&Run096, &Run097, &Run098, &Run099, &Run100, &Run101,  //
+         &Run102, &Run103, &Run104, &Run105, &Run106, &Run107},
+    };
+    for (size_t group = 0; group < std::size(groups); ++group)
+        std::copy(std::begin(groups[group]), std::end(groups[group]), table.begin() + 16 * group);
     return table;
 }();
 

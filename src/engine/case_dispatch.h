@@ -32,7 +32,7 @@ inline constexpr uint64_t kMaxVocBlockBytes = 0xFFFFFF;
 int CaseCode(CSoundFile* in, CConvSpec* spec);
 
 // The pipeline of a case code; null for codes without one (low parts 12 to 15,
-// codes outside 0..107, and pipelines not built yet).
+// codes outside 0..107).
 PipelineFunc GetPipeline(int code);
 // Puts a pipeline in a code's place and returns the one it replaces (tests
 // stand in for pipelines through it). Call it while no batch runs. Codes

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "engine/pipeline_shape.h"
 #include "foundation/errors.h"
 
 class CSoundFile;
@@ -29,6 +30,14 @@ OSErr Run008(CSoundFile* in, CConvSpec* cs);
 OSErr Run009(CSoundFile* in, CConvSpec* cs);
 OSErr Run010(CSoundFile* in, CConvSpec* cs);
 OSErr Run011(CSoundFile* in, CConvSpec* cs);
+
+// The steps of group 0, which the channel groups also call where they keep the
+// input's channels (interleaving split pairs and sets, splitting files).
+extern const pipeline::Steps kGroup0Steps;
+
+// Runs the group-0 member of low bits `low` (Run000 to Run011), to which the
+// channel groups hand the inputs they do not treat; -50 outside 0..11.
+OSErr RunGroup0Member(int low, CSoundFile* in, CConvSpec* cs);
 
 // The file name of an extracted region: its Pascal name (Mac Roman) as UTF-8,
 // "/" shown as ":" and NUL left out; a name that would still be empty, "." or

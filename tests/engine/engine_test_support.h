@@ -1,14 +1,16 @@
 // What the engine tests share: the model booted once with preferences of the
-// test's own, a copy pipeline standing in for the split treatment and, where a
-// test makes a run fail or looks inside it, for Run000 (it copies PCM through
-// the sound-file API into one output, or a split pair), a fixture with input and output folders made with sox, and a
-// record of the batch's notifications.
+// test's own, samples of a file as sox and as our reader read them, a copy
+// pipeline standing in for Run000 where a test makes a run fail or looks inside
+// it (it copies PCM through the sound-file API into one output), a fixture with
+// input and output folders made with sox, and a record of the batch's
+// notifications.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "conversion/qf_sound_file.h"
 #include "conversion/startup.h"
 #include "engine/batch_runner.h"
 #include "engine/case_dispatch.h"
@@ -31,15 +34,58 @@ namespace enginetest {
 
 namespace fs = std::filesystem;
 
+using Strings = std::vector<std::string>;
+using Samples = std::vector<int32_t>;
+using formattest::Quote;
+
+// Every sample of a file, left-justified in 32 bits, read by sox after `effects`.
+inline Samples SoxSamples(const std::string& path, const std::string& effects = "") {
+    std::string raw;
+    EXPECT_TRUE(formattest::RunCommand(
+        "sox " + Quote(path) + " -t raw -e signed -b 32 -L - " + effects, &raw))
+        << path;
+    Samples s(raw.size() / 4);
+    for (size_t i = 0; i < s.size(); ++i)
+        s[i] = int32_t(uint32_t(uint8_t(raw[4 * i])) | uint32_t(uint8_t(raw[4 * i + 1])) << 8 |
+                       uint32_t(uint8_t(raw[4 * i + 2])) << 16 |
+                       uint32_t(uint8_t(raw[4 * i + 3])) << 24);
+    return s;
+}
+
+// Every sample of a file, left-justified in 32 bits, read by our own reader.
+inline Samples OurSamples(const std::string& path, double* rate = nullptr) {
+    short code = 0;
+    SoundFilePtr f = QFSoundFile(path).createSoundFile(&code);
+    if (!f || f->Open()) {
+        ADD_FAILURE() << "cannot open " << path;
+        return {};
+    }
+    if (rate) *rate = f->GetSampleRate();
+    uint32_t n = f->GetNumSFrames();
+    std::vector<double> d(size_t(n) * size_t(f->GetNumChannels()));
+    EXPECT_EQ(f->Read(0, &n, d.data()), 0);
+    Samples s(d.size());
+    for (size_t i = 0; i < d.size(); ++i) s[i] = int32_t(std::lround(d[i] * 2147483648.0));
+    return s;
+}
+
+// The files of a folder, sidecars left out.
+inline Strings Files(const std::string& folder) {
+    Strings names;
+    for (const auto& e : fs::directory_iterator(folder))
+        if (!e.path().filename().string().starts_with("._"))
+            names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 // Called by the copy pipeline after the last block, with the input's long
 // name; a non-zero answer is the pipeline's. It may also throw.
 inline std::function<OSErr(const std::string& longName)> gAfterCopy;
 
 inline OSErr CopyPipeline(CSoundFile* in, CConvSpec* cs) {
-    const bool split = cs->GetNeedsChannelTreat() && cs->GetChannelTreat() == kChannelTreatSplit;
     const OSType type = cs->GetNeedsStrictFType() ? cs->GetOutputFType() : in->GetFType();
-    SoundFilePtr out(split ? CSoundFile::CreateSoundFile(FourCC("Splt"), type)
-                           : CSoundFile::CreateSoundFile(type));
+    SoundFilePtr out(CSoundFile::CreateSoundFile(type));
     if (!out) return kCannotMakeFormatObjectErr;
     if (OSErr err =
             out->ISoundFile(CreateOutputhPathString(cs, CorvaOutFile::kCorvaOutFileNameStr)))
@@ -137,7 +183,6 @@ protected:
 
     void SetUp() override {
         if (!testsupport::HaveProgram("sox")) GTEST_SKIP() << "sox is needed";
-        saved_[32] = SetPipeline(32, &CopyPipeline);
         fs::create_directories(in);
         fs::create_directories(out);
         token_ = platform::NotificationCenter::Default().AddObserver(

@@ -17,51 +17,6 @@
 namespace enginetest {
 namespace {
 
-using Strings = std::vector<std::string>;
-using Samples = std::vector<int32_t>;
-using formattest::Quote;
-
-// Every sample of a file, left-justified in 32 bits, read by sox after `effects`.
-Samples SoxSamples(const std::string& path, const std::string& effects = "") {
-    std::string raw;
-    EXPECT_TRUE(formattest::RunCommand(
-        "sox " + Quote(path) + " -t raw -e signed -b 32 -L - " + effects, &raw))
-        << path;
-    Samples s(raw.size() / 4);
-    for (size_t i = 0; i < s.size(); ++i)
-        s[i] = int32_t(uint32_t(uint8_t(raw[4 * i])) | uint32_t(uint8_t(raw[4 * i + 1])) << 8 |
-                       uint32_t(uint8_t(raw[4 * i + 2])) << 16 |
-                       uint32_t(uint8_t(raw[4 * i + 3])) << 24);
-    return s;
-}
-
-// Every sample of a file, left-justified in 32 bits, read by our own reader.
-Samples OurSamples(const std::string& path, double* rate = nullptr) {
-    short code = 0;
-    SoundFilePtr f = QFSoundFile(path).createSoundFile(&code);
-    if (!f || f->Open()) {
-        ADD_FAILURE() << "cannot open " << path;
-        return {};
-    }
-    if (rate) *rate = f->GetSampleRate();
-    uint32_t n = f->GetNumSFrames();
-    std::vector<double> d(size_t(n) * size_t(f->GetNumChannels()));
-    EXPECT_EQ(f->Read(0, &n, d.data()), 0);
-    Samples s(d.size());
-    for (size_t i = 0; i < d.size(); ++i) s[i] = int32_t(std::lround(d[i] * 2147483648.0));
-    return s;
-}
-
-// The files of a folder, sidecars left out.
-Strings Files(const std::string& folder) {
-    Strings names;
-    for (const auto& e : fs::directory_iterator(folder))
-        if (!e.path().filename().string().starts_with("._"))
-            names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 class Pipelines : public EngineTest {
 protected:
     void SetUp() override {
