@@ -582,7 +582,8 @@ void DefineConvController::selectClosestValidSampleRate(const plist::Dictionary&
             return;
         }
     }
-    if (!(r <= max && r >= min)) ui_->sampleRateTextField->setText(fallback);
+    if (!(r <= max + kSampleRateTolerance && r >= min - kSampleRateTolerance))
+        ui_->sampleRateTextField->setText(fallback);
 }
 
 void DefineConvController::selectClosestValidWordLength(const plist::Dictionary& row) {
@@ -1276,11 +1277,12 @@ QString DefineConvController::okRefusal() {
     }
     const double max = RowReal(row, "sampleRateMax");
     const double min = RowReal(row, "sampleRateMin");
-    if (rateOn && rate > max)
+    // A rate shown with fewer digits than it has still counts as the limit itself.
+    if (rateOn && rate > max + kSampleRateTolerance)
         return tr("The sample rate of %1 files may not exceed %2 Hz.")
             .arg(text)
             .arg(static_cast<qint64>(max));
-    if (rateOn && rate < min)
+    if (rateOn && rate < min - kSampleRateTolerance)
         return tr("The sample rate of %1 files may not be less than %2 Hz.")
             .arg(text)
             .arg(static_cast<qint64>(min));
