@@ -93,6 +93,8 @@ OSErr CMPEG1File_HandleChannelSettings(CConvSpec* spec, int index, const std::st
 int CMPEG1File_ChannelHandlingPopupIndex(CConvSpec* spec);
 OSErr CDropMP3File_HandleChannelSettings(CConvSpec* spec, int index, const std::string& title,
                                          int tag);
+int CDropMP3File_ChannelHandlingPopupIndex(CConvSpec* spec);
+std::string CDropMP3File_LogChannelTreatMessage(CConvSpec* spec);
 std::string CMPEG1File_LogChannelTreatMessage(CConvSpec* spec);
 std::string CMPEG2File_LogChannelTreatMessage(CConvSpec* spec);
 

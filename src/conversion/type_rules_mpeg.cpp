@@ -189,6 +189,32 @@ OSErr CDropMP3File_HandleChannelSettings(CConvSpec* spec, int, const std::string
     return 0;
 }
 
+// The mp3 popup: 0 stereo, 1 split, 2 mix, 3 left only, a separator, 5 joint
+// and 6 separate stereo. Both stereo modes are kept as treatment 1 with the
+// mode in the block, so the mode decides which item shows it again.
+int CDropMP3File_ChannelHandlingPopupIndex(CConvSpec* spec) {
+    if (!spec) return -1;
+    const short treat = spec->GetChannelTreat();
+    if (treat == 1) return StereoModePopupIndex(spec, 5, 6);
+    if (treat >= 2 && treat <= 4) return treat - 1;
+    return -1;
+}
+
+std::string CDropMP3File_LogChannelTreatMessage(CConvSpec* spec) {
+    if (!spec) return std::string();
+    switch (spec->GetChannelTreat()) {
+        case 1:
+            if (BlockHoldsStereoMode(*spec, kMPEGJointStereoText) ||
+                BlockHoldsStereoMode(*spec, kMPEGSeparateStereoText))
+                return StereoModeText(spec);
+            return "forcing every file to interleaved stereo";
+        case 2: return "splitting stereo files to separate mono files";
+        case 3: return "mixing stereo files to mono files";
+        case 4: return "copying only left channels of stereo files";
+        default: return std::string();
+    }
+}
+
 std::string CMPEG1File_LogChannelTreatMessage(CConvSpec* spec) { return StereoModeText(spec); }
 
 std::string CMPEG2File_LogChannelTreatMessage(CConvSpec* spec) { return StereoModeText(spec); }

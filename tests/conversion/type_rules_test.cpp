@@ -195,6 +195,29 @@ TEST(TypeRules, Mp3StereoModesGoByTagAndKeepTheOutputStereo) {
     }
 }
 
+// The mp3 popup: 0 stereo, 1 split, 2 mix, 3 left, 4 separator, 5 joint, 6 separate.
+TEST(TypeRules, Mp3StereoModeShowsAgainAndReachesTheLog) {
+    struct Case {
+        int tag;
+        int index;
+        const char* log;
+    };
+    const Case cases[] = {
+        {5, 5, "MPEG joint stereo   "},
+        {6, 6, "MPEG separate stereo"},
+        {1, 0, "forcing every file to interleaved stereo"},
+        {2, 1, "splitting stereo files to separate mono files"},
+        {4, 3, "copying only left channels of stereo files"},
+    };
+    for (const Case& c : cases) {
+        Edited e;
+        e.record->setChannelTreat(c.tag);
+        ASSERT_EQ(CDropMP3File_HandleChannelSettings(e.spec(), c.index, "", c.tag), 0);
+        EXPECT_EQ(CDropMP3File_ChannelHandlingPopupIndex(e.spec()), c.index) << c.tag;
+        EXPECT_EQ(CDropMP3File_LogChannelTreatMessage(e.spec()), c.log) << c.tag;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Bit-rate and sample-rate validators
 
@@ -550,7 +573,7 @@ TEST(TypeRules, EachTypeGetsTheSlotsOfItsRules) {
         {"26-4", "C"},          {"26-5", "C"},          {"Dawn", "C"},
         {"DADP", "C S LW"},     {"DALW", "C S LW"},     {"711a", "C S LW"},
         {"DPCM", "W"},          {"DULW", "C S LW"},     {"711u", "C S LW"},
-        {"DVAP", "C LW"},       {"DMP3", "W C"},        {"MPG1", "W C CI LW LC"},
+        {"DVAP", "C LW"},       {"DMP3", "W C CI LC"},  {"MPG1", "W C CI LW LC"},
         {"MPG2", "C CI LW LC"}, {"MSAP", "LW"},         {"NSAL", "LW"},
         {"ulaw", "LW"},         {" paf", "W WI"},       {"PADP", "S LW"},
         {"QTAL", "LW"},         {"QTIM", "LW"},         {"QTIF", "W WI LW"},
