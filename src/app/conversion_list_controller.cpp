@@ -60,11 +60,9 @@ void ConversionListController::addConv() {
     if (hooks_.showConversions) hooks_.showConversions();
     auto spec = std::make_shared<ConvSpec>();
     if (runDefineConversionDialog(spec) != 1) return;
-    auto* command = new InsertConvSpecCommand(model_, spec, -1);
+    auto* command = new InsertConvSpecCommand(model_, spec, -1, nullptr, true);
     command->setText(tr("Add Conversion"));
     undoStack()->push(command);
-    model_->selectConvSpecs({spec});
-    emit model_->scrollToRowRequested(model_->rowOf(spec.get()));
     encodeConvSpecs();
 }
 

@@ -269,12 +269,20 @@ bool ConversionListModel::dropMimeData(const QMimeData* data, Qt::DropAction act
 // The primitives as commands
 
 InsertConvSpecCommand::InsertConvSpecCommand(ConversionListModel* model, ConvSpecPtr spec,
-                                             int index, QUndoCommand* parent)
-    : QUndoCommand(parent), model_(model), spec_(std::move(spec)), index_(index) {}
+                                             int index, QUndoCommand* parent, bool selectInserted)
+    : QUndoCommand(parent),
+      model_(model),
+      spec_(std::move(spec)),
+      index_(index),
+      selectInserted_(selectInserted) {}
 
 void InsertConvSpecCommand::redo() {
     selectionBefore_ = model_->selectedConvSpecs();
     model_->insertConvSpec(spec_, index_);
+    if (selectInserted_) {
+        model_->selectConvSpecs({spec_});
+        emit model_->scrollToRowRequested(model_->rowOf(spec_.get()));
+    }
 }
 
 void InsertConvSpecCommand::undo() {

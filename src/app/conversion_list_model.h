@@ -99,11 +99,13 @@ private:
     QUndoStack* undoStack_;
 };
 
-// insertConvSpec, undone by deleteConvSpec.
+// insertConvSpec, undone by deleteConvSpec. With `selectInserted` the new
+// conversion is selected alone and shown after each redo, instead of keeping
+// the selection.
 class InsertConvSpecCommand : public QUndoCommand {
 public:
     InsertConvSpecCommand(ConversionListModel* model, ConvSpecPtr spec, int index,
-                          QUndoCommand* parent = nullptr);
+                          QUndoCommand* parent = nullptr, bool selectInserted = false);
     void redo() override;
     void undo() override;
 
@@ -111,6 +113,7 @@ private:
     ConversionListModel* model_;
     ConvSpecPtr spec_;
     int index_;
+    bool selectInserted_;
     ConvSpecList selectionBefore_;
 };
 

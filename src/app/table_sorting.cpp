@@ -22,7 +22,8 @@ TableSorter::TableSorter(QTableView* view, platform::UserDefaults& defaults, Key
     header->setSectionsClickable(true);
     header->setSortIndicatorShown(true);
     connect(header, &QHeaderView::sectionClicked, this, &TableSorter::doTableColumnHeaderClick);
-    if (modelSort_.setSortKey) modelSort_.setSortKey(storedKey());
+    // Without a stored key the model class keeps its own.
+    if (modelSort_.setSortKey && !storedKey().empty()) modelSort_.setSortKey(storedKey());
     if (modelSort_.setAscendingSort) modelSort_.setAscendingSort(storedAscending());
     updateTableHeaderToMatchCurrentSort();
     if (modelSort_.sort) modelSort_.sort();
