@@ -45,7 +45,9 @@ struct DroppedConversions {
     // True when the bytes are a property list whose top is an array, every
     // element a dictionary with a string under "XWCSName" that is not empty and
     // whose cleaned form (the folder name the list would store) is neither
-    // taken nor repeated within the drop.
+    // taken nor repeated within the drop, and every key and string of it text
+    // that an XML property list can carry (well-formed UTF-8, no control
+    // characters but tab and line ends).
     bool acceptable = false;
     std::vector<plist::Dictionary> dictionaries;
     std::vector<std::string> names;  // cleaned, one per dictionary

@@ -276,6 +276,8 @@ TEST_F(ConversionList, ADropIsCheckedOverEveryElementAfterNameCleaning) {
     Make({Spec("Mix"), Spec("a-b")});
     plist::Dictionary noName = Dict("x");
     noName.erase(XWCSName);
+    plist::Dictionary controlComment = Dict("Two");
+    controlComment[XWCSComment] = "bell \x07";
     struct Case {
         std::string payload;
         bool acceptable;
@@ -294,6 +296,11 @@ TEST_F(ConversionList, ADropIsCheckedOverEveryElementAfterNameCleaning) {
         {plist::Serialize(plist::Value(Dict("One"))), false},  // not an array
         {plist::Serialize(plist::Value(plist::Array{Dict("One")}), plist::Format::Binary), true},
         {"not a property list", false},
+        // Text an XML property list cannot carry could not be dragged out again.
+        {plist::Serialize(plist::Value(plist::Array{Dict("bad\xFF")}), plist::Format::Binary), false},
+        {plist::Serialize(plist::Value(plist::Array{Dict("One"), plist::Value(controlComment)}),
+                          plist::Format::Binary),
+         false},
     };
     for (const Case& c : cases) {
         for (bool ownType : {true, false}) {
