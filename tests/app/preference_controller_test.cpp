@@ -10,10 +10,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QPixmap>
 #include <QTabWidget>
 #include <QTest>
 #include <cmath>
 
+#include "app/list_and_preferences_snapshots.h"
 #include "app/preference_controller.h"
 #include "conversion/qf_sound_file.h"
 #include "conversion/startup.h"
@@ -380,6 +382,16 @@ TEST_F(Preferences, HeaderlessFilesAreReadAsSoxReadsThem) {
             EXPECT_GT(10 * std::log10(signal / std::max(noise, 1.0)), 12.0);
         }
     }
+}
+
+// The pictures of the table and both pages come out (into
+// $CORVANE_SNAPSHOT_DIR when set, for looking at them).
+TEST_F(Preferences, SnapshotsOfTheTableAndBothPages) {
+    const char* wanted = std::getenv("CORVANE_SNAPSHOT_DIR");
+    const QString folder = wanted && *wanted ? QString(wanted) : QString::fromStdString(dir / "shots");
+    const QStringList written = WriteListAndPreferencesSnapshots(folder, defaults);
+    ASSERT_EQ(written.size(), 3);
+    for (const QString& path : written) EXPECT_FALSE(QPixmap(path).isNull()) << path.toStdString();
 }
 
 }  // namespace
