@@ -270,6 +270,12 @@ TEST_F(ConversionList, AnEditFreesTheConversionsOwnNameWhileTheDialogRuns) {
         // Only a confirmed edit is an undo step, and it puts in a copy.
         EXPECT_EQ(controller->undoStack()->count(), answer);
     }
+    // A double click edits the row clicked.
+    ConversionTableView view;
+    controller->attachView(&view);
+    takenDuringDialog.clear();
+    emit view.doubleClicked(model().index(1, ConversionListModel::kCommentColumn));
+    EXPECT_EQ(takenDuringDialog, (std::set<std::string>{"Alpha"}));
 }
 
 TEST_F(ConversionList, ADropIsCheckedOverEveryElementAfterNameCleaning) {

@@ -176,8 +176,13 @@ TEST_F(Preferences, TheTypePopupMapsToAndFromTheKeys) {
         EXPECT_EQ(defaults.GetInteger(kRawWordSizeKey), item.wordSize) << s.type;
     }
 
-    // A tag the popup does not have writes the type 'None'.
+    // A tag the popup does not have writes the type 'None', and says so.
+    static std::string logged;
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& text) { logged = text.toStdString(); });
     Make().doFileTypePopup(40);
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(logged, "Unknown tag (40) from file type popup in preferences dialog (input tab)");
     EXPECT_EQ(defaults.GetString(kRawFileTypeKey), "'None'");
     EXPECT_EQ(CSoundFile::GetRawSettings().GetFileType(), FourCC("None"));
 }
