@@ -85,7 +85,7 @@ TEST_F(Preferences, EveryControlWritesItsKeyAtOnce) {
     }
     const std::tuple<const char*, const char*, const char*, int> radios[] = {
         {"badRegionRadioGroup", "badRegionSkipRadio", "Skip Bad Region", 1},
-        {"badRegionRadioGroup", "badRegionProcessRadio", "Skip Bad Region", 0},
+        {"badRegionRadioGroup", "badRegionRenameRadio", "Skip Bad Region", 0},
         {"unrecognizedFilesMatrix", "unrecognizedRawRadio", kRawActionKey, 2},
         {"unrecognizedFilesMatrix", "unrecognizedCopyRadio", kRawActionKey, 1},
     };
