@@ -13,7 +13,7 @@ build_pkgs=(
 )
 test_pkgs=(
   clang libclang-rt-14-dev
-  sox libsox-fmt-all ffmpeg sndfile-programs libsndfile1-dev attr
+  sox libsox-fmt-all ffmpeg sndfile-programs libsndfile1-dev attr libplist-utils
   libspandsp-dev
   lame twolame
   xvfb xauth dbus

@@ -18,6 +18,8 @@ const char* const kRawNumChannelsKey = "XWUnrecognizedFileNumChannels";
 namespace {
 
 constexpr double kDefaultRawSampleRate = 44100.0;
+// The most channels a sound file may have (the readers' limit, kMaxSoundFileChannels).
+constexpr int64_t kMaxRawChannels = 1024;
 
 struct SharedRawSettings {
     std::mutex mutex;
@@ -81,7 +83,7 @@ void SyncRawSettings(const platform::UserDefaults& defaults) {
         raw.SetAction(static_cast<RawSettings::ERawAction>(action));
 
     const int64_t channels = defaults.GetInteger(kRawNumChannelsKey, factory.GetNumChannels());
-    if (channels >= 1 && channels <= std::numeric_limits<int32_t>::max())
+    if (channels >= 1 && channels <= kMaxRawChannels)
         raw.SetNumChannels(static_cast<uint32_t>(channels));
 
     CSoundFile::SetRawSettings(raw);

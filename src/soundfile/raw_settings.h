@@ -63,7 +63,7 @@ extern const char* const kRawNumChannelsKey;     // "XWUnrecognizedFileNumChanne
 // Copies the six raw-file keys of the user defaults into the process-wide
 // settings in one step. A key that is missing keeps the default's value; a
 // sample rate that is not a finite positive number of single precision keeps
-// 44100 Hz.
+// 44100 Hz; a channel count outside 1..1024 keeps one channel.
 void SyncRawSettings(const platform::UserDefaults& defaults);
 
 // Puts the process-wide settings back to the defaults (termination, tests).

@@ -249,6 +249,12 @@ TEST(RawSettingsTest, SyncCopiesTheSixKeys) {
     defaults.Set(kRawSampleRateKey, 1e300);
     SyncRawSettings(defaults);
     EXPECT_EQ(CSoundFile::GetRawSettings().GetSampleRate(), 44100.0);
+    // The channel count stays within what a sound file may have.
+    for (const auto& [stored, taken] : {std::pair{1024, 1024u}, {1025, 1u}, {-3, 1u}}) {
+        defaults.Set(kRawNumChannelsKey, stored);
+        SyncRawSettings(defaults);
+        EXPECT_EQ(CSoundFile::GetRawSettings().GetNumChannels(), taken) << stored;
+    }
 
     // Nothing stored: the defaults.
     platform::UserDefaults empty(dir / "other.plist");
