@@ -1,6 +1,7 @@
 // Names, drag payloads and the legacy reader of the conversion list; no Qt here,
 // so that the drop decoder can be fuzzed on its own.
 #include "app/conversion_list_core.h"
+#include "foundation/string_utils.h"
 
 namespace {
 
@@ -57,21 +58,13 @@ bool IsWritableValue(const plist::Value& value) {
 
 }  // namespace
 
-std::string CutUtf8(const std::string& text, size_t maxBytes) {
-    if (text.size() <= maxBytes) return text;
-    size_t n = maxBytes;
-    // Step back over continuation bytes so that no character is split.
-    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
-    return text.substr(0, n);
-}
-
 std::string FreeConversionName(const std::string& stem, const std::string& tail,
                                const std::set<std::string>& taken) {
     for (size_t number = 0;; ++number) {
         const std::string ending = number == 0 ? tail : tail + " " + std::to_string(number);
         const size_t room =
             ending.size() < kMaxConversionNameBytes ? kMaxConversionNameBytes - ending.size() : 0;
-        const std::string name = ConvNameFormatter::stringForObjectValue(CutUtf8(stem, room) + ending);
+        const std::string name = ConvNameFormatter::stringForObjectValue(utf8_prefix(stem, room) + ending);
         if (!taken.count(name)) return name;
     }
 }

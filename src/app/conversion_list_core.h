@@ -23,10 +23,6 @@ using ConvSpecList = std::vector<ConvSpecPtr>;
 // Longest conversion name in bytes (the name is a folder's).
 inline constexpr size_t kMaxConversionNameBytes = 255;
 
-// The longest start of `text` of at most `maxBytes` bytes that ends on a
-// character boundary.
-std::string CutUtf8(const std::string& text, size_t maxBytes);
-
 // The first free name among stem + tail, stem + tail + " 1", stem + tail + " 2" …,
 // the stem shortened (at a character boundary) whenever the whole would pass
 // 255 bytes. Names are compared as the list stores them (ConvNameFormatter).

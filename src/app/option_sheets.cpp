@@ -16,6 +16,7 @@
 
 #include "app/define_conversion_dialog.h"
 #include "conversion/conv_spec.h"
+#include "foundation/string_utils.h"
 #include "ui_bwf_annotation_sheet.h"
 #include "ui_g729_options_sheet.h"
 #include "ui_lame_options_sheet.h"
@@ -77,14 +78,6 @@ std::string UserFullName() {
     name = name.substr(0, name.find(','));
     if (name.empty() && entry->pw_name) name = entry->pw_name;
     return name;
-}
-
-std::string CutUtf8(const std::string& text, size_t capacity) {
-    if (text.size() <= capacity) return text;
-    size_t end = capacity;
-    // Step back over continuation bytes to the start of the cut character.
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    return text.substr(0, end);
 }
 
 int OptionSheet::run() {
@@ -324,7 +317,7 @@ void BWFAnnotationController::doOK() {
     const std::string text = ui_->annotationTextView->toPlainText().toStdString();
     spec.setSpecificsValue(kAnnotationText, plist::Value(text));
     uint8_t block[kFileTypeSpecificsSize] = {};
-    const std::string stored = CutUtf8(text, kAnnotationCapacity);
+    const std::string stored = utf8_prefix(text, kAnnotationCapacity);
     std::memcpy(block + kAnnotationOffset, stored.data(), stored.size());
     spec.setFileTypeSpecifics(block);
     owner_->setFileTypeSpecificsValid(true);

@@ -29,9 +29,6 @@ inline constexpr size_t kAnnotationCapacity = 234;
 // The user's full name: the account's comment field up to its first comma,
 // else the login name.
 std::string UserFullName();
-// The first `capacity` bytes of a UTF-8 text at most, cut before a character
-// that would not fit whole.
-std::string CutUtf8(const std::string& text, size_t capacity);
 
 class OptionSheet {
 public:

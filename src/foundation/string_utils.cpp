@@ -166,6 +166,14 @@ std::string escape_characters(const std::string& text, const std::string& charac
     return out;
 }
 
+std::string utf8_prefix(const std::string& text, size_t maxBytes) {
+    if (text.size() <= maxBytes) return text;
+    size_t n = maxBytes;
+    // Step back over continuation bytes so that no character is split.
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    return text.substr(0, n);
+}
+
 std::string lower_case(const std::string& text) {
     std::string out = text;
     for (char& c : out)

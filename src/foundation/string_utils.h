@@ -47,5 +47,9 @@ std::string path_to_resource_of_type(const std::string& name, const std::string&
 std::string escape_characters(const std::string& text, const std::string& characters);
 
 // ASCII case mapping of each byte; other bytes stay as they are.
+// The longest start of a UTF-8 text of at most `maxBytes` bytes that ends on a
+// character boundary.
+std::string utf8_prefix(const std::string& text, size_t maxBytes);
+
 std::string lower_case(const std::string& text);
 std::string upper_case(const std::string& text);

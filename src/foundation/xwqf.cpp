@@ -14,6 +14,8 @@
 #include <new>
 #include <unordered_map>
 
+#include "foundation/string_utils.h"
+
 #ifndef RENAME_NOREPLACE
 #define RENAME_NOREPLACE (1 << 0)
 #endif
@@ -138,11 +140,7 @@ OSErr SizeOf(int fd, const ForkState* state, int64_t* size) {
 }  // namespace
 
 std::string CutFileName(const std::string& name) {
-    if (name.size() <= 255) return name;
-    size_t n = 255;
-    // Step back over continuation bytes so that no character is split.
-    while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) --n;
-    return name.substr(0, n);
+    return utf8_prefix(name, 255);
 }
 
 OSErr MakeRef(const std::string& path, FSRef* ref) {
