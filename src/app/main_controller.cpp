@@ -87,7 +87,10 @@ MainController::~MainController() {
         conversionProcess_->waitUntilDone();
     }
     logger_.reset();
-    delete window_.data();
+    if (window_) {
+        window_->removeEventFilter(this);
+        delete window_.data();
+    }
 }
 
 platform::UserDefaults& MainController::defaults() const {
@@ -360,8 +363,9 @@ bool MainController::doStart() {
     options.defaults = &defaults();
     options.version = services_.version;
     Workspace* workspace = services_.workspace;
+    // The finish step runs on this thread (engineDone).
     options.fileChanged = [workspace](const std::string& path) {
-        onMain([workspace, path] { workspace->noteFileChanged(QString::fromStdString(path)); });
+        workspace->noteFileChanged(QString::fromStdString(path));
     };
     logger_ = std::make_unique<Logger>(destFolder, std::move(options));
     std::vector<std::string> paths;
@@ -376,6 +380,7 @@ bool MainController::doStart() {
     });
     timer->start(100);
     validateStart();
+    emit batchStarted();
     return true;
 }
 
@@ -395,8 +400,7 @@ void MainController::engineDone() {
     validateStart();
     if (!terminating_ && defaults().GetBool("Save Log") && defaults().GetBool("Open Log") &&
         (!defaults().GetBool("Only Open When Errors") || conversionProcess_->err() != 0)) {
-        const plist::Value* last = defaults().Get(kLastUsedLogKey).find(QFPath::kStringValueKey);
-        const std::string path = last ? last->asString() : std::string();
+        const std::string path = lastUsedLogPath();
         if (!path.empty() && QFileInfo::exists(QString::fromStdString(path)))
             openLog(QString::fromStdString(path));
     }
@@ -455,9 +459,14 @@ void MainController::showLog() {
     if (!path.isEmpty()) openLog(path);
 }
 
+std::string MainController::lastUsedLogPath() const {
+    const plist::Value stored = defaults().Get(kLastUsedLogKey);
+    const plist::Value* path = stored.find(QFPath::kStringValueKey);
+    return path ? path->asString() : std::string();
+}
+
 void MainController::showLastLog() {
-    const plist::Value* last = defaults().Get(kLastUsedLogKey).find(QFPath::kStringValueKey);
-    const std::string path = last ? last->asString() : std::string();
+    const std::string path = lastUsedLogPath();
     if (!path.empty() && QFPath(path).exists()) {
         openLog(QString::fromStdString(path));
         return;

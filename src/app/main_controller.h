@@ -133,6 +133,8 @@ public slots:
     void requestQuit();
 
 signals:
+    // A batch was started.
+    void batchStarted();
     // A batch ended and its log was finished.
     void batchFinished();
 
@@ -142,6 +144,8 @@ private:
     void saveTableLayout(QTableView* table, const char* name);
     void updateConversionView();
     void engineDone();
+    // The path stored under "Last Used Log"; empty when none.
+    std::string lastUsedLogPath() const;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     MainServices services_;
