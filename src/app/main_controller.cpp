@@ -228,6 +228,8 @@ void MainController::awakeFromNib() {
     conversionModel_ = MakeModel(this, kConversionColumns);
     ui_->conversionTableView->setModel(conversionModel_);
     ui_->conversionTableView->verticalHeader()->hide();
+    ui_->conversionTableView->horizontalHeader()->resizeSection(0, 80);
+    ui_->conversionTableView->horizontalHeader()->resizeSection(1, 260);
     restoreTableLayout(ui_->conversionTableView, kConversionTableName);
     updateConversionView();
 
