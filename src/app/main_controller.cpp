@@ -276,12 +276,13 @@ void MainController::restoreTableLayout(QTableView* table, const char* name) {
 void MainController::saveTableLayout(QTableView* table, const char* name) {
     QHeaderView* header = table->horizontalHeader();
     auto* model = table->model();
-    plist::Array entries;
+    plist::Array entries(2 * static_cast<size_t>(header->count()));
     for (int visual = 0; visual < header->count(); ++visual) {
         const int logical = header->logicalIndex(visual);
-        entries.push_back(
-            model->headerData(logical, Qt::Horizontal, Qt::UserRole).toString().toStdString());
-        entries.push_back(header->sectionSize(logical));
+        const size_t at = 2 * static_cast<size_t>(visual);
+        entries[at] =
+            model->headerData(logical, Qt::Horizontal, Qt::UserRole).toString().toStdString();
+        entries[at + 1] = header->sectionSize(logical);
     }
     defaults().Set(LayoutKey(name), entries);
 }
