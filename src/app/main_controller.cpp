@@ -239,6 +239,21 @@ void MainController::awakeFromNib() {
     connect(ui_->showLogAction, &QAction::triggered, this, &MainController::showLog);
     connect(ui_->showLastLogAction, &QAction::triggered, this, &MainController::showLastLog);
     connect(ui_->quitAction, &QAction::triggered, this, &MainController::requestQuit);
+    // The conversion commands reach the Define Conversion dialog through its hook.
+    const auto addConv = [this] {
+        if (services_.editConversion) services_.editConversion(std::make_shared<ConvSpec>(), true);
+    };
+    const auto editConv = [this] {
+        const QModelIndexList rows = ui_->conversionTableView->selectionModel()->selectedRows();
+        if (rows.size() != 1 || !services_.editConversion) return;
+        const size_t row = static_cast<size_t>(rows.front().row());
+        if (row < convSpecs.size()) services_.editConversion(convSpecs[row], false);
+    };
+    connect(ui_->addConvAction, &QAction::triggered, this, addConv);
+    connect(ui_->addConvButton, &QPushButton::clicked, this, addConv);
+    connect(ui_->editConvAction, &QAction::triggered, this, editConv);
+    connect(ui_->editConvButton, &QPushButton::clicked, this, editConv);
+    connect(ui_->conversionTableView, &QTableView::doubleClicked, this, editConv);
     validateStart();
 }
 

@@ -60,6 +60,9 @@ struct MainServices {
     std::function<void(const QStringList&)> addFiles;
     // Waits for a running add-files worker (at quit).
     std::function<void()> waitForAddFiles;
+    // Opens the Define Conversion dialog on a conversion: a new one (isNew) or
+    // one of the list. None: the conversion commands do nothing.
+    std::function<void(std::shared_ptr<ConvSpec> conversion, bool isNew)> editConversion;
     // How long quitting waits for a running batch before it gives up.
     int quitTimeoutMs = 30000;
     // Ends the process when that wait times out, without freeing the tables.

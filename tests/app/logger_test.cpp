@@ -9,6 +9,7 @@
 #include "app/logger.h"
 #include "engine/conversion_process.h"
 #include "platform/notification_center.h"
+#include "platform/thread_context.h"
 #include "platform/user_defaults.h"
 #include "test_support.h"
 
@@ -144,6 +145,21 @@ TEST_F(LoggerTest, WithoutSaveLogNothingIsWrittenAndNoLastLog) {
     EXPECT_FALSE(std::filesystem::exists(log.logPath()));
     EXPECT_NE(log.logText().find(" a.wav\n"), std::string::npos);
     EXPECT_TRUE(defaults.Get("Last Used Log").isNull());
+}
+
+TEST_F(LoggerTest, AStoppingErrorStopsTheDriverOfTheBatchThread) {
+    ConversionProcess process;
+    platform::ThreadContext context;
+    context.process = &process;
+    platform::ScopedThreadContext scope(&context);
+    LoggerOptions options = Options();
+    options.stopBatch = nullptr;
+    Logger log(dir.path(), options);
+    log.logErrorMessage("ok.wav", -39);
+    EXPECT_FALSE(process.shouldStop());
+    log.logErrorMessage("fork.wav", -1340);
+    EXPECT_TRUE(process.shouldStop());
+    EXPECT_EQ(process.err(), -128);
 }
 
 TEST(LoggerFiller, CountsUtf16Units) {

@@ -140,6 +140,22 @@ TEST_F(AppTest, ShowLastLogOpensItOrOffersThePreferences) {
     for (LogWindow* w : c->logWindows()) w->close();
 }
 
+TEST_F(AppTest, ConversionCommandsReachTheDialogHook) {
+    std::vector<std::pair<std::string, bool>> edited;
+    MainServices s = Services();
+    s.editConversion = [&edited](std::shared_ptr<ConvSpec> conv, bool isNew) {
+        edited.emplace_back(conv->conversionName(), isNew);
+    };
+    auto c = Make(s);
+    c->ui()->addConvAction->trigger();
+    c->ui()->editConvButton->click();  // nothing selected
+    c->ui()->conversionTableView->selectRow(1);
+    c->ui()->editConvAction->trigger();
+    ASSERT_EQ(edited.size(), 2u);
+    EXPECT_TRUE(edited[0].second);
+    EXPECT_EQ(edited[1], std::make_pair(c->convSpecs[1]->conversionName(), false));
+}
+
 // The driver's batch under a controller: a 2-s input, stopped on its first
 // progress step until the test lets it go on.
 struct BatchTest : AppTest {
