@@ -500,6 +500,7 @@ void MainController::showLastLog() {
 
 bool MainController::applicationShouldTerminate() {
     if (terminated_) return true;
+    if (terminating_) return false;  // already waiting for the batch
     terminating_ = true;
     validateStart();
     if (booted_) encodeConvSpecs();
@@ -528,8 +529,11 @@ bool MainController::applicationShouldTerminate() {
 }
 
 void MainController::requestQuit() {
+    if (terminating_ && !terminated_) return;
+    // An edited log the user keeps open keeps the application running.
+    for (LogWindow* w : logWindows())
+        if (!w->close()) return;
     if (!applicationShouldTerminate()) return;
-    for (LogWindow* w : logWindows()) w->close();
     if (window_) window_->hide();
     QCoreApplication::quit();
 }

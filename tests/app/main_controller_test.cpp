@@ -156,6 +156,23 @@ TEST_F(AppTest, ConversionCommandsReachTheDialogHook) {
     EXPECT_EQ(edited[1], std::make_pair(c->convSpecs[1]->conversionName(), false));
 }
 
+TEST_F(AppTest, AnEditedLogKeptOpenKeepsTheApplication) {
+    auto c = Make();
+    const std::string log = dir / "a.xwl";
+    testsupport::WriteFile(log, "text\n");
+    LogWindow* w = c->openLog(QString::fromStdString(log));
+    w->logView()->appendPlainText("edit");
+    alerts.answers = {0};  // Cancel
+    c->requestQuit();
+    EXPECT_FALSE(c->isTerminating());
+    EXPECT_TRUE(w->isVisible());
+    alerts.answers = {-1};  // Don't Save
+    c->requestQuit();
+    EXPECT_TRUE(c->isTerminating());
+    EXPECT_TRUE(c->logWindows().isEmpty());
+    EXPECT_EQ(testsupport::ReadFile(log), "text\n");
+}
+
 // The driver's batch under a controller: a 2-s input, stopped on its first
 // progress step until the test lets it go on.
 struct BatchTest : AppTest {
