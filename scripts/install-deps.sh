@@ -16,7 +16,7 @@ test_pkgs=(
   sox libsox-fmt-all ffmpeg sndfile-programs libsndfile1-dev attr libplist-utils
   libspandsp-dev
   lame twolame
-  xvfb xauth dbus
+  xvfb xauth dbus poppler-utils
   pulseaudio pulseaudio-utils
   python3
 )

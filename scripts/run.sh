@@ -7,8 +7,4 @@ bash scripts/install-deps.sh
 export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/corvane-ccache}"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_TESTS=OFF >/dev/null
 cmake --build build -j "$(nproc)"
-if [ -x build/bin/corvane ]; then
-  exec build/bin/corvane "$@"
-else
-  echo "Built the libraries; the application itself is not part of this build yet."
-fi
+exec build/bin/corvane "$@"

@@ -1,1 +1,539 @@
 #include "app/main_controller.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QMainWindow>
+#include <QStandardItemModel>
+#include <QThread>
+#include <QTimer>
+#include <filesystem>
+
+#include "app/log_window.h"
+#include "app/logger.h"
+#include "app/desktop_services.h"
+#include "conversion/conv_spec.h"
+#include "conversion/qf_sound_file.h"
+#include "engine/conversion_process.h"
+#include "foundation/paths.h"
+#include "foundation/string_utils.h"
+#include "platform/user_defaults.h"
+#include "soundfile/sample_conversion.h"
+#include "soundfile/sound_file.h"
+#include "ui_main_window.h"
+
+const char* const XWConvertScriptCommandReceived = "XWConvertScriptCommandReceived";
+
+namespace {
+
+const char* const kLastUsedDestinationKey = "Last Used Destination";
+const char* const kLastUsedLogKey = "Last Used Log";
+const char* const kInputTableName = "inputFileTable";
+const char* const kConversionTableName = "conversionTable";
+// A saved layout holds an identifier and a width per column; one of fewer
+// entries than the conversion table's three columns need is stale.
+constexpr size_t kMinConversionLayoutEntries = 6;
+
+struct Column {
+    const char* identifier;
+    const char* title;
+};
+const Column kInputColumns[] = {
+    {"playable", ""},          {"filename", "Input"}, {"size", "Size"},
+    {"fileType", "Type"},      {"sampleRate", "Rate"}, {"channels", "Channels"},
+    {"bits", "Bits"},          {"length", "Length"},  {"regions", "Regions"},
+    {"timestamps", "Timestamps"},
+};
+const Column kConversionColumns[] = {
+    {"active", "Active"}, {"convName", "Conversion"}, {"comment", "Comment"}};
+
+std::string LayoutKey(const char* tableName) {
+    return std::string("NSTableView Columns ") + tableName;
+}
+
+bool IsFolder(const std::string& path) {
+    std::error_code ec;
+    return !path.empty() && std::filesystem::is_directory(path, ec);
+}
+
+template <size_t N>
+QStandardItemModel* MakeModel(QObject* parent, const Column (&columns)[N]) {
+    auto* model = new QStandardItemModel(0, static_cast<int>(N), parent);
+    for (size_t i = 0; i < N; ++i) {
+        auto* header = new QStandardItem(Tr(columns[i].title));
+        header->setData(QString(columns[i].identifier), Qt::UserRole);
+        model->setHorizontalHeaderItem(static_cast<int>(i), header);
+    }
+    return model;
+}
+
+bool OnInterfaceThread() {
+    return QCoreApplication::instance() &&
+           QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+}  // namespace
+
+MainController::MainController(MainServices services, QObject* parent)
+    : QObject(parent), services_(std::move(services)) {}
+
+MainController::~MainController() {
+    *alive_ = false;
+    for (auto token : observers_) platform::NotificationCenter::Default().RemoveObserver(token);
+    if (conversionProcess_) {
+        conversionProcess_->setShouldStop(true);
+        conversionProcess_->waitUntilDone();
+    }
+    logger_.reset();
+    if (window_) {
+        window_->removeEventFilter(this);
+        delete window_.data();
+    }
+}
+
+platform::UserDefaults& MainController::defaults() const {
+    return services_.defaults ? *services_.defaults : platform::UserDefaults::Standard();
+}
+
+void MainController::observe(const char* name, const void* sender,
+                             void (MainController::*handler)()) {
+    std::weak_ptr<bool> alive = alive_;
+    observers_.push_back(platform::NotificationCenter::Default().AddObserver(
+        name, sender, [this, alive, handler](const platform::Notification&) {
+            // Notifications arrive on the posting thread; the controller acts on its own.
+            if (OnInterfaceThread()) {
+                (this->*handler)();
+                return;
+            }
+            onMain([this, alive, handler] {
+                if (auto a = alive.lock(); a && *a) (this->*handler)();
+            });
+        }));
+}
+
+bool MainController::init() {
+    BootOptions options = services_.boot;
+    options.defaults = &defaults();
+    boot_ = BootModel(options);
+    if (boot_.status != 0) return false;
+    booted_ = true;
+    conversionProcess_ = std::make_unique<ConversionProcess>();
+
+    const std::string last = defaults().GetString(kLastUsedDestinationKey);
+    setDestFolder(IsFolder(last) ? last : std::string());
+
+    observe(XWConvertScriptCommandReceived, nullptr, &MainController::asConvert);
+    // The log is fed on the batch thread, where the driver posts.
+    auto& center = platform::NotificationCenter::Default();
+    ConversionProcess* process = conversionProcess_.get();
+    observers_.push_back(center.AddObserver(
+        QFConversionHeaderNotification, process, [this](const platform::Notification&) {
+            if (!logger_) return;
+            if (auto conv = conversionProcess_->curConvSpec()) logger_->logConversionHeader(*conv);
+        }));
+    observers_.push_back(center.AddObserver(QFConversionFooterNotification, process,
+                                            [this](const platform::Notification&) {
+                                                if (logger_) logger_->logConversionFooter();
+                                            }));
+    const auto logName = [this](const platform::Notification& n) {
+        const plist::Value* path = n.object.find(kInputPathKey);
+        const std::string input = path ? path->asString() : std::string();
+        std::string name = QFSoundFile(input).name();
+        if (defaults().GetBool("Full Paths Into Log")) {
+            const std::string parent = input.substr(0, input.find_last_of('/') + 1);
+            name = parent + name;
+        }
+        return name;
+    };
+    observers_.push_back(center.AddObserver(
+        QFConversionSuccessNotification, process,
+        [this, logName](const platform::Notification& n) {
+            if (!logger_) return;
+            const plist::Value* comment = n.object.find(kCommentKey);
+            logger_->logDoneMessage(logName(n), comment ? std::optional<std::string>(
+                                                              comment->asString())
+                                                        : std::nullopt);
+            const int64_t count = defaults().GetInteger("Number of Files Ever Converted");
+            defaults().Set("Number of Files Ever Converted", count + 1);
+        }));
+    observers_.push_back(center.AddObserver(
+        QFConversionFailureNotification, process,
+        [this, logName](const platform::Notification& n) {
+            if (!logger_) return;
+            const plist::Value* error = n.object.find(kErrorKey);
+            logger_->logErrorMessage(logName(n),
+                                     static_cast<OSErr>(error ? error->asInteger() : 0));
+        }));
+
+    if (boot_.mp3EncoderTooOld) {
+        QString message = Tr(
+            "The version of the LAME encoder for mp3 files that is installed on your system is "
+            "too old. It is version %4.2f, but it has to be version 3.93 or higher. Please refer "
+            "to the Corvane Release Notes in the Help menu to get more information about "
+            "obtaining the LAME encoder.");
+        message.replace("%4.2f", QString::fromStdString(boot_.mp3Encoder.version.text()));
+        services_.alerts->run(nullptr, Tr("LAME mp3-encoder Too Old"), message);
+    }
+
+    convSpecs = boot_.conversions;
+    convSpecNames.clear();
+    for (const auto& conv : convSpecs) convSpecNames.insert(conv->conversionName());
+    return true;
+}
+
+void MainController::awakeFromNib() {
+    window_ = new QMainWindow;
+    ui_ = std::make_unique<Ui::MainWindow>();
+    ui_->setupUi(window_);
+    window_->installEventFilter(this);
+
+    ui_->fileAddProgressMessageTextField->clear();
+    ui_->fileAddProgressIndicator->hide();
+    ui_->bgImage->setPixmap(QIcon::fromTheme("audio-x-generic").pixmap(48, 48));
+    ui_->tabView->setCurrentIndex(0);
+    ui_->inputTabButton->setChecked(true);
+    const std::pair<QPushButton*, int> tabs[] = {
+        {ui_->inputTabButton, 0}, {ui_->conversionsTabButton, 1}, {ui_->outputTabButton, 2}};
+    for (const auto& [button, page] : tabs) {
+        connect(button, &QPushButton::clicked, this, [this, page = page] {
+            ui_->tabView->setCurrentIndex(page);
+            ui_->inputTabButton->setChecked(page == 0);
+            ui_->conversionsTabButton->setChecked(page == 1);
+            ui_->outputTabButton->setChecked(page == 2);
+        });
+    }
+
+    ui_->folderPlayTextField->clear();
+    ui_->blipAtEndCheckbox->setChecked(defaults().GetBool("Blip At End"));
+    ui_->autoPlayNextCheckbox->setChecked(defaults().GetBool("Auto Play Next"));
+    const double varispeed = defaults().GetReal("Varispeed", 1.0);
+    ui_->variSpeedSlider->setValue(static_cast<int>(varispeed * 100 + 0.5));
+    ui_->variSpeedTextField->setText(QString::number(varispeed, 'f', 2));
+    connect(ui_->blipAtEndCheckbox, &QCheckBox::toggled, this,
+            [this](bool on) { defaults().Set("Blip At End", on); });
+    connect(ui_->autoPlayNextCheckbox, &QCheckBox::toggled, this,
+            [this](bool on) { defaults().Set("Auto Play Next", on); });
+
+    inputModel_ = MakeModel(this, kInputColumns);
+    ui_->inputFileTableView->setModel(inputModel_);
+    ui_->inputFileTableView->verticalHeader()->hide();
+    restoreTableLayout(ui_->inputFileTableView, kInputTableName);
+
+    // A stale conversion-table layout goes before the table reads it.
+    const plist::Value saved = defaults().GetUserValue(LayoutKey(kConversionTableName));
+    if (!saved.isNull() && (!saved.array() || saved.array()->size() < kMinConversionLayoutEntries))
+        defaults().Remove(LayoutKey(kConversionTableName));
+    conversionModel_ = MakeModel(this, kConversionColumns);
+    ui_->conversionTableView->setModel(conversionModel_);
+    ui_->conversionTableView->verticalHeader()->hide();
+    ui_->conversionTableView->horizontalHeader()->resizeSection(0, 80);
+    ui_->conversionTableView->horizontalHeader()->resizeSection(1, 260);
+    restoreTableLayout(ui_->conversionTableView, kConversionTableName);
+    updateConversionView();
+
+    ui_->outputFolderTextField->setText(QString::fromStdString(destFolder));
+    connect(ui_->startButton, &QPushButton::clicked, this, &MainController::doStart);
+    connect(ui_->startAction, &QAction::triggered, this, &MainController::doStart);
+    connect(ui_->showLogAction, &QAction::triggered, this, &MainController::showLog);
+    connect(ui_->showLastLogAction, &QAction::triggered, this, &MainController::showLastLog);
+    connect(ui_->quitAction, &QAction::triggered, this, &MainController::requestQuit);
+    // The conversion commands reach the Define Conversion dialog through its hook.
+    const auto addConv = [this] {
+        if (services_.editConversion) services_.editConversion(std::make_shared<ConvSpec>(), true);
+    };
+    const auto editConv = [this] {
+        const QModelIndexList rows = ui_->conversionTableView->selectionModel()->selectedRows();
+        if (rows.size() != 1 || !services_.editConversion) return;
+        const size_t row = static_cast<size_t>(rows.front().row());
+        if (row < convSpecs.size()) services_.editConversion(convSpecs[row], false);
+    };
+    connect(ui_->addConvAction, &QAction::triggered, this, addConv);
+    connect(ui_->addConvButton, &QPushButton::clicked, this, addConv);
+    connect(ui_->editConvAction, &QAction::triggered, this, editConv);
+    connect(ui_->editConvButton, &QPushButton::clicked, this, editConv);
+    connect(ui_->conversionTableView, &QTableView::doubleClicked, this, editConv);
+    validateStart();
+}
+
+bool MainController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == window_ && event->type() == QEvent::Close && !terminated_) {
+        event->ignore();
+        // Leave the close event before the quit sequence runs its own event loop.
+        QTimer::singleShot(0, this, &MainController::requestQuit);
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void MainController::restoreTableLayout(QTableView* table, const char* name) {
+    QHeaderView* header = table->horizontalHeader();
+    header->setSectionsMovable(true);
+    header->setStretchLastSection(true);
+    const plist::Value saved = defaults().GetUserValue(LayoutKey(name));
+    if (!saved.array()) return;
+    const plist::Array& entries = *saved.array();
+    auto* model = table->model();
+    int visual = 0;
+    for (size_t i = 0; i + 1 < entries.size(); i += 2) {
+        const QString id = QString::fromStdString(entries[i].asString());
+        for (int logical = 0; logical < model->columnCount(); ++logical) {
+            if (model->headerData(logical, Qt::Horizontal, Qt::UserRole).toString() != id) continue;
+            header->moveSection(header->visualIndex(logical), visual++);
+            const int64_t width = entries[i + 1].asInteger();
+            if (width > 0 && width < 10000) header->resizeSection(logical, static_cast<int>(width));
+            break;
+        }
+    }
+}
+
+void MainController::saveTableLayout(QTableView* table, const char* name) {
+    QHeaderView* header = table->horizontalHeader();
+    auto* model = table->model();
+    plist::Array entries(2 * static_cast<size_t>(header->count()));
+    for (int visual = 0; visual < header->count(); ++visual) {
+        const int logical = header->logicalIndex(visual);
+        const size_t at = 2 * static_cast<size_t>(visual);
+        entries[at] =
+            model->headerData(logical, Qt::Horizontal, Qt::UserRole).toString().toStdString();
+        entries[at + 1] = header->sectionSize(logical);
+    }
+    defaults().Set(LayoutKey(name), entries);
+}
+
+void MainController::saveTableLayouts() {
+    if (!ui_) return;
+    saveTableLayout(ui_->inputFileTableView, kInputTableName);
+    saveTableLayout(ui_->conversionTableView, kConversionTableName);
+}
+
+void MainController::updateConversionView() {
+    if (!conversionModel_) return;
+    conversionModel_->setRowCount(0);
+    int active = 0;
+    for (const auto& conv : convSpecs) {
+        auto* check = new QStandardItem;
+        check->setCheckable(true);
+        check->setCheckState(conv->active() ? Qt::Checked : Qt::Unchecked);
+        check->setEnabled(conv->valid());
+        auto* name = new QStandardItem(QString::fromStdString(conv->conversionName()));
+        if (!conv->valid()) name->setForeground(Qt::gray);
+        auto* comment = new QStandardItem(QString::fromStdString(conv->comment()));
+        conversionModel_->appendRow({check, name, comment});
+        if (conv->active()) ++active;
+    }
+    conversionModel_->horizontalHeaderItem(0)->setText(FormatObjects(Tr("%d Active"), {QString::number(active)}));
+    validateStart();
+}
+
+void MainController::setDestFolder(const std::string& path) {
+    destFolder = path;
+    if (!path.empty()) defaults().Set(kLastUsedDestinationKey, path);
+    if (ui_) ui_->outputFolderTextField->setText(QString::fromStdString(destFolder));
+    validateStart();
+}
+
+bool MainController::validateStart() {
+    bool anyConversion = false;
+    for (const auto& conv : convSpecs) anyConversion = anyConversion || (conv->active() && conv->valid());
+    const bool ok = booted_ && !terminating_ &&
+                    !(services_.playback && services_.playback->isPlaying()) && !addingFiles &&
+                    !sortingFiles && conversionProcess_ && !conversionProcess_->running() &&
+                    !logger_ && !inputFiles.empty() && anyConversion && IsFolder(destFolder);
+    if (ui_) {
+        ui_->startButton->setEnabled(ok);
+        ui_->startAction->setEnabled(ok);
+    }
+    return ok;
+}
+
+void MainController::asConvert() {
+    if (validateStart()) doStart();
+}
+
+bool MainController::doStart() {
+    if (!validateStart()) return false;
+    std::vector<std::shared_ptr<ConvSpec>> toRun;
+    bool redither = false;
+    for (const auto& conv : convSpecs) {
+        if (!conv->active() || !conv->valid()) continue;
+        toRun.push_back(conv);
+        redither = redither || conv->needsRedither();
+        const std::string folder =
+            destFolder + "/" + ConvNameFormatter::stringForObjectValue(conv->conversionName());
+        std::error_code ec;
+        if (!std::filesystem::exists(folder, ec) && !std::filesystem::create_directory(folder, ec)) {
+            services_.alerts->run(
+                window_, Tr("Error: could not create output folder"),
+                FormatObjects(Tr("The necessary output folder named: '%@' could not be created."
+                                 "\n\nPlease check if you have write permission for the "
+                                 "destination folder: '%@'."),
+                              {QString::fromStdString(folder), QString::fromStdString(destFolder)}));
+            return false;
+        }
+    }
+    if (redither && fillDither(0) != 0) {
+        services_.alerts->run(window_, Tr("Error"), Tr("Could not create dither table"));
+        return false;
+    }
+    LoggerOptions options;
+    options.defaults = &defaults();
+    options.version = services_.version;
+    Workspace* workspace = services_.workspace;
+    // The finish step runs on this thread (engineDone).
+    options.fileChanged = [workspace](const std::string& path) {
+        workspace->noteFileChanged(QString::fromStdString(path));
+    };
+    logger_ = std::make_unique<Logger>(destFolder, std::move(options));
+    std::vector<std::string> paths;
+    for (const auto& input : inputFiles) paths.push_back(input->path());
+    conversionProcess_->startConversion(paths, toRun, destFolder,
+                                        EngineSettings::FromDefaults(defaults()));
+    auto* timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, [this, timer] {
+        if (conversionProcess_->running()) return;
+        timer->deleteLater();
+        engineDone();
+    });
+    timer->start(100);
+    validateStart();
+    emit batchStarted();
+    return true;
+}
+
+void MainController::engineDone() {
+    if (!logger_) return;
+    conversionProcess_->waitUntilDone();
+    logger_->setNumWarnings(static_cast<int32_t>(conversionProcess_->warnings()));
+    logger_->finishLogFile();
+    logger_.reset();
+    if (window_) {
+        window_->setWindowOpacity(1.0);
+        if (!terminating_) {
+            window_->show();
+            window_->raise();
+        }
+    }
+    validateStart();
+    if (!terminating_ && defaults().GetBool("Save Log") && defaults().GetBool("Open Log") &&
+        (!defaults().GetBool("Only Open When Errors") || conversionProcess_->err() != 0)) {
+        const std::string path = lastUsedLogPath();
+        if (!path.empty() && QFileInfo::exists(QString::fromStdString(path)))
+            openLog(QString::fromStdString(path));
+    }
+    emit batchFinished();
+}
+
+void MainController::encodeConvSpecs() {
+    defaults().Set(kConversionsDefaultsKey, EncodeConvSpecs(convSpecs));
+}
+
+void MainController::openPaths(const QStringList& paths) {
+    if (terminating_) return;
+    QStringList toAdd;
+    for (const QString& path : paths) {
+        if (QFileInfo(path).suffix().compare("xwl", Qt::CaseInsensitive) == 0)
+            openLog(path);
+        else
+            toAdd << path;
+    }
+    if (!toAdd.isEmpty()) setFilesToAdd(toAdd);
+}
+
+void MainController::setFilesToAdd(const QStringList& paths) {
+    if (terminating_) return;
+    filesToAdd << paths;
+    if (services_.addFiles) {
+        const QStringList pending = filesToAdd;
+        filesToAdd.clear();
+        services_.addFiles(pending);
+    }
+}
+
+LogWindow* MainController::openLog(const QString& path) {
+    for (LogWindow* w : logWindows()) {
+        if (QFileInfo(w->path()) == QFileInfo(path)) {
+            w->show();
+            w->raise();
+            return w;
+        }
+    }
+    auto* w = new LogWindow(path, services_.alerts, services_.dialogs);
+    w->show();
+    return w;
+}
+
+QList<LogWindow*> MainController::logWindows() const {
+    QList<LogWindow*> windows;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* log = qobject_cast<LogWindow*>(w); log && log->isVisible())
+            windows << log;
+    return windows;
+}
+
+void MainController::showLog() {
+    const QString path = services_.dialogs->openFile(window_, Tr("Show Log"), {"xwl"});
+    if (!path.isEmpty()) openLog(path);
+}
+
+std::string MainController::lastUsedLogPath() const {
+    const plist::Value stored = defaults().Get(kLastUsedLogKey);
+    const plist::Value* path = stored.find(QFPath::kStringValueKey);
+    return path ? path->asString() : std::string();
+}
+
+void MainController::showLastLog() {
+    const std::string path = lastUsedLogPath();
+    if (!path.empty() && QFPath(path).exists()) {
+        openLog(QString::fromStdString(path));
+        return;
+    }
+    const int answer = services_.alerts->run(
+        window_, Tr("No log file"),
+        Tr("There is no previous log file to show you. A log file will be created and shown "
+           "according to the preferences for logging.\n\nWould you like the preference window "
+           "opened for you now?"),
+        Tr("Open Preferences"), Tr("Cancel"));
+    if (answer == 1 && services_.openLoggingPreferences) services_.openLoggingPreferences();
+}
+
+bool MainController::applicationShouldTerminate() {
+    if (terminated_) return true;
+    if (terminating_) return false;  // already waiting for the batch
+    terminating_ = true;
+    validateStart();
+    if (booted_) encodeConvSpecs();
+    saveTableLayouts();
+    if (conversionProcess_ && conversionProcess_->running()) {
+        // The batch thread may wait for this thread: keep events flowing.
+        conversionProcess_->setShouldStop(true);
+        QElapsedTimer waited;
+        waited.start();
+        while (conversionProcess_->running() && waited.elapsed() < services_.quitTimeoutMs) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            QThread::msleep(2);
+        }
+        if (conversionProcess_->running()) {
+            if (services_.exitWithoutCleanup) services_.exitWithoutCleanup();
+            return false;
+        }
+    }
+    if (conversionProcess_) conversionProcess_->waitUntilDone();
+    engineDone();
+    if (services_.waitForAddFiles) services_.waitForAddFiles();
+    if (services_.playback) services_.playback->stop();
+    if (booted_) CSoundFile::Cleanup();
+    terminated_ = true;
+    return true;
+}
+
+void MainController::requestQuit() {
+    if (terminating_ && !terminated_) return;
+    // An edited log the user keeps open keeps the application running.
+    for (LogWindow* w : logWindows())
+        if (!w->close()) return;
+    if (!applicationShouldTerminate()) return;
+    if (window_) window_->hide();
+    QCoreApplication::quit();
+}

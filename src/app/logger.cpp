@@ -1,0 +1,202 @@
+#include "app/logger.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "conversion/conv_spec.h"
+#include "conversion/error_messages.h"
+#include "engine/conversion_process.h"
+#include "foundation/paths.h"
+#include "platform/notification_center.h"
+#include "platform/thread_context.h"
+#include "platform/user_defaults.h"
+
+namespace {
+
+// A message or comment begins in this column when the name is shorter.
+constexpr size_t kMessageColumn = 33;
+const char* const kRule =
+    "________________________________________________________________________\n";
+
+std::tm LocalTime(std::time_t t) {
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    return tm;
+}
+
+std::string Format(const char* format, const std::tm& tm) {
+    char buffer[64];
+    const size_t n = std::strftime(buffer, sizeof buffer, format, &tm);
+    return std::string(buffer, n);
+}
+
+// "%02d:%02d:%02d" of a duration; the hours are not limited to 23.
+std::string Duration(std::time_t seconds) {
+    if (seconds < 0) seconds = 0;
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "%02lld:%02lld:%02lld",
+                  static_cast<long long>(seconds / 3600),
+                  static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+    return buffer;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+size_t Utf16Length(const std::string& utf8) {
+    size_t units = 0;
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i]);
+        if ((c & 0xC0) == 0x80) continue;  // continuation byte
+        units += c >= 0xF0 ? 2 : 1;        // four-byte sequences are surrogate pairs
+    }
+    return units;
+}
+
+std::string Logger::Filler(const std::string& name) {
+    const size_t n = Utf16Length(name);
+    return std::string(n < kMessageColumn ? kMessageColumn - n : 1, ' ');
+}
+
+short Logger::ErrorText(OSErr code, const ErrorNameDict& errorDict, std::string* message) {
+    std::string text;
+    short cls = MakeErrorMessage(code, text);
+    if (cls != kErrorClassUnknown) {
+        *message = text;
+        return cls;
+    }
+    if (auto it = errorDict.find(std::to_string(code)); it != errorDict.end()) {
+        *message = it->second.hasDescription && !it->second.description.empty()
+                       ? it->second.description
+                       : it->second.name;
+        return kErrorClassPlatform;
+    }
+    *message = "unknown error " + std::to_string(code);
+    return kErrorClassUnknown;
+}
+
+Logger::Logger(const std::string& outputFolder, LoggerOptions options)
+    : options_(std::move(options)), errorDict_(QFErrorDict()) {
+    startTime_ = now();
+    startConvTime_ = startTime_;
+    const std::tm tm = LocalTime(startTime_);
+    logPath_ = outputFolder + "/CorvaLog" + Format("-%Y%m%d-%H%M%S.xwl", tm);
+    logText_ = "Corvane " + options_.version + " Log File\n";
+    logText_ += Format("%Y-%m-%d %H:%M:%S %z", tm) + "\n";
+}
+
+Logger::~Logger() { finishLogFile(); }
+
+std::time_t Logger::now() const { return options_.now ? options_.now() : std::time(nullptr); }
+
+platform::UserDefaults& Logger::defaults() const {
+    return options_.defaults ? *options_.defaults : platform::UserDefaults::Standard();
+}
+
+void Logger::putString(const std::string& text) { logText_ += text; }
+
+void Logger::logConversionHeader(const ConvSpec& conversion) {
+    logConversionHeader(conversion.descriptionForLog());
+}
+
+void Logger::logConversionHeader(const std::string& descriptionForLog) {
+    startConvTime_ = now();
+    const std::tm tm = LocalTime(startConvTime_);
+    putString(kRule);
+    putString("CONVERSION SPECIFICATIONS: \n\n");
+    putString(descriptionForLog);
+    if (defaults().GetInteger("Unrecognized Input File Action") == 1)
+        putString("\n    Copy unrecognized files");
+    char buffer[128];
+    std::snprintf(buffer, sizeof buffer,
+                  "\n\n    Conversion started at: %02d:%02d:%02d\n\n\nCONVERTED INPUT FILES: \n\n",
+                  tm.tm_hour, tm.tm_min, tm.tm_sec);
+    putString(buffer);
+}
+
+void Logger::logDoneMessage(const std::string& name, const std::optional<std::string>& comment) {
+    if (comment)
+        putString(" " + name + Filler(name) + *comment + "\n");
+    else
+        putString(" " + name + "\n");
+    writeLogTextToFile();
+}
+
+void Logger::logErrorMessage(const std::string& rawName, OSErr code) {
+    std::string name = rawName;
+    if (!name.empty() && name.back() == '\r') name.pop_back();
+    std::string message;
+    const short cls = ErrorText(code, errorDict_, &message);
+    const std::string prefix =
+        cls == kErrorClassInternal ? std::to_string(code) + ", call Quillfen: " : std::string();
+    putString("*" + name + Filler(name) + prefix + message + "\n");
+    writeLogTextToFile();
+
+    switch (cls) {
+        case kErrorClassFile:
+        case kErrorClassInternal:
+            platform::NotificationCenter::Default().Post(XWLogMessageNotification, nullptr,
+                                                         "'" + name + "' " + message);
+            break;
+        case kErrorClassAlreadyProcessed:
+            break;
+        default:  // unknown, serious, or known only to the system table
+            fatal_ = true;
+            if (options_.stopBatch) {
+                options_.stopBatch();
+            } else if (void* process = platform::CurrentThreadContext().process) {
+                static_cast<ConversionProcess*>(process)->setShouldStop(true);
+            }
+            break;
+    }
+}
+
+void Logger::logConversionFooter() {
+    putString("\n    Total time for this conversion : " + Duration(now() - startConvTime_) + "\n");
+}
+
+void Logger::writeLogTextToFile() {
+    if (!defaults().GetBool("Save Log")) return;
+    const int fd = options_.openForAppend
+                       ? options_.openForAppend(logPath_)
+                       : ::open(logPath_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return;  // the text waits for the next write
+    const bool written = WriteAll(fd, logText_);
+    ::close(fd);
+    if (written) logText_.clear();
+}
+
+bool Logger::finishLogFile() {
+    if (finished_) return false;
+    finished_ = true;
+    platform::UserDefaults& store = defaults();
+    if (store.GetBool("Only Save When Errors") && numWarnings_ < 1) {
+        ::unlink(logPath_.c_str());
+        return false;
+    }
+    const std::time_t end = now();
+    const std::tm tm = LocalTime(end);
+    putString(kRule);
+    putString("\nCorvane finished conversion at: " + Format("%H:%M:%S", tm) + "\n");
+    putString("Total conversion time: " + Duration(end - startTime_) + "\n");
+    writeLogTextToFile();
+    if (options_.fileChanged) options_.fileChanged(logPath_);
+    if (!store.GetBool("Save Log")) return false;
+    plist::Dictionary form;
+    for (const auto& [key, value] : QFPath(logPath_).dictionary()) form[key] = value;
+    store.Set("Last Used Log", form);
+    return true;
+}

@@ -1,0 +1,92 @@
+// The conversion log of one batch: a plain-text file "CorvaLog-YYYYmmdd-HHMMSS.xwl"
+// in the output folder. The text is built in memory and appended to the file
+// after every file line, so a crash loses at most the lines since the last one.
+// The logger also decides from an error's class whether the batch goes on or
+// stops. Everything but finishLogFile runs on the batch thread; no lock.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "foundation/errors.h"
+
+class ConvSpec;
+namespace platform {
+class UserDefaults;
+}
+
+// The log's class for a code known only to the system error table.
+inline constexpr short kErrorClassPlatform = 4;
+
+struct LoggerOptions {
+    // The store of "Save Log", "Only Save When Errors", "Unrecognized Input File
+    // Action" and "Last Used Log"; null: the standard store.
+    platform::UserDefaults* defaults = nullptr;
+    // The clock; null: time().
+    std::function<std::time_t()> now;
+    // The version in the first line.
+    std::string version = "4.0.0";
+    // Opens the file for appending (a descriptor, or -1); null: open(2).
+    std::function<int(const std::string& path)> openForAppend;
+    // Told after the finish rows are written (the desktop learns the file changed).
+    std::function<void(const std::string& path)> fileChanged;
+    // Stops the batch; null: the driver of the calling thread's context.
+    std::function<void()> stopBatch;
+};
+
+class Logger {
+public:
+    // A logger for a batch writing into `outputFolder`: the header rows are in
+    // memory and logPath() is set; nothing is written yet.
+    explicit Logger(const std::string& outputFolder, LoggerOptions options = LoggerOptions());
+    // Runs finishLogFile when nobody did.
+    ~Logger();
+    Logger(const Logger&) = delete;
+    Logger& operator=(const Logger&) = delete;
+
+    void logConversionHeader(const ConvSpec& conversion);
+    void logConversionHeader(const std::string& descriptionForLog);
+    // A converted or copied file, with an optional comment; written at once.
+    void logDoneMessage(const std::string& name, const std::optional<std::string>& comment);
+    // A failed file; written at once, then the class of `code` decides: 1 and 3
+    // post a log message, 0, 2 and 4 stop the batch, 5 does nothing more.
+    void logErrorMessage(const std::string& name, OSErr code);
+    void logConversionFooter();
+    void putString(const std::string& text);
+    // Appends the pending text to the file when "Save Log" is on. A file that
+    // cannot be opened keeps the text for the next write.
+    void writeLogTextToFile();
+
+    void setNumWarnings(int32_t warnings) { numWarnings_ = warnings; }
+    bool fatal() const { return fatal_; }
+    // The finish step; true when a log file was kept. Runs once.
+    bool finishLogFile();
+
+    const std::string& logPath() const { return logPath_; }
+    const std::string& logText() const { return logText_; }
+
+    // The message and final class of a failure code, as the log writes it.
+    static short ErrorText(OSErr code, const ErrorNameDict& errorDict, std::string* message);
+    // The spaces after a name of that many UTF-16 units.
+    static std::string Filler(const std::string& name);
+
+private:
+    std::time_t now() const;
+    platform::UserDefaults& defaults() const;
+
+    LoggerOptions options_;
+    std::string logPath_;
+    std::string logText_;
+    std::time_t startTime_ = 0;
+    std::time_t startConvTime_ = 0;
+    int32_t numWarnings_ = 0;
+    ErrorNameDict errorDict_;
+    bool fatal_ = false;
+    bool finished_ = false;
+};
+
+// Counts UTF-16 units of a UTF-8 text (a code point past U+FFFF counts two).
+size_t Utf16Length(const std::string& utf8);
