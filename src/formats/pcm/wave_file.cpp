@@ -789,12 +789,12 @@ OSErr CWAVEFile::ReadInstrumentInfo() {
     return SetSamplerInfo(&info);
 }
 
-OSErr CWAVEFile::WriteExtras() {
-    const uint32_t markers = GetNumMarkers();
-    const uint32_t regions = GetNumRegions();
+OSErr AppendWaveCueChunks(CSoundFile& file, std::vector<uint8_t>* out) {
+    const uint32_t markers = file.GetNumMarkers();
+    const uint32_t regions = file.GetNumRegions();
     if (markers == 0 && regions == 0) return 0;
     try {
-        std::vector<uint8_t> chunk;
+        std::vector<uint8_t>& chunk = *out;
         PutID(chunk, kCue);
         Put32(chunk, 4 + kCuePointBytes * (markers + regions));
         Put32(chunk, markers + regions);
@@ -809,16 +809,16 @@ OSErr CWAVEFile::WriteExtras() {
         std::vector<SFTMarker> markerList(markers);
         std::vector<SFTRegion> regionList(regions);
         for (uint32_t i = 0; i < markers; ++i) {
-            if (OSErr err = GetIndMarker(static_cast<uint16_t>(i), &markerList[i])) return err;
+            if (OSErr err = file.GetIndMarker(static_cast<uint16_t>(i), &markerList[i])) return err;
             putPoint(i, markerList[i].position);
         }
         for (uint32_t j = 0; j < regions; ++j) {
-            if (OSErr err = GetIndRegion(static_cast<uint16_t>(j), &regionList[j])) return err;
+            if (OSErr err = file.GetIndRegion(static_cast<uint16_t>(j), &regionList[j])) return err;
             putPoint(markers + j, static_cast<uint32_t>(regionList[j].start));
         }
-        if (OSErr err = AppendAtEnd(chunk.data(), static_cast<int>(chunk.size()))) return err;
 
-        chunk.clear();
+        // Labels name the markers; labelled texts give the regions' lengths.
+        const size_t listStart = chunk.size();
         PutID(chunk, kLIST);
         PutID(chunk, FourCC("size"));
         PutID(chunk, kAdtl);
@@ -840,9 +840,19 @@ OSErr CWAVEFile::WriteExtras() {
             PutID(chunk, kRgn);
             for (int k = 0; k < 4; ++k) Put16(chunk, 0);
         }
-        StoreLE32(chunk.data() + 4, static_cast<uint32_t>(chunk.size() - 8));
-        if (OSErr err = AppendAtEnd(chunk.data(), static_cast<int>(chunk.size()))) return err;
+        StoreLE32(chunk.data() + listStart + 4, static_cast<uint32_t>(chunk.size() - listStart - 8));
+        return 0;
+    } catch (const std::bad_alloc&) {
+        return kMemFullErr;
+    }
+}
 
+OSErr CWAVEFile::WriteExtras() {
+    if (GetNumMarkers() == 0 && GetNumRegions() == 0) return 0;
+    try {
+        std::vector<uint8_t> chunks;
+        if (OSErr err = AppendWaveCueChunks(*this, &chunks)) return err;
+        if (OSErr err = AppendAtEnd(chunks.data(), static_cast<int>(chunks.size()))) return err;
         if (OSErr err = WriteLoops()) return err;
         SFTSamplerInfo info;
         if (GetSamplerInfo(&info) == 0) return WriteInstrumentInfo();

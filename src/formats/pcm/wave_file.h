@@ -161,3 +161,9 @@ protected:
         return {GetBufferEpoch(), forkRef_, dataStart_, BytesPerFrame(), dataType_, 0, 0};
     }
 };
+
+// Appends to `out` the 'cue ' chunk and the 'LIST' 'adtl' chunk in which the
+// WAVE family keeps a file's markers (a cue point and a label each) and regions
+// (a cue point at the start and a text giving the length); nothing when the
+// file has neither.
+OSErr AppendWaveCueChunks(CSoundFile& file, std::vector<uint8_t>* out);

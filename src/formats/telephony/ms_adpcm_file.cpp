@@ -7,6 +7,7 @@
 #include <new>
 
 #include "formats/pcm/pcm_io.h"
+#include "formats/pcm/wave_file.h"
 #include "formats/telephony/coded_source.h"
 #include "foundation/pstring.h"
 
@@ -24,7 +25,6 @@ constexpr uint32_t kAdtl = FourCC("adtl");
 constexpr uint32_t kLabl = FourCC("labl");
 constexpr uint32_t kNote = FourCC("note");
 constexpr uint32_t kLtxt = FourCC("ltxt");
-constexpr uint32_t kRgn = FourCC("rgn ");
 
 constexpr uint16_t kFormatTag = 2;
 constexpr uint32_t kMaxChunksCompared = 100;
@@ -457,56 +457,11 @@ OSErr CMSADPCMFile::ADTLToExtras(const uint8_t* cueChunk, uint32_t cueBytes, con
 }
 
 OSErr CMSADPCMFile::WriteExtras() {
-    const uint32_t markers = GetNumMarkers();
-    const uint32_t regions = GetNumRegions();
-    if (markers == 0 && regions == 0) return 0;
     try {
-        std::vector<uint8_t> chunk;
-        PutID(chunk, kCue);
-        Put32(chunk, 4 + kCuePointBytes * (markers + regions));
-        Put32(chunk, markers + regions);
-        auto putPoint = [&](uint32_t id, uint32_t position) {
-            Put32(chunk, id);
-            Put32(chunk, position);
-            PutID(chunk, kData);
-            Put32(chunk, 0);
-            Put32(chunk, 0);
-            Put32(chunk, position);
-        };
-        std::vector<SFTMarker> markerList(markers);
-        std::vector<SFTRegion> regionList(regions);
-        for (uint32_t i = 0; i < markers; ++i) {
-            if (OSErr err = GetIndMarker(static_cast<uint16_t>(i), &markerList[i])) return err;
-            putPoint(i, markerList[i].position);
-        }
-        for (uint32_t j = 0; j < regions; ++j) {
-            if (OSErr err = GetIndRegion(static_cast<uint16_t>(j), &regionList[j])) return err;
-            putPoint(markers + j, static_cast<uint32_t>(regionList[j].start));
-        }
-        PutID(chunk, kLIST);
-        const size_t listStart = chunk.size() - 4;
-        PutID(chunk, FourCC("size"));
-        PutID(chunk, kAdtl);
-        for (uint32_t i = 0; i < markers; ++i) {
-            const unsigned char* name = markerList[i].name;
-            const uint32_t length = std::min<uint32_t>(name[0], 31);
-            PutID(chunk, kLabl);
-            Put32(chunk, 4 + length + 1);
-            Put32(chunk, i);
-            chunk.insert(chunk.end(), name + 1, name + 1 + length);
-            chunk.push_back(0);
-            if ((13 + length) & 1) chunk.push_back(0);
-        }
-        for (uint32_t j = 0; j < regions; ++j) {
-            PutID(chunk, kLtxt);
-            Put32(chunk, 20);
-            Put32(chunk, markers + j);
-            Put32(chunk, static_cast<uint32_t>(regionList[j].end - regionList[j].start));
-            PutID(chunk, kRgn);
-            for (int k = 0; k < 4; ++k) Put16(chunk, 0);
-        }
-        StoreLE32(chunk.data() + listStart + 4, static_cast<uint32_t>(chunk.size() - listStart - 8));
-        return pcmio::AppendAtEnd(forkRef_, chunk.data(), static_cast<int>(chunk.size()));
+        std::vector<uint8_t> chunks;
+        if (OSErr err = AppendWaveCueChunks(*this, &chunks)) return err;
+        if (chunks.empty()) return 0;
+        return pcmio::AppendAtEnd(forkRef_, chunks.data(), static_cast<int>(chunks.size()));
     } catch (const std::bad_alloc&) {
         return kMemFullErr;
     }
