@@ -221,16 +221,20 @@ std::shared_ptr<QFSoundFile> Player::previousFromInputList() const {
     return inputFiles_[*index - 1];
 }
 
+// Stops a playing file to go on with another; not a stop of the user's.
+void Player::stopToSwitch() {
+    if (!isPlaying()) return;
+    stop();
+    stoppedByUser_ = false;
+}
+
 void Player::doNextFromFolder() {
     auto file = nextFromFolder();
     if (!file) {
         doNextFromInputList();
         return;
     }
-    if (isPlaying()) {
-        stop();
-        stoppedByUser_ = false;
-    }
+    stopToSwitch();
     setPlayingFile(std::move(file));
     start();
 }
@@ -241,10 +245,7 @@ void Player::doPreviousFromFolder() {
         doPreviousFromInputList();
         return;
     }
-    if (isPlaying()) {
-        stop();
-        stoppedByUser_ = false;
-    }
+    stopToSwitch();
     setPlayingFile(std::move(file));
     start();
 }
@@ -255,10 +256,7 @@ void Player::doNextFromInputList() {
         post(XWPlayerStopNotification);
         return;
     }
-    if (isPlaying()) {
-        stop();
-        stoppedByUser_ = false;
-    }
+    stopToSwitch();
     setFileFromList(std::move(entry));
     start();
 }
@@ -269,10 +267,7 @@ void Player::doPreviousFromInputList() {
         post(XWPlayerStopNotification);
         return;
     }
-    if (isPlaying()) {
-        stop();
-        stoppedByUser_ = false;
-    }
+    stopToSwitch();
     setFileFromList(std::move(entry));
     start();
 }

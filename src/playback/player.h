@@ -106,6 +106,7 @@ public:
 
 private:
     void post(const char* name);
+    void stopToSwitch();
     // start, with the failure thrown as error_code_exception.
     void startPlaying();
 
