@@ -287,7 +287,7 @@ OSErr CWAVEFile::ReadPlainFormat(FormatFields* fields) {
 OSErr CWAVEFile::TakeFormat(const FormatFields& fields, short wordSize) {
     sampleRate_ = fields.sampleRate;
     channels_ = fields.channels;
-    wordSize_ = wordSize;
+    wordSize_ = pcmio::ContainerWordSize(wordSize);
     return CheckFormat();
 }
 
@@ -313,7 +313,11 @@ OSErr CWAVEFile::ReadfmtExtended() {
     if (std::memcmp(raw + 36, kGuidTail, sizeof kGuidTail) == 0) {
         switch (LoadLE32(raw + 32)) {
             case kSubFormatPCM: dataType_ = kDataTypeLittleEndianPCM; break;
-            case kSubFormatFloat: dataType_ = kDataTypeFloatLittleEndian; break;
+            case kSubFormatFloat:
+                // A float sample is read only as 32 bits.
+                if (fields.wordSize != 32) return kWAVEUnsupportedDataErr;
+                dataType_ = kDataTypeFloatLittleEndian;
+                break;
             case kSubFormatALaw: dataType_ = kDataTypeALaw; break;
             case kSubFormatMuLaw: dataType_ = kDataTypeMuLaw; break;
             case kSubFormatMPEG: return kWAVEUnsupportedDataErr;
@@ -333,11 +337,8 @@ OSErr CWAVEFile::ReadfmtExtended() {
 OSErr CWAVEFile::Readfmt() {
     OSErr err = ReadfmtExtended();
     if (err == 0) {
-        // Companded samples are the business of the companded classes, and a float
-        // sample is read only as 32 bits.
-        if (dataType_ == kDataTypeMuLaw || dataType_ == kDataTypeALaw ||
-            (dataType_ == kDataTypeFloatLittleEndian && wordSize_ != 32))
-            return kWAVEUnsupportedDataErr;
+        // Companded samples are the business of the companded classes.
+        if (dataType_ == kDataTypeMuLaw || dataType_ == kDataTypeALaw) return kWAVEUnsupportedDataErr;
     } else if (err != kWAVENotFoundErr) {
         return err;
     } else {

@@ -251,7 +251,7 @@ OSErr CWAVEFloatFile::Readfmt() {
     // Only single precision is turned into samples; 64-bit floats read as 32-bit
     // ones would be noise reported as success.
     if ((err = TakeFormat(fields, fields.wordSize)) != 0) return err;
-    if (wordSize_ != 32) return kWAVEUnsupportedDataErr;
+    if (fields.wordSize != 32) return kWAVEUnsupportedDataErr;
     dataType_ = kDataTypeFloatLittleEndian;
     SetChannelConfiguration(pcmio::ConfigurationForChannels(channels_));
     return ReadFrameCount();
