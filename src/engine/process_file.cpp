@@ -14,12 +14,14 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <new>
 
 #include "engine/case_dispatch.h"
 #include "engine/conversion_process.h"
 #include "formats/mpeg/id3_tags.h"
+#include "formats/mpeg/mp3_tag_readers.h"
 #include "formats/telephony/dialogic_adpcm_file.h"
 #include "foundation/finder_comment.h"
 #include "foundation/resource_fork.h"
@@ -479,9 +481,10 @@ void ConversionProcess::readID3TagsFromFile(const std::string& path) {
     if (extension(filename(path)) != "mp3") return;
     plist::Dictionary tags;
     plist::Value& options = context_.values[kOutputSpecificsKey];
-    std::vector<uint8_t> blob;
-    if (ReadID3v2Tag(path, &blob)) {
-        options[kID3v2TagBlobKey] = plist::Value(std::move(blob));
+    // The whole tag, footer included, or none: a tag the file cannot hold is no tag.
+    unsigned long size = 0;
+    if (const std::unique_ptr<uint8_t[]> tag = Mp3TagReader(path).get_id3v2_tag(&size)) {
+        options[kID3v2TagBlobKey] = plist::Value(plist::Bytes(tag.get(), tag.get() + size));
     } else {
         if (plist::Dictionary* d = options.dict()) d->erase(kID3v2TagBlobKey);
         ID3v1Tag v1;

@@ -116,13 +116,8 @@ Form FormOfBytes(int bytes, short dataType) {
     }
 }
 
-// The members that insist on 8, 16, 24 or 32 bits.
-Form ExactForm(short wordSize, short dataType) {
-    if (wordSize != 8 && wordSize != 16 && wordSize != 24 && wordSize != 32) return Form::kNone;
-    return FormOfBytes(wordSize / 8, dataType);
-}
-
-// The members that go by whole bytes: 8..15 bits as 8, ..., 32..39 as 32.
+// The stored form goes by whole bytes, as the buffers hold the samples: 8..15
+// bits as 8, ..., 32..39 as 32.
 Form SizedForm(short wordSize, short dataType) {
     if (wordSize < 8 || wordSize > 39) return Form::kNone;
     return FormOfBytes(wordSize / 8, dataType);
@@ -505,7 +500,7 @@ uint32_t pRandomLong2() {
 
 OSErr CSoundFile::Read(uint32_t start, uint32_t* count, float* interleaved) {
     return StatusOf([&]() -> OSErr {
-        const Form form = ExactForm(wordSize_, dataType_);
+        const Form form = SizedForm(wordSize_, dataType_);
         if (OSErr e = CheckCall(form != Form::kNone, wordSize_, count && interleaved, channels_,
                                 bufferFrames_))
             return e;
@@ -519,7 +514,7 @@ OSErr CSoundFile::Read(uint32_t start, uint32_t* count, float* interleaved) {
 
 OSErr CSoundFile::Read(uint32_t start, uint32_t* count, float** channels) {
     return StatusOf([&]() -> OSErr {
-        const Form form = ExactForm(wordSize_, dataType_);
+        const Form form = SizedForm(wordSize_, dataType_);
         if (OSErr e = CheckCall(form != Form::kNone, wordSize_, count && channels, channels_,
                                 bufferFrames_))
             return e;
@@ -534,7 +529,7 @@ OSErr CSoundFile::Read(uint32_t start, uint32_t* count, float** channels) {
 
 OSErr CSoundFile::Read(short channel, uint32_t start, uint32_t* count, float* samples) {
     return StatusOf([&]() -> OSErr {
-        const Form form = ExactForm(wordSize_, dataType_);
+        const Form form = SizedForm(wordSize_, dataType_);
         if (OSErr e = CheckCall(form != Form::kNone, wordSize_, count && samples, channels_,
                                 bufferFrames_))
             return e;

@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "engine_test_support.h"
+#include "formats/mpeg/drop_mp3_file.h"
 #include "formats/mpeg/id3_tags.h"
 #include "soundfile/raw_settings.h"
 
@@ -66,23 +67,8 @@ std::string ID3v1(const std::string& title, const std::string& artist, uint8_t g
     return r + char(genre);
 }
 
-TEST(ID3Tags, TagsAreReadWithinTheFile) {
-    const auto v2 = [](const char(&size)[5], size_t body) {
-        return "ID3\x03" + std::string(2, '\0') + std::string(size, 4) + std::string(body, 'x');
-    };
-    const std::tuple<std::string, bool, size_t> tags[] = {
-        {v2("\0\0\0\x14", 120), true, 30},
-        {v2("\x7F\x7F\x7F\x7F", 1), true, 11},  // cut at the end of the file
-        {v2("\0\0\0\x80", 200), false, 0},      // not syncsafe
-        {"RIFF" + std::string(40, '\0'), false, 0},
-    };
+TEST(ID3Tags, TheID3v1RecordIsReadWithinTheFile) {
     testsupport::TempDir dir;
-    for (const auto& [bytes, found, size] : tags) {
-        testsupport::WriteFile(dir / "t.mp3", bytes);
-        std::vector<uint8_t> tag;
-        EXPECT_EQ(ReadID3v2Tag(dir / "t.mp3", &tag), found);
-        EXPECT_EQ(tag.size(), size);
-    }
     const std::tuple<std::string, bool, std::string, int> records[] = {
         {"audio" + ID3v1("Caf\xE9", "Band", 17), true, "Caf\xC3\xA9", 17},
         {ID3v1("x", "y", 147), true, "x", 147},
@@ -127,6 +113,37 @@ TEST_F(EngineTest, Mp3InputsLoseTheirTrackNumberAndKeepTheirTagsToThemselves) {
     for (const char* name : {"7 Plain", "07 Take"})
         EXPECT_EQ(options[name].find("LAMETitle"), nullptr) << name;
     EXPECT_TRUE(conv->specificsValue("LAMETitle").isNull());
+}
+
+// The ID3v2 tag of an mp3 input goes whole into the options of its mp3 output,
+// a version 4 footer included, where the writer takes it to put in front.
+TEST_F(EngineTest, Mp3InputsHandTheirWholeID3v2TagToTheWriter) {
+    if (!testsupport::HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    const std::string plain = in + "/plain.bin";
+    fs::create_directories(in);
+    ASSERT_TRUE(formattest::RunCommand("ffmpeg -v error -y -f lavfi -i sine=f=440:d=0.3 -c:a libmp3lame "
+                                       "-id3v2_version 0 -write_xing 0 -f mp3 " + Quote(plain)));
+    const std::string frame = "TIT2" + std::string("\0\0\0\x08\0\0\x03", 7) + "Carried";
+    const std::string size{0, 0, 0, char(frame.size())};
+    // Flag 0x10: a footer, the header again with "3DI", ends the tag.
+    const std::string tag = std::string("ID3\x04\0\x10", 6) + size + frame + std::string("3DI\x04\0\x10", 6) + size;
+    testsupport::WriteFile(in + "/Tagged.mp3", tag + testsupport::ReadFile(plain));
+    fs::remove(plain);
+
+    plist::Value options;
+    UseCopyStandIn();
+    gAfterCopy = [&options](const std::string&) {
+        options = platform::CurrentThreadContext().values[kOutputSpecificsKey];
+        return OSErr(0);
+    };
+    auto conv = Conversion("One");
+    conv->setNeedsNameExtension(true);
+    conv->setNameExtension("mp3");
+    ASSERT_EQ(Run({in + "/Tagged.mp3"}, {conv}), 0);
+    EXPECT_EQ(Names(), (Strings{"Start", "Header", "Success Tagged.mp3", "Footer", "Done"}));
+    const plist::Bytes* blob = LameTagBlobToPrepend(options);
+    ASSERT_NE(blob, nullptr);
+    EXPECT_EQ(std::string(blob->begin(), blob->end()), tag);
 }
 
 }  // namespace

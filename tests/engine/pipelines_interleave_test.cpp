@@ -291,6 +291,53 @@ TEST_F(ChannelPipelines, OutputsEqualSoxMergesAndRemixes) {
     EXPECT_EQ(FirstDifference(SoxSamples(out + "/One/s.wav"), mix, 0), -1);
 }
 
+// A split to Sonic AIFF writes its numbered members where any split pair goes:
+// beside the other outputs, renamed like them and with no folder of its own;
+// with extraction, into the input's region folder, one pair per region. A
+// second run into the same folder numbers the duplicates.
+TEST_F(ChannelPipelines, SonicSplitMembersLandBesideTheOutputsOrInTheRegionFolder) {
+    WavInputs();
+    const auto sonic = [](int low) {
+        return Treated(2, [low](ConvSpec& c) {
+            c.setOutputFileType(FourCC("SAIF"));
+            c.setNeedsExtraction(low & 8);
+        });
+    };
+    const auto regularFiles = [](const std::string& folder) {
+        Strings names;
+        for (const std::string& name : Files(folder))
+            if (fs::is_regular_file(folder + "/" + name)) names.push_back(name);
+        return names;
+    };
+    EXPECT_EQ(Outcomes({in + "/s.wav"}, sonic(0)), Strings{"Success s.wav"});
+    EXPECT_EQ(Files(out + "/One"), (Strings{"s.1.aif", "s.2.aif"}));
+    const Samples whole = OurSamples(out + "/One/s.1.aif");
+    EXPECT_EQ(FirstDifference(whole, SoxSamples(in + "/s.wav"), kLsb16 - 1), -1);
+
+    WithRegions(in + "/s.wav", in + "/r/t.sd2");
+    EXPECT_EQ(Outcomes({in + "/r/t.sd2"}, sonic(8)), Strings{"Success t.sd2"});
+    EXPECT_EQ(Files(out + "/One"), Strings{"t"});
+    const Strings members = regularFiles(out + "/One/t");
+    EXPECT_EQ(members.size(), 6u) << ::testing::PrintToString(members);
+    for (const std::string& name : members)
+        EXPECT_TRUE(name.ends_with(".1.aif") || name.ends_with(".2.aif")) << name;
+    ASSERT_TRUE(std::find(members.begin(), members.end(), "A.1.aif") != members.end())
+        << ::testing::PrintToString(members);
+    // Region A is frames 100 to 300 of the input.
+    const Samples region = OurSamples(out + "/One/t/A.1.aif");
+    const Samples all = SoxSamples(in + "/s.wav");
+    ASSERT_EQ(region.size(), 400u);
+    EXPECT_EQ(FirstDifference(region, Samples(all.begin() + 200, all.begin() + 600), kLsb16 - 1), -1);
+
+    // Twice into the same folder: the second pair is numbered.
+    fs::remove_all(out);
+    fs::create_directories(out + "/One");
+    EngineSettings numbered;
+    numbered.numberDuplicateFiles = true;
+    Run({in + "/s.wav", in + "/s.wav"}, {sonic(0)}, numbered);
+    EXPECT_EQ(Files(out + "/One"), (Strings{"s-1.1.aif", "s-1.2.aif", "s.1.aif", "s.2.aif"}));
+}
+
 // WAVE files whose objects say they decode on open, and whose decoding fails
 // with an I/O error; the decodings are counted.
 constexpr OSErr kDecodingFailed = -36;

@@ -179,7 +179,7 @@ TEST_F(AiffTest, DamagedCommonChunksAreRefusedBeforeAnyDivision) {
     const std::string data = Ssnd(Ramp16(8));
     Opened<CAIFFFile>(Put("c0.aif", Form(Comm(0, 0x40000000, 16, 44100) + data)), kAIFFBadCommonErr);
     Opened<CAIFFFile>(Put("cneg.aif", Form(Comm(-2, 4, 16, 44100) + data)), kAIFFBadCommonErr);
-    Opened<CAIFFFile>(Put("w4.aif", Form(Comm(2, 0x40000000, 4, 44100) + data)), kAIFFBadCommonErr);
+    Opened<CAIFFFile>(Put("w33.aif", Form(Comm(2, 0x40000000, 33, 44100) + data)), kAIFFBadCommonErr);
     Opened<CAIFFFile>(Put("w0.aif", Form(Comm(2, 4, 0, 44100) + data)), kAIFFBadCommonErr);
     Opened<CAIFFFile>(Put("w64.aif", Form(Comm(2, 4, 64, 44100) + data)), kAIFFBadCommonErr);
     Opened<CAIFFFile>(Put("many.aif", Form(Comm(30000, 4, 16, 44100) + data)), kAIFFBadCommonErr);
@@ -197,6 +197,11 @@ TEST_F(AiffTest, DamagedCommonChunksAreRefusedBeforeAnyDivision) {
     EXPECT_EQ(r->GetNumChannels(), 2);
     EXPECT_EQ(r->GetNumSFrames(), 4u);
     EXPECT_EQ(r->GetWordSize(), 16);
+
+    // Four bits sit in one byte; the frames that do not fit come from SSND.
+    auto w4 = Opened<CAIFFFile>(Put("w4.aif", Form(Comm(2, 0x40000000, 4, 44100) + data)));
+    EXPECT_EQ(w4->GetWordSize(), 8);
+    EXPECT_EQ(w4->GetNumSFrames(), 8u);
 }
 
 TEST_F(AiffTest, SoundDataShorterThanCommonSaysCorrectsTheFrames) {

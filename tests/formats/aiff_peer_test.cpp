@@ -1,6 +1,7 @@
 // AIFF and AIFF-C against the programs of other makers: files they write read
 // here with the samples they decode, and files written here read by them.
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -293,5 +295,88 @@ const OurCase kOurCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Ours, OurWrittenFile, ::testing::ValuesIn(kOurCases),
                          [](const ::testing::TestParamInfo<OurCase>& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// Sample sizes that are not whole bytes: each sample sits left-justified in the
+// next whole number of bytes and reads at that container's scale, as libsndfile
+// and sox read it.
+
+struct OddSize {
+    const char* name;
+    const char* formType;
+    const char* compression;  // empty for AIFF
+    int16_t bits;
+    short container;
+    bool littleEndian;
+};
+
+void PrintTo(const OddSize& c, std::ostream* os) { *os << c.name; }
+
+class OddSampleSize : public ::testing::TestWithParam<OddSize> {};
+
+TEST_P(OddSampleSize, ReadsInItsContainerAsThePeersDo) {
+    const OddSize& c = GetParam();
+    TempDir dir;
+    const int channels = 2;
+    const uint32_t frames = 300;
+    const int bytes = c.container / 8;
+    std::mt19937 rng(static_cast<unsigned>(c.bits));
+    std::string samples;
+    for (uint32_t i = 0; i < frames * channels; ++i) {
+        // The valid bits at the top of the container, zeros below them.
+        const uint32_t valid = rng() & ~((1u << (32 - c.bits)) - 1);
+        for (int b = 0; b < bytes; ++b) {
+            const int shift = c.littleEndian ? 32 - bytes * 8 + b * 8 : 24 - b * 8;
+            samples += static_cast<char>(valid >> shift);
+        }
+    }
+    const std::string comm = *c.compression ? AifcComm(channels, frames, c.bits, 44100, c.compression)
+                                            : Comm(channels, frames, c.bits, 44100);
+    const std::string path = dir / (std::string(c.name) + ".aif");
+    testsupport::WriteFile(path, Form(comm + Ssnd(samples), c.formType));
+
+    auto f = OpenEither(path);
+    EXPECT_EQ(f->GetWordSize(), c.container);
+    ASSERT_EQ(f->GetNumSFrames(), frames);
+    std::vector<double> ours(frames * channels);
+    uint32_t count = frames;
+    ASSERT_EQ(f->Read(0, &count, ours.data()), 0);
+    ASSERT_EQ(count, frames);
+    std::vector<float> oursFloat(frames * channels);
+    count = frames;
+    ASSERT_EQ(f->Read(0, &count, oursFloat.data()), 0);
+
+    std::vector<double> theirs(frames * channels);
+    if (c.bits > 8) {
+        SF_INFO info{};
+        SNDFILE* peer = sf_open(path.c_str(), SFM_READ, &info);
+        ASSERT_NE(peer, nullptr) << sf_strerror(nullptr);
+        EXPECT_EQ(sf_readf_double(peer, theirs.data(), frames), sf_count_t{frames});
+        sf_close(peer);
+    } else {
+        // libsndfile refuses samples narrower than a byte; sox reads them.
+        if (!HaveProgram("sox")) GTEST_SKIP() << "sox is not installed";
+        const std::string raw = dir / "sox.raw";
+        ASSERT_TRUE(RunCommand("sox " + Quote(path) + " -t raw -e signed-integer -b 8 " + Quote(raw)));
+        const std::string decoded = ReadFile(raw);
+        ASSERT_EQ(decoded.size(), theirs.size());
+        for (size_t i = 0; i < theirs.size(); ++i) theirs[i] = static_cast<int8_t>(decoded[i]) / 128.0;
+    }
+    for (size_t i = 0; i < theirs.size(); ++i) {
+        // Our read scales lie a hair above the powers of two.
+        ASSERT_NEAR(ours[i], theirs[i], 1e-6) << "sample " << i;
+        ASSERT_NEAR(oursFloat[i], theirs[i], 1e-6) << "sample " << i;
+    }
+}
+
+const OddSize kOddSizes[] = {
+    {"aiff_20", "AIFF", "", 20, 24, false},      {"aiff_12", "AIFF", "", 12, 16, false},
+    {"aiff_4", "AIFF", "", 4, 8, false},         {"aiff_28", "AIFF", "", 28, 32, false},
+    {"aifc_none_20", "AIFC", "NONE", 20, 24, false}, {"aifc_twos_12", "AIFC", "twos", 12, 16, false},
+    {"aifc_sowt_20", "AIFC", "sowt", 20, 24, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Sizes, OddSampleSize, ::testing::ValuesIn(kOddSizes),
+                         [](const ::testing::TestParamInfo<OddSize>& info) { return std::string(info.param.name); });
 
 }  // namespace

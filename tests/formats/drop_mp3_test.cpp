@@ -589,6 +589,8 @@ TEST(Mp3TagReaders, ID3v2SizesFootersAndDamagedHeaders) {
         {"second byte differs", header("IX3", 0, size257) + body, 0},
         {"third byte differs", header("IDX", 0, size257) + body, 0},
         {"size byte with its high bit set", header("ID3", 0, {0, 0, 2, char(0x81)}) + body, 0},
+        {"version byte 0xFF", "ID3\xFF" + header("ID3", 0, size257).substr(4) + body, 0},
+        {"revision byte 0xFF", std::string("ID3\x04\xFF", 5) + header("ID3", 0, size257).substr(5) + body, 0},
         {"longer than the file", header("ID3", 0, {0, 0, 3, 0}) + body, 0},
         {"exactly the file", header("ID3", 0, {0, 0, 0, 20}) + std::string(20, 'y'), 30},
         {"largest size, short file", header("ID3", 0x10, {0x7f, 0x7f, 0x7f, 0x7f}), 0},

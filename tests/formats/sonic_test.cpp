@@ -368,10 +368,6 @@ TEST_F(SonicTest, MarkersLoopsAndSamplerDataAreRead) {
 }
 
 TEST_F(SonicTest, SplitPairMakesItsFolderAndLinksItsMembers) {
-    platform::ThreadContext context;
-    context.outputFolder = dir.path();
-    context.longName = "Take";
-    platform::ScopedThreadContext scope(&context);
     const uint32_t frames = 3000;
     const std::vector<uint8_t> written = RandomBytes(frames * 2 * 3, 9);
     SoundFilePtr pair(CSoundFile::CreateSoundFile(FourCC("SpSc")));
@@ -404,9 +400,13 @@ TEST_F(SonicTest, SplitPairMakesItsFolderAndLinksItsMembers) {
     ASSERT_EQ(0, ReadAllFrames(*back, &read));
     EXPECT_TRUE(read == written);
 
-    // The next output of the same input finds its folder taken.
+    // The next output into the same folder uses it; its members are its own.
     SoundFilePtr again(CSoundFile::CreateSoundFile(FourCC("SpSc")));
-    EXPECT_EQ(-48, again->ISoundFile(dir / "Take/Mix"));
+    EXPECT_EQ(0, again->ISoundFile(dir / "Take/Other"));
+    EXPECT_EQ(dir / "Take/Other", again->GetPath());
+    // A folder that cannot be made fails the binding.
+    SoundFilePtr lost(CSoundFile::CreateSoundFile(FourCC("SpSc")));
+    EXPECT_EQ(kFileNotFoundErr, lost->ISoundFile(dir / "No/Such/Mix"));
 }
 
 // ---------------------------------------------------------------------------

@@ -379,4 +379,47 @@ TEST_F(WavePeerTest, LibsndfileReadsTheExtrasWrittenHere) {
     sf_close(f);
 }
 
+// A plain format whose bits per sample are not a whole number of bytes keeps each
+// sample left-justified in the bytes the block alignment gives it; it reads at
+// that container's scale, as libsndfile reads it.
+TEST_F(WavePeerTest, OddBitsPerSampleReadInTheirContainerAsLibsndfileDoes) {
+    struct Row {
+        int16_t bits;
+        short container;
+    };
+    for (const Row row : {Row{20, 24}, Row{12, 16}, Row{28, 32}}) {
+        const int channels = 2;
+        const uint32_t frames = 300;
+        const int bytes = row.container / 8;
+        std::mt19937 rng(static_cast<unsigned>(row.bits));
+        std::string samples;
+        for (uint32_t i = 0; i < frames * channels; ++i) {
+            const uint32_t valid = rng() & ~((1u << (32 - row.bits)) - 1);
+            for (int b = 0; b < bytes; ++b) samples += static_cast<char>(valid >> (32 - bytes * 8 + b * 8));
+        }
+        const uint16_t align = static_cast<uint16_t>(bytes * channels);
+        const std::string fmt = LE16(1) + LE16(channels) + LE32(48000) + LE32(48000u * align) + LE16(align) +
+                                LE16(static_cast<uint16_t>(row.bits));
+        const std::string path = Put("odd" + std::to_string(row.bits) + ".wav", Riff(Chunk("fmt ", fmt) + Data(samples)));
+
+        CWAVEFile f;
+        ASSERT_EQ(f.ISoundFile(path), 0);
+        ASSERT_EQ(f.Open(), 0) << row.bits;
+        EXPECT_EQ(f.GetWordSize(), row.container);
+        ASSERT_EQ(f.GetNumSFrames(), frames) << row.bits;
+        std::vector<double> ours(frames * channels);
+        uint32_t count = frames;
+        ASSERT_EQ(f.Read(0, &count, ours.data()), 0);
+
+        SF_INFO info{};
+        SNDFILE* peer = sf_open(path.c_str(), SFM_READ, &info);
+        ASSERT_NE(peer, nullptr) << sf_strerror(nullptr);
+        std::vector<double> theirs(frames * channels);
+        EXPECT_EQ(sf_readf_double(peer, theirs.data(), frames), sf_count_t{frames});
+        sf_close(peer);
+        for (size_t i = 0; i < theirs.size(); ++i)
+            ASSERT_NEAR(ours[i], theirs[i], 1e-6) << row.bits << " bits, sample " << i;
+    }
+}
+
 }  // namespace

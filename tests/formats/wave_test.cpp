@@ -233,13 +233,19 @@ TEST_F(WaveTest, ExtensibleFloatIsReadAsFullScaleIntegers) {
 
 TEST_F(WaveTest, FormatsThatWouldDivideByZeroAreRefused) {
     for (const std::string& fmt :
-         {Fmt(0, 8000, 16), Fmt(-2, 8000, 16), Fmt(1, 8000, 4), Fmt(1, 8000, 0), Fmt(2, 8000, 40),
-          FmtExtensible(0, 8000, 16, 0), FmtExtensible(2, 8000, 7, 3)}) {
+         {Fmt(0, 8000, 16), Fmt(-2, 8000, 16), Fmt(1, 8000, 33), Fmt(1, 8000, 0), Fmt(2, 8000, 40),
+          FmtExtensible(0, 8000, 16, 0), FmtExtensible(2, 8000, 0, 3)}) {
         Opened(Put("bad.wav", Riff(fmt + Data(Ramp16(8)))), kWAVEUnsupportedDataErr);
         short count = -1;
         auto f = Bound(dir / "bad.wav");
         EXPECT_EQ(f->GetOfflineInfo(&count), kWAVEUnsupportedDataErr);
         EXPECT_FALSE(f->IsOpen());
+    }
+    // Four or seven bits sit in one unsigned byte.
+    for (const std::string& fmt : {Fmt(1, 8000, 4), FmtExtensible(2, 8000, 7, 3)}) {
+        auto f = Opened(Put("narrow.wav", Riff(fmt + Data(Ramp16(8)))));
+        EXPECT_EQ(f->GetWordSize(), 8);
+        EXPECT_EQ(f->GetNumSFrames() * f->GetNumChannels(), 16u);
     }
 }
 

@@ -240,6 +240,7 @@ TEST_F(WaveVariantsPeerTest, PeersDecodeOurCompandedAndFloatFiles) {
     const std::string raw = RandomFloats(501 * 3, 32, &ints);
     CWAVEFloatFile w;
     ASSERT_EQ(w.ISoundFile(dir / "ours_float"), 0);
+    w.SetChannelConfiguration(CSoundFile::kLCR);
     ASSERT_EQ(w.Create(3, 32, 48000, nullptr, kWavExtension), 0);
     ASSERT_EQ(WriteBufferForm(w, 0, std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(ints.data()),
                                                          reinterpret_cast<const uint8_t*>(ints.data()) + ints.size() * 4)),
@@ -251,7 +252,13 @@ TEST_F(WaveVariantsPeerTest, PeersDecodeOurCompandedAndFloatFiles) {
     ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
     EXPECT_EQ(info.channels, 3);
     EXPECT_EQ(info.frames, 501);
-    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    // More than two channels take the extensible form, with their mask.
+    EXPECT_EQ(info.format, SF_FORMAT_WAVEX | SF_FORMAT_FLOAT);
+    int map[3] = {};
+    ASSERT_EQ(sf_command(f, SFC_GET_CHANNEL_MAP_INFO, map, sizeof map), SF_TRUE);
+    EXPECT_EQ(map[0], SF_CHANNEL_MAP_LEFT);
+    EXPECT_EQ(map[1], SF_CHANNEL_MAP_RIGHT);
+    EXPECT_EQ(map[2], SF_CHANNEL_MAP_CENTER);
     std::string back(raw.size(), '\0');
     EXPECT_EQ(sf_read_raw(f, back.data(), static_cast<sf_count_t>(back.size())), static_cast<sf_count_t>(back.size()));
     sf_close(f);
@@ -303,6 +310,46 @@ TEST_F(WaveVariantsPeerTest, PeersReadTheBextAndSamplesOfOurBroadcastWave) {
         ASSERT_TRUE(RunCommand("sndfile-info " + Quote(path), &out));
         for (const char* expected : {"bext : 858", "data : 4004", "regn : 92", "Frames      : 1001"})
             EXPECT_NE(out.find(expected), std::string::npos) << expected << "\n" << out;
+    }
+}
+
+TEST_F(WaveVariantsPeerTest, MultichannelFloatFilesOfFfmpegKeepTheirLayout) {
+    if (!HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    struct Row {
+        const char* layout;
+        int channels;
+        CSoundFile::ChannelConfiguration configuration;
+    };
+    for (const Row row : {Row{"5.1", 6, CSoundFile::k51}, Row{"quad", 4, CSoundFile::kQuad},
+                          Row{"7.1(wide)", 8, CSoundFile::k71}}) {
+        std::vector<int32_t> expected;
+        const std::string floats = RandomFloats(300 * static_cast<size_t>(row.channels), 5, &expected);
+        const std::string wav = dir / ("ff_" + std::to_string(row.channels) + ".wav");
+        const std::string command = "ffmpeg -v error -y -f f32le -ar 48000 -ch_layout '" + std::string(row.layout) +
+                                    "' -i " + Quote(Raw(floats)) + " -c:a pcm_f32le " + Quote(wav);
+        ASSERT_TRUE(RunCommand(command)) << command;
+        CWAVEFloatFile r;
+        ASSERT_EQ(r.ISoundFile(wav), 0);
+        ASSERT_EQ(r.Open(), 0);
+        EXPECT_EQ(r.GetNumChannels(), row.channels);
+        EXPECT_EQ(r.GetChannelConfiguration(), row.configuration) << row.layout;
+        std::vector<uint8_t> back;
+        ASSERT_EQ(ReadAllFrames(r, &back), 0);
+        EXPECT_TRUE(Samples32(back) == expected) << row.layout;
+
+        // Written here again, ffprobe sees the same layout.
+        CWAVEFloatFile w;
+        ASSERT_EQ(w.ISoundFile(dir / ("ours_" + std::to_string(row.channels))), 0);
+        w.SetChannelConfiguration(r.GetChannelConfiguration());
+        ASSERT_EQ(w.Create(static_cast<short>(row.channels), 32, 48000, nullptr, kWavExtension), 0);
+        ASSERT_EQ(WriteBufferForm(w, 0, back), 0);
+        const std::string path = w.GetPath();
+        ASSERT_EQ(w.Close(), 0);
+        std::string out;
+        ASSERT_TRUE(RunCommand("ffprobe -v error -show_entries stream=channel_layout,codec_name "
+                               "-of default=noprint_wrappers=1 " + Quote(path), &out));
+        EXPECT_NE(out.find("channel_layout=" + std::string(row.layout) + "\n"), std::string::npos) << out;
+        EXPECT_NE(out.find("codec_name=pcm_f32le\n"), std::string::npos) << out;
     }
 }
 

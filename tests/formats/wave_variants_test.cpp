@@ -55,9 +55,11 @@ protected:
     // Creates a file of the class with the samples in the buffer form and closes it.
     template <class T>
     std::string Written(const std::string& name, short channels, short askedBits,
-                        const std::vector<uint8_t>& bytes) {
+                        const std::vector<uint8_t>& bytes,
+                        CSoundFile::ChannelConfiguration configuration = CSoundFile::kNotSet) {
         T w;
         EXPECT_EQ(w.ISoundFile(dir / name), 0);
+        w.SetChannelConfiguration(configuration);
         EXPECT_EQ(w.Create(channels, askedBits, 8000, nullptr, kWavExtension), 0);
         EXPECT_EQ(WriteBufferForm(w, 0, bytes), 0);
         const std::string path = w.GetPath();
@@ -257,29 +259,40 @@ TEST_F(WaveVariantsTest, FloatFilesOfOtherCodingsOrSizesAreRefused) {
     EXPECT_EQ(f.GetOfflineInfo(&regions), kWAVEUnsupportedDataErr);
 }
 
-TEST_F(WaveVariantsTest, FloatFilesAreWrittenWithThePlainFormatWhateverTheChannels) {
-    for (short channels : {2, 6}) {
+TEST_F(WaveVariantsTest, FloatFilesKeepTheChannelMaskOfMoreThanTwoChannels) {
+    struct Row {
+        short channels;
+        CSoundFile::ChannelConfiguration configuration;
+        uint32_t mask;  // of the extensible chunk; none for two channels
+    };
+    for (const Row row : {Row{2, CSoundFile::kStereo, 0}, Row{6, CSoundFile::k51, 0x3F},
+                          Row{4, CSoundFile::kQuad, 0x33}, Row{5, CSoundFile::kMultichannel, 0}}) {
         const std::vector<int32_t> samples = {INT32_MIN, 1073741824, -1, 0, INT32_MAX, 12345};
         std::vector<int32_t> frames;
-        for (short c = 0; c < channels; ++c) frames.push_back(samples[static_cast<size_t>(c) % samples.size()]);
+        for (short c = 0; c < row.channels; ++c) frames.push_back(samples[static_cast<size_t>(c) % samples.size()]);
         // Asked for 16 bits, the file is 32-bit float all the same.
-        const std::string path =
-            Written<CWAVEFloatFile>("out" + std::to_string(channels), channels, 16, Native32(frames));
+        const std::string path = Written<CWAVEFloatFile>("out" + std::to_string(row.channels), row.channels, 16,
+                                                         Native32(frames), row.configuration);
         const std::string file = ReadFile(path);
-        const uint32_t c = static_cast<uint32_t>(channels);
-        EXPECT_EQ(file.substr(12, 24),
-                  Chunk("fmt ", LE16(3) + LE16(static_cast<uint16_t>(c)) + LE32(8000) + LE32(4 * c * 8000) +
-                                    LE16(static_cast<uint16_t>(4 * c)) + LE16(32)));
-        EXPECT_EQ(file.substr(36, 4), "data");
-        EXPECT_EQ(U32At(file, 40), 4 * c);
+        const uint32_t c = static_cast<uint32_t>(row.channels);
+        const std::string common = LE16(static_cast<uint16_t>(c)) + LE32(8000) + LE32(4 * c * 8000) +
+                                   LE16(static_cast<uint16_t>(4 * c)) + LE16(32);
+        const std::string fmt = row.channels <= 2 ? Chunk("fmt ", LE16(3) + common)
+                                                  : Chunk("fmt ", LE16(0xFFFE) + common + LE16(22) + LE16(32) +
+                                                                      LE32(row.mask) + Guid(3));
+        EXPECT_EQ(file.substr(12, fmt.size()), fmt) << row.channels;
+        const size_t data = 12 + fmt.size();
+        EXPECT_EQ(file.substr(data, 4), "data");
+        EXPECT_EQ(U32At(file, data + 4), 4 * c);
         EXPECT_EQ(U32At(file, 4), file.size() - 8);
-        EXPECT_EQ(FloatAt(file, 44), -1.0f);
-        EXPECT_EQ(FloatAt(file, 48), 0.5f);
+        EXPECT_EQ(FloatAt(file, data + 8), -1.0f);
+        EXPECT_EQ(FloatAt(file, data + 12), 0.5f);
 
         auto r = Opened<CWAVEFloatFile>(path);
         EXPECT_EQ(r->GetFType(), FourCC("WVfl"));
         EXPECT_EQ(r->GetDescription(), "Wave 32 bits float (Samplitude)");
-        EXPECT_EQ(r->GetNumChannels(), channels);
+        EXPECT_EQ(r->GetNumChannels(), row.channels);
+        EXPECT_EQ(r->GetChannelConfiguration(), row.configuration) << row.channels;
         std::vector<uint8_t> back;
         ASSERT_EQ(ReadAllFrames(*r, &back), 0);
         const std::vector<int32_t> got = Samples32(back);
@@ -287,6 +300,20 @@ TEST_F(WaveVariantsTest, FloatFilesAreWrittenWithThePlainFormatWhateverTheChanne
         // Single precision keeps 24 bits of each integer.
         for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], frames[i], 128.0) << i;
     }
+    // The mask of a file written elsewhere, as the integer class takes it.
+    const std::string data(48, '\0');
+    EXPECT_EQ(Opened<CWAVEFloatFile>(Put("m51", Riff(FmtExtensible(6, 44100, 32, 0x3F, 3) + Data(data))))
+                  ->GetChannelConfiguration(),
+              CSoundFile::k51);
+    EXPECT_EQ(Opened<CWAVEFloatFile>(Put("m60", Riff(FmtExtensible(6, 44100, 32, 0x137, 3) + Data(data))))
+                  ->GetChannelConfiguration(),
+              CSoundFile::k60);
+    EXPECT_EQ(Opened<CWAVEFloatFile>(Put("m0", Riff(FmtExtensible(6, 44100, 32, 0, 3) + Data(data))))
+                  ->GetChannelConfiguration(),
+              CSoundFile::kMultichannel);
+    EXPECT_EQ(Opened<CWAVEFloatFile>(Put("m1", Riff(FmtExtensible(1, 44100, 32, 0x4, 3) + Data(data))))
+                  ->GetChannelConfiguration(),
+              CSoundFile::kMono);
 }
 
 }  // namespace

@@ -202,11 +202,23 @@ TEST(SampleRead, FailuresAndWordSizes) {
     float s[8];
     double d[8];
     uint32_t count = 8;
-    EXPECT_EQ(f.Read(0, &count, s), kIllegalWordSizeErr);
-    EXPECT_EQ(f.Read(short(0), 0, &count, s), kIllegalWordSizeErr);
-    EXPECT_EQ(count, 8u);
-    ASSERT_EQ(f.Read(0, &count, d), 0);  // taken as 16-bit
+    // Float and double reads alike take the samples as the buffer holds them.
+    ASSERT_EQ(f.Read(0, &count, s), 0);
+    EXPECT_EQ(s[2], static_cast<float>(-32768 * kReadScale16));
+    float one[8];
+    float* channels[1] = {one};
+    ASSERT_EQ(f.Read(0, &count, channels), 0);
+    EXPECT_EQ(one[2], s[2]);
+    ASSERT_EQ(f.Read(0, &count, d), 0);
     EXPECT_EQ(d[2], -32768 * kReadScale16);
+    // Below one byte and beyond four there is no stored form.
+    for (short bits : {7, 40}) {
+        MemorySoundFile odd(1, bits, 8);
+        count = 8;
+        EXPECT_EQ(odd.Read(0, &count, s), kIllegalWordSizeErr) << bits;
+        EXPECT_EQ(odd.Read(short(0), 0, &count, d), kIllegalWordSizeErr) << bits;
+        EXPECT_EQ(count, 8u);
+    }
 
     // A failing refresh: float reads keep the count, double reads report what was delivered.
     f.SetSFTBufferSize(3);

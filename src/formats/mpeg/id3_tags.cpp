@@ -5,7 +5,6 @@
 
 namespace {
 
-constexpr size_t kID3v2HeaderBytes = 10;
 constexpr size_t kID3v1Bytes = 128;
 
 // Field offsets and lengths of the ID3v1 record.
@@ -55,32 +54,6 @@ std::string Latin1Text(const uint8_t* bytes, size_t length) {
 }
 
 }  // namespace
-
-bool ReadID3v2Tag(const std::string& path, std::vector<uint8_t>* tag) {
-    if (!tag) return false;
-    tag->clear();
-    ReadFork fork(path);
-    if (!fork.ok()) return false;
-    ForkSource source(fork.fork());
-    uint8_t header[kID3v2HeaderBytes];
-    if (source.status() != 0 || source.ReadAt(0, header, sizeof header) != 0) return false;
-    if (header[0] != 'I' || header[1] != 'D' || header[2] != '3') return false;
-    // Version bytes of 0xFF and size bytes with the high bit set mark no tag.
-    if (header[3] == 0xFF || header[4] == 0xFF) return false;
-    uint64_t size = 0;
-    for (int i = 6; i < 10; ++i) {
-        if (header[i] & 0x80) return false;
-        size = (size << 7) | header[i];
-    }
-    size += kID3v2HeaderBytes;
-    if (size > source.Size()) size = source.Size();
-    tag->resize(static_cast<size_t>(size));
-    if (source.ReadAt(0, tag->data(), tag->size()) != 0) {
-        tag->clear();
-        return false;
-    }
-    return true;
-}
 
 bool ReadID3v1Tag(const std::string& path, ID3v1Tag* tag) {
     if (!tag) return false;

@@ -54,6 +54,8 @@ bool Mp3TagReader::get_id3v1_tag(ID3v1_header* record) {
 
 uint64_t ID3v2TagSize(const uint8_t (&header)[10]) {
     if (std::memcmp(header, "ID3", 3) != 0) return 0;
+    // Version and revision bytes of 0xFF are no tag of this kind either.
+    if (header[3] == 0xFF || header[4] == 0xFF) return 0;
     uint64_t size = 0;
     for (size_t i = 6; i < kID3v2HeaderBytes; ++i) {
         // Each size byte carries 7 bits; a set high bit is no tag of this kind.

@@ -16,15 +16,17 @@ constexpr uint32_t kCommonSize = 38;  // with "NONE" and its name
 constexpr int kCommonDataMin = 22;    // the AIFF fields and the compression type
 
 bool ChooseEncoding(uint32_t compression, short sampleSize, short* wordSize, short* dataType) {
-    // Integer types take COMM's sample size when it is a whole number of bytes.
-    const bool whole = sampleSize == 8 || sampleSize == 16 || sampleSize == 24 || sampleSize == 32;
+    // Integer types take the container of COMM's sample size (1 to 32 bits); any
+    // other size makes "twos" and "sowt" 16-bit.
+    const short container = pcmio::ContainerWordSize(sampleSize);
+    const bool whole = container == 8 || container == 16 || container == 24 || container == 32;
     switch (compression) {
-        case FourCC("NONE"): *wordSize = sampleSize; *dataType = kDataTypePCM; return true;
-        case FourCC("twos"): *wordSize = whole ? sampleSize : 16; *dataType = kDataTypePCM; return true;
+        case FourCC("NONE"): *wordSize = container; *dataType = kDataTypePCM; return true;
+        case FourCC("twos"): *wordSize = whole ? container : 16; *dataType = kDataTypePCM; return true;
         case FourCC("in24"): *wordSize = 24; *dataType = kDataTypePCM; return true;
         case FourCC("in32"): *wordSize = 32; *dataType = kDataTypePCM; return true;
         case FourCC("sowt"):
-            *wordSize = whole ? sampleSize : 16;
+            *wordSize = whole ? container : 16;
             *dataType = kDataTypeLittleEndianPCM;
             return true;
         case FourCC("42ni"): *wordSize = 24; *dataType = kDataTypeLittleEndianPCM; return true;

@@ -285,7 +285,7 @@ OSErr CAIFFFile::ReadCOMM() {
     std::memcpy(rate.bytes, raw + 8, 10);
     sampleRate_ = static_cast<double>(static_cast<float>(Ext80ToDbl(rate)));
     channels_ = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(LoadBE16(raw))));
-    wordSize_ = static_cast<short>(LoadBE16(raw + 6));
+    wordSize_ = pcmio::ContainerWordSize(static_cast<int16_t>(LoadBE16(raw + 6)));
     numFrames_ = LoadBE32(raw + 2);
     if (OSErr err = CheckCommonAndFrames()) return err;
     if (!(sampleRate_ > 0) || !std::isfinite(sampleRate_)) return kAIFFBadSampleRateErr;

@@ -260,4 +260,14 @@ OSErr RefreshOutputBlock(int fork, Position&& position, unsigned char* buffer, u
     return err == kEOFErr ? OSErr(0) : err;
 }
 
+// ---- Sample sizes ---------------------------------------------------------------
+
+// The word size of samples stored `bits` wide: a size of 1 to 32 bits that is
+// not a whole number of bytes is kept in the next whole byte, the sample
+// left-justified and zero below it, so the container read at its own scale is
+// the sample at its true scale. Other sizes come back as they are.
+constexpr short ContainerWordSize(int bits) {
+    return static_cast<short>(bits >= 1 && bits <= 32 ? (bits + 7) / 8 * 8 : bits);
+}
+
 }  // namespace pcmio

@@ -287,7 +287,7 @@ OSErr CWAVEFile::ReadPlainFormat(FormatFields* fields) {
 OSErr CWAVEFile::TakeFormat(const FormatFields& fields, short wordSize) {
     sampleRate_ = fields.sampleRate;
     channels_ = fields.channels;
-    wordSize_ = wordSize;
+    wordSize_ = pcmio::ContainerWordSize(wordSize);
     return CheckFormat();
 }
 
@@ -313,31 +313,47 @@ OSErr CWAVEFile::ReadfmtExtended() {
     if (std::memcmp(raw + 36, kGuidTail, sizeof kGuidTail) == 0) {
         switch (LoadLE32(raw + 32)) {
             case kSubFormatPCM: dataType_ = kDataTypeLittleEndianPCM; break;
-            case kSubFormatFloat: dataType_ = kDataTypeFloatLittleEndian; break;
+            case kSubFormatFloat:
+                // A float sample is read only as 32 bits.
+                if (fields.wordSize != 32) return kWAVEUnsupportedDataErr;
+                dataType_ = kDataTypeFloatLittleEndian;
+                break;
             case kSubFormatALaw: dataType_ = kDataTypeALaw; break;
             case kSubFormatMuLaw: dataType_ = kDataTypeMuLaw; break;
             case kSubFormatMPEG: return kWAVEUnsupportedDataErr;
             default: break;
         }
     }
-    const uint32_t mask = LoadLE32(raw + 28);
-    if (channels_ == 1)
-        SetChannelConfiguration(kMono);
-    else if (channels_ == 2)
-        SetChannelConfiguration(kStereo);
-    else
-        SetChannelConfiguration(Mask2ChannelConfiguration(mask));
+    SetChannelConfiguration(ConfigurationForMask(LoadLE32(raw + 28)));
+    return 0;
+}
+
+CSoundFile::ChannelConfiguration CWAVEFile::ConfigurationForMask(uint32_t mask) {
+    if (channels_ == 1) return kMono;
+    if (channels_ == 2) return kStereo;
+    return Mask2ChannelConfiguration(mask);
+}
+
+OSErr CWAVEFile::ReadChannelMask(uint32_t* mask) {
+    uint32_t offset = 0, size = 0;
+    if (OSErr err = LocateChunk(kFmt, 1, &offset, &size)) return err;
+    // The mask follows the 16 common bytes, the extension size and the valid bits.
+    constexpr uint32_t kMaskOffset = 20;
+    uint8_t raw[10];
+    if (size < kMaskOffset + 4 || ReadAt(offset, raw, sizeof raw) != 0 || LoadLE16(raw + 8) != kTagExtensible)
+        return kWAVENotFoundErr;
+    uint8_t bytes[4];
+    if (OSErr err = ReadAt(offset + 8 + kMaskOffset, bytes, sizeof bytes))
+        return err == kEOFErr ? OSErr(kWAVENotFoundErr) : err;
+    *mask = LoadLE32(bytes);
     return 0;
 }
 
 OSErr CWAVEFile::Readfmt() {
     OSErr err = ReadfmtExtended();
     if (err == 0) {
-        // Companded samples are the business of the companded classes, and a float
-        // sample is read only as 32 bits.
-        if (dataType_ == kDataTypeMuLaw || dataType_ == kDataTypeALaw ||
-            (dataType_ == kDataTypeFloatLittleEndian && wordSize_ != 32))
-            return kWAVEUnsupportedDataErr;
+        // Companded samples are the business of the companded classes.
+        if (dataType_ == kDataTypeMuLaw || dataType_ == kDataTypeALaw) return kWAVEUnsupportedDataErr;
     } else if (err != kWAVENotFoundErr) {
         return err;
     } else {
@@ -395,7 +411,9 @@ OSErr CWAVEFile::Writefmt() {
     return XWQF::Write(forkRef_, &n, chunk.data());
 }
 
-OSErr CWAVEFile::WritefmtExtended() {
+OSErr CWAVEFile::WritefmtExtended() { return WriteExtensibleFormat(kSubFormatPCM); }
+
+OSErr CWAVEFile::WriteExtensibleFormat(uint32_t subFormat) {
     std::vector<uint8_t> chunk;
     PutID(chunk, kFmt);
     Put32(chunk, 40);
@@ -403,7 +421,7 @@ OSErr CWAVEFile::WritefmtExtended() {
     Put16(chunk, 22);
     Put16(chunk, static_cast<uint16_t>(wordSize_));
     Put32(chunk, ChannelConfiguration2Mask());
-    Put32(chunk, kSubFormatPCM);
+    Put32(chunk, subFormat);
     chunk.insert(chunk.end(), kGuidTail, kGuidTail + sizeof kGuidTail);
     int n = static_cast<int>(chunk.size());
     return XWQF::Write(forkRef_, &n, chunk.data());

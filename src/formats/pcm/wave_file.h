@@ -119,9 +119,19 @@ protected:
     // The plain format chunk ("fmt ", else "fmt\r"); kWAVENoFormatErr when there
     // is none or it is cut short.
     OSErr ReadPlainFormat(FormatFields* fields);
-    // Takes the rate and channels of a format chunk and the given word size, and
-    // checks them (CheckFormat).
+    // Takes the rate and channels of a format chunk and the given word size (a
+    // size that is not whole bytes as its container), and checks them (CheckFormat).
     OSErr TakeFormat(const FormatFields& fields, short wordSize);
+    // The configuration of the channels taken: mono and stereo by their count, more
+    // channels by the extensible chunk's channel mask.
+    ChannelConfiguration ConfigurationForMask(uint32_t mask);
+    // The channel mask of the first "fmt " chunk when it is extensible and long
+    // enough to hold one; kWAVENotFoundErr when it holds none.
+    OSErr ReadChannelMask(uint32_t* mask);
+    // Writes the 48-byte extensible format chunk (with its header) at the fork's
+    // position: the word size as bits and valid bits, the mask of the channel
+    // configuration and the given sub-format.
+    OSErr WriteExtensibleFormat(uint32_t subFormat);
     // The coding of a format chunk: its tag, or for the extensible tag the first
     // two bytes of the sub-format when the chunk holds them (else the tag as it is).
     uint16_t CodingTag(const FormatFields& fields);

@@ -15,6 +15,9 @@ constexpr uint32_t kFact = FourCC("fact");
 constexpr uint32_t kRIFF = FourCC("RIFF");
 
 constexpr uint16_t kTagFloat = 3;
+constexpr uint16_t kTagExtensible = 0xFFFE;
+// Data1 of the float sub-format GUID.
+constexpr uint32_t kSubFormatFloat = 3;
 constexpr uint16_t kTagALaw = 6;
 constexpr uint16_t kTagMuLaw = 7;
 
@@ -251,9 +254,13 @@ OSErr CWAVEFloatFile::Readfmt() {
     // Only single precision is turned into samples; 64-bit floats read as 32-bit
     // ones would be noise reported as success.
     if ((err = TakeFormat(fields, fields.wordSize)) != 0) return err;
-    if (wordSize_ != 32) return kWAVEUnsupportedDataErr;
+    if (fields.wordSize != 32) return kWAVEUnsupportedDataErr;
     dataType_ = kDataTypeFloatLittleEndian;
-    SetChannelConfiguration(pcmio::ConfigurationForChannels(channels_));
+    uint32_t mask = 0;
+    if (fields.tag == kTagExtensible && ReadChannelMask(&mask) == 0)
+        SetChannelConfiguration(ConfigurationForMask(mask));
+    else
+        SetChannelConfiguration(pcmio::ConfigurationForChannels(channels_));
     return ReadFrameCount();
 }
 
@@ -272,7 +279,7 @@ OSErr CWAVEFloatFile::Writefmt() {
     return XWQF::Write(forkRef_, &n, raw);
 }
 
-OSErr CWAVEFloatFile::WritefmtExtended() { return Writefmt(); }
+OSErr CWAVEFloatFile::WritefmtExtended() { return WriteExtensibleFormat(kSubFormatFloat); }
 
 OSErr CWAVEFloatFile::Create(short channels, short, float sampleRate, void* specifics,
                              const unsigned char* extension) {

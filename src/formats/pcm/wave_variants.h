@@ -98,10 +98,11 @@ public:
     OSType GetFType() override;
     std::string GetDescription() override;
 
-    // Tag 3 (plain or extensible) with 32 bits per sample; any other tag or size
-    // is refused (-22700).
+    // Tag 3 (plain or extensible, whose channel mask is taken) with 32 bits per
+    // sample; any other tag or size is refused (-22700).
     OSErr Readfmt() override;
     OSErr Writefmt() override;
-    // The plain chunk whatever the channel count.
+    // The extensible chunk with the float sub-format and the channel mask (more
+    // than two channels).
     OSErr WritefmtExtended() override;
 };
