@@ -11,6 +11,8 @@
 
 #include <memory>
 
+#include "formats/mpeg/bwf_mpeg_file.h"
+#include "formats/mpeg/mpeg_file.h"
 #include "formats/pcm/aifc_file.h"
 #include "formats/pcm/aiff_file.h"
 #include "formats/pcm/aiff_temp_file.h"
@@ -72,7 +74,7 @@ const Registration* Registrations(size_t* count) {
         {FourCC("AIFF"), &CreateSoundFileObject<CAIFFFile>},
         {FourCC(".AVR"), &CreateSoundFileObject<CAVRFile>},
         {FourCC("BWLN"), &CreateSoundFileObject<CBWFLinearFile>},
-        {FourCC("BWMP"), PENDING_CODED("BWMP", "Broadcast Wave MPEG")},
+        {FourCC("BWMP"), &CreateSoundFileObject<CBWFMPEGFile>},
         {FourCC("21-4"), PENDING_CODED("21-4", "CCITT G.721 4-bit")},
         {FourCC("23-2"), PENDING_CODED("23-2", "CCITT G.723 2-bit")},
         {FourCC("23-3"), PENDING_CODED("23-3", "CCITT G.723 3-bit")},
@@ -93,8 +95,8 @@ const Registration* Registrations(size_t* count) {
         {FourCC("8SVX"), &CreateSoundFileObject<CIFF8SVXFile>},
         {FourCC("IDAT"), &CreateSoundFileObject<CImageDATFile>},
         {FourCC("G729"), PENDING("G729", "G729", "G.729", true, true)},
-        {FourCC("MPG1"), PENDING_CODED("MPG1", "MPEG-1 Layer I")},
-        {FourCC("MPG2"), PENDING_CODED("MPG2", "MPEG-1 Layer II")},
+        {FourCC("MPG1"), &CreateSoundFileObject<CMPEG1File>},
+        {FourCC("MPG2"), &CreateSoundFileObject<CMPEG2File>},
         {FourCC("MSAP"), PENDING_CODED("MSAP", "Microsoft ADPCM")},
         {FourCC("NSAL"), &CreateSoundFileObject<CNeXTALawFile>},
         {FourCC("ulaw"), &CreateSoundFileObject<CNeXTAUFile>},

@@ -586,6 +586,7 @@ int MPEGStreamEncoder::EncodeFrame() {
     Quantise();
     WriteFrame(available);
     lastHeader_ = info;
+    lastFrameBytes_ = static_cast<uint32_t>(frameBits / 8);
     ++frames_;
     const int64_t tell = sstell(&core_.bs);
     if (tell - lastTell_ != frameBits || frameBits % bitsPerSlot_ != 0) status_ = kMPEGSlotErr;

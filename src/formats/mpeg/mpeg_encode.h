@@ -64,6 +64,9 @@ public:
     const layer& LastHeader() const { return lastHeader_; }
     int64_t FrameCount() const { return frames_; }
     int64_t BytesWritten() const { return sstell(&core_.bs) / 8; }
+    uint32_t LastFrameBytes() const { return lastFrameBytes_; }
+    // Sample frames taken in.
+    int64_t SampleFrames() const { return consumed_; }
 
     struct Work;  // per-frame arrays and analysis state
 
@@ -93,6 +96,7 @@ private:
     int64_t consumed_ = 0;        // sample frames taken in
     int64_t frames_ = 0;
     int64_t lastTell_ = 0;
+    uint32_t lastFrameBytes_ = 0;
     bool begun_ = false;
     int status_ = 0;
 };
