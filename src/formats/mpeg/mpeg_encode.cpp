@@ -29,8 +29,14 @@ constexpr int pattern[5][5] = {{0x123, 0x122, 0x122, 0x133, 0x123},
                                {0x123, 0x122, 0x122, 0x133, 0x123}};
 
 // The analysis matrix, each coefficient rounded to nine decimals, built once.
+// Its columns come in pairs, equal (k and 32 - k) or opposite (k and 96 - k),
+// and column 48 is zero: the product folds the 64 window sums into 32 first and
+// runs over the 32 distinct columns, stored column by column so that the 32
+// subbands are computed side by side.
 struct AnalysisMatrix {
     double m[SBLIMIT][64];
+    double folded[32][SBLIMIT];  // [column][subband]: columns 0..16, then 33..47
+    bool foldable = true;
 };
 
 const AnalysisMatrix& SharedMatrix() {
@@ -41,6 +47,13 @@ const AnalysisMatrix& SharedMatrix() {
         for (int i = 0; i < SBLIMIT; ++i)
             for (int k = 0; k < 64; ++k)
                 matrix.m[i][k] = std::round(std::cos((2 * i + 1) * (16 - k) * kPi / 64) * 1e9) * 1e-9;
+        for (int i = 0; i < SBLIMIT; ++i) {
+            for (int k = 0; k < 16; ++k) matrix.foldable &= matrix.m[i][k] == matrix.m[i][32 - k];
+            for (int k = 33; k < 48; ++k) matrix.foldable &= matrix.m[i][k] == -matrix.m[i][96 - k];
+            matrix.foldable &= matrix.m[i][48] == 0;
+            for (int c = 0; c < 17; ++c) matrix.folded[c][i] = matrix.m[i][c];
+            for (int c = 17; c < 32; ++c) matrix.folded[c][i] = matrix.m[i][c + 16];
+        }
     });
     return matrix;
 }
@@ -220,20 +233,33 @@ void MPEGStreamEncoder::WindowAndFilter(int ch, const int16_t* samples, double o
     int& off = w.off[ch];
     for (int i = 0; i < 32; ++i) x[off + 31 - i] = samples[i] / 32768.0;
     double z[HAN_SIZE];
-    for (int i = 0; i < HAN_SIZE; ++i) z[i] = x[(i + off) & (HAN_SIZE - 1)] * enwindow[i];
+    const int wrap = HAN_SIZE - off;  // z[i] = x[(i + off) mod 512] x window[i]
+    for (int i = 0; i < wrap; ++i) z[i] = x[i + off] * enwindow[i];
+    for (int i = wrap; i < HAN_SIZE; ++i) z[i] = x[i - wrap] * enwindow[i];
     off = (off + 480) & (HAN_SIZE - 1);
-    double y[64];
-    for (int i = 0; i < 64; ++i) {
-        double sum = 0;
-        for (int k = 0; k < 8; ++k) sum += z[i + 64 * k];
-        y[i] = sum;
-    }
+    double y[64] = {};
+    for (int k = 0; k < 8; ++k)
+        for (int i = 0; i < 64; ++i) y[i] += z[i + 64 * k];
     const AnalysisMatrix& m = SharedMatrix();
-    for (int i = 0; i < SBLIMIT; ++i) {
-        double sum = 0;
-        for (int k = 0; k < 64; ++k) sum += m.m[i][k] * y[k];
-        out[i] = sum;
+    if (!m.foldable) {
+        for (int i = 0; i < SBLIMIT; ++i) {
+            double sum = 0;
+            for (int k = 0; k < 64; ++k) sum += m.m[i][k] * y[k];
+            out[i] = sum;
+        }
+        return;
     }
+    double f[32];
+    for (int k = 0; k < 16; ++k) f[k] = y[k] + y[32 - k];
+    f[16] = y[16];
+    for (int k = 33; k < 48; ++k) f[k - 16] = y[k] - y[96 - k];
+    double acc[SBLIMIT] = {};
+    for (int c = 0; c < 32; ++c) {
+        const double v = f[c];
+        const double* column = m.folded[c];
+        for (int i = 0; i < SBLIMIT; ++i) acc[i] += column[i] * v;
+    }
+    for (int i = 0; i < SBLIMIT; ++i) out[i] = acc[i];
 }
 
 void MPEGStreamEncoder::ScaleFactors(double (*samples)[3][12][SBLIMIT],
@@ -462,8 +488,8 @@ void MPEGStreamEncoder::Quantise() {
                     }
                     // A sample beyond its scale factor would wrap past the code
                     // range: hold it at the nearest code.
-                    const double top = std::ldexp(1.0, n) - 1;
-                    const double scaled = std::clamp(x * std::ldexp(1.0, n), 0.0, top);
+                    const double scale = static_cast<double>(1u << n);
+                    const double scaled = std::clamp(x * scale, 0.0, scale - 1);
                     const uint32_t code = static_cast<uint32_t>(scaled) | (sign << n);
                     w.sbband[ch][p][j][sb] = std::min(code, steps - 1);
                 }

@@ -146,6 +146,25 @@ OSErr CMPEG1File::EncodeBlock(const int16_t* samples, uint32_t frames, uint32_t)
 OSErr CMPEG1File::EncodeSource() {
     if (static_cast<uint32_t>(source_->GetNumChannels()) != channels_) return kParamErr;
     const uint32_t total = source_->GetNumSFrames();
+    if (total == 0) return 0;
+    if (source_->GetWordSize() == 16 && (source_->GetDataType() == kDataTypePCM ||
+                                         source_->GetDataType() == kDataTypeLittleEndianPCM)) {
+        // The source's own 16-bit buffer form, block by block.
+        if (OSErr err = source_->InitInputBuffer()) return err;
+        const uint32_t block = source_->GetBufferFrames();
+        if (block == 0) return kParamErr;
+        for (uint32_t position = 0; position < total;) {
+            const uint32_t n = std::min(block, total - position);
+            if (OSErr err = source_->RefreshInputBuffer(position)) return err;
+            const unsigned char* samples = source_->GetInputBuffer();
+            if (!samples) return kParamErr;
+            if (OSErr err = static_cast<OSErr>(
+                    encoder_->Encode(reinterpret_cast<const int16_t*>(samples), n)))
+                return err;
+            position += n;
+        }
+        return 0;
+    }
     std::vector<double> block(size_t{kSourceBlockFrames} * channels_);
     std::vector<int16_t> samples(block.size());
     for (uint32_t position = 0; position < total;) {

@@ -24,6 +24,10 @@ constexpr double kDbToNeper = 0.2302585093;  // ln(10) / 10
 struct FFTTables {
     double w_real[2][10];  // by size (0: 1024, 1: 256), stage (L = N, N/2, ..., 2)
     double w_imag[2][10];
+    // The running twiddle u of each offset j of each stage, as the butterflies
+    // use it (single precision): ur[size][stage][j], j < L/2.
+    float ur[2][10][512];
+    float ui[2][10][512];
     int reversed1024[1024];
     int reversed256[256];
 };
@@ -36,8 +40,18 @@ const FFTTables& SharedFFTTables() {
             const int n = size == 0 ? 1024 : 256;
             int stage = 0;
             for (int L = n; L >= 2; L >>= 1, ++stage) {
-                tables.w_real[size][stage] = std::cos(std::numbers::pi / (L / 2));
-                tables.w_imag[size][stage] = -std::sin(std::numbers::pi / (L / 2));
+                const double wr = std::cos(std::numbers::pi / (L / 2));
+                const double wi = -std::sin(std::numbers::pi / (L / 2));
+                tables.w_real[size][stage] = wr;
+                tables.w_imag[size][stage] = wi;
+                double ur = 1.0, ui = 0.0;
+                for (int j = 0; j < L / 2; ++j) {
+                    tables.ur[size][stage][j] = static_cast<float>(ur);
+                    tables.ui[size][stage][j] = static_cast<float>(ui);
+                    const double next = ur * wr - ui * wi;
+                    ui = ur * wi + ui * wr;
+                    ur = next;
+                }
             }
         }
         auto reverse = [](int i, int bits) {
@@ -58,32 +72,57 @@ void Reorder(float* v, const int* reversed, int n) {
     }
 }
 
-}  // namespace
+// One block's butterflies: pairs (j, j + half), the difference turned by the
+// stage's twiddle u[j].
+inline void Butterflies(float* __restrict ar, float* __restrict ai, const float* __restrict ur,
+                        const float* __restrict ui, int half) {
+    float* __restrict br = ar + half;
+    float* __restrict bi = ai + half;
+    for (int j = 0; j < half; ++j) {
+        const float tr = ar[j] - br[j];
+        const float ti = ai[j] - bi[j];
+        ar[j] += br[j];
+        ai[j] += bi[j];
+        br[j] = tr * ur[j] - ti * ui[j];
+        bi[j] = tr * ui[j] + ti * ur[j];
+    }
+}
 
-void fft(float x_real[], float x_imag[], float energy[], float phi[], int N) {
+// The same for every block of a short stage, its block loop unrolled.
+template <int Half>
+void Butterflies(float* x_real, float* x_imag, const float* ur, const float* ui, int N) {
+    for (int base = 0; base < N; base += 2 * Half) {
+        float* ar = x_real + base;
+        float* ai = x_imag + base;
+        for (int j = 0; j < Half; ++j) {
+            const float tr = ar[j] - ar[j + Half];
+            const float ti = ai[j] - ai[j + Half];
+            ar[j] += ar[j + Half];
+            ai[j] += ai[j + Half];
+            ar[j + Half] = tr * ur[j] - ti * ui[j];
+            ai[j + Half] = tr * ui[j] + ti * ur[j];
+        }
+    }
+}
+
+// The FFT of `fft`; without phases when kPhase is false (phi is then unused).
+template <bool kPhase>
+void Transform(float x_real[], float x_imag[], float energy[], float phi[], int N) {
     if (N != 1024 && N != 256) return;
     const FFTTables& t = SharedFFTTables();
     const int size = N == 1024 ? 0 : 1;
     int stage = 0;
     for (int L = N; L > 2; L >>= 1, ++stage) {
         const int half = L / 2;
-        const double wr = t.w_real[size][stage];
-        const double wi = t.w_imag[size][stage];
-        double ur = 1.0, ui = 0.0;
-        for (int j = 0; j < half; ++j) {
-            const float fur = static_cast<float>(ur), fui = static_cast<float>(ui);
-            for (int k = j; k < N; k += L) {
-                const int kp = k + half;
-                const float tr = x_real[k] - x_real[kp];
-                const float ti = x_imag[k] - x_imag[kp];
-                x_real[k] += x_real[kp];
-                x_imag[k] += x_imag[kp];
-                x_real[kp] = tr * fur - ti * fui;
-                x_imag[kp] = tr * fui + ti * fur;
-            }
-            const double next = ur * wr - ui * wi;
-            ui = ur * wi + ui * wr;
-            ur = next;
+        const float* ur = t.ur[size][stage];
+        const float* ui = t.ui[size][stage];
+        if (half == 2) {
+            Butterflies<2>(x_real, x_imag, ur, ui, N);
+        } else if (half == 4) {
+            Butterflies<4>(x_real, x_imag, ur, ui, N);
+        } else {
+            for (int base = 0; base < N; base += L)
+                Butterflies(x_real + base, x_imag + base, ur, ui, half);
         }
     }
     for (int i = 0; i < N; i += 2) {
@@ -94,20 +133,24 @@ void fft(float x_real[], float x_imag[], float energy[], float phi[], int N) {
         x_imag[i + 1] = ai - x_imag[i + 1];
         // Position i lands on a line below N/2, position i + 1 on one above.
         energy[i] = x_real[i] * x_real[i] + x_imag[i] * x_imag[i];
-        if (energy[i] <= kEnergyFloor) {
-            energy[i] = kEnergyFloor;
-            phi[i] = 0;
-        } else {
-            phi[i] = std::atan2(x_imag[i], x_real[i]);
-        }
         energy[i + 1] = x_real[i + 1] * x_real[i + 1] + x_imag[i + 1] * x_imag[i + 1];
-        phi[i + 1] = energy[i + 1] == 0 ? 0.0f : std::atan2(x_imag[i + 1], x_real[i + 1]);
+        if constexpr (kPhase) {
+            phi[i] = energy[i] <= kEnergyFloor ? 0.0f : std::atan2(x_imag[i], x_real[i]);
+            phi[i + 1] = energy[i + 1] == 0 ? 0.0f : std::atan2(x_imag[i + 1], x_real[i + 1]);
+        }
+        if (energy[i] <= kEnergyFloor) energy[i] = kEnergyFloor;
     }
     const int* reversed = N == 1024 ? t.reversed1024 : t.reversed256;
     Reorder(x_real, reversed, N);
     Reorder(x_imag, reversed, N);
     Reorder(energy, reversed, N);
-    Reorder(phi, reversed, N);
+    if constexpr (kPhase) Reorder(phi, reversed, N);
+}
+
+}  // namespace
+
+void fft(float x_real[], float x_imag[], float energy[], float phi[], int N) {
+    Transform<true>(x_real, x_imag, energy, phi, N);
 }
 
 PsychoModel2::~PsychoModel2() {
@@ -140,7 +183,11 @@ void PsychoModel2::Initialise(int lay, double sfreq) {
 
     for (int ch = 0; ch < 2; ++ch) {
         for (int b = 0; b < 2; ++b)
-            for (int j = 0; j < HBLKSIZE; ++j) w.r[ch][b][j] = w.phi_sav[ch][b][j] = 0;
+            for (int j = 0; j < HBLKSIZE; ++j) {
+                w.r[ch][b][j] = 0;
+                w.phi_cos[ch][b][j] = 1;  // phase 0
+                w.phi_sin[ch][b][j] = 0;
+            }
         std::fill(w.lthr[ch], w.lthr[ch] + HBLKSIZE, kThresholdCeiling);
     }
 
@@ -188,6 +235,16 @@ void PsychoModel2::Initialise(int lay, double sfreq) {
         }
     }
     for (int j = 0; j < partitions_; ++j) {
+        int first = 0, end = 0;
+        for (int k = 0; k < partitions_; ++k)
+            if (w.s[j][k] != 0) {
+                if (end == 0) first = k;
+                end = k + 1;
+            }
+        spreadFirst_[j] = first;
+        spreadEnd_[j] = end;
+    }
+    for (int j = 0; j < partitions_; ++j) {
         w.tmn[j] = std::max(15.5 + w.cbval[j], 24.5);
         double row = 0;
         for (int k = 0; k < partitions_; ++k) row += w.s[j][k];
@@ -213,29 +270,48 @@ void PsychoModel2::psycho_anal(const int16_t* buffer, int16_t savebuf[kPsyHistor
             w.wsamp_r[k] = w.window[k] * savebuf[k];
             w.wsamp_i[k] = 0;
         }
-        fft(w.wsamp_r, w.wsamp_i, w.energy, w.phi, BLKSIZE);
+        // The lines' phases are carried as unit phasors (cos, sin): the
+        // prediction 2 phi(prev) - phi(oldest) is then a product of phasors.
+        // Floored lines (and an empty line at half the rate) have phase 0.
+        Transform<false>(w.wsamp_r, w.wsamp_i, w.energy, nullptr, BLKSIZE);
 
         if (lay != 1 || chn == 0) {
             neww_ = oldest_ = 1 - neww_;
             old_ = 1 - old_;
         }
         const int prev = 1 - old_;
-        float* rNew = w.r[chn][neww_];
-        float* phiNew = w.phi_sav[chn][neww_];
+        float* __restrict rNew = w.r[chn][neww_];
         const float* rPrev = w.r[chn][prev];
         const float* rOldest = w.r[chn][oldest_];
-        const float* phiPrev = w.phi_sav[chn][prev];
-        const float* phiOldest = w.phi_sav[chn][oldest_];
+        float* __restrict cosNew = w.phi_cos[chn][neww_];
+        float* __restrict sinNew = w.phi_sin[chn][neww_];
+        const float* cosPrev = w.phi_cos[chn][prev];
+        const float* sinPrev = w.phi_sin[chn][prev];
+        const float* cosOldest = w.phi_cos[chn][oldest_];
+        const float* sinOldest = w.phi_sin[chn][oldest_];
+        const float* __restrict re = w.wsamp_r;
+        const float* __restrict im = w.wsamp_i;
         for (int j = 0; j < HBLKSIZE; ++j) {
             const float r_prime = 2 * rPrev[j] - rOldest[j];
-            const float phi_prime = 2 * phiPrev[j] - phiOldest[j];
+            const float ca = cosPrev[j], sa = sinPrev[j], cb = cosOldest[j], sb = sinOldest[j];
+            const float c2 = ca * ca - sa * sa, s2 = 2 * ca * sa;
+            const float cosPrime = c2 * cb + s2 * sb;
+            const float sinPrime = s2 * cb - c2 * sb;
+            const float raw = re[j] * re[j] + im[j] * im[j];
+            const float limit = j < HBLKSIZE - 1 ? kEnergyFloor : 0.0f;
+            const bool phased = raw > limit;
+            const float magnitude = std::sqrt(phased ? raw : 1.0f);
+            const float c = phased ? re[j] / magnitude : 1.0f;
+            const float s = phased ? im[j] / magnitude : 0.0f;
             const float r = std::sqrt(w.energy[j]);
             rNew[j] = r;
-            phiNew[j] = w.phi[j];
-            const double t1 = r * std::cos(w.phi[j]) - r_prime * std::cos(phi_prime);
-            const double t2 = r * std::sin(w.phi[j]) - r_prime * std::sin(phi_prime);
-            const double t3 = r + std::fabs(r_prime);
-            w.c[j] = t3 != 0 ? static_cast<float>(std::sqrt(t1 * t1 + t2 * t2) / t3) : 0.0f;
+            cosNew[j] = c;
+            sinNew[j] = s;
+            const float t1 = r * c - r_prime * cosPrime;
+            const float t2 = r * s - r_prime * sinPrime;
+            const float t3 = r + std::fabs(r_prime);
+            // With t3 = 0 both magnitudes are 0, and so is the numerator.
+            w.c[j] = std::sqrt(t1 * t1 + t2 * t2) / (t3 != 0 ? t3 : 1.0f);
         }
 
         std::fill(w.grouped_e, w.grouped_e + partitions_, 0.0f);
@@ -247,11 +323,10 @@ void PsychoModel2::psycho_anal(const int16_t* buffer, int16_t savebuf[kPsyHistor
 
         for (int j = 0; j < partitions_; ++j) {
             double ecb = 0, cb = 0;
-            for (int k = 0; k < partitions_; ++k) {
-                const float s = w.s[j][k];
-                if (s == 0) continue;
-                ecb += s * w.grouped_e[k];
-                cb += s * w.grouped_c[k];
+            const float* row = w.s[j];
+            for (int k = spreadFirst_[j]; k < spreadEnd_[j]; ++k) {  // the row's non-zero entries
+                ecb += row[k] * w.grouped_e[k];
+                cb += row[k] * w.grouped_c[k];
             }
             w.ecb[j] = static_cast<float>(ecb);
             w.cb[j] = ecb != 0 ? static_cast<float>(cb / ecb) : 0.0f;

@@ -51,6 +51,9 @@ private:
     int neww_ = 0, old_ = 0, oldest_ = 0;
     int flush_ = 0, syncsize_ = 0, sync_flush_ = 0;
     int partitions_ = 0;
+    // Each spreading row's first and one-past-last non-zero column.
+    int spreadFirst_[CBANDS] = {};
+    int spreadEnd_[CBANDS] = {};
 };
 
 struct PsychoModel2::Work {
@@ -64,7 +67,9 @@ struct PsychoModel2::Work {
     float s[CBANDS][CBANDS];
     float snrtmp[2][SBLIMIT];
     float lthr[2][HBLKSIZE];
-    float r[2][2][HBLKSIZE], phi_sav[2][2][HBLKSIZE];
+    // Per channel and stored block: each line's magnitude and its phase as a
+    // unit phasor (cos, sin).
+    float r[2][2][HBLKSIZE], phi_cos[2][2][HBLKSIZE], phi_sin[2][2][HBLKSIZE];
 };
 
 }  // namespace mpeg
