@@ -2,7 +2,9 @@
 // WAVE (16-bit, made by sox) encoded at 256 kbit/s joint stereo through
 // CMPEG2File, timed as a process of its own next to twolame on the same file in
 // one run. Each command runs a few times and the fastest wall time counts; the
-// output ends with twolame's time over ours (above 1: ours is faster).
+// output ends with twolame's time over ours (above 1: ours is faster) and the
+// SNR of both streams over their first minute, decoded by ffmpeg and aligned
+// to the input.
 //
 //   mpeg_encode_bench [rounds]            the comparison (3 rounds unless given)
 //   mpeg_encode_bench --encode IN OUT     one encoding: IN (WAVE) to OUT.mp2
@@ -11,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -44,6 +47,43 @@ int Encode(const std::string& input, const std::string& output) {
     source.Close();
     if (err) std::fprintf(stderr, "encoding failed: %d\n", int(err));
     return err ? 1 : 0;
+}
+
+std::vector<int16_t> ReadRaw(const std::string& path) {
+    std::vector<int16_t> samples;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        int16_t block[8192];
+        size_t n;
+        while ((n = std::fread(block, 2, 8192, f)) > 0) samples.insert(samples.end(), block, block + n);
+        std::fclose(f);
+    }
+    return samples;
+}
+
+// SNR in dB of stereo `decoded` against `input` at the lag (0..2000 frames)
+// that matches them best.
+double SNR(const std::vector<int16_t>& input, const std::vector<int16_t>& decoded) {
+    const size_t frames = std::min(input.size(), decoded.size()) / 2;
+    if (frames < 4000) return -100;
+    auto error = [&](int lag, size_t step) {
+        double sum = 0;
+        for (size_t i = 0; i + lag < frames; i += step)
+            for (int c = 0; c < 2; ++c) {
+                const double e = double(input[2 * i + c]) - decoded[2 * (i + lag) + c];
+                sum += e * e;
+            }
+        return sum;
+    };
+    int best = 0;
+    double least = -1;
+    for (int lag = 0; lag <= 2000; ++lag) {
+        const double e = error(lag, 97);
+        if (least < 0 || e < least) least = e, best = lag;
+    }
+    double signal = 0;
+    for (size_t i = 0; i + best < frames; ++i)
+        signal += double(input[2 * i]) * input[2 * i] + double(input[2 * i + 1]) * input[2 * i + 1];
+    return 10 * std::log10(signal / std::max(error(best, 1), 1e-9));
 }
 
 double TimeCommand(const std::string& command) {
@@ -88,9 +128,9 @@ int Compare(const std::string& self, int rounds) {
     };
     for (int r = 0; r < rounds; ++r) {
         for (Entry& e : entries) {
-            const double t = TimeCommand(e.command);
             std::error_code ec;
             fs::remove(e.output, ec);
+            const double t = TimeCommand(e.command);
             if (t < 0) {
                 std::fprintf(stderr, "%s failed\n", e.name);
                 fs::remove_all(dir);
@@ -99,9 +139,21 @@ int Compare(const std::string& self, int rounds) {
             if (e.best < 0 || t < e.best) e.best = t;
         }
     }
+    // Quality over the first minute: every stream decoded by ffmpeg.
+    double snr[2] = {-100, -100};
+    const std::string decode = "ffmpeg -nostdin -v error -y -t 60 -i ";
+    if (TimeCommand(decode + Quote(input) + " -f s16le " + Quote(dir + "/in.raw")) >= 0) {
+        const std::vector<int16_t> reference = ReadRaw(dir + "/in.raw");
+        for (int i = 0; i < 2; ++i)
+            if (TimeCommand(decode + Quote(entries[i].output) + " -f s16le " +
+                            Quote(dir + "/dec.raw")) >= 0)
+                snr[i] = SNR(reference, ReadRaw(dir + "/dec.raw"));
+    }
     fs::remove_all(dir);
-    std::printf("\nfastest of %d, wall time of the whole process:\n", rounds);
-    for (const Entry& e : entries) std::printf("  %-8s %7.3f s\n", e.name, e.best);
+    std::printf("\nfastest of %d, wall time of the whole process; SNR of the first minute:\n",
+                rounds);
+    for (int i = 0; i < 2; ++i)
+        std::printf("  %-8s %7.3f s  %6.2f dB\n", entries[i].name, entries[i].best, snr[i]);
     std::printf("twolame/ours %.2f  (goal: above 1)\n", entries[0].best / entries[1].best);
     return 0;
 }

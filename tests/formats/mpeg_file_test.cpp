@@ -358,6 +358,19 @@ TEST_F(MPEGFile, PaddingSwitchOfTheConversionThread) {
     EXPECT_TRUE(MpegPaddingRequired());
 }
 
+TEST_F(MPEGFile, DestroyingAnOpenFileEncodesItAsItsOwnType) {
+    auto* file = new CBWFMPEGFile;
+    ASSERT_EQ(file->ISoundFile(dir / "open"), 0);
+    std::vector<uint8_t> block = Specifics(true);
+    ASSERT_EQ(file->Create(2, 128, 48000, block.data(), nullptr), 0);
+    ASSERT_EQ(formattest::WriteBufferForm(*file, 0, formattest::Native16(TwoTones(3000, 2))), 0);
+    delete file;
+    const std::string bytes = testsupport::ReadFile(dir / "open.wav");
+    ASSERT_GT(bytes.size(), 966u);
+    EXPECT_EQ(bytes.substr(0, 4), "RIFF");
+    EXPECT_EQ(WalkFrames(bytes, 966).front().layer, 2);
+}
+
 TEST_F(MPEGFile, StopLeavesNoOutput) {
     CMPEG2File file;
     ASSERT_EQ(file.ISoundFile(dir / "stop"), 0);
@@ -509,6 +522,53 @@ TEST(MPEGQuality, LayerIIBesideTwolame) {
         EXPECT_GT(a.snr, c.floor);
         EXPECT_GT(a.snr, b.snr - 3.0);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The whole table (run by scripts/mpeg_quality_table.sh): every signal, rate,
+// mode and bit rate; Layer II beside twolame, Layer I alone (no peer encodes it).
+TEST(MPEGQuality, DISABLED_FullTable) {
+    if (!testsupport::HaveProgram("twolame") || !testsupport::HaveProgram("ffmpeg") ||
+        !testsupport::HaveProgram("sox"))
+        GTEST_SKIP() << "twolame, ffmpeg or sox is not installed";
+    testsupport::TempDir dir;
+    const char* signals[] = {"2 sine 440 sine 660", "2 sine 100-15000 vol 0.5",
+                             "2 pinknoise vol 0.3", "2 pluck C3 pluck E3 pluck G3 vol 0.4"};
+    std::printf("layer signal                           rate ch mode kbit/s   ours SNR  seg   "
+                "twolame SNR  seg\n");
+    for (int lay : {2, 1})
+        for (const char* synth : signals)
+            for (int rate : {32000, 44100, 48000})
+                for (int channels : {1, 2}) {
+                    const std::vector<int16_t> samples = SoxSignal(dir.path(), rate, channels, synth);
+                    ASSERT_FALSE(samples.empty());
+                    WriteRaw(dir / "in.raw", samples);
+                    for (int index = 1; index < 15; ++index) {
+                        const int kbps = Kbps(lay, index);
+                        if (CheckBitRate(lay, channels, kbps)) continue;
+                        const std::string ours = dir / "o.mp", peer = dir / "t.mp2";
+                        std::remove(ours.c_str());
+                        ASSERT_EQ(EncodeStream(ours, Make(lay, channels, rate, kbps, channels == 2),
+                                               samples),
+                                  0);
+                        const Quality a = Compare(samples, DecodeWithFFmpeg(ours, channels), channels);
+                        Quality b;
+                        if (lay == 2 &&
+                            formattest::RunCommand(
+                                "twolame --quiet -r -s " + std::to_string(rate) + " -N " +
+                                std::to_string(channels) + " -m " + (channels == 1 ? "m" : "j") +
+                                " -d -b " + std::to_string(kbps) + " " +
+                                formattest::Quote(dir / "in.raw") + " " + formattest::Quote(peer)))
+                            b = Compare(samples, DecodeWithFFmpeg(peer, channels), channels);
+                        std::printf("  %d   %-32s %5d %d  %-5s %4d   %7.2f %6.2f   %7.2f %6.2f\n",
+                                    lay, synth, rate, channels, channels == 1 ? "mono" : "joint",
+                                    kbps, a.snr, a.segmentalSnr, b.snr, b.segmentalSnr);
+                        std::fflush(stdout);
+                    }
+                }
 }
 
 }  // namespace

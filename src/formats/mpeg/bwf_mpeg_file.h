@@ -12,6 +12,11 @@ class CBWFMPEGFile : public CMPEG1File {
 public:
     static constexpr size_t kHeaderBytes = 966;
 
+    // Closes (and so encodes) while this class's operations are still in place.
+    ~CBWFMPEGFile() override {
+        if (IsOpen()) Close();
+    }
+
     OSType GetFType() override { return FourCC("BWMP"); }
     std::string GetDescription() override { return "Compressed Broadcast Wave"; }
     OSErr obtain_parameters(mpeg::MPEGStreamEncoder::Settings* settings) override;

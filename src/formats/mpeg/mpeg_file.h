@@ -69,6 +69,10 @@ private:
 
 class CMPEG2File : public CMPEG1File {
 public:
+    // Closes (and so encodes) while this class's operations are still in place.
+    ~CMPEG2File() override {
+        if (IsOpen()) Close();
+    }
     OSType GetFType() override { return FourCC("MPG2"); }
     std::string GetDescription() override { return "MPEG-1 Layer II ('MP2')"; }
     OSErr obtain_parameters(mpeg::MPEGStreamEncoder::Settings* settings) override;
