@@ -115,28 +115,40 @@ struct Quality {
     int lag = -1;
 };
 
-// SNR of a decoded signal against its source after the lag (in sample frames,
-// 0..2000) that matches them best. Segmental SNR: the
-// mean of 1024-frame segments' SNRs, each held to -10..60 dB, skipping silent ones.
+// SNR of a decoded signal against its source, decoded[i + lag] against
+// source[i], at the lag (in sample frames, -6000..2000: a decoder may also drop
+// leading frames) that matches them best: a coarse search on every 31st frame,
+// refined on every 3rd. Segmental SNR: the mean of 1024-frame segments' SNRs,
+// each held to -10..60 dB, skipping near-silent ones.
 inline Quality Compare(const std::vector<int16_t>& ref, const std::vector<int16_t>& dec,
                        int channels) {
     Quality q;
-    const size_t frames = ref.size() / channels, decFrames = dec.size() / channels;
-    double best = 1e300;
-    for (int lag = 0; lag <= 2000; ++lag) {  // least squared error on every 7th frame
-        double error = 0;
-        for (size_t i = 0; i < frames && i + lag < decFrames; i += 7)
+    const long frames = static_cast<long>(ref.size() / channels);
+    const long decFrames = static_cast<long>(dec.size() / channels);
+    auto error = [&](int lag, int step) {
+        double sum = 0;
+        long count = 0;
+        for (long i = std::max(0L, -static_cast<long>(lag)); i < frames && i + lag < decFrames;
+             i += step, ++count)
             for (int c = 0; c < channels; ++c) {
                 const double e = double(ref[i * channels + c]) - dec[(i + lag) * channels + c];
-                error += e * e;
+                sum += e * e;
             }
-        if (error < best) best = error, q.lag = lag;
-    }
+        return count ? sum / count : 1e300;
+    };
+    double best = 1e300;
+    for (int lag = -6000; lag <= 2000; ++lag)
+        if (const double e = error(lag, 31); e < best) best = e, q.lag = lag;
+    const int coarse = q.lag;
+    best = 1e300;
+    for (int lag = coarse - 64; lag <= coarse + 64; ++lag)
+        if (const double e = error(lag, 3); e < best) best = e, q.lag = lag;
+
     double signal = 0, noise = 0, segSum = 0;
     int segments = 0;
-    for (size_t start = 0; start < frames; start += 1024) {
+    for (long start = std::max(0L, -static_cast<long>(q.lag)); start < frames; start += 1024) {
         double s = 0, n = 0;
-        for (size_t i = start; i < std::min(frames, start + 1024) && i + q.lag < decFrames; ++i)
+        for (long i = start; i < std::min(frames, start + 1024) && i + q.lag < decFrames; ++i)
             for (int c = 0; c < channels; ++c) {
                 const double r = ref[i * channels + c];
                 const double e = r - dec[(i + q.lag) * channels + c];
