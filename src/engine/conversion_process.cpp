@@ -208,7 +208,7 @@ void ConversionProcess::doConversion() {
             setCurConvSpec(conv);
             lastPathProcessed_.clear();
             const plist::Value padding = conv->specificsValue(kUseMpegFramePaddingKey);
-            gMpegPaddingRequired = padding.isNull() ? true : padding.asBool();
+            SetMpegPaddingRequired(padding.isNull() ? true : padding.asBool());
 
             plist::Dictionary header;
             header[kConversionNameKey] = conv->conversionName();

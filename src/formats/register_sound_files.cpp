@@ -1,19 +1,15 @@
 // The registration table: for each registered type code, the class whose object
-// the factory makes, and the slots of the per-output-type setting rules.
-//
-// Formats that are not written yet are registered with a stand-in
-// (CPendingFormatFile) that reports the type, the description and the coding
-// needs of the class to come; its Open and Create fail with -22017. Each such row
-// is marked "pending" and is replaced by the real class when the format is done.
-// The rule slots stay empty until the per-type rules are written; an empty slot
-// answers its default.
+// the factory makes, and the slots of the per-output-type setting rules (an
+// empty slot answers its default).
 #include "formats/register_sound_files.h"
 
 #include <memory>
 
 #include "formats/media/av_media_file.h"
 #include "formats/media/platform_codec_files.h"
+#include "formats/mpeg/bwf_mpeg_file.h"
 #include "formats/mpeg/drop_mp3_file.h"
+#include "formats/mpeg/mpeg_file.h"
 #include "formats/pcm/aifc_file.h"
 #include "formats/pcm/aiff_file.h"
 #include "formats/pcm/aiff_temp_file.h"
@@ -39,7 +35,6 @@
 #include "formats/telephony/g729_file.h"
 #include "formats/telephony/ms_adpcm_file.h"
 #include "soundfile/coded_file.h"
-#include "soundfile/pending_file.h"
 #include "soundfile/registry.h"
 #include "soundfile/snippet_file.h"
 #include "soundfile/type_codes.h"
@@ -65,22 +60,13 @@ CSoundFile* CreateSoundFileObject() {
     return new T();
 }
 
-// A stand-in for a format class still to be written.
-#define PENDING(code, reported, description, coded, decoded)                                 \
-    +[]() -> CSoundFile* {                                                                   \
-        return new CPendingFormatFile(FourCC(code), FourCC(reported), description, coded,    \
-                                      decoded);                                              \
-    }
-#define PENDING_PCM(code, description) PENDING(code, code, description, false, false)
-#define PENDING_CODED(code, description) PENDING(code, code, description, true, false)
-
 const Registration* Registrations(size_t* count) {
     static const Registration rows[] = {
         {FourCC("AIFC"), &CreateSoundFileObject<CAIFCFile>},
         {FourCC("AIFF"), &CreateSoundFileObject<CAIFFFile>},
         {FourCC(".AVR"), &CreateSoundFileObject<CAVRFile>},
         {FourCC("BWLN"), &CreateSoundFileObject<CBWFLinearFile>},
-        {FourCC("BWMP"), PENDING_CODED("BWMP", "Broadcast Wave MPEG")},
+        {FourCC("BWMP"), &CreateSoundFileObject<CBWFMPEGFile>},
         {FourCC("21-4"), &CreateSoundFileObject<CCITT721File>},
         {FourCC("23-2"), &CreateSoundFileObject<CCITT723_16File>},
         {FourCC("23-3"), &CreateSoundFileObject<CCITT723_24File>},
@@ -101,8 +87,8 @@ const Registration* Registrations(size_t* count) {
         {FourCC("8SVX"), &CreateSoundFileObject<CIFF8SVXFile>},
         {FourCC("IDAT"), &CreateSoundFileObject<CImageDATFile>},
         {FourCC("G729"), &CreateSoundFileObject<CG729File>},
-        {FourCC("MPG1"), PENDING_CODED("MPG1", "MPEG-1 Layer I")},
-        {FourCC("MPG2"), PENDING_CODED("MPG2", "MPEG-1 Layer II")},
+        {FourCC("MPG1"), &CreateSoundFileObject<CMPEG1File>},
+        {FourCC("MPG2"), &CreateSoundFileObject<CMPEG2File>},
         {FourCC("MSAP"), &CreateSoundFileObject<CMSADPCMFile>},
         {FourCC("NSAL"), &CreateSoundFileObject<CNeXTALawFile>},
         {FourCC("ulaw"), &CreateSoundFileObject<CNeXTAUFile>},
@@ -141,9 +127,6 @@ const Registration* Registrations(size_t* count) {
     return rows;
 }
 
-#undef PENDING_CODED
-#undef PENDING_PCM
-#undef PENDING
 
 CSoundFile* CreateTemporarySoundFile(OSType type) { return CSoundFile::CreateSoundFile(type); }
 

@@ -22,6 +22,7 @@ struct ThreadContext {
     void* currentConversion = nullptr;      // the conversion facade in use
     void* process = nullptr;                // the batch driver running on this thread
     plist::Dictionary values;               // further per-run values (mp3 tags, ...)
+    bool mpegPaddingRequired = true;        // "Use MPEG Frame Padding" of the conversion
 };
 
 // The context of the calling thread: the one installed with ScopedThreadContext,

@@ -1,3 +1,7 @@
 #include "formats/mpeg/mpeg_padding.h"
 
-std::atomic<bool> gMpegPaddingRequired{true};
+#include "platform/thread_context.h"
+
+bool MpegPaddingRequired() { return platform::CurrentThreadContext().mpegPaddingRequired; }
+
+void SetMpegPaddingRequired(bool on) { platform::CurrentThreadContext().mpegPaddingRequired = on; }

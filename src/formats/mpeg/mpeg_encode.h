@@ -1,0 +1,104 @@
+// MPEG-1 Layer I and II coding of 16-bit PCM: the polyphase analysis filter
+// bank, scale factors, joint stereo, scale-factor selection, bit allocation
+// from the psychoacoustic model's ratios, quantisation and the frame fields.
+// MPEGStreamEncoder takes interleaved samples in blocks of any size and writes
+// one frame per 384 (Layer I) or 1152 (Layer II) sample frames; the last frame
+// is completed with zeros. All state belongs to the object.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "formats/mpeg/mpeg_encoder.h"
+
+namespace mpeg {
+
+// Bit rate actually encoded for a request: the request when the row of the
+// version and layer holds it, else the row's index 14 (448 or 384 kbit/s).
+int BitRateIndexFor(int version, int lay, int kbps);
+
+// Status of a Layer I or II bit rate for a channel count, or 0:
+// kMPEGStereo32Err (Layer I stereo at 32), kMPEGBitRateErr (Layer II mono at
+// 224 or more), kMPEGStereoBitRateErr (Layer II stereo below 57 or at 80).
+enum : int {
+    kMPEGNoTempErr = -23600,
+    kMPEGSlotErr = -23603,
+    kMPEGTempCloseErr = -23609,
+    kMPEGStereo32Err = -23610,
+    kMPEGStereoBitRateErr = -23612,
+    kMPEGChannelsErr = -23613,
+};
+int CheckBitRate(int lay, int channels, int kbps);
+
+class MPEGStreamEncoder {
+public:
+    struct Settings {
+        int lay = 2;
+        int channels = 2;
+        long sampleRate = 44100;
+        int kbps = 192;             // index 14 of the row when not in the row
+        bool jointStereo = false;
+        bool padding = true;
+    };
+
+    MPEGStreamEncoder();
+    ~MPEGStreamEncoder();
+    MPEGStreamEncoder(const MPEGStreamEncoder&) = delete;
+    MPEGStreamEncoder& operator=(const MPEGStreamEncoder&) = delete;
+
+    // Checks the settings, fills the header and opens the output (truncated).
+    // `prefix` bytes are written before the first frame. 0 or a status.
+    int Begin(const std::string& path, const Settings& settings, const std::string& prefix = {});
+    // Encodes `frames` interleaved sample frames; after each MPEG frame calls
+    // `progress` (when set) with the sample frames consumed so far, and stops
+    // with its non-zero result. 0 or a status.
+    int Encode(const int16_t* samples, uint32_t frames);
+    // Completes the last frame with zeros, closes the output. 0 or a status
+    // (kMPEGDiskErr after a failed write, kMPEGMemErr after a failed allocation).
+    int Finish();
+
+    std::function<int(int64_t)> progress;
+
+    // The header of the last frame written, and the frame count.
+    const layer& LastHeader() const { return lastHeader_; }
+    int64_t FrameCount() const { return frames_; }
+    int64_t BytesWritten() const { return sstell(&core_.bs) / 8; }
+    uint32_t LastFrameBytes() const { return lastFrameBytes_; }
+    // Sample frames taken in.
+    int64_t SampleFrames() const { return consumed_; }
+
+    struct Work;  // per-frame arrays and analysis state
+
+private:
+    int EncodeFrame();
+    void WindowAndFilter(int ch, const int16_t* samples, double out[SBLIMIT]);
+    void ScaleFactors(double (*samples)[3][12][SBLIMIT], unsigned (*index)[3][SBLIMIT], int channels,
+                      int parts, int limit);
+    void TransmissionPattern();
+    int BitsForNoNoise();
+    int AllocateBits(int available);
+    void MainBitAllocation(int* available);
+    void Quantise();
+    void WriteFrame(int available);
+    int Status() const;
+
+    MPEGEncoder core_;
+    Settings settings_;
+    Work* work_ = nullptr;
+    layer lastHeader_;
+    int samplesPerFrame_ = 1152;
+    int bitsPerSlot_ = 8;
+    int whole_ = 0;
+    double fraction_ = 0;
+    double slotLag_ = 0;
+    uint32_t filled_ = 0;         // sample frames of the next MPEG frame gathered so far
+    int64_t consumed_ = 0;        // sample frames taken in
+    int64_t frames_ = 0;
+    int64_t lastTell_ = 0;
+    uint32_t lastFrameBytes_ = 0;
+    bool begun_ = false;
+    int status_ = 0;
+};
+
+}  // namespace mpeg
