@@ -127,7 +127,6 @@ const Registration* Registrations(size_t* count) {
     return rows;
 }
 
-
 CSoundFile* CreateTemporarySoundFile(OSType type) { return CSoundFile::CreateSoundFile(type); }
 
 }  // namespace
