@@ -1,0 +1,44 @@
+// The enabling rule of the main window's commands.
+#include "app/action_enabling.h"
+
+bool IsActionEnabled(UiAction action, const UiState& s) {
+    switch (action) {
+        case UiAction::playFile:
+            return s.playerExists ? s.inputCount > 0 : s.selectedInputs > 0;
+        case UiAction::playPreviousFromFolder:
+        case UiAction::playNextFromFolder:
+            return s.playerExists && s.playerPlayingFolder;
+        case UiAction::playPreviousFromInputList:
+        case UiAction::playNextFromInputList:
+            return s.playerExists && s.inputCount > 1;
+        case UiAction::stopFile:
+            return s.playerExists && s.playerPlaying;
+        case UiAction::editConv:
+            return s.selectedConversions == 1;
+        case UiAction::markConv:
+        case UiAction::unmarkConv:
+        case UiAction::duplicateConv:
+            return s.selectedConversions > 0;
+        case UiAction::deleteSelection:
+            switch (s.page) {
+                case MainPage::input: return s.selectedInputs > 0;
+                case MainPage::conversions: return s.selectedConversions > 0;
+                case MainPage::output: return false;
+            }
+            return false;
+        case UiAction::removeAll:
+            return s.inputCount > 0;
+        case UiAction::doStart:
+            return !s.playerPlaying && !s.addingFiles && !s.sortingFiles && !s.driverRunning &&
+                   s.inputCount > 0 && s.activeValidConversion && s.outputFolderExists;
+        case UiAction::showLastFileAddingErrors:
+            return s.addFilesErrorWindowExists;
+        case UiAction::showDestInFinder:
+            return s.outputFolderExists;
+        case UiAction::emptyOutputFolder:
+            return s.outputFolderExists && !s.driverRunning;
+        case UiAction::other:
+            return true;
+    }
+    return true;
+}

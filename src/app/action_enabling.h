@@ -1,0 +1,47 @@
+// The rule that enables every button and menu item of the main window, as one
+// pure function over a snapshot of the application's state, so that menus,
+// buttons and tests all ask the same question.
+#pragma once
+
+enum class UiAction {
+    playFile,
+    playPreviousFromFolder,
+    playNextFromFolder,
+    playPreviousFromInputList,
+    playNextFromInputList,
+    stopFile,
+    editConv,
+    markConv,
+    unmarkConv,
+    duplicateConv,
+    deleteSelection,  // the Edit menu's Delete
+    removeAll,
+    doStart,
+    showLastFileAddingErrors,
+    showDestInFinder,
+    emptyOutputFolder,
+    other,  // every command without a rule: always enabled
+};
+
+// The main window's pages, in tab order.
+enum class MainPage { input = 0, conversions = 1, output = 2 };
+
+struct UiState {
+    bool playerExists = false;
+    bool playerPlaying = false;
+    bool playerPlayingFolder = false;
+    int inputCount = 0;
+    int selectedInputs = 0;
+    int selectedConversions = 0;
+    MainPage page = MainPage::input;
+    bool addingFiles = false;
+    bool sortingFiles = false;
+    bool driverRunning = false;
+    bool activeValidConversion = false;  // at least one conversion active and valid
+    bool outputFolderExists = false;     // set, and a folder exists at its path
+    bool addFilesErrorWindowExists = false;
+};
+
+// Whether `action` is enabled in `state`. Emptying the output folder also
+// waits for an idle batch driver: a running batch writes into that folder.
+bool IsActionEnabled(UiAction action, const UiState& state);
