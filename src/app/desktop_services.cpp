@@ -88,3 +88,7 @@ QIcon QtWorkspace::icon(const QString& path) {
 QString QtWorkspace::typeName(const QString& path) {
     return QMimeDatabase().mimeTypeForFile(path).comment();
 }
+
+bool QtWorkspace::openAddress(const QString& address) {
+    return QDesktopServices::openUrl(QUrl(address));
+}

@@ -54,6 +54,8 @@ public:
     virtual QString typeName(const QString& path) = 0;
     // Told that a file changed on disk (nothing to do on this desktop).
     virtual void noteFileChanged(const QString&) {}
+    // Opens a web address in the desktop's browser.
+    virtual bool openAddress(const QString& address) { return open(address); }
 };
 
 // The real ones: Qt's message boxes (window-modal over a parent), Qt's own
@@ -78,4 +80,5 @@ public:
     bool reveal(const QString& path) override;
     QIcon icon(const QString& path) override;
     QString typeName(const QString& path) override;
+    bool openAddress(const QString& address) override;
 };
