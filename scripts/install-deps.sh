@@ -17,6 +17,7 @@ test_pkgs=(
   libspandsp-dev
   lame twolame
   xvfb xauth dbus poppler-utils
+  desktop-file-utils shared-mime-info x11-apps imagemagick xdotool openbox
   pulseaudio pulseaudio-utils
   python3
 )

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# End-to-end run under a real X server: starts the built program under Xvfb
+# with a session bus of its own, fixed XDG folders, the null audio output and a
+# preferences file holding the output folder and the conversions; adds inputs
+# over D-Bus `Open`, retries `Convert` until the batch's log appears, then
+# checks the output tree and every output with soxi and ffprobe. A screenshot
+# of the screen is kept. Usage: e2e_xvfb.sh <build dir> [<work dir>]
+# Exits 77 (skipped) when xvfb-run, dbus-run-session or sox is missing.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+work=${2:-$(mktemp -d)}
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+
+if [ "${CORVANE_E2E_INNER:-}" != 1 ]; then
+  for tool in xvfb-run dbus-run-session dbus-send sox soxi ffprobe python3; do
+    command -v "$tool" >/dev/null 2>&1 || { echo "$tool missing: skipped"; exit 77; }
+  done
+  export CORVANE_E2E_INNER=1
+  exec xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session -- bash "$0" "$build" "$work"
+fi
+
+program="$build/bin/corvane"
+[ -x "$program" ] || { echo "no program at $program"; exit 1; }
+rm -rf "$work/home" "$work/in" "$work/out"
+mkdir -p "$work/home/config/corvane" "$work/home/data" "$work/home/cache" "$work/home/runtime" \
+         "$work/in/folder" "$work/out"
+chmod 700 "$work/home/runtime"
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/config" XDG_DATA_HOME="$work/home/data"
+export XDG_CACHE_HOME="$work/home/cache" XDG_RUNTIME_DIR="$work/home/runtime"
+export CORVANE_AUDIO_OUTPUT=null LC_ALL=C
+export CORVANE_RESOURCE_DIR="$build/share/corvane"
+
+# The inputs: a stereo WAVE, a mono AIFF and a folder holding one more file.
+sox -n -r 44100 -b 16 -c 2 "$work/in/tone.wav" synth 0.5 sine 440 sine 660 gain -6
+sox -n -r 22050 -b 16 -c 1 "$work/in/low.aiff" synth 0.4 sine 220 gain -6
+sox -n -r 32000 -b 24 -c 1 "$work/in/folder/inner.wav" synth 0.3 sine 330 gain -6
+inputs=(tone low inner)
+
+# The preferences: the output folder and the three factory conversions, all
+# active; the log saved, not opened in a window.
+python3 - "$CORVANE_RESOURCE_DIR/Factory_Conversions.plist" "$work/out" \
+    "$XDG_CONFIG_HOME/corvane/preferences.plist" <<'PY'
+import plistlib, sys
+conversions = plistlib.load(open(sys.argv[1], 'rb'))
+for c in conversions:
+    c['XWCSActive'] = True
+prefs = {'Conversions': conversions, 'Last Used Destination': sys.argv[2],
+         'Save Log': True, 'Open Log': False, 'Only Save When Errors': False}
+with open(sys.argv[3], 'wb') as f:
+    plistlib.dump(prefs, f)
+PY
+
+"$program" >"$work/program.log" 2>&1 &
+pid=$!
+stop_program() { kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; }
+trap stop_program EXIT
+
+call() {
+  dbus-send --session --print-reply --dest=org.corvane.Corvane /org/corvane/Corvane \
+    "org.corvane.Corvane.$1" "${@:2}" >/dev/null 2>&1
+}
+has_owner() {
+  dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+    org.freedesktop.DBus.NameHasOwner string:org.corvane.Corvane 2>/dev/null | grep -q true
+}
+for _ in $(seq 1 300); do has_owner && break; sleep 0.1; done
+has_owner || { echo "the program did not appear on the bus"; cat "$work/program.log"; exit 1; }
+
+call Open "array:string:$work/in/tone.wav,$work/in/low.aiff,$work/in/folder" ||
+  { echo "Open failed"; exit 1; }
+
+# Convert is refused while the files are still being added: retry until a log
+# appears, then wait for the log's last line.
+log=""
+for _ in $(seq 1 120); do
+  call Convert || true
+  sleep 0.5
+  log=$(find "$work/out" -maxdepth 1 -name 'CorvaLog-*.xwl' | head -n 1)
+  [ -n "$log" ] && break
+done
+[ -n "$log" ] || { echo "no log appeared"; cat "$work/program.log"; exit 1; }
+for _ in $(seq 1 240); do grep -q '^Total conversion time' "$log" && break; sleep 0.5; done
+grep -q '^Total conversion time' "$log" || { echo "the batch did not finish"; cat "$log"; exit 1; }
+
+if command -v xwd >/dev/null 2>&1 && command -v convert >/dev/null 2>&1; then
+  xwd -root -silent | convert xwd:- "$work/screen.png" || true
+fi
+
+# The output tree: one folder per conversion, one output per input.
+status=0
+check() {  # folder, extension, rate (or "keep"), bits
+  local folder=$1 ext=$2 rate=$3 bits=$4
+  for name in "${inputs[@]}"; do
+    local f
+    f=$(find "$work/out/$folder" -name "$name.$ext" | head -n 1)
+    if [ -z "$f" ]; then
+      echo "missing $folder/$name.$ext"; status=1; continue
+    fi
+    local got_bits got_rate
+    got_bits=$(soxi -b "$f" 2>/dev/null || echo "?")
+    got_rate=$(ffprobe -v error -select_streams a:0 -show_entries stream=sample_rate \
+               -of default=nw=1:nk=1 "$f" 2>/dev/null || echo "?")
+    if [ "$got_bits" != "$bits" ] || { [ "$rate" != keep ] && [ "$got_rate" != "$rate" ]; }; then
+      echo "$f: $got_rate Hz $got_bits bit, wanted $rate Hz $bits bit"; status=1
+    fi
+  done
+}
+check "AIFF 16 bit" aif keep 16
+check "WAVE 44.1 kHz 16 bit" wav 44100 16
+check "Broadcast Wave 48 kHz 24 bit" wav 48000 24
+if [ $status -ne 0 ]; then
+  echo "--- output tree"; find "$work/out" | sort
+  echo "--- log"; cat "$log"
+  exit 1
+fi
+echo "end-to-end: ok ($(find "$work/out" -type f | wc -l) files)"
