@@ -36,6 +36,7 @@ sox -n -r 44100 -b 16 -c 2 "$work/in/tone.wav" synth 0.5 sine 440 sine 660 gain 
 sox -n -r 22050 -b 16 -c 1 "$work/in/low.aiff" synth 0.4 sine 220 gain -6
 sox -n -r 32000 -b 24 -c 1 "$work/in/folder/inner.wav" synth 0.3 sine 330 gain -6
 inputs=(tone low inner)
+declare -A seconds=([tone]=0.5 [low]=0.4 [inner]=0.3)
 
 # The preferences: the output folder and the three factory conversions, all
 # active; the log saved, not opened in a window.
@@ -103,6 +104,12 @@ check() {  # folder, extension, rate (or "keep"), bits
                -of default=nw=1:nk=1 "$f" 2>/dev/null || echo "?")
     if [ "$got_bits" != "$bits" ] || { [ "$rate" != keep ] && [ "$got_rate" != "$rate" ]; }; then
       echo "$f: $got_rate Hz $got_bits bit, wanted $rate Hz $bits bit"; status=1
+    fi
+    # The length survives the conversion (within a few milliseconds of rounding).
+    local got_seconds
+    got_seconds=$(soxi -D "$f" 2>/dev/null || echo 0)
+    if ! python3 -c "import sys; sys.exit(abs($got_seconds - ${seconds[$name]}) > 0.005)"; then
+      echo "$f: $got_seconds s, wanted ${seconds[$name]} s"; status=1
     fi
   done
 }
