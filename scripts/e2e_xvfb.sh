@@ -121,4 +121,84 @@ if [ $status -ne 0 ]; then
   echo "--- log"; cat "$log"
   exit 1
 fi
-echo "end-to-end: ok ($(find "$work/out" -type f | wc -l) files)"
+echo "batch over D-Bus: ok ($(find "$work/out" -type f | wc -l) files)"
+
+# ---- The window driven with xdotool: real drags with drag_peer as the other
+# application, read back from the preferences the quit sequence saves.
+peer="$build/bin/drag_peer"
+if ! command -v xdotool >/dev/null 2>&1 || [ ! -x "$peer" ]; then
+  echo "xdotool or drag_peer missing: the window checks are skipped"
+  exit 0
+fi
+# Without a window manager windowactivate fails; openbox when there is one.
+if command -v openbox >/dev/null 2>&1; then
+  openbox >/dev/null 2>&1 &
+  wm=$!
+  sleep 0.5
+fi
+win=$(xdotool search --onlyvisible --pid "$pid" --name '^Corvane$' | head -n 1)
+[ -n "$win" ] || { echo "no main window"; exit 1; }
+xdotool windowmove "$win" 0 0 windowfocus "$win"
+sleep 0.3
+# Points inside the main window, relative to its top-left corner.
+at() { xdotool mousemove --window "$win" "$1" "$2"; }
+click_at() { at "$1" "$2"; xdotool click 1; sleep 0.3; }
+# A press, a few steps, a release: a drag as a hand makes it. The points are
+# "w X Y" (inside the main window) or "s X Y" (on the screen).
+move() {
+  if [ "$1" = w ]; then xdotool mousemove --window "$win" "$2" "$3"; else xdotool mousemove "$2" "$3"; fi
+}
+drag() {
+  move "$1" "$2" "$3"
+  xdotool mousedown 1 sleep 0.2 mousemove_relative 12 4 sleep 0.2
+  move "$4" "$5" "$6"
+  xdotool sleep 0.3 mousemove_relative 3 3 sleep 0.3 mouseup 1
+  sleep 0.5
+}
+input_tab=(60 37); conversions_tab=(141 37); output_tab=(224 37)
+third_conversion=(200 157); conversion_table=(400 300); drop_view=(410 130)
+
+# A conversion dragged out of the table into another application.
+"$peer" target 900 100 "$work/dragged-out.txt" &
+sleep 1
+click_at "${conversions_tab[@]}"
+drag w "${third_conversion[@]}" s 980 180
+for _ in $(seq 1 20); do [ -s "$work/dragged-out.txt" ] && break; sleep 0.25; done
+grep -q '^application/x-corvane-conversions+xml ' "$work/dragged-out.txt" 2>/dev/null &&
+  grep -q 'WAVE 44.1 kHz 16 bit' "$work/dragged-out.txt" ||
+  { echo "the conversion dragged out did not arrive"; cat "$work/dragged-out.txt" 2>/dev/null; status=1; }
+
+# That conversion dragged back in under a name of its own (a taken name is
+# refused).
+sed '1,/^--$/d; s|<string>WAVE 44.1 kHz 16 bit</string>|<string>Dragged in</string>|' \
+  "$work/dragged-out.txt" >"$work/conversion.xml"
+"$peer" source 900 100 --data application/x-corvane-conversions+xml "$work/conversion.xml" &
+sleep 1
+drag s 980 180 w "${conversion_table[@]}"
+
+# A folder dropped on the output page becomes the output folder.
+mkdir -p "$work/dropped-folder"
+"$peer" source 900 100 --url "$work/dropped-folder" &
+sleep 1
+click_at "${output_tab[@]}"
+drag s 980 180 w "${drop_view[@]}"
+xwd -id "$win" -silent | convert xwd:- "$work/output-page.png" 2>/dev/null || true
+
+# Quit through the quit sequence (it saves the conversions) and read back.
+kill -TERM "$pid"
+wait "$pid" || true
+trap - EXIT
+[ -n "${wm:-}" ] && kill "$wm" 2>/dev/null || true
+python3 - "$XDG_CONFIG_HOME/corvane/preferences.plist" "$work/dropped-folder" <<'PY' || status=1
+import plistlib, sys
+prefs = plistlib.load(open(sys.argv[1], 'rb'))
+names = [c.get('XWCSName') for c in prefs.get('Conversions', [])]
+ok = True
+if len(names) != 4 or 'Dragged in' not in names:
+    print('conversions after the drag in:', names); ok = False
+if prefs.get('Last Used Destination') != sys.argv[2]:
+    print('output folder after the drop:', prefs.get('Last Used Destination')); ok = False
+sys.exit(0 if ok else 1)
+PY
+[ $status -eq 0 ] || exit 1
+echo "end-to-end: ok"
