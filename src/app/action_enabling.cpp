@@ -21,9 +21,9 @@ bool IsActionEnabled(UiAction action, const UiState& s) {
             return s.selectedConversions > 0;
         case UiAction::deleteSelection:
             switch (s.page) {
-                case MainPage::input: return s.selectedInputs > 0;
-                case MainPage::conversions: return s.selectedConversions > 0;
-                case MainPage::output: return false;
+                case WindowPage::input: return s.selectedInputs > 0;
+                case WindowPage::conversions: return s.selectedConversions > 0;
+                case WindowPage::output: return false;
             }
             return false;
         case UiAction::removeAll:

@@ -24,7 +24,7 @@ enum class UiAction {
 };
 
 // The main window's pages, in tab order.
-enum class MainPage { input = 0, conversions = 1, output = 2 };
+enum class WindowPage { input = 0, conversions = 1, output = 2 };
 
 struct UiState {
     bool playerExists = false;
@@ -33,7 +33,7 @@ struct UiState {
     int inputCount = 0;
     int selectedInputs = 0;
     int selectedConversions = 0;
-    MainPage page = MainPage::input;
+    WindowPage page = WindowPage::input;
     bool addingFiles = false;
     bool sortingFiles = false;
     bool driverRunning = false;
