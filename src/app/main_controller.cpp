@@ -6,17 +6,26 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QMainWindow>
+#include <QItemSelectionModel>
+#include <QSignalBlocker>
 #include <QStandardItemModel>
+#include <QUndoStack>
 #include <QThread>
 #include <QTimer>
 #include <filesystem>
 
+#include "app/conversion_list_controller.h"
+#include "app/define_conversion_dialog.h"
 #include "app/log_window.h"
+#include "app/player_control.h"
+#include "app/preference_controller.h"
+#include "app/table_sorting.h"
 #include "app/logger.h"
 #include "app/desktop_services.h"
 #include "conversion/conv_spec.h"
 #include "conversion/qf_sound_file.h"
 #include "engine/conversion_process.h"
+#include "playback/player.h"
 #include "foundation/paths.h"
 #include "foundation/string_utils.h"
 #include "platform/user_defaults.h"
@@ -46,8 +55,6 @@ const Column kInputColumns[] = {
     {"bits", "Bits"},          {"length", "Length"},  {"regions", "Regions"},
     {"timestamps", "Timestamps"},
 };
-const Column kConversionColumns[] = {
-    {"active", "Active"}, {"convName", "Conversion"}, {"comment", "Comment"}};
 
 std::string LayoutKey(const char* tableName) {
     return std::string("NSTableView Columns ") + tableName;
@@ -77,7 +84,14 @@ bool OnInterfaceThread() {
 }  // namespace
 
 MainController::MainController(MainServices services, QObject* parent)
-    : QObject(parent), services_(std::move(services)) {}
+    : QObject(parent), services_(std::move(services)) {
+    if (!services_.playback) {
+        ownPlayer_ = std::make_unique<PlayerControl>(services_.alerts);
+        services_.playback = ownPlayer_.get();
+    }
+    if (!services_.openLoggingPreferences)
+        services_.openLoggingPreferences = [this] { showLoggingPreferences(); };
+}
 
 MainController::~MainController() {
     *alive_ = false;
@@ -87,6 +101,9 @@ MainController::~MainController() {
         conversionProcess_->waitUntilDone();
     }
     logger_.reset();
+    ownPlayer_.reset();
+    defineConv_.reset();
+    delete prefCtrl_.data();
     if (window_) {
         window_->removeEventFilter(this);
         delete window_.data();
@@ -177,10 +194,129 @@ bool MainController::init() {
         services_.alerts->run(nullptr, Tr("LAME mp3-encoder Too Old"), message);
     }
 
-    convSpecs = boot_.conversions;
-    convSpecNames.clear();
-    for (const auto& conv : convSpecs) convSpecNames.insert(conv->conversionName());
+    setUpConversionList();
     return true;
+}
+
+void MainController::setUpConversionList() {
+    ConversionListHooks hooks;
+    hooks.runDefineConversionDialog = [this](const ConvSpecPtr& spec,
+                                             const std::set<std::string>& taken) {
+        return editConversion(spec, taken);
+    };
+    hooks.alerts = services_.alerts;
+    hooks.chooseLegacyPreferencesFile = [this] {
+        return services_.dialogs->openFile(window_, Tr("Import Conversions"), {}).toStdString();
+    };
+    hooks.showConversions = [this] { showConversions(); };
+    conversionList_ = new ConversionListController(defaults(), boot_.conversions, hooks, this);
+    connect(conversionList_->model(), &ConversionListModel::conversionViewUpdated, this,
+            &MainController::updateConversionView);
+    connect(conversionList_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &MainController::validateUserInterfaceItems);
+    updateConversionView();
+}
+
+DefineConvController& MainController::defineConversionDialog() {
+    if (!defineConv_) {
+        DefineConvServices services;
+        services.defaults = &defaults();
+        services.alerts = services_.alerts;
+        defineConv_ = std::make_unique<DefineConvController>(CSoundFile::GetFileTypeInfo(),
+                                                             window_, services);
+    }
+    return *defineConv_;
+}
+
+int MainController::editConversion(const std::shared_ptr<ConvSpec>& conversion,
+                                   const std::set<std::string>& takenNames) {
+    if (!conversion || terminating_) return 0;
+    DefineConvController& dialog = defineConversionDialog();
+    dialog.setNames(takenNames);
+    dialog.setConvSpec(conversion);
+    return services_.runDefineConversion ? services_.runDefineConversion(dialog) : dialog.exec();
+}
+
+void MainController::selectPage(int page) {
+    if (!ui_) return;
+    ui_->tabView->setCurrentIndex(page);
+    ui_->inputTabButton->setChecked(page == 0);
+    ui_->conversionsTabButton->setChecked(page == 1);
+    ui_->outputTabButton->setChecked(page == 2);
+    if (page == 0) ui_->inputFileTableView->setFocus();
+    if (page == 1) ui_->conversionTableView->setFocus();
+    validateUserInterfaceItems();
+}
+
+void MainController::showInput() { selectPage(0); }
+void MainController::showConversions() { selectPage(1); }
+void MainController::showOutput() { selectPage(2); }
+
+void MainController::deleteSelection() {
+    if (!ui_) return;
+    if (ui_->tabView->currentIndex() == 1) conversionList_->removeConv();
+}
+
+PreferenceController* MainController::preferences() const { return prefCtrl_.data(); }
+
+void MainController::showPrefs() {
+    if (!prefCtrl_) prefCtrl_ = new PreferenceController(defaults(), window_);
+    prefCtrl_->show();
+    prefCtrl_->raise();
+    prefCtrl_->activateWindow();
+}
+
+void MainController::unrecognizedFileHandling() {
+    showPrefs();
+    prefCtrl_->selectInputTab();
+}
+
+void MainController::showLoggingPreferences() {
+    showPrefs();
+    prefCtrl_->selectLoggingTab();
+}
+
+void MainController::followPlayerSetting(const platform::Notification& note) {
+    const bool blip = note.name == XWBlipAtEndChanged;
+    const bool on = defaults().GetBool(blip ? "Blip At End" : "Auto Play Next");
+    // The window's own change is already shown.
+    if (ui_ && note.sender != this) {
+        QCheckBox* box = blip ? ui_->blipAtEndCheckbox : ui_->autoPlayNextCheckbox;
+        const QSignalBlocker quiet(box);
+        box->setChecked(on);
+    }
+    if (Player* player = ownPlayer_ ? ownPlayer_->player() : nullptr)
+        blip ? player->setBlipAtEnd(on) : player->setAutoPlayNext(on);
+}
+
+void MainController::validateUserInterfaceItems() {
+    if (!ui_ || !conversionList_) {
+        validateStart();
+        return;
+    }
+    const size_t selected = SelectedRows(conversionList_->selectionModel()).size();
+    ui_->editConvButton->setEnabled(selected == 1);
+    ui_->editConvAction->setEnabled(selected == 1);
+    for (QPushButton* b : {ui_->duplicateConvButton, ui_->removeConvButton,
+                           ui_->markConvButton, ui_->unmarkConvButton})
+        b->setEnabled(selected > 0);
+    for (QAction* a : {ui_->duplicateConvAction, ui_->removeConvAction, ui_->markConvAction,
+                       ui_->unmarkConvAction})
+        a->setEnabled(selected > 0);
+    bool canDelete = false;
+    switch (ui_->tabView->currentIndex()) {
+        case 0:
+            canDelete = ui_->inputFileTableView->selectionModel() &&
+                        !SelectedRows(ui_->inputFileTableView->selectionModel()).empty();
+            break;
+        case 1:
+            canDelete = selected > 0;
+            break;
+        default:
+            break;
+    }
+    ui_->deleteAction->setEnabled(canDelete);
+    validateStart();
 }
 
 void MainController::awakeFromNib() {
@@ -196,14 +332,8 @@ void MainController::awakeFromNib() {
     ui_->inputTabButton->setChecked(true);
     const std::pair<QPushButton*, int> tabs[] = {
         {ui_->inputTabButton, 0}, {ui_->conversionsTabButton, 1}, {ui_->outputTabButton, 2}};
-    for (const auto& [button, page] : tabs) {
-        connect(button, &QPushButton::clicked, this, [this, page = page] {
-            ui_->tabView->setCurrentIndex(page);
-            ui_->inputTabButton->setChecked(page == 0);
-            ui_->conversionsTabButton->setChecked(page == 1);
-            ui_->outputTabButton->setChecked(page == 2);
-        });
-    }
+    for (const auto& [button, page] : tabs)
+        connect(button, &QPushButton::clicked, this, [this, page = page] { selectPage(page); });
 
     ui_->folderPlayTextField->clear();
     ui_->blipAtEndCheckbox->setChecked(defaults().GetBool("Blip At End"));
@@ -211,10 +341,21 @@ void MainController::awakeFromNib() {
     const double varispeed = defaults().GetReal("Varispeed", 1.0);
     ui_->variSpeedSlider->setValue(static_cast<int>(varispeed * 100 + 0.5));
     ui_->variSpeedTextField->setText(QString::number(varispeed, 'f', 2));
-    connect(ui_->blipAtEndCheckbox, &QCheckBox::toggled, this,
-            [this](bool on) { defaults().Set("Blip At End", on); });
-    connect(ui_->autoPlayNextCheckbox, &QCheckBox::toggled, this,
-            [this](bool on) { defaults().Set("Auto Play Next", on); });
+    // The boxes post their changes as the controller; the preferences' posts
+    // reach the boxes, and both reach the player.
+    connect(ui_->blipAtEndCheckbox, &QCheckBox::toggled, this, [this](bool on) {
+        defaults().Set("Blip At End", on);
+        platform::NotificationCenter::Default().Post(XWBlipAtEndChanged, this);
+    });
+    connect(ui_->autoPlayNextCheckbox, &QCheckBox::toggled, this, [this](bool on) {
+        defaults().Set("Auto Play Next", on);
+        platform::NotificationCenter::Default().Post(XWAutoPlayNextChanged, this);
+    });
+    for (const char* name : {XWBlipAtEndChanged, XWAutoPlayNextChanged})
+        observers_.push_back(platform::NotificationCenter::Default().AddObserver(
+            name, nullptr,
+            [this](const platform::Notification& note) { followPlayerSetting(note); }));
+    if (ownPlayer_) ownPlayer_->setWindow(window_);
 
     inputModel_ = MakeModel(this, kInputColumns);
     ui_->inputFileTableView->setModel(inputModel_);
@@ -225,8 +366,7 @@ void MainController::awakeFromNib() {
     const plist::Value saved = defaults().GetUserValue(LayoutKey(kConversionTableName));
     if (!saved.isNull() && (!saved.array() || saved.array()->size() < kMinConversionLayoutEntries))
         defaults().Remove(LayoutKey(kConversionTableName));
-    conversionModel_ = MakeModel(this, kConversionColumns);
-    ui_->conversionTableView->setModel(conversionModel_);
+    conversionList_->attachView(ui_->conversionTableView);
     ui_->conversionTableView->verticalHeader()->hide();
     ui_->conversionTableView->horizontalHeader()->resizeSection(0, 80);
     ui_->conversionTableView->horizontalHeader()->resizeSection(1, 260);
@@ -239,22 +379,42 @@ void MainController::awakeFromNib() {
     connect(ui_->showLogAction, &QAction::triggered, this, &MainController::showLog);
     connect(ui_->showLastLogAction, &QAction::triggered, this, &MainController::showLastLog);
     connect(ui_->quitAction, &QAction::triggered, this, &MainController::requestQuit);
-    // The conversion commands reach the Define Conversion dialog through its hook.
-    const auto addConv = [this] {
-        if (services_.editConversion) services_.editConversion(std::make_shared<ConvSpec>(), true);
+    // The conversion commands (a double click edits through attachView).
+    ConversionListController* list = conversionList_;
+    const std::pair<QPushButton*, QAction*> commands[] = {
+        {ui_->addConvButton, ui_->addConvAction},
+        {ui_->editConvButton, ui_->editConvAction},
+        {ui_->duplicateConvButton, ui_->duplicateConvAction},
+        {ui_->removeConvButton, ui_->removeConvAction},
+        {ui_->markConvButton, ui_->markConvAction},
+        {ui_->unmarkConvButton, ui_->unmarkConvAction},
     };
-    const auto editConv = [this] {
-        const QModelIndexList rows = ui_->conversionTableView->selectionModel()->selectedRows();
-        if (rows.size() != 1 || !services_.editConversion) return;
-        const size_t row = static_cast<size_t>(rows.front().row());
-        if (row < convSpecs.size()) services_.editConversion(convSpecs[row], false);
-    };
-    connect(ui_->addConvAction, &QAction::triggered, this, addConv);
-    connect(ui_->addConvButton, &QPushButton::clicked, this, addConv);
-    connect(ui_->editConvAction, &QAction::triggered, this, editConv);
-    connect(ui_->editConvButton, &QPushButton::clicked, this, editConv);
-    connect(ui_->conversionTableView, &QTableView::doubleClicked, this, editConv);
-    validateStart();
+    void (ConversionListController::*const commandSlots[])() = {
+        &ConversionListController::addConv,    &ConversionListController::editConv,
+        &ConversionListController::duplicateConv, &ConversionListController::removeConv,
+        &ConversionListController::markConv,   &ConversionListController::unmarkConv};
+    for (size_t i = 0; i < std::size(commands); ++i) {
+        connect(commands[i].first, &QPushButton::clicked, list, commandSlots[i]);
+        connect(commands[i].second, &QAction::triggered, list, commandSlots[i]);
+    }
+    connect(ui_->importConvAction, &QAction::triggered, list,
+            &ConversionListController::importConversions);
+    connect(ui_->deleteAction, &QAction::triggered, this, &MainController::deleteSelection);
+    connect(ui_->preferencesAction, &QAction::triggered, this, &MainController::showPrefs);
+    // The conversion list's undo in the Edit menu.
+    QAction* undo = list->undoStack()->createUndoAction(window_, Tr("Undo"));
+    undo->setObjectName("undoAction");
+    undo->setShortcut(QKeySequence::Undo);
+    QAction* redo = list->undoStack()->createRedoAction(window_, Tr("Redo"));
+    redo->setObjectName("redoAction");
+    redo->setShortcut(QKeySequence::Redo);
+    QAction* first = ui_->editMenu->actions().value(0);
+    ui_->editMenu->insertAction(first, undo);
+    ui_->editMenu->insertAction(first, redo);
+    ui_->editMenu->insertSeparator(first);
+    connect(ui_->tabView, &QStackedWidget::currentChanged, this,
+            &MainController::validateUserInterfaceItems);
+    validateUserInterfaceItems();
 }
 
 bool MainController::eventFilter(QObject* watched, QEvent* event) {
@@ -309,22 +469,10 @@ void MainController::saveTableLayouts() {
 }
 
 void MainController::updateConversionView() {
-    if (!conversionModel_) return;
-    conversionModel_->setRowCount(0);
-    int active = 0;
-    for (const auto& conv : convSpecs) {
-        auto* check = new QStandardItem;
-        check->setCheckable(true);
-        check->setCheckState(conv->active() ? Qt::Checked : Qt::Unchecked);
-        check->setEnabled(conv->valid());
-        auto* name = new QStandardItem(QString::fromStdString(conv->conversionName()));
-        if (!conv->valid()) name->setForeground(Qt::gray);
-        auto* comment = new QStandardItem(QString::fromStdString(conv->comment()));
-        conversionModel_->appendRow({check, name, comment});
-        if (conv->active()) ++active;
-    }
-    conversionModel_->horizontalHeaderItem(0)->setText(FormatObjects(Tr("%d Active"), {QString::number(active)}));
-    validateStart();
+    if (!conversionList_) return;
+    convSpecs = conversionList_->model()->convSpecs();
+    convSpecNames = conversionList_->model()->convSpecNames();
+    validateUserInterfaceItems();
 }
 
 void MainController::setDestFolder(const std::string& path) {
@@ -426,7 +574,10 @@ void MainController::engineDone() {
 }
 
 void MainController::encodeConvSpecs() {
-    defaults().Set(kConversionsDefaultsKey, EncodeConvSpecs(convSpecs));
+    if (conversionList_)
+        conversionList_->encodeConvSpecs();
+    else
+        defaults().Set(kConversionsDefaultsKey, EncodeConvSpecs(convSpecs));
 }
 
 void MainController::openPaths(const QStringList& paths) {

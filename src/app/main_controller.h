@@ -20,6 +20,10 @@
 
 class Alerts;
 class ConvSpec;
+class ConversionListController;
+class DefineConvController;
+class PlayerControl;
+class PreferenceController;
 class ConversionProcess;
 class FileDialogs;
 class LogWindow;
@@ -52,17 +56,18 @@ struct MainServices {
     Alerts* alerts = nullptr;                    // required
     FileDialogs* dialogs = nullptr;              // required
     Workspace* workspace = nullptr;              // required
-    PlaybackControl* playback = nullptr;         // none until the player exists
+    PlaybackControl* playback = nullptr;         // null: the window's own player
     BootOptions boot;                            // .defaults is taken from above
-    // Opens the preferences at their logging page (the "No log file" alert).
+    // Opens the preferences at their logging page (the "No log file" alert);
+    // none: the controller's own preferences window.
     std::function<void()> openLoggingPreferences;
     // Receives paths to add to the input list (the add-files worker).
     std::function<void(const QStringList&)> addFiles;
     // Waits for a running add-files worker (at quit).
     std::function<void()> waitForAddFiles;
-    // Opens the Define Conversion dialog on a conversion: a new one (isNew) or
-    // one of the list. None: the conversion commands do nothing.
-    std::function<void(std::shared_ptr<ConvSpec> conversion, bool isNew)> editConversion;
+    // Runs the Define Conversion dialog, already filled, modally and answers its
+    // result (1 stores the edited conversion). None: exec().
+    std::function<int(DefineConvController& dialog)> runDefineConversion;
     // How long quitting waits for a running batch before it gives up.
     int quitTimeoutMs = 30000;
     // Ends the process when that wait times out, without freeing the tables.
@@ -99,6 +104,18 @@ public:
     const BootResult& boot() const { return boot_; }
     platform::UserDefaults& defaults() const;
 
+    // The conversion list (its model, undo stack and commands).
+    ConversionListController* conversionList() const { return conversionList_; }
+    // The Define Conversion dialog, made on first use and reused.
+    DefineConvController& defineConversionDialog();
+    // Opens the dialog on `conversion`, refusing `takenNames`; its result.
+    int editConversion(const std::shared_ptr<ConvSpec>& conversion,
+                       const std::set<std::string>& takenNames);
+    // The preferences window, made on first use; null before.
+    PreferenceController* preferences() const;
+    // The window's own player (null when the services bring one).
+    PlayerControl* playerControl() const { return ownPlayer_.get(); }
+
     // Stores the output folder (written back when not empty).
     void setDestFolder(const std::string& path);
     // True when a batch may start: nothing plays, no files are being added or
@@ -134,6 +151,20 @@ public slots:
     bool applicationShouldTerminate();
     // Quits the application through applicationShouldTerminate.
     void requestQuit();
+    // The tab pages.
+    void showInput();
+    void showConversions();
+    void showOutput();
+    // Delete: removes the selected conversions on the conversions page.
+    void deleteSelection();
+    // The preferences window, made on first use, shown; at its input page for
+    // the handling of unrecognised files; at its logging page.
+    void showPrefs();
+    void unrecognizedFileHandling();
+    void showLoggingPreferences();
+    // The enabling rule of the menus and buttons of the conversion list and the
+    // start command.
+    void validateUserInterfaceItems();
 
 signals:
     // A batch was started.
@@ -146,6 +177,9 @@ private:
     void restoreTableLayout(QTableView* table, const char* name);
     void saveTableLayout(QTableView* table, const char* name);
     void updateConversionView();
+    void setUpConversionList();
+    void selectPage(int page);
+    void followPlayerSetting(const platform::Notification& note);
     void engineDone();
     // The path stored under "Last Used Log"; empty when none.
     std::string lastUsedLogPath() const;
@@ -158,7 +192,10 @@ private:
     std::unique_ptr<Ui::MainWindow> ui_;
     QPointer<QMainWindow> window_;
     QStandardItemModel* inputModel_ = nullptr;
-    QStandardItemModel* conversionModel_ = nullptr;
+    ConversionListController* conversionList_ = nullptr;
+    std::unique_ptr<DefineConvController> defineConv_;
+    QPointer<PreferenceController> prefCtrl_;
+    std::unique_ptr<PlayerControl> ownPlayer_;
     std::vector<platform::NotificationCenter::Token> observers_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     bool terminating_ = false;

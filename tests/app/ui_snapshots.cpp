@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "app/list_and_preferences_snapshots.h"
 #include "app/log_window.h"
 #include "app_test_support.h"
 #include "ui_main_window.h"
@@ -80,5 +81,9 @@ int main(int argc, char** argv) {
         }
     }
     for (LogWindow* w : controller.logWindows()) w->close();
+    // The conversion table and both preference pages.
+    const QStringList written = WriteListAndPreferencesSnapshots(folder, defaults);
+    for (const QString& path : written) std::printf("%s\n", qPrintable(path));
+    if (written.size() < 3) ++failures;
     return failures ? 1 : 0;
 }
