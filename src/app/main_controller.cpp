@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <filesystem>
 
+#include "app/batch_start.h"
 #include "app/conversion_list_controller.h"
 #include "app/define_conversion_dialog.h"
 #include "app/log_window.h"
@@ -502,16 +503,71 @@ void MainController::asConvert() {
 
 bool MainController::doStart() {
     if (!validateStart()) return false;
+    return convert();
+}
+
+bool MainController::convert() {
     std::vector<std::shared_ptr<ConvSpec>> toRun;
+    for (const auto& conv : convSpecs)
+        if (conv->active() && conv->valid()) toRun.push_back(conv);
+    std::vector<std::string> paths;
+    for (const auto& input : inputFiles) paths.push_back(input->path());
+    batchFileCount_ = BatchFileCount(paths);
+
+    for (const auto& input : inputFiles) {
+        if (!input->isDirectory()) continue;
+        const QString inputPath = QString::fromStdString(input->path());
+        if (IsSameOrInside(destFolder, input->path())) {
+            services_.alerts->run(
+                window_, Tr("Error: output folder inside input folder"),
+                FormatObjects(Tr("The output folder is inside the input folder '%@', which is not "
+                                 "allowed, because Corvane would try to create an endless chain "
+                                 "of nested folders.\n\nPlease specify another location for the "
+                                 "converted audio files."),
+                              {inputPath}));
+            return false;
+        }
+        if (IsSameOrInside(input->path(), destFolder)) {
+            const std::string last = FolderName(input->path());
+            for (const auto& conv : toRun) {
+                if (last != ConvNameFormatter::stringForObjectValue(conv->conversionName()))
+                    continue;
+                services_.alerts->run(
+                    window_, Tr("Error: input folder with same name as an active conversion"),
+                    FormatObjects(
+                        Tr("The input folder '%@' is inside the output folder (which is OK), but "
+                           "it has the same name as one of the active conversions. This is not "
+                           "allowed, because Corvane would try to create an endless chain of "
+                           "nested folders.\n\nPlease specify another location for the "
+                           "converted audio files."),
+                        {inputPath}));
+                return false;
+            }
+        }
+    }
+
     bool redither = false;
-    for (const auto& conv : convSpecs) {
-        if (!conv->active() || !conv->valid()) continue;
-        toRun.push_back(conv);
-        redither = redither || conv->needsRedither();
+    for (const auto& conv : toRun) {
         const std::string folder =
             destFolder + "/" + ConvNameFormatter::stringForObjectValue(conv->conversionName());
         std::error_code ec;
-        if (!std::filesystem::exists(folder, ec) && !std::filesystem::create_directory(folder, ec)) {
+        const auto status = std::filesystem::symlink_status(folder, ec);
+        const bool exists = std::filesystem::exists(status);
+        const bool isFolder = std::filesystem::is_directory(folder, ec);
+        if (exists && isFolder && !defaults().GetBool("Easy Thru")) {
+            const int answer = services_.alerts->run(
+                window_, Tr("Warning: output folder already exists"),
+                FormatObjects(Tr("The folder where converted audio files should be created using "
+                                 "the conversion named: '%@' already exists inside the specified "
+                                 "output folder.\n\nDo you want to keep using the existing "
+                                 "folder, or would you like to specify a different output "
+                                 "folder?"),
+                              {QString::fromStdString(conv->conversionName())}),
+                Tr("Choose Different Destination"), Tr("Use Existing Folder"));
+            if (answer == 1) return false;
+        }
+        // Something that is not a folder cannot take the converted files.
+        if ((exists && !isFolder) || (!exists && !std::filesystem::create_directory(folder, ec))) {
             services_.alerts->run(
                 window_, Tr("Error: could not create output folder"),
                 FormatObjects(Tr("The necessary output folder named: '%@' could not be created."
@@ -520,6 +576,7 @@ bool MainController::doStart() {
                               {QString::fromStdString(folder), QString::fromStdString(destFolder)}));
             return false;
         }
+        redither = redither || conv->needsRedither();
     }
     if (redither && fillDither(0) != 0) {
         services_.alerts->run(window_, Tr("Error"), Tr("Could not create dither table"));
@@ -534,8 +591,6 @@ bool MainController::doStart() {
         workspace->noteFileChanged(QString::fromStdString(path));
     };
     logger_ = std::make_unique<Logger>(destFolder, std::move(options));
-    std::vector<std::string> paths;
-    for (const auto& input : inputFiles) paths.push_back(input->path());
     conversionProcess_->startConversion(paths, toRun, destFolder,
                                         EngineSettings::FromDefaults(defaults()));
     auto* timer = new QTimer(this);

@@ -123,6 +123,8 @@ public:
     // valid, and the output folder exists; also applied to the start button.
     bool validateStart();
     bool isTerminating() const { return terminating_; }
+    // The number of files the last batch started over (its inputs walked).
+    uint32_t batchFileCount() const { return batchFileCount_; }
 
     // Saves the conversions to the user defaults.
     void encodeConvSpecs();
@@ -135,8 +137,13 @@ public:
 public slots:
     // The script command: starts a batch when a start is allowed.
     void asConvert();
-    // Starts a batch over the inputs with the active valid conversions.
+    // Starts a batch over the inputs with the active valid conversions when a
+    // start is allowed.
     bool doStart();
+    // The checks before a batch (nesting of input and output folders, the
+    // conversions' folders, the dither table), each refusal an alert, then the
+    // launch; true when the batch started.
+    bool convert();
     // An open-files request: ".xwl" files open as logs, the rest are added.
     // Refused while quitting.
     void openPaths(const QStringList& paths);
@@ -201,4 +208,5 @@ private:
     bool terminating_ = false;
     bool terminated_ = false;
     bool booted_ = false;
+    uint32_t batchFileCount_ = 0;
 };
