@@ -20,12 +20,14 @@
 #include "app/log_window.h"
 #include "app/player_control.h"
 #include "app/preference_controller.h"
+#include "app/progress_controller.h"
 #include "app/table_sorting.h"
 #include "app/logger.h"
 #include "app/desktop_services.h"
 #include "conversion/conv_spec.h"
 #include "conversion/qf_sound_file.h"
 #include "engine/conversion_process.h"
+#include "playback/named_sound.h"
 #include "playback/player.h"
 #include "foundation/paths.h"
 #include "foundation/string_utils.h"
@@ -103,7 +105,9 @@ MainController::~MainController() {
     }
     logger_.reset();
     ownPlayer_.reset();
+    sounds_.reset();
     defineConv_.reset();
+    delete progressCtrl_.data();
     delete prefCtrl_.data();
     if (window_) {
         window_->removeEventFilter(this);
@@ -143,6 +147,7 @@ bool MainController::init() {
     setDestFolder(IsFolder(last) ? last : std::string());
 
     observe(XWConvertScriptCommandReceived, nullptr, &MainController::asConvert);
+    observe(UserCancelledNotification, nullptr, &MainController::handleUserCancelled);
     // The log is fed on the batch thread, where the driver posts.
     auto& center = platform::NotificationCenter::Default();
     ConversionProcess* process = conversionProcess_.get();
@@ -247,6 +252,10 @@ void MainController::selectPage(int page) {
     if (page == 0) ui_->inputFileTableView->setFocus();
     if (page == 1) ui_->conversionTableView->setFocus();
     validateUserInterfaceItems();
+}
+
+void MainController::handleUserCancelled() {
+    if (conversionProcess_) conversionProcess_->setShouldStop(true);
 }
 
 void MainController::showInput() { selectPage(0); }
@@ -503,7 +512,40 @@ void MainController::asConvert() {
 
 bool MainController::doStart() {
     if (!validateStart()) return false;
-    return convert();
+    shouldStartFade_ = true;
+    if (!convert()) return false;
+    if (shouldStartFade_ && window_) {
+        validateUserInterfaceItems();
+        windowAlpha_ = 1.0;
+        if (!fadeTimer_) {
+            fadeTimer_ = new QTimer(this);
+            connect(fadeTimer_, &QTimer::timeout, this, &MainController::handleWindowFade);
+        }
+        fadeTimer_->start(50);
+    }
+    return true;
+}
+
+void MainController::handleWindowFade() {
+    if (!window_) return;
+    // 14 steps from 1.0 down to 0.025, then hidden.
+    if (windowAlpha_ > 0.0001) {
+        window_->setWindowOpacity(windowAlpha_);
+        windowAlpha_ -= 0.075;
+    } else {
+        window_->hide();
+        fadeTimer_->stop();
+    }
+}
+
+ProgressController* MainController::progressWindow() const { return progressCtrl_.data(); }
+
+ProgressController& MainController::progressController() {
+    if (!progressCtrl_) {
+        progressCtrl_ = new ProgressController(*conversionProcess_, defaults(), window_);
+        connect(progressCtrl_, &ProgressController::engineDone, this, &MainController::engineDone);
+    }
+    return *progressCtrl_;
 }
 
 bool MainController::convert() {
@@ -591,15 +633,12 @@ bool MainController::convert() {
         workspace->noteFileChanged(QString::fromStdString(path));
     };
     logger_ = std::make_unique<Logger>(destFolder, std::move(options));
+    // The window observes the driver's start before the thread can post it.
+    ProgressController& progress = progressController();
     conversionProcess_->startConversion(paths, toRun, destFolder,
                                         EngineSettings::FromDefaults(defaults()));
-    auto* timer = new QTimer(this);
-    connect(timer, &QTimer::timeout, this, [this, timer] {
-        if (conversionProcess_->running()) return;
-        timer->deleteLater();
-        engineDone();
-    });
-    timer->start(100);
+    progress.startPolling(static_cast<int32_t>(std::min<uint32_t>(batchFileCount_, INT32_MAX)),
+                          static_cast<uint32_t>(toRun.size()));
     validateStart();
     emit batchStarted();
     return true;
@@ -607,23 +646,37 @@ bool MainController::convert() {
 
 void MainController::engineDone() {
     if (!logger_) return;
+    shouldStartFade_ = false;
+    if (fadeTimer_) fadeTimer_->stop();
     conversionProcess_->waitUntilDone();
     logger_->setNumWarnings(static_cast<int32_t>(conversionProcess_->warnings()));
-    logger_->finishLogFile();
+    const bool kept = logger_->finishLogFile();
+    const bool fatal = logger_->fatal();
+    const std::string logPath = logger_->logPath();
     logger_.reset();
     if (window_) {
         window_->setWindowOpacity(1.0);
         if (!terminating_) {
             window_->show();
             window_->raise();
+            window_->activateWindow();
         }
     }
-    validateStart();
-    if (!terminating_ && defaults().GetBool("Save Log") && defaults().GetBool("Open Log") &&
+    validateUserInterfaceItems();
+    if (!terminating_ && defaults().GetBool("Beep When Done")) {
+        const std::string sound = fatal ? "Toeter" : "Pieieng";
+        if (services_.playSound) {
+            services_.playSound(sound);
+        } else {
+            if (!sounds_) sounds_ = std::make_unique<NamedSoundPlayer>();
+            sounds_->Play(sound);
+        }
+    }
+    // Only the log this batch kept is opened, never an earlier batch's.
+    if (!terminating_ && kept && defaults().GetBool("Save Log") && defaults().GetBool("Open Log") &&
         (!defaults().GetBool("Only Open When Errors") || conversionProcess_->err() != 0)) {
-        const std::string path = lastUsedLogPath();
-        if (!path.empty() && QFileInfo::exists(QString::fromStdString(path)))
-            openLog(QString::fromStdString(path));
+        if (!logPath.empty() && QFileInfo::exists(QString::fromStdString(logPath)))
+            openLog(QString::fromStdString(logPath));
     }
     emit batchFinished();
 }

@@ -24,6 +24,9 @@ class ConversionListController;
 class DefineConvController;
 class PlayerControl;
 class PreferenceController;
+class ProgressController;
+class NamedSoundPlayer;
+class QTimer;
 class ConversionProcess;
 class FileDialogs;
 class LogWindow;
@@ -72,6 +75,9 @@ struct MainServices {
     int quitTimeoutMs = 30000;
     // Ends the process when that wait times out, without freeing the tables.
     std::function<void()> exitWithoutCleanup;
+    // Plays one of the program's sounds ("Toeter", "Pieieng"); none: the
+    // playback layer's sound player.
+    std::function<void(const std::string& name)> playSound;
     // The version written into logs.
     std::string version = "4.0.0";
 };
@@ -113,6 +119,9 @@ public:
                        const std::set<std::string>& takenNames);
     // The preferences window, made on first use; null before.
     PreferenceController* preferences() const;
+    // The progress window, made at the first batch.
+    ProgressController& progressController();
+    ProgressController* progressWindow() const;
     // The window's own player (null when the services bring one).
     PlayerControl* playerControl() const { return ownPlayer_.get(); }
 
@@ -172,6 +181,10 @@ public slots:
     // The enabling rule of the menus and buttons of the conversion list and the
     // start command.
     void validateUserInterfaceItems();
+    // Cancel in the progress window: the batch is told to stop.
+    void handleUserCancelled();
+    // One step of the main window's fade while a batch runs.
+    void handleWindowFade();
 
 signals:
     // A batch was started.
@@ -203,6 +216,11 @@ private:
     std::unique_ptr<DefineConvController> defineConv_;
     QPointer<PreferenceController> prefCtrl_;
     std::unique_ptr<PlayerControl> ownPlayer_;
+    QPointer<ProgressController> progressCtrl_;
+    std::unique_ptr<NamedSoundPlayer> sounds_;
+    QTimer* fadeTimer_ = nullptr;
+    double windowAlpha_ = 1.0;
+    bool shouldStartFade_ = false;
     std::vector<platform::NotificationCenter::Token> observers_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     bool terminating_ = false;
