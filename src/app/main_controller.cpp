@@ -9,14 +9,18 @@
 #include <QItemSelectionModel>
 #include <QSignalBlocker>
 #include <QStandardItemModel>
+#include <QUndoGroup>
 #include <QUndoStack>
+#include <QUrl>
 #include <QThread>
 #include <QTimer>
 #include <filesystem>
 
+#include "app/add_files_dialog.h"
 #include "app/batch_start.h"
 #include "app/conversion_list_controller.h"
 #include "app/define_conversion_dialog.h"
+#include "app/input_list.h"
 #include "app/log_window.h"
 #include "app/player_control.h"
 #include "app/preference_controller.h"
@@ -48,17 +52,6 @@ const char* const kConversionTableName = "conversionTable";
 // entries than the conversion table's three columns need is stale.
 constexpr size_t kMinConversionLayoutEntries = 6;
 
-struct Column {
-    const char* identifier;
-    const char* title;
-};
-const Column kInputColumns[] = {
-    {"playable", ""},          {"filename", "Input"}, {"size", "Size"},
-    {"fileType", "Type"},      {"sampleRate", "Rate"}, {"channels", "Channels"},
-    {"bits", "Bits"},          {"length", "Length"},  {"regions", "Regions"},
-    {"timestamps", "Timestamps"},
-};
-
 std::string LayoutKey(const char* tableName) {
     return std::string("NSTableView Columns ") + tableName;
 }
@@ -68,17 +61,6 @@ bool IsFolder(const std::string& path) {
     return !path.empty() && std::filesystem::is_directory(path, ec);
 }
 
-template <size_t N>
-QStandardItemModel* MakeModel(QObject* parent, const Column (&columns)[N]) {
-    auto* model = new QStandardItemModel(0, static_cast<int>(N), parent);
-    for (size_t i = 0; i < N; ++i) {
-        auto* header = new QStandardItem(Tr(columns[i].title));
-        header->setData(QString(columns[i].identifier), Qt::UserRole);
-        model->setHorizontalHeaderItem(static_cast<int>(i), header);
-    }
-    return model;
-}
-
 bool OnInterfaceThread() {
     return QCoreApplication::instance() &&
            QThread::currentThread() == QCoreApplication::instance()->thread();
@@ -86,8 +68,28 @@ bool OnInterfaceThread() {
 
 }  // namespace
 
+namespace {
+
+// One entry inserted into or removed from the input list, undoably.
+class InputFileCommand : public QUndoCommand {
+public:
+    InputFileCommand(MainController* c, InputFilePtr entry, int index, bool insert)
+        : c_(c), entry_(std::move(entry)), index_(index), insert_(insert) {}
+    void redo() override { insert_ ? c_->insertFile(entry_, index_) : void(index_ = c_->deleteFile(entry_)); }
+    void undo() override { insert_ ? void(c_->deleteFile(entry_)) : c_->insertFile(entry_, index_); }
+
+private:
+    MainController* c_;
+    InputFilePtr entry_;
+    int index_;
+    bool insert_;
+};
+
+}  // namespace
+
 MainController::MainController(MainServices services, QObject* parent)
     : QObject(parent), services_(std::move(services)) {
+    inputUndo_ = new QUndoStack(this);
     if (!services_.playback) {
         ownPlayer_ = std::make_unique<PlayerControl>(services_.alerts);
         services_.playback = ownPlayer_.get();
@@ -108,6 +110,8 @@ MainController::~MainController() {
     sounds_.reset();
     defineConv_.reset();
     delete progressCtrl_.data();
+    delete addErrors_.data();
+    addWorker_.reset();
     delete prefCtrl_.data();
     if (window_) {
         window_->removeEventFilter(this);
@@ -264,6 +268,7 @@ void MainController::showOutput() { selectPage(2); }
 
 void MainController::deleteSelection() {
     if (!ui_) return;
+    if (ui_->tabView->currentIndex() == 0) removeFile();
     if (ui_->tabView->currentIndex() == 1) conversionList_->removeConv();
 }
 
@@ -325,7 +330,18 @@ void MainController::validateUserInterfaceItems() {
         default:
             break;
     }
-    ui_->deleteAction->setEnabled(canDelete);
+    ui_->deleteAction->setEnabled(canDelete && !(ui_->tabView->currentIndex() == 0 && addingFiles));
+    const bool inputSelected = ui_->inputFileTableView->selectionModel() &&
+                               !SelectedRows(ui_->inputFileTableView->selectionModel()).empty();
+    // The list changes only through the add run while one goes on.
+    ui_->removeFileButton->setEnabled(inputSelected && !addingFiles);
+    ui_->removeAllButton->setEnabled(!inputFiles.empty() && !addingFiles);
+    if (undoGroup_) {
+        QUndoStack* stack = ui_->tabView->currentIndex() == 0 ? inputUndo_
+                            : ui_->tabView->currentIndex() == 1 ? conversionList_->undoStack()
+                                                                 : nullptr;
+        undoGroup_->setActiveStack(addingFiles && stack == inputUndo_ ? nullptr : stack);
+    }
     validateStart();
 }
 
@@ -367,8 +383,28 @@ void MainController::awakeFromNib() {
             [this](const platform::Notification& note) { followPlayerSetting(note); }));
     if (ownPlayer_) ownPlayer_->setWindow(window_);
 
-    inputModel_ = MakeModel(this, kInputColumns);
-    ui_->inputFileTableView->setModel(inputModel_);
+    inputModel_ = new InputListModel(
+        inputFiles, services_.workspace,
+        [this]() -> std::pair<int, bool> {
+            Player* player = ownPlayer_ ? ownPlayer_->player() : nullptr;
+            if (!player || !player->curFileIndex()) return {-1, false};
+            return {static_cast<int>(*player->curFileIndex()), player->isPlaying()};
+        },
+        this);
+    QTableView* inputTable = ui_->inputFileTableView;
+    inputTable->setModel(inputModel_);
+    inputTable->setTextElideMode(Qt::ElideMiddle);
+    inputTable->setAcceptDrops(true);
+    inputTable->setDragDropMode(QAbstractItemView::DropOnly);
+    inputTable->setDropIndicatorShown(false);
+    connect(inputModel_, &InputListModel::filesDropped, this, &MainController::setFilesToAdd);
+    connect(inputTable->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &MainController::validateUserInterfaceItems);
+    inputSorter_ = new TableSorter(
+        inputTable, defaults(), {"Input Files Sort Key", "Input Files Sort Ascending"},
+        InputListModel::ColumnIdentifiers(),
+        {&QFSoundFile::setSortKey, &QFSoundFile::setAscendingSort, [this] { doInputSort(); }},
+        {"playable"});
     ui_->inputFileTableView->verticalHeader()->hide();
     restoreTableLayout(ui_->inputFileTableView, kInputTableName);
 
@@ -411,11 +447,14 @@ void MainController::awakeFromNib() {
             &ConversionListController::importConversions);
     connect(ui_->deleteAction, &QAction::triggered, this, &MainController::deleteSelection);
     connect(ui_->preferencesAction, &QAction::triggered, this, &MainController::showPrefs);
-    // The conversion list's undo in the Edit menu.
-    QAction* undo = list->undoStack()->createUndoAction(window_, Tr("Undo"));
+    // The Edit menu's undo follows the page: the input list or the conversions.
+    undoGroup_ = new QUndoGroup(this);
+    undoGroup_->addStack(inputUndo_);
+    undoGroup_->addStack(list->undoStack());
+    QAction* undo = undoGroup_->createUndoAction(window_, Tr("Undo"));
     undo->setObjectName("undoAction");
     undo->setShortcut(QKeySequence::Undo);
-    QAction* redo = list->undoStack()->createRedoAction(window_, Tr("Redo"));
+    QAction* redo = undoGroup_->createRedoAction(window_, Tr("Redo"));
     redo->setObjectName("redoAction");
     redo->setShortcut(QKeySequence::Redo);
     QAction* first = ui_->editMenu->actions().value(0);
@@ -424,6 +463,11 @@ void MainController::awakeFromNib() {
     ui_->editMenu->insertSeparator(first);
     connect(ui_->tabView, &QStackedWidget::currentChanged, this,
             &MainController::validateUserInterfaceItems);
+    connect(ui_->addFilesButton, &QPushButton::clicked, this, &MainController::addFile);
+    connect(ui_->addFilesAction, &QAction::triggered, this, &MainController::addFile);
+    connect(ui_->removeFileButton, &QPushButton::clicked, this, &MainController::removeFile);
+    connect(ui_->removeAllButton, &QPushButton::clicked, this, &MainController::removeAll);
+    updateInputView();
     validateUserInterfaceItems();
 }
 
@@ -701,13 +745,197 @@ void MainController::openPaths(const QStringList& paths) {
 }
 
 void MainController::setFilesToAdd(const QStringList& paths) {
-    if (terminating_) return;
-    filesToAdd << paths;
+    if (terminating_ || paths.isEmpty()) return;
     if (services_.addFiles) {
-        const QStringList pending = filesToAdd;
-        filesToAdd.clear();
-        services_.addFiles(pending);
+        services_.addFiles(paths);
+        return;
     }
+    // A new run waits for the one going on.
+    filesToAdd << paths;
+    if (!addingFiles) startAddRun();
+}
+
+void MainController::addFile() {
+    showInput();
+    const QStringList paths = services_.chooseFilesToAdd
+                                  ? services_.chooseFilesToAdd(window_)
+                                  : [this] {
+                                        AddFilesDialog dialog(window_);
+                                        return dialog.exec() == QDialog::Accepted
+                                                   ? dialog.selectedPaths()
+                                                   : QStringList();
+                                    }();
+    if (!paths.isEmpty()) setFilesToAdd(paths);
+}
+
+void MainController::startAddRun() {
+    const QStringList paths = filesToAdd;
+    filesToAdd.clear();
+    // Set before the worker starts: a tick never takes a run not yet begun for one ended.
+    addingFiles = true;
+    addWorker_ = std::make_unique<AddFilesWorker>(paths);
+    if (ui_) {
+        ui_->fileAddProgressMessageTextField->setText(Tr("Examining input files..."));
+        ui_->fileAddProgressIndicator->setRange(0, static_cast<int>(paths.size()));
+        ui_->fileAddProgressIndicator->setValue(0);
+        ui_->fileAddProgressIndicator->show();
+    }
+    if (!addTimer_) {
+        addTimer_ = new QTimer(this);
+        connect(addTimer_, &QTimer::timeout, this, &MainController::updateAddProgress);
+    }
+    addTimer_->start(300);
+    validateUserInterfaceItems();
+}
+
+void MainController::updateAddProgress() {
+    if (!addWorker_) return;
+    if (!addWorker_->done()) {
+        if (ui_) {
+            ui_->fileAddProgressIndicator->setValue(addWorker_->examined());
+            ui_->fileAddProgressMessageTextField->setText(FormatObjects(
+                Tr("Examining file %d of %d"),
+                {QString::number(addWorker_->examined()), QString::number(addWorker_->total())}));
+        }
+        return;
+    }
+    finishAddRun();
+}
+
+void MainController::waitForAddRun() {
+    if (addWorker_) addWorker_->wait();
+}
+
+void MainController::finishAddRun() {
+    if (addTimer_) addTimer_->stop();
+    addWorker_->wait();
+    const InputFileList results = addWorker_->results();
+    addWorker_.reset();
+    const int action = static_cast<int>(defaults().GetInteger("Unrecognized Input File Action"));
+    QStringList rejected, duplicates;
+    int added = 0;
+    for (const InputFilePtr& entry : results) {
+        if (!entry) continue;
+        switch (DecideAddition(*entry, action, inputFileNames, inputFiles)) {
+            case AddDecision::kRejected:
+                rejected << QString::fromStdString(entry->path());
+                break;
+            case AddDecision::kDuplicate:
+                duplicates << QString::fromStdString(entry->path());
+                break;
+            case AddDecision::kDroppedSilently:
+                break;
+            case AddDecision::kAdd:
+                if (action == 2 && entry->descriptor().empty())
+                    entry->setDescriptor(
+                        services_.workspace->typeName(QString::fromStdString(entry->path()))
+                            .toStdString());
+                if (added++ == 0) inputUndo_->beginMacro(Tr("Add File(s)"));
+                inputUndo_->push(new InputFileCommand(this, entry, -1, true));
+                break;
+        }
+    }
+    if (added) inputUndo_->endMacro();
+    addingFiles = false;
+    sortingFiles = true;
+    doInputSort();
+    sortingFiles = false;
+    if (ui_) {
+        ui_->fileAddProgressMessageTextField->clear();
+        ui_->fileAddProgressIndicator->setValue(0);
+        ui_->fileAddProgressIndicator->hide();
+    }
+    updateInputView();
+    if (!duplicates.isEmpty() || !rejected.isEmpty()) {
+        if (!addErrors_)
+            addErrors_ = new AddFilesErrorsController(services_.workspace, services_.dialogs,
+                                                      services_.alerts, window_);
+        addErrors_->reset();
+        if (!duplicates.isEmpty())
+            addErrors_->setPaths(duplicates,
+                                 Tr("The following files have names that are already in the "
+                                    "list. Please rename them in the Finder, if possible."));
+        if (!rejected.isEmpty())
+            addErrors_->setPaths(rejected,
+                                 Tr("The following files were not recognized as sound files."));
+        addErrors_->show();
+        addErrors_->raise();
+    } else if (added == 0) {
+        services_.alerts->run(window_, Tr("No Files Added"),
+                              Tr("There were no recognizable sound files among the files you "
+                                 "selected, so none were added."));
+    }
+    emit filesAdded();
+    if (!filesToAdd.isEmpty() && !terminating_) startAddRun();
+}
+
+AddFilesErrorsController* MainController::addFilesErrors() const { return addErrors_.data(); }
+
+int MainController::deleteFile(const InputFilePtr& entry) {
+    const auto it = std::find(inputFiles.begin(), inputFiles.end(), entry);
+    if (it == inputFiles.end()) return -1;
+    const int index = static_cast<int>(it - inputFiles.begin());
+    inputFiles.erase(it);
+    inputFileNames.erase(InputName(*entry));
+    if (ownPlayer_) ownPlayer_->setInputFiles(inputFiles);
+    updateInputView();
+    return index;
+}
+
+void MainController::insertFile(const InputFilePtr& entry, int index) {
+    const auto at = index < 0 || static_cast<size_t>(index) > inputFiles.size()
+                        ? inputFiles.end()
+                        : inputFiles.begin() + index;
+    inputFiles.insert(at, entry);
+    inputFileNames.insert(InputName(*entry));
+    if (ownPlayer_) ownPlayer_->setInputFiles(inputFiles);
+    updateInputView();
+}
+
+void MainController::removeEntries(const InputFileList& entries, const QString& name) {
+    if (entries.empty() || addingFiles) return;
+    inputUndo_->beginMacro(name);
+    for (const InputFilePtr& entry : entries)
+        inputUndo_->push(new InputFileCommand(this, entry, -1, false));
+    inputUndo_->endMacro();
+    if (ui_) ui_->inputFileTableView->clearSelection();
+    validateUserInterfaceItems();
+}
+
+void MainController::removeFile() {
+    if (!ui_) return;
+    InputFileList selected;
+    for (int row : SelectedRows(ui_->inputFileTableView->selectionModel()))
+        if (static_cast<size_t>(row) < inputFiles.size()) selected.push_back(inputFiles[static_cast<size_t>(row)]);
+    removeEntries(selected, Tr("Remove File(s)"));
+}
+
+void MainController::removeAll() { removeEntries(inputFiles, Tr("Remove All Files")); }
+
+void MainController::doInputSort() {
+    if (!inputModel_) {
+        std::stable_sort(inputFiles.begin(), inputFiles.end(),
+                         [](const InputFilePtr& a, const InputFilePtr& b) { return a->compare(*b) < 0; });
+        return;
+    }
+    // The selection follows its entries to their new rows.
+    InputFileList selected;
+    for (int row : SelectedRows(ui_->inputFileTableView->selectionModel()))
+        if (static_cast<size_t>(row) < inputFiles.size()) selected.push_back(inputFiles[static_cast<size_t>(row)]);
+    std::stable_sort(inputFiles.begin(), inputFiles.end(),
+                     [](const InputFilePtr& a, const InputFilePtr& b) { return a->compare(*b) < 0; });
+    inputModel_->reload();
+    std::vector<int> rows;
+    for (const InputFilePtr& entry : selected) {
+        const auto it = std::find(inputFiles.begin(), inputFiles.end(), entry);
+        if (it != inputFiles.end()) rows.push_back(static_cast<int>(it - inputFiles.begin()));
+    }
+    SelectRows(ui_->inputFileTableView->selectionModel(), rows);
+}
+
+void MainController::updateInputView() {
+    if (inputModel_) inputModel_->reload();
+    validateUserInterfaceItems();
 }
 
 LogWindow* MainController::openLog(const QString& path) {
@@ -781,6 +1009,7 @@ bool MainController::applicationShouldTerminate() {
     if (conversionProcess_) conversionProcess_->waitUntilDone();
     engineDone();
     if (services_.waitForAddFiles) services_.waitForAddFiles();
+    waitForAddRun();
     if (services_.playback) services_.playback->stop();
     if (booted_) CSoundFile::Cleanup();
     terminated_ = true;

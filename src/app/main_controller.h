@@ -27,6 +27,12 @@ class PreferenceController;
 class ProgressController;
 class NamedSoundPlayer;
 class QTimer;
+class QUndoGroup;
+class QUndoStack;
+class AddFilesWorker;
+class AddFilesErrorsController;
+class InputListModel;
+class TableSorter;
 class ConversionProcess;
 class FileDialogs;
 class LogWindow;
@@ -64,8 +70,10 @@ struct MainServices {
     // Opens the preferences at their logging page (the "No log file" alert);
     // none: the controller's own preferences window.
     std::function<void()> openLoggingPreferences;
-    // Receives paths to add to the input list (the add-files worker).
+    // Receives paths to add to the input list; none: the controller's own add run.
     std::function<void(const QStringList&)> addFiles;
+    // Asks for files and folders to add; none: the add-files dialog.
+    std::function<QStringList(QWidget* parent)> chooseFilesToAdd;
     // Waits for a running add-files worker (at quit).
     std::function<void()> waitForAddFiles;
     // Runs the Define Conversion dialog, already filled, modally and answers its
@@ -102,6 +110,8 @@ public:
     std::vector<std::shared_ptr<QFSoundFile>> inputFiles;
     std::vector<std::shared_ptr<ConvSpec>> convSpecs;
     std::set<std::string> convSpecNames;
+    // The last path component of every input entry (unique in the list).
+    std::set<std::string> inputFileNames;
     std::string destFolder;  // empty: none
     bool addingFiles = false;
     bool sortingFiles = false;
@@ -119,6 +129,18 @@ public:
                        const std::set<std::string>& takenNames);
     // The preferences window, made on first use; null before.
     PreferenceController* preferences() const;
+    // The input list: its undo stack, the entries' removal and insertion (with
+    // the names and the player kept in step), the table refresh.
+    QUndoStack* inputUndoStack() const { return inputUndo_; }
+    int deleteFile(const std::shared_ptr<QFSoundFile>& entry);
+    void insertFile(const std::shared_ptr<QFSoundFile>& entry, int index);
+    void updateInputView();
+    // Sorts the list by the input table's sort, keeping the selected entries selected.
+    void doInputSort();
+    // Waits for the add run's worker.
+    void waitForAddRun();
+    // The window of paths not added (null before the first).
+    AddFilesErrorsController* addFilesErrors() const;
     // The progress window, made at the first batch.
     ProgressController& progressController();
     ProgressController* progressWindow() const;
@@ -157,6 +179,10 @@ public slots:
     // Refused while quitting.
     void openPaths(const QStringList& paths);
     void setFilesToAdd(const QStringList& paths);
+    // Asks for files and folders and adds them.
+    void addFile();
+    void removeFile();
+    void removeAll();
     // Opens a log file in a window; the window.
     LogWindow* openLog(const QString& path);
     void showLog();
@@ -191,6 +217,8 @@ signals:
     void batchStarted();
     // A batch ended and its log was finished.
     void batchFinished();
+    // An add run ended (its report shown).
+    void filesAdded();
 
 private:
     void observe(const char* name, const void* sender, void (MainController::*handler)());
@@ -200,6 +228,10 @@ private:
     void setUpConversionList();
     void selectPage(int page);
     void followPlayerSetting(const platform::Notification& note);
+    void startAddRun();
+    void updateAddProgress();
+    void finishAddRun();
+    void removeEntries(const std::vector<std::shared_ptr<QFSoundFile>>& entries, const QString& name);
     void engineDone();
     // The path stored under "Last Used Log"; empty when none.
     std::string lastUsedLogPath() const;
@@ -211,7 +243,13 @@ private:
     std::unique_ptr<Logger> logger_;
     std::unique_ptr<Ui::MainWindow> ui_;
     QPointer<QMainWindow> window_;
-    QStandardItemModel* inputModel_ = nullptr;
+    InputListModel* inputModel_ = nullptr;
+    TableSorter* inputSorter_ = nullptr;
+    QUndoStack* inputUndo_ = nullptr;
+    QUndoGroup* undoGroup_ = nullptr;
+    std::unique_ptr<AddFilesWorker> addWorker_;
+    QTimer* addTimer_ = nullptr;
+    QPointer<AddFilesErrorsController> addErrors_;
     ConversionListController* conversionList_ = nullptr;
     std::unique_ptr<DefineConvController> defineConv_;
     QPointer<PreferenceController> prefCtrl_;
