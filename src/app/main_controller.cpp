@@ -910,7 +910,10 @@ void MainController::removeFile() {
     removeEntries(selected, Tr("Remove File(s)"));
 }
 
-void MainController::removeAll() { removeEntries(inputFiles, Tr("Remove All Files")); }
+void MainController::removeAll() {
+    const InputFileList all = inputFiles;  // the commands change the list
+    removeEntries(all, Tr("Remove All Files"));
+}
 
 void MainController::doInputSort() {
     if (!inputModel_) {
