@@ -4,12 +4,16 @@
 #include <QDir>
 #include <QFileSystemModel>
 #include <QHeaderView>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QTextEdit>
 #include <QPushButton>
 #include <QTreeView>
 #include <QVBoxLayout>
 
 #include "app/desktop_services.h"
+#include "app/file_info_panel.h"
+#include "conversion/qf_sound_file.h"
 
 AddFilesDialog::AddFilesDialog(QWidget* parent, const QString& startFolder) : QDialog(parent) {
     setObjectName("AddFilesDialog");
@@ -37,10 +41,36 @@ AddFilesDialog::AddFilesDialog(QWidget* parent, const QString& startFolder) : QD
     add->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    infoView_ = new QTextEdit(this);
+    infoView_->setObjectName("infoView");
+    infoView_->setMinimumWidth(240);
+    info_ = new SoundFileInfoViewController(infoView_, SoundFileInfoViewController::LoadAttributes(),
+                                            this);
+    connect(tree_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &AddFilesDialog::panelSelectionDidChange);
+    auto* row = new QHBoxLayout;
+    row->addWidget(tree_, 3);
+    row->addWidget(infoView_, 2);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(message);
-    layout->addWidget(tree_);
+    layout->addLayout(row);
     layout->addWidget(buttons);
+}
+
+void AddFilesDialog::panelSelectionDidChange() {
+    const QStringList paths = selectedPaths();
+    std::vector<std::shared_ptr<QFSoundFile>> list;
+    if (paths.size() == 1) {
+        list.push_back(QFSoundFile::soundFileWithPath(paths.front().toStdString()));
+    } else {
+        // Only the count shows: nothing is examined.
+        for (const QString& p : paths) {
+            auto entry = std::make_shared<QFSoundFile>();
+            entry->setPath(p.toStdString());
+            list.push_back(entry);
+        }
+    }
+    info_->setList(std::move(list));
 }
 
 QStringList AddFilesDialog::selectedPaths() const {
