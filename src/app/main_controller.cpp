@@ -405,6 +405,8 @@ void MainController::awakeFromNib() {
         InputListModel::ColumnIdentifiers(),
         {&QFSoundFile::setSortKey, &QFSoundFile::setAscendingSort, [this] { doInputSort(); }},
         {"playable"});
+    inputTable->horizontalHeader()->resizeSection(InputListModel::kPlayableColumn, 28);
+    inputTable->horizontalHeader()->resizeSection(InputListModel::kFilenameColumn, 220);
     ui_->inputFileTableView->verticalHeader()->hide();
     restoreTableLayout(ui_->inputFileTableView, kInputTableName);
 
