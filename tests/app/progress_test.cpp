@@ -14,6 +14,7 @@
 #include "app_test_support.h"
 #include "conversion/qf_sound_file.h"
 #include "engine/conversion_process.h"
+#include "soundfile/progress.h"
 #include "ui_progress_window.h"
 
 namespace apptest {
@@ -111,6 +112,37 @@ TEST_F(EndTest, CancelStopsTheBatch) {
     EXPECT_EQ(progress.ui()->inputFileBar->maximum(), 0);  // indeterminate
     EXPECT_EQ(progress.ui()->conversionBar->maximum(), 0);
     EXPECT_EQ(progress.ui()->warningTextField->text(), "Cancelling, please wait...");
+}
+
+TEST_F(EndTest, CancelAtSeveralPointsEndsTheBatchAndBringsTheWindowBack) {
+    WriteWave(in + "/two.wav", 400);
+    struct Row {
+        const char* point;  // the batch thread's notification where the user cancels
+        bool firstConverted;
+    };
+    const Row rows[] = {{QFConversionHeaderNotification, false},
+                       {ProgressPosition, false},
+                       {QFConversionSuccessNotification, true}};
+    for (const Row& r : rows) {
+        fs::remove_all(out + "/Aiff");
+        std::atomic<bool> cancelled{false};
+        const auto token = platform::NotificationCenter::Default().AddObserver(
+            r.point, nullptr, [this, &cancelled](const platform::Notification&) {
+                if (cancelled.exchange(true)) return;
+                // The user's click reaches the interface thread; this thread waits.
+                QMetaObject::invokeMethod(
+                    qApp, [this] { c->progressController().doCancel(); },
+                    Qt::BlockingQueuedConnection);
+            });
+        RunBatch({in + "/one.wav", in + "/two.wav"});
+        platform::NotificationCenter::Default().RemoveObserver(token);
+        EXPECT_TRUE(cancelled) << r.point;
+        EXPECT_EQ(c->conversionProcess().err(), -128) << r.point;
+        EXPECT_EQ(fs::exists(out + "/Aiff/one.aif"), r.firstConverted) << r.point;
+        EXPECT_FALSE(fs::exists(out + "/Aiff/two.aif")) << r.point;
+        EXPECT_TRUE(c->window()->isVisible()) << r.point;
+        EXPECT_FALSE(c->progressWindow()->isVisible()) << r.point;
+    }
 }
 
 TEST_F(EndTest, TheEndPlaysItsSoundAndOpensOnlyTheLogThisBatchKept) {
