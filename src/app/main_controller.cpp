@@ -8,7 +8,6 @@
 #include <QMainWindow>
 #include <QItemSelectionModel>
 #include <QSignalBlocker>
-#include <QStandardItemModel>
 #include <QUndoGroup>
 #include <QUndoStack>
 #include <QUrl>

@@ -39,7 +39,6 @@ class LogWindow;
 class Logger;
 class QFSoundFile;
 
-class QStandardItemModel;
 class QTableView;
 class Workspace;
 namespace platform {
