@@ -468,6 +468,16 @@ void MainController::awakeFromNib() {
     connect(ui_->addFilesAction, &QAction::triggered, this, &MainController::addFile);
     connect(ui_->removeFileButton, &QPushButton::clicked, this, &MainController::removeFile);
     connect(ui_->removeAllButton, &QPushButton::clicked, this, &MainController::removeAll);
+    // The output folder: chosen in a folder panel, shown with the desktop.
+    connect(ui_->outputFolderButton, &QPushButton::clicked, this, [this] {
+        showOutput();
+        const QString folder = services_.dialogs->chooseFolder(
+            window_, Tr("Please choose a folder for output files:"));
+        if (!folder.isEmpty()) setDestFolder(folder.toStdString());
+    });
+    connect(ui_->showInFinderButton, &QPushButton::clicked, this, [this] {
+        if (IsFolder(destFolder)) services_.workspace->open(QString::fromStdString(destFolder));
+    });
     updateInputView();
     validateUserInterfaceItems();
 }

@@ -9,6 +9,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <filesystem>
 
 #include "app/conversion_list_controller.h"
 #include "app/define_conversion_dialog.h"
@@ -22,6 +23,8 @@
 
 namespace apptest {
 namespace {
+
+namespace fs = std::filesystem;
 
 struct WindowTest : AppTest {
     // What the dialog double does with the dialog it is given: the name to
@@ -203,6 +206,20 @@ TEST_F(WindowTest, ThePlaybackBoxesAndThePreferencesFollowEachOther) {
             EXPECT_EQ(defaults.GetBool(r.key), !on) << r.box;
         }
     }
+}
+
+TEST_F(WindowTest, TheOutputFolderIsChosenAndShown) {
+    auto c = MakeWindow();
+    const std::string out = dir / "chosen";
+    fs::create_directory(out);
+    dialogs.answers = {QString::fromStdString(out)};
+    c->ui()->outputFolderButton->click();
+    EXPECT_EQ(c->destFolder, out);
+    EXPECT_EQ(defaults.GetString("Last Used Destination"), out);
+    c->ui()->outputFolderButton->click();  // cancelled: kept
+    EXPECT_EQ(c->destFolder, out);
+    c->ui()->showInFinderButton->click();
+    EXPECT_EQ(workspace.opened, QStringList{QString::fromStdString(out)});
 }
 
 TEST_F(WindowTest, QuittingStopsTheWindowsOwnPlayer) {
