@@ -186,14 +186,21 @@ TEST_F(EndTest, ABatchOverSoxMadeFilesCountsAndConvertsThem) {
                   0)
             << name;
     testsupport::WriteFile(in + "/notes.txt", "not a sound");
+    WriteWave(in + "/pair.L.wav", 400);
+    WriteWave(in + "/pair.R.wav", 400);
+    ASSERT_EQ(std::system(("sox -n -r 8000 -c 1 -b 16 -e signed -t raw '" + in +
+                           "/headerless.raw' synth 0.05 sine 440").c_str()),
+              0);
     defaults.Set("Open Log", false);
     defaults.Set("Beep When Done", false);
     RunBatch({in});
     const int found = std::stoi(Output("find '" + in + "' -type f | wc -l"));
     EXPECT_EQ(c->batchFileCount(), static_cast<uint32_t>(found));
     EXPECT_EQ(c->progressWindow()->ui()->conversionBar->maximum(), found);
-    // (The VOC input is counted; sox writes its samples in a block of type 9.)
-    for (const char* name : {"a.aif", "b.aif", "c.aif", "sub/e.aif"}) {
+    // (The VOC input is counted; sox writes its samples in a block of type 9.
+    // The split pair comes out as a pair; the headerless file is skipped.)
+    EXPECT_FALSE(fs::exists(out + "/Aiff/in/headerless.aif"));
+    for (const char* name : {"a.aif", "b.aif", "c.aif", "sub/e.aif", "pair.L.aif", "pair.R.aif"}) {
         const std::string path = out + "/Aiff/in/" + name;
         ASSERT_TRUE(fs::exists(path)) << path;
         EXPECT_EQ(Output("soxi -r '" + path + "'"), "8000\n") << path;
