@@ -4,6 +4,7 @@
 #include <QTableView>
 #include <QUndoStack>
 
+#include "app/desktop_services.h"
 #include "app/table_sorting.h"
 #include "platform/user_defaults.h"
 
@@ -33,6 +34,7 @@ QUndoStack* ConversionListController::undoStack() const { return model_->undoSta
 void ConversionListController::attachView(QTableView* view) {
     view->setModel(model_);
     view->setSelectionModel(selection_);
+    if (!hooks_.alertParent) hooks_.alertParent = view->window();
     connect(view, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex& index) { editConvAt(index.row()); });
     connect(model_, &ConversionListModel::scrollToRowRequested, view, [view, this](int row) {
@@ -127,17 +129,22 @@ void ConversionListController::markConv() { doMarkConv(true); }
 
 void ConversionListController::unmarkConv() { doMarkConv(false); }
 
+int ConversionListController::runAlert(const QString& title, const QString& message,
+                                       const QString& defaultButton,
+                                       const QString& alternateButton,
+                                       const QString& otherButton) {
+    if (!hooks_.alerts) return 0;
+    return hooks_.alerts->run(hooks_.alertParent, title, message, defaultButton, alternateButton,
+                              otherButton);
+}
+
 void ConversionListController::importConversions() {
-    ConversionListAlert alert;
-    alert.title = tr("Import Conversions from Corvane version 3");
-    alert.message = tr(
-        "Do you want Corvane to look for existing conversions automatically, or do you want to "
-        "tell Corvane explicitly from which Corvane version 3 Preferences file to import "
-        "conversions from?");
-    alert.defaultButton = tr("Auto Import");
-    alert.alternateButton = tr("Cancel");
-    alert.otherButton = tr("Open File...");
-    const int answer = hooks_.runAlert ? hooks_.runAlert(alert) : 0;
+    const int answer = runAlert(
+        tr("Import Conversions from Corvane version 3"),
+        tr("Do you want Corvane to look for existing conversions automatically, or do you want "
+           "to tell Corvane explicitly from which Corvane version 3 Preferences file to import "
+           "conversions from?"),
+        tr("Auto Import"), tr("Cancel"), tr("Open File..."));
     std::string path;
     if (answer == 1) {
         path = LegacyPreferencesPath();
@@ -155,10 +162,7 @@ void ConversionListController::importLegacyConversionsFromArray(const ConvSpecLi
     for (const ConvSpecPtr& spec : conversions)
         if (spec) specs.push_back(spec);
     if (specs.empty()) {
-        ConversionListAlert alert;
-        alert.title = tr("No Conversions Found");
-        alert.message = tr("There were no conversions found in the file.");
-        if (hooks_.runAlert) hooks_.runAlert(alert);
+        runAlert(tr("No Conversions Found"), tr("There were no conversions found in the file."));
         return;
     }
     const std::string tail = tr(" (imported from Corvane 3)").toStdString();

@@ -15,7 +15,9 @@
 #include "app/conversion_list_core.h"
 #include "app/conversion_list_model.h"
 
+class Alerts;
 class QItemSelectionModel;
+class QWidget;
 class QTableView;
 class QUndoStack;
 class TableSorter;
@@ -23,15 +25,6 @@ class TableSorter;
 namespace platform {
 class UserDefaults;
 }
-
-// A modal alert: a title, a message and up to three buttons.
-struct ConversionListAlert {
-    QString title;
-    QString message;
-    QString defaultButton;    // answers 1; empty: one default button "OK"
-    QString alternateButton;  // answers 0; empty: none
-    QString otherButton;      // answers -1; empty: none
-};
 
 // What the list asks of the rest of the application. The window connects these
 // to the Define Conversion dialog, its alerts and file panels and its pages;
@@ -42,8 +35,10 @@ struct ConversionListHooks {
     // (without the edited conversion's name while an edit runs). 1 confirms.
     std::function<int(const ConvSpecPtr& spec, const std::set<std::string>& takenNames)>
         runDefineConversionDialog;
-    // Shows an alert modally: 1 default, 0 alternate, -1 third button.
-    std::function<int(const ConversionListAlert& alert)> runAlert;
+    // The application's alerts (none: every alert answers "cancelled").
+    Alerts* alerts = nullptr;
+    // The window the alerts belong to.
+    QWidget* alertParent = nullptr;
     // The open panel for one preferences file of version 3; empty when cancelled.
     std::function<std::string()> chooseLegacyPreferencesFile;
     // The reader of version-3 preferences files; empty: legacyConvSpecsFromFile.
@@ -81,6 +76,12 @@ public:
     void importLegacyConversionsFromArray(const ConvSpecList& conversions);
     // Edits the conversion at `row` (a double click).
     void editConvAt(int row);
+
+private:
+    int runAlert(const QString& title, const QString& message,
+                 const QString& defaultButton = QString(),
+                 const QString& alternateButton = QString(),
+                 const QString& otherButton = QString());
 
 public slots:
     void addConv();

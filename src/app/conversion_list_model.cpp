@@ -189,7 +189,11 @@ Qt::ItemFlags ConversionListModel::flags(const QModelIndex& index) const {
 
 QVariant ConversionListModel::headerData(int section, Qt::Orientation orientation,
                                          int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+    if (orientation != Qt::Horizontal) return {};
+    // The column's identifier, under which the window saves the table's layout.
+    if (role == Qt::UserRole && section >= 0 && section < kColumnCount)
+        return QString::fromStdString(ColumnIdentifiers()[static_cast<size_t>(section)]);
+    if (role != Qt::DisplayRole) return {};
     switch (section) {
         case kActiveColumn:
             return tr("%d Active").replace(QLatin1String("%d"), QString::number(activeCount()));

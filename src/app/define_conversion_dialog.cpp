@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/desktop_services.h"
 #include "app/option_sheets.h"
 #include "conversion/cconv_spec.h"
 #include "conversion/conv_spec.h"
@@ -112,28 +113,6 @@ private:
     QString before_, after_;
 };
 
-class MessageBoxAlerts : public DialogAlerts {
-public:
-    int runAlert(QWidget* parent, const QString& title, const QString& message,
-                 const QStringList& buttons) override {
-        QMessageBox box(parent);
-        box.setWindowModality(Qt::WindowModal);
-        box.setWindowTitle(title);
-        box.setText(title);
-        box.setInformativeText(message);
-        const QStringList names = buttons.isEmpty() ? QStringList{QObject::tr("OK")} : buttons;
-        QList<QAbstractButton*> added;
-        for (int i = 0; i < names.size() && i < 3; ++i)
-            added.push_back(box.addButton(names[i], i == 0   ? QMessageBox::AcceptRole
-                                                    : i == 1 ? QMessageBox::RejectRole
-                                                             : QMessageBox::DestructiveRole));
-        box.setDefaultButton(qobject_cast<QPushButton*>(added.front()));
-        box.exec();
-        const int pressed = static_cast<int>(added.indexOf(box.clickedButton()));
-        return pressed == 0 ? 1 : pressed == 1 ? 0 : -1;
-    }
-};
-
 std::vector<double> ReadCustomRates(const platform::UserDefaults& defaults) {
     std::vector<double> rates;
     const plist::Value stored = defaults.Get(kCustomSampleRatesKey);
@@ -163,11 +142,6 @@ const std::vector<double>& BuiltInSampleRates() {
         192000, 176400, 96000, 88200, 48000, 47952, 44100, 44055.9, 37800, 32000,
         24000,  22554.545454545456, 22050, 18900, 16000, 12000, 11025, 8000, 6000, 5512.5};
     return rates;
-}
-
-DialogAlerts& DialogAlerts::Standard() {
-    static MessageBoxAlerts alerts;
-    return alerts;
 }
 
 // ---------------------------------------------------------------------------
@@ -774,12 +748,13 @@ void DefineConvController::ok() {
     doConversionNameTextField();
     const std::string name = convSpec_->conversionName();
     if (names_.count(name)) {
-        DialogAlerts& alerts = services_.alerts ? *services_.alerts : DialogAlerts::Standard();
-        alerts.runAlert(this, tr("Conversion Name Already Exists"),
+        static QtAlerts messageBoxes;
+        Alerts& alerts = services_.alerts ? *services_.alerts : messageBoxes;
+        alerts.run(this, tr("Conversion Name Already Exists"),
                         tr("Conversion name '%1' already exists.\nConversion names must be "
                            "unique, please specify another one.")
                             .arg(QString::fromStdString(name)),
-                        {tr("OK")});
+                   tr("OK"));
         return;
     }
     closeDialog();

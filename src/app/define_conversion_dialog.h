@@ -26,6 +26,7 @@
 #include "platform/user_defaults.h"
 #include "soundfile/core_audio_types.h"
 
+class Alerts;
 class ConvSpec;
 class QAbstractSlider;
 class QComboBox;
@@ -57,24 +58,11 @@ inline constexpr double kSampleRateTolerance = 0.00005;
 // The 20 built-in rates, in the order of their popup tags 0 to 19.
 const std::vector<double>& BuiltInSampleRates();
 
-// The alerts the dialog raises, behind an interface so that tests script them.
-class DialogAlerts {
-public:
-    virtual ~DialogAlerts() = default;
-    // A window-modal alert over `parent` with a title, a message and buttons
-    // (first = default); answers 1 for the default, 0 for the second, -1 for a
-    // third button.
-    virtual int runAlert(QWidget* parent, const QString& title, const QString& message,
-                         const QStringList& buttons) = 0;
-    // The alerts shown with message boxes.
-    static DialogAlerts& Standard();
-};
-
 // What the dialog uses of the application, replaceable in tests.
 struct DefineConvServices {
     platform::UserDefaults* defaults = nullptr;         // null: the standard store
     platform::NotificationCenter* notifications = nullptr;  // null: the default centre
-    DialogAlerts* alerts = nullptr;                     // null: DialogAlerts::Standard()
+    Alerts* alerts = nullptr;                           // null: message boxes
     // The mp3 encoder's genres (name -> number); unset: asked of the
     // encoder program that the probe finds (empty without one).
     std::function<std::map<std::string, int>()> genreList;

@@ -6,17 +6,32 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QMainWindow>
-#include <QStandardItemModel>
+#include <QItemSelectionModel>
+#include <QSignalBlocker>
+#include <QUndoGroup>
+#include <QUndoStack>
+#include <QUrl>
 #include <QThread>
 #include <QTimer>
 #include <filesystem>
 
+#include "app/add_files_dialog.h"
+#include "app/batch_start.h"
+#include "app/conversion_list_controller.h"
+#include "app/define_conversion_dialog.h"
+#include "app/input_list.h"
 #include "app/log_window.h"
+#include "app/player_control.h"
+#include "app/preference_controller.h"
+#include "app/progress_controller.h"
+#include "app/table_sorting.h"
 #include "app/logger.h"
 #include "app/desktop_services.h"
 #include "conversion/conv_spec.h"
 #include "conversion/qf_sound_file.h"
 #include "engine/conversion_process.h"
+#include "playback/named_sound.h"
+#include "playback/player.h"
 #include "foundation/paths.h"
 #include "foundation/string_utils.h"
 #include "platform/user_defaults.h"
@@ -36,19 +51,6 @@ const char* const kConversionTableName = "conversionTable";
 // entries than the conversion table's three columns need is stale.
 constexpr size_t kMinConversionLayoutEntries = 6;
 
-struct Column {
-    const char* identifier;
-    const char* title;
-};
-const Column kInputColumns[] = {
-    {"playable", ""},          {"filename", "Input"}, {"size", "Size"},
-    {"fileType", "Type"},      {"sampleRate", "Rate"}, {"channels", "Channels"},
-    {"bits", "Bits"},          {"length", "Length"},  {"regions", "Regions"},
-    {"timestamps", "Timestamps"},
-};
-const Column kConversionColumns[] = {
-    {"active", "Active"}, {"convName", "Conversion"}, {"comment", "Comment"}};
-
 std::string LayoutKey(const char* tableName) {
     return std::string("NSTableView Columns ") + tableName;
 }
@@ -58,17 +60,6 @@ bool IsFolder(const std::string& path) {
     return !path.empty() && std::filesystem::is_directory(path, ec);
 }
 
-template <size_t N>
-QStandardItemModel* MakeModel(QObject* parent, const Column (&columns)[N]) {
-    auto* model = new QStandardItemModel(0, static_cast<int>(N), parent);
-    for (size_t i = 0; i < N; ++i) {
-        auto* header = new QStandardItem(Tr(columns[i].title));
-        header->setData(QString(columns[i].identifier), Qt::UserRole);
-        model->setHorizontalHeaderItem(static_cast<int>(i), header);
-    }
-    return model;
-}
-
 bool OnInterfaceThread() {
     return QCoreApplication::instance() &&
            QThread::currentThread() == QCoreApplication::instance()->thread();
@@ -76,8 +67,35 @@ bool OnInterfaceThread() {
 
 }  // namespace
 
+namespace {
+
+// One entry inserted into or removed from the input list, undoably.
+class InputFileCommand : public QUndoCommand {
+public:
+    InputFileCommand(MainController* c, InputFilePtr entry, int index, bool insert)
+        : c_(c), entry_(std::move(entry)), index_(index), insert_(insert) {}
+    void redo() override { insert_ ? c_->insertFile(entry_, index_) : void(index_ = c_->deleteFile(entry_)); }
+    void undo() override { insert_ ? void(c_->deleteFile(entry_)) : c_->insertFile(entry_, index_); }
+
+private:
+    MainController* c_;
+    InputFilePtr entry_;
+    int index_;
+    bool insert_;
+};
+
+}  // namespace
+
 MainController::MainController(MainServices services, QObject* parent)
-    : QObject(parent), services_(std::move(services)) {}
+    : QObject(parent), services_(std::move(services)) {
+    inputUndo_ = new QUndoStack(this);
+    if (!services_.playback) {
+        ownPlayer_ = std::make_unique<PlayerControl>(services_.alerts);
+        services_.playback = ownPlayer_.get();
+    }
+    if (!services_.openLoggingPreferences)
+        services_.openLoggingPreferences = [this] { showLoggingPreferences(); };
+}
 
 MainController::~MainController() {
     *alive_ = false;
@@ -87,6 +105,13 @@ MainController::~MainController() {
         conversionProcess_->waitUntilDone();
     }
     logger_.reset();
+    ownPlayer_.reset();
+    sounds_.reset();
+    defineConv_.reset();
+    delete progressCtrl_.data();
+    delete addErrors_.data();
+    addWorker_.reset();
+    delete prefCtrl_.data();
     if (window_) {
         window_->removeEventFilter(this);
         delete window_.data();
@@ -125,6 +150,7 @@ bool MainController::init() {
     setDestFolder(IsFolder(last) ? last : std::string());
 
     observe(XWConvertScriptCommandReceived, nullptr, &MainController::asConvert);
+    observe(UserCancelledNotification, nullptr, &MainController::handleUserCancelled);
     // The log is fed on the batch thread, where the driver posts.
     auto& center = platform::NotificationCenter::Default();
     ConversionProcess* process = conversionProcess_.get();
@@ -177,10 +203,145 @@ bool MainController::init() {
         services_.alerts->run(nullptr, Tr("LAME mp3-encoder Too Old"), message);
     }
 
-    convSpecs = boot_.conversions;
-    convSpecNames.clear();
-    for (const auto& conv : convSpecs) convSpecNames.insert(conv->conversionName());
+    setUpConversionList();
     return true;
+}
+
+void MainController::setUpConversionList() {
+    ConversionListHooks hooks;
+    hooks.runDefineConversionDialog = [this](const ConvSpecPtr& spec,
+                                             const std::set<std::string>& taken) {
+        return editConversion(spec, taken);
+    };
+    hooks.alerts = services_.alerts;
+    hooks.chooseLegacyPreferencesFile = [this] {
+        return services_.dialogs->openFile(window_, Tr("Import Conversions"), {}).toStdString();
+    };
+    hooks.showConversions = [this] { showConversions(); };
+    conversionList_ = new ConversionListController(defaults(), boot_.conversions, hooks, this);
+    connect(conversionList_->model(), &ConversionListModel::conversionViewUpdated, this,
+            &MainController::updateConversionView);
+    connect(conversionList_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &MainController::validateUserInterfaceItems);
+    updateConversionView();
+}
+
+DefineConvController& MainController::defineConversionDialog() {
+    if (!defineConv_) {
+        DefineConvServices services;
+        services.defaults = &defaults();
+        services.alerts = services_.alerts;
+        defineConv_ = std::make_unique<DefineConvController>(CSoundFile::GetFileTypeInfo(),
+                                                             window_, services);
+    }
+    return *defineConv_;
+}
+
+int MainController::editConversion(const std::shared_ptr<ConvSpec>& conversion,
+                                   const std::set<std::string>& takenNames) {
+    if (!conversion || terminating_) return 0;
+    DefineConvController& dialog = defineConversionDialog();
+    dialog.setNames(takenNames);
+    dialog.setConvSpec(conversion);
+    return services_.runDefineConversion ? services_.runDefineConversion(dialog) : dialog.exec();
+}
+
+void MainController::selectPage(int page) {
+    if (!ui_) return;
+    ui_->tabView->setCurrentIndex(page);
+    ui_->inputTabButton->setChecked(page == 0);
+    ui_->conversionsTabButton->setChecked(page == 1);
+    ui_->outputTabButton->setChecked(page == 2);
+    if (page == 0) ui_->inputFileTableView->setFocus();
+    if (page == 1) ui_->conversionTableView->setFocus();
+    validateUserInterfaceItems();
+}
+
+void MainController::handleUserCancelled() {
+    if (conversionProcess_) conversionProcess_->setShouldStop(true);
+}
+
+void MainController::showInput() { selectPage(0); }
+void MainController::showConversions() { selectPage(1); }
+void MainController::showOutput() { selectPage(2); }
+
+void MainController::deleteSelection() {
+    if (!ui_) return;
+    if (ui_->tabView->currentIndex() == 0) removeFile();
+    if (ui_->tabView->currentIndex() == 1) conversionList_->removeConv();
+}
+
+PreferenceController* MainController::preferences() const { return prefCtrl_.data(); }
+
+void MainController::showPrefs() {
+    if (!prefCtrl_) prefCtrl_ = new PreferenceController(defaults(), window_);
+    prefCtrl_->show();
+    prefCtrl_->raise();
+    prefCtrl_->activateWindow();
+}
+
+void MainController::unrecognizedFileHandling() {
+    showPrefs();
+    prefCtrl_->selectInputTab();
+}
+
+void MainController::showLoggingPreferences() {
+    showPrefs();
+    prefCtrl_->selectLoggingTab();
+}
+
+void MainController::followPlayerSetting(const platform::Notification& note) {
+    const bool blip = note.name == XWBlipAtEndChanged;
+    const bool on = defaults().GetBool(blip ? "Blip At End" : "Auto Play Next");
+    // The window's own change is already shown.
+    if (ui_ && note.sender != this) {
+        QCheckBox* box = blip ? ui_->blipAtEndCheckbox : ui_->autoPlayNextCheckbox;
+        const QSignalBlocker quiet(box);
+        box->setChecked(on);
+    }
+    if (Player* player = ownPlayer_ ? ownPlayer_->player() : nullptr)
+        blip ? player->setBlipAtEnd(on) : player->setAutoPlayNext(on);
+}
+
+void MainController::validateUserInterfaceItems() {
+    if (!ui_ || !conversionList_) {
+        validateStart();
+        return;
+    }
+    const size_t selected = SelectedRows(conversionList_->selectionModel()).size();
+    ui_->editConvButton->setEnabled(selected == 1);
+    ui_->editConvAction->setEnabled(selected == 1);
+    for (QPushButton* b : {ui_->duplicateConvButton, ui_->removeConvButton,
+                           ui_->markConvButton, ui_->unmarkConvButton})
+        b->setEnabled(selected > 0);
+    for (QAction* a : {ui_->duplicateConvAction, ui_->removeConvAction, ui_->markConvAction,
+                       ui_->unmarkConvAction})
+        a->setEnabled(selected > 0);
+    bool canDelete = false;
+    switch (ui_->tabView->currentIndex()) {
+        case 0:
+            canDelete = ui_->inputFileTableView->selectionModel() &&
+                        !SelectedRows(ui_->inputFileTableView->selectionModel()).empty();
+            break;
+        case 1:
+            canDelete = selected > 0;
+            break;
+        default:
+            break;
+    }
+    ui_->deleteAction->setEnabled(canDelete && !(ui_->tabView->currentIndex() == 0 && addingFiles));
+    const bool inputSelected = ui_->inputFileTableView->selectionModel() &&
+                               !SelectedRows(ui_->inputFileTableView->selectionModel()).empty();
+    // The list changes only through the add run while one goes on.
+    ui_->removeFileButton->setEnabled(inputSelected && !addingFiles);
+    ui_->removeAllButton->setEnabled(!inputFiles.empty() && !addingFiles);
+    if (undoGroup_) {
+        QUndoStack* stack = ui_->tabView->currentIndex() == 0 ? inputUndo_
+                            : ui_->tabView->currentIndex() == 1 ? conversionList_->undoStack()
+                                                                 : nullptr;
+        undoGroup_->setActiveStack(addingFiles && stack == inputUndo_ ? nullptr : stack);
+    }
+    validateStart();
 }
 
 void MainController::awakeFromNib() {
@@ -196,14 +357,8 @@ void MainController::awakeFromNib() {
     ui_->inputTabButton->setChecked(true);
     const std::pair<QPushButton*, int> tabs[] = {
         {ui_->inputTabButton, 0}, {ui_->conversionsTabButton, 1}, {ui_->outputTabButton, 2}};
-    for (const auto& [button, page] : tabs) {
-        connect(button, &QPushButton::clicked, this, [this, page = page] {
-            ui_->tabView->setCurrentIndex(page);
-            ui_->inputTabButton->setChecked(page == 0);
-            ui_->conversionsTabButton->setChecked(page == 1);
-            ui_->outputTabButton->setChecked(page == 2);
-        });
-    }
+    for (const auto& [button, page] : tabs)
+        connect(button, &QPushButton::clicked, this, [this, page = page] { selectPage(page); });
 
     ui_->folderPlayTextField->clear();
     ui_->blipAtEndCheckbox->setChecked(defaults().GetBool("Blip At End"));
@@ -211,13 +366,46 @@ void MainController::awakeFromNib() {
     const double varispeed = defaults().GetReal("Varispeed", 1.0);
     ui_->variSpeedSlider->setValue(static_cast<int>(varispeed * 100 + 0.5));
     ui_->variSpeedTextField->setText(QString::number(varispeed, 'f', 2));
-    connect(ui_->blipAtEndCheckbox, &QCheckBox::toggled, this,
-            [this](bool on) { defaults().Set("Blip At End", on); });
-    connect(ui_->autoPlayNextCheckbox, &QCheckBox::toggled, this,
-            [this](bool on) { defaults().Set("Auto Play Next", on); });
+    // The boxes post their changes as the controller; the preferences' posts
+    // reach the boxes, and both reach the player.
+    connect(ui_->blipAtEndCheckbox, &QCheckBox::toggled, this, [this](bool on) {
+        defaults().Set("Blip At End", on);
+        platform::NotificationCenter::Default().Post(XWBlipAtEndChanged, this);
+    });
+    connect(ui_->autoPlayNextCheckbox, &QCheckBox::toggled, this, [this](bool on) {
+        defaults().Set("Auto Play Next", on);
+        platform::NotificationCenter::Default().Post(XWAutoPlayNextChanged, this);
+    });
+    for (const char* name : {XWBlipAtEndChanged, XWAutoPlayNextChanged})
+        observers_.push_back(platform::NotificationCenter::Default().AddObserver(
+            name, nullptr,
+            [this](const platform::Notification& note) { followPlayerSetting(note); }));
+    if (ownPlayer_) ownPlayer_->setWindow(window_);
 
-    inputModel_ = MakeModel(this, kInputColumns);
-    ui_->inputFileTableView->setModel(inputModel_);
+    inputModel_ = new InputListModel(
+        inputFiles, services_.workspace,
+        [this]() -> std::pair<int, bool> {
+            Player* player = ownPlayer_ ? ownPlayer_->player() : nullptr;
+            if (!player || !player->curFileIndex()) return {-1, false};
+            return {static_cast<int>(*player->curFileIndex()), player->isPlaying()};
+        },
+        this);
+    QTableView* inputTable = ui_->inputFileTableView;
+    inputTable->setModel(inputModel_);
+    inputTable->setTextElideMode(Qt::ElideMiddle);
+    inputTable->setAcceptDrops(true);
+    inputTable->setDragDropMode(QAbstractItemView::DropOnly);
+    inputTable->setDropIndicatorShown(false);
+    connect(inputModel_, &InputListModel::filesDropped, this, &MainController::setFilesToAdd);
+    connect(inputTable->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &MainController::validateUserInterfaceItems);
+    inputSorter_ = new TableSorter(
+        inputTable, defaults(), {"Input Files Sort Key", "Input Files Sort Ascending"},
+        InputListModel::ColumnIdentifiers(),
+        {&QFSoundFile::setSortKey, &QFSoundFile::setAscendingSort, [this] { doInputSort(); }},
+        {"playable"});
+    inputTable->horizontalHeader()->resizeSection(InputListModel::kPlayableColumn, 28);
+    inputTable->horizontalHeader()->resizeSection(InputListModel::kFilenameColumn, 220);
     ui_->inputFileTableView->verticalHeader()->hide();
     restoreTableLayout(ui_->inputFileTableView, kInputTableName);
 
@@ -225,8 +413,7 @@ void MainController::awakeFromNib() {
     const plist::Value saved = defaults().GetUserValue(LayoutKey(kConversionTableName));
     if (!saved.isNull() && (!saved.array() || saved.array()->size() < kMinConversionLayoutEntries))
         defaults().Remove(LayoutKey(kConversionTableName));
-    conversionModel_ = MakeModel(this, kConversionColumns);
-    ui_->conversionTableView->setModel(conversionModel_);
+    conversionList_->attachView(ui_->conversionTableView);
     ui_->conversionTableView->verticalHeader()->hide();
     ui_->conversionTableView->horizontalHeader()->resizeSection(0, 80);
     ui_->conversionTableView->horizontalHeader()->resizeSection(1, 260);
@@ -239,22 +426,60 @@ void MainController::awakeFromNib() {
     connect(ui_->showLogAction, &QAction::triggered, this, &MainController::showLog);
     connect(ui_->showLastLogAction, &QAction::triggered, this, &MainController::showLastLog);
     connect(ui_->quitAction, &QAction::triggered, this, &MainController::requestQuit);
-    // The conversion commands reach the Define Conversion dialog through its hook.
-    const auto addConv = [this] {
-        if (services_.editConversion) services_.editConversion(std::make_shared<ConvSpec>(), true);
+    // The conversion commands (a double click edits through attachView).
+    ConversionListController* list = conversionList_;
+    const std::pair<QPushButton*, QAction*> commands[] = {
+        {ui_->addConvButton, ui_->addConvAction},
+        {ui_->editConvButton, ui_->editConvAction},
+        {ui_->duplicateConvButton, ui_->duplicateConvAction},
+        {ui_->removeConvButton, ui_->removeConvAction},
+        {ui_->markConvButton, ui_->markConvAction},
+        {ui_->unmarkConvButton, ui_->unmarkConvAction},
     };
-    const auto editConv = [this] {
-        const QModelIndexList rows = ui_->conversionTableView->selectionModel()->selectedRows();
-        if (rows.size() != 1 || !services_.editConversion) return;
-        const size_t row = static_cast<size_t>(rows.front().row());
-        if (row < convSpecs.size()) services_.editConversion(convSpecs[row], false);
-    };
-    connect(ui_->addConvAction, &QAction::triggered, this, addConv);
-    connect(ui_->addConvButton, &QPushButton::clicked, this, addConv);
-    connect(ui_->editConvAction, &QAction::triggered, this, editConv);
-    connect(ui_->editConvButton, &QPushButton::clicked, this, editConv);
-    connect(ui_->conversionTableView, &QTableView::doubleClicked, this, editConv);
-    validateStart();
+    void (ConversionListController::*const commandSlots[])() = {
+        &ConversionListController::addConv,    &ConversionListController::editConv,
+        &ConversionListController::duplicateConv, &ConversionListController::removeConv,
+        &ConversionListController::markConv,   &ConversionListController::unmarkConv};
+    for (size_t i = 0; i < std::size(commands); ++i) {
+        connect(commands[i].first, &QPushButton::clicked, list, commandSlots[i]);
+        connect(commands[i].second, &QAction::triggered, list, commandSlots[i]);
+    }
+    connect(ui_->importConvAction, &QAction::triggered, list,
+            &ConversionListController::importConversions);
+    connect(ui_->deleteAction, &QAction::triggered, this, &MainController::deleteSelection);
+    connect(ui_->preferencesAction, &QAction::triggered, this, &MainController::showPrefs);
+    // The Edit menu's undo follows the page: the input list or the conversions.
+    undoGroup_ = new QUndoGroup(this);
+    undoGroup_->addStack(inputUndo_);
+    undoGroup_->addStack(list->undoStack());
+    QAction* undo = undoGroup_->createUndoAction(window_, Tr("Undo"));
+    undo->setObjectName("undoAction");
+    undo->setShortcut(QKeySequence::Undo);
+    QAction* redo = undoGroup_->createRedoAction(window_, Tr("Redo"));
+    redo->setObjectName("redoAction");
+    redo->setShortcut(QKeySequence::Redo);
+    QAction* first = ui_->editMenu->actions().value(0);
+    ui_->editMenu->insertAction(first, undo);
+    ui_->editMenu->insertAction(first, redo);
+    ui_->editMenu->insertSeparator(first);
+    connect(ui_->tabView, &QStackedWidget::currentChanged, this,
+            &MainController::validateUserInterfaceItems);
+    connect(ui_->addFilesButton, &QPushButton::clicked, this, &MainController::addFile);
+    connect(ui_->addFilesAction, &QAction::triggered, this, &MainController::addFile);
+    connect(ui_->removeFileButton, &QPushButton::clicked, this, &MainController::removeFile);
+    connect(ui_->removeAllButton, &QPushButton::clicked, this, &MainController::removeAll);
+    // The output folder: chosen in a folder panel, shown with the desktop.
+    connect(ui_->outputFolderButton, &QPushButton::clicked, this, [this] {
+        showOutput();
+        const QString folder = services_.dialogs->chooseFolder(
+            window_, Tr("Please choose a folder for output files:"));
+        if (!folder.isEmpty()) setDestFolder(folder.toStdString());
+    });
+    connect(ui_->showInFinderButton, &QPushButton::clicked, this, [this] {
+        if (IsFolder(destFolder)) services_.workspace->open(QString::fromStdString(destFolder));
+    });
+    updateInputView();
+    validateUserInterfaceItems();
 }
 
 bool MainController::eventFilter(QObject* watched, QEvent* event) {
@@ -309,22 +534,10 @@ void MainController::saveTableLayouts() {
 }
 
 void MainController::updateConversionView() {
-    if (!conversionModel_) return;
-    conversionModel_->setRowCount(0);
-    int active = 0;
-    for (const auto& conv : convSpecs) {
-        auto* check = new QStandardItem;
-        check->setCheckable(true);
-        check->setCheckState(conv->active() ? Qt::Checked : Qt::Unchecked);
-        check->setEnabled(conv->valid());
-        auto* name = new QStandardItem(QString::fromStdString(conv->conversionName()));
-        if (!conv->valid()) name->setForeground(Qt::gray);
-        auto* comment = new QStandardItem(QString::fromStdString(conv->comment()));
-        conversionModel_->appendRow({check, name, comment});
-        if (conv->active()) ++active;
-    }
-    conversionModel_->horizontalHeaderItem(0)->setText(FormatObjects(Tr("%d Active"), {QString::number(active)}));
-    validateStart();
+    if (!conversionList_) return;
+    convSpecs = conversionList_->model()->convSpecs();
+    convSpecNames = conversionList_->model()->convSpecNames();
+    validateUserInterfaceItems();
 }
 
 void MainController::setDestFolder(const std::string& path) {
@@ -354,16 +567,104 @@ void MainController::asConvert() {
 
 bool MainController::doStart() {
     if (!validateStart()) return false;
+    shouldStartFade_ = true;
+    if (!convert()) return false;
+    if (shouldStartFade_ && window_) {
+        validateUserInterfaceItems();
+        windowAlpha_ = 1.0;
+        if (!fadeTimer_) {
+            fadeTimer_ = new QTimer(this);
+            connect(fadeTimer_, &QTimer::timeout, this, &MainController::handleWindowFade);
+        }
+        fadeTimer_->start(50);
+    }
+    return true;
+}
+
+void MainController::handleWindowFade() {
+    if (!window_) return;
+    // 14 steps from 1.0 down to 0.025, then hidden.
+    if (windowAlpha_ > 0.0001) {
+        window_->setWindowOpacity(windowAlpha_);
+        windowAlpha_ -= 0.075;
+    } else {
+        window_->hide();
+        fadeTimer_->stop();
+    }
+}
+
+ProgressController* MainController::progressWindow() const { return progressCtrl_.data(); }
+
+ProgressController& MainController::progressController() {
+    if (!progressCtrl_) {
+        progressCtrl_ = new ProgressController(*conversionProcess_, defaults(), window_);
+        connect(progressCtrl_, &ProgressController::engineDone, this, &MainController::engineDone);
+    }
+    return *progressCtrl_;
+}
+
+bool MainController::convert() {
     std::vector<std::shared_ptr<ConvSpec>> toRun;
+    for (const auto& conv : convSpecs)
+        if (conv->active() && conv->valid()) toRun.push_back(conv);
+    std::vector<std::string> paths;
+    for (const auto& input : inputFiles) paths.push_back(input->path());
+    batchFileCount_ = BatchFileCount(paths);
+
+    for (const auto& input : inputFiles) {
+        if (!input->isDirectory()) continue;
+        const QString inputPath = QString::fromStdString(input->path());
+        if (IsSameOrInside(destFolder, input->path())) {
+            services_.alerts->run(
+                window_, Tr("Error: output folder inside input folder"),
+                FormatObjects(Tr("The output folder is inside the input folder '%@', which is not "
+                                 "allowed, because Corvane would try to create an endless chain "
+                                 "of nested folders.\n\nPlease specify another location for the "
+                                 "converted audio files."),
+                              {inputPath}));
+            return false;
+        }
+        if (IsSameOrInside(input->path(), destFolder)) {
+            const std::string last = FolderName(input->path());
+            for (const auto& conv : toRun) {
+                if (last != ConvNameFormatter::stringForObjectValue(conv->conversionName()))
+                    continue;
+                services_.alerts->run(
+                    window_, Tr("Error: input folder with same name as an active conversion"),
+                    FormatObjects(
+                        Tr("The input folder '%@' is inside the output folder (which is OK), but "
+                           "it has the same name as one of the active conversions. This is not "
+                           "allowed, because Corvane would try to create an endless chain of "
+                           "nested folders.\n\nPlease specify another location for the "
+                           "converted audio files."),
+                        {inputPath}));
+                return false;
+            }
+        }
+    }
+
     bool redither = false;
-    for (const auto& conv : convSpecs) {
-        if (!conv->active() || !conv->valid()) continue;
-        toRun.push_back(conv);
-        redither = redither || conv->needsRedither();
+    for (const auto& conv : toRun) {
         const std::string folder =
             destFolder + "/" + ConvNameFormatter::stringForObjectValue(conv->conversionName());
         std::error_code ec;
-        if (!std::filesystem::exists(folder, ec) && !std::filesystem::create_directory(folder, ec)) {
+        const auto status = std::filesystem::symlink_status(folder, ec);
+        const bool exists = std::filesystem::exists(status);
+        const bool isFolder = std::filesystem::is_directory(folder, ec);
+        if (exists && isFolder && !defaults().GetBool("Easy Thru")) {
+            const int answer = services_.alerts->run(
+                window_, Tr("Warning: output folder already exists"),
+                FormatObjects(Tr("The folder where converted audio files should be created using "
+                                 "the conversion named: '%@' already exists inside the specified "
+                                 "output folder.\n\nDo you want to keep using the existing "
+                                 "folder, or would you like to specify a different output "
+                                 "folder?"),
+                              {QString::fromStdString(conv->conversionName())}),
+                Tr("Choose Different Destination"), Tr("Use Existing Folder"));
+            if (answer == 1) return false;
+        }
+        // Something that is not a folder cannot take the converted files.
+        if ((exists && !isFolder) || (!exists && !std::filesystem::create_directory(folder, ec))) {
             services_.alerts->run(
                 window_, Tr("Error: could not create output folder"),
                 FormatObjects(Tr("The necessary output folder named: '%@' could not be created."
@@ -372,6 +673,7 @@ bool MainController::doStart() {
                               {QString::fromStdString(folder), QString::fromStdString(destFolder)}));
             return false;
         }
+        redither = redither || conv->needsRedither();
     }
     if (redither && fillDither(0) != 0) {
         services_.alerts->run(window_, Tr("Error"), Tr("Could not create dither table"));
@@ -386,17 +688,12 @@ bool MainController::doStart() {
         workspace->noteFileChanged(QString::fromStdString(path));
     };
     logger_ = std::make_unique<Logger>(destFolder, std::move(options));
-    std::vector<std::string> paths;
-    for (const auto& input : inputFiles) paths.push_back(input->path());
+    // The window observes the driver's start before the thread can post it.
+    ProgressController& progress = progressController();
     conversionProcess_->startConversion(paths, toRun, destFolder,
                                         EngineSettings::FromDefaults(defaults()));
-    auto* timer = new QTimer(this);
-    connect(timer, &QTimer::timeout, this, [this, timer] {
-        if (conversionProcess_->running()) return;
-        timer->deleteLater();
-        engineDone();
-    });
-    timer->start(100);
+    progress.startPolling(static_cast<int32_t>(std::min<uint32_t>(batchFileCount_, INT32_MAX)),
+                          static_cast<uint32_t>(toRun.size()));
     validateStart();
     emit batchStarted();
     return true;
@@ -404,29 +701,46 @@ bool MainController::doStart() {
 
 void MainController::engineDone() {
     if (!logger_) return;
+    shouldStartFade_ = false;
+    if (fadeTimer_) fadeTimer_->stop();
     conversionProcess_->waitUntilDone();
     logger_->setNumWarnings(static_cast<int32_t>(conversionProcess_->warnings()));
-    logger_->finishLogFile();
+    const bool kept = logger_->finishLogFile();
+    const bool fatal = logger_->fatal();
+    const std::string logPath = logger_->logPath();
     logger_.reset();
     if (window_) {
         window_->setWindowOpacity(1.0);
         if (!terminating_) {
             window_->show();
             window_->raise();
+            window_->activateWindow();
         }
     }
-    validateStart();
-    if (!terminating_ && defaults().GetBool("Save Log") && defaults().GetBool("Open Log") &&
+    validateUserInterfaceItems();
+    if (!terminating_ && defaults().GetBool("Beep When Done")) {
+        const std::string sound = fatal ? "Toeter" : "Pieieng";
+        if (services_.playSound) {
+            services_.playSound(sound);
+        } else {
+            if (!sounds_) sounds_ = std::make_unique<NamedSoundPlayer>();
+            sounds_->Play(sound);
+        }
+    }
+    // Only the log this batch kept is opened, never an earlier batch's.
+    if (!terminating_ && kept && defaults().GetBool("Save Log") && defaults().GetBool("Open Log") &&
         (!defaults().GetBool("Only Open When Errors") || conversionProcess_->err() != 0)) {
-        const std::string path = lastUsedLogPath();
-        if (!path.empty() && QFileInfo::exists(QString::fromStdString(path)))
-            openLog(QString::fromStdString(path));
+        if (!logPath.empty() && QFileInfo::exists(QString::fromStdString(logPath)))
+            openLog(QString::fromStdString(logPath));
     }
     emit batchFinished();
 }
 
 void MainController::encodeConvSpecs() {
-    defaults().Set(kConversionsDefaultsKey, EncodeConvSpecs(convSpecs));
+    if (conversionList_)
+        conversionList_->encodeConvSpecs();
+    else
+        defaults().Set(kConversionsDefaultsKey, EncodeConvSpecs(convSpecs));
 }
 
 void MainController::openPaths(const QStringList& paths) {
@@ -442,13 +756,200 @@ void MainController::openPaths(const QStringList& paths) {
 }
 
 void MainController::setFilesToAdd(const QStringList& paths) {
-    if (terminating_) return;
-    filesToAdd << paths;
+    if (terminating_ || paths.isEmpty()) return;
     if (services_.addFiles) {
-        const QStringList pending = filesToAdd;
-        filesToAdd.clear();
-        services_.addFiles(pending);
+        services_.addFiles(paths);
+        return;
     }
+    // A new run waits for the one going on.
+    filesToAdd << paths;
+    if (!addingFiles) startAddRun();
+}
+
+void MainController::addFile() {
+    showInput();
+    const QStringList paths = services_.chooseFilesToAdd
+                                  ? services_.chooseFilesToAdd(window_)
+                                  : [this] {
+                                        AddFilesDialog dialog(window_);
+                                        return dialog.exec() == QDialog::Accepted
+                                                   ? dialog.selectedPaths()
+                                                   : QStringList();
+                                    }();
+    if (!paths.isEmpty()) setFilesToAdd(paths);
+}
+
+void MainController::startAddRun() {
+    const QStringList paths = filesToAdd;
+    filesToAdd.clear();
+    // Set before the worker starts: a tick never takes a run not yet begun for one ended.
+    addingFiles = true;
+    addWorker_ = std::make_unique<AddFilesWorker>(paths);
+    if (ui_) {
+        ui_->fileAddProgressMessageTextField->setText(Tr("Examining input files..."));
+        ui_->fileAddProgressIndicator->setRange(0, static_cast<int>(paths.size()));
+        ui_->fileAddProgressIndicator->setValue(0);
+        ui_->fileAddProgressIndicator->show();
+    }
+    if (!addTimer_) {
+        addTimer_ = new QTimer(this);
+        connect(addTimer_, &QTimer::timeout, this, &MainController::updateAddProgress);
+    }
+    addTimer_->start(300);
+    validateUserInterfaceItems();
+}
+
+void MainController::updateAddProgress() {
+    if (!addWorker_) return;
+    if (!addWorker_->done()) {
+        if (ui_) {
+            ui_->fileAddProgressIndicator->setValue(addWorker_->examined());
+            ui_->fileAddProgressMessageTextField->setText(FormatObjects(
+                Tr("Examining file %d of %d"),
+                {QString::number(addWorker_->examined()), QString::number(addWorker_->total())}));
+        }
+        return;
+    }
+    finishAddRun();
+}
+
+void MainController::waitForAddRun() {
+    if (addWorker_) addWorker_->wait();
+}
+
+void MainController::finishAddRun() {
+    if (addTimer_) addTimer_->stop();
+    addWorker_->wait();
+    const InputFileList results = addWorker_->results();
+    addWorker_.reset();
+    const int action = static_cast<int>(defaults().GetInteger("Unrecognized Input File Action"));
+    QStringList rejected, duplicates;
+    int added = 0;
+    for (const InputFilePtr& entry : results) {
+        if (!entry) continue;
+        switch (DecideAddition(*entry, action, inputFileNames, inputFiles)) {
+            case AddDecision::kRejected:
+                rejected << QString::fromStdString(entry->path());
+                break;
+            case AddDecision::kDuplicate:
+                duplicates << QString::fromStdString(entry->path());
+                break;
+            case AddDecision::kDroppedSilently:
+                break;
+            case AddDecision::kAdd:
+                if (action == 2 && entry->descriptor().empty())
+                    entry->setDescriptor(
+                        services_.workspace->typeName(QString::fromStdString(entry->path()))
+                            .toStdString());
+                if (added++ == 0) inputUndo_->beginMacro(Tr("Add File(s)"));
+                inputUndo_->push(new InputFileCommand(this, entry, -1, true));
+                break;
+        }
+    }
+    if (added) inputUndo_->endMacro();
+    addingFiles = false;
+    sortingFiles = true;
+    doInputSort();
+    sortingFiles = false;
+    if (ui_) {
+        ui_->fileAddProgressMessageTextField->clear();
+        ui_->fileAddProgressIndicator->setValue(0);
+        ui_->fileAddProgressIndicator->hide();
+    }
+    updateInputView();
+    if (!duplicates.isEmpty() || !rejected.isEmpty()) {
+        if (!addErrors_)
+            addErrors_ = new AddFilesErrorsController(services_.workspace, services_.dialogs,
+                                                      services_.alerts, window_);
+        addErrors_->reset();
+        if (!duplicates.isEmpty())
+            addErrors_->setPaths(duplicates,
+                                 Tr("The following files have names that are already in the "
+                                    "list. Please rename them in the Finder, if possible."));
+        if (!rejected.isEmpty())
+            addErrors_->setPaths(rejected,
+                                 Tr("The following files were not recognized as sound files."));
+        addErrors_->show();
+        addErrors_->raise();
+    } else if (added == 0) {
+        services_.alerts->run(window_, Tr("No Files Added"),
+                              Tr("There were no recognizable sound files among the files you "
+                                 "selected, so none were added."));
+    }
+    emit filesAdded();
+    if (!filesToAdd.isEmpty() && !terminating_) startAddRun();
+}
+
+AddFilesErrorsController* MainController::addFilesErrors() const { return addErrors_.data(); }
+
+int MainController::deleteFile(const InputFilePtr& entry) {
+    const auto it = std::find(inputFiles.begin(), inputFiles.end(), entry);
+    if (it == inputFiles.end()) return -1;
+    const int index = static_cast<int>(it - inputFiles.begin());
+    inputFiles.erase(it);
+    inputFileNames.erase(InputName(*entry));
+    if (ownPlayer_) ownPlayer_->setInputFiles(inputFiles);
+    updateInputView();
+    return index;
+}
+
+void MainController::insertFile(const InputFilePtr& entry, int index) {
+    const auto at = index < 0 || static_cast<size_t>(index) > inputFiles.size()
+                        ? inputFiles.end()
+                        : inputFiles.begin() + index;
+    inputFiles.insert(at, entry);
+    inputFileNames.insert(InputName(*entry));
+    if (ownPlayer_) ownPlayer_->setInputFiles(inputFiles);
+    updateInputView();
+}
+
+void MainController::removeEntries(const InputFileList& entries, const QString& name) {
+    if (entries.empty() || addingFiles) return;
+    inputUndo_->beginMacro(name);
+    for (const InputFilePtr& entry : entries)
+        inputUndo_->push(new InputFileCommand(this, entry, -1, false));
+    inputUndo_->endMacro();
+    if (ui_) ui_->inputFileTableView->clearSelection();
+    validateUserInterfaceItems();
+}
+
+void MainController::removeFile() {
+    if (!ui_) return;
+    InputFileList selected;
+    for (int row : SelectedRows(ui_->inputFileTableView->selectionModel()))
+        if (static_cast<size_t>(row) < inputFiles.size()) selected.push_back(inputFiles[static_cast<size_t>(row)]);
+    removeEntries(selected, Tr("Remove File(s)"));
+}
+
+void MainController::removeAll() {
+    const InputFileList all = inputFiles;  // the commands change the list
+    removeEntries(all, Tr("Remove All Files"));
+}
+
+void MainController::doInputSort() {
+    if (!inputModel_) {
+        std::stable_sort(inputFiles.begin(), inputFiles.end(),
+                         [](const InputFilePtr& a, const InputFilePtr& b) { return a->compare(*b) < 0; });
+        return;
+    }
+    // The selection follows its entries to their new rows.
+    InputFileList selected;
+    for (int row : SelectedRows(ui_->inputFileTableView->selectionModel()))
+        if (static_cast<size_t>(row) < inputFiles.size()) selected.push_back(inputFiles[static_cast<size_t>(row)]);
+    std::stable_sort(inputFiles.begin(), inputFiles.end(),
+                     [](const InputFilePtr& a, const InputFilePtr& b) { return a->compare(*b) < 0; });
+    inputModel_->reload();
+    std::vector<int> rows;
+    for (const InputFilePtr& entry : selected) {
+        const auto it = std::find(inputFiles.begin(), inputFiles.end(), entry);
+        if (it != inputFiles.end()) rows.push_back(static_cast<int>(it - inputFiles.begin()));
+    }
+    SelectRows(ui_->inputFileTableView->selectionModel(), rows);
+}
+
+void MainController::updateInputView() {
+    if (inputModel_) inputModel_->reload();
+    validateUserInterfaceItems();
 }
 
 LogWindow* MainController::openLog(const QString& path) {
@@ -522,6 +1023,7 @@ bool MainController::applicationShouldTerminate() {
     if (conversionProcess_) conversionProcess_->waitUntilDone();
     engineDone();
     if (services_.waitForAddFiles) services_.waitForAddFiles();
+    waitForAddRun();
     if (services_.playback) services_.playback->stop();
     if (booted_) CSoundFile::Cleanup();
     terminated_ = true;

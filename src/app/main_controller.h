@@ -20,13 +20,25 @@
 
 class Alerts;
 class ConvSpec;
+class ConversionListController;
+class DefineConvController;
+class PlayerControl;
+class PreferenceController;
+class ProgressController;
+class NamedSoundPlayer;
+class QTimer;
+class QUndoGroup;
+class QUndoStack;
+class AddFilesWorker;
+class AddFilesErrorsController;
+class InputListModel;
+class TableSorter;
 class ConversionProcess;
 class FileDialogs;
 class LogWindow;
 class Logger;
 class QFSoundFile;
 
-class QStandardItemModel;
 class QTableView;
 class Workspace;
 namespace platform {
@@ -52,21 +64,27 @@ struct MainServices {
     Alerts* alerts = nullptr;                    // required
     FileDialogs* dialogs = nullptr;              // required
     Workspace* workspace = nullptr;              // required
-    PlaybackControl* playback = nullptr;         // none until the player exists
+    PlaybackControl* playback = nullptr;         // null: the window's own player
     BootOptions boot;                            // .defaults is taken from above
-    // Opens the preferences at their logging page (the "No log file" alert).
+    // Opens the preferences at their logging page (the "No log file" alert);
+    // none: the controller's own preferences window.
     std::function<void()> openLoggingPreferences;
-    // Receives paths to add to the input list (the add-files worker).
+    // Receives paths to add to the input list; none: the controller's own add run.
     std::function<void(const QStringList&)> addFiles;
+    // Asks for files and folders to add; none: the add-files dialog.
+    std::function<QStringList(QWidget* parent)> chooseFilesToAdd;
     // Waits for a running add-files worker (at quit).
     std::function<void()> waitForAddFiles;
-    // Opens the Define Conversion dialog on a conversion: a new one (isNew) or
-    // one of the list. None: the conversion commands do nothing.
-    std::function<void(std::shared_ptr<ConvSpec> conversion, bool isNew)> editConversion;
+    // Runs the Define Conversion dialog, already filled, modally and answers its
+    // result (1 stores the edited conversion). None: exec().
+    std::function<int(DefineConvController& dialog)> runDefineConversion;
     // How long quitting waits for a running batch before it gives up.
     int quitTimeoutMs = 30000;
     // Ends the process when that wait times out, without freeing the tables.
     std::function<void()> exitWithoutCleanup;
+    // Plays one of the program's sounds ("Toeter", "Pieieng"); none: the
+    // playback layer's sound player.
+    std::function<void(const std::string& name)> playSound;
     // The version written into logs.
     std::string version = "4.0.0";
 };
@@ -91,6 +109,8 @@ public:
     std::vector<std::shared_ptr<QFSoundFile>> inputFiles;
     std::vector<std::shared_ptr<ConvSpec>> convSpecs;
     std::set<std::string> convSpecNames;
+    // The last path component of every input entry (unique in the list).
+    std::set<std::string> inputFileNames;
     std::string destFolder;  // empty: none
     bool addingFiles = false;
     bool sortingFiles = false;
@@ -99,6 +119,33 @@ public:
     const BootResult& boot() const { return boot_; }
     platform::UserDefaults& defaults() const;
 
+    // The conversion list (its model, undo stack and commands).
+    ConversionListController* conversionList() const { return conversionList_; }
+    // The Define Conversion dialog, made on first use and reused.
+    DefineConvController& defineConversionDialog();
+    // Opens the dialog on `conversion`, refusing `takenNames`; its result.
+    int editConversion(const std::shared_ptr<ConvSpec>& conversion,
+                       const std::set<std::string>& takenNames);
+    // The preferences window, made on first use; null before.
+    PreferenceController* preferences() const;
+    // The input list: its undo stack, the entries' removal and insertion (with
+    // the names and the player kept in step), the table refresh.
+    QUndoStack* inputUndoStack() const { return inputUndo_; }
+    int deleteFile(const std::shared_ptr<QFSoundFile>& entry);
+    void insertFile(const std::shared_ptr<QFSoundFile>& entry, int index);
+    void updateInputView();
+    // Sorts the list by the input table's sort, keeping the selected entries selected.
+    void doInputSort();
+    // Waits for the add run's worker.
+    void waitForAddRun();
+    // The window of paths not added (null before the first).
+    AddFilesErrorsController* addFilesErrors() const;
+    // The progress window, made at the first batch.
+    ProgressController& progressController();
+    ProgressController* progressWindow() const;
+    // The window's own player (null when the services bring one).
+    PlayerControl* playerControl() const { return ownPlayer_.get(); }
+
     // Stores the output folder (written back when not empty).
     void setDestFolder(const std::string& path);
     // True when a batch may start: nothing plays, no files are being added or
@@ -106,6 +153,8 @@ public:
     // valid, and the output folder exists; also applied to the start button.
     bool validateStart();
     bool isTerminating() const { return terminating_; }
+    // The number of files the last batch started over (its inputs walked).
+    uint32_t batchFileCount() const { return batchFileCount_; }
 
     // Saves the conversions to the user defaults.
     void encodeConvSpecs();
@@ -118,12 +167,21 @@ public:
 public slots:
     // The script command: starts a batch when a start is allowed.
     void asConvert();
-    // Starts a batch over the inputs with the active valid conversions.
+    // Starts a batch over the inputs with the active valid conversions when a
+    // start is allowed.
     bool doStart();
+    // The checks before a batch (nesting of input and output folders, the
+    // conversions' folders, the dither table), each refusal an alert, then the
+    // launch; true when the batch started.
+    bool convert();
     // An open-files request: ".xwl" files open as logs, the rest are added.
     // Refused while quitting.
     void openPaths(const QStringList& paths);
     void setFilesToAdd(const QStringList& paths);
+    // Asks for files and folders and adds them.
+    void addFile();
+    void removeFile();
+    void removeAll();
     // Opens a log file in a window; the window.
     LogWindow* openLog(const QString& path);
     void showLog();
@@ -134,18 +192,45 @@ public slots:
     bool applicationShouldTerminate();
     // Quits the application through applicationShouldTerminate.
     void requestQuit();
+    // The tab pages.
+    void showInput();
+    void showConversions();
+    void showOutput();
+    // Delete: removes the selected conversions on the conversions page.
+    void deleteSelection();
+    // The preferences window, made on first use, shown; at its input page for
+    // the handling of unrecognised files; at its logging page.
+    void showPrefs();
+    void unrecognizedFileHandling();
+    void showLoggingPreferences();
+    // The enabling rule of the menus and buttons of the conversion list and the
+    // start command.
+    void validateUserInterfaceItems();
+    // Cancel in the progress window: the batch is told to stop.
+    void handleUserCancelled();
+    // One step of the main window's fade while a batch runs.
+    void handleWindowFade();
 
 signals:
     // A batch was started.
     void batchStarted();
     // A batch ended and its log was finished.
     void batchFinished();
+    // An add run ended (its report shown).
+    void filesAdded();
 
 private:
     void observe(const char* name, const void* sender, void (MainController::*handler)());
     void restoreTableLayout(QTableView* table, const char* name);
     void saveTableLayout(QTableView* table, const char* name);
     void updateConversionView();
+    void setUpConversionList();
+    void selectPage(int page);
+    void followPlayerSetting(const platform::Notification& note);
+    void startAddRun();
+    void updateAddProgress();
+    void finishAddRun();
+    void removeEntries(const std::vector<std::shared_ptr<QFSoundFile>>& entries, const QString& name);
     void engineDone();
     // The path stored under "Last Used Log"; empty when none.
     std::string lastUsedLogPath() const;
@@ -157,11 +242,26 @@ private:
     std::unique_ptr<Logger> logger_;
     std::unique_ptr<Ui::MainWindow> ui_;
     QPointer<QMainWindow> window_;
-    QStandardItemModel* inputModel_ = nullptr;
-    QStandardItemModel* conversionModel_ = nullptr;
+    InputListModel* inputModel_ = nullptr;
+    TableSorter* inputSorter_ = nullptr;
+    QUndoStack* inputUndo_ = nullptr;
+    QUndoGroup* undoGroup_ = nullptr;
+    std::unique_ptr<AddFilesWorker> addWorker_;
+    QTimer* addTimer_ = nullptr;
+    QPointer<AddFilesErrorsController> addErrors_;
+    ConversionListController* conversionList_ = nullptr;
+    std::unique_ptr<DefineConvController> defineConv_;
+    QPointer<PreferenceController> prefCtrl_;
+    std::unique_ptr<PlayerControl> ownPlayer_;
+    QPointer<ProgressController> progressCtrl_;
+    std::unique_ptr<NamedSoundPlayer> sounds_;
+    QTimer* fadeTimer_ = nullptr;
+    double windowAlpha_ = 1.0;
+    bool shouldStartFade_ = false;
     std::vector<platform::NotificationCenter::Token> observers_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     bool terminating_ = false;
     bool terminated_ = false;
     bool booted_ = false;
+    uint32_t batchFileCount_ = 0;
 };

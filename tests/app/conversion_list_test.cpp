@@ -12,6 +12,7 @@
 #include <deque>
 
 #include "app/conversion_list_controller.h"
+#include "app/desktop_services.h"
 #include "app/conversion_list_model.h"
 #include "conversion/startup.h"
 #include "platform/user_defaults.h"
@@ -65,10 +66,7 @@ public:
             if (!dialogAnswers.empty()) dialogAnswers.pop_front();
             return answer;
         };
-        hooks.runAlert = [this](const ConversionListAlert& alert) {
-            alerts.push_back(alert.title.toStdString());
-            return alertAnswer;
-        };
+        hooks.alerts = &alertDouble;
         hooks.chooseLegacyPreferencesFile = [this] { return chosenFile; };
         if (fakeReader)
             hooks.readLegacyConversions = [this](const QFPath& path) {
@@ -118,6 +116,16 @@ public:
     std::set<std::string> takenDuringDialog;
     std::vector<std::string> alerts;
     int alertAnswer = 0;
+    // The shell's alerts, scripted: every answer is alertAnswer.
+    struct AlertDouble : Alerts {
+        ConversionList* test;
+        explicit AlertDouble(ConversionList* t) : test(t) {}
+        int run(QWidget*, const QString& title, const QString&, const QString&, const QString&,
+                const QString&) override {
+            test->alerts.push_back(title.toStdString());
+            return test->alertAnswer;
+        }
+    } alertDouble{this};
     std::string chosenFile;
     bool fakeReader = false;
     ConvSpecList legacy;

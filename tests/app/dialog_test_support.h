@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "app/define_conversion_dialog.h"
+#include "app/desktop_services.h"
 #include "conversion/conv_spec.h"
 #include "conversion/type_rules.h"
 #include "formats/register_sound_files.h"
@@ -20,10 +21,10 @@
 
 namespace dialogtest {
 
-class ScriptedAlerts : public DialogAlerts {
+class ScriptedAlerts : public Alerts {
 public:
-    int runAlert(QWidget*, const QString& title, const QString& message,
-                 const QStringList&) override {
+    int run(QWidget*, const QString& title, const QString& message, const QString&,
+            const QString&, const QString&) override {
         titles.push_back(title);
         messages.push_back(message);
         return 1;

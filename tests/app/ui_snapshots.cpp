@@ -6,8 +6,15 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 
+#include "app/add_files_dialog.h"
+#include "app/input_list.h"
+#include "app/list_and_preferences_snapshots.h"
+#include "app/progress_controller.h"
+#include "engine/conversion_process.h"
+#include "ui_progress_window.h"
 #include "app/log_window.h"
 #include "app_test_support.h"
 #include "ui_main_window.h"
@@ -47,6 +54,13 @@ int main(int argc, char** argv) {
     services.dialogs = &dialogs;
     services.workspace = &workspace;
     services.boot.probeMp3Encoder = false;
+    // Three inputs made here, added through the controller's own add run.
+    const std::string inputs = home / "inputs";
+    std::filesystem::create_directories(inputs + "/folder");
+    apptest::WriteWave(inputs + "/first.wav", 8000);
+    apptest::WriteWave(inputs + "/second.wav", 16000, 16000);
+    apptest::WriteWave(inputs + "/folder/third.wav", 800);
+    testsupport::WriteFile(inputs + "/readme.txt", "not a sound");
     MainController controller(services);
     if (!controller.init()) {
         std::fprintf(stderr, "ui_snapshots: no resources (set CORVANE_RESOURCE_DIR)\n");
@@ -55,6 +69,13 @@ int main(int argc, char** argv) {
     controller.awakeFromNib();
     controller.window()->resize(900, 600);
     controller.window()->show();
+    bool added = false;
+    QObject::connect(&controller, &MainController::filesAdded, [&added] { added = true; });
+    controller.setFilesToAdd({QString::fromStdString(inputs + "/first.wav"),
+                              QString::fromStdString(inputs + "/second.wav"),
+                              QString::fromStdString(inputs + "/folder"),
+                              QString::fromStdString(inputs + "/readme.txt")});
+    apptest::PumpUntil([&added] { return added; });
 
     const std::string log = home / "CorvaLog-20261205-193401.xwl";
     testsupport::WriteFile(log,
@@ -66,6 +87,32 @@ int main(int argc, char** argv) {
          [](MainController& c) { return MainPage(c, c.ui()->conversionsTabButton); }},
         {"main-output", [](MainController& c) { return MainPage(c, c.ui()->outputTabButton); }},
         {"log", [&log](MainController& c) -> QWidget* { return c.openLog(QString::fromStdString(log)); }},
+        {"add-files-errors",
+         [](MainController& c) -> QWidget* { return c.addFilesErrors(); }},
+        {"add-files-dialog",
+         [&inputs](MainController& c) -> QWidget* {
+             auto* d = new AddFilesDialog(c.window(), QString::fromStdString(inputs));
+             d->setAttribute(Qt::WA_DeleteOnClose);
+             d->selectPath(QString::fromStdString(inputs + "/second.wav"));
+             d->show();
+             return d;
+         }},
+        {"progress-with-warnings",
+         [](MainController& c) -> QWidget* {
+             ProgressController& p = c.progressController();
+             p.startPolling(3, 1);
+             p.handleConversionStartDo();
+             p.ui()->conversionTextField->setText("Conversion 1 of 1: 'AIFF 16 bit'");
+             p.ui()->inputFileTextField->setText("Input File 2 of 3: 'second.wav'");
+             p.ui()->stepTextField->setText("Step: Converting");
+             p.ui()->conversionBar->setValue(50);
+             p.ui()->inputFileBar->setValue(40);
+             p.ui()->warningTextField->setText("Warnings: 2");
+             p.ui()->warningsToggle->setChecked(true);
+             p.ui()->warningTextView->setPlainText(
+                 "first.wav: the region \"intro\" was renamed\nsecond.wav: 3 samples clipped");
+             return &p;
+         }},
     };
     int failures = 0;
     for (const Snapshot& s : snapshots) {
@@ -80,5 +127,9 @@ int main(int argc, char** argv) {
         }
     }
     for (LogWindow* w : controller.logWindows()) w->close();
+    // The conversion table and both preference pages.
+    const QStringList written = WriteListAndPreferencesSnapshots(folder, defaults);
+    for (const QString& path : written) std::printf("%s\n", qPrintable(path));
+    if (written.size() < 3) ++failures;
     return failures ? 1 : 0;
 }

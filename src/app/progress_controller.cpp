@@ -1,0 +1,205 @@
+#include "app/progress_controller.h"
+
+#include <QCloseEvent>
+#include <QScrollBar>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <future>
+
+#include "app/desktop_services.h"
+#include "engine/conversion_process.h"
+#include "platform/user_defaults.h"
+#include "ui_progress_window.h"
+
+namespace {
+
+// The window's frame, "x y width height".
+constexpr char kFrameKey[] = "NSWindow Frame Progress";
+constexpr int kTickMs = 100;
+
+QString Fill(const char* format, const QStringList& args) { return FormatObjects(Tr(format), args); }
+
+QString Number(int64_t n) { return QString::number(n); }
+
+}  // namespace
+
+ProgressController::ProgressController(ConversionProcess& process,
+                                       platform::UserDefaults& defaults, QWidget* parent)
+    : QWidget(parent, Qt::Window), process_(process), defaults_(defaults),
+      ui_(std::make_unique<Ui::ProgressWindow>()) {
+    ui_->setupUi(this);
+    const QStringList frame =
+        QString::fromStdString(defaults_.GetString(kFrameKey)).split(' ', Qt::SkipEmptyParts);
+    if (frame.size() == 4) {
+        setGeometry(frame[0].toInt(), frame[1].toInt(), std::max(200, frame[2].toInt()),
+                    std::max(120, frame[3].toInt()));
+    }
+    QFont small = ui_->warningTextView->font();
+    small.setPointSize(11);
+    ui_->warningTextView->setFont(small);
+    connect(ui_->cancelButton, &QPushButton::clicked, this, &ProgressController::doCancel);
+    connect(ui_->warningsToggle, &QToolButton::toggled, this,
+            &ProgressController::setWarningsOpen);
+    timer_.setInterval(kTickMs);
+    connect(&timer_, &QTimer::timeout, this, &ProgressController::timedProgressDisplay);
+    resetUI();
+
+    auto& center = platform::NotificationCenter::Default();
+    observers_.push_back(center.AddObserver(QFConversionStartNotification, &process_,
+                                            [this](const platform::Notification&) {
+                                                handleConversionStart();
+                                            }));
+    observers_.push_back(center.AddObserver(QFConversionDoneNotification, &process_,
+                                            [this](const platform::Notification&) {
+                                                handleConversionDone();
+                                            }));
+}
+
+ProgressController::~ProgressController() {
+    for (auto token : observers_) platform::NotificationCenter::Default().RemoveObserver(token);
+}
+
+void ProgressController::saveFrame() {
+    const QRect g = geometry();
+    defaults_.Set(kFrameKey, QStringLiteral("%1 %2 %3 %4")
+                                 .arg(g.x())
+                                 .arg(g.y())
+                                 .arg(g.width())
+                                 .arg(g.height())
+                                 .toStdString());
+}
+
+void ProgressController::closeEvent(QCloseEvent* event) {
+    saveFrame();
+    QWidget::closeEvent(event);
+}
+
+bool ProgressController::warningsOpen() const { return ui_->warningsToggle->isChecked(); }
+
+void ProgressController::setWarningsOpen(bool open) {
+    if (ui_->warningsToggle->isChecked() != open) ui_->warningsToggle->setChecked(open);
+    ui_->warningsToggle->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
+    ui_->warningTextView->setVisible(open);
+}
+
+void ProgressController::resetUI() {
+    for (QLabel* field : {ui_->conversionTextField, ui_->inputFileTextField, ui_->stepTextField,
+                          ui_->regionTextField, ui_->warningTextField})
+        field->clear();
+    ui_->warningTextView->clear();
+    for (QProgressBar* bar : {ui_->conversionBar, ui_->inputFileBar}) bar->setRange(0, 100);
+    curSamples_ = 0;
+    barPart_ = 100;
+    curStep_ = 0;
+}
+
+void ProgressController::startPolling(int32_t files, uint32_t conversions) {
+    files_ = std::max<int32_t>(files, 0);
+    conversions_ = conversions;
+    timer_.start();
+}
+
+void ProgressController::handleConversionStart() {
+    // The window changes on its own thread; this thread waits, unless the batch
+    // is stopped meanwhile (the interface thread may itself be waiting for it).
+    auto shown = std::make_shared<std::promise<void>>();
+    std::future<void> done = shown->get_future();
+    QMetaObject::invokeMethod(
+        this,
+        [this, shown] {
+            handleConversionStartDo();
+            shown->set_value();
+        },
+        Qt::QueuedConnection);
+    while (done.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
+        if (process_.shouldStop()) return;
+}
+
+void ProgressController::handleConversionStartDo() {
+    setWarningsOpen(false);
+    resetUI();
+    show();
+    ui_->conversionBar->setValue(0);
+    ui_->inputFileBar->setValue(0);
+    running_ = true;
+}
+
+void ProgressController::handleConversionDone() { running_ = false; }
+
+void ProgressController::timedProgressDisplay() {
+    const int total = static_cast<int>(std::min<int64_t>(
+        int64_t(files_) * int64_t(conversions_), std::numeric_limits<int>::max()));
+    if (ui_->conversionBar->maximum() != 0) ui_->conversionBar->setMaximum(std::max(total, 1));
+
+    if (!process_.running()) {
+        if (ui_->inputFileBar->maximum() != 0) ui_->inputFileBar->setValue(100);
+        timer_.stop();
+        if (isVisible()) close();
+        emit engineDone();
+        return;
+    }
+    if (running_) {
+        process_.setConvSpecChanged(false);
+        const auto conv = process_.curConvSpec();
+        ui_->conversionTextField->setText(
+            Fill("Conversion %d of %d: '%@'",
+                 {Number(process_.curConv()), Number(conversions_),
+                  conv ? QString::fromStdString(conv->conversionName()) : QString()}));
+    }
+    if (process_.fileChanged()) {
+        process_.setFileChanged(false);
+        const QString path = QString::fromStdString(process_.curFilePath());
+        ui_->inputFileTextField->setText(
+            Fill("Input File %d of %d: '%@'",
+                 {Number(process_.curFile()), Number(files_), path.section('/', -1)}));
+        if (ui_->conversionBar->maximum() != 0)
+            ui_->conversionBar->setValue(
+                std::min(ui_->conversionBar->value() + 1, ui_->conversionBar->maximum()));
+        ui_->regionTextField->clear();
+    }
+    if (process_.stepChanged()) {
+        process_.setStepChanged(false);
+        const int64_t steps = process_.curNumSteps();
+        // No steps reported yet: the whole bar is one step.
+        barPart_ = steps > 0 ? 100.0 / double(steps) : 100.0;
+        ui_->stepTextField->setText(
+            Fill("Step: %@", {QString::fromStdString(process_.curStepDesc())}));
+        curStep_ = double(std::max<int64_t>(0, std::min(process_.curStep() - 1, steps - 1)));
+    }
+    if (process_.numSampleFramesChanged()) {
+        process_.setNumSampleFramesChanged(false);
+        curSamples_ = double(process_.curSampleFrames());
+    }
+    if (process_.regionChanged()) {
+        process_.setRegionChanged(false);
+        ui_->regionTextField->setText(
+            Fill("Region %d of %d: '%@'",
+                 {Number(process_.curRegionIndex()), Number(process_.curRegions()),
+                  QString::fromStdString(process_.curRegion())}));
+    }
+    if (process_.warningChanged()) {
+        if (!warningsOpen()) setWarningsOpen(true);
+        ui_->warningTextField->setText(Fill("Warnings: %d", {Number(process_.warnings())}));
+        // The flag stays set while the list is busy, so the texts show next tick.
+        if (auto texts = process_.newWarnings()) {
+            process_.setWarningChanged(false);
+            for (const std::string& text : *texts)
+                ui_->warningTextView->appendPlainText(QString::fromStdString(text));
+            QScrollBar* bar = ui_->warningTextView->verticalScrollBar();
+            bar->setValue(bar->maximum());
+        }
+    }
+    const double divisor = process_.usePercentage() ? 100.0 : curSamples_;
+    const double within = divisor > 0 ? double(process_.curValue()) / divisor : 0.0;
+    double value = barPart_ * (curStep_ + within);
+    if (!std::isfinite(value)) value = 0;
+    if (ui_->inputFileBar->maximum() != 0)
+        ui_->inputFileBar->setValue(static_cast<int>(std::clamp(value, 0.0, 100.0)));
+}
+
+void ProgressController::doCancel() {
+    platform::NotificationCenter::Default().Post(UserCancelledNotification, this);
+    for (QProgressBar* bar : {ui_->conversionBar, ui_->inputFileBar}) bar->setRange(0, 0);
+    ui_->warningTextField->setText(Tr("Cancelling, please wait..."));
+}

@@ -1,0 +1,75 @@
+// The progress window of a batch: it follows the batch driver by polling its
+// change flags, counters and texts every 0.1 s, shows the warnings in a pane
+// that opens by itself on the first one, offers Cancel, and tells the main
+// controller when the driver has ended. The batch thread only ever asks for the
+// window to be reset and shown (and waits for that); it touches no widget.
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/notification_center.h"
+
+class ConversionProcess;
+namespace Ui {
+class ProgressWindow;
+}
+namespace platform {
+class UserDefaults;
+}
+
+// Posted by Cancel, with the progress controller as sender.
+inline constexpr char UserCancelledNotification[] = "UserCancelledNotification";
+
+class ProgressController : public QWidget {
+    Q_OBJECT
+public:
+    ProgressController(ConversionProcess& process, platform::UserDefaults& defaults,
+                       QWidget* parent = nullptr);
+    ~ProgressController() override;
+
+    // Starts polling a batch over `files` input files and `conversions` conversions.
+    void startPolling(int32_t files, uint32_t conversions);
+    bool isPolling() const { return timer_.isActive(); }
+    bool running() const { return running_; }
+    Ui::ProgressWindow* ui() const { return ui_.get(); }
+    // The text of the warnings pane and whether it is open.
+    bool warningsOpen() const;
+
+    void resetUI();
+    // The driver's start notification (batch thread): resets and shows the window
+    // on the interface thread and waits until that is done (or the batch stops).
+    void handleConversionStart();
+    void handleConversionStartDo();
+    void handleConversionDone();
+
+public slots:
+    // One poll of the driver.
+    void timedProgressDisplay();
+    void doCancel();
+
+signals:
+    // The driver has ended; the window is closed.
+    void engineDone();
+
+private:
+    void setWarningsOpen(bool open);
+    void closeEvent(QCloseEvent* event) override;
+    void saveFrame();
+
+    ConversionProcess& process_;
+    platform::UserDefaults& defaults_;
+    std::unique_ptr<Ui::ProgressWindow> ui_;
+    QTimer timer_;
+    int32_t files_ = 0;
+    uint32_t conversions_ = 0;
+    double curSamples_ = 0;
+    double barPart_ = 100;
+    double curStep_ = 0;
+    bool running_ = false;
+    std::vector<platform::NotificationCenter::Token> observers_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};

@@ -1,0 +1,142 @@
+// The file-info panel: the first line for every kind of selection, the rows of
+// the attributes resource (empty texts left out, literal "Status", specifics),
+// "Bits" shown as "Word Size" or "Bit Rate", values against soxi, and the
+// labels' tab stop.
+#include <QTextEdit>
+#include <cstdio>
+#include <filesystem>
+
+#include "app/add_files_dialog.h"
+#include "app/file_info_panel.h"
+#include "app_test_support.h"
+#include "conversion/qf_sound_file.h"
+
+namespace apptest {
+namespace {
+
+namespace fs = std::filesystem;
+using Line = SoundFileInfoViewController::Line;
+using Lines = std::vector<Line>;
+
+// The type table and the format classes come with a booted controller.
+struct FileInfoPanel : AppTest {
+    void SetUp() override { controller = Make(Services(), false); }
+    std::unique_ptr<MainController> controller;
+};
+
+std::string Output(const std::string& command) {
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char buf[256];
+        while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+        ::pclose(p);
+    }
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
+}  // namespace
+
+void PrintTo(const SoundFileInfoViewController::Line& l, std::ostream* os) {
+    *os << l.key.toStdString() << ": " << l.value.toStdString();
+}
+
+namespace {
+
+plist::Dictionary Row(const char* key, const char* value) {
+    return plist::Dictionary{{"key", std::string(key)}, {"value", std::string(value)}};
+}
+
+std::vector<std::string> Keys(const Lines& lines) {
+    std::vector<std::string> keys;
+    for (const Line& l : lines) keys.push_back(l.key.toStdString());
+    return keys;
+}
+
+TEST_F(FileInfoPanel, TheFirstLineAndTheRowsFollowTheSelection) {
+    WriteWave(dir / "tone.wav", 800);
+    testsupport::WriteFile(dir / "notes.txt", "text");
+    fs::create_directory(dir / "folder");
+    const plist::Array rows{Row("Sample Rate", "displaySampleRate"), Row("Bits", "displayBits"),
+                            Row("Empty", "surroundSetName"), Row("Status", "Checked"),
+                            Row("Spec", "specifics:none"), Row("Unknown", "noSuchAccessor")};
+    QTextEdit view;
+    SoundFileInfoViewController panel(&view, rows);
+    auto entry = [this](const char* name) { return QFSoundFile::soundFileWithPath(dir / name); };
+    const auto notes = entry("notes.txt");
+    struct Case {
+        const char* what;
+        std::vector<std::shared_ptr<QFSoundFile>> list;
+        Line first;
+        std::vector<std::string> keys;
+    };
+    const Case cases[] = {
+        {"none", {}, {"Selection", "Nothing selected."}, {"Selection"}},
+        {"three", {entry("tone.wav"), notes, entry("folder")}, {"Selection", "3 items."},
+         {"Selection"}},
+        {"folder", {entry("folder")}, {"Folder", "folder"}, {"Folder"}},
+        {"unrecognised", {notes},
+         {"File", QString::fromStdString("'notes.txt', 4 B, " + notes->descriptor())}, {"File"}},
+        {"wave", {entry("tone.wav")}, {"File", "tone"},
+         {"File", "Sample Rate", "Word Size", "Status"}},
+    };
+    for (const Case& c : cases) {
+        panel.setList(c.list);
+        ASSERT_FALSE(panel.info().empty()) << c.what;
+        EXPECT_EQ(panel.info().front(), c.first) << c.what;
+        EXPECT_EQ(Keys(panel.info()), c.keys) << c.what;
+        EXPECT_EQ(view.document()->blockCount(), static_cast<int>(panel.info().size())) << c.what;
+    }
+    EXPECT_EQ(panel.info()[3].value, "Checked");
+    // The labels end on the tab stop: wider than the widest label.
+    const QFontMetricsF bold([&view] {
+        QFont f = view.font();
+        f.setPointSize(11);
+        f.setBold(true);
+        return f;
+    }());
+    EXPECT_GT(panel.tabStop(), bold.horizontalAdvance("Sample Rate:"));
+}
+
+TEST_F(FileInfoPanel, ValuesAgreeWithSoxi) {
+    if (!testsupport::HaveProgram("sox") || !testsupport::HaveProgram("soxi"))
+        GTEST_SKIP() << "sox missing";
+    QTextEdit view;
+    SoundFileInfoViewController panel(&view);  // the resource's rows
+    struct Case {
+        const char* name;
+        const char* soxArgs;
+    };
+    const Case cases[] = {{"a.aiff", "-r 22050 -c 2 -b 16"},
+                          {"b.wav", "-r 8000 -c 1 -b 8"},
+                          {"c.au", "-r 11025 -c 1 -b 16"}};
+    for (const Case& c : cases) {
+        const std::string path = dir / c.name;
+        ASSERT_EQ(std::system(("sox -n " + std::string(c.soxArgs) + " '" + path +
+                               "' synth 0.1 sine 300 2>/dev/null")
+                                  .c_str()),
+                  0);
+        panel.setList({QFSoundFile::soundFileWithPath(path)});
+        std::map<std::string, std::string> shown;
+        for (const Line& l : panel.info()) shown[l.key.toStdString()] = l.value.toStdString();
+        const std::string rate = Output("soxi -r '" + path + "'");
+        const std::string channels = Output("soxi -c '" + path + "'");
+        const std::string bits = Output("soxi -p '" + path + "'");
+        EXPECT_NE(shown["Sample Rate"].find(rate), std::string::npos) << c.name << " " << shown["Sample Rate"];
+        EXPECT_EQ(shown["Channels"].rfind(channels + " ", 0), 0u)
+            << c.name << " " << shown["Channels"];
+        EXPECT_NE(shown["Word Size"].find(bits), std::string::npos) << c.name << " " << shown["Word Size"];
+        EXPECT_EQ(shown.count("Bit Rate"), 0u) << c.name;
+    }
+}
+
+TEST_F(FileInfoPanel, TheAddDialogShowsItsSelection) {
+    WriteWave(dir / "tone.wav", 800);
+    AddFilesDialog dialog(nullptr, QString::fromStdString(dir.path()));
+    dialog.selectPath(QString::fromStdString(dir / "tone.wav"));
+    ASSERT_FALSE(dialog.info()->info().empty());
+    EXPECT_EQ(dialog.info()->info().front(), (Line{"File", "tone"}));
+}
+
+}  // namespace
+}  // namespace apptest

@@ -1,0 +1,229 @@
+// The input list: add runs decided path by path (duplicates by name, set
+// members, unrecognised files and the raw action), the report (error window or
+// "No Files Added"), one run at a time, undo of adding and removing, the player
+// released with the list, drops, the add-files dialog and the saved report.
+#include <QAction>
+#include <QLabel>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTableView>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QUndoStack>
+#include <QUrl>
+#include <filesystem>
+
+#include "app/add_files_dialog.h"
+#include "app/input_list.h"
+#include "app/player_control.h"
+#include "app/table_sorting.h"
+#include "app_test_support.h"
+#include "conversion/qf_sound_file.h"
+#include "playback/player.h"
+#include "ui_main_window.h"
+
+namespace apptest {
+namespace {
+
+namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
+
+struct InputTest : AppTest {
+    std::unique_ptr<MainController> c;
+    std::string in = dir / "in";
+
+    void SetUp() override {
+        fs::create_directories(in + "/sub");
+        fs::create_directories(in + "/other");
+        for (const char* f : {"a.wav", "b.wav", "other/a.wav", "sub/c.wav", "pair.L.wav",
+                              "pair.R.wav"})
+            WriteWave(in + "/" + f, 200);
+        for (const char* f : {"notes.txt", "raw.txt"}) testsupport::WriteFile(in + "/" + f, "text");
+    }
+    void MakeList(bool ownPlayer = false) {
+        MainServices s = Services();
+        s.addFiles = nullptr;
+        if (ownPlayer) s.playback = nullptr;
+        c = Make(s);
+    }
+    // Adds the paths (under `in`) and waits for the run's end.
+    void Add(const Names& names) {
+        QStringList paths;
+        for (const auto& n : names) paths << QString::fromStdString(in + "/" + n);
+        bool done = false;
+        auto link = QObject::connect(c.get(), &MainController::filesAdded, [&done] { done = true; });
+        c->setFilesToAdd(paths);
+        ASSERT_TRUE(PumpUntil([&done] { return done; }));
+        QObject::disconnect(link);
+    }
+    Names Listed() const {
+        Names out;
+        for (const auto& f : c->inputFiles) out.push_back(InputName(*f));
+        return out;
+    }
+    QStringList ErrorGroups() const {
+        QStringList groups;
+        if (AddFilesErrorsController* e = c->addFilesErrors())
+            for (int i = 0; i < e->table()->topLevelItemCount(); ++i)
+                groups << e->table()->topLevelItem(i)->text(0).section(' ', 4, 4) + ":" +
+                              QString::number(e->table()->topLevelItem(i)->childCount());
+        return groups;
+    }
+};
+
+TEST_F(InputTest, AddRunsDecidePathByPath) {
+    MakeList();
+    struct Row {
+        Names add;
+        int64_t action;
+        Names listed;
+        QStringList groups;  // word 4 of each reason and its count
+        QStringList alerts;
+    };
+    const Row rows[] = {
+        {{"a.wav", "notes.txt", "sub"}, 0, {"a.wav", "sub"}, {"not:1"}, {}},
+        {{"other/a.wav", "b.wav"}, 0, {"a.wav", "b.wav", "sub"}, {"names:1"}, {}},
+        {{"other/a.wav"}, 0, {"a.wav", "b.wav", "sub"}, {"names:1"}, {}},  // only a duplicate
+        {{"raw.txt"}, 2, {"a.wav", "b.wav", "raw.txt", "sub"}, {}, {}},
+        {{"b.wav", "notes.txt"}, 0, {"a.wav", "b.wav", "raw.txt", "sub"}, {"names:1", "not:1"}, {}},
+    };
+    for (const Row& r : rows) {
+        defaults.Set("Unrecognized Input File Action", r.action);
+        alerts.shown.clear();
+        if (c->addFilesErrors()) c->addFilesErrors()->reset();
+        Add(r.add);
+        EXPECT_EQ(Listed(), r.listed) << r.add.front();
+        EXPECT_EQ(ErrorGroups(), r.groups) << r.add.front();
+        EXPECT_TRUE(alerts.shown.empty()) << r.add.front();
+    }
+    EXPECT_EQ(c->inputFileNames, (std::set<std::string>{"a.wav", "b.wav", "raw.txt", "sub"}));
+    EXPECT_EQ(c->inputFiles[2]->descriptor(), "file");  // the desktop's type name for raw input
+    EXPECT_EQ(c->ui()->inputFileTableView->model()->headerData(1, Qt::Horizontal).toString(),
+              "Input: 3 Files, 1 Folder");
+}
+
+TEST_F(InputTest, NothingAddedBringsTheAlertAndASplitMemberIsDroppedSilently) {
+    MakeList();
+    Add({"pair.L.wav"});
+    ASSERT_EQ(c->inputFiles.size(), 1u);
+    ASSERT_TRUE(c->inputFiles[0]->isSplit());  // listed as the pair
+    alerts.shown.clear();
+    Add({"pair.R.wav"});
+    EXPECT_EQ(Listed(), Names{"pair.L.wav"});
+    EXPECT_TRUE(ErrorGroups().isEmpty());
+    ASSERT_EQ(alerts.shown.size(), 1u);
+    EXPECT_EQ(alerts.shown[0].title, "No Files Added");
+    // A run of nothing but the unrecognised.
+    alerts.shown.clear();
+    defaults.Set("Unrecognized Input File Action", int64_t(0));
+    if (c->addFilesErrors()) c->addFilesErrors()->reset();
+    Add({"missing.wav"});
+    EXPECT_EQ(ErrorGroups(), QStringList{"not:1"});
+    EXPECT_TRUE(alerts.shown.empty());
+}
+
+TEST_F(InputTest, UndoBringsRemovedEntriesBackAtTheirRows) {
+    MakeList();
+    Add({"a.wav", "b.wav", "sub"});
+    QUndoStack* undo = c->inputUndoStack();
+    EXPECT_EQ(undo->undoText(), "Add File(s)");
+    SelectRows(c->ui()->inputFileTableView->selectionModel(), {1});
+    c->showInput();
+    ASSERT_TRUE(c->ui()->deleteAction->isEnabled());
+    c->ui()->deleteAction->trigger();
+    EXPECT_EQ(Listed(), (Names{"a.wav", "sub"}));
+    EXPECT_EQ(undo->undoText(), "Remove File(s)");
+    c->ui()->removeAllButton->click();
+    EXPECT_TRUE(c->inputFiles.empty());
+    EXPECT_TRUE(c->inputFileNames.empty());
+    QAction* undoAction = c->window()->findChild<QAction*>("undoAction");
+    undoAction->trigger();  // Remove All Files
+    EXPECT_EQ(Listed(), (Names{"a.wav", "sub"}));
+    undoAction->trigger();  // Remove File(s)
+    EXPECT_EQ(Listed(), (Names{"a.wav", "b.wav", "sub"}));
+    undoAction->trigger();  // Add File(s)
+    EXPECT_TRUE(c->inputFiles.empty());
+    // While adding, nothing changes the list but the run.
+    undo->redo();
+    SelectRows(c->ui()->inputFileTableView->selectionModel(), {0});
+    c->addingFiles = true;
+    c->validateUserInterfaceItems();
+    EXPECT_FALSE(c->ui()->removeFileButton->isEnabled());
+    EXPECT_FALSE(c->ui()->removeAllButton->isEnabled());
+    EXPECT_FALSE(c->ui()->deleteAction->isEnabled());
+    EXPECT_FALSE(undoAction->isEnabled());
+    c->addingFiles = false;
+    c->validateUserInterfaceItems();
+    EXPECT_TRUE(c->ui()->removeAllButton->isEnabled());
+    EXPECT_TRUE(undoAction->isEnabled());
+}
+
+TEST_F(InputTest, ADropDuringARunWaitsForIt) {
+    MakeList();
+    auto drop = [this](const std::string& name) {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(in + "/" + name))});
+        return c->ui()->inputFileTableView->model()->dropMimeData(&data, Qt::CopyAction, -1, -1,
+                                                                   QModelIndex());
+    };
+    int runs = 0;
+    QObject::connect(c.get(), &MainController::filesAdded, [&runs] { ++runs; });
+    ASSERT_TRUE(drop("a.wav"));
+    EXPECT_TRUE(c->addingFiles);
+    EXPECT_FALSE(c->validateStart());
+    ASSERT_TRUE(drop("b.wav"));  // queued behind the first
+    ASSERT_TRUE(PumpUntil([&runs] { return runs == 2; }));
+    EXPECT_EQ(Listed(), (Names{"a.wav", "b.wav"}));
+    QMimeData text;
+    text.setText("not a file list");
+    EXPECT_FALSE(c->ui()->inputFileTableView->model()->canDropMimeData(
+        &text, Qt::CopyAction, -1, -1, QModelIndex()));
+}
+
+TEST_F(InputTest, RemovingAllWhileAFilePlaysReleasesThePlayer) {
+    MakeList(true);
+    Add({"a.wav", "b.wav"});
+    Player* player =
+        c->playerControl()->ensurePlayer(c->inputFiles, 1.0f, false, false);
+    ASSERT_NE(player, nullptr);
+    player->start();
+    SelectRows(c->ui()->inputFileTableView->selectionModel(), {0});
+    c->removeFile();
+    ASSERT_EQ(c->playerControl()->player(), player);
+    EXPECT_EQ(player->inputFiles().size(), 1u);
+    c->removeAll();
+    EXPECT_EQ(c->playerControl()->player(), nullptr);
+}
+
+TEST_F(InputTest, TheDialogTakesFilesAndFoldersTogether) {
+    AddFilesDialog dialog(nullptr, QString::fromStdString(in));
+    dialog.selectPath(QString::fromStdString(in + "/a.wav"));
+    dialog.selectPath(QString::fromStdString(in + "/sub"), true);
+    QStringList chosen = dialog.selectedPaths();
+    chosen.sort();
+    EXPECT_EQ(chosen, (QStringList{QString::fromStdString(in + "/a.wav"),
+                                   QString::fromStdString(in + "/sub")}));
+}
+
+TEST_F(InputTest, TheReportIsSavedAsText) {
+    MakeList();
+    Add({"notes.txt", "a.wav"});
+    Add({"other/a.wav"});
+    ASSERT_NE(c->addFilesErrors(), nullptr);
+    c->addFilesErrors()->setPaths({"/x/y.txt"}, "Second reason");
+    const std::string saved = dir / "FileAddErrors.txt";
+    dialogs.answers = {QString::fromStdString(saved)};
+    c->addFilesErrors()->saveAsText();
+    EXPECT_EQ(testsupport::ReadFile(saved),
+              "The following files have names that are already in the list. Please rename them "
+              "in the Finder, if possible.\n\t" + in + "/other/a.wav\n\nSecond reason\n\t/x/y.txt\n\n");
+    // A path row reveals its folder.
+    QTreeWidget* table = c->addFilesErrors()->table();
+    table->setCurrentItem(table->topLevelItem(0)->child(0));
+    EXPECT_TRUE(c->addFilesErrors()->openInFinderButton()->isEnabled());
+    c->addFilesErrors()->openInFinderButton()->click();
+    EXPECT_EQ(workspace.revealed, QStringList{QString::fromStdString(in + "/other/a.wav")});
+}
+
+}  // namespace
+}  // namespace apptest

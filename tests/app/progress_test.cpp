@@ -1,0 +1,212 @@
+// The progress window and the end of a batch: ticks against the driver's flags
+// (no division by zero, warnings shown once fetched, the window closed when the
+// driver is idle), cancel, the sound and the log opened at the end, and real
+// batches over sox-made files.
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <cstdio>
+#include <filesystem>
+
+#include "app/log_window.h"
+#include "app/progress_controller.h"
+#include "app_test_support.h"
+#include "conversion/qf_sound_file.h"
+#include "engine/conversion_process.h"
+#include "soundfile/progress.h"
+#include "ui_progress_window.h"
+
+namespace apptest {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Output(const std::string& command) {
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char buf[256];
+        while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+        ::pclose(p);
+    }
+    return out;
+}
+
+TEST(Progress, TicksFollowTheDriverWithoutDividingByZero) {
+    testsupport::TempDir dir;
+    platform::UserDefaults defaults(dir / "prefs.plist");
+    ConversionProcess process;
+    ProgressController window(process, defaults);
+    int done = 0;
+    QObject::connect(&window, &ProgressController::engineDone, [&done] { ++done; });
+    window.startPolling(3, 2);
+    window.handleConversionStartDo();
+    Ui::ProgressWindow* ui = window.ui();
+
+    process.setRunning(true);
+    // No steps and no frames reported: the bar stays at 0.
+    process.setStepChanged(true);
+    process.setNumSampleFramesChanged(true);
+    process.setFileChanged(true);
+    window.timedProgressDisplay();
+    EXPECT_EQ(ui->inputFileBar->value(), 0);
+    EXPECT_EQ(ui->conversionBar->maximum(), 6);
+    EXPECT_EQ(ui->conversionBar->value(), 1);
+    EXPECT_EQ(ui->inputFileTextField->text(), "Input File 0 of 3: ''");
+    EXPECT_EQ(ui->stepTextField->text(), "Step: ");
+    EXPECT_FALSE(process.stepChanged() || process.fileChanged());
+    // A warning flag opens the pane; it is cleared once the list was fetched.
+    EXPECT_FALSE(window.warningsOpen());
+    process.setWarningChanged(true);
+    window.timedProgressDisplay();
+    EXPECT_TRUE(window.warningsOpen());
+    EXPECT_EQ(ui->warningTextField->text(), "Warnings: 0");
+    EXPECT_FALSE(process.warningChanged());
+    EXPECT_EQ(done, 0);
+
+    process.setRunning(false);
+    window.timedProgressDisplay();
+    EXPECT_EQ(done, 1);
+    EXPECT_EQ(ui->inputFileBar->value(), 100);
+    EXPECT_FALSE(window.isPolling());
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_FALSE(defaults.GetString("NSWindow Frame Progress").empty());  // frame kept
+}
+
+struct EndTest : AppTest {
+    std::string in = dir / "in";
+    std::string out = dir / "out";
+    std::vector<std::string> sounds;
+    std::unique_ptr<MainController> c;
+
+    void SetUp() override {
+        fs::create_directories(in);
+        fs::create_directories(out);
+        WriteWave(in + "/one.wav", 400);
+        defaults.Set(kConversionsDefaultsKey, EncodeConvSpecs({AiffConversion("Aiff")}));
+        defaults.Set("Last Used Destination", out);
+        MainServices s = Services();
+        s.playSound = [this](const std::string& name) { sounds.push_back(name); };
+        c = Make(s);
+    }
+    void TearDown() override {
+        for (LogWindow* w : c->logWindows()) w->close();
+    }
+    // Runs a batch over `inputs` to its end.
+    void RunBatch(const std::vector<std::string>& inputs) {
+        c->inputFiles.clear();
+        for (const auto& p : inputs) c->inputFiles.push_back(QFSoundFile::soundFileWithPath(p));
+        bool finished = false;
+        auto link = QObject::connect(c.get(), &MainController::batchFinished,
+                                     [&finished] { finished = true; });
+        ASSERT_TRUE(c->doStart());
+        ASSERT_TRUE(PumpUntil([&finished] { return finished; }));
+        QObject::disconnect(link);
+    }
+};
+
+TEST_F(EndTest, CancelStopsTheBatch) {
+    ProgressController& progress = c->progressController();
+    progress.ui()->cancelButton->click();
+    EXPECT_TRUE(c->conversionProcess().shouldStop());
+    EXPECT_EQ(progress.ui()->inputFileBar->maximum(), 0);  // indeterminate
+    EXPECT_EQ(progress.ui()->conversionBar->maximum(), 0);
+    EXPECT_EQ(progress.ui()->warningTextField->text(), "Cancelling, please wait...");
+}
+
+TEST_F(EndTest, CancelAtSeveralPointsEndsTheBatchAndBringsTheWindowBack) {
+    WriteWave(in + "/two.wav", 400);
+    struct Row {
+        const char* point;  // the batch thread's notification where the user cancels
+        bool firstConverted;
+    };
+    const Row rows[] = {{QFConversionHeaderNotification, false},
+                       {ProgressPosition, false},
+                       {QFConversionSuccessNotification, true}};
+    for (const Row& r : rows) {
+        fs::remove_all(out + "/Aiff");
+        std::atomic<bool> cancelled{false};
+        const auto token = platform::NotificationCenter::Default().AddObserver(
+            r.point, nullptr, [this, &cancelled](const platform::Notification&) {
+                if (cancelled.exchange(true)) return;
+                // The user's click reaches the interface thread; this thread waits.
+                QMetaObject::invokeMethod(
+                    qApp, [this] { c->progressController().doCancel(); },
+                    Qt::BlockingQueuedConnection);
+            });
+        RunBatch({in + "/one.wav", in + "/two.wav"});
+        platform::NotificationCenter::Default().RemoveObserver(token);
+        EXPECT_TRUE(cancelled) << r.point;
+        EXPECT_EQ(c->conversionProcess().err(), -128) << r.point;
+        EXPECT_EQ(fs::exists(out + "/Aiff/one.aif"), r.firstConverted) << r.point;
+        EXPECT_FALSE(fs::exists(out + "/Aiff/two.aif")) << r.point;
+        EXPECT_TRUE(c->window()->isVisible()) << r.point;
+        EXPECT_FALSE(c->progressWindow()->isVisible()) << r.point;
+    }
+}
+
+TEST_F(EndTest, TheEndPlaysItsSoundAndOpensOnlyTheLogThisBatchKept) {
+    struct Row {
+        bool openLog, onlyOpenWhenErrors, onlySaveWhenErrors, beep;
+        bool opened;
+        std::vector<std::string> sounds;
+    };
+    const Row rows[] = {
+        {true, false, false, true, true, {"Pieieng"}},
+        {true, true, false, true, false, {"Pieieng"}},   // no error in the last input
+        {true, false, true, false, false, {}},           // no warning: no log kept
+        {false, false, false, false, false, {}},
+    };
+    for (const Row& r : rows) {
+        defaults.Set("Save Log", true);
+        defaults.Set("Open Log", r.openLog);
+        defaults.Set("Only Open When Errors", r.onlyOpenWhenErrors);
+        defaults.Set("Only Save When Errors", r.onlySaveWhenErrors);
+        defaults.Set("Beep When Done", r.beep);
+        sounds.clear();
+        fs::remove_all(out + "/Aiff");  // no duplicate names, no warnings
+        for (LogWindow* w : c->logWindows()) w->close();
+        RunBatch({in + "/one.wav"});
+        EXPECT_EQ(c->logWindows().size(), r.opened ? 1 : 0) << &r - rows;
+        EXPECT_EQ(sounds, r.sounds) << &r - rows;
+        EXPECT_TRUE(c->window()->isVisible());
+        EXPECT_DOUBLE_EQ(c->window()->windowOpacity(), 1.0);
+    }
+}
+
+TEST_F(EndTest, ABatchOverSoxMadeFilesCountsAndConvertsThem) {
+    if (!testsupport::HaveProgram("sox") || !testsupport::HaveProgram("soxi"))
+        GTEST_SKIP() << "sox missing";
+    fs::create_directories(in + "/sub");
+    const char* made[] = {"a.aiff", "b.wav", "c.8svx", "d.voc", "sub/e.au"};
+    for (const char* name : made)
+        ASSERT_EQ(std::system(("sox -n -r 8000 -c 1 -b 16 '" + in + "/" + name +
+                               "' synth 0.05 sine 440 2>/dev/null")
+                                  .c_str()),
+                  0)
+            << name;
+    testsupport::WriteFile(in + "/notes.txt", "not a sound");
+    WriteWave(in + "/pair.L.wav", 400);
+    WriteWave(in + "/pair.R.wav", 400);
+    ASSERT_EQ(std::system(("sox -n -r 8000 -c 1 -b 16 -e signed -t raw '" + in +
+                           "/headerless.raw' synth 0.05 sine 440").c_str()),
+              0);
+    defaults.Set("Open Log", false);
+    defaults.Set("Beep When Done", false);
+    RunBatch({in});
+    const int found = std::stoi(Output("find '" + in + "' -type f | wc -l"));
+    EXPECT_EQ(c->batchFileCount(), static_cast<uint32_t>(found));
+    EXPECT_EQ(c->progressWindow()->ui()->conversionBar->maximum(), found);
+    // (The VOC input is counted; sox writes its samples in a block of type 9.
+    // The split pair comes out as a pair; the headerless file is skipped.)
+    EXPECT_FALSE(fs::exists(out + "/Aiff/in/headerless.aif"));
+    for (const char* name : {"a.aif", "b.aif", "c.aif", "sub/e.aif", "pair.L.aif", "pair.R.aif"}) {
+        const std::string path = out + "/Aiff/in/" + name;
+        ASSERT_TRUE(fs::exists(path)) << path;
+        EXPECT_EQ(Output("soxi -r '" + path + "'"), "8000\n") << path;
+        EXPECT_EQ(Output("soxi -c '" + path + "'"), "1\n") << path;
+    }
+}
+
+}  // namespace
+}  // namespace apptest
