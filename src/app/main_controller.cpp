@@ -1,6 +1,14 @@
 #include "app/main_controller.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QStackedWidget>
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -21,6 +29,11 @@
 #include "app/define_conversion_dialog.h"
 #include "app/input_list.h"
 #include "app/log_window.h"
+#include "platform/resource_dir.h"
+#include "app/main_window_views.h"
+#include "app/output_page.h"
+#include "app/update_check.h"
+#include "app/custom_sample_rates_window.h"
 #include "app/player_control.h"
 #include "app/preference_controller.h"
 #include "app/progress_controller.h"
@@ -254,6 +267,7 @@ void MainController::selectPage(int page) {
     ui_->outputTabButton->setChecked(page == 2);
     if (page == 0) ui_->inputFileTableView->setFocus();
     if (page == 1) ui_->conversionTableView->setFocus();
+    if (page == 2) updateOutputView();
     validateUserInterfaceItems();
 }
 
@@ -304,44 +318,13 @@ void MainController::followPlayerSetting(const platform::Notification& note) {
 }
 
 void MainController::validateUserInterfaceItems() {
-    if (!ui_ || !conversionList_) {
-        validateStart();
-        return;
-    }
-    const size_t selected = SelectedRows(conversionList_->selectionModel()).size();
-    ui_->editConvButton->setEnabled(selected == 1);
-    ui_->editConvAction->setEnabled(selected == 1);
-    for (QPushButton* b : {ui_->duplicateConvButton, ui_->removeConvButton,
-                           ui_->markConvButton, ui_->unmarkConvButton})
-        b->setEnabled(selected > 0);
-    for (QAction* a : {ui_->duplicateConvAction, ui_->removeConvAction, ui_->markConvAction,
-                       ui_->unmarkConvAction})
-        a->setEnabled(selected > 0);
-    bool canDelete = false;
-    switch (ui_->tabView->currentIndex()) {
-        case 0:
-            canDelete = ui_->inputFileTableView->selectionModel() &&
-                        !SelectedRows(ui_->inputFileTableView->selectionModel()).empty();
-            break;
-        case 1:
-            canDelete = selected > 0;
-            break;
-        default:
-            break;
-    }
-    ui_->deleteAction->setEnabled(canDelete && !(ui_->tabView->currentIndex() == 0 && addingFiles));
-    const bool inputSelected = ui_->inputFileTableView->selectionModel() &&
-                               !SelectedRows(ui_->inputFileTableView->selectionModel()).empty();
-    // The list changes only through the add run while one goes on.
-    ui_->removeFileButton->setEnabled(inputSelected && !addingFiles);
-    ui_->removeAllButton->setEnabled(!inputFiles.empty() && !addingFiles);
-    if (undoGroup_) {
+    if (ui_ && undoGroup_ && conversionList_) {
         QUndoStack* stack = ui_->tabView->currentIndex() == 0 ? inputUndo_
                             : ui_->tabView->currentIndex() == 1 ? conversionList_->undoStack()
                                                                  : nullptr;
         undoGroup_->setActiveStack(addingFiles && stack == inputUndo_ ? nullptr : stack);
     }
-    validateStart();
+    refreshActions();
 }
 
 void MainController::awakeFromNib() {
@@ -352,7 +335,6 @@ void MainController::awakeFromNib() {
 
     ui_->fileAddProgressMessageTextField->clear();
     ui_->fileAddProgressIndicator->hide();
-    ui_->bgImage->setPixmap(QIcon::fromTheme("audio-x-generic").pixmap(48, 48));
     ui_->tabView->setCurrentIndex(0);
     ui_->inputTabButton->setChecked(true);
     const std::pair<QPushButton*, int> tabs[] = {
@@ -420,7 +402,6 @@ void MainController::awakeFromNib() {
     restoreTableLayout(ui_->conversionTableView, kConversionTableName);
     updateConversionView();
 
-    ui_->outputFolderTextField->setText(QString::fromStdString(destFolder));
     connect(ui_->startButton, &QPushButton::clicked, this, &MainController::doStart);
     connect(ui_->startAction, &QAction::triggered, this, &MainController::doStart);
     connect(ui_->showLogAction, &QAction::triggered, this, &MainController::showLog);
@@ -468,16 +449,7 @@ void MainController::awakeFromNib() {
     connect(ui_->addFilesAction, &QAction::triggered, this, &MainController::addFile);
     connect(ui_->removeFileButton, &QPushButton::clicked, this, &MainController::removeFile);
     connect(ui_->removeAllButton, &QPushButton::clicked, this, &MainController::removeAll);
-    // The output folder: chosen in a folder panel, shown with the desktop.
-    connect(ui_->outputFolderButton, &QPushButton::clicked, this, [this] {
-        showOutput();
-        const QString folder = services_.dialogs->chooseFolder(
-            window_, Tr("Please choose a folder for output files:"));
-        if (!folder.isEmpty()) setDestFolder(folder.toStdString());
-    });
-    connect(ui_->showInFinderButton, &QPushButton::clicked, this, [this] {
-        if (IsFolder(destFolder)) services_.workspace->open(QString::fromStdString(destFolder));
-    });
+    setUpWindowControls();
     updateInputView();
     validateUserInterfaceItems();
 }
@@ -543,17 +515,12 @@ void MainController::updateConversionView() {
 void MainController::setDestFolder(const std::string& path) {
     destFolder = path;
     if (!path.empty()) defaults().Set(kLastUsedDestinationKey, path);
-    if (ui_) ui_->outputFolderTextField->setText(QString::fromStdString(destFolder));
-    validateStart();
+    updateOutputView();
 }
 
 bool MainController::validateStart() {
-    bool anyConversion = false;
-    for (const auto& conv : convSpecs) anyConversion = anyConversion || (conv->active() && conv->valid());
-    const bool ok = booted_ && !terminating_ &&
-                    !(services_.playback && services_.playback->isPlaying()) && !addingFiles &&
-                    !sortingFiles && conversionProcess_ && !conversionProcess_->running() &&
-                    !logger_ && !inputFiles.empty() && anyConversion && IsFolder(destFolder);
+    const bool ok = booted_ && !terminating_ && conversionProcess_ &&
+                    IsActionEnabled(UiAction::doStart, uiState());
     if (ui_) {
         ui_->startButton->setEnabled(ok);
         ui_->startAction->setEnabled(ok);
@@ -1038,4 +1005,370 @@ void MainController::requestQuit() {
     if (!applicationShouldTerminate()) return;
     if (window_) window_->hide();
     QCoreApplication::quit();
+}
+
+// ---------------------------------------------------------------------------
+// The window's controls: enabling, output page, playback, the other windows.
+
+namespace {
+
+// The varispeed slider works in hundredths of the player's 0.25-4 range.
+constexpr int kVariSpeedScale = 100;
+
+// Keeps the background filling its parent.
+class FillParent : public QObject {
+public:
+    FillParent(QWidget* child) : QObject(child), child_(child) {
+        child->parentWidget()->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Resize) child_->setGeometry(child_->parentWidget()->rect());
+        return false;
+    }
+
+private:
+    QWidget* child_;
+};
+
+}  // namespace
+
+Player* MainController::player() const { return ownPlayer_ ? ownPlayer_->player() : nullptr; }
+
+UiState MainController::uiState() const {
+    UiState s;
+    Player* p = player();
+    s.playerExists = p != nullptr;
+    s.playerPlaying = (p && p->isPlaying()) || (services_.playback && services_.playback->isPlaying());
+    s.playerPlayingFolder = p && p->isPlayingFolder();
+    s.inputCount = static_cast<int>(inputFiles.size());
+    if (ui_) {
+        if (auto* model = ui_->inputFileTableView->selectionModel())
+            s.selectedInputs = static_cast<int>(SelectedRows(model).size());
+        s.page = static_cast<WindowPage>(std::clamp(ui_->tabView->currentIndex(), 0, 2));
+    }
+    if (conversionList_ && conversionList_->selectionModel())
+        s.selectedConversions = static_cast<int>(SelectedRows(conversionList_->selectionModel()).size());
+    s.addingFiles = addingFiles;
+    s.sortingFiles = sortingFiles;
+    // A batch runs from its start until its log is finished.
+    s.driverRunning = (conversionProcess_ && conversionProcess_->running()) || logger_ != nullptr;
+    for (const auto& conv : convSpecs)
+        s.activeValidConversion = s.activeValidConversion || (conv->active() && conv->valid());
+    s.outputFolderExists = IsFolder(destFolder);
+    s.addFilesErrorWindowExists = !addErrors_.isNull();
+    return s;
+}
+
+void MainController::refreshActions() {
+    if (!ui_) {
+        validateStart();
+        return;
+    }
+    const UiState state = uiState();
+    for (const auto& [action, rule] : actionRules_) action->setEnabled(IsActionEnabled(rule, state));
+    for (const auto& [button, rule] : buttonRules_) button->setEnabled(IsActionEnabled(rule, state));
+    // The input list changes only through the add run while one goes on.
+    if (addingFiles) {
+        ui_->removeFileButton->setEnabled(false);
+        ui_->removeAllButton->setEnabled(false);
+        ui_->removeAllAction->setEnabled(false);
+        if (state.page == WindowPage::input) ui_->deleteAction->setEnabled(false);
+    }
+    validateStart();
+}
+
+void MainController::setUpWindowControls() {
+    Ui::MainWindow& ui = *ui_;
+    // The background: the program's image, faint, behind everything.
+    background_ = new BackgroundImageView(ui.centralWidget);
+    background_->setObjectName("bgImage");
+    background_->setImage(ProgramImage("backgroundcorva"));
+    background_->setGeometry(ui.centralWidget->rect());
+    background_->lower();
+    new FillParent(background_);
+
+    // The output page.
+    ui.fileDropView->setAcceptsDirectories(true);
+    ui.fileDropView->setOnlyNotifyOnDrop(true);
+    ui.fileDropView->setWorkspace(services_.workspace);
+    connect(ui.fileDropView, &FileDropView::fileDropped, this,
+            [this](FileDropView* view) { setDestFolder(view->filename().toStdString()); });
+    for (QLabel* icon : {ui.destFolderIcon, ui.destVolumeIcon}) icon->setFixedSize(32, 32);
+    outputPage_ = std::make_unique<OutputPage>(
+        OutputPageWidgets{ui.destFolderIcon, ui.outputFolderTextField, ui.destVolumeIcon,
+                          ui.volumeTextField, ui.outputFolderButton, ui.showInFinderButton},
+        *services_.workspace);
+    connect(ui.outputFolderButton, &QPushButton::clicked, this, &MainController::chooseFolder);
+    connect(ui.showInFinderButton, &QPushButton::clicked, this, &MainController::showDestInFinder);
+
+    // Playback.
+    connect(ui.playFileButton, &QPushButton::clicked, this, [this] {
+        if (player() && player()->isPlaying())
+            stopFile();
+        else
+            playFile();
+    });
+    connect(ui.playPrevButton, &QPushButton::clicked, this, &MainController::playPreviousFromInputList);
+    connect(ui.playNextButton, &QPushButton::clicked, this, &MainController::playNextFromInputList);
+    connect(ui.inputFileTableView, &QTableView::doubleClicked, this, &MainController::playFile);
+    ui.variSpeedSlider->setRange(25, 400);
+    connect(ui.variSpeedSlider, &QSlider::valueChanged, this, &MainController::doVariSpeed);
+    connect(ui.variSpeedTextField, &QLineEdit::editingFinished, this, [this] {
+        bool ok = false;
+        const double value = ui_->variSpeedTextField->text().toDouble(&ok);
+        if (ok) ui_->variSpeedSlider->setValue(static_cast<int>(value * kVariSpeedScale + 0.5));
+        ui_->variSpeedTextField->setText(
+            QString::number(ui_->variSpeedSlider->value() / double(kVariSpeedScale), 'f', 2));
+    });
+    showPlayButton(false);
+    playerView_ = new PlayerView(ui.inputPage);
+    playerView_->setPlayStopButton(ui.playFileButton);
+    playerView_->hide();
+    ui.inputPage->installEventFilter(playerView_);
+    for (QWidget* w : ui.inputPage->findChildren<QWidget*>()) w->installEventFilter(playerView_);
+    for (const char* name : {XWPlayerStartNotification, XWPlayerStopNotification,
+                             XWPlayerPauseNotification}) {
+        const bool start = name == XWPlayerStartNotification;
+        observers_.push_back(platform::NotificationCenter::Default().AddObserver(
+            name, nullptr, [this, start](const platform::Notification&) {
+                start ? soundPlayStart() : soundPlayStop();
+            }));
+    }
+
+    // The menu commands.
+    const std::pair<QAction*, void (MainController::*)()> commands[] = {
+        {ui.chooseFolderAction, &MainController::chooseFolder},
+        {ui.showDestInFinderAction, &MainController::showDestInFinder},
+        {ui.emptyOutputFolderAction, &MainController::emptyOutputFolder},
+        {ui.showLastFileAddingErrorsAction, &MainController::showLastFileAddingErrors},
+        {ui.removeAllAction, &MainController::removeAll},
+        {ui.unrecognizedFileHandlingAction, &MainController::unrecognizedFileHandling},
+        {ui.customSampleRatesAction, &MainController::doCustomSampleRates},
+        {ui.playFileAction, &MainController::playFile},
+        {ui.stopFileAction, &MainController::stopFile},
+        {ui.playPreviousFromInputListAction, &MainController::playPreviousFromInputList},
+        {ui.playNextFromInputListAction, &MainController::playNextFromInputList},
+        {ui.playPreviousFromFolderAction, &MainController::playPreviousFromFolder},
+        {ui.playNextFromFolderAction, &MainController::playNextFromFolder},
+        {ui.resetVariSpeedAction, &MainController::resetVariSpeed},
+        {ui.showInputAction, &MainController::showInput},
+        {ui.showConversionsAction, &MainController::showConversions},
+        {ui.showOutputAction, &MainController::showOutput},
+        {ui.showManualAction, &MainController::showManual},
+        {ui.showSupportedFiletypesAction, &MainController::showSupportedFiletypes},
+        {ui.showLicenseAction, &MainController::showLicense},
+        {ui.goToWebSiteAction, &MainController::goToWebSite},
+        {ui.checkForUpdatesAction, &MainController::checkForUpdates},
+        {ui.showAboutPanelAction, &MainController::showAboutPanel},
+    };
+    for (const auto& [action, slot] : commands) connect(action, &QAction::triggered, this, slot);
+
+    actionRules_ = {
+        {ui.playFileAction, UiAction::playFile},
+        {ui.stopFileAction, UiAction::stopFile},
+        {ui.playPreviousFromFolderAction, UiAction::playPreviousFromFolder},
+        {ui.playNextFromFolderAction, UiAction::playNextFromFolder},
+        {ui.playPreviousFromInputListAction, UiAction::playPreviousFromInputList},
+        {ui.playNextFromInputListAction, UiAction::playNextFromInputList},
+        {ui.editConvAction, UiAction::editConv},
+        {ui.markConvAction, UiAction::markConv},
+        {ui.unmarkConvAction, UiAction::unmarkConv},
+        {ui.duplicateConvAction, UiAction::duplicateConv},
+        {ui.removeConvAction, UiAction::duplicateConv},  // at least one selected
+        {ui.deleteAction, UiAction::deleteSelection},
+        {ui.removeAllAction, UiAction::removeAll},
+        {ui.showLastFileAddingErrorsAction, UiAction::showLastFileAddingErrors},
+        {ui.showDestInFinderAction, UiAction::showDestInFinder},
+        {ui.emptyOutputFolderAction, UiAction::emptyOutputFolder},
+    };
+    buttonRules_ = {
+        {ui.playPrevButton, UiAction::playPreviousFromInputList},
+        {ui.playNextButton, UiAction::playNextFromInputList},
+        {ui.editConvButton, UiAction::editConv},
+        {ui.markConvButton, UiAction::markConv},
+        {ui.unmarkConvButton, UiAction::unmarkConv},
+        {ui.duplicateConvButton, UiAction::duplicateConv},
+        {ui.removeConvButton, UiAction::duplicateConv},
+        {ui.removeFileButton, UiAction::deleteSelection},
+        {ui.removeAllButton, UiAction::removeAll},
+        {ui.showInFinderButton, UiAction::showDestInFinder},
+    };
+    for (QMenu* menu : ui.menubar->findChildren<QMenu*>())
+        connect(menu, &QMenu::aboutToShow, this, &MainController::refreshActions);
+    updateOutputView();
+}
+
+void MainController::updateOutputView() {
+    if (outputPage_) outputPage_->update(destFolder);
+    refreshActions();
+}
+
+void MainController::chooseFolder() {
+    showOutput();
+    const QString folder =
+        services_.dialogs->chooseFolder(window_, Tr("Please choose a folder for output files:"));
+    if (!folder.isEmpty()) setDestFolder(folder.toStdString());
+}
+
+void MainController::showDestInFinder() {
+    if (IsFolder(destFolder)) services_.workspace->open(QString::fromStdString(destFolder));
+}
+
+void MainController::emptyOutputFolder() {
+    // The command may arrive through its key while the rule says no.
+    if (!IsActionEnabled(UiAction::emptyOutputFolder, uiState())) return;
+    RunEmptyOutputFolder(*services_.alerts, window_, destFolder);
+    updateOutputView();
+}
+
+void MainController::showPlayButton(bool playing) {
+    if (!ui_) return;
+    const QPixmap image = ProgramImage(playing ? "stop" : "play");
+    if (image.isNull()) {
+        ui_->playFileButton->setText(playing ? QStringLiteral("■") : QStringLiteral("▶"));
+    } else {
+        ui_->playFileButton->setText(QString());
+        ui_->playFileButton->setIcon(QIcon(image));
+    }
+    ui_->playFileButton->setToolTip(playing ? Tr("Stop") : Tr("Play"));
+}
+
+void MainController::runPlayerCommand(const std::function<void(Player&)>& command) {
+    Player* p = player();
+    if (!p) return;
+    try {
+        command(*p);
+    } catch (const std::exception& e) {
+        // A file that cannot be played: said in an alert, the buttons back at rest.
+        services_.alerts->run(window_, Tr("Error"), QString::fromUtf8(e.what()));
+        soundPlayStop();
+        return;
+    }
+    if (inputModel_) updateInputView();
+    refreshActions();
+}
+
+void MainController::playFile() {
+    if (!ownPlayer_ || inputFiles.empty()) return;
+    const double speed = ui_ ? ui_->variSpeedSlider->value() / double(kVariSpeedScale) : 1.0;
+    Player* p = ownPlayer_->ensurePlayer(inputFiles, static_cast<float>(speed),
+                                         defaults().GetBool("Auto Play Next"),
+                                         defaults().GetBool("Blip At End"));
+    if (!p) return;
+    std::shared_ptr<QFSoundFile> selected;
+    if (ui_ && ui_->inputFileTableView->selectionModel()) {
+        const auto rows = SelectedRows(ui_->inputFileTableView->selectionModel());
+        if (!rows.empty() && static_cast<size_t>(rows.front()) < inputFiles.size())
+            selected = inputFiles[static_cast<size_t>(rows.front())];
+    }
+    runPlayerCommand([selected](Player& player) {
+        if (selected) player.setFileFromList(selected);
+        player.start();
+    });
+    if (player() && player()->isPlaying()) showPlayButton(true);
+}
+
+void MainController::stopFile() {
+    runPlayerCommand([](Player& player) { player.pause(); });
+    showPlayButton(false);
+}
+
+void MainController::playNextFromFolder() {
+    runPlayerCommand([](Player& p) { p.doNextFromFolder(); });
+}
+void MainController::playPreviousFromFolder() {
+    runPlayerCommand([](Player& p) { p.doPreviousFromFolder(); });
+}
+void MainController::playNextFromInputList() {
+    runPlayerCommand([](Player& p) { p.doNextFromInputList(); });
+}
+void MainController::playPreviousFromInputList() {
+    runPlayerCommand([](Player& p) { p.doPreviousFromInputList(); });
+}
+
+void MainController::soundPlayStart() {
+    Player* p = player();
+    if (!ui_ || !p) return;
+    const auto& playing = p->playingFile();
+    ui_->folderPlayTextField->setText(
+        FormatObjects(Tr("Playing: %@"), {playing ? QString::fromStdString(playing->path()) : QString()}));
+    showPlayButton(true);
+    updateInputView();
+    if (auto index = p->curFileIndex())
+        ui_->inputFileTableView->scrollTo(inputModel_->index(static_cast<int>(*index), 0));
+    refreshActions();
+}
+
+void MainController::soundPlayStop() {
+    if (!ui_) return;
+    ui_->folderPlayTextField->clear();
+    showPlayButton(false);
+    if (inputModel_) updateInputView();
+    refreshActions();
+}
+
+void MainController::doVariSpeed(int hundredths) {
+    const double value = hundredths / double(kVariSpeedScale);
+    if (ui_) ui_->variSpeedTextField->setText(QString::number(value, 'f', 2));
+    if (Player* p = player()) p->setVarispeed(static_cast<float>(value));
+    rememberVarispeed(value);
+}
+
+void MainController::resetVariSpeed() {
+    if (ui_) {
+        const QSignalBlocker quiet(ui_->variSpeedSlider);
+        ui_->variSpeedSlider->setValue(kVariSpeedScale);
+        ui_->variSpeedTextField->setText(QString::number(1.0, 'f', 2));
+    }
+    if (Player* p = player()) p->setVarispeed(1.0f);
+    rememberVarispeed(1.0);
+}
+
+void MainController::rememberVarispeed(double value) {
+    defaults().Set("Varispeed", value);
+    defaults().Save();
+}
+
+void MainController::doCustomSampleRates() {
+    if (!customSRController_)
+        customSRController_ = new CustomSRController(window_, defaults(),
+                                                     platform::NotificationCenter::Default());
+    customSRController_->show();
+    customSRController_->exec();
+}
+
+void MainController::showLastFileAddingErrors() {
+    if (!addErrors_) return;
+    addErrors_->show();
+    addErrors_->raise();
+}
+
+void MainController::showAboutPanel() {
+    CustomWindow about(QString::fromStdString(services_.version),
+                       static_cast<quint64>(std::max<int64_t>(0, defaults().GetInteger("Number of Files Ever Converted"))),
+                       window_);
+    aboutPanel_ = &about;
+    about.exec();
+    aboutPanel_ = nullptr;
+}
+
+void MainController::showManual() {
+    services_.workspace->open(QString::fromStdString(platform::ResourcePath("xwq_manualv5.pdf")));
+}
+
+void MainController::showLicense() {
+    services_.workspace->open(QString::fromStdString(platform::ResourcePath("License.txt")));
+}
+
+void MainController::showSupportedFiletypes() { services_.workspace->openAddress(SupportedTypesAddress()); }
+
+void MainController::goToWebSite() { services_.workspace->openAddress(WebSiteAddress()); }
+
+void MainController::checkForUpdates() {
+    if (!updateCheck_) {
+        UpdateCheck::Options options;
+        options.runningVersion = QString::fromStdString(services_.version);
+        updateCheck_ = new UpdateCheck(*services_.alerts, *services_.workspace, options, this);
+    }
+    updateCheck_->start(window_);
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/action_enabling.h"
 #include "conversion/startup.h"
 #include "platform/notification_center.h"
 
@@ -22,6 +23,7 @@ class Alerts;
 class ConvSpec;
 class ConversionListController;
 class DefineConvController;
+class Player;
 class PlayerControl;
 class PreferenceController;
 class ProgressController;
@@ -31,6 +33,11 @@ class QUndoGroup;
 class QUndoStack;
 class AddFilesWorker;
 class AddFilesErrorsController;
+class BackgroundImageView;
+class CustomSRController;
+class OutputPage;
+class PlayerView;
+class UpdateCheck;
 class InputListModel;
 class TableSorter;
 class ConversionProcess;
@@ -161,6 +168,13 @@ public:
     // Saves both tables' column layouts.
     void saveTableLayouts();
 
+    // The state the enabling rule reads.
+    UiState uiState() const;
+    // The update check, made on first use.
+    UpdateCheck* updateCheck() const { return updateCheck_; }
+    // The about box while it runs; null otherwise.
+    QWidget* aboutPanel() const { return aboutPanel_; }
+
     // The log windows open now.
     QList<LogWindow*> logWindows() const;
 
@@ -206,6 +220,35 @@ public slots:
     // The enabling rule of the menus and buttons of the conversion list and the
     // start command.
     void validateUserInterfaceItems();
+    // The enabling rule applied to every menu item and button, over the
+    // state now; run after each change of state and before a menu opens.
+    void refreshActions();
+    // The output page: folder, volume, icons and key equivalents.
+    void updateOutputView();
+    // The output folder's commands.
+    void chooseFolder();
+    void showDestInFinder();
+    void emptyOutputFolder();
+    // Playback: the player is made on the first play; a start that fails is
+    // shown in an alert and leaves the buttons idle.
+    void playFile();
+    void stopFile();
+    void playNextFromFolder();
+    void playPreviousFromFolder();
+    void playNextFromInputList();
+    void playPreviousFromInputList();
+    // The varispeed slider (hundredths, 25-400) and its reset; both remembered.
+    void doVariSpeed(int hundredths);
+    void resetVariSpeed();
+    // The other windows and the Help menu.
+    void doCustomSampleRates();
+    void showLastFileAddingErrors();
+    void showAboutPanel();
+    void showManual();
+    void showSupportedFiletypes();
+    void showLicense();
+    void goToWebSite();
+    void checkForUpdates();
     // Cancel in the progress window: the batch is told to stop.
     void handleUserCancelled();
     // One step of the main window's fade while a batch runs.
@@ -227,6 +270,15 @@ private:
     void setUpConversionList();
     void selectPage(int page);
     void followPlayerSetting(const platform::Notification& note);
+    void setUpWindowControls();
+    // The player's notifications: a file started, stopped or paused.
+    void soundPlayStart();
+    void soundPlayStop();
+    // Runs a player command; a failure is shown and the buttons go idle.
+    void runPlayerCommand(const std::function<void(Player&)>& command);
+    void showPlayButton(bool playing);
+    void rememberVarispeed(double value);
+    Player* player() const;
     void startAddRun();
     void updateAddProgress();
     void finishAddRun();
@@ -264,4 +316,13 @@ private:
     bool terminated_ = false;
     bool booted_ = false;
     uint32_t batchFileCount_ = 0;
+    std::unique_ptr<OutputPage> outputPage_;
+    BackgroundImageView* background_ = nullptr;
+    PlayerView* playerView_ = nullptr;
+    QPointer<CustomSRController> customSRController_;
+    UpdateCheck* updateCheck_ = nullptr;
+    QPointer<QWidget> aboutPanel_;
+    // The menu items and buttons with a rule of their own.
+    std::vector<std::pair<QAction*, UiAction>> actionRules_;
+    std::vector<std::pair<QWidget*, UiAction>> buttonRules_;
 };

@@ -123,7 +123,16 @@ void FileDropView::paintEvent(QPaintEvent*) {
         p.setPen(pen);
         p.drawRect(QRectF(rect()).adjusted(kFrame / 2.0, kFrame / 2.0, -kFrame / 2.0, -kFrame / 2.0));
     }
-    if (onlyNotifyOnDrop_) return;
+    if (onlyNotifyOnDrop_) {
+        // A view that only reports drops shows what it takes: its icon and tip.
+        constexpr int kHint = 48;
+        const QPoint c = rect().center();
+        icon_.paint(&p, QRect(c.x() - kHint / 2, c.y() - kHint / 2 - 10, kHint, kHint));
+        p.setPen(palette().color(QPalette::WindowText));
+        p.drawText(QRect(0, c.y() + kHint / 2 - 4, width(), 24), Qt::AlignHCenter | Qt::AlignTop,
+                   toolTip());
+        return;
+    }
     constexpr int kIcon = 16;
     const QRect r = rect().adjusted(4, 0, -4, 0);
     const int y = r.center().y() - kIcon / 2;
