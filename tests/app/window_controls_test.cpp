@@ -1,0 +1,184 @@
+// The main window's controls connected: playback through the buttons, the menu
+// and the space key (a start failure shown, the buttons back at rest); the
+// enabling refreshed before a menu opens; the output page and its commands;
+// varispeed remembered; the Help menu and the about box.
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSlider>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <filesystem>
+
+#include "app/main_window_views.h"
+#include "app/player_control.h"
+#include "app/table_sorting.h"
+#include "app_test_support.h"
+#include "playback/player.h"
+#include "ui_main_window.h"
+
+namespace apptest {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ControlsTest : AppTest {
+    std::unique_ptr<MainController> c;
+    std::string in = dir / "in";
+
+    void SetUp() override {
+        fs::create_directories(in);
+        for (const char* f : {"a.wav", "b.wav"}) WriteWave(in + "/" + f, 80000);
+        MainServices s = Services();
+        s.addFiles = nullptr;
+        s.playback = nullptr;  // the window's own player
+        c = Make(s);
+    }
+    void Add(const QStringList& names) {
+        QStringList paths;
+        for (const auto& n : names) paths << QString::fromStdString(in + "/") + n;
+        bool done = false;
+        auto link = QObject::connect(c.get(), &MainController::filesAdded, [&done] { done = true; });
+        c->setFilesToAdd(paths);
+        ASSERT_TRUE(PumpUntil([&done] { return done; }));
+        QObject::disconnect(link);
+    }
+    QAction* Action(const char* name) { return c->window()->findChild<QAction*>(name); }
+    Player* player() { return c->playerControl()->player(); }
+};
+
+TEST_F(ControlsTest, PlayStopAndTheSpaceKeyFollowThePlayer) {
+    Ui::MainWindow& ui = *c->ui();
+    EXPECT_FALSE(Action("playFileAction")->isEnabled());  // no inputs, no player
+    Add({"a.wav", "b.wav"});
+    ui.inputFileTableView->selectRow(1);
+    EXPECT_TRUE(Action("playFileAction")->isEnabled());
+    EXPECT_FALSE(Action("stopFileAction")->isEnabled());
+
+    ui.playFileButton->click();
+    ASSERT_NE(player(), nullptr);
+    EXPECT_TRUE(player()->isPlaying());
+    EXPECT_EQ(ui.folderPlayTextField->text(), QString::fromStdString("Playing: " + in + "/b.wav"));
+    EXPECT_TRUE(Action("stopFileAction")->isEnabled());
+    EXPECT_TRUE(ui.playNextButton->isEnabled());  // two inputs
+    EXPECT_FALSE(ui.startButton->isEnabled());    // nothing starts while playing
+
+    // Space on the input table plays and stops through the play button.
+    QTest::keyClick(ui.inputFileTableView, Qt::Key_Space);
+    EXPECT_FALSE(player()->isPlaying());
+    EXPECT_TRUE(ui.folderPlayTextField->text().isEmpty());
+    QTest::keyClick(ui.inputFileTableView, Qt::Key_Space);
+    EXPECT_TRUE(player()->isPlaying());
+    Action("stopFileAction")->trigger();
+    EXPECT_FALSE(player()->isPlaying());
+}
+
+TEST_F(ControlsTest, AFileThatCannotPlayIsReportedAndTheButtonsRest) {
+    Add({"a.wav"});
+    // The file is cut to nothing after it was listed.
+    testsupport::WriteFile(in + "/a.wav", "");
+    c->ui()->inputFileTableView->selectRow(0);
+    c->ui()->playFileButton->click();
+    ASSERT_EQ(alerts.shown.size(), 1u);
+    EXPECT_EQ(alerts.shown[0].title, "Error");
+    EXPECT_FALSE(player() && player()->isPlaying());
+    EXPECT_TRUE(c->ui()->folderPlayTextField->text().isEmpty());
+    EXPECT_EQ(c->ui()->playFileButton->toolTip(), "Play");
+}
+
+TEST_F(ControlsTest, MenusAreRefreshedBeforeTheyOpen) {
+    const std::string out = dir / "out";
+    QAction* empty = Action("emptyOutputFolderAction");
+    EXPECT_FALSE(empty->isEnabled());
+    // The folder appears behind the window's back: the menu notices as it opens.
+    fs::create_directory(out);
+    c->destFolder = out;
+    EXPECT_FALSE(empty->isEnabled());
+    emit c->ui()->fileMenu->aboutToShow();
+    EXPECT_TRUE(empty->isEnabled());
+    EXPECT_TRUE(Action("showDestInFinderAction")->isEnabled());
+}
+
+TEST_F(ControlsTest, TheOutputPageFollowsTheFolder) {
+    Ui::MainWindow& ui = *c->ui();
+    c->setDestFolder("");
+    EXPECT_EQ(ui.outputFolderTextField->text(), "<undefined>");
+    EXPECT_EQ(ui.outputFolderButton->shortcut(), QKeySequence(Qt::Key_Return));
+    EXPECT_FALSE(ui.showInFinderButton->isEnabled());
+
+    // A folder dropped on the page becomes the output folder.
+    const std::string out = dir / "dropped";
+    fs::create_directory(out);
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(out))});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(ui.fileDropView, &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(ui.fileDropView, &drop);
+    EXPECT_EQ(c->destFolder, out);
+    EXPECT_EQ(ui.outputFolderTextField->text(), QString::fromStdString(out));
+    EXPECT_EQ(ui.showInFinderButton->shortcut(), QKeySequence(Qt::Key_Return));
+    EXPECT_TRUE(ui.showInFinderButton->isEnabled());
+
+    // Emptying asks, then empties.
+    testsupport::WriteFile(out + "/old.aif", "x");
+    alerts.answers = {1};
+    Action("emptyOutputFolderAction")->trigger();
+    EXPECT_TRUE(fs::is_empty(out));
+    ASSERT_EQ(alerts.shown.size(), 2u);
+    EXPECT_EQ(alerts.shown[1].title, "The output folder is now empty");
+
+    // The folder goes away: the page says so and Start stays off.
+    fs::remove(out);
+    c->showOutput();
+    EXPECT_EQ(ui.outputFolderTextField->text(), "<undefined>");
+    EXPECT_FALSE(ui.startButton->isEnabled());
+}
+
+TEST_F(ControlsTest, VarispeedIsClampedRememberedAndReset) {
+    QSlider* slider = c->ui()->variSpeedSlider;
+    EXPECT_EQ(slider->minimum(), 25);
+    EXPECT_EQ(slider->maximum(), 400);
+    slider->setValue(250);
+    EXPECT_EQ(c->ui()->variSpeedTextField->text(), "2.50");
+    EXPECT_DOUBLE_EQ(defaults.GetReal("Varispeed"), 2.5);
+    platform::UserDefaults saved(dir / "prefs.plist");
+    ASSERT_TRUE(saved.Load());
+    EXPECT_DOUBLE_EQ(saved.GetReal("Varispeed"), 2.5);
+    slider->setValue(1000);
+    EXPECT_DOUBLE_EQ(defaults.GetReal("Varispeed"), 4.0);
+    Action("resetVariSpeedAction")->trigger();
+    EXPECT_EQ(slider->value(), 100);
+    EXPECT_DOUBLE_EQ(defaults.GetReal("Varispeed"), 1.0);
+}
+
+TEST_F(ControlsTest, TheHelpMenuAndTheAboutBox) {
+    Action("showManualAction")->trigger();
+    Action("showLicenseAction")->trigger();
+    Action("goToWebSiteAction")->trigger();
+    Action("showSupportedFiletypesAction")->trigger();
+    ASSERT_EQ(workspace.opened.size(), 4);
+    EXPECT_TRUE(workspace.opened[0].endsWith("/xwq_manualv5.pdf"));
+    EXPECT_GT(fs::file_size(workspace.opened[0].toStdString()), 1000u);
+    EXPECT_TRUE(workspace.opened[1].endsWith("/License.txt"));
+    EXPECT_TRUE(workspace.opened[2].startsWith("https://"));
+
+    defaults.Set("Number of Files Ever Converted", 42);
+    bool shown = false;
+    QTimer::singleShot(0, [&] {
+        QWidget* about = c->aboutPanel();
+        shown = about && about->isVisible();
+        if (about) QTest::mouseClick(about->findChild<CustomView*>(), Qt::LeftButton);
+    });
+    Action("showAboutPanelAction")->trigger();
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(c->aboutPanel(), nullptr);
+}
+
+}  // namespace
+}  // namespace apptest
