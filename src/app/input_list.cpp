@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "app/desktop_services.h"
+#include "app/main_window_views.h"
 #include "conversion/qf_sound_file.h"
 
 namespace {
@@ -72,7 +73,9 @@ QVariant InputListModel::data(const QModelIndex& index, int role) const {
         if (role != Qt::DecorationRole || !playingRow_) return {};
         const auto [row, playing] = playingRow_();
         if (row != index.row()) return {};
-        return QIcon::fromTheme(playing ? "audio-volume-high" : "audio-volume-muted");
+        static const QIcon playingIcon(ProgramImage("loudspeaker-small"));
+        static const QIcon mutedIcon(ProgramImage("loudspeaker-small-muted"));
+        return playing ? playingIcon : mutedIcon;
     }
     if (column == kFilenameColumn && role == Qt::DecorationRole && workspace_)
         return workspace_->icon(QString::fromStdString(f.path()));

@@ -3,6 +3,8 @@
 // offscreen with a home of its own; windows of later parts add their rows.
 #include <QApplication>
 #include <QDir>
+#include <QMessageBox>
+#include <QTableView>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <cstdio>
@@ -15,7 +17,9 @@
 #include "app/progress_controller.h"
 #include "engine/conversion_process.h"
 #include "ui_progress_window.h"
+#include "app/custom_sample_rates_window.h"
 #include "app/log_window.h"
+#include "app/main_window_views.h"
 #include "app_test_support.h"
 #include "ui_main_window.h"
 
@@ -69,6 +73,23 @@ int main(int argc, char** argv) {
     controller.awakeFromNib();
     controller.window()->resize(900, 600);
     controller.window()->show();
+    const std::string out = home / "out";
+    std::filesystem::create_directories(out);
+    controller.setDestFolder("");
+    QApplication::processEvents();
+    // The window before anything is added.
+    int failures = 0;
+    auto save = [&folder, &failures](QWidget* w, const char* name) {
+        QApplication::processEvents();
+        const QString path = folder + "/" + name + ".png";
+        if (!w || !w->grab().save(path)) {
+            std::fprintf(stderr, "ui_snapshots: could not write %s\n", qPrintable(path));
+            ++failures;
+        } else {
+            std::printf("%s\n", qPrintable(path));
+        }
+    };
+    save(controller.window(), "main-empty");
     bool added = false;
     QObject::connect(&controller, &MainController::filesAdded, [&added] { added = true; });
     controller.setFilesToAdd({QString::fromStdString(inputs + "/first.wav"),
@@ -85,7 +106,53 @@ int main(int argc, char** argv) {
         {"main-input", [](MainController& c) { return MainPage(c, c.ui()->inputTabButton); }},
         {"main-conversions",
          [](MainController& c) { return MainPage(c, c.ui()->conversionsTabButton); }},
-        {"main-output", [](MainController& c) { return MainPage(c, c.ui()->outputTabButton); }},
+        {"main-output-undefined",
+         [](MainController& c) { return MainPage(c, c.ui()->outputTabButton); }},
+        {"main-output-folder",
+         [&out](MainController& c) {
+             c.setDestFolder(out);
+             return MainPage(c, c.ui()->outputTabButton);
+         }},
+        {"main-output-root",
+         [](MainController& c) {
+             c.setDestFolder("/");
+             return MainPage(c, c.ui()->outputTabButton);
+         }},
+        {"main-playing",
+         [](MainController& c) {
+             MainPage(c, c.ui()->inputTabButton);
+             c.ui()->inputFileTableView->selectRow(1);
+             c.playFile();
+             return c.window();
+         }},
+        {"about",
+         [](MainController& c) -> QWidget* {
+             auto* about = new CustomWindow("4.0.0", 1234, c.window());
+             about->setAttribute(Qt::WA_DeleteOnClose);
+             about->show();
+             return about;
+         }},
+        {"custom-sample-rates",
+         [&defaults](MainController& c) -> QWidget* {
+             auto* w = new CustomSRController(c.window(), defaults,
+                                              platform::NotificationCenter::Default());
+             w->setAttribute(Qt::WA_DeleteOnClose);
+             w->show();
+             return w;
+         }},
+        {"alert-new-version",
+         [](MainController& c) -> QWidget* {
+             auto* box = new QMessageBox(c.window());
+             box->setAttribute(Qt::WA_DeleteOnClose);
+             box->setText("New version found");
+             box->setInformativeText(
+                 "There is a newer version of Corvane: 4.1.0. You are running version 4.0.0. "
+                 "Would you like to download the new version?");
+             box->addButton("Download Now", QMessageBox::AcceptRole);
+             box->addButton("Cancel", QMessageBox::RejectRole);
+             box->show();
+             return box;
+         }},
         {"log", [&log](MainController& c) -> QWidget* { return c.openLog(QString::fromStdString(log)); }},
         {"add-files-errors",
          [](MainController& c) -> QWidget* { return c.addFilesErrors(); }},
@@ -114,18 +181,8 @@ int main(int argc, char** argv) {
              return &p;
          }},
     };
-    int failures = 0;
-    for (const Snapshot& s : snapshots) {
-        QWidget* w = s.show(controller);
-        QApplication::processEvents();
-        const QString path = folder + "/" + s.name + ".png";
-        if (!w || !w->grab().save(path)) {
-            std::fprintf(stderr, "ui_snapshots: could not write %s\n", qPrintable(path));
-            ++failures;
-        } else {
-            std::printf("%s\n", qPrintable(path));
-        }
-    }
+    for (const Snapshot& s : snapshots) save(s.show(controller), s.name);
+    controller.stopFile();
     for (LogWindow* w : controller.logWindows()) w->close();
     // The conversion table and both preference pages.
     const QStringList written = WriteListAndPreferencesSnapshots(folder, defaults);
