@@ -157,6 +157,7 @@ drag() {
 }
 input_tab=(60 37); conversions_tab=(141 37); output_tab=(224 37)
 third_conversion=(200 157); conversion_table=(400 300); drop_view=(410 130)
+first_input=(300 93)
 
 # A conversion dragged out of the table into another application.
 "$peer" target 900 100 "$work/dragged-out.txt" &
@@ -183,6 +184,38 @@ sleep 1
 click_at "${output_tab[@]}"
 drag s 980 180 w "${drop_view[@]}"
 xwd -id "$win" -silent | convert xwd:- "$work/output-page.png" 2>/dev/null || true
+
+# The key equivalents swap with the folder: with one defined, Ctrl+S chooses
+# another (the folder panel opens; Escape closes it).
+xdotool windowfocus "$win" key ctrl+s
+panel=""
+for _ in $(seq 1 20); do
+  panel=$(xdotool search --onlyvisible --name 'choose a folder' 2>/dev/null | head -n 1) && [ -n "$panel" ] && break
+  sleep 0.25
+done
+if [ -n "$panel" ]; then
+  xdotool windowfocus "$panel" key Escape
+  sleep 0.5
+else
+  echo "Ctrl+S did not open the folder panel"; status=1
+fi
+
+# The space key plays the selected input and stops it again.
+snap() { xwd -id "$win" -silent | convert xwd:- "$1"; }
+click_at "${input_tab[@]}"
+click_at "${first_input[@]}"
+snap "$work/before-space.png"
+xdotool key space
+sleep 0.5
+snap "$work/playing.png"
+xdotool key space
+sleep 0.5
+snap "$work/after-space.png"
+differs() { [ "$(compare -metric AE "$1" "$2" null: 2>&1 || true)" != 0 ]; }
+differs "$work/before-space.png" "$work/playing.png" ||
+  { echo "space did not start playback"; status=1; }
+differs "$work/playing.png" "$work/after-space.png" ||
+  { echo "space did not stop playback"; status=1; }
 
 # Quit through the quit sequence (it saves the conversions) and read back.
 kill -TERM "$pid"

@@ -43,6 +43,12 @@ InputListModel::InputListModel(const InputFileList& files, Workspace* workspace,
       workspace_(workspace),
       playingRow_(std::move(playingRow)) {}
 
+void InputListModel::refreshPlaying() {
+    if (rowCount() == 0) return;
+    emit dataChanged(index(0, kPlayableColumn), index(rowCount() - 1, kPlayableColumn),
+                     {Qt::DecorationRole});
+}
+
 void InputListModel::reload() {
     beginResetModel();
     endResetModel();

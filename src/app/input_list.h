@@ -40,6 +40,8 @@ public:
                    std::function<std::pair<int, bool>()> playingRow, QObject* parent = nullptr);
 
     void reload();
+    // Redraws the loudspeaker column only (the selection stays).
+    void refreshPlaying();
     // "Input: %d File(s), %d Folder(s)" for the list now.
     QString filenameHeader() const;
 

@@ -1244,7 +1244,7 @@ void MainController::runPlayerCommand(const std::function<void(Player&)>& comman
         soundPlayStop();
         return;
     }
-    if (inputModel_) updateInputView();
+    if (inputModel_) inputModel_->refreshPlaying();
     refreshActions();
 }
 
@@ -1293,7 +1293,7 @@ void MainController::soundPlayStart() {
     ui_->folderPlayTextField->setText(
         FormatObjects(Tr("Playing: %@"), {playing ? QString::fromStdString(playing->path()) : QString()}));
     showPlayButton(true);
-    updateInputView();
+    if (inputModel_) inputModel_->refreshPlaying();
     if (auto index = p->curFileIndex())
         ui_->inputFileTableView->scrollTo(inputModel_->index(static_cast<int>(*index), 0));
     refreshActions();
@@ -1303,7 +1303,7 @@ void MainController::soundPlayStop() {
     if (!ui_) return;
     ui_->folderPlayTextField->clear();
     showPlayButton(false);
-    if (inputModel_) updateInputView();
+    if (inputModel_) inputModel_->refreshPlaying();
     refreshActions();
 }
 

@@ -63,6 +63,9 @@ TEST_F(ControlsTest, PlayStopAndTheSpaceKeyFollowThePlayer) {
     ASSERT_NE(player(), nullptr);
     EXPECT_TRUE(player()->isPlaying());
     EXPECT_EQ(ui.folderPlayTextField->text(), QString::fromStdString("Playing: " + in + "/b.wav"));
+    EXPECT_EQ(SelectedRows(ui.inputFileTableView->selectionModel()), std::vector<int>{1});
+    const QModelIndex speaker = ui.inputFileTableView->model()->index(1, 0);
+    EXPECT_FALSE(speaker.data(Qt::DecorationRole).value<QIcon>().isNull());
     EXPECT_TRUE(Action("stopFileAction")->isEnabled());
     EXPECT_TRUE(ui.playNextButton->isEnabled());  // two inputs
     EXPECT_FALSE(ui.startButton->isEnabled());    // nothing starts while playing
