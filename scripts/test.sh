@@ -30,6 +30,17 @@ bus=()
 if command -v dbus-run-session >/dev/null 2>&1; then bus=(dbus-run-session --); fi
 "${bus[@]}" ctest --test-dir "$build" -j "$jobs" --output-on-failure --timeout 600 || status=$?
 
+# The application end to end under a real X server: a batch over D-Bus, drags,
+# keys (skipped when xvfb-run or dbus-run-session is missing).
+e2e=0
+timeout 600 bash scripts/e2e_xvfb.sh "$build" "$build/e2e" || e2e=$?
+if [ $e2e -eq 77 ]; then
+  echo "end-to-end run under Xvfb skipped"
+elif [ $e2e -ne 0 ]; then
+  echo "end-to-end run under Xvfb failed"
+  status=1
+fi
+
 # ThreadSanitizer: only the test programs labelled "tsan" (the target tsan_tests
 # builds them); unoptimised, as they build faster so and run for seconds only.
 tsan="$root/build-tsan"
