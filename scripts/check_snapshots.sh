@@ -11,7 +11,7 @@ mkdir -p "$folder"
 QT_QPA_PLATFORM=offscreen "$program" "$folder" >/dev/null
 status=0
 for name in main-empty main-input main-conversions main-output-undefined main-output-folder \
-            main-output-root main-playing about custom-sample-rates alert-new-version log \
+            main-output-root main-playing about custom-sample-rates define-conversion alert-new-version log \
             add-files-errors add-files-dialog progress-with-warnings; do
   if [ ! -s "$folder/$name.png" ]; then
     echo "missing or empty snapshot: $name.png"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every test with AddressSanitizer and
-# UndefinedBehaviorSanitizer, runs them through CTest, runs the tests of the
-# code that crosses threads again under ThreadSanitizer, then runs each fuzz
-# target briefly. Usage: bash scripts/test.sh
+# UndefinedBehaviorSanitizer, runs them through CTest, runs the application end
+# to end under Xvfb, runs the tests of the code that crosses threads again
+# under ThreadSanitizer, then runs each fuzz target briefly. Usage: bash scripts/test.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)

@@ -68,8 +68,14 @@ QString QtFileDialogs::saveFile(QWidget* parent, const QString& title, const QSt
 }
 
 QString QtFileDialogs::chooseFolder(QWidget* parent, const QString& title) {
-    return QFileDialog::getExistingDirectory(
-        parent, title, QString(), QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    // One folder; new folders may be made in the panel; "Choose" confirms.
+    QFileDialog panel(parent, title);
+    panel.setFileMode(QFileDialog::Directory);
+    panel.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    panel.setLabelText(QFileDialog::Accept, Tr("Choose"));
+    if (parent) panel.setWindowModality(Qt::WindowModal);
+    if (panel.exec() != QDialog::Accepted || panel.selectedFiles().isEmpty()) return {};
+    return panel.selectedFiles().first();
 }
 
 bool QtWorkspace::open(const QString& path) {

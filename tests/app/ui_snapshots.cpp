@@ -18,6 +18,7 @@
 #include "engine/conversion_process.h"
 #include "ui_progress_window.h"
 #include "app/custom_sample_rates_window.h"
+#include "app/define_conversion_dialog.h"
 #include "app/log_window.h"
 #include "app/main_window_views.h"
 #include "app_test_support.h"
@@ -140,6 +141,15 @@ int main(int argc, char** argv) {
              w->show();
              return w;
          }},
+        {"define-conversion",
+         [](MainController& c) -> QWidget* {
+             if (c.convSpecs.empty()) return nullptr;
+             DefineConvController& d = c.defineConversionDialog();
+             d.setNames(c.convSpecNames);
+             d.setConvSpec(c.convSpecs.front());
+             d.show();
+             return &d;
+         }},
         {"alert-new-version",
          [](MainController& c) -> QWidget* {
              auto* box = new QMessageBox(c.window());
@@ -183,6 +193,7 @@ int main(int argc, char** argv) {
     };
     for (const Snapshot& s : snapshots) save(s.show(controller), s.name);
     controller.stopFile();
+    controller.defineConversionDialog().hide();
     for (LogWindow* w : controller.logWindows()) w->close();
     // The conversion table and both preference pages.
     const QStringList written = WriteListAndPreferencesSnapshots(folder, defaults);
