@@ -18,7 +18,10 @@ bool IsActionEnabled(UiAction action, const UiState& s) {
         case UiAction::markConv:
         case UiAction::unmarkConv:
         case UiAction::duplicateConv:
+        case UiAction::removeConv:
             return s.selectedConversions > 0;
+        case UiAction::removeFile:
+            return s.selectedInputs > 0;
         case UiAction::deleteSelection:
             switch (s.page) {
                 case WindowPage::input: return s.selectedInputs > 0;

@@ -14,6 +14,8 @@ enum class UiAction {
     markConv,
     unmarkConv,
     duplicateConv,
+    removeConv,
+    removeFile,       // the input page's Remove button
     deleteSelection,  // the Edit menu's Delete
     removeAll,
     doStart,

@@ -1174,7 +1174,7 @@ void MainController::setUpWindowControls() {
         {ui.markConvAction, UiAction::markConv},
         {ui.unmarkConvAction, UiAction::unmarkConv},
         {ui.duplicateConvAction, UiAction::duplicateConv},
-        {ui.removeConvAction, UiAction::duplicateConv},  // at least one selected
+        {ui.removeConvAction, UiAction::removeConv},
         {ui.deleteAction, UiAction::deleteSelection},
         {ui.removeAllAction, UiAction::removeAll},
         {ui.showLastFileAddingErrorsAction, UiAction::showLastFileAddingErrors},
@@ -1188,8 +1188,8 @@ void MainController::setUpWindowControls() {
         {ui.markConvButton, UiAction::markConv},
         {ui.unmarkConvButton, UiAction::unmarkConv},
         {ui.duplicateConvButton, UiAction::duplicateConv},
-        {ui.removeConvButton, UiAction::duplicateConv},
-        {ui.removeFileButton, UiAction::deleteSelection},
+        {ui.removeConvButton, UiAction::removeConv},
+        {ui.removeFileButton, UiAction::removeFile},
         {ui.removeAllButton, UiAction::removeAll},
         {ui.showInFinderButton, UiAction::showDestInFinder},
     };

@@ -51,6 +51,8 @@ TEST(UiEnabling, EachRuleOverItsStates) {
         {"edit one", UiAction::editConv, [](UiState& s) { s.selectedConversions = 1; }, true},
         {"mark none", UiAction::markConv, [](UiState&) {}, false},
         {"duplicate two", UiAction::duplicateConv, [](UiState& s) { s.selectedConversions = 2; }, true},
+        {"remove conversion, none", UiAction::removeConv, [](UiState& s) { s.selectedInputs = 1; }, false},
+        {"remove input, one", UiAction::removeFile, [](UiState& s) { s.selectedInputs = 1; }, true},
         {"delete inputs on input page", UiAction::deleteSelection, [](UiState& s) { s.selectedInputs = 1; }, true},
         {"delete on input page, conversion selected", UiAction::deleteSelection, [](UiState& s) { s.selectedConversions = 1; }, false},
         {"delete on conversions page", UiAction::deleteSelection, [](UiState& s) { s.page = WindowPage::conversions; s.selectedConversions = 1; }, true},
