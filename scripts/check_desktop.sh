@@ -21,6 +21,8 @@ cp "$src/src/app/desktop/org.corvane.Corvane.xml" "$tmp/mime/packages/"
 update-mime-database "$tmp/mime" >/dev/null 2>&1
 grep -q '^50:application/x-corvane-log:\*\.xwl$' "$tmp/mime/globs2" ||
   { echo "*.xwl is not mapped to application/x-corvane-log"; exit 1; }
+grep -q '^50:audio/x-caf:\*\.caf$' "$tmp/mime/globs2" ||
+  { echo "*.caf is not mapped to audio/x-caf"; exit 1; }
 grep -q 'application/x-corvane-log' "$tmp/mime/generic-icons" "$tmp/mime/icons" 2>/dev/null ||
   grep -q 'application-x-corvane-log' "$tmp/mime/application/x-corvane-log.xml" ||
   { echo "the log type has no icon"; exit 1; }
