@@ -5,10 +5,35 @@
 #include <algorithm>
 #include <atomic>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 namespace {
 // Below this many multiply-adds a conversion is over before threads pay off.
 std::atomic<uint64_t> gWorkThreshold{uint64_t{1} << 26};
 constexpr int kMaxHelpers = 3;
+// How long a thread waits awake for the next job or for its partners (about
+// 50 to 100 microseconds) before it sleeps on the condition variable.
+constexpr int kSpins = 1000;
+
+void Relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    _mm_pause();
+#else
+    std::this_thread::yield();
+#endif
+}
+
+// Spins until done() holds or the spins run out; whether it holds.
+template <typename F>
+bool SpinUntil(F&& done) {
+    for (int i = 0; i < kSpins; ++i) {
+        if (done()) return true;
+        Relax();
+    }
+    return done();
+}
 }  // namespace
 
 uint64_t FrameTeam::SetWorkThreshold(uint64_t operations) {
@@ -23,7 +48,7 @@ FrameTeam::FrameTeam(int helpers) {
 FrameTeam::~FrameTeam() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        stop_ = true;
+        stop_.store(true, std::memory_order_release);
     }
     wake_.notify_all();
     for (std::thread& t : threads_) t.join();
@@ -50,27 +75,34 @@ void FrameTeam::Run(Job job, void* context) {
         std::lock_guard<std::mutex> lock(mutex_);
         job_ = job;
         context_ = context;
-        pending_ = static_cast<int>(threads_.size());
-        ++generation_;
+        pending_.store(static_cast<int>(threads_.size()), std::memory_order_relaxed);
+        generation_.fetch_add(1, std::memory_order_release);
     }
     wake_.notify_all();
     job(context, 0);
+    if (SpinUntil([this] { return pending_.load(std::memory_order_acquire) == 0; })) return;
     std::unique_lock<std::mutex> lock(mutex_);
-    finished_.wait(lock, [this] { return pending_ == 0; });
+    finished_.wait(lock, [this] { return pending_.load(std::memory_order_acquire) == 0; });
 }
 
 void FrameTeam::Work(int part) {
     uint64_t seen = 0;
-    std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
-        if (stop_) return;
-        seen = generation_;
-        const Job job = job_;
-        void* const context = context_;
-        lock.unlock();
-        job(context, part);
-        lock.lock();
-        if (--pending_ == 0) finished_.notify_one();
+        const auto moved = [&] {
+            return stop_.load(std::memory_order_acquire) ||
+                   generation_.load(std::memory_order_acquire) != seen;
+        };
+        if (!SpinUntil(moved)) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait(lock, moved);
+        }
+        if (stop_.load(std::memory_order_acquire)) return;
+        seen = generation_.load(std::memory_order_acquire);
+        job_(context_, part);
+        if (pending_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+            // Under the mutex, so that the owner is either still to check or already waiting.
+            std::lock_guard<std::mutex> lock(mutex_);
+            finished_.notify_one();
+        }
     }
 }
