@@ -121,16 +121,24 @@ TEST(PulseOutput, PlaysThroughAHeadlessServer) {
     const std::string bytes = testsupport::ReadFile(recording);
     std::vector<float> got(bytes.size() / 4);
     std::memcpy(got.data(), bytes.data(), got.size() * 4);
-    size_t first = 0;
-    while (first < got.size() && std::fabs(got[first]) < 1e-3f) ++first;
-    first &= ~size_t(1);
-    ASSERT_GE(got.size(), first + size_t(frames) * 2) << "recorded " << got.size() / 2 << " frames";
+    // The recording holds silence before the sound and, on a loaded machine,
+    // wherever the stream ran dry for a moment; the server fills both with
+    // exact zeros, which no frame of the noise is. The other frames must be
+    // the downmix, in order.
+    std::vector<float> sound;
+    sound.reserve(got.size());
+    for (size_t i = 0; i + 1 < got.size(); i += 2) {
+        if (got[i] == 0.0f && got[i + 1] == 0.0f) continue;
+        sound.push_back(got[i]);
+        sound.push_back(got[i + 1]);
+    }
+    ASSERT_GE(sound.size(), size_t(frames) * 2) << "recorded " << sound.size() / 2 << " frames";
     auto in = [&](uint32_t f, int c) { return std::round(samples[f * 6 + c] * 32768) / 32768; };
     float peak = 0;
     for (uint32_t f = 0; f < frames; ++f) {
         const float left = in(f, 0) + 0.707f * in(f, 2) + 0.5f * in(f, 3) + 0.707f * in(f, 4);
         const float right = in(f, 1) + 0.707f * in(f, 2) + 0.5f * in(f, 3) + 0.707f * in(f, 5);
-        peak = std::max({peak, std::fabs(got[first + 2 * f] - left), std::fabs(got[first + 2 * f + 1] - right)});
+        peak = std::max({peak, std::fabs(sound[2 * f] - left), std::fabs(sound[2 * f + 1] - right)});
     }
     EXPECT_LT(peak, 1e-5f);
 }
