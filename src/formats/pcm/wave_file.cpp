@@ -120,21 +120,9 @@ void NameFromText(const uint8_t* text, size_t room, unsigned char (&field)[32]) 
     if (length) std::memcpy(field + 1, text, length);
 }
 
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-    uint8_t b[4];
-    StoreLE32(b, v);
-    out.insert(out.end(), b, b + 4);
-}
-void PutID(std::vector<uint8_t>& out, uint32_t id) {
-    uint8_t b[4];
-    StoreBE32(b, id);
-    out.insert(out.end(), b, b + 4);
-}
-void Put16(std::vector<uint8_t>& out, uint16_t v) {
-    uint8_t b[2];
-    StoreLE16(b, v);
-    out.insert(out.end(), b, b + 2);
-}
+using riff::Put16;
+using riff::Put32;
+using riff::PutID;
 
 // The 16 bytes of a plain format chunk's data.
 void PutCommonFormat(std::vector<uint8_t>& out, uint16_t tag, uint32_t channels, short wordSize,

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/chunk_reader.h"
 #include "formats/pcm/pcm_io.h"
 #include "soundfile/sound_file.h"
 #include "soundfile/type_codes.h"
@@ -177,3 +178,22 @@ protected:
 // (a cue point at the start and a text giving the length); nothing when the
 // file has neither.
 OSErr AppendWaveCueChunks(CSoundFile& file, std::vector<uint8_t>* out);
+
+namespace riff {
+// Append a little-endian 16- or 32-bit field, or a chunk ID, to a chunk being built.
+inline void Put16(std::vector<uint8_t>& out, uint16_t v) {
+    uint8_t b[2];
+    StoreLE16(b, v);
+    out.insert(out.end(), b, b + 2);
+}
+inline void Put32(std::vector<uint8_t>& out, uint32_t v) {
+    uint8_t b[4];
+    StoreLE32(b, v);
+    out.insert(out.end(), b, b + 4);
+}
+inline void PutID(std::vector<uint8_t>& out, uint32_t id) {
+    uint8_t b[4];
+    StoreBE32(b, id);
+    out.insert(out.end(), b, b + 4);
+}
+}  // namespace riff

@@ -55,21 +55,9 @@ constexpr uint32_t kHeaderBytes = kDataHeaderOffset + 8;
 constexpr const char* kTempIdentifier = "com.quillfen.msadpcm";
 constexpr const char* kEncodingStep = "encoding to MicroSoft ADPCM wave file";
 
-void Put16(std::vector<uint8_t>& out, uint16_t v) {
-    uint8_t b[2];
-    StoreLE16(b, v);
-    out.insert(out.end(), b, b + 2);
-}
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-    uint8_t b[4];
-    StoreLE32(b, v);
-    out.insert(out.end(), b, b + 4);
-}
-void PutID(std::vector<uint8_t>& out, uint32_t id) {
-    uint8_t b[4];
-    StoreBE32(b, id);
-    out.insert(out.end(), b, b + 4);
-}
+using riff::Put16;
+using riff::Put32;
+using riff::PutID;
 
 int16_t Clamp16(int64_t v) {
     return static_cast<int16_t>(std::clamp<int64_t>(v, -32768, 32767));
