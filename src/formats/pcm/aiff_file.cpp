@@ -568,6 +568,29 @@ OSErr CAIFFFile::UpdateSize() {
 // ---------------------------------------------------------------------------
 // Markers
 
+void NameMarker(SFTMarker* marker, const uint8_t* name, size_t length, bool numbered) {
+    if (!numbered) {
+        marker->type = 2;
+        marker->number = -1;
+        SetNameField(marker->name, name, length);
+        return;
+    }
+    // "#<number> <name>": the number up to the first blank, the name after it.
+    size_t end = 1;
+    while (end < length && name[end] != ' ') ++end;
+    Str255 digits = {0};
+    digits[0] = static_cast<unsigned char>(end - 1);
+    std::memcpy(digits + 1, name + 1, end - 1);
+    int number = 0;
+    XWQF::StringToNum(digits, &number);
+    marker->type = 1;
+    marker->number = static_cast<int16_t>(number);
+    if (end < length)
+        SetNameField(marker->name, name + end + 1, length - end - 1);
+    else
+        SetNameField(marker->name, name, 0);
+}
+
 OSErr CAIFFFile::ReadMarkers() {
     if (!markers_.empty() || !IsOpen()) return 0;
     uint32_t offset = 0, size = 0;
@@ -591,25 +614,8 @@ OSErr CAIFFFile::ReadMarkers() {
         SFTMarker marker{};
         marker.id = static_cast<int16_t>(id);
         marker.position = position;
-        if (length >= 2 && name[0] == '#' && name[1] >= '0' && name[1] <= '9') {
-            size_t end = 1;
-            while (end < length && name[end] != ' ') ++end;
-            Str255 digits = {0};
-            digits[0] = static_cast<unsigned char>(end - 1);
-            std::memcpy(digits + 1, name + 1, end - 1);
-            int number = 0;
-            XWQF::StringToNum(digits, &number);
-            marker.type = 1;
-            marker.number = static_cast<int16_t>(number);
-            if (end < length)
-                SetNameField(marker.name, name + end + 1, length - end - 1);
-            else
-                SetNameField(marker.name, name, 0);
-        } else {
-            marker.type = 2;
-            marker.number = -1;
-            SetNameField(marker.name, name, length);
-        }
+        NameMarker(&marker, name, length,
+                   length >= 2 && name[0] == '#' && name[1] >= '0' && name[1] <= '9');
         if (AddMarker(&marker) != 0) break;
     }
     return 0;

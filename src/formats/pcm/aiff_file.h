@@ -134,3 +134,8 @@ private:
     // The 20 data bytes of INST.
     OSErr ReadInstrument(uint8_t (&data)[20]);
 };
+
+// Fills a marker's type, number and name from a MARK chunk's name text: with
+// `numbered`, "#<number> <name>" gives a numbered marker (type 1); otherwise the
+// whole text names a plain one (type 2).
+void NameMarker(SFTMarker* marker, const uint8_t* name, size_t length, bool numbered);

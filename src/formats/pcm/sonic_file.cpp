@@ -115,14 +115,6 @@ double DoubleFromBits(uint64_t bits) {
     return v;
 }
 
-// A Pascal name of at most 31 bytes in a marker's name field.
-void SetNameField(unsigned char (&field)[32], const uint8_t* text, size_t length) {
-    std::memset(field, 0, sizeof field);
-    length = std::min<size_t>(length, 31);
-    field[0] = static_cast<unsigned char>(length);
-    if (length) std::memcpy(field + 1, text, length);
-}
-
 // Reads exactly `count` bytes at a position; a short file gives kEOFErr.
 OSErr ReadExactly(int fork, uint64_t position, void* data, size_t count) {
     ForkSource source(fork);
@@ -379,26 +371,7 @@ OSErr CSonicAIFFFile::ReadMarkers() {
         SFTMarker marker{};
         marker.id = static_cast<int16_t>(id);
         marker.position = where;
-        if (length >= 1 && name[0] == '#') {
-            // "#<number> <name>": a numbered marker.
-            size_t end = 1;
-            while (end < length && name[end] != ' ') ++end;
-            Str255 digits = {0};
-            digits[0] = static_cast<unsigned char>(end - 1);
-            std::memcpy(digits + 1, name + 1, end - 1);
-            int number = 0;
-            XWQF::StringToNum(digits, &number);
-            marker.type = 1;
-            marker.number = static_cast<int16_t>(number);
-            if (end < length)
-                SetNameField(marker.name, name + end + 1, length - end - 1);
-            else
-                SetNameField(marker.name, name, 0);
-        } else {
-            marker.type = 2;
-            marker.number = -1;
-            SetNameField(marker.name, name, length);
-        }
+        NameMarker(&marker, name, length, length >= 1 && name[0] == '#');
         if ((err = AddMarker(&marker)) != 0) return err;
     }
     return 0;
