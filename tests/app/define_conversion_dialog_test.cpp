@@ -83,7 +83,7 @@ TEST_F(DialogTest, TypesOfferOnlyValidRates) {
     EXPECT_TRUE(W<QLineEdit>("sampleRateTextField")->isReadOnly());
 }
 
-TEST_F(DialogTest, PopupsFallBackToTheRowDefault) {
+TEST_F(DialogTest, PopupsFallBackToTheRowDefaultAndTheMp3StereoModeShowsAgain) {
     struct Case {
         const char* type;
         int wordLength;
@@ -105,9 +105,7 @@ TEST_F(DialogTest, PopupsFallBackToTheRowDefault) {
         EXPECT_EQ(W<QComboBox>("numBitsPopUp")->currentIndex(), c.wordIndex) << c.type;
         EXPECT_EQ(W<QComboBox>("channelHandlingPopUp")->currentIndex(), c.channelIndex) << c.type;
     }
-}
-
-TEST_F(DialogTest, Mp3StereoModeShowsAgain) {
+    // An MP3 stereo mode picked shows again.
     auto spec = Open(FourCC("DMP3"));
     Click("channelHandlingCheckBox");
     Activate("channelHandlingPopUp", 5);  // joint stereo
@@ -202,23 +200,11 @@ TEST_F(DialogTest, OkChecksInOrder) {
         QString message;
         const char* typedRate = nullptr;  // typed after opening
     };
-    auto rate = [](double r) {
-        return [r](ConvSpec& s) {
-            s.setNeedsSampleRateConversion(true);
-            s.setSampleRate(r);
-        };
-    };
     const Case cases[] = {
         {"DMP3", {}, "You have to use the Encoder Options button to specify the encoder settings."},
-        {"AIFF", rate(44100), "The sample rate of AIFF files may not exceed 768000 Hz.", "800000"},
-        {"AIFF", rate(44100), "The sample rate of AIFF files may not be less than 1000 Hz.", "500"},
-        {"Mpg4",
-         [](ConvSpec& s) {
-             s.setNeedsSampleRateConversion(true);
-             s.setSampleRate(8000);
-             s.setNeedsNewWordLength(true);
-             s.setWordLength(128);
-         },
+        {"AIFF", RateAndBits(44100), "The sample rate of AIFF files may not exceed 768000 Hz.", "800000"},
+        {"AIFF", RateAndBits(44100), "The sample rate of AIFF files may not be less than 1000 Hz.", "500"},
+        {"Mpg4", RateAndBits(8000, 128),
          "MP4 AAC files can only have certain combinations of bit- and sample rates. You "
          "selected a sample rate of 8000, which allows for bitrates of 8 or 16 kbps. Please "
          "select one of these bitrates."},
@@ -226,21 +212,15 @@ TEST_F(DialogTest, OkChecksInOrder) {
          "MPEG-1 Layer II files have a restricted number of possible sample rates, so please "
          "check 'Convert sample rate to' and select an available sample rate from the popup "
          "menu"},
-        {"MPG1", rate(44100),
+        {"MPG1", RateAndBits(44100),
          "MPEG 1 Layer I must have a bit rate specified, so please check and select a bit rate."},
-        {"MPG2", rate(44100),
+        {"MPG2", RateAndBits(44100),
          "MPEG-1 Layer II files must have a value specified for the 'Convert bit rate to', so "
          "please check to select a setting."},
-        {"DALW", rate(8000),
+        {"DALW", RateAndBits(8000),
          "Dialogic a-law files must be mono, so please select a channel handling that yields "
          "mono output."},
-        {"VOC ",
-         [](ConvSpec& s) {
-             s.setNeedsSampleRateConversion(true);
-             s.setSampleRate(8000);
-             s.setNeedsNewWordLength(true);
-             s.setWordLength(8);
-         },
+        {"VOC ", RateAndBits(8000, 8),
          "Creative Voice files have a restricted number of possible channel handling methods, "
          "so please check to use one of the given settings in the 'Channel handling' popup "
          "menu."},

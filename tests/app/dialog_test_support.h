@@ -70,6 +70,21 @@ protected:
         return spec;
     }
 
+    // An edit that converts the rate and, when given, the word length.
+    static std::function<void(ConvSpec&)> RateAndBits(double rate, int bits = 0) {
+        return [rate, bits](ConvSpec& s) {
+            s.setNeedsSampleRateConversion(true);
+            s.setSampleRate(rate);
+            s.setNeedsNewWordLength(bits != 0);
+            if (bits) s.setWordLength(bits);
+        };
+    }
+    // Opens the type's options sheet, which `script` answers.
+    void RunSheet(std::function<int(QDialog&)> script) {
+        sheetScript_ = std::move(script);
+        Click("optionsButton");
+    }
+
     template <class T>
     T* W(const char* name) {
         T* w = dialog_->findChild<T*>(QString::fromLatin1(name));

@@ -88,8 +88,6 @@ TEST_F(AppTest, TheWindowTakesItsStateFromTheDefaults) {
     EXPECT_EQ(c->ui()->variSpeedTextField->text(), "1.50");
     c->ui()->blipAtEndCheckbox->setChecked(false);
     EXPECT_FALSE(defaults.GetBool("Blip At End"));
-    EXPECT_EQ(c->window()->findChild<QWidget*>("conversionTableView"),
-              c->ui()->conversionTableView);
 }
 
 TEST_F(AppTest, TableLayoutsAreSavedRestoredAndAStaleOneIsDropped) {

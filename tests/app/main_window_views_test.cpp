@@ -147,12 +147,9 @@ TEST(BackgroundImageViewTest, FaintRightAlignedAndScaledToHeight) {
     EXPECT_NEAR(qAlpha(shot.pixel(299, 99)), 26, 2);
 }
 
-TEST(AboutBoxTest, ShowsVersionAndCountAndClosesOnAClick) {
+TEST(AboutBoxTest, ShowsItsImageAndClosesOnAClick) {
     CustomWindow about("4.0.0", 1234);
-    EXPECT_TRUE(about.windowFlags() & Qt::FramelessWindowHint);
-    EXPECT_TRUE(about.testAttribute(Qt::WA_TranslucentBackground));
     ASSERT_FALSE(ProgramImage("aboutbox").isNull()) << "the build draws the images";
-    EXPECT_EQ(about.size(), QSize(500, 180));
     QTimer::singleShot(0, [&] { QTest::mouseClick(about.view(), Qt::LeftButton); });
     EXPECT_EQ(about.exec(), QDialog::Accepted);
 }

@@ -37,7 +37,7 @@ TEST_F(DialogTest, Mp3SheetDefaultsAndTagKeys) {
     genres_ = {{"Rock", 17}, {"Blues", 0}, {"Classic Rock", 1}};
     auto spec = Open(FourCC("DMP3"));
     EXPECT_FALSE(OkEnabled());
-    sheetScript_ = [](QDialog& s) {
+    RunSheet([](QDialog& s) {
         EXPECT_TRUE(In<QRadioButton>(s, "titleMatrixCell0")->isChecked());
         EXPECT_FALSE(In<QLineEdit>(s, "titleTextField")->isEnabled());
         EXPECT_EQ(In<QLineEdit>(s, "titleTextField")->text(), "Title");
@@ -54,8 +54,7 @@ TEST_F(DialogTest, Mp3SheetDefaultsAndTagKeys) {
         In<QRadioButton>(s, "encodingModeMatrixCell2")->click();
         EXPECT_TRUE(In<QComboBox>(s, "vbrQualityPopup")->isEnabled());
         return Press(s, "okButton");
-    };
-    Click("optionsButton");
+    });
     EXPECT_EQ(spec->specificsValue("LAMEGenre").asInteger(), 1);
     EXPECT_EQ(spec->specificsValue("LAMEEncodingMode").asInteger(), 2);
     EXPECT_EQ(spec->specificsValue("LAMEVBRQuality").asInteger(), 4);
@@ -65,14 +64,13 @@ TEST_F(DialogTest, Mp3SheetDefaultsAndTagKeys) {
 
     // Tags off: the encoder keys are written, the tag keys stay as they were.
     spec->setSpecificsValue("LAMETitle", plist::Value("Kept"));
-    sheetScript_ = [](QDialog& s) {
+    RunSheet([](QDialog& s) {
         In<QCheckBox>(s, "writeID3TagsCheckbox")->click();
         EXPECT_FALSE(In<QListWidget>(s, "genreTable")->isEnabled());
         In<QLineEdit>(s, "titleTextField")->setText("Lost");
         In<QComboBox>(s, "qualityPopup")->setCurrentIndex(7);
         return Press(s, "okButton");
-    };
-    Click("optionsButton");
+    });
     EXPECT_EQ(spec->specificsValue("LAMETitle").asString(), "Kept");
     EXPECT_EQ(spec->specificsValue("LAMEQuality").asInteger(), 7);
     EXPECT_FALSE(spec->specificsValue("LAMEWriteID3Tags").asBool(true));
@@ -81,17 +79,16 @@ TEST_F(DialogTest, Mp3SheetDefaultsAndTagKeys) {
     genres_.clear();
     spec->setSpecificsValue("LAMEWriteID3Tags", plist::Value(true));
     spec->setSpecificsValue("LAMEGenre", plist::Value(13));
-    sheetScript_ = [](QDialog& s) {
+    RunSheet([](QDialog& s) {
         EXPECT_EQ(In<QListWidget>(s, "genreTable")->currentRow(), -1);
         return Press(s, "okButton");
-    };
-    Click("optionsButton");
+    });
     EXPECT_EQ(spec->specificsValue("LAMEGenre").asInteger(), 13);
 }
 
 TEST_F(DialogTest, G729SheetLayoutBytes) {
     auto spec = Open(FourCC("G729"));
-    sheetScript_ = [](QDialog& s) {
+    RunSheet([](QDialog& s) {
         EXPECT_TRUE(In<QRadioButton>(s, "fileFormatMatrixCell0")->isChecked());
         EXPECT_TRUE(In<QRadioButton>(s, "dataFormatMatrixCell0")->isChecked());
         EXPECT_TRUE(In<QRadioButton>(s, "headerMatrixCell0")->isChecked());
@@ -103,8 +100,7 @@ TEST_F(DialogTest, G729SheetLayoutBytes) {
         EXPECT_FALSE(In<QWidget>(s, "headerBox")->isEnabled());
         In<QRadioButton>(s, "dataFormatMatrixCell1")->click();
         return Press(s, "okButton");
-    };
-    Click("optionsButton");
+    });
     const auto block = spec->fileTypeSpecifics();
     EXPECT_EQ(block[0], 1);
     EXPECT_EQ(block[1], 1);
@@ -121,18 +117,15 @@ TEST_F(DialogTest, AnnotationIsCutAtACharacterAndTheStereoModeReturns) {
     const Case cases[] = {{std::string(300, 'a'), 234}, {accented, 234}, {"x" + accented, 233}};
     for (const Case& c : cases) {
         auto spec = Open(FourCC("BWMP"), [](ConvSpec& s) {
-            s.setNeedsSampleRateConversion(true);
-            s.setNeedsNewWordLength(true);
-            s.setWordLength(128);
+            RateAndBits(44100, 128)(s);
             s.setNeedsChannelTreat(true);
             s.setChannelTreat(1);
         });
         Activate("channelHandlingPopUp", 4);  // joint stereo
-        sheetScript_ = [&c](QDialog& s) {
+        RunSheet([&c](QDialog& s) {
             In<QPlainTextEdit>(s, "annotationTextView")->setPlainText(QString::fromStdString(c.text));
             return Press(s, "okButton");
-        };
-        Click("optionsButton");
+        });
         EXPECT_EQ(spec->specificsValue("AnnotationText").asString(), c.text);
         const auto block = spec->fileTypeSpecifics();
         const char* annotation = reinterpret_cast<const char*>(block.data()) + 22;
@@ -146,24 +139,20 @@ TEST_F(DialogTest, AnnotationIsCutAtACharacterAndTheStereoModeReturns) {
         std::memcpy(block.data() + 22, "from block", 10);
     }
     QString shown;
-    sheetScript_ = [&shown](QDialog& s) {
+    RunSheet([&shown](QDialog& s) {
         shown = In<QPlainTextEdit>(s, "annotationTextView")->toPlainText();
         return Press(s, "cancelButton");
-    };
-    Click("optionsButton");
+    });
     EXPECT_EQ(shown, "from block");
 }
 
 TEST_F(DialogTest, VoiceSheetCellsAndChoice) {
     auto spec = Open(FourCC("VOC "), [](ConvSpec& s) {
-        s.setNeedsSampleRateConversion(true);
-        s.setSampleRate(8000);
-        s.setNeedsNewWordLength(true);
-        s.setWordLength(8);
+        RateAndBits(8000, 8)(s);
         s.setNeedsChannelTreat(true);
         s.setChannelTreat(3);
     });
-    sheetScript_ = [](QDialog& s) {
+    RunSheet([](QDialog& s) {
         auto* matrix = In<QTableWidget>(s, "sampleRateMatrix");
         EXPECT_NEAR(matrix->item(0, 0)->text().toDouble(), 1000000.0 / 255, 1e-6);
         EXPECT_EQ(VOCSampleRateController::Divisor(16, 9), 50);
@@ -174,8 +163,7 @@ TEST_F(DialogTest, VoiceSheetCellsAndChoice) {
         matrix->setCurrentCell(0, 0);
         EXPECT_NEAR(In<QLineEdit>(s, "selectionTextField")->text().toDouble(), 3921.5686, 1e-3);
         return Press(s, "okButton");
-    };
-    Click("optionsButton");
+    });
     EXPECT_NEAR(spec->sampleRate(), 1000000.0 / 255, 1e-6);
     ASSERT_EQ(dialog_->customSampleRates().size(), 1u);
     EXPECT_TRUE(OkEnabled()) << Info().toStdString();
@@ -183,25 +171,23 @@ TEST_F(DialogTest, VoiceSheetCellsAndChoice) {
 
 TEST_F(DialogTest, MpegSheetPadding) {
     auto spec = Open(FourCC("MPG2"));
-    sheetScript_ = [](QDialog& s) {
+    RunSheet([](QDialog& s) {
         auto* box = In<QCheckBox>(s, "framePaddingCheckbox");
         EXPECT_TRUE(box->isChecked());
         box->click();
         return Press(s, "okButton");
-    };
-    Click("optionsButton");
+    });
     EXPECT_FALSE(spec->specificsValue("Use MPEG Frame Padding").asBool(true));
 }
 
 class CustomRatesTest : public ::testing::Test {
 protected:
-    int Add(const QString& text, bool ok = true) {
+    void Add(const QString& text, bool ok = true) {
         script_ = [text, ok](QDialog& s) {
             In<QLineEdit>(s, "srTextField")->setText(text);
             return Press(s, ok ? "okButton" : "cancelButton");
         };
         window_.doAdd();
-        return 0;
     }
     std::vector<double> Rates() const { return window_.customSampleRates(); }
 

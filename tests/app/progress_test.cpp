@@ -178,19 +178,16 @@ TEST_F(EndTest, ABatchOverSoxMadeFilesCountsAndConvertsThem) {
     if (!testsupport::HaveProgram("sox") || !testsupport::HaveProgram("soxi"))
         GTEST_SKIP() << "sox missing";
     fs::create_directories(in + "/sub");
-    const char* made[] = {"a.aiff", "b.wav", "c.8svx", "d.voc", "sub/e.au"};
-    for (const char* name : made)
-        ASSERT_EQ(std::system(("sox -n -r 8000 -c 1 -b 16 '" + in + "/" + name +
-                               "' synth 0.05 sine 440 2>/dev/null")
-                                  .c_str()),
-                  0)
-            << name;
+    const auto sox = [this](const std::string& type, const std::string& name) {
+        return std::system(("sox -n -r 8000 -c 1 -b 16 " + type + "'" + in + "/" + name +
+                            "' synth 0.05 sine 440 2>/dev/null").c_str());
+    };
+    for (const char* name : {"a.aiff", "b.wav", "c.8svx", "d.voc", "sub/e.au"})
+        ASSERT_EQ(sox("", name), 0) << name;
+    ASSERT_EQ(sox("-e signed -t raw ", "headerless.raw"), 0);
     testsupport::WriteFile(in + "/notes.txt", "not a sound");
     WriteWave(in + "/pair.L.wav", 400);
     WriteWave(in + "/pair.R.wav", 400);
-    ASSERT_EQ(std::system(("sox -n -r 8000 -c 1 -b 16 -e signed -t raw '" + in +
-                           "/headerless.raw' synth 0.05 sine 440").c_str()),
-              0);
     defaults.Set("Open Log", false);
     defaults.Set("Beep When Done", false);
     RunBatch({in});

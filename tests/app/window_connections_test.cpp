@@ -107,7 +107,7 @@ TEST_F(WindowTest, AddEditAndUndoGoThroughTheDialogAndTheEditMenu) {
     EXPECT_EQ(stored.array()->size(), 3u);
 }
 
-TEST_F(WindowTest, ConversionCommandsFollowTheSelectionAndThePage) {
+TEST_F(WindowTest, ConversionCommandsFollowTheSelectionAndThePageAndImportAsksThroughTheShell) {
     auto c = MakeWindow();
     struct Row {
         std::vector<int> selected;
@@ -139,17 +139,14 @@ TEST_F(WindowTest, ConversionCommandsFollowTheSelectionAndThePage) {
     EXPECT_EQ(ListNames(*c), Names{"Beta"});
     EditMenuAction(*c, "undoAction")->trigger();
     EXPECT_EQ(ListNames(*c), (Names{"Alpha", "Beta"}));
-}
-
-TEST_F(WindowTest, ImportAsksThroughTheShellsAlertsAndPanels) {
-    auto c = MakeWindow();
+    // Import asks through the shell's alerts and panels.
     alerts.answers = {-1};  // Open File..., then the panel is cancelled
     c->ui()->importConvAction->trigger();
     ASSERT_EQ(alerts.shown.size(), 1u);
     EXPECT_EQ(alerts.shown[0].buttons, (QStringList{"Auto Import", "Cancel", "Open File..."}));
 }
 
-TEST_F(WindowTest, PreferencesOpenOnThePageAsked) {
+TEST_F(WindowTest, PreferencesOpenOnThePageAskedAndShareThePlaybackBoxes) {
     auto c = MakeWindow(true);
     EXPECT_EQ(c->preferences(), nullptr);  // made on first use
     struct Row {
@@ -183,27 +180,20 @@ TEST_F(WindowTest, PreferencesOpenOnThePageAsked) {
         EXPECT_EQ(p->findChild<QTabWidget*>("tabView")->currentWidget()->objectName(), r.page)
             << r.how;
     }
-}
-
-TEST_F(WindowTest, ThePlaybackBoxesAndThePreferencesFollowEachOther) {
-    auto c = MakeWindow(true);
+    // The two playback boxes and the preferences' follow each other.
     c->showPrefs();
-    struct Row {
-        const char* box;
-        const char* key;
-    };
-    for (const Row& r : {Row{"blipAtEndCheckbox", "Blip At End"},
-                         Row{"autoPlayNextCheckbox", "Auto Play Next"}}) {
-        auto* mine = c->window()->findChild<QCheckBox*>(r.box);
-        auto* theirs = c->preferences()->findChild<QCheckBox*>(r.box);
-        ASSERT_TRUE(mine && theirs) << r.box;
+    for (const auto& [box, key] : {std::pair{"blipAtEndCheckbox", "Blip At End"},
+                                   std::pair{"autoPlayNextCheckbox", "Auto Play Next"}}) {
+        auto* mine = c->window()->findChild<QCheckBox*>(box);
+        auto* theirs = c->preferences()->findChild<QCheckBox*>(box);
+        ASSERT_TRUE(mine && theirs) << box;
         for (const bool on : {true, false}) {
             mine->setChecked(on);
-            EXPECT_EQ(theirs->isChecked(), on) << r.box;
-            EXPECT_EQ(defaults.GetBool(r.key), on) << r.box;
+            EXPECT_EQ(theirs->isChecked(), on) << box;
+            EXPECT_EQ(defaults.GetBool(key), on) << box;
             theirs->click();
-            EXPECT_EQ(mine->isChecked(), !on) << r.box;
-            EXPECT_EQ(defaults.GetBool(r.key), !on) << r.box;
+            EXPECT_EQ(mine->isChecked(), !on) << box;
+            EXPECT_EQ(defaults.GetBool(key), !on) << box;
         }
     }
 }

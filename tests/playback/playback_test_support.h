@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <fstream>
@@ -197,5 +198,16 @@ inline FloatWave ReadFloatWave(const std::string& path) {
     }
     return FloatWave();
 }
+
+// Sets an environment variable for its lifetime, then puts back what was there.
+struct ScopedEnv {
+    std::string name, old;
+    bool had;
+    ScopedEnv(const char* n, const std::string& value) : name(n), had(std::getenv(n) != nullptr) {
+        if (had) old = std::getenv(n);
+        ::setenv(n, value.c_str(), 1);
+    }
+    ~ScopedEnv() { had ? (void)::setenv(name.c_str(), old.c_str(), 1) : (void)::unsetenv(name.c_str()); }
+};
 
 }  // namespace playtest

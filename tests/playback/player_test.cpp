@@ -151,7 +151,9 @@ TEST_F(PlayerTest, AFilePickedDuringTheBlipPlaysAtItsSpeedAndGetsItsBlip) {
     EXPECT_EQ(out_->runs[3], kBlipFrames);
 }
 
-TEST_F(PlayerTest, AnEndReportedAfterPauseOrStopOnlyPostsStop) {
+// The end of a play reaches the main thread late: after a pause or a stop it
+// only posts stop; a report of an earlier play, or of a released player, is dropped.
+TEST_F(PlayerTest, ALateEndReportPostsOnlyWhatIsStillTrue) {
     for (bool pause : {true, false}) {
         SCOPED_TRACE(pause ? "pause" : "stop");
         posted_.clear();
@@ -164,6 +166,27 @@ TEST_F(PlayerTest, AnEndReportedAfterPauseOrStopOnlyPostsStop) {
         EXPECT_EQ(out_->runs, std::vector<uint32_t>{3001});
         EXPECT_EQ(posted_, std::vector<std::string>{XWPlayerStopNotification});
     }
+    // The user picks another file before the main thread hears of the end.
+    auto a = Sound("a.wav", 3001), b = Sound("b.wav", 30000);
+    Make({a, b}, true, true);
+    player_->start();
+    PumpUntilReported();
+    player_->setFileFromList(b);
+    player_->start();
+    posted_.clear();
+    queue_.Drain();
+    EXPECT_TRUE(posted_.empty());
+    EXPECT_TRUE(player_->isPlaying());
+    EXPECT_EQ(player_->playingFile(), b);
+    // The player is released before the main thread hears of the end.
+    posted_.clear();
+    Make({a}, true, true);
+    player_->start();
+    PumpUntilReported();
+    player_.reset();
+    out_ = nullptr;
+    EXPECT_EQ(queue_.Drain(), 1);
+    EXPECT_EQ(Count(XWPlayerStopNotification), 0u);
 }
 
 TEST_F(PlayerTest, AFolderEntryPlaysItsFilesThenTheNextEntry) {
@@ -231,42 +254,22 @@ TEST_F(PlayerTest, VarispeedBeforeAnyPlayIsKeptForTheFirstStart) {
     ExpectRuns(out_->runs, {20000});
 }
 
-TEST_F(PlayerTest, AReportOfAnEarlierPlayIsDropped) {
-    auto a = Sound("a.wav", 3001), b = Sound("b.wav", 30000);
-    Make({a, b}, true, true);
-    player_->start();
-    PumpUntilReported();
-    // The user picks another file before the main thread hears of the end.
-    player_->setFileFromList(b);
-    player_->start();
-    posted_.clear();
-    queue_.Drain();
-    EXPECT_TRUE(posted_.empty());
-    EXPECT_TRUE(player_->isPlaying());
-    EXPECT_EQ(player_->playingFile(), b);
+void ExpectNamedException(const std::function<void()>& f, const std::string& name) {
+    try {
+        f();
+        ADD_FAILURE() << "no exception";
+    } catch (const platform::NamedException& e) {
+        EXPECT_EQ(e.name(), name);
+    }
 }
 
-TEST_F(PlayerTest, AReportQueuedForAReleasedPlayerIsHarmless) {
-    Make({Sound("a.wav", 3001)}, true, true);
-    player_->start();
-    PumpUntilReported();
-    player_.reset();
-    out_ = nullptr;
-    EXPECT_EQ(queue_.Drain(), 1);
-    EXPECT_EQ(Count(XWPlayerStopNotification), 0u);
-}
-
-TEST_F(PlayerTest, StartFailuresRaiseAndAFailureInAutoPlayIsReported) {
+TEST_F(PlayerTest, AnEmptyListAndStartFailuresRaiseAndAFailureInAutoPlayIsReported) {
+    ExpectNamedException([this] { Player player({}, 1, false, false, Hooks()); }, "BOOL Exception");
     // A playing file that has no sound file behind it.
     Make({Sound("a.wav", 3001)}, false, false);
     player_->setPlayingFile(std::make_shared<QFSoundFile>());
     posted_.clear();
-    try {
-        player_->start();
-        FAIL() << "no exception";
-    } catch (const platform::NamedException& e) {
-        EXPECT_EQ(e.name(), "OSErr Exception");
-    }
+    ExpectNamedException([this] { player_->start(); }, "OSErr Exception");
     EXPECT_EQ(Count(XWPlayerStartNotification), 0u);
 
     // The next file is gone by the time auto-play reaches it.
@@ -347,9 +350,7 @@ TEST_F(PlayerTest, FileBlipAndNextFileEndToEndOnNullAndCapture) {
 // The device the environment names, with its own output thread at real-time pace.
 TEST_F(PlayerTest, PlaysToTheEndOnTheDeviceTheEnvironmentNames) {
     const std::string capturePath = dir_ / "threaded.wav";
-    const char* saved = std::getenv("CORVANE_AUDIO_OUTPUT");
-    const std::string savedValue = saved ? saved : "";
-    ::setenv("CORVANE_AUDIO_OUTPUT", ("capture:" + capturePath).c_str(), 1);
+    playtest::ScopedEnv env("CORVANE_AUDIO_OUTPUT", "capture:" + capturePath);
     PlayerHooks hooks = Hooks();
     hooks.makeOutput = nullptr;
     player_ = std::make_unique<Player>(Player::FileList{Sound("a.wav", 3001), Sound("b.wav", 7003)},
@@ -365,18 +366,7 @@ TEST_F(PlayerTest, PlaysToTheEndOnTheDeviceTheEnvironmentNames) {
     EXPECT_EQ(Count(XWPlayerStartNotification), 2u);
     EXPECT_FALSE(player_->isPlaying());
     player_.reset();
-    if (saved) ::setenv("CORVANE_AUDIO_OUTPUT", savedValue.c_str(), 1);
-    else ::unsetenv("CORVANE_AUDIO_OUTPUT");
     EXPECT_EQ(playtest::ReadFloatWave(capturePath).frames(), 3001u + 7003u);
-}
-
-TEST_F(PlayerTest, AnEmptyListIsRefused) {
-    try {
-        Player player({}, 1, false, false, Hooks());
-        FAIL() << "no exception";
-    } catch (const platform::NamedException& e) {
-        EXPECT_EQ(e.name(), "BOOL Exception");
-    }
 }
 
 TEST_F(PlayerTest, NamedSoundsPlayWithoutTellingThePlayer) {
@@ -400,8 +390,6 @@ TEST_F(PlayerTest, NamedSoundsPlayWithoutTellingThePlayer) {
 
 TEST(AudioOutputChoice, TheEnvironmentChoosesTheBackend) {
     TempDir dir;
-    const char* saved = std::getenv("CORVANE_AUDIO_OUTPUT");
-    const std::string savedValue = saved ? saved : "";
     const struct {
         std::string value;
         std::vector<std::string> names;  // any of these
@@ -413,14 +401,12 @@ TEST(AudioOutputChoice, TheEnvironmentChoosesTheBackend) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value);
-        ::setenv("CORVANE_AUDIO_OUTPUT", c.value.c_str(), 1);
+        playtest::ScopedEnv env("CORVANE_AUDIO_OUTPUT", c.value);
         auto output = MakeAudioOutput();
         ASSERT_TRUE(output);
         EXPECT_NE(std::find(c.names.begin(), c.names.end(), output->Name()), c.names.end())
             << output->Name();
     }
-    if (saved) ::setenv("CORVANE_AUDIO_OUTPUT", savedValue.c_str(), 1);
-    else ::unsetenv("CORVANE_AUDIO_OUTPUT");
 }
 
 }  // namespace

@@ -71,14 +71,7 @@ TEST(PulseOutput, PlaysThroughAHeadlessServer) {
                 " -L 'module-native-protocol-unix auth-anonymous=1 socket=" + socket + "'"
                 " --log-target=file:" + (dir / "pulse.log"));
     ASSERT_TRUE(pulse.Started());
-    const char* saved = std::getenv("PULSE_SERVER");
-    const std::string savedValue = saved ? saved : "";
-    ::setenv("PULSE_SERVER", server.c_str(), 1);
-    struct Restore {
-        bool had;
-        std::string value;
-        ~Restore() { had ? (void)::setenv("PULSE_SERVER", value.c_str(), 1) : (void)::unsetenv("PULSE_SERVER"); }
-    } restore{saved != nullptr, savedValue};
+    playtest::ScopedEnv restore("PULSE_SERVER", server);
 
     std::unique_ptr<AudioOutput> output;
     ASSERT_TRUE(WaitFor([&] { return (output = MakePulseOutput()) != nullptr; }))
