@@ -67,24 +67,19 @@ TEST(SnippetPeer, MatchesSoxTrim) {
         snippet->SetSFTBufferSize(4096);
         ASSERT_EQ(w.end - w.start, snippet->GetNumSFrames());
 
-        const uint32_t frames = w.end - w.start;
-        const uint32_t asked = frames + 5000;
-        std::vector<double> want(2 * asked, 9.0), got(2 * asked, 9.0);
-        uint32_t n = asked;
-        ASSERT_EQ(0, trimmed->Read(0, &n, want.data()));
-        ASSERT_EQ(frames, n);
-        n = asked;
-        ASSERT_EQ(0, snippet->Read(0, &n, got.data()));
-        ASSERT_EQ(frames, n);
-        EXPECT_EQ(want, got);
-
-        std::vector<float> wantF(2 * asked, 9.0f), gotF(2 * asked, 9.0f);
-        n = asked;
-        ASSERT_EQ(0, trimmed->Read(0, &n, wantF.data()));
-        n = asked;
-        ASSERT_EQ(0, snippet->Read(0, &n, gotF.data()));
-        ASSERT_EQ(frames, n);
-        EXPECT_EQ(wantF, gotF);
+        const uint32_t frames = w.end - w.start, asked = frames + 5000;
+        auto compare = [&](auto fill) {  // double or float
+            std::vector<decltype(fill)> want(2 * asked, fill), got(2 * asked, fill);
+            uint32_t n = asked;
+            ASSERT_EQ(0, trimmed->Read(0, &n, want.data()));
+            ASSERT_EQ(frames, n);
+            n = asked;
+            ASSERT_EQ(0, snippet->Read(0, &n, got.data()));
+            ASSERT_EQ(frames, n);
+            EXPECT_EQ(want, got);
+        };
+        compare(9.0);
+        compare(9.0f);
     }
 }
 
