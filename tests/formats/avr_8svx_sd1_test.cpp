@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "aiff_test_support.h"
 #include "format_test_support.h"
 #include "formats/chunk_reader.h"
 #include "formats/pcm/avr_file.h"
@@ -17,6 +18,7 @@
 #include "formats/pcm/sd1_file.h"
 #include "soundfile/progress.h"
 
+using aifftest::Chunk;
 using formattest::Quote;
 using formattest::ReadAllFrames;
 using formattest::RunCommand;
@@ -47,17 +49,11 @@ std::string AvrHeader(uint16_t channelFlag, uint16_t bits, uint16_t sign, uint32
     return h;
 }
 
-std::string Chunk(const std::string& id, const std::string& data, uint32_t size) {
-    return id + BE(size, 4) + data + (data.size() % 2 ? std::string(1, '\0') : "");
-}
-std::string Chunk(const std::string& id, const std::string& data) {
-    return Chunk(id, data, static_cast<uint32_t>(data.size()));
-}
 std::string Vhdr(uint32_t oneShot, uint16_t rate, uint8_t compression = 0) {
     return Chunk("VHDR", BE(oneShot, 4) + BE(0, 4) + BE(0, 4) + BE(rate, 2) + '\0' +
                              static_cast<char>(compression) + BE(0x10000, 4));
 }
-std::string Form(const std::string& chunks) { return "FORM" + BE(uint32_t(chunks.size() + 4), 4) + "8SVX" + chunks; }
+std::string Form(const std::string& chunks) { return aifftest::Form(chunks, "8SVX"); }
 
 // A Sound Designer I header with the fields read.
 std::string Sd1Header(uint32_t byteCount, uint32_t rate, uint16_t bits) {

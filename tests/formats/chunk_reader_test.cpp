@@ -43,7 +43,7 @@ TEST(ByteView, ReadsStopAtTheEndAndLeaveTheCursor) {
     EXPECT_EQ(again.position(), 2u);
 }
 
-TEST(ByteSource, HoldsRejectsRangesThatWrapOrPassTheEnd) {
+TEST(ByteSource, RangesThatWrapOrPassTheEndAreRefusedInMemoryAndStreams) {
     const char bytes[] = "abcdefgh";
     MemorySource source(bytes, 8);
     EXPECT_TRUE(source.Holds(0, 8));
@@ -53,6 +53,14 @@ TEST(ByteSource, HoldsRejectsRangesThatWrapOrPassTheEnd) {
     EXPECT_EQ(source.ReadAt(6, out, 4), kEOFErr);
     EXPECT_EQ(source.ReadAt(4, out, 4), 0);
     EXPECT_EQ(std::string(out, 4), "efgh");
+
+    std::istringstream in(std::string("0123456789"));
+    StreamSource stream(in);
+    EXPECT_EQ(stream.Size(), 10u);
+    EXPECT_EQ(stream.ReadAt(7, out, 3), 0);
+    EXPECT_EQ(std::string(out, 3), "789");
+    EXPECT_EQ(stream.ReadAt(8, out, 3), kEOFErr);
+    EXPECT_EQ(stream.ReadAt(0, out, 3), 0);
 }
 
 TEST(ChunkWalker, WalksPaddedChunksAndStopsAtTheLimit) {
@@ -102,17 +110,6 @@ TEST(ChunkWalker, HugeSizesEndTheWalkInsteadOfWrapping) {
     EXPECT_EQ(far.Next(&h), ChunkWalker::kEnd);
     EXPECT_FALSE(far.Advance());
     EXPECT_FALSE(far.AdvanceTo(0));
-}
-
-TEST(StreamSource, ReadsAtOffsetsAndRefusesShortReads) {
-    std::istringstream in(std::string("0123456789"));
-    StreamSource source(in);
-    EXPECT_EQ(source.Size(), 10u);
-    char out[3];
-    EXPECT_EQ(source.ReadAt(7, out, 3), 0);
-    EXPECT_EQ(std::string(out, 3), "789");
-    EXPECT_EQ(source.ReadAt(8, out, 3), kEOFErr);
-    EXPECT_EQ(source.ReadAt(0, out, 3), 0);
 }
 
 }  // namespace

@@ -76,17 +76,14 @@ TEST(LameCandidates, FixedPathsFirstThenAbsolutePathFolders) {
     EXPECT_EQ(LameCandidatePaths("").size(), 4u);
 }
 
-TEST(LameRun, ReadsTheVersionThatTheProgramPrints) {
+TEST(LameRun, ReadsTheVersionThatTheProgramPrintsIfAny) {
     TempDir dir;
     const LameVersion v = ReadLameVersion(FakeLame(dir / "lame", kBanner3100));
     ASSERT_TRUE(v.valid);
     EXPECT_EQ(v.text(), "3.100");
     // Standard error counts as well.
     EXPECT_EQ(ReadLameVersion(FakeLame(dir / "err", "LAME version 3.97", 0, true)).minor, 97);
-}
-
-TEST(LameRun, AFailingMissingOrSilentProgramHasNoVersion) {
-    TempDir dir;
+    // A failing, silent, missing or plain file has none.
     EXPECT_FALSE(ReadLameVersion(FakeLame(dir / "fails", kBanner3100, 1)).valid);
     EXPECT_FALSE(ReadLameVersion(FakeLame(dir / "silent", "usage: lame")).valid);
     EXPECT_FALSE(ReadLameVersion(dir / "missing").valid);

@@ -3,12 +3,13 @@
 // temporary AIFF file.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <iterator>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "format_test_support.h"
 #include "formats/pcm/aifc_file.h"
 #include "formats/pcm/aiff_file.h"
 #include "formats/register_sound_files.h"
@@ -20,19 +21,13 @@
 #include "soundfile/snippet_file.h"
 #include "test_support.h"
 
+using formattest::Quote;
+using formattest::RunCommand;
 using testsupport::HaveProgram;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 
 namespace {
-
-bool RunSox(const std::string& command) {
-    return std::system((command + " 2>/dev/null").c_str()) == 0;
-}
-
-std::string Quote(const std::string& path) {
-    return "'" + path + "'";
-}
 
 // An AIFF or AIFF-C reader for the file, bound and, when asked, opened.
 CSoundFile* OpenAiff(const std::string& path, bool open = true) {
@@ -45,22 +40,13 @@ CSoundFile* OpenAiff(const std::string& path, bool open = true) {
     return f;
 }
 
-size_t EntriesIn(const std::string& folder) {
-    size_t n = 0;
-    for (const auto& e : std::filesystem::directory_iterator(folder)) {
-        (void)e;
-        ++n;
-    }
-    return n;
-}
-
 // The snippet [S, E) of a file equals `sox in out trim <S>s =<E>s`, through the
 // double and the float reads, also when the caller asks for more than the window.
 TEST(SnippetPeer, MatchesSoxTrim) {
     if (!HaveProgram("sox")) GTEST_SKIP() << "sox not installed";
     TempDir dir;
     const std::string in = dir / "in.aiff";
-    ASSERT_TRUE(RunSox("sox -n -r 44100 -b 16 -c 2 " + Quote(in) + " synth 1 sine 440 sine 1250"));
+    ASSERT_TRUE(RunCommand("sox -n -r 44100 -b 16 -c 2 " + Quote(in) + " synth 1 sine 440 sine 1250"));
 
     struct Window {
         uint32_t start, end;
@@ -68,7 +54,7 @@ TEST(SnippetPeer, MatchesSoxTrim) {
     for (Window w : {Window{1000, 30000}, Window{0, 44100}, Window{44000, 44100}}) {
         SCOPED_TRACE(std::to_string(w.start) + ".." + std::to_string(w.end));
         const std::string out = dir / ("trim" + std::to_string(w.start) + ".aiff");
-        ASSERT_TRUE(RunSox("sox " + Quote(in) + " " + Quote(out) + " trim " +
+        ASSERT_TRUE(RunCommand("sox " + Quote(in) + " " + Quote(out) + " trim " +
                            std::to_string(w.start) + "s =" + std::to_string(w.end) + "s"));
         SoundFilePtr trimmed(OpenAiff(out));
         ASSERT_EQ(w.end - w.start, trimmed->GetNumSFrames());
@@ -81,24 +67,19 @@ TEST(SnippetPeer, MatchesSoxTrim) {
         snippet->SetSFTBufferSize(4096);
         ASSERT_EQ(w.end - w.start, snippet->GetNumSFrames());
 
-        const uint32_t frames = w.end - w.start;
-        const uint32_t asked = frames + 5000;
-        std::vector<double> want(2 * asked, 9.0), got(2 * asked, 9.0);
-        uint32_t n = asked;
-        ASSERT_EQ(0, trimmed->Read(0, &n, want.data()));
-        ASSERT_EQ(frames, n);
-        n = asked;
-        ASSERT_EQ(0, snippet->Read(0, &n, got.data()));
-        ASSERT_EQ(frames, n);
-        EXPECT_EQ(want, got);
-
-        std::vector<float> wantF(2 * asked, 9.0f), gotF(2 * asked, 9.0f);
-        n = asked;
-        ASSERT_EQ(0, trimmed->Read(0, &n, wantF.data()));
-        n = asked;
-        ASSERT_EQ(0, snippet->Read(0, &n, gotF.data()));
-        ASSERT_EQ(frames, n);
-        EXPECT_EQ(wantF, gotF);
+        const uint32_t frames = w.end - w.start, asked = frames + 5000;
+        auto compare = [&](auto fill) {  // double or float
+            std::vector<decltype(fill)> want(2 * asked, fill), got(2 * asked, fill);
+            uint32_t n = asked;
+            ASSERT_EQ(0, trimmed->Read(0, &n, want.data()));
+            ASSERT_EQ(frames, n);
+            n = asked;
+            ASSERT_EQ(0, snippet->Read(0, &n, got.data()));
+            ASSERT_EQ(frames, n);
+            EXPECT_EQ(want, got);
+        };
+        compare(9.0);
+        compare(9.0f);
     }
 }
 
@@ -193,7 +174,7 @@ TEST_F(CodedTempFileTest, SamplesRoundTripThroughTheTemporaryAiffFile) {
         ASSERT_EQ(expected, out.samples[i]) << i;
     }
     EXPECT_FALSE(XWQF::FileExists(tempPath));
-    EXPECT_EQ(0u, EntriesIn(dir.path()));
+    EXPECT_EQ(0, std::distance(std::filesystem::directory_iterator(dir.path()), {}));
 }
 
 }  // namespace

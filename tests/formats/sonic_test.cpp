@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "aiff_test_support.h"
 #include "format_test_support.h"
 #include "formats/chunk_reader.h"
 #include "formats/pcm/aiff_file.h"
@@ -22,25 +23,18 @@
 #include "soundfile/type_codes.h"
 
 using namespace formattest;
+using aifftest::BE16;
+using aifftest::BE32;
+using aifftest::Chunk;
+using aifftest::Comm;
+using aifftest::Marker;
 using testsupport::HaveProgram;
 using testsupport::ReadFile;
 
 namespace {
 
-std::string BE16(uint16_t v) {
-    return {char(v >> 8), char(v)};
-}
-std::string BE32(uint32_t v) {
-    return BE16(uint16_t(v >> 16)) + BE16(uint16_t(v));
-}
 uint32_t At32(const std::string& s, size_t at) {
     return LoadBE32(reinterpret_cast<const uint8_t*>(s.data() + at));
-}
-
-std::string Chunk(const std::string& id, std::string body) {
-    const uint32_t size = uint32_t(body.size());
-    if (size & 1) body += '\0';
-    return id + BE32(size) + body;
 }
 
 // 24-bit samples in the buffer form: three bytes, least significant first.
@@ -71,10 +65,7 @@ struct Layout {
 };
 
 std::string SonicBytes(const Layout& l, const std::string& data) {
-    std::string body = "AIFF";
-    const Float80 rate = DblToExt80(48000);
-    body += Chunk("COMM", BE16(uint16_t(l.channels)) + BE32(l.frames) + BE16(uint16_t(l.bits)) +
-                              std::string(reinterpret_cast<const char*>(rate.bytes), 10));
+    std::string body = "AIFF" + Comm(l.channels, l.frames, l.bits, 48000);
     if (l.appl) {
         std::string offs;
         if (l.offsLength == 20 || l.offsLength == 24)
@@ -335,11 +326,6 @@ std::string Lists(CSoundFile& f) {
         out += "loop " + std::to_string(l->type) + ":" + std::to_string(l->start) + "-" +
                std::to_string(l->end);
     return out;
-}
-
-std::string Marker(uint16_t id, uint32_t position, const std::string& name) {
-    std::string r = BE16(id) + BE32(position) + char(name.size()) + name;
-    return r.size() % 2 ? r + '\0' : r;
 }
 
 TEST_F(SonicTest, MarkersLoopsAndSamplerDataAreRead) {

@@ -114,8 +114,4 @@ TEST(NotificationCenter, ConcurrentPostingAndObserverChurn) {
     EXPECT_EQ(delivered.load(), 6000);
 }
 
-TEST(NotificationCenter, DefaultCenterIsOneObject) {
-    EXPECT_EQ(&NotificationCenter::Default(), &NotificationCenter::Default());
-}
-
 }  // namespace

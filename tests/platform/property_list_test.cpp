@@ -38,9 +38,7 @@ TEST(PropertyList, RoundTripsEveryTypeInXmlAndBinary) {
         plist::Value back = plist::Parse(bytes);
         EXPECT_EQ(back, original) << (format == plist::Format::Binary ? "binary" : "xml");
     }
-}
-
-TEST(PropertyList, BinaryDatesKeepFractionsXmlDatesWholeSeconds) {
+    // Binary dates keep their fractions, XML dates whole seconds.
     plist::Value v(plist::Array{plist::Value(plist::Date{-86400.25})});
     plist::Value bin = plist::Parse(plist::Serialize(v, plist::Format::Binary));
     ASSERT_TRUE(bin.isArray());
@@ -50,7 +48,7 @@ TEST(PropertyList, BinaryDatesKeepFractionsXmlDatesWholeSeconds) {
     EXPECT_NEAR(xml.array()->at(0).date()->seconds, -86400.25, 1.0);
 }
 
-TEST(PropertyList, FilesRoundTripAndUnreadableFilesGiveNull) {
+TEST(PropertyList, FilesRoundTripAndUnreadableOrUnwritableFilesFail) {
     TempDir dir;
     const plist::Value original = Sample();
     ASSERT_TRUE(plist::WriteFile(original, dir / "a.plist"));
@@ -67,6 +65,14 @@ TEST(PropertyList, FilesRoundTripAndUnreadableFilesGiveNull) {
     EXPECT_TRUE(plist::ReadFile(dir / "empty").isNull());
     testsupport::WriteFile(dir / "text", "just some text, no property list");
     EXPECT_TRUE(plist::ReadFile(dir / "text").isNull());
+
+    // Values that cannot be written give nothing.
+    plist::Value v;
+    v["hole"] = plist::Value();
+    EXPECT_TRUE(plist::Serialize(v).empty());
+    EXPECT_TRUE(plist::Serialize(plist::Value(std::string("a\0b", 3))).empty());
+    EXPECT_FALSE(plist::WriteFile(v, dir / "x.plist"));
+    EXPECT_FALSE(plist::WriteFile(Sample(), dir / "no-such-folder/x.plist"));
 }
 
 TEST(PropertyList, DamagedInputParsesToNull) {
@@ -148,16 +154,6 @@ TEST(PropertyList, HostileStructuresAreRefusedNotCrashing) {
         BinaryPlist({"\xD1" + Ref(1) + Ref(2), std::string("\x62\x00\x41\x00\x42", 5), "\x09"}));
     ASSERT_TRUE(good.isDictionary());
     EXPECT_TRUE(good.find("AB")->asBool());
-}
-
-TEST(PropertyList, ValuesThatCannotBeWrittenGiveNothing) {
-    plist::Value v;
-    v["hole"] = plist::Value();
-    EXPECT_TRUE(plist::Serialize(v).empty());
-    EXPECT_TRUE(plist::Serialize(plist::Value(std::string("a\0b", 3))).empty());
-    TempDir dir;
-    EXPECT_FALSE(plist::WriteFile(v, dir / "x.plist"));
-    EXPECT_FALSE(plist::WriteFile(Sample(), dir / "no-such-folder/x.plist"));
 }
 
 TEST(PropertyList, ReadsWhatAnotherToolWrote) {

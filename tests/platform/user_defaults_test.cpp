@@ -128,21 +128,16 @@ TEST(UserDefaultsTest, ChangesPersistWithoutTheFactoryValues) {
     EXPECT_EQ(Capture("python3 '" + (dir / "read.py") + "' '" + path + "'"),
               "['Custom Sample Rates', 'Last Used Destination', 'Number of Files Ever "
               "Converted']\nTrue\n12345678901 [22050.0, 96000.0]\n");
-}
 
-TEST(UserDefaultsTest, ReadsAFileWrittenByAnotherProgram) {
-    if (!HaveProgram("python3")) GTEST_SKIP() << "python3 is not installed";
-    TempDir dir;
-    const std::string path = dir / "preferences.plist";
+    // And a file another program wrote, in the binary form, is read.
     WriteFile(dir / "write.py",
               "import plistlib,sys\n"
               "plistlib.dump({'Skip Bad Region': 1, 'Blip At End': True},"
               " open(sys.argv[1], 'wb'), fmt=plistlib.FMT_BINARY)\n");
     Capture("python3 '" + (dir / "write.py") + "' '" + path + "'");
-    platform::UserDefaults d(path);
-    ASSERT_TRUE(d.Load());
-    EXPECT_EQ(d.GetInteger("Skip Bad Region"), 1);
-    EXPECT_TRUE(d.GetBool("Blip At End"));
+    ASSERT_TRUE(again.Load());
+    EXPECT_EQ(again.GetInteger("Skip Bad Region"), 1);
+    EXPECT_TRUE(again.GetBool("Blip At End"));
 }
 
 TEST(UserDefaultsTest, ABrokenFileLoadsEmptyAndIsReplacedByTheNextChange) {
@@ -158,7 +153,7 @@ TEST(UserDefaultsTest, ABrokenFileLoadsEmptyAndIsReplacedByTheNextChange) {
     EXPECT_FALSE(again.GetBool("Open Log", true));
 }
 
-TEST(UserDefaultsTest, AValueThatCannotBeWrittenIsRefused) {
+TEST(UserDefaultsTest, AValueThatCannotBeWrittenIsRefusedAndAnUnwritableFolderKeepsItInMemory) {
     TempDir dir;
     platform::UserDefaults d(dir / "preferences.plist");
     ASSERT_TRUE(d.Set("Kept", 1));
@@ -170,14 +165,11 @@ TEST(UserDefaultsTest, AValueThatCannotBeWrittenIsRefused) {
     platform::UserDefaults again(dir / "preferences.plist");
     again.Load();
     EXPECT_EQ(again.GetInteger("Later"), 2);
-}
 
-TEST(UserDefaultsTest, AnUnwritableFolderKeepsTheValueInMemory) {
-    TempDir dir;
     WriteFile(dir / "file", "x");
-    platform::UserDefaults d(dir / "file/corvane/preferences.plist");
-    EXPECT_FALSE(d.Set("Open Log", false));
-    EXPECT_FALSE(d.GetBool("Open Log", true));
+    platform::UserDefaults lost(dir / "file/corvane/preferences.plist");
+    EXPECT_FALSE(lost.Set("Open Log", false));
+    EXPECT_FALSE(lost.GetBool("Open Log", true));
 }
 
 TEST(UserDefaultsTest, ReadersOnOtherThreadsSeeWholeValues) {
