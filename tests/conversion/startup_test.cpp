@@ -54,22 +54,6 @@ protected:
     platform::UserDefaults defaults_{dir_ / "config/corvane/preferences.plist"};
 };
 
-TEST(FactoryDefaults, TheThirtyKeysAndTheirValues) {
-    const plist::Dictionary d = FactoryUserDefaults();
-    EXPECT_EQ(d.size(), 30u);
-    EXPECT_TRUE(d.at("Ignore Regions Containing Whole File").asBool());
-    EXPECT_FALSE(d.at("Recognize number files as split").asBool(true));
-    EXPECT_EQ(d.at("Skip Bad Region").type(), plist::Value::Type::Integer);
-    EXPECT_EQ(d.at("Varispeed").type(), plist::Value::Type::Real);
-    EXPECT_EQ(d.at("Conversions"), plist::Value(plist::Array()));
-    EXPECT_EQ(d.at("Input Files Sort Key").asString(), "filename");
-    EXPECT_EQ(d.at("ConvSpecs Sort Key").asString(), "convName");
-    EXPECT_EQ(d.at("Unrecognized Input File Type").asString(), "'DPCM'");
-    EXPECT_EQ(d.at("Unrecognized Input File Sample Rate").asReal(), 44100.0);
-    EXPECT_EQ(d.at("XWUnrecognizedFileNumChannels").asInteger(), 1);
-    EXPECT_FALSE(d.at("Number Duplicate Files").asBool(true));
-}
-
 TEST_F(Startup, FillsTheModelFromTheDefaults) {
     defaults_.Set(kRawWordSizeKey, 24);
     defaults_.Set(kRawNumChannelsKey, 2);
