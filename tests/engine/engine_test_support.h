@@ -299,6 +299,12 @@ private:
     platform::NotificationCenter::Token token_ = 0;
 };
 
+// A format object of the test's own, for a dispatcher's create function.
+template <class T>
+CSoundFile* Make() {
+    return new T();
+}
+
 // A pipeline test's view of the batch: the progress it announces, as "steps N",
 // "step <text> <index>[ x<ratio>]" and "region <name> <start>", from the
 // pipeline's step count on.

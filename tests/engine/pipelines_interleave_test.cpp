@@ -294,10 +294,6 @@ public:
     }
 };
 
-CSoundFile* MakeFailingDecoder() {
-    return new FailingDecoder();
-}
-
 // A decoding on open that fails ends every member with its code, whether the
 // member treats the input or hands it to group 0 (mix, left and right too,
 // whose first step would otherwise run on what the decoder never gave); only a
@@ -339,7 +335,7 @@ TEST_F(ChannelPipelines, RefusalsAndFailedDecodingLeaveNothing) {
     const bool wholeFile = CSoundFile::GetProcessFileIfNoRegions();
     const SoundFileDispatcherPtr wave = GetSoundFileDispatcher(FourCC("WAVE"));
     auto failing = std::make_shared<SoundFileDispatcher>();
-    failing->setCreateFunc(&MakeFailingDecoder);
+    failing->setCreateFunc(&Make<FailingDecoder>);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.input + " treatment " + std::to_string(row.treatment) + ", low bits " +
                      std::to_string(row.low));

@@ -17,15 +17,7 @@
 namespace enginetest {
 namespace {
 
-class Pipelines : public PipelineTest {
-protected:
-    // A Sound Designer II file at `path` of sox's tones with the given regions.
-    void WithRegions(const std::string& path,
-                     const std::vector<std::tuple<std::string, int, int>>& regions) {
-        Sox(dir / "plain.wav", "-r 8000 -c 2 -b 16");
-        WithExtras(dir / "plain.wav", path, {{}, regions, {}});
-    }
-};
+using Pipelines = PipelineTest;
 
 TEST_F(Pipelines, FormatChangesKeepEverySampleBothWays) {
     struct Row {
@@ -67,7 +59,9 @@ TEST_F(Pipelines, FormatChangesKeepEverySampleBothWays) {
 
 TEST_F(Pipelines, RegionsAreCompactedOrExtractedWithTheirExactSamples) {
     const std::string song = in + "/Song.sd2";
-    WithRegions(song, {{"A", 100, 300}, {"x/y", 500, 560}, {"..", 700, 800}});
+    Sox(dir / "plain.wav", "-r 8000 -c 2 -b 16");
+    WithExtras(dir / "plain.wav", song,
+               {{}, {{"A", 100, 300}, {"x/y", 500, 560}, {"..", 700, 800}}, {}});
     const auto trim = [&](int s, int e) {
         return SoxSamples(dir / "plain.wav", "trim " + std::to_string(s) + "s =" + std::to_string(e) + "s");
     };
@@ -320,10 +314,6 @@ private:
     std::string header_, data_;
 };
 
-CSoundFile* MakeTestCoder() {
-    return new TestCoder();
-}
-
 // WAVE files whose objects say they decode on open; the decoding itself is the
 // plain reading, counted.
 int gDecodes = 0;
@@ -336,10 +326,6 @@ public:
         return InitInputBuffer();
     }
 };
-
-CSoundFile* MakeDecodingWave() {
-    return new DecodingWave();
-}
 
 // A coded file read back: its lines before the samples, and its samples
 // left-justified in 32 bits.
@@ -377,8 +363,8 @@ protected:
         row["extension"] = "tcd";
         row["text"] = "Test coder";
         table[HFSTypeString(kCoderType)] = row;
-        Swap(kCoderType, &MakeTestCoder);
-        for (OSType code : kExcludedTypes) Swap(code, &MakeTestCoder);
+        Swap(kCoderType, &Make<TestCoder>);
+        for (OSType code : kExcludedTypes) Swap(code, &Make<TestCoder>);
     }
     void TearDown() override {
         for (const auto& [code, dispatcher] : saved_)
@@ -585,7 +571,7 @@ TEST_F(DirectCoding, SetsTakeTheCopyPathAndDecodingMembersAreRefused) {
     Sox(in + "/w.L.wav", "-r 8000 -c 1 -b 16");
     Sox(in + "/w.R.wav", "-r 8000 -c 1 -b 16");
     Sox(in + "/s.wav", "-r 8000 -c 2 -b 16");
-    Swap(FourCC("WAVE"), &MakeDecodingWave);
+    Swap(FourCC("WAVE"), &Make<DecodingWave>);
     progress.clear();
     EXPECT_EQ(Outcomes({in + "/w.L.wav"}, Conversion("One")), Strings{"Failure w.L.wav -50"});
     EXPECT_EQ(progress, Strings{});  // refused before any step is counted
