@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "conversion/cconv_spec.h"
+#include "conversion/type_rules.h"
 #include "formats/register_sound_files.h"
 #include "soundfile/raw_settings.h"
 #include "soundfile/registry.h"
@@ -79,6 +81,14 @@ TEST_F(Startup, FillsTheModelFromTheDefaults) {
     // The registry.
     for (OSType code : RegisteredSoundFileTypes())
         EXPECT_NE(GetSoundFileDispatcher(code), nullptr) << FourCCText(code);
+    // The per-type rules: a Creative Voice record without a rate is refused.
+    SoundFileDispatcherPtr voc = GetSoundFileDispatcher(FourCC("VOC "));
+    ASSERT_TRUE(voc && voc->hasSampleRateFunc());
+    auto record = std::make_shared<ConvSpec>();
+    record->setSampleRate(0);
+    CConvSpec facade(record);
+    EXPECT_EQ(voc->callHandleSampleRateSettings(&facade, 0, "", 0), 0);
+    EXPECT_FALSE(record->specificsValue(kSampleRateValidKey).asBool(true));
     // The encoder: 3.100 is newer than 3.93.
     EXPECT_EQ(r.mp3Encoder.version.text(), "3.100");
     EXPECT_TRUE(r.mp3Writable);

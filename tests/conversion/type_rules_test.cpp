@@ -12,7 +12,6 @@
 #include <string>
 
 #include "conversion/cconv_spec.h"
-#include "conversion/startup.h"
 #include "formats/register_sound_files.h"
 #include "soundfile/registry.h"
 #include "soundfile/sound_file.h"
@@ -603,25 +602,6 @@ TEST(TypeRules, EachTypeGetsTheSlotsOfItsRules) {
         EXPECT_EQ(slots, it == expected.end() ? "" : it->second) << FourCCText(code);
         EXPECT_TRUE(d->hasCreateFunc()) << FourCCText(code);
     }
-    CSoundFile::Cleanup();
-}
-
-TEST(TypeRules, BootingTheModelRegistersTheRules) {
-    CSoundFile::Cleanup();
-    testsupport::TempDir dir;
-    platform::UserDefaults defaults(dir / "preferences.plist");
-    BootOptions options;
-    options.defaults = &defaults;
-    options.probeMp3Encoder = false;
-    ASSERT_EQ(BootModel(options).status, 0);
-    SoundFileDispatcherPtr voc = GetSoundFileDispatcher(FourCC("VOC "));
-    ASSERT_NE(voc, nullptr);
-    EXPECT_TRUE(voc->hasSampleRateFunc());
-    auto record = std::make_shared<ConvSpec>();
-    record->setSampleRate(0);
-    CConvSpec facade(record);
-    EXPECT_EQ(voc->callHandleSampleRateSettings(&facade, 0, "", 0), 0);
-    EXPECT_FALSE(record->specificsValue(kSampleRateValidKey).asBool(true));
     CSoundFile::Cleanup();
 }
 
