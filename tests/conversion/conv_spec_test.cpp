@@ -143,43 +143,34 @@ TEST(ConvSpec, PerTypeBlockIsAlwaysExactly256Bytes) {
     EXPECT_EQ(*s.specificsValue(kOldDataKey).data(), plist::Bytes(256, 1));
 }
 
+// Names that would not name a folder of their own get the default; a dot with
+// something after it is a name of its own. Names are cut at a character
+// boundary within 255 bytes.
 TEST(ConvNameFormatter, CleansNames) {
-    const auto clean = ConvNameFormatter::stringForObjectValue;
-    EXPECT_EQ(clean("/Volumes:Disk\\x"), "-Volumes-Disk-x");
-    EXPECT_EQ(clean(" a / b"), "a -b");
-    EXPECT_EQ(clean("x:y"), "x-y");
-    EXPECT_EQ(clean("a//b"), "a--b");
-    EXPECT_EQ(clean(" .hidden"), "hidden");
-    EXPECT_EQ(clean("..x"), ".x");
-    EXPECT_EQ(clean("tab\tinside "), "tab\tinside ");
-    EXPECT_EQ(clean("\xC2\xA0\xE2\x80\x83name"), "name");  // no-break and em spaces
-    EXPECT_EQ(clean(std::string("a\0b", 3)), "a-b");
-    EXPECT_EQ(clean(std::string(300, 'n')), std::string(255, 'n'));
-}
-
-TEST(ConvNameFormatter, CutsAtACharacterBoundaryWithin255Bytes) {
-    std::string name;
-    for (int i = 0; i < 200; ++i) name += "\xC3\xA9";  // 400 bytes
-    const std::string cut = ConvNameFormatter::stringForObjectValue(name);
-    EXPECT_EQ(cut.size(), 254u);
-    EXPECT_EQ(cut, name.substr(0, 254));
-    // 4-byte characters: 63 of them fit in 252 bytes.
-    std::string emoji;
+    std::string accents, emoji;
+    for (int i = 0; i < 200; ++i) accents += "\xC3\xA9";  // 400 bytes
     for (int i = 0; i < 100; ++i) emoji += "\xF0\x9F\x8E\xB5";
-    EXPECT_EQ(ConvNameFormatter::stringForObjectValue(emoji).size(), 252u);
-}
-
-TEST(ConvNameFormatter, NamesThatWouldNotNameAFolderOfTheirOwnGetTheDefault) {
-    for (const char* unsafe : {"", "   ", "\n", ".", "..", "...", " ...", "/"}) {
-        const std::string cleaned = ConvNameFormatter::stringForObjectValue(unsafe);
-        if (std::string(unsafe) == "/") {
-            EXPECT_EQ(cleaned, "-");
-            continue;
-        }
-        EXPECT_EQ(cleaned, ConvSpec::defaultConversionName()) << "'" << unsafe << "'";
-    }
-    // A dot with something after it is a name of its own.
-    EXPECT_EQ(ConvNameFormatter::stringForObjectValue(".. "), ". ");
+    const std::string fallback = ConvSpec::defaultConversionName();
+    const std::pair<std::string, std::string> rows[] = {
+        {"/Volumes:Disk\\x", "-Volumes-Disk-x"},
+        {" a / b", "a -b"},
+        {"x:y", "x-y"},
+        {"a//b", "a--b"},
+        {" .hidden", "hidden"},
+        {"..x", ".x"},
+        {"tab\tinside ", "tab\tinside "},
+        {"\xC2\xA0\xE2\x80\x83name", "name"},  // no-break and em spaces
+        {std::string("a\0b", 3), "a-b"},
+        {std::string(300, 'n'), std::string(255, 'n')},
+        {accents, accents.substr(0, 254)},
+        {emoji, emoji.substr(0, 252)},  // 63 four-byte characters
+        {"", fallback}, {"   ", fallback}, {"\n", fallback}, {".", fallback},
+        {"..", fallback}, {"...", fallback}, {" ...", fallback},
+        {"/", "-"},
+        {".. ", ". "},
+    };
+    for (const auto& [name, cleaned] : rows)
+        EXPECT_EQ(ConvNameFormatter::stringForObjectValue(name), cleaned) << "'" << name << "'";
     ConvSpec s;
     s.setConversionName("...");
     EXPECT_EQ(s.conversionName(), "untitled conversion");
