@@ -71,16 +71,17 @@ std::string LogTail(const ConvSpec& spec, const plist::Dictionary* row = nullptr
     return log.substr(head.size());
 }
 
-constexpr char kFactoryTail[] =
+// The lines of a record that converts nothing, before the gain line.
+const std::string kPlainHead =
     "\n    Do not convert file format"
     "\n    Do not convert the sample rate"
-    "\n    Do not convert the number of bits"
-    "\n    Do not change the gain";
+    "\n    Do not convert the number of bits";
+const std::string kFactoryTail = kPlainHead + "\n    Do not change the gain";
 
 TEST(ConvSpecDescriptions, FactoryRecord) {
     ConvSpec spec;
     EXPECT_EQ(DescribeConversionForLog(spec, nullptr, nullptr),
-              std::string("    Conversion name: untitled conversion") + kFactoryTail);
+              "    Conversion name: untitled conversion" + kFactoryTail);
     EXPECT_EQ(DescribeConversionForAutoName(spec, nullptr, nullptr), "Same type");
 }
 
@@ -203,14 +204,8 @@ TEST(ConvSpecDescriptions, GainVariants) {
         spec.setGateAttenuation(-6.0);
         spec.setCompressionBoost(3.5);
         spec.setCeiling(-1.0);
-        const std::string expected =
-            std::string(
-                "\n    Do not convert file format"
-                "\n    Do not convert the sample rate"
-                "\n    Do not convert the number of bits") +
-            c.log;
         SCOPED_TRACE(testing::Message() << c.gain << c.gate << c.compressor << c.normalize);
-        EXPECT_EQ(LogTail(spec), expected);
+        EXPECT_EQ(LogTail(spec), kPlainHead + c.log);
         EXPECT_EQ(DescribeConversionForAutoName(spec, nullptr, nullptr), c.autoName);
     }
 }
@@ -245,13 +240,8 @@ TEST(ConvSpecDescriptions, ChannelTreatmentsWithoutRules) {
         spec.setNeedsChannelTreat(true);
         spec.setChannelTreat(treat);
         SCOPED_TRACE(treat);
-        EXPECT_EQ(LogTail(spec),
-                  std::string(
-                      "\n    Do not convert file format"
-                      "\n    Do not convert the sample rate"
-                      "\n    Do not convert the number of bits"
-                      "\n    Change number of channels by: ") +
-                      logTexts[treat] + "\n    Do not change the gain");
+        EXPECT_EQ(LogTail(spec), kPlainHead + "\n    Change number of channels by: " +
+                                     logTexts[treat] + "\n    Do not change the gain");
         EXPECT_EQ(DescribeConversionForAutoName(spec, nullptr, nullptr),
                   std::string("Same type") + autoTexts[treat]);
     }
@@ -277,11 +267,7 @@ TEST(ConvSpecDescriptions, ChannelRulesOfTheOutputType) {
     gPopupIndex = 4;
     const std::string channelLine = "\n    Change number of channels by: ";
     EXPECT_EQ(LogTail(spec, &row, &mpeg),
-              std::string(
-                  "\n    Do not convert file format"
-                  "\n    Do not convert the sample rate"
-                  "\n    Do not convert the number of bits") +
-                  channelLine + "MPEG joint stereo   \n    Do not change the gain");
+              kPlainHead + channelLine + "MPEG joint stereo   \n    Do not change the gain");
     EXPECT_EQ(DescribeConversionForAutoName(spec, &row, &mpeg), "Same type, MPEG joint stereo");
     EXPECT_EQ(DescribeChannelHandling(spec, &row, &mpeg), "MPEG joint stereo");
 

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "conversion/cconv_spec.h"
+#include "conversion/type_rules.h"
 #include "formats/register_sound_files.h"
 #include "soundfile/raw_settings.h"
 #include "soundfile/registry.h"
@@ -54,22 +56,6 @@ protected:
     platform::UserDefaults defaults_{dir_ / "config/corvane/preferences.plist"};
 };
 
-TEST(FactoryDefaults, TheThirtyKeysAndTheirValues) {
-    const plist::Dictionary d = FactoryUserDefaults();
-    EXPECT_EQ(d.size(), 30u);
-    EXPECT_TRUE(d.at("Ignore Regions Containing Whole File").asBool());
-    EXPECT_FALSE(d.at("Recognize number files as split").asBool(true));
-    EXPECT_EQ(d.at("Skip Bad Region").type(), plist::Value::Type::Integer);
-    EXPECT_EQ(d.at("Varispeed").type(), plist::Value::Type::Real);
-    EXPECT_EQ(d.at("Conversions"), plist::Value(plist::Array()));
-    EXPECT_EQ(d.at("Input Files Sort Key").asString(), "filename");
-    EXPECT_EQ(d.at("ConvSpecs Sort Key").asString(), "convName");
-    EXPECT_EQ(d.at("Unrecognized Input File Type").asString(), "'DPCM'");
-    EXPECT_EQ(d.at("Unrecognized Input File Sample Rate").asReal(), 44100.0);
-    EXPECT_EQ(d.at("XWUnrecognizedFileNumChannels").asInteger(), 1);
-    EXPECT_FALSE(d.at("Number Duplicate Files").asBool(true));
-}
-
 TEST_F(Startup, FillsTheModelFromTheDefaults) {
     defaults_.Set(kRawWordSizeKey, 24);
     defaults_.Set(kRawNumChannelsKey, 2);
@@ -95,6 +81,14 @@ TEST_F(Startup, FillsTheModelFromTheDefaults) {
     // The registry.
     for (OSType code : RegisteredSoundFileTypes())
         EXPECT_NE(GetSoundFileDispatcher(code), nullptr) << FourCCText(code);
+    // The per-type rules: a Creative Voice record without a rate is refused.
+    SoundFileDispatcherPtr voc = GetSoundFileDispatcher(FourCC("VOC "));
+    ASSERT_TRUE(voc && voc->hasSampleRateFunc());
+    auto record = std::make_shared<ConvSpec>();
+    record->setSampleRate(0);
+    CConvSpec facade(record);
+    EXPECT_EQ(voc->callHandleSampleRateSettings(&facade, 0, "", 0), 0);
+    EXPECT_FALSE(record->specificsValue(kSampleRateValidKey).asBool(true));
     // The encoder: 3.100 is newer than 3.93.
     EXPECT_EQ(r.mp3Encoder.version.text(), "3.100");
     EXPECT_TRUE(r.mp3Writable);

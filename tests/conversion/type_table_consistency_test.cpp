@@ -146,6 +146,9 @@ TEST_F(TypeTableConsistency, EveryRegisteredTypeHasACompleteEntry) {
             ASSERT_TRUE(fallback >= 0 && fallback < static_cast<int64_t>(items.size())) << name;
             EXPECT_NE(items[fallback].find("text")->asString(), "-") << name;
         }
+        // Channel items are treatments the pipelines run.
+        for (const Item& item : Items(code, "channelHandlingPopup"))
+            EXPECT_TRUE(item.tag >= 1 && item.tag <= 6) << name << " " << item.text;
 
         const double lo = row.find("sampleRateMin")->asReal();
         const double hi = row.find("sampleRateMax")->asReal();
@@ -163,12 +166,6 @@ TEST_F(TypeTableConsistency, EveryRegisteredTypeHasACompleteEntry) {
             EXPECT_TRUE(row.find("forceSampleRate")->asBool()) << name;
         }
     }
-}
-
-TEST_F(TypeTableConsistency, ChannelItemsAreTreatmentsThePipelinesRun) {
-    for (OSType code : RegisteredSoundFileTypes())
-        for (const Item& item : Items(code, "channelHandlingPopup"))
-            EXPECT_TRUE(item.tag >= 1 && item.tag <= 6) << Name(code) << " " << item.text;
 }
 
 // With a popup-index rule the dialog shows the item the rule names; without one

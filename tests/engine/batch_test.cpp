@@ -16,8 +16,6 @@
 namespace enginetest {
 namespace {
 
-using Strings = std::vector<std::string>;
-
 TEST_F(EngineTest, OutputTreeMirrorsTheInputsInEveryConversionFolder) {
     Sox(in + "/A/x.wav");
     Sox(in + "/A/B/y.aiff", "-r 22050 -c 1 -b 16");

@@ -25,6 +25,7 @@
 #include "conversion/startup.h"
 #include "engine/batch_runner.h"
 #include "engine/case_dispatch.h"
+#include "foundation/pstring.h"
 #include "formats/format_test_support.h"
 #include "soundfile/progress.h"
 #include "soundfile/type_codes.h"
@@ -296,6 +297,90 @@ protected:
 private:
     std::map<int, PipelineFunc> saved_;
     platform::NotificationCenter::Token token_ = 0;
+};
+
+// A format object of the test's own, for a dispatcher's create function.
+template <class T>
+CSoundFile* Make() {
+    return new T();
+}
+
+// A pipeline test's view of the batch: the progress it announces, as "steps N",
+// "step <text> <index>[ x<ratio>]" and "region <name> <start>", from the
+// pipeline's step count on.
+class PipelineTest : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        if (IsSkipped()) return;
+        auto& center = platform::NotificationCenter::Default();
+        for (const char* name : {ProgressNumSteps, ProgressStep, ProgressRegion})
+            tokens_.push_back(
+                center.AddObserver(name, nullptr, [this, name](const platform::Notification& n) {
+                    if (name == ProgressNumSteps || !progress.empty())
+                        progress.push_back(Describe(name, n.object));
+                }));
+    }
+    void TearDown() override {
+        for (auto t : tokens_) platform::NotificationCenter::Default().RemoveObserver(t);
+        EngineTest::TearDown();
+    }
+
+    static std::string Describe(const std::string& name, const plist::Value& v) {
+        if (name == ProgressNumSteps) return "steps " + std::to_string(v.asInteger());
+        const plist::Array& a = *v.array();
+        std::string text = (name == ProgressStep ? "step " : "region ") + a[0].asString() + " " +
+                           std::to_string(a[1].asInteger());
+        if (name == ProgressStep && a.size() > 2) text += " x" + std::to_string(a[2].asReal());
+        return text;
+    }
+
+    struct Extras {
+        std::vector<SFTLoop> loops;
+        std::vector<std::tuple<std::string, int, int>> regions;  // name, start, end
+        std::vector<std::pair<std::string, uint32_t>> markers;
+    };
+
+    // A Sound Designer II file (`to` ends in ".sd2") or a WAVE file (".wav") of
+    // a sound file's samples and channel configuration, written by our writer
+    // with the extras.
+    static void WithExtras(const std::string& from, const std::string& to, const Extras& extras) {
+        short code = 0;
+        SoundFilePtr source = QFSoundFile(from).createSoundFile(&code);
+        ASSERT_TRUE(source && source->Open() == 0) << from;
+        std::vector<uint8_t> bytes;
+        ASSERT_EQ(formattest::ReadAllFrames(*source, &bytes), 0);
+        fs::create_directories(fs::path(to).parent_path());
+        const bool wave = to.ends_with(".wav");
+        SoundFilePtr f(CSoundFile::CreateSoundFile(FourCC(wave ? "WAVE" : "Sd2f")));
+        Str255 ext;
+        pstrcpy(std::string(wave ? "wav" : "sd2"), ext);
+        ASSERT_EQ(f->ISoundFile(to.substr(0, to.size() - 4)), 0);
+        f->SetChannelConfiguration(source->GetChannelConfiguration());
+        ASSERT_EQ(f->Create(source->GetNumChannels(), source->GetWordSize(),
+                            float(source->GetSampleRate()), nullptr, ext),
+                  0);
+        ASSERT_EQ(formattest::WriteBufferForm(*f, 0, bytes), 0);
+        for (SFTLoop loop : extras.loops) ASSERT_EQ(f->AddLoop(&loop), 0);
+        int32_t id = 1;
+        for (const auto& [name, start, end] : extras.regions) {
+            SFTRegion r{id++, start, end, start, 0, {}};
+            pstrcpy(name, r.name);
+            ASSERT_EQ(f->AddRegion(&r), 0);
+        }
+        for (const auto& [name, position] : extras.markers) {
+            SFTMarker m{id++, position, {}, 0, 0};
+            pstrcpy(name, m.name);
+            ASSERT_EQ(f->AddMarker(&m), 0);
+        }
+        ASSERT_EQ(f.release()->Dispose(1), 0);
+        CorvaOutFile::Clear();
+    }
+
+    Strings progress;
+
+private:
+    std::vector<platform::NotificationCenter::Token> tokens_;
 };
 
 }  // namespace enginetest

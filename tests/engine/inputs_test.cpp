@@ -12,8 +12,6 @@
 namespace enginetest {
 namespace {
 
-using Strings = std::vector<std::string>;
-
 TEST_F(EngineTest, UnrecognisedInputsAreSkippedCopiedOrFailedByTheAction) {
     testsupport::WriteFile(in + "/notes.txt", "not a sound");
     testsupport::WriteFile(in + "/.secret", "not a sound either");

@@ -18,8 +18,6 @@
 namespace enginetest {
 namespace {
 
-using Strings = std::vector<std::string>;
-
 constexpr long kRoomBytes = 256 * 1024;
 
 bool WriteText(const std::string& path, const std::string& text) {

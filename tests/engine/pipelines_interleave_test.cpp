@@ -104,24 +104,8 @@ std::string Difference(const Units& actual, const Units& expected, int tolerance
     return "";
 }
 
-class ChannelPipelines : public EngineTest {
+class ChannelPipelines : public PipelineTest {
 protected:
-    void SetUp() override {
-        EngineTest::SetUp();
-        if (IsSkipped()) return;
-        auto& center = platform::NotificationCenter::Default();
-        for (const char* name : {ProgressNumSteps, ProgressStep, ProgressRegion})
-            tokens_.push_back(
-                center.AddObserver(name, nullptr, [this, name](const platform::Notification& n) {
-                    if (name == ProgressNumSteps || !progress.empty())
-                        progress.push_back(Describe(name, n.object));
-                }));
-    }
-    void TearDown() override {
-        for (auto t : tokens_) platform::NotificationCenter::Default().RemoveObserver(t);
-        EngineTest::TearDown();
-    }
-
     // A conversion to WAVE with the channel treatment, then changed by `more`.
     static std::shared_ptr<ConvSpec> Treated(int treatment,
                                              const std::function<void(ConvSpec&)>& more = {}) {
@@ -131,16 +115,6 @@ protected:
             c.setChannelTreat(short(treatment));
             if (more) more(c);
         });
-    }
-
-    // "steps N", "step <text> <index>[ x<ratio>]", "region <name> <start>".
-    static std::string Describe(const std::string& name, const plist::Value& v) {
-        if (name == ProgressNumSteps) return "steps " + std::to_string(v.asInteger());
-        const plist::Array& a = *v.array();
-        std::string text = (name == ProgressStep ? "step " : "region ") + a[0].asString() + " " +
-                           std::to_string(a[1].asInteger());
-        if (name == ProgressStep && a.size() > 2) text += " x" + std::to_string(a[2].asReal());
-        return text;
     }
 
     // The tones of the tests, made by sox: mono, stereo, its channels as a split
@@ -165,42 +139,10 @@ protected:
             << to;
     }
 
-    // A Sound Designer II file (`to` ends in ".sd2") or a WAVE file (".wav") of
-    // a sound file's samples and channel configuration, with the regions A, x/y
-    // and "..".
+    // `to` with the regions A, x/y and "..".
     static void WithRegions(const std::string& from, const std::string& to) {
-        short code = 0;
-        SoundFilePtr source = QFSoundFile(from).createSoundFile(&code);
-        ASSERT_TRUE(source && source->Open() == 0) << from;
-        std::vector<uint8_t> bytes;
-        ASSERT_EQ(formattest::ReadAllFrames(*source, &bytes), 0);
-        fs::create_directories(fs::path(to).parent_path());
-        const bool wave = to.ends_with(".wav");
-        SoundFilePtr f(CSoundFile::CreateSoundFile(FourCC(wave ? "WAVE" : "Sd2f")));
-        Str255 ext;
-        pstrcpy(std::string(wave ? "wav" : "sd2"), ext);
-        ASSERT_EQ(f->ISoundFile(to.substr(0, to.size() - 4)), 0);
-        f->SetChannelConfiguration(source->GetChannelConfiguration());
-        ASSERT_EQ(f->Create(source->GetNumChannels(), source->GetWordSize(),
-                            float(source->GetSampleRate()), nullptr, ext),
-                  0);
-        ASSERT_EQ(formattest::WriteBufferForm(*f, 0, bytes), 0);
-        const std::tuple<std::string, int, int> regions[] = {
-            {"A", 100, 300}, {"x/y", 500, 560}, {"..", 650, 700}};
-        int32_t id = 1;
-        for (const auto& [name, start, end] : regions) {
-            SFTRegion r{id++, start, end, start, 0, {}};
-            pstrcpy(name, r.name);
-            ASSERT_EQ(f->AddRegion(&r), 0);
-        }
-        ASSERT_EQ(f.release()->Dispose(1), 0);
-        CorvaOutFile::Clear();
+        WithExtras(from, to, {{}, {{"A", 100, 300}, {"x/y", 500, 560}, {"..", 650, 700}}, {}});
     }
-
-    Strings progress;
-
-private:
-    std::vector<platform::NotificationCenter::Token> tokens_;
 };
 
 // Interleaving equals sox's merge, splitting and left or right its remix of
@@ -352,10 +294,6 @@ public:
     }
 };
 
-CSoundFile* MakeFailingDecoder() {
-    return new FailingDecoder();
-}
-
 // A decoding on open that fails ends every member with its code, whether the
 // member treats the input or hands it to group 0 (mix, left and right too,
 // whose first step would otherwise run on what the decoder never gave); only a
@@ -397,7 +335,7 @@ TEST_F(ChannelPipelines, RefusalsAndFailedDecodingLeaveNothing) {
     const bool wholeFile = CSoundFile::GetProcessFileIfNoRegions();
     const SoundFileDispatcherPtr wave = GetSoundFileDispatcher(FourCC("WAVE"));
     auto failing = std::make_shared<SoundFileDispatcher>();
-    failing->setCreateFunc(&MakeFailingDecoder);
+    failing->setCreateFunc(&Make<FailingDecoder>);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.input + " treatment " + std::to_string(row.treatment) + ", low bits " +
                      std::to_string(row.low));

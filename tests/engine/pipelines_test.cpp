@@ -17,70 +17,7 @@
 namespace enginetest {
 namespace {
 
-class Pipelines : public EngineTest {
-protected:
-    void SetUp() override {
-        EngineTest::SetUp();
-        if (IsSkipped()) return;
-        auto& center = platform::NotificationCenter::Default();
-        for (const char* name : {ProgressNumSteps, ProgressStep, ProgressRegion})
-            tokens_.push_back(
-                center.AddObserver(name, nullptr, [this, name](const platform::Notification& n) {
-                    // What comes before the pipeline's step count is not its own.
-                    if (name == ProgressNumSteps || !progress.empty())
-                        progress.push_back(Describe(name, n.object));
-                }));
-    }
-    void TearDown() override {
-        for (auto t : tokens_) platform::NotificationCenter::Default().RemoveObserver(t);
-        EngineTest::TearDown();
-    }
-
-    static std::string Describe(const std::string& name, const plist::Value& v) {
-        if (name == ProgressNumSteps) return "steps " + std::to_string(v.asInteger());
-        const plist::Array& a = *v.array();
-        return (name == ProgressStep ? "step " : "region ") + a[0].asString() + " " +
-               std::to_string(a[1].asInteger());
-    }
-
-    // The one output of a conversion folder (sidecars aside).
-    std::string OnlyOutput(const std::string& folder) {
-        const Strings names = Files(folder);
-        EXPECT_EQ(names.size(), 1u) << folder;
-        return names.empty() ? std::string() : folder + "/" + names.front();
-    }
-
-    // A WAVE file of sox's tones at `path` (ending in ".wav") with the given
-    // regions (name, start, end).
-    void WithRegions(const std::string& path,
-                     const std::vector<std::tuple<std::string, int, int>>& regions) {
-        Sox(dir / "plain.wav", "-r 8000 -c 2 -b 16");
-        short code = 0;
-        SoundFilePtr plain = QFSoundFile(dir / "plain.wav").createSoundFile(&code);
-        ASSERT_EQ(plain->Open(), 0);
-        std::vector<uint8_t> bytes;
-        ASSERT_EQ(formattest::ReadAllFrames(*plain, &bytes), 0);
-        SoundFilePtr f(CSoundFile::CreateSoundFile(FourCC("Sd2f")));
-        ASSERT_EQ(f->ISoundFile(path.substr(0, path.size() - 4)), 0);
-        Str255 ext;
-        pstrcpy(std::string("sd2"), ext);
-        ASSERT_EQ(f->Create(2, 16, 8000, nullptr, ext), 0);
-        ASSERT_EQ(formattest::WriteBufferForm(*f, 0, bytes), 0);
-        int32_t id = 1;
-        for (const auto& [name, start, end] : regions) {
-            SFTRegion r{id++, start, end, start, 0, {}};
-            pstrcpy(name, r.name);
-            ASSERT_EQ(f->AddRegion(&r), 0);
-        }
-        ASSERT_EQ(f.release()->Dispose(1), 0);
-        CorvaOutFile::Clear();
-    }
-
-    Strings progress;
-
-private:
-    std::vector<platform::NotificationCenter::Token> tokens_;
-};
+using Pipelines = PipelineTest;
 
 TEST_F(Pipelines, FormatChangesKeepEverySampleBothWays) {
     struct Row {
@@ -122,7 +59,9 @@ TEST_F(Pipelines, FormatChangesKeepEverySampleBothWays) {
 
 TEST_F(Pipelines, RegionsAreCompactedOrExtractedWithTheirExactSamples) {
     const std::string song = in + "/Song.sd2";
-    WithRegions(song, {{"A", 100, 300}, {"x/y", 500, 560}, {"..", 700, 800}});
+    Sox(dir / "plain.wav", "-r 8000 -c 2 -b 16");
+    WithExtras(dir / "plain.wav", song,
+               {{}, {{"A", 100, 300}, {"x/y", 500, 560}, {"..", 700, 800}}, {}});
     const auto trim = [&](int s, int e) {
         return SoxSamples(dir / "plain.wav", "trim " + std::to_string(s) + "s =" + std::to_string(e) + "s");
     };
@@ -375,10 +314,6 @@ private:
     std::string header_, data_;
 };
 
-CSoundFile* MakeTestCoder() {
-    return new TestCoder();
-}
-
 // WAVE files whose objects say they decode on open; the decoding itself is the
 // plain reading, counted.
 int gDecodes = 0;
@@ -391,10 +326,6 @@ public:
         return InitInputBuffer();
     }
 };
-
-CSoundFile* MakeDecodingWave() {
-    return new DecodingWave();
-}
 
 // A coded file read back: its lines before the samples, and its samples
 // left-justified in 32 bits.
@@ -432,8 +363,8 @@ protected:
         row["extension"] = "tcd";
         row["text"] = "Test coder";
         table[HFSTypeString(kCoderType)] = row;
-        Swap(kCoderType, &MakeTestCoder);
-        for (OSType code : kExcludedTypes) Swap(code, &MakeTestCoder);
+        Swap(kCoderType, &Make<TestCoder>);
+        for (OSType code : kExcludedTypes) Swap(code, &Make<TestCoder>);
     }
     void TearDown() override {
         for (const auto& [code, dispatcher] : saved_)
@@ -451,50 +382,13 @@ protected:
         ASSERT_TRUE(AttachSoundFileDispatcher(CSoundFile::GetFileTypeInfo(), code, d));
     }
 
-    struct Extras {
-        std::vector<SFTLoop> loops;
-        std::vector<std::tuple<std::string, int, int>> regions;
-        std::vector<std::pair<std::string, uint32_t>> markers;
-    };
-
     // A Sound Designer II file (`path` ends in ".sd2") of sox's tones made with
     // `soxArgs`, written by our writer with the extras; sox's samples of the tones.
     Samples Sd2Input(const std::string& path, const std::string& soxArgs,
                      const Extras& extras = {}) {
-        const std::string plain = dir / "plain.wav";
-        Sox(plain, soxArgs);
-        short code = 0;
-        SoundFilePtr source = QFSoundFile(plain).createSoundFile(&code);
-        EXPECT_TRUE(source && source->Open() == 0) << plain;
-        if (!source) return {};
-        std::vector<uint8_t> bytes;
-        EXPECT_EQ(formattest::ReadAllFrames(*source, &bytes), 0);
-        SoundFilePtr f(CSoundFile::CreateSoundFile(FourCC("Sd2f")));
-        Str255 ext;
-        pstrcpy(std::string("sd2"), ext);
-        fs::create_directories(fs::path(path).parent_path());
-        if (f->ISoundFile(path.substr(0, path.size() - 4)) ||
-            f->Create(source->GetNumChannels(), source->GetWordSize(),
-                      float(source->GetSampleRate()), nullptr, ext)) {
-            ADD_FAILURE() << "cannot create " << path;
-            return {};
-        }
-        EXPECT_EQ(formattest::WriteBufferForm(*f, 0, bytes), 0);
-        for (SFTLoop loop : extras.loops) EXPECT_EQ(f->AddLoop(&loop), 0);
-        int32_t id = 1;
-        for (const auto& [name, start, end] : extras.regions) {
-            SFTRegion r{id++, start, end, start, 0, {}};
-            pstrcpy(name, r.name);
-            EXPECT_EQ(f->AddRegion(&r), 0);
-        }
-        for (const auto& [name, position] : extras.markers) {
-            SFTMarker m{id++, position, {}, 0, 0};
-            pstrcpy(name, m.name);
-            EXPECT_EQ(f->AddMarker(&m), 0);
-        }
-        EXPECT_EQ(f.release()->Dispose(1), 0);
-        CorvaOutFile::Clear();
-        return SoxSamples(plain);
+        Sox(dir / "plain.wav", soxArgs);
+        WithExtras(dir / "plain.wav", path, extras);
+        return SoxSamples(dir / "plain.wav");
     }
 
 private:
@@ -677,7 +571,7 @@ TEST_F(DirectCoding, SetsTakeTheCopyPathAndDecodingMembersAreRefused) {
     Sox(in + "/w.L.wav", "-r 8000 -c 1 -b 16");
     Sox(in + "/w.R.wav", "-r 8000 -c 1 -b 16");
     Sox(in + "/s.wav", "-r 8000 -c 2 -b 16");
-    Swap(FourCC("WAVE"), &MakeDecodingWave);
+    Swap(FourCC("WAVE"), &Make<DecodingWave>);
     progress.clear();
     EXPECT_EQ(Outcomes({in + "/w.L.wav"}, Conversion("One")), Strings{"Failure w.L.wav -50"});
     EXPECT_EQ(progress, Strings{});  // refused before any step is counted
