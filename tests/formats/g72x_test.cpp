@@ -83,15 +83,20 @@ struct Peer {
     g726_state_t* state;
 };
 
+std::vector<uint8_t> PeerCodes(const std::vector<int16_t>& samples, int bits) {
+    Peer peer(bits);
+    std::vector<int16_t> in(samples);
+    std::vector<uint8_t> codes(samples.size());
+    EXPECT_EQ(static_cast<int>(samples.size()),
+              g726_encode(peer.state, codes.data(), in.data(), static_cast<int>(in.size())));
+    return codes;
+}
+
 TEST(G72xCoder, CodesEqualThePeersAtEveryRate) {
     const std::vector<int16_t> signal = TestSignal();
     for (const Coder& c : kCoders) {
         SCOPED_TRACE(std::to_string(c.bits) + " bits");
-        Peer peer(c.bits);
-        std::vector<uint8_t> want(signal.size());
-        std::vector<int16_t> in(signal);
-        ASSERT_EQ(static_cast<int>(signal.size()),
-                  g726_encode(peer.state, want.data(), in.data(), static_cast<int>(in.size())));
+        const std::vector<uint8_t> want = PeerCodes(signal, c.bits);
         g72x_state state;
         g72x_init_state(&state);
         int mismatches = 0;
@@ -113,12 +118,7 @@ TEST(G72xCoder, DecodedSamplesEqualThePeersAtEveryRate) {
     const std::vector<int16_t> signal = TestSignal();
     for (const Coder& c : kCoders) {
         SCOPED_TRACE(std::to_string(c.bits) + " bits");
-        std::vector<uint8_t> codes(signal.size());
-        {
-            Peer peer(c.bits);
-            std::vector<int16_t> in(signal);
-            g726_encode(peer.state, codes.data(), in.data(), static_cast<int>(in.size()));
-        }
+        std::vector<uint8_t> codes = PeerCodes(signal, c.bits);
         uint32_t seed = 99;
         for (int i = 0; i < 20000; ++i) {
             seed = seed * 1664525u + 1013904223u;
@@ -189,14 +189,6 @@ std::string Pack(const std::vector<uint8_t>& codes, int bits) {
         }
     }
     return out;
-}
-
-std::vector<uint8_t> PeerCodes(const std::vector<int16_t>& samples, int bits) {
-    Peer peer(bits);
-    std::vector<int16_t> in(samples);
-    std::vector<uint8_t> codes(samples.size());
-    g726_encode(peer.state, codes.data(), in.data(), static_cast<int>(in.size()));
-    return codes;
 }
 
 class CCITTFileTest : public FileTest {
