@@ -15,12 +15,6 @@
 #include "soundfile/type_codes.h"
 #include "test_support.h"
 
-extern "C" {
-#include <spandsp/telephony.h>
-#include <spandsp/bit_operations.h>
-#include <spandsp/g711.h>
-}
-
 using formattest::Quote;
 using formattest::RunCommand;
 using testsupport::HaveProgram;
@@ -260,16 +254,12 @@ std::vector<int16_t> ReadCompanded(const std::string& path, double* rate = nullp
 }
 
 // The reference conversions code and expand as the file classes' functions on
-// every input, and as an independent codec.
+// every input (which g711_test holds to an independent codec).
 TEST(DialogicG711, ReferenceConversionsOnEveryInput) {
     for (int s = -40000; s <= 40000; ++s) {
         const int16_t clamped = static_cast<int16_t>(std::clamp(s, -32768, 32767));
         ASSERT_EQ(linear2alaw(s), to_alaw(clamped)) << s;
         ASSERT_EQ(linear2ulaw(s), to_mulaw(clamped)) << s;
-        if (s == clamped) {
-            ASSERT_EQ(linear2alaw(s), linear_to_alaw(s)) << s;
-            ASSERT_EQ(linear2ulaw(s), linear_to_ulaw(s)) << s;
-        }
     }
     for (int code = 0; code < 256; ++code) {
         const auto c = static_cast<unsigned char>(code);
