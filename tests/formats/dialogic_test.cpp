@@ -15,12 +15,6 @@
 #include "soundfile/type_codes.h"
 #include "test_support.h"
 
-extern "C" {
-#include <spandsp/telephony.h>
-#include <spandsp/bit_operations.h>
-#include <spandsp/g711.h>
-}
-
 using formattest::Quote;
 using formattest::RunCommand;
 using testsupport::HaveProgram;
@@ -67,6 +61,17 @@ std::string Stored(const std::vector<uint8_t>& native, int bits, bool bigEndian)
 }
 
 class DialogicPCM : public formattest::FileTest {};
+
+// Writes `samples` as a raw file of `channels` at 8 kHz through the buffers.
+void WritePCM(CDialogicPCMFile& f, const std::string& base, short channels, int bits, bool big,
+              const std::vector<uint8_t>& samples) {
+    ASSERT_EQ(f.ISoundFile(base), 0);
+    ASSERT_EQ(f.Create(channels, static_cast<short>(bits), 8000, nullptr,
+                       reinterpret_cast<const unsigned char*>("\x03" "raw")),
+              0);
+    if (!big) f.SetDataType(kDataTypeLittleEndianPCM);
+    ASSERT_EQ(formattest::WriteBufferForm(f, 0, samples), 0);
+}
 
 TEST_F(DialogicPCM, NameRulesAndRawSettings) {
     const RawSettings raw = Raw(11025, false, 24, 2);
@@ -130,13 +135,8 @@ TEST_F(DialogicPCM, WrittenFilesReadBackInBothOrders) {
             const std::string base = dir / ("w" + std::to_string(bits) + (little ? "l" : "b"));
             {
                 CDialogicPCMFile f;
-                ASSERT_EQ(f.ISoundFile(base), 0);
                 f.SetSFTBufferSize(333);
-                ASSERT_EQ(f.Create(2, static_cast<short>(bits), 8000, nullptr,
-                                   reinterpret_cast<const unsigned char*>("\x03" "raw")),
-                          0);
-                if (little) f.SetDataType(kDataTypeLittleEndianPCM);
-                ASSERT_EQ(formattest::WriteBufferForm(f, 0, samples), 0);
+                ASSERT_NO_FATAL_FAILURE(WritePCM(f, base, 2, bits, !little, samples));
                 // The read-back is the flush's inverse.
                 ASSERT_EQ(f.RefreshOutputBuffer(333), 0);
                 EXPECT_EQ(std::memcmp(f.GetOutputBuffer(), samples.data() + 333 * 2 * bits / 8,
@@ -195,12 +195,7 @@ TEST_F(DialogicPCM, SoxBothWays) {
             const std::string ours = dir / ("o" + tag);
             {
                 CDialogicPCMFile f;
-                ASSERT_EQ(f.ISoundFile(ours), 0);
-                ASSERT_EQ(f.Create(1, static_cast<short>(bits), 8000, nullptr,
-                                   reinterpret_cast<const unsigned char*>("\x03" "raw")),
-                          0);
-                if (!big) f.SetDataType(kDataTypeLittleEndianPCM);
-                ASSERT_EQ(formattest::WriteBufferForm(f, 0, samples), 0);
+                ASSERT_NO_FATAL_FAILURE(WritePCM(f, ours, 1, bits, big, samples));
                 ASSERT_EQ(f.Close(), 0);
             }
             const std::string decoded = dir / ("d" + tag + ".raw");
@@ -259,16 +254,12 @@ std::vector<int16_t> ReadCompanded(const std::string& path, double* rate = nullp
 }
 
 // The reference conversions code and expand as the file classes' functions on
-// every input, and as an independent codec.
+// every input (which g711_test holds to an independent codec).
 TEST(DialogicG711, ReferenceConversionsOnEveryInput) {
     for (int s = -40000; s <= 40000; ++s) {
         const int16_t clamped = static_cast<int16_t>(std::clamp(s, -32768, 32767));
         ASSERT_EQ(linear2alaw(s), to_alaw(clamped)) << s;
         ASSERT_EQ(linear2ulaw(s), to_mulaw(clamped)) << s;
-        if (s == clamped) {
-            ASSERT_EQ(linear2alaw(s), linear_to_alaw(s)) << s;
-            ASSERT_EQ(linear2ulaw(s), linear_to_ulaw(s)) << s;
-        }
     }
     for (int code = 0; code < 256; ++code) {
         const auto c = static_cast<unsigned char>(code);
@@ -306,8 +297,6 @@ TEST_F(DialogicCompanded, RatesFromTheNameAndOneFramePerByte) {
         EXPECT_EQ(info.GetNumSFrames(), 256u);
         EXPECT_FALSE(info.IsOpen());
     }
-    EXPECT_EQ(from_alaw(0xD5), 8);
-    EXPECT_EQ(mulaw[0xFF], 0);
 }
 
 TEST_F(DialogicCompanded, WritingCodesEverySampleAndRefusesStereo) {
@@ -323,14 +312,12 @@ TEST_F(DialogicCompanded, WritingCodesEverySampleAndRefusesStereo) {
         ASSERT_EQ(static_cast<uint8_t>(u[i]), to_mulaw(all[i])) << all[i];
     }
     EXPECT_EQ(static_cast<uint8_t>(u.back()), 0x80);  // full-scale positive
-    EXPECT_EQ(CDialogicULawFile().GetDescription(), "Dialogic \u03BC-law (no header)");
-
-    CDialogicALawFile stereo;
-    ASSERT_EQ(stereo.ISoundFile(dir / "s"), 0);
-    EXPECT_EQ(stereo.Create(2, 16, 8000, nullptr, kNoExtension), kDialogicChannelsErr);
+    CDialogicALawFile stereoA;
     CDialogicULawFile stereoU;
-    ASSERT_EQ(stereoU.ISoundFile(dir / "s"), 0);
-    EXPECT_EQ(stereoU.Create(2, 16, 8000, nullptr, kNoExtension), kDialogicChannelsErr);
+    for (CSoundFile* stereo : {static_cast<CSoundFile*>(&stereoA), static_cast<CSoundFile*>(&stereoU)}) {
+        ASSERT_EQ(stereo->ISoundFile(dir / "s"), 0);
+        EXPECT_EQ(stereo->Create(2, 16, 8000, nullptr, kNoExtension), kDialogicChannelsErr);
+    }
 }
 
 // A block written past the end leaves silence before it, and the read-back of

@@ -17,28 +17,18 @@ extern "C" {
 
 namespace {
 
-TEST(G711, ALawEncodesEverySampleAsThePeer) {
+TEST(G711, EncodesEverySampleAsThePeer) {
     ASSERT_TRUE(g711::ALawTableFromResource()) << "raw_alaw_table not found in the resources";
     int mismatches = 0;
     for (int s = -32768; s <= 32767; ++s) {
         const auto sample = static_cast<int16_t>(s);
-        const uint8_t peer = linear_to_alaw(s);
-        if (to_alaw(sample) != peer || g711::ALawCodeFromRule(sample) != peer) {
-            if (++mismatches < 10)
-                ADD_FAILURE() << "sample " << s << ": table " << int(to_alaw(sample)) << ", rule "
-                              << int(g711::ALawCodeFromRule(sample)) << ", peer " << int(peer);
-        }
-    }
-    EXPECT_EQ(mismatches, 0);
-}
-
-TEST(G711, MuLawEncodesEverySampleAsThePeer) {
-    int mismatches = 0;
-    for (int s = -32768; s <= 32767; ++s) {
-        const uint8_t peer = linear_to_ulaw(s);
-        if (to_mulaw(static_cast<int16_t>(s)) != peer && ++mismatches < 10)
-            ADD_FAILURE() << "sample " << s << ": ours " << int(to_mulaw(static_cast<int16_t>(s)))
-                          << ", peer " << int(peer);
+        const uint8_t alaw = linear_to_alaw(s), ulaw = linear_to_ulaw(s);
+        if ((to_alaw(sample) != alaw || g711::ALawCodeFromRule(sample) != alaw ||
+             to_mulaw(sample) != ulaw) &&
+            ++mismatches < 10)
+            ADD_FAILURE() << "sample " << s << ": A-law table " << int(to_alaw(sample)) << ", rule "
+                          << int(g711::ALawCodeFromRule(sample)) << ", peer " << int(alaw)
+                          << "; mu-law ours " << int(to_mulaw(sample)) << ", peer " << int(ulaw);
     }
     EXPECT_EQ(mismatches, 0);
 }
@@ -49,20 +39,6 @@ TEST(G711, EveryCodeExpandsAsThePeer) {
         EXPECT_EQ(from_alaw(c), alaw_to_linear(c)) << "A-law code " << code;
         EXPECT_EQ(mulaw[c], ulaw_to_linear(c)) << "mu-law code " << code;
     }
-}
-
-TEST(G711, KnownValues) {
-    EXPECT_EQ(to_mulaw(0), 0xFF);
-    EXPECT_EQ(to_mulaw(-1), 0x7F);
-    EXPECT_EQ(to_mulaw(32767), 0x80);
-    EXPECT_EQ(to_mulaw(-32768), 0x00);
-    EXPECT_EQ(from_alaw(0xD5), 8);
-    EXPECT_EQ(from_alaw(0x55), -8);
-    EXPECT_EQ(from_alaw(0xAA), 32256);
-    EXPECT_EQ(mulaw[0xFF], 0);
-    EXPECT_EQ(mulaw[0x7F], 0);
-    EXPECT_EQ(mulaw[0x80], 32124);
-    EXPECT_EQ(mulaw[0x00], -32124);
 }
 
 TEST(G711, MuLawRoundTripsEveryCodeButNegativeZero) {

@@ -263,9 +263,6 @@ TEST_F(G729Test, ResolutionOfTheForms) {
         EXPECT_EQ(c.frames, f.GetNumSFrames());
         EXPECT_EQ(c.bitRate, f.GetBitRate());
         EXPECT_EQ(c.description, f.GetDescription());
-        EXPECT_EQ(8000, f.GetSampleRate());
-        EXPECT_EQ(1, f.GetNumChannels());
-        EXPECT_EQ(16, f.GetWordSize());
         EXPECT_EQ(0, f.Close());
         CG729File info;
         ASSERT_EQ(0, info.ISoundFile(f.GetPath()));
@@ -452,13 +449,10 @@ TEST_F(G729Test, FfmpegDemuxesOurFormsAndDecodesThemAsWeDo) {
     EXPECT_EQ("g729|0x0083|8000|1\n", probe);
 
     // ffmpeg's own decoder agrees with ours on each of our forms.
-    const struct {
-        std::string input;
-    } forms[] = {{"-f g729 -i " + Quote(packedPath)}, {"-f bit -i " + Quote(serialPath)},
-                 {"-i " + Quote(wavePath)}};
-    for (const auto& form : forms) {
-        SCOPED_TRACE(form.input);
-        ASSERT_TRUE(RunCommand("ffmpeg -y " + form.input + " -f s16le -ac 1 -ar 8000 " +
+    for (const std::string& input : {"-f g729 -i " + Quote(packedPath), "-f bit -i " + Quote(serialPath),
+                                     "-i " + Quote(wavePath)}) {
+        SCOPED_TRACE(input);
+        ASSERT_TRUE(RunCommand("ffmpeg -y " + input + " -f s16le -ac 1 -ar 8000 " +
                                Quote(dir / "ff.pcm")));
         const std::vector<int16_t> theirs = SamplesOf(ReadFile(dir / "ff.pcm"));
         EXPECT_EQ(theirs.size(), ours.size());

@@ -83,15 +83,20 @@ struct Peer {
     g726_state_t* state;
 };
 
+std::vector<uint8_t> PeerCodes(const std::vector<int16_t>& samples, int bits) {
+    Peer peer(bits);
+    std::vector<int16_t> in(samples);
+    std::vector<uint8_t> codes(samples.size());
+    EXPECT_EQ(static_cast<int>(samples.size()),
+              g726_encode(peer.state, codes.data(), in.data(), static_cast<int>(in.size())));
+    return codes;
+}
+
 TEST(G72xCoder, CodesEqualThePeersAtEveryRate) {
     const std::vector<int16_t> signal = TestSignal();
     for (const Coder& c : kCoders) {
         SCOPED_TRACE(std::to_string(c.bits) + " bits");
-        Peer peer(c.bits);
-        std::vector<uint8_t> want(signal.size());
-        std::vector<int16_t> in(signal);
-        ASSERT_EQ(static_cast<int>(signal.size()),
-                  g726_encode(peer.state, want.data(), in.data(), static_cast<int>(in.size())));
+        const std::vector<uint8_t> want = PeerCodes(signal, c.bits);
         g72x_state state;
         g72x_init_state(&state);
         int mismatches = 0;
@@ -113,12 +118,7 @@ TEST(G72xCoder, DecodedSamplesEqualThePeersAtEveryRate) {
     const std::vector<int16_t> signal = TestSignal();
     for (const Coder& c : kCoders) {
         SCOPED_TRACE(std::to_string(c.bits) + " bits");
-        std::vector<uint8_t> codes(signal.size());
-        {
-            Peer peer(c.bits);
-            std::vector<int16_t> in(signal);
-            g726_encode(peer.state, codes.data(), in.data(), static_cast<int>(in.size()));
-        }
+        std::vector<uint8_t> codes = PeerCodes(signal, c.bits);
         uint32_t seed = 99;
         for (int i = 0; i < 20000; ++i) {
             seed = seed * 1664525u + 1013904223u;
@@ -189,14 +189,6 @@ std::string Pack(const std::vector<uint8_t>& codes, int bits) {
         }
     }
     return out;
-}
-
-std::vector<uint8_t> PeerCodes(const std::vector<int16_t>& samples, int bits) {
-    Peer peer(bits);
-    std::vector<int16_t> in(samples);
-    std::vector<uint8_t> codes(samples.size());
-    g726_encode(peer.state, codes.data(), in.data(), static_cast<int>(in.size()));
-    return codes;
 }
 
 class CCITTFileTest : public FileTest {
@@ -408,7 +400,8 @@ TEST_F(CCITTFileTest, StereoSetsCodeEachMember) {
     }
 }
 
-TEST_F(CCITTFileTest, OnlyMonoIsCreated) {
+// Only mono is created; frames beyond 32 bits are refused (a 2-bit file of more than 1 GiB).
+TEST_F(CCITTFileTest, OnlyMonoIsCreatedAndFramesBeyondThirtyTwoBitsAreRefused) {
     for (short channels : {2, 0}) {
         CCITTPtr f(new CCITT721File);
         ASSERT_EQ(0, f->ISoundFile(dir / "stereo"));
@@ -417,6 +410,17 @@ TEST_F(CCITTFileTest, OnlyMonoIsCreated) {
     }
     CCITTPtr closed(new CCITT721File);
     EXPECT_EQ(kFileNotOpenBaseErr, closed->Close());
+
+    const std::string path = dir / "huge.g72";
+    ASSERT_EQ(0, ::truncate(Put("huge.g72", "").c_str(), (1LL << 30) + 4));
+    CCITTPtr f(new CCITT723_16File);
+    ASSERT_EQ(0, f->ISoundFile(path));
+    EXPECT_EQ(kFileBoundsErr, f->Open());
+    EXPECT_FALSE(f->IsOpen());
+    CCITTPtr g(new CCITT723_24File);
+    ASSERT_EQ(0, g->ISoundFile(path));
+    ASSERT_EQ(0, g->Open());
+    EXPECT_EQ(((1ULL << 30) + 4) * 8 / 3, g->GetNumSFrames());
 }
 
 // Create(source, ...) codes the source when the output is closed.
@@ -444,20 +448,6 @@ TEST_F(CCITTFileTest, CreateFromSourceCodesTheSource) {
     CCITTPtr two(new CCITT721File);
     ASSERT_EQ(0, two->ISoundFile(dir / "none"));
     EXPECT_EQ(kParamErr, two->Create(nullptr, 1, 16, 8000.0f, nullptr, nullptr));
-}
-
-// Frames beyond 32 bits are refused: a 2-bit file of more than 1 GiB.
-TEST_F(CCITTFileTest, FramesBeyondThirtyTwoBitsAreRefused) {
-    const std::string path = dir / "huge.g72";
-    ASSERT_EQ(0, ::truncate(Put("huge.g72", "").c_str(), (1LL << 30) + 4));
-    CCITTPtr f(new CCITT723_16File);
-    ASSERT_EQ(0, f->ISoundFile(path));
-    EXPECT_EQ(kFileBoundsErr, f->Open());
-    EXPECT_FALSE(f->IsOpen());
-    CCITTPtr g(new CCITT723_24File);
-    ASSERT_EQ(0, g->ISoundFile(path));
-    ASSERT_EQ(0, g->Open());
-    EXPECT_EQ(((1ULL << 30) + 4) * 8 / 3, g->GetNumSFrames());
 }
 
 // ffmpeg's right-justified G.726 at 2 to 4 bits: same frame counts both ways and

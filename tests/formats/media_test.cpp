@@ -32,6 +32,25 @@ using testsupport::HaveProgram;
 
 namespace {
 
+OSType Code(const char* text) {
+    return HFSTypeCode(std::string("'") + text + "'");
+}
+
+// Writes `seconds` of two tones through the Write family and closes the file.
+OSErr WriteTones(CSoundFile& f, int channels, double rate, double seconds) {
+    const uint32_t frames = static_cast<uint32_t>(rate * seconds);
+    std::vector<double> block(4096 * static_cast<size_t>(channels));
+    for (uint32_t at = 0; at < frames;) {
+        uint32_t n = std::min<uint32_t>(4096, frames - at);
+        for (uint32_t i = 0; i < n; ++i)
+            for (int c = 0; c < channels; ++c)
+                block[i * channels + c] = 0.5 * std::sin(2 * M_PI * (440 + 110 * c) * (at + i) / rate);
+        if (OSErr err = f.Write(at, &n, block.data())) return err;
+        at += n;
+    }
+    return 0;
+}
+
 class MediaTest : public formattest::FileTest {
 protected:
     void SetUp() override {
@@ -76,14 +95,20 @@ protected:
         return n;
     }
 
+    // A new output of `type` at `name`, created and filled with `seconds` of tones.
+    SoundFilePtr Written(const char* type, const std::string& name, short channels, short bits,
+                         double rate, double seconds, unsigned char* options = nullptr) {
+        SoundFilePtr f(CSoundFile::CreateSoundFile(Code(type)));
+        EXPECT_EQ(f->ISoundFile(dir / name), 0);
+        EXPECT_EQ(f->Create(channels, bits, static_cast<float>(rate), options, nullptr), 0);
+        EXPECT_EQ(WriteTones(*f, channels, rate, seconds), 0);
+        return f;
+    }
+
     std::string tmp_;
     std::string savedTmp_;
     bool hadTmp_ = false;
 };
-
-OSType Code(const char* text) {
-    return HFSTypeCode(std::string("'") + text + "'");
-}
 
 std::string Ffmpeg24(const std::string& path) {
     std::string out;
@@ -178,28 +203,6 @@ TEST_F(MediaTest, ReadsAsFfmpegDecodesInAnyOrderOfWindows) {
     }
 }
 
-TEST_F(MediaTest, LameMp3ReadsAsFfmpegDecodesIt) {
-    if (!HaveProgram("lame")) GTEST_SKIP() << "no lame";
-    for (const char* rate : {"22050", "44100"}) {
-        SCOPED_TRACE(rate);
-        const std::string wav =
-            Make(std::string("l") + rate + ".wav", std::string(kStereoSource) + ",aresample=" + rate,
-                 "-c:a pcm_s16le");
-        ASSERT_FALSE(wav.empty());
-        const std::string mp3 = dir / (std::string("l") + rate + ".mp3");
-        ASSERT_TRUE(RunCommand("lame --quiet -b 64 " + Quote(wav) + " " + Quote(mp3)));
-        const std::string expected = Ffmpeg24(mp3);
-        AVFoundationFile f;
-        ASSERT_EQ(f.ISoundFile(mp3), 0);
-        ASSERT_EQ(f.Open(), 0);
-        EXPECT_EQ(static_cast<size_t>(f.GetNumSFrames()) * 6, expected.size());
-        std::vector<uint8_t> got;
-        ASSERT_EQ(formattest::ReadAllFrames(f, &got), 0);
-        EXPECT_TRUE(std::string(got.begin(), got.end()) == expected);
-        f.Close();
-    }
-}
-
 TEST_F(MediaTest, InputsWithoutAudioOrOutsideTheDemuxerListDoNotOpen) {
     const std::string video = Make("video.avi", "testsrc=d=0.2:s=64x48", "-c:v mpeg4");
     ASSERT_FALSE(video.empty());
@@ -241,21 +244,6 @@ TEST_F(MediaTest, Mpeg4InputReportsItsStreamBitRate) {
 }
 
 // ---- Writing ---------------------------------------------------------------
-
-// Writes `seconds` of two tones through the Write family and closes the file.
-OSErr WriteTones(CSoundFile& f, int channels, double rate, double seconds) {
-    const uint32_t frames = static_cast<uint32_t>(rate * seconds);
-    std::vector<double> block(4096 * static_cast<size_t>(channels));
-    for (uint32_t at = 0; at < frames;) {
-        uint32_t n = std::min<uint32_t>(4096, frames - at);
-        for (uint32_t i = 0; i < n; ++i)
-            for (int c = 0; c < channels; ++c)
-                block[i * channels + c] = 0.5 * std::sin(2 * M_PI * (440 + 110 * c) * (at + i) / rate);
-        if (OSErr err = f.Write(at, &n, block.data())) return err;
-        at += n;
-    }
-    return 0;
-}
 
 struct WriteCase {
     const char* type;
@@ -336,16 +324,15 @@ TEST_F(MediaTest, IntegerMoviesKeepEveryBitOfTheirDepth) {
     }
 }
 
+// The shapes the outputs above do not reach through ffprobe: 16-bit little-endian
+// and an unknown word size that falls back to 16-bit integers.
 TEST_F(MediaTest, IntFloatRecordsDepthAndDataType) {
     struct {
         short wordSize;
         const char* specifics;
         short depth;
         short dataType;
-    } const cases[] = {{8, "BI", 8, 0},    {16, "LI", 16, 0},  {24, "BI", 24, 0},
-                       {24, "LI", 24, 1},  {32, "BI", 32, 0},  {32, "LI", 32, 1},
-                       {32, "BF", 32, 128}, {32, "LF", 32, 129}, {64, "BF", 64, 144},
-                       {64, "LF", 64, 145}, {12, "LF", 16, 0}};
+    } const cases[] = {{16, "LI", 16, 0}, {12, "LF", 16, 0}};
     for (const auto& c : cases) {
         CQTIntFloatFile f;
         unsigned char specifics[256] = {};
@@ -378,10 +365,7 @@ TEST_F(MediaTest, TypesWithoutAnEncoderRefuseToBeCreated) {
 TEST_F(MediaTest, DiscardedFullOrFailedOutputsLeaveNothing) {
     // Discarded: no export, no temporary file.
     {
-        SoundFilePtr f(CSoundFile::CreateSoundFile(FourCC("Mpg4")));
-        ASSERT_EQ(f->ISoundFile(dir / "discarded"), 0);
-        ASSERT_EQ(f->Create(2, 64, 44100, nullptr, nullptr), 0);
-        ASSERT_EQ(WriteTones(*f, 2, 44100, 0.5), 0);
+        SoundFilePtr f = Written("Mpg4", "discarded", 2, 64, 44100, 0.5);
         auto* coded = dynamic_cast<CCodedFile*>(f.get());
         ASSERT_TRUE(coded && coded->GetTemporaryPath().rfind(tmp_ + "/", 0) == 0)
             << "the samples are collected in the temporary folder";
@@ -391,10 +375,7 @@ TEST_F(MediaTest, DiscardedFullOrFailedOutputsLeaveNothing) {
     }
     // A rate the encoder refuses: a class-1 failure, no output.
     {
-        SoundFilePtr f(CSoundFile::CreateSoundFile(FourCC("Mpg4")));
-        ASSERT_EQ(f->ISoundFile(dir / "badrate"), 0);
-        ASSERT_EQ(f->Create(2, 64, 1234, nullptr, nullptr), 0);
-        ASSERT_EQ(WriteTones(*f, 2, 1234, 0.5), 0);
+        SoundFilePtr f = Written("Mpg4", "badrate", 2, 64, 1234, 0.5);
         EXPECT_EQ(f->Close(), kMediaExportFailedErr);
         EXPECT_FALSE(std::filesystem::exists(dir / "badrate.m4a"));
         EXPECT_EQ(TempFilesLeft(), 0u);
@@ -402,11 +383,8 @@ TEST_F(MediaTest, DiscardedFullOrFailedOutputsLeaveNothing) {
     // The file-size limit reached while exporting: disk full, no output.
     {
         // 64-bit float from 32-bit samples: the output is twice the temporary file.
-        SoundFilePtr f(CSoundFile::CreateSoundFile(FourCC("QTIF")));
-        ASSERT_EQ(f->ISoundFile(dir / "full"), 0);
-        unsigned char specifics[256] = {'L', 'F'};
-        ASSERT_EQ(f->Create(2, 64, 44100, specifics, nullptr), 0);
-        ASSERT_EQ(WriteTones(*f, 2, 44100, 1.0), 0);
+        unsigned char options[256] = {'L', 'F'};
+        SoundFilePtr f = Written("QTIF", "full", 2, 64, 44100, 1.0, options);
         struct sigaction ignore {}, saved {};
         ignore.sa_handler = SIG_IGN;
         ::sigaction(SIGXFSZ, &ignore, &saved);
@@ -425,17 +403,14 @@ TEST_F(MediaTest, DiscardedFullOrFailedOutputsLeaveNothing) {
     // An output that exists is never replaced or deleted.
     {
         const std::string taken = Put("taken.m4a", "mine");
-        SoundFilePtr f(CSoundFile::CreateSoundFile(FourCC("Mpg4")));
-        ASSERT_EQ(f->ISoundFile(dir / "taken"), 0);
-        ASSERT_EQ(f->Create(1, 64, 44100, nullptr, nullptr), 0);
-        ASSERT_EQ(WriteTones(*f, 1, 44100, 0.2), 0);
+        SoundFilePtr f = Written("Mpg4", "taken", 1, 64, 44100, 0.2);
         EXPECT_EQ(f->Close(), -48);
         EXPECT_EQ(testsupport::ReadFile(taken), "mine");
     }
 }
 
-// An AIFF source of `seconds` stereo seconds at 44.1 kHz, open for reading.
-std::unique_ptr<CAIFFFile> OpenAiffSource(MediaTest&, const std::string& path) {
+// An AIFF file, open for reading as a source.
+std::unique_ptr<CAIFFFile> OpenAiffSource(const std::string& path) {
     auto f = std::make_unique<CAIFFFile>();
     if (f->ISoundFile(path) != 0 || f->Open() != 0) return nullptr;
     return f;
@@ -444,7 +419,7 @@ std::unique_ptr<CAIFFFile> OpenAiffSource(MediaTest&, const std::string& path) {
 TEST_F(MediaTest, ExportSessionStatusesCancelAndOneExportPerSession) {
     const std::string src = Make("src.aif", kStereoSource, "-c:a pcm_s16be");
     ASSERT_FALSE(src.empty());
-    auto source = OpenAiffSource(*this, src);
+    auto source = OpenAiffSource(src);
     ASSERT_TRUE(source);
     MediaExportSession::AudioSettings aac{"ipod", "aac", 128000, 0, 0};
 
@@ -475,7 +450,7 @@ TEST_F(MediaTest, ExportSessionStatusesCancelAndOneExportPerSession) {
 
     // Cancelled from another thread while it runs: status 5, no output.
     const std::string longSrc = Make("long.aif", "sine=f=300:d=120", "-c:a pcm_s16be");
-    auto longSource = OpenAiffSource(*this, longSrc);
+    auto longSource = OpenAiffSource(longSrc);
     ASSERT_TRUE(longSource);
     MediaExportSession session(longSource.get());
     session.SetOutputPath(dir / "cancelled.m4a");
@@ -497,7 +472,7 @@ TEST_F(MediaTest, ExportSessionStatusesCancelAndOneExportPerSession) {
 
 TEST_F(MediaTest, CreateWithASourceExportsFromItAndKeepsIt) {
     const std::string src = Make("direct.aif", kStereoSource, "-c:a pcm_s16be");
-    auto source = OpenAiffSource(*this, src);
+    auto source = OpenAiffSource(src);
     ASSERT_TRUE(source);
     SoundFilePtr out(CSoundFile::CreateSoundFile(FourCC("Mpg4")));
     ASSERT_EQ(out->ISoundFile(dir / "direct"), 0);

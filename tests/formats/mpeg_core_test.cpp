@@ -154,23 +154,15 @@ TEST(MPEGCore, TablesKeepTheirInvariants) {
         EXPECT_NEAR(multiple[i], 2.0 * std::pow(2.0, -i / 3.0), 5.1e-15);
     }
     EXPECT_EQ(multiple[0], 2.0);
-    EXPECT_EQ(multiple[63], 1e-20);
 
-    EXPECT_EQ(enwindow[0], 0.0);
-    EXPECT_EQ(enwindow[256], 0.035780907);
     for (int i = 1; i < 256; ++i) EXPECT_EQ(std::fabs(enwindow[256 + i]), std::fabs(enwindow[256 - i])) << i;
     for (int i = 0; i < 512; ++i)  // each coefficient a whole multiple of 2^-21 to nine decimals
         EXPECT_NEAR(enwindow[i] * 2097152.0, std::round(enwindow[i] * 2097152.0), 0.002) << i;
 
     const float* abs[3] = {absthr_0, absthr_1, absthr_2};
-    const std::vector<float> first[3] = {{10156347392.f, 33708348.f, 3987838.75f, 1269806.875f},
-                                         {488357088.f, 5898447.f, 1131716.5f},
-                                         {247592464.f, 3987838.75f, 852584.688f}};
     const double rates[3] = {32000, 44100, 48000};
     for (int t = 0; t < 3; ++t) {
         EXPECT_EQ(abs[t][0], float(t));
-        for (size_t i = 0; i < first[t].size(); ++i)
-            EXPECT_NEAR(abs[t][1 + i] / first[t][i], 1.0, 1e-6) << t << " " << i;
         EXPECT_NEAR(abs[t][HBLKSIZE] / 60776765194240.0, 1.0, 1e-6);
         for (int i = 0; i < HBLKSIZE - 1; ++i) {  // the threshold in quiet, line by line
             const double f = (i + 1) * rates[t] / 1024 / 1000;

@@ -76,6 +76,14 @@ inline std::vector<FrameHeader> WalkFrames(const std::string& bytes, size_t star
     return frames;
 }
 
+// A file of raw 16-bit samples, read whole.
+inline std::vector<int16_t> ReadRaw(const std::string& path) {
+    const std::string bytes = testsupport::ReadFile(path);
+    std::vector<int16_t> samples(bytes.size() / 2);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    return samples;
+}
+
 // Interleaved 16-bit samples that sox makes: `synth` arguments after "synth".
 inline std::vector<int16_t> SoxSignal(const std::string& dir, int rate, int channels,
                                       const std::string& synth) {
@@ -83,11 +91,7 @@ inline std::vector<int16_t> SoxSignal(const std::string& dir, int rate, int chan
     const std::string command = "sox -R -n -r " + std::to_string(rate) + " -c " +
                                 std::to_string(channels) + " -b 16 -e signed -t raw " +
                                 formattest::Quote(path) + " synth " + synth;
-    if (!formattest::RunCommand(command)) return {};
-    const std::string bytes = testsupport::ReadFile(path);
-    std::vector<int16_t> samples(bytes.size() / 2);
-    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
-    return samples;
+    return formattest::RunCommand(command) ? ReadRaw(path) : std::vector<int16_t>();
 }
 
 inline void WriteRaw(const std::string& path, const std::vector<int16_t>& samples) {
@@ -96,18 +100,13 @@ inline void WriteRaw(const std::string& path, const std::vector<int16_t>& sample
 }
 
 // The stream decoded by ffmpeg as interleaved 16-bit samples; empty on failure.
-inline std::vector<int16_t> DecodeWithFFmpeg(const std::string& path, int channels,
-                                             const std::string& format = "") {
+inline std::vector<int16_t> DecodeWithFFmpeg(const std::string& path, int channels) {
     const std::string out = path + ".dec.raw";
-    const std::string command = "ffmpeg -nostdin -v error -xerror -y " +
-                                (format.empty() ? std::string() : "-f " + format + " ") + "-i " +
-                                formattest::Quote(path) + " -f s16le -ac " +
-                                std::to_string(channels) + " " + formattest::Quote(out);
-    if (!formattest::RunCommand(command)) return {};
-    const std::string bytes = testsupport::ReadFile(out);
-    std::vector<int16_t> samples(bytes.size() / 2);
-    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
-    return samples;
+    return formattest::RunCommand("ffmpeg -nostdin -v error -xerror -y -i " + formattest::Quote(path) +
+                                  " -f s16le -ac " + std::to_string(channels) + " " +
+                                  formattest::Quote(out))
+               ? ReadRaw(out)
+               : std::vector<int16_t>();
 }
 
 struct Quality {
