@@ -97,34 +97,23 @@ TEST(ErrorCodeException, LogSwitchControlsStderr) {
 }
 
 TEST(RaiseFunctions, NamesAndReasons) {
-    try {
-        __raise_if_err(-50, "/p/q/Player.mm", 40);
-        FAIL();
-    } catch (const platform::NamedException& e) {
-        EXPECT_EQ(e.name(), "OSErr Exception");
-        EXPECT_EQ(e.reason(), "Error -50, (Player.mm:40)");
-    }
-    try {
-        __raise_if_false(false, "x.mm", 2);
-        FAIL();
-    } catch (const platform::NamedException& e) {
-        EXPECT_EQ(e.name(), "BOOL Exception");
-        EXPECT_EQ(e.reason(), "(x.mm:2)");
-    }
-    try {
-        __raise_if_null(nullptr, "x.mm", 3);
-        FAIL();
-    } catch (const platform::NamedException& e) {
-        EXPECT_EQ(e.name(), "Null Pointer Exception");
-    }
-    errno = EBADF;
-    try {
-        __raise_if_min1(-1, "x.mm", 4);
-        FAIL();
-    } catch (const platform::NamedException& e) {
-        EXPECT_EQ(e.name(), "POSIX Errno Exception");
-        EXPECT_EQ(e.reason(), "Error " + std::to_string(EBADF) + ", " + strerror(EBADF) + " (x.mm:4)");
-    }
+    auto expectRaise = [](auto raise, const std::string& name, const std::string& reason) {
+        try {
+            raise();
+            ADD_FAILURE() << name;
+        } catch (const platform::NamedException& e) {
+            EXPECT_EQ(e.name(), name);
+            if (!reason.empty()) {
+                EXPECT_EQ(e.reason(), reason);
+            }
+        }
+    };
+    expectRaise([] { __raise_if_err(-50, "/p/q/Player.mm", 40); }, "OSErr Exception",
+                "Error -50, (Player.mm:40)");
+    expectRaise([] { __raise_if_false(false, "x.mm", 2); }, "BOOL Exception", "(x.mm:2)");
+    expectRaise([] { __raise_if_null(nullptr, "x.mm", 3); }, "Null Pointer Exception", "");
+    expectRaise([] { errno = EBADF, __raise_if_min1(-1, "x.mm", 4); }, "POSIX Errno Exception",
+                "Error " + std::to_string(EBADF) + ", " + strerror(EBADF) + " (x.mm:4)");
     EXPECT_NO_THROW(__raise_if_err(0, "x", 1));
     EXPECT_NO_THROW(__raise_if_min1(0, "x", 1));
 }

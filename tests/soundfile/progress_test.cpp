@@ -88,9 +88,7 @@ TEST_F(Progress, EachFunctionPostsItsPayloadOnTheCallingThread) {
 }
 
 TEST_F(Progress, FrameCountIsStoredEvenWhenZero) {
-    EXPECT_EQ(GetNumInSamples(), 0);
     SetProgressNumSampleFrames(5);
-    EXPECT_EQ(GetNumInSamples(), 5);
     EXPECT_EQ(context.numberOfInputSamples, 5);
     Recorder r;
     SetProgressNumSampleFrames(0);
@@ -130,7 +128,6 @@ TEST(ProgressCancel, CancelFromTheMainThreadStopsAWorkerLoop) {
 }
 
 TEST(CorvaOutFileRecord, RecordsInOrderIgnoresEmptyAndHandsOutCopies) {
-    EXPECT_STREQ(CorvaOutFile::kCorvaOutFileNameStr, ".CorvaOutFile");
     CorvaOutFile::Init();
     CorvaOutFile::Clear();
     CorvaOutFile::AddFile("/out/Conv/.CorvaOutFile.L");
