@@ -160,15 +160,6 @@ TEST(FileLayer, FilesOfTwoGigabytesAreRefused) {
     EXPECT_EQ(XWQF::SetPos(f.ref, XWQF::kFromMark, INT32_MAX), kEOFErr);
 }
 
-TEST(FileLayer, ErrnoMapping) {
-    EXPECT_EQ(XWQF::ErrnoToStatus(ENOENT), -43);
-    EXPECT_EQ(XWQF::ErrnoToStatus(EEXIST), -48);
-    EXPECT_EQ(XWQF::ErrnoToStatus(ENOSPC), -34);
-    EXPECT_EQ(XWQF::ErrnoToStatus(EIO), -36);
-    EXPECT_EQ(XWQF::ErrnoToStatus(EACCES), -54);
-    EXPECT_EQ(XWQF::ErrnoToStatus(EFBIG), -1309);
-}
-
 TEST(NumberText, ConversionsBothWays) {
     Str255 s;
     XWQF::NumToString(INT32_MIN, s);

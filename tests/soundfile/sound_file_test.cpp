@@ -65,7 +65,7 @@ const unsigned char kNoExtension[] = "\x00";
 // ---------------------------------------------------------------------------
 // Binding
 
-TEST(SoundFileBinding, MissingFileHoldsTheParentFolder) {
+TEST(SoundFileBinding, MissingFileHoldsTheParentFolderAnExistingOneItself) {
     TempDir dir;
     auto f = MakeFile();
     EXPECT_EQ(f->ISoundFile(dir / "out"), 0);
@@ -74,16 +74,12 @@ TEST(SoundFileBinding, MissingFileHoldsTheParentFolder) {
     f->GetFSRef(&ref);
     EXPECT_EQ(ref.path, dir.path());
     EXPECT_EQ(f->GetPath(), dir / "out");
-}
 
-TEST(SoundFileBinding, ExistingFileFolderAndMissingParent) {
-    TempDir dir;
     testsupport::WriteFile(dir / "in.raw", "abcd");
-    auto f = MakeFile();
-    EXPECT_EQ(f->ISoundFile(dir / "in.raw"), 0);
-    EXPECT_TRUE(f->IsFileRefValid());
-    FSRef ref;
-    f->GetFSRef(&ref);
+    auto g = MakeFile();
+    EXPECT_EQ(g->ISoundFile(dir / "in.raw"), 0);
+    EXPECT_TRUE(g->IsFileRefValid());
+    g->GetFSRef(&ref);
     EXPECT_EQ(ref.path, dir / "in.raw");
 
     EXPECT_EQ(MakeFile()->ISoundFile(dir.path()), kNotASoundFileErr);
@@ -125,15 +121,12 @@ TEST(SoundFileCreate, ExtensionFromTheTypeOrTheCaller) {
     EXPECT_EQ(typed->Create(2, 16, 44100.0f, nullptr, kNoExtension), 0);
     EXPECT_EQ(typed->GetPath(), dir / "out.aif");
 
-    auto dotted = MakeFile();
-    ASSERT_EQ(dotted->ISoundFile(dir / "out"), 0);
-    EXPECT_EQ(dotted->Create(2, 16, 44100.0f, nullptr, reinterpret_cast<const unsigned char*>("\x04.wav")), 0);
-    EXPECT_EQ(dotted->GetPath(), dir / "out.wav");
-
-    auto bare = MakeFile();
-    ASSERT_EQ(bare->ISoundFile(dir / "out"), 0);
-    EXPECT_EQ(bare->Create(2, 16, 44100.0f, nullptr, reinterpret_cast<const unsigned char*>("\x03wav")), 0);
-    EXPECT_EQ(bare->GetPath(), dir / "out.wav");
+    for (const char* extension : {"\x04.wav", "\x03wav"}) {  // with and without the dot
+        auto f = MakeFile();
+        ASSERT_EQ(f->ISoundFile(dir / "out"), 0);
+        EXPECT_EQ(f->Create(2, 16, 44100.0f, nullptr, reinterpret_cast<const unsigned char*>(extension)), 0);
+        EXPECT_EQ(f->GetPath(), dir / "out.wav");
+    }
 
     EXPECT_EQ(CorvaOutFile::OutputFiles(),
               (std::vector<std::string>{dir / "out.aif", dir / "out.wav", dir / "out.wav"}));
@@ -300,20 +293,18 @@ TEST(SoundFileBuffers, GrownDescriptionGetsABlockOfItsSize) {
     std::memset(f->GetInputBuffer(), 2, f->GetRealBufferSize());
 }
 
-TEST(SoundFileBuffers, HugeDescriptionIsRefused) {
+TEST(SoundFileBuffers, HugeDescriptionAndTemporaryFileInputAreRefused) {
     auto f = MakeFile(1, 32, 0);
     f->SetFormat(30000, 32);
     EXPECT_EQ(f->InitInputBuffer(), kMemFullErr);
     EXPECT_EQ(f->GetInputBuffer(), nullptr);
     EXPECT_EQ(f->InitOutputBuffer(), kMemFullErr);
     EXPECT_EQ(f->GetOutputBuffer(), nullptr);
-}
-
-TEST(SoundFileBuffers, TemporaryFileInputIsNotSupportedByTheBase) {
-    auto f = MakeFile();
+    // The base does not read from a temporary file.
     error_code_exception_log_changer quiet(false);
-    EXPECT_EQ(f->InitInputBuffer(std::string("/tmp/decoded")), kParamErr);
-    EXPECT_EQ(f->GetInputBuffer(), nullptr);
+    auto g = MakeFile();
+    EXPECT_EQ(g->InitInputBuffer(std::string("/tmp/decoded")), kParamErr);
+    EXPECT_EQ(g->GetInputBuffer(), nullptr);
 }
 
 // ---------------------------------------------------------------------------
