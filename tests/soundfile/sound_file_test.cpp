@@ -124,7 +124,9 @@ TEST(SoundFileCreate, ExtensionFromTheTypeOrTheCaller) {
     for (const char* extension : {"\x04.wav", "\x03wav"}) {  // with and without the dot
         auto f = MakeFile();
         ASSERT_EQ(f->ISoundFile(dir / "out"), 0);
-        EXPECT_EQ(f->Create(2, 16, 44100.0f, nullptr, reinterpret_cast<const unsigned char*>(extension)), 0);
+        EXPECT_EQ(
+            f->Create(2, 16, 44100.0f, nullptr, reinterpret_cast<const unsigned char*>(extension)),
+            0);
         EXPECT_EQ(f->GetPath(), dir / "out.wav");
     }
 
