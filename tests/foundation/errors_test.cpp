@@ -23,7 +23,7 @@ error_code_exception Catch(F f) {
     return error_code_exception(0, std::string());
 }
 
-TEST(CheckFunctions, ThrowIfErrMessages) {
+TEST(CheckFunctions, ThrowIfErrNullAndErrnoMessages) {
     error_code_exception_log_changer quiet(false);
     EXPECT_NO_THROW(__throw_if_err(0, "/a/b/CFoo", 12, nullptr));
     auto e = Catch([] { __throw_if_err(-43, "/a/b/CFoo", 12, nullptr); });
@@ -34,13 +34,10 @@ TEST(CheckFunctions, ThrowIfErrMessages) {
     // A name without a slash is used whole.
     e = Catch([] { __throw_if_err(-1, "plain.cpp", 3, nullptr); });
     EXPECT_STREQ(e.what(), "(plain.cpp:3)");
-}
 
-TEST(CheckFunctions, ThrowIfNullAndErrno) {
-    error_code_exception_log_changer quiet(false);
     int x = 0;
     EXPECT_NO_THROW(__throw_if_null(&x, "f", 1, nullptr));
-    auto e = Catch([] { __throw_if_null(nullptr, "x/y/z", 7, nullptr); });
+    e = Catch([] { __throw_if_null(nullptr, "x/y/z", 7, nullptr); });
     EXPECT_EQ(e.error_code(), 1314212944);
     EXPECT_STREQ(e.what(), "null pointer error (z:7)");
     e = Catch([] { __throw_if_null(nullptr, "x/y/z", 7, "ctx"); });
