@@ -100,17 +100,14 @@ TEST_F(TypeTable, BadEntriesAreSkippedAndALaterDuplicateWins) {
 TEST_F(TypeTable, MissingFolderRaisesFileNotFoundAndALaterCallRetries) {
     std::filesystem::remove_all(folder_);
     error_code_exception_log_changer quiet(false);
-    try {
-        CSoundFile::GetFileTypeInfo();
-        FAIL() << "no exception";
-    } catch (const error_code_exception& e) {
-        EXPECT_EQ(e.error_code(), kFileNotFoundErr);
-    }
-    try {
-        CSoundFile::GetPathForSoundFileResource("no such thing");
-        FAIL() << "no exception";
-    } catch (const error_code_exception& e) {
-        EXPECT_EQ(e.error_code(), kFileNotFoundErr);
+    for (auto call : {+[] { CSoundFile::GetFileTypeInfo(); },
+                      +[] { CSoundFile::GetPathForSoundFileResource("no such thing"); }}) {
+        try {
+            call();
+            ADD_FAILURE() << "no exception";
+        } catch (const error_code_exception& e) {
+            EXPECT_EQ(e.error_code(), kFileNotFoundErr);
+        }
     }
     ::mkdir(folder_.c_str(), 0755);
     Put("_AIFF.plist", TypeEntry("AIFF", true, {"aif"}));
