@@ -197,7 +197,7 @@ dbresult Read(const std::string& text) {
     return t;
 }
 
-TEST(DbResult, LineWithoutLFIsNoRecord) {
+TEST(DbResult, ParsingLinesAndFields) {
     dbresult t = Read("a\tb\n1\t2\n3\t4");
     EXPECT_EQ(t.attributes, (Strings{"a", "b"}));
     ASSERT_EQ(t.records.size(), 1u);
@@ -208,40 +208,36 @@ TEST(DbResult, LineWithoutLFIsNoRecord) {
     EXPECT_EQ(h.attributes, (Strings{"a"}));
     EXPECT_TRUE(h.records.empty());
     EXPECT_TRUE(Read("").attributes.empty());
-}
 
-TEST(DbResult, FieldsAndSeparators) {
     // An empty line gives one record whose first attribute is empty.
     dbresult e = Read("a\tb\n\n");
     ASSERT_EQ(e.records.size(), 1u);
     EXPECT_EQ(e.records[0]["a"], "");
 
     // Extra fields are ignored; a CR stays in the last field; no quoting.
-    dbresult t = Read("a\tb\n1\t2\t3\t4\n\"x\ty\r\n");
-    ASSERT_EQ(t.records.size(), 2u);
-    EXPECT_EQ(t.records[0], (dbrecord{{"a", "1"}, {"b", "2"}}));
-    EXPECT_EQ(t.records[1].at("a"), "\"x");
-    EXPECT_EQ(t.records[1].at("b"), "y\r");
-}
+    dbresult f = Read("a\tb\n1\t2\t3\t4\n\"x\ty\r\n");
+    ASSERT_EQ(f.records.size(), 2u);
+    EXPECT_EQ(f.records[0], (dbrecord{{"a", "1"}, {"b", "2"}}));
+    EXPECT_EQ(f.records[1].at("a"), "\"x");
+    EXPECT_EQ(f.records[1].at("b"), "y\r");
 
-TEST(DbResult, ShortLineDoesNotInheritThePreviousLine) {
-    dbresult t = Read("a\tb\tc\n1\t2\t3\n4\n");
-    ASSERT_EQ(t.records.size(), 2u);
-    EXPECT_EQ(t.records[1], (dbrecord{{"a", "4"}}));
-    EXPECT_EQ(t.get_values_for_field("b"), (Strings{"2", ""}));
+    // A short line does not inherit the previous line.
+    dbresult s = Read("a\tb\tc\n1\t2\t3\n4\n");
+    ASSERT_EQ(s.records.size(), 2u);
+    EXPECT_EQ(s.records[1], (dbrecord{{"a", "4"}}));
+    EXPECT_EQ(s.get_values_for_field("b"), (Strings{"2", ""}));
     // The short record sorts and matches as having empty values.
-    EXPECT_EQ(t.find("c", "").records.size(), 1u);
-    t.sort("c", true);
-    EXPECT_EQ(t.records[0].at("a"), "4");
-}
+    EXPECT_EQ(s.find("c", "").records.size(), 1u);
+    s.sort("c", true);
+    EXPECT_EQ(s.records[0].at("a"), "4");
 
-TEST(DbResult, ReadingReplacesAttributesAndAppendsRecords) {
-    dbresult t = Read("a\n1\n");
+    // Reading again replaces the attributes and appends the records.
+    dbresult r = Read("a\n1\n");
     std::istringstream more("x\ty\n5\t6\n");
-    more >> t;
-    EXPECT_EQ(t.attributes, (Strings{"x", "y"}));
-    ASSERT_EQ(t.records.size(), 2u);
-    EXPECT_EQ(t.records[1].at("y"), "6");
+    more >> r;
+    EXPECT_EQ(r.attributes, (Strings{"x", "y"}));
+    ASSERT_EQ(r.records.size(), 2u);
+    EXPECT_EQ(r.records[1].at("y"), "6");
 }
 
 TEST(DbResult, FromFile) {
