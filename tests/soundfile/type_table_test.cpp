@@ -66,7 +66,7 @@ protected:
     bool hadSaved_ = false;
 };
 
-TEST_F(TypeTable, LoadsEntriesKeyedByQuotedCodeWithClassID) {
+TEST_F(TypeTable, LoadsEntriesKeyedByQuotedCodeOnceOnly) {
     PutStandardTable();
     plist::Dictionary& table = CSoundFile::GetFileTypeInfo();
     EXPECT_EQ(table.size(), 6u);
@@ -75,10 +75,8 @@ TEST_F(TypeTable, LoadsEntriesKeyedByQuotedCodeWithClassID) {
         EXPECT_EQ(table[code].find("classID")->asString(), code);
     }
     EXPECT_EQ(table["' paf'"].find("text")->asString(), "PARIS");
-}
 
-TEST_F(TypeTable, SecondCallReadsNoFiles) {
-    PutStandardTable();
+    // A second call reads no files.
     plist::Dictionary* first = &CSoundFile::GetFileTypeInfo();
     std::filesystem::remove_all(folder_);
     EXPECT_EQ(&CSoundFile::GetFileTypeInfo(), first);
