@@ -55,16 +55,14 @@ TEST(CheckFunctions, ThrowIfErrNullAndErrnoMessages) {
     EXPECT_NO_THROW(__throw_if_neg(0, "f", 1, nullptr));
 }
 
-TEST(ErrorCodeException, FormattedMessageIsCutAt1023) {
+TEST(ErrorCodeException, FormattedMessageIsCutAt1023AndTheDiagnosticLine) {
     error_code_exception_log_changer quiet(false);
     std::string longText(2000, 'q');
     error_code_exception e(-1, "%s", longText.c_str());
     EXPECT_EQ(std::string(e.what()).size(), 1023u);
     error_code_exception f(-2, "code %d", 5);
     EXPECT_STREQ(f.what(), "code 5");
-}
 
-TEST(ErrorCodeException, DiagnosticLine) {
     EXPECT_EQ(DiagnosticLineBody(1314212944, "null pointer error (z:7)"),
               "*** exception thrown: error 1314212944 ('NULP') null pointer error (z:7)");
     EXPECT_EQ(DiagnosticLineBody(-43, "(CFoo:12)"), "*** exception thrown: error -43 (CFoo:12)");

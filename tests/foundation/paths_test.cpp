@@ -59,7 +59,7 @@ TEST(QFPath, StandardFoldersFollowTheEnvironment) {
     EXPECT_FALSE(QFPath::FindFolder(-32766, kQFPreferencesFolderType));
 }
 
-TEST(QFPath, DictionaryFormKeepsThePathAndIgnoresAliasData) {
+TEST(QFPath, DictionaryFormExistenceAndReferences) {
     TempDir dir;
     QFPath path(dir / "log.txt");
     QFPathDictionary dict = path.dictionary();
@@ -70,10 +70,7 @@ TEST(QFPath, DictionaryFormKeepsThePathAndIgnoresAliasData) {
     QFPathDictionary stored{{"QFStringValue", "/stored/text"}, {"QFAliasData", "\x01\x02junk"}};
     EXPECT_EQ(QFPath(stored).stringValue(), "/stored/text");
     EXPECT_EQ(QFPath(QFPathDictionary{{"QFAliasData", "x"}}).stringValue(), "");
-}
 
-TEST(QFPath, ExistenceAndReferences) {
-    TempDir dir;
     QFPath missing(dir / "missing");
     FSRef ref;
     EXPECT_FALSE(missing.exists());

@@ -19,7 +19,7 @@ typedef std::vector<std::string> Strings;
 
 // ---- string and path functions ----
 
-TEST(StringUtils, SplitKeepsEmptyPiecesAndJoinInverts) {
+TEST(StringUtils, SplitJoinAndPathParts) {
     EXPECT_EQ(split("a,,b,", ","), (Strings{"a", "", "b", ""}));
     EXPECT_EQ(split("abc", ","), (Strings{"abc"}));
     EXPECT_EQ(split("", ","), (Strings{""}));
@@ -32,9 +32,7 @@ TEST(StringUtils, SplitKeepsEmptyPiecesAndJoinInverts) {
     EXPECT_EQ(join(split("a,,b,", ","), ","), "a,,b,");
     EXPECT_EQ(join({}, "/"), "");
     EXPECT_EQ(join({"one"}, "/"), "one");
-}
 
-TEST(StringUtils, PathParts) {
     EXPECT_EQ(filename("/a/b/c.wav"), "c.wav");
     EXPECT_EQ(filename("c.wav"), "c.wav");
     EXPECT_EQ(filename("/a/b/"), "");
@@ -89,7 +87,7 @@ TEST(StringUtils, FourCharacterCodes) {
     EXPECT_EQ(ostype_to_int("au"), ostype_to_int("au  "));
 }
 
-TEST(StringUtils, MacRomanText) {
+TEST(StringUtils, MacRomanTextAndResourcePaths) {
     // 0x8E is e-acute, 0xA5 the bullet.
     const char bytes[] = "Caf\x8E \xA5 x";
     EXPECT_EQ(string_from_mac_encoded_text(bytes, sizeof bytes - 1), "Caf\xC3\xA9 \xE2\x80\xA2 x");
@@ -104,9 +102,7 @@ TEST(StringUtils, MacRomanText) {
     EXPECT_EQ(mac_encoded_string_from_utf8_encoded_string("\xC0\xAF"), "");
     EXPECT_EQ(mac_encoded_string_from_utf8_encoded_string("\xED\xA0\x80"), "");
     EXPECT_EQ(mac_encoded_string_from_utf8_encoded_string("\xE9"), "");
-}
 
-TEST(StringUtils, ResourcePaths) {
     // The build copies the resource tree; CORVANE_RESOURCE_DIR points at it.
     std::string p = path_to_resource_of_type("SystemErrors", "h");
     ASSERT_FALSE(p.empty());

@@ -55,7 +55,7 @@ TEST(DirWalker, WalksDepthFirstBothWays) {
     EXPECT_EQ(back, forward);
 }
 
-TEST(DirWalker, EmptyFoldersGiveNothing) {
+TEST(DirWalker, EmptyFoldersGiveNothingOddEntriesAreFilesButNeverSidecars) {
     TempDir dir;
     DirWalker empty(dir.path());
     EXPECT_FALSE(empty.first());
@@ -70,10 +70,7 @@ TEST(DirWalker, EmptyFoldersGiveNothing) {
 
     DirWalker missing(dir / "no-such-folder");
     EXPECT_FALSE(missing.first());
-}
 
-TEST(DirWalker, ReturnsOddEntriesAsFilesButNeverSidecars) {
-    TempDir dir;
     testsupport::WriteFile(dir / ".hidden", "");
     testsupport::WriteFile(dir / "tone.aif", "");
     testsupport::WriteFile(dir / "._tone.aif", "sidecar");
