@@ -87,7 +87,7 @@ TEST_F(Progress, EachFunctionPostsItsPayloadOnTheCallingThread) {
                                         plist::Value(1), plist::Value(4)}));
 }
 
-TEST_F(Progress, FrameCountIsStoredEvenWhenZero) {
+TEST_F(Progress, FrameCountIsStoredEvenWhenZeroAndLastErrorIsReturned) {
     SetProgressNumSampleFrames(5);
     EXPECT_EQ(context.numberOfInputSamples, 5);
     Recorder r;
@@ -95,9 +95,7 @@ TEST_F(Progress, FrameCountIsStoredEvenWhenZero) {
     ASSERT_EQ(r.seen.size(), 1u);
     EXPECT_EQ(r.seen[0].object.asInteger(), 0);
     EXPECT_EQ(GetNumInSamples(), 0);
-}
 
-TEST_F(Progress, LastErrorIsReturnedByPositionAndPercentage) {
     EXPECT_EQ(SetProgressPosition(1), 0);
     EXPECT_EQ(SetProgressPercentage(1), 0);
     EXPECT_EQ(GetLastError(), 0);

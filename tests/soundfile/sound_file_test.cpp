@@ -335,7 +335,7 @@ TEST(SoundFileChannels, NamesAndDescriptions) {
     EXPECT_EQ(stereo->GetChannelDescription(), "2");
 }
 
-TEST(SoundFileChannels, LayoutSizeAndTag) {
+TEST(SoundFileChannels, LayoutSizeTagAndStreamDescription) {
     auto six = MakeFile(6);
     six->SetChannelConfiguration(CSoundFile::k51);
     uint32_t size = 0;
@@ -358,9 +358,7 @@ TEST(SoundFileChannels, LayoutSizeAndTag) {
     ASSERT_NE(layout, nullptr);
     EXPECT_EQ(layout->mChannelLayoutTag, 0u);
     dealloc(layout);
-}
 
-TEST(SoundFileChannels, StreamDescription) {
     auto f = MakeFile(2, 24, 0, 48000.0);
     AudioStreamBasicDescription asbd;
     f->GetAudioStreamBasicDescription(&asbd);
@@ -397,7 +395,7 @@ TEST(SoundFileBitRate, PcmCompandedEmptyRatelessAndHugeFiles) {
     EXPECT_EQ(huge->GetBitRate(), 65535);
 }
 
-TEST(SoundFileAccessors, SamplerRecordAndHeaderState) {
+TEST(SoundFileAccessors, SamplerRecordHeaderStateAndExtraInfo) {
     auto f = MakeFile();
     SFTSamplerInfo info{};
     EXPECT_EQ(f->GetSamplerInfo(&info), kNoSamplerInfoErr);
@@ -417,9 +415,7 @@ TEST(SoundFileAccessors, SamplerRecordAndHeaderState) {
     EXPECT_EQ(f->HeaderDirty(), 0);
     EXPECT_EQ(f->SetSampleRate(22050.0), 0);
     EXPECT_EQ(f->HeaderDirty(), 1);
-}
 
-TEST(SoundFileExtraInfo, NullWithoutAValidReference) {
     TempDir dir;
     auto unbound = MakeFile();
     EXPECT_TRUE(unbound->GetExtraInfo().isNull());
@@ -430,9 +426,7 @@ TEST(SoundFileExtraInfo, NullWithoutAValidReference) {
     auto junk = MakeFile();
     ASSERT_EQ(junk->ISoundFile(dir / "junk.wav"), 0);
     EXPECT_TRUE(junk->GetExtraInfo().isNull());
-}
 
-TEST(SoundFileSettings, RegionSettingDefaults) {
     EXPECT_TRUE(CSoundFile::GetProcessFileIfNoRegions());
     EXPECT_FALSE(CSoundFile::GetSkipBadRegion());
     EXPECT_TRUE(CSoundFile::GetIgnoreRegionsContainingWholeFile());
