@@ -153,7 +153,7 @@ TEST(SampleRead, FramesAreCutToTheFileAndBlocksContinue) {
     EXPECT_EQ(s[1], static_cast<float>(-9 * kReadScale16));
 }
 
-TEST(SampleRead, LeftAndRightTakeFirstAndLastChannel) {
+TEST(SampleRead, LeftAndRightTakeFirstAndLastChannelAndPerChannelArrays) {
     MemorySoundFile quad(4, 24, 3);
     MemorySoundFile mono(1, 24, 3);
     for (uint32_t i = 0; i < 3; ++i) {
@@ -181,16 +181,14 @@ TEST(SampleRead, LeftAndRightTakeFirstAndLastChannel) {
         EXPECT_EQ(fl[i], fr[i]);
         EXPECT_EQ(dl[i], double((i + 1) << 8) * kReadScale32);
     }
-}
 
-TEST(SampleRead, PerChannelArrays) {
-    MemorySoundFile f(3, 8, 4);
+    MemorySoundFile three(3, 8, 4);  // per-channel arrays
     for (uint32_t i = 0; i < 4; ++i)
-        for (uint32_t c = 0; c < 3; ++c) f.SetSample(i, c, int32_t(10 * c + i));
+        for (uint32_t c = 0; c < 3; ++c) three.SetSample(i, c, int32_t(10 * c + i));
     std::vector<float> a(4), b(4), c(4);
     float* arrays[3] = {a.data(), b.data(), c.data()};
-    uint32_t count = 4;
-    ASSERT_EQ(f.Read(0, &count, arrays), 0);
+    count = 4;
+    ASSERT_EQ(three.Read(0, &count, arrays), 0);
     EXPECT_EQ(b[3], 13 * 0.0078125f);
     EXPECT_EQ(c[0], 20 * 0.0078125f);
 }
