@@ -136,7 +136,7 @@ TEST(MemError, LevelsAndPrecedence) {
     deallocH(h);
 }
 
-TEST(ErrorNames, ParserRules) {
+TEST(ErrorNames, ParserRulesAndTheShippedTable) {
     auto d = ParseErrorNames(
         "  fnfErr = -43, /* File not found */\n"
         "\n"
@@ -153,14 +153,13 @@ TEST(ErrorNames, ParserRules) {
     EXPECT_EQ(d["-48"].name, "dupFNErr");
     EXPECT_FALSE(d["-48"].hasDescription);
     EXPECT_EQ(d["7"].description, "no blank");
-}
 
-TEST(ErrorNames, ShippedTableKnowsTheSystemCodes) {
-    auto d = QFErrorDict();
+    // The shipped table knows the system codes.
+    auto shipped = QFErrorDict();
     for (const char* code : {"-34", "-39", "-43", "-48", "-50", "-51", "-108", "-128", "-192",
                              "-199", "-1309"})
-        EXPECT_TRUE(d.count(code)) << code;
-    EXPECT_EQ(d["-43"].name, "fnfErr");
+        EXPECT_TRUE(shipped.count(code)) << code;
+    EXPECT_EQ(shipped["-43"].name, "fnfErr");
 }
 
 TEST(LoggingShim, OffLeavesNothing) {
