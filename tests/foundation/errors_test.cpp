@@ -23,7 +23,7 @@ error_code_exception Catch(F f) {
     return error_code_exception(0, std::string());
 }
 
-TEST(CheckFunctions, ThrowIfErrMessages) {
+TEST(CheckFunctions, ThrowIfErrNullAndErrnoMessages) {
     error_code_exception_log_changer quiet(false);
     EXPECT_NO_THROW(__throw_if_err(0, "/a/b/CFoo", 12, nullptr));
     auto e = Catch([] { __throw_if_err(-43, "/a/b/CFoo", 12, nullptr); });
@@ -34,13 +34,10 @@ TEST(CheckFunctions, ThrowIfErrMessages) {
     // A name without a slash is used whole.
     e = Catch([] { __throw_if_err(-1, "plain.cpp", 3, nullptr); });
     EXPECT_STREQ(e.what(), "(plain.cpp:3)");
-}
 
-TEST(CheckFunctions, ThrowIfNullAndErrno) {
-    error_code_exception_log_changer quiet(false);
     int x = 0;
     EXPECT_NO_THROW(__throw_if_null(&x, "f", 1, nullptr));
-    auto e = Catch([] { __throw_if_null(nullptr, "x/y/z", 7, nullptr); });
+    e = Catch([] { __throw_if_null(nullptr, "x/y/z", 7, nullptr); });
     EXPECT_EQ(e.error_code(), 1314212944);
     EXPECT_STREQ(e.what(), "null pointer error (z:7)");
     e = Catch([] { __throw_if_null(nullptr, "x/y/z", 7, "ctx"); });
@@ -58,16 +55,14 @@ TEST(CheckFunctions, ThrowIfNullAndErrno) {
     EXPECT_NO_THROW(__throw_if_neg(0, "f", 1, nullptr));
 }
 
-TEST(ErrorCodeException, FormattedMessageIsCutAt1023) {
+TEST(ErrorCodeException, FormattedMessageIsCutAt1023AndTheDiagnosticLine) {
     error_code_exception_log_changer quiet(false);
     std::string longText(2000, 'q');
     error_code_exception e(-1, "%s", longText.c_str());
     EXPECT_EQ(std::string(e.what()).size(), 1023u);
     error_code_exception f(-2, "code %d", 5);
     EXPECT_STREQ(f.what(), "code 5");
-}
 
-TEST(ErrorCodeException, DiagnosticLine) {
     EXPECT_EQ(DiagnosticLineBody(1314212944, "null pointer error (z:7)"),
               "*** exception thrown: error 1314212944 ('NULP') null pointer error (z:7)");
     EXPECT_EQ(DiagnosticLineBody(-43, "(CFoo:12)"), "*** exception thrown: error -43 (CFoo:12)");
@@ -97,34 +92,23 @@ TEST(ErrorCodeException, LogSwitchControlsStderr) {
 }
 
 TEST(RaiseFunctions, NamesAndReasons) {
-    try {
-        __raise_if_err(-50, "/p/q/Player.mm", 40);
-        FAIL();
-    } catch (const platform::NamedException& e) {
-        EXPECT_EQ(e.name(), "OSErr Exception");
-        EXPECT_EQ(e.reason(), "Error -50, (Player.mm:40)");
-    }
-    try {
-        __raise_if_false(false, "x.mm", 2);
-        FAIL();
-    } catch (const platform::NamedException& e) {
-        EXPECT_EQ(e.name(), "BOOL Exception");
-        EXPECT_EQ(e.reason(), "(x.mm:2)");
-    }
-    try {
-        __raise_if_null(nullptr, "x.mm", 3);
-        FAIL();
-    } catch (const platform::NamedException& e) {
-        EXPECT_EQ(e.name(), "Null Pointer Exception");
-    }
-    errno = EBADF;
-    try {
-        __raise_if_min1(-1, "x.mm", 4);
-        FAIL();
-    } catch (const platform::NamedException& e) {
-        EXPECT_EQ(e.name(), "POSIX Errno Exception");
-        EXPECT_EQ(e.reason(), "Error " + std::to_string(EBADF) + ", " + strerror(EBADF) + " (x.mm:4)");
-    }
+    auto expectRaise = [](auto raise, const std::string& name, const std::string& reason) {
+        try {
+            raise();
+            ADD_FAILURE() << name;
+        } catch (const platform::NamedException& e) {
+            EXPECT_EQ(e.name(), name);
+            if (!reason.empty()) {
+                EXPECT_EQ(e.reason(), reason);
+            }
+        }
+    };
+    expectRaise([] { __raise_if_err(-50, "/p/q/Player.mm", 40); }, "OSErr Exception",
+                "Error -50, (Player.mm:40)");
+    expectRaise([] { __raise_if_false(false, "x.mm", 2); }, "BOOL Exception", "(x.mm:2)");
+    expectRaise([] { __raise_if_null(nullptr, "x.mm", 3); }, "Null Pointer Exception", "");
+    expectRaise([] { errno = EBADF, __raise_if_min1(-1, "x.mm", 4); }, "POSIX Errno Exception",
+                "Error " + std::to_string(EBADF) + ", " + strerror(EBADF) + " (x.mm:4)");
     EXPECT_NO_THROW(__raise_if_err(0, "x", 1));
     EXPECT_NO_THROW(__raise_if_min1(0, "x", 1));
 }
@@ -152,7 +136,7 @@ TEST(MemError, LevelsAndPrecedence) {
     deallocH(h);
 }
 
-TEST(ErrorNames, ParserRules) {
+TEST(ErrorNames, ParserRulesAndTheShippedTable) {
     auto d = ParseErrorNames(
         "  fnfErr = -43, /* File not found */\n"
         "\n"
@@ -169,14 +153,13 @@ TEST(ErrorNames, ParserRules) {
     EXPECT_EQ(d["-48"].name, "dupFNErr");
     EXPECT_FALSE(d["-48"].hasDescription);
     EXPECT_EQ(d["7"].description, "no blank");
-}
 
-TEST(ErrorNames, ShippedTableKnowsTheSystemCodes) {
-    auto d = QFErrorDict();
+    // The shipped table knows the system codes.
+    auto shipped = QFErrorDict();
     for (const char* code : {"-34", "-39", "-43", "-48", "-50", "-51", "-108", "-128", "-192",
                              "-199", "-1309"})
-        EXPECT_TRUE(d.count(code)) << code;
-    EXPECT_EQ(d["-43"].name, "fnfErr");
+        EXPECT_TRUE(shipped.count(code)) << code;
+    EXPECT_EQ(shipped["-43"].name, "fnfErr");
 }
 
 TEST(LoggingShim, OffLeavesNothing) {

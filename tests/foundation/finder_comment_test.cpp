@@ -68,7 +68,7 @@ protected:
     const std::string tricky_ = "Take 3 \"final\" \\ mix\nCaf\xC3\xA9 'ok' $HOME";
 };
 
-TEST_F(FinderComment, OurWriteIsWhatGetfattrReads) {
+TEST_F(FinderComment, OurWritesAndTheAttrToolsAgree) {
     RequireTools();
     WriteFinderComment(tricky_, file_);
     std::string seen;
@@ -79,10 +79,8 @@ TEST_F(FinderComment, OurWriteIsWhatGetfattrReads) {
     WriteFinderComment("", file_);
     EXPECT_FALSE(GetWithTool(file_, &seen));
     EXPECT_EQ(ReadFinderCommentFromFile(file_), "");
-}
 
-TEST_F(FinderComment, SetfattrWriteIsWhatWeRead) {
-    RequireTools();
+    // And what setfattr writes is what we read.
     ASSERT_TRUE(SetWithTool(file_, tricky_));
     EXPECT_EQ(ReadFinderCommentFromFile(file_), tricky_);
     ASSERT_TRUE(SetWithTool(file_, "short"));

@@ -31,23 +31,20 @@ TEST(ByteFormatter, UnitSteps) {
 TEST(ByteFormatter, ReadsSizesBack) {
     ByteFormatter f;
     uint64_t v = 99;
-    EXPECT_TRUE(f.getObjectValue("", &v));
-    EXPECT_EQ(v, 0u);
-    EXPECT_TRUE(f.getObjectValue("1.50 MB", &v));
-    EXPECT_EQ(v, 1572864u);
-    EXPECT_TRUE(f.getObjectValue("2,5 kB", &v, ","));
-    EXPECT_EQ(v, 2560u);
-    EXPECT_TRUE(f.getObjectValue("1 GB", &v));
-    EXPECT_EQ(v, 1073741824u);
-    EXPECT_TRUE(f.getObjectValue("1.7 xB", &v));  // unknown unit: factor 1, truncated
-    EXPECT_EQ(v, 1u);
+    // An unknown unit has the factor 1 and is truncated.
+    for (auto [text, point, size] : {std::tuple{"", "", 0u},
+                                     {"1.50 MB", "", 1572864u},
+                                     {"2,5 kB", ",", 2560u},
+                                     {"1 GB", "", 1073741824u},
+                                     {"1.7 xB", "", 1u}}) {
+        EXPECT_TRUE(f.getObjectValue(text, &v, point)) << text;
+        EXPECT_EQ(v, size) << text;
+    }
 
     v = 7;
-    EXPECT_FALSE(f.getObjectValue("512 B", &v));  // no unit text before the "B"
-    EXPECT_FALSE(f.getObjectValue("MB", &v));
-    EXPECT_FALSE(f.getObjectValue("-3 kB", &v));
-    EXPECT_FALSE(f.getObjectValue("1e30 GB", &v));
-    EXPECT_FALSE(f.getObjectValue("nan kB", &v));
+    // "512 B" has no unit text before the "B".
+    for (const char* text : {"512 B", "MB", "-3 kB", "1e30 GB", "nan kB"})
+        EXPECT_FALSE(f.getObjectValue(text, &v)) << text;
     EXPECT_EQ(v, 7u);
 }
 
@@ -68,23 +65,22 @@ TEST(ByteFormatter, IgnoresTheProcessLocale) {
 
 TEST(TimeFormatter, WithHours) {
     TimeFormatter f;
-    EXPECT_EQ(f.stringForObjectValue(0), "00:00:00.000");
-    EXPECT_EQ(f.stringForObjectValue(3725.5), "01:02:05.500");
     // Seconds that show as 60.000 carry into the minute and the hour.
-    EXPECT_EQ(f.stringForObjectValue(59.9996), "00:01:00.000");
-    EXPECT_EQ(f.stringForObjectValue(3599.9999), "01:00:00.000");
-    EXPECT_FALSE(f.stringForObjectValue(std::numeric_limits<double>::infinity()));
-    EXPECT_FALSE(f.stringForObjectValue(std::nan("")));
-    EXPECT_FALSE(f.stringForObjectValue(1e300));
+    for (auto [seconds, text] : {std::pair{0.0, "00:00:00.000"},
+                                 {3725.5, "01:02:05.500"},
+                                 {59.9996, "00:01:00.000"},
+                                 {3599.9999, "01:00:00.000"}})
+        EXPECT_EQ(f.stringForObjectValue(seconds), text) << seconds;
+    for (double bad : {std::numeric_limits<double>::infinity(), std::nan(""), 1e300})
+        EXPECT_FALSE(f.stringForObjectValue(bad)) << bad;
 }
 
 TEST(TimeFormatter, WithoutHours) {
     TimeFormatter f;
     f.setNoHours(true);
-    EXPECT_EQ(f.stringForObjectValue(59.6), "1:00");
-    EXPECT_EQ(f.stringForObjectValue(59.4), "0:59");
-    EXPECT_EQ(f.stringForObjectValue(125), "2:05");
-    EXPECT_EQ(f.stringForObjectValue(7200), "120:00");
+    for (auto [seconds, text] :
+         {std::pair{59.6, "1:00"}, {59.4, "0:59"}, {125.0, "2:05"}, {7200.0, "120:00"}})
+        EXPECT_EQ(f.stringForObjectValue(seconds), text) << seconds;
     f.setPrecision(2);
     // Rounded at two decimals first: no early carry into the minute.
     EXPECT_EQ(f.stringForObjectValue(59.6), "0:59.60");
@@ -120,7 +116,7 @@ TEST(TimeFormatter, ReadsTimesBack) {
     EXPECT_FALSE(f.getObjectValue("12", &v, &error));
 }
 
-TEST(ByteSwapper, SwapsPairsAndKeepsAnOddLastByte) {
+TEST(ByteSwapper, SwapsPairsKeepsAnOddLastByteInPlaceAndOverExistingOutput) {
     TempDir dir;
     testsupport::WriteFile(dir / "even", std::string("\x01\x02\x03\x04", 4));
     ByteSwapper even(dir / "even", dir / "even.out");
@@ -136,10 +132,7 @@ TEST(ByteSwapper, SwapsPairsAndKeepsAnOddLastByte) {
     ByteSwapper empty(dir / "empty", dir / "empty.out");
     EXPECT_TRUE(empty.swapBytes());
     EXPECT_EQ(testsupport::ReadFile(dir / "empty.out"), "");
-}
 
-TEST(ByteSwapper, LargeFilesInPlaceAndOverExistingOutput) {
-    TempDir dir;
     // Longer than one block and odd, so blocks and the odd tail both matter.
     std::string data;
     for (int i = 0; i < 200001; ++i) data += static_cast<char>(i * 7);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "foundation/temp_file.h"
@@ -18,25 +19,14 @@ namespace {
 class EnvOverride {
 public:
     EnvOverride(const char* name, const char* value) : name_(name) {
-        const char* old = std::getenv(name);
-        if (old) saved_ = old;
-        had_ = old != nullptr;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
+        if (const char* old = std::getenv(name)) saved_ = old;
+        value ? ::setenv(name, value, 1) : ::unsetenv(name);
     }
-    ~EnvOverride() {
-        if (had_)
-            ::setenv(name_, saved_.c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
+    ~EnvOverride() { saved_ ? ::setenv(name_, saved_->c_str(), 1) : ::unsetenv(name_); }
 
 private:
     const char* name_;
-    std::string saved_;
-    bool had_ = false;
+    std::optional<std::string> saved_;
 };
 
 bool EndsWith(const std::string& s, const std::string& tail) {
@@ -69,7 +59,7 @@ TEST(QFPath, StandardFoldersFollowTheEnvironment) {
     EXPECT_FALSE(QFPath::FindFolder(-32766, kQFPreferencesFolderType));
 }
 
-TEST(QFPath, DictionaryFormKeepsThePathAndIgnoresAliasData) {
+TEST(QFPath, DictionaryFormExistenceAndReferences) {
     TempDir dir;
     QFPath path(dir / "log.txt");
     QFPathDictionary dict = path.dictionary();
@@ -80,10 +70,7 @@ TEST(QFPath, DictionaryFormKeepsThePathAndIgnoresAliasData) {
     QFPathDictionary stored{{"QFStringValue", "/stored/text"}, {"QFAliasData", "\x01\x02junk"}};
     EXPECT_EQ(QFPath(stored).stringValue(), "/stored/text");
     EXPECT_EQ(QFPath(QFPathDictionary{{"QFAliasData", "x"}}).stringValue(), "");
-}
 
-TEST(QFPath, ExistenceAndReferences) {
-    TempDir dir;
     QFPath missing(dir / "missing");
     FSRef ref;
     EXPECT_FALSE(missing.exists());
@@ -127,18 +114,11 @@ TEST(QFTempFile, NamesCarryTheExtensionAndAreUnique) {
     EXPECT_EQ(ref.path, plain->path());
 
     EXPECT_FALSE(QFTempFile::Create("a/b"));
-}
 
-TEST(QFTempFile, ReleaseDeletesTheFile) {
-    TempDir dir;
-    EnvOverride tmp("TMPDIR", dir.path().c_str());
-    std::string path;
-    {
-        auto file = QFTempFile::Create("p16");
-        ASSERT_TRUE(file);
-        path = file->path();
-        EXPECT_TRUE(XWQF::FileExists(path));
-    }
+    // Releasing deletes the file.
+    const std::string path = wav->path();
+    EXPECT_TRUE(XWQF::FileExists(path));
+    wav.reset();
     EXPECT_FALSE(XWQF::FileExists(path));
 }
 

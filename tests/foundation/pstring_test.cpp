@@ -16,7 +16,7 @@ Str255* P(const std::string& s) {
     return p;
 }
 
-TEST(PascalStrings, CopyAndCut) {
+TEST(PascalStrings, CopyCutAndConcatenationStopsAt254) {
     Str255 d;
     pstrcpy(std::string(300, 'k'), d);
     EXPECT_EQ(d[0], 255);
@@ -35,10 +35,7 @@ TEST(PascalStrings, CopyAndCut) {
     EXPECT_EQ(pstrBytes(d), "hello");
     pstrncpy(src, d, -3);
     EXPECT_EQ(d[0], 0);
-}
 
-TEST(PascalStrings, ConcatenationStopsAt254) {
-    Str255 d;
     pstrcpy(std::string(200, 'a'), d);
     pstrcat(d, *P(std::string(100, 'b')));
     EXPECT_EQ(d[0], 254);

@@ -14,21 +14,15 @@ using testsupport::TempDir;
 
 namespace {
 
-std::vector<std::string> Forward(DirWalker& walker) {
+// The walk from first to last, or from last to first given back in forward order.
+std::vector<std::string> Walk(DirWalker& walker, bool backward = false) {
     std::vector<std::string> out;
-    for (auto p = walker.first(); p; p = walker.next()) {
+    for (auto p = backward ? walker.last() : walker.first(); p;
+         p = backward ? walker.prev() : walker.next()) {
         out.push_back(*p);
         if (out.size() > 1000) break;  // a runaway walk fails the test, not the machine
     }
-    return out;
-}
-
-std::vector<std::string> Backward(DirWalker& walker) {
-    std::vector<std::string> out;
-    for (auto p = walker.last(); p; p = walker.prev()) {
-        out.push_back(*p);
-        if (out.size() > 1000) break;
-    }
+    if (backward) std::reverse(out.begin(), out.end());
     return out;
 }
 
@@ -45,13 +39,10 @@ TEST(DirWalker, WalksDepthFirstBothWays) {
     testsupport::WriteFile(dir / "d", "");
 
     DirWalker walker(dir.path());
-    std::vector<std::string> forward = Forward(walker);
+    std::vector<std::string> forward = Walk(walker);
     EXPECT_EQ(Sorted(forward), (std::vector<std::string>{dir / "a", dir / "b/c", dir / "d"}));
     EXPECT_FALSE(walker.next());  // stays at the end
-
-    std::vector<std::string> backward = Backward(walker);
-    std::reverse(backward.begin(), backward.end());
-    EXPECT_EQ(backward, forward);
+    EXPECT_EQ(Walk(walker, true), forward);
 
     // level() counts the folders below the root while inside one.
     for (auto p = walker.first(); p; p = walker.next())
@@ -64,7 +55,7 @@ TEST(DirWalker, WalksDepthFirstBothWays) {
     EXPECT_EQ(back, forward);
 }
 
-TEST(DirWalker, EmptyFoldersGiveNothing) {
+TEST(DirWalker, EmptyFoldersGiveNothingOddEntriesAreFilesButNeverSidecars) {
     TempDir dir;
     DirWalker empty(dir.path());
     EXPECT_FALSE(empty.first());
@@ -79,10 +70,7 @@ TEST(DirWalker, EmptyFoldersGiveNothing) {
 
     DirWalker missing(dir / "no-such-folder");
     EXPECT_FALSE(missing.first());
-}
 
-TEST(DirWalker, ReturnsOddEntriesAsFilesButNeverSidecars) {
-    TempDir dir;
     testsupport::WriteFile(dir / ".hidden", "");
     testsupport::WriteFile(dir / "tone.aif", "");
     testsupport::WriteFile(dir / "._tone.aif", "sidecar");
@@ -91,7 +79,7 @@ TEST(DirWalker, ReturnsOddEntriesAsFilesButNeverSidecars) {
     testsupport::WriteFile(dir / "sub/._x", "sidecar");
 
     DirWalker walker(dir.path());
-    EXPECT_EQ(Sorted(Forward(walker)),
+    EXPECT_EQ(Sorted(Walk(walker)),
               (std::vector<std::string>{dir / ".hidden", dir / "broken", dir / "tone.aif"}));
 }
 
@@ -109,12 +97,10 @@ TEST(DirWalker, LinksToFoldersAreFollowedButLoopsEnd) {
     ASSERT_EQ(::symlink((dir / "other").c_str(), (dir / "root/elsewhere").c_str()), 0);
 
     DirWalker walker(dir / "root");
-    std::vector<std::string> forward = Forward(walker);
+    std::vector<std::string> forward = Walk(walker);
     EXPECT_EQ(Sorted(forward),
               (std::vector<std::string>{dir / "root/elsewhere/g", dir / "root/sub/f"}));
-    std::vector<std::string> backward = Backward(walker);
-    std::reverse(backward.begin(), backward.end());
-    EXPECT_EQ(backward, forward);
+    EXPECT_EQ(Walk(walker, true), forward);
 }
 
 }  // namespace

@@ -160,16 +160,7 @@ TEST(FileLayer, FilesOfTwoGigabytesAreRefused) {
     EXPECT_EQ(XWQF::SetPos(f.ref, XWQF::kFromMark, INT32_MAX), kEOFErr);
 }
 
-TEST(FileLayer, ErrnoMapping) {
-    EXPECT_EQ(XWQF::ErrnoToStatus(ENOENT), -43);
-    EXPECT_EQ(XWQF::ErrnoToStatus(EEXIST), -48);
-    EXPECT_EQ(XWQF::ErrnoToStatus(ENOSPC), -34);
-    EXPECT_EQ(XWQF::ErrnoToStatus(EIO), -36);
-    EXPECT_EQ(XWQF::ErrnoToStatus(EACCES), -54);
-    EXPECT_EQ(XWQF::ErrnoToStatus(EFBIG), -1309);
-}
-
-TEST(NumberText, ConversionsBothWays) {
+TEST(FileLayer, NumberTextAndMiscHelpers) {
     Str255 s;
     XWQF::NumToString(INT32_MIN, s);
     EXPECT_EQ(pstrBytes(s), "-2147483648");
@@ -190,9 +181,7 @@ TEST(NumberText, ConversionsBothWays) {
     EXPECT_EQ(num(""), 0);
     EXPECT_EQ(num("99999999999"), INT32_MAX);
     EXPECT_EQ(num("-99999999999"), INT32_MIN);
-}
 
-TEST(FileLayer, MiscHelpers) {
     char buf[8] = "abcdefg";
     XWQF::BlockMove(buf, buf + 1, 3);
     EXPECT_STREQ(buf, "aabcefg");

@@ -287,52 +287,39 @@ TEST_F(CodedFileTest, AnOutputCodedFromItsSourceHoldsTheSourcesLength) {
     coder.release()->Dispose(0);
 }
 
-TEST_F(CodedFileTest, CancelStopsEncodingAndRemovesTheTemporaryFile) {
-    OSErr status = 1;
-    auto coder = MakeCoder(&status);
-    ASSERT_EQ(0, status);
-    WriteRamp(*coder, 5000);
-    log.cancelAfterBlocks = 2;
-    EXPECT_EQ(kUserCanceledErr, coder.release()->Dispose(1));
-    EXPECT_EQ((std::vector<uint32_t>{0, 1000}), log.blockPositions);
-    EXPECT_EQ(0u, EntriesIn(dir.path()));
-    EXPECT_EQ(0, world.alive);
-}
-
-TEST_F(CodedFileTest, DiscardOnCloseSkipsEncodingButRemovesTheTemporaryFile) {
-    OSErr status = 1;
-    auto coder = MakeCoder(&status);
-    ASSERT_EQ(0, status);
-    WriteRamp(*coder, 1500);
-    ProgressWatch watch;
-    EXPECT_EQ(0, coder.release()->Dispose(0));
-    EXPECT_EQ(1, log.closes);
-    EXPECT_TRUE(log.encoded.empty());
-    EXPECT_TRUE(watch.steps.empty());
-    EXPECT_EQ(0u, EntriesIn(dir.path()));
-    EXPECT_EQ(0, world.alive);
-}
-
-TEST_F(CodedFileTest, NothingWrittenMeansNothingEncoded) {
-    OSErr status = 1;
-    auto coder = MakeCoder(&status);
-    ASSERT_EQ(0, status);
-    EXPECT_EQ(0, coder.release()->Dispose(1));
-    EXPECT_TRUE(log.blockPositions.empty());
-    EXPECT_EQ(0u, EntriesIn(dir.path()));
-}
-
-TEST_F(CodedFileTest, EncoderFailuresAreReturnedAndLeaveNothingBehind) {
-    for (bool throws : {false, true}) {
+// Cancelled, discarded, never written or failing in the encoder: nothing is left behind.
+TEST_F(CodedFileTest, EveryEndingRemovesTheTemporaryFile) {
+    struct Case {
+        const char* what;
+        uint32_t frames;
+        unsigned char keep;
+        int cancelAfter, failAt;
+        bool throws;
+        OSErr result;
+        std::vector<uint32_t> blocks;
+    } const cases[] = {
+        {"cancel", 5000, 1, 2, -1, false, kUserCanceledErr, {0, 1000}},
+        {"discard on close skips encoding", 1500, 0, -1, -1, false, 0, {}},
+        {"nothing written", 0, 1, -1, -1, false, 0, {}},
+        {"encoder fails", 3000, 1, -1, 1, false, -22777, {0}},
+        {"encoder throws", 3000, 1, -1, 1, true, -22888, {0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        context.lastError = 0;
         log = CoderLog();
-        log.failAtBlock = 1;
-        log.throwAtFailure = throws;
+        log.cancelAfterBlocks = c.cancelAfter;
+        log.failAtBlock = c.failAt;
+        log.throwAtFailure = c.throws;
         OSErr status = 1;
         auto coder = MakeCoder(&status);
         ASSERT_EQ(0, status);
-        WriteRamp(*coder, 3000);
-        EXPECT_EQ(throws ? -22888 : -22777, coder.release()->Dispose(1));
-        EXPECT_EQ(1u, log.blockPositions.size());
+        if (c.frames) WriteRamp(*coder, c.frames);
+        ProgressWatch watch;
+        EXPECT_EQ(c.result, coder.release()->Dispose(c.keep));
+        EXPECT_EQ(1, log.closes);
+        EXPECT_EQ(c.blocks, log.blockPositions);
+        EXPECT_TRUE(c.keep || watch.steps.empty());
         EXPECT_EQ(0u, EntriesIn(dir.path()));
         EXPECT_EQ(0, world.alive);
     }

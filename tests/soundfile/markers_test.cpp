@@ -146,7 +146,7 @@ TEST(Markers, KeptInIdOrderWithTakenIdsMovedToTheEnd) {
     EXPECT_EQ(f->RemoveMarker(&twin), kNoSuchMarkerErr);
 }
 
-TEST(Loops, AppendedAsTheyComeAndRemovedByAllFields) {
+TEST(Loops, AppendedAsTheyComeRemovedByAllFieldsAndDuplicatesKeepTheirLast) {
     auto f = MakeFile();
     SFTLoop a{1, 0, 100, 0};
     SFTLoop b{1, 0, 100, 1};
@@ -160,18 +160,17 @@ TEST(Loops, AppendedAsTheyComeAndRemovedByAllFields) {
     EXPECT_EQ(f->GetIndLoop(uint16_t{3}, &out), kNoSuchLoopErr);
     EXPECT_EQ(f->RemoveLoop(&b), 0);
     EXPECT_EQ(f->RemoveLoop(&b), kNoSuchLoopErr);
-}
 
-TEST(Duplicates, LoopGroupsKeepTheirLastEntry) {
-    auto f = MakeFile();
-    SFTLoop a{1, 0, 100, 0}, b{2, 5, 50, 0}, c{3, 7, 70, 0};
-    for (const SFTLoop* l : {&a, &b, &a, &c, &b, &a}) ASSERT_EQ(f->AddLoop(l), 0);
-    EXPECT_EQ(f->RemoveDuplicates(), 0);
-    ASSERT_EQ(f->GetNumLoops(), 3);
-    // Pairwise removal takes the first of a group each time: c, b, a remain.
-    EXPECT_EQ(f->GetIndLoop(0u)->loopID, 3);
-    EXPECT_EQ(f->GetIndLoop(1u)->loopID, 2);
-    EXPECT_EQ(f->GetIndLoop(2u)->loopID, 1);
+    // Duplicates: pairwise removal takes the first of a group each time, so
+    // of a, c, a, d, c, a the last entries d, c, a remain.
+    auto g = MakeFile();
+    SFTLoop c{2, 5, 50, 0}, d{3, 7, 70, 0};
+    for (const SFTLoop* l : {&a, &c, &a, &d, &c, &a}) ASSERT_EQ(g->AddLoop(l), 0);
+    EXPECT_EQ(g->RemoveDuplicates(), 0);
+    ASSERT_EQ(g->GetNumLoops(), 3);
+    EXPECT_EQ(g->GetIndLoop(0u)->loopID, 3);
+    EXPECT_EQ(g->GetIndLoop(1u)->loopID, 2);
+    EXPECT_EQ(g->GetIndLoop(2u)->loopID, 1);
 }
 
 TEST(Duplicates, MarkersPutStraightIntoTheList) {
@@ -234,7 +233,7 @@ TEST(Regions, SameBoundsAreAddedOnceAndNamesAreCut) {
     EXPECT_EQ(f->GetIndRegion(uint16_t{1}, &out), kNoSuchRegionErr);
 }
 
-TEST(RegionNames, DuplicatesAreNumbered) {
+TEST(RegionNames, DuplicatesAreNumberedAndLongOnesCutForTheSuffix) {
     auto f = MakeFile();
     SFTRegion a = Region(0, 10, "Verse"), b = Region(20, 30, "Verse");
     ASSERT_EQ(f->AddRegion(&a), 0);
@@ -251,17 +250,16 @@ TEST(RegionNames, DuplicatesAreNumbered) {
     ASSERT_EQ(g->AddRegion(&taken), 0);
     EXPECT_EQ(g->KillDuplicateRegionNames(), 0);
     EXPECT_EQ(RegionNames(*g), (std::vector<std::string>{"Verse#2", "Verse#3", "Verse#1"}));
-}
 
-TEST(RegionNames, LongDuplicatesAreCutForTheSuffix) {
-    auto f = MakeFile(100000);
+    // Long duplicates are cut for the suffix.
+    auto h = MakeFile(100000);
     const std::string name(30, 'x');
     for (int i = 0; i < 10; ++i) {
         SFTRegion r = Region(i * 10, i * 10 + 5, name);
-        ASSERT_EQ(f->AddRegion(&r), 0);
+        ASSERT_EQ(h->AddRegion(&r), 0);
     }
-    EXPECT_EQ(f->KillDuplicateRegionNames(), 0);
-    std::vector<std::string> names = RegionNames(*f);
+    EXPECT_EQ(h->KillDuplicateRegionNames(), 0);
+    std::vector<std::string> names = RegionNames(*h);
     EXPECT_EQ(names[0], std::string(28, 'x') + "#1");
     EXPECT_EQ(names[8], std::string(28, 'x') + "#9");
     EXPECT_EQ(names[9], std::string(27, 'x') + "#10");

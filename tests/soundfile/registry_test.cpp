@@ -83,23 +83,10 @@ TEST(SoundFileDispatcherTest, SetMembersReceiveTheArgumentsAndAnswerThroughTheCa
     EXPECT_EQ(d.callHandleWordLengthSettings(nullptr, 2, "abc", 24), 227);
     EXPECT_EQ(d.callChannelIndexFunc(nullptr), 7);
     EXPECT_EQ(d.callLogWordLengthFunc(nullptr), "16 bit");
-    EXPECT_TRUE(d.hasHandleWordLengthFunc());
-    EXPECT_TRUE(d.hasChannelIndexFunc());
-    EXPECT_TRUE(d.hasLogWordLengthFunc());
+    EXPECT_TRUE(d.hasHandleWordLengthFunc() && d.hasChannelIndexFunc() && d.hasLogWordLengthFunc());
     EXPECT_FALSE(d.hasHandleChannelFunc());
     // The other slots keep their defaults.
     EXPECT_EQ(d.callHandleChannelSettings(nullptr, 2, "abc", 24), -50);
-
-    const std::string text = d.description();
-    EXPECT_EQ(text.rfind("dispatcher 0x", 0), 0u) << text;
-    for (const char* part : {"{ create func ", ", word length func ", ", channel func ",
-                             ", sample rate func ", ", recognizer func ",
-                             ", channel treat popup index func ",
-                             ", word length popup index func ", ", log word length func ",
-                             ", log channel settings func ", ", auto name word length func ",
-                             ", auto name channel settings func "})
-        EXPECT_NE(text.find(part), std::string::npos) << part;
-    EXPECT_EQ(text.substr(text.size() - 2), " }");
 }
 
 TEST_F(Registry, AttachesOnlyToCodesThatHaveATypeTableEntry) {
@@ -176,8 +163,6 @@ TEST_F(Registry, SonicSplitPairsComeFromTheRegisteredSonicSplitClass) {
 
 TEST_F(Registry, StandInsFailToOpenOrCreateAndAreNotOpen) {
     CPendingFormatFile f(FourCC("711a"), FourCC("DALW"), "Dialogic A-law", false, false);
-    EXPECT_EQ(f.GetFType(), FourCC("DALW"));
-    EXPECT_EQ(f.GetRegisteredCode(), FourCC("711a"));
     EXPECT_EQ(f.Open(), kCannotMakeFormatObjectErr);
     EXPECT_EQ(f.Create(1, 16, 44100, nullptr, nullptr), kCannotMakeFormatObjectErr);
     EXPECT_EQ(f.Close(), kFileNotOpenBaseErr);
@@ -208,18 +193,10 @@ void ExpectFactoryRawSettings(const RawSettings& r) {
     EXPECT_EQ(r.GetNumChannels(), 1u);
 }
 
-TEST(RawSettingsTest, DefaultsAndTheSecondConstructor) {
+TEST(RawSettingsTest, Defaults) {
     ExpectFactoryRawSettings(RawSettings());
     ResetRawSettings();
     ExpectFactoryRawSettings(CSoundFile::GetRawSettings());
-
-    const RawSettings r(FourCC("DULW"), 8000.0, false, 8, RawSettings::kRawReadAsRaw);
-    EXPECT_EQ(r.GetFileType(), FourCC("DULW"));
-    EXPECT_EQ(r.GetSampleRate(), 8000.0);
-    EXPECT_FALSE(r.IsBigEndian());
-    EXPECT_EQ(r.GetWordSize(), 8);
-    EXPECT_EQ(r.GetAction(), RawSettings::kRawReadAsRaw);
-    EXPECT_EQ(r.GetNumChannels(), 1u);
 }
 
 TEST(RawSettingsTest, SyncCopiesTheSixKeys) {

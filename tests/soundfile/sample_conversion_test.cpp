@@ -153,7 +153,7 @@ TEST(SampleRead, FramesAreCutToTheFileAndBlocksContinue) {
     EXPECT_EQ(s[1], static_cast<float>(-9 * kReadScale16));
 }
 
-TEST(SampleRead, LeftAndRightTakeFirstAndLastChannel) {
+TEST(SampleRead, LeftAndRightTakeFirstAndLastChannelAndPerChannelArrays) {
     MemorySoundFile quad(4, 24, 3);
     MemorySoundFile mono(1, 24, 3);
     for (uint32_t i = 0; i < 3; ++i) {
@@ -181,16 +181,14 @@ TEST(SampleRead, LeftAndRightTakeFirstAndLastChannel) {
         EXPECT_EQ(fl[i], fr[i]);
         EXPECT_EQ(dl[i], double((i + 1) << 8) * kReadScale32);
     }
-}
 
-TEST(SampleRead, PerChannelArrays) {
-    MemorySoundFile f(3, 8, 4);
+    MemorySoundFile three(3, 8, 4);  // per-channel arrays
     for (uint32_t i = 0; i < 4; ++i)
-        for (uint32_t c = 0; c < 3; ++c) f.SetSample(i, c, int32_t(10 * c + i));
+        for (uint32_t c = 0; c < 3; ++c) three.SetSample(i, c, int32_t(10 * c + i));
     std::vector<float> a(4), b(4), c(4);
     float* arrays[3] = {a.data(), b.data(), c.data()};
-    uint32_t count = 4;
-    ASSERT_EQ(f.Read(0, &count, arrays), 0);
+    count = 4;
+    ASSERT_EQ(three.Read(0, &count, arrays), 0);
     EXPECT_EQ(b[3], 13 * 0.0078125f);
     EXPECT_EQ(c[0], 20 * 0.0078125f);
 }
@@ -211,14 +209,6 @@ TEST(SampleRead, FailuresAndWordSizes) {
     EXPECT_EQ(one[2], s[2]);
     ASSERT_EQ(f.Read(0, &count, d), 0);
     EXPECT_EQ(d[2], -32768 * kReadScale16);
-    // Below one byte and beyond four there is no stored form.
-    for (short bits : {7, 40}) {
-        MemorySoundFile odd(1, bits, 8);
-        count = 8;
-        EXPECT_EQ(odd.Read(0, &count, s), kIllegalWordSizeErr) << bits;
-        EXPECT_EQ(odd.Read(short(0), 0, &count, d), kIllegalWordSizeErr) << bits;
-        EXPECT_EQ(count, 8u);
-    }
 
     // A failing refresh: float reads keep the count, double reads report what was delivered.
     f.SetSFTBufferSize(3);
@@ -343,18 +333,14 @@ TEST(SampleWrite, PerChannelArraysAndBlockCounting) {
     EXPECT_EQ(f.GetSample(9, 1), -9);
 
     // A failed flush is counted; a failed refresh is not.
-    MemorySoundFile g(2, 16, 0);
-    g.SetSFTBufferSize(4);
-    g.FailAt(Op::Flush, 4, -34);
-    count = 10;
-    EXPECT_EQ(g.Write(0, &count, arrays), -34);
-    EXPECT_EQ(count, 8u);
-    MemorySoundFile h(2, 16, 0);
-    h.SetSFTBufferSize(4);
-    h.FailAt(Op::RefreshOutput, 4, -35);
-    count = 10;
-    EXPECT_EQ(h.Write(0, &count, arrays), -35);
-    EXPECT_EQ(count, 4u);
+    for (auto [op, written] : {std::pair{Op::Flush, 8u}, {Op::RefreshOutput, 4u}}) {
+        MemorySoundFile g(2, 16, 0);
+        g.SetSFTBufferSize(4);
+        g.FailAt(op, 4, -34);
+        count = 10;
+        EXPECT_EQ(g.Write(0, &count, arrays), -34);
+        EXPECT_EQ(count, written);
+    }
 }
 
 TEST(SampleWrite, DitherFollowsTheTableAndStaysInRange) {
@@ -487,16 +473,19 @@ TEST(SampleAdd, TouchesOnlyItsChannel) {
 
 TEST(SampleConversion, WordSizesOutsideTheRangeFail) {
     error_code_exception_log_changer quiet(false);
-    for (short wordSize : {4, 40}) {
+    // Below one byte and beyond four there is no stored form.
+    for (short wordSize : {4, 7, 40}) {
         SCOPED_TRACE(wordSize);
         MemorySoundFile f(2, wordSize, 4);
         double d[8] = {0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5};
         double l[4] = {9, 9, 9, 9}, r[4] = {9, 9, 9, 9};
-        float fl[4], fr[4];
+        float fl[4], fr[4], fs[8];
         double* arrays[2] = {l, r};
         uint32_t count = 4;
         EXPECT_EQ(f.Read(0, &count, d), kIllegalWordSizeErr);
+        EXPECT_EQ(f.Read(0, &count, fs), kIllegalWordSizeErr);
         EXPECT_EQ(f.Read(short(1), 0, &count, d), kIllegalWordSizeErr);
+        EXPECT_EQ(count, 4u);
         EXPECT_EQ(f.Read(0, &count, fl, fr), kIllegalWordSizeErr);
         EXPECT_EQ(f.Read(0, &count, l, r), kIllegalWordSizeErr);
         EXPECT_EQ(l[0], 9.0);

@@ -199,50 +199,32 @@ TEST(SnippetFile, InnerFailuresPassThroughUnchanged) {
     EXPECT_EQ(kParamErr, empty.Read(0, &count, out.data()));
 }
 
-TEST(SnippetFile, DisposeHandsTheKeepFlagToTheInnerFile) {
-    MemorySoundFile::Observer seen;
-    MemorySoundFile* inner = MakeInner(100);
-    inner->observer = &seen;
-    SnippetPtr snippet = MakeSnippet(inner, 0, 50);
-    ASSERT_EQ(0, snippet->InitInputBuffer());
-    EXPECT_EQ(0, snippet.release()->Dispose(0));
-    EXPECT_TRUE(seen.destroyed);
-    EXPECT_EQ(1, seen.closes);
-    EXPECT_TRUE(seen.discardSeenAtClose);
-}
-
-TEST(SnippetFile, DestroyingClosesAnOpenInnerFile) {
-    MemorySoundFile::Observer seen;
-    MemorySoundFile* inner = MakeInner(100);
-    inner->observer = &seen;
-    {
-        CSnippetFile snippet;
-        snippet.SetInnerFile(inner);
-        ASSERT_EQ(0, snippet.Open());
-        snippet.SetEndFrame(100);
-        // The snippet's buffer fields point into the inner file's buffer.
-        ASSERT_EQ(0, snippet.InitInputBuffer());
-        ASSERT_NE(nullptr, snippet.GetInputBuffer());
+// Dispose hands the keep flag on; destroying closes an open inner file; the driver
+// closes the snippet and keeps the released input for itself.
+TEST(SnippetFile, InnerFileLifetime) {
+    for (int way = 0; way < 3; ++way) {
+        MemorySoundFile::Observer seen;
+        MemorySoundFile* inner = MakeInner(100);
+        inner->observer = &seen;
+        SnippetPtr snippet = MakeSnippet(inner, 0, 50);
+        ASSERT_EQ(0, snippet->InitInputBuffer());
+        ASSERT_NE(nullptr, snippet->GetInputBuffer());
+        if (way == 0) {
+            EXPECT_EQ(0, snippet.release()->Dispose(0));
+            EXPECT_TRUE(seen.discardSeenAtClose);
+        } else if (way == 1) {
+            delete snippet.release();  // the destructor, not Dispose
+        } else {
+            EXPECT_EQ(0, snippet->Close());
+            EXPECT_EQ(inner, snippet->ReleaseInnerFile());
+            EXPECT_EQ(nullptr, snippet->GetInnerFile());
+            snippet.reset();
+            EXPECT_FALSE(seen.destroyed);
+            EXPECT_EQ(0, inner->Dispose(1));
+        }
+        EXPECT_TRUE(seen.destroyed) << way;
+        EXPECT_EQ(1, seen.closes) << way;
     }
-    EXPECT_TRUE(seen.destroyed);
-    EXPECT_EQ(1, seen.closes);
-}
-
-// The driver closes the snippet and keeps the input for itself.
-TEST(SnippetFile, ReleasedInnerFileOutlivesTheSnippet) {
-    MemorySoundFile::Observer seen;
-    MemorySoundFile* inner = MakeInner(100);
-    inner->observer = &seen;
-    SnippetPtr snippet = MakeSnippet(inner, 0, 10);
-    ASSERT_EQ(0, snippet->InitInputBuffer());
-    EXPECT_EQ(0, snippet->Close());
-    EXPECT_EQ(inner, snippet->ReleaseInnerFile());
-    EXPECT_EQ(nullptr, snippet->GetInnerFile());
-    snippet.reset();
-    EXPECT_FALSE(seen.destroyed);
-    EXPECT_EQ(1, seen.closes);
-    EXPECT_EQ(0, inner->Dispose(1));
-    EXPECT_TRUE(seen.destroyed);
 }
 
 }  // namespace
