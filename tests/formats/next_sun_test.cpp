@@ -57,40 +57,14 @@ SoundFilePtr OpenFile(Kind kind, const std::string& path, OSErr* status) {
     return f;
 }
 
-// One sample of the buffer form, widened.
+// One sample of the buffer form (little-endian host), widened; and stored.
 int32_t LoadSample(const unsigned char* p, int bytes) {
-    switch (bytes) {
-        case 1: return static_cast<int8_t>(p[0]);
-        case 2: {
-            int16_t v;
-            std::memcpy(&v, p, 2);
-            return v;
-        }
-        case 3: return static_cast<int32_t>((uint32_t(p[0]) << 8) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 24)) >> 8;
-        default: {
-            int32_t v;
-            std::memcpy(&v, p, 4);
-            return v;
-        }
-    }
+    uint32_t v = 0;
+    std::memcpy(&v, p, static_cast<size_t>(bytes));
+    return static_cast<int32_t>(v << (32 - 8 * bytes)) >> (32 - 8 * bytes);
 }
 
-void StoreSample(unsigned char* p, int bytes, int32_t v) {
-    switch (bytes) {
-        case 1: p[0] = static_cast<unsigned char>(v); break;
-        case 2: {
-            const auto s = static_cast<int16_t>(v);
-            std::memcpy(p, &s, 2);
-            break;
-        }
-        case 3:
-            p[0] = static_cast<unsigned char>(v);
-            p[1] = static_cast<unsigned char>(v >> 8);
-            p[2] = static_cast<unsigned char>(v >> 16);
-            break;
-        default: std::memcpy(p, &v, 4); break;
-    }
-}
+void StoreSample(unsigned char* p, int bytes, int32_t v) { std::memcpy(p, &v, static_cast<size_t>(bytes)); }
 
 // Every sample of an open file, read block by block through the input buffer.
 std::vector<int32_t> ReadAll(CSoundFile& f, OSErr* status = nullptr) {
@@ -269,30 +243,25 @@ TEST(NeXTSun, DamagedHeadersAreRefusedWithTheFormatsCode) {
     EXPECT_EQ(err, kEOFErr);
 }
 
-TEST(NeXTSun, UnknownLinearEncodingKeepsTheWordSize) {
+TEST(NeXTSun, UnknownLinearEncodingKeepsTheWordSizeAndOfflineInfoReadsTheHeaderOnly) {
     TempDir dir;
-    const std::string path = dir / "float.snd";
-    WriteFile(path, Header(28, 8, 6, 44100, 1) + std::string(8, '\0'));
+    WriteFile(dir / "float.snd", Header(28, 8, 6, 44100, 1) + std::string(8, '\0'));
     OSErr err = 0;
-    SoundFilePtr f = OpenFile(Kind::kLinear, path, &err);
+    SoundFilePtr f = OpenFile(Kind::kLinear, dir / "float.snd", &err);
     ASSERT_EQ(err, 0);
     EXPECT_EQ(f->GetWordSize(), 16);
     EXPECT_EQ(f->GetNumSFrames(), 4u);
-}
 
-TEST(NeXTSun, OfflineInfoReadsTheHeaderOnly) {
-    TempDir dir;
-    const std::string path = dir / "info.au";
-    WriteFile(path, Header(28, 12, 1, 11025, 3) + std::string(12, '\xff'));
-    SoundFilePtr f = Make(Kind::kMuLaw);
-    ASSERT_EQ(f->ISoundFile(path), 0);
+    WriteFile(dir / "info.au", Header(28, 12, 1, 11025, 3) + std::string(12, '\xff'));
+    SoundFilePtr g = Make(Kind::kMuLaw);
+    ASSERT_EQ(g->ISoundFile(dir / "info.au"), 0);
     OSErr status = 1;
-    EXPECT_EQ(f->GetOfflineInfo(&status), 0);
+    EXPECT_EQ(g->GetOfflineInfo(&status), 0);
     EXPECT_EQ(status, 0);
-    EXPECT_FALSE(f->IsOpen());
-    EXPECT_EQ(f->GetNumChannels(), 3);
-    EXPECT_EQ(f->GetSampleRate(), 11025.0);
-    EXPECT_EQ(f->GetNumSFrames(), 4u);
+    EXPECT_FALSE(g->IsOpen());
+    EXPECT_EQ(g->GetNumChannels(), 3);
+    EXPECT_EQ(g->GetSampleRate(), 11025.0);
+    EXPECT_EQ(g->GetNumSFrames(), 4u);
 }
 
 // ---------------------------------------------------------------------------
@@ -459,12 +428,13 @@ TEST(NeXTSun, CreateRefusesWhatItCannotWrite) {
     EXPECT_EQ(f->GetWordSize(), 16);
 }
 
-TEST(NeXTSun, CloseOfAFileNotOpen) {
+// Close of a file not open changes nothing; a file still being written says its
+// size is unknown, so a reader takes what is there.
+TEST(NeXTSun, CloseOfAFileNotOpenAndProvisionalHeaderReadsWhileWriting) {
     TempDir dir;
+    OSErr err = 0;
     for (Kind kind : {Kind::kLinear, Kind::kALaw, Kind::kMuLaw}) {
-        SoundFilePtr never = Make(kind);
-        EXPECT_EQ(never->Close(), kFileNotOpenBaseErr);
-        OSErr err = 0;
+        EXPECT_EQ(Make(kind)->Close(), kFileNotOpenBaseErr);
         SoundFilePtr f = CreateFile(kind, dir / "twice", 1, 16, 8000, &err);
         ASSERT_EQ(err, 0);
         const std::string path = f->GetPath();
@@ -474,13 +444,6 @@ TEST(NeXTSun, CloseOfAFileNotOpen) {
         EXPECT_EQ(ReadFile(path), before);
         std::remove(path.c_str());
     }
-}
-
-TEST(NeXTSun, ProvisionalHeaderReadsWhileWriting) {
-    // A file still being written says its size is unknown, so a reader takes
-    // what is there.
-    TempDir dir;
-    OSErr err = 0;
     SoundFilePtr f = CreateFile(Kind::kLinear, dir / "open", 1, 16, 8000, &err);
     ASSERT_EQ(err, 0);
     ASSERT_EQ(WriteAll(*f, {1, 2, 3}), 0);
