@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "test_support.h"
@@ -158,19 +160,13 @@ TEST_F(WaveTest, MasksReadAsConfigurations) {
 
 TEST_F(WaveTest, ChannelNamesFollowTheConfiguration) {
     CWAVEFile f;
-    f.SetChannelConfiguration(CSoundFile::k51);
-    EXPECT_EQ(f.GetChannelName(3), "LFE");
-    EXPECT_EQ(f.GetChannelName(9), "Right surround");
-    f.SetChannelConfiguration(CSoundFile::kLCRS);
-    EXPECT_EQ(f.GetChannelName(1), "Center");
-    f.SetChannelConfiguration(CSoundFile::k71);
-    EXPECT_EQ(f.GetChannelName(7), "Right front narrow");
-    f.SetChannelConfiguration(CSoundFile::kMono);
-    EXPECT_EQ(f.GetChannelName(0), "1");
-    f.SetChannelConfiguration(CSoundFile::k61);
-    EXPECT_EQ(f.GetChannelName(4), "5");
-    f.SetChannelConfiguration(CSoundFile::kMultichannel);
-    EXPECT_EQ(f.GetChannelName(11), "12");
+    using SF = CSoundFile;
+    for (auto [configuration, channel, name] :
+         {std::tuple{SF::k51, 3, "LFE"}, {SF::k51, 9, "Right surround"}, {SF::kLCRS, 1, "Center"},
+          {SF::k71, 7, "Right front narrow"}, {SF::kMono, 0, "1"}, {SF::k61, 4, "5"}, {SF::kMultichannel, 11, "12"}}) {
+        f.SetChannelConfiguration(configuration);
+        EXPECT_EQ(f.GetChannelName(static_cast<short>(channel)), name) << configuration << " " << channel;
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -212,11 +208,7 @@ TEST_F(WaveTest, SubFormatsSetTheDataType) {
 TEST_F(WaveTest, ExtensibleFloatIsReadAsFullScaleIntegers) {
     const float values[] = {0.5f, -1.0f, 0.0f, 1.0f, -0.25f, 2.0f};
     std::string samples;
-    for (float v : values) {
-        uint32_t bits;
-        std::memcpy(&bits, &v, 4);
-        samples += LE32(bits);
-    }
+    for (float v : values) samples += LE32(std::bit_cast<uint32_t>(v));
     auto f = Opened(Put("f.wav", Riff(FmtExtensible(2, 48000, 32, 3, 3) + Data(samples))));
     EXPECT_EQ(f->GetDataType(), kDataTypeFloatLittleEndian);
     EXPECT_EQ(f->GetNumSFrames(), 3u);
@@ -274,11 +266,9 @@ TEST_F(WaveTest, ChunksAreFoundInAnyOrderAndOddChunksArePadded) {
 }
 
 TEST_F(WaveTest, MissingChunksGiveTheirCodes) {
-    std::string many;
-    for (int i = 0; i < 100; ++i) many += Chunk("JUNK", "");
-    Opened(Put("late.wav", Riff(many + Fmt(1, 8000, 16) + Data("ab"))), kWAVENoFormatErr);
     std::string ninetyNine;
     for (int i = 0; i < 99; ++i) ninetyNine += Chunk("JUNK", "");
+    Opened(Put("late.wav", Riff(ninetyNine + Chunk("JUNK", "") + Fmt(1, 8000, 16) + Data("ab"))), kWAVENoFormatErr);
     Opened(Put("ok.wav", Riff(ninetyNine + Fmt(1, 8000, 16) + Data("ab"))), kWAVENoDataErr);
     Opened(Put("nofmt.wav", Riff(Data("ab"))), kWAVENoFormatErr);
     Opened(Put("nodata.wav", Riff(Fmt(1, 8000, 16) + List("INFO", ""))), kWAVENoDataErr);
@@ -566,7 +556,7 @@ TEST_F(WaveTest, CountsAndSizesInsideExtrasAreBoundedByTheirChunks) {
     EXPECT_EQ(h->GetSamplerInfo(&info), kNoSamplerInfoErr);
 }
 
-TEST_F(WaveTest, AFileAddsAtMost4096MarkersAnd1024Regions) {
+TEST_F(WaveTest, AFileAddsAtMost4096MarkersAnd1024RegionsAndLabelsAreCutTo31Characters) {
     // Thousands of labels and regions on one cue point: opening stays quick.
     std::string subChunks;
     for (int i = 0; i < 4200; ++i) subChunks += Labl(1, "m" + std::to_string(i));
@@ -575,18 +565,15 @@ TEST_F(WaveTest, AFileAddsAtMost4096MarkersAnd1024Regions) {
                                          CueChunk({{1, 5}}) + List("adtl", subChunks))));
     EXPECT_EQ(f->GetNumMarkers(), 4096u);
     EXPECT_EQ(f->GetNumRegions(), 1024u);
-}
 
-TEST_F(WaveTest, LabelsAreCutTo31Characters) {
-    const std::string base = Fmt(1, 8000, 16) + Data(std::string(2000, '\0'));
-    const std::string cue = CueChunk({{1, 1}, {2, 10}, {3, 20}});
-    const std::string adtl = List("adtl", Labl(1, std::string(40, 'n')) + Ltxt(2, 5) + Ltxt(3, 5));
-    auto f = Opened(Put("names.wav", Riff(base + cue + adtl)));
+    // Labels are cut to 31 characters.
+    auto g = Opened(Put("names.wav", Riff(Fmt(1, 8000, 16) + Data(std::string(2000, '\0')) + CueChunk({{1, 1}, {2, 10}, {3, 20}}) +
+                                          List("adtl", Labl(1, std::string(40, 'n')) + Ltxt(2, 5) + Ltxt(3, 5)))));
     SFTMarker m;
-    ASSERT_EQ(f->GetIndMarker(uint16_t{0}, &m), 0);
+    ASSERT_EQ(g->GetIndMarker(uint16_t{0}, &m), 0);
     EXPECT_EQ(m.name[0], 31);
     EXPECT_EQ(NameFromField(m.name), std::string(31, 'n'));
-    ASSERT_EQ(f->GetNumRegions(), 2u);
+    ASSERT_EQ(g->GetNumRegions(), 2u);
 }
 
 }  // namespace
