@@ -119,7 +119,7 @@ TEST_F(AiffTest, WrittenFileHasTheLayoutAndReadsBack) {
     EXPECT_EQ(read, Native16(samples));
 }
 
-TEST_F(AiffTest, OddByteCountGetsAPadByteThatOnlyTheFormCounts) {
+TEST_F(AiffTest, OddByteCountGetsAPadByteAndAGapIsFilledWithZeros) {
     auto w = Bound<CAIFFFile>(dir / "odd");
     ASSERT_EQ(w->Create(1, 8, 8000, nullptr, kAifExtension), 0);
     WriteBufferForm(*w, 0, std::vector<uint8_t>{1, 2, 3});
@@ -129,18 +129,16 @@ TEST_F(AiffTest, OddByteCountGetsAPadByteThatOnlyTheFormCounts) {
     EXPECT_EQ(bytes.substr(38, 8), "SSND" + BE32(3 + 8));
     EXPECT_EQ(bytes.substr(54, 8), std::string("\x01\x02\x03\x00regn", 8));
     EXPECT_EQ(bytes.substr(4, 4), BE32(static_cast<uint32_t>(bytes.size() - 8)));
-    auto r = Opened<CAIFFFile>(w->GetPath());
-    EXPECT_EQ(r->GetNumSFrames(), 3u);
-}
+    EXPECT_EQ(Opened<CAIFFFile>(w->GetPath())->GetNumSFrames(), 3u);
 
-TEST_F(AiffTest, WritingPastTheEndFillsTheGapWithZeros) {
-    auto w = Bound<CAIFFFile>(dir / "gap");
-    ASSERT_EQ(w->Create(2, 24, 48000, nullptr, kAifExtension), 0);
+    // Writing past the end fills the gap with zeros.
+    auto g = Bound<CAIFFFile>(dir / "gap");
+    ASSERT_EQ(g->Create(2, 24, 48000, nullptr, kAifExtension), 0);
     std::vector<uint8_t> frame = {1, 2, 3, 4, 5, 6};
-    WriteBufferForm(*w, 1000, frame);
-    EXPECT_EQ(w->GetNumSFrames(), 1001u);
-    ASSERT_EQ(w->Close(), 0);
-    auto r = Opened<CAIFFFile>(w->GetPath());
+    WriteBufferForm(*g, 1000, frame);
+    EXPECT_EQ(g->GetNumSFrames(), 1001u);
+    ASSERT_EQ(g->Close(), 0);
+    auto r = Opened<CAIFFFile>(g->GetPath());
     ASSERT_EQ(r->GetNumSFrames(), 1001u);
     std::vector<uint8_t> read;
     ASSERT_EQ(ReadAllFrames(*r, &read), 0);
@@ -148,15 +146,14 @@ TEST_F(AiffTest, WritingPastTheEndFillsTheGapWithZeros) {
     EXPECT_EQ(std::vector<uint8_t>(read.begin() + 6000, read.end()), frame);
 }
 
-TEST_F(AiffTest, CreateRefusesWhatCannotBeWritten) {
+TEST_F(AiffTest, CreateRefusesWhatCannotBeWrittenAndWritesOnlyAFittingLayout) {
     auto a = Bound<CAIFFFile>(dir / "a");
     EXPECT_EQ(a->Create(0, 16, 44100, nullptr, kAifExtension), kParamErr);
     EXPECT_EQ(a->Create(2, 4, 44100, nullptr, kAifExtension), kIllegalWordSizeErr);
     EXPECT_FALSE(std::ifstream(dir / "a.aif").good());
     EXPECT_FALSE(std::ifstream(dir / "a").good());
-}
 
-TEST_F(AiffTest, ChannelLayoutIsWrittenOnlyWhenItFitsTheChannels) {
+    // A channel layout is written only when it fits the channels.
     auto w = Bound<CAIFFFile>(dir / "six");
     w->SetChannelConfiguration(CSoundFile::k51);
     ASSERT_EQ(w->Create(6, 16, 48000, nullptr, kAifExtension), 0);
@@ -594,11 +591,8 @@ TEST_F(AiffTest, AifcCompressionTypes) {
     std::memcpy(ints.data(), read.data(), 28);
     EXPECT_EQ(ints, (std::vector<int32_t>{1073741824, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN, 0, 0}));
     std::string le;
-    for (float f : {0.25f, -0.25f}) {
-        uint8_t b[4];
-        StoreLE32(b, std::bit_cast<uint32_t>(f));
-        le.append(reinterpret_cast<char*>(b), 4);
-    }
+    for (float f : {0.25f, -0.25f})
+        for (int i = 0; i < 4; ++i) le += static_cast<char>(std::bit_cast<uint32_t>(f) >> (8 * i));
     auto lf = Opened<CAIFCFile>(Put("lf.aifc", Form(AifcComm(1, 2, 32, 48000, "23lf") + Ssnd(le), "AIFC")));
     EXPECT_EQ(lf->GetDescription(), "AIFC 32-bit float (little-endian)");
     ASSERT_EQ(ReadAllFrames(*lf, &read), 0);
