@@ -564,37 +564,31 @@ TEST(NeXTSunPeers, FilesWrittenHereReadByThePeers) {
                 s = c.kind == Kind::kALaw ? from_alaw(to_alaw(v)) : mulaw[to_mulaw(v)];
             }
         }
-        const std::string sampleFormat = " -t raw -e signed-integer -b " + std::to_string(width) + " -L -";
-        const std::string rawFormat = width == 8 ? "s8" : "s" + std::to_string(width) + "le";
-        const std::string raw = path + ".raw";
-        std::string out, decoded;
-        if (haveSox) {
-            ASSERT_TRUE(RunCommand("soxi " + Quote(path), &out));
-            EXPECT_TRUE(Holds(out, "Channels       : 3") && Holds(out, "Sample Rate    : 16000") &&
-                        Holds(out, "= 4000 samples") && Holds(out, c.soxiName))
-                << out;
-            ASSERT_TRUE(RunCommand("sox " + Quote(path) + sampleFormat, &decoded));
-            EXPECT_EQ(DecodeLE(decoded, width / 8), expected);
-        }
-        if (haveFfmpeg) {
-            ASSERT_TRUE(RunCommand("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels "
-                                   "-of default=nw=1 " + Quote(path), &out));
-            EXPECT_TRUE(Holds(out, std::string("codec_name=") + c.ffprobeCodec + "\n") &&
-                        Holds(out, "sample_rate=16000") && Holds(out, "channels=3"))
-                << out;
-            ASSERT_TRUE(RunCommand("ffmpeg -v error -i " + Quote(path) + " -f " + rawFormat + " -c:a pcm_" +
-                                   rawFormat + " -", &decoded));
-            EXPECT_EQ(DecodeLE(decoded, width / 8), expected);
-        }
-        if (haveSndfile) {
-            ASSERT_TRUE(RunCommand("sndfile-info " + Quote(path), &out));
-            EXPECT_TRUE(Holds(out, "Channels    : 3") && Holds(out, "Sample Rate : 16000") &&
-                        Holds(out, "Frames      : 4000") && Holds(out, c.sndfileName))
-                << out;
-            const std::string option = width == 8 ? "-pcms8" : "-pcm" + std::to_string(width);
-            ASSERT_TRUE(RunCommand("sndfile-convert -endian=little " + option + " " + Quote(path) + " " +
-                                   Quote(raw)));
-            EXPECT_EQ(DecodeLE(ReadFile(raw), width / 8), expected);
+        const std::string w = std::to_string(width), rawFormat = width == 8 ? "s8" : "s" + w + "le";
+        const std::string raw = path + ".raw", q = Quote(path);
+        // Each peer: its description of the file, what it must say, and its decoding to raw samples.
+        const struct {
+            bool have;
+            std::string info;
+            std::vector<std::string> says;
+            std::string decode;
+        } peers[] = {
+            {haveSox, "soxi " + q, {"Channels       : 3", "Sample Rate    : 16000", "= 4000 samples", c.soxiName},
+             "sox " + q + " -t raw -e signed-integer -b " + w + " -L - > " + Quote(raw)},
+            {haveFfmpeg, "ffprobe -v error -show_entries stream=codec_name,sample_rate,channels -of default=nw=1 " + q,
+             {std::string("codec_name=") + c.ffprobeCodec + "\n", "sample_rate=16000", "channels=3"},
+             "ffmpeg -v error -y -i " + q + " -f " + rawFormat + " -c:a pcm_" + rawFormat + " " + Quote(raw)},
+            {haveSndfile, "sndfile-info " + q, {"Channels    : 3", "Sample Rate : 16000", "Frames      : 4000", c.sndfileName},
+             "sndfile-convert -endian=little " + (width == 8 ? "-pcms8" : "-pcm" + w) + " " + q + " " + Quote(raw)},
+        };
+        for (const auto& peer : peers) {
+            if (!peer.have) continue;
+            std::string out;
+            ASSERT_TRUE(RunCommand(peer.info, &out));
+            for (const std::string& part : peer.says) EXPECT_TRUE(Holds(out, part)) << part << "\n" << out;
+            std::remove(raw.c_str());
+            ASSERT_TRUE(RunCommand(peer.decode)) << peer.decode;
+            EXPECT_EQ(DecodeLE(ReadFile(raw), width / 8), expected) << peer.decode;
         }
     }
 }
