@@ -410,10 +410,12 @@ TEST_F(WaveTest, ExtrasAreWrittenAsCueListSmplAndInst) {
     EXPECT_EQ(U32At(file, cue + 4), 4u + 3 * 24);
     EXPECT_EQ(U32At(file, cue + 8), 3u);
     // Points: markers first (IDs 0 and 1), then the region (ID 2) at its start.
-    EXPECT_EQ(U32At(file, cue + 12), 0u);
-    EXPECT_EQ(U32At(file, cue + 12 + 20), 10u);
-    EXPECT_EQ(U32At(file, cue + 12 + 48), 2u);
-    EXPECT_EQ(U32At(file, cue + 12 + 48 + 20), 30u);
+    auto words = [&](size_t at, std::initializer_list<size_t> offsets) {
+        std::vector<uint32_t> out;
+        for (size_t o : offsets) out.push_back(U32At(file, at + o));
+        return out;
+    };
+    EXPECT_EQ(words(cue + 12, {0, 20, 48, 68}), (std::vector<uint32_t>{0, 10, 2, 30}));
     EXPECT_EQ(file.compare(cue + 12 + 8, 4, "data"), 0);
 
     const size_t list = cue + 8 + 76;
@@ -428,14 +430,7 @@ TEST_F(WaveTest, ExtrasAreWrittenAsCueListSmplAndInst) {
 
     const size_t smpl = list + 8 + 66;
     ASSERT_EQ(file.compare(smpl, 4, "smpl"), 0);
-    EXPECT_EQ(U32At(file, smpl + 4), 36u + 48);
-    EXPECT_EQ(U32At(file, smpl + 36), 2u);
-    EXPECT_EQ(U32At(file, smpl + 44), 4u);
-    EXPECT_EQ(U32At(file, smpl + 52), 5u);
-    EXPECT_EQ(U32At(file, smpl + 56), 50u);
-    EXPECT_EQ(U32At(file, smpl + 68), 9u);
-    EXPECT_EQ(U32At(file, smpl + 76), 60u);
-    EXPECT_EQ(U32At(file, smpl + 80), 90u);
+    EXPECT_EQ(words(smpl, {4, 36, 44, 52, 56, 68, 76, 80}), (std::vector<uint32_t>{36 + 48, 2, 4, 5, 50, 9, 60, 90}));
 
     const size_t inst = smpl + 92;
     EXPECT_EQ(file.substr(inst), "inst" + LE32(7) + std::string("\x3D\xFD\x00\x0A\x64\x01\x78\x00", 8));
@@ -444,13 +439,11 @@ TEST_F(WaveTest, ExtrasAreWrittenAsCueListSmplAndInst) {
     // Reading back.
     auto r = Opened(path);
     ASSERT_EQ(r->GetNumMarkers(), 2u);
-    SFTMarker m;
-    ASSERT_EQ(r->GetIndMarker(uint16_t{0}, &m), 0);
-    EXPECT_EQ(NameFromField(m.name), "abc");
-    EXPECT_EQ(m.position, 10u);
-    ASSERT_EQ(r->GetIndMarker(uint16_t{1}, &m), 0);
-    EXPECT_EQ(NameFromField(m.name), "abcd");
-    EXPECT_EQ(m.position, 20u);
+    for (uint16_t i = 0; i < 2; ++i) {
+        SFTMarker m;
+        ASSERT_EQ(r->GetIndMarker(i, &m), 0);
+        EXPECT_EQ(std::pair(NameFromField(m.name), m.position), std::pair(std::string(i ? "abcd" : "abc"), 10u * (i + 1)));
+    }
     ASSERT_EQ(r->GetNumRegions(), 1u);
     SFTRegion region;
     ASSERT_EQ(r->GetIndRegion(uint16_t{0}, &region), 0);
@@ -461,18 +454,11 @@ TEST_F(WaveTest, ExtrasAreWrittenAsCueListSmplAndInst) {
     ASSERT_EQ(r->GetNumLoops(), 2u);
     SFTLoop loop;
     ASSERT_EQ(r->GetIndLoop(uint16_t{1}, &loop), 0);
-    EXPECT_EQ(loop.id, 1);
-    EXPECT_EQ(loop.start, 60u);
-    EXPECT_EQ(loop.end, 90u);
-    EXPECT_EQ(loop.type, 1);
+    EXPECT_EQ(std::tuple(loop.id, loop.start, loop.end, loop.type), std::tuple(1, 60u, 90u, 1));
     SFTSamplerInfo info;
     ASSERT_EQ(r->GetSamplerInfo(&info), 0);
-    EXPECT_EQ(info.baseNote, 61);
-    EXPECT_EQ(info.detune, -3);
-    EXPECT_EQ(info.lowNote, 10);
-    EXPECT_EQ(info.highNote, 100);
-    EXPECT_EQ(info.lowVelocity, 1);
-    EXPECT_EQ(info.highVelocity, 120);
+    EXPECT_EQ(std::vector<int>({info.baseNote, info.detune, info.lowNote, info.highNote, info.lowVelocity, info.highVelocity}),
+              (std::vector<int>{61, -3, 10, 100, 1, 120}));
 
     short count = -1;
     auto offline = Bound(path);
