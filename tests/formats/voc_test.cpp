@@ -47,8 +47,7 @@ int PositionOf(int fork) {
 
 enum class Kind { kVOC, kVOC2 };
 std::unique_ptr<CVOCBlockFile> Make(Kind kind) {
-    if (kind == Kind::kVOC) return std::make_unique<CVOCFile>();
-    return std::make_unique<CVOC_SBFile>();
+    return std::unique_ptr<CVOCBlockFile>(kind == Kind::kVOC ? static_cast<CVOCBlockFile*>(new CVOCFile) : new CVOC_SBFile);
 }
 const unsigned char* kExtension = reinterpret_cast<const unsigned char*>("\x03voc");
 
