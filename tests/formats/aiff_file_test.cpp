@@ -251,7 +251,7 @@ TEST_F(AiffTest, ChunkWalkHandlesPadsSizesAndTheHundredthChunk) {
     EXPECT_EQ(limited->FindID(FourCC("TEST")), kAIFFNotFoundErr);
 }
 
-TEST_F(AiffTest, NameEndingInS32AndSonicApplicationChunk) {
+TEST_F(AiffTest, NameEndingInS32AndSonicApplicationChunkAndBuffersThatFollowTheDescription) {
     const std::string file = Form(Comm(2, 2, 32, 44100) + Ssnd(std::string(16, '\x01')));
     EXPECT_EQ(Opened<CAIFFFile>(Put("take.S32", file))->GetDataType(), kDataType24In32);
     EXPECT_EQ(Opened<CAIFFFile>(Put("take.s32", file))->GetDataType(), kDataType24In32);
@@ -261,12 +261,10 @@ TEST_F(AiffTest, NameEndingInS32AndSonicApplicationChunk) {
         Put("sonic.aif", Form(Comm(2, 2, 24, 44100) + Ssnd(std::string(12, '\0')) + Chunk("APPL", "SSYSdata"))));
     EXPECT_EQ(sonic->GetNumChannels(), 1);
     EXPECT_EQ(sonic->GetDataType(), kDataTypeSonic24);
-}
 
-// The description of an open file can change under its buffers (GetOfflineInfo
-// takes the header's channel count again, which the 'SSYS' chunk had cut to one):
-// every buffer operation must fit the block it has, never the size first made.
-TEST_F(AiffTest, BuffersFollowADescriptionThatGrewAfterThem) {
+    // The description of an open file can change under its buffers (GetOfflineInfo
+    // takes the header's channel count again, which the 'SSYS' chunk had cut to one):
+    // every buffer operation must fit the block it has, never the size first made.
     const std::string samples(2 * 2 * 20000, '\x11');
     auto f = Opened<CAIFFFile>(Put("grow.aif", Form(Comm(2, 20000, 16, 44100) + Ssnd(samples) +
                                                     Chunk("APPL", "SSYSdata"))));
@@ -279,7 +277,7 @@ TEST_F(AiffTest, BuffersFollowADescriptionThatGrewAfterThem) {
     EXPECT_EQ(f->GetInputBuffer()[2 * 2 * f->GetBufferFrames() - 1], 0x11);
 }
 
-TEST_F(AiffTest, ProbesWorkOnStreamsAndPaths) {
+TEST_F(AiffTest, ProbesWorkOnStreamsAndPathsAndOfflineInfoLeavesTheFileClosed) {
     const std::string file = Form(Chunk("ANNO", "x") + Comm(6, 2, 16, 44100) + Ssnd(Ramp16(12)));
     std::istringstream in(file);
     EXPECT_EQ(CAIFFFile::FindChunk("FORM", in), 0);
@@ -293,9 +291,8 @@ TEST_F(AiffTest, ProbesWorkOnStreamsAndPaths) {
     EXPECT_EQ(CAIFFFile::ReadNumChannels(Put("six.aif", file)), 6);
     EXPECT_THROW(CAIFFFile::ReadNumChannels(Put("none.aif", Form(Ssnd("")))), error_code_exception);
     EXPECT_THROW(CAIFFFile::ReadNumChannels(dir / "missing.aif"), error_code_exception);
-}
 
-TEST_F(AiffTest, OfflineInfoReadsTheHeaderAndLeavesTheFileClosed) {
+    // Offline info reads the header and leaves the file closed.
     auto f = Bound<CAIFFFile>(Put("info.aif", Form(Comm(2, 3, 24, 96000) + Mark({Marker(1, 2, "Cue")}) +
                                                    Ssnd(std::string(18, '\0')))));
     OSErr result = 1;
@@ -313,7 +310,7 @@ TEST_F(AiffTest, OfflineInfoReadsTheHeaderAndLeavesTheFileClosed) {
 // ---------------------------------------------------------------------------
 // Markers, loops, sampler data, layouts and regions
 
-TEST_F(AiffTest, MarkerNamesCarryNumbers) {
+TEST_F(AiffTest, MarkerNamesCarryNumbersAndLyingChunksAreReadAsFarAsTheyGo) {
     auto f = Opened<CAIFFFile>(Put("m.aif", Form(Comm(1, 100, 16, 44100) +
                                                   Mark({Marker(1, 10, "#12 Verse"), Marker(2, 20, "#7"),
                                                         Marker(3, 30, "#A plain"), Marker(4, 40, "Chorus")}) +
@@ -326,13 +323,11 @@ TEST_F(AiffTest, MarkerNamesCarryNumbers) {
         EXPECT_EQ(std::tuple(int{m.type}, int{m.number}, NameFromField(m.name)), expected[i]) << i;
         EXPECT_EQ(m.position, 10u * (i + 1));
     }
-}
 
-TEST_F(AiffTest, MarkerChunksThatLieAboutTheirContentsAreReadAsFarAsTheyGo) {
-    // A count far beyond the chunk, a name running past its end.
+    // Marker chunks that lie: a count far beyond the chunk, a name running past its end.
     std::string data = BE16(65535) + Marker(1, 5, "One") + BE16(2) + BE32(6) + "\xff" + "abc";
-    auto f = Opened<CAIFFFile>(Put("liar.aif", Form(Comm(1, 10, 16, 8000) + Chunk("MARK", data) + Ssnd(Ramp16(10)))));
-    EXPECT_EQ(f->GetNumMarkers(), 1);
+    auto liar = Opened<CAIFFFile>(Put("liar.aif", Form(Comm(1, 10, 16, 8000) + Chunk("MARK", data) + Ssnd(Ramp16(10)))));
+    EXPECT_EQ(liar->GetNumMarkers(), 1);
     // A MARK size far past the file.
     auto g = Opened<CAIFFFile>(
         Put("far.aif", Form(Comm(1, 10, 16, 8000) + Ssnd(Ramp16(10)) + Chunk("MARK", BE16(1) + Marker(1, 5, "One"), 0x7FFFFF00))));
