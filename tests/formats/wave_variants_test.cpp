@@ -111,7 +111,7 @@ TEST_F(WaveVariantsTest, ALawStereoFileRoundTripsThroughTheCodes) {
     for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], from_alaw(to_alaw(samples[i]))) << i;
 }
 
-TEST_F(WaveVariantsTest, TheClassNotTheTagDecidesTheCoding) {
+TEST_F(WaveVariantsTest, TheClassNotTheTagDecidesTheCodingAndOfflineInfoCountsOneBytePerSample) {
     const std::string samples("\x00\x55\xD5\xFF", 4);
     // Either companding tag, plain or as the sub-format of the extensible form.
     const std::vector<std::pair<std::string, std::string>> formats = {
@@ -144,9 +144,8 @@ TEST_F(WaveVariantsTest, TheClassNotTheTagDecidesTheCoding) {
                          kWAVEUnsupportedDataErr);
     Opened<CWAVE_AuFile>(Put("nofmt", Riff(Data(samples))), kWAVENoFormatErr);
     Opened<CWAVE_AuFile>(Put("nodata", Riff(CompandedHeader(7, 1, 8000, 4))), kWAVENoDataErr);
-}
 
-TEST_F(WaveVariantsTest, CompandedOfflineInfoCountsFramesOfOneBytePerSample) {
+    // Offline info counts frames of one byte per sample.
     const std::string path =
         Put("off", Riff(CompandedHeader(7, 2, 8000, 5) + Data(std::string(10, '\x7F')) +
                         CueChunk({{0, 1}}) + List("adtl", Ltxt(0, 2))));
