@@ -325,7 +325,7 @@ TEST_F(WaveTest, PlaceholderAndOversizedDataSizesUseTheBytesThere) {
 // ---------------------------------------------------------------------------
 // 8-bit samples and odd data lengths
 
-TEST_F(WaveTest, OddDataLengthsGetOneFrameOfSilence) {
+TEST_F(WaveTest, OddDataLengthsGetOneFrameOfSilenceAndNothingElseFollowsTheData) {
     struct Case {
         short channels;
         short bits;
@@ -352,6 +352,17 @@ TEST_F(WaveTest, OddDataLengthsGetOneFrameOfSilence) {
         for (size_t i = static_cast<size_t>(c.frames) * c.channels * (c.bits / 8); i < back.size(); ++i)
             EXPECT_EQ(back[i], 0) << name;
     }
+
+    // Without markers or regions nothing follows the data, loops and sampler data or not.
+    const std::string path = Written("plain", 2, 10, [](CWAVEFile& w) {
+        SFTLoop loop{0, 1, 5, 1};
+        w.AddLoop(&loop);
+        SFTSamplerInfo info{60, 0, 0, 127, 0, 127, 0, 1};
+        w.SetSamplerInfo(&info);
+    });
+    const std::string file = ReadFile(path);
+    EXPECT_EQ(file.size(), 44u + 40u);
+    EXPECT_EQ(ChunkAt(file, "smpl"), std::string::npos);
 }
 
 TEST_F(WaveTest, EightBitSamplesAreUnsignedInTheFile) {
@@ -377,18 +388,6 @@ TEST_F(WaveTest, EightBitSamplesAreUnsignedInTheFile) {
 
 // ---------------------------------------------------------------------------
 // Markers, regions, loops and sampler data
-
-TEST_F(WaveTest, WithoutMarkersOrRegionsNothingFollowsTheData) {
-    const std::string path = Written("plain", 2, 10, [](CWAVEFile& w) {
-        SFTLoop loop{0, 1, 5, 1};
-        w.AddLoop(&loop);
-        SFTSamplerInfo info{60, 0, 0, 127, 0, 127, 0, 1};
-        w.SetSamplerInfo(&info);
-    });
-    const std::string file = ReadFile(path);
-    EXPECT_EQ(file.size(), 44u + 40u);
-    EXPECT_EQ(ChunkAt(file, "smpl"), std::string::npos);
-}
 
 TEST_F(WaveTest, ExtrasAreWrittenAsCueListSmplAndInst) {
     const std::string path = Written("extras", 1, 100, nullptr, 16, [](CWAVEFile& w) {
