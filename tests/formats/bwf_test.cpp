@@ -123,6 +123,15 @@ TEST_F(BwfTest, WrittenFileCarriesBextAfterTheFormatAndRegnAfterTheData) {
     std::vector<uint8_t> back;
     ASSERT_EQ(ReadAllFrames(*r, &back), 0);
     EXPECT_EQ(back, samples);
+
+    // The origination time is the hours, minutes and seconds of the stamp.
+    EXPECT_EQ(CBWFLinearFile::OriginationTime(3723u * 48000u, 48000), "01:02:03");
+    EXPECT_EQ(CBWFLinearFile::OriginationTime(3723u * 48000u + 47999u, 48000), "01:02:03");
+    EXPECT_EQ(CBWFLinearFile::OriginationTime(0, 44100), "00:00:00");
+    // Beyond 99 hours only the first 8 characters are kept.
+    EXPECT_EQ(CBWFLinearFile::OriginationTime(360000000u + 5000u, 1000), "100:00:0");
+    // No rate: nothing to divide by.
+    EXPECT_EQ(CBWFLinearFile::OriginationTime(12345, 0), "00:00:00");
 }
 
 TEST_F(BwfTest, ThreeRegionsMakeARegnChunkAndReadBackNumberedFromOne) {
@@ -185,16 +194,6 @@ TEST_F(BwfTest, MultichannelFilesTakeTheExtensibleFormatAndTheAnnotationIsBounde
     EXPECT_EQ(l.GetAnnotation(), std::string(234, 'x'));
     ASSERT_EQ(l.Close(), 0);
     EXPECT_EQ(ReadFile(l.GetPath()).substr(44, 256), Field(std::string(234, 'x'), 256));
-}
-
-TEST_F(BwfTest, OriginationTimeIsHoursMinutesSecondsOfTheStamp) {
-    EXPECT_EQ(CBWFLinearFile::OriginationTime(3723u * 48000u, 48000), "01:02:03");
-    EXPECT_EQ(CBWFLinearFile::OriginationTime(3723u * 48000u + 47999u, 48000), "01:02:03");
-    EXPECT_EQ(CBWFLinearFile::OriginationTime(0, 44100), "00:00:00");
-    // Beyond 99 hours only the first 8 characters are kept.
-    EXPECT_EQ(CBWFLinearFile::OriginationTime(360000000u + 5000u, 1000), "100:00:0");
-    // No rate: nothing to divide by.
-    EXPECT_EQ(CBWFLinearFile::OriginationTime(12345, 0), "00:00:00");
 }
 
 // ---------------------------------------------------------------------------
