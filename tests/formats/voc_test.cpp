@@ -229,7 +229,7 @@ TEST_F(VocTest, OutputRatesAndTheBlocksWritten) {
     }
 }
 
-TEST_F(VocTest, EverySampleRoundTripsAndGapsAreSilence) {
+TEST_F(VocTest, EverySampleRoundTripsGapsAreSilenceAndDataBeyondTheBlockSizeIsRefused) {
     for (Kind kind : {Kind::kVOC, Kind::kVOC2}) {
         SCOPED_TRACE(kind == Kind::kVOC ? "VOC" : "VOC2");
         // Mono 8-bit and stereo 16-bit.
@@ -262,11 +262,9 @@ TEST_F(VocTest, EverySampleRoundTripsAndGapsAreSilence) {
         samples.insert(samples.begin(), gap, 0);
         EXPECT_TRUE(back == samples);
     }
-}
 
-// The sound-data block's size holds 24 bits: a flush past what it can count is
-// refused before anything is written, and the file closes sound.
-TEST_F(VocTest, SoundDataBeyondTheBlockSizeIsRefused) {
+    // The sound-data block's size holds 24 bits: a flush past what it can count is
+    // refused before anything is written, and the file closes sound.
     for (Kind kind : {Kind::kVOC, Kind::kVOC2}) {
         SCOPED_TRACE(kind == Kind::kVOC ? "VOC" : "VOC2");
         auto f = CreateAs(kind, dir / (kind == Kind::kVOC ? "big8" : "big16"), kind == Kind::kVOC ? 1 : 2, 8000);
