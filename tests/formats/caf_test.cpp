@@ -280,7 +280,7 @@ TEST_F(CafTest, DescriptionsAndChannelNamesFollowTheConfiguration) {
 // ---------------------------------------------------------------------------
 // Writing
 
-TEST_F(CafTest, WritesBigEndianIntegersAtThePathRecordedAndReadsThemBack) {
+TEST_F(CafTest, WritesBigEndianIntegersAndChannelByChannelOrOutOfOrderWritesLandInPlace) {
     // The name is extended once, whatever dots it holds.
     const std::initializer_list<std::pair<short, const char*>> cases = {
         {8, "plain"}, {16, ".CorvaOutFile"}, {24, "take.2.final"}, {32, "w.caf"}};
@@ -308,9 +308,8 @@ TEST_F(CafTest, WritesBigEndianIntegersAtThePathRecordedAndReadsThemBack) {
         ASSERT_EQ(err, 0);
         EXPECT_EQ(ReadAll(*g), samples);
     }
-}
 
-TEST_F(CafTest, ChannelByChannelAndOutOfOrderWritesLandInPlace) {
+    // Channel-by-channel and out-of-order writes land in place.
     auto f = CreateCaf(dir / "passes", 2, 16);
     f->SetSFTBufferSize(1000);
     const std::string path = f->GetPath();
