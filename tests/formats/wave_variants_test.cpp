@@ -158,7 +158,7 @@ TEST_F(WaveVariantsTest, TheClassNotTheTagDecidesTheCodingAndOfflineInfoCountsOn
     EXPECT_EQ(f.GetNumSFrames(), 5u);
 }
 
-TEST_F(WaveVariantsTest, FramesSkippedWhileWritingAreCodedSilence) {
+TEST_F(WaveVariantsTest, FramesSkippedWhileWritingAreCodedSilenceAndMarkersFollowThePad) {
     for (bool alaw : {false, true}) {
         std::unique_ptr<CWAVE_AuFile> w = alaw ? std::make_unique<CWAVE_ALawFile>() : std::make_unique<CWAVE_AuFile>();
         ASSERT_EQ(w->ISoundFile(dir / (alaw ? "gapA" : "gapU")), 0);
@@ -182,9 +182,8 @@ TEST_F(WaveVariantsTest, FramesSkippedWhileWritingAreCodedSilence) {
         for (int i = 2; i < 6; ++i) EXPECT_LE(std::abs(got[static_cast<size_t>(i)]), 8) << i;
         EXPECT_LT(got[6], -4000);
     }
-}
 
-TEST_F(WaveVariantsTest, CompandedMarkersFollowThePadAndReadBack) {
+    // Companded markers follow the pad and read back.
     CWAVE_AuFile w;
     ASSERT_EQ(w.ISoundFile(dir / "marks"), 0);
     ASSERT_EQ(w.Create(1, 16, 8000, nullptr, kWavExtension), 0);
