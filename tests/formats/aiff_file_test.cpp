@@ -199,7 +199,7 @@ TEST_F(AiffTest, DamagedCommonChunksAreRefusedBeforeAnyDivision) {
     EXPECT_EQ(w4->GetNumSFrames(), 8u);
 }
 
-TEST_F(AiffTest, SoundDataShorterThanCommonSaysCorrectsTheFrames) {
+TEST_F(AiffTest, ShortSoundDataCorrectsTheFramesAndTheChunkWalkHandlesPadsSizesAndTheHundredthChunk) {
     // COMM's frames exceed the FORM: the count comes from SSND, silently.
     auto big = Opened<CAIFFFile>(Put("big.aif", Form(Comm(2, 1000000, 16, 44100) + Ssnd(Ramp16(10)))));
     EXPECT_EQ(big->GetNumSFrames(), 5u);
@@ -223,9 +223,8 @@ TEST_F(AiffTest, SoundDataShorterThanCommonSaysCorrectsTheFrames) {
     Opened<CAIFFFile>(Put("soff.aif", Form(Comm(1, 0, 16, 44100) + Chunk("SSND", BE32(0xFFFFFFF0) + BE32(0)))),
                       kAIFFNoSoundDataErr);
     Opened<CAIFFFile>(Put("nossnd.aif", Form(Comm(1, 0, 16, 44100))), kAIFFNoSoundDataErr);
-}
 
-TEST_F(AiffTest, ChunkWalkHandlesPadsSizesAndTheHundredthChunk) {
+    // The chunk walk handles pads, sizes and the hundredth chunk.
     // An odd chunk before COMM is followed by its pad byte.
     auto r = Opened<CAIFFFile>(Put("pad.aif", Form(Chunk("ANNO", "abc") + Comm(1, 2, 16, 8000) + Ssnd(Ramp16(2)))));
     EXPECT_EQ(r->GetNumSFrames(), 2u);
