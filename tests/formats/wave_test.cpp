@@ -265,7 +265,7 @@ TEST_F(WaveTest, ChunksAreFoundInAnyOrderAndOddChunksArePadded) {
     EXPECT_EQ(bytes, (std::vector<uint8_t>{0x00, 0x01, 0xFF, 0x80}));
 }
 
-TEST_F(WaveTest, MissingChunksGiveTheirCodes) {
+TEST_F(WaveTest, MissingChunksGiveTheirCodesAndStaticProbesFindChunksWithoutAnObject) {
     std::string ninetyNine;
     for (int i = 0; i < 99; ++i) ninetyNine += Chunk("JUNK", "");
     Opened(Put("late.wav", Riff(ninetyNine + Chunk("JUNK", "") + Fmt(1, 8000, 16) + Data("ab"))), kWAVENoFormatErr);
@@ -281,9 +281,8 @@ TEST_F(WaveTest, MissingChunksGiveTheirCodes) {
            kWAVEBadChunkSizeErr);
     // The walk stops at the RIFF end.
     Opened(Put("end.wav", Riff(Fmt(1, 8000, 16) + Data("ab"), 4 + 24)), kWAVENoDataErr);
-}
 
-TEST_F(WaveTest, StaticProbesFindChunksWithoutAnObject) {
+    // Static probes find chunks without an object.
     const std::string file = Riff(Chunk("JUNK", "x") + Fmt(6, 48000, 24) + Data("abcdef") + Chunk("bext", ""));
     const std::string path = Put("probe.wav", file);
     std::istringstream in(file);
