@@ -29,11 +29,7 @@ namespace {
 
 std::unique_ptr<CAIFFFile> OpenEither(const std::string& path) {
     const std::string head = ReadFile(path).substr(0, 12);
-    std::unique_ptr<CAIFFFile> f;
-    if (head.size() == 12 && head.substr(8) == "AIFC")
-        f = std::make_unique<CAIFCFile>();
-    else
-        f = std::make_unique<CAIFFFile>();
+    std::unique_ptr<CAIFFFile> f(head.size() == 12 && head.substr(8) == "AIFC" ? new CAIFCFile : new CAIFFFile);
     EXPECT_EQ(f->ISoundFile(path), 0);
     EXPECT_EQ(f->Open(), 0) << path;
     return f;
@@ -167,31 +163,17 @@ struct OurFile {
 
 OurFile WriteOurs(const std::string& base, bool aifc, short channels, short bits, float rate, uint32_t frames,
                   CSoundFile::ChannelConfiguration configuration) {
-    std::unique_ptr<CAIFFFile> f;
-    if (aifc)
-        f = std::make_unique<CAIFCFile>();
-    else
-        f = std::make_unique<CAIFFFile>();
+    std::unique_ptr<CAIFFFile> f(aifc ? new CAIFCFile : new CAIFFFile);
     OurFile out;
     EXPECT_EQ(f->ISoundFile(base), 0);
     f->SetChannelConfiguration(configuration);
-    EXPECT_EQ(f->Create(channels, bits, rate, nullptr,
-                        reinterpret_cast<const unsigned char*>(aifc ? "\x05.aifc" : "\x05.aiff")),
-              0);
+    EXPECT_EQ(f->Create(channels, bits, rate, nullptr, reinterpret_cast<const unsigned char*>(aifc ? "\x05.aifc" : "\x05.aiff")), 0);
     out.path = f->GetPath();
     const uint32_t bytes = static_cast<uint32_t>(bits / 8);
     out.littleEndian.resize(static_cast<size_t>(frames) * channels * bytes);
     for (size_t i = 0; i < out.littleEndian.size(); ++i)
         out.littleEndian[i] = static_cast<uint8_t>((i * 37 + i / 7) & 0xFF);
-    EXPECT_EQ(f->InitOutputBuffer(), 0);
-    const uint32_t frameBytes = channels * bytes;
-    for (uint32_t done = 0; done < frames;) {
-        const uint32_t n = std::min(f->GetBufferFrames(), frames - done);
-        EXPECT_EQ(f->RefreshOutputBuffer(done), 0);
-        std::memcpy(f->GetOutputBuffer(), out.littleEndian.data() + done * frameBytes, n * frameBytes);
-        EXPECT_EQ(f->FlushOutputBuffer(n, done), 0);
-        done += n;
-    }
+    EXPECT_EQ(formattest::WriteBufferForm(*f, 0, out.littleEndian), 0);
     if (frames > 200) {
         SFTMarker m{};
         m.id = 1;
@@ -339,12 +321,11 @@ TEST_P(OddSampleSize, ReadsInItsContainerAsThePeersDo) {
     EXPECT_EQ(f->GetWordSize(), c.container);
     ASSERT_EQ(f->GetNumSFrames(), frames);
     std::vector<double> ours(frames * channels);
-    uint32_t count = frames;
+    std::vector<float> oursFloat(frames * channels);
+    uint32_t count = frames, countFloat = frames;
     ASSERT_EQ(f->Read(0, &count, ours.data()), 0);
     ASSERT_EQ(count, frames);
-    std::vector<float> oursFloat(frames * channels);
-    count = frames;
-    ASSERT_EQ(f->Read(0, &count, oursFloat.data()), 0);
+    ASSERT_EQ(f->Read(0, &countFloat, oursFloat.data()), 0);
 
     std::vector<double> theirs(frames * channels);
     if (c.bits > 8) {

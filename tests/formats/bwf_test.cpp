@@ -112,8 +112,6 @@ TEST_F(BwfTest, WrittenFileCarriesBextAfterTheFormatAndRegnAfterTheData) {
     for (const char* id : {"cue ", "LIST", "smpl", "inst"}) EXPECT_EQ(file.find(id), std::string::npos) << id;
 
     auto r = Opened(path);
-    EXPECT_EQ(r->GetFType(), FourCC("BWLN"));
-    EXPECT_EQ(r->GetDescription(), "Uncompressed Broadcast Wave");
     EXPECT_EQ(r->GetAnnotation(), annotation);
     EXPECT_EQ(Annotation(*r), annotation);
     EXPECT_EQ(r->GetTimeStamp(), 3723u * 48000u);
@@ -125,6 +123,15 @@ TEST_F(BwfTest, WrittenFileCarriesBextAfterTheFormatAndRegnAfterTheData) {
     std::vector<uint8_t> back;
     ASSERT_EQ(ReadAllFrames(*r, &back), 0);
     EXPECT_EQ(back, samples);
+
+    // The origination time is the hours, minutes and seconds of the stamp.
+    EXPECT_EQ(CBWFLinearFile::OriginationTime(3723u * 48000u, 48000), "01:02:03");
+    EXPECT_EQ(CBWFLinearFile::OriginationTime(3723u * 48000u + 47999u, 48000), "01:02:03");
+    EXPECT_EQ(CBWFLinearFile::OriginationTime(0, 44100), "00:00:00");
+    // Beyond 99 hours only the first 8 characters are kept.
+    EXPECT_EQ(CBWFLinearFile::OriginationTime(360000000u + 5000u, 1000), "100:00:0");
+    // No rate: nothing to divide by.
+    EXPECT_EQ(CBWFLinearFile::OriginationTime(12345, 0), "00:00:00");
 }
 
 TEST_F(BwfTest, ThreeRegionsMakeARegnChunkAndReadBackNumberedFromOne) {
@@ -161,7 +168,7 @@ TEST_F(BwfTest, ThreeRegionsMakeARegnChunkAndReadBackNumberedFromOne) {
     }
 }
 
-TEST_F(BwfTest, MultichannelFilesTakeTheExtensibleFormatWithBextAfterIt) {
+TEST_F(BwfTest, MultichannelFilesTakeTheExtensibleFormatAndTheAnnotationIsBounded) {
     CBWFLinearFile w;
     ASSERT_EQ(w.ISoundFile(dir / "six"), 0);
     w.SetChannelConfiguration(CSoundFile::k51);
@@ -177,39 +184,20 @@ TEST_F(BwfTest, MultichannelFilesTakeTheExtensibleFormatWithBextAfterIt) {
     auto r = Opened(path);
     EXPECT_EQ(r->GetChannelConfiguration(), CSoundFile::k51);
     EXPECT_EQ(Annotation(*r), "");
-}
 
-TEST_F(BwfTest, TheAnnotationIsBoundedToItsFieldOfTheBlock) {
+    // An annotation is bounded to its field of the block.
     uint8_t block[256];
     std::memset(block, 'x', sizeof block);
-    CBWFLinearFile w;
-    ASSERT_EQ(w.ISoundFile(dir / "long"), 0);
-    ASSERT_EQ(w.Create(1, 16, 48000, block, kWavExtension), 0);
-    EXPECT_EQ(w.GetAnnotation(), std::string(234, 'x'));
-    const std::string path = w.GetPath();
-    ASSERT_EQ(w.Close(), 0);
-    const std::string file = ReadFile(path);
-    EXPECT_EQ(file.substr(44, 256), Field(std::string(234, 'x'), 256));
-}
-
-TEST_F(BwfTest, OriginationTimeIsHoursMinutesSecondsOfTheStamp) {
-    EXPECT_EQ(CBWFLinearFile::OriginationTime(3723u * 48000u, 48000), "01:02:03");
-    EXPECT_EQ(CBWFLinearFile::OriginationTime(3723u * 48000u + 47999u, 48000), "01:02:03");
-    EXPECT_EQ(CBWFLinearFile::OriginationTime(0, 44100), "00:00:00");
-    // Beyond 99 hours only the first 8 characters are kept.
-    EXPECT_EQ(CBWFLinearFile::OriginationTime(360000000u + 5000u, 1000), "100:00:0");
-    // No rate: nothing to divide by.
-    EXPECT_EQ(CBWFLinearFile::OriginationTime(12345, 0), "00:00:00");
+    CBWFLinearFile l;
+    ASSERT_EQ(l.ISoundFile(dir / "long"), 0);
+    ASSERT_EQ(l.Create(1, 16, 48000, block, kWavExtension), 0);
+    EXPECT_EQ(l.GetAnnotation(), std::string(234, 'x'));
+    ASSERT_EQ(l.Close(), 0);
+    EXPECT_EQ(ReadFile(l.GetPath()).substr(44, 256), Field(std::string(234, 'x'), 256));
 }
 
 // ---------------------------------------------------------------------------
 // Reading foreign files
-
-TEST_F(BwfTest, WithoutBextTheFileIsNotBroadcastWave) {
-    const std::string path = Put("plain", BwfFile(""));
-    Opened(path, kWAVENotFoundErr);
-    OfflineRegions(path, kWAVENotFoundErr);
-}
 
 TEST_F(BwfTest, ShortLongAndForeignDescriptionsAreBounded) {
     struct Case {
@@ -266,9 +254,13 @@ TEST_F(BwfTest, RegionCountsAreReadWhole32BitsAndBoundedByTheRecords) {
         auto r = Opened(path);
         EXPECT_EQ(r->GetNumRegions(), c.regions) << c.name;
     }
+    // Without 'bext' the file is not Broadcast Wave.
+    const std::string plain = Put("plain", BwfFile(""));
+    Opened(plain, kWAVENotFoundErr);
+    OfflineRegions(plain, kWAVENotFoundErr);
 }
 
-TEST_F(BwfTest, AWholeFileRegionGivesItsStampWhenSuchRegionsAreIgnored) {
+TEST_F(BwfTest, AWholeFileRegionGivesItsStampWhenIgnoredAndDuplicateNamesAreMadeDistinct) {
     const std::string path = Put("whole", BwfFile(Chunk("bext", BextData("", 5)),
                                                   Regn(2, {RegionRecord(0, 100, 4800, "All"),
                                                            RegionRecord(10, 20, 0, "Bit")})));
@@ -283,17 +275,11 @@ TEST_F(BwfTest, AWholeFileRegionGivesItsStampWhenSuchRegionsAreIgnored) {
         // The 'bext' TimeReference is read after the regions and wins.
         EXPECT_EQ(r->GetTimeStamp(), 5u);
     }
-    {
-        CSoundFile::SetIgnoreRegionsContainingWholeFile(false);
-        auto r = Opened(path);
-        EXPECT_EQ(r->GetNumRegions(), 2u);
-    }
-}
-
-TEST_F(BwfTest, DuplicateRegionNamesAreMadeDistinct) {
-    const std::string path = Put("dup", BwfFile(Chunk("bext", BextData("", 0)),
-                                                Regn(2, {RegionRecord(1, 5, 0, "Take"), RegionRecord(6, 9, 0, "Take")})));
-    auto r = Opened(path);
+    CSoundFile::SetIgnoreRegionsContainingWholeFile(false);
+    EXPECT_EQ(Opened(path)->GetNumRegions(), 2u);
+    // Duplicate region names are made distinct.
+    auto r = Opened(Put("dup", BwfFile(Chunk("bext", BextData("", 0)),
+                                       Regn(2, {RegionRecord(1, 5, 0, "Take"), RegionRecord(6, 9, 0, "Take")}))));
     ASSERT_EQ(r->GetNumRegions(), 2u);
     SFTRegion a, b;
     ASSERT_EQ(r->GetIndRegion(uint16_t{0}, &a), 0);

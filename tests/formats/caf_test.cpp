@@ -47,8 +47,7 @@ std::string Data(const std::string& samples) {
     return Chunk("data", BE(0, 4) + samples);
 }
 std::string Chan(uint32_t tag, uint32_t descriptions = 0) {
-    return Chunk(
-        "chan", BE(tag, 4) + BE(0, 4) + BE(descriptions, 4) + std::string(20 * descriptions, '\0'));
+    return Chunk("chan", BE(tag, 4) + BE(0, 4) + BE(descriptions, 4) + std::string(20 * descriptions, '\0'));
 }
 std::string Caf(const std::string& chunks, uint16_t version = 1) {
     return "caff" + BE(version, 2) + BE(0, 2) + chunks;
@@ -91,10 +90,7 @@ protected:
         auto f = std::make_unique<CafFile>();
         EXPECT_EQ(f->ISoundFile(base), 0);
         f->SetDither(0);
-        EXPECT_EQ(f->Create(channels, bits, rate, nullptr,
-                            reinterpret_cast<const unsigned char*>("\x03"
-                                                                   "caf")),
-                  0);
+        EXPECT_EQ(f->Create(channels, bits, rate, nullptr, reinterpret_cast<const unsigned char*>("\x03" "caf")), 0);
         return f;
     }
 };
@@ -138,10 +134,8 @@ TEST_F(CafTest, ReadsEveryLinearFormIntoTheBufferForm) {
             const std::string b = BE(v, c.bits / 8);
             stored += c.flags & 2 ? std::string(b.rbegin(), b.rend()) : b;
         }
-        const std::string path =
-            Put("linear.caf", Caf(Desc(2, c.bits, c.flags, "lpcm", 96000) + Data(stored)));
         OSErr err = 0;
-        auto file = OpenCaf(path, &err);
+        auto file = OpenCaf(Put("linear.caf", Caf(Desc(2, c.bits, c.flags, "lpcm", 96000) + Data(stored))), &err);
         ASSERT_EQ(err, 0);
         EXPECT_EQ(file->GetWordSize(), c.bits == 64 ? 32 : c.bits);
         EXPECT_EQ(file->GetNumChannels(), 2);
@@ -178,21 +172,16 @@ TEST_F(CafTest, FrameCountsAndDamagedFiles) {
         {"no description", Caf(Data(frames10)), kNotASoundFileErr},
         {"no data", Caf(desc), kNotASoundFileErr},
         {"negative chunk size", Caf(desc + Chunk("free", "", -5) + Data(frames10)), -22009},
-        {"chunk beyond 2 GiB", Caf(desc + Chunk("free", "", int64_t(1) << 32) + Data(frames10)),
-         -1309},
-        {"description too small", Caf(Chunk("desc", std::string(16, '\0')) + Data(frames10)),
-         -22009},
+        {"chunk beyond 2 GiB", Caf(desc + Chunk("free", "", int64_t(1) << 32) + Data(frames10)), -1309},
+        {"description too small", Caf(Chunk("desc", std::string(16, '\0')) + Data(frames10)), -22009},
         {"description cut off", Caf(Data(frames10) + desc.substr(0, 30)), kEOFErr},
         {"data without its edit count", Caf(desc + Chunk("data", "", 2)), -22009},
         {"format not read here", Caf(Desc(2, 0, 0, "aac ") + Data(frames10)), kNotASoundFileErr},
-        {"20-bit samples", Caf(Desc(2, 20, 0, "lpcm", 48000, 6) + Data(frames10)),
-         kNotASoundFileErr},
+        {"20-bit samples", Caf(Desc(2, 20, 0, "lpcm", 48000, 6) + Data(frames10)), kNotASoundFileErr},
         {"no channels", Caf(Desc(0, 16) + Data(frames10)), kNotASoundFileErr},
         {"sample rate 0", Caf(Desc(2, 16, 0, "lpcm", 0) + Data(frames10)), kNotASoundFileErr},
-        {"packet not a frame", Caf(Desc(2, 16, 0, "lpcm", 8000, 6) + Data(frames10)),
-         kNotASoundFileErr},
-        {"Apple Lossless without cookie", Caf(Desc(2, 0, 0, "alac") + Data(frames10)),
-         kNotASoundFileErr},
+        {"packet not a frame", Caf(Desc(2, 16, 0, "lpcm", 8000, 6) + Data(frames10)), kNotASoundFileErr},
+        {"Apple Lossless without cookie", Caf(Desc(2, 0, 0, "alac") + Data(frames10)), kNotASoundFileErr},
         {"no descriptions for the descriptions tag",
          Caf(Desc(3, 16) + Chan(0) + Data(std::string(12, '\0'))), kNoCAFChannelLayoutErr},
     };
@@ -254,10 +243,8 @@ TEST_F(CafTest, ChannelLayoutsGiveConfigurationAndOrder) {
         std::string frame;
         for (uint32_t k = 1; k <= c.channels; ++k) frame += BE(k * unit, c.bits / 8);
         const std::string chan = c.tag == kNoLayout ? "" : Chan(c.tag, c.tag == 0 ? c.channels : 0);
-        const std::string path =
-            Put("layout.caf", Caf(Desc(c.channels, c.bits) + chan + Data(frame)));
         OSErr err = 0;
-        auto f = OpenCaf(path, &err);
+        auto f = OpenCaf(Put("layout.caf", Caf(Desc(c.channels, c.bits) + chan + Data(frame))), &err);
         ASSERT_EQ(err, 0);
         EXPECT_EQ(f->GetChannelConfiguration(), c.configuration);
         EXPECT_EQ(f->GetClientLayoutTag(), c.client);
@@ -274,20 +261,15 @@ TEST_F(CafTest, DescriptionsAndChannelNamesFollowTheConfiguration) {
         std::vector<std::string> names;  // the last one also for the next index
     };
     const std::vector<Case> cases = {
-        {7,
-         LayoutTag(142, 7),
-         "6.1 Surround Core Audio File (CAF)",
-         {"Left", "Right", "Center", "Lfe", "Left Surround", "Right Surround", "Center Surround",
-          "Center Surround"}},
+        {7, LayoutTag(142, 7), "6.1 Surround Core Audio File (CAF)",
+         {"Left", "Right", "Center", "Lfe", "Left Surround", "Right Surround", "Center Surround", "Center Surround"}},
         {5, 0, "Core Audio File (CAF)", {"1", "2", "3", "4", "5"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.description);
-        const std::string path =
-            Put("names.caf", Caf(Desc(c.channels, 16) + Chan(c.tag, c.tag ? 0 : 1) +
-                                 Data(std::string(2 * c.channels, '\0'))));
         OSErr err = 0;
-        auto f = OpenCaf(path, &err);
+        auto f = OpenCaf(Put("names.caf", Caf(Desc(c.channels, 16) + Chan(c.tag, c.tag ? 0 : 1) +
+                                              Data(std::string(2 * c.channels, '\0')))), &err);
         ASSERT_EQ(err, 0);
         EXPECT_EQ(f->GetDescription(), c.description);
         for (size_t i = 0; i < c.names.size(); ++i)
@@ -298,7 +280,7 @@ TEST_F(CafTest, DescriptionsAndChannelNamesFollowTheConfiguration) {
 // ---------------------------------------------------------------------------
 // Writing
 
-TEST_F(CafTest, WritesBigEndianIntegersAtThePathRecordedAndReadsThemBack) {
+TEST_F(CafTest, WritesBigEndianIntegersAndChannelByChannelOrOutOfOrderWritesLandInPlace) {
     // The name is extended once, whatever dots it holds.
     const std::initializer_list<std::pair<short, const char*>> cases = {
         {8, "plain"}, {16, ".CorvaOutFile"}, {24, "take.2.final"}, {32, "w.caf"}};
@@ -308,8 +290,7 @@ TEST_F(CafTest, WritesBigEndianIntegersAtThePathRecordedAndReadsThemBack) {
         std::vector<int32_t> samples;
         // More than one buffer of stereo frames, extremes included.
         for (int64_t i = 0; i < 2 * 13000; ++i)
-            samples.push_back(
-                static_cast<int32_t>(i % 3 == 0 ? (i & 1 ? hi : lo) : (i * 7919) % (hi + 1)));
+            samples.push_back(static_cast<int32_t>(i % 3 == 0 ? (i & 1 ? hi : lo) : (i * 7919) % (hi + 1)));
         auto f = CreateCaf(dir / name, 2, bits, 22050.5f);
         const std::string path = f->GetPath();
         EXPECT_EQ(path, dir / (std::string(name) + ".caf"));
@@ -327,9 +308,8 @@ TEST_F(CafTest, WritesBigEndianIntegersAtThePathRecordedAndReadsThemBack) {
         ASSERT_EQ(err, 0);
         EXPECT_EQ(ReadAll(*g), samples);
     }
-}
 
-TEST_F(CafTest, ChannelByChannelAndOutOfOrderWritesLandInPlace) {
+    // Channel-by-channel and out-of-order writes land in place.
     auto f = CreateCaf(dir / "passes", 2, 16);
     f->SetSFTBufferSize(1000);
     const std::string path = f->GetPath();
@@ -401,8 +381,7 @@ std::vector<int32_t> Delivered(const RawForm& form, const std::string& raw, int 
         }
         const double x = form.bytes == 4 ? std::bit_cast<float>(LoadLE32(p + i))
                                          : std::bit_cast<double>(LoadLE64(p + i));
-        out.push_back(
-            static_cast<int32_t>(std::clamp(x * 2147483648.0, -2147483648.0, 2147483647.0)));
+        out.push_back(static_cast<int32_t>(std::clamp(x * 2147483648.0, -2147483648.0, 2147483647.0)));
     }
     return out;
 }
@@ -449,10 +428,9 @@ TEST_F(CafTest, FfmpegFilesReadWithTheirSamples) {
         // Not a whole number of packets, and more than a buffer.
         const std::string raw = RandomRaw(c.form, 13001 * static_cast<size_t>(c.channels), seed++);
         const std::string out = dir / ("ff" + std::to_string(seed) + ".caf");
-        const std::string command =
-            std::string("ffmpeg -v error -y -f ") + c.form.ffmpeg + " -ar 48000 -ac " +
-            std::to_string(c.channels) + " -channel_layout " + c.layout + " -i " +
-            Quote(Put("in.raw", raw)) + " -c:a " + c.codec + c.output + Quote(out);
+        const std::string command = std::string("ffmpeg -v error -y -f ") + c.form.ffmpeg + " -ar 48000 -ac " +
+                                    std::to_string(c.channels) + " -channel_layout " + c.layout + " -i " +
+                                    Quote(Put("in.raw", raw)) + " -c:a " + c.codec + c.output + Quote(out);
         ASSERT_TRUE(RunCommand(command)) << command;
         OSErr err = 0;
         auto f = OpenCaf(out, &err);
@@ -474,9 +452,8 @@ TEST_F(CafTest, FfmpegFilesReadWithTheirSamples) {
 
 TEST_F(CafTest, LibsndfileFilesReadWithTheirSamples) {
     using SF = CSoundFile;
-    const std::vector<int> kMap51D = {SF_CHANNEL_MAP_CENTER,     SF_CHANNEL_MAP_LEFT,
-                                      SF_CHANNEL_MAP_RIGHT,      SF_CHANNEL_MAP_REAR_LEFT,
-                                      SF_CHANNEL_MAP_REAR_RIGHT, SF_CHANNEL_MAP_LFE};
+    const std::vector<int> kMap51D = {SF_CHANNEL_MAP_CENTER, SF_CHANNEL_MAP_LEFT, SF_CHANNEL_MAP_RIGHT,
+                                      SF_CHANNEL_MAP_REAR_LEFT, SF_CHANNEL_MAP_REAR_RIGHT, SF_CHANNEL_MAP_LFE};
     struct Case {
         int format;
         RawForm form;
@@ -517,10 +494,8 @@ TEST_F(CafTest, LibsndfileFilesReadWithTheirSamples) {
         // Little-endian linear samples are stored as they are; compressed ones are given.
         std::vector<int16_t> shorts(raw.size() / 2);
         std::memcpy(shorts.data(), raw.data(), shorts.size() * 2);
-        const bool written =
-            c.format == SF_FORMAT_ALAC_16
-                ? sf_writef_short(sf, shorts.data(), frames) == frames
-                : sf_write_raw(sf, raw.data(), sf_count_t(raw.size())) == sf_count_t(raw.size());
+        const bool written = c.format == SF_FORMAT_ALAC_16 ? sf_writef_short(sf, shorts.data(), frames) == frames
+                                                           : sf_write_raw(sf, raw.data(), sf_count_t(raw.size())) == sf_count_t(raw.size());
         sf_close(sf);
         ASSERT_TRUE(written);
         OSErr err = 0;
@@ -538,9 +513,7 @@ TEST_F(CafTest, PeersReadOurFilesWithTheSameSamples) {
     const bool sox = HaveProgram("sox"), info = HaveProgram("sndfile-info");
     const uint32_t frames = 12345;
     unsigned seed = 90;
-    const std::initializer_list<std::pair<short, short>> shapes = {
-        {8, 1}, {16, 2}, {24, 6}, {32, 2}};
-    for (auto [bits, channels] : shapes) {
+    for (auto [bits, channels] : {std::pair<short, short>{8, 1}, {16, 2}, {24, 6}, {32, 2}}) {
         SCOPED_TRACE(bits);
         const RawForm form{"", bits / 8, false};
         const std::vector<int32_t> samples =
@@ -570,11 +543,8 @@ TEST_F(CafTest, PeersReadOurFilesWithTheSameSamples) {
         if (ffmpeg) {
             ASSERT_TRUE(RunCommand("ffmpeg -v error -i " + Quote(path) + " -f s32le -", &text));
             EXPECT_TRUE(asSamples(text) == wide) << "ffmpeg";
-            ASSERT_TRUE(
-                RunCommand("ffprobe -v error -of default=nw=1 -show_entries "
-                           "stream=sample_rate,channels,duration_ts " +
-                               Quote(path),
-                           &text));
+            ASSERT_TRUE(RunCommand("ffprobe -v error -of default=nw=1 -show_entries "
+                                   "stream=sample_rate,channels,duration_ts " + Quote(path), &text));
             EXPECT_EQ(text, "sample_rate=44100\nchannels=" + std::to_string(channels) +
                                 "\nduration_ts=" + std::to_string(frames) + "\n");
         }

@@ -81,7 +81,7 @@ std::vector<std::string> Lists(CSoundFile& f) {
     return out;
 }
 
-TEST_F(SD2Test, DescriptionFromTheStrings) {
+TEST_F(SD2Test, DescriptionFromTheStringsAlsoWithoutOpening) {
     struct Case {
         Strings s;
         OSErr status;
@@ -122,6 +122,17 @@ TEST_F(SD2Test, DescriptionFromTheStrings) {
     Put("._bare.sd2", std::string(300, '\x7f'));
     OpenSD2(bare, &err);
     EXPECT_EQ(err, kSDIINoResourceForkErr);
+
+    // The channel count read without opening.
+    EXPECT_EQ(CSDIIFile::ReadNumChannels(Make({"2", "8000", "6"})), 6);
+    EXPECT_EQ(CSDIIFile::ReadNumChannels(Make({"2", "8000", "5000"})), 0);
+    EXPECT_EQ(CSDIIFile::ReadNumChannels(Make({"2", "8000", nullptr})), 0);
+    EXPECT_THROW(CSDIIFile::ReadNumChannels(dir / "missing.sd2"), error_code_exception);
+    EXPECT_FALSE(XWQF::FileExists(dir / "missing.sd2"));
+    CSDIIFile f;
+    OSErr regions = 0;
+    f.ISoundFile(dir / "missing.sd2");
+    EXPECT_EQ(f.GetOfflineInfo(&regions), kFileNotFoundErr);
 }
 
 TEST_F(SD2Test, ForeignListRecords) {
@@ -238,18 +249,6 @@ TEST_F(SD2Test, WritingPastTheEndAndReReadingBlocks) {
     ASSERT_EQ(::mkdir((dir / "._blocked.sd2").c_str(), 0755), 0);
     EXPECT_NE(h->Close(), 0);
     EXPECT_FALSE(h->IsOpen());
-}
-
-TEST_F(SD2Test, ChannelCountWithoutOpening) {
-    EXPECT_EQ(CSDIIFile::ReadNumChannels(Make({"2", "8000", "6"})), 6);
-    EXPECT_EQ(CSDIIFile::ReadNumChannels(Make({"2", "8000", "5000"})), 0);
-    EXPECT_EQ(CSDIIFile::ReadNumChannels(Make({"2", "8000", nullptr})), 0);
-    EXPECT_THROW(CSDIIFile::ReadNumChannels(dir / "missing.sd2"), error_code_exception);
-    EXPECT_FALSE(XWQF::FileExists(dir / "missing.sd2"));
-    CSDIIFile f;
-    OSErr regions = 0;
-    f.ISoundFile(dir / "missing.sd2");
-    EXPECT_EQ(f.GetOfflineInfo(&regions), kFileNotFoundErr);
 }
 
 // ---------------------------------------------------------------------------

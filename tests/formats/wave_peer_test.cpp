@@ -96,72 +96,6 @@ protected:
 // ---------------------------------------------------------------------------
 // Files of other makers read here
 
-TEST_F(WavePeerTest, FfmpegFilesReadWithTheirSamples) {
-    if (!HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
-    struct Case {
-        Form form;
-        int channels;
-        const char* layout;
-        CSoundFile::ChannelConfiguration configuration;
-    };
-    const Case cases[] = {
-        {kU8, 1, "mono", CSoundFile::kMono},
-        {kS16, 2, "stereo", CSoundFile::kStereo},
-        {kS24, 2, "stereo", CSoundFile::kStereo},  // ffmpeg writes 24 bits as extensible
-        {kS32, 2, "stereo", CSoundFile::kStereo},
-        {kF32, 2, "stereo", CSoundFile::kStereo},  // extensible with the float SubFormat
-        {kS16, 6, "5.1", CSoundFile::k51},
-        {kS24, 6, "hexagonal", CSoundFile::k60},
-        {kS24, 6, "6.0", CSoundFile::kMultichannel},
-        {kS16, 4, "quad", CSoundFile::kQuad},
-        {kS16, 3, "3.0", CSoundFile::kLCR},
-        {kS16, 8, "7.1(wide)", CSoundFile::k71},
-        {kS16, 8, "7.1", CSoundFile::kMultichannel},  // side channels: not this mask
-    };
-    unsigned seed = 1;
-    for (const Case& c : cases) {
-        const std::string raw = RawSamples(c.form, 1001 * static_cast<size_t>(c.channels), seed++);
-        const std::string out = dir / (std::string("ff_") + c.form.name + "_" + std::to_string(c.channels) + ".wav");
-        const std::string command = std::string("ffmpeg -v error -y -f ") + c.form.ffmpegRaw +
-                                    " -ar 48000 -ac " + std::to_string(c.channels) + " -channel_layout '" +
-                                    c.layout + "' -i " + Quote(Raw(raw)) + " -c:a pcm_" + c.form.name + " " +
-                                    Quote(out);
-        ASSERT_TRUE(RunCommand(command)) << command;
-        ExpectReads(out, c.channels, c.form.bytes * 8, BufferForm(c.form, raw), c.configuration);
-    }
-}
-
-TEST_F(WavePeerTest, SoxFilesReadWithTheirSamples) {
-    if (!HaveProgram("sox")) GTEST_SKIP() << "sox is not installed";
-    struct Case {
-        Form form;
-        int channels;
-        CSoundFile::ChannelConfiguration configuration;
-    };
-    const Case cases[] = {
-        {kU8, 1, CSoundFile::kMono},       {kS16, 2, CSoundFile::kStereo}, {kS24, 1, CSoundFile::kMono},
-        {kS32, 2, CSoundFile::kStereo},    {kS16, 6, CSoundFile::k51},
-        {kS24, 3, CSoundFile::kMultichannel},  // sox gives three channels no mask
-    };
-    unsigned seed = 100;
-    for (const Case& c : cases) {
-        // An odd number of frames: sox pads odd data, which is not read as a frame.
-        const std::string raw = RawSamples(c.form, 999 * static_cast<size_t>(c.channels), seed++);
-        const std::string out = dir / (std::string("sox_") + c.form.name + "_" + std::to_string(c.channels) + ".wav");
-        const std::string command = std::string("sox -t raw -r 48000 ") + c.form.soxRaw + " -c " +
-                                    std::to_string(c.channels) + " " + Quote(Raw(raw)) + " " + Quote(out);
-        ASSERT_TRUE(RunCommand(command)) << command;
-        ExpectReads(out, c.channels, c.form.bytes * 8, BufferForm(c.form, raw), c.configuration);
-    }
-    // A plain float file is not linear PCM ('WVfl' reads it).
-    const std::string out = dir / "sox_float.wav";
-    ASSERT_TRUE(RunCommand("sox -t raw -r 48000 -e floating-point -b 32 -c 2 " +
-                           Quote(Raw(RawSamples(kF32, 200, 7))) + " " + Quote(out)));
-    CWAVEFile f;
-    ASSERT_EQ(f.ISoundFile(out), 0);
-    EXPECT_EQ(f.Open(), kWAVEUnsupportedDataErr);
-}
-
 // Writes samples of a form through libsndfile as they are.
 std::string WriteWithSndfile(const std::string& path, int format, int channels, const std::string& raw,
                              const std::function<void(SNDFILE*)>& commands = nullptr) {
@@ -177,28 +111,75 @@ std::string WriteWithSndfile(const std::string& path, int format, int channels, 
     return written == static_cast<sf_count_t>(raw.size()) ? "" : "short write";
 }
 
-TEST_F(WavePeerTest, LibsndfileFilesReadWithTheirSamples) {
+// Files that ffmpeg, sox and libsndfile write from known raw samples read here
+// with those samples and the configuration of their layout.
+TEST_F(WavePeerTest, PeerFilesReadWithTheirSamples) {
+    enum Maker { kFfmpeg, kSox, kSndfile };
+    using SF = CSoundFile;
     struct Case {
+        Maker maker;
         Form form;
-        int format;
         int channels;
-        CSoundFile::ChannelConfiguration configuration;
+        SF::ChannelConfiguration configuration;
+        const char* layout = "";  // ffmpeg's -channel_layout
+        int format = 0;           // libsndfile's
     };
     const Case cases[] = {
-        {kU8, SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 1, CSoundFile::kMono},
-        {kS16, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, CSoundFile::kStereo},
-        {kS24, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1, CSoundFile::kMono},
-        {kS32, SF_FORMAT_WAV | SF_FORMAT_PCM_32, 2, CSoundFile::kStereo},
-        {kS24, SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 6, CSoundFile::k51},
-        {kF32, SF_FORMAT_WAVEX | SF_FORMAT_FLOAT, 2, CSoundFile::kStereo},
+        {kFfmpeg, kU8, 1, SF::kMono, "mono"},
+        {kFfmpeg, kS16, 2, SF::kStereo, "stereo"},
+        {kFfmpeg, kS24, 2, SF::kStereo, "stereo"},  // ffmpeg writes 24 bits as extensible
+        {kFfmpeg, kS32, 2, SF::kStereo, "stereo"},
+        {kFfmpeg, kF32, 2, SF::kStereo, "stereo"},  // extensible with the float SubFormat
+        {kFfmpeg, kS16, 6, SF::k51, "5.1"},
+        {kFfmpeg, kS24, 6, SF::k60, "hexagonal"},
+        {kFfmpeg, kS24, 6, SF::kMultichannel, "6.0"},
+        {kFfmpeg, kS16, 4, SF::kQuad, "quad"},
+        {kFfmpeg, kS16, 3, SF::kLCR, "3.0"},
+        {kFfmpeg, kS16, 8, SF::k71, "7.1(wide)"},
+        {kFfmpeg, kS16, 8, SF::kMultichannel, "7.1"},  // side channels: not this mask
+        {kSox, kU8, 1, SF::kMono},
+        {kSox, kS16, 2, SF::kStereo},
+        {kSox, kS24, 1, SF::kMono},
+        {kSox, kS32, 2, SF::kStereo},
+        {kSox, kS16, 6, SF::k51},
+        {kSox, kS24, 3, SF::kMultichannel},  // sox gives three channels no mask
+        {kSndfile, kU8, 1, SF::kMono, "", SF_FORMAT_WAV | SF_FORMAT_PCM_U8},
+        {kSndfile, kS16, 2, SF::kStereo, "", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+        {kSndfile, kS24, 1, SF::kMono, "", SF_FORMAT_WAV | SF_FORMAT_PCM_24},
+        {kSndfile, kS32, 2, SF::kStereo, "", SF_FORMAT_WAV | SF_FORMAT_PCM_32},
+        {kSndfile, kS24, 6, SF::k51, "", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24},
+        {kSndfile, kF32, 2, SF::kStereo, "", SF_FORMAT_WAVEX | SF_FORMAT_FLOAT},
     };
-    unsigned seed = 200;
+    // Sox gets an odd number of frames: it pads odd data, which is not read as a frame.
+    const size_t frames[] = {1001, 999, 777};
+    const bool have[] = {HaveProgram("ffmpeg"), HaveProgram("sox"), true};
+    unsigned seed = 1;
     for (const Case& c : cases) {
-        const std::string raw = RawSamples(c.form, 777 * static_cast<size_t>(c.channels), seed++);
-        const std::string out = dir / (std::string("sf_") + c.form.name + "_" + std::to_string(c.channels) + ".wav");
-        ASSERT_EQ(WriteWithSndfile(out, c.format, c.channels, raw), "");
+        if (!have[c.maker]) continue;
+        const std::string raw = RawSamples(c.form, frames[c.maker] * static_cast<size_t>(c.channels), seed++);
+        const std::string out = dir / ("peer" + std::to_string(seed) + ".wav");
+        const std::string ch = std::to_string(c.channels);
+        if (c.maker == kSndfile) {
+            ASSERT_EQ(WriteWithSndfile(out, c.format, c.channels, raw), "");
+        } else {
+            const std::string command =
+                c.maker == kFfmpeg ? std::string("ffmpeg -v error -y -f ") + c.form.ffmpegRaw + " -ar 48000 -ac " + ch +
+                                         " -channel_layout '" + c.layout + "' -i " + Quote(Raw(raw)) + " -c:a pcm_" +
+                                         c.form.name + " " + Quote(out)
+                                   : std::string("sox -t raw -r 48000 ") + c.form.soxRaw + " -c " + ch + " " +
+                                         Quote(Raw(raw)) + " " + Quote(out);
+            ASSERT_TRUE(RunCommand(command)) << command;
+        }
         ExpectReads(out, c.channels, c.form.bytes * 8, BufferForm(c.form, raw), c.configuration);
     }
+    // A plain float file of sox is not linear PCM ('WVfl' reads it).
+    if (!have[kSox]) return;
+    const std::string out = dir / "sox_float.wav";
+    ASSERT_TRUE(RunCommand("sox -t raw -r 48000 -e floating-point -b 32 -c 2 " +
+                           Quote(Raw(RawSamples(kF32, 200, 7))) + " " + Quote(out)));
+    CWAVEFile f;
+    ASSERT_EQ(f.ISoundFile(out), 0);
+    EXPECT_EQ(f.Open(), kWAVEUnsupportedDataErr);
 }
 
 TEST_F(WavePeerTest, LibsndfileCuePointsAndLoopsReadAsMarkersAndLoops) {

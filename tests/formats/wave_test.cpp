@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "test_support.h"
@@ -158,19 +160,13 @@ TEST_F(WaveTest, MasksReadAsConfigurations) {
 
 TEST_F(WaveTest, ChannelNamesFollowTheConfiguration) {
     CWAVEFile f;
-    f.SetChannelConfiguration(CSoundFile::k51);
-    EXPECT_EQ(f.GetChannelName(3), "LFE");
-    EXPECT_EQ(f.GetChannelName(9), "Right surround");
-    f.SetChannelConfiguration(CSoundFile::kLCRS);
-    EXPECT_EQ(f.GetChannelName(1), "Center");
-    f.SetChannelConfiguration(CSoundFile::k71);
-    EXPECT_EQ(f.GetChannelName(7), "Right front narrow");
-    f.SetChannelConfiguration(CSoundFile::kMono);
-    EXPECT_EQ(f.GetChannelName(0), "1");
-    f.SetChannelConfiguration(CSoundFile::k61);
-    EXPECT_EQ(f.GetChannelName(4), "5");
-    f.SetChannelConfiguration(CSoundFile::kMultichannel);
-    EXPECT_EQ(f.GetChannelName(11), "12");
+    using SF = CSoundFile;
+    for (auto [configuration, channel, name] :
+         {std::tuple{SF::k51, 3, "LFE"}, {SF::k51, 9, "Right surround"}, {SF::kLCRS, 1, "Center"},
+          {SF::k71, 7, "Right front narrow"}, {SF::kMono, 0, "1"}, {SF::k61, 4, "5"}, {SF::kMultichannel, 11, "12"}}) {
+        f.SetChannelConfiguration(configuration);
+        EXPECT_EQ(f.GetChannelName(static_cast<short>(channel)), name) << configuration << " " << channel;
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -212,11 +208,7 @@ TEST_F(WaveTest, SubFormatsSetTheDataType) {
 TEST_F(WaveTest, ExtensibleFloatIsReadAsFullScaleIntegers) {
     const float values[] = {0.5f, -1.0f, 0.0f, 1.0f, -0.25f, 2.0f};
     std::string samples;
-    for (float v : values) {
-        uint32_t bits;
-        std::memcpy(&bits, &v, 4);
-        samples += LE32(bits);
-    }
+    for (float v : values) samples += LE32(std::bit_cast<uint32_t>(v));
     auto f = Opened(Put("f.wav", Riff(FmtExtensible(2, 48000, 32, 3, 3) + Data(samples))));
     EXPECT_EQ(f->GetDataType(), kDataTypeFloatLittleEndian);
     EXPECT_EQ(f->GetNumSFrames(), 3u);
@@ -273,12 +265,10 @@ TEST_F(WaveTest, ChunksAreFoundInAnyOrderAndOddChunksArePadded) {
     EXPECT_EQ(bytes, (std::vector<uint8_t>{0x00, 0x01, 0xFF, 0x80}));
 }
 
-TEST_F(WaveTest, MissingChunksGiveTheirCodes) {
-    std::string many;
-    for (int i = 0; i < 100; ++i) many += Chunk("JUNK", "");
-    Opened(Put("late.wav", Riff(many + Fmt(1, 8000, 16) + Data("ab"))), kWAVENoFormatErr);
+TEST_F(WaveTest, MissingChunksGiveTheirCodesAndStaticProbesFindChunksWithoutAnObject) {
     std::string ninetyNine;
     for (int i = 0; i < 99; ++i) ninetyNine += Chunk("JUNK", "");
+    Opened(Put("late.wav", Riff(ninetyNine + Chunk("JUNK", "") + Fmt(1, 8000, 16) + Data("ab"))), kWAVENoFormatErr);
     Opened(Put("ok.wav", Riff(ninetyNine + Fmt(1, 8000, 16) + Data("ab"))), kWAVENoDataErr);
     Opened(Put("nofmt.wav", Riff(Data("ab"))), kWAVENoFormatErr);
     Opened(Put("nodata.wav", Riff(Fmt(1, 8000, 16) + List("INFO", ""))), kWAVENoDataErr);
@@ -291,9 +281,8 @@ TEST_F(WaveTest, MissingChunksGiveTheirCodes) {
            kWAVEBadChunkSizeErr);
     // The walk stops at the RIFF end.
     Opened(Put("end.wav", Riff(Fmt(1, 8000, 16) + Data("ab"), 4 + 24)), kWAVENoDataErr);
-}
 
-TEST_F(WaveTest, StaticProbesFindChunksWithoutAnObject) {
+    // Static probes find chunks without an object.
     const std::string file = Riff(Chunk("JUNK", "x") + Fmt(6, 48000, 24) + Data("abcdef") + Chunk("bext", ""));
     const std::string path = Put("probe.wav", file);
     std::istringstream in(file);
@@ -335,7 +324,7 @@ TEST_F(WaveTest, PlaceholderAndOversizedDataSizesUseTheBytesThere) {
 // ---------------------------------------------------------------------------
 // 8-bit samples and odd data lengths
 
-TEST_F(WaveTest, OddDataLengthsGetOneFrameOfSilence) {
+TEST_F(WaveTest, OddDataLengthsGetOneFrameOfSilenceAndNothingElseFollowsTheData) {
     struct Case {
         short channels;
         short bits;
@@ -362,6 +351,17 @@ TEST_F(WaveTest, OddDataLengthsGetOneFrameOfSilence) {
         for (size_t i = static_cast<size_t>(c.frames) * c.channels * (c.bits / 8); i < back.size(); ++i)
             EXPECT_EQ(back[i], 0) << name;
     }
+
+    // Without markers or regions nothing follows the data, loops and sampler data or not.
+    const std::string path = Written("plain", 2, 10, [](CWAVEFile& w) {
+        SFTLoop loop{0, 1, 5, 1};
+        w.AddLoop(&loop);
+        SFTSamplerInfo info{60, 0, 0, 127, 0, 127, 0, 1};
+        w.SetSamplerInfo(&info);
+    });
+    const std::string file = ReadFile(path);
+    EXPECT_EQ(file.size(), 44u + 40u);
+    EXPECT_EQ(ChunkAt(file, "smpl"), std::string::npos);
 }
 
 TEST_F(WaveTest, EightBitSamplesAreUnsignedInTheFile) {
@@ -388,18 +388,6 @@ TEST_F(WaveTest, EightBitSamplesAreUnsignedInTheFile) {
 // ---------------------------------------------------------------------------
 // Markers, regions, loops and sampler data
 
-TEST_F(WaveTest, WithoutMarkersOrRegionsNothingFollowsTheData) {
-    const std::string path = Written("plain", 2, 10, [](CWAVEFile& w) {
-        SFTLoop loop{0, 1, 5, 1};
-        w.AddLoop(&loop);
-        SFTSamplerInfo info{60, 0, 0, 127, 0, 127, 0, 1};
-        w.SetSamplerInfo(&info);
-    });
-    const std::string file = ReadFile(path);
-    EXPECT_EQ(file.size(), 44u + 40u);
-    EXPECT_EQ(ChunkAt(file, "smpl"), std::string::npos);
-}
-
 TEST_F(WaveTest, ExtrasAreWrittenAsCueListSmplAndInst) {
     const std::string path = Written("extras", 1, 100, nullptr, 16, [](CWAVEFile& w) {
         SFTMarker a = Marker(7, 10, "abc"), b = Marker(8, 20, "abcd");
@@ -420,10 +408,12 @@ TEST_F(WaveTest, ExtrasAreWrittenAsCueListSmplAndInst) {
     EXPECT_EQ(U32At(file, cue + 4), 4u + 3 * 24);
     EXPECT_EQ(U32At(file, cue + 8), 3u);
     // Points: markers first (IDs 0 and 1), then the region (ID 2) at its start.
-    EXPECT_EQ(U32At(file, cue + 12), 0u);
-    EXPECT_EQ(U32At(file, cue + 12 + 20), 10u);
-    EXPECT_EQ(U32At(file, cue + 12 + 48), 2u);
-    EXPECT_EQ(U32At(file, cue + 12 + 48 + 20), 30u);
+    auto words = [&](size_t at, std::initializer_list<size_t> offsets) {
+        std::vector<uint32_t> out;
+        for (size_t o : offsets) out.push_back(U32At(file, at + o));
+        return out;
+    };
+    EXPECT_EQ(words(cue + 12, {0, 20, 48, 68}), (std::vector<uint32_t>{0, 10, 2, 30}));
     EXPECT_EQ(file.compare(cue + 12 + 8, 4, "data"), 0);
 
     const size_t list = cue + 8 + 76;
@@ -438,14 +428,7 @@ TEST_F(WaveTest, ExtrasAreWrittenAsCueListSmplAndInst) {
 
     const size_t smpl = list + 8 + 66;
     ASSERT_EQ(file.compare(smpl, 4, "smpl"), 0);
-    EXPECT_EQ(U32At(file, smpl + 4), 36u + 48);
-    EXPECT_EQ(U32At(file, smpl + 36), 2u);
-    EXPECT_EQ(U32At(file, smpl + 44), 4u);
-    EXPECT_EQ(U32At(file, smpl + 52), 5u);
-    EXPECT_EQ(U32At(file, smpl + 56), 50u);
-    EXPECT_EQ(U32At(file, smpl + 68), 9u);
-    EXPECT_EQ(U32At(file, smpl + 76), 60u);
-    EXPECT_EQ(U32At(file, smpl + 80), 90u);
+    EXPECT_EQ(words(smpl, {4, 36, 44, 52, 56, 68, 76, 80}), (std::vector<uint32_t>{36 + 48, 2, 4, 5, 50, 9, 60, 90}));
 
     const size_t inst = smpl + 92;
     EXPECT_EQ(file.substr(inst), "inst" + LE32(7) + std::string("\x3D\xFD\x00\x0A\x64\x01\x78\x00", 8));
@@ -454,13 +437,11 @@ TEST_F(WaveTest, ExtrasAreWrittenAsCueListSmplAndInst) {
     // Reading back.
     auto r = Opened(path);
     ASSERT_EQ(r->GetNumMarkers(), 2u);
-    SFTMarker m;
-    ASSERT_EQ(r->GetIndMarker(uint16_t{0}, &m), 0);
-    EXPECT_EQ(NameFromField(m.name), "abc");
-    EXPECT_EQ(m.position, 10u);
-    ASSERT_EQ(r->GetIndMarker(uint16_t{1}, &m), 0);
-    EXPECT_EQ(NameFromField(m.name), "abcd");
-    EXPECT_EQ(m.position, 20u);
+    for (uint16_t i = 0; i < 2; ++i) {
+        SFTMarker m;
+        ASSERT_EQ(r->GetIndMarker(i, &m), 0);
+        EXPECT_EQ(std::pair(NameFromField(m.name), m.position), std::pair(std::string(i ? "abcd" : "abc"), 10u * (i + 1)));
+    }
     ASSERT_EQ(r->GetNumRegions(), 1u);
     SFTRegion region;
     ASSERT_EQ(r->GetIndRegion(uint16_t{0}, &region), 0);
@@ -471,18 +452,11 @@ TEST_F(WaveTest, ExtrasAreWrittenAsCueListSmplAndInst) {
     ASSERT_EQ(r->GetNumLoops(), 2u);
     SFTLoop loop;
     ASSERT_EQ(r->GetIndLoop(uint16_t{1}, &loop), 0);
-    EXPECT_EQ(loop.id, 1);
-    EXPECT_EQ(loop.start, 60u);
-    EXPECT_EQ(loop.end, 90u);
-    EXPECT_EQ(loop.type, 1);
+    EXPECT_EQ(std::tuple(loop.id, loop.start, loop.end, loop.type), std::tuple(1, 60u, 90u, 1));
     SFTSamplerInfo info;
     ASSERT_EQ(r->GetSamplerInfo(&info), 0);
-    EXPECT_EQ(info.baseNote, 61);
-    EXPECT_EQ(info.detune, -3);
-    EXPECT_EQ(info.lowNote, 10);
-    EXPECT_EQ(info.highNote, 100);
-    EXPECT_EQ(info.lowVelocity, 1);
-    EXPECT_EQ(info.highVelocity, 120);
+    EXPECT_EQ(std::vector<int>({info.baseNote, info.detune, info.lowNote, info.highNote, info.lowVelocity, info.highVelocity}),
+              (std::vector<int>{61, -3, 10, 100, 1, 120}));
 
     short count = -1;
     auto offline = Bound(path);
@@ -566,7 +540,7 @@ TEST_F(WaveTest, CountsAndSizesInsideExtrasAreBoundedByTheirChunks) {
     EXPECT_EQ(h->GetSamplerInfo(&info), kNoSamplerInfoErr);
 }
 
-TEST_F(WaveTest, AFileAddsAtMost4096MarkersAnd1024Regions) {
+TEST_F(WaveTest, AFileAddsAtMost4096MarkersAnd1024RegionsAndLabelsAreCutTo31Characters) {
     // Thousands of labels and regions on one cue point: opening stays quick.
     std::string subChunks;
     for (int i = 0; i < 4200; ++i) subChunks += Labl(1, "m" + std::to_string(i));
@@ -575,18 +549,15 @@ TEST_F(WaveTest, AFileAddsAtMost4096MarkersAnd1024Regions) {
                                          CueChunk({{1, 5}}) + List("adtl", subChunks))));
     EXPECT_EQ(f->GetNumMarkers(), 4096u);
     EXPECT_EQ(f->GetNumRegions(), 1024u);
-}
 
-TEST_F(WaveTest, LabelsAreCutTo31Characters) {
-    const std::string base = Fmt(1, 8000, 16) + Data(std::string(2000, '\0'));
-    const std::string cue = CueChunk({{1, 1}, {2, 10}, {3, 20}});
-    const std::string adtl = List("adtl", Labl(1, std::string(40, 'n')) + Ltxt(2, 5) + Ltxt(3, 5));
-    auto f = Opened(Put("names.wav", Riff(base + cue + adtl)));
+    // Labels are cut to 31 characters.
+    auto g = Opened(Put("names.wav", Riff(Fmt(1, 8000, 16) + Data(std::string(2000, '\0')) + CueChunk({{1, 1}, {2, 10}, {3, 20}}) +
+                                          List("adtl", Labl(1, std::string(40, 'n')) + Ltxt(2, 5) + Ltxt(3, 5)))));
     SFTMarker m;
-    ASSERT_EQ(f->GetIndMarker(uint16_t{0}, &m), 0);
+    ASSERT_EQ(g->GetIndMarker(uint16_t{0}, &m), 0);
     EXPECT_EQ(m.name[0], 31);
     EXPECT_EQ(NameFromField(m.name), std::string(31, 'n'));
-    ASSERT_EQ(f->GetNumRegions(), 2u);
+    ASSERT_EQ(g->GetNumRegions(), 2u);
 }
 
 }  // namespace
