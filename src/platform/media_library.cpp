@@ -17,6 +17,10 @@ namespace platform::media {
 
 namespace {
 
+// The largest block the media libraries may allocate at once (an audio frame
+// or packet is far smaller).
+constexpr size_t kMaxAllocation = size_t{256} << 20;
+
 struct Libraries {
     void* format = nullptr;  // with the codecs and utilities it depends on
     void* resample = nullptr;
@@ -36,8 +40,13 @@ const Libraries& Loaded() {
         if (!l.format || !l.resample) {
             if (l.format) dlclose(l.format);
             if (l.resample) dlclose(l.resample);
-            l = Libraries{};
+            return Libraries{};
         }
+        // No single allocation of the libraries may exceed this: a crafted
+        // file's sizes then fail to decode instead of taking the memory.
+        using MaxAlloc = void (*)(size_t);
+        if (auto limit = reinterpret_cast<MaxAlloc>(dlsym(l.format, "av_max_alloc")))
+            limit(kMaxAllocation);
         return l;
     }();
     return libraries;
