@@ -19,7 +19,7 @@ namespace {
 
 // The largest block the media libraries may allocate at once (an audio frame
 // or packet is far smaller).
-constexpr size_t kMaxAllocation = size_t{256} << 20;
+constexpr size_t kMaxAllocation = size_t{64} << 20;
 
 struct Libraries {
     void* format = nullptr;  // with the codecs and utilities it depends on
