@@ -160,11 +160,10 @@ OSErr CopyAllChannelsRegion(CSoundFile* source, CSoundFile* destination, uint32_
 }
 
 OSErr CopyAllChannelsStrip(CSoundFile* source, CSoundFile* destination, CConvSpec* conversion) {
-    return StripDoubles(source, destination, conversion,
-                        [&](uint32_t start, uint32_t end, uint32_t* outPos) {
-                            return CopyAllChannelsRegion(source, destination, start, end, outPos,
-                                                         conversion);
-                        });
+    return StripDoubles(
+        source, destination, conversion, [&](uint32_t start, uint32_t end, uint32_t* outPos) {
+            return CopyAllChannelsRegion(source, destination, start, end, outPos, conversion);
+        });
 }
 
 // ---- Mono to stereo ---------------------------------------------------------------
@@ -176,16 +175,15 @@ OSErr CopyM2S(CSoundFile* source, CSoundFile* destination, CConvSpec* conversion
 
 OSErr CopyM2SRegion(CSoundFile* source, CSoundFile* destination, uint32_t start, uint32_t end,
                     uint32_t* outPos, CConvSpec* conversion) {
-    return MoveDoubleFrames(DoubleLayout::kMonoToStereo, source, destination, start, end, outPos,
-                            0, 1.0, conversion);
+    return MoveDoubleFrames(DoubleLayout::kMonoToStereo, source, destination, start, end, outPos, 0,
+                            1.0, conversion);
 }
 
 OSErr CopyM2SStrip(CSoundFile* source, CSoundFile* destination, CConvSpec* conversion) {
-    return StripDoubles(source, destination, conversion,
-                        [&](uint32_t start, uint32_t end, uint32_t* outPos) {
-                            return CopyM2SRegion(source, destination, start, end, outPos,
-                                                 conversion);
-                        });
+    return StripDoubles(
+        source, destination, conversion, [&](uint32_t start, uint32_t end, uint32_t* outPos) {
+            return CopyM2SRegion(source, destination, start, end, outPos, conversion);
+        });
 }
 
 // ---- Stereo mixed to mono -------------------------------------------------------------
@@ -202,11 +200,10 @@ OSErr CopyS2MRegion(CSoundFile* source, CSoundFile* destination, uint32_t start,
 }
 
 OSErr CopyS2MStrip(CSoundFile* source, CSoundFile* destination, CConvSpec* conversion) {
-    return StripDoubles(source, destination, conversion,
-                        [&](uint32_t start, uint32_t end, uint32_t* outPos) {
-                            return CopyS2MRegion(source, destination, start, end, outPos,
-                                                 conversion);
-                        });
+    return StripDoubles(
+        source, destination, conversion, [&](uint32_t start, uint32_t end, uint32_t* outPos) {
+            return CopyS2MRegion(source, destination, start, end, outPos, conversion);
+        });
 }
 
 // ---- One channel ----------------------------------------------------------------------
@@ -219,8 +216,7 @@ OSErr Copy1Channel(CSoundFile* source, CSoundFile* destination, short channel, s
 }
 
 OSErr Copy1ChannelRegion(CSoundFile* source, CSoundFile* destination, uint32_t start, uint32_t end,
-                         short channel, short /*unused*/, uint32_t* outPos,
-                         CConvSpec* conversion) {
+                         short channel, short /*unused*/, uint32_t* outPos, CConvSpec* conversion) {
     return MoveDoubleFrames(DoubleLayout::kOneChannel, source, destination, start, end, outPos,
                             channel, 1.0, conversion);
 }

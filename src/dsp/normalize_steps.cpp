@@ -46,7 +46,8 @@ OSErr NormalizeLoop(DoubleLayout layout, CSoundFile* source, CSoundFile* dest, u
 template <class Range>
 OSErr WalkBlocks(CSoundFile* source, CConvSpec* conversion, Range range) {
     if (!source || !conversion) return kParamErr;
-    StripWalk walk(*source, StripMarginFrames(source->GetSampleRate(), conversion->GetStripMargin()));
+    StripWalk walk(*source,
+                   StripMarginFrames(source->GetSampleRate(), conversion->GetStripMargin()));
     uint32_t outPos = 0, start = 0, end = 0;
     OSErr err;
     while ((err = walk.Next(&start, &end)) == 0) {
@@ -176,7 +177,8 @@ OSErr Normalize1ChannelStrip(CSoundFile* source, CSoundFile* dest, CConvSpec* co
     return WalkBlocks(source, conversion, [&](uint32_t start, uint32_t end, uint32_t* outPos) {
         return needed
                    ? Normalize1Channel(source, dest, start, end, conversion, channel, flag, outPos)
-                   : Copy1ChannelRegion(source, dest, start, end, channel, flag, outPos, conversion);
+                   : Copy1ChannelRegion(source, dest, start, end, channel, flag, outPos,
+                                        conversion);
     });
 }
 
