@@ -41,12 +41,21 @@ OSErr Region(CSoundFile* in, CSoundFile* out, CConvSpec* c) {
     EXPECT_EQ(pos, 215u);
     return err;
 }
+// Source channel kChannel, of the whole file, a range and the strip.
+template <short kChannel>
+OSErr One(CSoundFile* in, CSoundFile* out, CConvSpec* c) {
+    return Copy1Channel(in, out, kChannel, 0, c);
+}
 template <short kChannel>
 OSErr OneRegion(CSoundFile* in, CSoundFile* out, CConvSpec* c) {
     uint32_t pos = 0;
     const OSErr err = Copy1ChannelRegion(in, out, 15, 230, kChannel, 0, &pos, c);
     EXPECT_EQ(pos, 215u);
     return err;
+}
+template <short kChannel>
+OSErr OneStrip(CSoundFile* in, CSoundFile* out, CConvSpec* c) {
+    return Copy1ChannelStrip(in, out, kChannel, 0, c);
 }
 template <OSErr (*F)(CSoundFile*, CSoundFile*, uint32_t, uint32_t, CConvSpec*)>
 OSErr Live(CSoundFile* in, CSoundFile* out, CConvSpec* c) {
@@ -75,24 +84,12 @@ TEST_F(CopyDoubles, MatchTheCopyStepsFrameForFrame) {
         {"mix, whole", CopyS2M, Copy048, 2, 1, true},
         {"mix, region", Region<CopyS2MRegion>, Live<Copy056>, 2, 1, true},
         {"mix, strip", CopyS2MStrip, Copy052, 2, 1, true},
-        {"left, whole",
-         [](CSoundFile* i, CSoundFile* o, CConvSpec* c) { return Copy1Channel(i, o, 0, 0, c); },
-         Copy064, 2, 1},
-        {"right, whole",
-         [](CSoundFile* i, CSoundFile* o, CConvSpec* c) { return Copy1Channel(i, o, 1, 0, c); },
-         Copy080, 2, 1},
+        {"left, whole", One<0>, Copy064, 2, 1},
+        {"right, whole", One<1>, Copy080, 2, 1},
         {"left, region", OneRegion<0>, Live<Copy072>, 2, 1},
         {"right, region", OneRegion<1>, Live<Copy088>, 2, 1},
-        {"left, strip",
-         [](CSoundFile* i, CSoundFile* o, CConvSpec* c) {
-             return Copy1ChannelStrip(i, o, 0, 0, c);
-         },
-         Copy068, 2, 1},
-        {"right, strip",
-         [](CSoundFile* i, CSoundFile* o, CConvSpec* c) {
-             return Copy1ChannelStrip(i, o, 1, 0, c);
-         },
-         Copy084, 2, 1},
+        {"left, strip", OneStrip<0>, Copy068, 2, 1},
+        {"right, strip", OneStrip<1>, Copy084, 2, 1},
     };
     // Write truncates where the copy steps round, and writes 8 bits as x * 127,
     // where the steps keep the top byte: one step apart, two at 8 bits. A sample
