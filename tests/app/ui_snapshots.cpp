@@ -105,11 +105,10 @@ int main(int argc, char** argv) {
     save(controller.window(), "main-empty");
     bool added = false;
     QObject::connect(&controller, &MainController::filesAdded, [&added] { added = true; });
-    controller.setFilesToAdd({QString::fromStdString(inputs + "/first.wav"),
-                              QString::fromStdString(inputs + "/second.wav"),
-                              QString::fromStdString(inputs + "/folder"),
-                              QString::fromStdString(longName),
-                              QString::fromStdString(inputs + "/readme.txt")});
+    controller.setFilesToAdd(
+        {QString::fromStdString(inputs + "/first.wav"),
+         QString::fromStdString(inputs + "/second.wav"), QString::fromStdString(inputs + "/folder"),
+         QString::fromStdString(longName), QString::fromStdString(inputs + "/readme.txt")});
     apptest::PumpUntil([&added] { return added; });
 
     const std::string log = home / "CorvaLog-20261205-193401.xwl";
