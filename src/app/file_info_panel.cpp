@@ -229,8 +229,8 @@ void SoundFileInfoViewController::setFont(const plist::Dictionary& font) {
     }
     textFormat_.setFont(value);
     labelFormat_.setFont(Bold(value));
+    // The labels' tab stop follows the new font: setupInfo measures it again.
     setupInfo();
-    recalcTabStops();
 }
 
 void SoundFileInfoViewController::setLabelColor(const QColor& colour) {

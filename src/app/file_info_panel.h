@@ -3,7 +3,8 @@
 // tab stop and the value after it. Which properties show, under which labels,
 // comes from the resource "attributes.plist" (rows of "key", the label, and
 // "value": an accessor name of the fixed map below, "specifics:" and a key of
-// the file's specifics, or for "Status" a literal text).
+// the file's specifics, or for "Status" a literal text). Fonts and colours of
+// labels and values can be changed; a font picked for the text view reaches it.
 #pragma once
 
 #include <QColor>
