@@ -51,6 +51,12 @@ public:
     virtual OSErr Create(CSoundFile* source, short channels, short wordSize, float sampleRate,
                          void* specifics, const unsigned char* extension);
 
+    // While the output is written, what is read comes back from the temporary
+    // file (so the fades of a finished output read what was written): the input
+    // buffer is the temporary file's. Without one, the base operation.
+    using CSoundFile::InitInputBuffer;
+    OSErr InitInputBuffer() override;
+
     // Output buffer traffic goes to the temporary file while there is one.
     OSErr InitOutputBuffer() override;
     OSErr RefreshOutputBuffer(uint32_t frame) override;
@@ -91,6 +97,11 @@ protected:
     // native 16-bit samples with the coded file's channel count, starting at frame
     // `position`. A coded format that writes supplies it; the base refuses (-50).
     virtual OSErr EncodeBlock(const int16_t* samples, uint32_t frames, uint32_t position);
+
+    // The input side of the temporary file, for a format's RefreshInputBuffer
+    // while the temporary file exists: its block at `frame` becomes the input
+    // buffer. -22005 when there is no temporary file.
+    OSErr RefreshTemporaryInput(uint32_t frame);
 
     // Destroys the temporary file and removes it from disk.
     void DestroyTemporaryFile();

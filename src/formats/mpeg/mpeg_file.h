@@ -22,7 +22,8 @@ public:
                  void* specifics, const unsigned char* extension) override;
     OSErr Close() override;
 
-    OSErr InitInputBuffer() override;
+    // While the output is written, the temporary file's block at `frame`
+    // (InitInputBuffer is the coded-file base's); otherwise nothing is read.
     OSErr RefreshInputBuffer(uint32_t frame) override;
     OSErr SetFilePos(uint32_t) override { return 0; }
     OSErr UpdateSize() override { return 0; }
