@@ -13,7 +13,9 @@
 //  2. Writing: InitOutputBuffer, RefreshOutputBuffer and FlushOutputBuffer pass
 //     to the temporary file, and the output-buffer field points at its buffer,
 //     so the Write and Add loops fill the temporary file. While it is written the
-//     coded file describes itself as that file does: 16-bit PCM.
+//     coded file describes itself as that file does: 16-bit PCM. Reads pass to
+//     it too (InitInputBuffer here, RefreshTemporaryInput from the format's
+//     RefreshInputBuffer), so that a finished output can be faded in place.
 //  3. Close: EncodeTemporaryFile encodes the temporary file block by block
 //     through EncodeBlock when something was written and discard on close is not
 //     set, reporting a progress step and each block's position; a non-zero

@@ -1,7 +1,8 @@
 // MPEG-1 Layer I ('MPG1') and Layer II ('MPG2') audio files: the frames alone,
 // no container. While a conversion writes one, the samples go as 16-bit PCM
-// into the coded-file base's temporary file; closing the object encodes that
-// file (or the source handed to Create) into the output.
+// into the coded-file base's temporary file, and reads come back from it;
+// closing the object encodes that file (or the source handed to Create) into
+// the output.
 #pragma once
 
 #include <cstdint>
