@@ -6,8 +6,8 @@
 
 #include "formats/pcm/pcm_io.h"
 #include "formats/telephony/coded_source.h"
-#include "foundation/resource_fork.h"
 #include "foundation/pstring.h"
+#include "foundation/resource_fork.h"
 
 namespace {
 
