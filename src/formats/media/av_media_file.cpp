@@ -381,6 +381,8 @@ OSErr AVFoundationFile::DecodeUntil(uint64_t frames) {
 }
 
 OSErr AVFoundationFile::RefreshInputBuffer(uint32_t frame) {
+    // While the output is written, what was written is read back.
+    if (GetTemporaryFile()) return RefreshTemporaryInput(frame);
     if (!open_ || !reader_ || !cache_) return kNotOpenedErr;
     if (!inputBuffer_) {
         if (OSErr err = InitInputBuffer()) return err;
