@@ -69,12 +69,13 @@ OutputFolderView DescribeOutputFolder(const std::string& folder, const VolumeLoo
 }
 
 OutputPage::OutputPage(OutputPageWidgets widgets, Workspace& workspace, VolumeLookup lookup)
-    : w_(widgets), workspace_(workspace), lookup_(std::move(lookup)),
+    : w_(widgets),
+      workspace_(workspace),
+      lookup_(std::move(lookup)),
       receiver_(std::make_unique<QObject>()) {
     // Announced on the thread that changed the folder (a batch's own thread).
     changeToken_ = platform::NotificationCenter::Default().AddObserver(
-        platform::kFileSystemChangedNotification, nullptr,
-        [this](const platform::Notification& n) {
+        platform::kFileSystemChangedNotification, nullptr, [this](const platform::Notification& n) {
             const std::string path = n.object.asString();
             QMetaObject::invokeMethod(
                 receiver_.get(), [this, path] { folderChanged(path); }, Qt::QueuedConnection);

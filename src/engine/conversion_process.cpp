@@ -150,8 +150,7 @@ void ConversionProcess::startConversion(std::vector<std::string> inputFiles,
                 &ConversionProcess::doConversion);
 }
 
-OSErr ConversionProcess::convertSingleFile(std::string input,
-                                           std::shared_ptr<ConvSpec> conversion,
+OSErr ConversionProcess::convertSingleFile(std::string input, std::shared_ptr<ConvSpec> conversion,
                                            std::string destPath, std::string outputName,
                                            EngineSettings settings) {
     // The name replaces the input's name in the conversion's folder: it must
@@ -165,8 +164,8 @@ OSErr ConversionProcess::convertSingleFile(std::string input,
 }
 
 bool ConversionProcess::isSingleFileName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
 }
 
 void ConversionProcess::launchBatch(std::vector<std::string> inputFiles,

@@ -14,15 +14,21 @@ constexpr int64_t kVersion = 1;
 
 }  // namespace
 
-void KeyedArchiver::encodeBool(bool value, const std::string& key) { values_[key] = value; }
+void KeyedArchiver::encodeBool(bool value, const std::string& key) {
+    values_[key] = value;
+}
 
 void KeyedArchiver::encodeInt32(int32_t value, const std::string& key) {
     values_[key] = static_cast<int>(value);
 }
 
-void KeyedArchiver::encodeFloat(float value, const std::string& key) { values_[key] = value; }
+void KeyedArchiver::encodeFloat(float value, const std::string& key) {
+    values_[key] = value;
+}
 
-void KeyedArchiver::encodeDouble(double value, const std::string& key) { values_[key] = value; }
+void KeyedArchiver::encodeDouble(double value, const std::string& key) {
+    values_[key] = value;
+}
 
 void KeyedArchiver::encodeObject(const Value& value, const std::string& key) {
     if (value.isNull())
@@ -38,7 +44,9 @@ Value KeyedArchiver::archive() const {
     return d;
 }
 
-std::string KeyedArchiver::archivedData(Format format) const { return Serialize(archive(), format); }
+std::string KeyedArchiver::archivedData(Format format) const {
+    return Serialize(archive(), format);
+}
 
 std::optional<KeyedUnarchiver> KeyedUnarchiver::FromArchive(const Value& archive) {
     const Value* version = archive.find(kVersionKey);

@@ -278,8 +278,8 @@ TEST(ClosestVocRates, AgreeWithTheWriterAndSoxOnEveryConstantUpToTheirLimits) {
     // A file of the writer at the constant's exact rate: its stored constant,
     // and the rate our reader takes from it.
     const auto write = [&](bool extended, uint32_t constant) {
-        const double exact = extended ? 256000000.0 / (65536 - constant) / 2
-                                      : 1000000.0 / (256 - constant);
+        const double exact =
+            extended ? 256000000.0 / (65536 - constant) / 2 : 1000000.0 / (256 - constant);
         const float rate = RateAtOrAbove(exact);
         const uint32_t closest = extended ? ClosestVOC16SRate(rate) : ClosestVOCSRate(rate);
         std::unique_ptr<CSoundFile> f(extended ? static_cast<CSoundFile*>(new CVOC_SBFile)
@@ -287,16 +287,15 @@ TEST(ClosestVocRates, AgreeWithTheWriterAndSoxOnEveryConstantUpToTheirLimits) {
         const short channels = extended ? 2 : 1;
         ASSERT_EQ(f->ISoundFile(dir / ((extended ? "w" : "b") + std::to_string(constant))), 0);
         ASSERT_EQ(f->Create(channels, extended ? 16 : 8, rate, nullptr, extension), 0) << rate;
-        ASSERT_EQ(formattest::WriteBufferForm(*f, 0, std::vector<uint8_t>(channels * 16, 0x40)),
-                  0);
+        ASSERT_EQ(formattest::WriteBufferForm(*f, 0, std::vector<uint8_t>(channels * 16, 0x40)), 0);
         ASSERT_EQ(f->Close(), 0);
         const std::string path = f->GetPath();
         CorvaOutFile::Clear();
         // The first block's constant follows its 4-byte head at byte 26.
         const std::string bytes = testsupport::ReadFile(path);
         ASSERT_GT(bytes.size(), 32u);
-        const uint32_t stored = extended ? uint8_t(bytes[30]) | uint32_t(uint8_t(bytes[31])) << 8
-                                         : uint8_t(bytes[30]);
+        const uint32_t stored =
+            extended ? uint8_t(bytes[30]) | uint32_t(uint8_t(bytes[31])) << 8 : uint8_t(bytes[30]);
         EXPECT_EQ(stored, constant) << rate;
         std::unique_ptr<CSoundFile> back(extended ? static_cast<CSoundFile*>(new CVOC_SBFile)
                                                   : new CVOCFile);
@@ -336,16 +335,14 @@ TEST(ClosestVocRates, AgreeWithTheWriterAndSoxOnEveryConstantUpToTheirLimits) {
 
 TEST(ClosestVocRates, StepOneConstantFurtherAboveTheirLimitsAndStayWithinTheirConstants) {
     const std::pair<double, uint32_t> eightBit[] = {
-        {20000, 20000}, {20001, 20000},    {20408, 20833},   {22050, 22727},
-        {44100, 45454}, {48000, 50000},    {1e6, 1000000},   {1e7, 1000000},
-        {HUGE_VAL, 1000000}, {3000, 3906}, {0, 3906},        {-8000, 3906},
-        {std::nan(""), 3906},
+        {20000, 20000}, {20001, 20000}, {20408, 20833},       {22050, 22727},      {44100, 45454},
+        {48000, 50000}, {1e6, 1000000}, {1e7, 1000000},       {HUGE_VAL, 1000000}, {3000, 3906},
+        {0, 3906},      {-8000, 3906},  {std::nan(""), 3906},
     };
     for (const auto& [rate, closest] : eightBit) EXPECT_EQ(ClosestVOCSRate(rate), closest) << rate;
     const std::pair<double, uint32_t> sixteenBit[] = {
-        {44101, 44092},      {48000, 47976},       {96000, 95952}, {3e8, 64000000},
-        {HUGE_VAL, 64000000}, {1000, 1953},        {0, 1953},      {-44100, 1953},
-        {std::nan(""), 1953},
+        {44101, 44092}, {48000, 47976}, {96000, 95952}, {3e8, 64000000},      {HUGE_VAL, 64000000},
+        {1000, 1953},   {0, 1953},      {-44100, 1953}, {std::nan(""), 1953},
     };
     for (const auto& [rate, closest] : sixteenBit)
         EXPECT_EQ(ClosestVOC16SRate(rate), closest) << rate;
