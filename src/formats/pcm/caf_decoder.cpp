@@ -174,7 +174,12 @@ OSErr PacketDecoder::MakeContext() {
     context_->block_align = static_cast<int>(blockAlign_);
     // One thread: every packet comes back decoded before the next is sent.
     context_->thread_count = 1;
-    if (avcodec_open2(context_, codec_, nullptr) < 0) {
+    const int rate = context_->sample_rate;
+    // A decoder that makes another channel count or rate of these packets
+    // (GSM is mono, Opus 48 kHz) does not decode what the file declares.
+    if (avcodec_open2(context_, codec_, nullptr) < 0 ||
+        context_->ch_layout.nb_channels != static_cast<int>(channels_) ||
+        context_->sample_rate != rate) {
         avcodec_free_context(&context_);
         return kNotASoundFileErr;
     }
