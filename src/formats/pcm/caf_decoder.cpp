@@ -30,24 +30,25 @@ constexpr size_t kAtomHeaderBytes = 12;
 // The most channels an Apple Lossless stream has.
 constexpr uint32_t kMaxLosslessChannels = 8;
 
+// Format, codec, stands alone, takes runs, decoder's order, Apple Lossless cookie.
 constexpr CompressedFormat kFormats[] = {
-    {FourCC("alac"), AV_CODEC_ID_ALAC, true, true, true},
-    {FourCC("ulaw"), AV_CODEC_ID_PCM_MULAW, true, false, false},
-    {FourCC("alaw"), AV_CODEC_ID_PCM_ALAW, true, false, false},
+    {FourCC("alac"), AV_CODEC_ID_ALAC, true, false, true, true},
+    {FourCC("ulaw"), AV_CODEC_ID_PCM_MULAW, true, true, false, false},
+    {FourCC("alaw"), AV_CODEC_ID_PCM_ALAW, true, true, false, false},
     // Every IMA 4:1 packet starts with its own predictor and step.
-    {FourCC("ima4"), AV_CODEC_ID_ADPCM_IMA_QT, true, false, false},
-    {FourCC("MAC3"), AV_CODEC_ID_MACE3, false, false, false},
-    {FourCC("MAC6"), AV_CODEC_ID_MACE6, false, false, false},
-    {FourCC("agsm"), AV_CODEC_ID_GSM, false, false, false},
+    {FourCC("ima4"), AV_CODEC_ID_ADPCM_IMA_QT, true, true, false, false},
+    {FourCC("MAC3"), AV_CODEC_ID_MACE3, false, true, false, false},
+    {FourCC("MAC6"), AV_CODEC_ID_MACE6, false, true, false, false},
+    {FourCC("agsm"), AV_CODEC_ID_GSM, false, true, false, false},
     // Microsoft GSM: 'ms' and the WAVE format tag 0x0031.
-    {0x6D730031, AV_CODEC_ID_GSM_MS, false, false, false},
-    {FourCC("Qclp"), AV_CODEC_ID_QCELP, false, false, false},
-    {FourCC("samr"), AV_CODEC_ID_AMR_NB, false, false, false},
-    {FourCC("ilbc"), AV_CODEC_ID_ILBC, false, false, false},
-    {FourCC(".mp1"), AV_CODEC_ID_MP1, false, false, false},
-    {FourCC(".mp2"), AV_CODEC_ID_MP2, false, false, false},
-    {FourCC(".mp3"), AV_CODEC_ID_MP3, false, false, false},
-    {FourCC("opus"), AV_CODEC_ID_OPUS, false, false, false},
+    {0x6D730031, AV_CODEC_ID_GSM_MS, false, true, false, false},
+    {FourCC("Qclp"), AV_CODEC_ID_QCELP, false, false, false, false},
+    {FourCC("samr"), AV_CODEC_ID_AMR_NB, false, false, false, false},
+    {FourCC("ilbc"), AV_CODEC_ID_ILBC, false, false, false, false},
+    {FourCC(".mp1"), AV_CODEC_ID_MP1, false, false, false, false},
+    {FourCC(".mp2"), AV_CODEC_ID_MP2, false, false, false, false},
+    {FourCC(".mp3"), AV_CODEC_ID_MP3, false, false, false, false},
+    {FourCC("opus"), AV_CODEC_ID_OPUS, false, false, false, false},
 };
 
 // The configuration within an Apple Lossless cookie; false when there is none.

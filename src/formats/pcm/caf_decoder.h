@@ -25,6 +25,9 @@ struct CompressedFormat {
     // Every packet decodes on its own, whatever came before it; otherwise a
     // packet decodes right only after the packets before it.
     bool standsAlone;
+    // The decoder takes a run of packets of a constant size in one call;
+    // otherwise each packet is handed over alone.
+    bool takesRuns;
     // The decoder delivers the channels in an order of its own (Apple
     // Lossless); otherwise in the order they are stored.
     bool decoderOrder;

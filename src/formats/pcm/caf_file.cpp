@@ -21,8 +21,9 @@ constexpr size_t kScratchBytes = 65536;
 // Decoded samples are delivered with 24 bits, whatever bits the description
 // gives a compressed sample (4 for IMA 4:1, 8 for µ-law, 0 for most).
 constexpr short kCompressedWordSize = 24;
-// Packets of a constant size are decoded about this many frames at a time (at
-// least a packet), so that tiny packets do not cost a decoder call each ...
+// Packets of a constant size are decoded in runs of about this many frames (at
+// least a packet) where the decoder takes runs, so that tiny packets do not
+// cost a decoder call each ...
 constexpr uint32_t kUnitFrames = 4096;
 // ... holding no more than this many bytes of packets ...
 constexpr uint32_t kMaxUnitBytes = 1u << 20;
@@ -311,14 +312,14 @@ OSErr CafFile::TakeCompressedStream(const caf::FileLayout& layout) {
     bytesPerPacket_ = d.bytesPerPacket;
     framesPerPacket_ = d.framesPerPacket;
     primingFrames_ = static_cast<uint32_t>(packetTable_.primingFrames());
-    if (constant) {
-        packets_ = layout.audioBytes / bytesPerPacket_;
+    if (constant) packets_ = layout.audioBytes / bytesPerPacket_;
+    if (constant && format_->takesRuns) {
         const uint64_t byFrames = std::max<uint32_t>(1, kUnitFrames / framesPerPacket_);
         const uint64_t bySamples = kMaxUnitSamples / (static_cast<uint64_t>(framesPerPacket_) * channels_);
         const uint64_t byBytes = std::max<uint32_t>(1, kMaxUnitBytes / bytesPerPacket_);
         packetsPerUnit_ = static_cast<uint32_t>(std::min({byFrames, bySamples, byBytes}));
     } else {
-        packets_ = packetTable_.packets();
+        if (!constant) packets_ = packetTable_.packets();
         packetsPerUnit_ = 1;
     }
     framesPerUnit_ = packetsPerUnit_ * framesPerPacket_;

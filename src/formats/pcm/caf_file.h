@@ -98,8 +98,8 @@ private:
     // Stored samples are read a piece at a time through this block.
     std::vector<unsigned char> scratch_;
 
-    // Compressed packets, decoded a unit at a time: a packet of a variable
-    // size, or a run of packets of a constant size.
+    // Compressed packets, decoded a unit at a time: a packet, or a run of
+    // packets of a constant size.
     bool compressed_ = false;
     const caf::CompressedFormat* format_ = nullptr;
     caf::PacketTable packetTable_;
