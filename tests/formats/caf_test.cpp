@@ -177,7 +177,7 @@ TEST_F(CafTest, FrameCountsAndDamagedFiles) {
         {"description too small", Caf(Chunk("desc", std::string(16, '\0')) + Data(frames10)), -22009},
         {"description cut off", Caf(Data(frames10) + desc.substr(0, 30)), kEOFErr},
         {"data without its edit count", Caf(desc + Chunk("data", "", 2)), -22009},
-        {"format not read here", Caf(Desc(2, 0, 0, "aac ") + Data(frames10)), kNotASoundFileErr},
+        {"format not read here", Caf(Desc(2, 0, 0, "QDM2") + Data(frames10)), kNotASoundFileErr},
         {"20-bit samples", Caf(Desc(2, 20, 0, "lpcm", 48000, 6) + Data(frames10)), kNotASoundFileErr},
         {"no channels", Caf(Desc(0, 16) + Data(frames10)), kNotASoundFileErr},
         {"sample rate 0", Caf(Desc(2, 16, 0, "lpcm", 0) + Data(frames10)), kNotASoundFileErr},
@@ -521,6 +521,87 @@ TEST_F(CafTest, FfmpegCompressedFilesGiveTheSamplesFfmpegDecodes) {
     }
 }
 
+// A packet size of the packet table: seven-bit groups, the first ones flagged.
+std::string Varint(uint32_t v) {
+    std::string out(1, static_cast<char>(v & 0x7F));
+    while (v >>= 7) out.insert(out.begin(), static_cast<char>(0x80 | (v & 0x7F)));
+    return out;
+}
+
+// An MPEG-4 descriptor of a tag and body.
+std::string Descriptor(uint8_t tag, const std::string& body) {
+    return std::string(1, static_cast<char>(tag)) + static_cast<char>(body.size()) + body;
+}
+
+TEST_F(CafTest, AacPacketsWithTheirDescriptorDecodeAsFfmpegDecodesThem) {
+    if (!HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    using SF = CSoundFile;
+    struct Case {
+        int rate, channels;
+        const char* layout;
+        SF::ChannelConfiguration configuration;
+    };
+    unsigned seed = 300;
+    for (const Case& c : {Case{44100, 2, "stereo", SF::kStereo}, Case{48000, 6, "5.1", SF::k51}}) {
+        SCOPED_TRACE(c.layout);
+        // ffmpeg's AAC packets, taken out of their ADTS headers.
+        const std::string raw = RandomRaw(kS16, 9001 * static_cast<size_t>(c.channels), seed++);
+        const std::string adts = dir / "in.aac";
+        ASSERT_TRUE(RunCommand("ffmpeg -v error -y -f s16le -ar " + std::to_string(c.rate) + " -ac " +
+                               std::to_string(c.channels) + " -channel_layout " + c.layout + " -i " +
+                               Quote(Put("in.raw", raw)) + " -c:a aac -f adts " + Quote(adts)));
+        const std::string stream = ReadFile(adts);
+        const auto* p = reinterpret_cast<const uint8_t*>(stream.data());
+        std::string audio, sizes;
+        uint64_t packets = 0;
+        uint8_t config[2] = {};
+        for (size_t at = 0; at + 7 <= stream.size(); ++packets) {
+            ASSERT_EQ(p[at] << 4 | p[at + 1] >> 4, 0xFFF);
+            const size_t header = p[at + 1] & 1 ? 7 : 9;
+            const size_t length = (p[at + 3] & 3) << 11 | p[at + 4] << 3 | p[at + 5] >> 5;
+            ASSERT_LE(at + length, stream.size());
+            // Object type, rate index and channel configuration.
+            const int object = (p[at + 2] >> 6) + 1, index = (p[at + 2] >> 2) & 15;
+            const int channels = (p[at + 2] & 1) << 2 | p[at + 3] >> 6;
+            config[0] = static_cast<uint8_t>(object << 3 | index >> 1);
+            config[1] = static_cast<uint8_t>((index & 1) << 7 | channels << 3);
+            audio += stream.substr(at + header, length - header);
+            sizes += Varint(static_cast<uint32_t>(length - header));
+            at += length;
+        }
+        const std::string es = Descriptor(3, BE(1, 2) + '\0' +
+                                                 Descriptor(4, "\x40\x15" + std::string(11, '\0') +
+                                                                   Descriptor(5, std::string(config, config + 2))) +
+                                                 Descriptor(6, "\x02"));
+        const std::string desc =
+            Chunk("desc", BE(std::bit_cast<uint64_t>(double(c.rate)), 8) + "aac " + BE(0, 4) + BE(0, 4) +
+                              BE(1024, 4) + BE(c.channels, 4) + BE(0, 4));
+        const std::string table = Chunk("pakt", BE(packets, 8) + BE(packets * 1024, 8) + BE(0, 8) + sizes);
+        // The stored order of AAC 5.1 (center first); the decoder's order is delivered.
+        const std::string chan = c.channels == 6 ? Chan(LayoutTag(124, 6)) : "";
+        // ffmpeg takes the descriptor after an 'esds' atom's version and flags.
+        const std::string path =
+            Put("aac.caf", Caf(desc + chan + Chunk("kuki", std::string(4, '\0') + es) + table + Data(audio)));
+        std::string decoded;
+        ASSERT_TRUE(RunCommand("ffmpeg -v error -i " + Quote(path) + " -f s24le -", &decoded));
+        const std::vector<int32_t> expected = FromS24(decoded);
+        ASSERT_EQ(expected.size(), packets * 1024 * c.channels);
+
+        // The descriptor after the version and flags, and alone.
+        for (const std::string& cookie : {std::string(4, '\0') + es, es}) {
+            OSErr err = 0;
+            auto f = OpenCaf(Put("ours.caf", Caf(desc + chan + Chunk("kuki", cookie) + table + Data(audio))), &err);
+            ASSERT_EQ(err, 0);
+            EXPECT_EQ(f->GetWordSize(), 24);
+            EXPECT_EQ(f->GetChannelConfiguration(), c.configuration);
+            EXPECT_EQ(f->GetClientLayoutTag(), 0u);
+            EXPECT_EQ(f->GetNumSFrames(), packets * 1024);
+            f->SetSFTBufferSize(3000);
+            EXPECT_TRUE(ReadAll(*f) == expected);
+        }
+    }
+}
+
 TEST_F(CafTest, DamagedCompressedFilesGiveAStatus) {
     if (!HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
     // Packets that do not decode: the read says so, and so does the next one.
@@ -559,7 +640,9 @@ TEST_F(CafTest, DamagedCompressedFilesGiveAStatus) {
         {"packets of too many samples", Caf(desc("ima4", 1024, 34, 65536) + packets), kNotASoundFileErr},
         {"sizes in no table", Caf(desc("ima4", 1, 0, 64) + packets), kNotASoundFileErr},
         {"channels the decoder refuses", Caf(desc("agsm", 2, 66, 160) + packets), kNotASoundFileErr},
-        {"a format not decoded", Caf(desc("QDM2", 1, 0, 1) + packets), kNotASoundFileErr},
+        {"AAC without its configuration", Caf(desc("aac ", 1, 0, 1024) + Chunk("kuki", "\x03\x03\0\0\0") +
+                                               Chunk("pakt", BE(1, 8) + BE(1024, 8) + BE(0, 8) + "\x10") + packets),
+         kNotASoundFileErr},
         // Only whole packets count; a decoder takes any bytes for IMA 4:1.
         {"a packet cut off", Caf(desc("ima4", 2, 68, 64) + packets), 0, 4000 / 68 * 64},
         {"a damaged table", Caf(desc("ulaw", 1, 1, 1) + Chunk("pakt", std::string(10, '\0')) + packets),

@@ -15,6 +15,7 @@ extern "C" {
 
 #include "formats/chunk_reader.h"
 #include "platform/media_library.h"
+#include "soundfile/core_audio_types.h"
 #include "soundfile/sound_file.h"
 #include "soundfile/type_codes.h"
 
@@ -30,25 +31,55 @@ constexpr size_t kAtomHeaderBytes = 12;
 // The most channels an Apple Lossless stream has.
 constexpr uint32_t kMaxLosslessChannels = 8;
 
-// Format, codec, stands alone, takes runs, decoder's order, Apple Lossless cookie.
+using enum CookieKind;
+
+// Format, codec, stands alone, takes runs, decoder's order, cookie.
 constexpr CompressedFormat kFormats[] = {
-    {FourCC("alac"), AV_CODEC_ID_ALAC, true, false, true, true},
-    {FourCC("ulaw"), AV_CODEC_ID_PCM_MULAW, true, true, false, false},
-    {FourCC("alaw"), AV_CODEC_ID_PCM_ALAW, true, true, false, false},
+    {FourCC("alac"), AV_CODEC_ID_ALAC, true, false, true, kAppleLossless},
+    {FourCC("ulaw"), AV_CODEC_ID_PCM_MULAW, true, true, false, kNone},
+    {FourCC("alaw"), AV_CODEC_ID_PCM_ALAW, true, true, false, kNone},
     // Every IMA 4:1 packet starts with its own predictor and step.
-    {FourCC("ima4"), AV_CODEC_ID_ADPCM_IMA_QT, true, true, false, false},
-    {FourCC("MAC3"), AV_CODEC_ID_MACE3, false, true, false, false},
-    {FourCC("MAC6"), AV_CODEC_ID_MACE6, false, true, false, false},
-    {FourCC("agsm"), AV_CODEC_ID_GSM, false, true, false, false},
+    {FourCC("ima4"), AV_CODEC_ID_ADPCM_IMA_QT, true, true, false, kNone},
+    {FourCC("MAC3"), AV_CODEC_ID_MACE3, false, true, false, kNone},
+    {FourCC("MAC6"), AV_CODEC_ID_MACE6, false, true, false, kNone},
+    {FourCC("agsm"), AV_CODEC_ID_GSM, false, true, false, kNone},
     // Microsoft GSM: 'ms' and the WAVE format tag 0x0031.
-    {0x6D730031, AV_CODEC_ID_GSM_MS, false, true, false, false},
-    {FourCC("Qclp"), AV_CODEC_ID_QCELP, false, false, false, false},
-    {FourCC("samr"), AV_CODEC_ID_AMR_NB, false, false, false, false},
-    {FourCC("ilbc"), AV_CODEC_ID_ILBC, false, false, false, false},
-    {FourCC(".mp1"), AV_CODEC_ID_MP1, false, false, false, false},
-    {FourCC(".mp2"), AV_CODEC_ID_MP2, false, false, false, false},
-    {FourCC(".mp3"), AV_CODEC_ID_MP3, false, false, false, false},
-    {FourCC("opus"), AV_CODEC_ID_OPUS, false, false, false, false},
+    {0x6D730031, AV_CODEC_ID_GSM_MS, false, true, false, kNone},
+    {FourCC("Qclp"), AV_CODEC_ID_QCELP, false, false, false, kNone},
+    {FourCC("samr"), AV_CODEC_ID_AMR_NB, false, false, false, kNone},
+    {FourCC("ilbc"), AV_CODEC_ID_ILBC, false, false, false, kNone},
+    {FourCC(".mp1"), AV_CODEC_ID_MP1, false, false, false, kNone},
+    {FourCC(".mp2"), AV_CODEC_ID_MP2, false, false, false, kNone},
+    {FourCC(".mp3"), AV_CODEC_ID_MP3, false, false, false, kNone},
+    {FourCC("aac "), AV_CODEC_ID_AAC, false, false, true, kEsDescriptor},
+    {FourCC("opus"), AV_CODEC_ID_OPUS, false, false, false, kNone},
+};
+
+// The MPEG-4 descriptors of an elementary stream descriptor that lead to the
+// decoder's configuration.
+constexpr uint8_t kEsDescriptorTag = 3;
+constexpr uint8_t kDecoderConfigTag = 4;
+constexpr uint8_t kDecoderSpecificTag = 5;
+// The fields of a decoder configuration before the descriptors it holds:
+// object type, stream type, buffer size, largest and mean bit rate.
+constexpr uint64_t kDecoderConfigBytes = 13;
+// The version and flags an 'esds' atom puts before the descriptor.
+constexpr uint64_t kAtomVersionBytes = 4;
+// The layout tags of the native orders of the media library that are known
+// here, by their channel masks.
+struct NativeOrder {
+    uint64_t mask;
+    uint16_t layout;
+};
+constexpr NativeOrder kNativeOrders[] = {
+    {AV_CH_LAYOUT_SURROUND, 113},          // L R C
+    {AV_CH_LAYOUT_4POINT0, 115},           // L R C Cs
+    {AV_CH_LAYOUT_5POINT0, 117},           // L R C Ls Rs
+    {AV_CH_LAYOUT_5POINT0_BACK, 117},      //
+    {AV_CH_LAYOUT_5POINT1, 121},           // L R C LFE Ls Rs
+    {AV_CH_LAYOUT_5POINT1_BACK, 121},      //
+    {AV_CH_LAYOUT_6POINT1_BACK, 125},      // L R C LFE Ls Rs Cs
+    {AV_CH_LAYOUT_7POINT1_WIDE_BACK, 126}, // L R C LFE Ls Rs Lc Rc
 };
 
 // The configuration within an Apple Lossless cookie; false when there is none.
@@ -61,6 +92,62 @@ bool FindLosslessConfig(const std::vector<uint8_t>& cookie, const uint8_t** conf
     if (cookie.size() < at + kConfigBytes) return false;
     *config = cookie.data() + at;
     return true;
+}
+
+// A descriptor's tag and body (its length in up to four bytes of seven bits).
+bool ReadDescriptor(ByteView& in, uint8_t* tag, ByteView* body) {
+    uint8_t t = 0;
+    if (!in.ReadU8(&t)) return false;
+    uint32_t length = 0;
+    for (int i = 0; i < 4; ++i) {
+        uint8_t b = 0;
+        if (!in.ReadU8(&b)) return false;
+        length = (length << 7) | (b & 0x7F);
+        if (!(b & 0x80)) {
+            *tag = t;
+            return in.Sub(length, body);
+        }
+    }
+    return false;
+}
+
+// The decoder's configuration in an elementary stream descriptor (with or
+// without the version and flags of an 'esds' atom in front); false when the
+// cookie holds none.
+bool FindDecoderSpecificInfo(const std::vector<uint8_t>& cookie, std::vector<uint8_t>* info) {
+    ByteView in(cookie.data(), cookie.size());
+    if (!cookie.empty() && cookie[0] != kEsDescriptorTag && !in.Skip(kAtomVersionBytes))
+        return false;
+    uint8_t tag = 0;
+    ByteView es;
+    uint8_t flags = 0;
+    if (!ReadDescriptor(in, &tag, &es) || tag != kEsDescriptorTag || !es.Skip(2) ||
+        !es.ReadU8(&flags))
+        return false;
+    // The stream it depends on, its URL and its clock reference stream.
+    if ((flags & 0x80) && !es.Skip(2)) return false;
+    if (flags & 0x40) {
+        uint8_t n = 0;
+        if (!es.ReadU8(&n) || !es.Skip(n)) return false;
+    }
+    if ((flags & 0x20) && !es.Skip(2)) return false;
+    // Every step consumes a descriptor of at least two bytes, so the loops end.
+    ByteView config;
+    while (es.remaining()) {
+        if (!ReadDescriptor(es, &tag, &config)) return false;
+        if (tag != kDecoderConfigTag) continue;
+        if (!config.Skip(kDecoderConfigBytes)) return false;
+        while (config.remaining()) {
+            ByteView specific;
+            if (!ReadDescriptor(config, &tag, &specific)) return false;
+            if (tag == kDecoderSpecificTag && specific.size() > 0) {
+                info->assign(specific.data(), specific.data() + specific.size());
+                return true;
+            }
+        }
+        return false;
+    }
+    return false;
 }
 
 void QuietDecoderLog() {
@@ -129,7 +216,9 @@ OSErr PacketDecoder::Open(const CompressedFormat& format, const std::vector<uint
     blockAlign_ = description.bytesPerPacket <= INT32_MAX ? description.bytesPerPacket : 0;
     if (channels_ == 0 || channels_ > kMaxSoundFileChannels) return kNotASoundFileErr;
 
-    if (format.losslessCookie) {
+    if (format.cookie == kEsDescriptor && !FindDecoderSpecificInfo(cookie, &extradata_))
+        return kNotASoundFileErr;
+    if (format.cookie == kAppleLossless) {
         const uint8_t* config = nullptr;
         if (!FindLosslessConfig(cookie, &config)) return kNotASoundFileErr;
         // The cookie must describe the stream the file declares.
@@ -184,6 +273,13 @@ OSErr PacketDecoder::MakeContext() {
         avcodec_free_context(&context_);
         return kNotASoundFileErr;
     }
+    return 0;
+}
+
+uint32_t PacketDecoder::DecodedLayoutTag() const {
+    if (!context_ || context_->ch_layout.order != AV_CHANNEL_ORDER_NATIVE) return 0;
+    for (const NativeOrder& order : kNativeOrders)
+        if (order.mask == context_->ch_layout.u.mask) return LayoutTag(order.layout, channels_);
     return 0;
 }
 

@@ -18,6 +18,13 @@ struct AVFrame;
 
 namespace caf {
 
+// What a format's magic cookie holds for its decoder.
+enum class CookieKind {
+    kNone,           // nothing needed
+    kAppleLossless,  // the stream's configuration, which must describe the file's stream
+    kEsDescriptor,   // an MPEG-4 elementary stream descriptor with the decoder's configuration
+};
+
 // A compressed format the media library decodes.
 struct CompressedFormat {
     uint32_t formatID;
@@ -29,10 +36,9 @@ struct CompressedFormat {
     // otherwise each packet is handed over alone.
     bool takesRuns;
     // The decoder delivers the channels in an order of its own (Apple
-    // Lossless); otherwise in the order they are stored.
+    // Lossless, AAC); otherwise in the order they are stored.
     bool decoderOrder;
-    // The file's magic cookie is needed and is an Apple Lossless configuration.
-    bool losslessCookie;
+    CookieKind cookie;
 };
 
 // The compressed format of a 'desc' format ID; null for one not read here.
@@ -61,6 +67,10 @@ public:
     // `capacity` frames.
     OSErr Decode(const uint8_t* packets, uint32_t bytes, int32_t* out, uint32_t capacity,
                  uint32_t* frames);
+
+    // The layout tag of the order the decoder delivers the channels in, as it
+    // says when opened; 0 when that is none of the layouts known here.
+    uint32_t DecodedLayoutTag() const;
 
     // Forgets what earlier packets left behind: the next packet is decoded as
     // by a decoder that has seen none.

@@ -74,27 +74,6 @@ constexpr LayoutRule kLayoutRules[] = {
     {142, CSoundFile::k61, 125},
 };
 
-// The layout of the order in which the media library's Apple Lossless decoder
-// delivers the channels of a stream (0: none of the known layouts).
-uint32_t DecodedLosslessTag(uint32_t channels) {
-    switch (channels) {
-        case 3:
-            return LayoutTag(113, 3);
-        case 4:
-            return LayoutTag(115, 4);
-        case 5:
-            return LayoutTag(117, 5);
-        case 6:
-            return LayoutTag(121, 6);
-        case 7:
-            return LayoutTag(125, 7);
-        case 8:
-            return LayoutTag(126, 8);
-        default:
-            return 0;
-    }
-}
-
 // Full scale ±1.0 to the 32-bit range, toward zero; beyond it the ends, NaN 0.
 inline int32_t FloatToSample(double x) {
     const double scaled = x * 2147483648.0;
@@ -359,7 +338,7 @@ OSErr CafFile::TakeChannelLayout(const caf::FileLayout& layout) {
     // layout the file names.
     uint32_t tag = 0;
     if (compressed_ && format_->decoderOrder) {
-        tag = DecodedLosslessTag(channels_);
+        tag = decoder_->DecodedLayoutTag();
     } else if (layout.channelLayout.present) {
         tag = layout.channelLayout.tag;
         if (tag == kAudioChannelLayoutTag_UseChannelDescriptions &&
