@@ -72,14 +72,16 @@ struct NativeOrder {
     uint16_t layout;
 };
 constexpr NativeOrder kNativeOrders[] = {
-    {AV_CH_LAYOUT_SURROUND, 113},          // L R C
-    {AV_CH_LAYOUT_4POINT0, 115},           // L R C Cs
-    {AV_CH_LAYOUT_5POINT0, 117},           // L R C Ls Rs
-    {AV_CH_LAYOUT_5POINT0_BACK, 117},      //
-    {AV_CH_LAYOUT_5POINT1, 121},           // L R C LFE Ls Rs
-    {AV_CH_LAYOUT_5POINT1_BACK, 121},      //
-    {AV_CH_LAYOUT_6POINT1_BACK, 125},      // L R C LFE Ls Rs Cs
-    {AV_CH_LAYOUT_7POINT1_WIDE_BACK, 126}, // L R C LFE Ls Rs Lc Rc
+    // L R C; L R C Cs; L R C Ls Rs (side or back); L R C LFE Ls Rs (side or back)
+    {AV_CH_LAYOUT_SURROUND, 113},
+    {AV_CH_LAYOUT_4POINT0, 115},
+    {AV_CH_LAYOUT_5POINT0, 117},
+    {AV_CH_LAYOUT_5POINT0_BACK, 117},
+    {AV_CH_LAYOUT_5POINT1, 121},
+    {AV_CH_LAYOUT_5POINT1_BACK, 121},
+    // L R C LFE Ls Rs Cs; L R C LFE Ls Rs Lc Rc
+    {AV_CH_LAYOUT_6POINT1_BACK, 125},
+    {AV_CH_LAYOUT_7POINT1_WIDE_BACK, 126},
 };
 
 // The configuration within an Apple Lossless cookie; false when there is none.
