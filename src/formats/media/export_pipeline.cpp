@@ -182,6 +182,10 @@ struct AudioTrack {
     int64_t position = 0;
     bool positioned = false;
     bool finished = false;  // no more samples will come
+    // Where the container says the track ends, in seconds of the asset and in
+    // samples of the mix (the decoder may give a little more: encoder padding).
+    double endSeconds = std::numeric_limits<double>::infinity();
+    int64_t endSample = std::numeric_limits<int64_t>::max();
     bool flushed = false;   // the decoder was told the end
     double volume = 1;
     std::vector<MediaExportSession::VolumeRamp> ramps;  // by start
@@ -398,6 +402,12 @@ struct ExportPipeline::Impl {
                 auto track = std::make_unique<AudioTrack>();
                 track->stream = static_cast<int>(i);
                 track->trackID = static_cast<int>(i) + 1;
+                if (input->duration_estimation_method == AVFMT_DURATION_FROM_STREAM &&
+                    st->duration != AV_NOPTS_VALUE && st->duration > 0)
+                    track->endSeconds =
+                        (st->start_time != AV_NOPTS_VALUE ? Seconds(st->start_time, st->time_base)
+                                                          : 0) +
+                        Seconds(st->duration, st->time_base) - assetStart;
                 if (!OpenDecoder(st, &track->decoder)) continue;
                 st->discard = AVDISCARD_DEFAULT;
                 audioOfStream[i] = static_cast<int>(audio.size());
@@ -605,6 +615,11 @@ struct ExportPipeline::Impl {
         startSample = std::llround(rangeStart * outRate);
         if (std::isfinite(rangeEnd)) endSample = std::llround(ClampSeconds(rangeEnd) * outRate);
         for (auto& track : audio) {
+            track->endSample = endSample;
+            if (std::isfinite(track->endSeconds))
+                track->endSample = std::min(
+                    endSample, static_cast<int64_t>(
+                                   std::llround(ClampSeconds(track->endSeconds) * outRate)));
             track->fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, outChannels, kBlockFrames);
             if (!track->fifo) return Fail("out of memory");
             for (const auto& p : req.audioMix.inputParameters) {
@@ -752,9 +767,9 @@ struct ExportPipeline::Impl {
         const int64_t from = t.position;
         const int64_t to = from + n;
         t.position = to;
-        if (to >= endSample) t.finished = true;
+        if (to >= t.endSample) t.finished = true;
         const int64_t keepFrom = std::max(from, startSample);
-        const int64_t keepTo = std::min(to, endSample);
+        const int64_t keepTo = std::min(to, t.endSample);
         if (keepTo <= keepFrom) return true;
         const int offset = static_cast<int>(keepFrom - from);
         const int count = static_cast<int>(keepTo - keepFrom);
@@ -995,6 +1010,10 @@ struct ExportPipeline::Impl {
             if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
             if (rc < 0) return FailWriting("cannot encode");
             outPacket->stream_index = stream->index;
+            // A picture lasts one frame (some encoders leave it open, and the
+            // container would then cut the last picture off).
+            if (outPacket->duration <= 0 && codec->codec_type == AVMEDIA_TYPE_VIDEO)
+                outPacket->duration = 1;
             av_packet_rescale_ts(outPacket, codec->time_base, stream->time_base);
             rc = av_interleaved_write_frame(muxer, outPacket);
             av_packet_unref(outPacket);
