@@ -503,6 +503,29 @@ TEST_F(ExportSessionTest, CancelRacingTheEndRunsTheHandlerOnceAndLeavesAWholeOut
     }
     EXPECT_EQ(completed + cancelled, 24);
 
+    // A session destroyed while it exports cancels it and waits: one handler run.
+    {
+        std::atomic<int> runs{0};
+        std::atomic<int> seen{-1};
+        {
+            MediaExportSession session(asset);
+            session.SetOutputFileType("mov");
+            session.SetOutputPath(dir / "dropped.mov");
+            session.SetVideoSettings(MediaVideoSettings{"mpeg4", 80, 60, 25, 0});
+            session.SetAudioSettings(MediaExportSession::AudioSettings{"pcm_s16le", 0, 0, 0});
+            session.exportAsynchronouslyWithCompletionHandler([&] {
+                ++runs;
+                seen = session.GetStatus();
+            });
+        }
+        EXPECT_EQ(runs.load(), 1);
+        if (seen.load() == MediaExportSession::kStatusCancelled) {
+            EXPECT_FALSE(std::filesystem::exists(dir / "dropped.mov"));
+        } else {
+            EXPECT_EQ(seen.load(), MediaExportSession::kStatusCompleted);
+        }
+    }
+
     // A cancel resets the session.
     MediaExportSession session(asset);
     session.SetOutputFileType("mov");

@@ -49,6 +49,10 @@ constexpr double kMaxTrackLagSeconds = 60;
 constexpr double kSameInstant = 1e-6;
 // Times beyond this many seconds are taken as damaged and clamped.
 constexpr double kMaxSeconds = 1e9;
+// One video frame fills the pictures of at most this many seconds; a longer
+// gap before the next frame is left without pictures, so that damaged time
+// stamps cannot make an export run on without end.
+constexpr double kMaxHoldSeconds = 60;
 // The form the pictures are composed in.
 constexpr AVPixelFormat kComposedFormat = AV_PIX_FMT_BGRA;
 
@@ -268,6 +272,7 @@ struct ExportPipeline::Impl {
     AVFrame* held = nullptr;  // the latest frame at or before the next picture's time
     bool haveHeld = false;
     double lastFrameTime = 0;
+    double heldTime = 0;
     double lastFrameEnd = 0;
     double sourceFrameSeconds = 0;
     VideoComposition composition;
@@ -450,7 +455,8 @@ struct ExportPipeline::Impl {
 
     bool CheckRequest() {
         const MediaExportSession::TimeRange& r = req.timeRange;
-        if (!std::isfinite(r.start) || r.start < 0 || std::isnan(r.duration) || !(r.duration > 0))
+        if (!std::isfinite(r.start) || r.start < 0 || r.start > kMaxSeconds ||
+            std::isnan(r.duration) || !(r.duration > 0))
             return Fail("the time range is not a part of the asset");
         for (const auto& p : req.audioMix.inputParameters) {
             bool ok = std::isfinite(p.volume);
@@ -914,6 +920,7 @@ struct ExportPipeline::Impl {
             av_frame_unref(held);
             av_frame_move_ref(held, decoded);
             haveHeld = true;
+            heldTime = at;
             if (!ok) return false;
         }
     }
@@ -927,6 +934,12 @@ struct ExportPipeline::Impl {
                 break;
             }
             if (at >= limit - kSameInstant) break;
+            if (at >= heldTime + kMaxHoldSeconds) {
+                // On to the first picture at or after `limit`.
+                const double next = std::ceil((limit - kSameInstant - rangeStart) / pictureSeconds);
+                nextPicture = std::max(nextPicture + 1, static_cast<int64_t>(next));
+                continue;
+            }
             if (!Emit(nextPicture)) return false;
             ++nextPicture;
         }

@@ -177,21 +177,27 @@ void MediaExportSession::RunExport() {
         pipeline_.reset();  // closes the asset; deletes an output not kept
     } catch (...) {
     }
-    switch (outcome) {
-        case Outcome::kCompleted:
-            status_.store(kStatusCompleted);
-            break;
-        case Outcome::kFailed:
-            if (failure.text.empty())
-                failure = {kMediaExportFailedErr, "cannot write the output", kMediaExportFailedErr};
-            Fail(failure.code, failure.text, failure.status);
-            break;
-        case Outcome::kCancelled: {
-            std::lock_guard<std::mutex> lock(mutex_);
-            errorCode_ = kUserCanceledErr;
-            status_.store(kStatusCancelled);
-            break;
+    try {
+        switch (outcome) {
+            case Outcome::kCompleted:
+                status_.store(kStatusCompleted);
+                break;
+            case Outcome::kFailed:
+                if (failure.text.empty())
+                    failure = {kMediaExportFailedErr, "cannot write the output",
+                               kMediaExportFailedErr};
+                Fail(failure.code, failure.text, failure.status);
+                break;
+            case Outcome::kCancelled: {
+                std::lock_guard<std::mutex> lock(mutex_);
+                errorCode_ = kUserCanceledErr;
+                status_.store(kStatusCancelled);
+                break;
+            }
         }
+    } catch (...) {
+        // Out of memory for the error's text: the status still tells.
+        status_.store(outcome == Outcome::kCancelled ? kStatusCancelled : kStatusFailed);
     }
     try {
         Complete();
