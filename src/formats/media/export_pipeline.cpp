@@ -371,10 +371,13 @@ struct ExportPipeline::Impl {
         return true;
     }
 
-    bool OpenMediaFile() {
-        if (!platform::media::Available())
-            return Fail("the media library is not installed");
+    bool OpenReader() {
+        if (!platform::media::Available()) return Fail("the media library is not installed");
         av_log_set_level(AV_LOG_QUIET);
+        return req.source ? OpenSoundFile() : OpenMediaFile();
+    }
+
+    bool OpenMediaFile() {
         AVDictionary* options = nullptr;
         av_dict_set(&options, "protocol_whitelist", "file", 0);
         av_dict_set(&options, "format_whitelist", platform::MediaDemuxerWhitelist(), 0);
@@ -1124,7 +1127,7 @@ ExportPipeline::ExportPipeline(MediaExportSession* session, ExportRequest reques
 ExportPipeline::~ExportPipeline() = default;
 
 bool ExportPipeline::OpenReader() {
-    return impl_->req.source ? impl_->OpenSoundFile() : impl_->OpenMediaFile();
+    return impl_->OpenReader();
 }
 
 bool ExportPipeline::HasAudio() const {

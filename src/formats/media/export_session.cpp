@@ -7,7 +7,6 @@
 #include <system_error>
 
 #include "formats/media/export_pipeline.h"
-#include "platform/media_library.h"
 #include "soundfile/progress.h"
 
 namespace {
