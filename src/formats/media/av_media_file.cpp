@@ -580,14 +580,16 @@ OSErr AVFoundationFile::ConvertToMovie() {
         if (!source->IsOpen()) return kNotOpenedErr;
         const ExportFormat format = GetExportFormat();
         MediaExportSession session(source);
+        session.SetOutputFileType(format.muxer);
         session.SetOutputPath(path_);
         MediaExportSession::AudioSettings settings;
-        settings.muxer = format.muxer;
         settings.encoder = format.encoder;
         settings.bitRate = format.bitRate;
         settings.channels = static_cast<int>(channels_);
         settings.sampleRate = static_cast<int>(sampleRate_ + 0.5);
         session.SetAudioSettings(settings);
+        // Waits for the export's completion handler (and cancels the export
+        // when this conversion is cancelled meanwhile).
         if (session.Export() == MediaExportSession::kStatusCompleted) return 0;
         const OSErr err = session.GetErrorCode();
         return err ? err : static_cast<OSErr>(kMediaExportFailedErr);
