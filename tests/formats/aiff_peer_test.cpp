@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <ostream>
@@ -152,6 +153,53 @@ TEST_P(PeerWrittenFile, ReadsWithTheSamplesSoxDecodes) {
 
 INSTANTIATE_TEST_SUITE_P(Peers, PeerWrittenFile, ::testing::ValuesIn(kPeerFiles),
                          [](const ::testing::TestParamInfo<PeerFile>& info) { return std::string(info.param.name); });
+
+// ffmpeg's AIFF-C 'fl64' (one channel beyond full scale) reads with the doubles
+// as stored, narrowed as single precision is, and within the last bit of the
+// 32-bit form of what sox and libsndfile decode.
+TEST(AifcDoublePeer, ReadsWithTheSamplesThePeersDecode) {
+    for (const char* program : {"ffmpeg", "sox"})
+        if (!HaveProgram(program)) GTEST_SKIP() << program << " is not installed";
+    TempDir dir;
+    const std::string path = dir / "double.aif", stored = dir / "stored.raw", decoded = dir / "decoded.raw";
+    ASSERT_TRUE(RunCommand("ffmpeg -v error -y -f lavfi -i 'aevalsrc=1.5*sin(2*PI*440*t)|0.3*sin(2*PI*660*t):s=44100:d=0.3' "
+                           "-c:a pcm_f64be -f aiff " + Quote(path)));
+    ASSERT_TRUE(RunCommand("ffmpeg -v error -y -i " + Quote(path) + " -f f64le " + Quote(stored)));
+    ASSERT_TRUE(RunCommand("sox " + Quote(path) + " -t raw -e floating-point -b 64 -L " + Quote(decoded)));
+    const std::string storedBytes = ReadFile(stored), decodedBytes = ReadFile(decoded);
+    std::vector<double> exact(storedBytes.size() / 8), sox(decodedBytes.size() / 8);
+    std::memcpy(exact.data(), storedBytes.data(), exact.size() * 8);
+    std::memcpy(sox.data(), decodedBytes.data(), sox.size() * 8);
+    SF_INFO info{};
+    SNDFILE* peer = sf_open(path.c_str(), SFM_READ, &info);
+    ASSERT_NE(peer, nullptr);
+    std::vector<double> sndfile(static_cast<size_t>(info.frames * info.channels));
+    ASSERT_EQ(sf_readf_double(peer, sndfile.data(), info.frames), info.frames);
+    sf_close(peer);
+
+    auto f = OpenEither(path);
+    EXPECT_EQ(f->GetNumChannels(), 2);
+    ASSERT_EQ(size_t{f->GetNumSFrames()} * 2, exact.size());
+    ASSERT_EQ(sox.size(), exact.size());
+    ASSERT_EQ(sndfile.size(), exact.size());
+    std::vector<uint8_t> back;
+    ASSERT_EQ(ReadAllFrames(*f, &back), 0);
+    std::vector<int32_t> ints(exact.size());
+    std::memcpy(ints.data(), back.data(), ints.size() * 4);
+    std::vector<double> ours(exact.size());
+    uint32_t frames = f->GetNumSFrames();
+    ASSERT_EQ(f->Read(0, &frames, ours.data()), 0);
+    size_t clipped = 0;
+    for (size_t i = 0; i < exact.size(); ++i) {
+        ASSERT_EQ(ints[i], DoubleSampleToInt32(exact[i])) << "sample " << i;
+        const double full = std::clamp(exact[i], -1.0, 1.0);
+        clipped += full != exact[i];
+        ASSERT_NEAR(ours[i], full, 1e-9) << "sample " << i;
+        ASSERT_NEAR(ours[i], sox[i], 2e-9) << "sample " << i;
+        ASSERT_NEAR(ours[i], std::clamp(sndfile[i], -1.0, 1.0), 1e-9) << "sample " << i;
+    }
+    EXPECT_GT(clipped, 1000u);
+}
 
 // ---------------------------------------------------------------------------
 // Files written here, read by the peers

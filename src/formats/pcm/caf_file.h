@@ -23,6 +23,10 @@ namespace caf {
 class PacketDecoder;
 }
 
+enum : int {
+    kCafUnsupportedWordSizeErr = -20020,  // a written word size of 9 to 31 bits, not whole bytes
+};
+
 class CafFile : public CSoundFile {
 public:
     CafFile();
