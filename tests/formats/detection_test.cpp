@@ -404,7 +404,7 @@ const PeerCase kCases[] = {
     {"ffmpeg WAVE mu-law, extensible", "x.wav", FF "-ac 3 -c:a pcm_mulaw OUT", 0, "WVau", 0, "WAVE audio", "pcm_mulaw"},
     {"ffmpeg WAVE A-law, extensible", "x.wav", FF "-ac 3 -c:a pcm_alaw OUT", 0, "WVal", 0, "WAVE audio", "pcm_alaw"},
     {"ffmpeg WAVE float, extensible", "x.wav", FF "-ac 3 -c:a pcm_f32le OUT", 0, "WVfl", 0, "WAVE audio", "pcm_f32le"},
-    {"ffmpeg WAVE double, extensible", "x.wav", FF "-c:a pcm_f64le OUT", 0, "WVfl", kWAVEUnsupportedDataErr, "WAVE audio", "pcm_f64le"},
+    {"ffmpeg WAVE double, extensible", "x.wav", FF "-c:a pcm_f64le OUT", 0, "WVfl", 0, "WAVE audio", "pcm_f64le"},
     {"ffmpeg Broadcast Wave", "x.wav", FF "-c:a pcm_s16le -write_bext 1 OUT", 0, "BWLN", 0, "WAVE audio", "pcm_s16le"},
     {"libsndfile WAVE float", "x.wav", "sndfile-convert -float32 SRC OUT", 0, "WVfl", 0, "WAVE audio", "pcm_f32le"},
 

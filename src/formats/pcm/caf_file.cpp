@@ -377,6 +377,8 @@ OSErr CafFile::Create(short channels, short wordSize, float sampleRate, void* sp
                       const unsigned char* extension) {
     if (IsOpen()) return kFileBusyErr;
     if (channels < 1 || static_cast<uint32_t>(channels) > kMaxSoundFileChannels) return kParamErr;
+    // Samples are written in whole bytes only.
+    if (wordSize > 8 && wordSize < 32 && wordSize % 8 != 0) return kCafUnsupportedWordSizeErr;
     if (wordSize != 8 && wordSize != 16 && wordSize != 24 && wordSize != 32)
         return kIllegalWordSizeErr;
     if (!(sampleRate > 0) || !std::isfinite(sampleRate)) return kParamErr;

@@ -25,6 +25,10 @@ class PacketDecoder;
 struct CompressedFormat;
 }
 
+enum : int {
+    kCafUnsupportedWordSizeErr = -20020,  // a written word size of 9 to 31 bits, not whole bytes
+};
+
 class CafFile : public CSoundFile {
 public:
     CafFile();
