@@ -23,7 +23,6 @@ struct Path {
 struct Output {
     OSType type;
     short bits;
-    const char* extension;
 };
 
 // The frames that n input frames give on a path.
@@ -40,18 +39,19 @@ TEST_F(FrameCounts, EveryChannelTreatmentKeepsTheFrameCountOfItsPath) {
         {"odd_m", 2001}, {"even_m", 2000}, {"odd_s", 2001}, {"even_s", 2000}};
     for (const auto& [name, frames] : inputs) {
         const char* channels = name.ends_with("_m") ? "1" : "2";
-        ASSERT_TRUE(formattest::RunCommand(
-            "sox -r 44100 -n -b 24 -c " + std::string(channels) + " " + Quote(in + "/" + name + ".wav") +
-            " synth " + std::to_string(frames) + "s sine 300 sine 500"));
+        ASSERT_TRUE(formattest::RunCommand("sox -r 44100 -n -b 24 -c " + std::string(channels) +
+                                           " " + Quote(in + "/" + name + ".wav") + " synth " +
+                                           std::to_string(frames) + "s sine 300 sine 500"));
     }
     const Path paths[] = {
-        {"copy", false, false, 1},        {"rate", true, false, 1}, {"linear rate", true, false, 0},
-        {"gain", false, true, 1},         {"rate and gain", true, true, 1},
+        {"copy", false, false, 1},        {"rate", true, false, 1},
+        {"linear rate", true, false, 0},  {"gain", false, true, 1},
+        {"rate and gain", true, true, 1},
     };
     const Output outputs[] = {
-        {FourCC("AIFF"), 8, "aif"},  {FourCC("AIFF"), 16, "aif"}, {FourCC("AIFF"), 24, "aif"},
-        {FourCC("AIFF"), 32, "aif"}, {FourCC("WAVE"), 8, "wav"},  {FourCC("WAVE"), 16, "wav"},
-        {FourCC("WAVE"), 24, "wav"}, {FourCC("WAVE"), 32, "wav"}, {FourCC("WVfl"), 32, "wav"},
+        {FourCC("AIFF"), 8},  {FourCC("AIFF"), 16}, {FourCC("AIFF"), 24}, {FourCC("AIFF"), 32},
+        {FourCC("WAVE"), 8},  {FourCC("WAVE"), 16}, {FourCC("WAVE"), 24}, {FourCC("WAVE"), 32},
+        {FourCC("WVfl"), 32}, {FourCC("BWLN"), 24},
     };
     const int treatments[] = {0,
                               kChannelTreatInterleave,
