@@ -957,22 +957,15 @@ OSErr CWAVEFile::Close() {
         headerDirty_ = 0;
         uint32_t offset = 0, size = 0;
         result = LocateChunk(kData, 1, &offset, &size);
-        // An odd number of data bytes is made even with one frame of silence.
-        const uint32_t bytes = BytesPerSample();
-        if (result == 0 && (numFrames_ & 1) && (channels_ & 1) && (bytes == 1 || bytes == 3)) {
-            std::vector<double> silence(channels_, 0.0);
-            uint32_t one = 1;
-            const bool dither = dither_;
-            dither_ = false;
-            result = Write(numFrames_, &one, silence.data());
-            dither_ = dither;
-        }
-        if (result == 0) result = LocateChunk(kData, 1, &offset, &size);
+        // An odd number of data bytes is followed by a pad byte the size does
+        // not count: the frame count stays what was written.
+        if (result == 0 && dataStart_ + DataBytes() > static_cast<uint64_t>(XWQF::kMaxFileSize))
+            result = kFileBoundsErr;
+        if (result == 0) result = pcmio::WritePadByte(forkRef_, dataStart_, DataBytes());
         if (result == 0) {
             uint8_t raw[4];
             StoreLE32(raw, static_cast<uint32_t>(std::min<uint64_t>(DataBytes(), UINT32_MAX)));
-            int n = sizeof raw;
-            result = XWQF::Write(forkRef_, &n, raw);
+            result = pcmio::WriteAt(forkRef_, offset + 4, raw, sizeof raw);
         }
         if (result == 0) result = WriteExtras();
         if (result == 0) result = WriteSpecialized();
