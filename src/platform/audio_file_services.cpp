@@ -1,5 +1,6 @@
 #include "platform/audio_file_services.h"
 
+#include "platform/media_extensions.h"
 #include "platform/media_library.h"
 
 #include <algorithm>
@@ -16,25 +17,10 @@ namespace platform {
 
 namespace {
 
-// The container formats the media library reads for us: a name extension and
-// the demuxer that reads it. A fixed list, sorted by extension.
-struct ExtensionEntry {
-    const char* extension;
-    const char* demuxer;
-};
-constexpr ExtensionEntry kReadableExtensions[] = {
-    {"3g2", "mov"},   {"3gp", "mov"},  {"aac", "aac"},  {"ac3", "ac3"},  {"adts", "aac"},
-    {"aif", "aiff"},  {"aifc", "aiff"}, {"aiff", "aiff"}, {"amr", "amr"},  {"au", "au"},
-    {"caf", "caf"},   {"ec3", "eac3"}, {"flac", "flac"}, {"m4a", "mov"},  {"m4b", "mov"},
-    {"m4r", "mov"},   {"mp1", "mp3"},  {"mp2", "mp3"},  {"mp3", "mp3"},  {"mp4", "mov"},
-    {"mpa", "mp3"},   {"snd", "au"},   {"wav", "wav"},
-};
-
-// The demuxers a file may be opened with: those of the list above.
-// Ogg, AVI and MPEG program streams are not offered by extension but are
-// routed to the media library by detection.
-constexpr const char* kDemuxerWhitelist =
-    "aac,ac3,aiff,amr,au,avi,caf,eac3,flac,mov,mp3,mpeg,ogg,wav";
+// The sound-file extensions and demuxers of the installed media library,
+// listed when this program was built (scripts/gen_media_extensions.cpp).
+using generated::kMediaDemuxers;
+using generated::kMediaExtensions;
 
 void QuietMediaLibrary() {
     static std::once_flag once;
@@ -72,13 +58,13 @@ struct InputHolder {
 }  // namespace
 
 const char* MediaDemuxerWhitelist() {
-    return kDemuxerWhitelist;
+    return kMediaDemuxers;
 }
 
 const std::vector<std::string>& AudioFileReadableExtensions() {
     static const std::vector<std::string> list = [] {
         std::vector<std::string> out;
-        for (const auto& entry : kReadableExtensions) out.emplace_back(entry.extension);
+        for (const auto& entry : kMediaExtensions) out.emplace_back(entry.extension);
         std::sort(out.begin(), out.end());
         return out;
     }();
@@ -91,7 +77,7 @@ plist::Value AudioFileInfoDictionary(const std::string& path) {
     InputHolder input;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
-    av_dict_set(&options, "format_whitelist", kDemuxerWhitelist, 0);
+    av_dict_set(&options, "format_whitelist", kMediaDemuxers, 0);
     // The "file:" prefix keeps a colon in the path from naming another protocol.
     std::string url = "file:" + path;
     int rc = avformat_open_input(&input.ctx, url.c_str(), nullptr, &options);

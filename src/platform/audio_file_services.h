@@ -9,10 +9,12 @@
 
 namespace platform {
 
-// Name extensions (without dot, lower case) of the fixed list of container
-// formats that the media library reads, sorted. The list is known without
-// loading the library (which a batch of plain files never needs); a file whose
-// demuxer this system's library lacks fails when it is opened.
+// Name extensions (without dot, lower case) of the sound files that the media
+// library reads, sorted: those of its sound-file demuxers, listed from the
+// installed library when this program was built, so that they are known
+// without loading it (which a batch of plain files never needs). Extensions of
+// video containers and those of formats this system reads itself are left
+// out; a file whose demuxer the library in use lacks fails when it is opened.
 const std::vector<std::string>& AudioFileReadableExtensions();
 
 // The file's information dictionary (its tags, plus "approximate duration in
@@ -21,8 +23,10 @@ const std::vector<std::string>& AudioFileReadableExtensions();
 plist::Value AudioFileInfoDictionary(const std::string& path);
 
 // The demuxers a file may be opened with, as libavformat's "format_whitelist"
-// option takes them; with the "file" protocol alone, no playlist, concatenation
-// or network input is ever followed.
+// option takes them: those of the extensions above, and those of the formats
+// detection hands over by their contents (compressed AIFC and WAVE, CAF,
+// NeXT/Sun, AVI, MPEG program streams). With the "file" protocol alone, no
+// playlist, concatenation or network input is ever followed.
 const char* MediaDemuxerWhitelist();
 
 }  // namespace platform

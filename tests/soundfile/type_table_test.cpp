@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "foundation/errors.h"
+#include "platform/audio_file_services.h"
 #include "platform/property_list.h"
 #include "soundfile/sound_file.h"
 #include "test_support.h"
@@ -187,6 +188,35 @@ TEST(ShippedTypeTable, HasTheTypesThatExistSoFar) {
     }
     EXPECT_EQ(CSoundFile::SupportedNameExtensions().count("aiff"), 1u);
     EXPECT_EQ(CSoundFile::GetTypesForExtension("aiff"), nullptr);
+    CSoundFile::ReleaseTypeTables();
+}
+
+// With the shipped folder: what the media library offers goes to it by name,
+// and every extension of a readable type of our own stays with that type.
+TEST(ShippedTypeTable, OwnTypesKeepTheirExtensionsBeforeTheMediaLibrary) {
+    CSoundFile::ReleaseTypeTables();
+    const std::set<std::string>& readable = CSoundFile::SupportedNameExtensions();
+    auto types = [](const std::string& ext) -> std::vector<std::string> {
+        const auto* t = CSoundFile::GetTypesForExtension(ext);
+        return t ? *t : std::vector<std::string>{"<none>"};
+    };
+    for (const std::string& ext : platform::AudioFileReadableExtensions()) {
+        EXPECT_EQ(readable.count(ext), 1u) << ext;
+        if (ext == "mp3" || ext == "m4a" || ext == "mp4") continue;  // the fixed steps decide
+        EXPECT_EQ(types(ext), std::vector<std::string>{"'AVFd'"}) << ext;
+    }
+    for (const char* ext : {"oga", "opus", "mka", "wv", "ape", "tta", "w64", "webm"})
+        EXPECT_EQ(types(ext), std::vector<std::string>{"'AVFd'"}) << ext;
+    const std::set<std::string> fixed = {"caf", "mp3", "m4a", "mp4", "aif", "aifc", "aiff", "wav"};
+    for (const auto& [code, entry] : CSoundFile::GetFileTypeInfo()) {
+        const plist::Value* canBeRead = entry.find("canBeRead");
+        const plist::Value* extensions = entry.find("extensions");
+        if (!canBeRead || !canBeRead->asBool() || !extensions || !extensions->array()) continue;
+        for (const plist::Value& ext : *extensions->array()) {
+            if (fixed.count(ext.asString())) continue;
+            EXPECT_EQ(types(ext.asString()), std::vector<std::string>{code}) << ext.asString();
+        }
+    }
     CSoundFile::ReleaseTypeTables();
 }
 

@@ -225,10 +225,13 @@ OSErr AVFoundationFile::Open() {
         audioDataSize_ = 0;
 
         // The length the container states is trusted only for stored PCM whose
-        // samples all lie inside the file.
+        // samples all lie inside the file, and only when the container really
+        // states it: one the library estimated from the bit rate can be a frame
+        // off (a padded Wave64 data chunk, say).
         uint64_t stated = 0;
         bool exact = false;
         if (!isCompressed_ && st->duration != AV_NOPTS_VALUE && st->duration > 0 &&
+            reader->format->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE &&
             st->time_base.num == 1 && st->time_base.den == par->sample_rate &&
             (st->start_time == AV_NOPTS_VALUE || st->start_time == 0) && par->block_align > 0) {
             stated = static_cast<uint64_t>(st->duration);

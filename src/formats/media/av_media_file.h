@@ -1,6 +1,7 @@
 // The sound file read and written through the media library (FFmpeg): any file
-// one of its fixed list of demuxers opens and its decoders decode is read as
-// 24-bit little-endian interleaved PCM at the stream's own rate and channels;
+// one of its sound-file demuxers opens (platform::MediaDemuxerWhitelist) and its
+// decoders decode is read as 24-bit little-endian interleaved PCM at the
+// stream's own rate and channels;
 // an output collects its samples in a temporary PCM file and is encoded from it
 // when it is closed (AAC in an M4A container here; the platform-codec types
 // derived from this class choose their own codec and container).
@@ -8,7 +9,8 @@
 // Reading goes through a disk cache of decoded samples, never through memory:
 // a compressed stream is decoded once at Open, which so learns its exact frame
 // count; a PCM stream whose container states its length is decoded into the
-// cache only as far as the reads ask. Reads are positioned reads of the cache,
+// cache only as far as the reads ask (a length the library estimated from the
+// bit rate is not a stated one). Reads are positioned reads of the cache,
 // so any window may be asked for in any order.
 #pragma once
 
