@@ -191,6 +191,7 @@ void DefineConvController::loadWindow() {
     buildFileTypeMenu();
     cacheBuiltInSampleRates();
     setupSampleRatePopUp();
+    handleConvertSampleRateCheckboxDependencies();
     for (int i = 0; i < ui_->polyphasePopUp->count(); ++i) ui_->polyphasePopUp->setItemData(i, i);
 
     auto doubleSet = [this](void (ConvSpec::*setter)(double)) {
@@ -784,10 +785,13 @@ double DefineConvController::sampleRateFieldValue() const {
     return ok && std::isfinite(v) ? v : 0;
 }
 
+// The field takes typing only while it is editable, and shows it: a field that
+// only refused keys would look, and take the focus, as if it were editable.
 void DefineConvController::updateSampleRateTextField() {
     const bool editable = ui_->convertSampleRateCheckBox->isChecked() &&
                           !RowArray(rowForType(curFileType_), "discreteSampleRates");
     ui_->sampleRateTextField->setReadOnly(!editable);
+    ui_->sampleRateTextField->setEnabled(editable);
 }
 
 void DefineConvController::handleConvertSampleRateCheckboxDependencies() {

@@ -168,6 +168,32 @@ int main(int argc, char** argv) {
              d.show();
              return &d;
          }},
+        {"define-conversion-rate",
+         [](MainController& c) -> QWidget* {
+             if (c.convSpecs.empty()) return nullptr;
+             auto copy = std::make_shared<ConvSpec>(*c.convSpecs.front());
+             copy->setNeedsSampleRateConversion(true);
+             copy->setSampleRate(22050);
+             DefineConvController& d = c.defineConversionDialog();
+             d.setConvSpec(copy);
+             d.show();
+             return &d;
+         }},
+        {"define-conversion-fixed-rates",
+         [](MainController& c) -> QWidget* {
+             auto spec = std::make_shared<ConvSpec>();
+             spec->setOutputFileType(FourCC("MPG1"));
+             spec->setNeedsStrictFileType(true);
+             spec->setNeedsSampleRateConversion(true);
+             spec->setSampleRate(32000);
+             spec->setNeedsNewWordLength(true);
+             spec->setWordLength(128);
+             spec->setConversionName("MPEG Layer I");
+             DefineConvController& d = c.defineConversionDialog();
+             d.setConvSpec(spec);
+             d.show();
+             return &d;
+         }},
         {"alert-new-version",
          [](MainController& c) -> QWidget* {
              auto* box = new QMessageBox(c.window());
