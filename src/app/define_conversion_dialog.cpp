@@ -15,6 +15,7 @@
 
 #include "app/desktop_services.h"
 #include "app/option_sheets.h"
+#include "app/processing_rules.h"
 #include "conversion/cconv_spec.h"
 #include "conversion/conv_spec.h"
 #include "conversion/type_rules.h"
@@ -469,10 +470,10 @@ void DefineConvController::updateUI() {
         u.polyphasePopUp->findData(static_cast<int>(spec.sampleRateConvertQuality()));
     if (qualityIndex >= 0) u.polyphasePopUp->setCurrentIndex(qualityIndex);
 
-    // Compact, extract, snip: snip wins over compacting, compacting over extracting.
-    u.extractionPopUp->setCurrentIndex(spec.needsSnip() ? 2 : spec.needsStrip() ? 1 : 0);
-    u.extractionStripOrSnipCheckBox->setChecked(spec.needsExtraction() || spec.needsStrip() ||
-                                                spec.needsSnip());
+    const ExtractionControls extraction =
+        ExtractionControlsFor({spec.needsExtraction(), spec.needsStrip(), spec.needsSnip()});
+    u.extractionPopUp->setCurrentIndex(extraction.mode);
+    u.extractionStripOrSnipCheckBox->setChecked(extraction.ticked);
     handleExtractionCheckboxDependencies();
     doExtractionPopUp();
     u.startAtTextField->setText(FormatNumber(spec.snipFrom()));
@@ -488,12 +489,14 @@ void DefineConvController::updateUI() {
     u.copyCheckBox->setChecked(spec.copyExtras());
     u.ditherCheckBox->setChecked(spec.needsRedither());
 
-    u.gateCheckBox->setChecked(spec.needsGate());
+    const GainControls gain = GainControlsFor(
+        {spec.needsGate(), spec.needsGain(), spec.needsCompressor(), spec.needsNormalize()});
+    u.gateCheckBox->setChecked(gain.gate);
     handleGateCheckboxDependencies();
 
-    u.boostPopUp->setCurrentIndex(spec.needsNormalize() && !spec.needsCompressor() ? 1 : 0);
-    u.boostCheckBox->setChecked(spec.needsCompressor() || spec.needsNormalize());
-    u.firstNormalizeCheckBox->setChecked(spec.needsCompressor() && spec.needsNormalize());
+    u.boostPopUp->setCurrentIndex(gain.mode);
+    u.boostCheckBox->setChecked(gain.gain);
+    u.firstNormalizeCheckBox->setChecked(gain.firstNormalize);
     handleBoostPopUpDependencies();
     handleBoostCheckboxDependencies();
     handleFirstNormalizeCheckboxDependencies();
@@ -788,8 +791,9 @@ double DefineConvController::sampleRateFieldValue() const {
 // The field takes typing only while it is editable, and shows it: a field that
 // only refused keys would look, and take the focus, as if it were editable.
 void DefineConvController::updateSampleRateTextField() {
-    const bool editable = ui_->convertSampleRateCheckBox->isChecked() &&
-                          !RowArray(rowForType(curFileType_), "discreteSampleRates");
+    const bool editable =
+        SampleRateFieldEditable(ui_->convertSampleRateCheckBox->isChecked(),
+                                RowArray(rowForType(curFileType_), "discreteSampleRates"));
     ui_->sampleRateTextField->setReadOnly(!editable);
     ui_->sampleRateTextField->setEnabled(editable);
 }
@@ -982,11 +986,7 @@ void DefineConvController::handleExtractionCheckboxDependencies() {
 void DefineConvController::doExtractionCheckbox() {
     if (!convSpec_) return;
     handleExtractionCheckboxDependencies();
-    const bool on = ui_->extractionStripOrSnipCheckBox->isChecked();
-    const int index = ui_->extractionPopUp->currentIndex();
-    convSpec_->setNeedsExtraction(on && index == 0);
-    convSpec_->setNeedsStrip(on && index == 1);
-    convSpec_->setNeedsSnip(on && index == 2);
+    storeExtractionFlags();
 }
 
 void DefineConvController::handleExtractionPopUpDependencies() {
@@ -1012,11 +1012,15 @@ void DefineConvController::doExtractionPopUp() {
     if (!convSpec_) return;
     // The flags follow the popup only while the box is ticked, so showing a
     // conversion that uses none of the three leaves them all off.
-    const bool on = ui_->extractionStripOrSnipCheckBox->isChecked();
-    const int index = ui_->extractionPopUp->currentIndex();
-    convSpec_->setNeedsExtraction(on && index == 0);
-    convSpec_->setNeedsStrip(on && index == 1);
-    convSpec_->setNeedsSnip(on && index == 2);
+    storeExtractionFlags();
+}
+
+void DefineConvController::storeExtractionFlags() {
+    const ExtractionFlags flags = ExtractionFlagsFor(
+        {ui_->extractionStripOrSnipCheckBox->isChecked(), ui_->extractionPopUp->currentIndex()});
+    convSpec_->setNeedsExtraction(flags.needsExtraction);
+    convSpec_->setNeedsStrip(flags.needsStrip);
+    convSpec_->setNeedsSnip(flags.needsSnip);
 }
 
 void DefineConvController::doStartAtTextField() {
@@ -1089,9 +1093,14 @@ void DefineConvController::handleGateCheckboxDependencies() {
 void DefineConvController::doGateCheckbox() {
     if (!convSpec_) return;
     handleGateCheckboxDependencies();
-    const bool gate = ui_->gateCheckBox->isChecked();
-    convSpec_->setNeedsGate(gate);
-    convSpec_->setNeedsGain(gate || ui_->boostCheckBox->isChecked());
+    const GainFlags flags = GainFlagsFor(gainControls());
+    convSpec_->setNeedsGate(flags.needsGate);
+    convSpec_->setNeedsGain(flags.needsGain);
+}
+
+GainControls DefineConvController::gainControls() const {
+    return {ui_->gateCheckBox->isChecked(), ui_->boostCheckBox->isChecked(),
+            ui_->boostPopUp->currentIndex(), ui_->firstNormalizeCheckBox->isChecked()};
 }
 
 void DefineConvController::handleBoostCheckboxDependencies() {
@@ -1108,17 +1117,10 @@ void DefineConvController::handleBoostCheckboxDependencies() {
 void DefineConvController::doBoostCheckbox() {
     if (!convSpec_) return;
     handleBoostCheckboxDependencies();
-    const bool gain = ui_->boostCheckBox->isChecked();
-    const int index = ui_->boostPopUp->currentIndex();
-    if (gain) {
-        convSpec_->setNeedsGain(true);
-        convSpec_->setNeedsCompressor(index == 0);
-        convSpec_->setNeedsNormalize(index == 1 || ui_->firstNormalizeCheckBox->isChecked());
-    } else {
-        convSpec_->setNeedsGain(ui_->gateCheckBox->isChecked());
-        convSpec_->setNeedsCompressor(false);
-        convSpec_->setNeedsNormalize(false);
-    }
+    const GainFlags flags = GainFlagsFor(gainControls());
+    convSpec_->setNeedsGain(flags.needsGain);
+    convSpec_->setNeedsCompressor(flags.needsCompressor);
+    convSpec_->setNeedsNormalize(flags.needsNormalize);
 }
 
 void DefineConvController::handleBoostPopUpDependencies() {
@@ -1138,10 +1140,9 @@ void DefineConvController::handleBoostPopUpDependencies() {
 void DefineConvController::doBoostPopUp() {
     handleBoostPopUpDependencies();
     if (!convSpec_) return;
-    const bool gain = ui_->boostCheckBox->isChecked();
-    const int index = ui_->boostPopUp->currentIndex();
-    convSpec_->setNeedsCompressor(index == 0 && gain);
-    convSpec_->setNeedsNormalize(gain && (index == 1 || ui_->firstNormalizeCheckBox->isChecked()));
+    const GainFlags flags = GainFlagsFor(gainControls());
+    convSpec_->setNeedsCompressor(flags.needsCompressor);
+    convSpec_->setNeedsNormalize(flags.needsNormalize);
 }
 
 void DefineConvController::handleFirstNormalizeCheckboxDependencies() {
@@ -1152,9 +1153,7 @@ void DefineConvController::handleFirstNormalizeCheckboxDependencies() {
 void DefineConvController::doFirstNormalizeCheckbox() {
     handleFirstNormalizeCheckboxDependencies();
     if (!convSpec_) return;
-    const bool gain = ui_->boostCheckBox->isChecked();
-    convSpec_->setNeedsNormalize(gain && (ui_->firstNormalizeCheckBox->isChecked() ||
-                                          ui_->boostPopUp->currentIndex() == 1));
+    convSpec_->setNeedsNormalize(GainFlagsFor(gainControls()).needsNormalize);
 }
 
 // ---------------------------------------------------------------------------
