@@ -11,7 +11,8 @@ mkdir -p "$folder"
 QT_QPA_PLATFORM=offscreen "$program" "$folder" >/dev/null
 status=0
 for name in main-empty main-input main-conversions main-output-undefined main-output-folder \
-            main-output-root main-playing about custom-sample-rates define-conversion alert-new-version log \
+            main-output-root main-playing about custom-sample-rates define-conversion \
+            define-conversion-rate define-conversion-fixed-rates mp3-options alert-new-version log \
             add-files-errors add-files-dialog progress-with-warnings \
             file-info-panel file-info-panel-font file-info-panel-label-color \
             file-info-panel-text-color file-info-panel-background-color; do

@@ -28,6 +28,7 @@
 
 class Alerts;
 class ConvSpec;
+struct GainControls;
 class QAbstractSlider;
 class QComboBox;
 class QLineEdit;
@@ -182,12 +183,14 @@ private:
     void handleChannelHandlingSettings();
     void handleExtractionCheckboxDependencies();
     void handleExtractionPopUpDependencies();
+    void storeExtractionFlags();
     void handleFadeCheckboxDependencies();
     void handleFilenameExtCheckboxDependencies();
     void handleGateCheckboxDependencies();
     void handleBoostCheckboxDependencies();
     void handleBoostPopUpDependencies();
     void handleFirstNormalizeCheckboxDependencies();
+    GainControls gainControls() const;
     void setCommentAreaOpen(bool open);
     void commentTextChanged();
     void validateOK();

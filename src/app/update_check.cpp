@@ -4,6 +4,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 #include <QUrl>
 
 #include <QWidget>
@@ -25,7 +26,13 @@ UpdateCheck::UpdateCheck(Alerts& alerts, Workspace& workspace, Options options, 
       alerts_(alerts),
       workspace_(workspace),
       options_(std::move(options)),
-      network_(new QNetworkAccessManager(this)) {}
+      network_(new QNetworkAccessManager(this)),
+      deadline_(new QTimer(this)) {
+    deadline_->setSingleShot(true);
+    connect(deadline_, &QTimer::timeout, this, [this] {
+        if (reply_) reply_->abort();
+    });
+}
 
 UpdateCheck::~UpdateCheck() {
     if (reply_) {
@@ -39,10 +46,10 @@ void UpdateCheck::start(QWidget* alertParent) {
     if (reply_) return;
     parent_ = alertParent;
     QNetworkRequest request{QUrl(options_.address)};
-    request.setTransferTimeout(options_.timeoutMs);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::NoLessSafeRedirectPolicy);
     reply_ = network_->get(request);
+    deadline_->start(options_.timeoutMs);
     connect(reply_, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64) {
         if (received > kMaxVersionListBytes && reply_) reply_->abort();
     });
@@ -52,12 +59,17 @@ void UpdateCheck::start(QWidget* alertParent) {
 void UpdateCheck::done() {
     QNetworkReply* reply = reply_;
     reply_ = nullptr;
+    deadline_->stop();
     reply->deleteLater();
     std::optional<VersionList> list;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (reply->error() == QNetworkReply::NoError && (status == 0 || status == 200)) {
         const QByteArray bytes = reply->read(kMaxVersionListBytes + 1);
-        if (bytes.size() <= kMaxVersionListBytes) list = ParseVersionList(bytes.toStdString());
+        // Where the bytes came from, after any redirection.
+        const bool overHttps =
+            reply->url().scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+        if (bytes.size() <= kMaxVersionListBytes)
+            list = ParseVersionList(bytes.toStdString(), overHttps);
     }
     if (!list) {
         alerts_.run(parent_, Tr("Checking for updates failed"),

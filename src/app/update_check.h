@@ -1,5 +1,5 @@
 // The update check: downloads the version list from the address set at build
-// time, with a time-out, and tells the user what it found in an alert. Also the
+// time, within a deadline, and tells the user what it found in an alert. Also the
 // other web addresses of the Help menu.
 #pragma once
 
@@ -10,6 +10,7 @@
 class Alerts;
 class QNetworkAccessManager;
 class QNetworkReply;
+class QTimer;
 class QWidget;
 class Workspace;
 
@@ -26,6 +27,8 @@ public:
     struct Options {
         QString address = VersionListAddress();
         QString runningVersion;
+        // The whole request's deadline: an answer not complete by then,
+        // however steadily its bytes come, counts as none.
         int timeoutMs = 15000;
     };
     UpdateCheck(Alerts& alerts, Workspace& workspace, Options options, QObject* parent = nullptr);
@@ -47,5 +50,6 @@ private:
     Options options_;
     QNetworkAccessManager* network_;
     QNetworkReply* reply_ = nullptr;
+    QTimer* deadline_;
     QPointer<QWidget> parent_;
 };

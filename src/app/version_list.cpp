@@ -2,6 +2,7 @@
 #include "app/version_list.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "platform/property_list.h"
 
@@ -27,14 +28,18 @@ std::optional<std::string> Text(const plist::Value* v) {
     return s;
 }
 
+std::string Lowercase(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
 }  // namespace
 
 bool IsWebAddress(const std::string& address) {
     if (address.size() > kMaxTextBytes || !IsPrintable(address)) return false;
     if (address.find(' ') != std::string::npos) return false;
-    std::string lower(address);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string lower = Lowercase(address);
     for (const char* scheme : {"http://", "https://"}) {
         const std::string prefix(scheme);
         if (lower.compare(0, prefix.size(), prefix) != 0) continue;
@@ -46,7 +51,11 @@ bool IsWebAddress(const std::string& address) {
     return false;
 }
 
-std::optional<VersionList> ParseVersionList(const std::string& bytes) {
+bool IsHttpsAddress(const std::string& address) {
+    return IsWebAddress(address) && Lowercase(address).compare(0, 8, "https://") == 0;
+}
+
+std::optional<VersionList> ParseVersionList(const std::string& bytes, bool fetchedOverHttps) {
     const plist::Value root = plist::Parse(bytes);
     if (!root.isDictionary()) return std::nullopt;
     VersionList list;
@@ -55,6 +64,7 @@ std::optional<VersionList> ParseVersionList(const std::string& bytes) {
     const plist::Value* old = root.find("Old Versions");
     if (!current || !address || !old || !old->isArray()) return std::nullopt;
     if (!IsWebAddress(*address) || old->array()->size() > kMaxOldVersions) return std::nullopt;
+    if (fetchedOverHttps && !IsHttpsAddress(*address)) return std::nullopt;
     for (const plist::Value& v : *old->array()) {
         const auto version = Text(&v);
         if (!version) return std::nullopt;

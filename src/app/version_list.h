@@ -15,12 +15,17 @@ struct VersionList {
 
 // The list in `bytes` (XML or binary property list); nothing when it does not
 // parse, a value is missing or of the wrong type, or the download address is
-// not a web address.
-std::optional<VersionList> ParseVersionList(const std::string& bytes);
+// not a web address. A list that came over https must send the user on over
+// https too (`fetchedOverHttps`): a plain http download address in it is
+// refused like a list that cannot be read.
+std::optional<VersionList> ParseVersionList(const std::string& bytes,
+                                            bool fetchedOverHttps = false);
 
 // True for an http:// or https:// address with a host and no blanks or
 // control characters.
 bool IsWebAddress(const std::string& address);
+// True for a web address (as above) whose scheme is https.
+bool IsHttpsAddress(const std::string& address);
 
 // Whether `running` is listed among the old versions, i.e. a newer one exists.
 bool IsOutdated(const VersionList& list, const std::string& running);

@@ -83,6 +83,44 @@ TEST_F(DialogTest, TypesOfferOnlyValidRates) {
     EXPECT_TRUE(W<QLineEdit>("sampleRateTextField")->isReadOnly());
 }
 
+// The rate field takes typing exactly while the box is ticked and the type has
+// no fixed list of rates; otherwise it is shown disabled and ignores the keys.
+TEST_F(DialogTest, RateFieldIsEditableOnlyWithTheBoxAndWithoutAFixedList) {
+    auto* field = W<QLineEdit>("sampleRateTextField");
+    auto expectEditable = [field](bool editable, const std::string& what) {
+        EXPECT_EQ(field->isEnabled(), editable) << what;
+        EXPECT_EQ(field->isReadOnly(), !editable) << what;
+        const QString before = field->text();
+        QTest::keyClicks(field, "5");
+        EXPECT_EQ(field->text() != before, editable) << what;
+        field->setText(before);
+    };
+    int withList = 0, withoutList = 0;
+    for (const auto& [key, row] : Table()) {
+        const plist::Value* writable = row.find("canBeWritten");
+        if (!writable || !writable->asBool()) continue;
+        const bool fixedList = row.find("discreteSampleRates") != nullptr;
+        ++(fixedList ? withList : withoutList);
+        for (const bool box : {false, true}) {
+            const std::string what = key + (box ? " ticked" : " unticked");
+            Open(HFSTypeCode(key), [box](ConvSpec& s) { s.setNeedsSampleRateConversion(box); });
+            ASSERT_EQ(Checked("convertSampleRateCheckBox"), box) << what;
+            expectEditable(box && !fixedList, what);
+            Click("convertSampleRateCheckBox");
+            expectEditable(!box && !fixedList, what + ", then clicked");
+        }
+    }
+    EXPECT_GT(withList, 0);
+    EXPECT_GT(withoutList, 0);
+    // Choosing a type with a list while the box is ticked takes the typing away.
+    Open(FourCC("AIFF"), [](ConvSpec& s) { s.setNeedsSampleRateConversion(true); });
+    expectEditable(true, "AIFF");
+    Choose(FourCC("MPG1"));
+    expectEditable(false, "MPG1 chosen");
+    Choose(FourCC("AIFF"));
+    expectEditable(true, "AIFF chosen again");
+}
+
 TEST_F(DialogTest, PopupsFallBackToTheRowDefaultAndTheMp3StereoModeShowsAgain) {
     struct Case {
         const char* type;

@@ -11,10 +11,12 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QUndoStack>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "app/custom_sample_rates_window.h"
+#include "formats/mpeg/drop_mp3_file.h"
 #include "dialog_test_support.h"
 #include "platform/resource_dir.h"
 
@@ -84,6 +86,35 @@ TEST_F(DialogTest, Mp3SheetDefaultsAndTagKeys) {
         return Press(s, "okButton");
     });
     EXPECT_EQ(spec->specificsValue("LAMEGenre").asInteger(), 13);
+}
+
+// The box sets the stream's copy flag: ticked it marks a copy (the encoder's
+// "-o"), which is what its label must say.
+TEST_F(DialogTest, Mp3CopyBoxMarksTheStreamAsACopy) {
+    auto spec = Open(FourCC("DMP3"));
+    auto encoderArguments = [&spec] {
+        LameArgumentInputs in;
+        in.options = plist::Value(spec->specifics());
+        in.pcmPath = "in.pcm";
+        in.outputPath = "out.mp3";
+        return BuildLameArguments(in);
+    };
+    auto passesCopyFlag = [&] {
+        const auto args = encoderArguments();
+        return std::find(args.begin(), args.end(), "-o") != args.end();
+    };
+    for (const bool tick : {true, false}) {
+        RunSheet([tick](QDialog& s) {
+            auto* box = In<QCheckBox>(s, "copyCheckbox");
+            EXPECT_EQ(box->text(), "Mark as copy (not original)");
+            if (!tick) box->click();  // ticked when the conversion has no value yet
+            EXPECT_EQ(box->isChecked(), tick);
+            return Press(s, "okButton");
+        });
+        EXPECT_EQ(spec->specificsValue("LAMECopy").asBool(!tick), tick);
+        EXPECT_EQ(passesCopyFlag(), tick);
+        spec->setSpecificsValue("LAMECopy", plist::Value());
+    }
 }
 
 TEST_F(DialogTest, G729SheetLayoutBytes) {

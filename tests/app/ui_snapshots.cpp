@@ -12,6 +12,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <memory>
+#include <string>
 
 #include "app/add_files_dialog.h"
 #include "app/file_info_panel.h"
@@ -24,6 +27,9 @@
 #include "app/custom_sample_rates_window.h"
 #include "app/define_conversion_dialog.h"
 #include "app/log_window.h"
+#include "conversion/conv_spec.h"
+#include "soundfile/sound_file.h"
+#include "soundfile/type_codes.h"
 #include "app/main_window_views.h"
 #include "app_test_support.h"
 #include "ui_main_window.h"
@@ -162,6 +168,32 @@ int main(int argc, char** argv) {
              d.show();
              return &d;
          }},
+        {"define-conversion-rate",
+         [](MainController& c) -> QWidget* {
+             if (c.convSpecs.empty()) return nullptr;
+             auto copy = std::make_shared<ConvSpec>(*c.convSpecs.front());
+             copy->setNeedsSampleRateConversion(true);
+             copy->setSampleRate(22050);
+             DefineConvController& d = c.defineConversionDialog();
+             d.setConvSpec(copy);
+             d.show();
+             return &d;
+         }},
+        {"define-conversion-fixed-rates",
+         [](MainController& c) -> QWidget* {
+             auto spec = std::make_shared<ConvSpec>();
+             spec->setOutputFileType(FourCC("MPG1"));
+             spec->setNeedsStrictFileType(true);
+             spec->setNeedsSampleRateConversion(true);
+             spec->setSampleRate(32000);
+             spec->setNeedsNewWordLength(true);
+             spec->setWordLength(128);
+             spec->setConversionName("MPEG Layer I");
+             DefineConvController& d = c.defineConversionDialog();
+             d.setConvSpec(spec);
+             d.show();
+             return &d;
+         }},
         {"alert-new-version",
          [](MainController& c) -> QWidget* {
              auto* box = new QMessageBox(c.window());
@@ -220,6 +252,31 @@ int main(int argc, char** argv) {
         save(&view, "file-info-panel-text-color");
         panel.setBackgroundColor(QColor(250, 246, 220));
         save(&view, "file-info-panel-background-color");
+    }
+    // The mp3 encoder's options sheet, over a dialog of its own whose sheet
+    // runner takes the picture.
+    {
+        DefineConvServices sheetServices;
+        sheetServices.defaults = &defaults;
+        sheetServices.alerts = &alerts;
+        sheetServices.genreList = [] {
+            return std::map<std::string, int>{{"Blues", 0},  {"Classic Rock", 1}, {"Country", 2},
+                                              {"Dance", 3},  {"Jazz", 8},         {"Rock", 17}};
+        };
+        sheetServices.sheetRunner = [&save](QDialog& sheet) {
+            sheet.show();
+            save(&sheet, "mp3-options");
+            return 0;
+        };
+        DefineConvController dialog(CSoundFile::GetFileTypeInfo(), controller.window(),
+                                    sheetServices);
+        auto spec = std::make_shared<ConvSpec>();
+        spec->setOutputFileType(FourCC("DMP3"));
+        spec->setNeedsStrictFileType(true);
+        spec->setSampleRate(44100);
+        spec->setConversionName("mp3 128 kbit/s");
+        dialog.setConvSpec(spec);
+        dialog.doOptionsButton();
     }
     controller.stopFile();
     controller.defineConversionDialog().hide();

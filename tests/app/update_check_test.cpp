@@ -1,7 +1,17 @@
-// The update check against a loopback web server serving version lists made
-// with plistutil; and the parser's checks of every value it reads.
+// The update check against loopback web servers: one serving version lists made
+// with plistutil, and small ones in this process that trickle their answer or
+// speak https; and the parser's checks of every value it reads.
+#include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
+#include <QSslSocket>
+#include <QTcpServer>
+#include <QTimer>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -61,6 +71,25 @@ TEST(VersionList, EveryValueIsChecked) {
     EXPECT_FALSE(IsOutdated(*list, "5.0"));  // neither current nor old: nothing newer
 }
 
+TEST(VersionList, AListFetchedOverHttpsSendsTheUserOnOverHttps) {
+    struct Case {
+        const char* address;
+        bool overHttps;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"https://example.org/get", true, true},   {"HTTPS://example.org/get", true, true},
+        {"http://example.org/get", true, false},   {"http://example.org/get", false, true},
+        {"https://example.org/get", false, true},  {"https:///get", true, false},
+    };
+    for (const Case& c : cases) {
+        const std::string xml = VersionListXml("<string>4.1.0</string>", "<array/>",
+                                               std::string("<string>") + c.address + "</string>");
+        EXPECT_EQ(ParseVersionList(xml, c.overHttps).has_value(), c.accepted)
+            << c.address << (c.overHttps ? " over https" : " over http");
+    }
+}
+
 // A web server on the loopback serving one folder; stopped at the end.
 class LoopbackServer {
 public:
@@ -117,6 +146,71 @@ int ClosedPort() {
     SilentPort p;
     return p.port();
 }
+
+// A web server on the loopback inside this process, answering every request
+// with one version list: over TLS when given a certificate and key, and one
+// byte every `trickleMs` when that is set (the headers come at once).
+class InProcessServer {
+public:
+    struct Tls {
+        QSslCertificate certificate;
+        QSslKey key;
+    };
+    InProcessServer(const std::string& body, int trickleMs, std::optional<Tls> tls = {})
+        : body_(QByteArray::fromStdString(body)), trickleMs_(trickleMs) {
+        if (tls) {
+            auto* server = new QSslServer;
+            QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+            config.setLocalCertificate(tls->certificate);
+            config.setPrivateKey(tls->key);
+            server->setSslConfiguration(config);
+            server_.reset(server);
+        } else {
+            server_ = std::make_unique<QTcpServer>();
+        }
+        QObject::connect(server_.get(), &QTcpServer::pendingConnectionAvailable,
+                         [this] { acceptAll(); });
+        server_->listen(QHostAddress::LocalHost);
+    }
+    QString address(const char* scheme) const {
+        return QString("%1://127.0.0.1:%2/versions.plist").arg(scheme).arg(server_->serverPort());
+    }
+
+private:
+    void acceptAll() {
+        while (QTcpSocket* socket = server_->nextPendingConnection()) {
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                request_ += socket->readAll();
+                if (!request_.contains("\r\n\r\n") || answered_) return;
+                answered_ = true;
+                answer(socket);
+            });
+        }
+    }
+    void answer(QTcpSocket* socket) {
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/xml\r\nContent-Length: " +
+                      QByteArray::number(body_.size()) + "\r\nConnection: close\r\n\r\n");
+        if (trickleMs_ <= 0) {
+            socket->write(body_);
+            return;
+        }
+        auto* timer = new QTimer(socket);
+        QObject::connect(timer, &QTimer::timeout, socket, [this, socket, timer] {
+            if (sent_ < body_.size())
+                socket->write(body_.mid(sent_++, 1));
+            else
+                timer->stop();
+        });
+        timer->start(trickleMs_);
+    }
+
+    QByteArray body_;
+    int trickleMs_;
+    std::unique_ptr<QTcpServer> server_;
+    QByteArray request_;
+    bool answered_ = false;
+    qsizetype sent_ = 0;
+};
 
 class UpdateCheckTest : public ::testing::Test {
 protected:
@@ -187,6 +281,87 @@ TEST_F(UpdateCheckTest, NoServerOrALateOneFails) {
     ASSERT_EQ(alerts.shown.size(), 2u);
     EXPECT_EQ(alerts.shown[1].title, "Checking for updates failed");
     EXPECT_TRUE(workspace.opened.isEmpty());
+}
+
+// The deadline covers the whole request: an answer that keeps trickling in
+// still ends it, where a time-out on silence alone would wait for the end.
+TEST(UpdateCheckDeadline, ATricklingServerIsCutOffAtTheDeadline) {
+    // 40 ms a byte: the list would take about 15 s to arrive whole.
+    InProcessServer server(kGood, 40);
+    ScriptedAlerts alerts;
+    ScriptedWorkspace workspace;
+    UpdateCheck check(alerts, workspace, {server.address("http"), "4.0.0", 1000});
+    std::optional<UpdateOutcome> outcome;
+    QObject::connect(&check, &UpdateCheck::finished, [&](UpdateOutcome o) { outcome = o; });
+    QElapsedTimer clock;
+    clock.start();
+    check.start(nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return outcome.has_value(); }, 20000));
+    EXPECT_EQ(*outcome, UpdateOutcome::failed);
+    EXPECT_GE(clock.elapsed(), 900);
+    EXPECT_LT(clock.elapsed(), 4000);
+    ASSERT_EQ(alerts.shown.size(), 1u);
+    EXPECT_EQ(alerts.shown[0].title, "Checking for updates failed");
+}
+
+// A list read over https that sends the user to a plain http download is no
+// list: the check fails instead of offering that address.
+TEST(UpdateCheckHttps, APlainHttpDownloadInAnHttpsListFails) {
+    testsupport::TempDir dir;
+    if (!QSslSocket::supportsSsl() || !testsupport::HaveProgram("openssl"))
+        GTEST_SKIP() << "no TLS support or no openssl";
+    const std::string cert = dir / "cert.pem", key = dir / "key.pem";
+    const std::string make = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 "
+                             "-nodes -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 "
+                             "-keyout " + key + " -out " + cert + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    const QList<QSslCertificate> certificates = QSslCertificate::fromPath(QString::fromStdString(cert));
+    ASSERT_EQ(certificates.size(), 1);
+    QFile keyFile(QString::fromStdString(key));
+    ASSERT_TRUE(keyFile.open(QIODevice::ReadOnly));
+    const QSslKey privateKey(&keyFile, QSsl::Ec);
+    ASSERT_FALSE(privateKey.isNull());
+    // This process trusts the made certificate for as long as the test runs.
+    struct Trust {
+        QSslConfiguration saved = QSslConfiguration::defaultConfiguration();
+        explicit Trust(const QSslCertificate& certificate) {
+            QSslConfiguration trusting = saved;
+            trusting.addCaCertificate(certificate);
+            QSslConfiguration::setDefaultConfiguration(trusting);
+        }
+        ~Trust() { QSslConfiguration::setDefaultConfiguration(saved); }
+    } trust(certificates.front());
+
+    struct Case {
+        const char* download;
+        UpdateOutcome outcome;
+    };
+    const Case cases[] = {
+        {"http://example.org/get", UpdateOutcome::failed},
+        {"https://example.org/get", UpdateOutcome::newerFound},
+    };
+    for (const Case& c : cases) {
+        InProcessServer server(
+            VersionListXml("<string>4.1.0</string>", "<array><string>4.0.0</string></array>",
+                           std::string("<string>") + c.download + "</string>"),
+            0, InProcessServer::Tls{certificates.front(), privateKey});
+        ScriptedAlerts alerts;
+        ScriptedWorkspace workspace;
+        alerts.answers = {1};  // Download Now, when offered
+        UpdateCheck check(alerts, workspace, {server.address("https"), "4.0.0", 10000});
+        std::optional<UpdateOutcome> outcome;
+        QObject::connect(&check, &UpdateCheck::finished, [&](UpdateOutcome o) { outcome = o; });
+        check.start(nullptr);
+        EXPECT_TRUE(PumpUntil([&] { return outcome.has_value(); }, 15000)) << c.download;
+        EXPECT_EQ(outcome, c.outcome) << c.download;
+        ASSERT_EQ(alerts.shown.size(), 1u) << c.download;
+        if (c.outcome == UpdateOutcome::failed) {
+            EXPECT_EQ(alerts.shown[0].title, "Checking for updates failed");
+            EXPECT_TRUE(workspace.opened.isEmpty());
+        } else {
+            EXPECT_EQ(workspace.opened, QStringList{c.download});
+        }
+    }
 }
 
 }  // namespace
