@@ -12,7 +12,9 @@ QT_QPA_PLATFORM=offscreen "$program" "$folder" >/dev/null
 status=0
 for name in main-empty main-input main-conversions main-output-undefined main-output-folder \
             main-output-root main-playing about custom-sample-rates define-conversion alert-new-version log \
-            add-files-errors add-files-dialog progress-with-warnings; do
+            add-files-errors add-files-dialog progress-with-warnings \
+            file-info-panel file-info-panel-font file-info-panel-label-color \
+            file-info-panel-text-color file-info-panel-background-color; do
   if [ ! -s "$folder/$name.png" ]; then
     echo "missing or empty snapshot: $name.png"
     status=1

@@ -26,9 +26,10 @@ HEADERS = [
     "libavutil/avutil.h", "libavutil/audio_fifo.h", "libavutil/channel_layout.h",
     "libavutil/dict.h", "libavutil/error.h", "libavutil/frame.h", "libavutil/log.h",
     "libavutil/mathematics.h", "libavutil/mem.h", "libavutil/opt.h",
-    "libavutil/samplefmt.h", "libswresample/swresample.h",
+    "libavutil/samplefmt.h", "libavutil/imgutils.h", "libavutil/pixdesc.h",
+    "libswresample/swresample.h", "libswscale/swscale.h",
 ]
-PREFIXES = ("av_", "avcodec_", "avformat_", "avio_", "swr_")
+PREFIXES = ("av_", "avcodec_", "avformat_", "avio_", "swr_", "sws_")
 # Defined in the headers themselves (inline) or variadic: never forwarded.
 SKIP = {"av_log", "av_make_error_string", "av_x_if_null", "av_q2d", "av_make_q",
         "av_cmp_q", "av_inv_q", "av_q2intfloat", "av_clip_c"}
@@ -48,7 +49,7 @@ def used_names():
                 text = open(os.path.join(dirpath, f), encoding="utf-8").read()
                 if "<libav" not in text and "<libsw" not in text:
                     continue
-                for m in re.finditer(r"\b((?:av|avcodec|avformat|avio|swr)_[a-z0-9_]+)\s*\(", text):
+                for m in re.finditer(r"\b((?:av|avcodec|avformat|avio|swr|sws)_[A-Za-z0-9_]+)\s*\(", text):
                     names.add(m.group(1))
     return names
 

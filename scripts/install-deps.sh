@@ -7,7 +7,7 @@ build_pkgs=(
   build-essential cmake ninja-build pkg-config ccache
   libgtest-dev libgmock-dev libbenchmark-dev
   libpcre3-dev libplist-dev libplist++-dev
-  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
+  libavformat-dev libavcodec-dev libswresample-dev libswscale-dev libavutil-dev
   libbcg729-dev libpulse-dev libsamplerate0-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
 )

@@ -6,7 +6,6 @@
 #include <QHeaderView>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QTextEdit>
 #include <QPushButton>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -41,7 +40,7 @@ AddFilesDialog::AddFilesDialog(QWidget* parent, const QString& startFolder) : QD
     add->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    infoView_ = new QTextEdit(this);
+    infoView_ = new SoundFileInfoTextView(this);
     infoView_->setObjectName("infoView");
     infoView_->setMinimumWidth(240);
     info_ = new SoundFileInfoViewController(infoView_, SoundFileInfoViewController::LoadAttributes(),

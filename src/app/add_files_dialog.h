@@ -7,8 +7,8 @@
 #include <QStringList>
 
 class QFileSystemModel;
-class QTextEdit;
 class QTreeView;
+class SoundFileInfoTextView;
 class SoundFileInfoViewController;
 
 class AddFilesDialog : public QDialog {
@@ -19,6 +19,7 @@ public:
     QStringList selectedPaths() const;
     QTreeView* tree() const { return tree_; }
     SoundFileInfoViewController* info() const { return info_; }
+    SoundFileInfoTextView* infoView() const { return infoView_; }
     // Selects `path` in the tree (for tests and a remembered place).
     void selectPath(const QString& path, bool add = false);
 
@@ -28,6 +29,6 @@ private:
 
     QFileSystemModel* model_;
     QTreeView* tree_;
-    QTextEdit* infoView_;
+    SoundFileInfoTextView* infoView_;
     SoundFileInfoViewController* info_;
 };

@@ -1,10 +1,12 @@
 #include "app/file_info_panel.h"
 
+#include <QApplication>
 #include <QFontMetricsF>
 #include <QTextBlock>
 #include <QTextCursor>
-#include <QTextEdit>
+#include <QTextDocument>
 #include <algorithm>
+#include <cmath>
 
 #include "app/desktop_services.h"
 #include "conversion/qf_sound_file.h"
@@ -17,10 +19,12 @@ constexpr char kSpecificsPrefix[] = "specifics:";
 constexpr int kPointSize = 11;
 // The value column starts this far right of the labels' tab.
 constexpr double kValueGap = 8;
+// Font sizes outside this range are refused by setFont (the current size stays).
+constexpr double kLargestPointSize = 288;
+const QColor kTextGrey = QColor::fromRgbF(0.2f, 0.2f, 0.2f);
+const QColor kBackgroundGrey = QColor::fromRgbF(0.8f, 0.8f, 0.8f);
 
-QFont LabelFont(const QFont& base) {
-    QFont f = base;
-    f.setPointSize(kPointSize);
+QFont Bold(QFont f) {
     f.setBold(true);
     return f;
 }
@@ -31,6 +35,13 @@ std::string LastComponent(const std::string& path) {
 }
 
 }  // namespace
+
+SoundFileInfoTextView::SoundFileInfoTextView(QWidget* parent) : QTextEdit(parent) {}
+
+void SoundFileInfoTextView::changeFont(const QFont& font) {
+    setFont(font);
+    platform::NotificationCenter::Default().Post(SoundFileInfoTextViewFontChangeNotification);
+}
 
 const std::map<std::string, SoundFileInfoViewController::Accessor>&
 SoundFileInfoViewController::Accessors() {
@@ -72,14 +83,35 @@ plist::Array SoundFileInfoViewController::LoadAttributes() {
 SoundFileInfoViewController::SoundFileInfoViewController(QTextEdit* view, plist::Array attributes,
                                                          QObject* parent)
     : QObject(parent), view_(view), attributes_(std::move(attributes)) {
+    QFont font = view_ ? view_->font() : QApplication::font();
+    font.setPointSize(kPointSize);
+    textFormat_.setFont(font);
+    textFormat_.setForeground(kTextGrey);
+    textFormat_.setBackground(kBackgroundGrey);
+    labelFormat_ = textFormat_;
+    labelFormat_.setFont(Bold(font));
+    labelFormat_.setForeground(Qt::black);
     if (view_) {
         view_->setReadOnly(true);
         QPalette palette = view_->palette();
-        palette.setColor(QPalette::Base, QColor::fromRgbF(0.8f, 0.8f, 0.8f));
-        palette.setColor(QPalette::Text, QColor::fromRgbF(0.2f, 0.2f, 0.2f));
+        palette.setColor(QPalette::Base, kBackgroundGrey);
+        palette.setColor(QPalette::Text, kTextGrey);
         view_->setPalette(palette);
     }
+    fontChangeToken_ = platform::NotificationCenter::Default().AddObserver(
+        SoundFileInfoTextViewFontChangeNotification, nullptr,
+        [this](const platform::Notification&) {
+            if (!view_) return;
+            const QFont picked = view_->font();
+            plist::Dictionary font{{"name", picked.family().toStdString()}};
+            if (picked.pointSizeF() > 0) font["size"] = picked.pointSizeF();
+            setFont(font);
+        });
     updateInfo();
+}
+
+SoundFileInfoViewController::~SoundFileInfoViewController() {
+    platform::NotificationCenter::Default().RemoveObserver(fontChangeToken_);
 }
 
 void SoundFileInfoViewController::setList(std::vector<std::shared_ptr<QFSoundFile>> list) {
@@ -114,27 +146,23 @@ void SoundFileInfoViewController::setupInfo() {
     recalcTabStops();
     if (!view_) return;
     view_->clear();
-    QTextCursor cursor(view_->document());
-    QTextBlockFormat block;
-    block.setTabPositions({QTextOption::Tab(tabStop_, QTextOption::RightTab),
-                           QTextOption::Tab(tabStop_ + kValueGap, QTextOption::LeftTab)});
-    // Wrapped values stay in the value column.
-    block.setLeftMargin(tabStop_ + kValueGap);
-    block.setTextIndent(-(tabStop_ + kValueGap));
-    QTextCharFormat labelFormat, textFormat;
-    labelFormat.setFont(LabelFont(view_->font()));
-    labelFormat.setForeground(Qt::black);
-    QFont text = view_->font();
-    text.setPointSize(kPointSize);
-    textFormat.setFont(text);
-    for (size_t i = 0; i < info_.size(); ++i) {
-        if (i == 0)
-            cursor.setBlockFormat(block);
-        else
-            cursor.insertBlock(block);
-        cursor.insertText("\t" + info_[i].key + ":\t", labelFormat);
-        cursor.insertText(info_[i].value, textFormat);
-    }
+    for (const Line& line : info_)
+        addKeyValueToTextStorage(line.key, line.value, view_->document());
+    view_->viewport()->update();
+}
+
+void SoundFileInfoViewController::addKeyValueToTextStorage(const QString& key, const QString& value,
+                                                           QTextDocument* storage) const {
+    if (!storage) return;
+    QTextCursor cursor(storage);
+    cursor.movePosition(QTextCursor::End);
+    // A paragraph of its own: the document's last paragraph when it is still empty.
+    if (cursor.block().length() > 1)
+        cursor.insertBlock(labelParagraph_);
+    else
+        cursor.setBlockFormat(labelParagraph_);
+    cursor.insertText("\t" + key + ":\t", labelFormat_);
+    cursor.insertText(value, textFormat_);
 }
 
 void SoundFileInfoViewController::setupInfoForFile(const QFSoundFile& file) {
@@ -171,9 +199,57 @@ void SoundFileInfoViewController::setInfoKey(const QString& key, const QString& 
 }
 
 void SoundFileInfoViewController::recalcTabStops() {
-    const QFontMetricsF metrics(LabelFont(view_ ? view_->font() : QFont()));
+    const QFontMetricsF metrics(labelFormat_.font());
     double widest = 0;
     for (const Line& line : info_)
         widest = std::max(widest, metrics.horizontalAdvance(line.key + ":"));
-    tabStop_ = widest + metrics.horizontalAdvance("  ");
+    replaceTabStops(widest + metrics.horizontalAdvance("  "));
+}
+
+void SoundFileInfoViewController::replaceTabStops(double location) {
+    tabStop_ = location;
+    labelParagraph_.setTabPositions({QTextOption::Tab(location, QTextOption::RightTab),
+                                     QTextOption::Tab(location + kValueGap, QTextOption::LeftTab)});
+    // Wrapped values stay in the value column.
+    labelParagraph_.setLeftMargin(location + kValueGap);
+    labelParagraph_.setTextIndent(-(location + kValueGap));
+}
+
+void SoundFileInfoViewController::setFont(const plist::Dictionary& font) {
+    QFont value = textFormat_.font();
+    if (const auto name = font.find("name"); name != font.end() && name->second.isString()) {
+        const std::string family = name->second.asString();
+        if (!family.empty()) value.setFamily(QString::fromStdString(family));
+    }
+    if (const auto size = font.find("size"); size != font.end() && size->second.isNumber() &&
+                                             size->second.type() != plist::Value::Type::Boolean) {
+        const double points = size->second.asReal(0);
+        if (std::isfinite(points) && points > 0 && points <= kLargestPointSize)
+            value.setPointSizeF(points);
+    }
+    textFormat_.setFont(value);
+    labelFormat_.setFont(Bold(value));
+    // The labels' tab stop follows the new font: setupInfo measures it again.
+    setupInfo();
+}
+
+void SoundFileInfoViewController::setLabelColor(const QColor& colour) {
+    labelFormat_.setForeground(colour);
+    setupInfo();
+}
+
+void SoundFileInfoViewController::setTextColor(const QColor& colour) {
+    textFormat_.setForeground(colour);
+    setupInfo();
+}
+
+void SoundFileInfoViewController::setBackgroundColor(const QColor& colour) {
+    if (view_) {
+        QPalette palette = view_->palette();
+        palette.setColor(QPalette::Base, colour);
+        view_->setPalette(palette);
+    }
+    textFormat_.setBackground(colour);
+    labelFormat_.setBackground(colour);
+    setupInfo();
 }

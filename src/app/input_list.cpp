@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "app/desktop_services.h"
+#include "app/file_cell.h"
 #include "app/main_window_views.h"
 #include "conversion/qf_sound_file.h"
 
@@ -85,7 +86,10 @@ QVariant InputListModel::data(const QModelIndex& index, int role) const {
     }
     if (column == kFilenameColumn && role == Qt::DecorationRole && workspace_)
         return workspace_->icon(QString::fromStdString(f.path()));
-    if (column == kFilenameColumn && role == Qt::ToolTipRole) return QString::fromStdString(f.path());
+    if (column == kFilenameColumn && (role == Qt::ToolTipRole || role == FileCell::kPathRole))
+        return QString::fromStdString(f.path());
+    if (column == kFilenameColumn && role == FileCell::kNameRole)
+        return QString::fromStdString(f.name());
     if (role != Qt::DisplayRole) return {};
     switch (column) {
         case kFilenameColumn: {

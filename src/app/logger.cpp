@@ -1,6 +1,7 @@
 #include "app/logger.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -168,11 +169,24 @@ void Logger::logConversionFooter() {
     putString("\n    Total time for this conversion : " + Duration(now() - startConvTime_) + "\n");
 }
 
+int Logger::OpenLog() {
+    const auto open = [this](int flags) {
+        return options_.openForAppend ? options_.openForAppend(logPath_, flags)
+                                      : ::open(logPath_.c_str(), flags, 0644);
+    };
+    constexpr int kAppend = O_WRONLY | O_APPEND | O_CLOEXEC;
+    int fd = open(kAppend | O_CREAT | O_EXCL);
+    if (fd >= 0) {
+        struct stat st {};
+        if (::fstat(fd, &st) == 0) created_ = FileId{st.st_dev, st.st_ino};
+        return fd;
+    }
+    return errno == EEXIST ? open(kAppend) : -1;
+}
+
 void Logger::writeLogTextToFile() {
     if (!defaults().GetBool("Save Log")) return;
-    const int fd = options_.openForAppend
-                       ? options_.openForAppend(logPath_)
-                       : ::open(logPath_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = OpenLog();
     if (fd < 0) return;  // the text waits for the next write
     const bool written = WriteAll(fd, logText_);
     ::close(fd);
@@ -184,7 +198,12 @@ bool Logger::finishLogFile() {
     finished_ = true;
     platform::UserDefaults& store = defaults();
     if (store.GetBool("Only Save When Errors") && numWarnings_ < 1) {
-        ::unlink(logPath_.c_str());
+        // Only the file this logger made: a log of the same name that an earlier
+        // batch kept, or any file put there since, stays.
+        struct stat st {};
+        if (created_ && ::stat(logPath_.c_str(), &st) == 0 && st.st_dev == created_->device &&
+            st.st_ino == created_->inode)
+            ::unlink(logPath_.c_str());
         return false;
     }
     const std::time_t end = now();

@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+#include <sys/types.h>
+
 #include "foundation/errors.h"
 
 class ConvSpec;
@@ -29,8 +31,9 @@ struct LoggerOptions {
     std::function<std::time_t()> now;
     // The version in the first line.
     std::string version = "4.0.0";
-    // Opens the file for appending (a descriptor, or -1); null: open(2).
-    std::function<int(const std::string& path)> openForAppend;
+    // Opens the file with these open(2) flags (a descriptor, or -1 with errno
+    // set); null: open(2).
+    std::function<int(const std::string& path, int flags)> openForAppend;
     // Told after the finish rows are written (the desktop learns the file changed).
     std::function<void(const std::string& path)> fileChanged;
     // Stops the batch; null: the driver of the calling thread's context.
@@ -56,13 +59,16 @@ public:
     void logErrorMessage(const std::string& name, OSErr code);
     void logConversionFooter();
     void putString(const std::string& text);
-    // Appends the pending text to the file when "Save Log" is on. A file that
-    // cannot be opened keeps the text for the next write.
+    // Appends the pending text to the file when "Save Log" is on: the file is
+    // created (never taken over) when missing, else a log of the same name (an
+    // earlier batch of the same second) is continued. A file that cannot be
+    // opened keeps the text for the next write.
     void writeLogTextToFile();
 
     void setNumWarnings(int32_t warnings) { numWarnings_ = warnings; }
     bool fatal() const { return fatal_; }
-    // The finish step; true when a log file was kept. Runs once.
+    // The finish step; true when a log file was kept. Runs once. A log that is
+    // not to be kept is deleted only when this logger created it.
     bool finishLogFile();
 
     const std::string& logPath() const { return logPath_; }
@@ -76,6 +82,8 @@ public:
 private:
     std::time_t now() const;
     platform::UserDefaults& defaults() const;
+    // Opens the log for appending, creating it exclusively when it is missing.
+    int OpenLog();
 
     LoggerOptions options_;
     std::string logPath_;
@@ -86,6 +94,12 @@ private:
     ErrorNameDict errorDict_;
     bool fatal_ = false;
     bool finished_ = false;
+    // The file this logger created at logPath_, by device and inode.
+    struct FileId {
+        dev_t device = 0;
+        ino_t inode = 0;
+    };
+    std::optional<FileId> created_;
 };
 
 // Counts UTF-16 units of a UTF-8 text (a code point past U+FFFF counts two).

@@ -27,6 +27,7 @@
 #include "app/batch_start.h"
 #include "app/conversion_list_controller.h"
 #include "app/define_conversion_dialog.h"
+#include "app/file_cell.h"
 #include "app/input_list.h"
 #include "app/log_window.h"
 #include "platform/resource_dir.h"
@@ -374,7 +375,7 @@ void MainController::awakeFromNib() {
         this);
     QTableView* inputTable = ui_->inputFileTableView;
     inputTable->setModel(inputModel_);
-    inputTable->setTextElideMode(Qt::ElideMiddle);
+    inputTable->setItemDelegateForColumn(InputListModel::kFilenameColumn, new FileCell(inputTable));
     inputTable->setAcceptDrops(true);
     inputTable->setDragDropMode(QAbstractItemView::DropOnly);
     inputTable->setDropIndicatorShown(false);

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QObject>
 #include <QStorageInfo>
 
 #include "app/desktop_services.h"
@@ -25,6 +26,14 @@ void ShowIcon(QLabel* label, Workspace& workspace, const QString& path) {
         return;
     }
     label->setPixmap(workspace.icon(path).pixmap(kIconSize, kIconSize));
+}
+
+// A folder's path written one way: without "." or ".." steps and without a
+// separator at the end.
+std::filesystem::path FolderForm(const std::string& path) {
+    std::filesystem::path p = std::filesystem::path(path).lexically_normal();
+    if (!p.has_filename() && p.has_relative_path()) p = p.parent_path();
+    return p;
 }
 
 }  // namespace
@@ -60,9 +69,32 @@ OutputFolderView DescribeOutputFolder(const std::string& folder, const VolumeLoo
 }
 
 OutputPage::OutputPage(OutputPageWidgets widgets, Workspace& workspace, VolumeLookup lookup)
-    : w_(widgets), workspace_(workspace), lookup_(std::move(lookup)) {}
+    : w_(widgets),
+      workspace_(workspace),
+      lookup_(std::move(lookup)),
+      receiver_(std::make_unique<QObject>()) {
+    // Announced on the thread that changed the folder (a batch's own thread).
+    changeToken_ = platform::NotificationCenter::Default().AddObserver(
+        platform::kFileSystemChangedNotification, nullptr, [this](const platform::Notification& n) {
+            const std::string path = n.object.asString();
+            QMetaObject::invokeMethod(
+                receiver_.get(), [this, path] { folderChanged(path); }, Qt::QueuedConnection);
+        });
+}
+
+OutputPage::~OutputPage() {
+    // No announcement reaches the page after this, and refreshes still queued
+    // go with their receiver.
+    platform::NotificationCenter::Default().RemoveObserver(changeToken_);
+    receiver_.reset();
+}
+
+void OutputPage::folderChanged(const std::string& path) {
+    if (!shown_.empty() && FolderForm(shown_) == FolderForm(path)) update(shown_);
+}
 
 void OutputPage::update(const std::string& folder) {
+    shown_ = folder;
     view_ = DescribeOutputFolder(folder, lookup_);
     ShowIcon(w_.destFolderIcon, workspace_, view_.folderIconPath);
     ShowIcon(w_.destVolumeIcon, workspace_, view_.volumeIconPath);

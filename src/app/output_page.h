@@ -1,16 +1,21 @@
 // The main window's output page: the output folder's icon, path and volume, the
 // key equivalents of its two buttons, and emptying the folder. The volume comes
-// from an injected lookup so that tests describe any mount they like.
+// from an injected lookup so that tests describe any mount they like. The page
+// refreshes itself when the folder it shows is announced as changed.
 #pragma once
 
 #include <QString>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
+
+#include "platform/notification_center.h"
 
 class Alerts;
 class QAbstractButton;
 class QLabel;
+class QObject;
 class QWidget;
 class Workspace;
 
@@ -44,18 +49,29 @@ struct OutputPageWidgets {
 
 class OutputPage {
 public:
+    // Made on the interface thread. From then on, a change of the folder shown
+    // announced on any thread (platform::noteFileSystemChanged) shows it anew on
+    // the interface thread.
     OutputPage(OutputPageWidgets widgets, Workspace& workspace,
                VolumeLookup lookup = SystemVolumeOf);
+    ~OutputPage();
+    OutputPage(const OutputPage&) = delete;
+    OutputPage& operator=(const OutputPage&) = delete;
     // Shows `folder`; Return shows a defined folder and chooses one otherwise
     // (the other button takes Ctrl+S, or Ctrl+Alt+S for showing).
     void update(const std::string& folder);
     const OutputFolderView& view() const { return view_; }
 
 private:
+    void folderChanged(const std::string& path);
+
     OutputPageWidgets w_;
     Workspace& workspace_;
     VolumeLookup lookup_;
     OutputFolderView view_;
+    std::string shown_;                  // the folder last shown
+    std::unique_ptr<QObject> receiver_;  // takes refreshes to the interface thread
+    platform::NotificationCenter::Token changeToken_ = 0;
 };
 
 // Removes one top-level item of a folder being emptied: a folder with its

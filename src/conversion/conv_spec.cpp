@@ -459,6 +459,65 @@ plist::Dictionary ConvSpec::dictionary() const {
 
 std::string ConvSpec::description() const { return plist::Serialize(plist::Value(dictionary())); }
 
+void ConvSpec::encodeWithCoder(plist::KeyedArchiver& coder) const {
+    Fields f;
+    plist::Dictionary specifics;
+    {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        f = fields_;
+        specifics = specificsLocked();
+    }
+    for (const PersistedField& field : kPersistedFields) {
+        std::visit(
+            [&](auto member) {
+                using T = std::remove_reference_t<decltype(f.*member)>;
+                if constexpr (std::is_same_v<T, bool>)
+                    coder.encodeBool(f.*member, field.key);
+                else if constexpr (std::is_same_v<T, int64_t>)
+                    coder.encodeInt32(Low32(f.*member), field.key);
+                else if constexpr (std::is_same_v<T, double>)
+                    coder.encodeDouble(f.*member, field.key);
+                else
+                    coder.encodeFloat(f.*member, field.key);
+            },
+            field.member);
+    }
+    coder.encodeInt32(Low32(f.outputFileType), XWCSOutputFileType);
+    coder.encodeObject(f.comment, XWCSComment);
+    coder.encodeObject(f.conversionName, XWCSName);
+    coder.encodeObject(f.nameExtension, XWCSNameExtension);
+    coder.encodeObject(std::move(specifics), XWCSSpecifics);
+}
+
+std::shared_ptr<ConvSpec> ConvSpec::initWithCoder(const plist::KeyedUnarchiver& coder,
+                                                  const plist::Dictionary* typeTable) {
+    // The values by their kinds, then read as the dictionary form is read.
+    plist::Dictionary d;
+    for (const PersistedField& field : kPersistedFields) {
+        if (!coder.containsValueForKey(field.key)) continue;
+        std::visit(
+            [&](auto member) {
+                using T = std::remove_reference_t<decltype(std::declval<Fields&>().*member)>;
+                if constexpr (std::is_same_v<T, bool>)
+                    d[field.key] = coder.decodeBool(field.key);
+                else if constexpr (std::is_same_v<T, int64_t>)
+                    d[field.key] = static_cast<int>(coder.decodeInt32(field.key));
+                else if constexpr (std::is_same_v<T, double>)
+                    d[field.key] = coder.decodeDouble(field.key);
+                else
+                    d[field.key] = coder.decodeFloat(field.key);
+            },
+            field.member);
+    }
+    if (coder.containsValueForKey(XWCSOutputFileType))
+        d[XWCSOutputFileType] = static_cast<int>(coder.decodeInt32(XWCSOutputFileType));
+    for (const char* key : {XWCSComment, XWCSName, XWCSNameExtension, XWCSSpecifics}) {
+        plist::Value v = coder.decodeObject(key);
+        if (!v.isNull()) d[key] = std::move(v);
+    }
+    return std::make_shared<ConvSpec>(d, typeTable);
+}
+
 std::weak_ordering ConvSpec::compare(const ConvSpec& other) const {
     std::string key;
     bool ascending = true;

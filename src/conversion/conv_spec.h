@@ -1,7 +1,8 @@
 // ConvSpec: the settings of one user-defined conversion (output type, sample
 // rate, word length, channel handling, processing steps, name extension, comment
-// and the per-type options), with its persisted dictionary form under the XWCS
-// keys, copying, ordering and the check against the file-type table.
+// and the per-type options), with its persisted dictionary form and its keyed
+// archive under the XWCS keys, copying, ordering and the check against the
+// file-type table.
 //
 // A record is edited on the main thread; during a batch the conversion thread
 // writes a few fields (the peak values, the extras flag and the per-type block)
@@ -19,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/keyed_archive.h"
 #include "platform/property_list.h"
 #include "soundfile/core_audio_types.h"
 
@@ -137,6 +139,14 @@ public:
     plist::Dictionary dictionary() const;
     // The dictionary form as property-list text, for diagnostics.
     std::string description() const;
+
+    // The keyed archive: the same 43 keys and value kinds as the dictionary
+    // form. Decoding reads it as the dictionary form is read (missing or wrongly
+    // typed values as zero, NO or empty, the factory specifics when there are
+    // none) and validates the record, against the table when one is given.
+    void encodeWithCoder(plist::KeyedArchiver& coder) const;
+    static std::shared_ptr<ConvSpec> initWithCoder(const plist::KeyedUnarchiver& coder,
+                                                   const plist::Dictionary* typeTable = nullptr);
 
     // Ordering by the class-wide sort key and direction.
     std::weak_ordering compare(const ConvSpec& other) const;

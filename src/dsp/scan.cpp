@@ -5,8 +5,11 @@
 #include "dsp/scan.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <string>
 
 #include "conversion/cconv_spec.h"
 #include "dsp/strip_walk.h"
@@ -310,6 +313,39 @@ OSErr ScanForGaps(CSoundFile* source, CConvSpec* conversion, bool measurePeak) {
 
 double dB2Amp(double dB) {
     return std::pow(10.0, dB / 20.0);
+}
+
+double Amp2dB(double amplitude) {
+    if (amplitude == 0.0) return -std::numeric_limits<double>::infinity();
+    return 20.0 * std::log10(std::fabs(amplitude));
+}
+
+OSErr Gaps2Regions(CSoundFile* source, CConvSpec* /*conversion*/) {
+    if (!source) return kParamErr;
+    for (uint16_t left = source->GetNumRegions(); left > 0; --left) {
+        SFTRegion region;
+        if (OSErr err = source->GetIndRegion(uint16_t{0}, &region)) return err;
+        if (OSErr err = source->RemoveRegion(&region)) return err;
+    }
+    if (source->GetNumRegions() != 0) return kParamErr;  // a region that would not go
+
+    for (uint32_t index = 0;; ++index) {
+        int32_t start = 0, end = 0;
+        const OSErr got = source->GetGap(index, &start, &end);
+        if (got == kNoSuchGapErr) return 0;
+        if (got != 0) return got;
+        // "XWQ Region 0001" and on: the number from 1, at least four digits.
+        char digits[16];
+        std::string name(digits, std::to_chars(digits, digits + sizeof digits, index + 1).ptr);
+        if (name.size() < 4) name.insert(0, 4 - name.size(), '0');
+        SFTRegion region{};
+        region.id = static_cast<int32_t>(index + 1);
+        region.start = start;
+        region.end = end;
+        region.sync = start;
+        NameToField("XWQ Region " + name, region.name);
+        if (OSErr err = source->AddRegion(&region)) return err;
+    }
 }
 
 bool IsNormalizeNeeded(CSoundFile* file, CConvSpec* conversion) {

@@ -49,3 +49,11 @@ bool IsNormalizeNeeded(CSoundFile* file, CConvSpec* conversion);
 
 // 10^(dB / 20).
 double dB2Amp(double dB);
+// 20 log10 |amplitude|: minus infinity for 0.
+double Amp2dB(double amplitude);
+
+// Replaces the file's regions by one region per gap of its gap list, in the
+// list's order, each spanning its gap's frames and named "XWQ Region 0001",
+// "XWQ Region 0002", ... The conversion is not consulted. Returns 0, or the
+// status of the first region that could not be removed or added.
+OSErr Gaps2Regions(CSoundFile* source, CConvSpec* conversion);

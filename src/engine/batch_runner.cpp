@@ -42,13 +42,13 @@ BatchRunner::~BatchRunner() {
     platform::NotificationCenter::Default().RemoveObserver(token_);
 }
 
-OSErr BatchRunner::Start(const std::vector<std::string>& inputs,
-                         const std::vector<std::shared_ptr<ConvSpec>>& conversions,
-                         const std::string& destPath, const EngineSettings& settings) {
+OSErr BatchRunner::PrepareOutput(const std::vector<std::shared_ptr<ConvSpec>>& conversions,
+                                 const std::string& destPath) {
     FSRef dest;
     if (OSErr err = XWQF::MakeRef(destPath, &dest)) return err;
     bool redither = false;
     for (const std::shared_ptr<ConvSpec>& conv : conversions) {
+        if (!conv) continue;
         const std::string name = ConvNameFormatter::stringForObjectValue(conv->conversionName());
         if (!XWQF::FileExists(dest.path + "/" + name)) {
             if (OSErr err = XWQF::CreateDirectory(&dest, name, nullptr, nullptr)) return err;
@@ -58,8 +58,24 @@ OSErr BatchRunner::Start(const std::vector<std::string>& inputs,
     if (redither) {
         if (OSErr err = fillDither()) return err;
     }
+    return 0;
+}
+
+OSErr BatchRunner::Start(const std::vector<std::string>& inputs,
+                         const std::vector<std::shared_ptr<ConvSpec>>& conversions,
+                         const std::string& destPath, const EngineSettings& settings) {
+    if (OSErr err = PrepareOutput(conversions, destPath)) return err;
     process_.startConversion(inputs, conversions, destPath, settings);
     return 0;
+}
+
+OSErr BatchRunner::StartSingleFile(const std::string& input,
+                                   const std::shared_ptr<ConvSpec>& conversion,
+                                   const std::string& destPath, const std::string& outputName,
+                                   const EngineSettings& settings) {
+    if (!conversion || !ConversionProcess::isSingleFileName(outputName)) return kParamErr;
+    if (OSErr err = PrepareOutput({conversion}, destPath)) return err;
+    return process_.convertSingleFile(input, conversion, destPath, outputName, settings);
 }
 
 OSErr BatchRunner::Wait() {

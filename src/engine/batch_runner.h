@@ -27,6 +27,12 @@ public:
     OSErr Start(const std::vector<std::string>& inputs,
                 const std::vector<std::shared_ptr<ConvSpec>>& conversions,
                 const std::string& destPath, const EngineSettings& settings = EngineSettings());
+    // The same for one input file and one conversion whose output takes
+    // `outputName` (ConversionProcess::convertSingleFile); also -50 for an
+    // output name that is not one file name.
+    OSErr StartSingleFile(const std::string& input, const std::shared_ptr<ConvSpec>& conversion,
+                          const std::string& destPath, const std::string& outputName,
+                          const EngineSettings& settings = EngineSettings());
     // Waits for the batch to end; the driver's err().
     OSErr Wait();
 
@@ -34,6 +40,11 @@ public:
     static bool StopsBatch(int code);
 
 private:
+    // Makes every conversion's folder inside the output folder and, when a
+    // conversion redithers, the dither table; 0 or the first failure.
+    static OSErr PrepareOutput(const std::vector<std::shared_ptr<ConvSpec>>& conversions,
+                               const std::string& destPath);
+
     ConversionProcess& process_;
     platform::NotificationCenter::Token token_ = 0;
 };

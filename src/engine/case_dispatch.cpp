@@ -36,6 +36,16 @@ constexpr bool IsCountedVocBlock(uint8_t type) {
     return type == 1 || type == 2 || type == 3 || type == 6;
 }
 
+// Creative Voice rates: 1000000 / (256 - 8-bit constant) and, for the extended
+// block, 256000000 / (65536 - 16-bit constant) / channels; the highest rates the
+// nearest-rate functions take before they step one constant further.
+constexpr double kVocTimeBase = 1000000.0;
+constexpr uint32_t kVocTimeBaseHz = 1000000;
+constexpr double kVocExtendedTimeBase = 256000000.0;
+constexpr uint32_t kVocExtendedTimeBaseHz = 256000000;
+constexpr uint32_t kVocHighestRate = 20000;
+constexpr uint32_t kVoc16HighestRate = 44100;
+
 // The pipelines by case code: Run000 (copy and format change), Run001..Run011
 // (group 0), Run016..Run043 (interleave and split), Run048..Run107 (mix, left,
 // right and per-configuration). Low parts 12 to 15 have none.
@@ -263,6 +273,30 @@ OSErr ResolveForRun(CSoundFile* in, CConvSpec* spec) {
         result = kVocOutputTooLargeErr;
     }
     return result;
+}
+
+uint32_t ClosestVOCSRate(double rate) {
+    // NaN and rates at or below 0 stand where rates close to 0 go: constant 0.
+    const double exact = rate > 0 ? 256.0 - kVocTimeBase / rate : 0.0;
+    // The constant is a byte: rates from about 666667 Hz up take 255, which
+    // keeps both divisors at 1 or more.
+    const uint32_t constant =
+        static_cast<uint32_t>(std::min(std::round(std::max(0.0, exact)), 255.0));
+    const uint32_t closest = kVocTimeBaseHz / (256 - constant);
+    if (closest <= kVocHighestRate) return closest;
+    return kVocTimeBaseHz / std::max<uint32_t>(1, 255 - constant);
+}
+
+uint32_t ClosestVOC16SRate(double rate) {
+    const double exact = rate > 0 ? 65536.0 - kVocExtendedTimeBase / (2.0 * rate) : 0.0;
+    // The constant has 16 bits: rates above 256 MHz take the highest, 65535,
+    // rather than wrapping round to the lowest rate.
+    const uint32_t constant =
+        static_cast<uint32_t>(std::min(std::round(std::max(0.0, exact)), 65535.0));
+    const uint32_t closest = kVocExtendedTimeBaseHz / (65536 - constant) / 2;
+    // Above the limit the constant is at least 62634, so one less stays positive.
+    if (closest <= kVoc16HighestRate) return closest;
+    return kVocExtendedTimeBaseHz / (65536 - (constant - 1)) / 2;
 }
 
 std::string CreateOutputhPathString(CConvSpec* spec, const std::string& name) {

@@ -52,6 +52,19 @@ OSErr ResolveForRun(CSoundFile* in, CConvSpec* spec);
 // position.
 OSErr CheckForMultipleDataBlocksInVocFile(int forkRef);
 
+// The rate nearest to `rate` that a Creative Voice sound-data block's 8-bit
+// time constant expresses: the constant is 256 - 1000000 / rate, rounded and
+// kept within 0..255, and the rate 1000000 / (256 - constant) in whole hertz;
+// above 20000 Hz it is taken one constant further, 1000000 / (255 - constant)
+// (never beyond 1000000 Hz). Rates at or below 0 give the lowest, 3906 Hz.
+uint32_t ClosestVOCSRate(double rate);
+// The same for the extended block's 16-bit constant of a stereo file: the
+// constant is 65536 - 256000000 / (2 x rate), rounded and kept within 0..65535,
+// and the rate 256000000 / (65536 - constant) / 2 in whole hertz; above 44100
+// Hz it is taken with the constant one less. Rates at or below 0 give the
+// lowest, 1953 Hz.
+uint32_t ClosestVOC16SRate(double rate);
+
 // The conversion's output folder followed by "/" and the name; the folder alone
 // for an empty name; empty when the conversion has no usable folder.
 std::string CreateOutputhPathString(CConvSpec* spec, const std::string& name);

@@ -23,6 +23,7 @@ const char* const QFConversionDoneNotification = "QFConversionDoneNotification";
 const char* const XWLogMessageNotification = "XWLogMessageNotification";
 
 const char* const kTotalConversionsKey = "total conversions";
+const char* const kProcessThreadKey = "process thread";
 const char* const kConversionNameKey = "conversion name";
 const char* const kInputPathKey = "path";
 const char* const kErrorKey = "error";
@@ -145,6 +146,32 @@ void ConversionProcess::post(const char* name, plist::Value object) {
 void ConversionProcess::startConversion(std::vector<std::string> inputFiles,
                                         std::vector<std::shared_ptr<ConvSpec>> conversions,
                                         std::string destPath, EngineSettings settings) {
+    launchBatch(std::move(inputFiles), std::move(conversions), std::move(destPath), settings,
+                &ConversionProcess::doConversion);
+}
+
+OSErr ConversionProcess::convertSingleFile(std::string input, std::shared_ptr<ConvSpec> conversion,
+                                           std::string destPath, std::string outputName,
+                                           EngineSettings settings) {
+    // The name replaces the input's name in the conversion's folder: it must
+    // neither lead into another folder nor end the path early.
+    if (!conversion || !isSingleFileName(outputName)) return kParamErr;
+    waitUntilDone();
+    singleOutputName_ = std::move(outputName);
+    launchBatch({std::move(input)}, {std::move(conversion)}, std::move(destPath), settings,
+                &ConversionProcess::doSingleFile);
+    return 0;
+}
+
+bool ConversionProcess::isSingleFileName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+void ConversionProcess::launchBatch(std::vector<std::string> inputFiles,
+                                    std::vector<std::shared_ptr<ConvSpec>> conversions,
+                                    std::string destPath, EngineSettings settings,
+                                    void (ConversionProcess::*body)()) {
     waitUntilDone();
     inputFiles_ = std::move(inputFiles);
     conversions_ = std::move(conversions);
@@ -178,10 +205,11 @@ void ConversionProcess::startConversion(std::vector<std::string> inputFiles,
     context_.outputFolder.clear();
     context_.currentConversion = nullptr;
     context_.process = this;
+    context_.curConvSpec.reset();
     context_.values.clear();
     running_ = true;
     try {
-        thread_ = std::thread([this] { doConversion(); });
+        thread_ = std::thread([this, body] { (this->*body)(); });
     } catch (...) {
         running_ = false;
         throw;
@@ -195,26 +223,10 @@ void ConversionProcess::waitUntilDone() {
 void ConversionProcess::doConversion() {
     platform::ScopedThreadContext scope(&context_);
     try {
-        const uint64_t total = static_cast<uint64_t>(conversions_.size()) * inputFiles_.size();
-        plist::Dictionary start;
-        start[kTotalConversionsKey] = static_cast<int64_t>(static_cast<uint32_t>(total));
-        post(QFConversionStartNotification, start);
-
+        beginBatch(static_cast<uint64_t>(conversions_.size()) * inputFiles_.size());
         for (const std::shared_ptr<ConvSpec>& conv : conversions_) {
             if (shouldStop_) break;
-            ++curConv_;
-            convSpecChanged_ = true;
-            curFile_ = 0;
-            setCurConvSpec(conv);
-            lastPathProcessed_.clear();
-            const plist::Value padding = conv->specificsValue(kUseMpegFramePaddingKey);
-            SetMpegPaddingRequired(padding.isNull() ? true : padding.asBool());
-
-            plist::Dictionary header;
-            header[kConversionNameKey] = conv->conversionName();
-            post(QFConversionHeaderNotification, header);
-            setCurFolder(JoinPath(destPath_,
-                                  ConvNameFormatter::stringForObjectValue(conv->conversionName())));
+            const plist::Dictionary header = beginConversion(conv);
             for (const std::string& input : inputFiles_) {
                 if (shouldStop_) break;
                 struct stat st;
@@ -230,12 +242,61 @@ void ConversionProcess::doConversion() {
     } catch (...) {
         // A notification's observer failed; the batch ends as after a stop.
     }
+    endBatch();
+}
+
+void ConversionProcess::doSingleFile() {
+    platform::ScopedThreadContext scope(&context_);
+    try {
+        beginBatch(1);
+        if (!shouldStop_) {
+            const plist::Dictionary header = beginConversion(conversions_.front());
+            processFile(inputFiles_.front(), &singleOutputName_);
+            post(QFConversionFooterNotification, header);
+        }
+    } catch (...) {
+        // A notification's observer failed; the batch ends as after a stop.
+    }
+    endBatch();
+}
+
+void ConversionProcess::beginBatch(uint64_t totalConversions) {
+    plist::Dictionary start;
+    start[kTotalConversionsKey] = static_cast<int64_t>(static_cast<uint32_t>(totalConversions));
+    start[kProcessThreadKey] = platform::ThreadIdValue(std::this_thread::get_id());
+    post(QFConversionStartNotification, start);
+}
+
+plist::Dictionary ConversionProcess::beginConversion(const std::shared_ptr<ConvSpec>& conv) {
+    ++curConv_;
+    convSpecChanged_ = true;
+    curFile_ = 0;
+    setCurConvSpec(conv);
+    lastPathProcessed_.clear();
+    const plist::Value padding = conv->specificsValue(kUseMpegFramePaddingKey);
+    SetMpegPaddingRequired(padding.isNull() ? true : padding.asBool());
+
+    plist::Dictionary header;
+    header[kConversionNameKey] = conv->conversionName();
+    post(QFConversionHeaderNotification, header);
+    setCurFolder(
+        JoinPath(destPath_, ConvNameFormatter::stringForObjectValue(conv->conversionName())));
+    return header;
+}
+
+void ConversionProcess::endBatch() {
     try {
         post(QFConversionDoneNotification);
     } catch (...) {
     }
     CConvSpec::SetCurConvSpec(nullptr);
     running_ = false;
+    // Whoever shows the output folder shows what the batch left in it.
+    try {
+        platform::noteFileSystemChanged(destPath_);
+    } catch (...) {
+    }
+    context_.curConvSpec.reset();
 }
 
 void ConversionProcess::deepProcessFolder(const std::string& path) {
@@ -303,6 +364,7 @@ void ConversionProcess::setCurConvSpec(const std::shared_ptr<ConvSpec>& conv) {
         curConvSpec_ = conv;
     }
     if (!conv) return;
+    context_.curConvSpec = conv;
     context_.values[kConversionDictionaryKey] = conv->dictionary();
     context_.values[kOutputSpecificsKey] = conv->specifics();
 }

@@ -7,9 +7,9 @@
 //
 // The batch thread carries the per-run context the format and processing code
 // read (platform::ThreadContext): the driver, the current input's path and long
-// name, the output folder, the conversion's stored form and this input's copy
-// of its per-type options, the mp3 tags, and the last error, which a cancel
-// sets to -128 from any thread.
+// name, the output folder, the running conversion, its stored form and this
+// input's copy of its per-type options, the mp3 tags, and the last error, which
+// a cancel sets to -128 from any thread.
 //
 // Notifications are posted on the batch thread with the driver as sender. Each
 // carries a dictionary; the keys are listed with the names below.
@@ -36,7 +36,10 @@
 #include "platform/user_defaults.h"
 #include "soundfile/sound_file.h"
 
-// Posted once when a batch starts: {"total conversions": conversions x inputs}.
+// Posted once when a batch starts: {"total conversions": conversions x inputs,
+// "process thread": the batch thread's id (platform::ThreadIdValue)}. When the
+// batch has ended, the output folder is announced as changed
+// (platform::noteFileSystemChanged).
 extern const char* const QFConversionStartNotification;
 // Posted when a conversion starts and when it has gone through its inputs (also
 // after a stop): {"conversion name"}. The driver's curConvSpec() is the conversion.
@@ -61,6 +64,7 @@ extern const char* const XWLogMessageNotification;
 
 // Keys of the notifications' dictionaries.
 extern const char* const kTotalConversionsKey;   // "total conversions"
+extern const char* const kProcessThreadKey;      // "process thread"
 extern const char* const kConversionNameKey;     // "conversion name"
 extern const char* const kInputPathKey;          // "path"
 extern const char* const kErrorKey;              // "error"
@@ -109,6 +113,15 @@ public:
     void startConversion(std::vector<std::string> inputFiles,
                          std::vector<std::shared_ptr<ConvSpec>> conversions, std::string destPath,
                          EngineSettings settings = EngineSettings());
+    // Starts a batch of one input file and one conversion whose output takes
+    // `outputName` in place of the input's name, in the conversion's folder
+    // inside `destPath`: the start notification (a total of 1), the header, the
+    // input, the footer and the done notification. -50, and nothing started,
+    // for an output name that is not one file name (empty, "." or "..", or
+    // holding "/" or NUL) or for a missing conversion; else as startConversion.
+    OSErr convertSingleFile(std::string input, std::shared_ptr<ConvSpec> conversion,
+                            std::string destPath, std::string outputName,
+                            EngineSettings settings = EngineSettings());
     // Returns when the batch thread has ended (at once when none was started).
     void waitUntilDone();
 
@@ -172,6 +185,9 @@ public:
     // input. -50 for a window whose end lies before its start.
     static OSErr SnipWindow(int64_t frames, double rate, float from, float to, uint32_t* start,
                             uint32_t* end);
+    // True for a name that can stand as one file's name in a folder: not
+    // empty, "." or "..", and without "/" or NUL.
+    static bool isSingleFileName(const std::string& name);
     // A name of the resource list "dotignore" (names that are never converted)
     // or, for any other name beginning with ".", false.
     static bool isDotInvisible(const std::string& name);
@@ -192,8 +208,20 @@ private:
     };
     using InputPtr = std::unique_ptr<CSoundFile, InputDisposer>;
 
-    // Body of the batch thread.
+    // Resets the state a batch starts from and starts the batch thread with
+    // `body` (see startConversion).
+    void launchBatch(std::vector<std::string> inputFiles,
+                     std::vector<std::shared_ptr<ConvSpec>> conversions, std::string destPath,
+                     EngineSettings settings, void (ConversionProcess::*body)());
+    // Bodies of the batch thread: every conversion over every input, or the one
+    // input of convertSingleFile under singleOutputName_.
     void doConversion();
+    void doSingleFile();
+    // The steps every batch begins and ends with, and those of each conversion
+    // (the header's values are the footer's).
+    void beginBatch(uint64_t totalConversions);
+    void endBatch();
+    plist::Dictionary beginConversion(const std::shared_ptr<ConvSpec>& conv);
     void deepProcessFolder(const std::string& path);
     // Converts one input file; outputName null means the input's long name.
     void processFile(const std::string& path, const std::string* outputName);
@@ -240,6 +268,7 @@ private:
     std::vector<std::shared_ptr<ConvSpec>> conversions_;
     std::string destPath_;
     EngineSettings settings_;
+    std::string singleOutputName_;  // the output name of convertSingleFile
     std::optional<FolderId> destFolderId_;
     std::vector<FolderId> folderPath_;  // the input folders being walked, outermost first
 

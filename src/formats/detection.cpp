@@ -61,6 +61,7 @@ constexpr uint16_t kTagMSADPCM = 2;
 constexpr uint16_t kTagFloat = 3;
 constexpr uint16_t kTagALaw = 6;
 constexpr uint16_t kTagMuLaw = 7;
+constexpr uint16_t kTagMPEG = 0x0050;
 constexpr uint16_t kTagG729A = 0x0083;
 constexpr uint16_t kTagExtensible = 0xFFFE;
 
@@ -421,6 +422,17 @@ OSErr DetectType(const std::string& path, unsigned int& type, bool& recognized,
             type = FourCC("Sd1f");
             settled = true;
             break;
+        // The CCITT code streams have no header: their writer names the type here.
+        case FourCC("21-4"):
+        case FourCC("23-2"):
+        case FourCC("23-3"):
+        case FourCC("23-5"):
+        case FourCC("26-3"):
+        case FourCC("26-4"):
+        case FourCC("26-5"):
+            type = info.fileType;
+            settled = true;
+            break;
         case FourCC("Sd2f"): {
             const OSErr err = ResolveSD2(path, type, &info);
             type = FourCC("Sd2f");
@@ -576,6 +588,8 @@ OSErr ResolveWAVE(const std::string&, unsigned int& type, const FileInfo*, std::
         case kTagALaw: type = FourCC("WVal"); return 0;
         case kTagMuLaw: type = FourCC("WVau"); return 0;
         case kTagG729A: type = FourCC("G729"); return 0;
+        // MPEG audio in a RIFF file (Broadcast Wave MPEG) is read by the media library.
+        case kTagMPEG: type = FourCC("AVFd"); return 0;
         default: return kNotASoundFileErr;
     }
 }

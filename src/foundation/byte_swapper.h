@@ -1,7 +1,20 @@
-// Writes a copy of a file with the two bytes of every 16-bit word exchanged.
+// Byte-order reversal: of single 16- and 32-bit values, and of a whole file,
+// written as a copy with the two bytes of every 16-bit word exchanged.
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+// The value with its two bytes in the other order.
+inline short ShortRvrs(short value) {
+    return static_cast<short>(__builtin_bswap16(static_cast<uint16_t>(value)));
+}
+// The value with its four bytes in reverse order.
+inline int LongRvrs(int value) {
+    return static_cast<int>(__builtin_bswap32(static_cast<uint32_t>(value)));
+}
+// Returns the value unchanged: a 24-bit value is not turned.
+inline int TwentyFourRvrs(int value) { return value; }
 
 class ByteSwapper {
 public:

@@ -48,6 +48,14 @@ private:
     std::string message_;
 };
 
+// A run of bytes to be shown as a hexadecimal dump in a debug statement: where
+// it starts and how many bytes it has. It writes nothing by itself.
+struct hexdumper {
+    hexdumper(const void* bytes, uint32_t count) : bytes(bytes), count(count) {}
+    const void* bytes;
+    uint32_t count;
+};
+
 // Scope guard that switches the diagnostic line on or off and restores it.
 class error_code_exception_log_changer {
 public:

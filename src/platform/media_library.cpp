@@ -11,6 +11,8 @@ extern "C" {
 #include <libavformat/version_major.h>
 #include <libswresample/version.h>
 #include <libswresample/version_major.h>
+#include <libswscale/version.h>
+#include <libswscale/version_major.h>
 }
 
 namespace platform::media {
@@ -24,6 +26,7 @@ constexpr size_t kMaxAllocation = size_t{64} << 20;
 struct Libraries {
     void* format = nullptr;  // with the codecs and utilities it depends on
     void* resample = nullptr;
+    void* scale = nullptr;
 };
 
 std::string SharedObject(const char* base, int major) {
@@ -37,9 +40,11 @@ const Libraries& Loaded() {
         l.format = dlopen(SharedObject("libavformat", LIBAVFORMAT_VERSION_MAJOR).c_str(), flags);
         l.resample =
             dlopen(SharedObject("libswresample", LIBSWRESAMPLE_VERSION_MAJOR).c_str(), flags);
-        if (!l.format || !l.resample) {
+        l.scale = dlopen(SharedObject("libswscale", LIBSWSCALE_VERSION_MAJOR).c_str(), flags);
+        if (!l.format || !l.resample || !l.scale) {
             if (l.format) dlclose(l.format);
             if (l.resample) dlclose(l.resample);
+            if (l.scale) dlclose(l.scale);
             return Libraries{};
         }
         // No single allocation of the libraries may exceed this: a crafted
@@ -63,6 +68,7 @@ void* Symbol(const char* name) {
     void* address = nullptr;
     if (l.format) address = dlsym(l.format, name);
     if (!address && l.resample) address = dlsym(l.resample, name);
+    if (!address && l.scale) address = dlsym(l.scale, name);
     if (!address) {
         std::fprintf(stderr, "corvane: the media libraries %s %s\n",
                      l.format ? "lack the function" : "are not loaded, yet were called for",

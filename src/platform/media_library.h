@@ -1,8 +1,8 @@
 #pragma once
 
-// The media libraries (decoders, demuxers, encoders, resampling) are loaded on
-// first use rather than with the program: they bring in about 130 shared
-// objects, and most batches never need them. Code that calls into them asks
+// The media libraries (decoders, demuxers, encoders, resampling, picture
+// scaling) are loaded on first use rather than with the program: they bring in
+// about 130 shared objects, and most batches never need them. Code that calls into them asks
 // Available() first; the calls themselves go through media_shim.cpp.
 namespace platform::media {
 

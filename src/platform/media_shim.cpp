@@ -20,7 +20,10 @@ extern "C" {
 #include <libavutil/mem.h>
 #include <libavutil/opt.h>
 #include <libavutil/samplefmt.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
 #include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
 }
 
 extern "C" {
@@ -121,6 +124,18 @@ int av_frame_get_buffer(AVFrame * a0, int a1) {
     return fn(a0, a1);
 }
 
+int av_frame_make_writable(AVFrame * a0) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_frame_make_writable)>(platform::media::Symbol("av_frame_make_writable"));
+    return fn(a0);
+}
+
+void av_frame_move_ref(AVFrame * a0, AVFrame * a1) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_frame_move_ref)>(platform::media::Symbol("av_frame_move_ref"));
+    fn(a0, a1);
+}
+
 void av_frame_unref(AVFrame * a0) {
     static const auto fn =
         reinterpret_cast<decltype(&av_frame_unref)>(platform::media::Symbol("av_frame_unref"));
@@ -142,6 +157,18 @@ void av_freep(void * a0) {
 enum AVSampleFormat av_get_packed_sample_fmt(enum AVSampleFormat a0) {
     static const auto fn =
         reinterpret_cast<decltype(&av_get_packed_sample_fmt)>(platform::media::Symbol("av_get_packed_sample_fmt"));
+    return fn(a0);
+}
+
+enum AVPixelFormat av_get_pix_fmt(const char * a0) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_get_pix_fmt)>(platform::media::Symbol("av_get_pix_fmt"));
+    return fn(a0);
+}
+
+const char * av_get_pix_fmt_name(enum AVPixelFormat a0) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_get_pix_fmt_name)>(platform::media::Symbol("av_get_pix_fmt_name"));
     return fn(a0);
 }
 
@@ -199,12 +226,6 @@ int av_read_frame(AVFormatContext * a0, AVPacket * a1) {
     return fn(a0, a1);
 }
 
-int64_t av_rescale_rnd(int64_t a0, int64_t a1, int64_t a2, enum AVRounding a3) {
-    static const auto fn =
-        reinterpret_cast<decltype(&av_rescale_rnd)>(platform::media::Symbol("av_rescale_rnd"));
-    return fn(a0, a1, a2, a3);
-}
-
 int av_sample_fmt_is_planar(enum AVSampleFormat a0) {
     static const auto fn =
         reinterpret_cast<decltype(&av_sample_fmt_is_planar)>(platform::media::Symbol("av_sample_fmt_is_planar"));
@@ -215,6 +236,18 @@ int av_samples_alloc_array_and_samples(uint8_t *** a0, int * a1, int a2, int a3,
     static const auto fn =
         reinterpret_cast<decltype(&av_samples_alloc_array_and_samples)>(platform::media::Symbol("av_samples_alloc_array_and_samples"));
     return fn(a0, a1, a2, a3, a4, a5);
+}
+
+char * av_strdup(const char * a0) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_strdup)>(platform::media::Symbol("av_strdup"));
+    return fn(a0);
+}
+
+uint8_t * av_stream_get_side_data(const AVStream * a0, enum AVPacketSideDataType a1, size_t * a2) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_stream_get_side_data)>(platform::media::Symbol("av_stream_get_side_data"));
+    return fn(a0, a1, a2);
 }
 
 int av_write_trailer(AVFormatContext * a0) {
@@ -331,6 +364,12 @@ int avformat_open_input(AVFormatContext ** a0, const char * a1, const AVInputFor
     return fn(a0, a1, a2, a3);
 }
 
+int avformat_seek_file(AVFormatContext * a0, int a1, int64_t a2, int64_t a3, int64_t a4, int a5) {
+    static const auto fn =
+        reinterpret_cast<decltype(&avformat_seek_file)>(platform::media::Symbol("avformat_seek_file"));
+    return fn(a0, a1, a2, a3, a4, a5);
+}
+
 int avformat_write_header(AVFormatContext * a0, AVDictionary ** a1) {
     static const auto fn =
         reinterpret_cast<decltype(&avformat_write_header)>(platform::media::Symbol("avformat_write_header"));
@@ -389,6 +428,30 @@ int swr_init(struct SwrContext * a0) {
     static const auto fn =
         reinterpret_cast<decltype(&swr_init)>(platform::media::Symbol("swr_init"));
     return fn(a0);
+}
+
+void sws_freeContext(struct SwsContext * a0) {
+    static const auto fn =
+        reinterpret_cast<decltype(&sws_freeContext)>(platform::media::Symbol("sws_freeContext"));
+    fn(a0);
+}
+
+struct SwsContext * sws_getCachedContext(struct SwsContext * a0, int a1, int a2, enum AVPixelFormat a3, int a4, int a5, enum AVPixelFormat a6, int a7, SwsFilter * a8, SwsFilter * a9, const double * a10) {
+    static const auto fn =
+        reinterpret_cast<decltype(&sws_getCachedContext)>(platform::media::Symbol("sws_getCachedContext"));
+    return fn(a0, a1, a2, a3, a4, a5, a6, a7, a8, a9, a10);
+}
+
+struct SwsContext * sws_getContext(int a0, int a1, enum AVPixelFormat a2, int a3, int a4, enum AVPixelFormat a5, int a6, SwsFilter * a7, SwsFilter * a8, const double * a9) {
+    static const auto fn =
+        reinterpret_cast<decltype(&sws_getContext)>(platform::media::Symbol("sws_getContext"));
+    return fn(a0, a1, a2, a3, a4, a5, a6, a7, a8, a9);
+}
+
+int sws_scale(struct SwsContext * a0, const uint8_t *const a1[], const int a2[], int a3, int a4, uint8_t *const a5[], const int a6[]) {
+    static const auto fn =
+        reinterpret_cast<decltype(&sws_scale)>(platform::media::Symbol("sws_scale"));
+    return fn(a0, a1, a2, a3, a4, a5, a6);
 }
 
 }  // extern "C"

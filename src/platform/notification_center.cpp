@@ -110,4 +110,10 @@ void NotificationCenter::Post(const std::string& name, const void* sender,
     }
 }
 
+const char* const kFileSystemChangedNotification = "FileSystemChangedNotification";
+
+void noteFileSystemChanged(const std::string& path) {
+    NotificationCenter::Default().Post(kFileSystemChangedNotification, nullptr, path);
+}
+
 }  // namespace platform

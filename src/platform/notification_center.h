@@ -1,6 +1,7 @@
 // Notifications delivered synchronously on the posting thread. Observers may be
 // added and removed from any thread; an observer removed while a notification is
 // being delivered on another thread is not called after RemoveObserver returns.
+// Also the announcement that a folder's contents changed on disk.
 #pragma once
 
 #include <cstdint>
@@ -41,5 +42,12 @@ private:
     struct Impl;
     Impl* impl_;
 };
+
+// Posted by noteFileSystemChanged with the folder's path as the object; whoever
+// shows that folder refreshes what it shows.
+extern const char* const kFileSystemChangedNotification;  // "FileSystemChangedNotification"
+
+// Announces, on the calling thread, that the contents of `path` changed.
+void noteFileSystemChanged(const std::string& path);
 
 }  // namespace platform

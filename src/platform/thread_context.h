@@ -1,16 +1,21 @@
 // The per-thread state of a conversion: what the conversion thread keeps for the
 // code it calls (the last error, the frame count of the input, the input's long
-// name, the output folder, the current conversion, the process). Each thread
-// reaches its own context through a thread_local pointer; another thread (the
-// main thread cancelling a batch) may store the last error through a pointer to
-// the context, which is why that one field is atomic.
+// name, the output folder, the conversion record and its facade, the process).
+// Each thread reaches its own context through a thread_local pointer; another
+// thread (the main thread cancelling a batch) may store the last error through
+// a pointer to the context, which is why that one field is atomic.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 
 #include "platform/property_list.h"
+
+class ConvSpec;
 
 namespace platform {
 
@@ -21,9 +26,15 @@ struct ThreadContext {
     std::string outputFolder;               // the folder receiving this input's outputs
     void* currentConversion = nullptr;      // the conversion facade in use
     void* process = nullptr;                // the batch driver running on this thread
+    std::shared_ptr<ConvSpec> curConvSpec;  // the conversion record the batch driver runs
     plist::Dictionary values;               // further per-run values (mp3 tags, ...)
     bool mpegPaddingRequired = true;        // "Use MPEG Frame Padding" of the conversion
 };
+
+// A thread's id as a property-list value (an integer), and back: the id, or
+// nothing for a value that is no integer.
+plist::Value ThreadIdValue(std::thread::id id);
+std::optional<std::thread::id> ThreadIdOf(const plist::Value& value);
 
 // The context of the calling thread: the one installed with ScopedThreadContext,
 // else a default context that belongs to the thread.

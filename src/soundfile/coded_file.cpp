@@ -146,6 +146,20 @@ void CCodedFile::TakeTemporaryBuffer() {
 // ---------------------------------------------------------------------------
 // Buffers
 
+OSErr CCodedFile::InitInputBuffer() {
+    if (!temp_) return CSoundFile::InitInputBuffer();
+    const OSErr err = temp_->InitInputBuffer();
+    MirrorTemporaryBuffers();
+    return err;
+}
+
+OSErr CCodedFile::RefreshTemporaryInput(uint32_t frame) {
+    if (!temp_) return kFileNotOpenBaseErr;
+    const OSErr err = temp_->RefreshInputBuffer(frame);
+    MirrorTemporaryBuffers();
+    return err;
+}
+
 OSErr CCodedFile::InitOutputBuffer() {
     if (!temp_) return CSoundFile::InitOutputBuffer();
     OSErr err = temp_->InitOutputBuffer();

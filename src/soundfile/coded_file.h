@@ -13,7 +13,9 @@
 //  2. Writing: InitOutputBuffer, RefreshOutputBuffer and FlushOutputBuffer pass
 //     to the temporary file, and the output-buffer field points at its buffer,
 //     so the Write and Add loops fill the temporary file. While it is written the
-//     coded file describes itself as that file does: 16-bit PCM.
+//     coded file describes itself as that file does: 16-bit PCM. Reads pass to
+//     it too (InitInputBuffer here, RefreshTemporaryInput from the format's
+//     RefreshInputBuffer), so that a finished output can be faded in place.
 //  3. Close: EncodeTemporaryFile encodes the temporary file block by block
 //     through EncodeBlock when something was written and discard on close is not
 //     set, reporting a progress step and each block's position; a non-zero
@@ -50,6 +52,12 @@ public:
     // source's length as the output's; the numbers are not used.
     virtual OSErr Create(CSoundFile* source, short channels, short wordSize, float sampleRate,
                          void* specifics, const unsigned char* extension);
+
+    // While the output is written, what is read comes back from the temporary
+    // file (so the fades of a finished output read what was written): the input
+    // buffer is the temporary file's. Without one, the base operation.
+    using CSoundFile::InitInputBuffer;
+    OSErr InitInputBuffer() override;
 
     // Output buffer traffic goes to the temporary file while there is one.
     OSErr InitOutputBuffer() override;
@@ -91,6 +99,11 @@ protected:
     // native 16-bit samples with the coded file's channel count, starting at frame
     // `position`. A coded format that writes supplies it; the base refuses (-50).
     virtual OSErr EncodeBlock(const int16_t* samples, uint32_t frames, uint32_t position);
+
+    // The input side of the temporary file, for a format's RefreshInputBuffer
+    // while the temporary file exists: its block at `frame` becomes the input
+    // buffer. -22005 when there is no temporary file.
+    OSErr RefreshTemporaryInput(uint32_t frame);
 
     // Destroys the temporary file and removes it from disk.
     void DestroyTemporaryFile();

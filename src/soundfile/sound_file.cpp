@@ -37,6 +37,18 @@ constexpr uint32_t kMaxLayoutChannels = 0xFFFF;
 const char* const kChannelConfigurationWords[] = {
     "mono", "stereo", "lcr", "quad", "lcrs", "5.0", "5.1", "6.0", "6.1", "7.1", "10.2", "multichannel",
 };
+// The channels of each configuration above; 0 for multichannel, which takes
+// three or more.
+constexpr int kChannelConfigurationChannels[] = {1, 2, 3, 4, 4, 5, 6, 6, 7, 8, 16, 0};
+constexpr int kFewestMultichannel = 3;
+
+// Whether a configuration can describe a file of `channels` channels (a file
+// typed by something other than its layout is multichannel by default, mono
+// or not).
+bool ConfigurationFits(int configuration, int channels) {
+    const int wanted = kChannelConfigurationChannels[configuration];
+    return wanted ? channels == wanted : channels >= kFewestMultichannel;
+}
 
 const char* YesNo(bool b) { return b ? "yes" : "no"; }
 
@@ -483,7 +495,7 @@ int CSoundFile::GetChannelConfig() {
 std::string CSoundFile::GetChannelDescription() {
     std::string text = std::to_string(channels_);
     const int configuration = GetChannelConfiguration();
-    if (configuration >= 0 && configuration <= 11)
+    if (configuration >= 0 && configuration <= 11 && ConfigurationFits(configuration, channels_))
         text += std::string(" (") + ChannelConfigurationWord(configuration) + ")";
     return text;
 }

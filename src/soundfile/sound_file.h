@@ -198,6 +198,8 @@ public:
     virtual bool IsOpen();
     virtual void GetAudioStreamBasicDescription(AudioStreamBasicDescription* asbd);
     virtual int GetChannelConfig();
+    // The channel count, then the configuration's word in parentheses when the
+    // configuration describes that many channels ("2 (stereo)", "1").
     virtual std::string GetChannelDescription();
     virtual std::string GetChannelName(short channel);
     // A zero-filled layout block from alloc_clear, freed by the caller with dealloc.

@@ -1,7 +1,9 @@
 // The file-info panel: the first line for every kind of selection, the rows of
 // the attributes resource (empty texts left out, literal "Status", specifics),
-// "Bits" shown as "Word Size" or "Bit Rate", values against soxi, and the
-// labels' tab stop.
+// "Bits" shown as "Word Size" or "Bit Rate", values against soxi, the labels'
+// tab stop, the fonts and colours of labels and values, and the text view's
+// font change reaching the panel.
+#include <QTextBlock>
 #include <QTextEdit>
 #include <cstdio>
 #include <filesystem>
@@ -10,6 +12,7 @@
 #include "app/file_info_panel.h"
 #include "app_test_support.h"
 #include "conversion/qf_sound_file.h"
+#include "platform/notification_center.h"
 
 namespace apptest {
 namespace {
@@ -123,7 +126,8 @@ TEST_F(FileInfoPanel, ValuesAgreeWithSoxi) {
         const std::string channels = Output("soxi -c '" + path + "'");
         const std::string bits = Output("soxi -p '" + path + "'");
         EXPECT_NE(shown["Sample Rate"].find(rate), std::string::npos) << c.name << " " << shown["Sample Rate"];
-        EXPECT_EQ(shown["Channels"].rfind(channels + " ", 0), 0u)
+        // The count, then the configuration where the type has one.
+        EXPECT_TRUE(shown["Channels"] == channels || shown["Channels"].rfind(channels + " (", 0) == 0)
             << c.name << " " << shown["Channels"];
         EXPECT_NE(shown["Word Size"].find(bits), std::string::npos) << c.name << " " << shown["Word Size"];
         EXPECT_EQ(shown.count("Bit Rate"), 0u) << c.name;
@@ -136,6 +140,71 @@ TEST_F(FileInfoPanel, TheAddDialogShowsItsSelection) {
     dialog.selectPath(QString::fromStdString(dir / "tone.wav"));
     ASSERT_FALSE(dialog.info()->info().empty());
     EXPECT_EQ(dialog.info()->info().front(), (Line{"File", "tone"}));
+}
+
+TEST_F(FileInfoPanel, FontsAndColoursReachEveryLine) {
+    WriteWave(dir / "tone.wav", 800);
+    SoundFileInfoTextView view;
+    SoundFileInfoViewController panel(
+        &view, {Row("Sample Rate", "displaySampleRate"), Row("Channels", "displayChannels")});
+    panel.setList({QFSoundFile::soundFileWithPath(dir / "tone.wav")});
+    ASSERT_EQ(panel.info().size(), 3u);
+    const QString shown = view.toPlainText();
+    const double tabAt11 = panel.tabStop();
+    // Every label run ("\tKey:\t") and value run of the view meets `check`.
+    auto eachRun = [&view](auto check) {
+        int labels = 0;
+        for (QTextBlock b = view.document()->begin(); b.isValid(); b = b.next())
+            for (auto it = b.begin(); !it.atEnd(); ++it) {
+                const bool label = it.fragment().text().endsWith(":\t");
+                labels += label;
+                check(label, it.fragment().charFormat(), b.blockFormat());
+            }
+        EXPECT_EQ(labels, 3);
+    };
+
+    // The view's font change reaches the panel: values in the font, labels bold.
+    view.changeFont(QFont("DejaVu Serif", 16));
+    EXPECT_EQ(panel.textFormat().font().family(), "DejaVu Serif");
+    EXPECT_EQ(panel.textFormat().font().pointSizeF(), 16);
+    EXPECT_FALSE(panel.textFormat().font().bold());
+    EXPECT_EQ(panel.labelFormat().font(), [] {
+        QFont f("DejaVu Serif", 16);
+        f.setBold(true);
+        return f;
+    }());
+    EXPECT_GT(panel.tabStop(), tabAt11 * 1.3);
+    eachRun([&panel](bool label, const QTextCharFormat& f, const QTextBlockFormat& paragraph) {
+        EXPECT_EQ(f.font(), (label ? panel.labelFormat() : panel.textFormat()).font());
+        ASSERT_EQ(paragraph.tabPositions().size(), 2);
+        EXPECT_EQ(paragraph.tabPositions()[0].position, panel.tabStop());
+        EXPECT_EQ(paragraph.tabPositions()[1].position, panel.tabStop() + 8);
+        EXPECT_EQ(paragraph.leftMargin(), panel.tabStop() + 8);
+    });
+
+    // Entries that are missing or cannot be a font keep what is there.
+    for (const plist::Dictionary& bad :
+         {plist::Dictionary{}, plist::Dictionary{{"name", std::string()}, {"size", -3}},
+          plist::Dictionary{{"name", 12}, {"size", std::nan("")}}, plist::Dictionary{{"size", 1e9}},
+          plist::Dictionary{{"size", true}}, plist::Dictionary{{"size", std::string("12")}}})
+        panel.setFont(bad);
+    EXPECT_EQ(panel.textFormat().font(), QFont("DejaVu Serif", 16));
+
+    const QColor label(200, 0, 0), text(0, 120, 0), background(250, 250, 210);
+    panel.setLabelColor(label);
+    panel.setTextColor(text);
+    panel.setBackgroundColor(background);
+    eachRun([&](bool isLabel, const QTextCharFormat& f, const QTextBlockFormat&) {
+        EXPECT_EQ(f.foreground().color(), isLabel ? label : text);
+        EXPECT_EQ(f.background().color(), background);
+    });
+    EXPECT_EQ(view.palette().color(QPalette::Base), background);
+    EXPECT_EQ(view.toPlainText(), shown);
+
+    // A panel that has ended hears no more font changes.
+    { SoundFileInfoViewController ended(nullptr, {}); }
+    view.changeFont(QFont("DejaVu Sans", 12));
+    EXPECT_EQ(panel.textFormat().font(), QFont("DejaVu Sans", 12));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <vector>
 
 #include "app/logger.h"
@@ -119,12 +120,48 @@ TEST_F(LoggerTest, OnlySaveWhenErrorsCountsWarningsOnly) {
     EXPECT_TRUE(defaults.Get("Last Used Log").isNull());
 }
 
+TEST_F(LoggerTest, OnlySaveWhenErrorsDeletesOnlyTheLogItsBatchCreated) {
+    // A batch with a warning keeps its log; a second batch of the same second
+    // continues it and, without warnings, leaves it.
+    std::string path;
+    {
+        Logger first(dir.path(), Options());
+        path = first.logPath();
+        first.logErrorMessage("eof.wav", -39);
+        first.setNumWarnings(1);
+        EXPECT_TRUE(first.finishLogFile());
+    }
+    const std::string kept = testsupport::ReadFile(path);
+    defaults.Set("Only Save When Errors", true);
+    {
+        Logger second(dir.path(), Options());
+        second.logDoneMessage("b.wav", std::nullopt);
+        second.setNumWarnings(0);
+        EXPECT_FALSE(second.finishLogFile());
+    }
+    ASSERT_TRUE(std::filesystem::exists(path));
+    EXPECT_EQ(testsupport::ReadFile(path).rfind(kept, 0), 0u);
+
+    // Nor is a file of that name deleted that was put in place of the one made.
+    std::filesystem::remove(path);
+    Logger third(dir.path(), Options());
+    third.logDoneMessage("c.wav", std::nullopt);
+    std::filesystem::rename(path, path + ".moved");
+    testsupport::WriteFile(path, "someone else's");
+    third.setNumWarnings(0);
+    EXPECT_FALSE(third.finishLogFile());
+    EXPECT_EQ(testsupport::ReadFile(path), "someone else's");
+}
+
 TEST_F(LoggerTest, AFailedOpenKeepsTheTextForTheNextWrite) {
     LoggerOptions options = Options();
     int failures = 1;
-    options.openForAppend = [&failures](const std::string& path) {
-        if (failures-- > 0) return -1;
-        return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    options.openForAppend = [&failures](const std::string& path, int flags) {
+        if (failures-- > 0) {
+            errno = EACCES;
+            return -1;
+        }
+        return ::open(path.c_str(), flags, 0644);
     };
     Logger log(dir.path(), options);
     log.logConversionHeader("d");

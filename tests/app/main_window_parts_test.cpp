@@ -1,12 +1,16 @@
 // The main window's parts that need no main window: the enabling rule, the
-// output page over injected volumes, and emptying the output folder.
+// output page over injected volumes and its refresh, and emptying the output
+// folder.
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <fstream>
+#include <thread>
 
 #include "app/output_page.h"
 #include "app/action_enabling.h"
 #include "app_test_support.h"
+#include "platform/notification_center.h"
 
 namespace {
 
@@ -129,6 +133,41 @@ TEST_F(OutputPageTest, KeyEquivalentsSwapWithTheFolder) {
     EXPECT_EQ(show.shortcut(), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S));
     EXPECT_EQ(folderText.text(), "<undefined>");
     EXPECT_TRUE(volumeText.text().isEmpty());
+}
+
+TEST_F(OutputPageTest, ShowsItsFolderAnewWhenAnotherThreadAnnouncesItChanged) {
+    QLabel folderIcon, folderText, volumeIcon, volumeText;
+    QPushButton choose, show;
+    ScriptedWorkspace workspace;
+    const auto root = [](const QString&) { return VolumeInfo{"/", "root"}; };
+    const auto announce = [](const std::string& path) {
+        std::thread([path] { platform::noteFileSystemChanged(path); }).join();
+    };
+    const std::string out = Folder("out");
+    OutputPage page({&folderIcon, &folderText, &volumeIcon, &volumeText, &choose, &show}, workspace,
+                    root);
+    page.update(out);
+    std::filesystem::remove_all(out);
+    announce(dir / "other");
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(page.view().defined);
+    announce(out + "/");
+    EXPECT_TRUE(page.view().defined);  // the refresh waits for the interface thread
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(page.view().defined);
+    EXPECT_EQ(folderText.text(), "<undefined>");
+    EXPECT_EQ(choose.shortcut(), QKeySequence(Qt::Key_Return));
+
+    // A page that ends before its refresh runs is not touched any more.
+    QLabel goneText;
+    {
+        OutputPage gone({nullptr, &goneText, nullptr, nullptr, nullptr, nullptr}, workspace, root);
+        gone.update(Folder("out"));
+        announce(out);
+    }
+    std::filesystem::remove_all(out);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(goneText.text(), QString::fromStdString(out));
 }
 
 TEST_F(OutputPageTest, EmptyingRemovesLinksNotTargetsAndReportsFailures) {

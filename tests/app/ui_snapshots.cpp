@@ -3,6 +3,8 @@
 // offscreen with a home of its own; windows of later parts add their rows.
 #include <QApplication>
 #include <QDir>
+#include <QFileIconProvider>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QTableView>
 #include <QPlainTextEdit>
@@ -12,6 +14,8 @@
 #include <functional>
 
 #include "app/add_files_dialog.h"
+#include "app/file_info_panel.h"
+#include "conversion/qf_sound_file.h"
 #include "app/input_list.h"
 #include "app/list_and_preferences_snapshots.h"
 #include "app/progress_controller.h"
@@ -30,6 +34,11 @@ struct Snapshot {
     const char* name;
     // Returns the window to grab; `controller` is booted with its main window.
     std::function<QWidget*(MainController& controller)> show;
+};
+
+// The desktop's icons, so that the input table shows them.
+struct IconWorkspace : apptest::ScriptedWorkspace {
+    QIcon icon(const QString& path) override { return QFileIconProvider().icon(QFileInfo(path)); }
 };
 
 QWidget* MainPage(MainController& c, QPushButton* tab) {
@@ -52,7 +61,7 @@ int main(int argc, char** argv) {
     platform::UserDefaults defaults(home / "prefs.plist");
     apptest::ScriptedAlerts alerts;
     apptest::ScriptedDialogs dialogs;
-    apptest::ScriptedWorkspace workspace;
+    IconWorkspace workspace;
     MainServices services;
     services.defaults = &defaults;
     services.alerts = &alerts;
@@ -65,6 +74,9 @@ int main(int argc, char** argv) {
     apptest::WriteWave(inputs + "/first.wav", 8000);
     apptest::WriteWave(inputs + "/second.wav", 16000, 16000);
     apptest::WriteWave(inputs + "/folder/third.wav", 800);
+    const std::string longName =
+        inputs + "/interview with the harbour master, second session, unedited.wav";
+    apptest::WriteWave(longName, 4000);
     testsupport::WriteFile(inputs + "/readme.txt", "not a sound");
     MainController controller(services);
     if (!controller.init()) {
@@ -93,10 +105,10 @@ int main(int argc, char** argv) {
     save(controller.window(), "main-empty");
     bool added = false;
     QObject::connect(&controller, &MainController::filesAdded, [&added] { added = true; });
-    controller.setFilesToAdd({QString::fromStdString(inputs + "/first.wav"),
-                              QString::fromStdString(inputs + "/second.wav"),
-                              QString::fromStdString(inputs + "/folder"),
-                              QString::fromStdString(inputs + "/readme.txt")});
+    controller.setFilesToAdd(
+        {QString::fromStdString(inputs + "/first.wav"),
+         QString::fromStdString(inputs + "/second.wav"), QString::fromStdString(inputs + "/folder"),
+         QString::fromStdString(longName), QString::fromStdString(inputs + "/readme.txt")});
     apptest::PumpUntil([&added] { return added; });
 
     const std::string log = home / "CorvaLog-20261205-193401.xwl";
@@ -192,6 +204,23 @@ int main(int argc, char** argv) {
          }},
     };
     for (const Snapshot& s : snapshots) save(s.show(controller), s.name);
+    // The file-info panel alone, after each change of its appearance.
+    {
+        SoundFileInfoTextView view;
+        SoundFileInfoViewController panel(&view);
+        view.resize(340, 330);
+        view.show();
+        panel.setList({QFSoundFile::soundFileWithPath(inputs + "/second.wav")});
+        save(&view, "file-info-panel");
+        view.changeFont(QFont("DejaVu Serif", 10));
+        save(&view, "file-info-panel-font");
+        panel.setLabelColor(QColor(20, 40, 140));
+        save(&view, "file-info-panel-label-color");
+        panel.setTextColor(QColor(30, 100, 40));
+        save(&view, "file-info-panel-text-color");
+        panel.setBackgroundColor(QColor(250, 246, 220));
+        save(&view, "file-info-panel-background-color");
+    }
     controller.stopFile();
     controller.defineConversionDialog().hide();
     for (LogWindow* w : controller.logWindows()) w->close();

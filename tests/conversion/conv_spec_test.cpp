@@ -269,6 +269,42 @@ TEST(ConvSpec, DictionaryFormRoundTripsEveryPersistedField) {
     EXPECT_EQ(wide.dictionary().at(XWCSWordLength).asInteger(), 16);
 }
 
+TEST(ConvSpec, KeyedArchiveHoldsTheDictionaryFormAndRoundTripsIt) {
+    const ConvSpec s = Unusual();
+    plist::KeyedArchiver coder;
+    s.encodeWithCoder(coder);
+    // The same keys with the same kinds of values as the dictionary form.
+    EXPECT_EQ(*coder.archive().find("Values")->dict(), s.dictionary());
+
+    // Decoding validates anew: the table says the strict type cannot be written.
+    const plist::Dictionary table{
+        {"'WAVE'", plist::Value(plist::Dictionary{{"canBeWritten", plist::Value(false)}})}};
+    for (plist::Format format : {plist::Format::Xml, plist::Format::Binary}) {
+        const auto decoder = plist::KeyedUnarchiver::FromData(coder.archivedData(format));
+        ASSERT_TRUE(decoder.has_value());
+        const std::shared_ptr<ConvSpec> back = ConvSpec::initWithCoder(*decoder, &table);
+        EXPECT_EQ(back->dictionary(), s.dictionary());
+        EXPECT_FALSE(back->valid());
+        back->fileTypeSpecifics()[0] = 1;  // the block is the record's own
+        EXPECT_EQ(s.fileTypeSpecifics()[0], 7);
+    }
+
+    // An archive of a name alone, with a wrongly typed flag, reads as the
+    // dictionary form does: zeros, the cleaned name, the factory specifics.
+    plist::KeyedArchiver sparse;
+    sparse.encodeObject(plist::Value("a/b"), XWCSName);
+    sparse.encodeObject(plist::Value("YES"), XWCSActive);
+    const auto decoder = plist::KeyedUnarchiver::FromArchive(sparse.archive());
+    ASSERT_TRUE(decoder.has_value());
+    const std::shared_ptr<ConvSpec> back = ConvSpec::initWithCoder(*decoder);
+    EXPECT_EQ(back->conversionName(), "a-b");
+    EXPECT_FALSE(back->active());
+    EXPECT_EQ(back->sampleRate(), 0.0);
+    EXPECT_EQ(back->outputFileType(), 0u);
+    EXPECT_TRUE(back->valid());
+    EXPECT_EQ(*back->specifics().at(kOldDataKey).data(), Zeros());
+}
+
 TEST(ConvSpec, CopiesAreDeep) {
     ConvSpec source = Unusual();
     source.setValid(false);

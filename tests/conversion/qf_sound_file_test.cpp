@@ -134,6 +134,8 @@ TEST_F(QFSoundFileTest, RealFilesShowTheirProperties) {
         const char *descriptor, *rate, *bits, *length;
         uint16_t bitRate;
         bool playable;
+        // A type without a channel layout names no configuration.
+        const char* channels = "1 (mono)";
     };
     // Paths are read whole, well past 2048 bytes.
     std::string deep;
@@ -142,10 +144,10 @@ TEST_F(QFSoundFileTest, RealFilesShowTheirProperties) {
         ASSERT_EQ(::mkdir((dir_ / deep).c_str(), 0755), 0);
     }
     const Case cases[] = {
-        {"stereo.wav", Wave(2, 8000, 16, 8000), "Wave", "8000.00 Hz", "16 bits", "00:00:01.000", 256, true},
+        {"stereo.wav", Wave(2, 8000, 16, 8000), "Wave", "8000.00 Hz", "16 bits", "00:00:01.000", 256, true, "2 (stereo)"},
         {deep + "deep.wav", Wave(1, 8000, 16, 800), "Wave", "8000.00 Hz", "16 bits", "00:00:00.100", 128, true},
         {"mulaw.au", MuLawAu(8000, 4000), "NeXT/Sun \xCE\xBC-law (.au)", "8000.00 Hz", "8 bits",
-         "00:00:00.500", 64, true},
+         "00:00:00.500", 64, true, "1"},
         {"alaw.wav", Wave(1, 11025, 8, 11025, 6), "Wave A-law", "11025.00 Hz", "8 bits", "00:00:01.000",
          88, true},
         // A damaged header without a rate: no rate shown and zero time, no division by zero.
@@ -167,6 +169,7 @@ TEST_F(QFSoundFileTest, RealFilesShowTheirProperties) {
         EXPECT_EQ(f->timestamps(), "00:00:00.000");
         EXPECT_EQ(f->bitRate(), c.bitRate);
         EXPECT_EQ(f->isPlayable(), c.playable);
+        EXPECT_EQ(f->channelDescription(), c.channels);
         EXPECT_EQ(f->size(), c.bytes.size());
         EXPECT_FALSE(f->soundFile()->IsOpen());
         short error = 1;

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
 
+#include "formats/output_types.h"
 #include "formats/pcm/wave_file.h"
 #include "foundation/pstring.h"
 #include "memory_files.h"
@@ -87,6 +90,77 @@ TEST_F(Fades, CurvesAgreeWithSoxOnAWaveOutput) {
     CorvaOutFile::Clear();
     ASSERT_TRUE(SoxToRaw("'" + path + "'", "-e signed -b 16", "", &ours));
     EXPECT_LE(MaxDifference16(ours, theirs), 1);
+}
+
+// Fades made on an open output of every writable type, coded types included,
+// read back what was written: decoded, the faded file follows the squared ramps
+// of the same file written without fades, window by window (allowing for the
+// coder's delay), and is never louder than it.
+TEST_F(Fades, EveryOutputTypeFadesWhatWasWritten) {
+    using namespace outputtypes;
+    CSoundFile::Cleanup();
+    RegisterSoundFiles(CSoundFile::GetFileTypeInfo());
+    conversion.SetNeedsFades(1);
+    conversion.SetFadeTime(100, 100);
+    testsupport::TempDir dir;
+    const std::vector<OutputType> types = WritableOutputTypes();
+    ASSERT_GE(types.size(), 40u);
+    // A failure of one type leaves the others to be tried.
+    for (const OutputType& t : types) [&] {
+        SCOPED_TRACE(FourCCText(t.type));
+        const auto frames = static_cast<uint32_t>(t.rate / 2);
+        const std::vector<double> tone = Tone(t, frames);
+        const std::string folder = dir / ("type" + std::to_string(&t - types.data()));
+        ASSERT_TRUE(std::filesystem::create_directory(folder));
+        const std::string plainPath = WriteOutput(t, folder + "/plain", tone);
+        const std::string fadedPath = WriteOutput(
+            t, folder + "/faded", tone, [&](CSoundFile* out) { return CreateFades(out, &conversion); });
+        if (plainPath.empty() || fadedPath.empty()) return;
+        const ReadBack plain = ReadThroughDetection(plainPath);
+        const ReadBack faded = ReadThroughDetection(fadedPath);
+        ASSERT_EQ(plain.status, 0);
+        ASSERT_EQ(faded.status, 0);
+        ASSERT_EQ(faded.samples.size(), plain.samples.size());
+        const short channels = t.channels;
+        const size_t length = plain.samples.size() / size_t(channels);
+
+        // The level of every window of 10 ms where the decoded tone sounds, and
+        // the faded file's share of it.
+        const auto window = static_cast<size_t>(t.rate / 100);
+        std::vector<double> centres, shares;
+        double loudest = 0;
+        for (size_t from = 0; from + window <= length; from += window) {
+            const double p = Level(plain.samples, channels, from, from + window);
+            const double f = Level(faded.samples, channels, from, from + window);
+            loudest = std::max(loudest, f - p);
+            if (p < 0.2) continue;  // the coder's delay or tail
+            centres.push_back(double(from) + double(window) / 2);
+            shares.push_back(f / p);
+        }
+        ASSERT_GE(centres.size(), frames / window * 9 / 10);
+        EXPECT_LE(loudest, 0.02);
+        EXPECT_LE(*std::max_element(shares.begin(), shares.end()), 1.06);
+
+        // The shares follow both squared ramps of 100 ms, shifted by the coder's
+        // delay: the best fitting delay leaves every share close to its ramp.
+        const double fade = t.rate / 10;
+        const auto ramps = [&](double x) {
+            const double in = std::clamp(x / fade, 0.0, 1.0);
+            const double out = std::clamp((double(frames) - x) / fade, 0.0, 1.0);
+            return in * in * out * out;
+        };
+        double best = 1e9;
+        const double latest = double(std::max<size_t>(length, frames) - frames + window);
+        for (double delay = 0; delay < latest; delay += 1) {
+            double worst = 0;
+            for (size_t w = 0; w < centres.size(); ++w) {
+                const double expected = ramps(centres[w] - delay);
+                worst = std::max(worst, std::fabs(shares[w] - expected) - 0.1 * expected);
+            }
+            best = std::min(best, worst);
+        }
+        EXPECT_LE(best, 0.05);
+    }();
 }
 
 }  // namespace

@@ -660,4 +660,36 @@ TEST_F(ScanGain, GateAttenuatesASoxGap) {
     CorvaOutFile::Clear();
 }
 
+// The file's regions give way to one region per gap, in the gap list's order,
+// numbered from 1; without gaps the file is left with no region.
+TEST_F(ScanGain, Gaps2RegionsReplacesTheRegions) {
+    const Gaps cases[] = {{0, 270, 340, 570, 640, 870}, {}};
+    for (const Gaps& gaps : cases) {
+        SCOPED_TRACE(gaps.size());
+        auto file = MemoryFile(1, 16, Samples(1000));
+        for (int32_t s : {10, 500, 600}) {
+            SFTRegion r{s, s, s + 50, s, 0, {1, 'r'}};
+            ASSERT_EQ(file->AddRegion(&r), 0);
+        }
+        for (size_t g = 0; g < gaps.size(); g += 2) file->AddGap(gaps[g], gaps[g + 1]);
+        ASSERT_EQ(Gaps2Regions(file.get(), &conversion), 0);
+        std::vector<std::string> want, got;
+        for (size_t g = 0; g < gaps.size(); g += 2)
+            want.push_back("XWQ Region 000" + std::to_string(g / 2 + 1) + " " +
+                           std::to_string(gaps[g]) + "-" + std::to_string(gaps[g + 1]));
+        for (uint32_t i = 0; QFRegionPtr r = file->GetIndRegion(i); ++i)
+            got.push_back(r->name + " " + std::to_string(r->start) + "-" + std::to_string(r->end));
+        EXPECT_EQ(got, want);
+        EXPECT_EQ(AllGaps(*file), gaps);
+    }
+}
+
+TEST_F(ScanGain, Amp2dBInvertsdB2Amp) {
+    EXPECT_EQ(Amp2dB(0.0), -HUGE_VAL);
+    EXPECT_EQ(Amp2dB(-0.0), -HUGE_VAL);
+    EXPECT_DOUBLE_EQ(Amp2dB(1.0), 0.0);
+    EXPECT_DOUBLE_EQ(Amp2dB(-0.1), -20.0);
+    for (double dB : {-96.0, -6.0, 0.0, 12.5}) EXPECT_NEAR(Amp2dB(-dB2Amp(dB)), dB, 1e-12);
+}
+
 }  // namespace

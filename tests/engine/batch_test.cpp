@@ -247,5 +247,74 @@ TEST_F(EngineTest, RenamingNumbersTakenNamesOrFailsAndKeepsChannelSuffixes) {
     }
 }
 
+TEST_F(EngineTest, TheBatchThreadNamesItselfCarriesItsConversionAndAnnouncesTheOutput) {
+    Sox(in + "/x.wav");
+    const auto one = Conversion("One"), two = Conversion("Two");
+    auto& center = platform::NotificationCenter::Default();
+    const std::thread::id mainThread = std::this_thread::get_id();
+    std::vector<std::string> events;
+    bool namedItself = false;
+    const auto start = center.AddObserver(
+        QFConversionStartNotification, &process, [&](const platform::Notification& n) {
+            const plist::Value* id = n.object.find(kProcessThreadKey);
+            namedItself = id && platform::ThreadIdOf(*id) == std::this_thread::get_id() &&
+                          std::this_thread::get_id() != mainThread;
+        });
+    const auto header = center.AddObserver(
+        QFConversionHeaderNotification, &process, [&](const platform::Notification&) {
+            const auto& running = platform::CurrentThreadContext().curConvSpec;
+            events.push_back(running == one ? "One" : running == two ? "Two" : "other");
+        });
+    const auto done =
+        center.AddObserver(QFConversionDoneNotification, &process,
+                           [&](const platform::Notification&) { events.push_back("Done"); });
+    const auto changed = center.AddObserver(
+        platform::kFileSystemChangedNotification, nullptr, [&](const platform::Notification& n) {
+            events.push_back(n.object.asString() + (process.running() ? " running" : ""));
+        });
+    ASSERT_EQ(Run({in + "/x.wav"}, {one, two}), 0);
+    EXPECT_TRUE(namedItself);
+    EXPECT_EQ(events, Strings({"One", "Two", "Done", out}));
+
+    // The one-file form says the same.
+    events.clear();
+    namedItself = false;
+    BatchRunner runner(process);
+    ASSERT_EQ(runner.StartSingleFile(in + "/x.wav", two, out, "Take"), 0);
+    EXPECT_EQ(runner.Wait(), 0);
+    EXPECT_TRUE(namedItself);
+    EXPECT_EQ(events, Strings({"Two", "Done", out}));
+    for (auto token : {start, header, done, changed}) center.RemoveObserver(token);
+}
+
+TEST_F(EngineTest, OneFileConvertsUnderItsOutputNameAndBadNamesStartNothing) {
+    Sox(in + "/x.wav");
+    const auto conv = Conversion("One");
+    BatchRunner runner(process);
+    ASSERT_EQ(runner.StartSingleFile(in + "/x.wav", conv, out, "Take 1"), 0);
+    EXPECT_EQ(runner.Wait(), 0);
+    EXPECT_EQ(Names(), Strings({"Start", "Header", "Success x.wav", "Footer", "Done"}));
+    EXPECT_EQ(posted.front().values.find(kTotalConversionsKey)->asInteger(), 1);
+    EXPECT_EQ(Tree(out), Strings({"One", "One/Take 1.aif"}));
+    EXPECT_EQ(SoxSamples(out + "/One/Take 1.aif"), SoxSamples(in + "/x.wav"));
+    EXPECT_EQ(process.curFile(), 1);
+
+    // A taken name fails the input as a batch does (numbering is off).
+    posted.clear();
+    ASSERT_EQ(runner.StartSingleFile(in + "/x.wav", conv, out, "Take 1"), 0);
+    EXPECT_EQ(runner.Wait(), kDupFNErr);
+    EXPECT_EQ(Names(), Strings({"Start", "Header", "Failure x.wav -48", "Footer", "Done"}));
+
+    posted.clear();
+    fs::remove_all(out);
+    fs::create_directories(out);
+    for (const std::string& name :
+         {std::string(), std::string(".."), std::string("../x"), std::string("a\0b", 3)})
+        EXPECT_EQ(runner.StartSingleFile(in + "/x.wav", conv, out, name), kParamErr) << name;
+    EXPECT_EQ(process.convertSingleFile(in + "/x.wav", nullptr, out, "Take"), kParamErr);
+    EXPECT_TRUE(posted.empty());
+    EXPECT_TRUE(Tree(out).empty());
+}
+
 }  // namespace
 }  // namespace enginetest

@@ -1,16 +1,24 @@
 // The case code and its dispatch, the Creative Voice checks before a run (block
-// count, size estimates and the region walk behind them) and the snip window.
+// count, size estimates and the region walk behind them), the nearest Creative
+// Voice rates against our writer and sox, and the snip window.
 #include "engine/case_dispatch.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <utility>
 
 #include "engine/conversion_process.h"
+#include "formats/format_test_support.h"
+#include "formats/pcm/voc_file.h"
 #include "soundfile/memory_sound_file.h"
+#include "soundfile/progress.h"
 #include "soundfile/snippet_file.h"
 #include "test_support.h"
 
@@ -247,6 +255,97 @@ TEST(SnipWindow, StartsPastTheEndKeepTheirLengthAndInvertedWindowsFail) {
             EXPECT_EQ(std::pair(start, end), std::pair(row.start, row.end));
         }
     }
+}
+
+// The smallest single-precision rate at or above `rate`: what a writer given it
+// makes of a constant's exact rate is that constant, not the one below.
+float RateAtOrAbove(double rate) {
+    float f = static_cast<float>(rate);
+    if (f < rate) f = std::nextafter(f, std::numeric_limits<float>::infinity());
+    return f;
+}
+
+TEST(ClosestVocRates, AgreeWithTheWriterAndSoxOnEveryConstantUpToTheirLimits) {
+    if (!testsupport::HaveProgram("sox")) GTEST_SKIP() << "sox is needed";
+    testsupport::TempDir dir;
+    struct Written {
+        std::string path;
+        uint32_t closest;
+        bool soxReads;  // sox refuses constant 0 ("Sample rate is zero?")
+    };
+    std::vector<Written> written;
+    const auto* extension = reinterpret_cast<const unsigned char*>("\x03voc");
+    // A file of the writer at the constant's exact rate: its stored constant,
+    // and the rate our reader takes from it.
+    const auto write = [&](bool extended, uint32_t constant) {
+        const double exact =
+            extended ? 256000000.0 / (65536 - constant) / 2 : 1000000.0 / (256 - constant);
+        const float rate = RateAtOrAbove(exact);
+        const uint32_t closest = extended ? ClosestVOC16SRate(rate) : ClosestVOCSRate(rate);
+        std::unique_ptr<CSoundFile> f(extended ? static_cast<CSoundFile*>(new CVOC_SBFile)
+                                               : new CVOCFile);
+        const short channels = extended ? 2 : 1;
+        ASSERT_EQ(f->ISoundFile(dir / ((extended ? "w" : "b") + std::to_string(constant))), 0);
+        ASSERT_EQ(f->Create(channels, extended ? 16 : 8, rate, nullptr, extension), 0) << rate;
+        ASSERT_EQ(formattest::WriteBufferForm(*f, 0, std::vector<uint8_t>(channels * 16, 0x40)), 0);
+        ASSERT_EQ(f->Close(), 0);
+        const std::string path = f->GetPath();
+        CorvaOutFile::Clear();
+        // The first block's constant follows its 4-byte head at byte 26.
+        const std::string bytes = testsupport::ReadFile(path);
+        ASSERT_GT(bytes.size(), 32u);
+        const uint32_t stored =
+            extended ? uint8_t(bytes[30]) | uint32_t(uint8_t(bytes[31])) << 8 : uint8_t(bytes[30]);
+        EXPECT_EQ(stored, constant) << rate;
+        std::unique_ptr<CSoundFile> back(extended ? static_cast<CSoundFile*>(new CVOC_SBFile)
+                                                  : new CVOCFile);
+        ASSERT_EQ(back->ISoundFile(path), 0);
+        ASSERT_EQ(back->Open(), 0) << path;
+        EXPECT_EQ(static_cast<uint32_t>(back->GetSampleRate()), closest) << rate;
+        back->Close();
+        written.push_back({path, closest, constant != 0});
+    };
+    // Every 8-bit constant up to 20000 Hz (206), and 16-bit ones from 1953 Hz
+    // up to 44100 Hz (62633) in steps, with both ends.
+    for (uint32_t constant = 0; constant <= 206; ++constant) write(false, constant);
+    for (uint32_t constant = 0; constant < 62633; constant += 251) write(true, constant);
+    for (uint32_t constant : {62632u, 62633u}) write(true, constant);
+    if (HasFatalFailure()) return;
+
+    std::string command = "soxi -r";
+    for (const Written& w : written)
+        if (w.soxReads) command += " " + formattest::Quote(w.path);
+    std::string out;
+    ASSERT_TRUE(formattest::RunCommand(command, &out));
+    std::istringstream lines(out);
+    for (const Written& w : written) {
+        if (!w.soxReads) continue;
+        double soxRate = 0;
+        ASSERT_TRUE(lines >> soxRate) << w.path;
+        // sox keeps the fraction the whole hertz drop; it prints six digits.
+        EXPECT_GE(soxRate, w.closest - 0.05) << w.path;
+        EXPECT_LT(soxRate, w.closest + 1.05) << w.path;
+    }
+    // Rates between constants take the nearer one.
+    EXPECT_EQ(ClosestVOCSRate(8000), 8000u);
+    EXPECT_EQ(ClosestVOCSRate(11025), 10989u);
+    EXPECT_EQ(ClosestVOC16SRate(22050), 22049u);
+    EXPECT_EQ(ClosestVOC16SRate(44100), 44092u);
+}
+
+TEST(ClosestVocRates, StepOneConstantFurtherAboveTheirLimitsAndStayWithinTheirConstants) {
+    const std::pair<double, uint32_t> eightBit[] = {
+        {20000, 20000}, {20001, 20000}, {20408, 20833},       {22050, 22727},      {44100, 45454},
+        {48000, 50000}, {1e6, 1000000}, {1e7, 1000000},       {HUGE_VAL, 1000000}, {3000, 3906},
+        {0, 3906},      {-8000, 3906},  {std::nan(""), 3906},
+    };
+    for (const auto& [rate, closest] : eightBit) EXPECT_EQ(ClosestVOCSRate(rate), closest) << rate;
+    const std::pair<double, uint32_t> sixteenBit[] = {
+        {44101, 44092}, {48000, 47976}, {96000, 95952}, {3e8, 64000000},      {HUGE_VAL, 64000000},
+        {1000, 1953},   {0, 1953},      {-44100, 1953}, {std::nan(""), 1953},
+    };
+    for (const auto& [rate, closest] : sixteenBit)
+        EXPECT_EQ(ClosestVOC16SRate(rate), closest) << rate;
 }
 
 }  // namespace

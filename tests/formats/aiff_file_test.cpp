@@ -21,6 +21,7 @@
 
 using namespace aifftest;
 using formattest::Native16;
+using formattest::Samples32;
 using testsupport::ReadFile;
 
 namespace {
@@ -603,6 +604,34 @@ TEST_F(AiffTest, AifcCompressionTypes) {
     Opened<CAIFCFile>(Put("c0.aifc", Form(AifcComm(0, 1, 16, 8000, "NONE") + Ssnd("ab"), "AIFC")), kAIFFBadCommonErr);
     Opened<CAIFCFile>(Put("short.aifc", Form(AifcComm(1, 9, 16, 8000, "NONE") + Ssnd("ab") + Chunk("FILL", std::string(40, 'x')), "AIFC")),
                       kAIFFChunkLimitErr);
+}
+
+TEST_F(AiffTest, AifcDoublesReadAsTheIntegersOfTheFloatBufferForm) {
+    // The product with 2147483647 is taken in double precision: 0.5 gives
+    // 1073741823 and -1.0 gives -2147483647; beyond full scale is held to the range.
+    std::string doubles;
+    for (double d : {0.5, 1.0, -1.0, 2.5, -7.0, double(NAN), 0.0, 0.123456789012345})
+        doubles += BE64(std::bit_cast<uint64_t>(d));
+    const std::vector<int32_t> expected = {1073741823, INT32_MAX, -INT32_MAX, INT32_MAX,
+                                           INT32_MIN,  0,         0,         265121435};
+    for (const char* type : {"fl64", "FL64"}) {
+        auto f = Opened<CAIFCFile>(Put("d.aifc", Form(AifcComm(2, 4, 64, 48000, type) + Ssnd(doubles), "AIFC")));
+        EXPECT_EQ(f->GetWordSize(), 32);
+        EXPECT_EQ(f->GetDataType(), kDataTypeFloatBigEndian);
+        EXPECT_EQ(f->GetDescription(), "AIFC 64-bit float (big-endian)");
+        EXPECT_EQ(f->GetNumSFrames(), 4u);
+        f->SetSFTBufferSize(3);
+        std::vector<uint8_t> read;
+        ASSERT_EQ(ReadAllFrames(*f, &read), 0);
+        EXPECT_EQ(Samples32(read), expected) << type;
+        // Such a file is only read: its buffer form is narrower than what is stored.
+        EXPECT_EQ(f->RefreshOutputBuffer(0), kWritePermErr);
+        EXPECT_EQ(f->FlushOutputBuffer(1, 0), kWritePermErr);
+    }
+    // COMM's frames are counted in stored bytes: SSND holds three of the five.
+    auto cut = Opened<CAIFCFile>(Put("cut.aifc", Form(AifcComm(2, 5, 64, 48000, "fl64") + Ssnd(doubles.substr(0, 52)), "AIFC")),
+                                 kAIFFChunkLimitErr);
+    EXPECT_EQ(cut->GetNumSFrames(), 3u);
 }
 
 // ---------------------------------------------------------------------------

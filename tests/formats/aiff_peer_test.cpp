@@ -16,6 +16,7 @@
 #include "aiff_test_support.h"
 #include "formats/pcm/aifc_file.h"
 #include "formats/pcm/aiff_file.h"
+#include "formats/pcm/wave_file.h"
 #include "test_support.h"
 
 using namespace aifftest;
@@ -359,5 +360,91 @@ const OddSize kOddSizes[] = {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, OddSampleSize, ::testing::ValuesIn(kOddSizes),
                          [](const ::testing::TestParamInfo<OddSize>& info) { return std::string(info.param.name); });
+
+// Word sizes that are not whole bytes written here, in AIFF, AIFF-C and WAVE
+// (plain, and extensible for three channels): each sample sits left-justified
+// in the next whole byte with zeros below it and the header declares the size
+// asked for (COMM's sample size; WAVE's bits per sample, or the extensible
+// chunk's valid bits). libsndfile, ffmpeg, sox (which reads no such WAVE file)
+// and our readers read the samples back.
+TEST(NarrowSizesWritten, KeepTheirContainerAndReadBackEverywhere) {
+    for (const char* program : {"ffmpeg", "sox"})
+        if (!HaveProgram(program)) GTEST_SKIP() << program << " is not installed";
+    TempDir dir;
+    for (const char* format : {"aiff", "aifc", "wav", "wav3"}) {
+        for (const short bits : {9, 12, 20, 28, 31}) {
+            const std::string name = format + std::to_string(bits);
+            SCOPED_TRACE(name);
+            const bool wave = format[0] == 'w';
+            const short container = static_cast<short>((bits + 7) / 8 * 8), channels = format[3] == '3' ? 3 : 2;
+            // An even count: an odd number of 3-byte samples would gain a frame of silence.
+            const uint32_t frames = 334;
+            const formattest::NarrowSamples samples = formattest::MakeNarrowSamples(bits, frames * size_t(channels), bits);
+            std::unique_ptr<CSoundFile> w(wave                  ? static_cast<CSoundFile*>(new CWAVEFile)
+                                          : format[3] == 'c' ? new CAIFCFile
+                                                              : new CAIFFFile);
+            ASSERT_EQ(w->ISoundFile(dir / name), 0);
+            ASSERT_EQ(w->Create(channels, bits, 48000, nullptr, reinterpret_cast<const unsigned char*>(wave ? "\x04.wav" : "\x04.aif")), 0);
+            EXPECT_EQ(w->GetWordSize(), container);
+            w->SetDither(0);
+            std::vector<double> written = samples.written;
+            uint32_t count = frames;
+            ASSERT_EQ(w->Write(0, &count, written.data()), 0);
+            const std::string path = w->GetPath();
+            ASSERT_EQ(w->Close(), 0);
+
+            const std::string file = ReadFile(path);
+            const auto* bytes = reinterpret_cast<const uint8_t*>(file.data());
+            if (!wave) {
+                const size_t comm = format[3] == 'c' ? 24 : 12;  // after FVER in AIFF-C
+                ASSERT_EQ(file.substr(comm, 4), "COMM");
+                EXPECT_EQ(LoadBE16(bytes + comm + 14), bits);
+            } else {
+                ASSERT_EQ(file.substr(12, 4), "fmt ");
+                EXPECT_EQ(LoadLE16(bytes + 32), container / 8 * channels);
+                EXPECT_EQ(LoadLE16(bytes + 34), channels == 2 ? bits : container);
+                if (channels == 3) EXPECT_EQ(LoadLE16(bytes + 38), bits);
+            }
+
+            std::vector<int32_t> sndfile(samples.leftJustified.size());
+            SF_INFO info{};
+            SNDFILE* peer = sf_open(path.c_str(), SFM_READ, &info);
+            ASSERT_NE(peer, nullptr) << sf_strerror(nullptr);
+            EXPECT_EQ(sf_readf_int(peer, sndfile.data(), frames), sf_count_t{frames});
+            sf_close(peer);
+            EXPECT_EQ(sndfile, samples.leftJustified);
+            const std::string raw = dir / "peer.raw";
+            std::vector<std::string> commands = {"ffmpeg -v error -y -i " + Quote(path) + " -f s32le " + Quote(raw)};
+            if (!wave) commands.push_back("sox " + Quote(path) + " -t raw -e signed-integer -b 32 -L " + Quote(raw));
+            for (const std::string& command : commands) {
+                ASSERT_TRUE(RunCommand(command)) << command;
+                const std::string decoded = ReadFile(raw);
+                std::vector<int32_t> theirs(decoded.size() / 4);
+                std::memcpy(theirs.data(), decoded.data(), theirs.size() * 4);
+                EXPECT_EQ(theirs, samples.leftJustified) << command;
+            }
+
+            std::unique_ptr<CSoundFile> r;
+            if (wave) {
+                r = std::make_unique<CWAVEFile>();
+                ASSERT_EQ(r->ISoundFile(path), 0);
+                ASSERT_EQ(r->Open(), 0);
+            } else {
+                r = OpenEither(path);
+            }
+            EXPECT_EQ(r->GetWordSize(), container);
+            ASSERT_EQ(r->GetNumSFrames(), frames);
+            std::vector<uint8_t> back;
+            ASSERT_EQ(ReadAllFrames(*r, &back), 0);
+            std::vector<int32_t> ours;
+            for (size_t i = 0; i < samples.leftJustified.size(); ++i) {
+                uint32_t v = 0;
+                for (size_t b = 0; b < size_t(container / 8); ++b) v |= uint32_t{back[i * (container / 8) + b]} << (8 * b);
+                ours.push_back(static_cast<int32_t>(v << (32 - container)));
+            }
+            EXPECT_EQ(ours, samples.leftJustified);
+        }
+    }
+}
 
 }  // namespace

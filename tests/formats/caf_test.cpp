@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -176,7 +177,7 @@ TEST_F(CafTest, FrameCountsAndDamagedFiles) {
         {"description too small", Caf(Chunk("desc", std::string(16, '\0')) + Data(frames10)), -22009},
         {"description cut off", Caf(Data(frames10) + desc.substr(0, 30)), kEOFErr},
         {"data without its edit count", Caf(desc + Chunk("data", "", 2)), -22009},
-        {"format not read here", Caf(Desc(2, 0, 0, "aac ") + Data(frames10)), kNotASoundFileErr},
+        {"format not read here", Caf(Desc(2, 0, 0, "QDM2") + Data(frames10)), kNotASoundFileErr},
         {"20-bit samples", Caf(Desc(2, 20, 0, "lpcm", 48000, 6) + Data(frames10)), kNotASoundFileErr},
         {"no channels", Caf(Desc(0, 16) + Data(frames10)), kNotASoundFileErr},
         {"sample rate 0", Caf(Desc(2, 16, 0, "lpcm", 0) + Data(frames10)), kNotASoundFileErr},
@@ -447,6 +448,214 @@ TEST_F(CafTest, FfmpegFilesReadWithTheirSamples) {
         auto g = OpenCaf(out, &err);
         ASSERT_EQ(g->RefreshInputBuffer(5000), 0);
         EXPECT_EQ(Sample(g->GetInputBuffer(), c.bits / 8), expected[5000 * c.channels]);
+    }
+}
+
+// Samples of ffmpeg's raw 24-bit little-endian output, widened.
+std::vector<int32_t> FromS24(const std::string& raw) {
+    std::vector<int32_t> out;
+    for (size_t i = 0; i + 3 <= raw.size(); i += 3)
+        out.push_back(Sample(reinterpret_cast<const unsigned char*>(raw.data()) + i, 3));
+    return out;
+}
+
+TEST_F(CafTest, FfmpegCompressedFilesGiveTheSamplesFfmpegDecodes) {
+    if (!HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    using SF = CSoundFile;
+    struct Case {
+        const char* codec;
+        int rate, channels;
+        const char* layout;
+        SF::ChannelConfiguration configuration;
+    };
+    // Packets that stand alone and packets that depend on the ones before;
+    // of a constant size (some decoded many to a call) and from a packet table.
+    const Case cases[] = {
+        {"pcm_mulaw", 8000, 6, "5.1", SF::k51},
+        {"pcm_alaw", 44100, 1, "mono", SF::kMono},
+        {"adpcm_ima_qt", 48000, 2, "stereo", SF::kStereo},
+        {"gsm", 8000, 1, "mono", SF::kMono},
+        {"gsm_ms", 8000, 1, "mono", SF::kMono},
+        {"mp2", 48000, 2, "stereo", SF::kStereo},
+        {"libmp3lame", 44100, 2, "stereo", SF::kStereo},
+        {"libopus", 48000, 2, "stereo", SF::kStereo},
+    };
+    unsigned seed = 200;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.codec);
+        const std::string raw = RandomRaw(kS16, 23001 * static_cast<size_t>(c.channels), seed++);
+        const std::string out = dir / (std::string(c.codec) + ".caf");
+        const std::string command = "ffmpeg -v error -y -f s16le -ar " + std::to_string(c.rate) +
+                                    " -ac " + std::to_string(c.channels) + " -channel_layout " +
+                                    c.layout + " -i " + Quote(Put("in.raw", raw)) + " -c:a " +
+                                    c.codec + " " + Quote(out);
+        ASSERT_TRUE(RunCommand(command)) << command;
+        std::string decoded;
+        ASSERT_TRUE(RunCommand("ffmpeg -v error -i " + Quote(out) + " -f s24le -", &decoded));
+        const std::vector<int32_t> expected = FromS24(decoded);
+        ASSERT_FALSE(expected.empty());
+
+        OSErr err = 0;
+        auto f = OpenCaf(out, &err);
+        ASSERT_EQ(err, 0);
+        // 24 bits, whatever bits the description gives a sample (8, 4 or none).
+        EXPECT_EQ(f->GetWordSize(), 24);
+        EXPECT_EQ(f->GetNumChannels(), c.channels);
+        EXPECT_EQ(f->GetSampleRate(), c.rate);
+        EXPECT_EQ(f->GetChannelConfiguration(), c.configuration);
+        EXPECT_EQ(f->GetNumSFrames(), expected.size() / c.channels);
+        // Blocks that do not line up with the packets.
+        f->SetSFTBufferSize(3000);
+        EXPECT_TRUE(ReadAll(*f) == expected);
+
+        // Out of sequence: a block far on, then one before it, which comes
+        // back as reading from the start gives it.
+        auto g = OpenCaf(out, &err);
+        ASSERT_EQ(err, 0);
+        g->SetSFTBufferSize(3000);
+        ASSERT_EQ(g->RefreshInputBuffer(20000), 0);
+        ASSERT_EQ(g->RefreshInputBuffer(4321), 0);
+        const std::vector<int32_t> block = FromS24(std::string(
+            reinterpret_cast<const char*>(g->GetInputBuffer()), 3000 * 3 * c.channels));
+        EXPECT_TRUE(std::equal(block.begin(), block.end(), expected.begin() + 4321 * c.channels));
+    }
+}
+
+// A packet size of the packet table: seven-bit groups, the first ones flagged.
+std::string Varint(uint32_t v) {
+    std::string out(1, static_cast<char>(v & 0x7F));
+    while (v >>= 7) out.insert(out.begin(), static_cast<char>(0x80 | (v & 0x7F)));
+    return out;
+}
+
+// An MPEG-4 descriptor of a tag and body.
+std::string Descriptor(uint8_t tag, const std::string& body) {
+    return std::string(1, static_cast<char>(tag)) + static_cast<char>(body.size()) + body;
+}
+
+TEST_F(CafTest, AacPacketsWithTheirDescriptorDecodeAsFfmpegDecodesThem) {
+    if (!HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    using SF = CSoundFile;
+    struct Case {
+        int rate, channels;
+        const char* layout;
+        SF::ChannelConfiguration configuration;
+    };
+    unsigned seed = 300;
+    for (const Case& c : {Case{44100, 2, "stereo", SF::kStereo}, Case{48000, 6, "5.1", SF::k51}}) {
+        SCOPED_TRACE(c.layout);
+        // ffmpeg's AAC packets, taken out of their ADTS headers.
+        const std::string raw = RandomRaw(kS16, 9001 * static_cast<size_t>(c.channels), seed++);
+        const std::string adts = dir / "in.aac";
+        ASSERT_TRUE(RunCommand("ffmpeg -v error -y -f s16le -ar " + std::to_string(c.rate) + " -ac " +
+                               std::to_string(c.channels) + " -channel_layout " + c.layout + " -i " +
+                               Quote(Put("in.raw", raw)) + " -c:a aac -f adts " + Quote(adts)));
+        const std::string stream = ReadFile(adts);
+        const auto* p = reinterpret_cast<const uint8_t*>(stream.data());
+        std::string audio, sizes;
+        uint64_t packets = 0;
+        uint8_t config[2] = {};
+        for (size_t at = 0; at + 7 <= stream.size(); ++packets) {
+            ASSERT_EQ(p[at] << 4 | p[at + 1] >> 4, 0xFFF);
+            const size_t header = p[at + 1] & 1 ? 7 : 9;
+            const size_t length = (p[at + 3] & 3) << 11 | p[at + 4] << 3 | p[at + 5] >> 5;
+            ASSERT_LE(at + length, stream.size());
+            // Object type, rate index and channel configuration.
+            const int object = (p[at + 2] >> 6) + 1, index = (p[at + 2] >> 2) & 15;
+            const int channels = (p[at + 2] & 1) << 2 | p[at + 3] >> 6;
+            config[0] = static_cast<uint8_t>(object << 3 | index >> 1);
+            config[1] = static_cast<uint8_t>((index & 1) << 7 | channels << 3);
+            audio += stream.substr(at + header, length - header);
+            sizes += Varint(static_cast<uint32_t>(length - header));
+            at += length;
+        }
+        const std::string es = Descriptor(3, BE(1, 2) + '\0' +
+                                                 Descriptor(4, "\x40\x15" + std::string(11, '\0') +
+                                                                   Descriptor(5, std::string(config, config + 2))) +
+                                                 Descriptor(6, "\x02"));
+        const std::string desc =
+            Chunk("desc", BE(std::bit_cast<uint64_t>(double(c.rate)), 8) + "aac " + BE(0, 4) + BE(0, 4) +
+                              BE(1024, 4) + BE(c.channels, 4) + BE(0, 4));
+        const std::string table = Chunk("pakt", BE(packets, 8) + BE(packets * 1024, 8) + BE(0, 8) + sizes);
+        // The stored order of AAC 5.1 (center first); the decoder's order is delivered.
+        const std::string chan = c.channels == 6 ? Chan(LayoutTag(124, 6)) : "";
+        // ffmpeg takes the descriptor after an 'esds' atom's version and flags.
+        const std::string path =
+            Put("aac.caf", Caf(desc + chan + Chunk("kuki", std::string(4, '\0') + es) + table + Data(audio)));
+        std::string decoded;
+        ASSERT_TRUE(RunCommand("ffmpeg -v error -i " + Quote(path) + " -f s24le -", &decoded));
+        const std::vector<int32_t> expected = FromS24(decoded);
+        ASSERT_EQ(expected.size(), packets * 1024 * c.channels);
+
+        // The descriptor after the version and flags, and alone.
+        for (const std::string& cookie : {std::string(4, '\0') + es, es}) {
+            OSErr err = 0;
+            auto f = OpenCaf(Put("ours.caf", Caf(desc + chan + Chunk("kuki", cookie) + table + Data(audio))), &err);
+            ASSERT_EQ(err, 0);
+            EXPECT_EQ(f->GetWordSize(), 24);
+            EXPECT_EQ(f->GetChannelConfiguration(), c.configuration);
+            EXPECT_EQ(f->GetClientLayoutTag(), 0u);
+            EXPECT_EQ(f->GetNumSFrames(), packets * 1024);
+            f->SetSFTBufferSize(3000);
+            EXPECT_TRUE(ReadAll(*f) == expected);
+        }
+    }
+}
+
+TEST_F(CafTest, DamagedCompressedFilesGiveAStatus) {
+    if (!HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    // Packets that do not decode: the read says so, and so does the next one.
+    const std::string mp3 = dir / "bad.caf";
+    ASSERT_TRUE(RunCommand("ffmpeg -v error -y -f lavfi -i sine=d=1 -c:a libmp3lame " + Quote(mp3)));
+    std::string bytes = ReadFile(mp3);
+    const size_t data = bytes.find("data");
+    ASSERT_NE(data, std::string::npos);
+    // The audio data after the chunk header and edit count; the packet table follows.
+    const uint64_t dataSize = LoadBE64(reinterpret_cast<const uint8_t*>(bytes.data()) + data + 4);
+    ASSERT_LE(data + 12 + dataSize, bytes.size());
+    for (size_t i = data + 16; i < data + 12 + dataSize; ++i) bytes[i] = static_cast<char>(i * 7);
+    OSErr err = 0;
+    auto f = OpenCaf(Put("bad.caf", bytes), &err);
+    ASSERT_EQ(err, 0);
+    ASSERT_GT(f->GetNumSFrames(), 0u);
+    EXPECT_EQ(f->RefreshInputBuffer(0), kNotASoundFileErr);
+    EXPECT_EQ(f->RefreshInputBuffer(0), kNotASoundFileErr);
+    EXPECT_EQ(f->Close(), 0);
+
+    // Descriptions a compressed stream cannot have.
+    auto desc = [](const char* format, uint32_t channels, uint32_t packetBytes, uint32_t packetFrames) {
+        return Chunk("desc", BE(std::bit_cast<uint64_t>(8000.0), 8) + std::string(format, 4) + BE(0, 4) +
+                                 BE(packetBytes, 4) + BE(packetFrames, 4) + BE(channels, 4) + BE(0, 4));
+    };
+    const std::string packets = Data(std::string(4000, '\x55'));
+    struct Case {
+        const char* what;
+        std::string bytes;
+        OSErr status;
+        uint32_t frames = 0;
+    };
+    const std::vector<Case> cases = {
+        {"no frames a packet", Caf(desc("ima4", 1, 34, 0) + packets), kNotASoundFileErr},
+        {"packets beyond the largest", Caf(desc("ulaw", 1, 1u << 30, 1) + packets), kNotASoundFileErr},
+        {"packets of too many samples", Caf(desc("ima4", 1024, 34, 65536) + packets), kNotASoundFileErr},
+        {"sizes in no table", Caf(desc("ima4", 1, 0, 64) + packets), kNotASoundFileErr},
+        {"channels the decoder refuses", Caf(desc("agsm", 2, 66, 160) + packets), kNotASoundFileErr},
+        {"AAC without its configuration", Caf(desc("aac ", 1, 0, 1024) + Chunk("kuki", "\x03\x03\0\0\0") +
+                                               Chunk("pakt", BE(1, 8) + BE(1024, 8) + BE(0, 8) + "\x10") + packets),
+         kNotASoundFileErr},
+        // Only whole packets count; a decoder takes any bytes for IMA 4:1.
+        {"a packet cut off", Caf(desc("ima4", 2, 68, 64) + packets), 0, 4000 / 68 * 64},
+        {"a damaged table", Caf(desc("ulaw", 1, 1, 1) + Chunk("pakt", std::string(10, '\0')) + packets),
+         -22009},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto g = OpenCaf(Put("c.caf", c.bytes), &err);
+        EXPECT_EQ(err, c.status);
+        EXPECT_EQ(g->IsOpen(), c.status == 0);
+        if (err) continue;
+        EXPECT_EQ(g->GetNumSFrames(), c.frames);
+        EXPECT_EQ(ReadAll(*g).size(), c.frames * 2);
     }
 }
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "format_test_support.h"
+#include "output_types.h"
 #include "formats/chunk_reader.h"
 #include "formats/pcm/next_sun_file.h"
 #include "formats/pcm/paris_file.h"
@@ -29,6 +30,7 @@
 #include "formats/register_sound_files.h"
 #include "foundation/resource_file.h"
 #include "platform/resource_dir.h"
+#include "platform/thread_context.h"
 #include "soundfile/raw_settings.h"
 
 using formattest::Quote;
@@ -146,6 +148,11 @@ TEST_F(DetectionTest, HeadersFinderTypesAndNamesSettleTheType) {
         {"Finder type SFIL", "x", "", FourCC("SFIL"), no, 0, FourCC("Sd1f"), true},
         {"Sd2f without a fork: contents untested", "x.xyz", Wave(1), FourCC("Sd2f"), no, kNotASoundFileErr, FourCC("Sd2f"), false},
         {"Sd2f without a fork, the name", "x.sd2", Wave(1), FourCC("Sd2f"), no, 0, FourCC("Sd2f"), true},
+        {"MPEG audio in RIFF: the media library", "x.wav", Wave(0x50), no, no, 0, FourCC("AVFd"), true},
+        {"CCITT by Finder type, whatever the name", "x.g726", std::string(10, 'x'), FourCC("23-5"), FourCC("Crvn"), 0, FourCC("23-5"), true},
+        {"G.723 by name: 24 kbit/s", "x.g723", std::string(10, 'x'), no, no, 0, FourCC("23-3"), true},
+        {"G.726 by name: 32 kbit/s", "x.g726", std::string(10, 'x'), no, no, 0, FourCC("26-4"), true},
+        {"Sound Designer I by name", "x.sd1", std::string(1336, '\0'), no, no, 0, FourCC("Sd1f"), true},
         {"10 bytes named mp3", "x.mp3", std::string(10, 'x'), no, no, 0, FourCC("Mp3 "), true},
         {"name in capitals", "X.MP3", std::string(10, 'x'), no, no, 0, FourCC("Mp3 "), true},
         {"nothing known", "x.xyz", std::string(30, 'x'), no, no, kNotASoundFileErr, kUnset, false},
@@ -397,7 +404,7 @@ const PeerCase kCases[] = {
     {"ffmpeg WAVE mu-law, extensible", "x.wav", FF "-ac 3 -c:a pcm_mulaw OUT", 0, "WVau", 0, "WAVE audio", "pcm_mulaw"},
     {"ffmpeg WAVE A-law, extensible", "x.wav", FF "-ac 3 -c:a pcm_alaw OUT", 0, "WVal", 0, "WAVE audio", "pcm_alaw"},
     {"ffmpeg WAVE float, extensible", "x.wav", FF "-ac 3 -c:a pcm_f32le OUT", 0, "WVfl", 0, "WAVE audio", "pcm_f32le"},
-    {"ffmpeg WAVE double, extensible", "x.wav", FF "-c:a pcm_f64le OUT", 0, "WVfl", kWAVEUnsupportedDataErr, "WAVE audio", "pcm_f64le"},
+    {"ffmpeg WAVE double, extensible", "x.wav", FF "-c:a pcm_f64le OUT", 0, "WVfl", 0, "WAVE audio", "pcm_f64le"},
     {"ffmpeg Broadcast Wave", "x.wav", FF "-c:a pcm_s16le -write_bext 1 OUT", 0, "BWLN", 0, "WAVE audio", "pcm_s16le"},
     {"libsndfile WAVE float", "x.wav", "sndfile-convert -float32 SRC OUT", 0, "WVfl", 0, "WAVE audio", "pcm_f32le"},
 
@@ -565,6 +572,51 @@ TEST_F(DetectionPeerTest, MonoFilesOfPeersAndOursGroup) {
             EXPECT_EQ(g.members, paths);
         }
     }
+}
+
+// Every type written here comes back through detection as a type that reads
+// it: the same frames for the lossless types; for the coded ones about the
+// same length, and the tone's level in the middle of the file.
+TEST_F(DetectionPeerTest, EveryWrittenTypeIsRecognisedAndReadBack) {
+    using namespace outputtypes;
+    platform::ThreadContext context;
+    platform::ScopedThreadContext scope{&context};
+    const std::vector<OutputType> types = WritableOutputTypes();
+    ASSERT_GE(types.size(), 40u);
+    // A failure of one type leaves the others to be tried.
+    for (const OutputType& t : types) [&] {
+        SCOPED_TRACE(FourCCText(t.type));
+        const auto frames = static_cast<uint32_t>(t.rate / 2);
+        const std::vector<double> tone = Tone(t, frames);
+        const std::string folder = dir / ("type" + std::to_string(&t - types.data()));
+        ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+        const std::string path = WriteOutput(t, folder + "/out", tone);
+        if (path.empty()) return;
+
+        const ReadBack r = ReadThroughDetection(path);
+        ASSERT_EQ(r.status, 0) << FourCCText(r.type);
+        EXPECT_TRUE(r.recognized);
+        ASSERT_EQ(r.channels, t.channels);
+        // Creative Voice keeps the rate as a time constant.
+        EXPECT_NEAR(r.rate, t.rate, 1.0);
+        const size_t got = r.samples.size() / size_t(t.channels);
+        if (t.lossless) {
+            // 8SVX ends its samples on an even byte with one more silent frame.
+            ASSERT_GE(got, frames);
+            EXPECT_LE(got, frames + (t.type == FourCC("8SVX")));
+            double worst = 0;
+            for (size_t i = 0; i < tone.size(); ++i) worst = std::max(worst, std::fabs(r.samples[i] - tone[i]));
+            // 8-bit samples are written on a scale of 127 and read on one of 128.
+            EXPECT_LE(worst, t.wordSize == 8 ? 1.0 / 128 : 1e-6);
+            return;
+        }
+        // Coders work in frames of up to 1152 samples and may add their delay.
+        EXPECT_GE(got + 1152, frames);
+        EXPECT_LE(got, frames + 4 * 1152);
+        const double expected = Level(tone, t.channels, frames / 4, frames * 3 / 4);
+        const double level = Level(r.samples, t.channels, frames / 4, frames * 3 / 4);
+        EXPECT_NEAR(20 * std::log10(level / expected), 0.0, 1.5) << level;
+    }();
 }
 
 }  // namespace

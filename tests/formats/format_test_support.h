@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -91,6 +92,42 @@ inline OSErr WriteBufferForm(CSoundFile& file, uint32_t at, const std::vector<ui
         done += n;
     }
     return 0;
+}
+
+// ---- Word sizes that are not whole bytes --------------------------------------
+
+// Samples to write through Write (no dither) at a word size of `bits` bits that
+// is not whole bytes, and what each must read back as: the sample as its
+// container's write makes it, with the bits below the asked size cleared,
+// left-justified in 32 bits. Most lie on the grid of the asked size (and come
+// back exactly), with both ends of the range; the others lie between.
+struct NarrowSamples {
+    std::vector<double> written;
+    std::vector<int32_t> leftJustified;
+};
+
+inline NarrowSamples MakeNarrowSamples(int bits, size_t count, unsigned seed) {
+    const int container = (bits + 7) / 8 * 8;
+    const double step = std::ldexp(1.0, 1 - bits);
+    uint32_t state = seed * 2654435761u + 1;
+    NarrowSamples out;
+    for (size_t i = 0; i < count; ++i) {
+        state = state * 1664525u + 1013904223u;
+        double x;
+        if (i == 0)
+            x = -1.0;
+        else if (i == 1)
+            x = 1.0 - step;
+        else if (i % 5 == 4)
+            x = (static_cast<double>(state) / 4294967296.0 * 2.0 - 1.0) * 0.99;
+        else
+            x = static_cast<double>(static_cast<int32_t>(state) >> (32 - bits)) * step;
+        out.written.push_back(x);
+        const int64_t stored = static_cast<int64_t>(std::trunc(x * std::ldexp(1.0, container - 1)));
+        const int64_t cleared = stored & ~((int64_t{1} << (container - bits)) - 1);
+        out.leftJustified.push_back(static_cast<int32_t>(static_cast<uint32_t>(cleared) << (32 - container)));
+    }
+    return out;
 }
 
 // ---- Peers ----------------------------------------------------------------------

@@ -421,17 +421,19 @@ TEST_F(MediaTest, ExportSessionStatusesCancelAndOneExportPerSession) {
     ASSERT_FALSE(src.empty());
     auto source = OpenAiffSource(src);
     ASSERT_TRUE(source);
-    MediaExportSession::AudioSettings aac{"ipod", "aac", 128000, 0, 0};
+    MediaExportSession::AudioSettings aac{"aac", 128000, 0, 0};
 
     MediaExportSession noOutput(source.get());
+    noOutput.SetOutputFileType("ipod");
     noOutput.SetAudioSettings(aac);
     EXPECT_EQ(noOutput.Export(), MediaExportSession::kStatusFailed);
-    EXPECT_EQ(noOutput.GetError(), "Output URL not set");
+    EXPECT_EQ(noOutput.GetError().description, "Output URL not set");
     EXPECT_EQ(noOutput.GetErrorCode(), kMediaExportFailedErr);
 
     // A source with no audio fails at once, with a status of the catalogue.
     CAIFFFile closed;
     MediaExportSession empty(&closed);
+    empty.SetOutputFileType("ipod");
     empty.SetOutputPath(dir / "empty.m4a");
     empty.SetAudioSettings(aac);
     EXPECT_EQ(empty.Export(), MediaExportSession::kStatusFailed);
@@ -440,9 +442,10 @@ TEST_F(MediaTest, ExportSessionStatusesCancelAndOneExportPerSession) {
 
     // A cancel before the export does nothing; a second export is refused.
     MediaExportSession once(source.get());
+    once.SetOutputFileType("ipod");
     once.SetOutputPath(dir / "once.m4a");
     once.SetAudioSettings(aac);
-    once.CancelExport();
+    once.cancelExport();
     EXPECT_EQ(once.Export(), MediaExportSession::kStatusCompleted);
     EXPECT_EQ(once.GetErrorCode(), 0);
     EXPECT_EQ(once.Export(), MediaExportSession::kStatusFailed);
@@ -453,12 +456,13 @@ TEST_F(MediaTest, ExportSessionStatusesCancelAndOneExportPerSession) {
     auto longSource = OpenAiffSource(longSrc);
     ASSERT_TRUE(longSource);
     MediaExportSession session(longSource.get());
+    session.SetOutputFileType("ipod");
     session.SetOutputPath(dir / "cancelled.m4a");
     session.SetAudioSettings(aac);
     std::atomic<bool> done{false};
     std::thread canceller([&] {
         while (!done.load()) {
-            session.CancelExport();
+            session.cancelExport();
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     });

@@ -3,11 +3,22 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
+#include "format_test_support.h"
 #include "formats/pcm/aiff_temp_file.h"
+#include "formats/pcm/avr_file.h"
+#include "formats/pcm/iff_8svx_file.h"
+#include "formats/pcm/next_sun_file.h"
+#include "formats/pcm/sd1_file.h"
+#include "formats/pcm/snd_resource_file.h"
+#include "formats/pcm/voc_file.h"
 #include "soundfile/registry.h"
 #include "soundfile/snippet_file.h"
 #include "soundfile/sound_file.h"
@@ -132,6 +143,77 @@ TEST_F(Registration, TypesWithoutAnEntryGetNoDispatcher) {
     EXPECT_NE(GetSoundFileDispatcher(FourCC("AIFF")), nullptr);
     EXPECT_EQ(GetSoundFileDispatcher(FourCC("WAVE")), nullptr);
     EXPECT_EQ(CSoundFile::CreateSoundFile(FourCC("WAVE")), nullptr);
+}
+
+// A word size of 20 bits asked of every writable type that stores samples as
+// they come: the whole-byte formats keep it in 3 bytes, the float and companded
+// ones store their own coding, and the others refuse with their word-size code
+// before they make a file. Whatever is written reads back with its samples.
+TEST_F(Registration, EveryWritableSampleTypeWritesTwentyBitsOrRefusesThem) {
+    enum Kind { kContainer, kFloat, kCompanded };
+    const std::map<std::string, Kind> writes = {
+        {"AIFF", kContainer}, {"AIFC", kContainer}, {"Dawn", kContainer}, {"WAVE", kContainer},
+        {"BWLN", kContainer}, {"WVfl", kFloat},     {"WVau", kCompanded}, {"WVal", kCompanded},
+        {"ulaw", kCompanded}, {"NSAL", kCompanded}, {"DALW", kCompanded}, {"711a", kCompanded},
+        {"DULW", kCompanded}, {"711u", kCompanded},
+    };
+    // -20020 where the format has no code of its own for a word size it cannot hold.
+    const std::map<std::string, OSErr> refuses = {
+        {"Sd2f", -20020}, {"MMIX", -20020}, {"caff", -20020}, {"SAIF", -20020}, {" paf", -20020},
+        {"DPCM", -20020}, {".AVR", kAVRIncompatibleWordSizeErr}, {"8SVX", kIFF8SVXIncompatibleWordSizeErr},
+        {"Sd1f", kSD1IncompatibleWordSizeErr}, {"sfil", kSndRsrcWordSizeErr},
+        {"VOC ", kVOCIncompatibleWordSizeErr}, {"VOC2", kVOCSBIncompatibleWordSizeErr},
+        {"NxTS", kNeXTIncompatibleWordSizeErr},
+    };
+    const formattest::NarrowSamples samples = formattest::MakeNarrowSamples(20, 400, 20);
+    testsupport::TempDir dir;
+    size_t swept = 0;
+    for (OSType code : RegisteredSoundFileTypes()) {
+        const std::string text = FourCCText(code);
+        const plist::Value* props = CSoundFile::GetFileTypeInfo().find(HFSTypeString(code))->second.find("canBeWritten");
+        if (NeedsCodingOnClose(code) || !props || !props->asBool()) continue;
+        SCOPED_TRACE(text);
+        ++swept;
+        const bool written = writes.count(text) == 1;
+        ASSERT_TRUE(written || refuses.count(text) == 1) << "a writable type the sweep does not know";
+        std::unique_ptr<CSoundFile> w(CSoundFile::CreateSoundFile(code));
+        const std::string base = dir / ("t" + std::to_string(swept));
+        ASSERT_EQ(w->ISoundFile(base), 0);
+        const OSErr created = w->Create(1, 20, 8000, nullptr, nullptr);
+        if (!written) {
+            EXPECT_EQ(created, refuses.at(text));
+            EXPECT_FALSE(w->IsOpen());
+            EXPECT_FALSE(std::ifstream(w->GetPath()).good()) << w->GetPath();
+            continue;
+        }
+        ASSERT_EQ(created, 0);
+        const Kind kind = writes.at(text);
+        EXPECT_EQ(w->GetWordSize(), kind == kContainer ? 24 : kind == kFloat ? 32 : 16);
+        w->SetDither(0);
+        std::vector<double> out = samples.written;
+        uint32_t frames = static_cast<uint32_t>(out.size());
+        ASSERT_EQ(w->Write(0, &frames, out.data()), 0);
+        const std::string path = w->GetPath();
+        ASSERT_EQ(w->Close(), 0);
+
+        std::unique_ptr<CSoundFile> r(CSoundFile::CreateSoundFile(code));
+        ASSERT_EQ(r->ISoundFile(path), 0);
+        ASSERT_EQ(r->Open(), 0);
+        ASSERT_EQ(r->GetNumSFrames(), samples.written.size());
+        std::vector<double> back(samples.written.size());
+        frames = r->GetNumSFrames();
+        ASSERT_EQ(r->Read(0, &frames, back.data()), 0);
+        for (size_t i = 0; i < back.size(); ++i) {
+            const double x = samples.written[i];
+            if (kind == kContainer)
+                ASSERT_NEAR(back[i], samples.leftJustified[i] / 2147483648.0, 1e-9) << "sample " << i;
+            else if (kind == kFloat)
+                ASSERT_NEAR(back[i], x, 1e-7) << "sample " << i;
+            else  // within a step of the logarithmic coding
+                ASSERT_NEAR(back[i], x, std::fabs(x) / 16 + 1.0 / 2048) << "sample " << i;
+        }
+    }
+    EXPECT_EQ(swept, writes.size() + refuses.size());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -230,7 +231,7 @@ TEST_F(SD2Test, OursReadBackWithTheirLists) {
 TEST_F(SD2Test, WritingPastTheEndAndReReadingBlocks) {
     SoundFilePtr f(new CSDIIFile);
     ASSERT_EQ(f->ISoundFile(dir / "gap"), 0);
-    ASSERT_EQ(f->Create(1, 20, 8000, nullptr, nullptr), 0);
+    ASSERT_EQ(f->Create(1, 16, 8000, nullptr, nullptr), 0);
     ASSERT_EQ(WriteBufferForm(*f, 1000, Native16({0x1234, -2})), 0);
     EXPECT_EQ(f->GetNumSFrames(), 1002u);
     ASSERT_EQ(f->RefreshOutputBuffer(1000), 0);  // what channel-by-channel writing re-reads
@@ -239,7 +240,14 @@ TEST_F(SD2Test, WritingPastTheEndAndReReadingBlocks) {
     EXPECT_EQ(ReadFile(f->GetPath()), std::string(2000, '\0') + "\x12\x34\xff\xfe");
     OSErr err = 1;
     SoundFilePtr g = OpenSD2(f->GetPath(), &err);
-    EXPECT_EQ(g->GetWordSize(), 16);  // 20 bits are stored in two bytes
+    EXPECT_EQ(g->GetWordSize(), 16);
+    // The sample size is kept in whole bytes: 20 bits are refused, nothing is made.
+    SoundFilePtr twenty(new CSDIIFile);
+    ASSERT_EQ(twenty->ISoundFile(dir / "twenty"), 0);
+    EXPECT_EQ(twenty->Create(1, 20, 8000, nullptr, nullptr), kSDIIUnsupportedWordSizeErr);
+    EXPECT_FALSE(twenty->IsOpen());
+    EXPECT_FALSE(std::ifstream(dir / "twenty").good());
+    EXPECT_FALSE(std::ifstream(dir / "twenty.sd2").good());
 
     // A resource fork that cannot be written is reported, and the file is closed.
     SoundFilePtr h(new CSDIIFile);

@@ -324,32 +324,28 @@ TEST_F(WaveTest, PlaceholderAndOversizedDataSizesUseTheBytesThere) {
 // ---------------------------------------------------------------------------
 // 8-bit samples and odd data lengths
 
-TEST_F(WaveTest, OddDataLengthsGetOneFrameOfSilenceAndNothingElseFollowsTheData) {
+TEST_F(WaveTest, OddDataLengthsGetAPadByteAndNothingElseFollowsTheData) {
     struct Case {
         short channels;
         short bits;
         uint32_t frames;
-        uint32_t framesAfter;
     };
-    for (const Case& c : {Case{1, 8, 3, 4}, Case{2, 8, 3, 3}, Case{1, 24, 3, 4}, Case{3, 24, 1, 2},
-                          Case{1, 16, 3, 3}, Case{1, 8, 4, 4}}) {
+    for (const Case& c : {Case{1, 8, 3}, Case{2, 8, 3}, Case{1, 24, 3}, Case{3, 24, 1}, Case{1, 16, 3},
+                          Case{1, 8, 4}}) {
         const std::string name = "odd" + std::to_string(c.channels) + "_" + std::to_string(c.bits) + "_" +
                                  std::to_string(c.frames);
         const std::string path = Written(name, c.channels, c.frames, nullptr, c.bits);
         const std::string file = ReadFile(path);
         const size_t data = ChunkAt(file, "data");
         ASSERT_NE(data, std::string::npos);
-        const uint32_t bytes = c.framesAfter * c.channels * (c.bits / 8);
+        // The size counts the samples only; an odd one is followed by one zero byte.
+        const uint32_t bytes = c.frames * c.channels * (c.bits / 8);
         EXPECT_EQ(U32At(file, data + 4), bytes) << name;
-        EXPECT_EQ(file.size(), data + 8 + bytes) << name;
+        EXPECT_EQ(file.size(), data + 8 + bytes + (bytes & 1)) << name;
+        if (bytes & 1) EXPECT_EQ(file.back(), '\0') << name;
         EXPECT_EQ(U32At(file, 4), file.size() - 8);
         auto r = Opened(path);
-        EXPECT_EQ(r->GetNumSFrames(), c.framesAfter);
-        std::vector<uint8_t> back;
-        ASSERT_EQ(ReadAllFrames(*r, &back), 0);
-        // The added frame is silence in the buffer form.
-        for (size_t i = static_cast<size_t>(c.frames) * c.channels * (c.bits / 8); i < back.size(); ++i)
-            EXPECT_EQ(back[i], 0) << name;
+        EXPECT_EQ(r->GetNumSFrames(), c.frames) << name;
     }
 
     // Without markers or regions nothing follows the data, loops and sampler data or not.

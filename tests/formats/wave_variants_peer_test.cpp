@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "formats/g711.h"
+#include "formats/pcm/aifc_file.h"
 #include "formats/pcm/bwf_linear_file.h"
 #include "formats/pcm/wave_variants.h"
 #include "test_support.h"
@@ -339,6 +341,64 @@ TEST_F(WaveVariantsPeerTest, MultichannelFloatFilesOfFfmpegKeepTheirLayout) {
                                "-of default=noprint_wrappers=1 " + Quote(path), &out));
         EXPECT_NE(out.find("channel_layout=" + std::string(row.layout) + "\n"), std::string::npos) << out;
         EXPECT_NE(out.find("codec_name=pcm_f32le\n"), std::string::npos) << out;
+    }
+}
+
+// Double-precision files of ffmpeg (WAVE extensible and AIFF-C 'fl64', one
+// channel beyond full scale) and sox (WAVE plain) read with the samples ffmpeg,
+// sox and libsndfile decode, clipped at full scale as single precision is.
+TEST_F(WaveVariantsPeerTest, DoubleFilesReadAsThePeersDecodeThem) {
+    for (const char* program : {"ffmpeg", "sox"})
+        if (!HaveProgram(program)) GTEST_SKIP() << program << " is not installed";
+    const std::string overRange = " -f lavfi -i 'aevalsrc=1.5*sin(2*PI*440*t)|0.3*sin(2*PI*660*t):s=48000:d=0.3' ";
+    const std::string ffWave = dir / "ff_double.wav", soxWave = dir / "sox_double.wav", ffAifc = dir / "ff_double.aif";
+    ASSERT_TRUE(RunCommand("ffmpeg -v error -y" + overRange + "-c:a pcm_f64le " + Quote(ffWave)));
+    ASSERT_TRUE(RunCommand("ffmpeg -v error -y" + overRange + "-c:a pcm_f64be -f aiff " + Quote(ffAifc)));
+    ASSERT_TRUE(RunCommand("sox -n -r 8000 -c 1 -e floating-point -b 64 " + Quote(soxWave) + " synth 0.2 sine 440 vol 0.7"));
+    for (const std::string& path : {ffWave, soxWave, ffAifc}) {
+        SCOPED_TRACE(path);
+        // The doubles as stored, and as sox decodes them (through its 32-bit samples).
+        const std::string stored = dir / "stored.raw", decoded = dir / "decoded.raw";
+        ASSERT_TRUE(RunCommand("ffmpeg -v error -y -i " + Quote(path) + " -f f64le " + Quote(stored)));
+        ASSERT_TRUE(RunCommand("sox " + Quote(path) + " -t raw -e floating-point -b 64 -L " + Quote(decoded)));
+        const std::string storedBytes = ReadFile(stored), decodedBytes = ReadFile(decoded);
+        std::vector<double> exact(storedBytes.size() / 8), sox(decodedBytes.size() / 8);
+        std::memcpy(exact.data(), storedBytes.data(), exact.size() * 8);
+        std::memcpy(sox.data(), decodedBytes.data(), sox.size() * 8);
+        SF_INFO info{};
+        SNDFILE* peer = sf_open(path.c_str(), SFM_READ, &info);
+        ASSERT_NE(peer, nullptr);
+        std::vector<double> sndfile(static_cast<size_t>(info.frames * info.channels));
+        ASSERT_EQ(sf_readf_double(peer, sndfile.data(), info.frames), info.frames);
+        sf_close(peer);
+
+        const bool aifc = path == ffAifc;
+        std::unique_ptr<CSoundFile> r(aifc ? static_cast<CSoundFile*>(new CAIFCFile) : new CWAVEFloatFile);
+        ASSERT_EQ(r->ISoundFile(path), 0);
+        ASSERT_EQ(r->Open(), 0);
+        ASSERT_EQ(size_t{r->GetNumSFrames()} * info.channels, exact.size());
+        ASSERT_EQ(sox.size(), exact.size());
+        std::vector<uint8_t> back;
+        ASSERT_EQ(ReadAllFrames(*r, &back), 0);
+        const std::vector<int32_t> ints = Samples32(back);
+        std::vector<double> ours(exact.size());
+        uint32_t frames = r->GetNumSFrames();
+        ASSERT_EQ(r->Read(0, &frames, ours.data()), 0);
+        size_t clipped = 0;
+        for (size_t i = 0; i < exact.size(); ++i) {
+            // The buffer form of each format's single precision, from the double.
+            const int32_t want = aifc ? DoubleSampleToInt32(exact[i]) : [&] {
+                const double scaled = exact[i] * 2147483648.0;
+                return scaled >= 2147483647.0 ? INT32_MAX : scaled <= -2147483648.0 ? INT32_MIN : int32_t(scaled);
+            }();
+            ASSERT_EQ(ints[i], want) << "sample " << i;
+            const double full = std::clamp(exact[i], -1.0, 1.0);
+            clipped += full != exact[i];
+            ASSERT_NEAR(ours[i], full, 1e-9) << "sample " << i;
+            ASSERT_NEAR(ours[i], sox[i], 2e-9) << "sample " << i;
+            ASSERT_NEAR(ours[i], std::clamp(sndfile[i], -1.0, 1.0), 1e-9) << "sample " << i;
+        }
+        if (path != soxWave) EXPECT_GT(clipped, 1000u);
     }
 }
 

@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <random>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -228,19 +230,78 @@ TEST_F(WaveVariantsTest, FloatSamplesBecomeFullScaleIntegers) {
 
 TEST_F(WaveVariantsTest, FloatFilesOfOtherCodingsOrSizesAreRefused) {
     const std::string data(64, '\0');
-    // 64-bit floats are not read as 32-bit ones; nor 16-bit floats, integers, or no channels.
+    // Floats of other sizes than 32 and 64 bits, integers, or no channels.
     for (const std::string& fmt : {Fmt(1, 44100, 16, 3), Fmt(1, 44100, 32, 1), FmtExtensible(1, 44100, 32, 0, 1),
-                                   FmtExtensible(1, 44100, 64, 0, 3), Fmt(0, 44100, 32, 3), Fmt(1, 44100, 64, 3)})
-        Opened<CWAVEFloatFile>(Put("f64", Riff(fmt + Data(data))), kWAVEUnsupportedDataErr);
+                                   FmtExtensible(1, 44100, 24, 0, 3), Fmt(0, 44100, 32, 3), Fmt(1, 44100, 48, 3)})
+        Opened<CWAVEFloatFile>(Put("f48", Riff(fmt + Data(data))), kWAVEUnsupportedDataErr);
     // The extensible form with the float sub-format is theirs.
     auto ext = Opened<CWAVEFloatFile>(Put("ext32", Riff(FmtExtensible(2, 44100, 32, 3, 3) + Data(data))));
     EXPECT_EQ(ext->GetNumChannels(), 2);
     EXPECT_EQ(ext->GetNumSFrames(), 8u);
     EXPECT_EQ(ext->GetDataType(), kDataTypeFloatLittleEndian);
     CWAVEFloatFile f;
-    ASSERT_EQ(f.ISoundFile(dir / "f64"), 0);
+    ASSERT_EQ(f.ISoundFile(dir / "f48"), 0);
     short regions = 0;
     EXPECT_EQ(f.GetOfflineInfo(&regions), kWAVEUnsupportedDataErr);
+}
+
+TEST_F(WaveVariantsTest, DoubleSamplesBecomeTheSameFullScaleIntegersAsFloats) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<double> values = {0.5, -1.0, 1.0, 3.5, nan, -0.25, -7.0, 0.0, 1e-300, 0.123456789012345};
+    std::string data;
+    for (double v : values) data += LE32(static_cast<uint32_t>(std::bit_cast<uint64_t>(v))) +
+                                    LE32(static_cast<uint32_t>(std::bit_cast<uint64_t>(v) >> 32));
+    const std::vector<int32_t> expected = {1073741824, INT32_MIN, INT32_MAX, INT32_MAX, 0, -536870912,
+                                           INT32_MIN,  0,         0,         265121435};
+    // Plain and extensible; a stray byte after the last whole frame is no frame.
+    for (const std::string& fmt : {Fmt(2, 44100, 64, 3), FmtExtensible(2, 44100, 64, 0x3, 3)}) {
+        const std::string path = Put("d.wav", Riff(fmt + Data(data + "x")));
+        auto r = Opened<CWAVEFloatFile>(path);
+        EXPECT_EQ(r->GetWordSize(), 32);
+        EXPECT_EQ(r->GetDataType(), kDataTypeFloatLittleEndian);
+        EXPECT_EQ(r->GetNumSFrames(), 5u);
+        EXPECT_EQ(r->GetChannelConfiguration(), CSoundFile::kStereo);
+        std::vector<uint8_t> back;
+        ASSERT_EQ(ReadAllFrames(*r, &back), 0);
+        EXPECT_EQ(Samples32(back), expected);
+        // Such a file is only read: its buffer form is narrower than what is stored.
+        EXPECT_EQ(r->RefreshOutputBuffer(0), kWritePermErr);
+        EXPECT_EQ(r->FlushOutputBuffer(1, 0), kWritePermErr);
+        CWAVEFloatFile look;
+        ASSERT_EQ(look.ISoundFile(path), 0);
+        short regions = -1;
+        EXPECT_EQ(look.GetOfflineInfo(&regions), 0);
+    }
+
+    // Blocks of every size up to past the whole file, from every start: the
+    // pieces narrowed in place meet without a gap.
+    std::mt19937 rng(64);
+    std::string many;
+    std::vector<int32_t> want;
+    for (int i = 0; i < 3 * 37; ++i) {
+        const double v = static_cast<int32_t>(rng()) / 2147483648.0 + static_cast<int32_t>(rng()) / 9.0e18;
+        const uint64_t bits = std::bit_cast<uint64_t>(v);
+        many += LE32(static_cast<uint32_t>(bits)) + LE32(static_cast<uint32_t>(bits >> 32));
+        want.push_back(static_cast<int32_t>(v * 2147483648.0));
+    }
+    const std::string path = Put("many.wav", Riff(Fmt(3, 8000, 64, 3) + Data(many)));
+    for (uint32_t frames : {1u, 2u, 5u, 16u, 37u, 64u}) {
+        auto r = Opened<CWAVEFloatFile>(path);
+        r->SetSFTBufferSize(frames);
+        for (uint32_t start = 0; start < 37; start += 3) {
+            ASSERT_EQ(r->RefreshInputBuffer(start), 0);
+            const uint32_t n = std::min(frames, 37 - start);
+            std::vector<int32_t> got(n * 3);
+            std::memcpy(got.data(), r->GetInputBuffer(), got.size() * 4);
+            EXPECT_EQ(got, std::vector<int32_t>(want.begin() + start * 3, want.begin() + (start + n) * 3))
+                << frames << " frames from " << start;
+            for (uint32_t i = n * 3; i < frames * 3; ++i) {
+                int32_t rest;
+                std::memcpy(&rest, r->GetInputBuffer() + 4 * i, 4);
+                ASSERT_EQ(rest, 0) << frames << " frames from " << start;
+            }
+        }
+    }
 }
 
 TEST_F(WaveVariantsTest, FloatFilesKeepTheChannelMaskOfMoreThanTwoChannels) {

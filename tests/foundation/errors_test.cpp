@@ -173,4 +173,11 @@ TEST(LoggingShim, OffLeavesNothing) {
     EXPECT_EQ(glog.str(), "");
 }
 
+TEST(HexDumper, HoldsTheBytesAndTheirFullUnsignedCount) {
+    const unsigned char bytes[3] = {1, 2, 3};
+    hexdumper d(bytes + 1, 0xFFFFFFFFu);
+    EXPECT_EQ(d.bytes, bytes + 1);
+    EXPECT_EQ(d.count, 0xFFFFFFFFu);
+}
+
 }  // namespace

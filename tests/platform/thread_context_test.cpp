@@ -62,4 +62,20 @@ TEST(ThreadContext, CancelStoredFromAnotherThreadIsSeenByTheWorker) {
     EXPECT_EQ(seen, -128);
 }
 
+TEST(ThreadContext, AThreadIdSurvivesItsPropertyListForm) {
+    std::thread::id other;
+    std::thread t([&] { other = std::this_thread::get_id(); });
+    t.join();
+    for (std::thread::id id : {std::this_thread::get_id(), other, std::thread::id()}) {
+        const plist::Value v = platform::ThreadIdValue(id);
+        EXPECT_EQ(platform::ThreadIdOf(v), id);
+        // Also through a stored property list, as a notification's values may go.
+        for (plist::Format format : {plist::Format::Xml, plist::Format::Binary})
+            EXPECT_EQ(platform::ThreadIdOf(plist::Parse(plist::Serialize(v, format))), id);
+    }
+    EXPECT_NE(platform::ThreadIdValue(other), platform::ThreadIdValue(std::this_thread::get_id()));
+    for (const plist::Value& v : {plist::Value(), plist::Value("1"), plist::Value(1.0)})
+        EXPECT_FALSE(platform::ThreadIdOf(v).has_value());
+}
+
 }  // namespace

@@ -122,7 +122,9 @@ public:
         return err;
     }
     OSErr Open() override { return kParamErr; }
-    OSErr RefreshInputBuffer(uint32_t) override { return kParamErr; }
+    OSErr RefreshInputBuffer(uint32_t frame) override {
+        return GetTemporaryFile() ? RefreshTemporaryInput(frame) : OSErr(kParamErr);
+    }
     OSErr SetFilePos(uint32_t) override { return 0; }
     OSErr GetOfflineInfo(OSErr* status) override {
         if (status) *status = 0;
@@ -267,6 +269,34 @@ TEST_F(CodedFileTest, WritesGoToTheTemporaryFileAndAreEncodedOnClose) {
     EXPECT_FALSE(XWQF::FileExists(tempPath));
     EXPECT_EQ(0u, EntriesIn(dir.path()));
     EXPECT_EQ(0, world.alive);
+}
+
+// An output being written reads back what was written, and what is written over
+// it after the reads (a fade, say) is what gets encoded.
+TEST_F(CodedFileTest, ReadsWhileWritingComeFromTheTemporaryFile) {
+    OSErr status = 1;
+    auto coder = MakeCoder(&status);
+    ASSERT_EQ(0, status);
+    WriteRamp(*coder, 2500);
+    const auto ramp = [](size_t i) { return static_cast<double>(i % 30000) / 32768.0; };
+    std::vector<double> back(2 * 1500);
+    uint32_t count = 1500;
+    ASSERT_EQ(0, coder->Read(700, &count, back.data()));
+    ASSERT_EQ(1500u, count);
+    // Reads scale by a hair above 2^-15.
+    for (size_t i = 0; i < back.size(); ++i) ASSERT_NEAR(ramp(2 * 700 + i), back[i], 1e-8) << i;
+    for (double& x : back) x /= 2;
+    ASSERT_EQ(0, coder->Write(700, &count, back.data()));
+    count = 1;
+    ASSERT_EQ(0, coder->Read(2499, &count, back.data()));
+    EXPECT_NEAR(ramp(2 * 2499), back[0], 1e-8);
+
+    ASSERT_EQ(0, coder.release()->Dispose(1));
+    ASSERT_EQ(5000u, log.encoded.size());
+    for (size_t i = 0; i < log.encoded.size(); ++i) {
+        const bool halved = i >= 2 * 700 && i < 2 * 2200;
+        ASSERT_EQ(static_cast<int16_t>(ramp(i) * 32768 / (halved ? 2 : 1)), log.encoded[i]) << i;
+    }
 }
 
 // An output coded straight from its source is as long as the source, so the

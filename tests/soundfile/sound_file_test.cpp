@@ -333,6 +333,17 @@ TEST(SoundFileChannels, NamesAndDescriptions) {
     EXPECT_EQ(stereo->GetChannelDescription(), "2");
     stereo->SetChannelConfiguration(static_cast<CSoundFile::ChannelConfiguration>(12));
     EXPECT_EQ(stereo->GetChannelDescription(), "2");
+    // Nor is a configuration named that does not describe the count.
+    for (auto* f : {mono.get(), stereo.get()}) {
+        f->SetChannelConfiguration(CSoundFile::kMultichannel);
+        EXPECT_EQ(f->GetChannelDescription(), std::to_string(f->GetNumChannels()));
+    }
+    mono->SetChannelConfiguration(CSoundFile::kStereo);
+    EXPECT_EQ(mono->GetChannelDescription(), "1");
+    six->SetChannelConfiguration(CSoundFile::kMultichannel);
+    EXPECT_EQ(six->GetChannelDescription(), "6 (multichannel)");
+    six->SetChannelConfiguration(CSoundFile::k71);
+    EXPECT_EQ(six->GetChannelDescription(), "6");
 }
 
 TEST(SoundFileChannels, LayoutSizeTagAndStreamDescription) {

@@ -381,6 +381,8 @@ OSErr AVFoundationFile::DecodeUntil(uint64_t frames) {
 }
 
 OSErr AVFoundationFile::RefreshInputBuffer(uint32_t frame) {
+    // While the output is written, what was written is read back.
+    if (GetTemporaryFile()) return RefreshTemporaryInput(frame);
     if (!open_ || !reader_ || !cache_) return kNotOpenedErr;
     if (!inputBuffer_) {
         if (OSErr err = InitInputBuffer()) return err;
@@ -578,14 +580,16 @@ OSErr AVFoundationFile::ConvertToMovie() {
         if (!source->IsOpen()) return kNotOpenedErr;
         const ExportFormat format = GetExportFormat();
         MediaExportSession session(source);
+        session.SetOutputFileType(format.muxer);
         session.SetOutputPath(path_);
         MediaExportSession::AudioSettings settings;
-        settings.muxer = format.muxer;
         settings.encoder = format.encoder;
         settings.bitRate = format.bitRate;
         settings.channels = static_cast<int>(channels_);
         settings.sampleRate = static_cast<int>(sampleRate_ + 0.5);
         session.SetAudioSettings(settings);
+        // Waits for the export's completion handler (and cancels the export
+        // when this conversion is cancelled meanwhile).
         if (session.Export() == MediaExportSession::kStatusCompleted) return 0;
         const OSErr err = session.GetErrorCode();
         return err ? err : static_cast<OSErr>(kMediaExportFailedErr);

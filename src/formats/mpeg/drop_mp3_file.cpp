@@ -762,19 +762,8 @@ OSErr CDropMP3File::EncodeWithLame() {
 
 // ---- Buffers ------------------------------------------------------------------------
 
-// The input side is forwarded without sharing buffers: the temporary file reads
-// into its own buffer.
-OSErr CDropMP3File::InitInputBuffer() {
-    if (CSoundFile* temp = GetTemporaryFile()) return temp->InitInputBuffer();
-    return CSoundFile::InitInputBuffer();
-}
-
 OSErr CDropMP3File::RefreshInputBuffer(uint32_t frame) {
-    CSoundFile* temp = GetTemporaryFile();
-    if (!temp) return 0;
-    const OSErr err = temp->RefreshInputBuffer(frame);
-    firstBufferedFrame_ = temp->GetFirstBufferedFrame();
-    return err;
+    return GetTemporaryFile() ? RefreshTemporaryInput(frame) : OSErr(0);
 }
 
 OSErr CDropMP3File::InitOutputBuffer() {

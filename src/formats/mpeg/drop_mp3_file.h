@@ -100,7 +100,8 @@ public:
     // deletes it, and answers the encoding's status.
     OSErr Close() override;
 
-    OSErr InitInputBuffer() override;
+    // While the output is written, the temporary file's block at `frame`
+    // (InitInputBuffer is the coded-file base's); otherwise nothing is read.
     OSErr RefreshInputBuffer(uint32_t frame) override;
     OSErr InitOutputBuffer() override;
     OSErr RefreshOutputBuffer(uint32_t frame) override;

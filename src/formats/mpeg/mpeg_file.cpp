@@ -93,9 +93,9 @@ OSErr CMPEG1File::Create(CSoundFile* source, short channels, short wordSize, flo
     return 0;
 }
 
-OSErr CMPEG1File::InitInputBuffer() { return CSoundFile::InitInputBuffer(); }
-
-OSErr CMPEG1File::RefreshInputBuffer(uint32_t) { return 0; }
+OSErr CMPEG1File::RefreshInputBuffer(uint32_t frame) {
+    return GetTemporaryFile() ? RefreshTemporaryInput(frame) : OSErr(0);
+}
 
 OSErr CMPEG1File::Close() {
     if (!IsOpen()) return 0;

@@ -1,7 +1,8 @@
 // MPEG-1 Layer I ('MPG1') and Layer II ('MPG2') audio files: the frames alone,
 // no container. While a conversion writes one, the samples go as 16-bit PCM
-// into the coded-file base's temporary file; closing the object encodes that
-// file (or the source handed to Create) into the output.
+// into the coded-file base's temporary file, and reads come back from it;
+// closing the object encodes that file (or the source handed to Create) into
+// the output.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +23,8 @@ public:
                  void* specifics, const unsigned char* extension) override;
     OSErr Close() override;
 
-    OSErr InitInputBuffer() override;
+    // While the output is written, the temporary file's block at `frame`
+    // (InitInputBuffer is the coded-file base's); otherwise nothing is read.
     OSErr RefreshInputBuffer(uint32_t frame) override;
     OSErr SetFilePos(uint32_t) override { return 0; }
     OSErr UpdateSize() override { return 0; }

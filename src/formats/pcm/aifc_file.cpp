@@ -15,7 +15,14 @@ constexpr uint32_t kVersion1Stamp = 0xA2805140;
 constexpr uint32_t kCommonSize = 38;  // with "NONE" and its name
 constexpr int kCommonDataMin = 22;    // the AIFF fields and the compression type
 
-bool ChooseEncoding(uint32_t compression, short sampleSize, short* wordSize, short* dataType) {
+constexpr uint32_t kDoubleBytes = 8;
+
+// The word size and data type of the buffers for a compression type and COMM's
+// sample size, and the bytes of a stored sample when they are more than the
+// word size's (0 otherwise); false for a type that is not read.
+bool ChooseEncoding(uint32_t compression, short sampleSize, short* wordSize, short* dataType,
+                    uint32_t* storedBytes) {
+    *storedBytes = 0;
     // Integer types take the container of COMM's sample size (1 to 32 bits); any
     // other size makes "twos" and "sowt" 16-bit.
     const short container = pcmio::ContainerWordSize(sampleSize);
@@ -35,11 +42,20 @@ bool ChooseEncoding(uint32_t compression, short sampleSize, short* wordSize, sho
         case FourCC("fl32"):
         case FourCC("FL32"): *wordSize = 32; *dataType = kDataTypeFloatBigEndian; return true;
         case FourCC("23lf"): *wordSize = 32; *dataType = kDataTypeFloatLittleEndian; return true;
+        // Double precision is narrowed to the same buffer form while it is read.
+        case FourCC("fl64"):
+        case FourCC("FL64"):
+            *wordSize = 32;
+            *dataType = kDataTypeFloatBigEndian;
+            *storedBytes = kDoubleBytes;
+            return true;
         default: *wordSize = sampleSize; return false;
     }
 }
 
 }  // namespace
+
+int32_t DoubleSampleToInt32(double sample) { return pcmio::FullScaleInt32(sample * 2147483647.0); }
 
 int32_t FloatSampleToInt32(float sample) {
     const float product = static_cast<float>(static_cast<double>(sample) * 2147483647.0);
@@ -57,7 +73,8 @@ CAIFCFile::~CAIFCFile() {
 OSType CAIFCFile::GetFType() { return FourCC("AIFC"); }
 
 std::string CAIFCFile::GetDescription() {
-    if (dataType_ == kDataTypeFloatBigEndian) return "AIFC 32-bit float (big-endian)";
+    if (dataType_ == kDataTypeFloatBigEndian)
+        return storedSampleBytes_ ? "AIFC 64-bit float (big-endian)" : "AIFC 32-bit float (big-endian)";
     if (dataType_ == kDataTypeFloatLittleEndian) return "AIFC 32-bit float (little-endian)";
     return "AIFC";
 }
@@ -71,9 +88,12 @@ OSErr CAIFCFile::ReadCOMM() {
     if (XWQF::Read(forkRef_, &n, raw) != 0) return kAIFFBadCommonErr;
     const short sampleSize = static_cast<short>(LoadBE16(raw + 6));
     short wordSize = sampleSize, dataType = dataType_;
-    const bool known = ChooseEncoding(LoadBE32(raw + 18), sampleSize, &wordSize, &dataType);
+    uint32_t storedBytes = 0;
+    const bool known = ChooseEncoding(LoadBE32(raw + 18), sampleSize, &wordSize, &dataType, &storedBytes);
     wordSize_ = wordSize;
     dataType_ = dataType;
+    storedSampleBytes_ = storedBytes;
+    writtenBits_ = 0;
     Float80 rate;
     std::memcpy(rate.bytes, raw + 8, 10);
     sampleRate_ = Ext80ToDbl(rate);
@@ -91,7 +111,7 @@ OSErr CAIFCFile::WriteCOMM() {
     StoreBE32(raw + 4, kCommonSize);
     StoreBE16(raw + 8, static_cast<uint16_t>(channels_));
     StoreBE32(raw + 10, GetNumSFrames());
-    StoreBE16(raw + 14, static_cast<uint16_t>(wordSize_));
+    StoreBE16(raw + 14, static_cast<uint16_t>(DeclaredBits()));
     Float80 rate = DblToExt80(GetSampleRate());
     std::memcpy(raw + 16, rate.bytes, 10);
     StoreBE32(raw + 26, FourCC("NONE"));
@@ -131,7 +151,36 @@ OSErr CAIFCFile::Create(short channels, short wordSize, float sampleRate, void* 
     return WriteSoundDataHeader();
 }
 
+OSErr CAIFCFile::ReadDoubleBlock(uint32_t frame) {
+    held_.Forget();
+    if (OSErr err = InitInputBuffer()) return err;
+    if (!inputBuffer_) return kMemBlockMissingErr;
+    const uint64_t bufferBytes = GetRealBufferSize();
+    const uint64_t samples = pcmio::BlockExtent(frame, numFrames_, bufferFrames_, channels_, bufferBytes / 4);
+    firstBufferedFrame_ = frame;
+    if (OSErr err = samples ? SetFilePos(frame) : OSErr(0)) {
+        std::memset(inputBuffer_, 0, bufferBytes);
+        return err;
+    }
+    uint64_t got = 0;
+    return pcmio::ReadNarrowed(
+        forkRef_, inputBuffer_, bufferBytes, samples, kDoubleBytes, 4,
+        [](unsigned char* to, const unsigned char* stored, uint64_t n) {
+            // Front to back: sample i is read before its 4 bytes are written.
+            for (uint64_t i = 0; i < n; ++i) {
+                const int32_t value =
+                    DoubleSampleToInt32(std::bit_cast<double>(LoadBE64(stored + kDoubleBytes * i)));
+                std::memcpy(to + 4 * i, &value, 4);
+            }
+        },
+        &got);
+}
+
 OSErr CAIFCFile::RefreshInputBuffer(uint32_t frame) {
+    if (storedSampleBytes_ == kDoubleBytes) {
+        if (!IsOpen()) return kFileNotOpenErr;
+        return ReadDoubleBlock(frame);
+    }
     uint64_t samples = 0;
     const OSErr err = ReadStoredBlock(frame, &samples);
     const uint32_t bytes = BytesPerSample();

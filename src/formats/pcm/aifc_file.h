@@ -1,5 +1,6 @@
-// AIFF-C files: uncompressed integer data in either byte order and 32-bit float
-// data, read by compression type; written as big-endian integers ("NONE").
+// AIFF-C files: uncompressed integer data in either byte order and 32- and
+// 64-bit float data, read by compression type; written as big-endian integers
+// ("NONE").
 #pragma once
 
 #include "formats/pcm/aiff_file.h"
@@ -21,9 +22,17 @@ public:
     OSErr RefreshInputBuffer(uint32_t frame) override;
     OSType GetFType() override;
     std::string GetDescription() override;
+
+private:
+    // RefreshInputBuffer of 64-bit float data: up to a buffer of frames from
+    // frame on, narrowed to the 32-bit integers of the buffer form.
+    OSErr ReadDoubleBlock(uint32_t frame);
 };
 
 // A 32-bit float sample as the buffer's 32-bit integer: the product with
 // 2147483647 rounded to single precision, then truncated; NaN gives 0 and
 // values beyond the range the nearest end of it.
 int32_t FloatSampleToInt32(float sample);
+// A 64-bit float sample likewise, the product with 2147483647 taken in double
+// precision.
+int32_t DoubleSampleToInt32(double sample);

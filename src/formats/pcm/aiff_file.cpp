@@ -286,6 +286,8 @@ OSErr CAIFFFile::ReadCOMM() {
     sampleRate_ = static_cast<double>(static_cast<float>(Ext80ToDbl(rate)));
     channels_ = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(LoadBE16(raw))));
     wordSize_ = pcmio::ContainerWordSize(static_cast<int16_t>(LoadBE16(raw + 6)));
+    storedSampleBytes_ = 0;
+    writtenBits_ = 0;
     numFrames_ = LoadBE32(raw + 2);
     if (OSErr err = CheckCommonAndFrames()) return err;
     if (!(sampleRate_ > 0) || !std::isfinite(sampleRate_)) return kAIFFBadSampleRateErr;
@@ -298,7 +300,7 @@ OSErr CAIFFFile::WriteCOMM() {
     StoreBE32(raw + 4, 18);
     StoreBE16(raw + 8, static_cast<uint16_t>(channels_));
     StoreBE32(raw + 10, GetNumSFrames());
-    StoreBE16(raw + 14, static_cast<uint16_t>(wordSize_));
+    StoreBE16(raw + 14, static_cast<uint16_t>(DeclaredBits()));
     Float80 rate = DblToExt80(GetSampleRate());
     std::memcpy(raw + 16, rate.bytes, 10);
     return WriteAt(12, raw, sizeof raw);
@@ -396,9 +398,12 @@ OSErr CAIFFFile::BeginCreate(short channels, short wordSize, float sampleRate, v
     if (channels < 1 || static_cast<uint32_t>(channels) > kMaxSoundFileChannels)
         return kParamErr;
     if (wordSize < 8 || wordSize > 32) return kIllegalWordSizeErr;
-    if (OSErr err = CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension))
+    const short container = pcmio::ContainerWordSize(wordSize);
+    if (OSErr err = CSoundFile::Create(channels, container, sampleRate, specifics, extension))
         return err;
-    if (OSErr err = CreateDataFork(channels, wordSize, sampleRate)) return err;
+    if (OSErr err = CreateDataFork(channels, container, sampleRate)) return err;
+    storedSampleBytes_ = 0;
+    writtenBits_ = wordSize != container ? wordSize : 0;
     madeFile_ = true;
     dataType_ = kDataTypePCM;
     formEnd_ = kProvisionalFormSize;
@@ -525,6 +530,7 @@ OSErr CAIFFFile::RefreshInputBuffer(uint32_t frame) {
 
 OSErr CAIFFFile::RefreshOutputBuffer(uint32_t frame) {
     if (!IsOpen()) return kFileNotOpenErr;
+    if (storedSampleBytes_) return kWritePermErr;
     if (OSErr err = InitOutputBuffer()) return err;
     uint64_t bytesRead = 0;
     const OSErr err = pcmio::RefreshOutputBlock(
@@ -538,9 +544,11 @@ OSErr CAIFFFile::RefreshOutputBuffer(uint32_t frame) {
 OSErr CAIFFFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
     if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
     if (!IsOpen()) return kFileNotOpenErr;
+    if (storedSampleBytes_) return kWritePermErr;
     if (!OutputBufferHolds(frames)) return kParamErr;
     if (OSErr err = SetFilePos(position)) return err;
     const uint64_t samples = static_cast<uint64_t>(frames) * channels_;
+    if (writtenBits_) pcmio::ClearBelowValidBits(outputBuffer_, samples, BytesPerSample(), writtenBits_);
     pcmio::SwapBigEndianSamples(outputBuffer_, samples, BytesPerSample());
     return pcmio::WriteFrames(forkRef_, outputBuffer_, samples * BytesPerSample(), position, frames,
                               &numFrames_);

@@ -79,8 +79,11 @@ public:
     uint32_t GetChannelLayoutTag() const { return channelLayoutTag_; }
 
 protected:
-    // Bytes per sample (word size / 8) and per frame.
-    uint32_t BytesPerSample() const { return static_cast<uint32_t>(wordSize_ >= 8 ? wordSize_ / 8 : 0); }
+    // Bytes per sample as stored (word size / 8, or the wider stored size) and per frame.
+    uint32_t BytesPerSample() const {
+        if (storedSampleBytes_) return storedSampleBytes_;
+        return static_cast<uint32_t>(wordSize_ >= 8 ? wordSize_ / 8 : 0);
+    }
     uint64_t BytesPerFrame() const { return static_cast<uint64_t>(BytesPerSample()) * channels_; }
     // The part of ReadCOMM shared with AIFF-C: refuses a COMM without channels or
     // with a word size outside 8..32 and, when COMM's frames cannot fit in the
@@ -95,7 +98,9 @@ protected:
     // Opens the fork for reading, checks "FORM" and takes the FORM end.
     OSErr OpenForReading();
     // The steps every Create shares: checks, the base step, the file (made
-    // exclusively and remembered as made by this object) and the fields.
+    // exclusively and remembered as made by this object) and the fields. A word
+    // size that is not whole bytes is kept in the next whole byte, left-justified,
+    // and declared with its own size.
     OSErr BeginCreate(short channels, short wordSize, float sampleRate, void* specifics,
                       const unsigned char* extension);
     // Writes the SSND header at the current position; the data start follows it.
@@ -115,8 +120,19 @@ protected:
     // The frame count's bytes: frames x channels x bytes per sample.
     uint64_t DataBytes() const { return static_cast<uint64_t>(numFrames_) * BytesPerFrame(); }
 
+    // The sample size COMM declares: the word size, or the narrower size a
+    // created file was asked for.
+    short DeclaredBits() const { return writtenBits_ ? writtenBits_ : wordSize_; }
+
     uint32_t dataStart_ = 0;
     uint32_t formEnd_ = 0;
+    // Bytes of a stored sample when the file's samples are wider than the
+    // buffer's (64-bit floats read as 32-bit integers); 0 when they are as wide.
+    // Such a file is only read.
+    uint32_t storedSampleBytes_ = 0;
+    // The sample size of a created file whose samples are narrower than their
+    // whole bytes (20 bits in 3 bytes); 0 when the word size is whole bytes.
+    short writtenBits_ = 0;
     // What the input buffer holds from the file, kept for the next refresh.
     pcmio::HeldInput held_;
     pcmio::HeldInput HeldNow() const {

@@ -18,8 +18,22 @@ namespace {
 constexpr uint32_t kMaxFramesPerPacket = 65536;
 // Stored samples are read in pieces of this many bytes (at least one frame).
 constexpr size_t kScratchBytes = 65536;
-// Decoded Apple Lossless samples are delivered with 24 bits.
+// Decoded samples are delivered with 24 bits, whatever bits the description
+// gives a compressed sample (4 for IMA 4:1, 8 for µ-law, 0 for most).
 constexpr short kCompressedWordSize = 24;
+// Packets of a constant size are decoded in runs of about this many frames (at
+// least a packet) where the decoder takes runs, so that tiny packets do not
+// cost a decoder call each ...
+constexpr uint32_t kUnitFrames = 4096;
+// ... holding no more than this many bytes of packets ...
+constexpr uint32_t kMaxUnitBytes = 1u << 20;
+// ... and no more than this many decoded samples (4 MiB); a single packet of
+// more is taken for damage.
+constexpr uint64_t kMaxUnitSamples = 1u << 20;
+// A decoder whose packets depend on the ones before starts this many frames
+// ahead of a frame read out of sequence: more than the overlap, reservoir and
+// filter memory of the codecs read need to settle.
+constexpr uint32_t kPrerollFrames = 8192;
 
 // The channel configuration a layout gives a file of three or more channels,
 // and the layout whose order the channels are then delivered in (0: the file's).
@@ -59,27 +73,6 @@ constexpr LayoutRule kLayoutRules[] = {
     {141, CSoundFile::k60, 139},
     {142, CSoundFile::k61, 125},
 };
-
-// The layout of the order in which the media library's Apple Lossless decoder
-// delivers the channels of a stream (0: none of the known layouts).
-uint32_t DecodedLosslessTag(uint32_t channels) {
-    switch (channels) {
-        case 3:
-            return LayoutTag(113, 3);
-        case 4:
-            return LayoutTag(115, 4);
-        case 5:
-            return LayoutTag(117, 5);
-        case 6:
-            return LayoutTag(121, 6);
-        case 7:
-            return LayoutTag(125, 7);
-        case 8:
-            return LayoutTag(126, 8);
-        default:
-            return 0;
-    }
-}
 
 // Full scale ±1.0 to the 32-bit range, toward zero; beyond it the ends, NaN 0.
 inline int32_t FloatToSample(double x) {
@@ -214,6 +207,7 @@ OSErr CafFile::OpenStream() {
     open_ = true;
     writable_ = false;
     compressed_ = false;
+    format_ = nullptr;
     reorder_ = false;
     clientTag_ = 0;
     ForgetInputBlock();
@@ -237,11 +231,8 @@ OSErr CafFile::OpenStream() {
                 err = TakeLinearDescription(layout.description, layout.audioBytes);
                 dataStart_ = static_cast<uint32_t>(layout.audioStart);
                 break;
-            case caf::kFormatAppleLossless:
-                err = TakeCompressedStream(layout);
-                break;
             default:
-                err = kNotASoundFileErr;
+                err = TakeCompressedStream(layout);
                 break;
         }
     }
@@ -270,37 +261,69 @@ OSErr CafFile::TakeLinearDescription(const caf::StreamDescription& d, uint64_t a
 
 OSErr CafFile::TakeCompressedStream(const caf::FileLayout& layout) {
     const caf::StreamDescription& d = layout.description;
-    if (d.bytesPerPacket != 0 || d.framesPerPacket == 0 ||
-        d.framesPerPacket > kMaxFramesPerPacket || !layout.cookie.present ||
-        layout.cookie.bytes > caf::kMaxCookieBytes || !layout.packetTable.present)
+    format_ = caf::FindCompressedFormat(d.formatID);
+    if (!format_) return kNotASoundFileErr;
+    // Packets of one size (no table needed), or a table of their sizes.
+    const bool constant = d.bytesPerPacket != 0;
+    if (d.framesPerPacket == 0 || d.framesPerPacket > kMaxFramesPerPacket ||
+        static_cast<uint64_t>(d.framesPerPacket) * channels_ > kMaxUnitSamples ||
+        d.bytesPerPacket > caf::kMaxPacketBytes || (!constant && !layout.packetTable.present) ||
+        (layout.cookie.present && layout.cookie.bytes > caf::kMaxCookieBytes))
         return kNotASoundFileErr;
-    std::vector<uint8_t> cookie(static_cast<size_t>(layout.cookie.bytes));
-    if (OSErr err = source_->ReadAt(layout.cookie.offset, cookie.data(), cookie.size())) return err;
-    if (OSErr err = packetTable_.Read(*source_, layout.packetTable, layout.audioBytes)) return err;
+    std::vector<uint8_t> cookie;
+    if (layout.cookie.present) {
+        cookie.resize(static_cast<size_t>(layout.cookie.bytes));
+        if (OSErr err = source_->ReadAt(layout.cookie.offset, cookie.data(), cookie.size()))
+            return err;
+    }
+    if (layout.packetTable.present) {
+        if (OSErr err = packetTable_.Read(*source_, layout.packetTable, layout.audioBytes))
+            return err;
+    } else {
+        packetTable_ = caf::PacketTable();
+    }
     decoder_ = std::make_unique<caf::PacketDecoder>();
-    if (OSErr err = decoder_->Open(cookie, d.sampleRate, channels_, d.framesPerPacket)) return err;
+    if (OSErr err = decoder_->Open(*format_, cookie, d)) return err;
 
     compressed_ = true;
     wordSize_ = kCompressedWordSize;
     audioStart_ = layout.audioStart;
+    bytesPerPacket_ = d.bytesPerPacket;
     framesPerPacket_ = d.framesPerPacket;
     primingFrames_ = static_cast<uint32_t>(packetTable_.primingFrames());
-    packetBytes_.assign(packetTable_.largestPacket() + caf::PacketDecoder::Padding(), 0);
-    decoded_.assign(static_cast<size_t>(framesPerPacket_) * channels_, 0);
-    decodedPacket_ = UINT64_MAX;
-    decodedFrames_ = 0;
-
-    // The frames are those of the packets less the priming frames; the last
-    // packet, often short, is decoded to learn its length. The table's count of
-    // valid frames, when given, may only shorten that.
-    uint64_t frames = 0;
-    if (const uint64_t packets = packetTable_.packets()) {
-        if (OSErr err = DecodePacket(packets - 1)) return err;
-        const uint64_t total = (packets - 1) * framesPerPacket_ + decodedFrames_;
-        frames = total > primingFrames_ ? total - primingFrames_ : 0;
-        if (packetTable_.validFrames() > 0)
-            frames = std::min(frames, static_cast<uint64_t>(packetTable_.validFrames()));
+    if (constant) packets_ = layout.audioBytes / bytesPerPacket_;
+    if (constant && format_->takesRuns) {
+        const uint64_t byFrames = std::max<uint32_t>(1, kUnitFrames / framesPerPacket_);
+        const uint64_t bySamples = kMaxUnitSamples / (static_cast<uint64_t>(framesPerPacket_) * channels_);
+        const uint64_t byBytes = std::max<uint32_t>(1, kMaxUnitBytes / bytesPerPacket_);
+        packetsPerUnit_ = static_cast<uint32_t>(std::min({byFrames, bySamples, byBytes}));
+    } else {
+        if (!constant) packets_ = packetTable_.packets();
+        packetsPerUnit_ = 1;
     }
+    framesPerUnit_ = packetsPerUnit_ * framesPerPacket_;
+    prerollUnits_ =
+        format_->standsAlone ? 0 : (kPrerollFrames + framesPerUnit_ - 1) / framesPerUnit_;
+    const uint64_t unitBytes = constant ? static_cast<uint64_t>(packetsPerUnit_) * bytesPerPacket_
+                                        : packetTable_.largestPacket();
+    packetBytes_.assign(static_cast<size_t>(unitBytes) + caf::PacketDecoder::Padding(), 0);
+    decoded_.assign(static_cast<size_t>(framesPerUnit_) * channels_, 0);
+    decodedUnit_ = UINT64_MAX;
+    decodedFrames_ = 0;
+    nextUnit_ = 0;
+
+    // The frames are those of the packets less the priming frames. The last
+    // packet of a table, often short where packets stand alone, is decoded to
+    // learn its length. The table's count of valid frames, when given, may
+    // only shorten that.
+    uint64_t frames = packets_ * framesPerPacket_;
+    if (packets_ && !constant && format_->standsAlone) {
+        if (OSErr err = DecodeUnit(packets_ - 1)) return err;
+        frames = (packets_ - 1) * framesPerPacket_ + decodedFrames_;
+    }
+    frames = frames > primingFrames_ ? frames - primingFrames_ : 0;
+    if (packetTable_.validFrames() > 0)
+        frames = std::min(frames, static_cast<uint64_t>(packetTable_.validFrames()));
     if (frames > UINT32_MAX) return kFileBoundsErr;
     numFrames_ = static_cast<uint32_t>(frames);
     return 0;
@@ -311,10 +334,11 @@ OSErr CafFile::TakeChannelLayout(const caf::FileLayout& layout) {
         SetChannelConfiguration(pcmio::ConfigurationForChannels(channels_));
         return 0;
     }
-    // Decoded channels come in the decoder's order, whatever layout the file names.
+    // Channels some decoders order themselves come in that order, whatever
+    // layout the file names.
     uint32_t tag = 0;
-    if (compressed_) {
-        tag = DecodedLosslessTag(channels_);
+    if (compressed_ && format_->decoderOrder) {
+        tag = decoder_->DecodedLayoutTag();
     } else if (layout.channelLayout.present) {
         tag = layout.channelLayout.tag;
         if (tag == kAudioChannelLayoutTag_UseChannelDescriptions &&
@@ -353,6 +377,8 @@ OSErr CafFile::Create(short channels, short wordSize, float sampleRate, void* sp
                       const unsigned char* extension) {
     if (IsOpen()) return kFileBusyErr;
     if (channels < 1 || static_cast<uint32_t>(channels) > kMaxSoundFileChannels) return kParamErr;
+    // Samples are written in whole bytes only.
+    if (wordSize > 8 && wordSize < 32 && wordSize % 8 != 0) return kCafUnsupportedWordSizeErr;
     if (wordSize != 8 && wordSize != 16 && wordSize != 24 && wordSize != 32)
         return kIllegalWordSizeErr;
     if (!(sampleRate > 0) || !std::isfinite(sampleRate)) return kParamErr;
@@ -408,7 +434,8 @@ OSErr CafFile::CloseStream() {
     scratch_ = {};
     packetBytes_ = {};
     decoded_ = {};
-    decodedPacket_ = UINT64_MAX;
+    decodedUnit_ = UINT64_MAX;
+    nextUnit_ = UINT64_MAX;
     return err;
 }
 
@@ -457,19 +484,52 @@ OSErr CafFile::ReadLinear(uint32_t frame, uint32_t frames, unsigned char* buffer
     return 0;
 }
 
-OSErr CafFile::DecodePacket(uint64_t packet) {
-    if (packet == decodedPacket_) return 0;
-    decodedPacket_ = UINT64_MAX;
+OSErr CafFile::LocateUnit(uint64_t unit, uint64_t* offset, uint32_t* bytes,
+                          uint32_t* packets) {
+    if (bytesPerPacket_ == 0) {
+        *packets = 1;
+        return packetTable_.Locate(*source_, unit, offset, bytes);
+    }
+    const uint64_t first = unit * packetsPerUnit_;
+    if (first >= packets_) return kParamErr;
+    *packets = static_cast<uint32_t>(std::min<uint64_t>(packetsPerUnit_, packets_ - first));
+    *offset = first * bytesPerPacket_;
+    *bytes = *packets * bytesPerPacket_;
+    return 0;
+}
+
+OSErr CafFile::DecodeUnitAlone(uint64_t unit) {
+    decodedUnit_ = UINT64_MAX;
     decodedFrames_ = 0;
     uint64_t offset = 0;
-    uint32_t bytes = 0;
-    if (OSErr err = packetTable_.Locate(*source_, packet, &offset, &bytes)) return err;
+    uint32_t bytes = 0, packets = 0;
+    if (OSErr err = LocateUnit(unit, &offset, &bytes, &packets)) return err;
     if (bytes > packetBytes_.size() - caf::PacketDecoder::Padding()) return caf::kBadChunkSizeErr;
     if (OSErr err = source_->ReadAt(audioStart_ + offset, packetBytes_.data(), bytes)) return err;
     std::fill(packetBytes_.begin() + bytes, packetBytes_.end(), uint8_t{0});
-    if (OSErr err = decoder_->Decode(packetBytes_.data(), bytes, decoded_.data(), &decodedFrames_))
+    if (OSErr err = decoder_->Decode(packetBytes_.data(), bytes, decoded_.data(),
+                                     packets * framesPerPacket_, &decodedFrames_))
         return err;
-    decodedPacket_ = packet;
+    decodedUnit_ = unit;
+    return 0;
+}
+
+OSErr CafFile::DecodeUnit(uint64_t unit) {
+    if (unit == decodedUnit_) return 0;
+    if (format_->standsAlone) return DecodeUnitAlone(unit);
+    // Straight on when the unit lies a short way ahead of the decoder, else
+    // from a fresh decoder some units before it (from the first unit when it
+    // lies that near the start, so that reading from the start gives every
+    // sample as the decoder makes it reading on).
+    uint64_t first = nextUnit_;
+    if (nextUnit_ == UINT64_MAX || unit < nextUnit_ || unit - nextUnit_ > prerollUnits_) {
+        first = unit > prerollUnits_ ? unit - prerollUnits_ : 0;
+        if (OSErr err = decoder_->Reset()) return err;
+    }
+    nextUnit_ = UINT64_MAX;
+    for (uint64_t u = first; u <= unit; ++u)
+        if (OSErr err = DecodeUnitAlone(u)) return err;
+    nextUnit_ = unit + 1;
     return 0;
 }
 
@@ -479,11 +539,11 @@ OSErr CafFile::ReadCompressed(uint32_t frame, uint32_t frames, unsigned char* bu
     const size_t channels = channels_;
     while (*got < frames) {
         const uint64_t at = static_cast<uint64_t>(frame) + *got + primingFrames_;
-        const uint64_t packet = at / framesPerPacket_;
-        const auto within = static_cast<uint32_t>(at % framesPerPacket_);
-        if (OSErr err = DecodePacket(packet)) return err;
-        const uint32_t n = std::min(frames - *got, framesPerPacket_ - within);
-        // A packet shorter than the others is followed by silence up to its slot's end.
+        const uint64_t unit = at / framesPerUnit_;
+        const auto within = static_cast<uint32_t>(at % framesPerUnit_);
+        if (OSErr err = DecodeUnit(unit)) return err;
+        const uint32_t n = std::min(frames - *got, framesPerUnit_ - within);
+        // A unit that decodes short is followed by silence up to its slot's end.
         const uint32_t have = within < decodedFrames_ ? std::min(n, decodedFrames_ - within) : 0;
         unsigned char* out = buffer + static_cast<size_t>(*got) * channels * 3;
         const int32_t* in = decoded_.data() + static_cast<size_t>(within) * channels;

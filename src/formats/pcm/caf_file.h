@@ -1,13 +1,14 @@
 // Core Audio Format files ('caff'). Reading takes linear PCM of 8 to 32-bit
-// integers and 32 or 64-bit floats in either byte order, and Apple Lossless
-// (decoded through the media library); the file's channel layout gives the
-// channel configuration, and the channels of some layouts are delivered in the
-// order of another. Writing makes big-endian signed-integer PCM without a
+// integers and 32 or 64-bit floats in either byte order, and the compressed
+// formats the media library decodes (Apple Lossless, µ-law, A-law, IMA 4:1,
+// GSM, MPEG audio and others: caf_decoder.h); the file's channel layout gives
+// the channel configuration, and the channels of some layouts are delivered in
+// the order of another. Writing makes big-endian signed-integer PCM without a
 // channel layout.
 //
 // The buffer form: integer samples as the word size says; float files are read
-// as 32-bit integers (full scale of the 32-bit range, clipped), Apple Lossless
-// as 24-bit samples.
+// as 32-bit integers (full scale of the 32-bit range, clipped), compressed
+// data as 24-bit samples.
 #pragma once
 
 #include <array>
@@ -21,7 +22,12 @@
 
 namespace caf {
 class PacketDecoder;
+struct CompressedFormat;
 }
+
+enum : int {
+    kCafUnsupportedWordSizeErr = -20020,  // a written word size of 9 to 31 bits, not whole bytes
+};
 
 class CafFile : public CSoundFile {
 public:
@@ -72,8 +78,14 @@ private:
     // *got is the frames put there, also on failure.
     OSErr ReadLinear(uint32_t frame, uint32_t frames, unsigned char* buffer, uint32_t* got);
     OSErr ReadCompressed(uint32_t frame, uint32_t frames, unsigned char* buffer, uint32_t* got);
-    // Decodes a packet into decoded_ unless it is there already.
-    OSErr DecodePacket(uint64_t packet);
+    // Decodes a unit of packets into decoded_ unless it is there already; a
+    // decoder whose packets depend on the earlier ones goes on from the unit
+    // it decoded last, or starts again some units before.
+    OSErr DecodeUnit(uint64_t unit);
+    // Decodes one unit into decoded_, whatever the decoder has seen before.
+    OSErr DecodeUnitAlone(uint64_t unit);
+    // Where the packets of a unit lie in the audio data, and how many there are.
+    OSErr LocateUnit(uint64_t unit, uint64_t* offset, uint32_t* bytes, uint32_t* packets);
     // Puts the channels of `frames` frames into the client layout's order.
     void Reorder(unsigned char* buffer, uint32_t frames) const;
     void ForgetInputBlock() { inputHeld_ = false; }
@@ -90,16 +102,25 @@ private:
     // Stored samples are read a piece at a time through this block.
     std::vector<unsigned char> scratch_;
 
-    // Compressed packets.
+    // Compressed packets, decoded a unit at a time: a packet, or a run of
+    // packets of a constant size.
     bool compressed_ = false;
+    const caf::CompressedFormat* format_ = nullptr;
     caf::PacketTable packetTable_;
     uint64_t audioStart_ = 0;
+    uint32_t bytesPerPacket_ = 0;  // 0: sizes from the packet table
+    uint64_t packets_ = 0;
     uint32_t framesPerPacket_ = 0;
+    uint32_t packetsPerUnit_ = 1;
+    uint32_t framesPerUnit_ = 0;
+    uint64_t prerollUnits_ = 0;
     uint32_t primingFrames_ = 0;
     std::vector<uint8_t> packetBytes_;
     std::vector<int32_t> decoded_;
-    uint64_t decodedPacket_ = UINT64_MAX;
+    uint64_t decodedUnit_ = UINT64_MAX;
     uint32_t decodedFrames_ = 0;
+    // The unit the decoder goes on with (UINT64_MAX: none, it starts afresh).
+    uint64_t nextUnit_ = UINT64_MAX;
 
     // Channel order.
     uint32_t clientTag_ = 0;

@@ -183,12 +183,9 @@ OSErr CIFF8SVXFile::Create(short channels, short wordSize, float sampleRate, voi
 }
 
 OSErr CIFF8SVXFile::FinishFile() {
-    // The samples end on an even byte: an odd count takes one more silent frame.
-    if (numFrames_ & 1) {
-        const uint8_t silence = 0;
-        if (OSErr err = pcmio::WriteAt(forkRef_, dataStart_ + numFrames_, &silence, 1)) return err;
-        ++numFrames_;
-    }
+    // An odd count of samples is followed by a pad byte that neither the 'BODY'
+    // size nor the frame count counts.
+    if (OSErr err = pcmio::WritePadByte(forkRef_, dataStart_, numFrames_)) return err;
     if (OSErr err = WriteVHDR()) return err;
     uint64_t body = 0;
     uint32_t size = 0;

@@ -190,4 +190,38 @@ CSoundFile::ChannelConfiguration ConfigurationForChannels(uint32_t channels) {
     return CSoundFile::kMultichannel;
 }
 
+// ---------------------------------------------------------------------------
+// Sample sizes
+
+void ClearBelowValidBits(unsigned char* data, uint64_t samples, uint32_t bytesPerSample,
+                         int validBits) {
+    const int unused = static_cast<int>(bytesPerSample) * 8 - validBits;
+    if (unused <= 0 || unused >= 8) return;
+    // Only the least significant byte holds bits below the valid ones.
+    const unsigned char keep = static_cast<unsigned char>(0xFF << unused);
+    switch (bytesPerSample) {
+        case 2:
+            for (uint64_t i = 0; i < samples; ++i) {
+                uint16_t v;
+                std::memcpy(&v, data + 2 * i, 2);
+                v = static_cast<uint16_t>(v & (0xFF00u | keep));
+                std::memcpy(data + 2 * i, &v, 2);
+            }
+            break;
+        case 3:
+            // Packed 24-bit samples are held least significant byte first.
+            for (uint64_t i = 0; i < samples; ++i) data[3 * i] &= keep;
+            break;
+        case 4:
+            for (uint64_t i = 0; i < samples; ++i) {
+                uint32_t v;
+                std::memcpy(&v, data + 4 * i, 4);
+                v &= 0xFFFFFF00u | keep;
+                std::memcpy(data + 4 * i, &v, 4);
+            }
+            break;
+        default: break;
+    }
+}
+
 }  // namespace pcmio

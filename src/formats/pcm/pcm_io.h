@@ -110,6 +110,46 @@ OSErr ReadWidened(int fork, unsigned char* buffer, uint64_t bufferBytes, uint64_
     return err;
 }
 
+// Reads `samples` stored samples of `storedBytes` each (at most 16) at the
+// fork's position for a buffer whose samples take fewer bytes,
+// `bufferBytesPerSample`, with no second block: each piece is read into the part
+// of the buffer not yet filled and turned into the buffer form there by
+// `narrow(to, stored, samplesRead)`, front to back (`stored` is `to` or, for the
+// last few samples, a small block of its own), so the pieces halve until all
+// are read. At most the samples the buffer holds are read; the rest of its
+// `bufferBytes` is zero-filled. The samples turned come back in *got.
+template <class Narrow>
+OSErr ReadNarrowed(int fork, unsigned char* buffer, uint64_t bufferBytes, uint64_t samples,
+                   uint32_t storedBytes, uint32_t bufferBytesPerSample, Narrow&& narrow,
+                   uint64_t* got) {
+    unsigned char last[16];
+    *got = 0;
+    if (storedBytes > sizeof last || storedBytes <= bufferBytesPerSample || bufferBytesPerSample == 0)
+        return kParamErr;
+    samples = std::min<uint64_t>(samples, bufferBytes / bufferBytesPerSample);
+    uint64_t done = 0;
+    OSErr err = 0;
+    while (done < samples && err == 0) {
+        unsigned char* to = buffer + done * bufferBytesPerSample;
+        const uint64_t room = (bufferBytes - done * bufferBytesPerSample) / storedBytes;
+        uint64_t want = std::min<uint64_t>(samples - done, room);
+        unsigned char* into = to;
+        if (want == 0) {
+            want = 1;
+            into = last;
+        }
+        int n = static_cast<int>(want * storedBytes);
+        err = XWQF::Read(fork, &n, into);
+        const uint64_t read = n > 0 ? std::min<uint64_t>(static_cast<uint64_t>(n) / storedBytes, want) : 0;
+        narrow(to, static_cast<const unsigned char*>(into), read);
+        done += read;
+        if (read < want) break;
+    }
+    std::fill(buffer + done * bufferBytesPerSample, buffer + bufferBytes, static_cast<unsigned char>(0));
+    *got = done;
+    return err;
+}
+
 // Writes the `bytes` bytes that hold `frames` frames at the fork's position,
 // which is that of frame `position`; *numFrames grows to take in the frames.
 OSErr WriteFrames(int fork, const unsigned char* data, uint64_t bytes, uint32_t position,
@@ -268,6 +308,23 @@ OSErr RefreshOutputBlock(int fork, Position&& position, unsigned char* buffer, u
 // the sample at its true scale. Other sizes come back as they are.
 constexpr short ContainerWordSize(int bits) {
     return static_cast<short>(bits >= 1 && bits <= 32 ? (bits + 7) / 8 * 8 : bits);
+}
+
+// Clears the bits below the `validBits` most significant ones of `samples`
+// samples in the buffer form, `bytesPerSample` bytes each, so that a sample
+// narrower than its container is written left-justified with zeros below it.
+// Nothing changes when the samples are as wide as their bytes.
+void ClearBelowValidBits(unsigned char* data, uint64_t samples, uint32_t bytesPerSample,
+                         int validBits);
+
+// A full-scale float sample (±1.0) as the 32-bit integer of the buffer form:
+// `scaled` is the sample times the format's scale, truncated toward zero and
+// held to the integer range; NaN gives 0.
+inline int32_t FullScaleInt32(double scaled) {
+    if (scaled >= 2147483647.0) return INT32_MAX;
+    if (scaled <= -2147483648.0) return INT32_MIN;
+    if (!(scaled == scaled)) return 0;
+    return static_cast<int32_t>(scaled);
 }
 
 }  // namespace pcmio

@@ -391,6 +391,8 @@ OSErr CSDIIFile::Create(short channels, short wordSize, float sampleRate, void* 
     if (IsOpen()) return kFileBusyErr;
     if (channels < 1 || static_cast<uint32_t>(channels) > kMaxSoundFileChannels) return kParamErr;
     if (wordSize < 8 || wordSize > 32) return kIllegalWordSizeErr;
+    // The sample size is kept in whole bytes: 20 bits cannot be declared.
+    if (wordSize % 8 != 0) return kSDIIUnsupportedWordSizeErr;
     if (!std::isfinite(sampleRate) || !(sampleRate > 0)) return kParamErr;
     if (OSErr err = CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension))
         return err;

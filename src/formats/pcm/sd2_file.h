@@ -17,6 +17,7 @@ enum : int {
     kSDIINoSampleRateErr = -22503,    // 'STR ' 1001 missing or not a usable rate
     kSDIINoChannelsErr = -22504,      // 'STR ' 1002 missing or not 1..1024
     kSDIINoWordSizeErr = -22505,      // 'STR ' 1000 missing or not 1..4 bytes
+    kSDIIUnsupportedWordSizeErr = -20020,  // a written word size of 9 to 31 bits, not whole bytes
 };
 
 class CSDIIFile : public CFramedPCMFile {

@@ -1,6 +1,7 @@
 #include "formats/pcm/wave_file.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -124,9 +125,10 @@ using riff::Put16;
 using riff::Put32;
 using riff::PutID;
 
-// The 16 bytes of a plain format chunk's data.
+// The 16 bytes of a plain format chunk's data: samples of `wordSize` bits as
+// held (whole bytes), declared as `bits` bits per sample.
 void PutCommonFormat(std::vector<uint8_t>& out, uint16_t tag, uint32_t channels, short wordSize,
-                     double rate) {
+                     short bits, double rate) {
     const uint32_t bytes = wordSize >= 8 ? static_cast<uint32_t>(wordSize / 8) : 0;
     const int32_t truncated = pcmio::TruncatedRate(rate);
     Put16(out, tag);
@@ -134,7 +136,7 @@ void PutCommonFormat(std::vector<uint8_t>& out, uint16_t tag, uint32_t channels,
     Put32(out, static_cast<uint32_t>(truncated));
     Put32(out, static_cast<uint32_t>(static_cast<int64_t>(bytes) * channels * truncated));
     Put16(out, static_cast<uint16_t>(bytes * channels));
-    Put16(out, static_cast<uint16_t>(wordSize));
+    Put16(out, static_cast<uint16_t>(bits));
 }
 
 }  // namespace
@@ -276,6 +278,8 @@ OSErr CWAVEFile::TakeFormat(const FormatFields& fields, short wordSize) {
     sampleRate_ = fields.sampleRate;
     channels_ = fields.channels;
     wordSize_ = pcmio::ContainerWordSize(wordSize);
+    storedSampleBytes_ = 0;
+    writtenBits_ = 0;
     return CheckFormat();
 }
 
@@ -394,7 +398,8 @@ OSErr CWAVEFile::Writefmt() {
     std::vector<uint8_t> chunk;
     PutID(chunk, kFmt);
     Put32(chunk, 16);
-    PutCommonFormat(chunk, kTagPCM, channels_, wordSize_, sampleRate_);
+    // A sample narrower than its bytes is declared with its own size.
+    PutCommonFormat(chunk, kTagPCM, channels_, wordSize_, DeclaredBits(), sampleRate_);
     int n = static_cast<int>(chunk.size());
     return XWQF::Write(forkRef_, &n, chunk.data());
 }
@@ -405,9 +410,10 @@ OSErr CWAVEFile::WriteExtensibleFormat(uint32_t subFormat) {
     std::vector<uint8_t> chunk;
     PutID(chunk, kFmt);
     Put32(chunk, 40);
-    PutCommonFormat(chunk, kTagExtensible, channels_, wordSize_, sampleRate_);
+    // The container's size as bits per sample, the sample's own as valid bits.
+    PutCommonFormat(chunk, kTagExtensible, channels_, wordSize_, wordSize_, sampleRate_);
     Put16(chunk, 22);
-    Put16(chunk, static_cast<uint16_t>(wordSize_));
+    Put16(chunk, static_cast<uint16_t>(DeclaredBits()));
     Put32(chunk, ChannelConfiguration2Mask());
     Put32(chunk, subFormat);
     chunk.insert(chunk.end(), kGuidTail, kGuidTail + sizeof kGuidTail);
@@ -915,10 +921,14 @@ OSErr CWAVEFile::Create(short channels, short wordSize, float sampleRate, void* 
     if (IsOpen()) return kFileBusyErr;
     if (channels < 1 || static_cast<uint32_t>(channels) > kMaxSoundFileChannels) return kParamErr;
     if (wordSize < 8 || wordSize > 32) return kIllegalWordSizeErr;
-    if (OSErr err = CSoundFile::Create(channels, wordSize, sampleRate, specifics, extension))
+    // A size that is not whole bytes is written in the next whole byte, left-justified.
+    const short container = pcmio::ContainerWordSize(wordSize);
+    if (OSErr err = CSoundFile::Create(channels, container, sampleRate, specifics, extension))
         return err;
-    if (OSErr err = CreateDataFork(channels, wordSize, sampleRate)) return err;
-    dataType_ = wordSize == 8 ? kDataTypeUnsigned8 : kDataTypeLittleEndianPCM;
+    if (OSErr err = CreateDataFork(channels, container, sampleRate)) return err;
+    storedSampleBytes_ = 0;
+    writtenBits_ = wordSize != container ? wordSize : 0;
+    dataType_ = container == 8 ? kDataTypeUnsigned8 : kDataTypeLittleEndianPCM;
     riffEnd_ = kProvisionalRiffSize;
 
     uint8_t head[12];
@@ -947,22 +957,15 @@ OSErr CWAVEFile::Close() {
         headerDirty_ = 0;
         uint32_t offset = 0, size = 0;
         result = LocateChunk(kData, 1, &offset, &size);
-        // An odd number of data bytes is made even with one frame of silence.
-        const uint32_t bytes = BytesPerSample();
-        if (result == 0 && (numFrames_ & 1) && (channels_ & 1) && (bytes == 1 || bytes == 3)) {
-            std::vector<double> silence(channels_, 0.0);
-            uint32_t one = 1;
-            const bool dither = dither_;
-            dither_ = false;
-            result = Write(numFrames_, &one, silence.data());
-            dither_ = dither;
-        }
-        if (result == 0) result = LocateChunk(kData, 1, &offset, &size);
+        // An odd number of data bytes is followed by a pad byte the size does
+        // not count: the frame count stays what was written.
+        if (result == 0 && dataStart_ + DataBytes() > static_cast<uint64_t>(XWQF::kMaxFileSize))
+            result = kFileBoundsErr;
+        if (result == 0) result = pcmio::WritePadByte(forkRef_, dataStart_, DataBytes());
         if (result == 0) {
             uint8_t raw[4];
             StoreLE32(raw, static_cast<uint32_t>(std::min<uint64_t>(DataBytes(), UINT32_MAX)));
-            int n = sizeof raw;
-            result = XWQF::Write(forkRef_, &n, raw);
+            result = pcmio::WriteAt(forkRef_, offset + 4, raw, sizeof raw);
         }
         if (result == 0) result = WriteExtras();
         if (result == 0) result = WriteSpecialized();
@@ -1002,17 +1005,8 @@ void CWAVEFile::FileToBuffer(unsigned char* data, uint64_t bytes) const {
             if (dataType_ == kDataTypeFloatLittleEndian) {
                 // Full scale ±1.0 becomes the 32-bit range, truncated toward zero.
                 for (uint64_t i = 0; i + 3 < bytes; i += 4) {
-                    const uint32_t bits = LoadLE32(data + i);
-                    float f;
-                    std::memcpy(&f, &bits, 4);
-                    const double scaled = static_cast<double>(f) * 2147483648.0;
-                    int32_t v = 0;
-                    if (scaled >= 2147483647.0)
-                        v = INT32_MAX;
-                    else if (scaled <= -2147483648.0)
-                        v = INT32_MIN;
-                    else if (scaled == scaled)
-                        v = static_cast<int32_t>(scaled);
+                    const float f = std::bit_cast<float>(LoadLE32(data + i));
+                    const int32_t v = pcmio::FullScaleInt32(static_cast<double>(f) * 2147483648.0);
                     std::memcpy(data + i, &v, 4);
                 }
             } else {
@@ -1074,6 +1068,9 @@ OSErr CWAVEFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
     if (!OutputBufferHolds(frames)) return kParamErr;
     if (OSErr err = SetFilePos(position)) return err;
     const uint64_t bytes = static_cast<uint64_t>(frames) * BytesPerFrame();
+    if (writtenBits_)
+        pcmio::ClearBelowValidBits(outputBuffer_, static_cast<uint64_t>(frames) * channels_,
+                                   BytesPerSample(), writtenBits_);
     BufferToFile(outputBuffer_, bytes);
     return pcmio::WriteFrames(forkRef_, outputBuffer_, bytes, position, frames, &numFrames_);
 }

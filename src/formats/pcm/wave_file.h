@@ -103,7 +103,11 @@ protected:
         short wordSize;
     };
 
-    uint32_t BytesPerSample() const { return static_cast<uint32_t>(wordSize_ >= 8 ? wordSize_ / 8 : 0); }
+    // Bytes of a sample as stored in the file.
+    uint32_t BytesPerSample() const {
+        if (storedSampleBytes_) return storedSampleBytes_;
+        return static_cast<uint32_t>(wordSize_ >= 8 ? wordSize_ / 8 : 0);
+    }
     uint64_t BytesPerFrame() const { return static_cast<uint64_t>(BytesPerSample()) * channels_; }
     uint64_t DataBytes() const { return static_cast<uint64_t>(numFrames_) * BytesPerFrame(); }
 
@@ -164,8 +168,18 @@ protected:
     OSErr WalkAssociatedData(const std::vector<CuePoint>& points, const uint8_t* data,
                              uint32_t size, std::vector<bool>* referenced, int32_t* counter);
 
+    // The sample size the format chunk declares: the word size, or the narrower
+    // size a created file was asked for.
+    short DeclaredBits() const { return writtenBits_ ? writtenBits_ : wordSize_; }
+
     uint32_t dataStart_ = 0;
     uint32_t riffEnd_ = 0;
+    // Bytes of a stored sample when the file's samples are wider than the
+    // buffer's (64-bit floats read as 32-bit integers); 0 when they are as wide.
+    uint32_t storedSampleBytes_ = 0;
+    // The sample size of a created file whose samples are narrower than their
+    // whole bytes (20 bits in 3 bytes); 0 when the word size is whole bytes.
+    short writtenBits_ = 0;
     // What the input buffer holds from the file, kept for the next refresh.
     pcmio::HeldInput held_;
     pcmio::HeldInput HeldNow() const {

@@ -1,5 +1,6 @@
 #include "formats/pcm/wave_variants.h"
 
+#include <bit>
 #include <cstring>
 
 #include "formats/chunk_reader.h"
@@ -19,6 +20,7 @@ constexpr uint16_t kTagExtensible = 0xFFFE;
 // Data1 of the float sub-format GUID.
 constexpr uint32_t kSubFormatFloat = 3;
 constexpr uint16_t kTagALaw = 6;
+constexpr uint32_t kDoubleBytes = 8;
 constexpr uint16_t kTagMuLaw = 7;
 
 }  // namespace
@@ -251,10 +253,10 @@ OSErr CWAVEFloatFile::Readfmt() {
     OSErr err = ReadPlainFormat(&fields);
     if (err) return err;
     if (CodingTag(fields) != kTagFloat) return kWAVEUnsupportedDataErr;
-    // Only single precision is turned into samples; 64-bit floats read as 32-bit
-    // ones would be noise reported as success.
-    if ((err = TakeFormat(fields, fields.wordSize)) != 0) return err;
-    if (fields.wordSize != 32) return kWAVEUnsupportedDataErr;
+    // Single and double precision both become 32-bit integers in the buffers.
+    if (fields.wordSize != 32 && fields.wordSize != 64) return kWAVEUnsupportedDataErr;
+    if ((err = TakeFormat(fields, 32)) != 0) return err;
+    storedSampleBytes_ = fields.wordSize == 64 ? kDoubleBytes : 0;
     dataType_ = kDataTypeFloatLittleEndian;
     uint32_t mask = 0;
     if (fields.tag == kTagExtensible && ReadChannelMask(&mask) == 0)
@@ -288,4 +290,43 @@ OSErr CWAVEFloatFile::Create(short channels, short, float sampleRate, void* spec
     // The buffers then hold 32-bit integers that the base turns into floats.
     if (IsOpen()) dataType_ = kDataTypeFloatLittleEndian;
     return err;
+}
+
+OSErr CWAVEFloatFile::RefreshInputBuffer(uint32_t frame) {
+    if (storedSampleBytes_ != kDoubleBytes) return CWAVEFile::RefreshInputBuffer(frame);
+    if (!IsOpen()) return kFileNotOpenErr;
+    held_.Forget();
+    if (OSErr err = InitInputBuffer()) return err;
+    if (!inputBuffer_) return kMemBlockMissingErr;
+    const uint64_t bufferBytes = GetRealBufferSize();
+    const uint64_t samples = pcmio::BlockExtent(frame, numFrames_, bufferFrames_, channels_, bufferBytes / 4);
+    OSErr err = samples ? SetFilePos(frame) : OSErr(0);
+    uint64_t got = 0;
+    if (err == 0) {
+        err = pcmio::ReadNarrowed(
+            forkRef_, inputBuffer_, bufferBytes, samples, kDoubleBytes, 4,
+            [](unsigned char* to, const unsigned char* stored, uint64_t n) {
+                // Front to back: sample i is read before its 4 bytes are written.
+                for (uint64_t i = 0; i < n; ++i) {
+                    const double d = std::bit_cast<double>(LoadLE64(stored + kDoubleBytes * i));
+                    const int32_t v = pcmio::FullScaleInt32(d * 2147483648.0);
+                    std::memcpy(to + 4 * i, &v, 4);
+                }
+            },
+            &got);
+    } else {
+        std::memset(inputBuffer_, 0, bufferBytes);
+    }
+    firstBufferedFrame_ = frame;
+    return err;
+}
+
+OSErr CWAVEFloatFile::RefreshOutputBuffer(uint32_t frame) {
+    if (storedSampleBytes_) return kWritePermErr;
+    return CWAVEFile::RefreshOutputBuffer(frame);
+}
+
+OSErr CWAVEFloatFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
+    if (storedSampleBytes_) return kWritePermErr;
+    return CWAVEFile::FlushOutputBuffer(frames, position);
 }

@@ -83,9 +83,11 @@ protected:
     void SamplesToCodes(unsigned char* buffer, uint64_t samples) const override;
 };
 
-// 32-bit float WAVE ('WVfl'): format tag 3, little-endian IEEE single precision
-// with full scale ±1.0; read in either form, written with the plain format chunk. In the buffers a sample is
-// the 32-bit integer f x 2^31 (clamped to the integer range; NaN reads as 0).
+// Float WAVE ('WVfl'): format tag 3, little-endian IEEE floats with full scale
+// ±1.0; read in either form, single or double precision, and written in single
+// precision with the plain format chunk (the extensible one for more than two
+// channels). In the buffers a sample is the 32-bit integer f x 2^31 (clamped to
+// the integer range; NaN reads as 0), whatever the precision stored.
 class CWAVEFloatFile : public CWAVEFile {
 public:
     CWAVEFloatFile() = default;
@@ -98,9 +100,15 @@ public:
     OSType GetFType() override;
     std::string GetDescription() override;
 
-    // Tag 3 (plain or extensible, whose channel mask is taken) with 32 bits per
-    // sample; any other tag or size is refused (-22700).
+    // Tag 3 (plain or extensible, whose channel mask is taken) with 32 or 64
+    // bits per sample; any other tag or size is refused (-22700).
     OSErr Readfmt() override;
+
+    // Double-precision samples are narrowed while they are read; such a file is
+    // only read (the output operations refuse it with -61).
+    OSErr RefreshInputBuffer(uint32_t frame) override;
+    OSErr RefreshOutputBuffer(uint32_t frame) override;
+    OSErr FlushOutputBuffer(uint32_t frames, uint32_t position) override;
     OSErr Writefmt() override;
     // The extensible chunk with the float sub-format and the channel mask (more
     // than two channels).

@@ -7,6 +7,7 @@
 #include "formats/pcm/pcm_io.h"
 #include "formats/telephony/coded_source.h"
 #include "foundation/pstring.h"
+#include "foundation/resource_fork.h"
 
 namespace {
 
@@ -153,6 +154,8 @@ OSErr CCITTFile::DecodeCodes(uint32_t from, uint32_t count, int16_t* out) {
 }
 
 OSErr CCITTFile::RefreshInputBuffer(uint32_t frame) {
+    // While the output is written, what was written is read back.
+    if (writing_ && GetTemporaryFile()) return RefreshTemporaryInput(frame);
     if (!IsOpen() || writing_ || forkRef_ == XWQF::kNoFork) return kFileNotOpenBaseErr;
     try {
         if (!inputBuffer_) {
@@ -211,7 +214,7 @@ OSErr CCITTFile::Create(short channels, short wordSize, float sampleRate, void* 
     ResetEncoder();
     g72x_init_state(&decodeState);
     dataStart = 0;
-    if (OSErr err = CreateDataFork(1, 16, sampleRate)) return err;
+    if (OSErr err = CreateOutputFork(sampleRate)) return err;
     if (OSErr err = CreateTemporaryFile(kTempIdentifier, 1, sampleRate)) {
         CloseFork();
         XWQF::DeleteFile(path_);
@@ -231,11 +234,22 @@ OSErr CCITTFile::Create(CSoundFile* source, short channels, short wordSize, floa
     ResetEncoder();
     dataStart = 0;
     const uint32_t frames = numFrames_;
-    if (OSErr err = CreateDataFork(1, 16, sampleRate)) return err;
+    if (OSErr err = CreateOutputFork(sampleRate)) return err;
     // Regions carried over stay within the length the output will have.
     numFrames_ = frames;
     source_ = source;
     writing_ = true;
+    return 0;
+}
+
+OSErr CCITTFile::CreateOutputFork(float sampleRate) {
+    if (OSErr err = CreateDataFork(1, 16, sampleRate)) return err;
+    if (OSErr err = SetFinderInfo(path_, GetFileType(), GetCreator())) {
+        CloseFork();
+        XWQF::DeleteFile(path_);
+        fileRefValid_ = false;
+        return err;
+    }
     return 0;
 }
 

@@ -62,6 +62,10 @@ private:
     static constexpr uint32_t kCheckpointFrames = 65536;
     OSErr DecodeCodes(uint32_t from, uint32_t count, int16_t* out);
     OSErr CloseFork();
+    // Creates the output file, its Finder type naming this type: the streams of
+    // the seven types look alike, and the Finder type tells detection which one
+    // a file holds. Nothing is left behind on failure.
+    OSErr CreateOutputFork(float sampleRate);
     // Codes the output (from the temporary file or the source) into the fork.
     OSErr EncodeOutput();
     void ResetEncoder();

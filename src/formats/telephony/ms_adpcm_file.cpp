@@ -602,6 +602,8 @@ OSErr CMSADPCMFile::DecodeBlockAt(uint64_t block) {
 }
 
 OSErr CMSADPCMFile::RefreshInputBuffer(uint32_t frame) {
+    // While the output is written, what was written is read back.
+    if (writing_ && GetTemporaryFile()) return RefreshTemporaryInput(frame);
     if (!IsOpen() || writing_ || forkRef_ == XWQF::kNoFork) return kFileNotOpenBaseErr;
     try {
         if (!inputBuffer_) {
