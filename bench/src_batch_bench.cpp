@@ -1,15 +1,27 @@
 // Sample-rate conversion as a whole process: ten minutes of 96 kHz 24-bit stereo
 // WAVE to 44.1 kHz, through the engine's batch runner with the best quality
-// (64 periods), timed next to `sox rate -v` and `sox rate -q` on the same file
-// in the same run. Nobody dithers (sox -D). After the runs a table gives sox's
-// time over ours (above 1: ours is faster). The ratios are information only.
+// (64 periods), timed next to `sox rate -v` on the same file. Each repetition
+// runs ours and then sox; after the runs a table gives the median, least and
+// greatest ratio of our wall time to sox's (at most 1: ours is as fast) and
+// each side's wall and processor time. Nobody dithers (sox -D).
+//
+//   src_batch_bench [--benchmark_repetitions=N] [--load]
+//
+// --load keeps every processor busy with a busy loop at normal priority from
+// before the first run to after the last. Held to one processor, both sides
+// alike: taskset -c 0 src_batch_bench. The ratios are information only.
 
 #include <benchmark/benchmark.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -29,6 +41,7 @@ constexpr int kSeconds = 600;
 std::string gDir;    // the temporary folder
 std::string gInput;  // the WAVE file both sides convert
 unsigned long gSerial = 0;
+bool gLoad = false;  // --load: every processor busy while the runs go on
 
 bool SetUp() {
     const char* base = std::getenv("TMPDIR");
@@ -50,7 +63,7 @@ bool SetUp() {
     return std::system(make.c_str()) == 0;
 }
 
-void Ours(benchmark::State& state) {
+std::shared_ptr<ConvSpec> RateConversion() {
     auto conversion = std::make_shared<ConvSpec>();
     conversion->setConversionName("Rate");
     conversion->setNeedsStrictFileType(true);
@@ -61,83 +74,152 @@ void Ours(benchmark::State& state) {
     conversion->setNeedsSampleRateConversion(true);
     conversion->setSampleRate(44100);
     conversion->setSampleRateConvertQuality(4);
+    return conversion;
+}
+
+// Wall and processor seconds of one run.
+struct Times {
+    double wall = 0, cpu = 0;
+};
+
+double Seconds(const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; }
+double CpuOf(int who) {
+    rusage u{};
+    ::getrusage(who, &u);
+    return Seconds(u.ru_utime) + Seconds(u.ru_stime);
+}
+double Now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+bool RunOurs(Times* t) {
+    const std::string out = gDir + "/ours" + std::to_string(++gSerial);
+    std::filesystem::create_directories(out);
+    const double cpu0 = CpuOf(RUSAGE_SELF), wall0 = Now();
+    ConversionProcess process;
+    const bool ok = RunBatch(process, {gInput}, {RateConversion()}, out) == 0 &&
+                    std::filesystem::exists(out + "/Rate/in.wav");
+    t->wall = Now() - wall0;
+    t->cpu = CpuOf(RUSAGE_SELF) - cpu0;
+    std::filesystem::remove_all(out);
+    return ok;
+}
+
+bool RunSox(Times* t) {
+    const std::string path = gDir + "/sox" + std::to_string(++gSerial) + ".wav";
+    const std::string command = "sox -D '" + gInput + "' '" + path + "' rate -v 44100 2>/dev/null";
+    const double cpu0 = CpuOf(RUSAGE_CHILDREN), wall0 = Now();
+    const bool ok = std::system(command.c_str()) == 0;
+    t->wall = Now() - wall0;
+    t->cpu = CpuOf(RUSAGE_CHILDREN) - cpu0;
+    ::unlink(path.c_str());
+    return ok;
+}
+
+std::vector<Times> gOurs, gSox;
+
+// One repetition: ours, then sox, so that both meet the machine as it is.
+void Pair(benchmark::State& state) {
     for (auto _ : state) {
-        const std::string out = gDir + "/ours" + std::to_string(++gSerial);
-        std::filesystem::create_directories(out);
-        ConversionProcess process;
-        if (RunBatch(process, {gInput}, {conversion}, out) != 0 ||
-            !std::filesystem::exists(out + "/Rate/in.wav")) {
+        Times ours, sox;
+        if (!RunOurs(&ours)) {
             state.SkipWithError("our conversion failed");
             break;
         }
-        state.PauseTiming();
-        std::filesystem::remove_all(out);
-        state.ResumeTiming();
-    }
-}
-
-void Sox(benchmark::State& state, const char* quality) {
-    for (auto _ : state) {
-        const std::string path = gDir + "/sox" + std::to_string(++gSerial) + ".wav";
-        const std::string command =
-            "sox -D '" + gInput + "' '" + path + "' rate " + quality + " 44100 2>/dev/null";
-        if (std::system(command.c_str()) != 0) {
+        if (!RunSox(&sox)) {
             state.SkipWithError("sox failed");
             break;
         }
-        state.PauseTiming();
-        ::unlink(path.c_str());
-        state.ResumeTiming();
+        gOurs.push_back(ours);
+        gSox.push_back(sox);
+        state.SetIterationTime(ours.wall);
+        state.counters["sox_s"] = sox.wall;
+        state.counters["ratio"] = ours.wall / sox.wall;
     }
 }
 
-// The console output as usual, and each benchmark's best time by name.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& reports) override {
-        ConsoleReporter::ReportRuns(reports);
-        for (const Run& run : reports)
-            if (!run.error_occurred && run.run_type == Run::RT_Aggregate &&
-                run.aggregate_name == "min")
-                seconds_[run.run_name.function_name] = run.GetAdjustedRealTime();
-    }
-    void PrintRatios() const {
-        const auto ours = seconds_.find("ours/best");
-        if (ours == seconds_.end() || ours->second <= 0) return;
-        std::printf("\nratio sox/ours of the time for the whole file (above 1: ours is faster):\n");
-        for (const char* sox : {"sox/-v", "sox/-q"}) {
-            const auto s = seconds_.find(sox);
-            if (s != seconds_.end()) std::printf("  %-8s %.2f\n", sox, s->second / ours->second);
-        }
-    }
-
-private:
-    std::map<std::string, double> seconds_;
+struct Spread {
+    double median, min, max;
 };
+Spread SpreadOf(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return {n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2, v.front(), v.back()};
+}
+
+void PrintTable() {
+    if (gOurs.empty()) return;
+    std::vector<double> ratio, oursWall, soxWall, oursCpu, soxCpu;
+    for (size_t i = 0; i < gOurs.size(); ++i) {
+        ratio.push_back(gOurs[i].wall / gSox[i].wall);
+        oursWall.push_back(gOurs[i].wall);
+        soxWall.push_back(gSox[i].wall);
+        oursCpu.push_back(gOurs[i].cpu);
+        soxCpu.push_back(gSox[i].cpu);
+    }
+    std::printf("\n%zu paired runs (ours, then sox rate -v)%s:\n", gOurs.size(),
+                gLoad ? ", every processor loaded by a busy loop" : "");
+    std::printf("%-22s %8s %8s %8s\n", "", "median", "min", "max");
+    const auto row = [](const char* name, const std::vector<double>& v, const char* unit) {
+        const Spread s = SpreadOf(v);
+        std::printf("%-22s %8.3f %8.3f %8.3f %s\n", name, s.median, s.min, s.max, unit);
+    };
+    row("ours/sox wall time", ratio, "(at most 1: ours is as fast)");
+    row("ours wall", oursWall, "s");
+    row("sox wall", soxWall, "s");
+    row("ours processor", oursCpu, "s");
+    row("sox processor", soxCpu, "s");
+}
+
+// Busy loops at normal priority, one per processor, while the runs go on.
+std::vector<pid_t> StartLoad() {
+    std::vector<pid_t> children;
+    const long processors = ::sysconf(_SC_NPROCESSORS_ONLN);
+    for (long i = 0; i < processors; ++i) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            volatile unsigned long spin = 0;
+            for (;;) spin = spin + 1;
+        }
+        if (pid > 0) children.push_back(pid);
+    }
+    return children;
+}
+
+void StopLoad(const std::vector<pid_t>& children) {
+    for (pid_t pid : children) ::kill(pid, SIGKILL);
+    for (pid_t pid : children) ::waitpid(pid, nullptr, 0);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    // Our own flag, taken out before the benchmark library reads the rest.
+    std::vector<char*> args;
+    bool repetitionsGiven = false;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--load") == 0) {
+            gLoad = true;
+            continue;
+        }
+        if (std::strncmp(argv[i], "--benchmark_repetitions", 23) == 0) repetitionsGiven = true;
+        args.push_back(argv[i]);
+    }
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
     if (!SetUp()) {
         std::fprintf(stderr, "no input: sox is needed to make it and to compare with\n");
         return 0;
     }
-    // Each run takes seconds: three single runs of each, the best one counted.
-    auto configure = [](benchmark::internal::Benchmark* b) {
-        b->UseRealTime()->Unit(benchmark::kSecond)->Iterations(1)->Repetitions(3)
-            ->ComputeStatistics("min", [](const std::vector<double>& v) {
-                return *std::min_element(v.begin(), v.end());
-            })
-            ->ReportAggregatesOnly(true);
-    };
-    configure(benchmark::RegisterBenchmark("ours/best", Ours));
-    configure(benchmark::RegisterBenchmark("sox/-v", [](benchmark::State& s) { Sox(s, "-v"); }));
-    configure(benchmark::RegisterBenchmark("sox/-q", [](benchmark::State& s) { Sox(s, "-q"); }));
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
+    auto* pair = benchmark::RegisterBenchmark("ours_then_sox", Pair);
+    pair->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+    if (!repetitionsGiven) pair->Repetitions(5);
+    const std::vector<pid_t> load = gLoad ? StartLoad() : std::vector<pid_t>{};
+    benchmark::RunSpecifiedBenchmarks();
+    StopLoad(load);
+    PrintTable();
     std::error_code ec;
     std::filesystem::remove_all(gDir, ec);
     benchmark::Shutdown();

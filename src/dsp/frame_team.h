@@ -27,7 +27,8 @@ public:
     void Run(Job job, void* context);
 
     // Worker threads worth starting for `operations` multiply-adds: none for
-    // small jobs, else one less than the processors, at most three.
+    // small jobs, else one less than the processors this process may use that
+    // no other work keeps busy at the moment, at most three.
     static int HelpersFor(uint64_t operations);
     // Replaces the smallest job that gets helpers (tests set it to 0); returns
     // the previous value.

@@ -1,10 +1,13 @@
 #include "dsp/polyphase_src.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <mutex>
 #include <numbers>
+#include <numeric>
+#include <vector>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -36,6 +39,9 @@ constexpr uint64_t kWindowValues = uint64_t{1} << 22;
 // Above this many coefficients the filter is not laid out phase by phase but
 // computed for each output frame (rates whose reduced ratio has a large L).
 constexpr int64_t kMaxPhaseMatrixValues = int64_t{1} << 18;
+// The rows laid out in groups of output frames take at most this many values
+// (4 MiB); a layout that would take more computes frame by frame instead.
+constexpr int64_t kMaxGroupValues = int64_t{1} << 19;
 
 // Held by a converter from building the table to releasing it.
 std::mutex& SincTableMutex() {
@@ -237,6 +243,146 @@ DotFunction ChooseDot() {
     return DotPlain;
 }
 
+
+// ---- Kernels over groups of output frames -----------------------------------
+//
+// A group is a few consecutive output frames (the kernel's lanes) whose
+// coefficients are laid out against one run of input frames: entry u of the
+// group holds, for each lane, the coefficient that lane gives input frame
+// base + u (zero outside its taps). One input value is then broadcast to every
+// lane at once, so the input is read in order and the coefficients aligned,
+// whatever the frames' phases. Each lane sums its taps in four partial sums by
+// u mod 4; a lane's value does not depend on the other lanes or on the channels
+// beside it.
+//
+// Sums `span` entries (a multiple of 4) of group coefficients c over one or two
+// channels x; out receives `lanes` values per channel, channel after channel.
+using GroupDotFunction = void (*)(const double* c, const double* const* x, int channels,
+                                  size_t span, double* out);
+
+template <int kLanes>
+void GroupDotGeneric(const double* c, const double* const* x, int channels, size_t span,
+                     double* out) {
+    for (int ch = 0; ch < channels; ++ch) {
+        const double* p = x[ch];
+        double s[4][kLanes] = {};
+        for (size_t u = 0; u < span; u += 4)
+            for (int k = 0; k < 4; ++k)
+                for (int j = 0; j < kLanes; ++j) s[k][j] += c[(u + k) * kLanes + j] * p[u + k];
+        for (int j = 0; j < kLanes; ++j) out[ch * kLanes + j] = (s[0][j] + s[1][j]) + (s[2][j] + s[3][j]);
+    }
+}
+
+#if defined(__SSE2__)
+// Two lanes: SSE2 has no fused multiply-add, so the sums round after each product.
+void GroupDotPlain(const double* c, const double* const* x, int channels, size_t span,
+                   double* out) {
+    for (int ch = 0; ch < channels; ++ch) {
+        const double* p = x[ch];
+        __m128d a0 = _mm_setzero_pd(), a1 = a0, a2 = a0, a3 = a0;
+        for (size_t u = 0; u < span; u += 4) {
+            const double* g = c + u * 2;
+            a0 = _mm_add_pd(a0, _mm_mul_pd(_mm_load_pd(g), _mm_set1_pd(p[u])));
+            a1 = _mm_add_pd(a1, _mm_mul_pd(_mm_load_pd(g + 2), _mm_set1_pd(p[u + 1])));
+            a2 = _mm_add_pd(a2, _mm_mul_pd(_mm_load_pd(g + 4), _mm_set1_pd(p[u + 2])));
+            a3 = _mm_add_pd(a3, _mm_mul_pd(_mm_load_pd(g + 6), _mm_set1_pd(p[u + 3])));
+        }
+        _mm_storeu_pd(out + ch * 2, _mm_add_pd(_mm_add_pd(a0, a1), _mm_add_pd(a2, a3)));
+    }
+}
+#else
+void GroupDotPlain(const double* c, const double* const* x, int channels, size_t span,
+                   double* out) {
+    GroupDotGeneric<2>(c, x, channels, span, out);
+}
+#endif
+
+#if defined(__x86_64__)
+// Four lanes of AVX2 with fused multiply-adds; two channels share each
+// coefficient load.
+__attribute__((target("avx2,fma"))) void GroupDotWide(const double* c, const double* const* x,
+                                                      int channels, size_t span, double* out) {
+    const double* p = x[0];
+    const double* q = channels == 2 ? x[1] : x[0];
+    __m256d a0 = _mm256_setzero_pd(), a1 = a0, a2 = a0, a3 = a0;
+    __m256d b0 = a0, b1 = a0, b2 = a0, b3 = a0;
+    for (size_t u = 0; u < span; u += 4) {
+        const double* g = c + u * 4;
+        const __m256d c0 = _mm256_load_pd(g), c1 = _mm256_load_pd(g + 4);
+        const __m256d c2 = _mm256_load_pd(g + 8), c3 = _mm256_load_pd(g + 12);
+        a0 = _mm256_fmadd_pd(c0, _mm256_broadcast_sd(p + u), a0);
+        a1 = _mm256_fmadd_pd(c1, _mm256_broadcast_sd(p + u + 1), a1);
+        a2 = _mm256_fmadd_pd(c2, _mm256_broadcast_sd(p + u + 2), a2);
+        a3 = _mm256_fmadd_pd(c3, _mm256_broadcast_sd(p + u + 3), a3);
+        if (channels == 2) {
+            b0 = _mm256_fmadd_pd(c0, _mm256_broadcast_sd(q + u), b0);
+            b1 = _mm256_fmadd_pd(c1, _mm256_broadcast_sd(q + u + 1), b1);
+            b2 = _mm256_fmadd_pd(c2, _mm256_broadcast_sd(q + u + 2), b2);
+            b3 = _mm256_fmadd_pd(c3, _mm256_broadcast_sd(q + u + 3), b3);
+        }
+    }
+    _mm256_storeu_pd(out, _mm256_add_pd(_mm256_add_pd(a0, a1), _mm256_add_pd(a2, a3)));
+    if (channels == 2)
+        _mm256_storeu_pd(out + 4, _mm256_add_pd(_mm256_add_pd(b0, b1), _mm256_add_pd(b2, b3)));
+}
+
+// Eight lanes of AVX-512.
+__attribute__((target("avx512f"))) void GroupDotWidest(const double* c, const double* const* x,
+                                                       int channels, size_t span, double* out) {
+    const double* p = x[0];
+    const double* q = channels == 2 ? x[1] : x[0];
+    __m512d a0 = _mm512_setzero_pd(), a1 = a0, a2 = a0, a3 = a0;
+    __m512d b0 = a0, b1 = a0, b2 = a0, b3 = a0;
+    if (channels == 2) {
+        for (size_t u = 0; u < span; u += 4) {
+            const double* g = c + u * 8;
+            const __m512d c0 = _mm512_load_pd(g), c1 = _mm512_load_pd(g + 8);
+            const __m512d c2 = _mm512_load_pd(g + 16), c3 = _mm512_load_pd(g + 24);
+            a0 = _mm512_fmadd_pd(c0, _mm512_set1_pd(p[u]), a0);
+            b0 = _mm512_fmadd_pd(c0, _mm512_set1_pd(q[u]), b0);
+            a1 = _mm512_fmadd_pd(c1, _mm512_set1_pd(p[u + 1]), a1);
+            b1 = _mm512_fmadd_pd(c1, _mm512_set1_pd(q[u + 1]), b1);
+            a2 = _mm512_fmadd_pd(c2, _mm512_set1_pd(p[u + 2]), a2);
+            b2 = _mm512_fmadd_pd(c2, _mm512_set1_pd(q[u + 2]), b2);
+            a3 = _mm512_fmadd_pd(c3, _mm512_set1_pd(p[u + 3]), a3);
+            b3 = _mm512_fmadd_pd(c3, _mm512_set1_pd(q[u + 3]), b3);
+        }
+        _mm512_storeu_pd(out + 8, _mm512_add_pd(_mm512_add_pd(b0, b1), _mm512_add_pd(b2, b3)));
+    } else {
+        for (size_t u = 0; u < span; u += 4) {
+            const double* g = c + u * 8;
+            a0 = _mm512_fmadd_pd(_mm512_load_pd(g), _mm512_set1_pd(p[u]), a0);
+            a1 = _mm512_fmadd_pd(_mm512_load_pd(g + 8), _mm512_set1_pd(p[u + 1]), a1);
+            a2 = _mm512_fmadd_pd(_mm512_load_pd(g + 16), _mm512_set1_pd(p[u + 2]), a2);
+            a3 = _mm512_fmadd_pd(_mm512_load_pd(g + 24), _mm512_set1_pd(p[u + 3]), a3);
+        }
+    }
+    _mm512_storeu_pd(out, _mm512_add_pd(_mm512_add_pd(a0, a1), _mm512_add_pd(a2, a3)));
+}
+#endif
+
+struct GroupKernel {
+    GroupDotFunction dot;
+    int lanes;
+};
+
+std::atomic<PolyphaseKernel> gKernel{PolyphaseKernel::kAuto};
+
+// The group kernel for the chosen arithmetic: the widest the processor runs,
+// or the narrower one asked for; lanes 0 for frame-by-frame rows.
+GroupKernel ChooseGroupKernel() {
+    const PolyphaseKernel want = gKernel.load(std::memory_order_relaxed);
+    if (want == PolyphaseKernel::kRows) return GroupKernel{nullptr, 0};
+    if (want == PolyphaseKernel::kGroupsOf2) return GroupKernel{GroupDotPlain, 2};
+#if defined(__x86_64__)
+    static const bool widest = __builtin_cpu_supports("avx512f");
+    static const bool wide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    if (want == PolyphaseKernel::kAuto && widest) return GroupKernel{GroupDotWidest, 8};
+    if (wide) return GroupKernel{GroupDotWide, 4};
+#endif
+    return GroupKernel{GroupDotPlain, 2};
+}
+
 // ---- The filter of one conversion -------------------------------------------
 
 // The filter laid out for the converter's window: for input phase φ (output
@@ -264,6 +410,70 @@ public:
         }
         return err;
     }
+
+    // Lays the rows out in groups of `lanes` consecutive output frames (see the
+    // group kernels) when the table stays small enough; output frame a of a
+    // range belongs to period a / Period(), and within it to group
+    // (a % Period()) / lanes. Without a layout (Grouped() false) each frame is
+    // computed from its row.
+    OSErr BuildGroups(int64_t M, int lanes) {
+        // Periods of m × L output frames (input advance m × M) until the last
+        // group of a period wastes at most 1/16 of the lanes.
+        const int64_t exact = lanes / std::gcd<int64_t>(L_, lanes);
+        int64_t m = 1;
+        for (; m < exact; ++m) {
+            const int64_t P = m * L_;
+            const int64_t groups = (P + lanes - 1) / lanes;
+            if ((groups * lanes - P) * 16 <= P) break;
+        }
+        const int64_t P = m * L_;
+        const int64_t groups = (P + lanes - 1) / lanes;
+        // Input frame of each frame of a period, from the period's start.
+        auto wholeOf = [&](int64_t i) {
+            return static_cast<int64_t>(static_cast<__int128>(i) * M / L_);
+        };
+        int64_t reach = 0;
+        for (int64_t g = 0; g < groups; ++g) {
+            const int64_t last = std::min(g * lanes + lanes, P) - 1;
+            reach = std::max(reach, wholeOf(last) - wholeOf(g * lanes));
+        }
+        const int64_t span = (reach + K_ + 3) / 4 * 4;
+        if (groups * span * lanes > kMaxGroupValues) return 0;  // rows, frame by frame
+        OSErr err = 0;
+        // Room for aligning the start to 64 bytes.
+        groupBlock_ = AllocBlock(static_cast<size_t>(groups * span * lanes + 8), &err);
+        if (err) return err;
+        const auto address = reinterpret_cast<uintptr_t>(groupBlock_.get());
+        groups_ = groupBlock_.get() + ((64 - address % 64) % 64) / sizeof(double);
+        groupFirst_.assign(static_cast<size_t>(groups), 0);
+        for (int64_t g = 0; g < groups; ++g) {
+            const int64_t base = wholeOf(g * lanes);
+            groupFirst_[static_cast<size_t>(g)] = base;
+            double* group = groups_ + g * span * lanes;
+            for (int64_t j = 0; j < lanes && g * lanes + j < P; ++j) {
+                const int64_t frame = g * lanes + j;
+                const int64_t phase = static_cast<int64_t>(static_cast<__int128>(frame) * M % L_);
+                const double* row = Row(phase);
+                const int64_t offset = wholeOf(frame) - base;
+                for (int64_t t = 0; t < K_; ++t) group[(offset + t) * lanes + j] = row[t];
+            }
+        }
+        lanes_ = lanes;
+        period_ = P;
+        periodInput_ = m * M;
+        span_ = span;
+        return 0;
+    }
+
+    bool Grouped() const { return groups_ != nullptr; }
+    int Lanes() const { return lanes_; }
+    int64_t Period() const { return period_; }
+    // Input frames a period advances.
+    int64_t PeriodInput() const { return periodInput_; }
+    int64_t Span() const { return span_; }
+    // Group g's coefficients and its first frame's input frame within the period.
+    const double* Group(int64_t g) const { return groups_ + g * span_ * lanes_; }
+    int64_t GroupInput(int64_t g) const { return groupFirst_[static_cast<size_t>(g)]; }
 
     int64_t Left() const { return KL_; }
     int64_t Taps() const { return K_; }
@@ -304,6 +514,13 @@ private:
     int64_t K_ = 0;
     Block matrix_;
     Block row_;
+    Block groupBlock_;
+    double* groups_ = nullptr;  // groupBlock_ from its first 64-byte boundary
+    std::vector<int64_t> groupFirst_;
+    int lanes_ = 1;
+    int64_t period_ = 1;
+    int64_t periodInput_ = 1;
+    int64_t span_ = 0;
 };
 
 // ---- The conversion loop ----------------------------------------------------
@@ -336,11 +553,18 @@ private:
     uint64_t FramesBefore(const RateClock& clock, int64_t limit) const;
     // The clock `frames` output frames after `clock`.
     RateClock After(const RateClock& clock, uint64_t frames) const;
-    // Computes `count` output frames from `clock` on into y (interleaved),
-    // shared out among the team when they are many; raises *peak.
-    void Compute(const RateClock& clock, uint64_t count, double* y, double* peak);
+    // Computes `count` output frames from `clock` on (output frame `index` of
+    // the range) into y (interleaved), shared out among the team when they are
+    // many; raises *peak.
+    void Compute(const RateClock& clock, uint64_t index, uint64_t count, double* y, double* peak);
     // Frames [k0, k1) of a Compute; returns their peak.
-    double ComputePart(const RateClock& clock, uint64_t k0, uint64_t k1, double* y);
+    double ComputePart(const RateClock& clock, uint64_t index, uint64_t k0, uint64_t k1, double* y);
+    // The same for a grouped filter: whole groups through the group kernel,
+    // each frame's lane kept.
+    double ComputeGroups(uint64_t index, uint64_t k0, uint64_t k1, double* y);
+    // The first input frame (from the range start) that output frame `index`'s
+    // group reads; for a filter without groups, the frame's own first tap.
+    int64_t FirstInputOf(const RateClock& clock, uint64_t index) const;
 
     FrameMover& io_;
     PhaseFilter& filter_;
@@ -355,6 +579,7 @@ private:
     int64_t winStart_ = 0;
     int64_t winEnd_ = 0;
     DotFunction dot_ = nullptr;
+    GroupDotFunction groupDot_ = nullptr;
     FrameTeam* team_ = nullptr;
 };
 
@@ -374,7 +599,60 @@ RateClock PolyphaseRun::After(const RateClock& clock, uint64_t frames) const {
     return later;
 }
 
-double PolyphaseRun::ComputePart(const RateClock& from, uint64_t k0, uint64_t k1, double* y) {
+int64_t PolyphaseRun::FirstInputOf(const RateClock& clock, uint64_t index) const {
+    const int64_t left = filter_.Left();
+    if (!filter_.Grouped()) return clock.whole - left + 1;
+    const auto P = static_cast<uint64_t>(filter_.Period());
+    const uint64_t period = index / P;
+    const auto g = static_cast<int64_t>((index % P) / static_cast<uint64_t>(filter_.Lanes()));
+    return static_cast<int64_t>(period) * filter_.PeriodInput() + filter_.GroupInput(g) - left + 1;
+}
+
+double PolyphaseRun::ComputeGroups(uint64_t index, uint64_t k0, uint64_t k1, double* y) {
+    const auto C = static_cast<size_t>(channels_);
+    const int lanes = filter_.Lanes();
+    const auto P = static_cast<uint64_t>(filter_.Period());
+    const auto span = static_cast<size_t>(filter_.Span());
+    const int64_t left = filter_.Left();
+    double lanesOut[2 * 8];
+    double peak = 0.0;
+    uint64_t a = index + k0;  // output frames of the range
+    const uint64_t end = index + k1;
+    uint64_t period = a / P;
+    uint64_t inPeriod = a % P;
+    while (a < end) {
+        const uint64_t g = inPeriod / static_cast<uint64_t>(lanes);
+        const uint64_t groupFrame = g * static_cast<uint64_t>(lanes);  // within the period
+        const uint64_t groupEnd = std::min<uint64_t>(groupFrame + static_cast<uint64_t>(lanes), P);
+        const uint64_t from = inPeriod - groupFrame;
+        const uint64_t to = std::min<uint64_t>(groupEnd, inPeriod + (end - a)) - groupFrame;
+        const int64_t first = static_cast<int64_t>(period) * filter_.PeriodInput() +
+                              filter_.GroupInput(static_cast<int64_t>(g)) - left + 1 - winStart_;
+        const double* coefficients = filter_.Group(static_cast<int64_t>(g));
+        double* out = y + (a - index) * C;
+        for (size_t c = 0; c < C; c += 2) {  // channels in pairs
+            const int pair = C - c >= 2 ? 2 : 1;
+            const double* x[2] = {Plane(static_cast<int>(c)) + first,
+                                  Plane(static_cast<int>(c) + pair - 1) + first};
+            groupDot_(coefficients, x, pair, span, lanesOut);
+            for (uint64_t j = from; j < to; ++j)
+                for (int h = 0; h < pair; ++h)
+                    out[(j - from) * C + c + static_cast<size_t>(h)] = lanesOut[h * lanes + static_cast<int>(j)];
+        }
+        for (size_t i = 0; i < (to - from) * C; ++i) peak = std::max(peak, std::fabs(out[i]));
+        a += to - from;
+        inPeriod = groupEnd;
+        if (inPeriod == P) {
+            inPeriod = 0;
+            ++period;
+        }
+    }
+    return peak;
+}
+
+double PolyphaseRun::ComputePart(const RateClock& from, uint64_t index, uint64_t k0, uint64_t k1,
+                                 double* y) {
+    if (filter_.Grouped()) return ComputeGroups(index, k0, k1, y);
     const auto C = static_cast<size_t>(channels_);
     const auto taps = static_cast<size_t>(filter_.Taps());
     const int64_t left = filter_.Left();
@@ -397,28 +675,30 @@ double PolyphaseRun::ComputePart(const RateClock& from, uint64_t k0, uint64_t k1
     return peak;
 }
 
-void PolyphaseRun::Compute(const RateClock& clock, uint64_t count, double* y, double* peak) {
+void PolyphaseRun::Compute(const RateClock& clock, uint64_t index, uint64_t count, double* y,
+                           double* peak) {
     // A share below this many multiply-adds is not worth waking a thread for.
     constexpr uint64_t kMinShare = uint64_t{1} << 15;
     const uint64_t work = count * static_cast<uint64_t>(filter_.Taps()) * channels_;
     if (!team_ || team_->Size() == 1 || work / static_cast<uint64_t>(team_->Size()) < kMinShare) {
-        *peak = std::max(*peak, ComputePart(clock, 0, count, y));
+        *peak = std::max(*peak, ComputePart(clock, index, 0, count, y));
         return;
     }
     struct Shares {
         PolyphaseRun* run;
         const RateClock* clock;
+        uint64_t index;
         uint64_t count;
         double* y;
         int parts;
         double peaks[8];
-    } shares{this, &clock, count, y, team_->Size(), {}};
+    } shares{this, &clock, index, count, y, team_->Size(), {}};
     team_->Run(
         [](void* context, int part) {
             auto* s = static_cast<Shares*>(context);
             const uint64_t k0 = s->count * static_cast<uint64_t>(part) / s->parts;
             const uint64_t k1 = s->count * static_cast<uint64_t>(part + 1) / s->parts;
-            s->peaks[part] = s->run->ComputePart(*s->clock, k0, k1, s->y);
+            s->peaks[part] = s->run->ComputePart(*s->clock, s->index, k0, k1, s->y);
         },
         &shares);
     for (int part = 0; part < shares.parts; ++part) *peak = std::max(*peak, shares.peaks[part]);
@@ -470,7 +750,10 @@ OSErr PolyphaseRun::Run(CConvSpec* conversion, uint32_t* outPos) {
     const uint64_t outBlock = std::min(outBlock_, outFrames);
     const auto C = static_cast<size_t>(channels_);
     OSErr err = 0;
-    window_ = AllocBlock(static_cast<size_t>(capacity_) * C, &err);
+    // A group reads up to its span past its first frame's first tap, beyond the
+    // frames it is asked for: the window keeps zeros behind its last plane.
+    const auto slack = static_cast<size_t>(filter_.Grouped() ? filter_.Span() + 8 : 0);
+    window_ = AllocBlock(static_cast<size_t>(capacity_) * C + slack, &err);
     if (err) return err;
     if (C > 1) {
         frames_ = AllocBlock(static_cast<size_t>(capacity_) * C, &err);
@@ -480,6 +763,7 @@ OSErr PolyphaseRun::Run(CConvSpec* conversion, uint32_t* outPos) {
     if (err) return err;
 
     dot_ = ChooseDot();
+    groupDot_ = ChooseGroupKernel().dot;  // the kernel the filter was laid out for
     const int64_t left = filter_.Left();
     const int64_t reach = filter_.Taps() - left;  // frames needed after n
     winStart_ = winEnd_ = -(left - 1);
@@ -502,14 +786,16 @@ OSErr PolyphaseRun::Run(CConvSpec* conversion, uint32_t* outPos) {
         uint64_t made = 0;
         OSErr readErr = 0;
         while (made < n) {
-            if (clock.whole + reach >= winEnd_ && (readErr = Refill(clock.whole - left + 1))) break;
+            if (clock.whole + reach >= winEnd_ &&
+                (readErr = Refill(FirstInputOf(clock, done + made))))
+                break;
             // The frames the window holds everything for, at most the block's rest.
             const uint64_t m = std::min(n - made, FramesBefore(clock, winEnd_ - reach));
             if (m == 0) {  // a window too small for one frame never advances
                 readErr = kParamErr;
                 break;
             }
-            Compute(clock, m, block.get() + made * C, &peak);
+            Compute(clock, done + made, m, block.get() + made * C, &peak);
             clock = After(clock, m);
             made += m;
         }
@@ -554,6 +840,9 @@ OSErr ConvertPolyphase(CSoundFile* source, CSoundFile* output, uint32_t start, u
                                 : 1;
     PhaseFilter filter;
     if (OSErr err = filter.Build(L, step)) return err;
+    const GroupKernel kernel = ChooseGroupKernel();
+    if (filter.SharedRows() && kernel.lanes > 0)
+        if (OSErr err = filter.BuildGroups(M, kernel.lanes)) return err;
     // An output block is the output's buffer at the new rate (at least one
     // frame, at most kMaxBlockFrames); the window holds the source frames of one
     // block and the filter's span, each channel apart. Many channels take
@@ -561,7 +850,12 @@ OSErr ConvertPolyphase(CSoundFile* source, CSoundFile* output, uint32_t start, u
     uint64_t outBlock = std::clamp<uint64_t>(OutputFramesFloor(output->GetBufferFrames(), L, M),
                                              1, kMaxBlockFrames);
     const auto windowFor = [&](uint64_t block) {
-        const uint64_t span = std::min<uint64_t>(OutputFramesCeil(block, M, L), kMaxBlockValues);
+        uint64_t span = std::min<uint64_t>(OutputFramesCeil(block, M, L), kMaxBlockValues);
+        // A group's frames read from its first frame's first tap on: the window
+        // holds at least that reach and one frame's step beyond it.
+        if (filter.Grouped())
+            span = std::max<uint64_t>(span, static_cast<uint64_t>(filter.Span() - filter.Taps()) +
+                                                OutputFramesCeil(1, M, L));
         return span + 2 + static_cast<uint64_t>(filter.Taps());
     };
     while (outBlock > 1 && windowFor(outBlock) > kWindowValues / values) outBlock /= 2;
@@ -645,6 +939,8 @@ short ConvertRegion(CSoundFile* source, CSoundFile* output, uint32_t start, uint
 }
 
 }  // namespace
+
+PolyphaseKernel SetPolyphaseKernel(PolyphaseKernel kernel) { return gKernel.exchange(kernel); }
 
 short MakeNumPeriodsDecision(CConvSpec* conversion, CSoundFile* source, CSoundFile* output) {
     if (!conversion) return 0;

@@ -39,6 +39,14 @@ short InitPolyPhase(double outputRate, double inputRate, int64_t* L, int64_t* M,
 short InitSincTablePPh(int64_t L, int64_t M, int64_t* step);
 // Releases the table when one is held; a second call does nothing.
 void freeSincTable();
+// How the polyphase converters do their arithmetic: in groups of output frames
+// through the widest kernel the processor runs (kAuto), through a narrower
+// one, or each frame from its own row of taps (kRows). Every choice gives the
+// same frames to within rounding; tests compare them. Returns the previous
+// choice; set it only while no conversion runs.
+enum class PolyphaseKernel { kAuto, kRows, kGroupsOf2, kGroupsOf4 };
+PolyphaseKernel SetPolyphaseKernel(PolyphaseKernel kernel);
+
 // The modified Bessel function I0 by the table window's series.
 double besselI0(double x);
 
