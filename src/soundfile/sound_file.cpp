@@ -55,6 +55,16 @@ const char* ChannelConfigurationWord(int configuration) {
     return kChannelConfigurationWords[configuration];
 }
 
+OSErr CheckOpenedInput(const CSoundFile& file) {
+    const double rate = file.GetSampleRate();
+    // NaN fails both comparisons.
+    if (!(rate >= kLowestInputSampleRate && rate <= kHighestInputSampleRate))
+        return kIncompatibleSampleRateErr;
+    // A count that does not fit 16 bits reads as 0 or below.
+    if (file.GetNumChannels() < 1) return kIncompatibleChannelsErr;
+    return 0;
+}
+
 CSoundFile::CSoundFile() = default;
 
 CSoundFile::~CSoundFile() {
