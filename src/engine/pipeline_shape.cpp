@@ -294,9 +294,8 @@ OSErr ConvertedFrames(const Plan& p, int low, int64_t L, int64_t M, uint64_t* te
     uint64_t walked = 0;
     if ((low & 4) != 0 || low == 11) {
         const uint32_t margin =
-            p.cs->GetNeedsStrip()
-                ? StripMarginFrames(p.in->GetSampleRate(), p.cs->GetStripMargin())
-                : 0;
+            p.cs->GetNeedsStrip() ? StripMarginFrames(p.in->GetSampleRate(), p.cs->GetStripMargin())
+                                  : 0;
         StripWalk walk(*p.in, margin);
         uint32_t start = 0, end = 0;
         OSErr err;
@@ -330,9 +329,9 @@ OSErr CheckConvertedSize(const Plan& p, int low) {
     uint64_t tempFrames = 0, outFrames = 0;
     if (OSErr err = ConvertedFrames(p, low, L, M, &tempFrames, &outFrames)) return err;
     const uint64_t sampleBytes = static_cast<uint64_t>(std::max<short>(p.wordLength, 0) + 7) / 8;
-    const uint64_t fileChannels =
-        p.layout.form == Form::kFile ? static_cast<uint64_t>(std::max<short>(p.layout.channels, 0))
-                                     : 1;
+    const uint64_t fileChannels = p.layout.form == Form::kFile
+                                      ? static_cast<uint64_t>(std::max<short>(p.layout.channels, 0))
+                                      : 1;
     if (!FitsOneFile(outFrames, sampleBytes * fileChannels)) return kFileBoundsErr;
     // The temporary file of a chained member holds 32-bit words.
     const bool chained = (low & 2) != 0;

@@ -60,7 +60,7 @@ OSErr CheckOpenedInput(const CSoundFile& file) {
     // NaN fails both comparisons.
     if (!(rate >= kLowestInputSampleRate && rate <= kHighestInputSampleRate))
         return kIncompatibleSampleRateErr;
-    // A count that does not fit 16 bits reads as 0 or below.
+    // No channels, or a count that reads as negative in 16 bits.
     if (file.GetNumChannels() < 1) return kIncompatibleChannelsErr;
     return 0;
 }
