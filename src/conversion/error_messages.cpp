@@ -150,6 +150,8 @@ constexpr std::array kCatalogue = std::to_array<CatalogueEntry>({
     // Sound-file base.
     {-22026, 0, "failed to create a temp file"},
     {-22021, 1, "name was not extended, it was too long"},
+    {-22020, 1, "has incompatible # channels"},
+    {-22019, 1, "has incompatible samplerate"},
     {-22018, 1, "original of alias was not found"},
     {-22017, 1, "CreateSoundfile failed (-22017)"},
     {-22011, 3, "no disk file"},

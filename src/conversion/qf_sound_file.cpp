@@ -237,6 +237,12 @@ void QFSoundFile::getInfo() {
             ReadingFailed(err);
             return;
         }
+        if (OSErr err = CheckOpenedInput(*file)) {
+            file->Close();
+            file.reset();
+            ReadingFailed(err);
+            return;
+        }
         ReadProperties(*file);
         file->Close();
         soundFile_ = std::move(file);

@@ -11,7 +11,9 @@
 
 #include "conversion/cconv_spec.h"
 #include "dsp/fades.h"
+#include "dsp/rate_io.h"
 #include "dsp/scan.h"
+#include "dsp/strip_walk.h"
 #include "engine/case_dispatch.h"
 #include "engine/pipelines_group0.h"
 #include "formats/pcm/aiff_temp_file.h"
@@ -265,6 +267,79 @@ std::string PlaceholderPath(const Plan& p) {
     return p.layout.dotL ? path + ".L" : path;
 }
 
+// Room kept below the file layer's limit for an output's header, markers,
+// loops and regions.
+constexpr uint64_t kHeaderAllowance = uint64_t{1} << 20;
+
+// Whether `frames` frames of `frameBytes` bytes, with the header allowance,
+// stay within the largest file the file layer can write.
+bool FitsOneFile(uint64_t frames, uint64_t frameBytes) {
+    const uint64_t room = static_cast<uint64_t>(XWQF::kMaxFileSize) - kHeaderAllowance;
+    return frameBytes == 0 || frames <= room / frameBytes;
+}
+
+// The frames the converter makes of the input's frames start..end at L / M;
+// the range is cut at the end of the file.
+uint64_t ConvertedRangeFrames(const Plan& p, uint32_t start, uint32_t end, int64_t L, int64_t M) {
+    const uint64_t last = std::min<uint64_t>(end, p.in->GetNumSFrames());
+    return last > start ? rateconv::OutputFramesCeil(last - start, L, M) : 0;
+}
+
+// The frames a member of low bits `low` that converts the rate writes into its
+// temporary file (the strip walk's blocks back to back for 7 and 11, the whole
+// input for 3) and into its largest output (each region for 9 and 11). 0 with
+// both counts, or the failure of reading the regions.
+OSErr ConvertedFrames(const Plan& p, int low, int64_t L, int64_t M, uint64_t* tempFrames,
+                      uint64_t* outFrames) {
+    uint64_t walked = 0;
+    if ((low & 4) != 0 || low == 11) {
+        const uint32_t margin =
+            p.cs->GetNeedsStrip() ? StripMarginFrames(p.in->GetSampleRate(), p.cs->GetStripMargin())
+                                  : 0;
+        StripWalk walk(*p.in, margin);
+        uint32_t start = 0, end = 0;
+        OSErr err;
+        while ((err = walk.Next(&start, &end)) == 0)
+            walked += ConvertedRangeFrames(p, start, end, L, M);
+        if ((err = StripWalkStatus(err)) != 0) return err;
+    } else {
+        walked = ConvertedRangeFrames(p, 0, p.in->GetNumSFrames(), L, M);
+    }
+    *tempFrames = walked;
+    *outFrames = walked;
+    if ((low & 8) != 0) {
+        *outFrames = 0;
+        for (uint16_t i = 0; i < p.in->GetNumRegions(); ++i) {
+            SFTRegion region{};
+            if (OSErr err = p.in->GetIndRegion(i, &region)) return err;
+            *outFrames = std::max(*outFrames, ConvertedRangeFrames(p, RegionFrame(region.start),
+                                                                   RegionFrame(region.end), L, M));
+        }
+    }
+    return 0;
+}
+
+// Before anything is made for a member that converts the rate: -1309 when its
+// temporary file or its largest output would outgrow the file layer, judged
+// from the frames the converter makes. 0 when they fit or the rates give no
+// ratio (the converter refuses those itself).
+OSErr CheckConvertedSize(const Plan& p, int low) {
+    int64_t L = 0, M = 0;
+    if (rateconv::ReduceRates(p.cs->GetSampleRate(), p.in->GetSampleRate(), &L, &M) != 0) return 0;
+    uint64_t tempFrames = 0, outFrames = 0;
+    if (OSErr err = ConvertedFrames(p, low, L, M, &tempFrames, &outFrames)) return err;
+    const uint64_t sampleBytes = static_cast<uint64_t>(std::max<short>(p.wordLength, 0) + 7) / 8;
+    const uint64_t fileChannels = p.layout.form == Form::kFile
+                                      ? static_cast<uint64_t>(std::max<short>(p.layout.channels, 0))
+                                      : 1;
+    if (!FitsOneFile(outFrames, sampleBytes * fileChannels)) return kFileBoundsErr;
+    // The temporary file of a chained member holds 32-bit words.
+    const bool chained = (low & 2) != 0;
+    const uint64_t tempChannels = static_cast<uint64_t>(std::max<short>(p.layout.tempChannels, 0));
+    if (chained && !FitsOneFile(tempFrames, 4 * tempChannels)) return kFileBoundsErr;
+    return 0;
+}
+
 // When the output of a one-pass member is made: before the steps are counted,
 // after the count, decoding and scan, or after the step text too.
 enum class Creation { kFirst, kBeforeText, kAfterText };
@@ -484,6 +559,9 @@ OSErr RunMember(CSoundFile* in, CConvSpec* cs, int low, const Layout& layout, co
     Plan p;
     if (OSErr err = Prepare(in, cs, layout, needsRegions, conversionRate, &p))
         return err == kNothingToDo ? 0 : err;
+    if (conversionRate) {
+        if (OSErr err = CheckConvertedSize(p, low)) return err;
+    }
 
     using C = Creation;
     const C passSingle = quirks & kCreateAfterText ? C::kAfterText : C::kFirst;

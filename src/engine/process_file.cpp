@@ -300,6 +300,10 @@ OSErr ConversionProcess::getCurFolder(FSRef* ref) const {
 
 OSErr ConversionProcess::processOther(CSoundFile* sf, CConvSpec* cs) {
     if (OSErr err = sf->Open()) return err;
+    if (OSErr err = CheckOpenedInput(*sf)) {
+        sf->Close();
+        return err;
+    }
     curNumInSamples_ = sf->GetNumSFrames();
     SetProgressNumSampleFrames(static_cast<int>(sf->GetNumSFrames()));
     OSErr code = ResolveForRun(sf, cs);
@@ -352,6 +356,10 @@ OSErr ConversionProcess::processSnippet(CSoundFile* sf, CConvSpec* cs) {
     } unwrap{snippet};
 
     if (OSErr err = snippet->Open()) return err;
+    if (OSErr err = CheckOpenedInput(*snippet)) {
+        snippet->Close();
+        return err;
+    }
     uint32_t start = 0, end = 0;
     OSErr code = SnipWindow(static_cast<int64_t>(sf->GetNumSFrames()), sf->GetSampleRate(),
                             cs->GetSnipFrom(), cs->GetSnipTo(), &start, &end);

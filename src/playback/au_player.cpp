@@ -84,6 +84,7 @@ void AUPlayer::SetSoundFile(CSoundFile* file) {
     if (!incoming) return;
 
     throw_if_err(incoming->Open());
+    throw_if_err(CheckOpenedInput(*incoming));
     incoming->SetSFTBufferSize(kChunkFrames);
     throw_if_err(incoming->InitInputBuffer());
     const uint32_t channels = static_cast<uint32_t>(std::max<short>(incoming->GetNumChannels(), 0));

@@ -67,6 +67,16 @@ const char* ChannelConfigurationWord(int configuration) {
     return kChannelConfigurationWords[configuration];
 }
 
+OSErr CheckOpenedInput(const CSoundFile& file) {
+    const double rate = file.GetSampleRate();
+    // NaN fails both comparisons.
+    if (!(rate >= kLowestInputSampleRate && rate <= kHighestInputSampleRate))
+        return kIncompatibleSampleRateErr;
+    // No channels, or a count that reads as negative in 16 bits.
+    if (file.GetNumChannels() < 1) return kIncompatibleChannelsErr;
+    return 0;
+}
+
 CSoundFile::CSoundFile() = default;
 
 CSoundFile::~CSoundFile() {

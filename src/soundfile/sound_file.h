@@ -34,6 +34,8 @@ enum : int {
     kNotASoundFileErr = -22008,
     kNoSuchGapErr = -22015,
     kCannotMakeFormatObjectErr = -22017,
+    kIncompatibleSampleRateErr = -22019,
+    kIncompatibleChannelsErr = -22020,
     kNoMoreRegionsErr = -20002,
     kIllegalWordSizeErr = -50,
 };
@@ -379,6 +381,16 @@ using SoundFilePtr = std::unique_ptr<CSoundFile, SoundFileDisposer>;
 // as a Pascal string) and the present time, plus 1 in the second record, big-endian.
 void MakeSonicLinkRecords(const std::string& setName, unsigned char (&first)[16],
                           unsigned char (&second)[16]);
+
+// The sample rates an opened input may have, in hertz.
+inline constexpr double kLowestInputSampleRate = 1.0;
+inline constexpr double kHighestInputSampleRate = 1.0e7;
+
+// 0 when an opened input describes a sound that can be converted or played: a
+// finite rate from 1 Hz to 10 MHz and at least one channel. Otherwise -22019
+// for the rate or -22020 for the channels. Whoever opens an input calls it
+// right after Open and treats a refusal like a failed Open.
+OSErr CheckOpenedInput(const CSoundFile& file);
 
 // The words of the channel configurations 0..11 ("mono" ... "multichannel"); empty otherwise.
 const char* ChannelConfigurationWord(int configuration);

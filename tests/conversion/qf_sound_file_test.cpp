@@ -150,8 +150,6 @@ TEST_F(QFSoundFileTest, RealFilesShowTheirProperties) {
          "00:00:00.500", 64, true, "1"},
         {"alaw.wav", Wave(1, 11025, 8, 11025, 6), "Wave A-law", "11025.00 Hz", "8 bits", "00:00:01.000",
          88, true},
-        // A damaged header without a rate: no rate shown and zero time, no division by zero.
-        {"norate.wav", Wave(1, 0, 16, 100), "Wave", "", "16 bits", "00:00:00.000", 0, true},
         {"lowrate.wav", Wave(1, 999, 16, 999), "Wave", "", "16 bits", "00:00:01.000", 16, true},
         {"oneframe.wav", Wave(1, 8000, 16, 1), "Wave", "8000.00 Hz", "16 bits", "00:00:00.000", 128, false},
     };
@@ -177,6 +175,12 @@ TEST_F(QFSoundFileTest, RealFilesShowTheirProperties) {
         ASSERT_NE(made, nullptr);
         EXPECT_EQ(made->GetPath(), path);
     }
+    // A damaged header without a rate is refused with its text, and never played.
+    const auto norate = QFSoundFile::soundFileWithPath(Put("norate.wav", Wave(1, 0, 16, 100)));
+    EXPECT_FALSE(norate->infoAvailable());
+    EXPECT_EQ(norate->soundFile(), nullptr);
+    EXPECT_EQ(norate->descriptor(), "has incompatible samplerate");
+    EXPECT_FALSE(norate->isPlayable());
 }
 
 TEST_F(QFSoundFileTest, TimeTextsRoundToMillisecondsAndSurviveBadRates) {

@@ -1,7 +1,8 @@
 // The audio player on manual outputs driven by Pump: what a play delivers and
 // when it reports its end, the mix-down against sox, volume, rate and speed,
-// pause, the output loop's end after a long silence, failures of the file, and
-// play, pause, swap and teardown looped on real output threads.
+// pause, the output loop's end after a long silence, failures of the file, files
+// of an impossible rate or no channels, and play, pause, swap and teardown looped
+// on real output threads.
 #include "playback/au_player.h"
 
 #include <gtest/gtest.h>
@@ -192,6 +193,29 @@ TEST(AUPlayer, AFileThatCannotOpenIsNotKept) {
     rig.player->Play(0, 1000);
     ASSERT_TRUE(rig.PlayToEnd(4096));
     EXPECT_EQ(rig.out->left.size(), 1000u);
+}
+
+TEST(AUPlayer, AFileOfAnImpossibleRateOrNoChannelsIsRefused) {
+    Rig rig;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const std::pair<double, uint32_t> rows[] = {
+        {0, 2}, {-44100, 2}, {nan, 2}, {inf, 2}, {0.5, 2}, {2e7, 2}, {44100, 0},
+    };
+    for (const auto& [rate, channels] : rows) {
+        SCOPED_TRACE(testing::Message() << rate << " Hz, " << channels << " channels");
+        MadeUpFile::Script bad;
+        bad.rate = rate;
+        bad.channels = channels;
+        try {
+            rig.player->SetSoundFile(new MadeUpFile(bad));
+            ADD_FAILURE() << "no exception";
+        } catch (const error_code_exception& e) {
+            EXPECT_EQ(e.error_code(),
+                      channels ? kIncompatibleSampleRateErr : kIncompatibleChannelsErr);
+        }
+        EXPECT_FALSE(rig.player->HasSoundFile());
+    }
 }
 
 TEST(AUPlayer, VarispeedChangesTheLengthAndIsClamped) {
