@@ -635,11 +635,22 @@ double PolyphaseRun::ComputeGroups(uint64_t index, uint64_t k0, uint64_t k1, dou
             const double* x[2] = {Plane(static_cast<int>(c)) + first,
                                   Plane(static_cast<int>(c) + pair - 1) + first};
             groupDot_(coefficients, x, pair, span, lanesOut);
-            for (uint64_t j = from; j < to; ++j)
-                for (int h = 0; h < pair; ++h)
-                    out[(j - from) * C + c + static_cast<size_t>(h)] = lanesOut[h * lanes + static_cast<int>(j)];
+            const double* first = lanesOut + from;
+            const double* second = lanesOut + lanes + from;
+            double* to_ = out + c;
+            if (pair == 2) {
+                for (uint64_t j = 0; j < to - from; ++j, to_ += C) {
+                    to_[0] = first[j];
+                    to_[1] = second[j];
+                    peak = std::max(peak, std::max(std::fabs(first[j]), std::fabs(second[j])));
+                }
+            } else {
+                for (uint64_t j = 0; j < to - from; ++j, to_ += C) {
+                    to_[0] = first[j];
+                    peak = std::max(peak, std::fabs(first[j]));
+                }
+            }
         }
-        for (size_t i = 0; i < (to - from) * C; ++i) peak = std::max(peak, std::fabs(out[i]));
         a += to - from;
         inPeriod = groupEnd;
         if (inPeriod == P) {
