@@ -149,7 +149,10 @@ constexpr std::array kCatalogue = std::to_array<CatalogueEntry>({
     {-22100, 1, "has incompatible # channels"},
     // Sound-file base.
     {-22026, 0, "failed to create a temp file"},
+    {-22023, 1, "cannot be read: input/output error"},
+    {-22022, 1, "cannot be read: permission denied"},
     {-22021, 1, "name was not extended, it was too long"},
+    {-22019, 1, "is a link to a missing file"},
     {-22018, 1, "original of alias was not found"},
     {-22017, 1, "CreateSoundfile failed (-22017)"},
     {-22011, 3, "no disk file"},

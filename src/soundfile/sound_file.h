@@ -34,6 +34,7 @@ enum : int {
     kNotASoundFileErr = -22008,
     kNoSuchGapErr = -22015,
     kCannotMakeFormatObjectErr = -22017,
+    kNameNotExtendedErr = -22021,  // a name could not take its extension; the file stays as named
     kNoMoreRegionsErr = -20002,
     kIllegalWordSizeErr = -50,
 };
@@ -114,6 +115,10 @@ public:
 
     virtual bool UseBitRate();
     virtual uint32_t GetNumSFrames();
+    // The frame count the file's header states: more than GetNumSFrames when
+    // the data ends before the header says (only those frames are read), else
+    // GetNumSFrames.
+    uint32_t GetDeclaredSFrames();
 
     // Markers, loops and regions (markers.cpp).
     virtual uint16_t GetNumMarkers();
@@ -344,6 +349,8 @@ protected:
     OSType fileType_ = 0;
     std::vector<int32_t> gaps_;
     OSErr extendResult_ = 0;
+    // Set by a reader whose header promised more frames than the data holds.
+    uint32_t declaredFrames_ = 0;
     double dcOffset_ = 0;
     uint32_t timeStamp_ = 0;
     bool timeStampValid_ = false;
