@@ -517,11 +517,16 @@ OSErr ConversionProcess::renameOutputTo(const std::string& name) {
         const std::string target = JoinPath(curFolder_, newName);
         curOutputPaths_.push_back(target);
         if (!XWQF::FileExists(target)) {
-            if (OSErr err = XWQF::RenameFile(source, target))
-                failed(source, err);
-            else
+            const OSErr err = XWQF::RenameFile(source, target);
+            if (err == 0) {
                 moved(target);
-            continue;
+                continue;
+            }
+            // A name taken meanwhile is a name taken; any other failure is the move's.
+            if (err != kDupFNErr) {
+                failed(source, err);
+                continue;
+            }
         }
         plist::Dictionary info;
         info[kNewNameKey] = newName;
