@@ -1,7 +1,6 @@
-// The log of whole batches run by the main controller: a link in an input
-// folder that leads nowhere fails alone and is named, a batch that stops says
-// what it left undone before the finish rows, and an output that could not be
-// removed is named on its input's line.
+// The log of whole batches run by the main controller: a batch that stops
+// says what it left undone before the finish rows, and an output that could
+// not be removed is named on its input's line.
 #include <unistd.h>
 
 #include <filesystem>
@@ -49,22 +48,7 @@ struct BatchLogTest : AppTest {
         fs::remove(last->asString());
         return text;
     }
-
-    static size_t Count(const std::string& text, const std::string& part) {
-        size_t n = 0;
-        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-        return n;
-    }
 };
-
-TEST_F(BatchLogTest, ALinkToAMissingFileIsNamedAndTheRestIsConverted) {
-    const std::string log = Log({in + "/F"});
-    EXPECT_EQ(Count(log, "\n*b.wav" + std::string(28, ' ') + "is a link to a missing file\n"), 2u)
-        << log;
-    for (std::string c : {"One", "Two"})
-        for (std::string name : {"a", "c"}) EXPECT_TRUE(fs::exists(out + "/" + c + "/F/" + name + ".aif"));
-    EXPECT_EQ(log.find("Conversion stopped"), std::string::npos) << log;
-}
 
 TEST_F(BatchLogTest, ABatchThatStopsSaysWhatItLeftUndoneBeforeTheFinishRows) {
     WriteWave(in + "/gone.wav", 800);
