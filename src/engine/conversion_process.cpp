@@ -79,7 +79,7 @@ std::string LastComponent(const std::string& path) {
 }
 
 // The entries of a folder in byte-wise order of their names; false, with the
-// system's errno in *error, when it cannot be listed.
+// system's errno in *error and no names, when it cannot be listed.
 bool SortedEntries(const std::string& folder, std::vector<std::string>* names, int* error) {
     names->clear();
     DIR* dir = ::opendir(folder.c_str());
@@ -95,7 +95,10 @@ bool SortedEntries(const std::string& folder, std::vector<std::string>* names, i
     }
     *error = errno;
     ::closedir(dir);
-    if (*error) return false;
+    if (*error) {
+        names->clear();
+        return false;
+    }
     std::sort(names->begin(), names->end());
     return true;
 }
