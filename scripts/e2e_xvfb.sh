@@ -123,6 +123,55 @@ if [ $status -ne 0 ]; then
 fi
 echo "batch over D-Bus: ok ($(find "$work/out" -type f | wc -l) files)"
 
+# ---- A second batch over a folder whose middle entries cannot be converted: a
+# link that leads nowhere and (when not run as root, whom no mode stops) a file
+# that cannot be read. The entries around them are converted by every
+# conversion, and the log names both.
+mkdir -p "$work/in/mixed"
+sox -n -r 44100 -b 16 -c 1 "$work/in/mixed/a.wav" synth 0.2 sine 440 gain -6
+ln -s "$work/in/nowhere.wav" "$work/in/mixed/b.wav"
+sox -n -r 44100 -b 16 -c 1 "$work/in/mixed/c.wav" synth 0.2 sine 440 gain -6
+sox -n -r 44100 -b 16 -c 1 "$work/in/mixed/d.wav" synth 0.2 sine 440 gain -6
+unreadable=0
+if [ "$(id -u)" != 0 ]; then chmod 000 "$work/in/mixed/c.wav"; unreadable=1; fi
+first_log=$log
+sleep 1  # the log's name carries the second it was made in
+call Open "array:string:$work/in/mixed" || { echo "Open failed"; exit 1; }
+log=""
+for _ in $(seq 1 120); do
+  call Convert || true
+  sleep 0.5
+  log=$(find "$work/out" -maxdepth 1 -name 'CorvaLog-*.xwl' ! -path "$first_log" | head -n 1)
+  [ -n "$log" ] && break
+done
+[ -n "$log" ] || { echo "no log of the second batch"; cat "$work/program.log"; exit 1; }
+for _ in $(seq 1 240); do grep -q '^Total conversion time' "$log" && break; sleep 0.5; done
+grep -q '^Total conversion time' "$log" || { echo "the second batch did not finish"; cat "$log"; exit 1; }
+[ $unreadable = 1 ] && chmod 644 "$work/in/mixed/c.wav"
+for pair in "AIFF 16 bit:aif" "WAVE 44.1 kHz 16 bit:wav" "Broadcast Wave 48 kHz 24 bit:wav"; do
+  folder=${pair%:*} ext=${pair##*:}
+  for name in a d; do
+    [ -f "$work/out/$folder/mixed/$name.$ext" ] || { echo "missing $folder/mixed/$name.$ext"; status=1; }
+  done
+  [ ! -e "$work/out/$folder/mixed/b.$ext" ] || { echo "an output for the link in $folder"; status=1; }
+  if [ $unreadable = 1 ] && [ -e "$work/out/$folder/mixed/c.$ext" ]; then
+    echo "an output for the unreadable file in $folder"; status=1
+  fi
+done
+[ "$(grep -c '^\*b\.wav  *is a link to a missing file$' "$log")" = 3 ] ||
+  { echo "the log does not name the link once per conversion"; status=1; }
+if [ $unreadable = 1 ]; then
+  [ "$(grep -c '^\*c\.wav  *cannot be read: permission denied$' "$log")" = 3 ] ||
+    { echo "the log does not name the unreadable file once per conversion"; status=1; }
+fi
+if grep -q '^Conversion stopped' "$log"; then echo "the second batch stopped"; status=1; fi
+if [ $status -ne 0 ]; then
+  echo "--- output tree"; find "$work/out" | sort
+  echo "--- log"; cat "$log"
+  exit 1
+fi
+echo "batch with a dangling link$([ $unreadable = 1 ] && echo " and an unreadable file"): ok"
+
 # ---- The window driven with xdotool: real drags with drag_peer as the other
 # application, read back from the preferences the quit sequence saves.
 peer="$build/bin/drag_peer"

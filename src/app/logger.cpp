@@ -67,6 +67,15 @@ size_t Utf16Length(const std::string& utf8) {
     return units;
 }
 
+std::string Logger::StopLine(const std::string& reason, int64_t left, int64_t inputs,
+                             const std::string& name, int64_t later) {
+    std::string cause = reason;
+    while (!cause.empty() && (cause.back() == '.' || cause.back() == ' ')) cause.pop_back();
+    return "Conversion stopped: " + cause + ". " + std::to_string(left) + " of " +
+           std::to_string(inputs) + " inputs of the conversion '" + name + "' and " +
+           std::to_string(later) + " later conversions were not converted.";
+}
+
 std::string Logger::Filler(const std::string& name) {
     const size_t n = Utf16Length(name);
     return std::string(n < kMessageColumn ? kMessageColumn - n : 1, ' ');
@@ -109,11 +118,17 @@ platform::UserDefaults& Logger::defaults() const {
 
 void Logger::putString(const std::string& text) { logText_ += text; }
 
+void Logger::noteDriver() {
+    if (void* process = platform::CurrentThreadContext().process)
+        driver_ = static_cast<ConversionProcess*>(process);
+}
+
 void Logger::logConversionHeader(const ConvSpec& conversion) {
     logConversionHeader(conversion.descriptionForLog());
 }
 
 void Logger::logConversionHeader(const std::string& descriptionForLog) {
+    noteDriver();
     startConvTime_ = now();
     const std::tm tm = LocalTime(startConvTime_);
     putString(kRule);
@@ -129,6 +144,7 @@ void Logger::logConversionHeader(const std::string& descriptionForLog) {
 }
 
 void Logger::logDoneMessage(const std::string& name, const std::optional<std::string>& comment) {
+    noteDriver();
     if (comment)
         putString(" " + name + Filler(name) + *comment + "\n");
     else
@@ -139,11 +155,14 @@ void Logger::logDoneMessage(const std::string& name, const std::optional<std::st
 void Logger::logErrorMessage(const std::string& rawName, OSErr code) {
     std::string name = rawName;
     if (!name.empty() && name.back() == '\r') name.pop_back();
+    noteDriver();
     std::string message;
     const short cls = ErrorText(code, errorDict_, &message);
     const std::string prefix =
         cls == kErrorClassInternal ? std::to_string(code) + ", call Quillfen: " : std::string();
-    putString("*" + name + Filler(name) + prefix + message + "\n");
+    const std::string note = driver_ ? driver_->inputNote() : std::string();
+    putString("*" + name + Filler(name) + prefix + message + (note.empty() ? "" : " (" + note + ")") +
+              "\n");
     writeLogTextToFile();
 
     switch (cls) {
@@ -166,6 +185,7 @@ void Logger::logErrorMessage(const std::string& rawName, OSErr code) {
 }
 
 void Logger::logConversionFooter() {
+    noteDriver();
     putString("\n    Total time for this conversion : " + Duration(now() - startConvTime_) + "\n");
 }
 
@@ -205,6 +225,13 @@ bool Logger::finishLogFile() {
             st.st_ino == created_->inode)
             ::unlink(logPath_.c_str());
         return false;
+    }
+    if (const auto stop = driver_ ? driver_->stopReport() : std::nullopt) {
+        std::string reason;
+        ErrorText(stop->reason, errorDict_, &reason);
+        putString("\n" + StopLine(reason, stop->inputsLeft, stop->inputs, stop->conversionName,
+                                  stop->laterConversions) +
+                  "\n");
     }
     const std::time_t end = now();
     const std::tm tm = LocalTime(end);

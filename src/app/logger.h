@@ -16,6 +16,7 @@
 #include "foundation/errors.h"
 
 class ConvSpec;
+class ConversionProcess;
 namespace platform {
 class UserDefaults;
 }
@@ -55,7 +56,9 @@ public:
     // A converted or copied file, with an optional comment; written at once.
     void logDoneMessage(const std::string& name, const std::optional<std::string>& comment);
     // A failed file; written at once, then the class of `code` decides: 1 and 3
-    // post a log message, 0, 2 and 4 stop the batch, 5 does nothing more.
+    // post a log message, 0, 2 and 4 stop the batch, 5 does nothing more. What
+    // the batch thread's driver notes on the failure (an output it could not
+    // remove) follows the message in parentheses.
     void logErrorMessage(const std::string& name, OSErr code);
     void logConversionFooter();
     void putString(const std::string& text);
@@ -68,7 +71,8 @@ public:
     void setNumWarnings(int32_t warnings) { numWarnings_ = warnings; }
     bool fatal() const { return fatal_; }
     // The finish step; true when a log file was kept. Runs once. A log that is
-    // not to be kept is deleted only when this logger created it.
+    // not to be kept is deleted only when this logger created it. When the
+    // batch stopped early, the line of StopLine comes before the finish rows.
     bool finishLogFile();
 
     const std::string& logPath() const { return logPath_; }
@@ -78,12 +82,18 @@ public:
     static short ErrorText(OSErr code, const ErrorNameDict& errorDict, std::string* message);
     // The spaces after a name of that many UTF-16 units.
     static std::string Filler(const std::string& name);
+    // "Conversion stopped: <reason>. <left> of <inputs> inputs of the conversion
+    // '<name>' and <later> later conversions were not converted."
+    static std::string StopLine(const std::string& reason, int64_t left, int64_t inputs,
+                                const std::string& name, int64_t later);
 
 private:
     std::time_t now() const;
     platform::UserDefaults& defaults() const;
     // Opens the log for appending, creating it exclusively when it is missing.
     int OpenLog();
+    // Keeps the driver of the calling thread's batch, for the finish step.
+    void noteDriver();
 
     LoggerOptions options_;
     std::string logPath_;
@@ -100,6 +110,7 @@ private:
         ino_t inode = 0;
     };
     std::optional<FileId> created_;
+    ConversionProcess* driver_ = nullptr;  // outlives the logger; idle at the finish step
 };
 
 // Counts UTF-16 units of a UTF-8 text (a code point past U+FFFF counts two).

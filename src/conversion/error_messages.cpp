@@ -149,6 +149,9 @@ constexpr std::array kCatalogue = std::to_array<CatalogueEntry>({
     {-22100, 1, "has incompatible # channels"},
     // Sound-file base.
     {-22026, 0, "failed to create a temp file"},
+    {-22024, 1, "is a link to a missing file"},
+    {-22023, 1, "cannot be read: input/output error"},
+    {-22022, 1, "cannot be read: permission denied"},
     {-22021, 1, "name was not extended, it was too long"},
     {-22020, 1, "has incompatible # channels"},
     {-22019, 1, "has incompatible samplerate"},

@@ -22,6 +22,7 @@
 #include "foundation/pstring.h"
 #include "foundation/resource_fork.h"
 #include "foundation/string_utils.h"
+#include "soundfile/split_file.h"
 #include "soundfile/surround_file.h"
 #include "soundfile/raw_settings.h"
 #include "soundfile/type_codes.h"
@@ -34,7 +35,6 @@ constexpr OSType kMuLawType = FourCC("ulaw");
 
 // Opening codes shown with a text of their own rather than the catalogue's.
 constexpr int kNoAudioTrackErr = -24202;
-constexpr int kAlreadyProcessedErr = -23015;
 const char* const kNoAudioTrackText = "Movie without audio track";
 const char* const kRightSideText = "Right side of a split stereo file";
 const char* const kFolderText = "Folder";

@@ -7,8 +7,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "formats/mpeg/mpeg_padding.h"
+#include "foundation/xwqf.h"
 #include "soundfile/progress.h"
 
 const char* const QFConversionStartNotification = "QFConversionStartNotification";
@@ -76,19 +78,29 @@ std::string LastComponent(const std::string& path) {
     return slash == std::string::npos ? p : p.substr(slash + 1);
 }
 
-// The entries of a folder in byte-wise order of their names; none when it
-// cannot be listed.
-std::vector<std::string> SortedEntries(const std::string& folder) {
-    std::vector<std::string> names;
+// The entries of a folder in byte-wise order of their names; false, with the
+// system's errno in *error and no names, when it cannot be listed.
+bool SortedEntries(const std::string& folder, std::vector<std::string>* names, int* error) {
+    names->clear();
     DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return names;
+    if (!dir) {
+        *error = errno;
+        return false;
+    }
+    errno = 0;
     while (const dirent* e = ::readdir(dir)) {
         const std::string name = e->d_name;
-        if (name != "." && name != "..") names.push_back(name);
+        if (name != "." && name != "..") names->push_back(name);
+        errno = 0;
     }
+    *error = errno;
     ::closedir(dir);
-    std::sort(names.begin(), names.end());
-    return names;
+    if (*error) {
+        names->clear();
+        return false;
+    }
+    std::sort(names->begin(), names->end());
+    return true;
 }
 
 }  // namespace
@@ -179,6 +191,11 @@ void ConversionProcess::launchBatch(std::vector<std::string> inputFiles,
     settings_ = settings;
     destFolderId_.reset();
     placeholderFolder_.clear();
+    stopCode_ = 0;
+    {
+        std::lock_guard<std::mutex> lock(textMutex_);
+        stopReport_.reset();
+    }
     struct stat st;
     if (::stat(destPath_.c_str(), &st) == 0) destFolderId_ = FolderId{st.st_dev, st.st_ino};
 
@@ -224,11 +241,28 @@ void ConversionProcess::doConversion() {
     platform::ScopedThreadContext scope(&context_);
     try {
         beginBatch(static_cast<uint64_t>(conversions_.size()) * inputFiles_.size());
-        for (const std::shared_ptr<ConvSpec>& conv : conversions_) {
-            if (shouldStop_) break;
-            const plist::Dictionary header = beginConversion(conv);
-            for (const std::string& input : inputFiles_) {
-                if (shouldStop_) break;
+        for (size_t c = 0; c < conversions_.size(); ++c) {
+            if (shouldStop_) {
+                // Stopped between conversions: none of this one's inputs was reached.
+                if (stopReport()) break;
+                std::vector<FolderId> none;
+                inputsHanded_ = 0;
+                lastInputFailed_ = false;
+                inputsNotReached_ = 0;
+                for (const std::string& input : inputFiles_)
+                    inputsNotReached_ += countInputs(input, &none);
+                noteStop(c);
+                break;
+            }
+            const plist::Dictionary header = beginConversion(conversions_[c]);
+            for (size_t i = 0; i < inputFiles_.size(); ++i) {
+                const std::string& input = inputFiles_[i];
+                if (shouldStop_) {
+                    std::vector<FolderId> none;
+                    for (size_t j = i; j < inputFiles_.size(); ++j)
+                        inputsNotReached_ += countInputs(inputFiles_[j], &none);
+                    break;
+                }
                 struct stat st;
                 if (::stat(input.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
                     folderPath_.clear();
@@ -237,6 +271,7 @@ void ConversionProcess::doConversion() {
                     processFile(input, nullptr);
                 }
             }
+            if (shouldStop_) noteStop(c);
             post(QFConversionFooterNotification, header);
         }
     } catch (...) {
@@ -252,7 +287,13 @@ void ConversionProcess::doSingleFile() {
         if (!shouldStop_) {
             const plist::Dictionary header = beginConversion(conversions_.front());
             processFile(inputFiles_.front(), &singleOutputName_);
+            if (shouldStop_) noteStop(0);
             post(QFConversionFooterNotification, header);
+        } else {
+            inputsHanded_ = 0;
+            lastInputFailed_ = false;
+            inputsNotReached_ = 1;
+            noteStop(0);
         }
     } catch (...) {
         // A notification's observer failed; the batch ends as after a stop.
@@ -271,6 +312,9 @@ plist::Dictionary ConversionProcess::beginConversion(const std::shared_ptr<ConvS
     ++curConv_;
     convSpecChanged_ = true;
     curFile_ = 0;
+    inputsHanded_ = 0;
+    inputsNotReached_ = 0;
+    lastInputFailed_ = false;
     setCurConvSpec(conv);
     lastPathProcessed_.clear();
     const plist::Value padding = conv->specificsValue(kUseMpegFramePaddingKey);
@@ -302,10 +346,8 @@ void ConversionProcess::endBatch() {
 void ConversionProcess::deepProcessFolder(const std::string& path) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) {
-        plist::Dictionary info;
-        info[kInputPathKey] = path;
-        info[kErrorKey] = static_cast<int64_t>(kFileNotFoundErr);
-        post(QFConversionFailureNotification, info);
+        ++inputsHanded_;
+        postFailure(path, kFileNotFoundErr, false);
         return;
     }
     const FolderId id{st.st_dev, st.st_ino};
@@ -317,10 +359,21 @@ void ConversionProcess::deepProcessFolder(const std::string& path) {
     const std::string parentFolder = curFolder_;
     setCurFolder(JoinPath(parentFolder, LastComponent(path)));
     ::mkdir(curFolder_.c_str(), 0777);
+    std::vector<std::string> names;
+    int listError = 0;
+    if (!SortedEntries(path, &names, &listError)) {
+        // A folder whose entries cannot be had fails as one input.
+        ++inputsHanded_;
+        postFailure(path, XWQF::ReadErrnoToStatus(listError), false);
+    }
     folderPath_.push_back(id);
-    for (const std::string& name : SortedEntries(path)) {
-        if (shouldStop_) break;
-        const std::string entry = JoinPath(path, name);
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (shouldStop_) {
+            for (size_t j = i; j < names.size(); ++j)
+                inputsNotReached_ += countInputs(JoinPath(path, names[j]), &folderPath_);
+            break;
+        }
+        const std::string entry = JoinPath(path, names[i]);
         struct stat est;
         if (::stat(entry.c_str(), &est) == 0 && S_ISDIR(est.st_mode))
             deepProcessFolder(entry);
@@ -330,6 +383,42 @@ void ConversionProcess::deepProcessFolder(const std::string& path) {
     folderPath_.pop_back();
     setCurFolder(parentFolder);
 }
+
+int64_t ConversionProcess::countInputs(const std::string& path,
+                                       std::vector<FolderId>* ancestors) const {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return 1;
+    const FolderId id{st.st_dev, st.st_ino};
+    if (std::find(ancestors->begin(), ancestors->end(), id) != ancestors->end()) return 0;
+    if (destFolderId_ && id == *destFolderId_) return 0;
+    std::vector<std::string> names;
+    int error = 0;
+    if (!SortedEntries(path, &names, &error)) return 1;
+    ancestors->push_back(id);
+    int64_t count = 0;
+    for (const std::string& name : names) count += countInputs(JoinPath(path, name), ancestors);
+    ancestors->pop_back();
+    return count;
+}
+
+void ConversionProcess::noteStop(size_t index) {
+    StopReport report;
+    report.reason = stopCode_ ? stopCode_ : OSErr(kUserCanceledErr);
+    report.inputsLeft = inputsNotReached_ + (lastInputFailed_ ? 1 : 0);
+    report.inputs = inputsHanded_ + inputsNotReached_;
+    if (index < conversions_.size() && conversions_[index])
+        report.conversionName = conversions_[index]->conversionName();
+    report.laterConversions = static_cast<int64_t>(conversions_.size() - index - 1);
+    std::lock_guard<std::mutex> lock(textMutex_);
+    stopReport_ = report;
+}
+
+std::optional<ConversionProcess::StopReport> ConversionProcess::stopReport() const {
+    std::lock_guard<std::mutex> lock(textMutex_);
+    return stopReport_;
+}
+
+std::string ConversionProcess::inputNote() const { return inputNote_; }
 
 // ---------------------------------------------------------------------------
 // Cancellation and state

@@ -45,12 +45,16 @@ extern const char* const QFConversionStartNotification;
 // after a stop): {"conversion name"}. The driver's curConvSpec() is the conversion.
 extern const char* const QFConversionHeaderNotification;
 extern const char* const QFConversionFooterNotification;
-// Per input converted: {"path", "converted file path": array of output paths};
-// for an unrecognised input copied unchanged, {"path", "converted file path":
-// the copy's path, "comment"}.
+// Per input converted: {"path", "converted file path": array of output paths},
+// with "comment" "(data ends early: <n> of <m> frames)" when the input's data
+// ended before its header said (such an input is converted as far as it goes
+// and its line counts as a warning); for an unrecognised input copied
+// unchanged, {"path", "converted file path": the copy's path, "comment"}.
 extern const char* const QFConversionSuccessNotification;
 // Per input or folder that failed: {"path", "error", "converted file path":
-// array}, without "converted file path" for a missing input.
+// array}, without "converted file path" for a missing input or a folder; with
+// "comment" ("could not remove '<path>'") when an output of the input could
+// not be removed (ConversionProcess::inputNote gives the same text).
 extern const char* const QFConversionFailureNotification;
 // Before the outputs of an input are renamed: {"path"}.
 extern const char* const QFConversionWillRenameNotification;
@@ -124,6 +128,26 @@ public:
                             EngineSettings settings = EngineSettings());
     // Returns when the batch thread has ended (at once when none was started).
     void waitUntilDone();
+
+    // What a batch that stopped early left undone: the code that stopped it
+    // (-128 for a cancel), the inputs of the conversion it stopped in that were
+    // not converted (the one in hand when it failed or was cancelled, and those
+    // never reached; a folder counts the files in it) out of all its inputs,
+    // that conversion's name, and the conversions after it.
+    struct StopReport {
+        OSErr reason = kUserCanceledErr;
+        int64_t inputsLeft = 0;
+        int64_t inputs = 0;
+        std::string conversionName;
+        int64_t laterConversions = 0;
+    };
+    // The report of the last batch when it stopped early, else nothing. Ready
+    // before the footer of the conversion it stopped in is posted (before the
+    // done notification when it stopped between conversions).
+    std::optional<StopReport> stopReport() const;
+    // While a failure is being posted, on the batch thread: what the log adds to
+    // that input's line (an output that could not be removed); else empty.
+    std::string inputNote() const;
 
     // The cancel entry, callable from any thread. YES also sets err() and the
     // batch thread's last error to -128: the sample loops stop at their next
@@ -223,6 +247,11 @@ private:
     void endBatch();
     plist::Dictionary beginConversion(const std::shared_ptr<ConvSpec>& conv);
     void deepProcessFolder(const std::string& path);
+    // The files a walk of `path` hands over (1 for anything but a folder, 1 for
+    // a folder that cannot be listed); `ancestors` are the folders being walked.
+    int64_t countInputs(const std::string& path, std::vector<FolderId>* ancestors) const;
+    // Keeps the stop report of the conversion at `index` (see stopReport).
+    void noteStop(size_t index);
     // Converts one input file; outputName null means the input's long name.
     void processFile(const std::string& path, const std::string* outputName);
     // The part of processFile that may throw; the result is the input's code,
@@ -231,14 +260,23 @@ private:
     OSErr processOther(CSoundFile* sf, CConvSpec* cs);
     OSErr processSnippet(CSoundFile* sf, CConvSpec* cs);
     OSErr renameOutputTo(const std::string& name);
-    // Copies an unrecognised input unchanged into the current folder.
-    void copyUnrecognized(const std::string& path);
+    // Copies an unrecognised input unchanged into the current folder; 0 or the
+    // failure (the copy is then removed again).
+    OSErr copyUnrecognized(const std::string& path);
+    // Removes this input's outputs (unless the code keeps them) and posts its failure.
     void failInput(const std::string& path, OSErr code);
+    // Posts the failure of an input or folder with the note of outputs left
+    // behind, and keeps the code when it stopped the batch.
+    void postFailure(const std::string& path, OSErr code, bool withOutputs);
+    // Removes an output made for this input; one that stays is noted for the log.
+    void discardOutput(const std::string& path);
     // The outputs of this input's pipeline that it made itself: placeholder
     // paths in the current folder, neither there before the pipeline nor left
     // over from an earlier input.
     std::vector<std::string> createdOutputs() const;
-    // Notes which placeholder names the current folder holds before a pipeline.
+    // Before the first output of this batch into the current folder: removes the
+    // placeholders that ended processes left there, and notes which placeholder
+    // names the folder holds.
     void notePlaceholdersBefore();
     OSErr getCurFolder(FSRef* ref) const;
     void readID3TagsFromFile(const std::string& path);
@@ -301,6 +339,15 @@ private:
     std::string lastPathProcessed_;
     std::string placeholderFolder_;             // the folder placeholdersBefore_ describes
     std::set<std::string> placeholdersBefore_;  // placeholder names found there
+    std::vector<std::string> leftOutputs_;      // this input's outputs that could not be removed
+    std::string inputNote_;                     // the note of the failure being posted
+    std::string dataNote_;                      // "(data ends early: ...)" of this input
+    // The stop accounting of the running conversion.
+    int64_t inputsHanded_ = 0;      // inputs (and folders that failed) handed over
+    int64_t inputsNotReached_ = 0;  // inputs a stop left unreached
+    bool lastInputFailed_ = false;  // the last input handed over failed
+    OSErr stopCode_ = 0;            // the failure that stopped the batch (0: a cancel)
+    std::optional<StopReport> stopReport_;  // under textMutex_
 
     platform::ThreadContext context_;
     std::thread thread_;

@@ -262,8 +262,9 @@ OSErr ExtractRegions(const Plan& p, CSoundFile* source, const std::string& folde
     return result;
 }
 
+// A new output's path under a placeholder no other output has.
 std::string PlaceholderPath(const Plan& p) {
-    std::string path = CreateOutputhPathString(p.cs, CorvaOutFile::kCorvaOutFileNameStr);
+    std::string path = CreateOutputhPathString(p.cs, CorvaOutFile::NewPlaceholderName());
     return p.layout.dotL ? path + ".L" : path;
 }
 

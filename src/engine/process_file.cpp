@@ -4,20 +4,25 @@
 // of its outputs to their final names, or their deletion after a failure.
 //
 // Only outputs this input's pipeline made are ever renamed or deleted: files
-// in the current folder whose names hold the placeholder and that were not
-// there before the pipeline ran.
+// in the current folder whose names hold a placeholder and that were not there
+// before the pipeline ran. Placeholders that ended processes left behind are
+// removed before a batch's first output into a folder.
 #include <dirent.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cmath>
-#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <mutex>
 #include <new>
 
+#include "conversion/error_messages.h"
 #include "engine/case_dispatch.h"
 #include "engine/conversion_process.h"
 #include "formats/mpeg/id3_tags.h"
@@ -30,6 +35,7 @@
 #include "platform/resource_dir.h"
 #include "soundfile/progress.h"
 #include "soundfile/snippet_file.h"
+#include "soundfile/split_file.h"
 #include "soundfile/type_codes.h"
 
 const char* const kJustCopiedComment = "(not recognized as a sound file, just copied)";
@@ -40,8 +46,6 @@ constexpr OSType kSplitType = FourCC("Splt");
 constexpr OSType kSurroundType = FourCC("Srnd");
 constexpr OSType kSnippetType = FourCC("Snip");
 constexpr uint16_t kFinderInvisibleFlag = 0x4000;
-constexpr int kAlreadyProcessedErr = -23015;
-constexpr int kNameNotExtendedErr = -22021;
 const char* const kDotIgnoreResource = "dotignore";
 // Bytes moved per step when an unrecognised input is copied.
 constexpr int kCopyBlockBytes = 1 << 16;
@@ -77,15 +81,56 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-// `text` with every occurrence of `from` replaced by `to`; false when none was.
-bool ReplaceAll(const std::string& text, const std::string& from, const std::string& to,
-                std::string* out) {
-    *out = text;
-    size_t at = out->find(from);
-    if (at == std::string::npos) return false;
-    for (; at != std::string::npos; at = out->find(from, at + to.size()))
-        out->replace(at, from.size(), to);
-    return true;
+// True when the log stops the batch for a failure of this code: the
+// catalogue does not know it, or it is serious.
+bool StopsTheBatch(OSErr code) {
+    std::string text;
+    const short cls = MakeErrorMessage(code, text);
+    return cls == kErrorClassUnknown || cls == kErrorClassSerious;
+}
+
+// The names in a folder; none when it cannot be listed.
+std::vector<std::string> FolderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* e = ::readdir(dir)) names.emplace_back(e->d_name);
+        ::closedir(dir);
+    }
+    return names;
+}
+
+// True when the process that made a placeholder has ended. A placeholder
+// carrying this process's id and a number it never handed out was made by an
+// earlier process of the same id. `lastOwn` is read after the folder was
+// listed, so that this process's own placeholders listed are never taken.
+bool MadeByEndedProcess(int64_t pid, uint64_t number, uint64_t lastOwn) {
+    if (pid == static_cast<int64_t>(::getpid())) return number > lastOwn;
+    if (pid <= 0 || pid > INT_MAX) return false;
+    return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+// Removes the placeholders (with their sidecars) that processes which no
+// longer run left in `folder`; those of running processes stay.
+void RemoveStalePlaceholders(const std::string& folder) {
+    const std::vector<std::string> names = FolderNames(folder);
+    const uint64_t lastOwn = CorvaOutFile::LastPlaceholderNumber();
+    for (const std::string& name : names) {
+        size_t at = 0, length = 0;
+        int64_t pid = 0;
+        uint64_t number = 0;
+        if (!CorvaOutFile::FindPlaceholder(name, &at, &length, &pid, &number) || at != 0) continue;
+        if (MadeByEndedProcess(pid, number, lastOwn)) XWQF::DeleteFile(JoinPath(folder, name));
+    }
+}
+
+// The comment of an input whose data ends before its header says; empty when
+// it holds what the header promised.
+std::string DataEndNote(CSoundFile* sf) {
+    const uint32_t frames = sf->GetNumSFrames();
+    const uint32_t declared = sf->GetDeclaredSFrames();
+    if (declared <= frames) return std::string();
+    return "(data ends early: " + std::to_string(frames) + " of " + std::to_string(declared) +
+           " frames)";
 }
 
 // The lines of the "dotignore" resource, read once.
@@ -157,6 +202,11 @@ bool ConversionProcess::isHFSInvisible(const std::string& path) {
 // One input
 
 void ConversionProcess::processFile(const std::string& path, const std::string* outputName) {
+    ++inputsHanded_;
+    lastInputFailed_ = false;
+    leftOutputs_.clear();
+    inputNote_.clear();
+    dataNote_.clear();
     std::optional<OSErr> result;
     try {
         result = convertFile(path, outputName);
@@ -176,7 +226,12 @@ void ConversionProcess::processFile(const std::string& path, const std::string* 
                 info[kInputPathKey] = path;
                 plist::Array paths(curOutputPaths_.begin(), curOutputPaths_.end());
                 info[kConvertedFilePathKey] = std::move(paths);
+                if (!dataNote_.empty()) info[kCommentKey] = dataNote_;
                 post(QFConversionSuccessNotification, info);
+                // Converted as far as its data goes: a warning.
+                if (!dataNote_.empty())
+                    platform::NotificationCenter::Default().Post(
+                        XWLogMessageNotification, nullptr, "'" + filename(path) + "' " + dataNote_);
             } else {
                 failInput(path, *result);
             }
@@ -189,6 +244,7 @@ void ConversionProcess::processFile(const std::string& path, const std::string* 
     for (const std::string& p : createdOutputs()) {
         if (XWQF::FileExists(p)) placeholdersBefore_.insert(filename(p));
     }
+    for (const std::string& p : leftOutputs_) placeholdersBefore_.insert(filename(p));
     CorvaOutFile::Clear();
 }
 
@@ -198,10 +254,17 @@ std::optional<OSErr> ConversionProcess::convertFile(const std::string& path,
     curOutputPaths_.clear();
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) {
-        plist::Dictionary info;
-        info[kInputPathKey] = path;
-        info[kErrorKey] = static_cast<int64_t>(kFileNotFoundErr);
-        post(QFConversionFailureNotification, info);
+        // A link met in an input folder that leads nowhere fails alone (hidden
+        // ones, such as editors' lock links, are passed over); a listed input
+        // that is missing is serious.
+        if (!folderPath_.empty() && XWQF::IsLinkToMissingFile(path)) {
+            if (filename(path).starts_with(".")) return std::nullopt;
+            err_ = 0;
+            setLastError(0);
+            setCurFile(path);
+            return OSErr(kLinkToMissingFileErr);
+        }
+        postFailure(path, kFileNotFoundErr, false);
         return std::nullopt;
     }
     err_ = 0;
@@ -214,6 +277,13 @@ std::optional<OSErr> ConversionProcess::convertFile(const std::string& path,
     inFile_ = QFSoundFile::soundFileWithPath(path);
     std::string longName = inFile_->name();
     if (isHFSInvisible(path) || isDotInvisible(longName)) return std::nullopt;
+    // A file whose bytes cannot be had is no unrecognised file: it fails with
+    // the cause, unless it is a hidden one that would not be copied.
+    if (OSErr unreadable = XWQF::CheckReadable(path)) {
+        if (filename(path).starts_with(".") && settings_.unrecognizedInputFileAction != 1)
+            return std::nullopt;
+        return unreadable;
+    }
     // mp3 files often begin their names with a track number.
     if (extension(filename(path)) == "mp3" && longName.size() >= 3 &&
         std::isdigit(uint8_t(longName[0])) && std::isdigit(uint8_t(longName[1])) &&
@@ -250,7 +320,7 @@ std::optional<OSErr> ConversionProcess::convertFile(const std::string& path,
             case 0:
                 return std::nullopt;
             case 1:
-                copyUnrecognized(path);
+                if (OSErr err = copyUnrecognized(path)) return err;
                 return std::nullopt;
             default:
                 // Read as raw data: without a format object there is nothing to read.
@@ -279,16 +349,39 @@ std::optional<OSErr> ConversionProcess::convertFile(const std::string& path,
 void ConversionProcess::failInput(const std::string& path, OSErr code) {
     err_ = code;
     setLastError(code);
+    // A name that could not be extended leaves the outputs where they are.
+    if (code != kNameNotExtendedErr) {
+        for (const std::string& p : createdOutputs()) {
+            if (XWQF::FileExists(p)) discardOutput(p);
+        }
+    }
+    postFailure(path, code, true);
+}
+
+void ConversionProcess::postFailure(const std::string& path, OSErr code, bool withOutputs) {
+    lastInputFailed_ = true;
     plist::Dictionary info;
     info[kInputPathKey] = path;
     info[kErrorKey] = static_cast<int64_t>(code);
-    info[kConvertedFilePathKey] = plist::Array(curOutputPaths_.begin(), curOutputPaths_.end());
-    post(QFConversionFailureNotification, info);
-    // A name that could not be extended leaves the outputs where they are.
-    if (code == kNameNotExtendedErr) return;
-    for (const std::string& p : createdOutputs()) {
-        if (XWQF::FileExists(p)) XWQF::DeleteFile(p);
+    inputNote_.clear();
+    if (withOutputs) {
+        info[kConvertedFilePathKey] = plist::Array(curOutputPaths_.begin(), curOutputPaths_.end());
+        for (const std::string& left : leftOutputs_)
+            inputNote_ += (inputNote_.empty() ? "" : ", ") + ("could not remove '" + left + "'");
+        if (!inputNote_.empty()) info[kCommentKey] = inputNote_;
     }
+    const bool wasStopping = shouldStop_;
+    struct ClearNote {
+        std::string& note;
+        ~ClearNote() { note.clear(); }
+    } clearNote{inputNote_};
+    post(QFConversionFailureNotification, info);
+    // The failure stopped the batch (through the log), not a cancel meanwhile.
+    if (!wasStopping && shouldStop_ && StopsTheBatch(code)) stopCode_ = code;
+}
+
+void ConversionProcess::discardOutput(const std::string& path) {
+    if (XWQF::DeleteFile(path) != 0 && XWQF::FileExists(path)) leftOutputs_.push_back(path);
 }
 
 OSErr ConversionProcess::getCurFolder(FSRef* ref) const {
@@ -304,6 +397,7 @@ OSErr ConversionProcess::processOther(CSoundFile* sf, CConvSpec* cs) {
         sf->Close();
         return err;
     }
+    dataNote_ = DataEndNote(sf);
     curNumInSamples_ = sf->GetNumSFrames();
     SetProgressNumSampleFrames(static_cast<int>(sf->GetNumSFrames()));
     OSErr code = ResolveForRun(sf, cs);
@@ -360,6 +454,7 @@ OSErr ConversionProcess::processSnippet(CSoundFile* sf, CConvSpec* cs) {
         snippet->Close();
         return err;
     }
+    dataNote_ = DataEndNote(sf);
     uint32_t start = 0, end = 0;
     OSErr code = SnipWindow(static_cast<int64_t>(sf->GetNumSFrames()), sf->GetSampleRate(),
                             cs->GetSnipFrom(), cs->GetSnipTo(), &start, &end);
@@ -382,13 +477,10 @@ void ConversionProcess::notePlaceholdersBefore() {
     if (placeholderFolder_ == curFolder_) return;
     placeholderFolder_ = curFolder_;
     placeholdersBefore_.clear();
-    if (DIR* dir = ::opendir(curFolder_.c_str())) {
-        while (const dirent* e = ::readdir(dir)) {
-            const std::string name = e->d_name;
-            if (name.find(CorvaOutFile::kCorvaOutFileNameStr) != std::string::npos)
-                placeholdersBefore_.insert(name);
-        }
-        ::closedir(dir);
+    RemoveStalePlaceholders(curFolder_);
+    for (const std::string& name : FolderNames(curFolder_)) {
+        size_t at = 0, length = 0;
+        if (CorvaOutFile::FindPlaceholder(name, &at, &length)) placeholdersBefore_.insert(name);
     }
 }
 
@@ -398,7 +490,8 @@ std::vector<std::string> ConversionProcess::createdOutputs() const {
     for (const std::string& p : CorvaOutFile::OutputFiles()) {
         if (FolderOf(p) != curFolder_) continue;
         const std::string name = filename(p);
-        if (name.find(CorvaOutFile::kCorvaOutFileNameStr) == std::string::npos) continue;
+        size_t at = 0, length = 0;
+        if (!CorvaOutFile::FindPlaceholder(name, &at, &length)) continue;
         if (placeholdersBefore_.count(name)) continue;
         if (std::find(outputs.begin(), outputs.end(), p) == outputs.end()) outputs.push_back(p);
     }
@@ -408,52 +501,59 @@ std::vector<std::string> ConversionProcess::createdOutputs() const {
 OSErr ConversionProcess::renameOutputTo(const std::string& name) {
     curOutputPaths_.clear();
     OSErr result = 0;
-    const std::string placeholder = CorvaOutFile::kCorvaOutFileNameStr;
     const auto moved = [this](const std::string& target) {
         if (settings_.preserveFinderComments && !comment_.empty())
             WriteFinderComment(comment_, target);
     };
-    const auto failed = [&result](const std::string& source, const std::string& target, OSErr err) {
-        std::fprintf(stderr, "renameOutputTo: error %d moving '%s' to '%s'\n", err, source.c_str(),
-                     target.c_str());
-        result = kDupFNErr;
-        XWQF::DeleteFile(source);
+    // An output that cannot take its name: the first such status is the
+    // input's, and the output goes (or is noted when it cannot).
+    const auto failed = [this, &result](const std::string& source, OSErr err) {
+        if (result == 0) result = err;
+        discardOutput(source);
     };
     for (const std::string& source : createdOutputs()) {
         if (!XWQF::FileExists(source)) continue;
         const std::string recorded = filename(source);
-        std::string newName;
-        if (!ReplaceAll(recorded, placeholder, name, &newName)) continue;
+        size_t at = 0, length = 0;
+        if (!CorvaOutFile::FindPlaceholder(recorded, &at, &length)) continue;
+        // The recorded name with its whole placeholder replaced.
+        const auto named = [&recorded, at, length](const std::string& text) {
+            std::string out = recorded;
+            return out.replace(at, length, text);
+        };
+        const std::string newName = named(name);
         const std::string target = JoinPath(curFolder_, newName);
         curOutputPaths_.push_back(target);
         if (!XWQF::FileExists(target)) {
-            if (OSErr err = XWQF::RenameFile(source, target))
-                failed(source, target, err);
-            else
+            const OSErr err = XWQF::RenameFile(source, target);
+            if (err == 0) {
                 moved(target);
-            continue;
+                continue;
+            }
+            // A name taken meanwhile is a name taken; any other failure is the move's.
+            if (err != kDupFNErr) {
+                failed(source, err);
+                continue;
+            }
         }
         plist::Dictionary info;
         info[kNewNameKey] = newName;
         info[kOrigInputFileKey] = inFile_ ? inFile_->path() : std::string();
         post(QFConversionRenameDuplicateNotification, info);
         if (!settings_.numberDuplicateFiles) {
-            result = kDupFNErr;
-            XWQF::DeleteFile(source);
+            failed(source, kDupFNErr);
             continue;
         }
         // Numbered after the name, before any channel suffix and extension:
         // "Take 1-2.aif", "Take 1-2.L.aif". Renaming never replaces a file, so
         // a name taken meanwhile only moves on to the next number.
         for (unsigned long n = 1;; ++n) {
-            std::string numberedName;
-            ReplaceAll(recorded, placeholder, name + "-" + std::to_string(n), &numberedName);
-            const std::string candidate = JoinPath(curFolder_, numberedName);
+            const std::string candidate = JoinPath(curFolder_, named(name + "-" + std::to_string(n)));
             if (XWQF::FileExists(candidate)) continue;
             const OSErr err = XWQF::RenameFile(source, candidate);
             if (err == kDupFNErr) continue;
             if (err) {
-                failed(source, candidate, err);
+                failed(source, err);
             } else {
                 curOutputPaths_.back() = candidate;
                 moved(candidate);
@@ -465,21 +565,23 @@ OSErr ConversionProcess::renameOutputTo(const std::string& name) {
     return result;
 }
 
-void ConversionProcess::copyUnrecognized(const std::string& path) {
+OSErr ConversionProcess::copyUnrecognized(const std::string& path) {
     const std::string target = JoinPath(curFolder_, filename(path));
-    if (OSErr err = CopyNewFile(path, target)) {
-        std::fprintf(stderr, "processFile: Could not copy file '%s' to '%s' (error %d)\n",
-                     path.c_str(), target.c_str(), err);
-        return;
-    }
+    if (OSErr err = CopyNewFile(path, target)) return err;
     // The resource fork and Finder information go along when there are any.
     const std::string sidecar = XWQF::SidecarPath(path);
-    if (XWQF::FileExists(sidecar)) CopyNewFile(sidecar, XWQF::SidecarPath(target));
+    if (XWQF::FileExists(sidecar)) {
+        if (OSErr err = CopyNewFile(sidecar, XWQF::SidecarPath(target))) {
+            ::unlink(target.c_str());
+            return err;
+        }
+    }
     plist::Dictionary info;
     info[kInputPathKey] = path;
     info[kCommentKey] = kJustCopiedComment;
     info[kConvertedFilePathKey] = target;
     post(QFConversionSuccessNotification, info);
+    return 0;
 }
 
 // ---------------------------------------------------------------------------

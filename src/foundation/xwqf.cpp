@@ -49,6 +49,38 @@ OSErr ErrnoToStatus(int err) {
     }
 }
 
+OSErr ReadErrnoToStatus(int err) {
+    switch (err) {
+        case EACCES:
+        case EPERM: return kReadPermissionErr;
+        case EIO: return kReadIOErr;
+        default: return ErrnoToStatus(err);
+    }
+}
+
+OSErr CheckReadable(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return ReadErrnoToStatus(errno);
+    if (!S_ISREG(st.st_mode)) return 0;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return ReadErrnoToStatus(errno);
+    unsigned char first = 0;
+    ssize_t n;
+    do {
+        n = ::pread(fd, &first, 1, 0);
+    } while (n < 0 && errno == EINTR);
+    const int readErrno = errno;
+    ::close(fd);
+    return n < 0 ? ReadErrnoToStatus(readErrno) : OSErr(0);
+}
+
+bool IsLinkToMissingFile(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return false;
+    if (::stat(path.c_str(), &st) == 0) return false;
+    return errno == ENOENT || errno == ELOOP || errno == ENOTDIR;
+}
+
 namespace {
 
 OSErr LastStatus() { return ErrnoToStatus(errno); }

@@ -28,6 +28,11 @@ enum : int {
     kMemFullErr = -108,
     kNotAFileErr = -1302,
     kFileBoundsErr = -1309,
+    // An input that is there but whose bytes cannot be had, and a link met in
+    // an input folder that leads nowhere: each fails that input alone.
+    kReadPermissionErr = -22022,    // the system refuses to let it be read
+    kReadIOErr = -22023,            // the device could not deliver its bytes
+    kLinkToMissingFileErr = -22024,  // a symbolic link whose target does not exist
 };
 
 // A reference to an existing file or folder: here simply its path.
@@ -45,6 +50,17 @@ constexpr int64_t kMaxFileSize = INT32_MAX;
 
 // Maps an errno value to the status code of this layer.
 OSErr ErrnoToStatus(int err);
+// The status of an input that could not be opened or read: permission refused
+// and I/O errors get kReadPermissionErr and kReadIOErr, anything else is as
+// ErrnoToStatus has it.
+OSErr ReadErrnoToStatus(int err);
+// 0 when the first byte of the plain file at `path` can be read (or it has
+// none); else its ReadErrnoToStatus. What is not a plain file gives 0 (whoever
+// opens it says what it is). Never waits on a pipe.
+OSErr CheckReadable(const std::string& path);
+// True when `path` is a symbolic link whose target cannot be found (missing, or
+// a loop of links).
+bool IsLinkToMissingFile(const std::string& path);
 
 // Makes a reference to an existing file or folder; -43 when there is none.
 OSErr MakeRef(const std::string& path, FSRef* ref);

@@ -1,5 +1,8 @@
 #include "soundfile/progress.h"
 
+#include <unistd.h>
+
+#include <atomic>
 #include <mutex>
 
 #include "foundation/pstring.h"
@@ -91,6 +94,54 @@ std::vector<std::string>& OutFileNames() {
 }  // namespace
 
 const char* const CorvaOutFile::kCorvaOutFileNameStr = ".CorvaOutFile";
+
+namespace {
+std::atomic<uint64_t> gLastPlaceholderNumber{0};
+
+// The decimal digits at `from`, at most `limit` of them, as a number; false
+// when there are none or more than `limit`.
+bool TakeDigits(const std::string& text, size_t* from, size_t limit, uint64_t* value) {
+    size_t i = *from;
+    uint64_t v = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+        if (i - *from == limit) return false;
+        v = v * 10 + static_cast<uint64_t>(text[i] - '0');
+        ++i;
+    }
+    if (i == *from) return false;
+    *from = i;
+    *value = v;
+    return true;
+}
+}  // namespace
+
+std::string CorvaOutFile::NewPlaceholderName() {
+    const uint64_t n = ++gLastPlaceholderNumber;
+    return std::string(kCorvaOutFileNameStr) + "-" + std::to_string(::getpid()) + "-" +
+           std::to_string(n);
+}
+
+uint64_t CorvaOutFile::LastPlaceholderNumber() { return gLastPlaceholderNumber.load(); }
+
+bool CorvaOutFile::FindPlaceholder(const std::string& name, size_t* at, size_t* length,
+                                   int64_t* pid, uint64_t* number) {
+    const std::string prefix = std::string(kCorvaOutFileNameStr) + "-";
+    for (size_t start = name.find(prefix); start != std::string::npos;
+         start = name.find(prefix, start + 1)) {
+        size_t i = start + prefix.size();
+        uint64_t p = 0, n = 0;
+        // A process id has at most 10 digits, the number at most 19.
+        if (!TakeDigits(name, &i, 10, &p) || i >= name.size() || name[i] != '-') continue;
+        ++i;
+        if (!TakeDigits(name, &i, 19, &n) || (i < name.size() && name[i] != '.')) continue;
+        *at = start;
+        *length = i - start;
+        if (pid) *pid = static_cast<int64_t>(p);
+        if (number) *number = n;
+        return true;
+    }
+    return false;
+}
 
 void CorvaOutFile::Init() {}
 

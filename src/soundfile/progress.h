@@ -6,6 +6,8 @@
 // thread's last error (-128 after the user cancelled), which stops sample loops.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -38,9 +40,23 @@ int GetNumInSamples();
 
 // The outputs asked for since the record was last emptied: CSoundFile::Create
 // records each by its full path, in order; empty paths are not recorded.
+//
+// Every output is first written under a placeholder name of its own,
+// ".CorvaOutFile-<process id>-<n>" (plus the member suffixes and extension),
+// so two outputs, or two running programs, never share one.
 class CorvaOutFile {
 public:
-    static const char* const kCorvaOutFileNameStr;  // ".CorvaOutFile"
+    static const char* const kCorvaOutFileNameStr;  // ".CorvaOutFile", how every placeholder begins
+    // A placeholder no other output has: n counts up from 1 in this process.
+    static std::string NewPlaceholderName();
+    // The n of the placeholder handed out last by this process (0 before the first).
+    static uint64_t LastPlaceholderNumber();
+    // Where a whole placeholder stands in a file name: from *at, *length bytes,
+    // ending at the end of the name or before a "."; the process id and the
+    // number it carries go to *pid and *number (each may be null). False when
+    // the name holds none.
+    static bool FindPlaceholder(const std::string& name, size_t* at, size_t* length,
+                                int64_t* pid = nullptr, uint64_t* number = nullptr);
     static void Init();
     static void AddFile(const std::string& path);
     static std::vector<std::string> OutputFiles();

@@ -343,6 +343,11 @@ bool CSoundFile::UseBitRate() { return false; }
 
 uint32_t CSoundFile::GetNumSFrames() { return numFrames_; }
 
+uint32_t CSoundFile::GetDeclaredSFrames() {
+    const uint32_t frames = GetNumSFrames();
+    return declaredFrames_ > frames ? declaredFrames_ : frames;
+}
+
 OSErr CSoundFile::SetSampleRate(double rate) {
     sampleRate_ = rate;
     headerDirty_ = 1;

@@ -36,6 +36,7 @@ enum : int {
     kCannotMakeFormatObjectErr = -22017,
     kIncompatibleSampleRateErr = -22019,
     kIncompatibleChannelsErr = -22020,
+    kNameNotExtendedErr = -22021,  // a name could not take its extension; the file stays as named
     kNoMoreRegionsErr = -20002,
     kIllegalWordSizeErr = -50,
 };
@@ -116,6 +117,10 @@ public:
 
     virtual bool UseBitRate();
     virtual uint32_t GetNumSFrames();
+    // The frame count the file's header states: more than GetNumSFrames when
+    // the data ends before the header says (only those frames are read), else
+    // GetNumSFrames.
+    uint32_t GetDeclaredSFrames();
 
     // Markers, loops and regions (markers.cpp).
     virtual uint16_t GetNumMarkers();
@@ -348,6 +353,8 @@ protected:
     OSType fileType_ = 0;
     std::vector<int32_t> gaps_;
     OSErr extendResult_ = 0;
+    // Set by a reader whose header promised more frames than the data holds.
+    uint32_t declaredFrames_ = 0;
     double dcOffset_ = 0;
     uint32_t timeStamp_ = 0;
     bool timeStampValid_ = false;

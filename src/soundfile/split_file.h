@@ -21,6 +21,8 @@ enum : int {
     kSplitNotConsistentErr = -23100,  // members of different rates or word sizes, or not mono
     kSplitRightNotSetUpErr = -23101,  // no right member: the pair was not bound
     kSplitLeftNotSetUpErr = -23102,   // no left member: the pair was not bound
+    // A later member of a pair or set that was converted with its first member.
+    kAlreadyProcessedErr = -23015,
 };
 
 // The odd digit (".1", ".3", ".5", ".7") of the last path whose digit marker a

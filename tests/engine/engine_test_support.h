@@ -80,6 +80,17 @@ inline Strings Files(const std::string& folder) {
     return names;
 }
 
+// Names with each placeholder shown as ".CorvaOutFile-P-N", whatever process
+// and number it carries.
+inline Strings PlaceholdersShown(Strings names) {
+    for (std::string& name : names) {
+        size_t at = 0, length = 0;
+        if (CorvaOutFile::FindPlaceholder(name, &at, &length))
+            name.replace(at, length, ".CorvaOutFile-P-N");
+    }
+    return names;
+}
+
 // Called by the copy pipeline after the last block, with the input's long
 // name; a non-zero answer is the pipeline's. It may also throw.
 inline std::function<OSErr(const std::string& longName)> gAfterCopy;
@@ -89,7 +100,7 @@ inline OSErr CopyPipeline(CSoundFile* in, CConvSpec* cs) {
     SoundFilePtr out(CSoundFile::CreateSoundFile(type));
     if (!out) return kCannotMakeFormatObjectErr;
     if (OSErr err =
-            out->ISoundFile(CreateOutputhPathString(cs, CorvaOutFile::kCorvaOutFileNameStr)))
+            out->ISoundFile(CreateOutputhPathString(cs, CorvaOutFile::NewPlaceholderName())))
         return err;
     Str255 extension;
     cs->GetNameExtension(extension);

@@ -281,7 +281,8 @@ TEST_F(DialogicADPCM, VAPHeader) {
     context.values[kFinalOutputNameKey] = std::string("call 7");
     {
         platform::ScopedThreadContext scope(&context);
-        const std::string named = Write<CDialogicVAPFile>(dir / ".CorvaOutFile", samples);
+        const std::string named =
+            Write<CDialogicVAPFile>(dir / CorvaOutFile::NewPlaceholderName(), samples);
         EXPECT_EQ(ReadFile(named).substr(36, 11), std::string("call 7.vap\0", 11));
     }
 

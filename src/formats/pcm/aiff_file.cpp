@@ -323,9 +323,10 @@ OSErr CAIFFFile::ReadSoundDataHeader() {
     if (start > static_cast<uint64_t>(length)) return kAIFFNoSoundDataErr;
     dataStart_ = static_cast<uint32_t>(start);
     const uint64_t dataBytes = std::min<uint64_t>(size - 8, static_cast<uint64_t>(length) - start);
+    declaredFrames_ = 0;
     if (dataBytes < DataBytes()) {
+        declaredFrames_ = numFrames_;
         numFrames_ = static_cast<uint32_t>(dataBytes / BytesPerFrame());
-        return kAIFFChunkLimitErr;
     }
     return 0;
 }
@@ -684,7 +685,7 @@ int32_t CAIFFFile::AddLoopMarker(const char* name, uint32_t position) {
 }
 
 OSErr CAIFFFile::WriteLoopsAndSamplerInfo() {
-    if (XWQF::SetPos(forkRef_, XWQF::kFromLEOF, 0) != 0) return 0;
+    if (OSErr err = XWQF::SetPos(forkRef_, XWQF::kFromLEOF, 0)) return err;
     SFTSamplerInfo info;
     OSErr samplerStatus = GetSamplerInfo(&info);
     if (GetNumLoops() == 0 && samplerStatus != 0) return 0;
@@ -713,8 +714,7 @@ OSErr CAIFFFile::WriteLoopsAndSamplerInfo() {
         StoreBE16(raw + 18 + 6 * i, static_cast<uint16_t>(begin));
         StoreBE16(raw + 20 + 6 * i, static_cast<uint16_t>(end));
     }
-    AppendAtEnd(raw, sizeof raw);
-    return 0;
+    return AppendAtEnd(raw, sizeof raw);
 }
 
 bool CAIFFFile::TakeLoopMarker(int16_t id, uint32_t* position) {

@@ -18,7 +18,7 @@ enum : int {
     kAIFFNoFormErr = -22200,        // "FORM" not found when finishing the header
     kAIFFNoSoundDataErr = -22201,   // no usable SSND chunk
     kAIFFBadCommonErr = -22202,     // no usable COMM chunk
-    kAIFFChunkLimitErr = -22204,    // chunk not among the first 100; SSND shorter than COMM says
+    kAIFFChunkLimitErr = -22204,    // chunk not among the first 100
     kAIFFBadSampleRateErr = -23405, // sample rate not greater than 0
 };
 
@@ -91,7 +91,7 @@ protected:
     OSErr CheckCommonAndFrames();
     // Finds SSND, checks its size and reads offset and block size: sets the data
     // start. A frame count larger than the data bytes really present is cut to
-    // the frames there, with kAIFFChunkLimitErr.
+    // the frames there; the count COMM gave stays as the declared one.
     OSErr ReadSoundDataHeader();
     // FindID, then the chunk's size: the chunk's position and size.
     OSErr LocateChunk(uint32_t id, uint32_t* offset, uint32_t* size);

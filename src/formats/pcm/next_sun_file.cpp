@@ -65,6 +65,11 @@ OSErr CNeXTSunSoundFile::ReadSNDSoundStruct() {
     uint64_t bytes = sizeKnown ? dataSize : (fileLength > kHeaderBytes ? fileLength - kHeaderBytes : 0);
     // Only what the file holds after the data start counts.
     const uint64_t present = fileLength > location ? fileLength - location : 0;
+    // A size given as all ones is a writer's "not known" too; any other size
+    // larger than the data present is what the header promised.
+    declaredFrames_ = 0;
+    if (sizeKnown && dataSize != UINT32_MAX && bytes > present)
+        declaredFrames_ = static_cast<uint32_t>(bytes / FrameBytes());
     bytes = std::min(bytes, present);
     numFrames_ = static_cast<uint32_t>(bytes / FrameBytes());
 

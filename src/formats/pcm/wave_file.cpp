@@ -359,7 +359,8 @@ OSErr CWAVEFile::Readfmt() {
     return ReadFrameCount();
 }
 
-uint32_t CWAVEFile::UsableDataSize(uint32_t declared, uint32_t dataStart) {
+uint32_t CWAVEFile::UsableDataSize(uint32_t declared, uint32_t dataStart, uint32_t frameBytes) {
+    declaredFrames_ = 0;
     int length = 0;
     if (XWQF::GetEOF(forkRef_, &length) != 0) length = 0;
     const uint32_t there =
@@ -368,7 +369,11 @@ uint32_t CWAVEFile::UsableDataSize(uint32_t declared, uint32_t dataStart) {
     // when the RIFF size shows a finished header.
     const bool placeholder =
         declared == 0 ? riffEnd_ != static_cast<uint32_t>(length) : declared >= 0x80000000u;
-    if (placeholder || declared > there) return there;
+    if (placeholder) return there;
+    if (declared > there) {
+        if (frameBytes) declaredFrames_ = declared / frameBytes;
+        return there;
+    }
     return declared;
 }
 
@@ -377,7 +382,7 @@ OSErr CWAVEFile::ReadFrameCount() {
     OSErr err = LocateChunk(kData, 1, &offset, &size);
     if (err == 0) {
         dataStart_ = offset + 8;
-        const uint32_t bytes = UsableDataSize(size, dataStart_);
+        const uint32_t bytes = UsableDataSize(size, dataStart_, BytesPerSample() * channels_);
         numFrames_ = bytes / BytesPerSample() / channels_;
         return 0;
     }

@@ -152,8 +152,10 @@ protected:
     // Step 4 of Readfmt: the frame count from the 'data' chunk, or the reason there is none.
     OSErr ReadFrameCount();
     // The size of the sample data to believe: the declared size, or the bytes there
-    // when it is a placeholder (0 or 2^31 and more) or larger than what the file holds.
-    uint32_t UsableDataSize(uint32_t declared, uint32_t dataStart);
+    // when it is a placeholder (0 or 2^31 and more) or larger than what the file
+    // holds. In the last case the frames declared (of `frameBytes` each) are kept
+    // as the header's count (GetDeclaredSFrames).
+    uint32_t UsableDataSize(uint32_t declared, uint32_t dataStart, uint32_t frameBytes);
     OSErr ReadAt(uint32_t position, void* data, int count);
     OSErr AppendAtEnd(const void* data, int count);
     // Turns samples read from the file into the buffer form: 8-bit flipped to

@@ -64,7 +64,7 @@ OSErr CWAVE_AuFile::Readfmt() {
     err = LocateChunk(kData, 1, &offset, &size);
     if (err == 0) {
         dataStart_ = offset + 8;
-        numFrames_ = UsableDataSize(size, dataStart_) / channels_;
+        numFrames_ = UsableDataSize(size, dataStart_, channels_) / channels_;
         return 0;
     }
     if (err != kWAVENotFoundErr) return err;

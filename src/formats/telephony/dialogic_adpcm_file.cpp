@@ -502,10 +502,9 @@ std::string CDialogicVAPFile::EmbeddedName() {
     const auto found = context.values.find(kFinalOutputNameKey);
     if (found == context.values.end() || !found->second.isString()) return name;
     const std::string finalName = found->second.asString();
-    const std::string placeholder = CorvaOutFile::kCorvaOutFileNameStr;
-    const size_t at = name.find(placeholder);
-    if (finalName.empty() || at == std::string::npos) return name;
-    return name.replace(at, placeholder.size(), finalName);
+    size_t at = 0, length = 0;
+    if (finalName.empty() || !CorvaOutFile::FindPlaceholder(name, &at, &length)) return name;
+    return name.replace(at, length, finalName);
 }
 
 OSErr CDialogicVAPFile::WriteHeader() {

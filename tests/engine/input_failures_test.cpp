@@ -1,0 +1,189 @@
+// Inputs that fail on their own and batches that stop: links in an input
+// folder that lead nowhere, files and folders that cannot be read (whatever
+// the action for unrecognised files), data that ends before its header says,
+// and the report of what a stopped batch left undone.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "engine_test_support.h"
+
+namespace enginetest {
+namespace {
+
+// The comment of the notification named `name` for the input `file`; empty
+// when it has none.
+std::string CommentOf(const std::vector<Posted>& posted, const std::string& name,
+                      const std::string& file) {
+    for (const Posted& p : posted) {
+        if (p.name != name || p.Path() != file) continue;
+        const plist::Value* c = p.values.find(kCommentKey);
+        return c ? c->asString() : std::string();
+    }
+    return "missing";
+}
+
+TEST_F(EngineTest, UnreadableEntriesFailAloneWhateverTheUnrecognisedAction) {
+    const bool root = ::geteuid() == 0;
+    Sox(in + "/F/a.wav");
+    Sox(in + "/F/c.wav");
+    ASSERT_EQ(::symlink((in + "/gone.wav").c_str(), (in + "/F/b.wav").c_str()), 0);
+    // An editor's lock link: hidden, passed over.
+    ASSERT_EQ(::symlink("nowhere", (in + "/F/.#c.wav").c_str()), 0);
+    // Reading the start of this process's memory fails with an I/O error.
+    ASSERT_EQ(::symlink("/proc/self/mem", (in + "/F/d.wav").c_str()), 0);
+    Sox(in + "/F/e.wav");
+    fs::create_directories(in + "/F/sub");
+    if (!root) {
+        ::chmod((in + "/F/e.wav").c_str(), 0);
+        ::chmod((in + "/F/sub").c_str(), 0);
+    }
+    for (int action : {0, 1, 2}) {
+        SCOPED_TRACE(action);
+        fs::remove_all(out);
+        fs::create_directories(out);
+        posted.clear();
+        EngineSettings settings;
+        settings.unrecognizedInputFileAction = action;
+        // The outcome is the last input's.
+        EXPECT_EQ(Run({in + "/F"}, {Conversion("One"), Conversion("Two")}, settings),
+                  root ? 0 : kReadPermissionErr);
+        Strings one = {"Header", "Success a.wav", "Failure b.wav -22024", "Success c.wav",
+                       "Failure d.wav -22023"};
+        if (root) {
+            one.push_back("Success e.wav");
+        } else {
+            one.insert(one.end(), {"Failure e.wav -22022", "Failure sub -22022"});
+        }
+        one.push_back("Footer");
+        Strings order = {"Start"};
+        order.insert(order.end(), one.begin(), one.end());
+        order.insert(order.end(), one.begin(), one.end());
+        order.push_back("Done");
+        EXPECT_EQ(Names(), order);
+        for (std::string c : {"One", "Two"}) {
+            EXPECT_TRUE(fs::exists(out + "/" + c + "/F/a.aif"));
+            EXPECT_TRUE(fs::exists(out + "/" + c + "/F/c.aif"));
+            EXPECT_FALSE(fs::exists(out + "/" + c + "/F/b.wav"));
+        }
+        EXPECT_EQ(process.warnings(), root ? 4 : 8);
+        EXPECT_FALSE(process.stopReport());
+    }
+    if (!root) ::chmod((in + "/F/sub").c_str(), 0755);
+}
+
+TEST_F(EngineTest, DataThatEndsEarlyIsConvertedAsFarAsItGoesWithAWarning) {
+    struct Row {
+        std::string file, args;
+        size_t cut;  // bytes cut from the end
+    };
+    const Row rows[] = {{"w.wav", "-t wav", 400}, {"f.aiff", "-t aiff", 400}, {"s.au", "-t au", 400}};
+    std::map<std::string, Samples> expected;
+    Strings inputs;
+    for (const Row& row : rows) {
+        const std::string path = in + "/" + row.file;
+        Sox(path, "-r 8000 -c 2 -b 16 " + row.args);
+        Samples s = SoxSamples(path);
+        s.resize(s.size() - row.cut / 2);
+        expected[fs::path(row.file).stem().string()] = s;
+        fs::resize_file(path, fs::file_size(path) - row.cut);
+        inputs.push_back(path);
+    }
+    // A size a writer left as a placeholder is no promise.
+    Sox(in + "/p.wav", "-r 8000 -c 2 -b 16");
+    {
+        std::fstream f(in + "/p.wav", std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(40);
+        f.write("\xFF\xFF\xFF\xFF", 4);
+    }
+    inputs.push_back(in + "/p.wav");
+    ASSERT_EQ(Run(inputs, {Conversion("One")}), 0);
+    EXPECT_EQ(Names(), (Strings{"Start", "Header", "Success w.wav", "Success f.aiff",
+                                "Success s.au", "Success p.wav", "Footer", "Done"}));
+    for (const Row& row : rows) {
+        EXPECT_EQ(CommentOf(posted, QFConversionSuccessNotification, row.file),
+                  "(data ends early: 700 of 800 frames)")
+            << row.file;
+        const std::string stem = fs::path(row.file).stem().string();
+        EXPECT_EQ(SoxSamples(out + "/One/" + stem + ".aif"), expected[stem]) << row.file;
+    }
+    EXPECT_EQ(CommentOf(posted, QFConversionSuccessNotification, "p.wav"), "");
+    EXPECT_EQ(process.warnings(), 3);
+}
+
+TEST_F(EngineTest, ABatchThatStopsReportsWhatItLeftUndone) {
+    Sox(in + "/a.wav");
+    for (std::string name : {"x.wav", "y.wav", "z.wav"}) Sox(in + "/F/" + name);
+    fs::create_directories(in + "/F/empty");
+    UseCopyStandIn();
+    auto& center = platform::NotificationCenter::Default();
+    const auto three = [] {
+        return std::vector<std::shared_ptr<ConvSpec>>{Conversion("One"), Conversion("Two"),
+                                                      Conversion("Three")};
+    };
+    struct Row {
+        const char* what;
+        Strings inputs;
+        std::function<void()> arrange;
+        OSErr reason;
+        int64_t left, inputCount;
+        std::string conversion;
+        int64_t later;
+    };
+    const Row rows[] = {
+        // A listed input that is missing stops the batch.
+        {"missing", {in + "/a.wav", in + "/gone.wav", in + "/F"}, nullptr, kFileNotFoundErr, 4, 5,
+         "One", 2},
+        // A code the catalogue does not know stops it inside a folder.
+        {"unknown code",
+         {in + "/F", in + "/a.wav"},
+         [] {
+             gAfterCopy = [](const std::string& name) { return name == "y" ? OSErr(-12345) : 0; };
+         },
+         -12345, 3, 4, "One", 2},
+        // A cancel on the second conversion's first file.
+        {"cancel",
+         {in + "/a.wav", in + "/F"},
+         [this] {
+             gAfterCopy = [this](const std::string&) {
+                 if (process.curConv() == 2) process.setShouldStop(true);
+                 return OSErr(0);
+             };
+         },
+         kUserCanceledErr, 4, 4, "Two", 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        fs::remove_all(out);
+        fs::create_directories(out);
+        gAfterCopy = nullptr;
+        if (row.arrange) row.arrange();
+        Run(row.inputs, three());
+        const auto report = process.stopReport();
+        ASSERT_TRUE(report);
+        EXPECT_EQ(report->reason, row.reason);
+        EXPECT_EQ(report->inputsLeft, row.left);
+        EXPECT_EQ(report->inputs, row.inputCount);
+        EXPECT_EQ(report->conversionName, row.conversion);
+        EXPECT_EQ(report->laterConversions, row.later);
+    }
+
+    // Stopped between conversions: the next one left every input.
+    gAfterCopy = nullptr;
+    const auto footer = center.AddObserver(QFConversionFooterNotification, &process,
+                                           [this](const platform::Notification&) {
+                                               process.setShouldStop(true);
+                                           });
+    fs::remove_all(out);
+    fs::create_directories(out);
+    Run({in + "/a.wav", in + "/F"}, three());
+    center.RemoveObserver(footer);
+    const auto between = process.stopReport();
+    ASSERT_TRUE(between);
+    EXPECT_EQ(between->conversionName, "Two");
+    EXPECT_EQ(between->inputsLeft, 4);
+    EXPECT_EQ(between->inputs, 4);
+    EXPECT_EQ(between->laterConversions, 1);
+}
+
+}  // namespace
+}  // namespace enginetest
