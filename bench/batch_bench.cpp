@@ -4,7 +4,8 @@
 // fastest wall time counts; the output ends with the ratios of our time to
 // `cp`'s and to sox's (below 1 against sox: ours is faster).
 //
-//   batch_bench [rounds]                  the comparison (3 rounds unless given)
+//   batch_bench [rounds]                  the comparison (3 rounds unless given),
+//                                         with the ratios of each round's times
 //   batch_bench --convert IN OUTFOLDER    one batch: IN to AIFF under OUTFOLDER
 //
 // The batch uses whatever pipeline is registered for case 0 (a plain copy);
@@ -133,6 +134,7 @@ int Compare(const std::string& self, int rounds) {
         std::string command;
         std::string output;  // removed after each run
         double best = -1;
+        std::vector<double> times = {};  // one a round
     };
     std::vector<Entry> entries = {
         {"cp", "cp " + Quote(input) + " " + Quote(dir + "/copy.wav"), dir + "/copy.wav"},
@@ -151,6 +153,7 @@ int Compare(const std::string& self, int rounds) {
                 return 1;
             }
             if (e.best < 0 || t < e.best) e.best = t;
+            e.times.push_back(t);
         }
     }
     fs::remove_all(dir);
@@ -159,6 +162,20 @@ int Compare(const std::string& self, int rounds) {
     const double ours = entries[2].best;
     std::printf("ours/cp  %.2f  (goal: 2 or less)\n", ours / entries[0].best);
     std::printf("ours/sox %.2f  (goal: below 1)\n", ours / entries[1].best);
+    // The same ratios round by round (each round runs the three one after the
+    // other), as median, least and greatest.
+    auto spread = [&](const Entry& peer) {
+        std::vector<double> r;
+        for (size_t i = 0; i < entries[2].times.size(); ++i)
+            r.push_back(entries[2].times[i] / peer.times[i]);
+        std::sort(r.begin(), r.end());
+        const size_t n = r.size();
+        const double median = n % 2 ? r[n / 2] : (r[n / 2 - 1] + r[n / 2]) / 2;
+        std::printf("  paired ours/%-4s median %.2f, least %.2f, greatest %.2f\n", peer.name, median,
+                    r.front(), r.back());
+    };
+    spread(entries[0]);
+    spread(entries[1]);
     return 0;
 }
 
