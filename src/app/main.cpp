@@ -66,7 +66,12 @@ int main(int argc, char** argv) {
     ScriptService script(&app, controller.get());
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (RegisterScriptService(&script, bus) == ScriptRegistration::kTakenByAnother) {
-        if (HandOverToRunningInstance(files, bus)) return 0;
+        QString refused;
+        if (HandOverToRunningInstance(files, bus, kApplicationId, &refused)) {
+            if (refused.isEmpty()) return 0;
+            std::fprintf(stderr, "corvane: not added:\n%s\n", qPrintable(refused));
+            return 1;
+        }
     }
 
     if (!controller->init()) {

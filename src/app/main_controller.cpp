@@ -519,9 +519,13 @@ void MainController::setDestFolder(const std::string& path) {
     updateOutputView();
 }
 
+StartRefusal MainController::startRefusal() const {
+    if (!booted_ || terminating_ || !conversionProcess_) return StartRefusal::quitting;
+    return WhyStartIsRefused(uiState());
+}
+
 bool MainController::validateStart() {
-    const bool ok = booted_ && !terminating_ && conversionProcess_ &&
-                    IsActionEnabled(UiAction::doStart, uiState());
+    const bool ok = startRefusal() == StartRefusal::none;
     if (ui_) {
         ui_->startButton->setEnabled(ok);
         ui_->startAction->setEnabled(ok);
@@ -825,20 +829,16 @@ void MainController::finishAddRun() {
         ui_->fileAddProgressIndicator->hide();
     }
     updateInputView();
-    if (!duplicates.isEmpty() || !rejected.isEmpty()) {
-        if (!addErrors_)
-            addErrors_ = new AddFilesErrorsController(services_.workspace, services_.dialogs,
-                                                      services_.alerts, window_);
-        addErrors_->reset();
-        if (!duplicates.isEmpty())
-            addErrors_->setPaths(duplicates,
-                                 Tr("The following files have names that are already in the "
-                                    "list. Please rename them in the Finder, if possible."));
-        if (!rejected.isEmpty())
-            addErrors_->setPaths(rejected,
-                                 Tr("The following files were not recognized as sound files."));
-        addErrors_->show();
-        addErrors_->raise();
+    std::vector<std::pair<QString, QStringList>> groups = std::move(pathsNotAdded_);
+    pathsNotAdded_.clear();
+    if (!duplicates.isEmpty())
+        groups.emplace_back(Tr("The following files have names that are already in the list. "
+                               "Please rename them in the Finder, if possible."),
+                            duplicates);
+    if (!rejected.isEmpty())
+        groups.emplace_back(Tr("The following files were not recognized as sound files."), rejected);
+    if (!groups.empty()) {
+        showAddFilesErrors(groups);
     } else if (added == 0) {
         services_.alerts->run(window_, Tr("No Files Added"),
                               Tr("There were no recognizable sound files among the files you "
@@ -846,6 +846,28 @@ void MainController::finishAddRun() {
     }
     emit filesAdded();
     if (!filesToAdd.isEmpty() && !terminating_) startAddRun();
+}
+
+void MainController::showAddFilesErrors(const std::vector<std::pair<QString, QStringList>>& groups) {
+    if (!addErrors_)
+        addErrors_ = new AddFilesErrorsController(services_.workspace, services_.dialogs,
+                                                  services_.alerts, window_);
+    addErrors_->reset();
+    for (const auto& [description, paths] : groups) addErrors_->setPaths(paths, description);
+    addErrors_->show();
+    addErrors_->raise();
+    refreshActions();
+}
+
+void MainController::reportPathsNotAdded(
+    const std::vector<std::pair<QString, QStringList>>& groups) {
+    if (groups.empty() || terminating_) return;
+    // The run under way (or queued) reports them with its own findings.
+    if (addingFiles || !filesToAdd.isEmpty()) {
+        pathsNotAdded_.insert(pathsNotAdded_.end(), groups.begin(), groups.end());
+        return;
+    }
+    showAddFilesErrors(groups);
 }
 
 AddFilesErrorsController* MainController::addFilesErrors() const { return addErrors_.data(); }
