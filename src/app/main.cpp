@@ -13,6 +13,7 @@
 #include "app/corvane_app.h"
 #include "app/main_controller.h"
 #include "app/desktop_services.h"
+#include "app/window_placement.h"
 #include "platform/user_defaults.h"
 
 namespace {
@@ -81,6 +82,8 @@ int main(int argc, char** argv) {
     }
     controller->awakeFromNib();
     QuitOnSignals(controller.get());
+    // Its size cut to the screen; where it opens is the desktop's choice.
+    FitSizeToScreen(controller->window());
     controller->window()->show();
     if (!files.isEmpty()) controller->openPaths(files);
     const int status = app.exec();

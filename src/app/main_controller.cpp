@@ -34,6 +34,7 @@
 #include "app/main_window_views.h"
 #include "app/output_page.h"
 #include "app/update_check.h"
+#include "app/window_placement.h"
 #include "app/custom_sample_rates_window.h"
 #include "app/player_control.h"
 #include "app/preference_controller.h"
@@ -257,6 +258,7 @@ int MainController::editConversion(const std::shared_ptr<ConvSpec>& conversion,
     DefineConvController& dialog = defineConversionDialog();
     dialog.setNames(takenNames);
     dialog.setConvSpec(conversion);
+    PlaceWindow(&dialog, window_);
     return services_.runDefineConversion ? services_.runDefineConversion(dialog) : dialog.exec();
 }
 
@@ -684,6 +686,8 @@ void MainController::engineDone() {
     if (window_) {
         window_->setWindowOpacity(1.0);
         if (!terminating_) {
+            // Back where it was (the desktop would place it anew), on its screen.
+            PlaceWindow(window_, window_);
             window_->show();
             window_->raise();
             window_->activateWindow();
@@ -854,6 +858,7 @@ void MainController::showAddFilesErrors(const std::vector<std::pair<QString, QSt
                                                   services_.alerts, window_);
     addErrors_->reset();
     for (const auto& [description, paths] : groups) addErrors_->setPaths(paths, description);
+    if (!addErrors_->isVisible()) PlaceWindow(addErrors_, window_);
     addErrors_->show();
     addErrors_->raise();
     refreshActions();
@@ -951,6 +956,7 @@ LogWindow* MainController::openLog(const QString& path) {
         }
     }
     auto* w = new LogWindow(path, services_.alerts, services_.dialogs);
+    PlaceWindow(w, window_);
     w->show();
     return w;
 }
@@ -1356,12 +1362,14 @@ void MainController::doCustomSampleRates() {
     if (!customSRController_)
         customSRController_ = new CustomSRController(window_, defaults(),
                                                      platform::NotificationCenter::Default());
+    PlaceWindow(customSRController_, window_);
     customSRController_->show();
     customSRController_->exec();
 }
 
 void MainController::showLastFileAddingErrors() {
     if (!addErrors_) return;
+    if (!addErrors_->isVisible()) PlaceWindow(addErrors_, window_);
     addErrors_->show();
     addErrors_->raise();
 }
