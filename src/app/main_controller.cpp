@@ -391,6 +391,18 @@ void MainController::awakeFromNib() {
         {"playable"});
     inputTable->horizontalHeader()->resizeSection(InputListModel::kPlayableColumn, 28);
     inputTable->horizontalHeader()->resizeSection(InputListModel::kFilenameColumn, 220);
+    // The property columns as wide as their longest usual value, so that all
+    // up to the length fit the window's first size.
+    const char* const widest[] = {"999.99 kB", "AIFF-C", "44100.00 Hz", "2 (stereo)",
+                                  "24 bits",   "00:00:00.000", "Regions", "00:00:00.000"};
+    const QFontMetrics text(inputTable->font()), title(inputTable->horizontalHeader()->font());
+    for (int column = InputListModel::kFilenameColumn + 1; column < InputListModel::kColumnCount;
+         ++column) {
+        const QString header = inputModel_->headerData(column, Qt::Horizontal).toString();
+        const int width = std::max(text.horizontalAdvance(QString::fromLatin1(widest[column - 2])),
+                                   title.horizontalAdvance(header));
+        inputTable->horizontalHeader()->resizeSection(column, width + 16);
+    }
     ui_->inputFileTableView->verticalHeader()->hide();
     restoreTableLayout(ui_->inputFileTableView, kInputTableName);
 
@@ -1115,6 +1127,9 @@ void MainController::setUpWindowControls() {
     background_->setGeometry(ui.centralWidget->rect());
     background_->lower();
     new FillParent(background_);
+    // The pages with a table cover it whole: no slice of it shows between the
+    // table and the buttons.
+    for (QWidget* page : {ui.inputPage, ui.conversionsPage}) page->setAutoFillBackground(true);
 
     // The output page.
     ui.fileDropView->setAcceptsDirectories(true);
