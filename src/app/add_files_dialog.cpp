@@ -35,7 +35,8 @@ QList<QUrl> Places() {
     for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
         const QString root = volume.rootPath();
         if (volume.isValid() && volume.isReady() &&
-            (root.startsWith("/media/") || root.startsWith("/run/media/") || root.startsWith("/mnt/")))
+            (root.startsWith("/media/") || root.startsWith("/run/media/") ||
+             root.startsWith("/mnt/")))
             places << QUrl::fromLocalFile(root);
     }
     return places;
@@ -99,9 +100,13 @@ AddFilesDialog::AddFilesDialog(QWidget* parent, const QString& startFolder)
     resize(860, 480);
 }
 
-QAbstractItemView* AddFilesDialog::listView() const { return findChild<QListView*>("listView"); }
+QAbstractItemView* AddFilesDialog::listView() const {
+    return findChild<QListView*>("listView");
+}
 
-QAbstractItemView* AddFilesDialog::detailView() const { return findChild<QTreeView*>("treeView"); }
+QAbstractItemView* AddFilesDialog::detailView() const {
+    return findChild<QTreeView*>("treeView");
+}
 
 QStringList AddFilesDialog::selectionInViews() const {
     QStringList paths;
@@ -154,7 +159,7 @@ void AddFilesDialog::selectPath(const QString& path, bool add) {
     if (!model) return;
     const QModelIndex index = model->index(file.absoluteFilePath());
     if (!index.isValid()) return;
-    view->selectionModel()->select(index, (add ? QItemSelectionModel::Select
-                                               : QItemSelectionModel::ClearAndSelect) |
-                                              QItemSelectionModel::Rows);
+    view->selectionModel()->select(
+        index, (add ? QItemSelectionModel::Select : QItemSelectionModel::ClearAndSelect) |
+                   QItemSelectionModel::Rows);
 }

@@ -30,12 +30,18 @@ ScriptService::ScriptService(CorvaneApp* app, MainController* controller, QObjec
 
 ScriptError ConvertRefusalError(StartRefusal refusal) {
     switch (refusal) {
-        case StartRefusal::none: break;
-        case StartRefusal::quitting: return {kBusyError, Tr("Corvane is quitting")};
-        case StartRefusal::batchRunning: return {kBusyError, Tr("A batch is running")};
-        case StartRefusal::filePlaying: return {kBusyError, Tr("A file is playing")};
-        case StartRefusal::addingFiles: return {kBusyError, Tr("Files are being added")};
-        case StartRefusal::noInputs: return {kNoInputsError, Tr("There are no input files")};
+        case StartRefusal::none:
+            break;
+        case StartRefusal::quitting:
+            return {kBusyError, Tr("Corvane is quitting")};
+        case StartRefusal::batchRunning:
+            return {kBusyError, Tr("A batch is running")};
+        case StartRefusal::filePlaying:
+            return {kBusyError, Tr("A file is playing")};
+        case StartRefusal::addingFiles:
+            return {kBusyError, Tr("Files are being added")};
+        case StartRefusal::noInputs:
+            return {kNoInputsError, Tr("There are no input files")};
         case StartRefusal::noConversion:
             return {kNoConversionError, Tr("No active valid conversion")};
         case StartRefusal::noOutputFolder:

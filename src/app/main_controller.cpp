@@ -393,8 +393,8 @@ void MainController::awakeFromNib() {
     inputTable->horizontalHeader()->resizeSection(InputListModel::kFilenameColumn, 220);
     // The property columns as wide as their longest usual value, so that all
     // up to the length fit the window's first size.
-    const char* const widest[] = {"999.99 kB", "AIFF-C", "44100.00 Hz", "2 (stereo)",
-                                  "24 bits",   "00:00:00.000", "Regions", "00:00:00.000"};
+    const char* const widest[] = {"999.99 kB", "AIFF-C",       "44100.00 Hz", "2 (stereo)",
+                                  "24 bits",   "00:00:00.000", "Regions",     "00:00:00.000"};
     const QFontMetrics text(inputTable->font()), title(inputTable->horizontalHeader()->font());
     for (int column = InputListModel::kFilenameColumn + 1; column < InputListModel::kColumnCount;
          ++column) {
@@ -852,7 +852,8 @@ void MainController::finishAddRun() {
                                "Please rename them in the Finder, if possible."),
                             duplicates);
     if (!rejected.isEmpty())
-        groups.emplace_back(Tr("The following files were not recognized as sound files."), rejected);
+        groups.emplace_back(Tr("The following files were not recognized as sound files."),
+                            rejected);
     if (!groups.empty()) {
         showAddFilesErrors(groups);
     } else if (added == 0) {
@@ -864,7 +865,8 @@ void MainController::finishAddRun() {
     if (!filesToAdd.isEmpty() && !terminating_) startAddRun();
 }
 
-void MainController::showAddFilesErrors(const std::vector<std::pair<QString, QStringList>>& groups) {
+void MainController::showAddFilesErrors(
+    const std::vector<std::pair<QString, QStringList>>& groups) {
     if (!addErrors_)
         addErrors_ = new AddFilesErrorsController(services_.workspace, services_.dialogs,
                                                   services_.alerts, window_);

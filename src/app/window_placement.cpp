@@ -89,8 +89,8 @@ void PlaceWindow(QWidget* window, const QWidget* anchor) {
                                 : window->frameGeometry();
         target = BringOnto(frame, anchorFrame, area);
     } else {
-        target = CentredOver(QRect(QPoint(0, 0), inner).marginsAdded(margins).size(),
-                             anchorFrame, area);
+        target =
+            CentredOver(QRect(QPoint(0, 0), inner).marginsAdded(margins).size(), anchorFrame, area);
     }
     const QSize fitted = target.marginsRemoved(margins).size();
     if (fitted != inner) window->resize(fitted);

@@ -203,7 +203,8 @@ TEST_F(InputTest, TheDialogTakesFilesAndFoldersTogether) {
     dialog.selectPath(QString::fromStdString(in + "/sub"), true);
     QStringList chosen = dialog.selectedPaths();
     chosen.sort();
-    const QStringList both{QString::fromStdString(in + "/a.wav"), QString::fromStdString(in + "/sub")};
+    const QStringList both{QString::fromStdString(in + "/a.wav"),
+                           QString::fromStdString(in + "/sub")};
     EXPECT_EQ(chosen, both);
     // Add chooses them, the folder included (it is not entered).
     dialog.accept();

@@ -109,7 +109,8 @@ TEST_F(AppTest, TheInputPageAtItsFirstSize) {
               ui.inputFileTableView->viewport()->width());
     // Between the table and the buttons: the window's own colour only.
     const QImage shot = c->window()->grab().toImage();
-    const QPoint tableBottom = ui.inputFileTableView->mapTo(c->window(), QPoint(0, ui.inputFileTableView->height()));
+    const QPoint tableBottom =
+        ui.inputFileTableView->mapTo(c->window(), QPoint(0, ui.inputFileTableView->height()));
     const int buttonsTop = ui.addFilesButton->mapTo(c->window(), QPoint(0, 0)).y();
     const QRgb plain = c->window()->palette().color(QPalette::Window).rgb();
     int others = 0;

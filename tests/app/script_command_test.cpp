@@ -82,12 +82,12 @@ TEST_F(ScriptCommandTest, ConvertDoesNothingUnlessAStartIsAllowedAndSaysWhy) {
     const std::string out = c->destFolder;
     auto inputs = c->inputFiles;
     const Row rows[] = {
-        {"playing", [&] { playback.playing = true; }, [&] { playback.playing = false; },
-         kBusyError, "A file is playing"},
+        {"playing", [&] { playback.playing = true; }, [&] { playback.playing = false; }, kBusyError,
+         "A file is playing"},
         {"adding", [&] { c->addingFiles = true; }, [&] { c->addingFiles = false; }, kBusyError,
          "Files are being added"},
-        {"sorting", [&] { c->sortingFiles = true; }, [&] { c->sortingFiles = false; },
-         kBusyError, "Files are being added"},
+        {"sorting", [&] { c->sortingFiles = true; }, [&] { c->sortingFiles = false; }, kBusyError,
+         "Files are being added"},
         {"driver running", [&] { c->conversionProcess().setRunning(true); },
          [&] { c->conversionProcess().setRunning(false); }, kBusyError, "A batch is running"},
         {"no inputs", [&] { c->inputFiles.clear(); }, [&] { c->inputFiles = inputs; },
@@ -142,7 +142,8 @@ TEST_F(ScriptCommandTest, OpenTakesFullPathsOfWhatExistsAndListsTheRest) {
     const QString good = QString::fromStdString(dir / "in.wav");
     const QString missing = QString::fromStdString(dir / "gone.wav");
     const QString loop = QString::fromStdString(dir / "loop-a");
-    const QDBusMessage reply = Reply("Open", {QStringList{"in.wav", good, missing, "./folder", loop}});
+    const QDBusMessage reply =
+        Reply("Open", {QStringList{"in.wav", good, missing, "./folder", loop}});
     EXPECT_EQ(added, QStringList{good});
     ASSERT_EQ(reply.type(), QDBusMessage::ErrorMessage);
     EXPECT_EQ(reply.errorName(), kBadPathsError);
@@ -157,9 +158,10 @@ TEST_F(ScriptCommandTest, OpenTakesFullPathsOfWhatExistsAndListsTheRest) {
             texts << table->topLevelItem(i)->child(k)->text(0);
         return texts;
     };
-    EXPECT_EQ(group(0), QStringList({"The following paths are not full paths (starting with \"/\"), "
-                                     "so they were not added.",
-                                     "in.wav", "./folder"}));
+    EXPECT_EQ(group(0),
+              QStringList({"The following paths are not full paths (starting with \"/\"), "
+                           "so they were not added.",
+                           "in.wav", "./folder"}));
     EXPECT_EQ(group(1), QStringList({"The following files or folders do not exist.", missing}));
     EXPECT_EQ(group(2),
               QStringList({"The following files or folders could not be examined: Too many "
@@ -183,7 +185,8 @@ TEST_F(ScriptCommandTest, RefusedPathsJoinTheReportOfTheRunUnderWay) {
     QObject::connect(c.get(), &MainController::filesAdded, [&done] { done = true; });
     const QString notes = QString::fromStdString(dir / "notes.txt");
     const QString missing = QString::fromStdString(dir / "gone.wav");
-    EXPECT_FALSE(Call("Open", {QStringList{QString::fromStdString(dir / "in.wav"), notes, missing}}));
+    EXPECT_FALSE(
+        Call("Open", {QStringList{QString::fromStdString(dir / "in.wav"), notes, missing}}));
     ASSERT_TRUE(PumpUntil([&done] { return done; }));
     EXPECT_EQ(c->inputFiles.size(), 1u);
     QTreeWidget* table = c->addFilesErrors()->table();

@@ -27,12 +27,15 @@ TEST(WindowPlacement, FramesAreFittedCentredAndBroughtOntoTheScreen) {
         {{200, 100, 300, 200}, {200, 100, 300, 200}, {200, 100, 300, 200}},  // inside
         {{950, 700, 300, 200}, {800, 600, 300, 200}, {800, 600, 300, 200}},  // over the corner
         {{0, -50, 300, 200}, {100, 0, 300, 200}, {100, 0, 300, 200}},        // over the top left
-        {{50, 0, 1200, 900}, {100, 0, 1000, 800}, {100, 0, 1000, 800}},      // larger than the screen
-        {{3000, 3000, 300, 200}, {800, 600, 300, 200}, {350, 250, 300, 200}},  // a screen that is gone
+        {{50, 0, 1200, 900}, {100, 0, 1000, 800}, {100, 0, 1000, 800}},  // larger than the screen
+        {{3000, 3000, 300, 200},
+         {800, 600, 300, 200},
+         {350, 250, 300, 200}},  // a screen that is gone
     };
     for (const Row& r : rows) {
         EXPECT_EQ(FitInside(r.frame, area), r.fitted) << r.frame.x() << "," << r.frame.y();
-        EXPECT_EQ(BringOnto(r.frame, anchor, area), r.broughtOnto) << r.frame.x() << "," << r.frame.y();
+        EXPECT_EQ(BringOnto(r.frame, anchor, area), r.broughtOnto)
+            << r.frame.x() << "," << r.frame.y();
     }
     EXPECT_EQ(CentredOver({300, 200}, anchor, area), QRect(350, 250, 300, 200));
     EXPECT_EQ(CentredOver({300, 200}, QRect(950, 750, 100, 100), area), QRect(800, 600, 300, 200));

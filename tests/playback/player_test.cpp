@@ -172,9 +172,9 @@ TEST_F(PlayerTest, AfterTheBlipAStartPlaysTheFileItFollowed) {
         Run();
         player_->start();
         Run();
-        EXPECT_EQ(out_->runs, (std::vector<uint32_t>{ended->numFrames(), kBlipFrames,
-                                                    ended->numFrames(), kBlipFrames,
-                                                    ended->numFrames(), kBlipFrames}));
+        EXPECT_EQ(out_->runs,
+                  (std::vector<uint32_t>{ended->numFrames(), kBlipFrames, ended->numFrames(),
+                                         kBlipFrames, ended->numFrames(), kBlipFrames}));
     }
     // Stopped or paused during the blip, or the blip switched off while it plays.
     for (int how = 0; how < 3; ++how) {
