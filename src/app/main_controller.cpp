@@ -597,24 +597,42 @@ bool MainController::convert() {
     for (const auto& input : inputFiles) paths.push_back(input->path());
     batchFileCount_ = BatchFileCount(paths);
 
-    for (const auto& input : inputFiles) {
-        if (!input->isDirectory()) continue;
-        const QString inputPath = QString::fromStdString(input->path());
-        if (IsSameOrInside(destFolder, input->path())) {
-            services_.alerts->run(
-                window_, Tr("Error: output folder inside input folder"),
-                FormatObjects(Tr("The output folder is inside the input folder '%@', which is not "
-                                 "allowed, because Corvane would try to create an endless chain "
-                                 "of nested folders.\n\nPlease specify another location for the "
-                                 "converted audio files."),
-                              {inputPath}));
-            return false;
-        }
-        if (IsSameOrInside(input->path(), destFolder)) {
-            const std::string last = FolderName(input->path());
-            for (const auto& conv : toRun) {
-                if (last != ConvNameFormatter::stringForObjectValue(conv->conversionName()))
-                    continue;
+    std::vector<BatchInput> inputs;
+    for (const auto& input : inputFiles) inputs.push_back({input->path(), input->isDirectory()});
+    std::vector<BatchConversion> conversions;
+    for (const auto& conv : toRun)
+        conversions.push_back({conv->conversionName(),
+                               ConvNameFormatter::stringForObjectValue(conv->conversionName())});
+    // Without "Easy Thru" an existing conversion folder is used only when the user agrees.
+    std::function<bool(const std::string&)> useExisting;
+    if (!defaults().GetBool("Easy Thru")) {
+        useExisting = [this](const std::string& name) {
+            return services_.alerts->run(
+                       window_, Tr("Warning: output folder already exists"),
+                       FormatObjects(
+                           Tr("The folder where converted audio files should be created using "
+                              "the conversion named: '%@' already exists inside the specified "
+                              "output folder.\n\nDo you want to keep using the existing "
+                              "folder, or would you like to specify a different output "
+                              "folder?"),
+                           {QString::fromStdString(name)}),
+                       Tr("Choose Different Destination"), Tr("Use Existing Folder")) != 1;
+        };
+    }
+    if (const auto refusal = CheckBatchFolders(inputs, conversions, destFolder, useExisting)) {
+        const QString path = QString::fromStdString(refusal->path);
+        switch (refusal->problem) {
+            case FolderProblem::kOutputInsideInput:
+                services_.alerts->run(
+                    window_, Tr("Error: output folder inside input folder"),
+                    FormatObjects(
+                        Tr("The output folder is inside the input folder '%@', which is not "
+                           "allowed, because Corvane would try to create an endless chain "
+                           "of nested folders.\n\nPlease specify another location for the "
+                           "converted audio files."),
+                        {path}));
+                break;
+            case FolderProblem::kInputNamedLikeConversion:
                 services_.alerts->run(
                     window_, Tr("Error: input folder with same name as an active conversion"),
                     FormatObjects(
@@ -623,44 +641,24 @@ bool MainController::convert() {
                            "allowed, because Corvane would try to create an endless chain of "
                            "nested folders.\n\nPlease specify another location for the "
                            "converted audio files."),
-                        {inputPath}));
-                return false;
-            }
+                        {path}));
+                break;
+            case FolderProblem::kExistingFolderDeclined:
+                break;  // the user has chosen
+            case FolderProblem::kCannotMakeFolder:
+                services_.alerts->run(
+                    window_, Tr("Error: could not create output folder"),
+                    FormatObjects(Tr("The necessary output folder named: '%@' could not be "
+                                     "created.\n\nPlease check if you have write permission "
+                                     "for the destination folder: '%@'."),
+                                  {path, QString::fromStdString(destFolder)}));
+                break;
         }
+        return false;
     }
 
     bool redither = false;
-    for (const auto& conv : toRun) {
-        const std::string folder =
-            destFolder + "/" + ConvNameFormatter::stringForObjectValue(conv->conversionName());
-        std::error_code ec;
-        const auto status = std::filesystem::symlink_status(folder, ec);
-        const bool exists = std::filesystem::exists(status);
-        const bool isFolder = std::filesystem::is_directory(folder, ec);
-        if (exists && isFolder && !defaults().GetBool("Easy Thru")) {
-            const int answer = services_.alerts->run(
-                window_, Tr("Warning: output folder already exists"),
-                FormatObjects(Tr("The folder where converted audio files should be created using "
-                                 "the conversion named: '%@' already exists inside the specified "
-                                 "output folder.\n\nDo you want to keep using the existing "
-                                 "folder, or would you like to specify a different output "
-                                 "folder?"),
-                              {QString::fromStdString(conv->conversionName())}),
-                Tr("Choose Different Destination"), Tr("Use Existing Folder"));
-            if (answer == 1) return false;
-        }
-        // Something that is not a folder cannot take the converted files.
-        if ((exists && !isFolder) || (!exists && !std::filesystem::create_directory(folder, ec))) {
-            services_.alerts->run(
-                window_, Tr("Error: could not create output folder"),
-                FormatObjects(Tr("The necessary output folder named: '%@' could not be created."
-                                 "\n\nPlease check if you have write permission for the "
-                                 "destination folder: '%@'."),
-                              {QString::fromStdString(folder), QString::fromStdString(destFolder)}));
-            return false;
-        }
-        redither = redither || conv->needsRedither();
-    }
+    for (const auto& conv : toRun) redither = redither || conv->needsRedither();
     if (redither && fillDither(0) != 0) {
         services_.alerts->run(window_, Tr("Error"), Tr("Could not create dither table"));
         return false;
