@@ -278,6 +278,10 @@ private:
     void selectPage(int page);
     void followPlayerSetting(const platform::Notification& note);
     void setUpWindowControls();
+    void setUpOutputPage();
+    void setUpPlaybackControls();
+    // The log fed from the batch driver's reports (on the batch thread).
+    void observeBatchDriver();
     // The player's notifications: a file started, stopped or paused.
     void soundPlayStart();
     void soundPlayStop();
