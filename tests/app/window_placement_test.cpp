@@ -83,8 +83,9 @@ TEST_F(WindowPlacementTest, SmallWindowsOpenOverTheMainWindowOnItsScreen) {
         QWidget* errors = c->addFilesErrors();
         ExpectOnScreen(errors, "Files Not Added");
         // Over the main window: centred on it where the screen allows.
-        if (area.contains(main))
+        if (area.contains(main)) {
             EXPECT_LE((errors->frameGeometry().center() - main.center()).manhattanLength(), 2);
+        }
 
         // The remembered place of the progress window lies off every screen.
         ProgressController& progress = c->progressController();
