@@ -171,6 +171,36 @@ if [ $status -ne 0 ]; then
   exit 1
 fi
 echo "batch with a dangling link$([ $unreadable = 1 ] && echo " and an unreadable file"): ok"
+# ---- BEGIN script-command errors: a refused Convert and Open answer errors.
+# Convert without an output folder does nothing and answers NoOutputFolder.
+reply_of() {  # method, arguments...: the call's output, errors included
+  dbus-send --session --print-reply --dest=org.corvane.Corvane /org/corvane/Corvane \
+    "org.corvane.Corvane.$1" "${@:2}" 2>&1 || true
+}
+mv "$work/out" "$work/out-away"
+before=$(find "$work/out-away" | wc -l)
+got=$(reply_of Convert)
+mv "$work/out-away" "$work/out"
+sleep 0.5
+case "$got" in
+  *"org.corvane.Corvane.Error.NoOutputFolder: No output folder is set"*) ;;
+  *) echo "Convert without an output folder answered: $got"; exit 1 ;;
+esac
+[ "$(find "$work/out" | wc -l)" -eq "$before" ] || { echo "Convert without an output folder wrote"; exit 1; }
+# Open with a relative path answers BadPaths naming it, and adds the full one.
+got=$(reply_of Open "array:string:in/tone.wav,$work/in/missing.wav")
+case "$got" in
+  *"org.corvane.Corvane.Error.BadPaths: in/tone.wav"*"$work/in/missing.wav"*) ;;
+  *) echo "Open with a relative and a missing path answered: $got"; exit 1 ;;
+esac
+# The window listing them would cover the main window the clicks below aim at.
+if command -v xdotool >/dev/null 2>&1; then
+  for id in $(xdotool search --all --onlyvisible --pid "$pid" --name '^Files Not Added$' 2>/dev/null); do
+    xdotool windowunmap "$id"
+  done
+fi
+echo "script-command errors: ok"
+# ---- END script-command errors
 
 # ---- The window driven with xdotool: real drags with drag_peer as the other
 # application, read back from the preferences the quit sequence saves.

@@ -1,6 +1,16 @@
 // The enabling rule of the main window's commands.
 #include "app/action_enabling.h"
 
+StartRefusal WhyStartIsRefused(const UiState& s) {
+    if (s.driverRunning) return StartRefusal::batchRunning;
+    if (s.playerPlaying) return StartRefusal::filePlaying;
+    if (s.addingFiles || s.sortingFiles) return StartRefusal::addingFiles;
+    if (s.inputCount <= 0) return StartRefusal::noInputs;
+    if (!s.activeValidConversion) return StartRefusal::noConversion;
+    if (!s.outputFolderExists) return StartRefusal::noOutputFolder;
+    return StartRefusal::none;
+}
+
 bool IsActionEnabled(UiAction action, const UiState& s) {
     switch (action) {
         case UiAction::playFile:
@@ -32,8 +42,7 @@ bool IsActionEnabled(UiAction action, const UiState& s) {
         case UiAction::removeAll:
             return s.inputCount > 0;
         case UiAction::doStart:
-            return !s.playerPlaying && !s.addingFiles && !s.sortingFiles && !s.driverRunning &&
-                   s.inputCount > 0 && s.activeValidConversion && s.outputFolderExists;
+            return WhyStartIsRefused(s) == StartRefusal::none;
         case UiAction::showLastFileAddingErrors:
             return s.addFilesErrorWindowExists;
         case UiAction::showDestInFinder:

@@ -44,6 +44,22 @@ struct UiState {
     bool addFilesErrorWindowExists = false;
 };
 
+// Why a batch may not start in `state`: the first reason found, in this order
+// (a batch running, a file playing, files being added or sorted, no inputs, no
+// active valid conversion, no output folder); none when it may start. The
+// application itself refuses every start while it quits.
+enum class StartRefusal {
+    none,
+    quitting,
+    batchRunning,
+    filePlaying,
+    addingFiles,
+    noInputs,
+    noConversion,
+    noOutputFolder,
+};
+StartRefusal WhyStartIsRefused(const UiState& state);
+
 // Whether `action` is enabled in `state`. Emptying the output folder also
 // waits for an idle batch driver: a running batch writes into that folder.
 bool IsActionEnabled(UiAction action, const UiState& state);

@@ -76,3 +76,31 @@ uint32_t BatchFileCount(const std::vector<std::string>& paths) {
     }
     return count;
 }
+
+std::optional<FolderRefusal> CheckBatchFolders(
+    const std::vector<BatchInput>& inputs, const std::vector<BatchConversion>& conversions,
+    const std::string& outputFolder,
+    const std::function<bool(const std::string& conversionName)>& useExisting) {
+    for (const BatchInput& input : inputs) {
+        if (!input.isDirectory) continue;
+        if (IsSameOrInside(outputFolder, input.path))
+            return FolderRefusal{FolderProblem::kOutputInsideInput, input.path};
+        if (!IsSameOrInside(input.path, outputFolder)) continue;
+        const std::string name = FolderName(input.path);
+        for (const BatchConversion& conversion : conversions)
+            if (name == conversion.folderName)
+                return FolderRefusal{FolderProblem::kInputNamedLikeConversion, input.path};
+    }
+    for (const BatchConversion& conversion : conversions) {
+        const std::string folder = outputFolder + "/" + conversion.folderName;
+        std::error_code ec;
+        const bool exists = fs::exists(fs::symlink_status(folder, ec));
+        const bool isFolder = fs::is_directory(folder, ec);
+        if (exists && isFolder && useExisting && !useExisting(conversion.name))
+            return FolderRefusal{FolderProblem::kExistingFolderDeclined, folder};
+        // Something that is not a folder cannot take the converted files.
+        if ((exists && !isFolder) || (!exists && !fs::create_directory(folder, ec)))
+            return FolderRefusal{FolderProblem::kCannotMakeFolder, folder};
+    }
+    return std::nullopt;
+}

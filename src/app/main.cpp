@@ -13,6 +13,7 @@
 #include "app/corvane_app.h"
 #include "app/main_controller.h"
 #include "app/desktop_services.h"
+#include "app/window_placement.h"
 #include "platform/user_defaults.h"
 
 namespace {
@@ -66,7 +67,12 @@ int main(int argc, char** argv) {
     ScriptService script(&app, controller.get());
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (RegisterScriptService(&script, bus) == ScriptRegistration::kTakenByAnother) {
-        if (HandOverToRunningInstance(files, bus)) return 0;
+        QString refused;
+        if (HandOverToRunningInstance(files, bus, kApplicationId, &refused)) {
+            if (refused.isEmpty()) return 0;
+            std::fprintf(stderr, "corvane: not added:\n%s\n", qPrintable(refused));
+            return 1;
+        }
     }
 
     if (!controller->init()) {
@@ -76,6 +82,8 @@ int main(int argc, char** argv) {
     }
     controller->awakeFromNib();
     QuitOnSignals(controller.get());
+    // Its size cut to the screen; where it opens is the desktop's choice.
+    FitSizeToScreen(controller->window());
     controller->window()->show();
     if (!files.isEmpty()) controller->openPaths(files);
     const int status = app.exec();

@@ -1,63 +1,62 @@
+// The main controller's start-up, window set-up, pages, table layouts, the
+// enabling of its commands, logs and quitting. Its other seams have files of
+// their own: main_controller_{script,batch,add_files,output,playback}.cpp.
 #include "app/main_controller.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSlider>
 #include <QStackedWidget>
-#include <QCloseEvent>
-#include <QElapsedTimer>
-#include <QFileInfo>
-#include <QHeaderView>
-#include <QMainWindow>
-#include <QItemSelectionModel>
-#include <QSignalBlocker>
-#include <QUndoGroup>
-#include <QUndoStack>
-#include <QUrl>
 #include <QThread>
 #include <QTimer>
-#include <filesystem>
+#include <QUndoGroup>
+#include <QUndoStack>
 
-#include "app/add_files_dialog.h"
-#include "app/batch_start.h"
 #include "app/conversion_list_controller.h"
+#include "app/custom_sample_rates_window.h"
 #include "app/define_conversion_dialog.h"
+#include "app/desktop_services.h"
 #include "app/file_cell.h"
 #include "app/input_list.h"
 #include "app/log_window.h"
-#include "platform/resource_dir.h"
+#include "app/logger.h"
+#include "app/main_controller_parts.h"
 #include "app/main_window_views.h"
 #include "app/output_page.h"
-#include "app/update_check.h"
-#include "app/custom_sample_rates_window.h"
 #include "app/player_control.h"
 #include "app/preference_controller.h"
 #include "app/progress_controller.h"
 #include "app/table_sorting.h"
-#include "app/logger.h"
-#include "app/desktop_services.h"
+#include "app/update_check.h"
+#include "app/window_placement.h"
 #include "conversion/conv_spec.h"
 #include "conversion/qf_sound_file.h"
 #include "engine/conversion_process.h"
 #include "playback/named_sound.h"
 #include "playback/player.h"
-#include "foundation/paths.h"
-#include "foundation/string_utils.h"
+#include "platform/resource_dir.h"
 #include "platform/user_defaults.h"
-#include "soundfile/sample_conversion.h"
 #include "soundfile/sound_file.h"
 #include "ui_main_window.h"
+
+using controller_parts::IsFolder;
+using controller_parts::kLastUsedDestinationKey;
 
 const char* const XWConvertScriptCommandReceived = "XWConvertScriptCommandReceived";
 
 namespace {
 
-const char* const kLastUsedDestinationKey = "Last Used Destination";
 const char* const kLastUsedLogKey = "Last Used Log";
 const char* const kInputTableName = "inputFileTable";
 const char* const kConversionTableName = "conversionTable";
@@ -69,34 +68,10 @@ std::string LayoutKey(const char* tableName) {
     return std::string("NSTableView Columns ") + tableName;
 }
 
-bool IsFolder(const std::string& path) {
-    std::error_code ec;
-    return !path.empty() && std::filesystem::is_directory(path, ec);
-}
-
 bool OnInterfaceThread() {
     return QCoreApplication::instance() &&
            QThread::currentThread() == QCoreApplication::instance()->thread();
 }
-
-}  // namespace
-
-namespace {
-
-// One entry inserted into or removed from the input list, undoably.
-class InputFileCommand : public QUndoCommand {
-public:
-    InputFileCommand(MainController* c, InputFilePtr entry, int index, bool insert)
-        : c_(c), entry_(std::move(entry)), index_(index), insert_(insert) {}
-    void redo() override { insert_ ? c_->insertFile(entry_, index_) : void(index_ = c_->deleteFile(entry_)); }
-    void undo() override { insert_ ? void(c_->deleteFile(entry_)) : c_->insertFile(entry_, index_); }
-
-private:
-    MainController* c_;
-    InputFilePtr entry_;
-    int index_;
-    bool insert_;
-};
 
 }  // namespace
 
@@ -165,47 +140,7 @@ bool MainController::init() {
 
     observe(XWConvertScriptCommandReceived, nullptr, &MainController::asConvert);
     observe(UserCancelledNotification, nullptr, &MainController::handleUserCancelled);
-    // The log is fed on the batch thread, where the driver posts.
-    auto& center = platform::NotificationCenter::Default();
-    ConversionProcess* process = conversionProcess_.get();
-    observers_.push_back(center.AddObserver(
-        QFConversionHeaderNotification, process, [this](const platform::Notification&) {
-            if (!logger_) return;
-            if (auto conv = conversionProcess_->curConvSpec()) logger_->logConversionHeader(*conv);
-        }));
-    observers_.push_back(center.AddObserver(QFConversionFooterNotification, process,
-                                            [this](const platform::Notification&) {
-                                                if (logger_) logger_->logConversionFooter();
-                                            }));
-    const auto logName = [this](const platform::Notification& n) {
-        const plist::Value* path = n.object.find(kInputPathKey);
-        const std::string input = path ? path->asString() : std::string();
-        std::string name = QFSoundFile(input).name();
-        if (defaults().GetBool("Full Paths Into Log")) {
-            const std::string parent = input.substr(0, input.find_last_of('/') + 1);
-            name = parent + name;
-        }
-        return name;
-    };
-    observers_.push_back(center.AddObserver(
-        QFConversionSuccessNotification, process,
-        [this, logName](const platform::Notification& n) {
-            if (!logger_) return;
-            const plist::Value* comment = n.object.find(kCommentKey);
-            logger_->logDoneMessage(logName(n), comment ? std::optional<std::string>(
-                                                              comment->asString())
-                                                        : std::nullopt);
-            const int64_t count = defaults().GetInteger("Number of Files Ever Converted");
-            defaults().Set("Number of Files Ever Converted", count + 1);
-        }));
-    observers_.push_back(center.AddObserver(
-        QFConversionFailureNotification, process,
-        [this, logName](const platform::Notification& n) {
-            if (!logger_) return;
-            const plist::Value* error = n.object.find(kErrorKey);
-            logger_->logErrorMessage(logName(n),
-                                     static_cast<OSErr>(error ? error->asInteger() : 0));
-        }));
+    observeBatchDriver();
 
     if (boot_.mp3EncoderTooOld) {
         QString message = Tr(
@@ -257,6 +192,7 @@ int MainController::editConversion(const std::shared_ptr<ConvSpec>& conversion,
     DefineConvController& dialog = defineConversionDialog();
     dialog.setNames(takenNames);
     dialog.setConvSpec(conversion);
+    PlaceWindow(&dialog, window_);
     return services_.runDefineConversion ? services_.runDefineConversion(dialog) : dialog.exec();
 }
 
@@ -270,10 +206,6 @@ void MainController::selectPage(int page) {
     if (page == 1) ui_->conversionTableView->setFocus();
     if (page == 2) updateOutputView();
     validateUserInterfaceItems();
-}
-
-void MainController::handleUserCancelled() {
-    if (conversionProcess_) conversionProcess_->setShouldStop(true);
 }
 
 void MainController::showInput() { selectPage(0); }
@@ -303,19 +235,6 @@ void MainController::unrecognizedFileHandling() {
 void MainController::showLoggingPreferences() {
     showPrefs();
     prefCtrl_->selectLoggingTab();
-}
-
-void MainController::followPlayerSetting(const platform::Notification& note) {
-    const bool blip = note.name == XWBlipAtEndChanged;
-    const bool on = defaults().GetBool(blip ? "Blip At End" : "Auto Play Next");
-    // The window's own change is already shown.
-    if (ui_ && note.sender != this) {
-        QCheckBox* box = blip ? ui_->blipAtEndCheckbox : ui_->autoPlayNextCheckbox;
-        const QSignalBlocker quiet(box);
-        box->setChecked(on);
-    }
-    if (Player* player = ownPlayer_ ? ownPlayer_->player() : nullptr)
-        blip ? player->setBlipAtEnd(on) : player->setAutoPlayNext(on);
 }
 
 void MainController::validateUserInterfaceItems() {
@@ -389,6 +308,18 @@ void MainController::awakeFromNib() {
         {"playable"});
     inputTable->horizontalHeader()->resizeSection(InputListModel::kPlayableColumn, 28);
     inputTable->horizontalHeader()->resizeSection(InputListModel::kFilenameColumn, 220);
+    // The property columns as wide as their longest usual value, so that all
+    // up to the length fit the window's first size.
+    const char* const widest[] = {"999.99 kB", "AIFF-C",       "44100.00 Hz", "2 (stereo)",
+                                  "24 bits",   "00:00:00.000", "Regions",     "00:00:00.000"};
+    const QFontMetrics text(inputTable->font()), title(inputTable->horizontalHeader()->font());
+    for (int column = InputListModel::kFilenameColumn + 1; column < InputListModel::kColumnCount;
+         ++column) {
+        const QString header = inputModel_->headerData(column, Qt::Horizontal).toString();
+        const int width = std::max(text.horizontalAdvance(QString::fromLatin1(widest[column - 2])),
+                                   title.horizontalAdvance(header));
+        inputTable->horizontalHeader()->resizeSection(column, width + 16);
+    }
     ui_->inputFileTableView->verticalHeader()->hide();
     restoreTableLayout(ui_->inputFileTableView, kInputTableName);
 
@@ -513,411 +444,11 @@ void MainController::updateConversionView() {
     validateUserInterfaceItems();
 }
 
-void MainController::setDestFolder(const std::string& path) {
-    destFolder = path;
-    if (!path.empty()) defaults().Set(kLastUsedDestinationKey, path);
-    updateOutputView();
-}
-
-bool MainController::validateStart() {
-    const bool ok = booted_ && !terminating_ && conversionProcess_ &&
-                    IsActionEnabled(UiAction::doStart, uiState());
-    if (ui_) {
-        ui_->startButton->setEnabled(ok);
-        ui_->startAction->setEnabled(ok);
-    }
-    return ok;
-}
-
-void MainController::asConvert() {
-    if (validateStart()) doStart();
-}
-
-bool MainController::doStart() {
-    if (!validateStart()) return false;
-    shouldStartFade_ = true;
-    if (!convert()) return false;
-    if (shouldStartFade_ && window_) {
-        validateUserInterfaceItems();
-        windowAlpha_ = 1.0;
-        if (!fadeTimer_) {
-            fadeTimer_ = new QTimer(this);
-            connect(fadeTimer_, &QTimer::timeout, this, &MainController::handleWindowFade);
-        }
-        fadeTimer_->start(50);
-    }
-    return true;
-}
-
-void MainController::handleWindowFade() {
-    if (!window_) return;
-    // 14 steps from 1.0 down to 0.025, then hidden.
-    if (windowAlpha_ > 0.0001) {
-        window_->setWindowOpacity(windowAlpha_);
-        windowAlpha_ -= 0.075;
-    } else {
-        window_->hide();
-        fadeTimer_->stop();
-    }
-}
-
-ProgressController* MainController::progressWindow() const { return progressCtrl_.data(); }
-
-ProgressController& MainController::progressController() {
-    if (!progressCtrl_) {
-        progressCtrl_ = new ProgressController(*conversionProcess_, defaults(), window_);
-        connect(progressCtrl_, &ProgressController::engineDone, this, &MainController::engineDone);
-    }
-    return *progressCtrl_;
-}
-
-bool MainController::convert() {
-    std::vector<std::shared_ptr<ConvSpec>> toRun;
-    for (const auto& conv : convSpecs)
-        if (conv->active() && conv->valid()) toRun.push_back(conv);
-    std::vector<std::string> paths;
-    for (const auto& input : inputFiles) paths.push_back(input->path());
-    batchFileCount_ = BatchFileCount(paths);
-
-    for (const auto& input : inputFiles) {
-        if (!input->isDirectory()) continue;
-        const QString inputPath = QString::fromStdString(input->path());
-        if (IsSameOrInside(destFolder, input->path())) {
-            services_.alerts->run(
-                window_, Tr("Error: output folder inside input folder"),
-                FormatObjects(Tr("The output folder is inside the input folder '%@', which is not "
-                                 "allowed, because Corvane would try to create an endless chain "
-                                 "of nested folders.\n\nPlease specify another location for the "
-                                 "converted audio files."),
-                              {inputPath}));
-            return false;
-        }
-        if (IsSameOrInside(input->path(), destFolder)) {
-            const std::string last = FolderName(input->path());
-            for (const auto& conv : toRun) {
-                if (last != ConvNameFormatter::stringForObjectValue(conv->conversionName()))
-                    continue;
-                services_.alerts->run(
-                    window_, Tr("Error: input folder with same name as an active conversion"),
-                    FormatObjects(
-                        Tr("The input folder '%@' is inside the output folder (which is OK), but "
-                           "it has the same name as one of the active conversions. This is not "
-                           "allowed, because Corvane would try to create an endless chain of "
-                           "nested folders.\n\nPlease specify another location for the "
-                           "converted audio files."),
-                        {inputPath}));
-                return false;
-            }
-        }
-    }
-
-    bool redither = false;
-    for (const auto& conv : toRun) {
-        const std::string folder =
-            destFolder + "/" + ConvNameFormatter::stringForObjectValue(conv->conversionName());
-        std::error_code ec;
-        const auto status = std::filesystem::symlink_status(folder, ec);
-        const bool exists = std::filesystem::exists(status);
-        const bool isFolder = std::filesystem::is_directory(folder, ec);
-        if (exists && isFolder && !defaults().GetBool("Easy Thru")) {
-            const int answer = services_.alerts->run(
-                window_, Tr("Warning: output folder already exists"),
-                FormatObjects(Tr("The folder where converted audio files should be created using "
-                                 "the conversion named: '%@' already exists inside the specified "
-                                 "output folder.\n\nDo you want to keep using the existing "
-                                 "folder, or would you like to specify a different output "
-                                 "folder?"),
-                              {QString::fromStdString(conv->conversionName())}),
-                Tr("Choose Different Destination"), Tr("Use Existing Folder"));
-            if (answer == 1) return false;
-        }
-        // Something that is not a folder cannot take the converted files.
-        if ((exists && !isFolder) || (!exists && !std::filesystem::create_directory(folder, ec))) {
-            services_.alerts->run(
-                window_, Tr("Error: could not create output folder"),
-                FormatObjects(Tr("The necessary output folder named: '%@' could not be created."
-                                 "\n\nPlease check if you have write permission for the "
-                                 "destination folder: '%@'."),
-                              {QString::fromStdString(folder), QString::fromStdString(destFolder)}));
-            return false;
-        }
-        redither = redither || conv->needsRedither();
-    }
-    if (redither && fillDither(0) != 0) {
-        services_.alerts->run(window_, Tr("Error"), Tr("Could not create dither table"));
-        return false;
-    }
-    LoggerOptions options;
-    options.defaults = &defaults();
-    options.version = services_.version;
-    Workspace* workspace = services_.workspace;
-    // The finish step runs on this thread (engineDone).
-    options.fileChanged = [workspace](const std::string& path) {
-        workspace->noteFileChanged(QString::fromStdString(path));
-    };
-    logger_ = std::make_unique<Logger>(destFolder, std::move(options));
-    // The window observes the driver's start before the thread can post it.
-    ProgressController& progress = progressController();
-    conversionProcess_->startConversion(paths, toRun, destFolder,
-                                        EngineSettings::FromDefaults(defaults()));
-    progress.startPolling(static_cast<int32_t>(std::min<uint32_t>(batchFileCount_, INT32_MAX)),
-                          static_cast<uint32_t>(toRun.size()));
-    validateStart();
-    emit batchStarted();
-    return true;
-}
-
-void MainController::engineDone() {
-    if (!logger_) return;
-    shouldStartFade_ = false;
-    if (fadeTimer_) fadeTimer_->stop();
-    conversionProcess_->waitUntilDone();
-    logger_->setNumWarnings(static_cast<int32_t>(conversionProcess_->warnings()));
-    const bool kept = logger_->finishLogFile();
-    const bool fatal = logger_->fatal();
-    const std::string logPath = logger_->logPath();
-    logger_.reset();
-    if (window_) {
-        window_->setWindowOpacity(1.0);
-        if (!terminating_) {
-            window_->show();
-            window_->raise();
-            window_->activateWindow();
-        }
-    }
-    validateUserInterfaceItems();
-    if (!terminating_ && defaults().GetBool("Beep When Done")) {
-        const std::string sound = fatal ? "Toeter" : "Pieieng";
-        if (services_.playSound) {
-            services_.playSound(sound);
-        } else {
-            if (!sounds_) sounds_ = std::make_unique<NamedSoundPlayer>();
-            sounds_->Play(sound);
-        }
-    }
-    // Only the log this batch kept is opened, never an earlier batch's.
-    if (!terminating_ && kept && defaults().GetBool("Save Log") && defaults().GetBool("Open Log") &&
-        (!defaults().GetBool("Only Open When Errors") || conversionProcess_->err() != 0)) {
-        if (!logPath.empty() && QFileInfo::exists(QString::fromStdString(logPath)))
-            openLog(QString::fromStdString(logPath));
-    }
-    emit batchFinished();
-}
-
 void MainController::encodeConvSpecs() {
     if (conversionList_)
         conversionList_->encodeConvSpecs();
     else
         defaults().Set(kConversionsDefaultsKey, EncodeConvSpecs(convSpecs));
-}
-
-void MainController::openPaths(const QStringList& paths) {
-    if (terminating_) return;
-    QStringList toAdd;
-    for (const QString& path : paths) {
-        if (QFileInfo(path).suffix().compare("xwl", Qt::CaseInsensitive) == 0)
-            openLog(path);
-        else
-            toAdd << path;
-    }
-    if (!toAdd.isEmpty()) setFilesToAdd(toAdd);
-}
-
-void MainController::setFilesToAdd(const QStringList& paths) {
-    if (terminating_ || paths.isEmpty()) return;
-    if (services_.addFiles) {
-        services_.addFiles(paths);
-        return;
-    }
-    // A new run waits for the one going on.
-    filesToAdd << paths;
-    if (!addingFiles) startAddRun();
-}
-
-void MainController::addFile() {
-    showInput();
-    const QStringList paths = services_.chooseFilesToAdd
-                                  ? services_.chooseFilesToAdd(window_)
-                                  : [this] {
-                                        AddFilesDialog dialog(window_);
-                                        return dialog.exec() == QDialog::Accepted
-                                                   ? dialog.selectedPaths()
-                                                   : QStringList();
-                                    }();
-    if (!paths.isEmpty()) setFilesToAdd(paths);
-}
-
-void MainController::startAddRun() {
-    const QStringList paths = filesToAdd;
-    filesToAdd.clear();
-    // Set before the worker starts: a tick never takes a run not yet begun for one ended.
-    addingFiles = true;
-    addWorker_ = std::make_unique<AddFilesWorker>(paths);
-    if (ui_) {
-        ui_->fileAddProgressMessageTextField->setText(Tr("Examining input files..."));
-        ui_->fileAddProgressIndicator->setRange(0, static_cast<int>(paths.size()));
-        ui_->fileAddProgressIndicator->setValue(0);
-        ui_->fileAddProgressIndicator->show();
-    }
-    if (!addTimer_) {
-        addTimer_ = new QTimer(this);
-        connect(addTimer_, &QTimer::timeout, this, &MainController::updateAddProgress);
-    }
-    addTimer_->start(300);
-    validateUserInterfaceItems();
-}
-
-void MainController::updateAddProgress() {
-    if (!addWorker_) return;
-    if (!addWorker_->done()) {
-        if (ui_) {
-            ui_->fileAddProgressIndicator->setValue(addWorker_->examined());
-            ui_->fileAddProgressMessageTextField->setText(FormatObjects(
-                Tr("Examining file %d of %d"),
-                {QString::number(addWorker_->examined()), QString::number(addWorker_->total())}));
-        }
-        return;
-    }
-    finishAddRun();
-}
-
-void MainController::waitForAddRun() {
-    if (addWorker_) addWorker_->wait();
-}
-
-void MainController::finishAddRun() {
-    if (addTimer_) addTimer_->stop();
-    addWorker_->wait();
-    const InputFileList results = addWorker_->results();
-    addWorker_.reset();
-    const int action = static_cast<int>(defaults().GetInteger("Unrecognized Input File Action"));
-    QStringList rejected, duplicates;
-    int added = 0;
-    for (const InputFilePtr& entry : results) {
-        if (!entry) continue;
-        switch (DecideAddition(*entry, action, inputFileNames, inputFiles)) {
-            case AddDecision::kRejected:
-                rejected << QString::fromStdString(entry->path());
-                break;
-            case AddDecision::kDuplicate:
-                duplicates << QString::fromStdString(entry->path());
-                break;
-            case AddDecision::kDroppedSilently:
-                break;
-            case AddDecision::kAdd:
-                if (action == 2 && entry->descriptor().empty())
-                    entry->setDescriptor(
-                        services_.workspace->typeName(QString::fromStdString(entry->path()))
-                            .toStdString());
-                if (added++ == 0) inputUndo_->beginMacro(Tr("Add File(s)"));
-                inputUndo_->push(new InputFileCommand(this, entry, -1, true));
-                break;
-        }
-    }
-    if (added) inputUndo_->endMacro();
-    addingFiles = false;
-    sortingFiles = true;
-    doInputSort();
-    sortingFiles = false;
-    if (ui_) {
-        ui_->fileAddProgressMessageTextField->clear();
-        ui_->fileAddProgressIndicator->setValue(0);
-        ui_->fileAddProgressIndicator->hide();
-    }
-    updateInputView();
-    if (!duplicates.isEmpty() || !rejected.isEmpty()) {
-        if (!addErrors_)
-            addErrors_ = new AddFilesErrorsController(services_.workspace, services_.dialogs,
-                                                      services_.alerts, window_);
-        addErrors_->reset();
-        if (!duplicates.isEmpty())
-            addErrors_->setPaths(duplicates,
-                                 Tr("The following files have names that are already in the "
-                                    "list. Please rename them in the Finder, if possible."));
-        if (!rejected.isEmpty())
-            addErrors_->setPaths(rejected,
-                                 Tr("The following files were not recognized as sound files."));
-        addErrors_->show();
-        addErrors_->raise();
-    } else if (added == 0) {
-        services_.alerts->run(window_, Tr("No Files Added"),
-                              Tr("There were no recognizable sound files among the files you "
-                                 "selected, so none were added."));
-    }
-    emit filesAdded();
-    if (!filesToAdd.isEmpty() && !terminating_) startAddRun();
-}
-
-AddFilesErrorsController* MainController::addFilesErrors() const { return addErrors_.data(); }
-
-int MainController::deleteFile(const InputFilePtr& entry) {
-    const auto it = std::find(inputFiles.begin(), inputFiles.end(), entry);
-    if (it == inputFiles.end()) return -1;
-    const int index = static_cast<int>(it - inputFiles.begin());
-    inputFiles.erase(it);
-    inputFileNames.erase(InputName(*entry));
-    if (ownPlayer_) ownPlayer_->setInputFiles(inputFiles);
-    updateInputView();
-    return index;
-}
-
-void MainController::insertFile(const InputFilePtr& entry, int index) {
-    const auto at = index < 0 || static_cast<size_t>(index) > inputFiles.size()
-                        ? inputFiles.end()
-                        : inputFiles.begin() + index;
-    inputFiles.insert(at, entry);
-    inputFileNames.insert(InputName(*entry));
-    if (ownPlayer_) ownPlayer_->setInputFiles(inputFiles);
-    updateInputView();
-}
-
-void MainController::removeEntries(const InputFileList& entries, const QString& name) {
-    if (entries.empty() || addingFiles) return;
-    inputUndo_->beginMacro(name);
-    for (const InputFilePtr& entry : entries)
-        inputUndo_->push(new InputFileCommand(this, entry, -1, false));
-    inputUndo_->endMacro();
-    if (ui_) ui_->inputFileTableView->clearSelection();
-    validateUserInterfaceItems();
-}
-
-void MainController::removeFile() {
-    if (!ui_) return;
-    InputFileList selected;
-    for (int row : SelectedRows(ui_->inputFileTableView->selectionModel()))
-        if (static_cast<size_t>(row) < inputFiles.size()) selected.push_back(inputFiles[static_cast<size_t>(row)]);
-    removeEntries(selected, Tr("Remove File(s)"));
-}
-
-void MainController::removeAll() {
-    const InputFileList all = inputFiles;  // the commands change the list
-    removeEntries(all, Tr("Remove All Files"));
-}
-
-void MainController::doInputSort() {
-    if (!inputModel_) {
-        std::stable_sort(inputFiles.begin(), inputFiles.end(),
-                         [](const InputFilePtr& a, const InputFilePtr& b) { return a->compare(*b) < 0; });
-        return;
-    }
-    // The selection follows its entries to their new rows.
-    InputFileList selected;
-    for (int row : SelectedRows(ui_->inputFileTableView->selectionModel()))
-        if (static_cast<size_t>(row) < inputFiles.size()) selected.push_back(inputFiles[static_cast<size_t>(row)]);
-    std::stable_sort(inputFiles.begin(), inputFiles.end(),
-                     [](const InputFilePtr& a, const InputFilePtr& b) { return a->compare(*b) < 0; });
-    inputModel_->reload();
-    std::vector<int> rows;
-    for (const InputFilePtr& entry : selected) {
-        const auto it = std::find(inputFiles.begin(), inputFiles.end(), entry);
-        if (it != inputFiles.end()) rows.push_back(static_cast<int>(it - inputFiles.begin()));
-    }
-    SelectRows(ui_->inputFileTableView->selectionModel(), rows);
-}
-
-void MainController::updateInputView() {
-    if (inputModel_) inputModel_->reload();
-    validateUserInterfaceItems();
 }
 
 LogWindow* MainController::openLog(const QString& path) {
@@ -929,6 +460,7 @@ LogWindow* MainController::openLog(const QString& path) {
         }
     }
     auto* w = new LogWindow(path, services_.alerts, services_.dialogs);
+    PlaceWindow(w, window_);
     w->show();
     return w;
 }
@@ -1009,12 +541,9 @@ void MainController::requestQuit() {
 }
 
 // ---------------------------------------------------------------------------
-// The window's controls: enabling, output page, playback, the other windows.
+// The window's controls: enabling, the menus, the other windows.
 
 namespace {
-
-// The varispeed slider works in hundredths of the player's 0.25-4 range.
-constexpr int kVariSpeedScale = 100;
 
 // Keeps the background filling its parent.
 class FillParent : public QObject {
@@ -1032,8 +561,6 @@ private:
 };
 
 }  // namespace
-
-Player* MainController::player() const { return ownPlayer_ ? ownPlayer_->player() : nullptr; }
 
 UiState MainController::uiState() const {
     UiState s;
@@ -1087,54 +614,12 @@ void MainController::setUpWindowControls() {
     background_->setGeometry(ui.centralWidget->rect());
     background_->lower();
     new FillParent(background_);
+    // The pages with a table cover it whole: no slice of it shows between the
+    // table and the buttons.
+    for (QWidget* page : {ui.inputPage, ui.conversionsPage}) page->setAutoFillBackground(true);
 
-    // The output page.
-    ui.fileDropView->setAcceptsDirectories(true);
-    ui.fileDropView->setOnlyNotifyOnDrop(true);
-    ui.fileDropView->setWorkspace(services_.workspace);
-    connect(ui.fileDropView, &FileDropView::fileDropped, this,
-            [this](FileDropView* view) { setDestFolder(view->filename().toStdString()); });
-    for (QLabel* icon : {ui.destFolderIcon, ui.destVolumeIcon}) icon->setFixedSize(32, 32);
-    outputPage_ = std::make_unique<OutputPage>(
-        OutputPageWidgets{ui.destFolderIcon, ui.outputFolderTextField, ui.destVolumeIcon,
-                          ui.volumeTextField, ui.outputFolderButton, ui.showInFinderButton},
-        *services_.workspace);
-    connect(ui.outputFolderButton, &QPushButton::clicked, this, &MainController::chooseFolder);
-    connect(ui.showInFinderButton, &QPushButton::clicked, this, &MainController::showDestInFinder);
-
-    // Playback.
-    connect(ui.playFileButton, &QPushButton::clicked, this, [this] {
-        if (player() && player()->isPlaying())
-            stopFile();
-        else
-            playFile();
-    });
-    connect(ui.playPrevButton, &QPushButton::clicked, this, &MainController::playPreviousFromInputList);
-    connect(ui.playNextButton, &QPushButton::clicked, this, &MainController::playNextFromInputList);
-    connect(ui.inputFileTableView, &QTableView::doubleClicked, this, &MainController::playFile);
-    ui.variSpeedSlider->setRange(25, 400);
-    connect(ui.variSpeedSlider, &QSlider::valueChanged, this, &MainController::doVariSpeed);
-    connect(ui.variSpeedTextField, &QLineEdit::editingFinished, this, [this] {
-        bool ok = false;
-        const double value = ui_->variSpeedTextField->text().toDouble(&ok);
-        if (ok) ui_->variSpeedSlider->setValue(static_cast<int>(value * kVariSpeedScale + 0.5));
-        ui_->variSpeedTextField->setText(
-            QString::number(ui_->variSpeedSlider->value() / double(kVariSpeedScale), 'f', 2));
-    });
-    showPlayButton(false);
-    playerView_ = new PlayerView(ui.inputPage);
-    playerView_->setPlayStopButton(ui.playFileButton);
-    playerView_->hide();
-    ui.inputPage->installEventFilter(playerView_);
-    for (QWidget* w : ui.inputPage->findChildren<QWidget*>()) w->installEventFilter(playerView_);
-    for (const char* name : {XWPlayerStartNotification, XWPlayerStopNotification,
-                             XWPlayerPauseNotification}) {
-        const bool start = name == XWPlayerStartNotification;
-        observers_.push_back(platform::NotificationCenter::Default().AddObserver(
-            name, nullptr, [this, start](const platform::Notification&) {
-                start ? soundPlayStart() : soundPlayStop();
-            }));
-    }
+    setUpOutputPage();
+    setUpPlaybackControls();
 
     // The menu commands.
     const std::pair<QAction*, void (MainController::*)()> commands[] = {
@@ -1199,149 +684,13 @@ void MainController::setUpWindowControls() {
     updateOutputView();
 }
 
-void MainController::updateOutputView() {
-    if (outputPage_) outputPage_->update(destFolder);
-    refreshActions();
-}
-
-void MainController::chooseFolder() {
-    showOutput();
-    const QString folder =
-        services_.dialogs->chooseFolder(window_, Tr("Please choose a folder for output files:"));
-    if (!folder.isEmpty()) setDestFolder(folder.toStdString());
-}
-
-void MainController::showDestInFinder() {
-    if (IsFolder(destFolder)) services_.workspace->open(QString::fromStdString(destFolder));
-}
-
-void MainController::emptyOutputFolder() {
-    // The command may arrive through its key while the rule says no.
-    if (!IsActionEnabled(UiAction::emptyOutputFolder, uiState())) return;
-    RunEmptyOutputFolder(*services_.alerts, window_, destFolder);
-    updateOutputView();
-}
-
-void MainController::showPlayButton(bool playing) {
-    if (!ui_) return;
-    const QPixmap image = ProgramImage(playing ? "stop" : "play");
-    if (image.isNull()) {
-        ui_->playFileButton->setText(playing ? QStringLiteral("■") : QStringLiteral("▶"));
-    } else {
-        ui_->playFileButton->setText(QString());
-        ui_->playFileButton->setIcon(QIcon(image));
-    }
-    ui_->playFileButton->setToolTip(playing ? Tr("Stop") : Tr("Play"));
-}
-
-void MainController::runPlayerCommand(const std::function<void(Player&)>& command) {
-    Player* p = player();
-    if (!p) return;
-    try {
-        command(*p);
-    } catch (const std::exception& e) {
-        // A file that cannot be played: said in an alert, the buttons back at rest.
-        services_.alerts->run(window_, Tr("Error"), QString::fromUtf8(e.what()));
-        soundPlayStop();
-        return;
-    }
-    if (inputModel_) inputModel_->refreshPlaying();
-    refreshActions();
-}
-
-void MainController::playFile() {
-    if (!ownPlayer_ || inputFiles.empty()) return;
-    const double speed = ui_ ? ui_->variSpeedSlider->value() / double(kVariSpeedScale) : 1.0;
-    Player* p = ownPlayer_->ensurePlayer(inputFiles, static_cast<float>(speed),
-                                         defaults().GetBool("Auto Play Next"),
-                                         defaults().GetBool("Blip At End"));
-    if (!p) return;
-    std::shared_ptr<QFSoundFile> selected;
-    if (ui_ && ui_->inputFileTableView->selectionModel()) {
-        const auto rows = SelectedRows(ui_->inputFileTableView->selectionModel());
-        if (!rows.empty() && static_cast<size_t>(rows.front()) < inputFiles.size())
-            selected = inputFiles[static_cast<size_t>(rows.front())];
-    }
-    runPlayerCommand([selected](Player& player) {
-        if (selected) player.setFileFromList(selected);
-        player.start();
-    });
-    if (player() && player()->isPlaying()) showPlayButton(true);
-}
-
-void MainController::stopFile() {
-    runPlayerCommand([](Player& player) { player.pause(); });
-    showPlayButton(false);
-}
-
-void MainController::playNextFromFolder() {
-    runPlayerCommand([](Player& p) { p.doNextFromFolder(); });
-}
-void MainController::playPreviousFromFolder() {
-    runPlayerCommand([](Player& p) { p.doPreviousFromFolder(); });
-}
-void MainController::playNextFromInputList() {
-    runPlayerCommand([](Player& p) { p.doNextFromInputList(); });
-}
-void MainController::playPreviousFromInputList() {
-    runPlayerCommand([](Player& p) { p.doPreviousFromInputList(); });
-}
-
-void MainController::soundPlayStart() {
-    Player* p = player();
-    if (!ui_ || !p) return;
-    const auto& playing = p->playingFile();
-    ui_->folderPlayTextField->setText(
-        FormatObjects(Tr("Playing: %@"), {playing ? QString::fromStdString(playing->path()) : QString()}));
-    showPlayButton(true);
-    if (inputModel_) inputModel_->refreshPlaying();
-    if (auto index = p->curFileIndex())
-        ui_->inputFileTableView->scrollTo(inputModel_->index(static_cast<int>(*index), 0));
-    refreshActions();
-}
-
-void MainController::soundPlayStop() {
-    if (!ui_) return;
-    ui_->folderPlayTextField->clear();
-    showPlayButton(false);
-    if (inputModel_) inputModel_->refreshPlaying();
-    refreshActions();
-}
-
-void MainController::doVariSpeed(int hundredths) {
-    const double value = hundredths / double(kVariSpeedScale);
-    if (ui_) ui_->variSpeedTextField->setText(QString::number(value, 'f', 2));
-    if (Player* p = player()) p->setVarispeed(static_cast<float>(value));
-    rememberVarispeed(value);
-}
-
-void MainController::resetVariSpeed() {
-    if (ui_) {
-        const QSignalBlocker quiet(ui_->variSpeedSlider);
-        ui_->variSpeedSlider->setValue(kVariSpeedScale);
-        ui_->variSpeedTextField->setText(QString::number(1.0, 'f', 2));
-    }
-    if (Player* p = player()) p->setVarispeed(1.0f);
-    rememberVarispeed(1.0);
-}
-
-void MainController::rememberVarispeed(double value) {
-    defaults().Set("Varispeed", value);
-    defaults().Save();
-}
-
 void MainController::doCustomSampleRates() {
     if (!customSRController_)
         customSRController_ = new CustomSRController(window_, defaults(),
                                                      platform::NotificationCenter::Default());
+    PlaceWindow(customSRController_, window_);
     customSRController_->show();
     customSRController_->exec();
-}
-
-void MainController::showLastFileAddingErrors() {
-    if (!addErrors_) return;
-    addErrors_->show();
-    addErrors_->raise();
 }
 
 void MainController::showAboutPanel() {

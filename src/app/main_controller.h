@@ -159,6 +159,9 @@ public:
     // sorted, the driver is idle, there are inputs, a conversion is active and
     // valid, and the output folder exists; also applied to the start button.
     bool validateStart();
+    // Why a batch may not start now (the rule validateStart applies); none when
+    // it may.
+    StartRefusal startRefusal() const;
     bool isTerminating() const { return terminating_; }
     // The number of files the last batch started over (its inputs walked).
     uint32_t batchFileCount() const { return batchFileCount_; }
@@ -191,6 +194,10 @@ public slots:
     // An open-files request: ".xwl" files open as logs, the rest are added.
     // Refused while quitting.
     void openPaths(const QStringList& paths);
+    // Paths of a request that were not taken, grouped (reason, paths): shown in
+    // the add-files error window, with the report of the add run when one is
+    // under way (its report then lists them first).
+    void reportPathsNotAdded(const std::vector<std::pair<QString, QStringList>>& groups);
     void setFilesToAdd(const QStringList& paths);
     // Asks for files and folders and adds them.
     void addFile();
@@ -271,6 +278,10 @@ private:
     void selectPage(int page);
     void followPlayerSetting(const platform::Notification& note);
     void setUpWindowControls();
+    void setUpOutputPage();
+    void setUpPlaybackControls();
+    // The log fed from the batch driver's reports (on the batch thread).
+    void observeBatchDriver();
     // The player's notifications: a file started, stopped or paused.
     void soundPlayStart();
     void soundPlayStop();
@@ -283,6 +294,8 @@ private:
     void updateAddProgress();
     void finishAddRun();
     void removeEntries(const std::vector<std::shared_ptr<QFSoundFile>>& entries, const QString& name);
+    // Shows the error window with `groups` (reason, paths) after emptying it.
+    void showAddFilesErrors(const std::vector<std::pair<QString, QStringList>>& groups);
     void engineDone();
     // The path stored under "Last Used Log"; empty when none.
     std::string lastUsedLogPath() const;
@@ -301,6 +314,8 @@ private:
     std::unique_ptr<AddFilesWorker> addWorker_;
     QTimer* addTimer_ = nullptr;
     QPointer<AddFilesErrorsController> addErrors_;
+    // Paths refused before the add run under way, for its report.
+    std::vector<std::pair<QString, QStringList>> pathsNotAdded_;
     ConversionListController* conversionList_ = nullptr;
     std::unique_ptr<DefineConvController> defineConv_;
     QPointer<PreferenceController> prefCtrl_;

@@ -8,6 +8,7 @@
 #include <future>
 
 #include "app/desktop_services.h"
+#include "app/window_placement.h"
 #include "engine/conversion_process.h"
 #include "platform/user_defaults.h"
 #include "ui_progress_window.h"
@@ -119,6 +120,8 @@ void ProgressController::handleConversionStart() {
 void ProgressController::handleConversionStartDo() {
     setWarningsOpen(false);
     resetUI();
+    // Over the main window (it fades out meanwhile), or where it was left.
+    if (!isVisible()) PlaceWindow(this, parentWidget());
     show();
     ui_->conversionBar->setValue(0);
     ui_->inputFileBar->setValue(0);

@@ -117,13 +117,25 @@ void Player::start() {
 void Player::pause() {
     stoppedByUser_ = true;
     if (aup_) aup_->Pause();
+    if (playingBlip_) returnFromBlip();
     post(XWPlayerPauseNotification);
 }
 
 void Player::stop() {
     stoppedByUser_ = true;
     if (aup_) aup_->Stop(false);
+    if (playingBlip_) returnFromBlip();
     post(XWPlayerStopNotification);
+}
+
+void Player::returnFromBlip() {
+    playingBlip_ = false;
+    std::shared_ptr<QFSoundFile> file = std::move(fileBeforeBlip_);
+    fileBeforeBlip_.reset();
+    if (!file || playingFile_ != BlipFile()) return;
+    playingFile_ = std::move(file);
+    selBeg_ = 0;
+    selEnd_ = playingFile_->numFrames();
 }
 
 bool Player::isPlaying() const { return aup_ && aup_->IsPlaying(); }
@@ -147,7 +159,10 @@ void Player::setPlayingFile(std::shared_ptr<QFSoundFile> file) {
     playingFile_ = std::move(file);
     // The blip mark stands for "the blip is the playing file"; whatever replaces
     // it (the user's choice during the blip among them) clears it.
-    if (playingFile_ != BlipFile()) playingBlip_ = false;
+    if (playingFile_ != BlipFile()) {
+        playingBlip_ = false;
+        fileBeforeBlip_.reset();
+    }
     if (!playingFile_) {
         if (aup_) aup_->SetSoundFile(nullptr);
         aupPath_.clear();
@@ -287,17 +302,16 @@ void Player::handleFileStopped(uint64_t token) {
     if (token != playToken_) return;
     try {
         if (!stoppedByUser_) {
-            if (blipAtEnd_) {
-                if (!playingBlip_) {
-                    auto blip = BlipFile();
-                    if (blip && blip->isPlayable()) {
-                        setPlayingFile(blip);
-                        playingBlip_ = true;
-                        start();
-                        return;
-                    }
-                } else {
-                    playingBlip_ = false;
+            const bool blipEnded = playingBlip_;
+            if (blipAtEnd_ && !playingBlip_) {
+                auto blip = BlipFile();
+                if (blip && blip->isPlayable()) {
+                    std::shared_ptr<QFSoundFile> ended = playingFile_;
+                    setPlayingFile(blip);
+                    playingBlip_ = true;
+                    fileBeforeBlip_ = std::move(ended);
+                    start();
+                    return;
                 }
             }
             if (autoPlayNext_) {
@@ -305,13 +319,16 @@ void Player::handleFileStopped(uint64_t token) {
                     doNextFromFolder();
                 else
                     doNextFromInputList();
+                // Nothing followed: the blip gives its place back.
+                if (blipEnded && playingBlip_) returnFromBlip();
                 return;
             }
+            if (blipEnded) returnFromBlip();
         }
         post(XWPlayerStopNotification);
     } catch (const platform::NamedException&) {
         // Nobody up the stack can catch this one: the play ends and the user is told.
-        playingBlip_ = false;
+        if (playingBlip_) returnFromBlip();
         post(XWPlayerStopNotification);
         if (hooks_.reportError) {
             std::string text;

@@ -58,6 +58,7 @@ public:
     // Plays the playing file from the selection's start to its end; raises
     // "OSErr Exception" when the file cannot be played (nothing is then posted).
     void start();
+    // Both end a blip for good: the file it followed becomes the playing file again.
     void pause();
     void stop();
 
@@ -96,7 +97,9 @@ public:
     // handleFileStopped with the report's token and returns.
     void processStopped(const platform::Notification& note);
     // On the main thread: what follows the end of a file. A report of an older
-    // play than the last one started is dropped.
+    // play than the last one started is dropped. The blip only marks an end:
+    // when it has ended and nothing follows, the file it followed is the
+    // playing file again, so that a start plays that file.
     void handleFileStopped(uint64_t token);
 
     // The audio player, once the first start made it (tests look through it).
@@ -107,6 +110,9 @@ public:
 private:
     void post(const char* name);
     void stopToSwitch();
+    // Ends the blip: the file it followed is the playing file again (no stop is
+    // posted; the audio player has already stopped or been told to).
+    void returnFromBlip();
     // start, with the failure thrown as error_code_exception.
     void startPlaying();
 
@@ -124,6 +130,7 @@ private:
     bool stoppedByUser_ = false;
     float volume_ = 0;
     bool playingBlip_ = false;
+    std::shared_ptr<QFSoundFile> fileBeforeBlip_;  // the file the blip follows
     uint64_t playToken_ = 0;
     int lastStartError_ = 0;
 

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <deque>
+#include <functional>
 #include <memory>
 
 #include "app/desktop_services.h"
@@ -26,9 +27,11 @@ struct ScriptedAlerts : Alerts {
     };
     std::vector<Shown> shown;
     std::deque<int> answers;  // 1 when none is left
+    std::function<void()> whileShown;  // runs while an alert is up
     int run(QWidget*, const QString& title, const QString& message, const QString& b1,
             const QString& b2, const QString& b3) override {
         shown.push_back({title, message, {b1, b2, b3}});
+        if (whileShown) whileShown();
         if (answers.empty()) return 1;
         const int a = answers.front();
         answers.pop_front();

@@ -49,6 +49,69 @@ TEST(BatchStart, FilesAreCountedAsTheDriverMeetsThem) {
     EXPECT_EQ(BatchFileCount({in, in + "/a.wav", dir / "nothing"}), 7u);
 }
 
+// The folder checks alone: each refusal in its order, the question asked only
+// about an existing folder and only when there is someone to ask, the folders
+// made for the conversions before a refusal kept.
+TEST(BatchStart, FolderChecksRefuseTheFirstProblemInOrder) {
+    testsupport::TempDir dir;
+    const std::string out = dir / "out";
+    for (const char* d : {"in/sub", "out/Same", "out/Taken", "outer"})
+        fs::create_directories(dir / d);
+    testsupport::WriteFile(dir / "in/a.wav", "x");
+    testsupport::WriteFile(out + "/Blocked", "a file, not a folder");
+    using P = FolderProblem;
+    const BatchInput file{dir / "in/a.wav", false}, folder{dir / "in", true};
+    const BatchConversion fresh{"Fresh 1", "Fresh"}, taken{"Taken 1", "Taken"},
+        same{"Same 1", "Same"}, blocked{"Blocked 1", "Blocked"};
+    struct Row {
+        const char* what;
+        std::vector<BatchInput> inputs;
+        std::string output;
+        std::vector<BatchConversion> conversions;
+        bool ask, answer;
+        std::optional<FolderRefusal> refusal;
+        std::vector<std::string> asked;
+    };
+    // clang-format off
+    const Row rows[] = {
+        {"all well", {file, folder}, out, {fresh, taken}, false, false, std::nullopt, {}},
+        {"output inside an input folder", {file, {dir.path(), true}}, out, {fresh}, true, true,
+         FolderRefusal{P::kOutputInsideInput, dir.path()}, {}},
+        {"a file's folder is not looked at", {{dir.path(), false}}, out, {fresh}, true, true,
+         std::nullopt, {}},
+        {"input folder named like a conversion", {{out + "/Same", true}}, out, {fresh, same},
+         true, true, FolderRefusal{P::kInputNamedLikeConversion, out + "/Same"}, {}},
+        {"existing folder used", {file}, out, {taken, fresh}, true, true, std::nullopt,
+         {"Taken 1"}},
+        {"existing folder declined", {file}, out, {fresh, taken}, true, false,
+         FolderRefusal{P::kExistingFolderDeclined, out + "/Taken"}, {"Taken 1"}},
+        {"a file in the folder's place", {file}, out, {fresh, blocked}, false, false,
+         FolderRefusal{P::kCannotMakeFolder, out + "/Blocked"}, {}},
+        {"no output folder to make it in", {file}, dir / "missing", {fresh}, false, false,
+         FolderRefusal{P::kCannotMakeFolder, dir / "missing/Fresh"}, {}},
+    };
+    // clang-format on
+    for (const Row& r : rows) {
+        fs::remove_all(out + "/Fresh");
+        std::vector<std::string> asked;
+        std::function<bool(const std::string&)> useExisting;
+        if (r.ask)
+            useExisting = [&asked, &r](const std::string& name) {
+                asked.push_back(name);
+                return r.answer;
+            };
+        EXPECT_EQ(CheckBatchFolders(r.inputs, r.conversions, r.output, useExisting), r.refusal)
+            << r.what;
+        EXPECT_EQ(asked, r.asked) << r.what;
+        // Folders before a refusal are made and kept; none after the folder checks of inputs.
+        const bool madeFresh = fs::is_directory(out + "/Fresh");
+        const bool inputRefusal = r.refusal && (r.refusal->problem == P::kOutputInsideInput ||
+                                                r.refusal->problem == P::kInputNamedLikeConversion);
+        EXPECT_EQ(madeFresh, !inputRefusal && r.output == out) << r.what;
+    }
+    EXPECT_EQ(testsupport::ReadFile(out + "/Blocked"), "a file, not a folder");
+}
+
 struct ConvertTest : AppTest {
     std::string in = dir / "in";
     std::string out = dir / "out";

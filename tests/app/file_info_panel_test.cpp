@@ -3,6 +3,7 @@
 // "Bits" shown as "Word Size" or "Bit Rate", values against soxi, the labels'
 // tab stop, the fonts and colours of labels and values, and the text view's
 // font change reaching the panel.
+#include <QAbstractItemView>
 #include <QTextBlock>
 #include <QTextEdit>
 #include <cstdio>
@@ -136,10 +137,25 @@ TEST_F(FileInfoPanel, ValuesAgreeWithSoxi) {
 
 TEST_F(FileInfoPanel, TheAddDialogShowsItsSelection) {
     WriteWave(dir / "tone.wav", 800);
+    fs::create_directories(dir / "sub");
     AddFilesDialog dialog(nullptr, QString::fromStdString(dir.path()));
+    // The panel sits beside the dialog's list, as Qt's own dialog lays it out.
+    ASSERT_NE(dialog.listView(), nullptr);
+    EXPECT_TRUE(dialog.isAncestorOf(dialog.infoView()));
+    EXPECT_EQ(dialog.testOption(QFileDialog::DontUseNativeDialog), true);
+    EXPECT_EQ(dialog.listView()->selectionMode(), QAbstractItemView::ExtendedSelection);
+    EXPECT_EQ(dialog.detailView()->selectionMode(), QAbstractItemView::ExtendedSelection);
+    EXPECT_EQ(dialog.labelText(QFileDialog::Accept), "Add");
     dialog.selectPath(QString::fromStdString(dir / "tone.wav"));
     ASSERT_FALSE(dialog.info()->info().empty());
     EXPECT_EQ(dialog.info()->info().front(), (Line{"File", "tone"}));
+    EXPECT_GT(dialog.info()->info().size(), 1u);  // its properties
+    dialog.selectPath(QString::fromStdString(dir / "sub"), true);
+    EXPECT_EQ(dialog.info()->info(), (Lines{{"Selection", "2 items."}}));
+    dialog.selectPath(QString::fromStdString(dir / "sub"));
+    EXPECT_EQ(dialog.info()->info(), (Lines{{"Folder", "sub"}}));
+    dialog.listView()->clearSelection();
+    EXPECT_EQ(dialog.info()->info(), (Lines{{"Selection", "Nothing selected."}}));
 }
 
 TEST_F(FileInfoPanel, FontsAndColoursReachEveryLine) {

@@ -3,7 +3,9 @@
 // "No Files Added"), one run at a time, undo of adding and removing, the player
 // released with the list, drops, the add-files dialog and the saved report.
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTableView>
@@ -201,8 +203,36 @@ TEST_F(InputTest, TheDialogTakesFilesAndFoldersTogether) {
     dialog.selectPath(QString::fromStdString(in + "/sub"), true);
     QStringList chosen = dialog.selectedPaths();
     chosen.sort();
-    EXPECT_EQ(chosen, (QStringList{QString::fromStdString(in + "/a.wav"),
-                                   QString::fromStdString(in + "/sub")}));
+    const QStringList both{QString::fromStdString(in + "/a.wav"),
+                           QString::fromStdString(in + "/sub")};
+    EXPECT_EQ(chosen, both);
+    // Add chooses them, the folder included (it is not entered).
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    chosen = dialog.selectedPaths();
+    chosen.sort();
+    EXPECT_EQ(chosen, both);
+}
+
+// A folder typed in the name field is entered, as the desktop's dialogs do; a
+// typed file is chosen.
+TEST_F(InputTest, APathTypedInTheDialogIsFollowed) {
+    AddFilesDialog dialog(nullptr, QString::fromStdString(in));
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    auto* name = dialog.findChild<QLineEdit*>("fileNameEdit");
+    ASSERT_NE(name, nullptr);
+    name->setFocus();
+    ASSERT_TRUE(PumpUntil([name] { return name->hasFocus(); }, 2000));
+    name->setText(QString::fromStdString(in + "/sub"));
+    dialog.accept();
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.directory().absolutePath(), QString::fromStdString(in + "/sub"));
+    name->setFocus();
+    name->setText(QString::fromStdString(in + "/a.wav"));
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.selectedPaths(), QStringList{QString::fromStdString(in + "/a.wav")});
 }
 
 TEST_F(InputTest, TheReportIsSavedAsText) {

@@ -2,7 +2,10 @@
 // mp3 encoder's alert, the window's state and the tables' layouts), the rule
 // that allows a start, logs shown from the menu, and the quit sequence with a
 // batch running.
+#include <QApplication>
 #include <QCheckBox>
+#include <QImage>
+#include <QPushButton>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -88,6 +91,32 @@ TEST_F(AppTest, TheWindowTakesItsStateFromTheDefaults) {
     EXPECT_EQ(c->ui()->variSpeedTextField->text(), "1.50");
     c->ui()->blipAtEndCheckbox->setChecked(false);
     EXPECT_FALSE(defaults.GetBool("Blip At End"));
+}
+
+// At the window's first size the input table shows every column up to the
+// length whole, and the background picture shows nowhere around the table.
+TEST_F(AppTest, TheInputPageAtItsFirstSize) {
+    auto c = Make();
+    Ui::MainWindow& ui = *c->ui();
+    c->window()->show();
+    PumpUntil([&] { return c->window()->isVisible(); }, 1000);
+    QApplication::processEvents();
+    QHeaderView* header = ui.inputFileTableView->horizontalHeader();
+    const int length = 7;  // the "length" column
+    ASSERT_EQ(ui.inputFileTableView->model()->headerData(length, Qt::Horizontal, Qt::UserRole),
+              "length");
+    EXPECT_LE(header->sectionViewportPosition(length) + header->sectionSize(length),
+              ui.inputFileTableView->viewport()->width());
+    // Between the table and the buttons: the window's own colour only.
+    const QImage shot = c->window()->grab().toImage();
+    const QPoint tableBottom =
+        ui.inputFileTableView->mapTo(c->window(), QPoint(0, ui.inputFileTableView->height()));
+    const int buttonsTop = ui.addFilesButton->mapTo(c->window(), QPoint(0, 0)).y();
+    const QRgb plain = c->window()->palette().color(QPalette::Window).rgb();
+    int others = 0;
+    for (int y = tableBottom.y() + 1; y < buttonsTop; ++y)
+        for (int x = 0; x < shot.width(); ++x) others += shot.pixel(x, y) != plain;
+    EXPECT_EQ(others, 0);
 }
 
 TEST_F(AppTest, TableLayoutsAreSavedRestoredAndAStaleOneIsDropped) {

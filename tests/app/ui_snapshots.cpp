@@ -90,7 +90,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     controller.awakeFromNib();
-    controller.window()->resize(900, 600);
     controller.window()->show();
     const std::string out = home / "out";
     std::filesystem::create_directories(out);

@@ -18,6 +18,7 @@
 #include "app/player_control.h"
 #include "app/table_sorting.h"
 #include "app_test_support.h"
+#include "conversion/qf_sound_file.h"
 #include "playback/player.h"
 #include "ui_main_window.h"
 
@@ -91,6 +92,40 @@ TEST_F(ControlsTest, AFileThatCannotPlayIsReportedAndTheButtonsRest) {
     EXPECT_FALSE(player() && player()->isPlaying());
     EXPECT_TRUE(c->ui()->folderPlayTextField->text().isEmpty());
     EXPECT_EQ(c->ui()->playFileButton->toolTip(), "Play");
+}
+
+// With the blip on and auto-play off, Play after a file and its blip have
+// ended plays the selected row again (or, with none selected, that file), never
+// the blip alone.
+TEST_F(ControlsTest, PlayAfterTheBlipPlaysTheFileNotTheBlip) {
+    for (const char* f : {"c.wav", "d.wav"}) WriteWave(in + "/" + f, 800);
+    Add({"c.wav", "d.wav"});
+    Ui::MainWindow& ui = *c->ui();
+    ui.blipAtEndCheckbox->setChecked(true);
+    ui.autoPlayNextCheckbox->setChecked(false);
+    std::vector<std::string> played;
+    const auto token = platform::NotificationCenter::Default().AddObserver(
+        XWPlayerStartNotification, nullptr, [&played](const platform::Notification& n) {
+            played.push_back(static_cast<const Player*>(n.sender)->playingFile()->path());
+        });
+    const std::string blip = Player::BlipFile()->path();
+    const std::string d = in + "/d.wav";
+    // Plays until the file and its blip have ended and the button is at rest.
+    auto playAndWait = [&] {
+        ui.playFileButton->click();
+        return PumpUntil([&] {
+            return played.size() >= 2 && played.back() == blip && !player()->isPlaying() &&
+                   ui.playFileButton->toolTip() == "Play";
+        });
+    };
+    ui.inputFileTableView->selectRow(1);
+    ASSERT_TRUE(playAndWait());
+    EXPECT_EQ(played, (std::vector<std::string>{d, blip}));
+    ASSERT_TRUE(playAndWait());
+    ui.inputFileTableView->clearSelection();
+    ASSERT_TRUE(playAndWait());
+    platform::NotificationCenter::Default().RemoveObserver(token);
+    EXPECT_EQ(played, (std::vector<std::string>{d, blip, d, blip, d, blip}));
 }
 
 TEST_F(ControlsTest, MenusAreRefreshedBeforeTheyOpen) {

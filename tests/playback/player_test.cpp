@@ -151,6 +151,57 @@ TEST_F(PlayerTest, AFilePickedDuringTheBlipPlaysAtItsSpeedAndGetsItsBlip) {
     EXPECT_EQ(out_->runs[3], kBlipFrames);
 }
 
+// The blip only marks an end: once it is over and nothing follows (auto-play
+// off, or the list at its end), or the user stops it, the file it followed is
+// the playing file again, and a start plays that file, not the blip.
+TEST_F(PlayerTest, AfterTheBlipAStartPlaysTheFileItFollowed) {
+    auto a = Sound("a.wav", 3001), b = Sound("b.wav", 7003);
+    for (bool autoNext : {false, true}) {
+        SCOPED_TRACE(autoNext ? "auto-play on" : "auto-play off");
+        out_ = nullptr;
+        Make({a, b}, autoNext, true);
+        if (autoNext) player_->setFileFromList(b);  // the last entry: nothing follows
+        player_->start();
+        Run();
+        const auto ended = autoNext ? b : a;
+        ASSERT_EQ(out_->runs, (std::vector<uint32_t>{ended->numFrames(), kBlipFrames}));
+        EXPECT_EQ(player_->playingFile(), ended);
+        // Play with that row selected, and with none.
+        player_->setFileFromList(ended);
+        player_->start();
+        Run();
+        player_->start();
+        Run();
+        EXPECT_EQ(out_->runs,
+                  (std::vector<uint32_t>{ended->numFrames(), kBlipFrames, ended->numFrames(),
+                                         kBlipFrames, ended->numFrames(), kBlipFrames}));
+    }
+    // Stopped or paused during the blip, or the blip switched off while it plays.
+    for (int how = 0; how < 3; ++how) {
+        SCOPED_TRACE(how);
+        out_ = nullptr;
+        Make({a, b}, false, true);
+        player_->start();
+        PumpUntilReported();
+        queue_.Drain();
+        ASSERT_EQ(player_->playingFile(), Player::BlipFile());
+        out_->Pump(512);
+        if (how == 0) player_->stop();
+        if (how == 1) player_->pause();
+        if (how == 2) player_->setBlipAtEnd(false);
+        Run();
+        EXPECT_EQ(player_->playingFile(), a);
+        player_->start();
+        EXPECT_EQ(player_->auPlayer()->Varispeed(), 1.0f);
+        Run();
+        // The file again, with its own blip while the blip is on.
+        const std::vector<uint32_t> tail =
+            how == 2 ? std::vector<uint32_t>{3001} : std::vector<uint32_t>{3001, kBlipFrames};
+        ASSERT_GE(out_->runs.size(), 2 + tail.size());
+        EXPECT_EQ(std::vector<uint32_t>(out_->runs.end() - tail.size(), out_->runs.end()), tail);
+    }
+}
+
 // The end of a play reaches the main thread late: after a pause or a stop it
 // only posts stop; a report of an earlier play, or of a released player, is dropped.
 TEST_F(PlayerTest, ALateEndReportPostsOnlyWhatIsStillTrue) {
