@@ -124,7 +124,7 @@ OSErr CAIFCFile::WriteCOMM() {
 
 OSErr CAIFCFile::Open() {
     if (IsOpen()) return kFileBusyErr;
-    OSErr err = OpenForReading();
+    OSErr err = OpenForm();
     if (err) return err;
     if ((err = ReadCOMM()) != 0) return err;
     if ((err = ReadMarkers()) != 0) return err;
@@ -151,20 +151,18 @@ OSErr CAIFCFile::Create(short channels, short wordSize, float sampleRate, void* 
     return WriteSoundDataHeader();
 }
 
-OSErr CAIFCFile::ReadDoubleBlock(uint32_t frame) {
+OSErr CAIFCFile::ReadFrames(uint32_t frame, unsigned char* buffer) {
+    if (storedSampleBytes_ != kDoubleBytes) return CAIFFFile::ReadFrames(frame, buffer);
     held_.Forget();
-    if (OSErr err = InitInputBuffer()) return err;
-    if (!inputBuffer_) return kMemBlockMissingErr;
     const uint64_t bufferBytes = GetRealBufferSize();
     const uint64_t samples = pcmio::BlockExtent(frame, numFrames_, bufferFrames_, channels_, bufferBytes / 4);
-    firstBufferedFrame_ = frame;
     if (OSErr err = samples ? SetFilePos(frame) : OSErr(0)) {
-        std::memset(inputBuffer_, 0, bufferBytes);
+        std::memset(buffer, 0, bufferBytes);
         return err;
     }
     uint64_t got = 0;
     return pcmio::ReadNarrowed(
-        forkRef_, inputBuffer_, bufferBytes, samples, kDoubleBytes, 4,
+        forkRef_, buffer, bufferBytes, samples, kDoubleBytes, 4,
         [](unsigned char* to, const unsigned char* stored, uint64_t n) {
             // Front to back: sample i is read before its 4 bytes are written.
             for (uint64_t i = 0; i < n; ++i) {
@@ -176,19 +174,13 @@ OSErr CAIFCFile::ReadDoubleBlock(uint32_t frame) {
         &got);
 }
 
-OSErr CAIFCFile::RefreshInputBuffer(uint32_t frame) {
-    if (storedSampleBytes_ == kDoubleBytes) {
-        if (!IsOpen()) return kFileNotOpenErr;
-        return ReadDoubleBlock(frame);
-    }
-    uint64_t samples = 0;
-    const OSErr err = ReadStoredBlock(frame, &samples);
-    const uint32_t bytes = BytesPerSample();
-    unsigned char* data = inputBuffer_;
-
+void CAIFCFile::StoredToBuffer(unsigned char* data, uint64_t bytes) const {
+    const uint32_t sampleBytes = BytesPerSample();
+    if (sampleBytes == 0) return;
+    const uint64_t samples = bytes / sampleBytes;
     switch (dataType_) {
-        case kDataTypePCM: pcmio::SwapBigEndianSamples(data, samples, bytes); break;
-        case kDataTypeLittleEndianPCM: pcmio::SwapLittleEndianSamples(data, samples, bytes); break;
+        case kDataTypePCM: pcmio::SwapBigEndianSamples(data, samples, sampleBytes); break;
+        case kDataTypeLittleEndianPCM: pcmio::SwapLittleEndianSamples(data, samples, sampleBytes); break;
         case kDataTypeFloatBigEndian:
         case kDataTypeFloatLittleEndian: {
             const bool big = dataType_ == kDataTypeFloatBigEndian;
@@ -201,5 +193,4 @@ OSErr CAIFCFile::RefreshInputBuffer(uint32_t frame) {
         }
         default: break;
     }
-    return err;
 }

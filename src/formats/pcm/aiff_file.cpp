@@ -330,10 +330,7 @@ OSErr CAIFFFile::ReadSoundDataHeader() {
     return 0;
 }
 
-OSErr CAIFFFile::OpenForReading() {
-    FSRef ref{path_};
-    if (OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_)) return err;
-    open_ = true;
+OSErr CAIFFFile::ReadFormHeader() {
     if (OSErr err = FindID(kFORM)) return err;
     uint8_t raw[4];
     int n = sizeof raw;
@@ -342,9 +339,14 @@ OSErr CAIFFFile::OpenForReading() {
     return 0;
 }
 
+OSErr CAIFFFile::OpenForm() {
+    if (OSErr err = OpenForReading()) return err;
+    return ReadFormHeader();
+}
+
 OSErr CAIFFFile::Open() {
     if (IsOpen()) return kFileBusyErr;
-    OSErr err = OpenForReading();
+    OSErr err = OpenForm();
     if (err) return err;
     if ((err = ReadCOMM()) != 0) return err;
     const std::string name = GetName();
@@ -375,16 +377,16 @@ OSErr CAIFFFile::Open() {
 OSErr CAIFFFile::GetOfflineInfo(OSErr* status) {
     if (status) *status = 0;
     // An object that is already open keeps its fork; the look is taken on a second one.
-    const int savedFork = forkRef_;
     const bool wasOpen = open_;
-    forkRef_ = XWQF::kNoFork;
-    OSErr err = OpenForReading();
-    if (err == 0) err = ReadCOMM();
-    if (err == 0) err = ReadMarkers();
-    if (err == 0) err = ReadLoops();
-    if (err == 0) err = ReadChannelDescriptor();
-    if (forkRef_ != XWQF::kNoFork) XWQF::CloseFork(forkRef_);
-    forkRef_ = savedFork;
+    const OSErr err = pcmio::ReadOnSecondFork(path_, &forkRef_, [this] {
+        open_ = true;
+        OSErr e = ReadFormHeader();
+        if (e == 0) e = ReadCOMM();
+        if (e == 0) e = ReadMarkers();
+        if (e == 0) e = ReadLoops();
+        if (e == 0) e = ReadChannelDescriptor();
+        return e;
+    });
     open_ = wasOpen;
     return err;
 }
@@ -399,9 +401,8 @@ OSErr CAIFFFile::BeginCreate(short channels, short wordSize, float sampleRate, v
         return kParamErr;
     if (wordSize < 8 || wordSize > 32) return kIllegalWordSizeErr;
     const short container = pcmio::ContainerWordSize(wordSize);
-    if (OSErr err = CSoundFile::Create(channels, container, sampleRate, specifics, extension))
+    if (OSErr err = CreateWritable(channels, container, sampleRate, specifics, extension))
         return err;
-    if (OSErr err = CreateDataFork(channels, container, sampleRate)) return err;
     storedSampleBytes_ = 0;
     writtenBits_ = wordSize != container ? wordSize : 0;
     madeFile_ = true;
@@ -465,112 +466,31 @@ OSErr CAIFFFile::FinishHeader() {
     return first ? first : err;
 }
 
-OSErr CAIFFFile::Close() {
-    if (!IsOpen()) return kFileNotOpenErr;
-    held_.Forget();
-    if (headerDirty_) {
-        OSErr err = FinishHeader();
-        if (err) {
-            if (XWQF::CloseFork(forkRef_) == 0) {
-                forkRef_ = XWQF::kNoFork;
-                open_ = false;
-            }
-            return err;
-        }
-        headerDirty_ = 0;
-    }
-    OSErr err = XWQF::CloseFork(forkRef_);
-    if (err == 0) {
-        forkRef_ = XWQF::kNoFork;
-        open_ = false;
-    }
-    return err;
-}
-
 // ---------------------------------------------------------------------------
-// Buffers
+// Samples
 
-OSErr CAIFFFile::ReadStoredBlock(uint32_t frame, uint64_t* samples) {
-    *samples = 0;
-    held_.Forget();  // the caller turns the block as it likes
-    if (!IsOpen()) return kFileNotOpenErr;
-    // The block grows when the description has grown since it was made.
-    if (OSErr err = InitInputBuffer()) return err;
-    const uint64_t bufferBytes = GetRealBufferSize();
-    const uint64_t want =
-        pcmio::BlockExtent(frame, numFrames_, bufferFrames_, BytesPerFrame(), bufferBytes);
-    uint64_t bytes = 0;
-    const OSErr err = pcmio::ReadBlock(
-        forkRef_, [&] { return SetFilePos(frame); }, inputBuffer_, want, bufferBytes, &bytes);
-    firstBufferedFrame_ = frame;
-    *samples = BytesPerSample() ? bytes / BytesPerSample() : 0;
-    return err;
+void CAIFFFile::StoredToBuffer(unsigned char* data, uint64_t bytes) const {
+    const uint32_t sampleBytes = BytesPerSample();
+    if (dataType_ == kDataTypePCM && sampleBytes)
+        pcmio::SwapBigEndianSamples(data, bytes / sampleBytes, sampleBytes);
 }
 
-OSErr CAIFFFile::RefreshInputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenErr;
-    // The block grows when the description has grown since it was made.
-    if (OSErr err = InitInputBuffer()) return err;
-    const uint64_t bufferBytes = GetRealBufferSize();
-    const uint64_t want =
-        pcmio::BlockExtent(frame, numFrames_, bufferFrames_, BytesPerFrame(), bufferBytes);
+void CAIFFFile::BufferToStored(unsigned char* data, uint64_t bytes) const {
     const uint32_t sampleBytes = BytesPerSample();
-    const bool swap = dataType_ == kDataTypePCM && sampleBytes;
-    uint64_t got = 0;
-    const OSErr err = pcmio::RefreshKeeping(
-        held_, HeldNow(), inputBuffer_, bufferBytes, frame, want,
-        [this](uint32_t at) { return SetFilePos(at); },
-        [&](unsigned char* data, uint64_t bytes) {
-            if (swap) pcmio::SwapBigEndianSamples(data, bytes / sampleBytes, sampleBytes);
-        },
-        &got);
-    firstBufferedFrame_ = frame;
-    return err;
+    if (sampleBytes == 0) return;
+    const uint64_t samples = bytes / sampleBytes;
+    if (writtenBits_) pcmio::ClearBelowValidBits(data, samples, sampleBytes, writtenBits_);
+    pcmio::SwapBigEndianSamples(data, samples, sampleBytes);
 }
 
 OSErr CAIFFFile::RefreshOutputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenErr;
-    if (storedSampleBytes_) return kWritePermErr;
-    if (OSErr err = InitOutputBuffer()) return err;
-    uint64_t bytesRead = 0;
-    const OSErr err = pcmio::RefreshOutputBlock(
-        forkRef_, [&] { return SetFilePos(frame); }, outputBuffer_, frame, numFrames_,
-        OutputFramesInUse(), BytesPerFrame(), OutputFramesInUse() * BytesPerFrame(), &bytesRead);
-    if (dataType_ == kDataTypePCM && BytesPerSample())
-        pcmio::SwapBigEndianSamples(outputBuffer_, bytesRead / BytesPerSample(), BytesPerSample());
-    return err;
+    if (IsOpen() && storedSampleBytes_) return kWritePermErr;
+    return CFramedPCMFile::RefreshOutputBuffer(frame);
 }
 
 OSErr CAIFFFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
-    if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
-    if (!IsOpen()) return kFileNotOpenErr;
-    if (storedSampleBytes_) return kWritePermErr;
-    if (!OutputBufferHolds(frames)) return kParamErr;
-    if (OSErr err = SetFilePos(position)) return err;
-    const uint64_t samples = static_cast<uint64_t>(frames) * channels_;
-    if (writtenBits_) pcmio::ClearBelowValidBits(outputBuffer_, samples, BytesPerSample(), writtenBits_);
-    pcmio::SwapBigEndianSamples(outputBuffer_, samples, BytesPerSample());
-    return pcmio::WriteFrames(forkRef_, outputBuffer_, samples * BytesPerSample(), position, frames,
-                              &numFrames_);
-}
-
-OSErr CAIFFFile::SetFilePos(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenErr;
-    return pcmio::SeekFrame(forkRef_, dataStart_, BytesPerFrame(), frame,
-                            [this](uint32_t end) { return SetEndOfFile(end); });
-}
-
-OSErr CAIFFFile::SetEndOfFile(uint32_t frames) {
-    // The file only grows, with zero bytes.
-    if (OSErr err = pcmio::ExtendToFrames(forkRef_, dataStart_, BytesPerFrame(), frames, 0))
-        return err;
-    numFrames_ = frames;
-    return 0;
-}
-
-OSErr CAIFFFile::UpdateSize() {
-    if (!IsOpen()) return kFileNotOpenErr;
-    return pcmio::CountFrames(forkRef_, dataStart_, BytesPerFrame(), &numFrames_);
+    if (IsOpen() && storedSampleBytes_) return kWritePermErr;
+    return CFramedPCMFile::FlushOutputBuffer(frames, position);
 }
 
 // ---------------------------------------------------------------------------

@@ -32,7 +32,7 @@ OSErr CDawnAIFFFile::FindID(uint32_t id) { return WalkTo(id, true); }
 
 OSErr CDawnAIFFFile::Open() {
     if (IsOpen()) return kFileBusyErr;
-    OSErr err = OpenForReading();
+    OSErr err = OpenForm();
     if (err) return err;
     if ((err = CAIFFFile::ReadCOMM()) != 0) return err;
     dataType_ = kDataTypePCM;

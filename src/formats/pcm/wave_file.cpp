@@ -497,16 +497,6 @@ std::string CWAVEFile::GetChannelName(short channel) {
 // ---------------------------------------------------------------------------
 // Opening
 
-OSErr CWAVEFile::OpenForReading() {
-    FSRef ref{path_};
-    if (OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_)) {
-        forkRef_ = XWQF::kNoFork;
-        return err;
-    }
-    open_ = true;
-    return 0;
-}
-
 OSErr CWAVEFile::ReadRiffHeader() {
     uint32_t offset = 0, size = 0;
     if (OSErr err = LocateChunk(kRIFF, 1, &offset, &size)) return err;
@@ -923,9 +913,8 @@ OSErr CWAVEFile::Create(short channels, short wordSize, float sampleRate, void* 
     if (wordSize < 8 || wordSize > 32) return kIllegalWordSizeErr;
     // A size that is not whole bytes is written in the next whole byte, left-justified.
     const short container = pcmio::ContainerWordSize(wordSize);
-    if (OSErr err = CSoundFile::Create(channels, container, sampleRate, specifics, extension))
+    if (OSErr err = CreateWritable(channels, container, sampleRate, specifics, extension))
         return err;
-    if (OSErr err = CreateDataFork(channels, container, sampleRate)) return err;
     storedSampleBytes_ = 0;
     writtenBits_ = wordSize != container ? wordSize : 0;
     dataType_ = container == 8 ? kDataTypeUnsigned8 : kDataTypeLittleEndianPCM;
@@ -949,51 +938,40 @@ OSErr CWAVEFile::Create(short channels, short wordSize, float sampleRate, void* 
     return 0;
 }
 
-OSErr CWAVEFile::Close() {
-    if (!IsOpen()) return kFileNotOpenErr;
-    held_.Forget();
-    OSErr result = 0;
-    if (headerDirty_) {
-        headerDirty_ = 0;
-        uint32_t offset = 0, size = 0;
-        result = LocateChunk(kData, 1, &offset, &size);
-        // An odd number of data bytes is followed by a pad byte the size does
-        // not count: the frame count stays what was written.
-        if (result == 0 && dataStart_ + DataBytes() > static_cast<uint64_t>(XWQF::kMaxFileSize))
-            result = kFileBoundsErr;
-        if (result == 0) result = pcmio::WritePadByte(forkRef_, dataStart_, DataBytes());
+OSErr CWAVEFile::FinishFile() {
+    uint32_t offset = 0, size = 0;
+    OSErr result = LocateChunk(kData, 1, &offset, &size);
+    // An odd number of data bytes is followed by a pad byte the size does
+    // not count: the frame count stays what was written.
+    if (result == 0 && dataStart_ + DataBytes() > static_cast<uint64_t>(XWQF::kMaxFileSize))
+        result = kFileBoundsErr;
+    if (result == 0) result = pcmio::WritePadByte(forkRef_, dataStart_, DataBytes());
+    if (result == 0) {
+        uint8_t raw[4];
+        StoreLE32(raw, static_cast<uint32_t>(std::min<uint64_t>(DataBytes(), UINT32_MAX)));
+        result = pcmio::WriteAt(forkRef_, offset + 4, raw, sizeof raw);
+    }
+    if (result == 0) result = WriteExtras();
+    if (result == 0) result = WriteSpecialized();
+    int length = 0;
+    if (result == 0) result = XWQF::GetEOF(forkRef_, &length);
+    if (result == 0) {
+        uint8_t raw[4];
+        result = ReadAt(0, raw, sizeof raw);
+        if (result == kEOFErr || (result == 0 && LoadBE32(raw) != kRIFF)) result = kWAVENotFoundErr;
         if (result == 0) {
-            uint8_t raw[4];
-            StoreLE32(raw, static_cast<uint32_t>(std::min<uint64_t>(DataBytes(), UINT32_MAX)));
-            result = pcmio::WriteAt(forkRef_, offset + 4, raw, sizeof raw);
-        }
-        if (result == 0) result = WriteExtras();
-        if (result == 0) result = WriteSpecialized();
-        int length = 0;
-        if (result == 0) result = XWQF::GetEOF(forkRef_, &length);
-        if (result == 0) {
-            uint8_t raw[4];
-            result = ReadAt(0, raw, sizeof raw);
-            if (result == kEOFErr || (result == 0 && LoadBE32(raw) != kRIFF)) result = kWAVENotFoundErr;
-            if (result == 0) {
-                StoreLE32(raw, static_cast<uint32_t>(length - 8));
-                int n = sizeof raw;
-                result = XWQF::Write(forkRef_, &n, raw);
-            }
+            StoreLE32(raw, static_cast<uint32_t>(length - 8));
+            int n = sizeof raw;
+            result = XWQF::Write(forkRef_, &n, raw);
         }
     }
-    const OSErr closed = XWQF::CloseFork(forkRef_);
-    if (closed == 0) {
-        forkRef_ = XWQF::kNoFork;
-        open_ = false;
-    }
-    return result ? result : closed;
+    return result;
 }
 
 // ---------------------------------------------------------------------------
-// Buffers
+// Samples
 
-void CWAVEFile::FileToBuffer(unsigned char* data, uint64_t bytes) const {
+void CWAVEFile::StoredToBuffer(unsigned char* data, uint64_t bytes) const {
     switch (BytesPerSample()) {
         case 1:
             for (uint64_t i = 0; i < bytes; ++i) data[i] ^= 0x80;
@@ -1017,8 +995,11 @@ void CWAVEFile::FileToBuffer(unsigned char* data, uint64_t bytes) const {
     }
 }
 
-void CWAVEFile::BufferToFile(unsigned char* data, uint64_t bytes) const {
-    if (BytesPerSample() == 4 && dataType_ == kDataTypeFloatLittleEndian) {
+void CWAVEFile::BufferToStored(unsigned char* data, uint64_t bytes) const {
+    const uint32_t sampleBytes = BytesPerSample();
+    if (writtenBits_ && sampleBytes)
+        pcmio::ClearBelowValidBits(data, bytes / sampleBytes, sampleBytes, writtenBits_);
+    if (sampleBytes == 4 && dataType_ == kDataTypeFloatLittleEndian) {
         for (uint64_t i = 0; i + 3 < bytes; i += 4) {
             int32_t v;
             std::memcpy(&v, data + i, 4);
@@ -1030,68 +1011,5 @@ void CWAVEFile::BufferToFile(unsigned char* data, uint64_t bytes) const {
         return;
     }
     // The other forms are their own inverse.
-    FileToBuffer(data, bytes);
-}
-
-OSErr CWAVEFile::RefreshInputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenErr;
-    // The block grows when the description has grown since it was made.
-    if (OSErr err = InitInputBuffer()) return err;
-    const uint64_t bufferBytes = GetRealBufferSize();
-    const uint64_t want =
-        pcmio::BlockExtent(frame, numFrames_, bufferFrames_, BytesPerFrame(), bufferBytes);
-    uint64_t got = 0;
-    const OSErr err = pcmio::RefreshKeeping(
-        held_, HeldNow(), inputBuffer_, bufferBytes, frame, want,
-        [this](uint32_t at) { return SetFilePos(at); },
-        [this](unsigned char* data, uint64_t bytes) { FileToBuffer(data, bytes); }, &got);
-    firstBufferedFrame_ = frame;
-    return err;
-}
-
-OSErr CWAVEFile::RefreshOutputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenErr;
-    if (OSErr err = InitOutputBuffer()) return err;
-    uint64_t got = 0;
-    // Frames not yet in the file are silence in the buffer form.
-    const OSErr err = pcmio::RefreshOutputBlock(
-        forkRef_, [&] { return SetFilePos(frame); }, outputBuffer_, frame, numFrames_,
-        OutputFramesInUse(), BytesPerFrame(), OutputFramesInUse() * BytesPerFrame(), &got);
-    FileToBuffer(outputBuffer_, got);
-    firstBufferedFrame_ = frame;
-    return err;
-}
-
-OSErr CWAVEFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
-    if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
-    if (!IsOpen()) return kFileNotOpenErr;
-    if (!OutputBufferHolds(frames)) return kParamErr;
-    if (OSErr err = SetFilePos(position)) return err;
-    const uint64_t bytes = static_cast<uint64_t>(frames) * BytesPerFrame();
-    if (writtenBits_)
-        pcmio::ClearBelowValidBits(outputBuffer_, static_cast<uint64_t>(frames) * channels_,
-                                   BytesPerSample(), writtenBits_);
-    BufferToFile(outputBuffer_, bytes);
-    return pcmio::WriteFrames(forkRef_, outputBuffer_, bytes, position, frames, &numFrames_);
-}
-
-OSErr CWAVEFile::SetFilePos(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenErr;
-    return pcmio::SeekFrame(forkRef_, dataStart_, BytesPerFrame(), frame,
-                            [this](uint32_t end) { return SetEndOfFile(end); });
-}
-
-OSErr CWAVEFile::SetEndOfFile(uint32_t frames) {
-    if (!IsOpen()) return kFileNotOpenErr;
-    // Silence of unsigned 8-bit samples is 0x80, not 0.
-    const uint8_t silence = BytesPerSample() == 1 ? 0x80 : 0;
-    if (OSErr err = pcmio::ExtendToFrames(forkRef_, dataStart_, BytesPerFrame(), frames, silence))
-        return err;
-    numFrames_ = frames;
-    return 0;
-}
-
-OSErr CWAVEFile::UpdateSize() {
-    if (!IsOpen()) return kFileNotOpenErr;
-    return pcmio::CountFrames(forkRef_, dataStart_, BytesPerFrame(), &numFrames_);
+    StoredToBuffer(data, bytes);
 }

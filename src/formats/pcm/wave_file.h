@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "formats/chunk_reader.h"
+#include "formats/pcm/framed_pcm_file.h"
 #include "formats/pcm/pcm_io.h"
-#include "soundfile/sound_file.h"
 #include "soundfile/type_codes.h"
 
 // Status codes of the WAVE family.
@@ -27,7 +27,7 @@ enum : int {
     kWAVEBadDataSizeErr = -22704,     // the data size cannot be read
 };
 
-class CWAVEFile : public CSoundFile {
+class CWAVEFile : public CFramedPCMFile {
 public:
     // The form type at bytes 8-11 of a RIFF file.
     static constexpr OSType classID = FourCC("WAVE");
@@ -38,15 +38,8 @@ public:
     OSErr Open() override;
     OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,
                  const unsigned char* extension) override;
-    OSErr Close() override;
     // The region count comes back through the pointer; the object is left closed.
     OSErr GetOfflineInfo(OSErr* regionCount) override;
-
-    OSErr RefreshInputBuffer(uint32_t frame) override;
-    OSErr RefreshOutputBuffer(uint32_t frame) override;
-    OSErr FlushOutputBuffer(uint32_t frames, uint32_t position) override;
-    OSErr SetFilePos(uint32_t frame) override;
-    OSErr UpdateSize() override;
 
     OSType GetFType() override;
     std::string GetDescription() override;
@@ -61,7 +54,6 @@ public:
     virtual OSErr Readfmt();
     virtual OSErr WritefmtExtended();
     virtual OSErr ReadfmtExtended();
-    virtual OSErr SetEndOfFile(uint32_t frames);
     virtual OSErr WriteSpecialized();
 
     // Positions the open fork just after the 4-byte ID of the given occurrence
@@ -87,8 +79,6 @@ public:
     // The channel count of the WAVE file at a path; 0 when it cannot be read.
     static short ReadNumChannels(const std::string& path);
 
-    uint32_t GetDataStart() const { return dataStart_; }
-
 protected:
     // One cue point as read: its ID and the frame it marks.
     struct CuePoint {
@@ -110,6 +100,18 @@ protected:
     }
     uint64_t BytesPerFrame() const { return static_cast<uint64_t>(BytesPerSample()) * channels_; }
     uint64_t DataBytes() const { return static_cast<uint64_t>(numFrames_) * BytesPerFrame(); }
+
+    // The layout of the samples for the framed base: little-endian integers, 8-bit
+    // samples unsigned (silence 0x80), 32-bit floats as the 32-bit integers of the
+    // buffer form; a created file's narrow samples are written with zeros below
+    // their bits. Close finishes the header (the sizes, the extras, WriteSpecialized).
+    uint64_t FrameBytes() const override { return BytesPerFrame(); }
+    void StoredToBuffer(unsigned char* data, uint64_t bytes) const override;
+    void BufferToStored(unsigned char* data, uint64_t bytes) const override;
+    uint8_t SilenceByte() const override { return BytesPerSample() == 1 ? 0x80 : 0; }
+    OSErr FinishFile() override;
+    OSErr CloseNotOpenErr() const override { return kFileNotOpenErr; }
+    OSErr NotOpenErr() const override { return kFileNotOpenErr; }
 
     // FindID, then the chunk's size: the chunk's position (of its ID) and size.
     OSErr LocateChunk(uint32_t id, short occurrence, uint32_t* offset, uint32_t* size);
@@ -140,9 +142,9 @@ protected:
     // The coding of a format chunk: its tag, or for the extensible tag the first
     // two bytes of the sub-format when the chunk holds them (else the tag as it is).
     uint16_t CodingTag(const FormatFields& fields);
-    // The opening steps of Open and GetOfflineInfo: the fork for reading, the RIFF
-    // header with the end of the chunks, and the data start of the 'data' chunk.
-    OSErr OpenForReading();
+    // The opening steps of Open and GetOfflineInfo after the fork is open
+    // (OpenForReading): the RIFF header with the end of the chunks, and the data
+    // start of the 'data' chunk.
     OSErr ReadRiffHeader();
     OSErr LocateData();
     // The last step of GetOfflineInfo: closes the fork and leaves the object
@@ -156,11 +158,6 @@ protected:
     uint32_t UsableDataSize(uint32_t declared, uint32_t dataStart);
     OSErr ReadAt(uint32_t position, void* data, int count);
     OSErr AppendAtEnd(const void* data, int count);
-    // Turns samples read from the file into the buffer form: 8-bit flipped to
-    // signed, 32-bit float to 32-bit integers; other sizes are left as they are.
-    void FileToBuffer(unsigned char* data, uint64_t bytes) const;
-    // The inverse of FileToBuffer.
-    void BufferToFile(unsigned char* data, uint64_t bytes) const;
     // Adds a marker without a name for every cue point no sub-chunk spoke for.
     OSErr AddUnlabelledCuePoints(const std::vector<CuePoint>& points,
                                  const std::vector<bool>& referenced, int32_t* counter);
@@ -172,7 +169,6 @@ protected:
     // size a created file was asked for.
     short DeclaredBits() const { return writtenBits_ ? writtenBits_ : wordSize_; }
 
-    uint32_t dataStart_ = 0;
     uint32_t riffEnd_ = 0;
     // Bytes of a stored sample when the file's samples are wider than the
     // buffer's (64-bit floats read as 32-bit integers); 0 when they are as wide.
@@ -180,11 +176,6 @@ protected:
     // The sample size of a created file whose samples are narrower than their
     // whole bytes (20 bits in 3 bytes); 0 when the word size is whole bytes.
     short writtenBits_ = 0;
-    // What the input buffer holds from the file, kept for the next refresh.
-    pcmio::HeldInput held_;
-    pcmio::HeldInput HeldNow() const {
-        return {GetBufferEpoch(), forkRef_, dataStart_, BytesPerFrame(), dataType_, 0, 0};
-    }
 };
 
 // Appends to `out` the 'cue ' chunk and the 'LIST' 'adtl' chunk in which the
