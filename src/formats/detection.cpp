@@ -75,14 +75,6 @@ bool ReadStreamAt(std::istream& in, uint64_t offset, uint8_t* out, size_t count)
     return source.ReadAt(offset, out, count) == 0;
 }
 
-// The stream position just after a chunk search left it; false when there is none.
-bool PositionAfterSearch(std::istream& in, uint64_t* position) {
-    const std::streamoff at = in.tellg();
-    if (at < 0) return false;
-    *position = static_cast<uint64_t>(at);
-    return true;
-}
-
 // Folders, pipes and devices are no sound files; reading a pipe could wait forever.
 bool IsRegularFile(const std::string& path) {
     struct stat st;
@@ -530,13 +522,13 @@ OSErr ResolveNeXTSun(const std::string&, unsigned int& type, const FileInfo*, st
 }
 
 bool IsSonicFile(std::ifstream& file) {
-    if (CAIFFFile::FindChunk("APPL", file) != 0) return false;
-    uint64_t after = 0;
-    if (!PositionAfterSearch(file, &after)) return false;
-    uint8_t raw[8];
-    if (!ReadStreamAt(file, after, raw, sizeof raw)) return false;
+    StreamSource source(file);
+    ChunkHeader appl;
+    if (CAIFFFile::ProbeChunk(source, FourCC("APPL"), &appl) != 0) return false;
+    uint8_t raw[4];
+    if (source.ReadAt(appl.dataOffset(), raw, sizeof raw) != 0) return false;
     // The signature must lie inside the chunk.
-    return LoadBE32(raw) >= 4 && LoadBE32(raw + 4) == kSonicSignature;
+    return appl.size >= 4 && LoadBE32(raw) == kSonicSignature;
 }
 
 OSErr ResolveAIFF(const std::string&, unsigned int& type, const FileInfo* finderInfo,
@@ -560,12 +552,11 @@ OSErr ResolveWAVE(const std::string&, unsigned int& type, const FileInfo*, std::
         data = 20;
         size = LoadLE32(reinterpret_cast<const uint8_t*>(header.data()) + 16);
     } else {
-        if (OSErr err = CWAVEFile::FindChunk("fmt ", 1, file)) return err;
-        uint64_t after = 0;
-        if (!PositionAfterSearch(file, &after) || !ReadStreamAt(file, after, raw, 4))
-            return kNotASoundFileErr;
-        size = LoadLE32(raw);
-        data = after + 4;
+        StreamSource source(file);
+        ChunkHeader fmt;
+        if (OSErr err = riff::ProbeChunk(source, FourCC("fmt "), 1, &fmt)) return err;
+        size = fmt.size;
+        data = fmt.dataOffset();
     }
     if (!ReadStreamAt(file, data, raw, 2)) return kNotASoundFileErr;
     uint16_t tag = LoadLE16(raw);
@@ -580,9 +571,12 @@ OSErr ResolveWAVE(const std::string&, unsigned int& type, const FileInfo*, std::
         }
     }
     switch (tag) {
-        case kTagPCM:
-            type = CWAVEFile::FindChunk("bext", 1, file) == 0 ? FourCC("BWLN") : FourCC("WAVE");
+        case kTagPCM: {
+            StreamSource source(file);
+            ChunkHeader bext;
+            type = riff::ProbeChunk(source, FourCC("bext"), 1, &bext) == 0 ? FourCC("BWLN") : FourCC("WAVE");
             return 0;
+        }
         case kTagMSADPCM: type = FourCC("MSAP"); return 0;
         case kTagFloat: type = FourCC("WVfl"); return 0;
         case kTagALaw: type = FourCC("WVal"); return 0;
@@ -603,12 +597,12 @@ OSErr ResolveVOC(const std::string&, unsigned int& type, const FileInfo*, std::i
 
 OSErr ResolveAIFC(const std::string&, unsigned int& type, const FileInfo*, std::ifstream& file,
                   const std::string&) {
-    if (OSErr err = CAIFFFile::FindChunk("COMM", file)) return err;
-    uint64_t after = 0;
+    StreamSource source(file);
+    ChunkHeader comm;
+    if (OSErr err = CAIFFFile::ProbeChunk(source, FourCC("COMM"), &comm)) return err;
     uint8_t raw[4];
-    if (!PositionAfterSearch(file, &after) || !ReadStreamAt(file, after, raw, 4) ||
-        LoadBE32(raw) < kCompressedCommonBytes ||
-        !ReadStreamAt(file, after + 4 + kCompressionOffset, raw, 4))
+    if (comm.size < kCompressedCommonBytes ||
+        source.ReadAt(comm.dataOffset() + kCompressionOffset, raw, sizeof raw) != 0)
         return kNotASoundFileErr;
     switch (LoadBE32(raw)) {
         case FourCC("NONE"):

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr uint32_t kProvisionalFormSize = 0x7FFFFFFF;
 constexpr uint32_t kVersion1Stamp = 0xA2805140;
 constexpr uint32_t kCommonSize = 38;  // with "NONE" and its name
 constexpr int kCommonDataMin = 22;    // the AIFF fields and the compression type
@@ -80,12 +79,11 @@ std::string CAIFCFile::GetDescription() {
 }
 
 OSErr CAIFCFile::ReadCOMM() {
-    uint32_t offset = 0, size = 0;
-    if (LocateChunk(FourCC("COMM"), &offset, &size) != 0) return kAIFFBadCommonErr;
-    if (size < static_cast<uint32_t>(kCommonDataMin)) return kAIFFBadCommonErr;
+    ChunkHeader comm;
+    if (LocateChunk(FourCC("COMM"), &comm) != 0) return kAIFFBadCommonErr;
+    if (comm.size < static_cast<uint32_t>(kCommonDataMin)) return kAIFFBadCommonErr;
     uint8_t raw[kCommonDataMin];
-    int n = sizeof raw;
-    if (XWQF::Read(forkRef_, &n, raw) != 0) return kAIFFBadCommonErr;
+    if (ReadAt(comm.dataOffset(), raw, sizeof raw) != 0) return kAIFFBadCommonErr;
     const short sampleSize = static_cast<short>(LoadBE16(raw + 6));
     short wordSize = sampleSize, dataType = dataType_;
     uint32_t storedBytes = 0;
@@ -117,15 +115,16 @@ OSErr CAIFCFile::WriteCOMM() {
     StoreBE32(raw + 26, FourCC("NONE"));
     raw[30] = 14;
     std::memcpy(raw + 31, "not compressed", 14);
-    uint32_t offset = 0, size = 0;
-    if (OSErr err = LocateChunk(FourCC("COMM"), &offset, &size)) return err;
-    return WriteAt(offset, raw, sizeof raw);
+    ChunkHeader comm;
+    if (OSErr err = LocateChunk(FourCC("COMM"), &comm)) return err;
+    return WriteAt(static_cast<uint32_t>(comm.offset), raw, sizeof raw);
 }
 
 OSErr CAIFCFile::Open() {
     if (IsOpen()) return kFileBusyErr;
     OSErr err = OpenForm();
     if (err) return err;
+    const KeptChunks::Scope listed(chunks_, forkRef_, FormLayout());
     if ((err = ReadCOMM()) != 0) return err;
     if ((err = ReadMarkers()) != 0) return err;
     if ((err = ReadLoops()) != 0) return err;
@@ -140,7 +139,7 @@ OSErr CAIFCFile::Create(short channels, short wordSize, float sampleRate, void* 
     if (err) return err;
     uint8_t head[70] = {};
     StoreBE32(head, FourCC("FORM"));
-    StoreBE32(head + 4, kProvisionalFormSize);
+    StoreBE32(head + 4, kProvisionalContainerSize);
     StoreBE32(head + 8, FourCC("AIFC"));
     StoreBE32(head + 12, FourCC("FVER"));
     StoreBE32(head + 16, 4);

@@ -8,6 +8,7 @@
 #include <istream>
 #include <string>
 
+#include "formats/chunk_reader.h"
 #include "formats/pcm/framed_pcm_file.h"
 #include "formats/pcm/pcm_io.h"
 
@@ -21,6 +22,11 @@ enum : int {
     kAIFFChunkLimitErr = -22204,    // chunk not among the first 100; SSND shorter than COMM says
     kAIFFBadSampleRateErr = -23405, // sample rate not greater than 0
 };
+
+// A chunk search's outcome among a FORM's chunks as a status: 0,
+// kAIFFNotFoundErr, kAIFFChunkLimitErr (not among the first chunks),
+// kAIFFBadChunkSizeErr, or the failure of a read.
+OSErr FormChunkStatus(ChunkSearch result, OSErr error);
 
 // The 80-bit IEEE 754 extended number of AIFF sample rates, as stored
 // (big-endian: sign and 15-bit exponent, then a 64-bit significand).
@@ -52,8 +58,11 @@ public:
     std::string SplitExtension() override { return "(.L/.R)"; }
     std::string GetChannelName(short channel) override;
 
+    // Positions the open fork just after the ID of the chunk (for "FORM", the
+    // file's first four bytes); the status of LocateChunk.
+    OSErr FindID(uint32_t id);
+
     // Chunk operations, each returning a status.
-    virtual OSErr FindID(uint32_t id);
     virtual OSErr ReadMarkers();
     virtual OSErr WriteMarkers();
     virtual OSErr ReadLoops();
@@ -66,8 +75,12 @@ public:
     virtual OSErr ReadRegions();
     virtual OSErr WriteRegions();
 
-    // Probes of input detection, which need no object. FindChunk walks the chunks
-    // of a stream for a four-character id and leaves the stream after the ID.
+    // Probes of input detection, which need no object. ProbeChunk finds a chunk
+    // after the FORM header of a source (its FORM size aside): 0 with its header,
+    // kAIFFBadChunkSizeErr for a chunk passed over with a negative size, else
+    // kAIFFChunkLimitErr. FindChunk does so on a stream for a four-character id
+    // ("FORM": the first four bytes) and leaves the stream after the ID.
+    static OSErr ProbeChunk(ByteSource& source, uint32_t id, ChunkHeader* found);
     static OSErr FindChunk(const std::string& id, std::istream& in);
     // The channel count of the AIFF file at a path; throws error_code_exception.
     static short ReadNumChannels(const std::string& path);
@@ -100,8 +113,20 @@ protected:
     // start. A frame count larger than the data bytes really present is cut to
     // the frames there, with kAIFFChunkLimitErr.
     OSErr ReadSoundDataHeader();
-    // FindID, then the chunk's size: the chunk's position and size.
-    OSErr LocateChunk(uint32_t id, uint32_t* offset, uint32_t* size);
+    // The chunks after the FORM header, for the searches: from offset 12 up to
+    // the FORM's end (the first one whatever that says), at most
+    // kMaxChunksSearched, none passed over with a negative size.
+    virtual ChunkLayout FormLayout() const;
+    // The chunk with the ID after the FORM header: 0 with its header, or
+    // kAIFFNotFoundErr, kAIFFChunkLimitErr (not among the first chunks),
+    // kAIFFBadChunkSizeErr or the failure of a read. While an opening keeps the
+    // list of its chunks (chunks_), the search looks there.
+    OSErr LocateChunk(uint32_t id, ChunkHeader* found);
+    // "FORM" at the start of the open fork: 0, kAIFFNotFoundErr or the read's failure.
+    OSErr CheckForm();
+    // Exactly `count` bytes at `position` of the open fork: 0, or -39 when they
+    // are not all there (nothing is read then), or the failure of the read.
+    OSErr ReadAt(uint64_t position, void* out, size_t count);
     // Opens the fork for reading (the framed base's step), checks "FORM" and
     // takes the FORM end.
     OSErr OpenForm();
@@ -120,9 +145,6 @@ protected:
 
     OSErr WriteAt(uint32_t position, const void* data, int count);
     OSErr AppendAtEnd(const void* data, int count);
-    // The walk of FindID over the chunks after the FORM header; the Dawn layout
-    // sizes its MARK chunk otherwise.
-    OSErr WalkTo(uint32_t id, bool dawnLayout);
     // The frame count's bytes: frames x channels x bytes per sample.
     uint64_t DataBytes() const { return static_cast<uint64_t>(numFrames_) * BytesPerFrame(); }
 
@@ -139,6 +161,8 @@ protected:
     // whole bytes (20 bits in 3 bytes); 0 when the word size is whole bytes.
     short writtenBits_ = 0;
     uint32_t channelLayoutTag_ = 0;
+    // The chunk list of an opening (KeptChunks::Scope), for its many searches.
+    KeptChunks chunks_;
     // True once this object has made its file (only such a file is ever deleted by it).
     bool madeFile_ = false;
 

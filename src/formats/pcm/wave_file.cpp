@@ -15,8 +15,8 @@
 
 namespace {
 
-constexpr uint32_t kRIFF = FourCC("RIFF");
-constexpr uint32_t kWAVE = FourCC("WAVE");
+using riff::kRIFF;
+using riff::kWAVE;
 constexpr uint32_t kFmt = FourCC("fmt ");
 constexpr uint32_t kFmtCR = FourCC("fmt\r");
 constexpr uint32_t kData = FourCC("data");
@@ -34,8 +34,6 @@ constexpr uint32_t kRgn = FourCC("rgn ");
 constexpr uint16_t kTagPCM = 1;
 constexpr uint16_t kTagExtensible = 0xFFFE;
 
-constexpr uint32_t kMaxChunksCompared = 100;
-constexpr uint32_t kProvisionalRiffSize = 0x7FFFFFFF;
 // The loop list is indexed with 16 bits: no file adds more loops than that.
 constexpr size_t kMaxListEntries = 0xFFFF;
 // The most markers and regions taken from one file. Each addition compares with
@@ -64,36 +62,6 @@ enum : uint32_t {
 bool IsNotFound(OSErr err) { return err == kWAVENotFoundErr || err == kWAVEBadChunkSizeErr; }
 
 bool Contains(uint32_t mask, uint32_t bits) { return (mask & bits) == bits; }
-
-// The end of the chunks for the RIFF size read: a size of 0 or one that does not
-// fit is a placeholder, and the chunks then run to the end of the file.
-uint32_t RiffEnd(uint32_t size) {
-    return (size == 0 || size > kProvisionalRiffSize - 8) ? kProvisionalRiffSize : size + 8;
-}
-
-// Walks the chunk headers after the RIFF header (from offset 12, the first one
-// whatever the limit says) to the given occurrence of an ID. Only the first 100
-// chunks count; a chunk passed over with a size negative as a signed number
-// ends the walk with -22009.
-OSErr WalkToChunk(ByteSource& source, uint32_t id, unsigned occurrence, uint64_t limit,
-                  ChunkHeader* found) {
-    ChunkWalker walker(source, 12, std::max<uint64_t>(limit, 13), ByteOrder::kLittle, true);
-    unsigned count = 0;
-    for (;;) {
-        if (walker.headersRead() >= kMaxChunksCompared) return kWAVENotFoundErr;
-        ChunkHeader header;
-        const ChunkWalker::Result r = walker.Next(&header);
-        if (r == ChunkWalker::kEnd) return kWAVENotFoundErr;
-        if (r == ChunkWalker::kReadFailed)
-            return walker.error() == kEOFErr ? OSErr(kWAVENotFoundErr) : walker.error();
-        if (header.id == id && ++count == occurrence) {
-            *found = header;
-            return 0;
-        }
-        if (static_cast<int32_t>(header.size) < 0) return kWAVEBadChunkSizeErr;
-        if (!walker.Advance()) return kWAVENotFoundErr;
-    }
-}
 
 // Calls f(id, body, bodyBytes) for each sub-chunk of associated data. A sub-chunk
 // is looked at only when its 8-byte header lies inside the data, and its body is
@@ -166,41 +134,54 @@ OSErr CWAVEFile::AppendAtEnd(const void* data, int count) {
 // ---------------------------------------------------------------------------
 // Chunk search
 
-OSErr CWAVEFile::LocateChunk(uint32_t id, short occurrence, uint32_t* offset, uint32_t* size) {
+OSErr CWAVEFile::LocateChunk(uint32_t id, short occurrence, ChunkHeader* found) {
+    if (forkRef_ < 0) return kFileNotOpenErr;
+    if (occurrence < 1) return kWAVENotFoundErr;
+    ChunkSearch result = ChunkSearch::kNotThere;
+    OSErr error = 0;
+    if (chunks_.Find(forkRef_, id, static_cast<unsigned>(occurrence), found, &result, &error))
+        return riff::SearchStatus(result, error);
+    ForkSource source(forkRef_);
+    if (source.status()) return source.status();
+    return riff::LocateChunk(source, riffEnd_, id, static_cast<unsigned>(occurrence), found);
+}
+
+OSErr CWAVEFile::ReadRiffHeader() {
     if (forkRef_ < 0) return kFileNotOpenErr;
     ForkSource source(forkRef_);
     if (source.status()) return source.status();
-    if (id == kRIFF) {
-        uint8_t raw[8];
-        OSErr err = source.ReadAt(0, raw, sizeof raw);
-        if (err) return err == kEOFErr ? OSErr(kWAVENotFoundErr) : err;
-        if (LoadBE32(raw) != kRIFF) return kWAVENotFoundErr;
-        *offset = 0;
-        *size = LoadLE32(raw + 4);
-        return XWQF::SetPos(forkRef_, XWQF::kFromStart, 4);
-    }
-    if (occurrence < 1) return kWAVENotFoundErr;
-    ChunkHeader header;
-    if (OSErr err = WalkToChunk(source, id, static_cast<unsigned>(occurrence), riffEnd_, &header))
-        return err;
-    *offset = static_cast<uint32_t>(header.offset);
-    *size = header.size;
-    return XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(header.offset + 4));
+    uint8_t raw[8];
+    const OSErr err = source.ReadAt(0, raw, sizeof raw);
+    if (err) return err == kEOFErr ? OSErr(kWAVENotFoundErr) : err;
+    if (LoadBE32(raw) != kRIFF) return kWAVENotFoundErr;
+    riffEnd_ = riff::RiffEnd(LoadLE32(raw + 4));
+    return 0;
 }
 
 OSErr CWAVEFile::FindID(uint32_t id, short occurrence) {
-    uint32_t offset = 0, size = 0;
-    return LocateChunk(id, occurrence, &offset, &size);
+    uint64_t after = 4;
+    if (id == kRIFF) {
+        const uint32_t end = riffEnd_;
+        const OSErr err = ReadRiffHeader();
+        riffEnd_ = end;
+        if (err) return err;
+    } else {
+        ChunkHeader header;
+        if (OSErr err = LocateChunk(id, occurrence, &header)) return err;
+        after = header.offset + 4;
+    }
+    return XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(after));
 }
 
 OSErr CWAVEFile::FindList(uint32_t type, uint32_t* dataOffset, uint32_t* dataSize) {
     for (short n = 1;; ++n) {
-        uint32_t offset = 0, size = 0;
-        if (OSErr err = LocateChunk(kLIST, n, &offset, &size)) return err;
+        ChunkHeader list;
+        if (OSErr err = LocateChunk(kLIST, n, &list)) return err;
         uint8_t raw[4];
-        if (size >= 4 && ReadAt(offset + 8, raw, sizeof raw) == 0 && LoadBE32(raw) == type) {
-            *dataOffset = offset + 12;
-            *dataSize = size - 4;
+        if (list.size >= 4 && ReadAt(static_cast<uint32_t>(list.dataOffset()), raw, sizeof raw) == 0 &&
+            LoadBE32(raw) == type) {
+            *dataOffset = static_cast<uint32_t>(list.dataOffset() + 4);
+            *dataSize = list.size - 4;
             return 0;
         }
     }
@@ -210,15 +191,13 @@ OSErr CWAVEFile::FindChunk(const std::string& id, unsigned int occurrence, std::
     if (id.size() != 4) return kParamErr;
     const uint32_t wanted = LoadBE32(reinterpret_cast<const uint8_t*>(id.data()));
     StreamSource source(in);
-    uint64_t after = 0;
+    uint64_t after = 4;
     if (wanted == kRIFF) {
         uint8_t raw[4];
         if (source.ReadAt(0, raw, sizeof raw) != 0 || LoadBE32(raw) != kRIFF) return kWAVENotFoundErr;
-        after = 4;
     } else {
-        if (occurrence < 1) return kWAVENotFoundErr;
         ChunkHeader header;
-        if (OSErr err = WalkToChunk(source, wanted, occurrence, source.Size(), &header)) return err;
+        if (OSErr err = riff::ProbeChunk(source, wanted, occurrence, &header)) return err;
         after = header.offset + 4;
     }
     in.clear();
@@ -230,12 +209,13 @@ short CWAVEFile::ReadNumChannels(const std::string& path) {
     try {
         std::ifstream in(path, std::ios::binary);
         if (!in) return 0;
-        if (FindChunk("fmt ", 1, in) != 0) return 0;
-        uint8_t raw[8];
-        in.read(reinterpret_cast<char*>(raw), sizeof raw);
-        if (!in) return 0;
-        // The size and the format tag come before the channel count.
-        return static_cast<short>(LoadLE16(raw + 6));
+        StreamSource source(in);
+        ChunkHeader fmt;
+        if (riff::ProbeChunk(source, kFmt, 1, &fmt) != 0) return 0;
+        // The format tag comes before the channel count.
+        uint8_t raw[2];
+        if (source.ReadAt(fmt.dataOffset() + 2, raw, sizeof raw) != 0) return 0;
+        return static_cast<short>(LoadLE16(raw));
     } catch (...) {
         return 0;
     }
@@ -262,13 +242,13 @@ CWAVEFile::FormatFields CWAVEFile::DecodeFormat(const uint8_t* chunk) {
 }
 
 OSErr CWAVEFile::ReadPlainFormat(FormatFields* fields) {
-    uint32_t offset = 0, size = 0;
-    OSErr err = LocateChunk(kFmt, 1, &offset, &size);
-    if (err == kWAVENotFoundErr) err = LocateChunk(kFmtCR, 1, &offset, &size);
+    ChunkHeader fmt;
+    OSErr err = LocateChunk(kFmt, 1, &fmt);
+    if (err == kWAVENotFoundErr) err = LocateChunk(kFmtCR, 1, &fmt);
     if (IsNotFound(err)) return kWAVENoFormatErr;
     if (err) return err;
     uint8_t raw[24];
-    err = ReadAt(offset, raw, sizeof raw);
+    err = ReadAt(static_cast<uint32_t>(fmt.offset), raw, sizeof raw);
     if (err) return err == kEOFErr ? OSErr(kWAVENoFormatErr) : err;
     *fields = DecodeFormat(raw);
     return 0;
@@ -285,20 +265,20 @@ OSErr CWAVEFile::TakeFormat(const FormatFields& fields, short wordSize) {
 
 uint16_t CWAVEFile::CodingTag(const FormatFields& fields) {
     if (fields.tag != kTagExtensible) return fields.tag;
-    uint32_t offset = 0, size = 0;
+    ChunkHeader fmt;
     uint8_t raw[2];
-    if (LocateChunk(kFmt, 1, &offset, &size) != 0 || size < kSubFormatOffset + sizeof raw ||
-        ReadAt(offset + 8 + kSubFormatOffset, raw, sizeof raw) != 0)
+    if (LocateChunk(kFmt, 1, &fmt) != 0 || fmt.size < kSubFormatOffset + sizeof raw ||
+        ReadAt(static_cast<uint32_t>(fmt.dataOffset() + kSubFormatOffset), raw, sizeof raw) != 0)
         return fields.tag;
     return LoadLE16(raw);
 }
 
 OSErr CWAVEFile::ReadfmtExtended() {
-    uint32_t offset = 0, size = 0;
-    if (OSErr err = LocateChunk(kFmt, 1, &offset, &size)) return err;
-    if (size != 40) return kWAVENotFoundErr;
+    ChunkHeader fmt;
+    if (OSErr err = LocateChunk(kFmt, 1, &fmt)) return err;
+    if (fmt.size != 40) return kWAVENotFoundErr;
     uint8_t raw[48];
-    if (OSErr err = ReadAt(offset, raw, sizeof raw)) return err;
+    if (OSErr err = ReadAt(static_cast<uint32_t>(fmt.offset), raw, sizeof raw)) return err;
     const FormatFields fields = DecodeFormat(raw);
     if (fields.tag != kTagExtensible) return kWAVENotFoundErr;
     if (OSErr err = TakeFormat(fields, fields.wordSize)) return err;
@@ -327,15 +307,16 @@ CSoundFile::ChannelConfiguration CWAVEFile::ConfigurationForMask(uint32_t mask) 
 }
 
 OSErr CWAVEFile::ReadChannelMask(uint32_t* mask) {
-    uint32_t offset = 0, size = 0;
-    if (OSErr err = LocateChunk(kFmt, 1, &offset, &size)) return err;
+    ChunkHeader fmt;
+    if (OSErr err = LocateChunk(kFmt, 1, &fmt)) return err;
     // The mask follows the 16 common bytes, the extension size and the valid bits.
     constexpr uint32_t kMaskOffset = 20;
     uint8_t raw[10];
-    if (size < kMaskOffset + 4 || ReadAt(offset, raw, sizeof raw) != 0 || LoadLE16(raw + 8) != kTagExtensible)
+    if (fmt.size < kMaskOffset + 4 || ReadAt(static_cast<uint32_t>(fmt.offset), raw, sizeof raw) != 0 ||
+        LoadLE16(raw + 8) != kTagExtensible)
         return kWAVENotFoundErr;
     uint8_t bytes[4];
-    if (OSErr err = ReadAt(offset + 8 + kMaskOffset, bytes, sizeof bytes))
+    if (OSErr err = ReadAt(static_cast<uint32_t>(fmt.dataOffset() + kMaskOffset), bytes, sizeof bytes))
         return err == kEOFErr ? OSErr(kWAVENotFoundErr) : err;
     *mask = LoadLE32(bytes);
     return 0;
@@ -373,23 +354,23 @@ uint32_t CWAVEFile::UsableDataSize(uint32_t declared, uint32_t dataStart) {
 }
 
 OSErr CWAVEFile::ReadFrameCount() {
-    uint32_t offset = 0, size = 0;
-    OSErr err = LocateChunk(kData, 1, &offset, &size);
+    ChunkHeader data;
+    OSErr err = LocateChunk(kData, 1, &data);
     if (err == 0) {
-        dataStart_ = offset + 8;
-        const uint32_t bytes = UsableDataSize(size, dataStart_);
+        dataStart_ = static_cast<uint32_t>(data.dataOffset());
+        const uint32_t bytes = UsableDataSize(data.size, dataStart_);
         numFrames_ = bytes / BytesPerSample() / channels_;
         return 0;
     }
     if (err != kWAVENotFoundErr) return err;
     // No sample data: say whether it is kept in a wave list.
     for (short n = 1;; ++n) {
-        uint32_t listOffset = 0, listSize = 0;
-        err = LocateChunk(kLIST, n, &listOffset, &listSize);
+        ChunkHeader list;
+        err = LocateChunk(kLIST, n, &list);
         if (err == kWAVENotFoundErr) return kWAVENoDataErr;
         if (err) return err;
         uint8_t raw[4];
-        if (ReadAt(listOffset + 8, raw, sizeof raw) == 0 && LoadBE32(raw) == kWavl)
+        if (ReadAt(static_cast<uint32_t>(list.dataOffset()), raw, sizeof raw) == 0 && LoadBE32(raw) == kWavl)
             return kWAVEFragmentedDataErr;
     }
 }
@@ -497,17 +478,10 @@ std::string CWAVEFile::GetChannelName(short channel) {
 // ---------------------------------------------------------------------------
 // Opening
 
-OSErr CWAVEFile::ReadRiffHeader() {
-    uint32_t offset = 0, size = 0;
-    if (OSErr err = LocateChunk(kRIFF, 1, &offset, &size)) return err;
-    riffEnd_ = RiffEnd(size);
-    return 0;
-}
-
 OSErr CWAVEFile::LocateData() {
-    uint32_t offset = 0, size = 0;
-    if (OSErr err = LocateChunk(kData, 1, &offset, &size)) return err;
-    dataStart_ = offset + 8;
+    ChunkHeader data;
+    if (OSErr err = LocateChunk(kData, 1, &data)) return err;
+    dataStart_ = static_cast<uint32_t>(data.dataOffset());
     return 0;
 }
 
@@ -515,6 +489,7 @@ OSErr CWAVEFile::Open() {
     if (IsOpen()) return kFileBusyErr;
     if (OSErr err = OpenForReading()) return err;
     if (OSErr err = ReadRiffHeader()) return err;
+    const KeptChunks::Scope listed(chunks_, forkRef_, riff::Layout(riffEnd_));
     if (OSErr err = Readfmt()) return err;
     const OSErr extras = ReadExtras();
     if (!GetSkipBadRegion()) KillDuplicateRegionNames();
@@ -530,6 +505,7 @@ OSErr CWAVEFile::GetOfflineInfo(OSErr* regionCount) {
     if (err) return err;
     try {
         err = ReadRiffHeader();
+        const KeptChunks::Scope listed(chunks_, err ? XWQF::kNoFork : forkRef_, riff::Layout(riffEnd_));
         if (err == 0) err = Readfmt();
         short count = 0;
         if (err == 0) err = ReadNumRegions(&count);
@@ -561,21 +537,20 @@ OSErr CWAVEFile::ReadExtras() {
         if (err && !IsNotFound(err)) return err;
 
         OSErr pending = 0;
-        uint32_t cueOffset = 0, cueSize = 0;
-        err = LocateChunk(kCue, 1, &cueOffset, &cueSize);
+        ChunkHeader header;
+        err = LocateChunk(kCue, 1, &header);
         if (err && !IsNotFound(err)) return err;
         pending = err;
         if (err == 0) {
             ForkSource source(forkRef_);
             if (source.status()) return source.status();
             // The header and as many whole cue points as the lists can take.
-            const ChunkHeader header{kCue, cueSize, cueOffset};
             std::vector<uint8_t> data;
             err = ReadChunkData(source, header, 4 + uint64_t{kCuePointBytes} * kMaxListEntries, &data);
             if (err) return err;
             std::vector<uint8_t> cue(8);
             StoreBE32(cue.data(), kCue);
-            StoreLE32(cue.data() + 4, cueSize);
+            StoreLE32(cue.data() + 4, header.size);
             cue.insert(cue.end(), data.begin(), data.end());
 
             uint32_t listData = 0, listSize = 0;
@@ -740,11 +715,10 @@ OSErr CWAVEFile::ReadNumRegions(short* count) {
 
 OSErr CWAVEFile::ReadLoops() {
     if (!loops_.empty()) return 0;
-    uint32_t offset = 0, size = 0;
-    if (LocateChunk(kSmpl, 1, &offset, &size) != 0) return 0;
+    ChunkHeader header;
+    if (LocateChunk(kSmpl, 1, &header) != 0) return 0;
     ForkSource source(forkRef_);
     if (source.status()) return 0;
-    const ChunkHeader header{kSmpl, size, offset};
     const uint64_t there = AvailableChunkData(source, header);
     if (there < 36) return 0;
     uint8_t head[36];
@@ -772,12 +746,12 @@ OSErr CWAVEFile::ReadLoops() {
 }
 
 OSErr CWAVEFile::ReadInstrumentInfo() {
-    uint32_t offset = 0, size = 0;
-    if (OSErr err = LocateChunk(kInst, 1, &offset, &size)) return err;
+    ChunkHeader inst;
+    if (OSErr err = LocateChunk(kInst, 1, &inst)) return err;
     // The seven bytes must lie inside the chunk and inside the file.
-    if (size < 7) return kWAVENotFoundErr;
+    if (inst.size < 7) return kWAVENotFoundErr;
     uint8_t raw[7];
-    if (OSErr err = ReadAt(offset + 8, raw, sizeof raw))
+    if (OSErr err = ReadAt(static_cast<uint32_t>(inst.dataOffset()), raw, sizeof raw))
         return err == kEOFErr ? OSErr(kWAVENotFoundErr) : err;
     SFTSamplerInfo info{};
     info.baseNote = static_cast<int8_t>(raw[0]);
@@ -918,11 +892,11 @@ OSErr CWAVEFile::Create(short channels, short wordSize, float sampleRate, void* 
     storedSampleBytes_ = 0;
     writtenBits_ = wordSize != container ? wordSize : 0;
     dataType_ = container == 8 ? kDataTypeUnsigned8 : kDataTypeLittleEndianPCM;
-    riffEnd_ = kProvisionalRiffSize;
+    riffEnd_ = kProvisionalContainerSize;
 
     uint8_t head[12];
     StoreBE32(head, kRIFF);
-    StoreLE32(head + 4, kProvisionalRiffSize);
+    StoreLE32(head + 4, kProvisionalContainerSize);
     StoreBE32(head + 8, kWAVE);
     int n = sizeof head;
     if (OSErr err = XWQF::Write(forkRef_, &n, head)) return err;
@@ -939,8 +913,8 @@ OSErr CWAVEFile::Create(short channels, short wordSize, float sampleRate, void* 
 }
 
 OSErr CWAVEFile::FinishFile() {
-    uint32_t offset = 0, size = 0;
-    OSErr result = LocateChunk(kData, 1, &offset, &size);
+    ChunkHeader data;
+    OSErr result = LocateChunk(kData, 1, &data);
     // An odd number of data bytes is followed by a pad byte the size does
     // not count: the frame count stays what was written.
     if (result == 0 && dataStart_ + DataBytes() > static_cast<uint64_t>(XWQF::kMaxFileSize))
@@ -949,7 +923,7 @@ OSErr CWAVEFile::FinishFile() {
     if (result == 0) {
         uint8_t raw[4];
         StoreLE32(raw, static_cast<uint32_t>(std::min<uint64_t>(DataBytes(), UINT32_MAX)));
-        result = pcmio::WriteAt(forkRef_, offset + 4, raw, sizeof raw);
+        result = pcmio::WriteAt(forkRef_, static_cast<uint32_t>(data.offset + 4), raw, sizeof raw);
     }
     if (result == 0) result = WriteExtras();
     if (result == 0) result = WriteSpecialized();

@@ -14,12 +14,13 @@
 #include "formats/chunk_reader.h"
 #include "formats/pcm/framed_pcm_file.h"
 #include "formats/pcm/pcm_io.h"
+#include "formats/riff_wave.h"
 #include "soundfile/type_codes.h"
 
 // Status codes of the WAVE family.
 enum : int {
-    kWAVENotFoundErr = -22004,        // not "RIFF", or the chunk sought is not there
-    kWAVEBadChunkSizeErr = -22009,    // a chunk size negative as a signed 32-bit number
+    kWAVENotFoundErr = kRIFFNotFoundErr,          // not "RIFF", or the chunk sought is not there
+    kWAVEBadChunkSizeErr = kRIFFBadChunkSizeErr,  // a chunk size negative as a signed 32-bit number
     kWAVEUnsupportedDataErr = -22700, // format tag, SubFormat, channels or word size not usable
     kWAVEFragmentedDataErr = -22701,  // no 'data' chunk, but a 'wavl' list
     kWAVENoDataErr = -22702,          // no 'data' chunk
@@ -73,8 +74,9 @@ public:
     uint32_t ChannelConfiguration2Mask();
     ChannelConfiguration Mask2ChannelConfiguration(uint32_t mask);
 
-    // Probes of input detection, which need no object. FindChunk walks a stream
-    // as FindID walks the fork and leaves the stream just after the ID.
+    // Probes of input detection, which need no object. FindChunk finds a chunk
+    // of a stream as riff::ProbeChunk does, for a four-character id ("RIFF": the
+    // first four bytes), and leaves the stream just after the ID.
     static OSErr FindChunk(const std::string& id, unsigned int occurrence, std::istream& in);
     // The channel count of the WAVE file at a path; 0 when it cannot be read.
     static short ReadNumChannels(const std::string& path);
@@ -113,8 +115,11 @@ protected:
     OSErr CloseNotOpenErr() const override { return kFileNotOpenErr; }
     OSErr NotOpenErr() const override { return kFileNotOpenErr; }
 
-    // FindID, then the chunk's size: the chunk's position (of its ID) and size.
-    OSErr LocateChunk(uint32_t id, short occurrence, uint32_t* offset, uint32_t* size);
+    // The given occurrence (from 1) of a chunk among the first chunks before the
+    // RIFF end: 0 with its header, kWAVENotFoundErr, kWAVEBadChunkSizeErr or the
+    // failure of a read. While an opening keeps the list of its chunks
+    // (chunks_), the search looks there.
+    OSErr LocateChunk(uint32_t id, short occurrence, ChunkHeader* found);
     // Finds the first LIST of the given type: the position of its data after the
     // type and the number of data bytes its size declares after the type.
     OSErr FindList(uint32_t type, uint32_t* dataOffset, uint32_t* dataSize);
@@ -170,6 +175,8 @@ protected:
     short DeclaredBits() const { return writtenBits_ ? writtenBits_ : wordSize_; }
 
     uint32_t riffEnd_ = 0;
+    // The chunk list of an opening (KeptChunks::Scope), for its many searches.
+    KeptChunks chunks_;
     // Bytes of a stored sample when the file's samples are wider than the
     // buffer's (64-bit floats read as 32-bit integers); 0 when they are as wide.
     uint32_t storedSampleBytes_ = 0;

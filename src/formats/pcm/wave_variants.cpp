@@ -13,7 +13,7 @@ namespace {
 constexpr uint32_t kFmt = FourCC("fmt ");
 constexpr uint32_t kData = FourCC("data");
 constexpr uint32_t kFact = FourCC("fact");
-constexpr uint32_t kRIFF = FourCC("RIFF");
+using riff::kRIFF;
 
 constexpr uint16_t kTagFloat = 3;
 constexpr uint16_t kTagExtensible = 0xFFFE;
@@ -60,11 +60,11 @@ OSErr CWAVE_AuFile::Readfmt() {
     SetChannelConfiguration(pcmio::ConfigurationForChannels(channels_));
 
     // One byte per sample: the frame count is the data size over the channels.
-    uint32_t offset = 0, size = 0;
-    err = LocateChunk(kData, 1, &offset, &size);
+    ChunkHeader data;
+    err = LocateChunk(kData, 1, &data);
     if (err == 0) {
-        dataStart_ = offset + 8;
-        numFrames_ = UsableDataSize(size, dataStart_) / channels_;
+        dataStart_ = static_cast<uint32_t>(data.dataOffset());
+        numFrames_ = UsableDataSize(data.size, dataStart_) / channels_;
         return 0;
     }
     if (err != kWAVENotFoundErr) return err;
@@ -111,12 +111,12 @@ OSErr CWAVE_AuFile::FinishFile() {
     // An odd number of sample bytes is followed by a pad byte the size does not count.
     if (result == 0) result = pcmio::WritePadByte(forkRef_, dataStart_, bytes);
     if (result == 0) result = WriteExtras();
-    uint32_t offset = 0, size = 0;
+    ChunkHeader chunk;
     uint8_t raw[4];
-    if (result == 0) result = LocateChunk(kData, 1, &offset, &size);
+    if (result == 0) result = LocateChunk(kData, 1, &chunk);
     if (result == 0) {
         StoreLE32(raw, static_cast<uint32_t>(bytes));
-        result = pcmio::WriteAt(forkRef_, offset + 4, raw, sizeof raw);
+        result = pcmio::WriteAt(forkRef_, static_cast<uint32_t>(chunk.offset + 4), raw, sizeof raw);
     }
     int length = 0;
     if (result == 0) result = XWQF::GetEOF(forkRef_, &length);
@@ -128,10 +128,10 @@ OSErr CWAVE_AuFile::FinishFile() {
         StoreLE32(raw, static_cast<uint32_t>(length - 8));
         result = pcmio::WriteAt(forkRef_, 4, raw, sizeof raw);
     }
-    if (result == 0) result = LocateChunk(kFact, 1, &offset, &size);
+    if (result == 0) result = LocateChunk(kFact, 1, &chunk);
     if (result == 0) {
         StoreLE32(raw, numFrames_);
-        result = pcmio::WriteAt(forkRef_, offset + 8, raw, sizeof raw);
+        result = pcmio::WriteAt(forkRef_, static_cast<uint32_t>(chunk.dataOffset()), raw, sizeof raw);
     }
     return result;
 }

@@ -13,8 +13,8 @@
 
 namespace {
 
-constexpr uint32_t kRIFF = FourCC("RIFF");
-constexpr uint32_t kWAVE = FourCC("WAVE");
+using riff::kRIFF;
+using riff::kWAVE;
 constexpr uint32_t kFmt = FourCC("fmt ");
 constexpr uint32_t kFmtCR = FourCC("fmt\r");
 constexpr uint32_t kFact = FourCC("fact");
@@ -27,9 +27,6 @@ constexpr uint32_t kNote = FourCC("note");
 constexpr uint32_t kLtxt = FourCC("ltxt");
 
 constexpr uint16_t kFormatTag = 2;
-constexpr uint32_t kMaxChunksCompared = 100;
-// The RIFF length of a file still being written.
-constexpr uint32_t kProvisionalRiffSize = 0x7FFFFFFF;
 // The format chunk: 22 bytes before the pairs, 4 bytes a pair.
 constexpr uint32_t kFmtFixedBytes = 22;
 // Block sizes and frames per block are 16-bit fields read back as signed numbers.
@@ -94,48 +91,39 @@ CMSADPCMFile::~CMSADPCMFile() {
 // ---------------------------------------------------------------------------
 // Chunks
 
-OSErr CMSADPCMFile::Locate(uint32_t id, short n, Chunk* found) {
+OSErr CMSADPCMFile::Locate(uint32_t id, short n, ChunkHeader* found) {
     if (forkRef_ == XWQF::kNoFork) return kFileNotOpenErr;
     ForkSource source(forkRef_);
     if (source.status()) return source.status();
+    OSErr err = 0;
     if (id == kRIFF) {
         uint8_t raw[8];
-        const OSErr err = source.ReadAt(0, raw, sizeof raw);
+        err = source.ReadAt(0, raw, sizeof raw);
         if (err) return err == kEOFErr ? OSErr(kRIFFNotFoundErr) : err;
         if (LoadBE32(raw) != kRIFF) return kRIFFNotFoundErr;
-        found->offset = 0;
-        found->size = LoadLE32(raw + 4);
-        return XWQF::SetPos(forkRef_, XWQF::kFromStart, 4);
+        *found = ChunkHeader{kRIFF, LoadLE32(raw + 4), 0};
+    } else {
+        if (n < 1) return kRIFFNotFoundErr;
+        const uint64_t end = static_cast<uint64_t>(std::max<int64_t>(searchEnd, 0));
+        ChunkSearch result = ChunkSearch::kNotThere;
+        OSErr error = 0;
+        if (chunks_.Find(forkRef_, id, static_cast<unsigned>(n), found, &result, &error))
+            err = riff::SearchStatus(result, error);
+        else
+            err = riff::LocateChunk(source, end, id, static_cast<unsigned>(n), found);
     }
-    if (n < 1) return kRIFFNotFoundErr;
-    const uint64_t limit = static_cast<uint64_t>(std::max<int64_t>(searchEnd, 13));
-    ChunkWalker walker(source, 12, limit, ByteOrder::kLittle, true);
-    short seen = 0;
-    for (;;) {
-        if (walker.headersRead() >= kMaxChunksCompared) return kRIFFNotFoundErr;
-        ChunkHeader header;
-        const ChunkWalker::Result r = walker.Next(&header);
-        if (r == ChunkWalker::kEnd) return kRIFFNotFoundErr;
-        if (r == ChunkWalker::kReadFailed)
-            return walker.error() == kEOFErr ? OSErr(kRIFFNotFoundErr) : walker.error();
-        if (header.id == id && ++seen == n) {
-            found->offset = header.offset;
-            found->size = header.size;
-            return XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(header.offset + 4));
-        }
-        if (header.size >= 0x80000000u) return kRIFFBadChunkSizeErr;
-        if (!walker.Advance()) return kRIFFNotFoundErr;
-    }
+    return err;
 }
 
 OSErr CMSADPCMFile::FindID(uint32_t id, short n) {
-    Chunk found;
-    return Locate(id, n, &found);
+    ChunkHeader found;
+    if (OSErr err = Locate(id, n, &found)) return err;
+    return XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(found.offset + 4));
 }
 
 OSErr CMSADPCMFile::FindAdtl(uint64_t* contents, uint32_t* bytes) {
-    for (short n = 1; n < static_cast<short>(kMaxChunksCompared); ++n) {
-        Chunk list;
+    for (short n = 1; n < static_cast<short>(kMaxChunksSearched); ++n) {
+        ChunkHeader list;
         if (OSErr err = Locate(kLIST, n, &list)) return err;
         uint8_t type[4];
         ForkSource source(forkRef_);
@@ -150,9 +138,9 @@ OSErr CMSADPCMFile::FindAdtl(uint64_t* contents, uint32_t* bytes) {
 }
 
 OSErr CMSADPCMFile::ReadRiffHeader() {
-    Chunk riff;
-    if (OSErr err = Locate(kRIFF, 1, &riff)) return err;
-    searchEnd = static_cast<int64_t>(riff.size) + 8;
+    ChunkHeader header;
+    if (OSErr err = Locate(kRIFF, 1, &header)) return err;
+    searchEnd = static_cast<int64_t>(header.size) + 8;
     return 0;
 }
 
@@ -160,15 +148,14 @@ OSErr CMSADPCMFile::ReadRiffHeader() {
 // The format chunk
 
 OSErr CMSADPCMFile::Readfmt() {
-    Chunk fmt;
+    ChunkHeader fmt;
     OSErr err = Locate(kFmt, 1, &fmt);
     if (err) err = Locate(kFmtCR, 1, &fmt);
     if (err) return kMSADPCMNoFmtErr;
     ForkSource source(forkRef_);
     if (source.status()) return source.status();
     std::vector<uint8_t> body;
-    const ChunkHeader header{kFmt, fmt.size, fmt.offset};
-    if ((err = ReadChunkData(source, header, kFmtFixedBytes + 4 * kMaxCoefs, &body)) != 0)
+    if ((err = ReadChunkData(source, fmt, kFmtFixedBytes + 4 * kMaxCoefs, &body)) != 0)
         return err;
     if (body.size() < 2 || LoadLE16(body.data()) != kFormatTag) return kMSADPCMUnsupportedErr;
     if (body.size() < kFmtFixedBytes) return kMSADPCMUnsupportedErr;
@@ -196,13 +183,13 @@ OSErr CMSADPCMFile::Readfmt() {
     blockAlign = align;
     samplesPerBlock = perBlock;
 
-    Chunk fact;
+    ChunkHeader fact;
     if (Locate(kFact, 1, &fact) != 0) return kMSADPCMNoFactErr;
     uint8_t frames[4];
     if (fact.size < 4 || source.ReadAt(fact.offset + 8, frames, sizeof frames) != 0)
         return kMSADPCMBadFactErr;
 
-    Chunk data;
+    ChunkHeader data;
     err = Locate(kData, 1, &data);
     if (err == kRIFFNotFoundErr) return kMSADPCMNoDataErr;
     if (err) return err;
@@ -268,6 +255,8 @@ OSErr CMSADPCMFile::Open() {
     open_ = true;
     writing_ = false;
     OSErr err = ReadRiffHeader();
+    const KeptChunks::Scope listed(chunks_, err ? XWQF::kNoFork : forkRef_,
+                                   riff::Layout(static_cast<uint64_t>(searchEnd)));
     if (err == 0) err = Readfmt();
     if (err) {
         CloseFork();
@@ -332,13 +321,12 @@ OSErr CMSADPCMFile::ReadExtras() {
     if (!IsOpen()) return kFileNotOpenBaseErr;
     try {
         OSErr err = 0;
-        Chunk cue;
+        ChunkHeader cue;
         if (Locate(kCue, 1, &cue) == 0) {
             ForkSource source(forkRef_);
             if (source.status()) return source.status();
             std::vector<uint8_t> body;
-            const ChunkHeader header{kCue, cue.size, cue.offset};
-            if ((err = ReadChunkData(source, header, 4 + kCuePointBytes * kMaxCuePoints, &body)) != 0)
+            if ((err = ReadChunkData(source, cue, 4 + kCuePointBytes * kMaxCuePoints, &body)) != 0)
                 return err;
             std::vector<uint8_t> chunk(8);
             StoreBE32(chunk.data(), kCue);
@@ -676,11 +664,11 @@ OSErr CMSADPCMFile::CreateActual(short channels, float sampleRate) {
     numCoef = kStandardCoefs;
     std::memcpy(coefs, kStandardCoefTable, sizeof kStandardCoefTable);
     dataType_ = 8;
-    searchEnd = kProvisionalRiffSize;
+    searchEnd = kProvisionalContainerSize;
 
     std::vector<uint8_t> h;
     PutID(h, kRIFF);
-    Put32(h, kProvisionalRiffSize);
+    Put32(h, kProvisionalContainerSize);
     PutID(h, kWAVE);
     OSErr err = pcmio::WriteAt(forkRef_, 0, h.data(), static_cast<int>(h.size()));
     if (err == 0) err = Writefmt();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "formats/chunk_reader.h"
+#include "formats/riff_wave.h"
 #include "soundfile/coded_file.h"
 #include "soundfile/type_codes.h"
 
@@ -26,8 +27,6 @@ enum : int {
     kMSADPCMNoFactErr = -23205,        // no 'fact' chunk
     kMSADPCMPredictorErr = -23206,     // a block's predictor index beyond the table
     kMSADPCMChannelsErr = -23207,      // channels other than 1 or 2
-    kRIFFNotFoundErr = -22004,         // not a RIFF file, or the chunk sought is not there
-    kRIFFBadChunkSizeErr = -22009,     // a chunk length of 2^31 or more
 };
 
 class CMSADPCMFile : public CCodedFile {
@@ -98,11 +97,9 @@ protected:
     OSErr EncodeBlock(const int16_t* samples, uint32_t frames, uint32_t position) override;
 
 private:
-    struct Chunk {
-        uint64_t offset = 0;  // of the ID
-        uint32_t size = 0;
-    };
-    OSErr Locate(uint32_t id, short n, Chunk* found);
+    // The n-th chunk (from 1) with the ID: 0 with its header, else as FindID.
+    // While Open keeps the list of the chunks (chunks_), the search looks there.
+    OSErr Locate(uint32_t id, short n, ChunkHeader* found);
     // The first LIST of type 'adtl': the position of its contents after the type
     // and their length; -22004 when there is none.
     OSErr FindAdtl(uint64_t* contents, uint32_t* bytes);
@@ -117,6 +114,7 @@ private:
 
     uint32_t dataOffset = 0;
     int64_t searchEnd = 0;
+    KeptChunks chunks_;
     int numCoef = 0;
     int16_t coefs[kMaxCoefs][2] = {};
     int32_t blockAlign = 0;
