@@ -40,8 +40,6 @@ constexpr size_t kHeaderBytes = 24;
 constexpr unsigned kMaxNumberedMembers = 16;
 // The 'STR ' resources that make a Sound Designer II fork: word size, rate, channels.
 constexpr short kSD2StringIDs[] = {1000, 1001, 1002};
-// The sub-format's first two bytes lie 24 bytes into an extensible format chunk.
-constexpr uint32_t kSubFormatOffset = 24;
 // COMM data up to and including the compression type: channels 2, frames 4,
 // sample size 2, rate 10, compression 4.
 constexpr uint32_t kCompressedCommonBytes = 22;
@@ -55,24 +53,8 @@ constexpr char kSurroundTableName[] = "surround.qfdb";
 constexpr char kSplitStereoName[] = "Split stereo";
 constexpr char kSplitMultichannelName[] = "Split Multichannel";
 
-// WAVE format tags.
-constexpr uint16_t kTagPCM = 1;
-constexpr uint16_t kTagMSADPCM = 2;
-constexpr uint16_t kTagFloat = 3;
-constexpr uint16_t kTagALaw = 6;
-constexpr uint16_t kTagMuLaw = 7;
-constexpr uint16_t kTagMPEG = 0x0050;
-constexpr uint16_t kTagG729A = 0x0083;
-constexpr uint16_t kTagExtensible = 0xFFFE;
-
 bool HeaderIs(const std::string& header, size_t offset, const char (&id)[5]) {
     return header.size() >= offset + 4 && header.compare(offset, 4, id, 4) == 0;
-}
-
-// Exactly `count` bytes at `offset` of the stream; false when they are not all there.
-bool ReadStreamAt(std::istream& in, uint64_t offset, uint8_t* out, size_t count) {
-    StreamSource source(in);
-    return source.ReadAt(offset, out, count) == 0;
 }
 
 // Folders, pipes and devices are no sound files; reading a pipe could wait forever.
@@ -545,38 +527,37 @@ OSErr ResolveAIFF(const std::string&, unsigned int& type, const FileInfo* finder
 
 OSErr ResolveWAVE(const std::string&, unsigned int& type, const FileInfo*, std::ifstream& file,
                   const std::string& header) {
+    using namespace riff;
+    StreamSource source(file);
     uint64_t data = 0;  // where the format chunk's data begins
     uint32_t size = 0;
-    uint8_t raw[4];
+    uint8_t raw[2];
     if (HeaderIs(header, 12, "fmt ")) {
         data = 20;
         size = LoadLE32(reinterpret_cast<const uint8_t*>(header.data()) + 16);
     } else {
-        StreamSource source(file);
         ChunkHeader fmt;
-        if (OSErr err = riff::ProbeChunk(source, FourCC("fmt "), 1, &fmt)) return err;
+        if (OSErr err = ProbeChunk(source, kFmt, 1, &fmt)) return err;
         size = fmt.size;
         data = fmt.dataOffset();
     }
-    if (!ReadStreamAt(file, data, raw, 2)) return kNotASoundFileErr;
+    if (source.ReadAt(data + kFormatTagAt, raw, sizeof raw) != 0) return kNotASoundFileErr;
     uint16_t tag = LoadLE16(raw);
     if (tag == kTagExtensible) {
         // The sub-format decides which class decodes the samples; a chunk too short
         // to name one is read as PCM.
         tag = kTagPCM;
-        if (size >= kSubFormatOffset + 2) {
-            if (!ReadStreamAt(file, data + kSubFormatOffset, raw, 2)) return kNotASoundFileErr;
+        if (size >= kSubFormatAt + 2) {
+            if (source.ReadAt(data + kSubFormatAt, raw, sizeof raw) != 0) return kNotASoundFileErr;
             const uint16_t sub = LoadLE16(raw);
             if (sub == kTagFloat || sub == kTagALaw || sub == kTagMuLaw) tag = sub;
         }
     }
+    ChunkHeader bext;
     switch (tag) {
-        case kTagPCM: {
-            StreamSource source(file);
-            ChunkHeader bext;
-            type = riff::ProbeChunk(source, FourCC("bext"), 1, &bext) == 0 ? FourCC("BWLN") : FourCC("WAVE");
+        case kTagPCM:
+            type = ProbeChunk(source, kBext, 1, &bext) == 0 ? FourCC("BWLN") : FourCC("WAVE");
             return 0;
-        }
         case kTagMSADPCM: type = FourCC("MSAP"); return 0;
         case kTagFloat: type = FourCC("WVfl"); return 0;
         case kTagALaw: type = FourCC("WVal"); return 0;

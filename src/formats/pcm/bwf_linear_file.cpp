@@ -14,12 +14,8 @@
 
 namespace {
 
-constexpr uint32_t kBext = FourCC("bext");
+using riff::kBext;
 constexpr uint32_t kRegn = FourCC("regn");
-
-// The most regions taken from one file, as for the cue points of any WAVE file:
-// every addition sorts the list again.
-constexpr uint32_t kMaxRegions = 1024;
 
 // Offsets of the 'bext' fields from the start of the chunk data.
 enum : uint32_t {
@@ -260,7 +256,7 @@ OSErr CBWFLinearFile::LocateRegionRecords(uint64_t* first, uint32_t* count) {
     if (declared <= 0) return 0;
     *first = header.dataOffset() + 4;
     *count = static_cast<uint32_t>(std::min<uint64_t>(
-        {static_cast<uint64_t>(declared), (there - 4) / kRegionRecordBytes, kMaxRegions}));
+        {static_cast<uint64_t>(declared), (there - 4) / kRegionRecordBytes, uint64_t{riff::kMaxRegions}}));
     return 0;
 }
 

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <fstream>
 #include <new>
-#include <unordered_map>
 #include <vector>
 
 #include "formats/chunk_reader.h"
@@ -15,83 +14,12 @@
 
 namespace {
 
-using riff::kRIFF;
-using riff::kWAVE;
-constexpr uint32_t kFmt = FourCC("fmt ");
-constexpr uint32_t kFmtCR = FourCC("fmt\r");
-constexpr uint32_t kData = FourCC("data");
-constexpr uint32_t kLIST = FourCC("LIST");
-constexpr uint32_t kCue = FourCC("cue ");
-constexpr uint32_t kSmpl = FourCC("smpl");
-constexpr uint32_t kInst = FourCC("inst");
-constexpr uint32_t kAdtl = FourCC("adtl");
-constexpr uint32_t kWavl = FourCC("wavl");
-constexpr uint32_t kLabl = FourCC("labl");
-constexpr uint32_t kNote = FourCC("note");
-constexpr uint32_t kLtxt = FourCC("ltxt");
-constexpr uint32_t kRgn = FourCC("rgn ");
+using namespace riff;
 
-constexpr uint16_t kTagPCM = 1;
-constexpr uint16_t kTagExtensible = 0xFFFE;
-
-// The loop list is indexed with 16 bits: no file adds more loops than that.
-constexpr size_t kMaxListEntries = 0xFFFF;
-// The most markers and regions taken from one file. Each addition compares with
-// every entry already listed (and a region sorts the list again), so more would
-// let a crafted file keep opening for minutes.
-constexpr size_t kMaxMarkers = 4096;
-constexpr size_t kMaxRegions = 1024;
-constexpr uint32_t kCuePointBytes = 24;
 constexpr uint32_t kLoopRecordBytes = 24;
-// The associated data of a list is looked at up to this many bytes.
-constexpr uint64_t kMaxAssociatedDataBytes = 16u << 20;
-
-// SubFormat GUIDs: Data1 (little-endian) varies, the remaining 12 bytes are these.
-constexpr uint8_t kGuidTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
-                                   0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-// The sub-format GUID begins 24 bytes into the format chunk's data.
-constexpr uint32_t kSubFormatOffset = 24;
-enum : uint32_t {
-    kSubFormatPCM = 0x01,
-    kSubFormatFloat = 0x03,
-    kSubFormatALaw = 0x06,
-    kSubFormatMuLaw = 0x07,
-    kSubFormatMPEG = 0x50,
-};
-
-bool IsNotFound(OSErr err) { return err == kWAVENotFoundErr || err == kWAVEBadChunkSizeErr; }
 
 bool Contains(uint32_t mask, uint32_t bits) { return (mask & bits) == bits; }
 
-// Calls f(id, body, bodyBytes) for each sub-chunk of associated data. A sub-chunk
-// is looked at only when its 8-byte header lies inside the data, and its body is
-// cut at the end of the data; the walk stops at the first failure of f.
-template <class F>
-OSErr ForEachSubChunk(const uint8_t* data, uint32_t size, F&& f) {
-    MemorySource source(data, size);
-    ChunkWalker walker(source, 0, size, ByteOrder::kLittle, true);
-    ChunkHeader header;
-    while (walker.Next(&header) == ChunkWalker::kHeader) {
-        const uint64_t bytes = AvailableChunkData(source, header);
-        if (OSErr err = f(header.id, data + header.dataOffset(), static_cast<uint32_t>(bytes))) return err;
-        if (!walker.Advance()) break;
-    }
-    return 0;
-}
-
-// A Pascal name of at most 31 bytes from text that ends at its NUL or its room.
-void NameFromText(const uint8_t* text, size_t room, unsigned char (&field)[32]) {
-    const void* nul = std::memchr(text, 0, room);
-    size_t length = nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - text) : room;
-    length = std::min<size_t>(length, 31);
-    std::memset(field, 0, sizeof field);
-    field[0] = static_cast<unsigned char>(length);
-    if (length) std::memcpy(field + 1, text, length);
-}
-
-using riff::Put16;
-using riff::Put32;
-using riff::PutID;
 
 // The 16 bytes of a plain format chunk's data: samples of `wordSize` bits as
 // held (whole bytes), declared as `bits` bits per sample.
@@ -173,18 +101,10 @@ OSErr CWAVEFile::FindID(uint32_t id, short occurrence) {
     return XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(after));
 }
 
-OSErr CWAVEFile::FindList(uint32_t type, uint32_t* dataOffset, uint32_t* dataSize) {
-    for (short n = 1;; ++n) {
-        ChunkHeader list;
-        if (OSErr err = LocateChunk(kLIST, n, &list)) return err;
-        uint8_t raw[4];
-        if (list.size >= 4 && ReadAt(static_cast<uint32_t>(list.dataOffset()), raw, sizeof raw) == 0 &&
-            LoadBE32(raw) == type) {
-            *dataOffset = static_cast<uint32_t>(list.dataOffset() + 4);
-            *dataSize = list.size - 4;
-            return 0;
-        }
-    }
+riff::ChunkLocator CWAVEFile::Locator() {
+    return [this](uint32_t id, unsigned occurrence, ChunkHeader* found) {
+        return LocateChunk(id, static_cast<short>(std::min<unsigned>(occurrence, INT16_MAX)), found);
+    };
 }
 
 OSErr CWAVEFile::FindChunk(const std::string& id, unsigned int occurrence, std::istream& in) {
@@ -232,12 +152,13 @@ OSErr CWAVEFile::CheckFormat() const {
 }
 
 CWAVEFile::FormatFields CWAVEFile::DecodeFormat(const uint8_t* chunk) {
+    const uint8_t* data = chunk + 8;
     FormatFields fields;
-    fields.tag = LoadLE16(chunk + 8);
+    fields.tag = LoadLE16(data + kFormatTagAt);
     fields.channels =
-        static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(LoadLE16(chunk + 10))));
-    fields.sampleRate = static_cast<double>(static_cast<int32_t>(LoadLE32(chunk + 12)));
-    fields.wordSize = static_cast<short>(LoadLE16(chunk + 22));
+        static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(LoadLE16(data + kChannelsAt))));
+    fields.sampleRate = static_cast<double>(static_cast<int32_t>(LoadLE32(data + kSampleRateAt)));
+    fields.wordSize = static_cast<short>(LoadLE16(data + kBitsPerSampleAt));
     return fields;
 }
 
@@ -267,8 +188,8 @@ uint16_t CWAVEFile::CodingTag(const FormatFields& fields) {
     if (fields.tag != kTagExtensible) return fields.tag;
     ChunkHeader fmt;
     uint8_t raw[2];
-    if (LocateChunk(kFmt, 1, &fmt) != 0 || fmt.size < kSubFormatOffset + sizeof raw ||
-        ReadAt(static_cast<uint32_t>(fmt.dataOffset() + kSubFormatOffset), raw, sizeof raw) != 0)
+    if (LocateChunk(kFmt, 1, &fmt) != 0 || fmt.size < kSubFormatAt + sizeof raw ||
+        ReadAt(static_cast<uint32_t>(fmt.dataOffset() + kSubFormatAt), raw, sizeof raw) != 0)
         return fields.tag;
     return LoadLE16(raw);
 }
@@ -276,27 +197,28 @@ uint16_t CWAVEFile::CodingTag(const FormatFields& fields) {
 OSErr CWAVEFile::ReadfmtExtended() {
     ChunkHeader fmt;
     if (OSErr err = LocateChunk(kFmt, 1, &fmt)) return err;
-    if (fmt.size != 40) return kWAVENotFoundErr;
-    uint8_t raw[48];
+    if (fmt.size != kExtensibleFormatBytes) return kWAVENotFoundErr;
+    uint8_t raw[8 + kExtensibleFormatBytes];
     if (OSErr err = ReadAt(static_cast<uint32_t>(fmt.offset), raw, sizeof raw)) return err;
     const FormatFields fields = DecodeFormat(raw);
     if (fields.tag != kTagExtensible) return kWAVENotFoundErr;
     if (OSErr err = TakeFormat(fields, fields.wordSize)) return err;
-    if (std::memcmp(raw + 36, kGuidTail, sizeof kGuidTail) == 0) {
-        switch (LoadLE32(raw + 32)) {
-            case kSubFormatPCM: dataType_ = kDataTypeLittleEndianPCM; break;
-            case kSubFormatFloat:
+    const uint8_t* data = raw + 8;
+    if (std::memcmp(data + kSubFormatAt + 4, kGuidTail, sizeof kGuidTail) == 0) {
+        switch (LoadLE32(data + kSubFormatAt)) {
+            case kTagPCM: dataType_ = kDataTypeLittleEndianPCM; break;
+            case kTagFloat:
                 // A float sample is read only as 32 bits.
                 if (fields.wordSize != 32) return kWAVEUnsupportedDataErr;
                 dataType_ = kDataTypeFloatLittleEndian;
                 break;
-            case kSubFormatALaw: dataType_ = kDataTypeALaw; break;
-            case kSubFormatMuLaw: dataType_ = kDataTypeMuLaw; break;
-            case kSubFormatMPEG: return kWAVEUnsupportedDataErr;
+            case kTagALaw: dataType_ = kDataTypeALaw; break;
+            case kTagMuLaw: dataType_ = kDataTypeMuLaw; break;
+            case kTagMPEG: return kWAVEUnsupportedDataErr;
             default: break;
         }
     }
-    SetChannelConfiguration(ConfigurationForMask(LoadLE32(raw + 28)));
+    SetChannelConfiguration(ConfigurationForMask(LoadLE32(data + kChannelMaskAt)));
     return 0;
 }
 
@@ -309,14 +231,12 @@ CSoundFile::ChannelConfiguration CWAVEFile::ConfigurationForMask(uint32_t mask) 
 OSErr CWAVEFile::ReadChannelMask(uint32_t* mask) {
     ChunkHeader fmt;
     if (OSErr err = LocateChunk(kFmt, 1, &fmt)) return err;
-    // The mask follows the 16 common bytes, the extension size and the valid bits.
-    constexpr uint32_t kMaskOffset = 20;
-    uint8_t raw[10];
-    if (fmt.size < kMaskOffset + 4 || ReadAt(static_cast<uint32_t>(fmt.offset), raw, sizeof raw) != 0 ||
-        LoadLE16(raw + 8) != kTagExtensible)
+    uint8_t raw[2];
+    if (fmt.size < kChannelMaskAt + 4 || ReadAt(static_cast<uint32_t>(fmt.dataOffset()), raw, sizeof raw) != 0 ||
+        LoadLE16(raw) != kTagExtensible)
         return kWAVENotFoundErr;
     uint8_t bytes[4];
-    if (OSErr err = ReadAt(static_cast<uint32_t>(fmt.dataOffset() + kMaskOffset), bytes, sizeof bytes))
+    if (OSErr err = ReadAt(static_cast<uint32_t>(fmt.dataOffset() + kChannelMaskAt), bytes, sizeof bytes))
         return err == kEOFErr ? OSErr(kWAVENotFoundErr) : err;
     *mask = LoadLE32(bytes);
     return 0;
@@ -385,7 +305,7 @@ OSErr CWAVEFile::Writefmt() {
     return XWQF::Write(forkRef_, &n, chunk.data());
 }
 
-OSErr CWAVEFile::WritefmtExtended() { return WriteExtensibleFormat(kSubFormatPCM); }
+OSErr CWAVEFile::WritefmtExtended() { return WriteExtensibleFormat(kTagPCM); }
 
 OSErr CWAVEFile::WriteExtensibleFormat(uint32_t subFormat) {
     std::vector<uint8_t> chunk;
@@ -536,36 +456,14 @@ OSErr CWAVEFile::ReadExtras() {
         OSErr err = ReadInstrumentInfo();
         if (err && !IsNotFound(err)) return err;
 
-        OSErr pending = 0;
-        ChunkHeader header;
-        err = LocateChunk(kCue, 1, &header);
-        if (err && !IsNotFound(err)) return err;
-        pending = err;
-        if (err == 0) {
-            ForkSource source(forkRef_);
-            if (source.status()) return source.status();
-            // The header and as many whole cue points as the lists can take.
-            std::vector<uint8_t> data;
-            err = ReadChunkData(source, header, 4 + uint64_t{kCuePointBytes} * kMaxListEntries, &data);
-            if (err) return err;
-            std::vector<uint8_t> cue(8);
-            StoreBE32(cue.data(), kCue);
-            StoreLE32(cue.data() + 4, header.size);
-            cue.insert(cue.end(), data.begin(), data.end());
-
-            uint32_t listData = 0, listSize = 0;
-            err = FindList(kAdtl, &listData, &listSize);
-            if (err && !IsNotFound(err)) return err;
-            std::vector<uint8_t> adtl;
-            if (err == 0) {
-                const uint64_t there = source.Size() > listData ? source.Size() - listData : 0;
-                const uint64_t n = std::min<uint64_t>({listSize, there, kMaxAssociatedDataBytes});
-                adtl.resize(static_cast<size_t>(n));
-                if (n && (err = source.ReadAt(listData, adtl.data(), adtl.size())) != 0) return err;
-            }
-            pending = err;
-            err = ADTLToExtras(cue.data(), static_cast<uint32_t>(cue.size()), adtl.data(),
-                               static_cast<uint32_t>(adtl.size()));
+        CueData cue;
+        if ((err = ReadCueData(forkRef_, Locator(), &cue)) != 0) return err;
+        if (cue.cueFound && !IsNotFound(cue.cueFound)) return cue.cueFound;
+        OSErr pending = cue.cueFound;
+        if (cue.cueFound == 0) {
+            pending = cue.listFound;
+            err = ADTLToExtras(cue.cue.data(), static_cast<uint32_t>(cue.cue.size()), cue.adtl.data(),
+                               static_cast<uint32_t>(cue.adtl.size()));
             if (err && err != kEOFErr) pending = err;
         }
         if (GetNumRegions() == 0) {
@@ -582,23 +480,7 @@ OSErr CWAVEFile::ReadExtras() {
 OSErr CWAVEFile::ADTLToExtras(const uint8_t* cueChunk, uint32_t cueBytes, const uint8_t* data,
                               uint32_t size) {
     // The cue points the chunk really holds: bounded by its size and by its bytes.
-    std::vector<CuePoint> points;
-    ByteView cue(cueChunk, cueBytes);
-    uint32_t declared = 0, listed = 0;
-    if (cue.Skip(4) && cue.ReadU32LE(&declared) && cue.ReadU32LE(&listed)) {
-        const uint64_t bySize = declared >= 4 ? (declared - 4) / kCuePointBytes : 0;
-        const uint64_t count = std::min<uint64_t>(
-            {listed, bySize, cue.remaining() / kCuePointBytes, kMaxListEntries});
-        points.reserve(static_cast<size_t>(count));
-        ByteView point;
-        for (uint64_t i = 0; i < count && cue.Sub(kCuePointBytes, &point); ++i) {
-            CuePoint p{};
-            point.ReadU32LE(&p.id);
-            point.Skip(16);
-            point.ReadU32LE(&p.sampleOffset);
-            points.push_back(p);
-        }
-    }
+    const std::vector<CuePoint> points = ReadCuePoints(cueChunk, cueBytes);
     std::vector<bool> referenced(points.size(), false);
     int32_t counter = 0;
     if (data && size > 4) {
@@ -609,15 +491,12 @@ OSErr CWAVEFile::ADTLToExtras(const uint8_t* cueChunk, uint32_t cueBytes, const 
 
 OSErr CWAVEFile::WalkAssociatedData(const std::vector<CuePoint>& points, const uint8_t* data,
                                     uint32_t size, std::vector<bool>* referenced, int32_t* counter) {
-    // The first point with an ID answers for it, as a search from the front would.
-    std::unordered_map<uint32_t, size_t> byID;
-    byID.reserve(points.size());
-    for (size_t i = 0; i < points.size(); ++i) byID.emplace(points[i].id, i);
+    const CuePointIndex byID(points);
     auto find = [&](const uint8_t* body) -> const CuePoint* {
-        auto at = byID.find(LoadLE32(body));
-        if (at == byID.end()) return nullptr;
-        (*referenced)[at->second] = true;
-        return &points[at->second];
+        size_t index = 0;
+        const CuePoint* point = byID.Find(LoadLE32(body), &index);
+        if (point) (*referenced)[index] = true;
+        return point;
     };
     const int64_t frames = numFrames_;
     return ForEachSubChunk(data, size, [&](uint32_t id, const uint8_t* body, uint32_t bytes) -> OSErr {
@@ -687,25 +566,10 @@ OSErr CWAVEFile::ReadNumRegions(short* count) {
     *count = 0;
     if (!IsOpen()) return kFileNotOpenBaseErr;
     try {
-        uint32_t listData = 0, listSize = 0;
-        OSErr err = FindList(kAdtl, &listData, &listSize);
-        if (IsNotFound(err)) return 0;
-        if (err) return err;
-        ForkSource source(forkRef_);
-        if (source.status()) return source.status();
-        const uint64_t there = source.Size() > listData ? source.Size() - listData : 0;
-        std::vector<uint8_t> data(static_cast<size_t>(
-            std::min<uint64_t>({listSize, there, kMaxAssociatedDataBytes})));
-        if (!data.empty() && (err = source.ReadAt(listData, data.data(), data.size())) != 0)
-            return err;
-        uint32_t regions = 0;
-        if (data.size() > 4) {
-            ForEachSubChunk(data.data(), static_cast<uint32_t>(data.size()),
-                            [&](uint32_t id, const uint8_t*, uint32_t) -> OSErr {
-                                if (id == kLtxt) ++regions;
-                                return 0;
-                            });
-        }
+        std::vector<uint8_t> data;
+        OSErr found = 0;
+        if (OSErr err = ReadAssociatedData(forkRef_, Locator(), &data, &found)) return err;
+        const uint32_t regions = CountRegionTexts(data);
         *count = static_cast<short>(std::min<uint32_t>(regions, INT16_MAX));
         return 0;
     } catch (const std::bad_alloc&) {
@@ -763,64 +627,6 @@ OSErr CWAVEFile::ReadInstrumentInfo() {
     info.gain = 0;
     info.valid = 1;
     return SetSamplerInfo(&info);
-}
-
-OSErr AppendWaveCueChunks(CSoundFile& file, std::vector<uint8_t>* out) {
-    const uint32_t markers = file.GetNumMarkers();
-    const uint32_t regions = file.GetNumRegions();
-    if (markers == 0 && regions == 0) return 0;
-    try {
-        std::vector<uint8_t>& chunk = *out;
-        PutID(chunk, kCue);
-        Put32(chunk, 4 + kCuePointBytes * (markers + regions));
-        Put32(chunk, markers + regions);
-        auto putPoint = [&](uint32_t id, uint32_t position) {
-            Put32(chunk, id);
-            Put32(chunk, position);
-            PutID(chunk, kData);
-            Put32(chunk, 0);
-            Put32(chunk, 0);
-            Put32(chunk, position);
-        };
-        std::vector<SFTMarker> markerList(markers);
-        std::vector<SFTRegion> regionList(regions);
-        for (uint32_t i = 0; i < markers; ++i) {
-            if (OSErr err = file.GetIndMarker(static_cast<uint16_t>(i), &markerList[i])) return err;
-            putPoint(i, markerList[i].position);
-        }
-        for (uint32_t j = 0; j < regions; ++j) {
-            if (OSErr err = file.GetIndRegion(static_cast<uint16_t>(j), &regionList[j])) return err;
-            putPoint(markers + j, static_cast<uint32_t>(regionList[j].start));
-        }
-
-        // Labels name the markers; labelled texts give the regions' lengths.
-        const size_t listStart = chunk.size();
-        PutID(chunk, kLIST);
-        PutID(chunk, FourCC("size"));
-        PutID(chunk, kAdtl);
-        for (uint32_t i = 0; i < markers; ++i) {
-            const unsigned char* name = markerList[i].name;
-            const uint32_t length = std::min<uint32_t>(name[0], 31);
-            PutID(chunk, kLabl);
-            Put32(chunk, 4 + length + 1);
-            Put32(chunk, i);
-            chunk.insert(chunk.end(), name + 1, name + 1 + length);
-            chunk.push_back(0);
-            if ((length + 1) & 1) chunk.push_back(0);
-        }
-        for (uint32_t j = 0; j < regions; ++j) {
-            PutID(chunk, kLtxt);
-            Put32(chunk, 20);
-            Put32(chunk, markers + j);
-            Put32(chunk, static_cast<uint32_t>(regionList[j].end - regionList[j].start));
-            PutID(chunk, kRgn);
-            for (int k = 0; k < 4; ++k) Put16(chunk, 0);
-        }
-        StoreLE32(chunk.data() + listStart + 4, static_cast<uint32_t>(chunk.size() - listStart - 8));
-        return 0;
-    } catch (const std::bad_alloc&) {
-        return kMemFullErr;
-    }
 }
 
 OSErr CWAVEFile::WriteExtras() {

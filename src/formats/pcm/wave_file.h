@@ -82,11 +82,6 @@ public:
     static short ReadNumChannels(const std::string& path);
 
 protected:
-    // One cue point as read: its ID and the frame it marks.
-    struct CuePoint {
-        uint32_t id;
-        uint32_t sampleOffset;
-    };
     // The common part of a format chunk as stored.
     struct FormatFields {
         uint16_t tag;
@@ -120,9 +115,8 @@ protected:
     // failure of a read. While an opening keeps the list of its chunks
     // (chunks_), the search looks there.
     OSErr LocateChunk(uint32_t id, short occurrence, ChunkHeader* found);
-    // Finds the first LIST of the given type: the position of its data after the
-    // type and the number of data bytes its size declares after the type.
-    OSErr FindList(uint32_t type, uint32_t* dataOffset, uint32_t* dataSize);
+    // LocateChunk as the RIFF module's readers call it.
+    riff::ChunkLocator Locator();
     // Refuses what cannot be read before anything divides by it: channels outside
     // 1..kMaxSoundFileChannels, word sizes outside 8..32.
     OSErr CheckFormat() const;
@@ -164,10 +158,10 @@ protected:
     OSErr ReadAt(uint32_t position, void* data, int count);
     OSErr AppendAtEnd(const void* data, int count);
     // Adds a marker without a name for every cue point no sub-chunk spoke for.
-    OSErr AddUnlabelledCuePoints(const std::vector<CuePoint>& points,
+    OSErr AddUnlabelledCuePoints(const std::vector<riff::CuePoint>& points,
                                  const std::vector<bool>& referenced, int32_t* counter);
     // The walk of ADTLToExtras, noting which cue points were referenced.
-    OSErr WalkAssociatedData(const std::vector<CuePoint>& points, const uint8_t* data,
+    OSErr WalkAssociatedData(const std::vector<riff::CuePoint>& points, const uint8_t* data,
                              uint32_t size, std::vector<bool>* referenced, int32_t* counter);
 
     // The sample size the format chunk declares: the word size, or the narrower
@@ -184,28 +178,3 @@ protected:
     // whole bytes (20 bits in 3 bytes); 0 when the word size is whole bytes.
     short writtenBits_ = 0;
 };
-
-// Appends to `out` the 'cue ' chunk and the 'LIST' 'adtl' chunk in which the
-// WAVE family keeps a file's markers (a cue point and a label each) and regions
-// (a cue point at the start and a text giving the length); nothing when the
-// file has neither.
-OSErr AppendWaveCueChunks(CSoundFile& file, std::vector<uint8_t>* out);
-
-namespace riff {
-// Append a little-endian 16- or 32-bit field, or a chunk ID, to a chunk being built.
-inline void Put16(std::vector<uint8_t>& out, uint16_t v) {
-    uint8_t b[2];
-    StoreLE16(b, v);
-    out.insert(out.end(), b, b + 2);
-}
-inline void Put32(std::vector<uint8_t>& out, uint32_t v) {
-    uint8_t b[4];
-    StoreLE32(b, v);
-    out.insert(out.end(), b, b + 4);
-}
-inline void PutID(std::vector<uint8_t>& out, uint32_t id) {
-    uint8_t b[4];
-    StoreBE32(b, id);
-    out.insert(out.end(), b, b + 4);
-}
-}  // namespace riff

@@ -10,18 +10,9 @@
 
 namespace {
 
-constexpr uint32_t kFmt = FourCC("fmt ");
-constexpr uint32_t kData = FourCC("data");
-constexpr uint32_t kFact = FourCC("fact");
-using riff::kRIFF;
+using namespace riff;
 
-constexpr uint16_t kTagFloat = 3;
-constexpr uint16_t kTagExtensible = 0xFFFE;
-// Data1 of the float sub-format GUID.
-constexpr uint32_t kSubFormatFloat = 3;
-constexpr uint16_t kTagALaw = 6;
 constexpr uint32_t kDoubleBytes = 8;
-constexpr uint16_t kTagMuLaw = 7;
 
 }  // namespace
 
@@ -77,13 +68,14 @@ OSErr CWAVE_AuFile::Writefmt(short formatTag) {
     uint8_t raw[38] = {};
     StoreBE32(raw, kFmt);
     StoreLE32(raw + 4, 18);
-    StoreLE16(raw + 8, static_cast<uint16_t>(formatTag));
-    StoreLE16(raw + 10, static_cast<uint16_t>(channels_));
-    StoreLE32(raw + 12, static_cast<uint32_t>(rate));
-    StoreLE32(raw + 16, static_cast<uint32_t>(static_cast<int64_t>(channels_) * rate));
-    StoreLE16(raw + 20, static_cast<uint16_t>(channels_));
-    StoreLE16(raw + 22, 8);
-    StoreLE16(raw + 24, 0);
+    uint8_t* data = raw + 8;
+    StoreLE16(data + kFormatTagAt, static_cast<uint16_t>(formatTag));
+    StoreLE16(data + kChannelsAt, static_cast<uint16_t>(channels_));
+    StoreLE32(data + kSampleRateAt, static_cast<uint32_t>(rate));
+    StoreLE32(data + kBytesPerSecondAt, static_cast<uint32_t>(static_cast<int64_t>(channels_) * rate));
+    StoreLE16(data + kBlockAlignAt, static_cast<uint16_t>(channels_));
+    StoreLE16(data + kBitsPerSampleAt, 8);
+    StoreLE16(data + kExtensionSizeAt, 0);
     StoreBE32(raw + 26, kFact);
     StoreLE32(raw + 30, 4);
     StoreLE32(raw + 34, numFrames_);
@@ -223,17 +215,18 @@ OSErr CWAVEFloatFile::Writefmt() {
     uint8_t raw[24] = {};
     StoreBE32(raw, kFmt);
     StoreLE32(raw + 4, 16);
-    StoreLE16(raw + 8, kTagFloat);
-    StoreLE16(raw + 10, static_cast<uint16_t>(channels_));
-    StoreLE32(raw + 12, static_cast<uint32_t>(rate));
-    StoreLE32(raw + 16, static_cast<uint32_t>(static_cast<int64_t>(4) * channels_ * rate));
-    StoreLE16(raw + 20, static_cast<uint16_t>(4 * channels_));
-    StoreLE16(raw + 22, 32);
+    uint8_t* data = raw + 8;
+    StoreLE16(data + kFormatTagAt, kTagFloat);
+    StoreLE16(data + kChannelsAt, static_cast<uint16_t>(channels_));
+    StoreLE32(data + kSampleRateAt, static_cast<uint32_t>(rate));
+    StoreLE32(data + kBytesPerSecondAt, static_cast<uint32_t>(static_cast<int64_t>(4) * channels_ * rate));
+    StoreLE16(data + kBlockAlignAt, static_cast<uint16_t>(4 * channels_));
+    StoreLE16(data + kBitsPerSampleAt, 32);
     int n = sizeof raw;
     return XWQF::Write(forkRef_, &n, raw);
 }
 
-OSErr CWAVEFloatFile::WritefmtExtended() { return WriteExtensibleFormat(kSubFormatFloat); }
+OSErr CWAVEFloatFile::WritefmtExtended() { return WriteExtensibleFormat(kTagFloat); }
 
 OSErr CWAVEFloatFile::Create(short channels, short, float sampleRate, void* specifics,
                              const unsigned char* extension) {

@@ -100,9 +100,8 @@ private:
     // The n-th chunk (from 1) with the ID: 0 with its header, else as FindID.
     // While Open keeps the list of the chunks (chunks_), the search looks there.
     OSErr Locate(uint32_t id, short n, ChunkHeader* found);
-    // The first LIST of type 'adtl': the position of its contents after the type
-    // and their length; -22004 when there is none.
-    OSErr FindAdtl(uint64_t* contents, uint32_t* bytes);
+    // Locate as the RIFF module's readers call it.
+    riff::ChunkLocator Locator();
     OSErr ReadRiffHeader();
     // Frames that `bytes` bytes of blocks hold.
     uint64_t FramesInBytes(uint64_t bytes) const;
