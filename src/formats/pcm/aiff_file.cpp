@@ -25,8 +25,6 @@ constexpr uint32_t kAPPL = FourCC("APPL");
 constexpr uint32_t kSSYS = FourCC("SSYS");
 
 constexpr uint32_t kRegionRecordBytes = 88;
-// Room for the largest MARK chunk there can be: 65535 markers with 255-byte names.
-constexpr uint64_t kMaxMarkChunkBytes = 2 + 65535ull * (2 + 4 + 1 + 255 + 1);
 
 bool IsNotFound(OSErr err) {
     return err == kAIFFNotFoundErr || err == kAIFFChunkLimitErr || err == kAIFFBadChunkSizeErr;

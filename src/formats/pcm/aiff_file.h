@@ -23,6 +23,10 @@ enum : int {
     kAIFFBadSampleRateErr = -23405, // sample rate not greater than 0
 };
 
+// Room for the largest MARK chunk there can be: 65535 markers with 255-byte
+// names (each with its ID, position, length byte and pad byte).
+constexpr uint64_t kMaxMarkChunkBytes = 2 + 65535ull * (2 + 4 + 1 + 255 + 1);
+
 // A chunk search's outcome among a FORM's chunks as a status: 0,
 // kAIFFNotFoundErr, kAIFFChunkLimitErr (not among the first chunks),
 // kAIFFBadChunkSizeErr, or the failure of a read.

@@ -50,8 +50,6 @@ constexpr uint32_t kMaxSonicChunksBytes =
 // Field offsets of the MCSF record.
 constexpr size_t kMCSFIndex = 8, kMCSFFlags = 12, kMCSFLinked = 76, kMCSFMember = 80,
                  kMCSFName = 1108, kMCSFTime = 1120, kMCSFSecond = 1124;
-// Room for the largest MARK chunk there can be: 65535 markers with 255-byte names.
-constexpr uint64_t kMaxMarkChunkBytes = 2 + 65535ull * (2 + 4 + 1 + 255 + 1);
 // Mode 2 groups pass through a piece of this many samples on the stack.
 constexpr size_t kPieceSamples = 2048;
 // What a frame count or time stamp can hold.
