@@ -229,7 +229,7 @@ OSErr CAIFFFile::ProbeChunk(ByteSource& source, uint32_t id, ChunkHeader* found)
     OSErr error = 0;
     const ChunkSearch result = SearchChunk(source, layout, id, 1, found, &error);
     if (result == ChunkSearch::kFound) return 0;
-    // Running off the end counts as not finding the chunk among the first 100.
+    // Running off the end counts as not finding the chunk among the first ones.
     return result == ChunkSearch::kBadSize ? kAIFFBadChunkSizeErr : kAIFFChunkLimitErr;
 }
 

@@ -19,7 +19,7 @@ enum : int {
     kAIFFNoFormErr = -22200,        // "FORM" not found when finishing the header
     kAIFFNoSoundDataErr = -22201,   // no usable SSND chunk
     kAIFFBadCommonErr = -22202,     // no usable COMM chunk
-    kAIFFChunkLimitErr = -22204,    // chunk not among the first 100; SSND shorter than COMM says
+    kAIFFChunkLimitErr = -22204,    // chunk not among the first searched; SSND shorter than COMM says
     kAIFFBadSampleRateErr = -23405, // sample rate not greater than 0
 };
 

@@ -59,7 +59,7 @@ public:
 
     // Positions the open fork just after the 4-byte ID of the given occurrence
     // (counted from 1) of a chunk; the ID is the four characters as a big-endian
-    // number. Only the first 100 chunks are looked at.
+    // number. Only the first kMaxChunksSearched chunks are looked at.
     OSErr FindID(uint32_t id, short occurrence = 1);
     OSErr ReadLoops();
     OSErr ReadInstrumentInfo();

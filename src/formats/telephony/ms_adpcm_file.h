@@ -62,8 +62,8 @@ public:
     std::string GetDescription() override { return "Microsoft ADPCM"; }
 
     // Positions the fork just after the ID of the n-th chunk (from 1) with `id`
-    // (four characters as a big-endian number), among the first 100 chunks
-    // before the end of the RIFF chunk: -22004 when it is not there, -22009
+    // (four characters as a big-endian number), among the first
+    // kMaxChunksSearched chunks before the end of the RIFF chunk: -22004 when it is not there, -22009
     // when a chunk passed over has a length of 2^31 or more.
     OSErr FindID(uint32_t id, short n);
     OSErr Readfmt();
