@@ -152,6 +152,92 @@ bool ChunkWalker::AdvanceTo(uint64_t next) {
     return true;
 }
 
+namespace {
+
+// The walk behind SearchChunk and ChunkList: every header looked at goes to
+// `seen` when it is given.
+ChunkSearch WalkChunks(ByteSource& source, const ChunkLayout& layout, uint32_t id,
+                       unsigned occurrence, ChunkHeader* found, OSErr* error,
+                       std::vector<ChunkHeader>* seen) {
+    ChunkWalker walker(source, layout.first, layout.limit, layout.order, true);
+    unsigned count = 0;
+    for (;;) {
+        if (layout.maxChunks && walker.headersRead() >= layout.maxChunks) return ChunkSearch::kTooMany;
+        ChunkHeader header;
+        const ChunkWalker::Result r = walker.Next(&header);
+        if (r == ChunkWalker::kEnd) return ChunkSearch::kNotThere;
+        if (r == ChunkWalker::kReadFailed) {
+            // A source that ends early ends the walk like its end.
+            if (walker.error() == kEOFErr) return ChunkSearch::kNotThere;
+            if (error) *error = walker.error();
+            return ChunkSearch::kReadFailed;
+        }
+        if (seen) seen->push_back(header);
+        if (occurrence && header.id == id && ++count == occurrence) {
+            *found = header;
+            return ChunkSearch::kFound;
+        }
+        if (layout.fixedChunkId && header.id == layout.fixedChunkId) {
+            walker.AdvanceTo(header.offset + layout.fixedChunkBytes);
+            continue;
+        }
+        if (static_cast<int32_t>(header.size) < layout.minSize) return ChunkSearch::kBadSize;
+        if (!walker.Advance()) return ChunkSearch::kNotThere;
+    }
+}
+
+}  // namespace
+
+ChunkSearch SearchChunk(ByteSource& source, const ChunkLayout& layout, uint32_t id,
+                        unsigned occurrence, ChunkHeader* found, OSErr* error) {
+    return WalkChunks(source, layout, id, occurrence, found, error, nullptr);
+}
+
+void ChunkList::Walk(ByteSource& source, const ChunkLayout& layout) {
+    ChunkLayout bounded = layout;
+    if (bounded.maxChunks == 0 || bounded.maxChunks > kMaxChunksSearched)
+        bounded.maxChunks = kMaxChunksSearched;
+    headers_.clear();
+    headers_.reserve(bounded.maxChunks);
+    error_ = 0;
+    ChunkHeader unused;
+    end_ = WalkChunks(source, bounded, 0, 0, &unused, &error_, &headers_);
+}
+
+ChunkSearch ChunkList::Find(uint32_t id, unsigned occurrence, ChunkHeader* found,
+                            OSErr* error) const {
+    unsigned count = 0;
+    for (const ChunkHeader& header : headers_) {
+        if (occurrence && header.id == id && ++count == occurrence) {
+            *found = header;
+            return ChunkSearch::kFound;
+        }
+    }
+    if (end_ == ChunkSearch::kReadFailed && error) *error = error_;
+    return end_;
+}
+
+bool KeptChunks::Find(int fork, uint32_t id, unsigned occurrence, ChunkHeader* found,
+                      ChunkSearch* result, OSErr* error) const {
+    if (!kept_ || fork != fork_) return false;
+    *result = list_.Find(id, occurrence, found, error);
+    return true;
+}
+
+KeptChunks::Scope::Scope(KeptChunks& kept, int fork, const ChunkLayout& layout) : kept_(kept) {
+    if (kept_.kept_ || fork < 0) return;
+    ForkSource source(fork);
+    if (source.status()) return;
+    kept_.list_.Walk(source, layout);
+    kept_.fork_ = fork;
+    kept_.kept_ = true;
+    made_ = true;
+}
+
+KeptChunks::Scope::~Scope() {
+    if (made_) kept_.kept_ = false;
+}
+
 uint64_t AvailableChunkData(const ByteSource& source, const ChunkHeader& header) {
     uint64_t size = source.Size();
     if (header.dataOffset() >= size) return 0;

@@ -1,7 +1,8 @@
 // Bounded reading of bytes that come from outside: checked 64-bit offset
 // arithmetic, byte-order loads and stores, a cursor over bytes in memory that
 // never reads past its end, sources that read at an offset from memory, an open
-// fork or a stream, and a walker over the chunk headers of IFF-style files.
+// fork or a stream, a walker over the chunk headers of IFF-style files and the
+// one chunk search of the chunked formats (with the list an opening keeps).
 //
 // Every size, count and offset taken from a file goes through these: a reader
 // asks for bytes and either gets all of them or a failure, never bytes from
@@ -18,6 +19,15 @@
 // The most channels a sound file may declare; more are refused as damaged (each
 // channel takes room in the fixed sample buffers).
 constexpr uint32_t kMaxSoundFileChannels = 1024;
+
+// The most chunks a search looks at after the container's header: a chunk past
+// them counts as missing, so that a file of many tiny chunks cannot make every
+// one of an opening's searches long.
+constexpr uint32_t kMaxChunksSearched = 100;
+
+// The container size (FORM, RIFF) of a file still being written: the largest
+// positive 32-bit size, so that a reader meanwhile takes the chunks to the end.
+constexpr uint32_t kProvisionalContainerSize = 0x7FFFFFFF;
 
 // Checked arithmetic: false when the result does not fit.
 inline bool AddChecked(uint64_t a, uint64_t b, uint64_t* result) {
@@ -204,6 +214,87 @@ private:
     bool haveLast_ = false;
     uint32_t count_ = 0;
     OSErr error_ = 0;
+};
+
+// How a container lays out its chunks, for a search.
+struct ChunkLayout {
+    // The first chunk header, after the container's own.
+    uint64_t first = 12;
+    // A header is read only when it starts before this.
+    uint64_t limit = UINT64_MAX;
+    ByteOrder order = ByteOrder::kBig;
+    // The most chunks looked at (0: as many as there are).
+    uint32_t maxChunks = kMaxChunksSearched;
+    // A chunk passed over whose size, as a signed 32-bit number, is below this
+    // is damage: the search ends there.
+    int32_t minSize = 0;
+    // A chunk with this ID (0: none) takes `fixedChunkBytes` from its ID to the
+    // next chunk, whatever its size says (and its size is not checked).
+    uint32_t fixedChunkId = 0;
+    uint32_t fixedChunkBytes = 0;
+};
+
+// How a chunk search ended.
+enum class ChunkSearch {
+    kFound,       // the chunk was found
+    kNotThere,    // no such chunk before the limit or the end of the source
+    kTooMany,     // not among the layout's first maxChunks chunks
+    kBadSize,     // a chunk before it had a size below the layout's minimum
+    kReadFailed,  // a header could not be read (other than at the end of the source)
+};
+
+// Finds the `occurrence`-th chunk (counted from 1) with the ID (the four
+// characters as a big-endian number): its header in *found. Each chunk is
+// compared before its size is checked. A failed read's status comes back in
+// *error. An occurrence of 0 finds nothing: the walk then goes as far as it can.
+ChunkSearch SearchChunk(ByteSource& source, const ChunkLayout& layout, uint32_t id,
+                        unsigned occurrence, ChunkHeader* found, OSErr* error = nullptr);
+
+// The headers of one walk over a container's chunks, kept so that the many
+// searches of an opening walk once. Find answers as SearchChunk would have on
+// the same source and layout. At most kMaxChunksSearched headers are kept: a
+// layout that looks at more (or at all) is walked that far only.
+class ChunkList {
+public:
+    void Walk(ByteSource& source, const ChunkLayout& layout);
+    ChunkSearch Find(uint32_t id, unsigned occurrence, ChunkHeader* found,
+                     OSErr* error = nullptr) const;
+    const std::vector<ChunkHeader>& headers() const { return headers_; }
+
+private:
+    std::vector<ChunkHeader> headers_;
+    ChunkSearch end_ = ChunkSearch::kNotThere;
+    OSErr error_ = 0;
+};
+
+// The chunk list an object keeps for the searches of one opening: while a
+// KeptChunks::Scope lives, Find answers from one walk over the fork it was made
+// on; for another fork, or once the scope has ended, the object walks again
+// (its file may have changed since).
+class KeptChunks {
+public:
+    // True with the list's answer when a list is kept for `fork`.
+    bool Find(int fork, uint32_t id, unsigned occurrence, ChunkHeader* found, ChunkSearch* result,
+              OSErr* error) const;
+
+    class Scope {
+    public:
+        // Walks the chunks of the open fork and keeps them, unless a list is kept
+        // already or the fork's size cannot be taken.
+        Scope(KeptChunks& kept, int fork, const ChunkLayout& layout);
+        ~Scope();
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        KeptChunks& kept_;
+        bool made_ = false;
+    };
+
+private:
+    ChunkList list_;
+    int fork_ = -1;
+    bool kept_ = false;
 };
 
 // The number of data bytes of a chunk that are really in the source: its size,

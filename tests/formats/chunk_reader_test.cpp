@@ -4,6 +4,10 @@
 
 #include <sstream>
 #include <string>
+#include <vector>
+
+#include "foundation/xwqf.h"
+#include "test_support.h"
 
 namespace {
 
@@ -110,6 +114,102 @@ TEST(ChunkWalker, HugeSizesEndTheWalkInsteadOfWrapping) {
     EXPECT_EQ(far.Next(&h), ChunkWalker::kEnd);
     EXPECT_FALSE(far.Advance());
     EXPECT_FALSE(far.AdvanceTo(0));
+}
+
+// One search for every chunked format: what it finds and why it stops, and a
+// kept list that answers every search as a walk of its own would.
+TEST(ChunkSearch, EndsAsTheLayoutSaysAndAListAnswersLikeTheWalk) {
+    const std::string form = "FORM" + std::string(4, '\0') + "TEST";
+    std::string many;
+    for (int i = 0; i < 100; ++i) many += Header("FILL", 0);
+    struct Case {
+        const char* name;
+        std::string data;
+        ChunkLayout layout;
+        const char* id;
+        unsigned occurrence;
+        ChunkSearch expected;
+        uint64_t offset;  // of the chunk found
+    };
+    ChunkLayout plain, limited, unbounded, dawn, signedSize;
+    limited.limit = 20;
+    unbounded.maxChunks = 0;
+    dawn.minSize = 1;
+    dawn.fixedChunkId = 0x4D41524B;  // MARK
+    dawn.fixedChunkBytes = 12;
+    const std::string padded = form + Header("AAAA", 3) + "xyz" + '\0' + Header("BBBB", 0) +
+                               Header("AAAA", 2) + "zz" + Header("CCCC", 1) + "c";
+    const std::string damaged = form + Header("AAAA", 0) + Header("BAD!", 0x80000000) + Header("CCCC", 0);
+    const std::string marked = form + Header("MARK", 1000) + "abcd" + Header("TTTT", 0);
+    const std::vector<Case> cases = {
+        {"second occurrence after a pad", padded, plain, "AAAA", 2, ChunkSearch::kFound, 32},
+        {"last chunk", padded, plain, "CCCC", 1, ChunkSearch::kFound, 42},
+        {"missing", padded, plain, "DDDD", 1, ChunkSearch::kNotThere, 0},
+        {"no third occurrence", padded, plain, "AAAA", 3, ChunkSearch::kNotThere, 0},
+        {"occurrence 0 finds nothing", padded, plain, "AAAA", 0, ChunkSearch::kNotThere, 0},
+        {"negative size passed over", damaged, plain, "CCCC", 1, ChunkSearch::kBadSize, 0},
+        {"negative size compared first", damaged, plain, "BAD!", 1, ChunkSearch::kFound, 20},
+        {"size 0 below a minimum of 1", damaged, dawn, "CCCC", 1, ChunkSearch::kBadSize, 0},
+        {"the 101st chunk", form + many + Header("TTTT", 0), plain, "TTTT", 1, ChunkSearch::kTooMany, 0},
+        {"the 101st chunk, no chunk limit", form + many + Header("TTTT", 0), unbounded, "TTTT", 1,
+         ChunkSearch::kFound, 812},
+        {"the 100th chunk", form + many.substr(8) + Header("TTTT", 0), plain, "TTTT", 1, ChunkSearch::kFound, 804},
+        {"a header past the limit", form + Header("AAAA", 0) + Header("TTTT", 0), limited, "TTTT", 1,
+         ChunkSearch::kNotThere, 0},
+        {"a size past the end", marked, plain, "TTTT", 1, ChunkSearch::kNotThere, 0},
+        {"a chunk of fixed extent", marked, dawn, "TTTT", 1, ChunkSearch::kFound, 24},
+        {"a header cut short", form + Header("AAAA", 0) + "TTT", plain, "TTTT", 1, ChunkSearch::kNotThere, 0},
+    };
+    const char* const ids[] = {"AAAA", "BBBB", "CCCC", "DDDD", "TTTT", "MARK", "FILL", "BAD!"};
+    for (const Case& c : cases) {
+        MemorySource source(c.data.data(), c.data.size());
+        const auto id = [](const char* text) { return LoadBE32(reinterpret_cast<const uint8_t*>(text)); };
+        ChunkHeader found;
+        EXPECT_EQ(SearchChunk(source, c.layout, id(c.id), c.occurrence, &found), c.expected) << c.name;
+        if (c.expected == ChunkSearch::kFound) EXPECT_EQ(found.offset, c.offset) << c.name;
+
+        // A list keeps at most kMaxChunksSearched headers: it serves bounded layouts.
+        if (c.layout.maxChunks == 0) continue;
+        ChunkList list;
+        list.Walk(source, c.layout);
+        for (const char* other : ids) {
+            for (unsigned n = 0; n <= 3; ++n) {
+                ChunkHeader walked, listed;
+                const ChunkSearch byWalk = SearchChunk(source, c.layout, id(other), n, &walked);
+                ASSERT_EQ(list.Find(id(other), n, &listed), byWalk) << c.name << ' ' << other << ' ' << n;
+                if (byWalk == ChunkSearch::kFound) EXPECT_EQ(listed.offset, walked.offset) << c.name;
+            }
+        }
+    }
+}
+
+TEST(ChunkSearch, AKeptListAnswersOnlyForItsForkWhileItsScopeLives) {
+    testsupport::TempDir dir;
+    const std::string path = dir / "chunks";
+    testsupport::WriteFile(path, "FORM" + std::string(4, '\0') + "TEST" + Header("AAAA", 0));
+    FSRef ref{path};
+    int fork = XWQF::kNoFork;
+    ASSERT_EQ(XWQF::OpenFork(&ref, XWQF::kPermRead, &fork), 0);
+    KeptChunks kept;
+    ChunkHeader found;
+    ChunkSearch result = ChunkSearch::kNotThere;
+    OSErr error = 0;
+    EXPECT_FALSE(kept.Find(fork, 0x41414141, 1, &found, &result, &error));
+    {
+        const KeptChunks::Scope scope(kept, fork, ChunkLayout{});
+        ASSERT_TRUE(kept.Find(fork, 0x41414141, 1, &found, &result, &error));
+        EXPECT_EQ(result, ChunkSearch::kFound);
+        EXPECT_EQ(found.offset, 12u);
+        EXPECT_FALSE(kept.Find(fork + 1, 0x41414141, 1, &found, &result, &error));
+        {
+            // A scope inside another keeps the outer list and leaves it kept.
+            const KeptChunks::Scope inner(kept, fork, ChunkLayout{});
+        }
+        EXPECT_TRUE(kept.Find(fork, 0x42424242, 1, &found, &result, &error));
+        EXPECT_EQ(result, ChunkSearch::kNotThere);
+    }
+    EXPECT_FALSE(kept.Find(fork, 0x41414141, 1, &found, &result, &error));
+    EXPECT_EQ(XWQF::CloseFork(fork), 0);
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr uint32_t kProvisionalFormSize = 0x7FFFFFFF;
 constexpr uint32_t kVersion1Stamp = 0xA2805140;
 constexpr uint32_t kCommonSize = 38;  // with "NONE" and its name
 constexpr int kCommonDataMin = 22;    // the AIFF fields and the compression type
@@ -80,12 +79,11 @@ std::string CAIFCFile::GetDescription() {
 }
 
 OSErr CAIFCFile::ReadCOMM() {
-    uint32_t offset = 0, size = 0;
-    if (LocateChunk(FourCC("COMM"), &offset, &size) != 0) return kAIFFBadCommonErr;
-    if (size < static_cast<uint32_t>(kCommonDataMin)) return kAIFFBadCommonErr;
+    ChunkHeader comm;
+    if (LocateChunk(FourCC("COMM"), &comm) != 0) return kAIFFBadCommonErr;
+    if (comm.size < static_cast<uint32_t>(kCommonDataMin)) return kAIFFBadCommonErr;
     uint8_t raw[kCommonDataMin];
-    int n = sizeof raw;
-    if (XWQF::Read(forkRef_, &n, raw) != 0) return kAIFFBadCommonErr;
+    if (ReadAt(comm.dataOffset(), raw, sizeof raw) != 0) return kAIFFBadCommonErr;
     const short sampleSize = static_cast<short>(LoadBE16(raw + 6));
     short wordSize = sampleSize, dataType = dataType_;
     uint32_t storedBytes = 0;
@@ -117,15 +115,16 @@ OSErr CAIFCFile::WriteCOMM() {
     StoreBE32(raw + 26, FourCC("NONE"));
     raw[30] = 14;
     std::memcpy(raw + 31, "not compressed", 14);
-    uint32_t offset = 0, size = 0;
-    if (OSErr err = LocateChunk(FourCC("COMM"), &offset, &size)) return err;
-    return WriteAt(offset, raw, sizeof raw);
+    ChunkHeader comm;
+    if (OSErr err = LocateChunk(FourCC("COMM"), &comm)) return err;
+    return WriteAt(static_cast<uint32_t>(comm.offset), raw, sizeof raw);
 }
 
 OSErr CAIFCFile::Open() {
     if (IsOpen()) return kFileBusyErr;
-    OSErr err = OpenForReading();
+    OSErr err = OpenForm();
     if (err) return err;
+    const KeptChunks::Scope listed(chunks_, forkRef_, FormLayout());
     if ((err = ReadCOMM()) != 0) return err;
     if ((err = ReadMarkers()) != 0) return err;
     if ((err = ReadLoops()) != 0) return err;
@@ -140,7 +139,7 @@ OSErr CAIFCFile::Create(short channels, short wordSize, float sampleRate, void* 
     if (err) return err;
     uint8_t head[70] = {};
     StoreBE32(head, FourCC("FORM"));
-    StoreBE32(head + 4, kProvisionalFormSize);
+    StoreBE32(head + 4, kProvisionalContainerSize);
     StoreBE32(head + 8, FourCC("AIFC"));
     StoreBE32(head + 12, FourCC("FVER"));
     StoreBE32(head + 16, 4);
@@ -151,20 +150,18 @@ OSErr CAIFCFile::Create(short channels, short wordSize, float sampleRate, void* 
     return WriteSoundDataHeader();
 }
 
-OSErr CAIFCFile::ReadDoubleBlock(uint32_t frame) {
+OSErr CAIFCFile::ReadFrames(uint32_t frame, unsigned char* buffer) {
+    if (storedSampleBytes_ != kDoubleBytes) return CAIFFFile::ReadFrames(frame, buffer);
     held_.Forget();
-    if (OSErr err = InitInputBuffer()) return err;
-    if (!inputBuffer_) return kMemBlockMissingErr;
     const uint64_t bufferBytes = GetRealBufferSize();
     const uint64_t samples = pcmio::BlockExtent(frame, numFrames_, bufferFrames_, channels_, bufferBytes / 4);
-    firstBufferedFrame_ = frame;
     if (OSErr err = samples ? SetFilePos(frame) : OSErr(0)) {
-        std::memset(inputBuffer_, 0, bufferBytes);
+        std::memset(buffer, 0, bufferBytes);
         return err;
     }
     uint64_t got = 0;
     return pcmio::ReadNarrowed(
-        forkRef_, inputBuffer_, bufferBytes, samples, kDoubleBytes, 4,
+        forkRef_, buffer, bufferBytes, samples, kDoubleBytes, 4,
         [](unsigned char* to, const unsigned char* stored, uint64_t n) {
             // Front to back: sample i is read before its 4 bytes are written.
             for (uint64_t i = 0; i < n; ++i) {
@@ -176,19 +173,13 @@ OSErr CAIFCFile::ReadDoubleBlock(uint32_t frame) {
         &got);
 }
 
-OSErr CAIFCFile::RefreshInputBuffer(uint32_t frame) {
-    if (storedSampleBytes_ == kDoubleBytes) {
-        if (!IsOpen()) return kFileNotOpenErr;
-        return ReadDoubleBlock(frame);
-    }
-    uint64_t samples = 0;
-    const OSErr err = ReadStoredBlock(frame, &samples);
-    const uint32_t bytes = BytesPerSample();
-    unsigned char* data = inputBuffer_;
-
+void CAIFCFile::StoredToBuffer(unsigned char* data, uint64_t bytes) const {
+    const uint32_t sampleBytes = BytesPerSample();
+    if (sampleBytes == 0) return;
+    const uint64_t samples = bytes / sampleBytes;
     switch (dataType_) {
-        case kDataTypePCM: pcmio::SwapBigEndianSamples(data, samples, bytes); break;
-        case kDataTypeLittleEndianPCM: pcmio::SwapLittleEndianSamples(data, samples, bytes); break;
+        case kDataTypePCM: pcmio::SwapBigEndianSamples(data, samples, sampleBytes); break;
+        case kDataTypeLittleEndianPCM: pcmio::SwapLittleEndianSamples(data, samples, sampleBytes); break;
         case kDataTypeFloatBigEndian:
         case kDataTypeFloatLittleEndian: {
             const bool big = dataType_ == kDataTypeFloatBigEndian;
@@ -201,5 +192,4 @@ OSErr CAIFCFile::RefreshInputBuffer(uint32_t frame) {
         }
         default: break;
     }
-    return err;
 }

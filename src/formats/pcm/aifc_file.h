@@ -19,14 +19,16 @@ public:
                  const unsigned char* extension) override;
     OSErr ReadCOMM() override;
     OSErr WriteCOMM() override;
-    OSErr RefreshInputBuffer(uint32_t frame) override;
     OSType GetFType() override;
     std::string GetDescription() override;
 
-private:
-    // RefreshInputBuffer of 64-bit float data: up to a buffer of frames from
-    // frame on, narrowed to the 32-bit integers of the buffer form.
-    OSErr ReadDoubleBlock(uint32_t frame);
+protected:
+    // The stored samples by compression type: integers of either byte order,
+    // 32-bit floats of either byte order as the 32-bit integers of the buffer form.
+    void StoredToBuffer(unsigned char* data, uint64_t bytes) const override;
+    // 64-bit float data is narrowed to the 32-bit integers of the buffer form
+    // while it is read; other data is read by the framed base.
+    OSErr ReadFrames(uint32_t frame, unsigned char* buffer) override;
 };
 
 // A 32-bit float sample as the buffer's 32-bit integer: the product with

@@ -24,11 +24,7 @@ constexpr uint32_t kREGN = FourCC("regn");
 constexpr uint32_t kAPPL = FourCC("APPL");
 constexpr uint32_t kSSYS = FourCC("SSYS");
 
-constexpr uint32_t kMaxChunksCompared = 100;
-constexpr uint32_t kProvisionalFormSize = 0x7FFFFFFF;
 constexpr uint32_t kRegionRecordBytes = 88;
-// Room for the largest MARK chunk there can be: 65535 markers with 255-byte names.
-constexpr uint64_t kMaxMarkChunkBytes = 2 + 65535ull * (2 + 4 + 1 + 255 + 1);
 
 bool IsNotFound(OSErr err) {
     return err == kAIFFNotFoundErr || err == kAIFFChunkLimitErr || err == kAIFFBadChunkSizeErr;
@@ -169,92 +165,104 @@ OSErr CAIFFFile::AppendAtEnd(const void* data, int count) {
     return pcmio::AppendAtEnd(forkRef_, data, count);
 }
 
-OSErr CAIFFFile::LocateChunk(uint32_t id, uint32_t* offset, uint32_t* size) {
-    if (OSErr err = FindID(id)) return err;
-    int position = 0;
-    if (OSErr err = XWQF::GetPos(forkRef_, &position)) return err;
-    uint8_t raw[4];
-    int n = 4;
-    if (OSErr err = XWQF::Read(forkRef_, &n, raw)) return err == kEOFErr ? OSErr(kAIFFNotFoundErr) : err;
-    *offset = static_cast<uint32_t>(position - 4);
-    *size = LoadBE32(raw);
-    return 0;
+OSErr CAIFFFile::ReadAt(uint64_t position, void* out, size_t count) {
+    ForkSource source(forkRef_);
+    if (source.status()) return source.status();
+    return source.ReadAt(position, out, count);
 }
 
 // ---------------------------------------------------------------------------
 // Chunk search
 
-OSErr CAIFFFile::FindID(uint32_t id) { return WalkTo(id, false); }
-
-OSErr CAIFFFile::WalkTo(uint32_t id, bool dawnLayout) {
-    if (forkRef_ < 0) return kFileNotOpenErr;
-    ForkSource source(forkRef_);
-    if (source.status()) return source.status();
-    if (id == kFORM) {
-        uint8_t raw[4];
-        OSErr err = source.ReadAt(0, raw, sizeof raw);
-        if (err) return err == kEOFErr ? OSErr(kAIFFNotFoundErr) : err;
-        return LoadBE32(raw) == kFORM ? 0 : kAIFFNotFoundErr;
-    }
+ChunkLayout CAIFFFile::FormLayout() const {
+    ChunkLayout layout;
     // The first chunk is looked at whatever the FORM size says.
-    ChunkWalker walker(source, 12, std::max<uint64_t>(formEnd_, 13));
-    for (;;) {
-        if (walker.headersRead() >= kMaxChunksCompared) return kAIFFChunkLimitErr;
-        ChunkHeader header;
-        ChunkWalker::Result r = walker.Next(&header);
-        if (r == ChunkWalker::kEnd) return kAIFFNotFoundErr;
-        if (r == ChunkWalker::kReadFailed)
-            return walker.error() == kEOFErr ? OSErr(kAIFFNotFoundErr) : walker.error();
-        if (header.id == id)
-            return XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(header.offset + 4));
-        if (dawnLayout && header.id == kMARK) {
-            // The recorder's MARK chunk ends 38 bytes after its size field.
-            walker.AdvanceTo(header.offset + 4 + 38);
-            continue;
-        }
-        const int32_t size = static_cast<int32_t>(header.size);
-        if (size < (dawnLayout ? 1 : 0)) return kAIFFBadChunkSizeErr;
-        if (!walker.Advance()) return kAIFFNotFoundErr;
+    layout.limit = std::max<uint64_t>(formEnd_, layout.first + 1);
+    return layout;
+}
+
+OSErr FormChunkStatus(ChunkSearch result, OSErr error) {
+    switch (result) {
+        case ChunkSearch::kFound: return 0;
+        case ChunkSearch::kTooMany: return kAIFFChunkLimitErr;
+        case ChunkSearch::kBadSize: return kAIFFBadChunkSizeErr;
+        case ChunkSearch::kReadFailed: return error;
+        case ChunkSearch::kNotThere: break;
     }
+    return kAIFFNotFoundErr;
+}
+
+OSErr CAIFFFile::LocateChunk(uint32_t id, ChunkHeader* found) {
+    if (forkRef_ < 0) return kFileNotOpenErr;
+    ChunkSearch result = ChunkSearch::kNotThere;
+    OSErr error = 0;
+    if (!chunks_.Find(forkRef_, id, 1, found, &result, &error)) {
+        ForkSource source(forkRef_);
+        if (source.status()) return source.status();
+        result = SearchChunk(source, FormLayout(), id, 1, found, &error);
+    }
+    return FormChunkStatus(result, error);
+}
+
+OSErr CAIFFFile::CheckForm() {
+    if (forkRef_ < 0) return kFileNotOpenErr;
+    uint8_t raw[4];
+    const OSErr err = ReadAt(0, raw, sizeof raw);
+    if (err) return err == kEOFErr ? OSErr(kAIFFNotFoundErr) : err;
+    return LoadBE32(raw) == kFORM ? 0 : kAIFFNotFoundErr;
+}
+
+OSErr CAIFFFile::FindID(uint32_t id) {
+    uint64_t after = 4;
+    if (id == kFORM) {
+        if (OSErr err = CheckForm()) return err;
+    } else {
+        ChunkHeader header;
+        if (OSErr err = LocateChunk(id, &header)) return err;
+        after = header.offset + 4;
+    }
+    return XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(after));
+}
+
+OSErr CAIFFFile::ProbeChunk(ByteSource& source, uint32_t id, ChunkHeader* found) {
+    ChunkLayout layout;
+    OSErr error = 0;
+    const ChunkSearch result = SearchChunk(source, layout, id, 1, found, &error);
+    if (result == ChunkSearch::kFound) return 0;
+    // Running off the end counts as not finding the chunk among the first ones.
+    return result == ChunkSearch::kBadSize ? kAIFFBadChunkSizeErr : kAIFFChunkLimitErr;
 }
 
 OSErr CAIFFFile::FindChunk(const std::string& id, std::istream& in) {
     if (id.size() != 4) return kAIFFChunkLimitErr;
     const uint32_t wanted = LoadBE32(reinterpret_cast<const uint8_t*>(id.data()));
     StreamSource source(in);
+    uint64_t after = 4;
     if (wanted == kFORM) {
         uint8_t raw[4];
         if (source.ReadAt(0, raw, sizeof raw) != 0 || LoadBE32(raw) != kFORM)
             return kAIFFNotFoundErr;
-        in.clear();
-        in.seekg(4, std::ios::beg);
-        return 0;
-    }
-    ChunkWalker walker(source, 12, UINT64_MAX);
-    for (;;) {
-        // Running off the end counts as not finding the chunk among the first 100.
-        if (walker.headersRead() >= kMaxChunksCompared) return kAIFFChunkLimitErr;
+    } else {
         ChunkHeader header;
-        if (walker.Next(&header) != ChunkWalker::kHeader) return kAIFFChunkLimitErr;
-        if (header.id == wanted) {
-            in.clear();
-            in.seekg(static_cast<std::streamoff>(header.offset + 4), std::ios::beg);
-            return 0;
-        }
-        if (static_cast<int32_t>(header.size) < 0) return kAIFFBadChunkSizeErr;
-        if (!walker.Advance()) return kAIFFChunkLimitErr;
+        if (OSErr err = ProbeChunk(source, wanted, &header)) return err;
+        after = header.offset + 4;
     }
+    in.clear();
+    in.seekg(static_cast<std::streamoff>(after), std::ios::beg);
+    return 0;
 }
 
 short CAIFFFile::ReadNumChannels(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw error_code_exception(kFileNotFoundErr, "cannot open %s", path.c_str());
-    if (OSErr err = FindChunk("COMM", in))
+    StreamSource source(in);
+    ChunkHeader comm;
+    if (OSErr err = ProbeChunk(source, kCOMM, &comm))
         throw error_code_exception(err, "no COMM chunk in %s", path.c_str());
-    uint8_t raw[6];
-    in.read(reinterpret_cast<char*>(raw), sizeof raw);
-    if (!in) throw error_code_exception(kAIFFBadCommonErr, "short COMM chunk in %s", path.c_str());
-    return static_cast<short>(LoadBE16(raw + 4));
+    uint8_t raw[2];
+    if (source.ReadAt(comm.dataOffset(), raw, sizeof raw) != 0)
+        throw error_code_exception(kAIFFBadCommonErr, "short COMM chunk in %s", path.c_str());
+    return static_cast<short>(LoadBE16(raw));
 }
 
 // ---------------------------------------------------------------------------
@@ -267,20 +275,19 @@ OSErr CAIFFFile::CheckCommonAndFrames() {
         return kAIFFBadCommonErr;
     if (DataBytes() <= formEnd_) return 0;
     // COMM's frames cannot fit in the FORM: take the count that SSND holds.
-    uint32_t offset = 0, size = 0;
-    if (OSErr err = LocateChunk(kSSND, &offset, &size)) return err;
-    if (size < 8) return kAIFFNoSoundDataErr;
-    numFrames_ = static_cast<uint32_t>((size - 8) / BytesPerFrame());
+    ChunkHeader ssnd;
+    if (OSErr err = LocateChunk(kSSND, &ssnd)) return err;
+    if (ssnd.size < 8) return kAIFFNoSoundDataErr;
+    numFrames_ = static_cast<uint32_t>((ssnd.size - 8) / BytesPerFrame());
     return 0;
 }
 
 OSErr CAIFFFile::ReadCOMM() {
-    uint32_t offset = 0, size = 0;
-    if (LocateChunk(kCOMM, &offset, &size) != 0) return kAIFFBadCommonErr;
-    if (size != 18) return kAIFFBadCommonErr;
+    ChunkHeader comm;
+    if (LocateChunk(kCOMM, &comm) != 0) return kAIFFBadCommonErr;
+    if (comm.size != 18) return kAIFFBadCommonErr;
     uint8_t raw[18];
-    int n = sizeof raw;
-    if (XWQF::Read(forkRef_, &n, raw) != 0) return kAIFFBadCommonErr;
+    if (ReadAt(comm.dataOffset(), raw, sizeof raw) != 0) return kAIFFBadCommonErr;
     Float80 rate;
     std::memcpy(rate.bytes, raw + 8, 10);
     sampleRate_ = static_cast<double>(static_cast<float>(Ext80ToDbl(rate)));
@@ -310,19 +317,18 @@ OSErr CAIFFFile::WriteCOMM() {
 // Opening
 
 OSErr CAIFFFile::ReadSoundDataHeader() {
-    uint32_t offset = 0, size = 0;
-    OSErr err = LocateChunk(kSSND, &offset, &size);
+    ChunkHeader ssnd;
+    OSErr err = LocateChunk(kSSND, &ssnd);
     if (err) return err == kAIFFNotFoundErr ? OSErr(kAIFFNoSoundDataErr) : err;
-    if (size < 8) return kAIFFNoSoundDataErr;
+    if (ssnd.size < 8) return kAIFFNoSoundDataErr;
     uint8_t raw[8];
-    int n = sizeof raw;
-    if ((err = XWQF::Read(forkRef_, &n, raw)) != 0) return err;
-    const uint64_t start = static_cast<uint64_t>(offset) + 16 + LoadBE32(raw);
+    if ((err = ReadAt(ssnd.dataOffset(), raw, sizeof raw)) != 0) return err;
+    const uint64_t start = ssnd.dataOffset() + 8 + LoadBE32(raw);
     int length = 0;
     if ((err = XWQF::GetEOF(forkRef_, &length)) != 0) return err;
     if (start > static_cast<uint64_t>(length)) return kAIFFNoSoundDataErr;
     dataStart_ = static_cast<uint32_t>(start);
-    const uint64_t dataBytes = std::min<uint64_t>(size - 8, static_cast<uint64_t>(length) - start);
+    const uint64_t dataBytes = std::min<uint64_t>(ssnd.size - 8, static_cast<uint64_t>(length) - start);
     declaredFrames_ = 0;
     if (dataBytes < DataBytes()) {
         declaredFrames_ = numFrames_;
@@ -331,22 +337,24 @@ OSErr CAIFFFile::ReadSoundDataHeader() {
     return 0;
 }
 
-OSErr CAIFFFile::OpenForReading() {
-    FSRef ref{path_};
-    if (OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_)) return err;
-    open_ = true;
-    if (OSErr err = FindID(kFORM)) return err;
+OSErr CAIFFFile::ReadFormHeader() {
+    if (OSErr err = CheckForm()) return err;
     uint8_t raw[4];
-    int n = sizeof raw;
-    if (OSErr err = XWQF::Read(forkRef_, &n, raw)) return err;
+    if (OSErr err = ReadAt(4, raw, sizeof raw)) return err;
     formEnd_ = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{LoadBE32(raw)} + 8, UINT32_MAX));
     return 0;
 }
 
+OSErr CAIFFFile::OpenForm() {
+    if (OSErr err = OpenForReading()) return err;
+    return ReadFormHeader();
+}
+
 OSErr CAIFFFile::Open() {
     if (IsOpen()) return kFileBusyErr;
-    OSErr err = OpenForReading();
+    OSErr err = OpenForm();
     if (err) return err;
+    const KeptChunks::Scope listed(chunks_, forkRef_, FormLayout());
     if ((err = ReadCOMM()) != 0) return err;
     const std::string name = GetName();
     const size_t len = name.size();
@@ -361,12 +369,11 @@ OSErr CAIFFFile::Open() {
     if ((err = ReadRegions()) != 0) return err;
     if ((err = ReadSoundDataHeader()) != 0) return err;
     if ((err = AddWholeFileRegion()) != 0) return err;
-    uint32_t offset = 0, size = 0;
-    if (LocateChunk(kAPPL, &offset, &size) != 0) return 0;
+    ChunkHeader appl;
+    if (LocateChunk(kAPPL, &appl) != 0) return 0;
     uint8_t raw[4];
-    int n = sizeof raw;
-    err = XWQF::Read(forkRef_, &n, raw);
-    if (err == 0 && size >= 4 && LoadBE32(raw) == kSSYS) {
+    err = ReadAt(appl.dataOffset(), raw, sizeof raw);
+    if (err == 0 && appl.size >= 4 && LoadBE32(raw) == kSSYS) {
         channels_ = 1;
         if (wordSize_ == 24) dataType_ = kDataTypeSonic24;
     }
@@ -376,16 +383,18 @@ OSErr CAIFFFile::Open() {
 OSErr CAIFFFile::GetOfflineInfo(OSErr* status) {
     if (status) *status = 0;
     // An object that is already open keeps its fork; the look is taken on a second one.
-    const int savedFork = forkRef_;
     const bool wasOpen = open_;
-    forkRef_ = XWQF::kNoFork;
-    OSErr err = OpenForReading();
-    if (err == 0) err = ReadCOMM();
-    if (err == 0) err = ReadMarkers();
-    if (err == 0) err = ReadLoops();
-    if (err == 0) err = ReadChannelDescriptor();
-    if (forkRef_ != XWQF::kNoFork) XWQF::CloseFork(forkRef_);
-    forkRef_ = savedFork;
+    const OSErr err = pcmio::ReadOnSecondFork(path_, &forkRef_, [this] {
+        open_ = true;
+        OSErr e = ReadFormHeader();
+        if (e) return e;
+        const KeptChunks::Scope listed(chunks_, forkRef_, FormLayout());
+        e = ReadCOMM();
+        if (e == 0) e = ReadMarkers();
+        if (e == 0) e = ReadLoops();
+        if (e == 0) e = ReadChannelDescriptor();
+        return e;
+    });
     open_ = wasOpen;
     return err;
 }
@@ -400,14 +409,13 @@ OSErr CAIFFFile::BeginCreate(short channels, short wordSize, float sampleRate, v
         return kParamErr;
     if (wordSize < 8 || wordSize > 32) return kIllegalWordSizeErr;
     const short container = pcmio::ContainerWordSize(wordSize);
-    if (OSErr err = CSoundFile::Create(channels, container, sampleRate, specifics, extension))
+    if (OSErr err = CreateWritable(channels, container, sampleRate, specifics, extension))
         return err;
-    if (OSErr err = CreateDataFork(channels, container, sampleRate)) return err;
     storedSampleBytes_ = 0;
     writtenBits_ = wordSize != container ? wordSize : 0;
     madeFile_ = true;
     dataType_ = kDataTypePCM;
-    formEnd_ = kProvisionalFormSize;
+    formEnd_ = kProvisionalContainerSize;
     return 0;
 }
 
@@ -417,7 +425,7 @@ OSErr CAIFFFile::Create(short channels, short wordSize, float sampleRate, void* 
     if (err) return err;
     uint8_t head[38] = {};
     StoreBE32(head, kFORM);
-    StoreBE32(head + 4, kProvisionalFormSize);
+    StoreBE32(head + 4, kProvisionalContainerSize);
     StoreBE32(head + 8, FourCC("AIFF"));
     StoreBE32(head + 12, kCOMM);
     StoreBE32(head + 16, 18);
@@ -446,17 +454,17 @@ OSErr CAIFFFile::FinishHeader() {
     if (err) return err;
 
     uint8_t raw[4];
-    uint32_t offset = 0, size = 0;
-    OSErr first = LocateChunk(kSSND, &offset, &size);
+    ChunkHeader ssnd;
+    OSErr first = LocateChunk(kSSND, &ssnd);
     if (first == kAIFFNotFoundErr) first = kAIFFNoSoundDataErr;
     if (first == 0) {
         StoreBE32(raw, static_cast<uint32_t>(DataBytes() + 8));
-        first = WriteAt(offset + 4, raw, 4);
+        first = WriteAt(static_cast<uint32_t>(ssnd.offset + 4), raw, 4);
     }
     int length = 0;
     err = XWQF::GetEOF(forkRef_, &length);
     if (err == 0) {
-        err = FindID(kFORM);
+        err = CheckForm();
         if (err == kAIFFNotFoundErr) err = kAIFFNoFormErr;
         if (err == 0) {
             StoreBE32(raw, static_cast<uint32_t>(length - 8));
@@ -466,112 +474,31 @@ OSErr CAIFFFile::FinishHeader() {
     return first ? first : err;
 }
 
-OSErr CAIFFFile::Close() {
-    if (!IsOpen()) return kFileNotOpenErr;
-    held_.Forget();
-    if (headerDirty_) {
-        OSErr err = FinishHeader();
-        if (err) {
-            if (XWQF::CloseFork(forkRef_) == 0) {
-                forkRef_ = XWQF::kNoFork;
-                open_ = false;
-            }
-            return err;
-        }
-        headerDirty_ = 0;
-    }
-    OSErr err = XWQF::CloseFork(forkRef_);
-    if (err == 0) {
-        forkRef_ = XWQF::kNoFork;
-        open_ = false;
-    }
-    return err;
-}
-
 // ---------------------------------------------------------------------------
-// Buffers
+// Samples
 
-OSErr CAIFFFile::ReadStoredBlock(uint32_t frame, uint64_t* samples) {
-    *samples = 0;
-    held_.Forget();  // the caller turns the block as it likes
-    if (!IsOpen()) return kFileNotOpenErr;
-    // The block grows when the description has grown since it was made.
-    if (OSErr err = InitInputBuffer()) return err;
-    const uint64_t bufferBytes = GetRealBufferSize();
-    const uint64_t want =
-        pcmio::BlockExtent(frame, numFrames_, bufferFrames_, BytesPerFrame(), bufferBytes);
-    uint64_t bytes = 0;
-    const OSErr err = pcmio::ReadBlock(
-        forkRef_, [&] { return SetFilePos(frame); }, inputBuffer_, want, bufferBytes, &bytes);
-    firstBufferedFrame_ = frame;
-    *samples = BytesPerSample() ? bytes / BytesPerSample() : 0;
-    return err;
+void CAIFFFile::StoredToBuffer(unsigned char* data, uint64_t bytes) const {
+    const uint32_t sampleBytes = BytesPerSample();
+    if (dataType_ == kDataTypePCM && sampleBytes)
+        pcmio::SwapBigEndianSamples(data, bytes / sampleBytes, sampleBytes);
 }
 
-OSErr CAIFFFile::RefreshInputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenErr;
-    // The block grows when the description has grown since it was made.
-    if (OSErr err = InitInputBuffer()) return err;
-    const uint64_t bufferBytes = GetRealBufferSize();
-    const uint64_t want =
-        pcmio::BlockExtent(frame, numFrames_, bufferFrames_, BytesPerFrame(), bufferBytes);
+void CAIFFFile::BufferToStored(unsigned char* data, uint64_t bytes) const {
     const uint32_t sampleBytes = BytesPerSample();
-    const bool swap = dataType_ == kDataTypePCM && sampleBytes;
-    uint64_t got = 0;
-    const OSErr err = pcmio::RefreshKeeping(
-        held_, HeldNow(), inputBuffer_, bufferBytes, frame, want,
-        [this](uint32_t at) { return SetFilePos(at); },
-        [&](unsigned char* data, uint64_t bytes) {
-            if (swap) pcmio::SwapBigEndianSamples(data, bytes / sampleBytes, sampleBytes);
-        },
-        &got);
-    firstBufferedFrame_ = frame;
-    return err;
+    if (sampleBytes == 0) return;
+    const uint64_t samples = bytes / sampleBytes;
+    if (writtenBits_) pcmio::ClearBelowValidBits(data, samples, sampleBytes, writtenBits_);
+    pcmio::SwapBigEndianSamples(data, samples, sampleBytes);
 }
 
 OSErr CAIFFFile::RefreshOutputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenErr;
-    if (storedSampleBytes_) return kWritePermErr;
-    if (OSErr err = InitOutputBuffer()) return err;
-    uint64_t bytesRead = 0;
-    const OSErr err = pcmio::RefreshOutputBlock(
-        forkRef_, [&] { return SetFilePos(frame); }, outputBuffer_, frame, numFrames_,
-        OutputFramesInUse(), BytesPerFrame(), OutputFramesInUse() * BytesPerFrame(), &bytesRead);
-    if (dataType_ == kDataTypePCM && BytesPerSample())
-        pcmio::SwapBigEndianSamples(outputBuffer_, bytesRead / BytesPerSample(), BytesPerSample());
-    return err;
+    if (IsOpen() && storedSampleBytes_) return kWritePermErr;
+    return CFramedPCMFile::RefreshOutputBuffer(frame);
 }
 
 OSErr CAIFFFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
-    if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
-    if (!IsOpen()) return kFileNotOpenErr;
-    if (storedSampleBytes_) return kWritePermErr;
-    if (!OutputBufferHolds(frames)) return kParamErr;
-    if (OSErr err = SetFilePos(position)) return err;
-    const uint64_t samples = static_cast<uint64_t>(frames) * channels_;
-    if (writtenBits_) pcmio::ClearBelowValidBits(outputBuffer_, samples, BytesPerSample(), writtenBits_);
-    pcmio::SwapBigEndianSamples(outputBuffer_, samples, BytesPerSample());
-    return pcmio::WriteFrames(forkRef_, outputBuffer_, samples * BytesPerSample(), position, frames,
-                              &numFrames_);
-}
-
-OSErr CAIFFFile::SetFilePos(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenErr;
-    return pcmio::SeekFrame(forkRef_, dataStart_, BytesPerFrame(), frame,
-                            [this](uint32_t end) { return SetEndOfFile(end); });
-}
-
-OSErr CAIFFFile::SetEndOfFile(uint32_t frames) {
-    // The file only grows, with zero bytes.
-    if (OSErr err = pcmio::ExtendToFrames(forkRef_, dataStart_, BytesPerFrame(), frames, 0))
-        return err;
-    numFrames_ = frames;
-    return 0;
-}
-
-OSErr CAIFFFile::UpdateSize() {
-    if (!IsOpen()) return kFileNotOpenErr;
-    return pcmio::CountFrames(forkRef_, dataStart_, BytesPerFrame(), &numFrames_);
+    if (IsOpen() && storedSampleBytes_) return kWritePermErr;
+    return CFramedPCMFile::FlushOutputBuffer(frames, position);
 }
 
 // ---------------------------------------------------------------------------
@@ -602,10 +529,9 @@ void NameMarker(SFTMarker* marker, const uint8_t* name, size_t length, bool numb
 
 OSErr CAIFFFile::ReadMarkers() {
     if (!markers_.empty() || !IsOpen()) return 0;
-    uint32_t offset = 0, size = 0;
-    if (LocateChunk(kMARK, &offset, &size) != 0) return 0;
+    ChunkHeader header;
+    if (LocateChunk(kMARK, &header) != 0) return 0;
     ForkSource source(forkRef_);
-    ChunkHeader header{kMARK, size, offset};
     std::vector<uint8_t> bytes;
     if (source.status() || ReadChunkData(source, header, kMaxMarkChunkBytes, &bytes) != 0) return 0;
     ByteView view(bytes.data(), bytes.size());
@@ -725,11 +651,10 @@ bool CAIFFFile::TakeLoopMarker(int16_t id, uint32_t* position) {
 }
 
 OSErr CAIFFFile::ReadInstrument(uint8_t (&data)[20]) {
-    uint32_t offset = 0, size = 0;
-    if (OSErr err = LocateChunk(kINST, &offset, &size)) return err;
-    if (size < sizeof data) return kAIFFNotFoundErr;
-    int n = sizeof data;
-    return XWQF::Read(forkRef_, &n, data);
+    ChunkHeader inst;
+    if (OSErr err = LocateChunk(kINST, &inst)) return err;
+    if (inst.size < sizeof data) return kAIFFNotFoundErr;
+    return ReadAt(inst.dataOffset(), data, sizeof data);
 }
 
 OSErr CAIFFFile::ReadLoops() {
@@ -778,12 +703,11 @@ OSErr CAIFFFile::ReadSamplerInfo() {
 // Channel layout
 
 OSErr CAIFFFile::ReadChannelDescriptor() {
-    uint32_t offset = 0, size = 0;
-    OSErr err = LocateChunk(kCHAN, &offset, &size);
+    ChunkHeader chan;
+    OSErr err = LocateChunk(kCHAN, &chan);
     uint8_t raw[4];
-    if (err == 0 && size >= 4) {
-        int n = sizeof raw;
-        err = XWQF::Read(forkRef_, &n, raw);
+    if (err == 0 && chan.size >= 4) {
+        err = ReadAt(chan.dataOffset(), raw, sizeof raw);
         if (err == kEOFErr) err = kAIFFNotFoundErr;
     } else if (err == 0) {
         err = kAIFFNotFoundErr;
@@ -833,8 +757,8 @@ std::string CAIFFFile::GetChannelName(short channel) {
 OSErr CAIFFFile::ReadRegions() {
     if (!regions_.empty()) return 0;
     if (!IsOpen()) return kFileNotOpenBaseErr;
-    uint32_t offset = 0, size = 0;
-    OSErr err = LocateChunk(kREGN, &offset, &size);
+    ChunkHeader header;
+    OSErr err = LocateChunk(kREGN, &header);
     if (IsNotFound(err)) return 0;
     if (err) {
         CORVANE_DLOG("anerror");
@@ -842,7 +766,6 @@ OSErr CAIFFFile::ReadRegions() {
     }
     ForkSource source(forkRef_);
     if (source.status()) return source.status();
-    const ChunkHeader header{kREGN, size, offset};
     const uint64_t available = AvailableChunkData(source, header);
     uint8_t raw[kRegionRecordBytes];
     if (available < 4) return AddWholeFileRegion();

@@ -14,12 +14,8 @@
 
 namespace {
 
-constexpr uint32_t kBext = FourCC("bext");
+using riff::kBext;
 constexpr uint32_t kRegn = FourCC("regn");
-
-// The most regions taken from one file, as for the cue points of any WAVE file:
-// every addition sorts the list again.
-constexpr uint32_t kMaxRegions = 1024;
 
 // Offsets of the 'bext' fields from the start of the chunk data.
 enum : uint32_t {
@@ -202,9 +198,9 @@ OSErr CBWFLinearFile::WriteRegions() {
 
 OSErr CBWFLinearFile::WriteSpecialized() {
     // The 'bext' written at creation is written again with the final time stamp.
-    uint32_t offset = 0, size = 0;
-    if (OSErr err = LocateChunk(kBext, 1, &offset, &size)) return err;
-    if (OSErr err = XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(offset))) return err;
+    ChunkHeader bext;
+    if (OSErr err = LocateChunk(kBext, 1, &bext)) return err;
+    if (OSErr err = XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(bext.offset))) return err;
     if (OSErr err = WriteBEXT()) return err;
     return WriteRegions();
 }
@@ -215,12 +211,12 @@ OSErr CBWFLinearFile::WriteSpecialized() {
 OSErr CBWFLinearFile::ReadBEXT() {
     if (!IsOpen()) return kFileNotOpenBaseErr;
     try {
-        uint32_t offset = 0, size = 0;
-        if (OSErr err = LocateChunk(kBext, 1, &offset, &size)) return err;
+        ChunkHeader chunk;
+        if (OSErr err = LocateChunk(kBext, 1, &chunk)) return err;
         ForkSource source(forkRef_);
         if (source.status()) return source.status();
         std::vector<uint8_t> data;
-        if (OSErr err = ReadChunkData(source, ChunkHeader{kBext, size, offset}, kBextDataBytes, &data))
+        if (OSErr err = ReadChunkData(source, chunk, kBextDataBytes, &data))
             return err;
         // Fields the chunk does not reach read as 0 or empty.
         uint8_t bext[kBextDataBytes] = {};
@@ -247,11 +243,10 @@ OSErr CBWFLinearFile::ReadBEXT() {
 OSErr CBWFLinearFile::LocateRegionRecords(uint64_t* first, uint32_t* count) {
     *first = 0;
     *count = 0;
-    uint32_t offset = 0, size = 0;
-    if (OSErr err = LocateChunk(kRegn, 1, &offset, &size)) return err;
+    ChunkHeader header;
+    if (OSErr err = LocateChunk(kRegn, 1, &header)) return err;
     ForkSource source(forkRef_);
     if (source.status()) return source.status();
-    const ChunkHeader header{kRegn, size, offset};
     const uint64_t there = AvailableChunkData(source, header);
     if (there < 4) return 0;
     uint8_t raw[4];
@@ -261,7 +256,7 @@ OSErr CBWFLinearFile::LocateRegionRecords(uint64_t* first, uint32_t* count) {
     if (declared <= 0) return 0;
     *first = header.dataOffset() + 4;
     *count = static_cast<uint32_t>(std::min<uint64_t>(
-        {static_cast<uint64_t>(declared), (there - 4) / kRegionRecordBytes, kMaxRegions}));
+        {static_cast<uint64_t>(declared), (there - 4) / kRegionRecordBytes, uint64_t{riff::kMaxRegions}}));
     return 0;
 }
 
@@ -330,6 +325,7 @@ OSErr CBWFLinearFile::Open() {
     if (IsOpen()) return kFileBusyErr;
     if (OSErr err = OpenForReading()) return err;
     if (OSErr err = ReadRiffHeader()) return err;
+    const KeptChunks::Scope listed(chunks_, forkRef_, riff::Layout(riffEnd_));
     if (OSErr err = Readfmt()) return err;
     if (OSErr err = ReadRegions()) return err;
     if (OSErr err = ReadBEXT()) return err;
@@ -344,12 +340,15 @@ OSErr CBWFLinearFile::GetOfflineInfo(OSErr* regionCount) {
     OSErr err = OpenForReading();
     if (err) return err;
     err = ReadRiffHeader();
-    if (err == 0) err = Readfmt();
-    short count = 0;
-    if (err == 0) err = ReadNumRegions(&count);
-    if (err == 0 && regionCount) *regionCount = count;
-    if (err == 0 && count != 0) err = ReadRegions();
-    if (err == 0) err = ReadBEXT();
-    if (err == 0) err = ReadLoops();
+    {
+        const KeptChunks::Scope listed(chunks_, err ? XWQF::kNoFork : forkRef_, riff::Layout(riffEnd_));
+        if (err == 0) err = Readfmt();
+        short count = 0;
+        if (err == 0) err = ReadNumRegions(&count);
+        if (err == 0 && regionCount) *regionCount = count;
+        if (err == 0 && count != 0) err = ReadRegions();
+        if (err == 0) err = ReadBEXT();
+        if (err == 0) err = ReadLoops();
+    }
     return CloseAfterLook(err);
 }

@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr uint32_t kProvisionalFormSize = 0x7FFFFFFF;
-
 int32_t SaturateToInt32(double x) {
     if (!(x == x)) return 0;
     if (x >= 2147483647.0) return INT32_MAX;
@@ -28,23 +26,30 @@ OSType CDawnAIFFFile::GetFType() { return FourCC("Dawn"); }
 
 std::string CDawnAIFFFile::GetDescription() { return "Dawn AIFF"; }
 
-OSErr CDawnAIFFFile::FindID(uint32_t id) { return WalkTo(id, true); }
+ChunkLayout CDawnAIFFFile::FormLayout() const {
+    ChunkLayout layout = CAIFFFile::FormLayout();
+    layout.minSize = 1;
+    layout.fixedChunkId = FourCC("MARK");
+    // The ID, then 38 bytes from the size field on.
+    layout.fixedChunkBytes = 4 + 38;
+    return layout;
+}
 
 OSErr CDawnAIFFFile::Open() {
     if (IsOpen()) return kFileBusyErr;
-    OSErr err = OpenForReading();
+    OSErr err = OpenForm();
     if (err) return err;
+    const KeptChunks::Scope listed(chunks_, forkRef_, FormLayout());
     if ((err = CAIFFFile::ReadCOMM()) != 0) return err;
     dataType_ = kDataTypePCM;
     if ((err = ReadLoops()) != 0) return err;
     if ((err = ReadSamplerInfo()) != 0) return err;
-    uint32_t offset = 0, size = 0;
-    if ((err = LocateChunk(FourCC("SSND"), &offset, &size)) != 0) return err;
+    ChunkHeader ssnd;
+    if ((err = LocateChunk(FourCC("SSND"), &ssnd)) != 0) return err;
     uint8_t raw[4];
-    int n = sizeof raw;
-    if ((err = XWQF::Read(forkRef_, &n, raw)) != 0) return err;
+    if ((err = ReadAt(ssnd.dataOffset(), raw, sizeof raw)) != 0) return err;
     const uint32_t timePosition = LoadBE32(raw);
-    dataStart_ = offset + 16;
+    dataStart_ = static_cast<uint32_t>(ssnd.offset + 16);
     int length = 0;
     if ((err = XWQF::GetEOF(forkRef_, &length)) != 0) return err;
     if (static_cast<int32_t>(formEnd_) > length) formEnd_ = static_cast<uint32_t>(length);
@@ -76,7 +81,7 @@ OSErr CDawnAIFFFile::Create(short channels, short wordSize, float sampleRate, vo
     if (err) return err;
     uint8_t head[38] = {};
     StoreBE32(head, FourCC("FORM"));
-    StoreBE32(head + 4, kProvisionalFormSize);
+    StoreBE32(head + 4, kProvisionalContainerSize);
     StoreBE32(head + 8, FourCC("AIFF"));
     StoreBE32(head + 12, FourCC("COMM"));
     StoreBE32(head + 16, 18);

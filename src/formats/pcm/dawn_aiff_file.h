@@ -13,7 +13,11 @@ public:
     OSErr Open() override;
     OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,
                  const unsigned char* extension) override;
-    OSErr FindID(uint32_t id) override;
     OSType GetFType() override;
     std::string GetDescription() override;
+
+protected:
+    // The recorder's MARK chunk ends 38 bytes after the start of its size field,
+    // whatever its size says; a chunk passed over must have a size of at least 1.
+    ChunkLayout FormLayout() const override;
 };

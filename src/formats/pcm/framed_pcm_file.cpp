@@ -11,6 +11,7 @@ OSErr CFramedPCMFile::OpenForReading() {
     if (OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_)) return err;
     open_ = true;
     writable_ = false;
+    held_.Forget();
     return 0;
 }
 
@@ -25,6 +26,7 @@ OSErr CFramedPCMFile::CreateWritable(short channels, short wordSize, float sampl
 
 OSErr CFramedPCMFile::Close() {
     if (!IsOpen()) return CloseNotOpenErr();
+    held_.Forget();
     const OSErr first = headerDirty_ && writable_ ? FinishFile() : OSErr(0);
     const OSErr closed = XWQF::CloseFork(forkRef_);
     // The descriptor is released whatever close reports.
@@ -39,13 +41,13 @@ OSErr CFramedPCMFile::Close() {
 // Positioning
 
 OSErr CFramedPCMFile::SetFilePos(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
+    if (!IsOpen()) return NotOpenErr();
     return pcmio::SeekFrame(forkRef_, dataStart_, FrameBytes(), frame,
                             [this](uint32_t end) { return SetEndOfFile(end); });
 }
 
 OSErr CFramedPCMFile::SetEndOfFile(uint32_t frames) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
+    if (!IsOpen()) return NotOpenErr();
     if (OSErr err = writable_ ? CheckFrames(frames) : OSErr(0)) return err;
     if (OSErr err = pcmio::ExtendToFrames(forkRef_, dataStart_, FrameBytes(), frames,
                                           SilenceByte(), writable_))
@@ -55,7 +57,7 @@ OSErr CFramedPCMFile::SetEndOfFile(uint32_t frames) {
 }
 
 OSErr CFramedPCMFile::UpdateSize() {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
+    if (!IsOpen()) return NotOpenErr();
     return pcmio::CountFrames(forkRef_, dataStart_, FrameBytes(), &numFrames_);
 }
 
@@ -67,15 +69,15 @@ OSErr CFramedPCMFile::ReadFrames(uint32_t frame, unsigned char* buffer) {
     const uint64_t want =
         pcmio::BlockExtent(frame, numFrames_, bufferFrames_, FrameBytes(), bufferBytes);
     uint64_t got = 0;
-    const OSErr err = pcmio::ReadBlock(
-        forkRef_, [&] { return SetFilePos(frame); }, buffer, want, bufferBytes, &got);
     // Only the bytes read are turned: the zero-filled rest is silence already.
-    StoredToBuffer(buffer, got);
-    return err;
+    return pcmio::RefreshKeeping(
+        held_, HeldNow(), buffer, bufferBytes, frame, want,
+        [this](uint32_t at) { return SetFilePos(at); },
+        [this](unsigned char* data, uint64_t bytes) { StoredToBuffer(data, bytes); }, &got);
 }
 
 OSErr CFramedPCMFile::RefreshInputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
+    if (!IsOpen()) return NotOpenErr();
     if (OSErr err = InitInputBuffer()) return err;
     if (!inputBuffer_) return kMemBlockMissingErr;
     const OSErr err = ReadFrames(frame, inputBuffer_);
@@ -84,7 +86,7 @@ OSErr CFramedPCMFile::RefreshInputBuffer(uint32_t frame) {
 }
 
 OSErr CFramedPCMFile::RefreshOutputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenBaseErr;
+    if (!IsOpen()) return NotOpenErr();
     if (OSErr err = InitOutputBuffer()) return err;
     if (!outputBuffer_) return kMemBlockMissingErr;
     const uint32_t frames = OutputFramesInUse();
@@ -103,7 +105,7 @@ OSErr CFramedPCMFile::RefreshOutputBuffer(uint32_t frame) {
 
 OSErr CFramedPCMFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
     if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
-    if (!IsOpen()) return kFileNotOpenBaseErr;
+    if (!IsOpen()) return NotOpenErr();
     if (!OutputBufferHolds(frames)) return kParamErr;
     if (!writable_) return kWritePermErr;
     // Refused before anything is written: what the file holds stays whole.

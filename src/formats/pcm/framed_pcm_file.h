@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "formats/pcm/pcm_io.h"
 #include "soundfile/sound_file.h"
 
 class CFramedPCMFile : public CSoundFile {
@@ -21,7 +22,8 @@ public:
     // releases the fork whatever that reports; the first failure is returned.
     OSErr Close() override;
     // Up to a buffer of frames from `frame` on in the buffer form (ReadFrames);
-    // what the file does not hold reads as zeros.
+    // what the file does not hold reads as zeros. Frames the buffer holds
+    // already from the refresh before are kept rather than read again.
     OSErr RefreshInputBuffer(uint32_t frame) override;
     // The block from `frame` on (the frames OutputFramesInUse names), the file
     // first grown up to the frame; what the file does not hold yet reads as
@@ -62,9 +64,14 @@ protected:
     virtual OSErr FinishFile() { return 0; }
     // What Close gives for an object that is not open.
     virtual OSErr CloseNotOpenErr() const { return kFileNotOpenBaseErr; }
+    // What the other operations give for an object that is not open.
+    virtual OSErr NotOpenErr() const { return kFileNotOpenBaseErr; }
     // Reads what the file holds of the block of frames that begins at `frame`
-    // into `buffer` (the fork first placed at the frame) in the buffer form, and
-    // zero-fills the rest of the buffer.
+    // into the input buffer `buffer` (the fork placed at the frame as needed)
+    // in the buffer form, and zero-fills the rest of it. By default a stored
+    // frame is as wide as a buffer frame, and the frames the buffer holds
+    // already (held_) are moved to the front rather than read again; a format
+    // that reads otherwise overrides this and leaves held_ alone.
     virtual OSErr ReadFrames(uint32_t frame, unsigned char* buffer);
 
     // Opens the fork for reading and marks the file open, not writable.
@@ -77,4 +84,11 @@ protected:
     uint32_t dataStart_;
     // True for a file this object created (only such a file is ever written).
     bool writable_ = false;
+    // What the input buffer holds from the file, kept for the next refresh.
+    pcmio::HeldInput held_;
+
+private:
+    pcmio::HeldInput HeldNow() const {
+        return {GetBufferEpoch(), forkRef_, dataStart_, FrameBytes(), dataType_, 0, 0};
+    }
 };

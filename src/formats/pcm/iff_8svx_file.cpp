@@ -31,8 +31,6 @@ constexpr int kVolumeAt = 24;
 constexpr uint32_t kUnitVolume = 0x00010000;
 // The 'CHAN' value's bits for the left (2) and the right (4) channel.
 constexpr uint32_t kBothChannels = 6;
-// A chunk size with the high bit set is negative.
-constexpr uint32_t kNegativeSize = 0x80000000;
 
 OSErr WriteBE32At(int fork, uint64_t position, uint32_t value) {
     uint8_t b[4];
@@ -55,21 +53,23 @@ OSErr CIFF8SVXFile::FindChunk(uint32_t id, uint64_t limit, uint64_t* at, uint32_
     if (source.status()) return source.status();
     // Every step goes forward and no header is read past the end of the file:
     // the walk ends however many chunks there are.
-    ChunkWalker walker(source, kFirstChunkAt, std::min(limit, source.Size()));
-    for (;;) {
-        ChunkHeader h;
-        const ChunkWalker::Result result = walker.Next(&h);
-        if (result == ChunkWalker::kEnd) return kIFF8SVXChunkNotFoundErr;
-        if (result == ChunkWalker::kReadFailed)
-            return walker.error() == kEOFErr ? OSErr(kIFF8SVXChunkNotFoundErr) : walker.error();
-        if (h.id == id) {
+    ChunkLayout layout;
+    layout.first = kFirstChunkAt;
+    layout.limit = std::min(limit, source.Size());
+    layout.maxChunks = 0;
+    ChunkHeader h;
+    OSErr error = 0;
+    switch (SearchChunk(source, layout, id, 1, &h, &error)) {
+        case ChunkSearch::kFound:
             *at = h.offset;
             *size = h.size;
             return 0;
-        }
-        if (h.size & kNegativeSize) return kIFF8SVXCorruptChunkSizeErr;
-        if (!walker.Advance()) return kIFF8SVXChunkNotFoundErr;
+        case ChunkSearch::kBadSize: return kIFF8SVXCorruptChunkSizeErr;
+        case ChunkSearch::kReadFailed: return error;
+        case ChunkSearch::kNotThere:
+        case ChunkSearch::kTooMany: break;
     }
+    return kIFF8SVXChunkNotFoundErr;
 }
 
 OSErr CIFF8SVXFile::FindID(unsigned int id) {

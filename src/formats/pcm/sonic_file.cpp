@@ -36,10 +36,6 @@ constexpr uint32_t kPackedGapBytes = kBlockBytes - kPackedPartBytes;
 constexpr uint32_t kMCSFBytes = CSonicAIFFFile::kMCSFBytes;
 constexpr uint32_t kAFPRBytes = CSonicAIFFFile::kAFPRBytes;
 
-// A chunk not among the first 100 after the FORM header counts as missing.
-constexpr uint32_t kMaxChunksCompared = 100;
-// The FORM size of a file still being written.
-constexpr uint32_t kProvisionalFormSize = 0x7FFFFFFF;
 // "COMM", its size 18, channels, frames, word size and the 80-bit rate.
 constexpr uint32_t kCOMMBytes = 26;
 // "AESD", its size 24 and 24 zero bytes.
@@ -54,8 +50,6 @@ constexpr uint32_t kMaxSonicChunksBytes =
 // Field offsets of the MCSF record.
 constexpr size_t kMCSFIndex = 8, kMCSFFlags = 12, kMCSFLinked = 76, kMCSFMember = 80,
                  kMCSFName = 1108, kMCSFTime = 1120, kMCSFSecond = 1124;
-// Room for the largest MARK chunk there can be: 65535 markers with 255-byte names.
-constexpr uint64_t kMaxMarkChunkBytes = 2 + 65535ull * (2 + 4 + 1 + 255 + 1);
 // Mode 2 groups pass through a piece of this many samples on the stack.
 constexpr size_t kPieceSamples = 2048;
 // What a frame count or time stamp can hold.
@@ -151,30 +145,16 @@ std::string CSonicAIFFFile::GetDescription() {
 // ---------------------------------------------------------------------------
 // Chunks
 
-OSErr CSonicAIFFFile::FindID(uint32_t id) {
+OSErr CSonicAIFFFile::LocateChunk(uint32_t id, ChunkHeader* found) {
     if (forkRef_ < 0) return kFileNotOpenErr;
     ForkSource source(forkRef_);
     if (source.status()) return source.status();
-    if (id == kFORM) {
-        uint8_t raw[4];
-        const OSErr err = source.ReadAt(0, raw, sizeof raw);
-        if (err) return err == kEOFErr ? OSErr(kAIFFNotFoundErr) : err;
-        return LoadBE32(raw) == kFORM ? 0 : kAIFFNotFoundErr;
-    }
+    ChunkLayout layout;
     // The first chunk is looked at whatever the FORM size says.
-    ChunkWalker walker(source, 12, std::max<uint64_t>(formEnd_, 13));
-    for (;;) {
-        if (walker.headersRead() >= kMaxChunksCompared) return kAIFFChunkLimitErr;
-        ChunkHeader header;
-        const ChunkWalker::Result r = walker.Next(&header);
-        if (r == ChunkWalker::kEnd) return kAIFFNotFoundErr;
-        if (r == ChunkWalker::kReadFailed)
-            return walker.error() == kEOFErr ? OSErr(kAIFFNotFoundErr) : walker.error();
-        if (header.id == id)
-            return XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(header.offset + 4));
-        if (static_cast<int32_t>(header.size) < 1) return kAIFFBadChunkSizeErr;
-        if (!walker.Advance()) return kAIFFNotFoundErr;
-    }
+    layout.limit = std::max<uint64_t>(formEnd_, layout.first + 1);
+    layout.minSize = 1;
+    OSErr error = 0;
+    return FormChunkStatus(SearchChunk(source, layout, id, 1, found, &error), error);
 }
 
 OSErr CSonicAIFFFile::ReadFormHeader() {
@@ -188,12 +168,10 @@ OSErr CSonicAIFFFile::ReadFormHeader() {
 }
 
 OSErr CSonicAIFFFile::ReadCOMM() {
-    if (FindID(kCOMM) != 0) return kAIFFBadCommonErr;
-    int position = 0;
-    if (XWQF::GetPos(forkRef_, &position) != 0) return kAIFFBadCommonErr;
+    ChunkHeader comm;
+    if (LocateChunk(kCOMM, &comm) != 0) return kAIFFBadCommonErr;
     uint8_t raw[kCOMMBytes];
-    if (ReadExactly(forkRef_, static_cast<uint64_t>(position) - 4, raw, sizeof raw) != 0)
-        return kAIFFBadCommonErr;
+    if (ReadExactly(forkRef_, comm.offset, raw, sizeof raw) != 0) return kAIFFBadCommonErr;
     channels_ =
         static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(LoadBE16(raw + 8))));
     numFrames_ = LoadBE32(raw + 10);
@@ -228,11 +206,10 @@ OSErr CSonicAIFFFile::CheckDescription() const {
 
 OSErr CSonicAIFFFile::ReadSonicChunks() {
     OSErr err = [&]() -> OSErr {
-        if (OSErr e = FindID(kAPPL)) return e;
-        int position = 0;
-        if (OSErr e = XWQF::GetPos(forkRef_, &position)) return e;
+        ChunkHeader appl;
+        if (OSErr e = LocateChunk(kAPPL, &appl)) return e;
         // The records follow the size and the signature.
-        uint64_t at = static_cast<uint64_t>(position) + 8;
+        uint64_t at = appl.dataOffset() + 4;
         uint8_t mcsf[kMCSFBytes];
         if (OSErr e = ReadExactly(forkRef_, at, mcsf, sizeof mcsf)) return e;
         std::memcpy(mcsf_, mcsf, sizeof mcsf_);
@@ -341,18 +318,13 @@ OSErr CSonicAIFFFile::WriteSonicChunks() {
 
 OSErr CSonicAIFFFile::ReadMarkers() {
     if (!IsOpen()) return kFileNotOpenBaseErr;
-    OSErr err = FindID(kMARK);
+    ChunkHeader header;
+    OSErr err = LocateChunk(kMARK, &header);
     if (err == kAIFFNotFoundErr) return 0;
     if (err) return err;
-    int position = 0;
-    if ((err = XWQF::GetPos(forkRef_, &position)) != 0) return err;
-    uint8_t raw[4];
-    if ((err = ReadExactly(forkRef_, static_cast<uint64_t>(position), raw, sizeof raw)) != 0)
-        return err;
     ForkSource source(forkRef_);
     if (source.status()) return source.status();
     // Only what the file holds is read, however large the size says the chunk is.
-    const ChunkHeader header{kMARK, LoadBE32(raw), static_cast<uint64_t>(position) - 4};
     std::vector<uint8_t> bytes;
     if ((err = ReadChunkData(source, header, kMaxMarkChunkBytes, &bytes)) != 0) return err;
 
@@ -378,10 +350,9 @@ OSErr CSonicAIFFFile::ReadMarkers() {
 }
 
 OSErr CSonicAIFFFile::ReadInstrument(uint8_t (&chunk)[28]) {
-    if (OSErr err = FindID(kINST)) return err;
-    int position = 0;
-    if (OSErr err = XWQF::GetPos(forkRef_, &position)) return err;
-    return ReadExactly(forkRef_, static_cast<uint64_t>(position) - 4, chunk, sizeof chunk);
+    ChunkHeader inst;
+    if (OSErr err = LocateChunk(kINST, &inst)) return err;
+    return ReadExactly(forkRef_, inst.offset, chunk, sizeof chunk);
 }
 
 OSErr CSonicAIFFFile::TakeLoopMarker(int16_t id, uint32_t* position) {
@@ -442,15 +413,14 @@ OSErr CSonicAIFFFile::ReadSamplerInfo() {
 // Opening
 
 OSErr CSonicAIFFFile::ReadDataStart() {
-    OSErr err = FindID(kSSND);
+    ChunkHeader ssnd;
+    OSErr err = LocateChunk(kSSND, &ssnd);
     if (err) return err == kAIFFNotFoundErr ? OSErr(kAIFFNoSoundDataErr) : err;
-    int position = 0;
-    if ((err = XWQF::GetPos(forkRef_, &position)) != 0) return err;
-    uint8_t raw[8];
-    err = ReadExactly(forkRef_, static_cast<uint64_t>(position), raw, sizeof raw);
+    uint8_t raw[4];
+    err = ReadExactly(forkRef_, ssnd.dataOffset(), raw, sizeof raw);
     if (err) return err == kEOFErr ? OSErr(kAIFFNoSoundDataErr) : err;
     // The ID's position + 16 + the offset field.
-    uint64_t start = static_cast<uint64_t>(position) + 12 + LoadBE32(raw + 4);
+    uint64_t start = ssnd.offset + 16 + LoadBE32(raw);
     if (packingMode_ == kSonicUnpacked24) start = (start + 3) & ~uint64_t{3};
     if (packingMode_ == kSonicPacked24) {
         while (start % kBlockBytes % 3) ++start;
@@ -522,12 +492,12 @@ OSErr CSonicAIFFFile::Create(short channels, short wordSize, float sampleRate, v
     if (OSErr err = CreateDataFork(channels, wordSize, sampleRate)) return err;
     packingMode_ = mode;
     dataType_ = kDataTypePCM;
-    formEnd_ = kProvisionalFormSize;
+    formEnd_ = kProvisionalContainerSize;
 
     // COMM's fields are written by Close.
     uint8_t head[12 + kCOMMBytes] = {};
     StoreBE32(head, kFORM);
-    StoreBE32(head + 4, kProvisionalFormSize);
+    StoreBE32(head + 4, kProvisionalContainerSize);
     StoreBE32(head + 8, kAIFF);
     StoreBE32(head + 12, kCOMM);
     if (OSErr err = pcmio::WriteAt(forkRef_, 0, head, sizeof head)) return err;
@@ -568,13 +538,12 @@ OSErr CSonicAIFFFile::FinishHeader() {
     if (OSErr err = WriteCOMM()) return err;
     if (OSErr err = WriteSonicChunks()) return err;
 
-    OSErr err = FindID(kSSND);
+    ChunkHeader ssnd;
+    OSErr err = LocateChunk(kSSND, &ssnd);
     if (err) return err == kAIFFNotFoundErr ? OSErr(kAIFFNoSoundDataErr) : err;
-    int position = 0;
-    if ((err = XWQF::GetPos(forkRef_, &position)) != 0) return err;
     uint8_t raw[4];
-    StoreBE32(raw, static_cast<uint32_t>(padded - static_cast<uint64_t>(position) - 4));
-    if ((err = pcmio::WriteAt(forkRef_, static_cast<uint32_t>(position), raw, sizeof raw)) != 0)
+    StoreBE32(raw, static_cast<uint32_t>(padded - ssnd.dataOffset()));
+    if ((err = pcmio::WriteAt(forkRef_, static_cast<uint32_t>(ssnd.offset + 4), raw, sizeof raw)) != 0)
         return err;
 
     err = ReadExactly(forkRef_, 0, raw, sizeof raw);

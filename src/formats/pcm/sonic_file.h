@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "formats/chunk_reader.h"
 #include "soundfile/sound_file.h"
 
 // Status codes of Sonic files beside those of the AIFF family.
@@ -76,8 +77,11 @@ public:
     bool CanBeSplit() override { return true; }
     std::string SplitExtension() override { return "(.1/.2)"; }
 
+    // The chunk with the ID after the FORM header (none passed over with a size
+    // below 1): 0 with its header, or as FormChunkStatus.
+    OSErr LocateChunk(uint32_t id, ChunkHeader* found);
+
     // Chunk operations, each returning a status.
-    OSErr FindID(uint32_t id);
     OSErr ReadCOMM();
     OSErr WriteCOMM();
     OSErr ReadSonicChunks();

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <fstream>
 #include <new>
-#include <unordered_map>
 #include <vector>
 
 #include "formats/chunk_reader.h"
@@ -15,115 +14,12 @@
 
 namespace {
 
-constexpr uint32_t kRIFF = FourCC("RIFF");
-constexpr uint32_t kWAVE = FourCC("WAVE");
-constexpr uint32_t kFmt = FourCC("fmt ");
-constexpr uint32_t kFmtCR = FourCC("fmt\r");
-constexpr uint32_t kData = FourCC("data");
-constexpr uint32_t kLIST = FourCC("LIST");
-constexpr uint32_t kCue = FourCC("cue ");
-constexpr uint32_t kSmpl = FourCC("smpl");
-constexpr uint32_t kInst = FourCC("inst");
-constexpr uint32_t kAdtl = FourCC("adtl");
-constexpr uint32_t kWavl = FourCC("wavl");
-constexpr uint32_t kLabl = FourCC("labl");
-constexpr uint32_t kNote = FourCC("note");
-constexpr uint32_t kLtxt = FourCC("ltxt");
-constexpr uint32_t kRgn = FourCC("rgn ");
+using namespace riff;
 
-constexpr uint16_t kTagPCM = 1;
-constexpr uint16_t kTagExtensible = 0xFFFE;
-
-constexpr uint32_t kMaxChunksCompared = 100;
-constexpr uint32_t kProvisionalRiffSize = 0x7FFFFFFF;
-// The loop list is indexed with 16 bits: no file adds more loops than that.
-constexpr size_t kMaxListEntries = 0xFFFF;
-// The most markers and regions taken from one file. Each addition compares with
-// every entry already listed (and a region sorts the list again), so more would
-// let a crafted file keep opening for minutes.
-constexpr size_t kMaxMarkers = 4096;
-constexpr size_t kMaxRegions = 1024;
-constexpr uint32_t kCuePointBytes = 24;
 constexpr uint32_t kLoopRecordBytes = 24;
-// The associated data of a list is looked at up to this many bytes.
-constexpr uint64_t kMaxAssociatedDataBytes = 16u << 20;
-
-// SubFormat GUIDs: Data1 (little-endian) varies, the remaining 12 bytes are these.
-constexpr uint8_t kGuidTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
-                                   0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-// The sub-format GUID begins 24 bytes into the format chunk's data.
-constexpr uint32_t kSubFormatOffset = 24;
-enum : uint32_t {
-    kSubFormatPCM = 0x01,
-    kSubFormatFloat = 0x03,
-    kSubFormatALaw = 0x06,
-    kSubFormatMuLaw = 0x07,
-    kSubFormatMPEG = 0x50,
-};
-
-bool IsNotFound(OSErr err) { return err == kWAVENotFoundErr || err == kWAVEBadChunkSizeErr; }
 
 bool Contains(uint32_t mask, uint32_t bits) { return (mask & bits) == bits; }
 
-// The end of the chunks for the RIFF size read: a size of 0 or one that does not
-// fit is a placeholder, and the chunks then run to the end of the file.
-uint32_t RiffEnd(uint32_t size) {
-    return (size == 0 || size > kProvisionalRiffSize - 8) ? kProvisionalRiffSize : size + 8;
-}
-
-// Walks the chunk headers after the RIFF header (from offset 12, the first one
-// whatever the limit says) to the given occurrence of an ID. Only the first 100
-// chunks count; a chunk passed over with a size negative as a signed number
-// ends the walk with -22009.
-OSErr WalkToChunk(ByteSource& source, uint32_t id, unsigned occurrence, uint64_t limit,
-                  ChunkHeader* found) {
-    ChunkWalker walker(source, 12, std::max<uint64_t>(limit, 13), ByteOrder::kLittle, true);
-    unsigned count = 0;
-    for (;;) {
-        if (walker.headersRead() >= kMaxChunksCompared) return kWAVENotFoundErr;
-        ChunkHeader header;
-        const ChunkWalker::Result r = walker.Next(&header);
-        if (r == ChunkWalker::kEnd) return kWAVENotFoundErr;
-        if (r == ChunkWalker::kReadFailed)
-            return walker.error() == kEOFErr ? OSErr(kWAVENotFoundErr) : walker.error();
-        if (header.id == id && ++count == occurrence) {
-            *found = header;
-            return 0;
-        }
-        if (static_cast<int32_t>(header.size) < 0) return kWAVEBadChunkSizeErr;
-        if (!walker.Advance()) return kWAVENotFoundErr;
-    }
-}
-
-// Calls f(id, body, bodyBytes) for each sub-chunk of associated data. A sub-chunk
-// is looked at only when its 8-byte header lies inside the data, and its body is
-// cut at the end of the data; the walk stops at the first failure of f.
-template <class F>
-OSErr ForEachSubChunk(const uint8_t* data, uint32_t size, F&& f) {
-    MemorySource source(data, size);
-    ChunkWalker walker(source, 0, size, ByteOrder::kLittle, true);
-    ChunkHeader header;
-    while (walker.Next(&header) == ChunkWalker::kHeader) {
-        const uint64_t bytes = AvailableChunkData(source, header);
-        if (OSErr err = f(header.id, data + header.dataOffset(), static_cast<uint32_t>(bytes))) return err;
-        if (!walker.Advance()) break;
-    }
-    return 0;
-}
-
-// A Pascal name of at most 31 bytes from text that ends at its NUL or its room.
-void NameFromText(const uint8_t* text, size_t room, unsigned char (&field)[32]) {
-    const void* nul = std::memchr(text, 0, room);
-    size_t length = nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - text) : room;
-    length = std::min<size_t>(length, 31);
-    std::memset(field, 0, sizeof field);
-    field[0] = static_cast<unsigned char>(length);
-    if (length) std::memcpy(field + 1, text, length);
-}
-
-using riff::Put16;
-using riff::Put32;
-using riff::PutID;
 
 // The 16 bytes of a plain format chunk's data: samples of `wordSize` bits as
 // held (whole bytes), declared as `bits` bits per sample.
@@ -166,59 +62,62 @@ OSErr CWAVEFile::AppendAtEnd(const void* data, int count) {
 // ---------------------------------------------------------------------------
 // Chunk search
 
-OSErr CWAVEFile::LocateChunk(uint32_t id, short occurrence, uint32_t* offset, uint32_t* size) {
+OSErr CWAVEFile::LocateChunk(uint32_t id, short occurrence, ChunkHeader* found) {
+    if (forkRef_ < 0) return kFileNotOpenErr;
+    if (occurrence < 1) return kWAVENotFoundErr;
+    ChunkSearch result = ChunkSearch::kNotThere;
+    OSErr error = 0;
+    if (chunks_.Find(forkRef_, id, static_cast<unsigned>(occurrence), found, &result, &error))
+        return riff::SearchStatus(result, error);
+    ForkSource source(forkRef_);
+    if (source.status()) return source.status();
+    return riff::LocateChunk(source, riffEnd_, id, static_cast<unsigned>(occurrence), found);
+}
+
+OSErr CWAVEFile::ReadRiffHeader() {
     if (forkRef_ < 0) return kFileNotOpenErr;
     ForkSource source(forkRef_);
     if (source.status()) return source.status();
-    if (id == kRIFF) {
-        uint8_t raw[8];
-        OSErr err = source.ReadAt(0, raw, sizeof raw);
-        if (err) return err == kEOFErr ? OSErr(kWAVENotFoundErr) : err;
-        if (LoadBE32(raw) != kRIFF) return kWAVENotFoundErr;
-        *offset = 0;
-        *size = LoadLE32(raw + 4);
-        return XWQF::SetPos(forkRef_, XWQF::kFromStart, 4);
-    }
-    if (occurrence < 1) return kWAVENotFoundErr;
-    ChunkHeader header;
-    if (OSErr err = WalkToChunk(source, id, static_cast<unsigned>(occurrence), riffEnd_, &header))
-        return err;
-    *offset = static_cast<uint32_t>(header.offset);
-    *size = header.size;
-    return XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(header.offset + 4));
+    uint8_t raw[8];
+    const OSErr err = source.ReadAt(0, raw, sizeof raw);
+    if (err) return err == kEOFErr ? OSErr(kWAVENotFoundErr) : err;
+    if (LoadBE32(raw) != kRIFF) return kWAVENotFoundErr;
+    riffEnd_ = riff::RiffEnd(LoadLE32(raw + 4));
+    return 0;
 }
 
 OSErr CWAVEFile::FindID(uint32_t id, short occurrence) {
-    uint32_t offset = 0, size = 0;
-    return LocateChunk(id, occurrence, &offset, &size);
+    uint64_t after = 4;
+    if (id == kRIFF) {
+        const uint32_t end = riffEnd_;
+        const OSErr err = ReadRiffHeader();
+        riffEnd_ = end;
+        if (err) return err;
+    } else {
+        ChunkHeader header;
+        if (OSErr err = LocateChunk(id, occurrence, &header)) return err;
+        after = header.offset + 4;
+    }
+    return XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(after));
 }
 
-OSErr CWAVEFile::FindList(uint32_t type, uint32_t* dataOffset, uint32_t* dataSize) {
-    for (short n = 1;; ++n) {
-        uint32_t offset = 0, size = 0;
-        if (OSErr err = LocateChunk(kLIST, n, &offset, &size)) return err;
-        uint8_t raw[4];
-        if (size >= 4 && ReadAt(offset + 8, raw, sizeof raw) == 0 && LoadBE32(raw) == type) {
-            *dataOffset = offset + 12;
-            *dataSize = size - 4;
-            return 0;
-        }
-    }
+riff::ChunkLocator CWAVEFile::Locator() {
+    return [this](uint32_t id, unsigned occurrence, ChunkHeader* found) {
+        return LocateChunk(id, static_cast<short>(std::min<unsigned>(occurrence, INT16_MAX)), found);
+    };
 }
 
 OSErr CWAVEFile::FindChunk(const std::string& id, unsigned int occurrence, std::istream& in) {
     if (id.size() != 4) return kParamErr;
     const uint32_t wanted = LoadBE32(reinterpret_cast<const uint8_t*>(id.data()));
     StreamSource source(in);
-    uint64_t after = 0;
+    uint64_t after = 4;
     if (wanted == kRIFF) {
         uint8_t raw[4];
         if (source.ReadAt(0, raw, sizeof raw) != 0 || LoadBE32(raw) != kRIFF) return kWAVENotFoundErr;
-        after = 4;
     } else {
-        if (occurrence < 1) return kWAVENotFoundErr;
         ChunkHeader header;
-        if (OSErr err = WalkToChunk(source, wanted, occurrence, source.Size(), &header)) return err;
+        if (OSErr err = riff::ProbeChunk(source, wanted, occurrence, &header)) return err;
         after = header.offset + 4;
     }
     in.clear();
@@ -230,12 +129,13 @@ short CWAVEFile::ReadNumChannels(const std::string& path) {
     try {
         std::ifstream in(path, std::ios::binary);
         if (!in) return 0;
-        if (FindChunk("fmt ", 1, in) != 0) return 0;
-        uint8_t raw[8];
-        in.read(reinterpret_cast<char*>(raw), sizeof raw);
-        if (!in) return 0;
-        // The size and the format tag come before the channel count.
-        return static_cast<short>(LoadLE16(raw + 6));
+        StreamSource source(in);
+        ChunkHeader fmt;
+        if (riff::ProbeChunk(source, kFmt, 1, &fmt) != 0) return 0;
+        // The format tag comes before the channel count.
+        uint8_t raw[2];
+        if (source.ReadAt(fmt.dataOffset() + 2, raw, sizeof raw) != 0) return 0;
+        return static_cast<short>(LoadLE16(raw));
     } catch (...) {
         return 0;
     }
@@ -252,23 +152,24 @@ OSErr CWAVEFile::CheckFormat() const {
 }
 
 CWAVEFile::FormatFields CWAVEFile::DecodeFormat(const uint8_t* chunk) {
+    const uint8_t* data = chunk + 8;
     FormatFields fields;
-    fields.tag = LoadLE16(chunk + 8);
+    fields.tag = LoadLE16(data + kFormatTagAt);
     fields.channels =
-        static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(LoadLE16(chunk + 10))));
-    fields.sampleRate = static_cast<double>(static_cast<int32_t>(LoadLE32(chunk + 12)));
-    fields.wordSize = static_cast<short>(LoadLE16(chunk + 22));
+        static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(LoadLE16(data + kChannelsAt))));
+    fields.sampleRate = static_cast<double>(static_cast<int32_t>(LoadLE32(data + kSampleRateAt)));
+    fields.wordSize = static_cast<short>(LoadLE16(data + kBitsPerSampleAt));
     return fields;
 }
 
 OSErr CWAVEFile::ReadPlainFormat(FormatFields* fields) {
-    uint32_t offset = 0, size = 0;
-    OSErr err = LocateChunk(kFmt, 1, &offset, &size);
-    if (err == kWAVENotFoundErr) err = LocateChunk(kFmtCR, 1, &offset, &size);
+    ChunkHeader fmt;
+    OSErr err = LocateChunk(kFmt, 1, &fmt);
+    if (err == kWAVENotFoundErr) err = LocateChunk(kFmtCR, 1, &fmt);
     if (IsNotFound(err)) return kWAVENoFormatErr;
     if (err) return err;
     uint8_t raw[24];
-    err = ReadAt(offset, raw, sizeof raw);
+    err = ReadAt(static_cast<uint32_t>(fmt.offset), raw, sizeof raw);
     if (err) return err == kEOFErr ? OSErr(kWAVENoFormatErr) : err;
     *fields = DecodeFormat(raw);
     return 0;
@@ -285,38 +186,39 @@ OSErr CWAVEFile::TakeFormat(const FormatFields& fields, short wordSize) {
 
 uint16_t CWAVEFile::CodingTag(const FormatFields& fields) {
     if (fields.tag != kTagExtensible) return fields.tag;
-    uint32_t offset = 0, size = 0;
+    ChunkHeader fmt;
     uint8_t raw[2];
-    if (LocateChunk(kFmt, 1, &offset, &size) != 0 || size < kSubFormatOffset + sizeof raw ||
-        ReadAt(offset + 8 + kSubFormatOffset, raw, sizeof raw) != 0)
+    if (LocateChunk(kFmt, 1, &fmt) != 0 || fmt.size < kSubFormatAt + sizeof raw ||
+        ReadAt(static_cast<uint32_t>(fmt.dataOffset() + kSubFormatAt), raw, sizeof raw) != 0)
         return fields.tag;
     return LoadLE16(raw);
 }
 
 OSErr CWAVEFile::ReadfmtExtended() {
-    uint32_t offset = 0, size = 0;
-    if (OSErr err = LocateChunk(kFmt, 1, &offset, &size)) return err;
-    if (size != 40) return kWAVENotFoundErr;
-    uint8_t raw[48];
-    if (OSErr err = ReadAt(offset, raw, sizeof raw)) return err;
+    ChunkHeader fmt;
+    if (OSErr err = LocateChunk(kFmt, 1, &fmt)) return err;
+    if (fmt.size != kExtensibleFormatBytes) return kWAVENotFoundErr;
+    uint8_t raw[8 + kExtensibleFormatBytes];
+    if (OSErr err = ReadAt(static_cast<uint32_t>(fmt.offset), raw, sizeof raw)) return err;
     const FormatFields fields = DecodeFormat(raw);
     if (fields.tag != kTagExtensible) return kWAVENotFoundErr;
     if (OSErr err = TakeFormat(fields, fields.wordSize)) return err;
-    if (std::memcmp(raw + 36, kGuidTail, sizeof kGuidTail) == 0) {
-        switch (LoadLE32(raw + 32)) {
-            case kSubFormatPCM: dataType_ = kDataTypeLittleEndianPCM; break;
-            case kSubFormatFloat:
+    const uint8_t* data = raw + 8;
+    if (std::memcmp(data + kSubFormatAt + 4, kGuidTail, sizeof kGuidTail) == 0) {
+        switch (LoadLE32(data + kSubFormatAt)) {
+            case kTagPCM: dataType_ = kDataTypeLittleEndianPCM; break;
+            case kTagFloat:
                 // A float sample is read only as 32 bits.
                 if (fields.wordSize != 32) return kWAVEUnsupportedDataErr;
                 dataType_ = kDataTypeFloatLittleEndian;
                 break;
-            case kSubFormatALaw: dataType_ = kDataTypeALaw; break;
-            case kSubFormatMuLaw: dataType_ = kDataTypeMuLaw; break;
-            case kSubFormatMPEG: return kWAVEUnsupportedDataErr;
+            case kTagALaw: dataType_ = kDataTypeALaw; break;
+            case kTagMuLaw: dataType_ = kDataTypeMuLaw; break;
+            case kTagMPEG: return kWAVEUnsupportedDataErr;
             default: break;
         }
     }
-    SetChannelConfiguration(ConfigurationForMask(LoadLE32(raw + 28)));
+    SetChannelConfiguration(ConfigurationForMask(LoadLE32(data + kChannelMaskAt)));
     return 0;
 }
 
@@ -327,15 +229,14 @@ CSoundFile::ChannelConfiguration CWAVEFile::ConfigurationForMask(uint32_t mask) 
 }
 
 OSErr CWAVEFile::ReadChannelMask(uint32_t* mask) {
-    uint32_t offset = 0, size = 0;
-    if (OSErr err = LocateChunk(kFmt, 1, &offset, &size)) return err;
-    // The mask follows the 16 common bytes, the extension size and the valid bits.
-    constexpr uint32_t kMaskOffset = 20;
-    uint8_t raw[10];
-    if (size < kMaskOffset + 4 || ReadAt(offset, raw, sizeof raw) != 0 || LoadLE16(raw + 8) != kTagExtensible)
+    ChunkHeader fmt;
+    if (OSErr err = LocateChunk(kFmt, 1, &fmt)) return err;
+    uint8_t raw[2];
+    if (fmt.size < kChannelMaskAt + 4 || ReadAt(static_cast<uint32_t>(fmt.dataOffset()), raw, sizeof raw) != 0 ||
+        LoadLE16(raw) != kTagExtensible)
         return kWAVENotFoundErr;
     uint8_t bytes[4];
-    if (OSErr err = ReadAt(offset + 8 + kMaskOffset, bytes, sizeof bytes))
+    if (OSErr err = ReadAt(static_cast<uint32_t>(fmt.dataOffset() + kChannelMaskAt), bytes, sizeof bytes))
         return err == kEOFErr ? OSErr(kWAVENotFoundErr) : err;
     *mask = LoadLE32(bytes);
     return 0;
@@ -378,23 +279,23 @@ uint32_t CWAVEFile::UsableDataSize(uint32_t declared, uint32_t dataStart, uint32
 }
 
 OSErr CWAVEFile::ReadFrameCount() {
-    uint32_t offset = 0, size = 0;
-    OSErr err = LocateChunk(kData, 1, &offset, &size);
+    ChunkHeader data;
+    OSErr err = LocateChunk(kData, 1, &data);
     if (err == 0) {
-        dataStart_ = offset + 8;
-        const uint32_t bytes = UsableDataSize(size, dataStart_, BytesPerSample() * channels_);
+        dataStart_ = static_cast<uint32_t>(data.dataOffset());
+        const uint32_t bytes = UsableDataSize(data.size, dataStart_, BytesPerSample() * channels_);
         numFrames_ = bytes / BytesPerSample() / channels_;
         return 0;
     }
     if (err != kWAVENotFoundErr) return err;
     // No sample data: say whether it is kept in a wave list.
     for (short n = 1;; ++n) {
-        uint32_t listOffset = 0, listSize = 0;
-        err = LocateChunk(kLIST, n, &listOffset, &listSize);
+        ChunkHeader list;
+        err = LocateChunk(kLIST, n, &list);
         if (err == kWAVENotFoundErr) return kWAVENoDataErr;
         if (err) return err;
         uint8_t raw[4];
-        if (ReadAt(listOffset + 8, raw, sizeof raw) == 0 && LoadBE32(raw) == kWavl)
+        if (ReadAt(static_cast<uint32_t>(list.dataOffset()), raw, sizeof raw) == 0 && LoadBE32(raw) == kWavl)
             return kWAVEFragmentedDataErr;
     }
 }
@@ -409,7 +310,7 @@ OSErr CWAVEFile::Writefmt() {
     return XWQF::Write(forkRef_, &n, chunk.data());
 }
 
-OSErr CWAVEFile::WritefmtExtended() { return WriteExtensibleFormat(kSubFormatPCM); }
+OSErr CWAVEFile::WritefmtExtended() { return WriteExtensibleFormat(kTagPCM); }
 
 OSErr CWAVEFile::WriteExtensibleFormat(uint32_t subFormat) {
     std::vector<uint8_t> chunk;
@@ -502,27 +403,10 @@ std::string CWAVEFile::GetChannelName(short channel) {
 // ---------------------------------------------------------------------------
 // Opening
 
-OSErr CWAVEFile::OpenForReading() {
-    FSRef ref{path_};
-    if (OSErr err = XWQF::OpenFork(&ref, XWQF::kPermRead, &forkRef_)) {
-        forkRef_ = XWQF::kNoFork;
-        return err;
-    }
-    open_ = true;
-    return 0;
-}
-
-OSErr CWAVEFile::ReadRiffHeader() {
-    uint32_t offset = 0, size = 0;
-    if (OSErr err = LocateChunk(kRIFF, 1, &offset, &size)) return err;
-    riffEnd_ = RiffEnd(size);
-    return 0;
-}
-
 OSErr CWAVEFile::LocateData() {
-    uint32_t offset = 0, size = 0;
-    if (OSErr err = LocateChunk(kData, 1, &offset, &size)) return err;
-    dataStart_ = offset + 8;
+    ChunkHeader data;
+    if (OSErr err = LocateChunk(kData, 1, &data)) return err;
+    dataStart_ = static_cast<uint32_t>(data.dataOffset());
     return 0;
 }
 
@@ -530,6 +414,7 @@ OSErr CWAVEFile::Open() {
     if (IsOpen()) return kFileBusyErr;
     if (OSErr err = OpenForReading()) return err;
     if (OSErr err = ReadRiffHeader()) return err;
+    const KeptChunks::Scope listed(chunks_, forkRef_, riff::Layout(riffEnd_));
     if (OSErr err = Readfmt()) return err;
     const OSErr extras = ReadExtras();
     if (!GetSkipBadRegion()) KillDuplicateRegionNames();
@@ -545,6 +430,7 @@ OSErr CWAVEFile::GetOfflineInfo(OSErr* regionCount) {
     if (err) return err;
     try {
         err = ReadRiffHeader();
+        const KeptChunks::Scope listed(chunks_, err ? XWQF::kNoFork : forkRef_, riff::Layout(riffEnd_));
         if (err == 0) err = Readfmt();
         short count = 0;
         if (err == 0) err = ReadNumRegions(&count);
@@ -575,37 +461,14 @@ OSErr CWAVEFile::ReadExtras() {
         OSErr err = ReadInstrumentInfo();
         if (err && !IsNotFound(err)) return err;
 
-        OSErr pending = 0;
-        uint32_t cueOffset = 0, cueSize = 0;
-        err = LocateChunk(kCue, 1, &cueOffset, &cueSize);
-        if (err && !IsNotFound(err)) return err;
-        pending = err;
-        if (err == 0) {
-            ForkSource source(forkRef_);
-            if (source.status()) return source.status();
-            // The header and as many whole cue points as the lists can take.
-            const ChunkHeader header{kCue, cueSize, cueOffset};
-            std::vector<uint8_t> data;
-            err = ReadChunkData(source, header, 4 + uint64_t{kCuePointBytes} * kMaxListEntries, &data);
-            if (err) return err;
-            std::vector<uint8_t> cue(8);
-            StoreBE32(cue.data(), kCue);
-            StoreLE32(cue.data() + 4, cueSize);
-            cue.insert(cue.end(), data.begin(), data.end());
-
-            uint32_t listData = 0, listSize = 0;
-            err = FindList(kAdtl, &listData, &listSize);
-            if (err && !IsNotFound(err)) return err;
-            std::vector<uint8_t> adtl;
-            if (err == 0) {
-                const uint64_t there = source.Size() > listData ? source.Size() - listData : 0;
-                const uint64_t n = std::min<uint64_t>({listSize, there, kMaxAssociatedDataBytes});
-                adtl.resize(static_cast<size_t>(n));
-                if (n && (err = source.ReadAt(listData, adtl.data(), adtl.size())) != 0) return err;
-            }
-            pending = err;
-            err = ADTLToExtras(cue.data(), static_cast<uint32_t>(cue.size()), adtl.data(),
-                               static_cast<uint32_t>(adtl.size()));
+        CueData cue;
+        if ((err = ReadCueData(forkRef_, Locator(), &cue)) != 0) return err;
+        if (cue.cueFound && !IsNotFound(cue.cueFound)) return cue.cueFound;
+        OSErr pending = cue.cueFound;
+        if (cue.cueFound == 0) {
+            pending = cue.listFound;
+            err = ADTLToExtras(cue.cue.data(), static_cast<uint32_t>(cue.cue.size()), cue.adtl.data(),
+                               static_cast<uint32_t>(cue.adtl.size()));
             if (err && err != kEOFErr) pending = err;
         }
         if (GetNumRegions() == 0) {
@@ -622,23 +485,7 @@ OSErr CWAVEFile::ReadExtras() {
 OSErr CWAVEFile::ADTLToExtras(const uint8_t* cueChunk, uint32_t cueBytes, const uint8_t* data,
                               uint32_t size) {
     // The cue points the chunk really holds: bounded by its size and by its bytes.
-    std::vector<CuePoint> points;
-    ByteView cue(cueChunk, cueBytes);
-    uint32_t declared = 0, listed = 0;
-    if (cue.Skip(4) && cue.ReadU32LE(&declared) && cue.ReadU32LE(&listed)) {
-        const uint64_t bySize = declared >= 4 ? (declared - 4) / kCuePointBytes : 0;
-        const uint64_t count = std::min<uint64_t>(
-            {listed, bySize, cue.remaining() / kCuePointBytes, kMaxListEntries});
-        points.reserve(static_cast<size_t>(count));
-        ByteView point;
-        for (uint64_t i = 0; i < count && cue.Sub(kCuePointBytes, &point); ++i) {
-            CuePoint p{};
-            point.ReadU32LE(&p.id);
-            point.Skip(16);
-            point.ReadU32LE(&p.sampleOffset);
-            points.push_back(p);
-        }
-    }
+    const std::vector<CuePoint> points = ReadCuePoints(cueChunk, cueBytes);
     std::vector<bool> referenced(points.size(), false);
     int32_t counter = 0;
     if (data && size > 4) {
@@ -649,15 +496,12 @@ OSErr CWAVEFile::ADTLToExtras(const uint8_t* cueChunk, uint32_t cueBytes, const 
 
 OSErr CWAVEFile::WalkAssociatedData(const std::vector<CuePoint>& points, const uint8_t* data,
                                     uint32_t size, std::vector<bool>* referenced, int32_t* counter) {
-    // The first point with an ID answers for it, as a search from the front would.
-    std::unordered_map<uint32_t, size_t> byID;
-    byID.reserve(points.size());
-    for (size_t i = 0; i < points.size(); ++i) byID.emplace(points[i].id, i);
+    const CuePointIndex byID(points);
     auto find = [&](const uint8_t* body) -> const CuePoint* {
-        auto at = byID.find(LoadLE32(body));
-        if (at == byID.end()) return nullptr;
-        (*referenced)[at->second] = true;
-        return &points[at->second];
+        size_t index = 0;
+        const CuePoint* point = byID.Find(LoadLE32(body), &index);
+        if (point) (*referenced)[index] = true;
+        return point;
     };
     const int64_t frames = numFrames_;
     return ForEachSubChunk(data, size, [&](uint32_t id, const uint8_t* body, uint32_t bytes) -> OSErr {
@@ -727,25 +571,10 @@ OSErr CWAVEFile::ReadNumRegions(short* count) {
     *count = 0;
     if (!IsOpen()) return kFileNotOpenBaseErr;
     try {
-        uint32_t listData = 0, listSize = 0;
-        OSErr err = FindList(kAdtl, &listData, &listSize);
-        if (IsNotFound(err)) return 0;
-        if (err) return err;
-        ForkSource source(forkRef_);
-        if (source.status()) return source.status();
-        const uint64_t there = source.Size() > listData ? source.Size() - listData : 0;
-        std::vector<uint8_t> data(static_cast<size_t>(
-            std::min<uint64_t>({listSize, there, kMaxAssociatedDataBytes})));
-        if (!data.empty() && (err = source.ReadAt(listData, data.data(), data.size())) != 0)
-            return err;
-        uint32_t regions = 0;
-        if (data.size() > 4) {
-            ForEachSubChunk(data.data(), static_cast<uint32_t>(data.size()),
-                            [&](uint32_t id, const uint8_t*, uint32_t) -> OSErr {
-                                if (id == kLtxt) ++regions;
-                                return 0;
-                            });
-        }
+        std::vector<uint8_t> data;
+        OSErr found = 0;
+        if (OSErr err = ReadAssociatedData(forkRef_, Locator(), &data, &found)) return err;
+        const uint32_t regions = CountRegionTexts(data);
         *count = static_cast<short>(std::min<uint32_t>(regions, INT16_MAX));
         return 0;
     } catch (const std::bad_alloc&) {
@@ -755,11 +584,10 @@ OSErr CWAVEFile::ReadNumRegions(short* count) {
 
 OSErr CWAVEFile::ReadLoops() {
     if (!loops_.empty()) return 0;
-    uint32_t offset = 0, size = 0;
-    if (LocateChunk(kSmpl, 1, &offset, &size) != 0) return 0;
+    ChunkHeader header;
+    if (LocateChunk(kSmpl, 1, &header) != 0) return 0;
     ForkSource source(forkRef_);
     if (source.status()) return 0;
-    const ChunkHeader header{kSmpl, size, offset};
     const uint64_t there = AvailableChunkData(source, header);
     if (there < 36) return 0;
     uint8_t head[36];
@@ -787,12 +615,12 @@ OSErr CWAVEFile::ReadLoops() {
 }
 
 OSErr CWAVEFile::ReadInstrumentInfo() {
-    uint32_t offset = 0, size = 0;
-    if (OSErr err = LocateChunk(kInst, 1, &offset, &size)) return err;
+    ChunkHeader inst;
+    if (OSErr err = LocateChunk(kInst, 1, &inst)) return err;
     // The seven bytes must lie inside the chunk and inside the file.
-    if (size < 7) return kWAVENotFoundErr;
+    if (inst.size < 7) return kWAVENotFoundErr;
     uint8_t raw[7];
-    if (OSErr err = ReadAt(offset + 8, raw, sizeof raw))
+    if (OSErr err = ReadAt(static_cast<uint32_t>(inst.dataOffset()), raw, sizeof raw))
         return err == kEOFErr ? OSErr(kWAVENotFoundErr) : err;
     SFTSamplerInfo info{};
     info.baseNote = static_cast<int8_t>(raw[0]);
@@ -804,64 +632,6 @@ OSErr CWAVEFile::ReadInstrumentInfo() {
     info.gain = 0;
     info.valid = 1;
     return SetSamplerInfo(&info);
-}
-
-OSErr AppendWaveCueChunks(CSoundFile& file, std::vector<uint8_t>* out) {
-    const uint32_t markers = file.GetNumMarkers();
-    const uint32_t regions = file.GetNumRegions();
-    if (markers == 0 && regions == 0) return 0;
-    try {
-        std::vector<uint8_t>& chunk = *out;
-        PutID(chunk, kCue);
-        Put32(chunk, 4 + kCuePointBytes * (markers + regions));
-        Put32(chunk, markers + regions);
-        auto putPoint = [&](uint32_t id, uint32_t position) {
-            Put32(chunk, id);
-            Put32(chunk, position);
-            PutID(chunk, kData);
-            Put32(chunk, 0);
-            Put32(chunk, 0);
-            Put32(chunk, position);
-        };
-        std::vector<SFTMarker> markerList(markers);
-        std::vector<SFTRegion> regionList(regions);
-        for (uint32_t i = 0; i < markers; ++i) {
-            if (OSErr err = file.GetIndMarker(static_cast<uint16_t>(i), &markerList[i])) return err;
-            putPoint(i, markerList[i].position);
-        }
-        for (uint32_t j = 0; j < regions; ++j) {
-            if (OSErr err = file.GetIndRegion(static_cast<uint16_t>(j), &regionList[j])) return err;
-            putPoint(markers + j, static_cast<uint32_t>(regionList[j].start));
-        }
-
-        // Labels name the markers; labelled texts give the regions' lengths.
-        const size_t listStart = chunk.size();
-        PutID(chunk, kLIST);
-        PutID(chunk, FourCC("size"));
-        PutID(chunk, kAdtl);
-        for (uint32_t i = 0; i < markers; ++i) {
-            const unsigned char* name = markerList[i].name;
-            const uint32_t length = std::min<uint32_t>(name[0], 31);
-            PutID(chunk, kLabl);
-            Put32(chunk, 4 + length + 1);
-            Put32(chunk, i);
-            chunk.insert(chunk.end(), name + 1, name + 1 + length);
-            chunk.push_back(0);
-            if ((length + 1) & 1) chunk.push_back(0);
-        }
-        for (uint32_t j = 0; j < regions; ++j) {
-            PutID(chunk, kLtxt);
-            Put32(chunk, 20);
-            Put32(chunk, markers + j);
-            Put32(chunk, static_cast<uint32_t>(regionList[j].end - regionList[j].start));
-            PutID(chunk, kRgn);
-            for (int k = 0; k < 4; ++k) Put16(chunk, 0);
-        }
-        StoreLE32(chunk.data() + listStart + 4, static_cast<uint32_t>(chunk.size() - listStart - 8));
-        return 0;
-    } catch (const std::bad_alloc&) {
-        return kMemFullErr;
-    }
 }
 
 OSErr CWAVEFile::WriteExtras() {
@@ -928,17 +698,16 @@ OSErr CWAVEFile::Create(short channels, short wordSize, float sampleRate, void* 
     if (wordSize < 8 || wordSize > 32) return kIllegalWordSizeErr;
     // A size that is not whole bytes is written in the next whole byte, left-justified.
     const short container = pcmio::ContainerWordSize(wordSize);
-    if (OSErr err = CSoundFile::Create(channels, container, sampleRate, specifics, extension))
+    if (OSErr err = CreateWritable(channels, container, sampleRate, specifics, extension))
         return err;
-    if (OSErr err = CreateDataFork(channels, container, sampleRate)) return err;
     storedSampleBytes_ = 0;
     writtenBits_ = wordSize != container ? wordSize : 0;
     dataType_ = container == 8 ? kDataTypeUnsigned8 : kDataTypeLittleEndianPCM;
-    riffEnd_ = kProvisionalRiffSize;
+    riffEnd_ = kProvisionalContainerSize;
 
     uint8_t head[12];
     StoreBE32(head, kRIFF);
-    StoreLE32(head + 4, kProvisionalRiffSize);
+    StoreLE32(head + 4, kProvisionalContainerSize);
     StoreBE32(head + 8, kWAVE);
     int n = sizeof head;
     if (OSErr err = XWQF::Write(forkRef_, &n, head)) return err;
@@ -954,51 +723,40 @@ OSErr CWAVEFile::Create(short channels, short wordSize, float sampleRate, void* 
     return 0;
 }
 
-OSErr CWAVEFile::Close() {
-    if (!IsOpen()) return kFileNotOpenErr;
-    held_.Forget();
-    OSErr result = 0;
-    if (headerDirty_) {
-        headerDirty_ = 0;
-        uint32_t offset = 0, size = 0;
-        result = LocateChunk(kData, 1, &offset, &size);
-        // An odd number of data bytes is followed by a pad byte the size does
-        // not count: the frame count stays what was written.
-        if (result == 0 && dataStart_ + DataBytes() > static_cast<uint64_t>(XWQF::kMaxFileSize))
-            result = kFileBoundsErr;
-        if (result == 0) result = pcmio::WritePadByte(forkRef_, dataStart_, DataBytes());
+OSErr CWAVEFile::FinishFile() {
+    ChunkHeader data;
+    OSErr result = LocateChunk(kData, 1, &data);
+    // An odd number of data bytes is followed by a pad byte the size does
+    // not count: the frame count stays what was written.
+    if (result == 0 && dataStart_ + DataBytes() > static_cast<uint64_t>(XWQF::kMaxFileSize))
+        result = kFileBoundsErr;
+    if (result == 0) result = pcmio::WritePadByte(forkRef_, dataStart_, DataBytes());
+    if (result == 0) {
+        uint8_t raw[4];
+        StoreLE32(raw, static_cast<uint32_t>(std::min<uint64_t>(DataBytes(), UINT32_MAX)));
+        result = pcmio::WriteAt(forkRef_, static_cast<uint32_t>(data.offset + 4), raw, sizeof raw);
+    }
+    if (result == 0) result = WriteExtras();
+    if (result == 0) result = WriteSpecialized();
+    int length = 0;
+    if (result == 0) result = XWQF::GetEOF(forkRef_, &length);
+    if (result == 0) {
+        uint8_t raw[4];
+        result = ReadAt(0, raw, sizeof raw);
+        if (result == kEOFErr || (result == 0 && LoadBE32(raw) != kRIFF)) result = kWAVENotFoundErr;
         if (result == 0) {
-            uint8_t raw[4];
-            StoreLE32(raw, static_cast<uint32_t>(std::min<uint64_t>(DataBytes(), UINT32_MAX)));
-            result = pcmio::WriteAt(forkRef_, offset + 4, raw, sizeof raw);
-        }
-        if (result == 0) result = WriteExtras();
-        if (result == 0) result = WriteSpecialized();
-        int length = 0;
-        if (result == 0) result = XWQF::GetEOF(forkRef_, &length);
-        if (result == 0) {
-            uint8_t raw[4];
-            result = ReadAt(0, raw, sizeof raw);
-            if (result == kEOFErr || (result == 0 && LoadBE32(raw) != kRIFF)) result = kWAVENotFoundErr;
-            if (result == 0) {
-                StoreLE32(raw, static_cast<uint32_t>(length - 8));
-                int n = sizeof raw;
-                result = XWQF::Write(forkRef_, &n, raw);
-            }
+            StoreLE32(raw, static_cast<uint32_t>(length - 8));
+            int n = sizeof raw;
+            result = XWQF::Write(forkRef_, &n, raw);
         }
     }
-    const OSErr closed = XWQF::CloseFork(forkRef_);
-    if (closed == 0) {
-        forkRef_ = XWQF::kNoFork;
-        open_ = false;
-    }
-    return result ? result : closed;
+    return result;
 }
 
 // ---------------------------------------------------------------------------
-// Buffers
+// Samples
 
-void CWAVEFile::FileToBuffer(unsigned char* data, uint64_t bytes) const {
+void CWAVEFile::StoredToBuffer(unsigned char* data, uint64_t bytes) const {
     switch (BytesPerSample()) {
         case 1:
             for (uint64_t i = 0; i < bytes; ++i) data[i] ^= 0x80;
@@ -1022,8 +780,11 @@ void CWAVEFile::FileToBuffer(unsigned char* data, uint64_t bytes) const {
     }
 }
 
-void CWAVEFile::BufferToFile(unsigned char* data, uint64_t bytes) const {
-    if (BytesPerSample() == 4 && dataType_ == kDataTypeFloatLittleEndian) {
+void CWAVEFile::BufferToStored(unsigned char* data, uint64_t bytes) const {
+    const uint32_t sampleBytes = BytesPerSample();
+    if (writtenBits_ && sampleBytes)
+        pcmio::ClearBelowValidBits(data, bytes / sampleBytes, sampleBytes, writtenBits_);
+    if (sampleBytes == 4 && dataType_ == kDataTypeFloatLittleEndian) {
         for (uint64_t i = 0; i + 3 < bytes; i += 4) {
             int32_t v;
             std::memcpy(&v, data + i, 4);
@@ -1035,68 +796,5 @@ void CWAVEFile::BufferToFile(unsigned char* data, uint64_t bytes) const {
         return;
     }
     // The other forms are their own inverse.
-    FileToBuffer(data, bytes);
-}
-
-OSErr CWAVEFile::RefreshInputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenErr;
-    // The block grows when the description has grown since it was made.
-    if (OSErr err = InitInputBuffer()) return err;
-    const uint64_t bufferBytes = GetRealBufferSize();
-    const uint64_t want =
-        pcmio::BlockExtent(frame, numFrames_, bufferFrames_, BytesPerFrame(), bufferBytes);
-    uint64_t got = 0;
-    const OSErr err = pcmio::RefreshKeeping(
-        held_, HeldNow(), inputBuffer_, bufferBytes, frame, want,
-        [this](uint32_t at) { return SetFilePos(at); },
-        [this](unsigned char* data, uint64_t bytes) { FileToBuffer(data, bytes); }, &got);
-    firstBufferedFrame_ = frame;
-    return err;
-}
-
-OSErr CWAVEFile::RefreshOutputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenErr;
-    if (OSErr err = InitOutputBuffer()) return err;
-    uint64_t got = 0;
-    // Frames not yet in the file are silence in the buffer form.
-    const OSErr err = pcmio::RefreshOutputBlock(
-        forkRef_, [&] { return SetFilePos(frame); }, outputBuffer_, frame, numFrames_,
-        OutputFramesInUse(), BytesPerFrame(), OutputFramesInUse() * BytesPerFrame(), &got);
-    FileToBuffer(outputBuffer_, got);
-    firstBufferedFrame_ = frame;
-    return err;
-}
-
-OSErr CWAVEFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
-    if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
-    if (!IsOpen()) return kFileNotOpenErr;
-    if (!OutputBufferHolds(frames)) return kParamErr;
-    if (OSErr err = SetFilePos(position)) return err;
-    const uint64_t bytes = static_cast<uint64_t>(frames) * BytesPerFrame();
-    if (writtenBits_)
-        pcmio::ClearBelowValidBits(outputBuffer_, static_cast<uint64_t>(frames) * channels_,
-                                   BytesPerSample(), writtenBits_);
-    BufferToFile(outputBuffer_, bytes);
-    return pcmio::WriteFrames(forkRef_, outputBuffer_, bytes, position, frames, &numFrames_);
-}
-
-OSErr CWAVEFile::SetFilePos(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenErr;
-    return pcmio::SeekFrame(forkRef_, dataStart_, BytesPerFrame(), frame,
-                            [this](uint32_t end) { return SetEndOfFile(end); });
-}
-
-OSErr CWAVEFile::SetEndOfFile(uint32_t frames) {
-    if (!IsOpen()) return kFileNotOpenErr;
-    // Silence of unsigned 8-bit samples is 0x80, not 0.
-    const uint8_t silence = BytesPerSample() == 1 ? 0x80 : 0;
-    if (OSErr err = pcmio::ExtendToFrames(forkRef_, dataStart_, BytesPerFrame(), frames, silence))
-        return err;
-    numFrames_ = frames;
-    return 0;
-}
-
-OSErr CWAVEFile::UpdateSize() {
-    if (!IsOpen()) return kFileNotOpenErr;
-    return pcmio::CountFrames(forkRef_, dataStart_, BytesPerFrame(), &numFrames_);
+    StoredToBuffer(data, bytes);
 }

@@ -12,14 +12,15 @@
 #include <vector>
 
 #include "formats/chunk_reader.h"
+#include "formats/pcm/framed_pcm_file.h"
 #include "formats/pcm/pcm_io.h"
-#include "soundfile/sound_file.h"
+#include "formats/riff_wave.h"
 #include "soundfile/type_codes.h"
 
 // Status codes of the WAVE family.
 enum : int {
-    kWAVENotFoundErr = -22004,        // not "RIFF", or the chunk sought is not there
-    kWAVEBadChunkSizeErr = -22009,    // a chunk size negative as a signed 32-bit number
+    kWAVENotFoundErr = kRIFFNotFoundErr,          // not "RIFF", or the chunk sought is not there
+    kWAVEBadChunkSizeErr = kRIFFBadChunkSizeErr,  // a chunk size negative as a signed 32-bit number
     kWAVEUnsupportedDataErr = -22700, // format tag, SubFormat, channels or word size not usable
     kWAVEFragmentedDataErr = -22701,  // no 'data' chunk, but a 'wavl' list
     kWAVENoDataErr = -22702,          // no 'data' chunk
@@ -27,7 +28,7 @@ enum : int {
     kWAVEBadDataSizeErr = -22704,     // the data size cannot be read
 };
 
-class CWAVEFile : public CSoundFile {
+class CWAVEFile : public CFramedPCMFile {
 public:
     // The form type at bytes 8-11 of a RIFF file.
     static constexpr OSType classID = FourCC("WAVE");
@@ -38,15 +39,8 @@ public:
     OSErr Open() override;
     OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,
                  const unsigned char* extension) override;
-    OSErr Close() override;
     // The region count comes back through the pointer; the object is left closed.
     OSErr GetOfflineInfo(OSErr* regionCount) override;
-
-    OSErr RefreshInputBuffer(uint32_t frame) override;
-    OSErr RefreshOutputBuffer(uint32_t frame) override;
-    OSErr FlushOutputBuffer(uint32_t frames, uint32_t position) override;
-    OSErr SetFilePos(uint32_t frame) override;
-    OSErr UpdateSize() override;
 
     OSType GetFType() override;
     std::string GetDescription() override;
@@ -61,12 +55,11 @@ public:
     virtual OSErr Readfmt();
     virtual OSErr WritefmtExtended();
     virtual OSErr ReadfmtExtended();
-    virtual OSErr SetEndOfFile(uint32_t frames);
     virtual OSErr WriteSpecialized();
 
     // Positions the open fork just after the 4-byte ID of the given occurrence
     // (counted from 1) of a chunk; the ID is the four characters as a big-endian
-    // number. Only the first 100 chunks are looked at.
+    // number. Only the first kMaxChunksSearched chunks are looked at.
     OSErr FindID(uint32_t id, short occurrence = 1);
     OSErr ReadLoops();
     OSErr ReadInstrumentInfo();
@@ -81,20 +74,14 @@ public:
     uint32_t ChannelConfiguration2Mask();
     ChannelConfiguration Mask2ChannelConfiguration(uint32_t mask);
 
-    // Probes of input detection, which need no object. FindChunk walks a stream
-    // as FindID walks the fork and leaves the stream just after the ID.
+    // Probes of input detection, which need no object. FindChunk finds a chunk
+    // of a stream as riff::ProbeChunk does, for a four-character id ("RIFF": the
+    // first four bytes), and leaves the stream just after the ID.
     static OSErr FindChunk(const std::string& id, unsigned int occurrence, std::istream& in);
     // The channel count of the WAVE file at a path; 0 when it cannot be read.
     static short ReadNumChannels(const std::string& path);
 
-    uint32_t GetDataStart() const { return dataStart_; }
-
 protected:
-    // One cue point as read: its ID and the frame it marks.
-    struct CuePoint {
-        uint32_t id;
-        uint32_t sampleOffset;
-    };
     // The common part of a format chunk as stored.
     struct FormatFields {
         uint16_t tag;
@@ -111,11 +98,25 @@ protected:
     uint64_t BytesPerFrame() const { return static_cast<uint64_t>(BytesPerSample()) * channels_; }
     uint64_t DataBytes() const { return static_cast<uint64_t>(numFrames_) * BytesPerFrame(); }
 
-    // FindID, then the chunk's size: the chunk's position (of its ID) and size.
-    OSErr LocateChunk(uint32_t id, short occurrence, uint32_t* offset, uint32_t* size);
-    // Finds the first LIST of the given type: the position of its data after the
-    // type and the number of data bytes its size declares after the type.
-    OSErr FindList(uint32_t type, uint32_t* dataOffset, uint32_t* dataSize);
+    // The layout of the samples for the framed base: little-endian integers, 8-bit
+    // samples unsigned (silence 0x80), 32-bit floats as the 32-bit integers of the
+    // buffer form; a created file's narrow samples are written with zeros below
+    // their bits. Close finishes the header (the sizes, the extras, WriteSpecialized).
+    uint64_t FrameBytes() const override { return BytesPerFrame(); }
+    void StoredToBuffer(unsigned char* data, uint64_t bytes) const override;
+    void BufferToStored(unsigned char* data, uint64_t bytes) const override;
+    uint8_t SilenceByte() const override { return BytesPerSample() == 1 ? 0x80 : 0; }
+    OSErr FinishFile() override;
+    OSErr CloseNotOpenErr() const override { return kFileNotOpenErr; }
+    OSErr NotOpenErr() const override { return kFileNotOpenErr; }
+
+    // The given occurrence (from 1) of a chunk among the first chunks before the
+    // RIFF end: 0 with its header, kWAVENotFoundErr, kWAVEBadChunkSizeErr or the
+    // failure of a read. While an opening keeps the list of its chunks
+    // (chunks_), the search looks there.
+    OSErr LocateChunk(uint32_t id, short occurrence, ChunkHeader* found);
+    // LocateChunk as the RIFF module's readers call it.
+    riff::ChunkLocator Locator();
     // Refuses what cannot be read before anything divides by it: channels outside
     // 1..kMaxSoundFileChannels, word sizes outside 8..32.
     OSErr CheckFormat() const;
@@ -140,9 +141,9 @@ protected:
     // The coding of a format chunk: its tag, or for the extensible tag the first
     // two bytes of the sub-format when the chunk holds them (else the tag as it is).
     uint16_t CodingTag(const FormatFields& fields);
-    // The opening steps of Open and GetOfflineInfo: the fork for reading, the RIFF
-    // header with the end of the chunks, and the data start of the 'data' chunk.
-    OSErr OpenForReading();
+    // The opening steps of Open and GetOfflineInfo after the fork is open
+    // (OpenForReading): the RIFF header with the end of the chunks, and the data
+    // start of the 'data' chunk.
     OSErr ReadRiffHeader();
     OSErr LocateData();
     // The last step of GetOfflineInfo: closes the fork and leaves the object
@@ -158,58 +159,24 @@ protected:
     uint32_t UsableDataSize(uint32_t declared, uint32_t dataStart, uint32_t frameBytes);
     OSErr ReadAt(uint32_t position, void* data, int count);
     OSErr AppendAtEnd(const void* data, int count);
-    // Turns samples read from the file into the buffer form: 8-bit flipped to
-    // signed, 32-bit float to 32-bit integers; other sizes are left as they are.
-    void FileToBuffer(unsigned char* data, uint64_t bytes) const;
-    // The inverse of FileToBuffer.
-    void BufferToFile(unsigned char* data, uint64_t bytes) const;
     // Adds a marker without a name for every cue point no sub-chunk spoke for.
-    OSErr AddUnlabelledCuePoints(const std::vector<CuePoint>& points,
+    OSErr AddUnlabelledCuePoints(const std::vector<riff::CuePoint>& points,
                                  const std::vector<bool>& referenced, int32_t* counter);
     // The walk of ADTLToExtras, noting which cue points were referenced.
-    OSErr WalkAssociatedData(const std::vector<CuePoint>& points, const uint8_t* data,
+    OSErr WalkAssociatedData(const std::vector<riff::CuePoint>& points, const uint8_t* data,
                              uint32_t size, std::vector<bool>* referenced, int32_t* counter);
 
     // The sample size the format chunk declares: the word size, or the narrower
     // size a created file was asked for.
     short DeclaredBits() const { return writtenBits_ ? writtenBits_ : wordSize_; }
 
-    uint32_t dataStart_ = 0;
     uint32_t riffEnd_ = 0;
+    // The chunk list of an opening (KeptChunks::Scope), for its many searches.
+    KeptChunks chunks_;
     // Bytes of a stored sample when the file's samples are wider than the
     // buffer's (64-bit floats read as 32-bit integers); 0 when they are as wide.
     uint32_t storedSampleBytes_ = 0;
     // The sample size of a created file whose samples are narrower than their
     // whole bytes (20 bits in 3 bytes); 0 when the word size is whole bytes.
     short writtenBits_ = 0;
-    // What the input buffer holds from the file, kept for the next refresh.
-    pcmio::HeldInput held_;
-    pcmio::HeldInput HeldNow() const {
-        return {GetBufferEpoch(), forkRef_, dataStart_, BytesPerFrame(), dataType_, 0, 0};
-    }
 };
-
-// Appends to `out` the 'cue ' chunk and the 'LIST' 'adtl' chunk in which the
-// WAVE family keeps a file's markers (a cue point and a label each) and regions
-// (a cue point at the start and a text giving the length); nothing when the
-// file has neither.
-OSErr AppendWaveCueChunks(CSoundFile& file, std::vector<uint8_t>* out);
-
-namespace riff {
-// Append a little-endian 16- or 32-bit field, or a chunk ID, to a chunk being built.
-inline void Put16(std::vector<uint8_t>& out, uint16_t v) {
-    uint8_t b[2];
-    StoreLE16(b, v);
-    out.insert(out.end(), b, b + 2);
-}
-inline void Put32(std::vector<uint8_t>& out, uint32_t v) {
-    uint8_t b[4];
-    StoreLE32(b, v);
-    out.insert(out.end(), b, b + 4);
-}
-inline void PutID(std::vector<uint8_t>& out, uint32_t id) {
-    uint8_t b[4];
-    StoreBE32(b, id);
-    out.insert(out.end(), b, b + 4);
-}
-}  // namespace riff

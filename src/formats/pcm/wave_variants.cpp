@@ -10,18 +10,9 @@
 
 namespace {
 
-constexpr uint32_t kFmt = FourCC("fmt ");
-constexpr uint32_t kData = FourCC("data");
-constexpr uint32_t kFact = FourCC("fact");
-constexpr uint32_t kRIFF = FourCC("RIFF");
+using namespace riff;
 
-constexpr uint16_t kTagFloat = 3;
-constexpr uint16_t kTagExtensible = 0xFFFE;
-// Data1 of the float sub-format GUID.
-constexpr uint32_t kSubFormatFloat = 3;
-constexpr uint16_t kTagALaw = 6;
 constexpr uint32_t kDoubleBytes = 8;
-constexpr uint16_t kTagMuLaw = 7;
 
 }  // namespace
 
@@ -60,11 +51,11 @@ OSErr CWAVE_AuFile::Readfmt() {
     SetChannelConfiguration(pcmio::ConfigurationForChannels(channels_));
 
     // One byte per sample: the frame count is the data size over the channels.
-    uint32_t offset = 0, size = 0;
-    err = LocateChunk(kData, 1, &offset, &size);
+    ChunkHeader data;
+    err = LocateChunk(kData, 1, &data);
     if (err == 0) {
-        dataStart_ = offset + 8;
-        numFrames_ = UsableDataSize(size, dataStart_, channels_) / channels_;
+        dataStart_ = static_cast<uint32_t>(data.dataOffset());
+        numFrames_ = UsableDataSize(data.size, dataStart_, channels_) / channels_;
         return 0;
     }
     if (err != kWAVENotFoundErr) return err;
@@ -77,13 +68,14 @@ OSErr CWAVE_AuFile::Writefmt(short formatTag) {
     uint8_t raw[38] = {};
     StoreBE32(raw, kFmt);
     StoreLE32(raw + 4, 18);
-    StoreLE16(raw + 8, static_cast<uint16_t>(formatTag));
-    StoreLE16(raw + 10, static_cast<uint16_t>(channels_));
-    StoreLE32(raw + 12, static_cast<uint32_t>(rate));
-    StoreLE32(raw + 16, static_cast<uint32_t>(static_cast<int64_t>(channels_) * rate));
-    StoreLE16(raw + 20, static_cast<uint16_t>(channels_));
-    StoreLE16(raw + 22, 8);
-    StoreLE16(raw + 24, 0);
+    uint8_t* data = raw + 8;
+    StoreLE16(data + kFormatTagAt, static_cast<uint16_t>(formatTag));
+    StoreLE16(data + kChannelsAt, static_cast<uint16_t>(channels_));
+    StoreLE32(data + kSampleRateAt, static_cast<uint32_t>(rate));
+    StoreLE32(data + kBytesPerSecondAt, static_cast<uint32_t>(static_cast<int64_t>(channels_) * rate));
+    StoreLE16(data + kBlockAlignAt, static_cast<uint16_t>(channels_));
+    StoreLE16(data + kBitsPerSampleAt, 8);
+    StoreLE16(data + kExtensionSizeAt, 0);
     StoreBE32(raw + 26, kFact);
     StoreLE32(raw + 30, 4);
     StoreLE32(raw + 34, numFrames_);
@@ -103,69 +95,37 @@ OSErr CWAVE_AuFile::Create(short channels, short, float sampleRate, void* specif
     return err;
 }
 
-OSErr CWAVE_AuFile::Close() {
-    if (!IsOpen()) return kFileNotOpenErr;
+OSErr CWAVE_AuFile::FinishFile() {
     OSErr result = 0;
-    if (headerDirty_) {
-        const uint64_t bytes = static_cast<uint64_t>(numFrames_) * channels_;
-        const uint64_t end = dataStart_ + bytes;
-        if (end > static_cast<uint64_t>(XWQF::kMaxFileSize)) result = kFileBoundsErr;
-        // An odd number of sample bytes is followed by a pad byte the size does not count.
-        if (result == 0) result = pcmio::WritePadByte(forkRef_, dataStart_, bytes);
-        if (result == 0) result = WriteExtras();
-        uint32_t offset = 0, size = 0;
-        uint8_t raw[4];
-        if (result == 0) result = LocateChunk(kData, 1, &offset, &size);
-        if (result == 0) {
-            StoreLE32(raw, static_cast<uint32_t>(bytes));
-            result = pcmio::WriteAt(forkRef_, offset + 4, raw, sizeof raw);
-        }
-        int length = 0;
-        if (result == 0) result = XWQF::GetEOF(forkRef_, &length);
-        if (result == 0) {
-            result = ReadAt(0, raw, sizeof raw);
-            if (result == kEOFErr || (result == 0 && LoadBE32(raw) != kRIFF)) result = kWAVENotFoundErr;
-        }
-        if (result == 0) {
-            StoreLE32(raw, static_cast<uint32_t>(length - 8));
-            result = pcmio::WriteAt(forkRef_, 4, raw, sizeof raw);
-        }
-        if (result == 0) result = LocateChunk(kFact, 1, &offset, &size);
-        if (result == 0) {
-            StoreLE32(raw, numFrames_);
-            result = pcmio::WriteAt(forkRef_, offset + 8, raw, sizeof raw);
-        }
-        if (result == 0) headerDirty_ = 0;
+    const uint64_t bytes = static_cast<uint64_t>(numFrames_) * channels_;
+    const uint64_t end = dataStart_ + bytes;
+    if (end > static_cast<uint64_t>(XWQF::kMaxFileSize)) result = kFileBoundsErr;
+    // An odd number of sample bytes is followed by a pad byte the size does not count.
+    if (result == 0) result = pcmio::WritePadByte(forkRef_, dataStart_, bytes);
+    if (result == 0) result = WriteExtras();
+    ChunkHeader chunk;
+    uint8_t raw[4];
+    if (result == 0) result = LocateChunk(kData, 1, &chunk);
+    if (result == 0) {
+        StoreLE32(raw, static_cast<uint32_t>(bytes));
+        result = pcmio::WriteAt(forkRef_, static_cast<uint32_t>(chunk.offset + 4), raw, sizeof raw);
     }
-    const OSErr closed = XWQF::CloseFork(forkRef_);
-    if (closed == 0) {
-        forkRef_ = XWQF::kNoFork;
-        open_ = false;
-        headerDirty_ = 0;
+    int length = 0;
+    if (result == 0) result = XWQF::GetEOF(forkRef_, &length);
+    if (result == 0) {
+        result = ReadAt(0, raw, sizeof raw);
+        if (result == kEOFErr || (result == 0 && LoadBE32(raw) != kRIFF)) result = kWAVENotFoundErr;
     }
-    return result ? result : closed;
-}
-
-// One code per sample in the file: a frame takes as many bytes as there are channels.
-
-OSErr CWAVE_AuFile::SetFilePos(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenErr;
-    return pcmio::SeekFrame(forkRef_, dataStart_, channels_, frame,
-                            [this](uint32_t end) { return SetEndOfFile(end); });
-}
-
-OSErr CWAVE_AuFile::SetEndOfFile(uint32_t frames) {
-    if (!IsOpen()) return kFileNotOpenErr;
-    // Frames skipped over are silence, which is not the code 0.
-    if (OSErr err = pcmio::ExtendToFrames(forkRef_, dataStart_, channels_, frames, SilenceCode()))
-        return err;
-    numFrames_ = frames;
-    return 0;
-}
-
-OSErr CWAVE_AuFile::UpdateSize() {
-    if (!IsOpen()) return kFileNotOpenErr;
-    return pcmio::CountFrames(forkRef_, dataStart_, channels_, &numFrames_);
+    if (result == 0) {
+        StoreLE32(raw, static_cast<uint32_t>(length - 8));
+        result = pcmio::WriteAt(forkRef_, 4, raw, sizeof raw);
+    }
+    if (result == 0) result = LocateChunk(kFact, 1, &chunk);
+    if (result == 0) {
+        StoreLE32(raw, numFrames_);
+        result = pcmio::WriteAt(forkRef_, static_cast<uint32_t>(chunk.dataOffset()), raw, sizeof raw);
+    }
+    return result;
 }
 
 OSErr CWAVE_AuFile::ReadCodes(uint32_t frame, unsigned char* buffer) {
@@ -178,16 +138,10 @@ OSErr CWAVE_AuFile::ReadCodes(uint32_t frame, unsigned char* buffer) {
                               });
 }
 
-OSErr CWAVE_AuFile::RefreshInputBuffer(uint32_t frame) {
-    if (!IsOpen()) return kFileNotOpenErr;
-    if (OSErr err = InitInputBuffer()) return err;
-    if (!inputBuffer_) return kMemBlockMissingErr;
-    OSErr err = frame < numFrames_ ? SetFilePos(frame) : OSErr(0);
-    if (err == 0)
-        err = ReadCodes(frame, inputBuffer_);
-    else
-        std::memset(inputBuffer_, 0, GetRealBufferSize());
-    firstBufferedFrame_ = frame;
+OSErr CWAVE_AuFile::ReadFrames(uint32_t frame, unsigned char* buffer) {
+    const OSErr err = frame < numFrames_ ? SetFilePos(frame) : OSErr(0);
+    if (err == 0) return ReadCodes(frame, buffer);
+    std::memset(buffer, 0, GetRealBufferSize());
     return err;
 }
 
@@ -203,16 +157,6 @@ OSErr CWAVE_AuFile::RefreshOutputBuffer(uint32_t frame) {
         std::memset(outputBuffer_, 0, GetRealBufferSize());
     firstBufferedFrame_ = frame;
     return err == kEOFErr ? OSErr(0) : err;
-}
-
-OSErr CWAVE_AuFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
-    if (OSErr err = CSoundFile::FlushOutputBuffer(frames, position)) return err;
-    if (!IsOpen()) return kFileNotOpenErr;
-    if (!OutputBufferHolds(frames)) return kParamErr;
-    if (OSErr err = SetFilePos(position)) return err;
-    const uint64_t samples = static_cast<uint64_t>(frames) * channels_;
-    SamplesToCodes(outputBuffer_, samples);
-    return pcmio::WriteFrames(forkRef_, outputBuffer_, samples, position, frames, &numFrames_);
 }
 
 // ---------------------------------------------------------------------------
@@ -271,17 +215,18 @@ OSErr CWAVEFloatFile::Writefmt() {
     uint8_t raw[24] = {};
     StoreBE32(raw, kFmt);
     StoreLE32(raw + 4, 16);
-    StoreLE16(raw + 8, kTagFloat);
-    StoreLE16(raw + 10, static_cast<uint16_t>(channels_));
-    StoreLE32(raw + 12, static_cast<uint32_t>(rate));
-    StoreLE32(raw + 16, static_cast<uint32_t>(static_cast<int64_t>(4) * channels_ * rate));
-    StoreLE16(raw + 20, static_cast<uint16_t>(4 * channels_));
-    StoreLE16(raw + 22, 32);
+    uint8_t* data = raw + 8;
+    StoreLE16(data + kFormatTagAt, kTagFloat);
+    StoreLE16(data + kChannelsAt, static_cast<uint16_t>(channels_));
+    StoreLE32(data + kSampleRateAt, static_cast<uint32_t>(rate));
+    StoreLE32(data + kBytesPerSecondAt, static_cast<uint32_t>(static_cast<int64_t>(4) * channels_ * rate));
+    StoreLE16(data + kBlockAlignAt, static_cast<uint16_t>(4 * channels_));
+    StoreLE16(data + kBitsPerSampleAt, 32);
     int n = sizeof raw;
     return XWQF::Write(forkRef_, &n, raw);
 }
 
-OSErr CWAVEFloatFile::WritefmtExtended() { return WriteExtensibleFormat(kSubFormatFloat); }
+OSErr CWAVEFloatFile::WritefmtExtended() { return WriteExtensibleFormat(kTagFloat); }
 
 OSErr CWAVEFloatFile::Create(short channels, short, float sampleRate, void* specifics,
                              const unsigned char* extension) {
@@ -292,33 +237,28 @@ OSErr CWAVEFloatFile::Create(short channels, short, float sampleRate, void* spec
     return err;
 }
 
-OSErr CWAVEFloatFile::RefreshInputBuffer(uint32_t frame) {
-    if (storedSampleBytes_ != kDoubleBytes) return CWAVEFile::RefreshInputBuffer(frame);
-    if (!IsOpen()) return kFileNotOpenErr;
+OSErr CWAVEFloatFile::ReadFrames(uint32_t frame, unsigned char* buffer) {
+    if (storedSampleBytes_ != kDoubleBytes) return CWAVEFile::ReadFrames(frame, buffer);
     held_.Forget();
-    if (OSErr err = InitInputBuffer()) return err;
-    if (!inputBuffer_) return kMemBlockMissingErr;
     const uint64_t bufferBytes = GetRealBufferSize();
     const uint64_t samples = pcmio::BlockExtent(frame, numFrames_, bufferFrames_, channels_, bufferBytes / 4);
-    OSErr err = samples ? SetFilePos(frame) : OSErr(0);
-    uint64_t got = 0;
-    if (err == 0) {
-        err = pcmio::ReadNarrowed(
-            forkRef_, inputBuffer_, bufferBytes, samples, kDoubleBytes, 4,
-            [](unsigned char* to, const unsigned char* stored, uint64_t n) {
-                // Front to back: sample i is read before its 4 bytes are written.
-                for (uint64_t i = 0; i < n; ++i) {
-                    const double d = std::bit_cast<double>(LoadLE64(stored + kDoubleBytes * i));
-                    const int32_t v = pcmio::FullScaleInt32(d * 2147483648.0);
-                    std::memcpy(to + 4 * i, &v, 4);
-                }
-            },
-            &got);
-    } else {
-        std::memset(inputBuffer_, 0, bufferBytes);
+    const OSErr err = samples ? SetFilePos(frame) : OSErr(0);
+    if (err) {
+        std::memset(buffer, 0, bufferBytes);
+        return err;
     }
-    firstBufferedFrame_ = frame;
-    return err;
+    uint64_t got = 0;
+    return pcmio::ReadNarrowed(
+        forkRef_, buffer, bufferBytes, samples, kDoubleBytes, 4,
+        [](unsigned char* to, const unsigned char* stored, uint64_t n) {
+            // Front to back: sample i is read before its 4 bytes are written.
+            for (uint64_t i = 0; i < n; ++i) {
+                const double d = std::bit_cast<double>(LoadLE64(stored + kDoubleBytes * i));
+                const int32_t v = pcmio::FullScaleInt32(d * 2147483648.0);
+                std::memcpy(to + 4 * i, &v, 4);
+            }
+        },
+        &got);
 }
 
 OSErr CWAVEFloatFile::RefreshOutputBuffer(uint32_t frame) {

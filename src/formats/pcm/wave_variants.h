@@ -22,21 +22,15 @@ public:
     // Always 16-bit samples in the buffers, whatever word size is asked for.
     OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,
                  const unsigned char* extension) override;
-    OSErr Close() override;
-
-    OSErr RefreshInputBuffer(uint32_t frame) override;
+    // The fork is placed at the frame first (the file grown up to it), and up to
+    // a buffer of the frames the file holds are read.
     OSErr RefreshOutputBuffer(uint32_t frame) override;
-    OSErr FlushOutputBuffer(uint32_t frames, uint32_t position) override;
-    OSErr SetFilePos(uint32_t frame) override;
-    OSErr UpdateSize() override;
 
     OSType GetFType() override;
     std::string GetDescription() override;
 
     // Tag 6 or 7 (plain or extensible); word size 16; frames = data bytes / channels.
     OSErr Readfmt() override;
-    // Grows the sample data to the frame count with the code of silence.
-    OSErr SetEndOfFile(uint32_t frames) override;
     // Creation writes the companded format chunk in either form.
     OSErr Writefmt() override;
     OSErr WritefmtExtended() override;
@@ -58,6 +52,19 @@ protected:
                                 uint64_t samples) const;
     // Turns `samples` 16-bit samples at `buffer` into codes at its start, in place.
     virtual void SamplesToCodes(unsigned char* buffer, uint64_t samples) const;
+
+    // One code per sample in the file: a frame takes as many bytes as there are
+    // channels, and frames skipped over are the code of silence.
+    uint64_t FrameBytes() const override { return channels_; }
+    uint8_t SilenceByte() const override { return SilenceCode(); }
+    // Codes widened to 16-bit samples as they are read; nothing is kept from
+    // the refresh before.
+    OSErr ReadFrames(uint32_t frame, unsigned char* buffer) override;
+    void BufferToStored(unsigned char* data, uint64_t bytes) const override {
+        SamplesToCodes(data, bytes);
+    }
+    // The sizes of 'data', RIFF and 'fact', after a pad byte and the extras.
+    OSErr FinishFile() override;
 
 private:
     // Reads up to a buffer of frames from `frame` on into `buffer` in the buffer
@@ -106,11 +113,13 @@ public:
 
     // Double-precision samples are narrowed while they are read; such a file is
     // only read (the output operations refuse it with -61).
-    OSErr RefreshInputBuffer(uint32_t frame) override;
     OSErr RefreshOutputBuffer(uint32_t frame) override;
     OSErr FlushOutputBuffer(uint32_t frames, uint32_t position) override;
     OSErr Writefmt() override;
     // The extensible chunk with the float sub-format and the channel mask (more
     // than two channels).
     OSErr WritefmtExtended() override;
+
+protected:
+    OSErr ReadFrames(uint32_t frame, unsigned char* buffer) override;
 };

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "formats/chunk_reader.h"
-#include "formats/pcm/wave_file.h"
+#include "formats/riff_wave.h"
 #include "formats/telephony/dialogic_file.h"
 #include "formats/telephony/g729_codec.h"
 #include "foundation/byte_swapper.h"
@@ -193,20 +193,20 @@ OSErr CG729File::ResolveFormat() {
         return 0;
     }
     if (std::memcmp(probe, "RIFF", 4) == 0 && std::memcmp(probe + 8, "WAVE", 4) == 0) {
-        if (OSErr err = CWAVEFile::FindChunk("fmt ", 1, in)) return err;
-        const uint64_t fmtAt = static_cast<uint64_t>(in.tellg());
+        ChunkHeader chunk;
+        if (OSErr err = riff::ProbeChunk(source, riff::kFmt, 1, &chunk)) return err;
         uint8_t raw[2];
-        // The chunk's 4-byte length, then the format tag.
-        if (OSErr err = source.ReadAt(fmtAt + 4, raw, sizeof raw))
+        // The chunk's data begins with the format tag.
+        if (OSErr err = source.ReadAt(chunk.dataOffset() + riff::kFormatTagAt, raw, sizeof raw))
             return err == kEOFErr ? err : OSErr(kIOErr);
         if (LoadLE16(raw) != tag) return kG729NotRecognizedErr;
         // The frames begin with the data chunk's bytes, wherever the writer put
         // it, and run to the end of the file.
-        if (OSErr err = CWAVEFile::FindChunk("data", 1, in)) return err;
+        if (OSErr err = riff::ProbeChunk(source, riff::kData, 1, &chunk)) return err;
         packed = true;
         waveHeader = true;
         wordsLittleEndian = false;
-        dataStart_ = static_cast<uint64_t>(in.tellg()) + 4;
+        dataStart_ = chunk.dataOffset();
         return 0;
     }
     if (length % g729::kPackedFrameBytes != 0) return kG729NotRecognizedErr;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "formats/riff_wave.h"
 #include "foundation/temp_file.h"
 #include "soundfile/coded_file.h"
 
@@ -26,7 +27,7 @@ enum : int {
 class CG729File : public CCodedFile {
 public:
     static const char* const classID;  // "G729"
-    static constexpr uint16_t tag = 0x0083;
+    static constexpr uint16_t tag = riff::kTagG729A;
 
     CG729File() = default;
     ~CG729File() override;

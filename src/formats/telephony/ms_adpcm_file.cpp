@@ -13,24 +13,13 @@
 
 namespace {
 
-constexpr uint32_t kRIFF = FourCC("RIFF");
-constexpr uint32_t kWAVE = FourCC("WAVE");
-constexpr uint32_t kFmt = FourCC("fmt ");
-constexpr uint32_t kFmtCR = FourCC("fmt\r");
-constexpr uint32_t kFact = FourCC("fact");
-constexpr uint32_t kData = FourCC("data");
-constexpr uint32_t kLIST = FourCC("LIST");
-constexpr uint32_t kCue = FourCC("cue ");
-constexpr uint32_t kAdtl = FourCC("adtl");
-constexpr uint32_t kLabl = FourCC("labl");
-constexpr uint32_t kNote = FourCC("note");
-constexpr uint32_t kLtxt = FourCC("ltxt");
+using namespace riff;
 
-constexpr uint16_t kFormatTag = 2;
-constexpr uint32_t kMaxChunksCompared = 100;
-// The RIFF length of a file still being written.
-constexpr uint32_t kProvisionalRiffSize = 0x7FFFFFFF;
-// The format chunk: 22 bytes before the pairs, 4 bytes a pair.
+// The format chunk: the common fields, the extension's size, the frames per
+// block and the number of coefficient pairs; 22 bytes before the pairs, 4
+// bytes a pair.
+constexpr uint32_t kSamplesPerBlockAt = 18;
+constexpr uint32_t kCoefCountAt = 20;
 constexpr uint32_t kFmtFixedBytes = 22;
 // Block sizes and frames per block are 16-bit fields read back as signed numbers.
 constexpr int32_t kMaxBlockField = 32767;
@@ -38,14 +27,6 @@ constexpr int32_t kMaxBlockField = 32767;
 constexpr int32_t kHeaderBytesPerChannel = 7;
 // Delta past this is of no real file; it keeps the decoder's arithmetic in range.
 constexpr int64_t kMaxDecodeDelta = INT32_MAX / 768;
-// Each marker or region added compares with those listed: a crafted file may
-// not keep opening for minutes.
-constexpr size_t kMaxMarkers = 4096;
-constexpr size_t kMaxRegions = 1024;
-constexpr uint32_t kCuePointBytes = 24;
-constexpr uint64_t kMaxCuePoints = 0xFFFF;
-// The associated data of a list is looked at up to this many bytes.
-constexpr uint64_t kMaxAssociatedDataBytes = 16u << 20;
 // The header this class writes: RIFF, the format chunk with seven pairs, fact, data.
 constexpr uint32_t kFmtBytes = kFmtFixedBytes + 4 * CMSADPCMFile::kStandardCoefs;
 constexpr uint32_t kFactOffset = 12 + 8 + kFmtBytes;
@@ -55,22 +36,8 @@ constexpr uint32_t kHeaderBytes = kDataHeaderOffset + 8;
 constexpr const char* kTempIdentifier = "com.quillfen.msadpcm";
 constexpr const char* kEncodingStep = "encoding to MicroSoft ADPCM wave file";
 
-using riff::Put16;
-using riff::Put32;
-using riff::PutID;
-
 int16_t Clamp16(int64_t v) {
     return static_cast<int16_t>(std::clamp<int64_t>(v, -32768, 32767));
-}
-
-// A Pascal name of at most 31 bytes from text that ends at its NUL or its room.
-void NameFromText(const uint8_t* text, size_t room, unsigned char (&field)[32]) {
-    const void* nul = std::memchr(text, 0, room);
-    size_t length = nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - text) : room;
-    length = std::min<size_t>(length, 31);
-    std::memset(field, 0, sizeof field);
-    field[0] = static_cast<unsigned char>(length);
-    if (length) std::memcpy(field + 1, text, length);
 }
 
 // Frames per block of `align` bytes with `channels` channels.
@@ -94,65 +61,46 @@ CMSADPCMFile::~CMSADPCMFile() {
 // ---------------------------------------------------------------------------
 // Chunks
 
-OSErr CMSADPCMFile::Locate(uint32_t id, short n, Chunk* found) {
+OSErr CMSADPCMFile::Locate(uint32_t id, short n, ChunkHeader* found) {
     if (forkRef_ == XWQF::kNoFork) return kFileNotOpenErr;
     ForkSource source(forkRef_);
     if (source.status()) return source.status();
+    OSErr err = 0;
     if (id == kRIFF) {
         uint8_t raw[8];
-        const OSErr err = source.ReadAt(0, raw, sizeof raw);
+        err = source.ReadAt(0, raw, sizeof raw);
         if (err) return err == kEOFErr ? OSErr(kRIFFNotFoundErr) : err;
         if (LoadBE32(raw) != kRIFF) return kRIFFNotFoundErr;
-        found->offset = 0;
-        found->size = LoadLE32(raw + 4);
-        return XWQF::SetPos(forkRef_, XWQF::kFromStart, 4);
+        *found = ChunkHeader{kRIFF, LoadLE32(raw + 4), 0};
+    } else {
+        if (n < 1) return kRIFFNotFoundErr;
+        const uint64_t end = static_cast<uint64_t>(std::max<int64_t>(searchEnd, 0));
+        ChunkSearch result = ChunkSearch::kNotThere;
+        OSErr error = 0;
+        if (chunks_.Find(forkRef_, id, static_cast<unsigned>(n), found, &result, &error))
+            err = riff::SearchStatus(result, error);
+        else
+            err = riff::LocateChunk(source, end, id, static_cast<unsigned>(n), found);
     }
-    if (n < 1) return kRIFFNotFoundErr;
-    const uint64_t limit = static_cast<uint64_t>(std::max<int64_t>(searchEnd, 13));
-    ChunkWalker walker(source, 12, limit, ByteOrder::kLittle, true);
-    short seen = 0;
-    for (;;) {
-        if (walker.headersRead() >= kMaxChunksCompared) return kRIFFNotFoundErr;
-        ChunkHeader header;
-        const ChunkWalker::Result r = walker.Next(&header);
-        if (r == ChunkWalker::kEnd) return kRIFFNotFoundErr;
-        if (r == ChunkWalker::kReadFailed)
-            return walker.error() == kEOFErr ? OSErr(kRIFFNotFoundErr) : walker.error();
-        if (header.id == id && ++seen == n) {
-            found->offset = header.offset;
-            found->size = header.size;
-            return XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(header.offset + 4));
-        }
-        if (header.size >= 0x80000000u) return kRIFFBadChunkSizeErr;
-        if (!walker.Advance()) return kRIFFNotFoundErr;
-    }
+    return err;
 }
 
 OSErr CMSADPCMFile::FindID(uint32_t id, short n) {
-    Chunk found;
-    return Locate(id, n, &found);
+    ChunkHeader found;
+    if (OSErr err = Locate(id, n, &found)) return err;
+    return XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(found.offset + 4));
 }
 
-OSErr CMSADPCMFile::FindAdtl(uint64_t* contents, uint32_t* bytes) {
-    for (short n = 1; n < static_cast<short>(kMaxChunksCompared); ++n) {
-        Chunk list;
-        if (OSErr err = Locate(kLIST, n, &list)) return err;
-        uint8_t type[4];
-        ForkSource source(forkRef_);
-        if (list.size >= 4 && source.ReadAt(list.offset + 8, type, sizeof type) == 0 &&
-            LoadBE32(type) == kAdtl) {
-            *contents = list.offset + 12;
-            *bytes = list.size - 4;
-            return 0;
-        }
-    }
-    return kRIFFNotFoundErr;
+riff::ChunkLocator CMSADPCMFile::Locator() {
+    return [this](uint32_t id, unsigned n, ChunkHeader* found) {
+        return Locate(id, static_cast<short>(std::min<unsigned>(n, INT16_MAX)), found);
+    };
 }
 
 OSErr CMSADPCMFile::ReadRiffHeader() {
-    Chunk riff;
-    if (OSErr err = Locate(kRIFF, 1, &riff)) return err;
-    searchEnd = static_cast<int64_t>(riff.size) + 8;
+    ChunkHeader header;
+    if (OSErr err = Locate(kRIFF, 1, &header)) return err;
+    searchEnd = static_cast<int64_t>(header.size) + 8;
     return 0;
 }
 
@@ -160,23 +108,23 @@ OSErr CMSADPCMFile::ReadRiffHeader() {
 // The format chunk
 
 OSErr CMSADPCMFile::Readfmt() {
-    Chunk fmt;
+    ChunkHeader fmt;
     OSErr err = Locate(kFmt, 1, &fmt);
     if (err) err = Locate(kFmtCR, 1, &fmt);
     if (err) return kMSADPCMNoFmtErr;
     ForkSource source(forkRef_);
     if (source.status()) return source.status();
     std::vector<uint8_t> body;
-    const ChunkHeader header{kFmt, fmt.size, fmt.offset};
-    if ((err = ReadChunkData(source, header, kFmtFixedBytes + 4 * kMaxCoefs, &body)) != 0)
+    if ((err = ReadChunkData(source, fmt, kFmtFixedBytes + 4 * kMaxCoefs, &body)) != 0)
         return err;
-    if (body.size() < 2 || LoadLE16(body.data()) != kFormatTag) return kMSADPCMUnsupportedErr;
+    if (body.size() < 2 || LoadLE16(body.data() + kFormatTagAt) != kTagMSADPCM)
+        return kMSADPCMUnsupportedErr;
     if (body.size() < kFmtFixedBytes) return kMSADPCMUnsupportedErr;
-    const uint32_t channels = LoadLE16(body.data() + 2);
-    const uint32_t rate = LoadLE32(body.data() + 4);
-    const int32_t align = LoadLE16(body.data() + 12);
-    const int32_t perBlock = LoadLE16(body.data() + 18);
-    const int coefCount = LoadLE16(body.data() + 20);
+    const uint32_t channels = LoadLE16(body.data() + kChannelsAt);
+    const uint32_t rate = LoadLE32(body.data() + kSampleRateAt);
+    const int32_t align = LoadLE16(body.data() + kBlockAlignAt);
+    const int32_t perBlock = LoadLE16(body.data() + kSamplesPerBlockAt);
+    const int coefCount = LoadLE16(body.data() + kCoefCountAt);
     // Refused before anything is allocated or divided by.
     if (channels < 1 || channels > 2) return kMSADPCMChannelsErr;
     const int32_t c = static_cast<int32_t>(channels);
@@ -196,13 +144,13 @@ OSErr CMSADPCMFile::Readfmt() {
     blockAlign = align;
     samplesPerBlock = perBlock;
 
-    Chunk fact;
+    ChunkHeader fact;
     if (Locate(kFact, 1, &fact) != 0) return kMSADPCMNoFactErr;
     uint8_t frames[4];
     if (fact.size < 4 || source.ReadAt(fact.offset + 8, frames, sizeof frames) != 0)
         return kMSADPCMBadFactErr;
 
-    Chunk data;
+    ChunkHeader data;
     err = Locate(kData, 1, &data);
     if (err == kRIFFNotFoundErr) return kMSADPCMNoDataErr;
     if (err) return err;
@@ -231,7 +179,7 @@ OSErr CMSADPCMFile::Writefmt() {
     std::vector<uint8_t> h;
     PutID(h, kFmt);
     Put32(h, kFmtBytes);
-    Put16(h, kFormatTag);
+    Put16(h, kTagMSADPCM);
     Put16(h, static_cast<uint16_t>(channels_));
     Put32(h, static_cast<uint32_t>(pcmio::TruncatedRate(sampleRate_)));
     const double perSecond = std::trunc(blockAlign * (sampleRate_ / samplesPerBlock));
@@ -268,6 +216,8 @@ OSErr CMSADPCMFile::Open() {
     open_ = true;
     writing_ = false;
     OSErr err = ReadRiffHeader();
+    const KeptChunks::Scope listed(chunks_, err ? XWQF::kNoFork : forkRef_,
+                                   riff::Layout(static_cast<uint64_t>(searchEnd)));
     if (err == 0) err = Readfmt();
     if (err) {
         CloseFork();
@@ -302,25 +252,10 @@ OSErr CMSADPCMFile::ReadNumRegions(short* count) {
     *count = 0;
     if (!IsOpen()) return kFileNotOpenBaseErr;
     try {
-        uint64_t contents = 0;
-        uint32_t bytes = 0;
-        OSErr err = FindAdtl(&contents, &bytes);
-        if (err == kRIFFNotFoundErr || err == kRIFFBadChunkSizeErr) return 0;
-        if (err) return err;
-        ForkSource source(forkRef_);
-        const uint64_t there = source.Size() > contents ? source.Size() - contents : 0;
-        std::vector<uint8_t> data(
-            static_cast<size_t>(std::min<uint64_t>({bytes, there, kMaxAssociatedDataBytes})));
-        if (!data.empty() && (err = source.ReadAt(contents, data.data(), data.size())) != 0)
-            return err;
-        MemorySource list(data.data(), data.size());
-        ChunkWalker walker(list, 0, data.size(), ByteOrder::kLittle, true);
-        ChunkHeader header;
-        uint32_t regions = 0;
-        while (walker.Next(&header) == ChunkWalker::kHeader) {
-            if (header.id == kLtxt) ++regions;
-            if (!walker.Advance()) break;
-        }
+        std::vector<uint8_t> data;
+        OSErr found = 0;
+        if (OSErr err = ReadAssociatedData(forkRef_, Locator(), &data, &found)) return err;
+        const uint32_t regions = CountRegionTexts(data);
         *count = static_cast<short>(std::min<uint32_t>(regions, INT16_MAX));
         return 0;
     } catch (const std::bad_alloc&) {
@@ -331,36 +266,13 @@ OSErr CMSADPCMFile::ReadNumRegions(short* count) {
 OSErr CMSADPCMFile::ReadExtras() {
     if (!IsOpen()) return kFileNotOpenBaseErr;
     try {
-        OSErr err = 0;
-        Chunk cue;
-        if (Locate(kCue, 1, &cue) == 0) {
-            ForkSource source(forkRef_);
-            if (source.status()) return source.status();
-            std::vector<uint8_t> body;
-            const ChunkHeader header{kCue, cue.size, cue.offset};
-            if ((err = ReadChunkData(source, header, 4 + kCuePointBytes * kMaxCuePoints, &body)) != 0)
-                return err;
-            std::vector<uint8_t> chunk(8);
-            StoreBE32(chunk.data(), kCue);
-            StoreLE32(chunk.data() + 4, cue.size);
-            chunk.insert(chunk.end(), body.begin(), body.end());
-
-            uint64_t contents = 0;
-            uint32_t bytes = 0;
-            std::vector<uint8_t> adtl;
-            const OSErr found = FindAdtl(&contents, &bytes);
-            if (found != 0 && found != kRIFFNotFoundErr && found != kRIFFBadChunkSizeErr)
-                return found;
-            if (found == 0) {
-                const uint64_t there = source.Size() > contents ? source.Size() - contents : 0;
-                adtl.resize(static_cast<size_t>(
-                    std::min<uint64_t>({bytes, there, kMaxAssociatedDataBytes})));
-                if (!adtl.empty() && (err = source.ReadAt(contents, adtl.data(), adtl.size())) != 0)
-                    return err;
-            }
-            err = ADTLToExtras(chunk.data(), static_cast<uint32_t>(chunk.size()), adtl.data(),
-                               static_cast<uint32_t>(adtl.size()));
-        }
+        CueData cue;
+        OSErr err = ReadCueData(forkRef_, Locator(), &cue);
+        if (err) return err;
+        // A cue chunk that cannot be found, for whatever reason, adds nothing.
+        if (cue.cueFound == 0)
+            err = ADTLToExtras(cue.cue.data(), static_cast<uint32_t>(cue.cue.size()), cue.adtl.data(),
+                               static_cast<uint32_t>(cue.adtl.size()));
         if (err == 0 && GetNumRegions() == 0) err = AddWholeFileRegion();
         return err;
     } catch (const error_code_exception& e) {
@@ -373,55 +285,26 @@ OSErr CMSADPCMFile::ReadExtras() {
 OSErr CMSADPCMFile::ADTLToExtras(const uint8_t* cueChunk, uint32_t cueBytes, const uint8_t* adtl,
                                  uint32_t size) {
     // The cue points the chunk holds: by its count, its length and its bytes.
-    struct CuePoint {
-        uint32_t id;
-        uint32_t position;
-    };
-    std::vector<CuePoint> points;
-    ByteView cue(cueChunk, cueBytes);
-    uint32_t declared = 0, listed = 0;
-    if (cue.Skip(4) && cue.ReadU32LE(&declared) && cue.ReadU32LE(&listed)) {
-        const uint64_t bySize = declared >= 4 ? (declared - 4) / kCuePointBytes : 0;
-        const uint64_t count = std::min<uint64_t>(
-            {listed, bySize, cue.remaining() / kCuePointBytes, kMaxCuePoints});
-        points.reserve(static_cast<size_t>(count));
-        ByteView point;
-        for (uint64_t i = 0; i < count && cue.Sub(kCuePointBytes, &point); ++i) {
-            CuePoint p{};
-            point.ReadU32LE(&p.id);
-            point.ReadU32LE(&p.position);
-            points.push_back(p);
-        }
-    }
+    const std::vector<CuePoint> points = ReadCuePoints(cueChunk, cueBytes);
     if (!adtl || size == 0) return 0;
-    auto find = [&](const uint8_t* body) -> const CuePoint* {
-        const uint32_t id = LoadLE32(body);
-        for (const CuePoint& p : points)
-            if (p.id == id) return &p;
-        return nullptr;
-    };
+    const CuePointIndex byID(points);
     const uint64_t frames = numFrames_;
     int32_t item = 0;
-    MemorySource list(adtl, size);
-    ChunkWalker walker(list, 0, size, ByteOrder::kLittle, true);
-    ChunkHeader header;
-    while (walker.Next(&header) == ChunkWalker::kHeader) {
-        const uint8_t* body = adtl + header.dataOffset();
-        const uint64_t bytes = AvailableChunkData(list, header);
-        if ((header.id == kLabl || header.id == kNote) && bytes >= 4) {
-            const CuePoint* p = find(body);
+    return ForEachSubChunk(adtl, size, [&](uint32_t id, const uint8_t* body, uint32_t bytes) -> OSErr {
+        if ((id == kLabl || id == kNote) && bytes >= 4) {
+            const CuePoint* p = byID.Find(LoadLE32(body));
             if (p && markers_.size() < kMaxMarkers) {
                 SFTMarker marker{};
                 marker.id = item;
                 marker.position = p->position;
-                NameFromText(body + 4, static_cast<size_t>(bytes - 4), marker.name);
+                NameFromText(body + 4, bytes - 4, marker.name);
                 marker.type = 2;
                 marker.number = -1;
                 if (OSErr err = AddMarker(&marker)) return err;
                 ++item;
             }
-        } else if (header.id == kLtxt && bytes >= 8) {
-            if (const CuePoint* p = find(body)) {
+        } else if (id == kLtxt && bytes >= 8) {
+            if (const CuePoint* p = byID.Find(LoadLE32(body))) {
                 const uint64_t start = p->position;
                 const uint64_t end = start + LoadLE32(body + 4);
                 const bool whole = start == 0 && end == frames;
@@ -439,9 +322,8 @@ OSErr CMSADPCMFile::ADTLToExtras(const uint8_t* cueChunk, uint32_t cueBytes, con
                 ++item;
             }
         }
-        if (!walker.Advance()) break;
-    }
-    return 0;
+        return 0;
+    });
 }
 
 OSErr CMSADPCMFile::WriteExtras() {
@@ -676,11 +558,11 @@ OSErr CMSADPCMFile::CreateActual(short channels, float sampleRate) {
     numCoef = kStandardCoefs;
     std::memcpy(coefs, kStandardCoefTable, sizeof kStandardCoefTable);
     dataType_ = 8;
-    searchEnd = kProvisionalRiffSize;
+    searchEnd = kProvisionalContainerSize;
 
     std::vector<uint8_t> h;
     PutID(h, kRIFF);
-    Put32(h, kProvisionalRiffSize);
+    Put32(h, kProvisionalContainerSize);
     PutID(h, kWAVE);
     OSErr err = pcmio::WriteAt(forkRef_, 0, h.data(), static_cast<int>(h.size()));
     if (err == 0) err = Writefmt();

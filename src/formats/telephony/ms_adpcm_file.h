@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "formats/chunk_reader.h"
+#include "formats/riff_wave.h"
 #include "soundfile/coded_file.h"
 #include "soundfile/type_codes.h"
 
@@ -26,8 +27,6 @@ enum : int {
     kMSADPCMNoFactErr = -23205,        // no 'fact' chunk
     kMSADPCMPredictorErr = -23206,     // a block's predictor index beyond the table
     kMSADPCMChannelsErr = -23207,      // channels other than 1 or 2
-    kRIFFNotFoundErr = -22004,         // not a RIFF file, or the chunk sought is not there
-    kRIFFBadChunkSizeErr = -22009,     // a chunk length of 2^31 or more
 };
 
 class CMSADPCMFile : public CCodedFile {
@@ -63,8 +62,8 @@ public:
     std::string GetDescription() override { return "Microsoft ADPCM"; }
 
     // Positions the fork just after the ID of the n-th chunk (from 1) with `id`
-    // (four characters as a big-endian number), among the first 100 chunks
-    // before the end of the RIFF chunk: -22004 when it is not there, -22009
+    // (four characters as a big-endian number), among the first
+    // kMaxChunksSearched chunks before the end of the RIFF chunk: -22004 when it is not there, -22009
     // when a chunk passed over has a length of 2^31 or more.
     OSErr FindID(uint32_t id, short n);
     OSErr Readfmt();
@@ -98,14 +97,11 @@ protected:
     OSErr EncodeBlock(const int16_t* samples, uint32_t frames, uint32_t position) override;
 
 private:
-    struct Chunk {
-        uint64_t offset = 0;  // of the ID
-        uint32_t size = 0;
-    };
-    OSErr Locate(uint32_t id, short n, Chunk* found);
-    // The first LIST of type 'adtl': the position of its contents after the type
-    // and their length; -22004 when there is none.
-    OSErr FindAdtl(uint64_t* contents, uint32_t* bytes);
+    // The n-th chunk (from 1) with the ID: 0 with its header, else as FindID.
+    // While Open keeps the list of the chunks (chunks_), the search looks there.
+    OSErr Locate(uint32_t id, short n, ChunkHeader* found);
+    // Locate as the RIFF module's readers call it.
+    riff::ChunkLocator Locator();
     OSErr ReadRiffHeader();
     // Frames that `bytes` bytes of blocks hold.
     uint64_t FramesInBytes(uint64_t bytes) const;
@@ -117,6 +113,7 @@ private:
 
     uint32_t dataOffset = 0;
     int64_t searchEnd = 0;
+    KeptChunks chunks_;
     int numCoef = 0;
     int16_t coefs[kMaxCoefs][2] = {};
     int32_t blockAlign = 0;
