@@ -131,8 +131,8 @@ void WriteOurs(const std::string& from, const std::string& to, OSType type) {
     CorvaOutFile::Clear();
 }
 
-// Every format whose header states a length, and pairs and sets with a member
-// that ends early: each cut by 100 of its 800 frames (and what follows them).
+// Every other format whose header states a length, and a pair and a set with
+// a member that ends early: each of 800 frames, cut inside its samples.
 TEST_F(EngineTest, DataThatEndsEarlyInEveryFormatIsConvertedAsFarAsItGoes) {
     if (!testsupport::HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is needed";
     const std::string mono = "-r 8000 -c 1 -b 16", stereo = "-r 8000 -c 2 -b 16";
@@ -152,7 +152,8 @@ TEST_F(EngineTest, DataThatEndsEarlyInEveryFormatIsConvertedAsFarAsItGoes) {
         std::vector<std::string> members;  // the files of a pair or set; the input alone
         std::string cutMember;
         std::function<void(const std::string&)> make;
-        size_t cut;  // bytes cut from the end
+        size_t cut;           // bytes cut from the end
+        uint32_t held = 700;  // the frames left
     };
     const std::vector<Row> rows = {
         {"v.voc", {}, "", [](auto& p) { Sox(p, "-r 8000 -c 1 -b 8 -e unsigned"); }, 101},
@@ -163,6 +164,11 @@ TEST_F(EngineTest, DataThatEndsEarlyInEveryFormatIsConvertedAsFarAsItGoes) {
         // Samples from 256 KiB on, the file padded to 512 KiB.
         {"son.aif", {}, "", [&](auto& p) { ours(p, FourCC("SAIF"), stereo); },
          CSonicAIFFFile::kBlockBytes - 700 * 4},
+        // A 12-byte 'regn' chunk follows the samples.
+        {"dawn.aif", {}, "", [&](auto& p) { ours(p, FourCC("Dawn"), stereo); }, 412},
+        // Blocks of 500 frames in 512 bytes: one block is left, and 100 frames
+        // of the next one's 112 bytes.
+        {"m.wav", {}, "", [&](auto& p) { Sox(p, stereo + " -e ms-adpcm"); }, 400, 600},
         {"l.caf", {}, "", [&](auto& p) { ffmpeg(p, "pcm_s16be"); }, 400},
         {"u.caf", {}, "", [&](auto& p) { ffmpeg(p, "pcm_mulaw"); }, 200},
         {"p.L.wav", {"p.L.wav", "p.R.wav"}, "p.R.wav", [&](auto& p) { Sox(p, mono); }, 200},
@@ -192,7 +198,7 @@ TEST_F(EngineTest, DataThatEndsEarlyInEveryFormatIsConvertedAsFarAsItGoes) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.input);
         EXPECT_EQ(CommentOf(posted, QFConversionSuccessNotification, row.input),
-                  "(data ends early: 700 of 800 frames)");
+                  "(data ends early: " + std::to_string(row.held) + " of 800 frames)");
         // The frames there, then silence where a member of a pair or set ends early.
         const Strings files = row.members.empty() ? Strings{row.input} : row.members;
         for (const std::string& name : files) {
@@ -200,8 +206,8 @@ TEST_F(EngineTest, DataThatEndsEarlyInEveryFormatIsConvertedAsFarAsItGoes) {
             const std::string cut = row.cutMember.empty() ? row.input : row.cutMember;
             if (name == cut) {
                 const size_t channels = expected.size() / 800;
-                std::fill(expected.begin() + 700 * channels, expected.end(), 0);
-                if (row.members.empty()) expected.resize(700 * channels);
+                std::fill(expected.begin() + row.held * channels, expected.end(), 0);
+                if (row.members.empty()) expected.resize(row.held * channels);
             }
             const std::string stem = name.substr(0, name.rfind('.'));
             EXPECT_EQ(Read(row, out + "/One/" + stem + ".aif"), expected) << name;
