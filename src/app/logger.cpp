@@ -99,7 +99,7 @@ short Logger::ErrorText(OSErr code, const ErrorNameDict& errorDict, std::string*
 }
 
 Logger::Logger(const std::string& outputFolder, LoggerOptions options)
-    : options_(std::move(options)), errorDict_(QFErrorDict()) {
+    : options_(std::move(options)), errorDict_(QFErrorDict()), driver_(options_.driver) {
     startTime_ = now();
     startConvTime_ = startTime_;
     const std::tm tm = LocalTime(startTime_);
@@ -119,6 +119,7 @@ platform::UserDefaults& Logger::defaults() const {
 void Logger::putString(const std::string& text) { logText_ += text; }
 
 void Logger::noteDriver() {
+    if (options_.driver) return;
     if (void* process = platform::CurrentThreadContext().process)
         driver_ = static_cast<ConversionProcess*>(process);
 }

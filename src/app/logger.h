@@ -39,6 +39,9 @@ struct LoggerOptions {
     std::function<void(const std::string& path)> fileChanged;
     // Stops the batch; null: the driver of the calling thread's context.
     std::function<void()> stopBatch;
+    // The batch's driver, asked at the finish step what a stopped batch left
+    // undone; null: the driver first met on the batch thread.
+    ConversionProcess* driver = nullptr;
 };
 
 class Logger {
@@ -92,7 +95,8 @@ private:
     platform::UserDefaults& defaults() const;
     // Opens the log for appending, creating it exclusively when it is missing.
     int OpenLog();
-    // Keeps the driver of the calling thread's batch, for the finish step.
+    // Keeps the driver of the calling thread's batch, for the finish step,
+    // unless the options named it.
     void noteDriver();
 
     LoggerOptions options_;

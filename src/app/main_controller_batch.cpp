@@ -207,6 +207,8 @@ bool MainController::convert() {
     options.fileChanged = [workspace](const std::string& path) {
         workspace->noteFileChanged(QString::fromStdString(path));
     };
+    // A batch stopped before its first conversion began is reported too.
+    options.driver = conversionProcess_.get();
     logger_ = std::make_unique<Logger>(destFolder, std::move(options));
     // The window observes the driver's start before the thread can post it.
     ProgressController& progress = progressController();

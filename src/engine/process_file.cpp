@@ -123,12 +123,11 @@ void RemoveStalePlaceholders(const std::string& folder) {
     }
 }
 
-// The comment of an input whose data ends before its header says; empty when
-// it holds what the header promised.
+// The comment of an input whose data ends before its header says (for a pair
+// or set of files, a member's); empty when it holds what the header promised.
 std::string DataEndNote(CSoundFile* sf) {
-    const uint32_t frames = sf->GetNumSFrames();
-    const uint32_t declared = sf->GetDeclaredSFrames();
-    if (declared <= frames) return std::string();
+    uint32_t frames = 0, declared = 0;
+    if (!sf->DataEndsEarly(&frames, &declared)) return std::string();
     return "(data ends early: " + std::to_string(frames) + " of " + std::to_string(declared) +
            " frames)";
 }

@@ -348,6 +348,12 @@ uint32_t CSoundFile::GetDeclaredSFrames() {
     return declaredFrames_ > frames ? declaredFrames_ : frames;
 }
 
+bool CSoundFile::DataEndsEarly(uint32_t* held, uint32_t* declared) {
+    *held = GetNumSFrames();
+    *declared = GetDeclaredSFrames();
+    return *declared > *held;
+}
+
 OSErr CSoundFile::SetSampleRate(double rate) {
     sampleRate_ = rate;
     headerDirty_ = 1;

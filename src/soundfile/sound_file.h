@@ -121,6 +121,10 @@ public:
     // the data ends before the header says (only those frames are read), else
     // GetNumSFrames.
     uint32_t GetDeclaredSFrames();
+    // True when the data ends before the header says: *held frames are there
+    // of the *declared ones the header states. A pair or set of files answers
+    // for its first member, in channel order, whose data ends early.
+    virtual bool DataEndsEarly(uint32_t* held, uint32_t* declared);
 
     // Markers, loops and regions (markers.cpp).
     virtual uint16_t GetNumMarkers();

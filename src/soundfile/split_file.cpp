@@ -362,6 +362,12 @@ OSErr CSplitFile::Close() {
     });
 }
 
+bool CSplitFile::DataEndsEarly(uint32_t* held, uint32_t* declared) {
+    for (CSoundFile* member : {left_, right_})
+        if (member && member->DataEndsEarly(held, declared)) return true;
+    return CSoundFile::DataEndsEarly(held, declared);
+}
+
 OSErr CSplitFile::Dispose(unsigned char keep) {
     OSErr first = 0;
     if (IsOpen()) {

@@ -53,6 +53,8 @@ public:
     OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,
                  const unsigned char* extension) override;
     OSErr Close() override;
+    // The left member's answer when its data ends early, else the right one's.
+    bool DataEndsEarly(uint32_t* held, uint32_t* declared) override;
     // Disposes of both members with the same keep flag when the pair is open, then
     // of the pair; the first member status that is not 0, else the pair's.
     OSErr Dispose(unsigned char keep) override;

@@ -619,6 +619,12 @@ OSErr CSurroundFile::GetOfflineInfo(OSErr* status) {
     });
 }
 
+bool CSurroundFile::DataEndsEarly(uint32_t* held, uint32_t* declared) {
+    for (CSoundFile* member : members_)
+        if (member->DataEndsEarly(held, declared)) return true;
+    return CSoundFile::DataEndsEarly(held, declared);
+}
+
 OSErr CSurroundFile::Dispose(unsigned char keep) {
     OSErr first = 0;
     std::vector<CSoundFile*> members;

@@ -59,6 +59,8 @@ public:
     // A member that answers "not open" (-38, -22005) counts as closed.
     OSErr Close() override;
     OSErr GetOfflineInfo(OSErr* status) override;
+    // The answer of the first member whose data ends early.
+    bool DataEndsEarly(uint32_t* held, uint32_t* declared) override;
     // Disposes of every member with the same keep flag, then of the set.
     OSErr Dispose(unsigned char keep) override;
 

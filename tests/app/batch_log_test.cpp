@@ -1,6 +1,7 @@
 // The log of whole batches run by the main controller: a batch that stops
-// says what it left undone before the finish rows, and an output that could
-// not be removed is named on its input's line.
+// (also before its first conversion began) says what it left undone before
+// the finish rows, and an output that could not be removed is named on its
+// input's line.
 #include <unistd.h>
 
 #include <filesystem>
@@ -8,6 +9,7 @@
 #include "app_test_support.h"
 #include "conversion/qf_sound_file.h"
 #include "engine/conversion_process.h"
+#include "platform/thread_context.h"
 #include "soundfile/progress.h"
 
 namespace apptest {
@@ -63,6 +65,24 @@ TEST_F(BatchLogTest, ABatchThatStopsSaysWhatItLeftUndoneBeforeTheFinishRows) {
     ASSERT_NE(at, std::string::npos) << log;
     EXPECT_NE(log.find("Corvane finished conversion at:", at), std::string::npos);
     EXPECT_LT(log.find("Total time for this conversion"), at);
+}
+
+TEST_F(BatchLogTest, ABatchCancelledBeforeItsFirstConversionSaysSoToo) {
+    // The cancel comes as the batch starts, before any conversion's header.
+    const auto token = platform::NotificationCenter::Default().AddObserver(
+        QFConversionStartNotification, nullptr, [](const platform::Notification&) {
+            static_cast<ConversionProcess*>(platform::CurrentThreadContext().process)
+                ->setShouldStop(true);
+        });
+    const std::string log = Log({in + "/F"});
+    platform::NotificationCenter::Default().RemoveObserver(token);
+    const std::string line =
+        "\nConversion stopped: User cancelled conversion. 3 of 3 inputs of the conversion 'One' "
+        "and 1 later conversions were not converted.\n____";
+    const size_t at = log.find(line);
+    ASSERT_NE(at, std::string::npos) << log;
+    EXPECT_EQ(log.find("CONVERSION SPECIFICATIONS"), std::string::npos);
+    EXPECT_NE(log.find("Corvane finished conversion at:", at), std::string::npos);
 }
 
 TEST_F(BatchLogTest, AnOutputThatCannotBeRemovedIsNamedOnItsLine) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "engine_test_support.h"
+#include "formats/pcm/sonic_file.h"
 
 namespace enginetest {
 namespace {
@@ -108,6 +109,111 @@ TEST_F(EngineTest, DataThatEndsEarlyIsConvertedAsFarAsItGoesWithAWarning) {
     }
     EXPECT_EQ(CommentOf(posted, QFConversionSuccessNotification, "p.wav"), "");
     EXPECT_EQ(process.warnings(), 3);
+}
+
+// A file of `type` made by our writer at `to` with the samples of `from`.
+void WriteOurs(const std::string& from, const std::string& to, OSType type) {
+    short code = 0;
+    SoundFilePtr source = QFSoundFile(from).createSoundFile(&code);
+    ASSERT_TRUE(source && source->Open() == 0) << from;
+    std::vector<uint8_t> bytes;
+    ASSERT_EQ(formattest::ReadAllFrames(*source, &bytes), 0);
+    SoundFilePtr f(CSoundFile::CreateSoundFile(type));
+    const fs::path path(to);
+    Str255 ext;
+    pstrcpy(path.extension().string().substr(1), ext);
+    ASSERT_EQ(f->ISoundFile((path.parent_path() / path.stem()).string()), 0);
+    ASSERT_EQ(f->Create(source->GetNumChannels(), source->GetWordSize(),
+                        float(source->GetSampleRate()), nullptr, ext),
+              0);
+    ASSERT_EQ(formattest::WriteBufferForm(*f, 0, bytes), 0);
+    ASSERT_EQ(f.release()->Dispose(1), 0);
+    CorvaOutFile::Clear();
+}
+
+// Every other format whose header states a length, and a pair and a set with
+// a member that ends early: each of 800 frames, cut inside its samples.
+TEST_F(EngineTest, DataThatEndsEarlyInEveryFormatIsConvertedAsFarAsItGoes) {
+    if (!testsupport::HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is needed";
+    const std::string mono = "-r 8000 -c 1 -b 16", stereo = "-r 8000 -c 2 -b 16";
+    const auto ffmpeg = [this](const std::string& path, const std::string& codec) {
+        Sox(in + "/w.wav");
+        ASSERT_TRUE(formattest::RunCommand("ffmpeg -v error -i " + Quote(in + "/w.wav") +
+                                           " -c:a " + codec + " " + Quote(path)));
+        fs::remove(in + "/w.wav");
+    };
+    const auto ours = [this](const std::string& path, OSType type, const std::string& args) {
+        Sox(in + "/w.wav", args);
+        WriteOurs(in + "/w.wav", path, type);
+        fs::remove(in + "/w.wav");
+    };
+    struct Row {
+        std::string input;                // as the batch lists it
+        std::vector<std::string> members;  // the files of a pair or set; the input alone
+        std::string cutMember;
+        std::function<void(const std::string&)> make;
+        size_t cut;           // bytes cut from the end
+        uint32_t held = 700;  // the frames left
+    };
+    const std::vector<Row> rows = {
+        {"v.voc", {}, "", [](auto& p) { Sox(p, "-r 8000 -c 1 -b 8 -e unsigned"); }, 101},
+        {"v2.voc", {}, "", [&](auto& p) { ours(p, FourCC("VOC2"), stereo); }, 401},
+        {"x.8svx", {}, "", [](auto& p) { Sox(p, "-r 8000 -c 1 -b 8"); }, 100},
+        {"a.avr", {}, "", [&](auto& p) { Sox(p, stereo); }, 400},
+        {"d.sd1", {}, "", [&](auto& p) { ours(p, FourCC("Sd1f"), mono); }, 200},
+        // Samples from 256 KiB on, the file padded to 512 KiB.
+        {"son.aif", {}, "", [&](auto& p) { ours(p, FourCC("SAIF"), stereo); },
+         CSonicAIFFFile::kBlockBytes - 700 * 4},
+        // A 12-byte 'regn' chunk follows the samples.
+        {"dawn.aif", {}, "", [&](auto& p) { ours(p, FourCC("Dawn"), stereo); }, 412},
+        // Blocks of 500 frames in 512 bytes: one block is left, and 100 frames
+        // of the next one's 112 bytes.
+        {"m.wav", {}, "", [&](auto& p) { Sox(p, stereo + " -e ms-adpcm"); }, 400, 600},
+        {"l.caf", {}, "", [&](auto& p) { ffmpeg(p, "pcm_s16be"); }, 400},
+        {"u.caf", {}, "", [&](auto& p) { ffmpeg(p, "pcm_mulaw"); }, 200},
+        {"p.L.wav", {"p.L.wav", "p.R.wav"}, "p.R.wav", [&](auto& p) { Sox(p, mono); }, 200},
+        {"s.L.wav",
+         {"s.L.wav", "s.R.wav", "s.C.wav", "s.LFE.wav", "s.Ls.wav", "s.Rs.wav"},
+         "s.C.wav",
+         [&](auto& p) { Sox(p, mono); },
+         200},
+    };
+    // Our reader would read a member as its whole set.
+    const auto Read = [](const Row& row, const std::string& path) {
+        return row.members.empty() ? OurSamples(path) : SoxSamples(path);
+    };
+    std::map<std::string, Samples> whole;  // each file's samples before the cut
+    Strings inputs;
+    for (const Row& row : rows) {
+        const Strings files = row.members.empty() ? Strings{row.input} : row.members;
+        for (const std::string& name : files) {
+            row.make(in + "/" + name);
+            whole[name] = Read(row, in + "/" + name);
+        }
+        const std::string cut = in + "/" + (row.cutMember.empty() ? row.input : row.cutMember);
+        fs::resize_file(cut, fs::file_size(cut) - row.cut);
+        inputs.push_back(in + "/" + row.input);
+    }
+    ASSERT_EQ(Run(inputs, {Conversion("One")}), 0);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.input);
+        EXPECT_EQ(CommentOf(posted, QFConversionSuccessNotification, row.input),
+                  "(data ends early: " + std::to_string(row.held) + " of 800 frames)");
+        // The frames there, then silence where a member of a pair or set ends early.
+        const Strings files = row.members.empty() ? Strings{row.input} : row.members;
+        for (const std::string& name : files) {
+            Samples expected = whole[name];
+            const std::string cut = row.cutMember.empty() ? row.input : row.cutMember;
+            if (name == cut) {
+                const size_t channels = expected.size() / 800;
+                std::fill(expected.begin() + row.held * channels, expected.end(), 0);
+                if (row.members.empty()) expected.resize(row.held * channels);
+            }
+            const std::string stem = name.substr(0, name.rfind('.'));
+            EXPECT_EQ(Read(row, out + "/One/" + stem + ".aif"), expected) << name;
+        }
+    }
+    EXPECT_EQ(process.warnings(), int(rows.size()));
 }
 
 TEST_F(EngineTest, ABatchThatStopsReportsWhatItLeftUndone) {

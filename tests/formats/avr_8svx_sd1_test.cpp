@@ -170,13 +170,16 @@ TEST_F(PlainPcmTest, Iff8svxChunksGiveTheDescription) {
         std::string bytes;
         OSErr err;
         uint32_t frames = 0, dataStart = 0;
+        uint32_t declared = 0;  // the frames the header states, when more than there are
     };
     const Case cases[] = {
         {"as written here", Form(Vhdr(6, 8000) + body), 0, 6, 48},
         {"name and annotation first", Form(Chunk("NAME", "abc") + Chunk("ANNO", "x") + Vhdr(4, 8000) + body), 0, 4, 70},
         {"one-shot length 0: the body", Form(Vhdr(0, 8000) + body), 0, 6, 48},
         {"one-shot length beyond the body", Form(Vhdr(9, 8000) + body + Chunk("ANNO", "trailing")), 0, 6, 48},
-        {"body size beyond the file", Form(Vhdr(0, 8000) + Chunk("BODY", "", 1000) + "abc"), 0, 3, 48},
+        {"body size beyond the file", Form(Vhdr(0, 8000) + Chunk("BODY", "", 1000) + "abc"), 0, 3, 48, 1000},
+        // The size a file being written holds until it is closed.
+        {"body being written", Form(Vhdr(0, 8000) + Chunk("BODY", "", 0x73697A65) + "abc"), 0, 3, 48},
         {"one channel named", Form(Vhdr(6, 8000) + Chunk("CHAN", BE(4, 4)) + body), 0, 6, 60},
         {"both channels", Form(Vhdr(3, 8000) + Chunk("CHAN", BE(6, 4)) + body), kIFF8SVXIncompatibleChannelsErr},
         {"compressed", Form(Vhdr(6, 8000, 1) + body), kIFF8SVXUnsupportedDataErr},
@@ -191,6 +194,7 @@ TEST_F(PlainPcmTest, Iff8svxChunksGiveTheDescription) {
         if (c.err) continue;
         EXPECT_EQ(f->GetSampleRate(), 8000.0);
         EXPECT_EQ(static_cast<CIFF8SVXFile&>(*f).GetDataStart(), c.dataStart);
+        EXPECT_EQ(f->GetDeclaredSFrames(), c.declared ? c.declared : c.frames);
         ExpectFrames(*f, Bytes(c.bytes.substr(c.dataStart, c.frames)));
     }
 }

@@ -161,10 +161,11 @@ TEST_F(CafTest, FrameCountsAndDamagedFiles) {
         const char* what;
         std::string bytes;
         OSErr status;
+        uint32_t declared = 10;  // the frames the header states
     };
     const std::vector<Case> cases = {
         {"data to the end of the file", Caf(desc + Chunk("data", BE(0, 4) + frames10, -1)), 0},
-        {"data size beyond the file", Caf(desc + Chunk("data", BE(0, 4) + frames10, 404)), 0},
+        {"data size beyond the file", Caf(desc + Chunk("data", BE(0, 4) + frames10, 404)), 0, 100},
         {"a partial frame at the end", Caf(desc + Data(frames10 + "\x01\x02")), 0},
         {"chunks after the data", Caf(desc + Data(frames10) + Chunk("free", "\0\0\0")), 0},
         {"description after the data", Caf(Data(frames10) + desc), 0},
@@ -195,6 +196,7 @@ TEST_F(CafTest, FrameCountsAndDamagedFiles) {
         if (err == 0) {
             // Only whole frames the file holds count.
             EXPECT_EQ(f->GetNumSFrames(), 10u);
+            EXPECT_EQ(f->GetDeclaredSFrames(), c.declared);
             EXPECT_EQ(ReadAll(*f), std::vector<int32_t>(20, 0x0101));
             continue;
         }
@@ -633,6 +635,7 @@ TEST_F(CafTest, DamagedCompressedFilesGiveAStatus) {
         std::string bytes;
         OSErr status;
         uint32_t frames = 0;
+        uint32_t declared = 0;  // the frames the header states, when more than there are
     };
     const std::vector<Case> cases = {
         {"no frames a packet", Caf(desc("ima4", 1, 34, 0) + packets), kNotASoundFileErr},
@@ -645,6 +648,18 @@ TEST_F(CafTest, DamagedCompressedFilesGiveAStatus) {
          kNotASoundFileErr},
         // Only whole packets count; a decoder takes any bytes for IMA 4:1.
         {"a packet cut off", Caf(desc("ima4", 2, 68, 64) + packets), 0, 4000 / 68 * 64},
+        // Packets the header states beyond the end of the file.
+        {"data size beyond the file",
+         Caf(desc("ima4", 2, 68, 64) + Chunk("data", BE(0, 4) + std::string(4000, '\x55'), 4 + 6800)), 0,
+         4000 / 68 * 64, 6400},
+        {"a table of more packets than the data holds",
+         Caf(desc("ima4", 2, 0, 64) + Chunk("pakt", BE(100, 8) + BE(0, 8) + BE(0, 8) + std::string(100, 68)) +
+             packets),
+         0, 4000 / 68 * 64, 6400},
+        {"a table with its count of valid frames",
+         Caf(desc("ima4", 2, 0, 64) +
+             Chunk("pakt", BE(100, 8) + BE(6390, 8) + BE(0, 8) + std::string(100, 68)) + packets),
+         0, 4000 / 68 * 64, 6390},
         {"a damaged table", Caf(desc("ulaw", 1, 1, 1) + Chunk("pakt", std::string(10, '\0')) + packets),
          -22009},
     };
@@ -655,6 +670,7 @@ TEST_F(CafTest, DamagedCompressedFilesGiveAStatus) {
         EXPECT_EQ(g->IsOpen(), c.status == 0);
         if (err) continue;
         EXPECT_EQ(g->GetNumSFrames(), c.frames);
+        EXPECT_EQ(g->GetDeclaredSFrames(), c.declared ? c.declared : c.frames);
         EXPECT_EQ(ReadAll(*g).size(), c.frames * 2);
     }
 }

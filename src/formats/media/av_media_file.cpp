@@ -223,6 +223,7 @@ OSErr AVFoundationFile::Open() {
         if (channelConfiguration_ == kNotSet)
             channelConfiguration_ = ConfigurationOf(par->ch_layout);
         audioDataSize_ = 0;
+        declaredFrames_ = 0;
 
         // The length the container states is trusted only for stored PCM whose
         // samples all lie inside the file, and only when the container really
@@ -261,6 +262,12 @@ OSErr AVFoundationFile::Open() {
             }
             numFrames_ = static_cast<uint32_t>(cachedFrames_);
         }
+        // The frames the 'data' size of a Core Audio Format file with stored
+        // samples gives (the library's length follows the samples there).
+        if (!isCompressed_ && std::strcmp(reader_->format->iformat->name, "caf") == 0 &&
+            st->nb_frames > numFrames_)
+            declaredFrames_ = static_cast<uint32_t>(std::min<uint64_t>(
+                static_cast<uint64_t>(st->nb_frames), std::numeric_limits<uint32_t>::max()));
         firstBufferedFrame_ = 0;
         headerDirty_ = 0;
         open_ = true;

@@ -59,7 +59,9 @@ OSErr CAVRFile::ReadAVRHeaderStruct() {
     // The length counts frames; only those the file holds are taken.
     uint32_t present = 0;
     if (OSErr err = pcmio::CountFrames(forkRef_, dataStart_, FrameBytes(), &present)) return err;
-    numFrames_ = std::min(LoadBE32(h + kLengthAt), present);
+    const uint32_t declared = LoadBE32(h + kLengthAt);
+    numFrames_ = std::min(declared, present);
+    declaredFrames_ = declared > present ? declared : 0;
 
     // A second reading of the same object does not add the loop again.
     if (LoadBE16(h + kLoopFlagAt) == 0 || GetNumLoops() != 0) return 0;

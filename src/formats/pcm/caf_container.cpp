@@ -88,6 +88,7 @@ OSErr ReadFileLayout(ByteSource& source, FileLayout* layout) {
                 haveData = true;
                 layout->audioStart = body + kEditCountBytes;
                 layout->audioBytes = held > kEditCountBytes ? held - kEditCountBytes : 0;
+                layout->statedAudioBytes = layout->audioBytes;
             }
             break;
         }
@@ -114,6 +115,7 @@ OSErr ReadFileLayout(ByteSource& source, FileLayout* layout) {
                 haveData = true;
                 layout->audioStart = body + kEditCountBytes;
                 layout->audioBytes = bytes > kEditCountBytes ? bytes - kEditCountBytes : 0;
+                layout->statedAudioBytes = static_cast<uint64_t>(size) - kEditCountBytes;
                 break;
             case kCHAN:
                 if (layout->channelLayout.present) break;
@@ -160,6 +162,7 @@ OSErr PacketTable::Read(ByteSource& source, const ChunkPlace& place, uint64_t au
     remainderFrames_ = static_cast<int32_t>(LoadBE32(head + 20));
     if (declared < 0 || validFrames_ < 0 || primingFrames_ < 0 || remainderFrames_ < 0)
         return kBadChunkSizeErr;
+    declaredPackets_ = static_cast<uint64_t>(declared);
 
     tableEnd_ = place.offset + place.bytes;
     uint64_t entry = place.offset + kPaktHeadBytes;

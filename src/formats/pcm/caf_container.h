@@ -60,6 +60,9 @@ struct FileLayout {
     // the file holds (a 'data' size of -1 runs to the end of the file).
     uint64_t audioStart = 0;
     uint64_t audioBytes = 0;
+    // The bytes of audio data the 'data' size states (audioBytes for a size
+    // of -1); more than audioBytes when the file ends before the chunk does.
+    uint64_t statedAudioBytes = 0;
     ChannelLayoutHead channelLayout;
     ChunkPlace cookie;
     ChunkPlace packetTable;
@@ -91,6 +94,8 @@ public:
     OSErr Read(ByteSource& source, const ChunkPlace& place, uint64_t audioBytes);
 
     uint64_t packets() const { return packets_; }
+    // The packets the table's header declares (packets() counts those there).
+    uint64_t declaredPackets() const { return declaredPackets_; }
     int64_t validFrames() const { return validFrames_; }
     int32_t primingFrames() const { return primingFrames_; }
     int32_t remainderFrames() const { return remainderFrames_; }
@@ -111,6 +116,7 @@ private:
 
     uint64_t tableEnd_ = 0;
     uint64_t packets_ = 0;
+    uint64_t declaredPackets_ = 0;
     int64_t validFrames_ = 0;
     int32_t primingFrames_ = 0;
     int32_t remainderFrames_ = 0;

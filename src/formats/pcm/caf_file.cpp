@@ -206,6 +206,7 @@ OSErr CafFile::OpenStream() {
     }
     open_ = true;
     writable_ = false;
+    declaredFrames_ = 0;
     compressed_ = false;
     format_ = nullptr;
     reorder_ = false;
@@ -228,7 +229,8 @@ OSErr CafFile::OpenStream() {
         dataType_ = kDataTypePCM;
         switch (layout.description.formatID) {
             case caf::kFormatLinearPCM:
-                err = TakeLinearDescription(layout.description, layout.audioBytes);
+                err = TakeLinearDescription(layout.description, layout.audioBytes,
+                                            layout.statedAudioBytes);
                 dataStart_ = static_cast<uint32_t>(layout.audioStart);
                 break;
             default:
@@ -241,7 +243,8 @@ OSErr CafFile::OpenStream() {
     return err;
 }
 
-OSErr CafFile::TakeLinearDescription(const caf::StreamDescription& d, uint64_t audioBytes) {
+OSErr CafFile::TakeLinearDescription(const caf::StreamDescription& d, uint64_t audioBytes,
+                                     uint64_t statedBytes) {
     storedFloat_ = (d.formatFlags & caf::kFlagFloat) != 0;
     storedLittleEndian_ = (d.formatFlags & caf::kFlagLittleEndian) != 0;
     const uint32_t bits = d.bitsPerChannel;
@@ -255,6 +258,9 @@ OSErr CafFile::TakeLinearDescription(const caf::StreamDescription& d, uint64_t a
     // Float samples come into the buffers as 32-bit integers.
     wordSize_ = static_cast<short>(storedFloat_ ? 32 : bits);
     numFrames_ = static_cast<uint32_t>(audioBytes / FileBytesPerFrame());
+    // The stated size is below the largest file: its frames fit in 32 bits.
+    const uint64_t stated = statedBytes / FileBytesPerFrame();
+    if (stated > numFrames_) declaredFrames_ = static_cast<uint32_t>(stated);
     scratch_.assign(kScratchBytes, 0);
     return 0;
 }
@@ -326,6 +332,25 @@ OSErr CafFile::TakeCompressedStream(const caf::FileLayout& layout) {
         frames = std::min(frames, static_cast<uint64_t>(packetTable_.validFrames()));
     if (frames > UINT32_MAX) return kFileBoundsErr;
     numFrames_ = static_cast<uint32_t>(frames);
+
+    // Packets the header states that the file does not hold: the frames they
+    // would have given, as the table counts them when it does.
+    const uint64_t statedPackets =
+        constant ? layout.statedAudioBytes / bytesPerPacket_ : packetTable_.declaredPackets();
+    if (statedPackets > packets_) {
+        uint64_t stated = static_cast<uint64_t>(packetTable_.validFrames());
+        if (stated == 0) {
+            const uint64_t trimmed = static_cast<uint64_t>(primingFrames_) +
+                                     static_cast<uint64_t>(packetTable_.remainderFrames());
+            // A count beyond any file's is held at 2^63 frames.
+            const uint64_t all = statedPackets > UINT64_MAX / 2 / framesPerPacket_
+                                     ? UINT64_MAX / 2
+                                     : statedPackets * framesPerPacket_;
+            stated = all > trimmed ? all - trimmed : 0;
+        }
+        if (stated > numFrames_)
+            declaredFrames_ = static_cast<uint32_t>(std::min<uint64_t>(stated, UINT32_MAX));
+    }
     return 0;
 }
 

@@ -60,7 +60,12 @@ public:
 private:
     // Everything Open does but the whole-file region.
     OSErr OpenStream();
-    OSErr TakeLinearDescription(const caf::StreamDescription& d, uint64_t audioBytes);
+    // The stored form and the frames of linear PCM; the frames `statedBytes`
+    // would hold are kept when the file holds fewer.
+    OSErr TakeLinearDescription(const caf::StreamDescription& d, uint64_t audioBytes,
+                                uint64_t statedBytes);
+    // The decoder and the frames of a compressed stream; the frames the 'data'
+    // size or the packet table states are kept when the file holds fewer.
     OSErr TakeCompressedStream(const caf::FileLayout& layout);
     OSErr TakeChannelLayout(const caf::FileLayout& layout);
     // Leaves the object closed, whatever is open.

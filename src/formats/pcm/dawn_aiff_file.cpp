@@ -54,7 +54,9 @@ OSErr CDawnAIFFFile::Open() {
     if ((err = XWQF::GetEOF(forkRef_, &length)) != 0) return err;
     if (static_cast<int32_t>(formEnd_) > length) formEnd_ = static_cast<uint32_t>(length);
 
-    // The take is what the file holds after the data start, in whole frames.
+    // The take is what the file holds after the data start, in whole frames;
+    // COMM's count stays as the one the header states.
+    declaredFrames_ = numFrames_;
     if (static_cast<uint64_t>(length) > dataStart_) {
         const uint64_t held = (static_cast<uint64_t>(length) - dataStart_) / BytesPerFrame();
         numFrames_ = static_cast<uint32_t>(std::min<uint64_t>(numFrames_, held));

@@ -144,7 +144,10 @@ OSErr CIFF8SVXFile::ReadFormat() {
     // whole 'BODY'. Never more than 'BODY' and the file hold.
     uint32_t present = 0;
     if ((err = pcmio::CountFrames(forkRef_, dataStart_, FrameBytes(), &present))) return err;
-    numFrames_ = std::min({numFrames_ ? numFrames_ : bodySize, bodySize, present});
+    const uint32_t declared = std::min(numFrames_ ? numFrames_ : bodySize, bodySize);
+    numFrames_ = std::min(declared, present);
+    // The size a file being written holds until it is closed promises nothing.
+    declaredFrames_ = bodySize != kSizePlaceholder && declared > present ? declared : 0;
     return 0;
 }
 

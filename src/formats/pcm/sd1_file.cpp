@@ -90,7 +90,9 @@ OSErr CSD1File::ReadHeader() {
     uint32_t present = 0;
     if (OSErr err = pcmio::CountFrames(forkRef_, kHeaderBytes, BytesPerSample(), &present))
         return err;
-    numFrames_ = std::min(LoadBE32(header.bytes + kByteCountAt) / BytesPerSample(), present);
+    const uint32_t declared = LoadBE32(header.bytes + kByteCountAt) / BytesPerSample();
+    numFrames_ = std::min(declared, present);
+    declaredFrames_ = declared > present ? declared : 0;
     return 0;
 }
 

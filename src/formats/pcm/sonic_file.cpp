@@ -451,7 +451,11 @@ OSErr CSonicAIFFFile::Open() {
     if ((err = ReadDataStart()) != 0) return err;
     int length = 0;
     if ((err = XWQF::GetEOF(forkRef_, &length)) != 0) return err;
-    numFrames_ = std::min(numFrames_, FramesIn(static_cast<uint64_t>(length)));
+    // Only the frames the file holds are taken; COMM's count stays as the
+    // one the header states.
+    const uint32_t held = FramesIn(static_cast<uint64_t>(length));
+    declaredFrames_ = numFrames_ > held ? numFrames_ : 0;
+    numFrames_ = std::min(numFrames_, held);
     if (GetNumRegions() == 0) return AddWholeFileRegion();
     return 0;
 }

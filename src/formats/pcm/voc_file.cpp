@@ -138,6 +138,8 @@ OSErr CVOCBlockFile::FramesPresent(uint64_t frames, uint32_t* present) {
     const uint64_t bytes =
         static_cast<uint64_t>(length) > dataStart_ ? static_cast<uint64_t>(length) - dataStart_ : 0;
     *present = static_cast<uint32_t>(std::min<uint64_t>(frames, bytes / FrameBytes()));
+    // A 24-bit block size: the declared frames fit in 32 bits.
+    declaredFrames_ = frames > *present ? static_cast<uint32_t>(frames) : 0;
     return 0;
 }
 

@@ -75,7 +75,8 @@ protected:
     // is left after them, and *end holds that position.
     OSErr ReadBlockHead(uint8_t* head, int extra, uint32_t* end);
     // The frames of sound data that start at the data start: the declared
-    // `frames`, never more than the file holds.
+    // `frames`, never more than the file holds. Declared frames the file does
+    // not hold are kept as the count the header states.
     OSErr FramesPresent(uint64_t frames, uint32_t* present);
     // Rewrites the sound-data block's 6-byte head with the final size.
     OSErr WriteSoundBlockHead(uint8_t timeConstant);

@@ -160,6 +160,10 @@ OSErr CMSADPCMFile::Readfmt() {
     dataSize = static_cast<uint32_t>(std::min<uint64_t>(data.size, there));
     numFrames_ = static_cast<uint32_t>(
         std::min<uint64_t>(LoadLE32(frames), FramesInBytes(dataSize)));
+    // A data chunk the file holds in part: the frames its size and the fact
+    // chunk state are kept.
+    const uint64_t declared = std::min<uint64_t>(LoadLE32(frames), FramesInBytes(data.size));
+    declaredFrames_ = declared > numFrames_ ? static_cast<uint32_t>(declared) : 0;
     return 0;
 }
 
