@@ -6,6 +6,7 @@
 
 #include "soundfile/sample_conversion_blocks.h"
 
+#include <algorithm>
 #include <atomic>
 #include <type_traits>
 
@@ -85,6 +86,12 @@ void WriteRun24Plain(double* x, size_t n, unsigned char* out) {
 #if defined(CORVANE_X86_VECTORS)
 
 // ---- SSE2 ---------------------------------------------------------------------
+// Widening and narrowing between the halves of a register keep one execution
+// port busy, so the reads go in two steps through a small block on the stack:
+// the stored values as 32-bit integers (as floats for float output), then the
+// conversions, each taking its two values straight from that block.
+
+constexpr size_t kHeld = 256;  // samples per step, a multiple of 8
 
 // Four consecutive samples from sample i on, as signed 32-bit values; no byte
 // after the fourth sample is touched.
@@ -119,52 +126,95 @@ inline __m128i LoadFourSse2(const unsigned char* b, size_t i) {
     }
 }
 
-template <class F>
-inline __m128i LoadEveryFourSse2(const unsigned char* b, size_t j, size_t step) {
-    return _mm_setr_epi32(F::Load(b, j), F::Load(b, j + step), F::Load(b, j + 2 * step),
-                          F::Load(b, j + 3 * step));
+// Step one: the values of n samples (a multiple of 4), as floats for float output.
+template <class T>
+inline void StoreHeldSse2(__m128i v, int32_t* held) {
+    if constexpr (std::is_same_v<T, float>)
+        _mm_store_ps(reinterpret_cast<float*>(held), _mm_cvtepi32_ps(v));
+    else
+        _mm_store_si128(reinterpret_cast<__m128i*>(held), v);
 }
 
 template <class F, class T>
-inline void StoreFourSse2(__m128i v, T* out) {
-    if constexpr (std::is_same_v<T, double>) {
-        const __m128d scale = _mm_set1_pd(F::kScale);
-        _mm_storeu_pd(out, _mm_mul_pd(_mm_cvtepi32_pd(v), scale));
-        _mm_storeu_pd(out + 2, _mm_mul_pd(_mm_cvtepi32_pd(_mm_unpackhi_epi64(v, v)), scale));
-    } else if constexpr (std::is_same_v<F, Pcm8>) {
-        _mm_storeu_ps(out, _mm_mul_ps(_mm_cvtepi32_ps(v), _mm_set1_ps(static_cast<float>(kReadScale8))));
-    } else {
-        const __m128d scale = _mm_set1_pd(F::kScale);
-        const __m128 f = _mm_cvtepi32_ps(v);
-        const __m128 lo = _mm_cvtpd_ps(_mm_mul_pd(_mm_cvtps_pd(f), scale));
-        const __m128 hi = _mm_cvtpd_ps(_mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(f, f)), scale));
-        _mm_storeu_ps(out, _mm_movelh_ps(lo, hi));
+inline void HoldRunSse2(const unsigned char* b, size_t i, size_t n, int32_t* held) {
+    for (size_t j = 0; j < n; j += 4) StoreHeldSse2<T>(LoadFourSse2<F>(b, i + j), held + j);
+}
+
+template <class F, class T>
+inline void HoldEverySse2(const unsigned char* b, size_t first, size_t step, size_t n,
+                          int32_t* held) {
+    for (size_t j = 0; j < n; ++j) held[j] = F::Load(b, first + j * step);
+    if constexpr (std::is_same_v<T, float>) {
+        for (size_t j = 0; j < n; j += 4)
+            StoreHeldSse2<T>(_mm_load_si128(reinterpret_cast<const __m128i*>(held + j)), held + j);
+    }
+}
+
+// Two held values widened to double, straight from memory (cvtps2pd or
+// cvtdq2pd with a memory operand: their register forms take the shuffle port
+// as well, which these loops are short of, and compilers do not fold the load).
+template <bool kFloats>
+inline __m128d WidenTwoSse2(const int32_t* p) {
+    using Pair = uint64_t __attribute__((may_alias));
+    __m128d r;
+    if constexpr (kFloats)
+        __asm__("cvtps2pd %1, %0" : "=x"(r) : "m"(*reinterpret_cast<const Pair*>(p)));
+    else
+        __asm__("cvtdq2pd %1, %0" : "=x"(r) : "m"(*reinterpret_cast<const Pair*>(p)));
+    return r;
+}
+
+// Step two: double(value) times the scale; for float output, the float widened,
+// times the scale, rounded to single precision.
+template <class F, class T>
+inline void ScaleHeldSse2(const int32_t* held, size_t n, T* out) {
+    const __m128d scale = _mm_set1_pd(F::kScale);
+    for (size_t j = 0; j < n; j += 4) {
+        if constexpr (std::is_same_v<T, double>) {
+            _mm_storeu_pd(out + j, _mm_mul_pd(WidenTwoSse2<false>(held + j), scale));
+            _mm_storeu_pd(out + j + 2, _mm_mul_pd(WidenTwoSse2<false>(held + j + 2), scale));
+        } else {
+            const __m128 lo = _mm_cvtpd_ps(_mm_mul_pd(WidenTwoSse2<true>(held + j), scale));
+            const __m128 hi = _mm_cvtpd_ps(_mm_mul_pd(WidenTwoSse2<true>(held + j + 2), scale));
+            _mm_storel_pi(reinterpret_cast<__m64*>(out + j), lo);
+            _mm_storel_pi(reinterpret_cast<__m64*>(out + j + 2), hi);
+        }
     }
 }
 
 template <class F, class T>
 void ReadRunSse2(const unsigned char* buf, size_t samples, T* out) {
+    alignas(16) int32_t held[kHeld];
     size_t i = 0;
-    for (; i + 4 <= samples; i += 4) StoreFourSse2<F>(LoadFourSse2<F>(buf, i), out + i);
+    while (samples - i >= 4) {
+        const size_t n = std::min(kHeld, (samples - i) & ~size_t{3});
+        HoldRunSse2<F, T>(buf, i, n, held);
+        ScaleHeldSse2<F>(held, n, out + i);
+        i += n;
+    }
     for (; i < samples; ++i) out[i] = ToSample<T, F>(F::Load(buf, i));
 }
 
 template <class F, class T>
 void ReadChannelSse2(const unsigned char* buf, size_t frames, size_t channels, size_t channel,
                      T* out) {
+    alignas(16) int32_t held[kHeld];
     size_t i = 0;
-    for (; i + 4 <= frames; i += 4)
-        StoreFourSse2<F>(LoadEveryFourSse2<F>(buf, i * channels + channel, channels), out + i);
+    while (frames - i >= 4) {
+        const size_t n = std::min(kHeld, (frames - i) & ~size_t{3});
+        HoldEverySse2<F, T>(buf, i * channels + channel, channels, n, held);
+        ScaleHeldSse2<F>(held, n, out + i);
+        i += n;
+    }
     for (; i < frames; ++i) out[i] = ToSample<T, F>(F::Load(buf, i * channels + channel));
 }
 
 // Two samples clipped to [lo, hi], a NaN kept (max and min hand back their
-// second operand when one is NaN); written back only when one of them changed.
+// second operand when one is NaN), and written back.
 inline __m128d ClipTwoSse2(double* x, __m128d lo, __m128d hi) {
     const __m128d v = _mm_loadu_pd(x);
-    const __m128d outside = _mm_or_pd(_mm_cmplt_pd(v, lo), _mm_cmpgt_pd(v, hi));
     const __m128d c = _mm_min_pd(hi, _mm_max_pd(lo, v));
-    if (_mm_movemask_pd(outside)) _mm_storeu_pd(x, c);
+    _mm_storeu_pd(x, c);
     return c;
 }
 
@@ -191,30 +241,35 @@ void WriteRun16Sse2(double* x, size_t n, unsigned char* out) {
     }
 }
 
-// LeftJustified24 of two clipped samples before the shift: NaN to 0, scaled,
-// held to the 24-bit range, truncated.
+// The low three bytes of each lane are those LeftJustified24 stores for two
+// samples clipped to [-1, 1]: scaled (so at least -2^23), held below 2^23, and
+// truncated. A NaN stays NaN through the clip and the min (which hands back its
+// second operand) and converts to 0x80000000, whose low three bytes are 0, as
+// for LeftJustified24.
 inline __m128i TwentyFourTwoSse2(__m128d c) {
-    const __m128d y = _mm_and_pd(_mm_mul_pd(c, _mm_set1_pd(kWriteFactor24)), _mm_cmpord_pd(c, c));
-    return _mm_cvttpd_epi32(
-        _mm_min_pd(_mm_max_pd(y, _mm_set1_pd(-8388608.0)), _mm_set1_pd(8388607.0)));
+    return _mm_cvttpd_epi32(_mm_min_pd(_mm_set1_pd(8388607.0), _mm_mul_pd(c, _mm_set1_pd(kWriteFactor24))));
 }
 
 void WriteRun24Sse2(double* x, size_t n, unsigned char* out) {
     const __m128d lo = _mm_set1_pd(kWriteLowerLimit);
     const __m128d hi = _mm_set1_pd(1.0);
     const __m128i low24 = _mm_set1_epi32(0xFFFFFF);
+    const __m128i lowHalves = _mm_set_epi32(0, -1, 0, -1);
+    const __m128i middle = _mm_set_epi32(0, -1, static_cast<int32_t>(0xFFFF0000u), 0);  // bytes 6..11
     size_t i = 0;
-    // Four samples at a time, their twelve bytes stored as one 64-bit and one
-    // 32-bit word (the machine is little-endian).
+    // Four samples at a time: the second and fourth shifted down against the
+    // first and third (six bytes in each half), the upper half then against
+    // the lower: twelve bytes, stored as a 64-bit and a 32-bit word.
     for (; i + 4 <= n; i += 4) {
         const __m128i a = TwentyFourTwoSse2(ClipTwoSse2(x + i, lo, hi));
         const __m128i b = TwentyFourTwoSse2(ClipTwoSse2(x + i + 2, lo, hi));
-        alignas(16) uint32_t s[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(s), _mm_and_si128(_mm_unpacklo_epi64(a, b), low24));
-        const uint64_t first = s[0] | (static_cast<uint64_t>(s[1]) << 24) |
-                               (static_cast<uint64_t>(s[2]) << 48);
-        const uint32_t last = (s[2] >> 16) | (s[3] << 8);
-        std::memcpy(out + 3 * i, &first, 8);
+        const __m128i v = _mm_and_si128(_mm_unpacklo_epi64(a, b), low24);
+        const __m128i pairs = _mm_or_si128(_mm_and_si128(v, lowHalves),
+                                           _mm_srli_epi64(_mm_andnot_si128(lowHalves, v), 8));
+        const __m128i packed = _mm_or_si128(_mm_move_epi64(pairs),
+                                            _mm_and_si128(_mm_srli_si128(pairs, 2), middle));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * i), packed);
+        const int32_t last = _mm_cvtsi128_si32(_mm_srli_si128(packed, 8));
         std::memcpy(out + 3 * i + 8, &last, 4);
     }
     for (; i < n; ++i) {
@@ -252,55 +307,80 @@ CORVANE_AVX2 inline __m256i LoadEightAvx2(const unsigned char* b, size_t i) {
     }
 }
 
-template <class F>
-CORVANE_AVX2 inline __m256i LoadEveryEightAvx2(const unsigned char* b, size_t j, size_t step) {
-    return _mm256_setr_epi32(F::Load(b, j), F::Load(b, j + step), F::Load(b, j + 2 * step),
-                             F::Load(b, j + 3 * step), F::Load(b, j + 4 * step),
-                             F::Load(b, j + 5 * step), F::Load(b, j + 6 * step),
-                             F::Load(b, j + 7 * step));
+// The two steps of the SSE2 reads, eight samples at a time: here the loads
+// fold into the widening conversions by themselves.
+template <class T>
+CORVANE_AVX2 inline void StoreHeldAvx2(__m256i v, int32_t* held) {
+    if constexpr (std::is_same_v<T, float>)
+        _mm256_store_ps(reinterpret_cast<float*>(held), _mm256_cvtepi32_ps(v));
+    else
+        _mm256_store_si256(reinterpret_cast<__m256i*>(held), v);
 }
 
 template <class F, class T>
-CORVANE_AVX2 inline void StoreEightAvx2(__m256i v, T* out) {
-    if constexpr (std::is_same_v<T, double>) {
-        const __m256d scale = _mm256_set1_pd(F::kScale);
-        _mm256_storeu_pd(out, _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(v)), scale));
-        _mm256_storeu_pd(out + 4,
-                         _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(v, 1)), scale));
-    } else if constexpr (std::is_same_v<F, Pcm8>) {
-        _mm256_storeu_ps(out, _mm256_mul_ps(_mm256_cvtepi32_ps(v),
-                                            _mm256_set1_ps(static_cast<float>(kReadScale8))));
-    } else {
-        const __m256d scale = _mm256_set1_pd(F::kScale);
-        const __m256 f = _mm256_cvtepi32_ps(v);
-        const __m128 lo = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(f)), scale));
-        const __m128 hi = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(f, 1)), scale));
-        _mm256_storeu_ps(out, _mm256_insertf128_ps(_mm256_castps128_ps256(lo), hi, 1));
+CORVANE_AVX2 inline void HoldRunAvx2(const unsigned char* b, size_t i, size_t n, int32_t* held) {
+    for (size_t j = 0; j < n; j += 8) StoreHeldAvx2<T>(LoadEightAvx2<F>(b, i + j), held + j);
+}
+
+template <class F, class T>
+CORVANE_AVX2 inline void HoldEveryAvx2(const unsigned char* b, size_t first, size_t step, size_t n,
+                                       int32_t* held) {
+    for (size_t j = 0; j < n; ++j) held[j] = F::Load(b, first + j * step);
+    if constexpr (std::is_same_v<T, float>) {
+        for (size_t j = 0; j < n; j += 8)
+            StoreHeldAvx2<T>(_mm256_load_si256(reinterpret_cast<const __m256i*>(held + j)), held + j);
+    }
+}
+
+template <class F, class T>
+CORVANE_AVX2 inline void ScaleHeldAvx2(const int32_t* held, size_t n, T* out) {
+    const __m256d scale = _mm256_set1_pd(F::kScale);
+    for (size_t j = 0; j < n; j += 8) {
+        if constexpr (std::is_same_v<T, double>) {
+            const auto* v = reinterpret_cast<const __m128i*>(held + j);
+            _mm256_storeu_pd(out + j, _mm256_mul_pd(_mm256_cvtepi32_pd(_mm_load_si128(v)), scale));
+            _mm256_storeu_pd(out + j + 4, _mm256_mul_pd(_mm256_cvtepi32_pd(_mm_load_si128(v + 1)), scale));
+        } else {
+            const auto* f = reinterpret_cast<const float*>(held + j);
+            _mm_storeu_ps(out + j, _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtps_pd(_mm_load_ps(f)), scale)));
+            _mm_storeu_ps(out + j + 4,
+                          _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtps_pd(_mm_load_ps(f + 4)), scale)));
+        }
     }
 }
 
 template <class F, class T>
 CORVANE_AVX2 void ReadRunAvx2(const unsigned char* buf, size_t samples, T* out) {
+    alignas(32) int32_t held[kHeld];
     size_t i = 0;
-    for (; i + 8 <= samples; i += 8) StoreEightAvx2<F>(LoadEightAvx2<F>(buf, i), out + i);
+    while (samples - i >= 8) {
+        const size_t n = std::min(kHeld, (samples - i) & ~size_t{7});
+        HoldRunAvx2<F, T>(buf, i, n, held);
+        ScaleHeldAvx2<F>(held, n, out + i);
+        i += n;
+    }
     for (; i < samples; ++i) out[i] = ToSample<T, F>(F::Load(buf, i));
 }
 
 template <class F, class T>
 CORVANE_AVX2 void ReadChannelAvx2(const unsigned char* buf, size_t frames, size_t channels,
                                   size_t channel, T* out) {
+    alignas(32) int32_t held[kHeld];
     size_t i = 0;
-    for (; i + 8 <= frames; i += 8)
-        StoreEightAvx2<F>(LoadEveryEightAvx2<F>(buf, i * channels + channel, channels), out + i);
+    while (frames - i >= 8) {
+        const size_t n = std::min(kHeld, (frames - i) & ~size_t{7});
+        HoldEveryAvx2<F, T>(buf, i * channels + channel, channels, n, held);
+        ScaleHeldAvx2<F>(held, n, out + i);
+        i += n;
+    }
     for (; i < frames; ++i) out[i] = ToSample<T, F>(F::Load(buf, i * channels + channel));
 }
 
 // Four samples clipped to [lo, hi] as ClipTwoSse2 does.
 CORVANE_AVX2 inline __m256d ClipFourAvx2(double* x, __m256d lo, __m256d hi) {
     const __m256d v = _mm256_loadu_pd(x);
-    const __m256d outside = _mm256_or_pd(_mm256_cmp_pd(v, lo, _CMP_LT_OQ), _mm256_cmp_pd(v, hi, _CMP_GT_OQ));
     const __m256d c = _mm256_min_pd(hi, _mm256_max_pd(lo, v));
-    if (_mm256_movemask_pd(outside)) _mm256_storeu_pd(x, c);
+    _mm256_storeu_pd(x, c);
     return c;
 }
 
@@ -326,10 +406,8 @@ CORVANE_AVX2 void WriteRun16Avx2(double* x, size_t n, unsigned char* out) {
 }
 
 CORVANE_AVX2 inline __m128i TwentyFourFourAvx2(__m256d c) {
-    const __m256d y = _mm256_and_pd(_mm256_mul_pd(c, _mm256_set1_pd(kWriteFactor24)),
-                                    _mm256_cmp_pd(c, c, _CMP_ORD_Q));
     return _mm256_cvttpd_epi32(
-        _mm256_min_pd(_mm256_max_pd(y, _mm256_set1_pd(-8388608.0)), _mm256_set1_pd(8388607.0)));
+        _mm256_min_pd(_mm256_set1_pd(8388607.0), _mm256_mul_pd(c, _mm256_set1_pd(kWriteFactor24))));
 }
 
 CORVANE_AVX2 void WriteRun24Avx2(double* x, size_t n, unsigned char* out) {
