@@ -1,8 +1,8 @@
 // The block conversions of the Read and Write families: the plain loops, and on
 // x86-64 the SSE2 and AVX2 loops that give the same bits. The vector steps are
 // the scalar ones lane by lane (int to float, float to double, the double
-// product, double to float, truncation), under the same rounding mode, so no
-// input tells the paths apart.
+// product, double to float, truncation), under the same rounding mode; where a
+// vector loop takes another way, its comment says why the bits still agree.
 
 #include "soundfile/sample_conversion_blocks.h"
 
@@ -165,7 +165,8 @@ inline __m128d WidenTwoSse2(const int32_t* p) {
 }
 
 // Step two: double(value) times the scale; for float output, the float widened,
-// times the scale, rounded to single precision.
+// times the scale, rounded to single precision. (The plain loop multiplies 8-bit
+// samples in single precision; by 2^-7 both products are exact, so they agree.)
 template <class F, class T>
 inline void ScaleHeldSse2(const int32_t* held, size_t n, T* out) {
     const __m128d scale = _mm_set1_pd(F::kScale);
@@ -384,6 +385,7 @@ CORVANE_AVX2 inline __m256d ClipFourAvx2(double* x, __m256d lo, __m256d hi) {
     return c;
 }
 
+// TruncBounded of four products.
 CORVANE_AVX2 inline __m128i TruncFourAvx2(__m256d y) {
     return _mm256_cvttpd_epi32(_mm256_and_pd(y, _mm256_cmp_pd(y, y, _CMP_ORD_Q)));
 }
@@ -405,6 +407,7 @@ CORVANE_AVX2 void WriteRun16Avx2(double* x, size_t n, unsigned char* out) {
     }
 }
 
+// As TwentyFourTwoSse2, four samples.
 CORVANE_AVX2 inline __m128i TwentyFourFourAvx2(__m256d c) {
     return _mm256_cvttpd_epi32(
         _mm256_min_pd(_mm256_set1_pd(8388607.0), _mm256_mul_pd(c, _mm256_set1_pd(kWriteFactor24))));
