@@ -4,7 +4,8 @@
 // Every operation works a whole buffer at a time: the format refreshes or
 // flushes its buffer once per block, and the conversion between the buffer's
 // integer samples and the caller's floating-point samples is a straight loop
-// over the block. Nothing is allocated per sample.
+// over the block (sample_conversion_blocks.cpp holds the widest ones). Nothing
+// is allocated per sample.
 
 #include "soundfile/sample_conversion.h"
 
@@ -12,13 +13,9 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <type_traits>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "foundation/memory.h"
+#include "soundfile/sample_conversion_blocks.h"
 #include "soundfile/sound_file.h"
 
 uint16_t* gDitherTable = nullptr;
@@ -62,44 +59,7 @@ inline uint16_t NextDitherIndex(uint16_t index) {
 
 // ---- Stored sample forms -------------------------------------------------
 
-// Each form loads sample i of a buffer as a signed 32-bit value and names the
-// scale that takes it to full scale 1.0.
-struct Pcm8 {
-    static constexpr double kScale = kReadScale8;
-    static int32_t Load(const unsigned char* b, size_t i) { return static_cast<int8_t>(b[i]); }
-};
-struct Pcm16 {
-    static constexpr double kScale = kReadScale16;
-    static int32_t Load(const unsigned char* b, size_t i) {
-        int16_t s;
-        std::memcpy(&s, b + 2 * i, 2);
-        return s;
-    }
-};
-// Packed three bytes, taken left-justified.
-struct Pcm24 {
-    static constexpr double kScale = kReadScale32;
-    static int32_t Load(const unsigned char* b, size_t i) { return TwentyFour2Long(b + 3 * i); }
-};
-// 32-bit words holding a 24-bit sample in their low three bytes.
-struct Pcm24In32 {
-    static constexpr double kScale = kReadScale32;
-    static int32_t Load(const unsigned char* b, size_t i) {
-        uint32_t w;
-        std::memcpy(&w, b + 4 * i, 4);
-        return static_cast<int32_t>(w << 8);
-    }
-};
-struct Pcm32 {
-    static constexpr double kScale = kReadScale32;
-    static int32_t Load(const unsigned char* b, size_t i) {
-        int32_t s;
-        std::memcpy(&s, b + 4 * i, 4);
-        return s;
-    }
-};
-
-enum class Form { kNone, k8, k16, k24, k24In32, k32 };
+using sampleblocks::Form;
 
 Form FormOfBytes(int bytes, short dataType) {
     switch (bytes) {
@@ -121,53 +81,6 @@ Form FormOfBytes(int bytes, short dataType) {
 Form SizedForm(short wordSize, short dataType) {
     if (wordSize < 8 || wordSize > 39) return Form::kNone;
     return FormOfBytes(wordSize / 8, dataType);
-}
-
-template <class Fn>
-void WithForm(Form form, Fn&& fn) {
-    switch (form) {
-        case Form::k8:
-            fn(Pcm8{});
-            break;
-        case Form::k16:
-            fn(Pcm16{});
-            break;
-        case Form::k24:
-            fn(Pcm24{});
-            break;
-        case Form::k24In32:
-            fn(Pcm24In32{});
-            break;
-        case Form::k32:
-            fn(Pcm32{});
-            break;
-        case Form::kNone:
-            break;
-    }
-}
-
-// Float samples go through single precision first and round the scaled product
-// to single precision; double samples are scaled in double.
-template <class T, class F>
-inline T ToSample(int32_t s) {
-    if constexpr (std::is_same_v<T, double>) {
-        return static_cast<double>(s) * F::kScale;
-    } else if constexpr (std::is_same_v<F, Pcm8>) {
-        return static_cast<float>(s) * static_cast<float>(kReadScale8);
-    } else {
-        return static_cast<float>(static_cast<double>(static_cast<float>(s)) * F::kScale);
-    }
-}
-
-template <class F, class T>
-void ConvertInterleaved(const unsigned char* buf, size_t samples, T* out) {
-    for (size_t i = 0; i < samples; ++i) out[i] = ToSample<T, F>(F::Load(buf, i));
-}
-
-template <class F, class T>
-void ConvertChannel(const unsigned char* buf, size_t frames, size_t channels, size_t channel,
-                    T* out) {
-    for (size_t i = 0; i < frames; ++i) out[i] = ToSample<T, F>(F::Load(buf, i * channels + channel));
 }
 
 // ---- Checks ---------------------------------------------------------------
@@ -210,10 +123,9 @@ OSErr StatusOf(Body&& body) {
 // ---- Block loops -----------------------------------------------------------
 
 // Reads frames start .. min(frames, start + *count) block by block; body gets
-// the stored form (a Pcm8 ... Pcm32 value), the input buffer, the frames
-// delivered so far and the frames in this block.
+// the input buffer, the frames delivered so far and the frames in this block.
 template <class Body>
-OSErr ReadBlocks(CSoundFile& file, Form form, uint32_t frames, uint32_t bufferFrames,
+OSErr ReadBlocks(CSoundFile& file, uint32_t frames, uint32_t bufferFrames,
                  uint32_t start, uint32_t* count, bool countOnFailure, Body&& body) {
     OSErr err = file.InitInputBuffer();
     if (err) return err;
@@ -231,10 +143,7 @@ OSErr ReadBlocks(CSoundFile& file, Form form, uint32_t frames, uint32_t bufferFr
             if (countOnFailure) *count = p - start;
             return err;
         }
-        const unsigned char* buf = file.GetInputBuffer();
-        WithForm(form, [&](auto f) {
-            body(f, buf, static_cast<size_t>(p - start), static_cast<size_t>(k));
-        });
+        body(file.GetInputBuffer(), static_cast<size_t>(p - start), static_cast<size_t>(k));
         p += k;
     }
     *count = p - start;
@@ -277,30 +186,11 @@ OSErr WriteBlocks(CSoundFile& file, uint32_t bufferFrames, uint32_t start, uint3
 }
 
 // ---- Write conversions -----------------------------------------------------
+// 16- and 24-bit samples without dither are the block conversions' business.
 
-inline double Clip(double x, double lo, double hi) {
-    x = (x < lo) ? lo : x;
-    return (x > hi) ? hi : x;
-}
-
-// Clips every sample of a block in place to [-1.0, hi]; a NaN stays NaN.
-void ClipBlock(double* x, size_t n, double hi) {
-    size_t i = 0;
-#if defined(__SSE2__)
-    // max(lo, v) and min(hi, v) give v when it is NaN: the same as Clip, two
-    // samples at a time (the compiler blends the selects, which is slower).
-    const __m128d vlo = _mm_set1_pd(kWriteLowerLimit);
-    const __m128d vhi = _mm_set1_pd(hi);
-    for (; i + 2 <= n; i += 2) {
-        const __m128d v = _mm_loadu_pd(x + i);
-        _mm_storeu_pd(x + i, _mm_min_pd(vhi, _mm_max_pd(vlo, v)));
-    }
-#endif
-    for (; i < n; ++i) x[i] = Clip(x[i], kWriteLowerLimit, hi);
-}
-
-// Truncation of a product known to lie within the 32-bit range, or NaN (0).
-inline int32_t TruncBounded(double y) { return static_cast<int32_t>((y == y) ? y : 0.0); }
+using sampleblocks::Clip;
+using sampleblocks::ClipBlock;
+using sampleblocks::TruncBounded;
 
 // After the clip, x * 127 lies in [-127, 126.0078].
 void Write8(double* x, size_t n, unsigned char* out) {
@@ -326,16 +216,6 @@ void Write8Dithered(double* x, size_t n, unsigned char* out) {
     gDitherTableIndex = index;
 }
 
-// After the clip, x * 32768 lies in [-32768, 32767.0002], so the clamp of the
-// product to [-32768, 32767] changes nothing that truncation keeps.
-void Write16(double* x, size_t n, unsigned char* out) {
-    ClipBlock(x, n, kWriteLimit16);
-    for (size_t i = 0; i < n; ++i) {
-        const int16_t s = static_cast<int16_t>(TruncBounded(x[i] * kFactor16));
-        std::memcpy(out + 2 * i, &s, 2);
-    }
-}
-
 void Write16Dithered(double* x, size_t n, unsigned char* out) {
     ClipBlock(x, n, kWriteLimit16);
     const uint16_t* table = gDitherTable;
@@ -354,40 +234,9 @@ void Write16Dithered(double* x, size_t n, unsigned char* out) {
     gDitherTableIndex = index;
 }
 
-// The 24- and 32-bit range tests (x * 2^23 beyond +-2^23, x * 2^31 beyond
-// +-2^31) scale by a power of two, so they are exactly x > 1.0 and x < -1.0:
-// such samples become +-1.0 in the caller's array, which is the clip to [-1, 1].
-void Write24(double* x, size_t n, unsigned char* out) {
-    ClipBlock(x, n, 1.0);
-    size_t i = 0;
-#if defined(__SSE2__)
-    // Four samples at a time, as LeftJustified24 takes them (NaN to 0, scaled,
-    // held to the 24-bit range, truncated), and their twelve bytes stored as one
-    // 64-bit and one 32-bit word (the machine is little-endian).
-    const __m128d scale = _mm_set1_pd(kWriteFactor24);
-    const __m128d lo = _mm_set1_pd(-8388608.0);
-    const __m128d hi = _mm_set1_pd(8388607.0);
-    const __m128i low24 = _mm_set1_epi32(0xFFFFFF);
-    for (; i + 4 <= n; i += 4) {
-        __m128d a = _mm_loadu_pd(x + i);
-        __m128d b = _mm_loadu_pd(x + i + 2);
-        a = _mm_and_pd(_mm_mul_pd(a, scale), _mm_cmpord_pd(a, a));
-        b = _mm_and_pd(_mm_mul_pd(b, scale), _mm_cmpord_pd(b, b));
-        a = _mm_min_pd(_mm_max_pd(a, lo), hi);
-        b = _mm_min_pd(_mm_max_pd(b, lo), hi);
-        const __m128i v = _mm_unpacklo_epi64(_mm_cvttpd_epi32(a), _mm_cvttpd_epi32(b));
-        alignas(16) uint32_t s[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(s), _mm_and_si128(v, low24));
-        const uint64_t first = s[0] | (static_cast<uint64_t>(s[1]) << 24) |
-                               (static_cast<uint64_t>(s[2]) << 48);
-        const uint32_t last = (s[2] >> 16) | (s[3] << 8);
-        std::memcpy(out + 3 * i, &first, 8);
-        std::memcpy(out + 3 * i + 8, &last, 4);
-    }
-#endif
-    for (; i < n; ++i) Long2TwentyFour(LeftJustified24(x[i]), out + 3 * i);
-}
-
+// The 32-bit range test (x * 2^31 beyond +-2^31) scales by a power of two, so
+// it is exactly x > 1.0 and x < -1.0: such samples become +-1.0 in the caller's
+// array, which is the clip to [-1, 1].
 void Write32(double* x, size_t n, unsigned char* out) {
     ClipBlock(x, n, 1.0);
     for (size_t i = 0; i < n; ++i) {
@@ -505,9 +354,9 @@ OSErr CSoundFile::Read(uint32_t start, uint32_t* count, float* interleaved) {
                                 bufferFrames_))
             return e;
         const size_t ch = channels_;
-        return ReadBlocks(*this, form, numFrames_, bufferFrames_, start, count, false,
-                          [&](auto f, const unsigned char* buf, size_t done, size_t k) {
-                              ConvertInterleaved<decltype(f)>(buf, k * ch, interleaved + done * ch);
+        return ReadBlocks(*this, numFrames_, bufferFrames_, start, count, false,
+                          [&](const unsigned char* buf, size_t done, size_t k) {
+                              sampleblocks::ReadRun(form, buf, k * ch, interleaved + done * ch);
                           });
     });
 }
@@ -519,10 +368,10 @@ OSErr CSoundFile::Read(uint32_t start, uint32_t* count, float** channels) {
                                 bufferFrames_))
             return e;
         const size_t ch = channels_;
-        return ReadBlocks(*this, form, numFrames_, bufferFrames_, start, count, false,
-                          [&](auto f, const unsigned char* buf, size_t done, size_t k) {
+        return ReadBlocks(*this, numFrames_, bufferFrames_, start, count, false,
+                          [&](const unsigned char* buf, size_t done, size_t k) {
                               for (size_t c = 0; c < ch; ++c)
-                                  ConvertChannel<decltype(f)>(buf, k, ch, c, channels[c] + done);
+                                  sampleblocks::ReadChannel(form, buf, k, ch, c, channels[c] + done);
                           });
     });
 }
@@ -536,9 +385,9 @@ OSErr CSoundFile::Read(short channel, uint32_t start, uint32_t* count, float* sa
         if (channel < 0 || static_cast<uint32_t>(channel) >= channels_) return kParamErr;
         const size_t ch = channels_;
         const size_t c = static_cast<size_t>(channel);
-        return ReadBlocks(*this, form, numFrames_, bufferFrames_, start, count, false,
-                          [&](auto f, const unsigned char* buf, size_t done, size_t k) {
-                              ConvertChannel<decltype(f)>(buf, k, ch, c, samples + done);
+        return ReadBlocks(*this, numFrames_, bufferFrames_, start, count, false,
+                          [&](const unsigned char* buf, size_t done, size_t k) {
+                              sampleblocks::ReadChannel(form, buf, k, ch, c, samples + done);
                           });
     });
 }
@@ -550,11 +399,10 @@ OSErr CSoundFile::Read(uint32_t start, uint32_t* count, float* left, float* righ
                                 bufferFrames_))
             return e;
         const size_t ch = channels_;
-        return ReadBlocks(*this, form, numFrames_, bufferFrames_, start, count, false,
-                          [&](auto f, const unsigned char* buf, size_t done, size_t k) {
-                              using F = decltype(f);
-                              ConvertChannel<F>(buf, k, ch, 0, left + done);
-                              ConvertChannel<F>(buf, k, ch, ch - 1, right + done);
+        return ReadBlocks(*this, numFrames_, bufferFrames_, start, count, false,
+                          [&](const unsigned char* buf, size_t done, size_t k) {
+                              sampleblocks::ReadChannel(form, buf, k, ch, 0, left + done);
+                              sampleblocks::ReadChannel(form, buf, k, ch, ch - 1, right + done);
                           });
     });
 }
@@ -566,9 +414,9 @@ OSErr CSoundFile::Read(uint32_t start, uint32_t* count, double* interleaved) {
                                 bufferFrames_))
             return e;
         const size_t ch = channels_;
-        return ReadBlocks(*this, form, numFrames_, bufferFrames_, start, count, true,
-                          [&](auto f, const unsigned char* buf, size_t done, size_t k) {
-                              ConvertInterleaved<decltype(f)>(buf, k * ch, interleaved + done * ch);
+        return ReadBlocks(*this, numFrames_, bufferFrames_, start, count, true,
+                          [&](const unsigned char* buf, size_t done, size_t k) {
+                              sampleblocks::ReadRun(form, buf, k * ch, interleaved + done * ch);
                           });
     });
 }
@@ -582,9 +430,9 @@ OSErr CSoundFile::Read(short channel, uint32_t start, uint32_t* count, double* s
         if (channel < 0 || static_cast<uint32_t>(channel) >= channels_) return kParamErr;
         const size_t ch = channels_;
         const size_t c = static_cast<size_t>(channel);
-        return ReadBlocks(*this, form, numFrames_, bufferFrames_, start, count, true,
-                          [&](auto f, const unsigned char* buf, size_t done, size_t k) {
-                              ConvertChannel<decltype(f)>(buf, k, ch, c, samples + done);
+        return ReadBlocks(*this, numFrames_, bufferFrames_, start, count, true,
+                          [&](const unsigned char* buf, size_t done, size_t k) {
+                              sampleblocks::ReadChannel(form, buf, k, ch, c, samples + done);
                           });
     });
 }
@@ -640,10 +488,10 @@ OSErr CSoundFile::Write(uint32_t start, uint32_t* count, double* interleaved) {
                                        dither ? Write8Dithered(x, n, buf) : Write8(x, n, buf);
                                        break;
                                    case 2:
-                                       dither ? Write16Dithered(x, n, buf) : Write16(x, n, buf);
+                                       dither ? Write16Dithered(x, n, buf) : sampleblocks::WriteRun16(x, n, buf);
                                        break;
                                    case 3:
-                                       Write24(x, n, buf);
+                                       sampleblocks::WriteRun24(x, n, buf);
                                        break;
                                    default:
                                        Write32(x, n, buf);
@@ -709,25 +557,25 @@ OSErr CSoundFile::Add(short channel, uint32_t start, uint32_t* count, double* sa
 
 uint32_t CSoundFile::GetExtremes8(const void* buffer, uint32_t frames, int32_t* minima,
                                   int32_t* maxima) {
-    return ScanExtremes<Pcm8>(buffer, frames, channels_, minima, maxima);
+    return ScanExtremes<sampleblocks::Pcm8>(buffer, frames, channels_, minima, maxima);
 }
 
 uint32_t CSoundFile::GetExtremes16(const void* buffer, uint32_t frames, int32_t* minima,
                                    int32_t* maxima) {
-    return ScanExtremes<Pcm16>(buffer, frames, channels_, minima, maxima);
+    return ScanExtremes<sampleblocks::Pcm16>(buffer, frames, channels_, minima, maxima);
 }
 
 uint32_t CSoundFile::GetExtremes24L(const void* buffer, uint32_t frames, int32_t* minima,
                                     int32_t* maxima) {
-    return ScanExtremes<Pcm24>(buffer, frames, channels_, minima, maxima);
+    return ScanExtremes<sampleblocks::Pcm24>(buffer, frames, channels_, minima, maxima);
 }
 
 uint32_t CSoundFile::GetExtremes24R(const void* buffer, uint32_t frames, int32_t* minima,
                                     int32_t* maxima) {
-    return ScanExtremes<Pcm24In32>(buffer, frames, channels_, minima, maxima);
+    return ScanExtremes<sampleblocks::Pcm24In32>(buffer, frames, channels_, minima, maxima);
 }
 
 uint32_t CSoundFile::GetExtremes32(const void* buffer, uint32_t frames, int32_t* minima,
                                    int32_t* maxima) {
-    return ScanExtremes<Pcm32>(buffer, frames, channels_, minima, maxima);
+    return ScanExtremes<sampleblocks::Pcm32>(buffer, frames, channels_, minima, maxima);
 }

@@ -1,17 +1,21 @@
 // Sample conversion: golden vectors per word size, clipping, dither, the block
-// loops, and the guarded edges (saturating Add, illegal word sizes, bad channels).
+// loops, the guarded edges (saturating Add, illegal word sizes, bad channels),
+// and every conversion path against the scalar formulas.
 
 #include "soundfile/sample_conversion.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <vector>
 
 #include "soundfile/memory_sound_file.h"
+#include "soundfile/sample_conversion_blocks.h"
 
 using testsupport::MemorySoundFile;
 using Op = MemorySoundFile::Op;
@@ -531,4 +535,212 @@ TEST(SampleExtremes, ReportTheLastFrameThatChangedAnExtreme) {
     lo = hi = 0;
     EXPECT_EQ(m.GetExtremes32(longs, 2, &lo, &hi), 0u);
     EXPECT_EQ(hi, INT32_MAX);
+}
+
+// ---- Every conversion path against the scalar formulas ------------------------
+
+namespace {
+
+using sampleblocks::Path;
+
+// Runs `check` on every conversion path this machine has, then goes back to the best.
+template <class Check>
+void OnEveryPath(Check&& check) {
+    for (Path path : {Path::kPlain, Path::kSse2, Path::kAvx2}) {
+        if (sampleblocks::UsePath(path) != path) continue;
+        SCOPED_TRACE(testing::Message() << "path " << static_cast<int>(path));
+        check();
+    }
+    sampleblocks::UsePath(sampleblocks::BestPath());
+}
+
+// Where two arrays first differ in their bits, -1 when they do not. `step`
+// walks `want` (one channel of interleaved samples).
+template <class T>
+long FirstDifference(const T* got, const T* want, size_t n, size_t step = 1) {
+    for (size_t i = 0; i < n; ++i)
+        if (std::memcmp(got + i, want + i * step, sizeof(T)) != 0) return static_cast<long>(i);
+    return -1;
+}
+
+// Reads all of `f` through the float and double members, interleaved and by
+// channel, on every path; each output array starts one element past its
+// allocation. `values` holds each stored sample as the scale takes it (the
+// left-justified value for 24 bits), interleaved.
+void ExpectReadsOnEveryPath(MemorySoundFile& f, const std::vector<int32_t>& values, double scale) {
+    const uint32_t n = f.GetNumSFrames();
+    const size_t ch = static_cast<size_t>(f.GetNumChannels());
+    const size_t total = n * ch;
+    ASSERT_EQ(values.size(), total);
+    std::vector<float> wantF(total);
+    std::vector<double> wantD(total);
+    for (size_t i = 0; i < total; ++i) {
+        const int32_t v = values[i];
+        wantF[i] = scale == kReadScale8
+                       ? static_cast<float>(v) * static_cast<float>(kReadScale8)
+                       : static_cast<float>(static_cast<double>(static_cast<float>(v)) * scale);
+        wantD[i] = static_cast<double>(v) * scale;
+    }
+    OnEveryPath([&] {
+        std::vector<float> gotF(total + 1);
+        std::vector<double> gotD(total + 1);
+        uint32_t count = n;
+        ASSERT_EQ(f.Read(0, &count, gotF.data() + 1), 0);
+        EXPECT_EQ(FirstDifference(gotF.data() + 1, wantF.data(), total), -1);
+        count = n;
+        ASSERT_EQ(f.Read(0, &count, gotD.data() + 1), 0);
+        EXPECT_EQ(FirstDifference(gotD.data() + 1, wantD.data(), total), -1);
+
+        std::vector<float*> arrays(ch);
+        for (size_t c = 0; c < ch; ++c) arrays[c] = gotF.data() + 1 + c * n;
+        count = n;
+        ASSERT_EQ(f.Read(0, &count, arrays.data()), 0);
+        for (size_t c = 0; c < ch; ++c) {
+            EXPECT_EQ(FirstDifference(arrays[c], wantF.data() + c, n, ch), -1) << "channel " << c;
+            count = n;
+            ASSERT_EQ(f.Read(static_cast<short>(c), 0, &count, gotD.data() + 1), 0);
+            EXPECT_EQ(FirstDifference(gotD.data() + 1, wantD.data() + c, n, ch), -1) << "channel " << c;
+        }
+        float* left = gotF.data() + 1;
+        float* right = left + n;
+        count = n;
+        ASSERT_EQ(f.Read(0, &count, left, right), 0);
+        EXPECT_EQ(FirstDifference(left, wantF.data(), n, ch), -1);
+        EXPECT_EQ(FirstDifference(right, wantF.data() + ch - 1, n, ch), -1);
+    });
+}
+
+// A three-channel file of the given samples (the last frame filled up with 0),
+// read back in blocks of an odd number of frames.
+std::unique_ptr<MemorySoundFile> ThreeChannelsWith(short wordSize, std::vector<int32_t>& stored,
+                                                   short dataType = kDataTypePCM) {
+    stored.resize((stored.size() + 2) / 3 * 3, 0);
+    const uint32_t frames = static_cast<uint32_t>(stored.size() / 3);
+    auto f = std::make_unique<MemorySoundFile>(3, wordSize, frames, 44100.0, dataType);
+    for (uint32_t i = 0; i < frames; ++i)
+        for (uint32_t c = 0; c < 3; ++c) f->SetSample(i, c, stored[3 * i + c]);
+    f->SetSFTBufferSize(4093);
+    return f;
+}
+
+}  // namespace
+
+TEST(SampleBlocks, EveryEightSixteenAndTwentyFourBitValueReadsAsTheScalarFormula) {
+    std::vector<int32_t> stored, values;
+    for (int32_t v = -128; v < 128; ++v) stored.push_back(v);
+    auto f8 = ThreeChannelsWith(8, stored);
+    ExpectReadsOnEveryPath(*f8, stored, kReadScale8);
+
+    stored.clear();
+    for (int32_t v = -32768; v < 32768; ++v) stored.push_back(v);
+    auto f16 = ThreeChannelsWith(16, stored);
+    ExpectReadsOnEveryPath(*f16, stored, kReadScale16);
+
+    // All 2^24 values, a quarter at a time.
+    constexpr int32_t kQuarter = 1 << 22;
+    for (int32_t first = -(1 << 23); first < (1 << 23); first += kQuarter) {
+        stored.resize(kQuarter);
+        for (int32_t i = 0; i < kQuarter; ++i) stored[i] = first + i;
+        auto f24 = ThreeChannelsWith(24, stored);
+        values.resize(stored.size());
+        for (size_t i = 0; i < stored.size(); ++i)
+            values[i] = static_cast<int32_t>(static_cast<uint32_t>(stored[i]) << 8);
+        ExpectReadsOnEveryPath(*f24, values, kReadScale32);
+        if (HasFailure()) break;
+    }
+}
+
+TEST(SampleBlocks, ThirtyTwoBitWordsReadAsTheScalarFormula) {
+    // The ends, neighbours of single-precision rounding ties, and random words.
+    std::vector<int32_t> stored = {INT32_MIN, INT32_MIN + 1, -1, 0, 1, INT32_MAX, INT32_MAX - 64,
+                                   0x12345580, 0x12345590, 0x123455A0, 0x01000001, -0x01000003};
+    uint32_t state = 12345;
+    while (stored.size() < (1u << 18)) {
+        state = state * 1664525u + 1013904223u;
+        stored.push_back(static_cast<int32_t>(state ^ (state >> 13)));
+    }
+    auto f32 = ThreeChannelsWith(32, stored);
+    ExpectReadsOnEveryPath(*f32, stored, kReadScale32);
+    // The same words as 24-bit samples in their low three bytes.
+    auto f24 = ThreeChannelsWith(32, stored, kDataType24In32);
+    std::vector<int32_t> values(stored.size());
+    for (size_t i = 0; i < stored.size(); ++i)
+        values[i] = static_cast<int32_t>(static_cast<uint32_t>(stored[i]) << 8);
+    ExpectReadsOnEveryPath(*f24, values, kReadScale32);
+}
+
+TEST(SampleBlocks, SixteenAndTwentyFourBitWritesMatchTheScalarFormula) {
+    const double limit16 = kWriteLimit16;
+    const double edges[] = {1.0, -1.0, limit16, std::nextafter(limit16, 2.0), std::nextafter(limit16, 0.0),
+                            std::nextafter(1.0, 2.0), std::nextafter(1.0, 0.0), std::nextafter(-1.0, -2.0),
+                            std::nextafter(-1.0, 0.0), 32767.0 / 32768.0, std::nextafter(32767.0 / 32768.0, 0.0),
+                            -32767.0 / 32768.0, 0.5 / 32768.0, -0.5 / 32768.0, 1.0 / 32768.0,
+                            std::nextafter(1.0 / 32768.0, 0.0), 8388607.0 / 8388608.0, 0x1p-23, -0x1p-23,
+                            std::nextafter(0x1p-23, 0.0), -std::nextafter(0x1p-23, 0.0), 0.0, -0.0,
+                            std::numeric_limits<double>::denorm_min(), -std::numeric_limits<double>::denorm_min(),
+                            std::numeric_limits<double>::min(), std::numeric_limits<double>::max(),
+                            -std::numeric_limits<double>::max(), kInf, -kInf, kNaN, -kNaN,
+                            std::numeric_limits<double>::signaling_NaN(), 2.0, -1.5, 1e300};
+    // Every edge in every lane and in the tails, then uniform and arbitrary bits.
+    std::vector<double> in;
+    for (int shift = 0; shift < 9; ++shift) {
+        for (int i = 0; i < shift; ++i) in.push_back(0.25);
+        in.insert(in.end(), std::begin(edges), std::end(edges));
+    }
+    uint64_t state = 99;
+    for (int i = 0; i < (1 << 18); ++i) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        double bits;
+        const uint64_t word = state ^ (state >> 29);
+        std::memcpy(&bits, &word, 8);
+        in.push_back(i % 4 == 3 ? bits : (static_cast<double>(word >> 11) * 0x1p-53 - 0.5) * 2.5);
+    }
+    in.resize(in.size() / 3 * 3 + 1);  // a last frame of one sample is dropped below
+
+    for (const short wordSize : {short(16), short(24)}) {
+        SCOPED_TRACE(testing::Message() << wordSize << "-bit");
+        const size_t total = in.size() / 3 * 3;
+        const double hi = wordSize == 16 ? limit16 : 1.0;
+        std::vector<double> clipped(total);
+        std::vector<unsigned char> bytes;
+        for (size_t i = 0; i < total; ++i) {
+            double c = in[i];
+            if (c < -1.0) c = -1.0;
+            if (c > hi) c = hi;
+            clipped[i] = c;
+            if (wordSize == 16) {
+                const int16_t s = c != c ? 0 : static_cast<int16_t>(static_cast<int32_t>(c * 32768.0));
+                bytes.push_back(static_cast<unsigned char>(s));
+                bytes.push_back(static_cast<unsigned char>(s >> 8));
+            } else {
+                const int32_t w = c != c ? 0 : static_cast<int32_t>(std::min(c * 8388608.0, 8388607.0));
+                for (int b = 0; b < 3; ++b) bytes.push_back(static_cast<unsigned char>(w >> (8 * b)));
+            }
+        }
+        OnEveryPath([&] {
+            // The caller's array one element past its allocation's start.
+            std::vector<double> x(in.size() + 1);
+            std::copy(in.begin(), in.end(), x.begin() + 1);
+            MemorySoundFile f(3, wordSize, 0);
+            f.SetDither(0);
+            f.SetSFTBufferSize(4093);
+            uint32_t count = static_cast<uint32_t>(total / 3);
+            ASSERT_EQ(f.Write(0, &count, x.data() + 1), 0);
+            EXPECT_EQ(f.samples, bytes);
+            EXPECT_EQ(FirstDifference(x.data() + 1, clipped.data(), total), -1);
+            EXPECT_EQ(std::memcmp(&x[total + 1], &in[total], 8), 0);  // beyond the frames: untouched
+            // Short writes: every tail length on its own.
+            for (uint32_t frames = 1; frames <= 17; ++frames) {
+                std::vector<double> y(in.begin() + 7, in.begin() + 7 + frames);
+                MemorySoundFile g(1, wordSize, 0);
+                g.SetDither(0);
+                count = frames;
+                ASSERT_EQ(g.Write(0, &count, y.data()), 0);
+                const size_t width = wordSize / 8;
+                EXPECT_TRUE(std::equal(g.samples.begin(), g.samples.end(), bytes.begin() + 7 * width))
+                    << frames << " frames";
+                EXPECT_EQ(FirstDifference(y.data(), clipped.data() + 7, frames), -1) << frames << " frames";
+            }
+        });
+    }
 }
