@@ -42,6 +42,9 @@ constexpr int64_t kMaxPhaseMatrixValues = int64_t{1} << 18;
 // The rows laid out in groups of output frames take at most this many values
 // (4 MiB); a layout that would take more computes frame by frame instead.
 constexpr int64_t kMaxGroupValues = int64_t{1} << 19;
+// Output buffers in one block when threads share the arithmetic (the window
+// and the block limits still apply).
+constexpr uint64_t kBuffersPerSharedBlock = 64;
 
 // Held by a converter from building the table to releasing it.
 std::mutex& SincTableMutex() {
@@ -531,9 +534,10 @@ private:
 // frame past its end, keeping what the present frame still needs.
 class PolyphaseRun {
 public:
-    // outBlock: output frames per write; capacity: frames the window holds.
+    // outBlock: output frames per write; capacity: frames the window holds;
+    // helpers: threads that share the arithmetic besides the caller's.
     PolyphaseRun(FrameMover& io, PhaseFilter& filter, int64_t L, int64_t M, uint32_t start,
-                 uint32_t end, uint64_t outBlock, int64_t capacity)
+                 uint32_t end, uint64_t outBlock, int64_t capacity, int helpers)
         : io_(io),
           filter_(filter),
           L_(L),
@@ -542,7 +546,8 @@ public:
           dataEnd_(end > start ? end - start : 0),
           channels_(io.Values()),
           outBlock_(outBlock),
-          capacity_(capacity) {}
+          capacity_(capacity),
+          helpers_(helpers) {}
 
     OSErr Run(CConvSpec* conversion, uint32_t* outPos);
 
@@ -574,6 +579,7 @@ private:
     int channels_;
     uint64_t outBlock_;
     int64_t capacity_;
+    int helpers_;
     Block window_;
     Block frames_;  // interleaved frames as read, before they are taken apart
     int64_t winStart_ = 0;
@@ -780,11 +786,7 @@ OSErr PolyphaseRun::Run(CConvSpec* conversion, uint32_t* outPos) {
     winStart_ = winEnd_ = -(left - 1);
     // Long conversions share each block's arithmetic among a few threads; every
     // frame is computed as it would be alone, so the result does not change.
-    FrameTeam team(filter_.SharedRows() ? FrameTeam::HelpersFor(outFrames *
-                                                                static_cast<uint64_t>(
-                                                                    filter_.Taps()) *
-                                                                C)
-                                        : 0);
+    FrameTeam team(helpers_);
     team_ = &team;
 
     double peak = conversion->GetMax();
@@ -858,8 +860,16 @@ OSErr ConvertPolyphase(CSoundFile* source, CSoundFile* output, uint32_t start, u
     // frame, at most kMaxBlockFrames); the window holds the source frames of one
     // block and the filter's span, each channel apart. Many channels take
     // smaller blocks, so that the window stays within kWindowValues.
-    uint64_t outBlock = std::clamp<uint64_t>(OutputFramesFloor(output->GetBufferFrames(), L, M),
-                                             1, kMaxBlockFrames);
+    // Long conversions share the arithmetic among a few threads. They work on
+    // blocks of many output buffers, so that handing a block over costs little
+    // beside its arithmetic; alone, the converter keeps to one buffer, which
+    // stays in the processor's caches.
+    const uint64_t work = OutputFramesCeil(end > start ? end - start : 0, L, M) *
+                          static_cast<uint64_t>(filter.Taps()) * values;
+    const int helpers = filter.SharedRows() ? FrameTeam::HelpersFor(work) : 0;
+    const uint64_t buffers = helpers > 0 ? kBuffersPerSharedBlock : 1;
+    uint64_t outBlock = std::clamp<uint64_t>(
+        OutputFramesFloor(buffers * output->GetBufferFrames(), L, M), 1, kMaxBlockFrames);
     const auto windowFor = [&](uint64_t block) {
         uint64_t span = std::min<uint64_t>(OutputFramesCeil(block, M, L), kMaxBlockValues);
         // A group's frames read from its first frame's first tap on: the window
@@ -874,7 +884,7 @@ OSErr ConvertPolyphase(CSoundFile* source, CSoundFile* output, uint32_t start, u
     if (window > kMaxBlockValues / values) return kMemBlockMissingErr;
     FrameMover io;
     if (OSErr err = io.Init(source, in, channel, output, out, window, outBlock)) return err;
-    PolyphaseRun run(io, filter, L, M, start, end, outBlock, static_cast<int64_t>(window));
+    PolyphaseRun run(io, filter, L, M, start, end, outBlock, static_cast<int64_t>(window), helpers);
     return run.Run(conversion, outPos);
 }
 
