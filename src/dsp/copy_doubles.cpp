@@ -84,14 +84,9 @@ template <class Range>
 OSErr StripDoubles(CSoundFile* source, CSoundFile* destination, CConvSpec* conversion,
                    Range range) {
     if (!source || !destination || !conversion) return kParamErr;
-    StripWalk walk(*source,
-                   StripMarginFrames(destination->GetSampleRate(), conversion->GetStripMargin()));
-    uint32_t outPos = 0, start = 0, end = 0;
-    OSErr err;
-    while ((err = walk.Next(&start, &end)) == 0) {
-        if (OSErr failed = range(start, end, &outPos)) return failed;
-    }
-    return StripWalkStatus(err);
+    return WalkStripBlocks(
+        *source, StripMarginFrames(destination->GetSampleRate(), conversion->GetStripMargin()),
+        range);
 }
 
 uint32_t FrameCount(CSoundFile* file) {

@@ -376,14 +376,9 @@ OSErr CopyLoop(Treatment treatment, CSoundFile* source, CSoundFile* destination,
 template <class Loop>
 OSErr CopyStrip(CSoundFile* source, CSoundFile* destination, CConvSpec* conversion, Loop loop) {
     if (!source || !destination || !conversion) return kParamErr;
-    StripWalk walk(*source,
-                   StripMarginFrames(destination->GetSampleRate(), conversion->GetStripMargin()));
-    uint32_t outPos = 0, start = 0, end = 0;
-    OSErr err;
-    while ((err = walk.Next(&start, &end)) == 0) {
-        if (OSErr failed = loop(start, end, &outPos)) return failed;
-    }
-    return StripWalkStatus(err);
+    return WalkStripBlocks(
+        *source, StripMarginFrames(destination->GetSampleRate(), conversion->GetStripMargin()),
+        loop);
 }
 
 uint32_t FrameCount(CSoundFile* file) {

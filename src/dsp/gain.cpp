@@ -392,14 +392,11 @@ OSErr GainRegion(Treatment treatment, CSoundFile* input, CSoundFile* output, uin
 // Each widened region block, all written back to back.
 OSErr GainStrip(Treatment treatment, CSoundFile* input, CSoundFile* output, CConvSpec* conversion) {
     if (!input || !conversion) return kParamErr;
-    StripWalk walk(*input, StripMarginFrames(input->GetSampleRate(), conversion->GetStripMargin()));
-    uint32_t outPos = 0, start = 0, end = 0;
-    OSErr err;
-    while ((err = walk.Next(&start, &end)) == 0) {
-        if (OSErr failed = GainRange(treatment, input, output, start, end, &outPos, conversion))
-            return failed;
-    }
-    return StripWalkStatus(err);
+    return WalkStripBlocks(
+        *input, StripMarginFrames(input->GetSampleRate(), conversion->GetStripMargin()),
+        [&](uint32_t start, uint32_t end, uint32_t* outPos) {
+            return GainRange(treatment, input, output, start, end, outPos, conversion);
+        });
 }
 
 }  // namespace

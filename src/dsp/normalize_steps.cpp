@@ -46,14 +46,8 @@ OSErr NormalizeLoop(DoubleLayout layout, CSoundFile* source, CSoundFile* dest, u
 template <class Range>
 OSErr WalkBlocks(CSoundFile* source, CConvSpec* conversion, Range range) {
     if (!source || !conversion) return kParamErr;
-    StripWalk walk(*source,
-                   StripMarginFrames(source->GetSampleRate(), conversion->GetStripMargin()));
-    uint32_t outPos = 0, start = 0, end = 0;
-    OSErr err;
-    while ((err = walk.Next(&start, &end)) == 0) {
-        if (OSErr failed = range(start, end, &outPos)) return failed;
-    }
-    return StripWalkStatus(err);
+    return WalkStripBlocks(
+        *source, StripMarginFrames(source->GetSampleRate(), conversion->GetStripMargin()), range);
 }
 
 uint32_t FrameCount(CSoundFile* file) {

@@ -59,3 +59,17 @@ private:
     int64_t from_ = -1;
     OSErr ended_ = 0;
 };
+
+// Calls range(start, end, &outPos) for each block of the walk, the blocks
+// written back to back from output frame 0; the first failure ends the walk and
+// is the result.
+template <class Range>
+OSErr WalkStripBlocks(CSoundFile& file, uint32_t margin, Range range) {
+    StripWalk walk(file, margin);
+    uint32_t outPos = 0, start = 0, end = 0;
+    OSErr err;
+    while ((err = walk.Next(&start, &end)) == 0) {
+        if (OSErr failed = range(start, end, &outPos)) return failed;
+    }
+    return StripWalkStatus(err);
+}
