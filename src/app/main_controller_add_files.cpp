@@ -167,9 +167,7 @@ void MainController::showAddFilesErrors(
                                                   services_.alerts, window_);
     addErrors_->reset();
     for (const auto& [description, paths] : groups) addErrors_->setPaths(paths, description);
-    if (!addErrors_->isVisible()) PlaceWindow(addErrors_, window_);
-    addErrors_->show();
-    addErrors_->raise();
+    showLastFileAddingErrors();
     refreshActions();
 }
 

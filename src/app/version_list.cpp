@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "foundation/string_utils.h"
 #include "platform/property_list.h"
 
 namespace {
@@ -28,18 +29,12 @@ std::optional<std::string> Text(const plist::Value* v) {
     return s;
 }
 
-std::string Lowercase(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
-
 }  // namespace
 
 bool IsWebAddress(const std::string& address) {
     if (address.size() > kMaxTextBytes || !IsPrintable(address)) return false;
     if (address.find(' ') != std::string::npos) return false;
-    const std::string lower = Lowercase(address);
+    const std::string lower = lower_case(address);
     for (const char* scheme : {"http://", "https://"}) {
         const std::string prefix(scheme);
         if (lower.compare(0, prefix.size(), prefix) != 0) continue;
@@ -52,7 +47,7 @@ bool IsWebAddress(const std::string& address) {
 }
 
 bool IsHttpsAddress(const std::string& address) {
-    return IsWebAddress(address) && Lowercase(address).compare(0, 8, "https://") == 0;
+    return IsWebAddress(address) && lower_case(address).compare(0, 8, "https://") == 0;
 }
 
 std::optional<VersionList> ParseVersionList(const std::string& bytes, bool fetchedOverHttps) {

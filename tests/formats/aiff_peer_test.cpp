@@ -403,7 +403,9 @@ TEST(NarrowSizesWritten, KeepTheirContainerAndReadBackEverywhere) {
                 ASSERT_EQ(file.substr(12, 4), "fmt ");
                 EXPECT_EQ(LoadLE16(bytes + 32), container / 8 * channels);
                 EXPECT_EQ(LoadLE16(bytes + 34), channels == 2 ? bits : container);
-                if (channels == 3) EXPECT_EQ(LoadLE16(bytes + 38), bits);
+                if (channels == 3) {
+                    EXPECT_EQ(LoadLE16(bytes + 38), bits);
+                }
             }
 
             std::vector<int32_t> sndfile(samples.leftJustified.size());

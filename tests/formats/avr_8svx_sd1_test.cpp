@@ -297,7 +297,9 @@ TEST_F(PlainPcmTest, WrittenHeadersAndRoundTrips) {
         }
         const std::string bytes = ReadFile(f->GetPath());
         ASSERT_EQ(bytes.size(), header.size() + samples.size() + pad);
-        if (pad) EXPECT_EQ(bytes.back(), '\0');
+        if (pad) {
+            EXPECT_EQ(bytes.back(), '\0');
+        }
         EXPECT_EQ(bytes.substr(0, header.size()), header);
         // Samples are stored big-endian.
         EXPECT_TRUE(c.bits == 8 || bytes.substr(header.size() + 3 * frameBytes, 4) == S("\x00\x00\x00\x01"));

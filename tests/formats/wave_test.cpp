@@ -342,7 +342,9 @@ TEST_F(WaveTest, OddDataLengthsGetAPadByteAndNothingElseFollowsTheData) {
         const uint32_t bytes = c.frames * c.channels * (c.bits / 8);
         EXPECT_EQ(U32At(file, data + 4), bytes) << name;
         EXPECT_EQ(file.size(), data + 8 + bytes + (bytes & 1)) << name;
-        if (bytes & 1) EXPECT_EQ(file.back(), '\0') << name;
+        if (bytes & 1) {
+            EXPECT_EQ(file.back(), '\0') << name;
+        }
         EXPECT_EQ(U32At(file, 4), file.size() - 8);
         auto r = Opened(path);
         EXPECT_EQ(r->GetNumSFrames(), c.frames) << name;

@@ -398,7 +398,9 @@ TEST_F(WaveVariantsPeerTest, DoubleFilesReadAsThePeersDecodeThem) {
             ASSERT_NEAR(ours[i], sox[i], 2e-9) << "sample " << i;
             ASSERT_NEAR(ours[i], std::clamp(sndfile[i], -1.0, 1.0), 1e-9) << "sample " << i;
         }
-        if (path != soxWave) EXPECT_GT(clipped, 1000u);
+        if (path != soxWave) {
+            EXPECT_GT(clipped, 1000u);
+        }
     }
 }
 

@@ -54,7 +54,7 @@ bool ChooseEncoding(uint32_t compression, short sampleSize, short* wordSize, sho
 
 }  // namespace
 
-int32_t DoubleSampleToInt32(double sample) { return pcmio::FullScaleInt32(sample * 2147483647.0); }
+int32_t DoubleSampleToInt32(double sample) { return pcmio::SaturatedInt32(sample * 2147483647.0); }
 
 int32_t FloatSampleToInt32(float sample) {
     const float product = static_cast<float>(static_cast<double>(sample) * 2147483647.0);

@@ -75,13 +75,7 @@ constexpr LayoutRule kLayoutRules[] = {
 };
 
 // Full scale ±1.0 to the 32-bit range, toward zero; beyond it the ends, NaN 0.
-inline int32_t FloatToSample(double x) {
-    const double scaled = x * 2147483648.0;
-    if (scaled >= 2147483647.0) return INT32_MAX;
-    if (scaled <= -2147483648.0) return INT32_MIN;
-    if (!(scaled == scaled)) return 0;
-    return static_cast<int32_t>(scaled);
-}
+inline int32_t FloatToSample(double x) { return pcmio::SaturatedInt32(x * 2147483648.0); }
 
 // Samples as stored (`bytes` each) to the buffer form at `out`.
 void StoredToBuffer(const unsigned char* in, unsigned char* out, uint64_t samples, uint32_t bytes,

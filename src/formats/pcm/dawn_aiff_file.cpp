@@ -8,12 +8,7 @@
 
 namespace {
 
-int32_t SaturateToInt32(double x) {
-    if (!(x == x)) return 0;
-    if (x >= 2147483647.0) return INT32_MAX;
-    if (x <= -2147483648.0) return INT32_MIN;
-    return static_cast<int32_t>(x);
-}
+using pcmio::SaturatedInt32;
 
 }  // namespace
 
@@ -71,7 +66,7 @@ OSErr CDawnAIFFFile::Open() {
     region.start = 0;
     region.end = static_cast<int32_t>(numFrames_);
     region.sync = 0;
-    region.timeStamp = SaturateToInt32(sampleRate_ / 120.0 * timePosition);
+    region.timeStamp = SaturatedInt32(sampleRate_ / 120.0 * timePosition);
     std::string name = GetName();
     NameToField(name, region.name);
     return AddRegion(&region);

@@ -177,12 +177,7 @@ void SamplesToALaw(unsigned char* buffer, uint64_t samples) {
 // ---------------------------------------------------------------------------
 // Header fields
 
-int32_t TruncatedRate(double rate) {
-    if (!(rate == rate)) return 0;
-    if (rate >= 2147483647.0) return INT32_MAX;
-    if (rate <= -2147483648.0) return INT32_MIN;
-    return static_cast<int32_t>(rate);
-}
+int32_t TruncatedRate(double rate) { return SaturatedInt32(rate); }
 
 CSoundFile::ChannelConfiguration ConfigurationForChannels(uint32_t channels) {
     if (channels == 1) return CSoundFile::kMono;

@@ -317,10 +317,11 @@ constexpr short ContainerWordSize(int bits) {
 void ClearBelowValidBits(unsigned char* data, uint64_t samples, uint32_t bytesPerSample,
                          int validBits);
 
-// A full-scale float sample (±1.0) as the 32-bit integer of the buffer form:
-// `scaled` is the sample times the format's scale, truncated toward zero and
-// held to the integer range; NaN gives 0.
-inline int32_t FullScaleInt32(double scaled) {
+// `x` truncated toward zero and held to the 32-bit integer range; NaN gives 0.
+// A float sample takes it after its scaling to the buffer form, a rate field
+// before it is stored.
+inline int32_t SaturatedInt32(double x) {
+    const double scaled = x;
     if (scaled >= 2147483647.0) return INT32_MAX;
     if (scaled <= -2147483648.0) return INT32_MIN;
     if (!(scaled == scaled)) return 0;

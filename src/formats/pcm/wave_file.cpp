@@ -769,7 +769,7 @@ void CWAVEFile::StoredToBuffer(unsigned char* data, uint64_t bytes) const {
                 // Full scale ±1.0 becomes the 32-bit range, truncated toward zero.
                 for (uint64_t i = 0; i + 3 < bytes; i += 4) {
                     const float f = std::bit_cast<float>(LoadLE32(data + i));
-                    const int32_t v = pcmio::FullScaleInt32(static_cast<double>(f) * 2147483648.0);
+                    const int32_t v = pcmio::SaturatedInt32(static_cast<double>(f) * 2147483648.0);
                     std::memcpy(data + i, &v, 4);
                 }
             } else {

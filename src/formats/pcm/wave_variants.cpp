@@ -254,7 +254,7 @@ OSErr CWAVEFloatFile::ReadFrames(uint32_t frame, unsigned char* buffer) {
             // Front to back: sample i is read before its 4 bytes are written.
             for (uint64_t i = 0; i < n; ++i) {
                 const double d = std::bit_cast<double>(LoadLE64(stored + kDoubleBytes * i));
-                const int32_t v = pcmio::FullScaleInt32(d * 2147483648.0);
+                const int32_t v = pcmio::SaturatedInt32(d * 2147483648.0);
                 std::memcpy(to + 4 * i, &v, 4);
             }
         },

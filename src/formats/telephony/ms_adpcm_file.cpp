@@ -63,10 +63,10 @@ CMSADPCMFile::~CMSADPCMFile() {
 
 OSErr CMSADPCMFile::Locate(uint32_t id, short n, ChunkHeader* found) {
     if (forkRef_ == XWQF::kNoFork) return kFileNotOpenErr;
-    ForkSource source(forkRef_);
-    if (source.status()) return source.status();
     OSErr err = 0;
     if (id == kRIFF) {
+        ForkSource source(forkRef_);
+        if (source.status()) return source.status();
         uint8_t raw[8];
         err = source.ReadAt(0, raw, sizeof raw);
         if (err) return err == kEOFErr ? OSErr(kRIFFNotFoundErr) : err;
@@ -78,9 +78,11 @@ OSErr CMSADPCMFile::Locate(uint32_t id, short n, ChunkHeader* found) {
         ChunkSearch result = ChunkSearch::kNotThere;
         OSErr error = 0;
         if (chunks_.Find(forkRef_, id, static_cast<unsigned>(n), found, &result, &error))
-            err = riff::SearchStatus(result, error);
-        else
-            err = riff::LocateChunk(source, end, id, static_cast<unsigned>(n), found);
+            return riff::SearchStatus(result, error);
+        // Nothing kept for this fork: walk it.
+        ForkSource source(forkRef_);
+        if (source.status()) return source.status();
+        err = riff::LocateChunk(source, end, id, static_cast<unsigned>(n), found);
     }
     return err;
 }
