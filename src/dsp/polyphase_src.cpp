@@ -45,6 +45,8 @@ constexpr int64_t kMaxGroupValues = int64_t{1} << 19;
 // Output buffers in one block when threads share the arithmetic (the window
 // and the block limits still apply).
 constexpr uint64_t kBuffersPerSharedBlock = 64;
+// The most periods a group kernel sums in one call.
+constexpr int kMaxGroupPeriods = 4;
 
 // Held by a converter from building the table to releasing it.
 std::mutex& SincTableMutex() {
@@ -258,28 +260,39 @@ DotFunction ChooseDot() {
 // u mod 4; a lane's value does not depend on the other lanes or on the channels
 // beside it.
 //
+// Consecutive periods of output frames use the same groups at inputs one
+// period's input advance apart, so a kernel may sum a group for several
+// periods at once and load each coefficient once for all of them; each lane
+// is still summed in the same order whatever the company of periods and
+// channels, so the frames do not depend on how a range is shared out.
+//
 // Sums `span` entries (a multiple of 4) of group coefficients c over one or two
-// channels x; out receives `lanes` values per channel, channel after channel.
+// channels x, for `periods` periods whose inputs lie `stride` values apart (at
+// most the kernel's periods); out receives `lanes` values per channel, channel
+// after channel, period after period.
 using GroupDotFunction = void (*)(const double* c, const double* const* x, int channels,
-                                  size_t span, double* out);
+                                  size_t span, size_t stride, int periods, double* out);
 
 template <int kLanes>
 void GroupDotGeneric(const double* c, const double* const* x, int channels, size_t span,
-                     double* out) {
-    for (int ch = 0; ch < channels; ++ch) {
-        const double* p = x[ch];
-        double s[4][kLanes] = {};
-        for (size_t u = 0; u < span; u += 4)
-            for (int k = 0; k < 4; ++k)
-                for (int j = 0; j < kLanes; ++j) s[k][j] += c[(u + k) * kLanes + j] * p[u + k];
-        for (int j = 0; j < kLanes; ++j) out[ch * kLanes + j] = (s[0][j] + s[1][j]) + (s[2][j] + s[3][j]);
-    }
+                     size_t stride, int periods, double* out) {
+    for (int k = 0; k < periods; ++k)
+        for (int ch = 0; ch < channels; ++ch) {
+            const double* p = x[ch] + static_cast<size_t>(k) * stride;
+            double s[4][kLanes] = {};
+            for (size_t u = 0; u < span; u += 4)
+                for (int t = 0; t < 4; ++t)
+                    for (int j = 0; j < kLanes; ++j) s[t][j] += c[(u + t) * kLanes + j] * p[u + t];
+            double* o = out + (k * channels + ch) * kLanes;
+            for (int j = 0; j < kLanes; ++j) o[j] = (s[0][j] + s[1][j]) + (s[2][j] + s[3][j]);
+        }
 }
 
 #if defined(__SSE2__)
-// Two lanes: SSE2 has no fused multiply-add, so the sums round after each product.
+// Two lanes: SSE2 has no fused multiply-add, so the sums round after each
+// product. One period a call.
 void GroupDotPlain(const double* c, const double* const* x, int channels, size_t span,
-                   double* out) {
+                   size_t /*stride*/, int /*periods*/, double* out) {
     for (int ch = 0; ch < channels; ++ch) {
         const double* p = x[ch];
         __m128d a0 = _mm_setzero_pd(), a1 = a0, a2 = a0, a3 = a0;
@@ -295,78 +308,98 @@ void GroupDotPlain(const double* c, const double* const* x, int channels, size_t
 }
 #else
 void GroupDotPlain(const double* c, const double* const* x, int channels, size_t span,
-                   double* out) {
-    GroupDotGeneric<2>(c, x, channels, span, out);
+                   size_t stride, int periods, double* out) {
+    GroupDotGeneric<2>(c, x, channels, span, stride, periods, out);
 }
 #endif
 
 #if defined(__x86_64__)
-// Four lanes of AVX2 with fused multiply-adds; two channels share each
-// coefficient load.
-__attribute__((target("avx2,fma"))) void GroupDotWide(const double* c, const double* const* x,
-                                                      int channels, size_t span, double* out) {
-    const double* p = x[0];
-    const double* q = channels == 2 ? x[1] : x[0];
-    __m256d a0 = _mm256_setzero_pd(), a1 = a0, a2 = a0, a3 = a0;
-    __m256d b0 = a0, b1 = a0, b2 = a0, b3 = a0;
-    for (size_t u = 0; u < span; u += 4) {
-        const double* g = c + u * 4;
-        const __m256d c0 = _mm256_load_pd(g), c1 = _mm256_load_pd(g + 4);
-        const __m256d c2 = _mm256_load_pd(g + 8), c3 = _mm256_load_pd(g + 12);
-        a0 = _mm256_fmadd_pd(c0, _mm256_broadcast_sd(p + u), a0);
-        a1 = _mm256_fmadd_pd(c1, _mm256_broadcast_sd(p + u + 1), a1);
-        a2 = _mm256_fmadd_pd(c2, _mm256_broadcast_sd(p + u + 2), a2);
-        a3 = _mm256_fmadd_pd(c3, _mm256_broadcast_sd(p + u + 3), a3);
-        if (channels == 2) {
-            b0 = _mm256_fmadd_pd(c0, _mm256_broadcast_sd(q + u), b0);
-            b1 = _mm256_fmadd_pd(c1, _mm256_broadcast_sd(q + u + 1), b1);
-            b2 = _mm256_fmadd_pd(c2, _mm256_broadcast_sd(q + u + 2), b2);
-            b3 = _mm256_fmadd_pd(c3, _mm256_broadcast_sd(q + u + 3), b3);
-        }
+// The fused kernels keep two partial sums a lane (even and odd entries), added
+// at the end: with several periods and channels in flight that is enough
+// independent sums to keep the multiply-adds busy, and the input broadcasts
+// rather than the coefficient loads set the pace.
+
+// Four lanes of AVX2, up to two periods.
+template <int kPeriods, int kChannels>
+__attribute__((target("avx2,fma"))) void GroupSumsWide(const double* c, const double* const* x,
+                                                       size_t span, size_t stride, double* out) {
+    __m256d s[kPeriods][kChannels][2];
+#pragma GCC unroll 8
+    for (int k = 0; k < kPeriods; ++k)
+#pragma GCC unroll 8
+        for (int ch = 0; ch < kChannels; ++ch) s[k][ch][0] = s[k][ch][1] = _mm256_setzero_pd();
+    for (size_t u = 0; u < span; u += 2) {
+        const __m256d c0 = _mm256_load_pd(c + u * 4), c1 = _mm256_load_pd(c + u * 4 + 4);
+#pragma GCC unroll 8
+        for (int k = 0; k < kPeriods; ++k)
+#pragma GCC unroll 8
+            for (int ch = 0; ch < kChannels; ++ch) {
+                const double* v = x[ch] + static_cast<size_t>(k) * stride + u;
+                s[k][ch][0] = _mm256_fmadd_pd(c0, _mm256_broadcast_sd(v), s[k][ch][0]);
+                s[k][ch][1] = _mm256_fmadd_pd(c1, _mm256_broadcast_sd(v + 1), s[k][ch][1]);
+            }
     }
-    _mm256_storeu_pd(out, _mm256_add_pd(_mm256_add_pd(a0, a1), _mm256_add_pd(a2, a3)));
-    if (channels == 2)
-        _mm256_storeu_pd(out + 4, _mm256_add_pd(_mm256_add_pd(b0, b1), _mm256_add_pd(b2, b3)));
+#pragma GCC unroll 8
+    for (int k = 0; k < kPeriods; ++k)
+#pragma GCC unroll 8
+        for (int ch = 0; ch < kChannels; ++ch)
+            _mm256_storeu_pd(out + (k * kChannels + ch) * 4,
+                             _mm256_add_pd(s[k][ch][0], s[k][ch][1]));
 }
 
-// Eight lanes of AVX-512.
-__attribute__((target("avx512f"))) void GroupDotWidest(const double* c, const double* const* x,
-                                                       int channels, size_t span, double* out) {
-    const double* p = x[0];
-    const double* q = channels == 2 ? x[1] : x[0];
-    __m512d a0 = _mm512_setzero_pd(), a1 = a0, a2 = a0, a3 = a0;
-    __m512d b0 = a0, b1 = a0, b2 = a0, b3 = a0;
+void GroupDotWide(const double* c, const double* const* x, int channels, size_t span,
+                  size_t stride, int periods, double* out) {
     if (channels == 2) {
-        for (size_t u = 0; u < span; u += 4) {
-            const double* g = c + u * 8;
-            const __m512d c0 = _mm512_load_pd(g), c1 = _mm512_load_pd(g + 8);
-            const __m512d c2 = _mm512_load_pd(g + 16), c3 = _mm512_load_pd(g + 24);
-            a0 = _mm512_fmadd_pd(c0, _mm512_set1_pd(p[u]), a0);
-            b0 = _mm512_fmadd_pd(c0, _mm512_set1_pd(q[u]), b0);
-            a1 = _mm512_fmadd_pd(c1, _mm512_set1_pd(p[u + 1]), a1);
-            b1 = _mm512_fmadd_pd(c1, _mm512_set1_pd(q[u + 1]), b1);
-            a2 = _mm512_fmadd_pd(c2, _mm512_set1_pd(p[u + 2]), a2);
-            b2 = _mm512_fmadd_pd(c2, _mm512_set1_pd(q[u + 2]), b2);
-            a3 = _mm512_fmadd_pd(c3, _mm512_set1_pd(p[u + 3]), a3);
-            b3 = _mm512_fmadd_pd(c3, _mm512_set1_pd(q[u + 3]), b3);
-        }
-        _mm512_storeu_pd(out + 8, _mm512_add_pd(_mm512_add_pd(b0, b1), _mm512_add_pd(b2, b3)));
-    } else {
-        for (size_t u = 0; u < span; u += 4) {
-            const double* g = c + u * 8;
-            a0 = _mm512_fmadd_pd(_mm512_load_pd(g), _mm512_set1_pd(p[u]), a0);
-            a1 = _mm512_fmadd_pd(_mm512_load_pd(g + 8), _mm512_set1_pd(p[u + 1]), a1);
-            a2 = _mm512_fmadd_pd(_mm512_load_pd(g + 16), _mm512_set1_pd(p[u + 2]), a2);
-            a3 = _mm512_fmadd_pd(_mm512_load_pd(g + 24), _mm512_set1_pd(p[u + 3]), a3);
-        }
+        if (periods == 2) return GroupSumsWide<2, 2>(c, x, span, stride, out);
+        return GroupSumsWide<1, 2>(c, x, span, stride, out);
     }
-    _mm512_storeu_pd(out, _mm512_add_pd(_mm512_add_pd(a0, a1), _mm512_add_pd(a2, a3)));
+    if (periods == 2) return GroupSumsWide<2, 1>(c, x, span, stride, out);
+    GroupSumsWide<1, 1>(c, x, span, stride, out);
+}
+
+// Eight lanes of AVX-512, up to four periods.
+template <int kPeriods, int kChannels>
+__attribute__((target("avx512f"))) void GroupSumsWidest(const double* c, const double* const* x,
+                                                        size_t span, size_t stride, double* out) {
+    __m512d s[kPeriods][kChannels][2];
+#pragma GCC unroll 8
+    for (int k = 0; k < kPeriods; ++k)
+#pragma GCC unroll 8
+        for (int ch = 0; ch < kChannels; ++ch) s[k][ch][0] = s[k][ch][1] = _mm512_setzero_pd();
+    for (size_t u = 0; u < span; u += 2) {
+        const __m512d c0 = _mm512_load_pd(c + u * 8), c1 = _mm512_load_pd(c + u * 8 + 8);
+#pragma GCC unroll 8
+        for (int k = 0; k < kPeriods; ++k)
+#pragma GCC unroll 8
+            for (int ch = 0; ch < kChannels; ++ch) {
+                const double* v = x[ch] + static_cast<size_t>(k) * stride + u;
+                s[k][ch][0] = _mm512_fmadd_pd(c0, _mm512_set1_pd(v[0]), s[k][ch][0]);
+                s[k][ch][1] = _mm512_fmadd_pd(c1, _mm512_set1_pd(v[1]), s[k][ch][1]);
+            }
+    }
+#pragma GCC unroll 8
+    for (int k = 0; k < kPeriods; ++k)
+#pragma GCC unroll 8
+        for (int ch = 0; ch < kChannels; ++ch)
+            _mm512_storeu_pd(out + (k * kChannels + ch) * 8,
+                             _mm512_add_pd(s[k][ch][0], s[k][ch][1]));
+}
+
+void GroupDotWidest(const double* c, const double* const* x, int channels, size_t span,
+                    size_t stride, int periods, double* out) {
+    if (channels == 2) {
+        if (periods == 4) return GroupSumsWidest<4, 2>(c, x, span, stride, out);
+        return GroupSumsWidest<1, 2>(c, x, span, stride, out);
+    }
+    if (periods == 4) return GroupSumsWidest<4, 1>(c, x, span, stride, out);
+    GroupSumsWidest<1, 1>(c, x, span, stride, out);
 }
 #endif
 
 struct GroupKernel {
     GroupDotFunction dot;
     int lanes;
+    int periods;  // the most periods one call sums: 1 or this many
 };
 
 std::atomic<PolyphaseKernel> gKernel{PolyphaseKernel::kAuto};
@@ -375,15 +408,15 @@ std::atomic<PolyphaseKernel> gKernel{PolyphaseKernel::kAuto};
 // or the narrower one asked for; lanes 0 for frame-by-frame rows.
 GroupKernel ChooseGroupKernel() {
     const PolyphaseKernel want = gKernel.load(std::memory_order_relaxed);
-    if (want == PolyphaseKernel::kRows) return GroupKernel{nullptr, 0};
-    if (want == PolyphaseKernel::kGroupsOf2) return GroupKernel{GroupDotPlain, 2};
+    if (want == PolyphaseKernel::kRows) return GroupKernel{nullptr, 0, 1};
+    if (want == PolyphaseKernel::kGroupsOf2) return GroupKernel{GroupDotPlain, 2, 1};
 #if defined(__x86_64__)
     static const bool widest = __builtin_cpu_supports("avx512f");
     static const bool wide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    if (want == PolyphaseKernel::kAuto && widest) return GroupKernel{GroupDotWidest, 8};
-    if (wide) return GroupKernel{GroupDotWide, 4};
+    if (want == PolyphaseKernel::kAuto && widest) return GroupKernel{GroupDotWidest, 8, 4};
+    if (wide) return GroupKernel{GroupDotWide, 4, 2};
 #endif
-    return GroupKernel{GroupDotPlain, 2};
+    return GroupKernel{GroupDotPlain, 2, 1};
 }
 
 // ---- The filter of one conversion -------------------------------------------
@@ -586,6 +619,7 @@ private:
     int64_t winEnd_ = 0;
     DotFunction dot_ = nullptr;
     GroupDotFunction groupDot_ = nullptr;
+    int groupPeriods_ = 1;  // the most periods one group kernel call sums
     FrameTeam* team_ = nullptr;
 };
 
@@ -619,31 +653,28 @@ double PolyphaseRun::ComputeGroups(uint64_t index, uint64_t k0, uint64_t k1, dou
     const int lanes = filter_.Lanes();
     const auto P = static_cast<uint64_t>(filter_.Period());
     const auto span = static_cast<size_t>(filter_.Span());
+    const auto stride = static_cast<size_t>(filter_.PeriodInput());
     const int64_t left = filter_.Left();
-    double lanesOut[2 * 8];
+    const auto Q = static_cast<uint64_t>(groupPeriods_);
+    double lanesOut[kMaxGroupPeriods * 2 * 8];
     double peak = 0.0;
     uint64_t a = index + k0;  // output frames of the range
     const uint64_t end = index + k1;
     uint64_t period = a / P;
     uint64_t inPeriod = a % P;
-    while (a < end) {
-        const uint64_t g = inPeriod / static_cast<uint64_t>(lanes);
-        const uint64_t groupFrame = g * static_cast<uint64_t>(lanes);  // within the period
-        const uint64_t groupEnd = std::min<uint64_t>(groupFrame + static_cast<uint64_t>(lanes), P);
-        const uint64_t from = inPeriod - groupFrame;
-        const uint64_t to = std::min<uint64_t>(groupEnd, inPeriod + (end - a)) - groupFrame;
-        const int64_t first = static_cast<int64_t>(period) * filter_.PeriodInput() +
-                              filter_.GroupInput(static_cast<int64_t>(g)) - left + 1 - winStart_;
-        const double* coefficients = filter_.Group(static_cast<int64_t>(g));
-        double* out = y + (a - index) * C;
-        for (size_t c = 0; c < C; c += 2) {  // channels in pairs
-            const int pair = C - c >= 2 ? 2 : 1;
-            const double* x[2] = {Plane(static_cast<int>(c)) + first,
-                                  Plane(static_cast<int>(c) + pair - 1) + first};
-            groupDot_(coefficients, x, pair, span, lanesOut);
-            const double* first = lanesOut + from;
-            const double* second = lanesOut + lanes + from;
-            double* to_ = out + c;
+    // The first input frame of group g of `period`, in the window.
+    const auto firstOf = [&](uint64_t g) {
+        return static_cast<int64_t>(period) * filter_.PeriodInput() +
+               filter_.GroupInput(static_cast<int64_t>(g)) - left + 1 - winStart_;
+    };
+    // Stores lanes from..to of one channel pair's sums at `out`, period by period
+    // (`periods` of them, P frames apart).
+    const auto store = [&](size_t c, int pair, int periods, uint64_t from, uint64_t to,
+                           double* out) {
+        for (int k = 0; k < periods; ++k) {
+            const double* first = lanesOut + static_cast<size_t>(k * pair) * lanes + from;
+            const double* second = first + lanes;
+            double* to_ = out + static_cast<uint64_t>(k) * P * C + c;
             if (pair == 2) {
                 for (uint64_t j = 0; j < to - from; ++j, to_ += C) {
                     to_[0] = first[j];
@@ -656,6 +687,43 @@ double PolyphaseRun::ComputeGroups(uint64_t index, uint64_t k0, uint64_t k1, dou
                     peak = std::max(peak, std::fabs(first[j]));
                 }
             }
+        }
+    };
+    while (a < end) {
+        if (inPeriod == 0 && Q > 1 && end - a >= Q * P) {
+            // Q whole periods, each group summed for all of them at once.
+            for (uint64_t g = 0; g * static_cast<uint64_t>(lanes) < P; ++g) {
+                const uint64_t groupFrame = g * static_cast<uint64_t>(lanes);
+                const uint64_t count = std::min<uint64_t>(static_cast<uint64_t>(lanes), P - groupFrame);
+                const int64_t first = firstOf(g);
+                const double* coefficients = filter_.Group(static_cast<int64_t>(g));
+                double* out = y + (a + groupFrame - index) * C;
+                for (size_t c = 0; c < C; c += 2) {  // channels in pairs
+                    const int pair = C - c >= 2 ? 2 : 1;
+                    const double* x[2] = {Plane(static_cast<int>(c)) + first,
+                                          Plane(static_cast<int>(c) + pair - 1) + first};
+                    groupDot_(coefficients, x, pair, span, stride, static_cast<int>(Q), lanesOut);
+                    store(c, pair, static_cast<int>(Q), 0, count, out);
+                }
+            }
+            a += Q * P;
+            period += Q;
+            continue;
+        }
+        const uint64_t g = inPeriod / static_cast<uint64_t>(lanes);
+        const uint64_t groupFrame = g * static_cast<uint64_t>(lanes);  // within the period
+        const uint64_t groupEnd = std::min<uint64_t>(groupFrame + static_cast<uint64_t>(lanes), P);
+        const uint64_t from = inPeriod - groupFrame;
+        const uint64_t to = std::min<uint64_t>(groupEnd, inPeriod + (end - a)) - groupFrame;
+        const int64_t first = firstOf(g);
+        const double* coefficients = filter_.Group(static_cast<int64_t>(g));
+        double* out = y + (a - index) * C;
+        for (size_t c = 0; c < C; c += 2) {  // channels in pairs
+            const int pair = C - c >= 2 ? 2 : 1;
+            const double* x[2] = {Plane(static_cast<int>(c)) + first,
+                                  Plane(static_cast<int>(c) + pair - 1) + first};
+            groupDot_(coefficients, x, pair, span, stride, 1, lanesOut);
+            store(c, pair, 1, from, to, out);
         }
         a += to - from;
         inPeriod = groupEnd;
@@ -780,7 +848,9 @@ OSErr PolyphaseRun::Run(CConvSpec* conversion, uint32_t* outPos) {
     if (err) return err;
 
     dot_ = ChooseDot();
-    groupDot_ = ChooseGroupKernel().dot;  // the kernel the filter was laid out for
+    const GroupKernel kernel = ChooseGroupKernel();  // the kernel the filter was laid out for
+    groupDot_ = kernel.dot;
+    groupPeriods_ = kernel.periods;
     const int64_t left = filter_.Left();
     const int64_t reach = filter_.Taps() - left;  // frames needed after n
     winStart_ = winEnd_ = -(left - 1);

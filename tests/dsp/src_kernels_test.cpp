@@ -56,8 +56,12 @@ Result Convert(const std::vector<Signal>& channels, double from, double to, shor
     const uint64_t threshold = threads ? FrameTeam::SetWorkThreshold(0) : 0;
     uint32_t pos = 0;
     Result r;
-    r.status = count == 2 ? SRConvertStereoRegion(&src, &out, 0, n, &conversion, &pos)
-                          : SRConvert1ChannelRegion(&src, &out, 0, n, &conversion, 0, 0, &pos);
+    if (count == 1)
+        r.status = SRConvert1ChannelRegion(&src, &out, 0, n, &conversion, 0, 0, &pos);
+    else if (count == 2)
+        r.status = SRConvertStereoRegion(&src, &out, 0, n, &conversion, &pos);
+    else
+        r.status = ConvertAllChannelsRegion(&src, &out, 0, n, &conversion, &pos);
     if (threads) FrameTeam::SetWorkThreshold(threshold);
     SetPolyphaseKernel(before);
     for (uint32_t f = 0; f < out.GetNumSFrames(); ++f)
@@ -118,6 +122,8 @@ TEST(PolyphaseKernels, GroupsAgreeWithFrameByFrameRows) {
         signals.push_back({Tones({1000}, 0.5, r.from, n), Tones({19000}, 0.5, r.from, n)});
         signals.push_back({Noise(n, 1), Noise(n, 2)});
         signals.push_back({Sweep(r.from, half)});
+        // An odd channel beside a pair.
+        signals.push_back({Noise(n, 4), Tones({440}, 0.7, r.from, n), Sweep(r.from, half)});
         for (short quality = 1; quality <= 4; ++quality) {
             for (const auto& signal : signals) {
                 SCOPED_TRACE(::testing::Message()
