@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -42,9 +43,11 @@ constexpr int64_t kMaxPhaseMatrixValues = int64_t{1} << 18;
 // The rows laid out in groups of output frames take at most this many values
 // (4 MiB); a layout that would take more computes frame by frame instead.
 constexpr int64_t kMaxGroupValues = int64_t{1} << 19;
-// Output buffers in one block when threads share the arithmetic (the window
-// and the block limits still apply).
-constexpr uint64_t kBuffersPerSharedBlock = 64;
+// Output buffers in the block a thread takes when threads share the work.
+constexpr uint64_t kBuffersPerSharedBlock = 8;
+// Values read at a time into a window (128 KiB), taken apart while they are
+// still in the caches.
+constexpr int64_t kReadPieceValues = 16384;
 // The most periods a group kernel sums in one call.
 constexpr int kMaxGroupPeriods = 4;
 
@@ -388,11 +391,19 @@ __attribute__((target("avx512f"))) void GroupSumsWidest(const double* c, const d
 void GroupDotWidest(const double* c, const double* const* x, int channels, size_t span,
                     size_t stride, int periods, double* out) {
     if (channels == 2) {
-        if (periods == 4) return GroupSumsWidest<4, 2>(c, x, span, stride, out);
-        return GroupSumsWidest<1, 2>(c, x, span, stride, out);
+        switch (periods) {
+            case 4: return GroupSumsWidest<4, 2>(c, x, span, stride, out);
+            case 3: return GroupSumsWidest<3, 2>(c, x, span, stride, out);
+            case 2: return GroupSumsWidest<2, 2>(c, x, span, stride, out);
+            default: return GroupSumsWidest<1, 2>(c, x, span, stride, out);
+        }
     }
-    if (periods == 4) return GroupSumsWidest<4, 1>(c, x, span, stride, out);
-    GroupSumsWidest<1, 1>(c, x, span, stride, out);
+    switch (periods) {
+        case 4: return GroupSumsWidest<4, 1>(c, x, span, stride, out);
+        case 3: return GroupSumsWidest<3, 1>(c, x, span, stride, out);
+        case 2: return GroupSumsWidest<2, 1>(c, x, span, stride, out);
+        default: return GroupSumsWidest<1, 1>(c, x, span, stride, out);
+    }
 }
 #endif
 
@@ -561,13 +572,18 @@ private:
 
 // ---- The conversion loop ----------------------------------------------------
 
-// Converts one range with a built filter. The window holds source frames
-// winStart_ .. winEnd_ (counted from the range start, zero before it and from
-// dataEnd_ on), each channel apart; it is refilled when an output frame needs a
-// frame past its end, keeping what the present frame still needs.
+// Converts one range with a built filter. A window holds source frames
+// start .. end (counted from the range start, zero before it and from dataEnd_
+// on), each channel apart; it is refilled when an output frame needs a frame
+// past its end, keeping what the present frame still needs. The output goes in
+// blocks, each computed whole from one window and then written. Alone, the
+// converter takes the blocks in turn; with helpers, each thread takes the next
+// block into a window of its own, reading and writing one at a time and the
+// blocks written in order, so that a block's data stay with the thread that
+// computes it.
 class PolyphaseRun {
 public:
-    // outBlock: output frames per write; capacity: frames the window holds;
+    // outBlock: output frames per write; capacity: frames a window holds;
     // helpers: threads that share the arithmetic besides the caller's.
     PolyphaseRun(FrameMover& io, PhaseFilter& filter, int64_t L, int64_t M, uint32_t start,
                  uint32_t end, uint64_t outBlock, int64_t capacity, int helpers)
@@ -585,21 +601,46 @@ public:
     OSErr Run(CConvSpec* conversion, uint32_t* outPos);
 
 private:
-    OSErr Refill(int64_t keepFrom);
-    double* Plane(int c) const { return window_.get() + c * capacity_; }
+    // A window and what a thread converts with it: the frames as read before
+    // they are taken apart, and the block of output frames.
+    struct Window {
+        Block data;
+        Block frames;
+        int64_t frameRoom = 0;  // frames `frames` holds
+        Block y;
+        int64_t start = 0;
+        int64_t end = 0;
+    };
+    struct Shared;
+
+    OSErr RunAlone(uint64_t outFrames, double* peak, bool* produced, uint32_t* outPos);
+    OSErr RunShared(uint64_t outFrames, double* peak, bool* produced, uint32_t* outPos);
+    void Work(Shared& shared, int part);
+    // Computes output frames index .. index + n (from `clock` on) into the
+    // window's block, refilling the window as needed (under `io` when given);
+    // *made receives the frames made, *peak is raised. Returns the read
+    // status that stopped it early.
+    OSErr ConvertBlock(Window& w, RateClock clock, uint64_t index, uint64_t n, uint64_t* made,
+                       double* peak, std::mutex* io);
+    // Fills window `to` from source frame keepFrom on, taking what `from`
+    // (which may be `to` itself) holds of those frames; left empty on failure.
+    OSErr Refill(Window& to, const Window& from, int64_t keepFrom);
+    double* Plane(const Window& w, int c) const { return w.data.get() + c * capacity_; }
+    // The source frames read so far for a window, for the progress.
+    int64_t ReadUpTo(const Window& w) const {
+        return std::clamp<int64_t>(std::min(w.end, dataEnd_), 0, dataEnd_);
+    }
     // Output frames from `clock` on whose input frames all lie before `limit`.
     uint64_t FramesBefore(const RateClock& clock, int64_t limit) const;
     // The clock `frames` output frames after `clock`.
     RateClock After(const RateClock& clock, uint64_t frames) const;
-    // Computes `count` output frames from `clock` on (output frame `index` of
-    // the range) into y (interleaved), shared out among the team when they are
-    // many; raises *peak.
-    void Compute(const RateClock& clock, uint64_t index, uint64_t count, double* y, double* peak);
-    // Frames [k0, k1) of a Compute; returns their peak.
-    double ComputePart(const RateClock& clock, uint64_t index, uint64_t k0, uint64_t k1, double* y);
+    // Frames [k0, k1) of the frames from `clock` on (output frame `index` of the
+    // range) into y (interleaved, from frame `clock` on); returns their peak.
+    double ComputePart(const Window& w, const RateClock& clock, uint64_t index, uint64_t k0,
+                       uint64_t k1, double* y);
     // The same for a grouped filter: whole groups through the group kernel,
     // each frame's lane kept.
-    double ComputeGroups(uint64_t index, uint64_t k0, uint64_t k1, double* y);
+    double ComputeGroups(const Window& w, uint64_t index, uint64_t k0, uint64_t k1, double* y);
     // The first input frame (from the range start) that output frame `index`'s
     // group reads; for a filter without groups, the frame's own first tap.
     int64_t FirstInputOf(const RateClock& clock, uint64_t index) const;
@@ -613,14 +654,10 @@ private:
     uint64_t outBlock_;
     int64_t capacity_;
     int helpers_;
-    Block window_;
-    Block frames_;  // interleaved frames as read, before they are taken apart
-    int64_t winStart_ = 0;
-    int64_t winEnd_ = 0;
+    std::vector<Window> windows_;  // one a thread
     DotFunction dot_ = nullptr;
     GroupDotFunction groupDot_ = nullptr;
     int groupPeriods_ = 1;  // the most periods one group kernel call sums
-    FrameTeam* team_ = nullptr;
 };
 
 uint64_t PolyphaseRun::FramesBefore(const RateClock& clock, int64_t limit) const {
@@ -648,9 +685,10 @@ int64_t PolyphaseRun::FirstInputOf(const RateClock& clock, uint64_t index) const
     return static_cast<int64_t>(period) * filter_.PeriodInput() + filter_.GroupInput(g) - left + 1;
 }
 
-double PolyphaseRun::ComputeGroups(uint64_t index, uint64_t k0, uint64_t k1, double* y) {
+double PolyphaseRun::ComputeGroups(const Window& w, uint64_t index, uint64_t k0, uint64_t k1,
+                                   double* y) {
     const auto C = static_cast<size_t>(channels_);
-    const int lanes = filter_.Lanes();
+    const auto lanes = static_cast<uint64_t>(filter_.Lanes());
     const auto P = static_cast<uint64_t>(filter_.Period());
     const auto span = static_cast<size_t>(filter_.Span());
     const auto stride = static_cast<size_t>(filter_.PeriodInput());
@@ -658,86 +696,62 @@ double PolyphaseRun::ComputeGroups(uint64_t index, uint64_t k0, uint64_t k1, dou
     const auto Q = static_cast<uint64_t>(groupPeriods_);
     double lanesOut[kMaxGroupPeriods * 2 * 8];
     double peak = 0.0;
-    uint64_t a = index + k0;  // output frames of the range
+    const uint64_t a = index + k0;  // output frames of the range
     const uint64_t end = index + k1;
-    uint64_t period = a / P;
-    uint64_t inPeriod = a % P;
-    // The first input frame of group g of `period`, in the window.
-    const auto firstOf = [&](uint64_t g) {
-        return static_cast<int64_t>(period) * filter_.PeriodInput() +
-               filter_.GroupInput(static_cast<int64_t>(g)) - left + 1 - winStart_;
-    };
-    // Stores lanes from..to of one channel pair's sums at `out`, period by period
-    // (`periods` of them, P frames apart).
-    const auto store = [&](size_t c, int pair, int periods, uint64_t from, uint64_t to,
-                           double* out) {
-        for (int k = 0; k < periods; ++k) {
-            const double* first = lanesOut + static_cast<size_t>(k * pair) * lanes + from;
-            const double* second = first + lanes;
-            double* to_ = out + static_cast<uint64_t>(k) * P * C + c;
-            if (pair == 2) {
-                for (uint64_t j = 0; j < to - from; ++j, to_ += C) {
-                    to_[0] = first[j];
-                    to_[1] = second[j];
-                    peak = std::max(peak, std::max(std::fabs(first[j]), std::fabs(second[j])));
-                }
-            } else {
-                for (uint64_t j = 0; j < to - from; ++j, to_ += C) {
-                    to_[0] = first[j];
-                    peak = std::max(peak, std::fabs(first[j]));
+    if (a >= end) return peak;
+    const uint64_t firstPeriod = a / P, lastPeriod = (end - 1) / P;
+    const uint64_t head = a - firstPeriod * P;  // frames of the first period before the range
+    const uint64_t tail = end - lastPeriod * P;  // frames of the last period in the range
+    const uint64_t groups = (P + lanes - 1) / lanes;
+    // Up to Q periods at a time, group by group; a group outside the range in
+    // the first or last period is left out there.
+    for (uint64_t pc = firstPeriod; pc <= lastPeriod; pc += Q) {
+        const uint64_t pcEnd = std::min(pc + Q, lastPeriod + 1);
+        for (uint64_t g = 0; g < groups; ++g) {
+            const uint64_t g0 = g * lanes, g1 = std::min(g0 + lanes, P);  // within a period
+            uint64_t p0 = pc, p1 = pcEnd;
+            if (p0 == firstPeriod && g1 <= head) ++p0;
+            if (p1 == lastPeriod + 1 && g0 >= tail) --p1;
+            if (p0 >= p1) continue;
+            const int64_t first = static_cast<int64_t>(p0) * filter_.PeriodInput() +
+                                  filter_.GroupInput(static_cast<int64_t>(g)) - left + 1 - w.start;
+            const double* coefficients = filter_.Group(static_cast<int64_t>(g));
+            const auto periods = static_cast<int>(p1 - p0);
+            for (size_t c = 0; c < C; c += 2) {  // channels in pairs
+                const int pair = C - c >= 2 ? 2 : 1;
+                const double* x[2] = {Plane(w, static_cast<int>(c)) + first,
+                                      Plane(w, static_cast<int>(c) + pair - 1) + first};
+                groupDot_(coefficients, x, pair, span, stride, periods, lanesOut);
+                // Each period's lanes that lie in the range.
+                for (int k = 0; k < periods; ++k) {
+                    const uint64_t base = (p0 + static_cast<uint64_t>(k)) * P + g0;
+                    const uint64_t from = std::max(base, a);
+                    const uint64_t to = std::min(base + (g1 - g0), end);
+                    const double* one = lanesOut + static_cast<size_t>(k * pair) * lanes + (from - base);
+                    const double* two = one + lanes;
+                    double* out = y + (from - index) * C + c;
+                    if (pair == 2) {
+                        for (uint64_t j = 0; j < to - from; ++j, out += C) {
+                            out[0] = one[j];
+                            out[1] = two[j];
+                            peak = std::max(peak, std::max(std::fabs(one[j]), std::fabs(two[j])));
+                        }
+                    } else {
+                        for (uint64_t j = 0; j < to - from; ++j, out += C) {
+                            out[0] = one[j];
+                            peak = std::max(peak, std::fabs(one[j]));
+                        }
+                    }
                 }
             }
-        }
-    };
-    while (a < end) {
-        if (inPeriod == 0 && Q > 1 && end - a >= Q * P) {
-            // Q whole periods, each group summed for all of them at once.
-            for (uint64_t g = 0; g * static_cast<uint64_t>(lanes) < P; ++g) {
-                const uint64_t groupFrame = g * static_cast<uint64_t>(lanes);
-                const uint64_t count = std::min<uint64_t>(static_cast<uint64_t>(lanes), P - groupFrame);
-                const int64_t first = firstOf(g);
-                const double* coefficients = filter_.Group(static_cast<int64_t>(g));
-                double* out = y + (a + groupFrame - index) * C;
-                for (size_t c = 0; c < C; c += 2) {  // channels in pairs
-                    const int pair = C - c >= 2 ? 2 : 1;
-                    const double* x[2] = {Plane(static_cast<int>(c)) + first,
-                                          Plane(static_cast<int>(c) + pair - 1) + first};
-                    groupDot_(coefficients, x, pair, span, stride, static_cast<int>(Q), lanesOut);
-                    store(c, pair, static_cast<int>(Q), 0, count, out);
-                }
-            }
-            a += Q * P;
-            period += Q;
-            continue;
-        }
-        const uint64_t g = inPeriod / static_cast<uint64_t>(lanes);
-        const uint64_t groupFrame = g * static_cast<uint64_t>(lanes);  // within the period
-        const uint64_t groupEnd = std::min<uint64_t>(groupFrame + static_cast<uint64_t>(lanes), P);
-        const uint64_t from = inPeriod - groupFrame;
-        const uint64_t to = std::min<uint64_t>(groupEnd, inPeriod + (end - a)) - groupFrame;
-        const int64_t first = firstOf(g);
-        const double* coefficients = filter_.Group(static_cast<int64_t>(g));
-        double* out = y + (a - index) * C;
-        for (size_t c = 0; c < C; c += 2) {  // channels in pairs
-            const int pair = C - c >= 2 ? 2 : 1;
-            const double* x[2] = {Plane(static_cast<int>(c)) + first,
-                                  Plane(static_cast<int>(c) + pair - 1) + first};
-            groupDot_(coefficients, x, pair, span, stride, 1, lanesOut);
-            store(c, pair, 1, from, to, out);
-        }
-        a += to - from;
-        inPeriod = groupEnd;
-        if (inPeriod == P) {
-            inPeriod = 0;
-            ++period;
         }
     }
     return peak;
 }
 
-double PolyphaseRun::ComputePart(const RateClock& from, uint64_t index, uint64_t k0, uint64_t k1,
-                                 double* y) {
-    if (filter_.Grouped()) return ComputeGroups(index, k0, k1, y);
+double PolyphaseRun::ComputePart(const Window& w, const RateClock& from, uint64_t index,
+                                 uint64_t k0, uint64_t k1, double* y) {
+    if (filter_.Grouped()) return ComputeGroups(w, index, k0, k1, y);
     const auto C = static_cast<size_t>(channels_);
     const auto taps = static_cast<size_t>(filter_.Taps());
     const int64_t left = filter_.Left();
@@ -745,12 +759,12 @@ double PolyphaseRun::ComputePart(const RateClock& from, uint64_t index, uint64_t
     double peak = 0.0;
     y += k0 * C;
     for (uint64_t k = k0; k < k1; ++k) {
-        const int64_t first = clock.whole - left + 1 - winStart_;
+        const int64_t first = clock.whole - left + 1 - w.start;
         const double* row = filter_.Row(clock.phase);
         for (size_t c = 0; c < C; c += 2) {  // channels in pairs
             const int pair = C - c >= 2 ? 2 : 1;
-            const double* x[2] = {Plane(static_cast<int>(c)) + first,
-                                  Plane(static_cast<int>(c) + pair - 1) + first};
+            const double* x[2] = {Plane(w, static_cast<int>(c)) + first,
+                                  Plane(w, static_cast<int>(c) + pair - 1) + first};
             dot_(row, x, pair, taps, y + c);
         }
         for (size_t c = 0; c < C; ++c) peak = std::max(peak, std::fabs(y[c]));
@@ -760,71 +774,54 @@ double PolyphaseRun::ComputePart(const RateClock& from, uint64_t index, uint64_t
     return peak;
 }
 
-void PolyphaseRun::Compute(const RateClock& clock, uint64_t index, uint64_t count, double* y,
-                           double* peak) {
-    // A share below this many multiply-adds is not worth waking a thread for.
-    constexpr uint64_t kMinShare = uint64_t{1} << 15;
-    const uint64_t work = count * static_cast<uint64_t>(filter_.Taps()) * channels_;
-    if (!team_ || team_->Size() == 1 || work / static_cast<uint64_t>(team_->Size()) < kMinShare) {
-        *peak = std::max(*peak, ComputePart(clock, index, 0, count, y));
-        return;
-    }
-    struct Shares {
-        PolyphaseRun* run;
-        const RateClock* clock;
-        uint64_t index;
-        uint64_t count;
-        double* y;
-        int parts;
-        double peaks[8];
-    } shares{this, &clock, index, count, y, team_->Size(), {}};
-    team_->Run(
-        [](void* context, int part) {
-            auto* s = static_cast<Shares*>(context);
-            const uint64_t k0 = s->count * static_cast<uint64_t>(part) / s->parts;
-            const uint64_t k1 = s->count * static_cast<uint64_t>(part + 1) / s->parts;
-            s->peaks[part] = s->run->ComputePart(*s->clock, s->index, k0, k1, s->y);
-        },
-        &shares);
-    for (int part = 0; part < shares.parts; ++part) *peak = std::max(*peak, shares.peaks[part]);
-}
-
-OSErr PolyphaseRun::Refill(int64_t keepFrom) {
-    const int64_t keep = std::max<int64_t>(0, winEnd_ - keepFrom);
+OSErr PolyphaseRun::Refill(Window& to, const Window& from, int64_t keepFrom) {
+    const int64_t keep =
+        keepFrom >= from.start ? std::max<int64_t>(0, from.end - keepFrom) : 0;
     for (int c = 0; c < channels_; ++c)
         if (keep > 0)
-            std::memmove(Plane(c), Plane(c) + (keepFrom - winStart_),
+            std::memmove(Plane(to, c), Plane(from, c) + (keepFrom - from.start),
                          static_cast<size_t>(keep) * sizeof(double));
-    winStart_ = keepFrom;
-    const int64_t limit = winStart_ + capacity_;
+    to.start = keepFrom;
+    to.end = keepFrom;  // empty until it is filled
+    const int64_t limit = to.start + capacity_;
     int64_t at = keep;  // the next window index to fill
     // Silence before the range start.
-    const int64_t before = std::max<int64_t>(0, std::min<int64_t>(limit, 0) - (winStart_ + at));
-    for (int c = 0; c < channels_; ++c) std::fill(Plane(c) + at, Plane(c) + at + before, 0.0);
+    const int64_t before = std::max<int64_t>(0, std::min<int64_t>(limit, 0) - (to.start + at));
+    for (int c = 0; c < channels_; ++c) std::fill(Plane(to, c) + at, Plane(to, c) + at + before, 0.0);
     at += before;
     // Source frames up to the range end (or the end of what the file holds).
-    const int64_t first = winStart_ + at;
+    const int64_t first = to.start + at;
     if (first < std::min(limit, dataEnd_)) {
         const int64_t want = std::min(limit, dataEnd_) - first;
         uint32_t got = static_cast<uint32_t>(want);
         const uint32_t position = start_ + static_cast<uint32_t>(first);
         if (channels_ == 1) {
-            if (OSErr err = io_.Read(position, &got, Plane(0) + at)) return err;
+            if (OSErr err = io_.Read(position, &got, Plane(to, 0) + at)) return err;
         } else {
-            if (OSErr err = io_.Read(position, &got, frames_.get())) return err;
+            // A piece at a time, so that the frames as read stay in the caches
+            // until they are taken apart.
             const auto C = static_cast<size_t>(channels_);
-            for (size_t c = 0; c < C; ++c) {
-                const double* f = frames_.get() + c;
-                double* plane = Plane(static_cast<int>(c)) + at;
-                for (uint32_t i = 0; i < got; ++i) plane[i] = f[i * C];
+            const auto piece = static_cast<uint32_t>(to.frameRoom);
+            got = 0;
+            while (got < static_cast<uint32_t>(want)) {
+                uint32_t n = std::min(piece, static_cast<uint32_t>(want) - got);
+                const uint32_t asked = n;
+                if (OSErr err = io_.Read(position + got, &n, to.frames.get())) return err;
+                for (size_t c = 0; c < C; ++c) {
+                    const double* f = to.frames.get() + c;
+                    double* plane = Plane(to, static_cast<int>(c)) + at + got;
+                    for (uint32_t i = 0; i < n; ++i) plane[i] = f[i * C];
+                }
+                got += n;
+                if (n < asked) break;
             }
         }
         if (got < want) dataEnd_ = first + got;
         at += got;
     }
     // Silence after it.
-    for (int c = 0; c < channels_; ++c) std::fill(Plane(c) + at, Plane(c) + capacity_, 0.0);
-    winEnd_ = limit;
+    for (int c = 0; c < channels_; ++c) std::fill(Plane(to, c) + at, Plane(to, c) + capacity_, 0.0);
+    to.end = limit;
     return 0;
 }
 
@@ -832,73 +829,205 @@ OSErr PolyphaseRun::Run(CConvSpec* conversion, uint32_t* outPos) {
     const uint64_t outFrames = OutputFramesCeil(static_cast<uint64_t>(dataEnd_), L_, M_);
     if (outFrames == 0) return 0;
     if (outFrames > UINT32_MAX - *outPos) return kParamErr;
-    const uint64_t outBlock = std::min(outBlock_, outFrames);
+    outBlock_ = std::min(outBlock_, outFrames);
+    // More blocks than threads, or the helpers would have nothing to take.
+    if (helpers_ > 0 && outFrames / outBlock_ <= static_cast<uint64_t>(helpers_)) helpers_ = 0;
     const auto C = static_cast<size_t>(channels_);
     OSErr err = 0;
     // A group reads up to its span past its first frame's first tap, beyond the
     // frames it is asked for: the window keeps zeros behind its last plane.
     const auto slack = static_cast<size_t>(filter_.Grouped() ? filter_.Span() + 8 : 0);
-    window_ = AllocBlock(static_cast<size_t>(capacity_) * C + slack, &err);
-    if (err) return err;
-    if (C > 1) {
-        frames_ = AllocBlock(static_cast<size_t>(capacity_) * C, &err);
+    const int64_t left = filter_.Left();
+    windows_.resize(static_cast<size_t>(helpers_) + 1);
+    for (Window& w : windows_) {
+        w.data = AllocBlock(static_cast<size_t>(capacity_) * C + slack, &err);
         if (err) return err;
+        w.y = AllocBlock(static_cast<size_t>(outBlock_) * C, &err);
+        if (err) return err;
+        if (C > 1) {
+            w.frameRoom = std::min<int64_t>(capacity_, std::max<int64_t>(1, kReadPieceValues / C));
+            w.frames = AllocBlock(static_cast<size_t>(w.frameRoom) * C, &err);
+            if (err) return err;
+        }
+        w.start = w.end = -(left - 1);
     }
-    Block block = AllocBlock(static_cast<size_t>(outBlock) * C, &err);
-    if (err) return err;
-
     dot_ = ChooseDot();
     const GroupKernel kernel = ChooseGroupKernel();  // the kernel the filter was laid out for
     groupDot_ = kernel.dot;
     groupPeriods_ = kernel.periods;
-    const int64_t left = filter_.Left();
-    const int64_t reach = filter_.Taps() - left;  // frames needed after n
-    winStart_ = winEnd_ = -(left - 1);
-    // Long conversions share each block's arithmetic among a few threads; every
-    // frame is computed as it would be alone, so the result does not change.
-    FrameTeam team(helpers_);
-    team_ = &team;
 
     double peak = conversion->GetMax();
     bool produced = false;
+    const OSErr result = helpers_ > 0 ? RunShared(outFrames, &peak, &produced, outPos)
+                                      : RunAlone(outFrames, &peak, &produced, outPos);
+    if (produced) conversion->SetMax(peak);
+    return result;
+}
+
+OSErr PolyphaseRun::ConvertBlock(Window& w, RateClock clock, uint64_t index, uint64_t n,
+                                 uint64_t* made, double* peak, std::mutex* io) {
+    const auto C = static_cast<size_t>(channels_);
+    const int64_t reach = filter_.Taps() - filter_.Left();  // frames needed after n
+    *made = 0;
+    while (*made < n) {
+        // Refilled when the window lacks the next frame, or the rest of the
+        // block and refilling moves it on, so that a block is computed whole.
+        uint64_t fit = FramesBefore(clock, w.end - reach);
+        const int64_t keepFrom = FirstInputOf(clock, index + *made);
+        if (fit == 0 || (fit < n - *made && keepFrom > w.start)) {
+            std::unique_lock<std::mutex> lock;
+            if (io) lock = std::unique_lock<std::mutex>(*io);
+            if (OSErr err = Refill(w, w, keepFrom)) return err;
+            fit = FramesBefore(clock, w.end - reach);
+        }
+        // The frames the window holds everything for, at most the block's rest.
+        const uint64_t m = std::min(n - *made, fit);
+        if (m == 0) return kParamErr;  // a window too small for one frame never advances
+        *peak = std::max(*peak, ComputePart(w, clock, index + *made, 0, m, w.y.get() + *made * C));
+        clock = After(clock, m);
+        *made += m;
+    }
+    return 0;
+}
+
+OSErr PolyphaseRun::RunAlone(uint64_t outFrames, double* peak, bool* produced,
+                             uint32_t* outPos) {
+    Window& w = windows_[0];
     RateClock clock(L_, M_);
     uint64_t done = 0;
     OSErr result = 0;
     while (done < outFrames && result == 0) {
-        const uint64_t n = std::min(outBlock, outFrames - done);
+        const uint64_t n = std::min(outBlock_, outFrames - done);
         uint64_t made = 0;
-        OSErr readErr = 0;
-        while (made < n) {
-            if (clock.whole + reach >= winEnd_ &&
-                (readErr = Refill(FirstInputOf(clock, done + made))))
-                break;
-            // The frames the window holds everything for, at most the block's rest.
-            const uint64_t m = std::min(n - made, FramesBefore(clock, winEnd_ - reach));
-            if (m == 0) {  // a window too small for one frame never advances
-                readErr = kParamErr;
-                break;
-            }
-            Compute(clock, done + made, m, block.get() + made * C, &peak);
-            clock = After(clock, m);
-            made += m;
-        }
+        const OSErr readErr = ConvertBlock(w, clock, done, n, &made, peak, nullptr);
         if (made == 0) {  // nothing of this block could be made
             result = readErr;
             break;
         }
-        produced = true;
-        uint32_t count = static_cast<uint32_t>(made);
-        result = io_.Write(*outPos, &count, block.get());
+        *produced = true;
+        auto count = static_cast<uint32_t>(made);
+        result = io_.Write(*outPos, &count, w.y.get());
         *outPos += count;
         done += made;
+        clock = After(clock, made);
         if (result == 0) {
-            const int64_t read = std::clamp<int64_t>(std::min(winEnd_, dataEnd_), 0, dataEnd_);
-            result = SetProgressPosition(static_cast<int>(start_ + read));
+            result = SetProgressPosition(static_cast<int>(start_ + ReadUpTo(w)));
             if (readErr) result = readErr;
         }
     }
-    if (produced) conversion->SetMax(peak);
     return result;
+}
+
+// What the threads of a shared run have in common.
+struct PolyphaseRun::Shared {
+    uint64_t outFrames = 0;
+    uint64_t blocks = 0;
+    uint32_t* outPos = nullptr;
+    std::atomic<uint64_t> claims{0};  // the next block to take
+    std::mutex io;                    // reads and writes, one at a time
+    std::mutex turnMutex;
+    std::condition_variable turn;
+    // Under turnMutex:
+    uint64_t nextRead = 0;              // the block whose turn it is to fill its window
+    const Window* lastFilled = nullptr;  // the window the block before it filled
+    uint64_t nextWrite = 0;             // the block whose turn it is to be written
+    bool stop = false;
+    OSErr result = 0;
+    bool produced = false;
+    double peaks[8] = {};
+};
+
+void PolyphaseRun::Work(Shared& shared, int part) {
+    Window& w = windows_[static_cast<size_t>(part)];
+    for (;;) {
+        const uint64_t b = shared.claims.fetch_add(1, std::memory_order_relaxed);
+        if (b >= shared.blocks) return;
+        const uint64_t index = b * outBlock_;
+        const uint64_t n = std::min(outBlock_, shared.outFrames - index);
+        uint64_t made = 0;
+        double peak = 0.0;
+        OSErr err = 0;
+        const RateClock clock = After(RateClock(L_, M_), index);
+        // The blocks fill their windows in order, each taking from the window
+        // before it what that holds of its frames, so that the source is read
+        // once from start to end. That window is not filled again before this
+        // one is: its thread's next block comes later.
+        const Window* before = nullptr;
+        {
+            std::unique_lock<std::mutex> lock(shared.turnMutex);
+            shared.turn.wait(lock, [&] { return shared.stop || shared.nextRead == b; });
+            if (shared.stop) return;
+            before = shared.lastFilled ? shared.lastFilled : &w;
+        }
+        OSErr readErr = 0;
+        {
+            std::lock_guard<std::mutex> lock(shared.io);
+            readErr = Refill(w, *before, FirstInputOf(clock, index));
+        }
+        {
+            std::lock_guard<std::mutex> lock(shared.turnMutex);
+            shared.nextRead = b + 1;
+            shared.lastFilled = &w;
+        }
+        shared.turn.notify_all();
+        // A failed fill reaches the log at this block's turn to be written.
+        if (readErr == 0) readErr = ConvertBlock(w, clock, index, n, &made, &peak, &shared.io);
+        {
+            std::unique_lock<std::mutex> lock(shared.turnMutex);
+            shared.turn.wait(lock, [&] { return shared.stop || shared.nextWrite == b; });
+            if (shared.stop) return;
+        }
+        // This block's turn: the blocks before it are written.
+        int64_t readUpTo = 0;
+        if (made == 0) {
+            err = readErr;
+        } else {
+            std::lock_guard<std::mutex> lock(shared.io);
+            auto count = static_cast<uint32_t>(made);
+            err = io_.Write(*shared.outPos, &count, w.y.get());
+            *shared.outPos += count;
+            readUpTo = ReadUpTo(w);
+            if (err == 0) err = readErr;
+        }
+        // Progress goes to the owner's thread context, from its own blocks.
+        if (err == 0 && part == 0) err = SetProgressPosition(static_cast<int>(start_ + readUpTo));
+        {
+            std::lock_guard<std::mutex> lock(shared.turnMutex);
+            if (made > 0) {
+                shared.produced = true;
+                shared.peaks[part] = std::max(shared.peaks[part], peak);
+            }
+            if (err) {
+                shared.stop = true;
+                shared.result = err;
+            }
+            ++shared.nextWrite;
+        }
+        shared.turn.notify_all();
+        if (err) return;
+    }
+}
+
+OSErr PolyphaseRun::RunShared(uint64_t outFrames, double* peak, bool* produced,
+                              uint32_t* outPos) {
+    Shared shared;
+    shared.outFrames = outFrames;
+    shared.blocks = (outFrames + outBlock_ - 1) / outBlock_;
+    shared.outPos = outPos;
+    FrameTeam team(helpers_);
+    struct Context {
+        PolyphaseRun* run;
+        Shared* shared;
+    } context{this, &shared};
+    team.Run(
+        [](void* c, int part) {
+            auto* context = static_cast<Context*>(c);
+            context->run->Work(*context->shared, part);
+        },
+        &context);
+    for (double p : shared.peaks) *peak = std::max(*peak, p);
+    *produced = shared.produced;
+    return shared.result;
 }
 
 // Releases the table when it goes out of scope.
@@ -942,11 +1071,12 @@ OSErr ConvertPolyphase(CSoundFile* source, CSoundFile* output, uint32_t start, u
         OutputFramesFloor(buffers * output->GetBufferFrames(), L, M), 1, kMaxBlockFrames);
     const auto windowFor = [&](uint64_t block) {
         uint64_t span = std::min<uint64_t>(OutputFramesCeil(block, M, L), kMaxBlockValues);
-        // A group's frames read from its first frame's first tap on: the window
-        // holds at least that reach and one frame's step beyond it.
+        // A group's frames read from its first frame's first tap on, which lies
+        // up to the group's reach before a block's first frame's: the window
+        // holds that reach besides, and one frame's step beyond it, so that a
+        // block is computed from one fill wherever it starts.
         if (filter.Grouped())
-            span = std::max<uint64_t>(span, static_cast<uint64_t>(filter.Span() - filter.Taps()) +
-                                                OutputFramesCeil(1, M, L));
+            span += static_cast<uint64_t>(filter.Span() - filter.Taps()) + OutputFramesCeil(1, M, L);
         return span + 2 + static_cast<uint64_t>(filter.Taps());
     };
     while (outBlock > 1 && windowFor(outBlock) > kWindowValues / values) outBlock /= 2;

@@ -3,12 +3,14 @@
 // row of taps. The values before word-length reduction stay within 2^-24 of
 // full scale of each other, and 24-bit outputs without redither within one
 // step, over the quality table's signals, noise and a minute-long sweep; helper
-// threads and channel company change nothing.
+// threads and channel company change nothing, and threads stop as one does.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <numbers>
 #include <random>
@@ -33,10 +35,14 @@ struct Result {
     std::vector<int32_t> samples;  // interleaved, as stored
 };
 
+using Prepare = std::function<void(MemorySoundFile&, MemorySoundFile&, platform::ThreadContext&)>;
+
 // Converts `channels` interleaved signals (each of the same length) at `from`
-// into `bits`-bit samples at `to`.
+// into `bits`-bit samples at `to`, after `setUp` had its say on the files and
+// the thread context.
 Result Convert(const std::vector<Signal>& channels, double from, double to, short quality,
-               short bits, PolyphaseKernel kernel, bool threads = false) {
+               short bits, PolyphaseKernel kernel, bool threads = false,
+               const Prepare& setUp = nullptr) {
     const auto n = static_cast<uint32_t>(channels[0].size());
     const auto count = static_cast<short>(channels.size());
     MemorySoundFile src(count, 32, n, from), out(count, bits, 0, to);
@@ -52,6 +58,7 @@ Result Convert(const std::vector<Signal>& channels, double from, double to, shor
     conversion.SetNeedsRedither(0);
     platform::ThreadContext context;
     platform::ScopedThreadContext scope(&context);
+    if (setUp) setUp(src, out, context);
     const PolyphaseKernel before = SetPolyphaseKernel(kernel);
     const uint64_t threshold = threads ? FrameTeam::SetWorkThreshold(0) : 0;
     uint32_t pos = 0;
@@ -168,6 +175,40 @@ TEST(PolyphaseKernels, MinuteLongSweepAndThreads) {
     for (size_t i = 0; i < alone.samples.size(); ++i)
         worst = std::max<int64_t>(worst, std::llabs(int64_t{pair.samples[2 * i]} - alone.samples[i]));
     EXPECT_EQ(worst, 0);
+}
+
+// A read that fails part way, a write that fails and a cancel end a run shared
+// with helper threads with the same status as one thread's, and what the
+// shared run wrote is the start of the whole conversion: the blocks before the
+// failing one, none after it.
+TEST(PolyphaseKernels, ThreadsStopAsOneThreadDoes) {
+    using Op = MemorySoundFile::Op;
+    const size_t n = 400000;  // 4 s at 96 kHz: more blocks than threads
+    const std::vector<Signal> pair{Noise(n, 5), Noise(n, 6)};
+    const Result whole = Convert(pair, 96000, 44100, 4, 24, PolyphaseKernel::kAuto);
+    ASSERT_EQ(whole.status, 0);
+    struct Case {
+        const char* what;
+        Prepare setUp;
+        short code;
+    } cases[] = {
+        {"a read fails", [](auto& s, auto&, auto&) { s.FailAt(Op::RefreshInput, 250000, -36); }, -36},
+        {"a write fails", [](auto&, auto& o, auto&) { o.FailAt(Op::Flush, 90000, -34); }, -34},
+        {"cancel", [](auto&, auto&, auto& t) { t.lastError = -128; }, -128},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Result alone = Convert(pair, 96000, 44100, 4, 24, PolyphaseKernel::kAuto, false, c.setUp);
+        const Result shared = Convert(pair, 96000, 44100, 4, 24, PolyphaseKernel::kAuto, true, c.setUp);
+        EXPECT_EQ(alone.status, c.code);
+        EXPECT_EQ(shared.status, c.code);
+        ASSERT_LE(shared.samples.size(), whole.samples.size());
+        EXPECT_TRUE(std::equal(shared.samples.begin(), shared.samples.end(), whole.samples.begin()));
+        EXPECT_LT(shared.samples.size(), whole.samples.size());
+        if (c.code != -128) {
+            EXPECT_GE(shared.samples.size() * 2, alone.samples.size());
+        }
+    }
 }
 
 }  // namespace
