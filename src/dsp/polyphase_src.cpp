@@ -34,8 +34,9 @@ namespace {
 
 // The table is kept below this many entries by decimation.
 constexpr int64_t kMaxTableEntries = 65535;
-// The window of many channels is kept to this many values by smaller blocks
-// (32 MiB; a stereo window at the usual buffer sizes is far below it).
+// The windows of many channels are kept to this many values together by
+// smaller blocks (32 MiB; a stereo window at the usual buffer sizes is far
+// below it).
 constexpr uint64_t kWindowValues = uint64_t{1} << 22;
 // Above this many coefficients the filter is not laid out phase by phase but
 // computed for each output frame (rates whose reduced ratio has a large L).
@@ -1058,11 +1059,11 @@ OSErr ConvertPolyphase(CSoundFile* source, CSoundFile* output, uint32_t start, u
     // An output block is the output's buffer at the new rate (at least one
     // frame, at most kMaxBlockFrames); the window holds the source frames of one
     // block and the filter's span, each channel apart. Many channels take
-    // smaller blocks, so that the window stays within kWindowValues.
-    // Long conversions share the arithmetic among a few threads. They work on
-    // blocks of many output buffers, so that handing a block over costs little
-    // beside its arithmetic; alone, the converter keeps to one buffer, which
-    // stays in the processor's caches.
+    // smaller blocks, so that the windows together stay within kWindowValues.
+    // Long conversions share the work among a few threads, each converting
+    // blocks of several output buffers through a window of its own, so that
+    // taking and writing a block costs little beside its arithmetic; alone,
+    // the converter keeps to one buffer, which stays in the processor's caches.
     const uint64_t work = OutputFramesCeil(end > start ? end - start : 0, L, M) *
                           static_cast<uint64_t>(filter.Taps()) * values;
     const int helpers = filter.SharedRows() ? FrameTeam::HelpersFor(work) : 0;
@@ -1079,7 +1080,8 @@ OSErr ConvertPolyphase(CSoundFile* source, CSoundFile* output, uint32_t start, u
             span += static_cast<uint64_t>(filter.Span() - filter.Taps()) + OutputFramesCeil(1, M, L);
         return span + 2 + static_cast<uint64_t>(filter.Taps());
     };
-    while (outBlock > 1 && windowFor(outBlock) > kWindowValues / values) outBlock /= 2;
+    const uint64_t windowRoom = kWindowValues / values / (static_cast<uint64_t>(helpers) + 1);
+    while (outBlock > 1 && windowFor(outBlock) > windowRoom) outBlock /= 2;
     const uint64_t window = windowFor(outBlock);
     if (window > kMaxBlockValues / values) return kMemBlockMissingErr;
     FrameMover io;
