@@ -13,6 +13,7 @@
 namespace {
 // Below this many multiply-adds a conversion is over before threads pay off.
 std::atomic<uint64_t> gWorkThreshold{uint64_t{1} << 26};
+std::atomic<int> gHelpers{-1};  // -1: as many as idle processors allow
 constexpr int kMaxHelpers = 3;
 // How long a thread waits awake for the next job or for its partners (about
 // 2 to 5 microseconds) before it sleeps on the condition variable.
@@ -53,6 +54,8 @@ uint64_t FrameTeam::SetWorkThreshold(uint64_t operations) {
     return gWorkThreshold.exchange(operations);
 }
 
+int FrameTeam::SetHelpers(int helpers) { return gHelpers.exchange(helpers); }
+
 FrameTeam::FrameTeam(int helpers) {
     threads_.reserve(static_cast<size_t>(std::max(helpers, 0)));
     for (int part = 1; part <= helpers; ++part) threads_.emplace_back([this, part] { Work(part); });
@@ -69,6 +72,7 @@ FrameTeam::~FrameTeam() {
 
 int FrameTeam::HelpersFor(uint64_t operations) {
     if (operations < gWorkThreshold.load()) return 0;
+    if (const int fixed = gHelpers.load(); fixed >= 0) return std::min(fixed, kMaxHelpers);
     // The processors this process may run on, not all the machine has.
     cpu_set_t set;
     CPU_ZERO(&set);

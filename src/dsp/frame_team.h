@@ -33,6 +33,10 @@ public:
     // Replaces the smallest job that gets helpers (tests set it to 0); returns
     // the previous value.
     static uint64_t SetWorkThreshold(uint64_t operations);
+    // Gives every job that gets helpers this many (at most three), busy
+    // processors or not, so that tests run their threads on any machine; -1
+    // counts the idle processors again. Returns the previous value.
+    static int SetHelpers(int helpers);
 
 private:
     void Work(int part);

@@ -33,6 +33,7 @@ constexpr double kTwoPi = 2 * std::numbers::pi;
 struct Result {
     short status = -1;
     std::vector<int32_t> samples;  // interleaved, as stored
+    bool readInOrder = true;       // the source read from start to end, none again
 };
 
 using Prepare = std::function<void(MemorySoundFile&, MemorySoundFile&, platform::ThreadContext&)>;
@@ -61,6 +62,7 @@ Result Convert(const std::vector<Signal>& channels, double from, double to, shor
     if (setUp) setUp(src, out, context);
     const PolyphaseKernel before = SetPolyphaseKernel(kernel);
     const uint64_t threshold = threads ? FrameTeam::SetWorkThreshold(0) : 0;
+    const int helpers = threads ? FrameTeam::SetHelpers(3) : 0;
     uint32_t pos = 0;
     Result r;
     if (count == 1)
@@ -69,8 +71,17 @@ Result Convert(const std::vector<Signal>& channels, double from, double to, shor
         r.status = SRConvertStereoRegion(&src, &out, 0, n, &conversion, &pos);
     else
         r.status = ConvertAllChannelsRegion(&src, &out, 0, n, &conversion, &pos);
-    if (threads) FrameTeam::SetWorkThreshold(threshold);
+    if (threads) {
+        FrameTeam::SetWorkThreshold(threshold);
+        FrameTeam::SetHelpers(helpers);
+    }
     SetPolyphaseKernel(before);
+    uint32_t last = 0;
+    for (const auto& call : src.calls) {
+        if (call.op != MemorySoundFile::Op::RefreshInput) continue;
+        r.readInOrder = r.readInOrder && call.frame >= last;
+        last = call.frame;
+    }
     for (uint32_t f = 0; f < out.GetNumSFrames(); ++f)
         for (short c = 0; c < count; ++c) r.samples.push_back(out.GetSample(f, c));
     return r;
@@ -157,7 +168,8 @@ TEST(PolyphaseKernels, GroupsAgreeWithFrameByFrameRows) {
 }
 
 // A minute of sweep at the best quality, 96 -> 44.1 kHz, the way long files go:
-// within the bound of the rows; helper threads give exactly what one thread does.
+// within the bound of the rows; helper threads give exactly what one thread does
+// and read the source once, from start to end.
 TEST(PolyphaseKernels, MinuteLongSweepAndThreads) {
     const std::vector<Signal> sweep{Sweep(96000, 60)};
     const Result rows = Convert(sweep, 96000, 44100, 4, 24, PolyphaseKernel::kRows);
@@ -167,6 +179,7 @@ TEST(PolyphaseKernels, MinuteLongSweepAndThreads) {
     ASSERT_EQ(rows.samples.size(), 2646000u);
     EXPECT_LE(MaxDifference(alone, rows), 1);
     EXPECT_EQ(MaxDifference(team, alone), 0);
+    EXPECT_TRUE(team.readInOrder);
     // A channel gives the same values beside another as alone.
     const Signal other = Noise(sweep[0].size(), 3);
     const Result pair = Convert({sweep[0], other}, 96000, 44100, 4, 24, PolyphaseKernel::kAuto);

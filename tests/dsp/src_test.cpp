@@ -404,9 +404,11 @@ TEST(SRConvertChannels, OnePassEqualsEachChannelAlone) {
         // The many-channel pass shares its blocks among threads; the
         // one-channel passes below compute everything alone.
         const uint64_t threshold = FrameTeam::SetWorkThreshold(0);
+        const int helpers = FrameTeam::SetHelpers(2);
         const short status = c.strip ? SRConvert011(src.get(), out.get(), conversion.get())
                                      : SRConvert003(src.get(), out.get(), conversion.get());
         FrameTeam::SetWorkThreshold(threshold);
+        FrameTeam::SetHelpers(helpers);
         ASSERT_EQ(status, 0);
         EXPECT_TRUE(out->IsOneChannelDone());
         uint32_t last = 0;
