@@ -4,6 +4,10 @@
 #include <cstring>
 #include <utility>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "formats/chunk_reader.h"
 #include "formats/g711.h"
 
@@ -38,8 +42,42 @@ void SwapWords(unsigned char* data, uint64_t samples) {
 }
 
 // Packed 24-bit samples are held least significant byte first on every machine.
-void Swap24(unsigned char* data, uint64_t samples) {
+void Swap24Plain(unsigned char* data, uint64_t samples) {
     for (uint64_t i = 0; i < samples; ++i) std::swap(data[3 * i], data[3 * i + 2]);
+}
+
+#if defined(__x86_64__)
+// Sixteen samples (48 bytes, three vectors) a step: each vector's bytes are
+// reordered within it, and the four bytes whose sample straddles two vectors
+// are taken from the neighbour (a mask byte of -1 gives zero).
+__attribute__((target("ssse3"))) void Swap24Ssse3(unsigned char* data, uint64_t samples) {
+    const __m128i inA = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, -1);
+    const __m128i fromB = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1);
+    const __m128i inB = _mm_setr_epi8(0, -1, 4, 3, 2, 7, 6, 5, 10, 9, 8, 13, 12, 11, -1, 15);
+    const __m128i fromA = _mm_setr_epi8(-1, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i fromC = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, -1);
+    const __m128i inC = _mm_setr_epi8(-1, 3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10, 15, 14, 13);
+    const __m128i fromB2 = _mm_setr_epi8(14, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    uint64_t i = 0;
+    for (; i + 16 <= samples; i += 16) {
+        auto* p = reinterpret_cast<__m128i*>(data + 3 * i);
+        const __m128i a = _mm_loadu_si128(p), b = _mm_loadu_si128(p + 1), c = _mm_loadu_si128(p + 2);
+        _mm_storeu_si128(p, _mm_or_si128(_mm_shuffle_epi8(a, inA), _mm_shuffle_epi8(b, fromB)));
+        _mm_storeu_si128(p + 1, _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(b, inB),
+                                                          _mm_shuffle_epi8(a, fromA)),
+                                             _mm_shuffle_epi8(c, fromC)));
+        _mm_storeu_si128(p + 2, _mm_or_si128(_mm_shuffle_epi8(c, inC), _mm_shuffle_epi8(b, fromB2)));
+    }
+    Swap24Plain(data + 3 * i, samples - i);
+}
+#endif
+
+void Swap24(unsigned char* data, uint64_t samples) {
+#if defined(__x86_64__)
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3) return Swap24Ssse3(data, samples);
+#endif
+    Swap24Plain(data, samples);
 }
 
 }  // namespace
