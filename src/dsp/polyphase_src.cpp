@@ -260,9 +260,10 @@ DotFunction ChooseDot() {
 // group holds, for each lane, the coefficient that lane gives input frame
 // base + u (zero outside its taps). One input value is then broadcast to every
 // lane at once, so the input is read in order and the coefficients aligned,
-// whatever the frames' phases. Each lane sums its taps in four partial sums by
-// u mod 4; a lane's value does not depend on the other lanes or on the channels
-// beside it.
+// whatever the frames' phases. Each kernel sums a lane's taps in a fixed
+// order of its own (four partial sums by u mod 4 for two lanes, one sum for
+// four, two by u mod 2 for eight); a lane's value does not depend on the other
+// lanes or on the channels beside it.
 //
 // Consecutive periods of output frames use the same groups at inputs one
 // period's input advance apart, so a kernel may sum a group for several
@@ -318,49 +319,53 @@ void GroupDotPlain(const double* c, const double* const* x, int channels, size_t
 #endif
 
 #if defined(__x86_64__)
-// The fused kernels keep two partial sums a lane (even and odd entries), added
-// at the end: with several periods and channels in flight that is enough
-// independent sums to keep the multiply-adds busy, and the input broadcasts
-// rather than the coefficient loads set the pace.
-
-// Four lanes of AVX2, up to two periods.
+// Four lanes of AVX2, up to four periods, one sum a lane: with four periods of
+// a channel pair in flight that is enough independent sums to keep the
+// multiply-adds busy, and one coefficient load serves them all.
 template <int kPeriods, int kChannels>
 __attribute__((target("avx2,fma"))) void GroupSumsWide(const double* c, const double* const* x,
                                                        size_t span, size_t stride, double* out) {
-    __m256d s[kPeriods][kChannels][2];
+    __m256d s[kPeriods][kChannels];
 #pragma GCC unroll 8
     for (int k = 0; k < kPeriods; ++k)
 #pragma GCC unroll 8
-        for (int ch = 0; ch < kChannels; ++ch) s[k][ch][0] = s[k][ch][1] = _mm256_setzero_pd();
-    for (size_t u = 0; u < span; u += 2) {
-        const __m256d c0 = _mm256_load_pd(c + u * 4), c1 = _mm256_load_pd(c + u * 4 + 4);
+        for (int ch = 0; ch < kChannels; ++ch) s[k][ch] = _mm256_setzero_pd();
+    for (size_t u = 0; u < span; ++u) {
+        const __m256d h = _mm256_load_pd(c + u * 4);
 #pragma GCC unroll 8
         for (int k = 0; k < kPeriods; ++k)
 #pragma GCC unroll 8
-            for (int ch = 0; ch < kChannels; ++ch) {
-                const double* v = x[ch] + static_cast<size_t>(k) * stride + u;
-                s[k][ch][0] = _mm256_fmadd_pd(c0, _mm256_broadcast_sd(v), s[k][ch][0]);
-                s[k][ch][1] = _mm256_fmadd_pd(c1, _mm256_broadcast_sd(v + 1), s[k][ch][1]);
-            }
+            for (int ch = 0; ch < kChannels; ++ch)
+                s[k][ch] = _mm256_fmadd_pd(
+                    h, _mm256_broadcast_sd(x[ch] + static_cast<size_t>(k) * stride + u), s[k][ch]);
     }
 #pragma GCC unroll 8
     for (int k = 0; k < kPeriods; ++k)
 #pragma GCC unroll 8
-        for (int ch = 0; ch < kChannels; ++ch)
-            _mm256_storeu_pd(out + (k * kChannels + ch) * 4,
-                             _mm256_add_pd(s[k][ch][0], s[k][ch][1]));
+        for (int ch = 0; ch < kChannels; ++ch) _mm256_storeu_pd(out + (k * kChannels + ch) * 4, s[k][ch]);
 }
 
 void GroupDotWide(const double* c, const double* const* x, int channels, size_t span,
                   size_t stride, int periods, double* out) {
     if (channels == 2) {
-        if (periods == 2) return GroupSumsWide<2, 2>(c, x, span, stride, out);
-        return GroupSumsWide<1, 2>(c, x, span, stride, out);
+        switch (periods) {
+            case 4: return GroupSumsWide<4, 2>(c, x, span, stride, out);
+            case 3: return GroupSumsWide<3, 2>(c, x, span, stride, out);
+            case 2: return GroupSumsWide<2, 2>(c, x, span, stride, out);
+            default: return GroupSumsWide<1, 2>(c, x, span, stride, out);
+        }
     }
-    if (periods == 2) return GroupSumsWide<2, 1>(c, x, span, stride, out);
-    GroupSumsWide<1, 1>(c, x, span, stride, out);
+    switch (periods) {
+        case 4: return GroupSumsWide<4, 1>(c, x, span, stride, out);
+        case 3: return GroupSumsWide<3, 1>(c, x, span, stride, out);
+        case 2: return GroupSumsWide<2, 1>(c, x, span, stride, out);
+        default: return GroupSumsWide<1, 1>(c, x, span, stride, out);
+    }
 }
 
+// The AVX-512 kernel keeps two partial sums a lane (even and odd entries),
+// added at the end; the input broadcasts rather than the coefficient loads
+// set its pace.
 // Eight lanes of AVX-512, up to four periods.
 template <int kPeriods, int kChannels>
 __attribute__((target("avx512f"))) void GroupSumsWidest(const double* c, const double* const* x,
@@ -426,7 +431,7 @@ GroupKernel ChooseGroupKernel() {
     static const bool widest = __builtin_cpu_supports("avx512f");
     static const bool wide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     if (want == PolyphaseKernel::kAuto && widest) return GroupKernel{GroupDotWidest, 8, 4};
-    if (wide) return GroupKernel{GroupDotWide, 4, 2};
+    if (wide) return GroupKernel{GroupDotWide, 4, 4};
 #endif
     return GroupKernel{GroupDotPlain, 2, 1};
 }
