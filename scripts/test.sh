@@ -63,13 +63,18 @@ if command -v clang++ >/dev/null 2>&1; then
     mkdir -p "$fuzz/work-$name"
     args=("$fuzz/work-$name")
     [ -d "$corpus" ] && args+=("$corpus")
+    # A target's scratch folder goes under its own temporary folder, removed
+    # after it: the fuzzer ends the process without the target's clean-up.
+    scratch="$fuzz/tmp-$name"
+    rm -rf "$scratch" && mkdir -p "$scratch"
     echo "fuzzing $name for ${CORVANE_FUZZ_SECONDS:-15} s"
-    if ! "$f" -max_total_time="${CORVANE_FUZZ_SECONDS:-15}" -rss_limit_mb=2048 "${args[@]}" \
-        >"$fuzz/$name.log" 2>&1; then
+    if ! TMPDIR="$scratch" "$f" -max_total_time="${CORVANE_FUZZ_SECONDS:-15}" -rss_limit_mb=2048 \
+        "${args[@]}" >"$fuzz/$name.log" 2>&1; then
       tail -n 40 "$fuzz/$name.log"
       echo "fuzz target $name failed"
       status=1
     fi
+    rm -rf "$scratch"
   done
 fi
 exit $status
