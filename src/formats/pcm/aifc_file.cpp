@@ -152,25 +152,7 @@ OSErr CAIFCFile::Create(short channels, short wordSize, float sampleRate, void* 
 
 OSErr CAIFCFile::ReadFrames(uint32_t frame, unsigned char* buffer) {
     if (storedSampleBytes_ != kDoubleBytes) return CAIFFFile::ReadFrames(frame, buffer);
-    held_.Forget();
-    const uint64_t bufferBytes = GetRealBufferSize();
-    const uint64_t samples = pcmio::BlockExtent(frame, numFrames_, bufferFrames_, channels_, bufferBytes / 4);
-    if (OSErr err = samples ? SetFilePos(frame) : OSErr(0)) {
-        std::memset(buffer, 0, bufferBytes);
-        return err;
-    }
-    uint64_t got = 0;
-    return pcmio::ReadNarrowed(
-        forkRef_, buffer, bufferBytes, samples, kDoubleBytes, 4,
-        [](unsigned char* to, const unsigned char* stored, uint64_t n) {
-            // Front to back: sample i is read before its 4 bytes are written.
-            for (uint64_t i = 0; i < n; ++i) {
-                const int32_t value =
-                    DoubleSampleToInt32(std::bit_cast<double>(LoadBE64(stored + kDoubleBytes * i)));
-                std::memcpy(to + 4 * i, &value, 4);
-            }
-        },
-        &got);
+    return ReadDoubleFrames(frame, buffer, true, 2147483647.0);
 }
 
 void CAIFCFile::StoredToBuffer(unsigned char* data, uint64_t bytes) const {

@@ -1,5 +1,9 @@
 #include "formats/pcm/framed_pcm_file.h"
 
+#include <bit>
+#include <cstring>
+
+#include "formats/chunk_reader.h"
 #include "formats/pcm/pcm_io.h"
 
 // ---------------------------------------------------------------------------
@@ -74,6 +78,32 @@ OSErr CFramedPCMFile::ReadFrames(uint32_t frame, unsigned char* buffer) {
         held_, HeldNow(), buffer, bufferBytes, frame, want,
         [this](uint32_t at) { return SetFilePos(at); },
         [this](unsigned char* data, uint64_t bytes) { StoredToBuffer(data, bytes); }, &got);
+}
+
+OSErr CFramedPCMFile::ReadDoubleFrames(uint32_t frame, unsigned char* buffer, bool bigEndian,
+                                       double scale) {
+    constexpr uint32_t kDoubleBytes = 8;
+    held_.Forget();
+    const uint64_t bufferBytes = GetRealBufferSize();
+    const uint64_t samples =
+        pcmio::BlockExtent(frame, numFrames_, bufferFrames_, channels_, bufferBytes / 4);
+    if (OSErr err = samples ? SetFilePos(frame) : OSErr(0)) {
+        std::memset(buffer, 0, bufferBytes);
+        return err;
+    }
+    uint64_t got = 0;
+    return pcmio::ReadNarrowed(
+        forkRef_, buffer, bufferBytes, samples, kDoubleBytes, 4,
+        [bigEndian, scale](unsigned char* to, const unsigned char* stored, uint64_t n) {
+            // Front to back: sample i is read before its 4 bytes are written.
+            for (uint64_t i = 0; i < n; ++i) {
+                const unsigned char* at = stored + kDoubleBytes * i;
+                const double d = std::bit_cast<double>(bigEndian ? LoadBE64(at) : LoadLE64(at));
+                const int32_t value = pcmio::SaturatedInt32(d * scale);
+                std::memcpy(to + 4 * i, &value, 4);
+            }
+        },
+        &got);
 }
 
 OSErr CFramedPCMFile::RefreshInputBuffer(uint32_t frame) {

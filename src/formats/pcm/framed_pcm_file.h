@@ -73,6 +73,9 @@ protected:
     // already (held_) are moved to the front rather than read again; a format
     // that reads otherwise overrides this and leaves held_ alone.
     virtual OSErr ReadFrames(uint32_t frame, unsigned char* buffer);
+    // ReadFrames for 64-bit floating-point samples (big- or little-endian):
+    // each times `scale`, saturated to a 32-bit buffer sample.
+    OSErr ReadDoubleFrames(uint32_t frame, unsigned char* buffer, bool bigEndian, double scale);
 
     // Opens the fork for reading and marks the file open, not writable.
     OSErr OpenForReading();

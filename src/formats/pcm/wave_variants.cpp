@@ -239,26 +239,7 @@ OSErr CWAVEFloatFile::Create(short channels, short, float sampleRate, void* spec
 
 OSErr CWAVEFloatFile::ReadFrames(uint32_t frame, unsigned char* buffer) {
     if (storedSampleBytes_ != kDoubleBytes) return CWAVEFile::ReadFrames(frame, buffer);
-    held_.Forget();
-    const uint64_t bufferBytes = GetRealBufferSize();
-    const uint64_t samples = pcmio::BlockExtent(frame, numFrames_, bufferFrames_, channels_, bufferBytes / 4);
-    const OSErr err = samples ? SetFilePos(frame) : OSErr(0);
-    if (err) {
-        std::memset(buffer, 0, bufferBytes);
-        return err;
-    }
-    uint64_t got = 0;
-    return pcmio::ReadNarrowed(
-        forkRef_, buffer, bufferBytes, samples, kDoubleBytes, 4,
-        [](unsigned char* to, const unsigned char* stored, uint64_t n) {
-            // Front to back: sample i is read before its 4 bytes are written.
-            for (uint64_t i = 0; i < n; ++i) {
-                const double d = std::bit_cast<double>(LoadLE64(stored + kDoubleBytes * i));
-                const int32_t v = pcmio::SaturatedInt32(d * 2147483648.0);
-                std::memcpy(to + 4 * i, &v, 4);
-            }
-        },
-        &got);
+    return ReadDoubleFrames(frame, buffer, false, 2147483648.0);
 }
 
 OSErr CWAVEFloatFile::RefreshOutputBuffer(uint32_t frame) {
