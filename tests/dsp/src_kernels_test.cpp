@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <numbers>
 #include <random>
 #include <string>
 #include <vector>
@@ -21,14 +20,13 @@
 #include "dsp/frame_team.h"
 #include "dsp/polyphase_src.h"
 #include "memory_files.h"
+#include "test_signals.h"
 #include "platform/thread_context.h"
 
 namespace {
 
 using testsupport::MemorySoundFile;
 using Signal = std::vector<double>;  // values in -1 .. 1
-
-constexpr double kTwoPi = 2 * std::numbers::pi;
 
 struct Result {
     short status = -1;
@@ -88,19 +86,14 @@ Result Convert(const std::vector<Signal>& channels, double from, double to, shor
 }
 
 Signal Tones(const std::vector<double>& freqs, double amplitude, double rate, size_t n) {
-    Signal x(n, 0.0);
-    for (double f : freqs)
-        for (size_t i = 0; i < n; ++i) x[i] += amplitude * std::sin(kTwoPi * f * i / rate);
-    return x;
+    return testsignals::Multitone(freqs, amplitude, rate, n);
 }
 
 // A logarithmic sweep of amplitude 0.9 from 20 Hz to 20 kHz.
 Signal Sweep(double rate, double seconds) {
-    const double k = std::log(20000.0 / 20.0);
     Signal x(static_cast<size_t>(rate * seconds));
     for (size_t i = 0; i < x.size(); ++i)
-        x[i] = 0.9 * std::sin(kTwoPi * 20.0 * seconds / k *
-                              (std::exp(static_cast<double>(i) / rate / seconds * k) - 1));
+        x[i] = 0.9 * testsignals::LogSweep(static_cast<double>(i) / rate, seconds);
     return x;
 }
 

@@ -25,6 +25,7 @@
 #include "dsp/polyphase_src.h"
 #include "soundfile/memory_sound_file.h"
 #include "memory_files.h"
+#include "test_signals.h"
 #include "test_support.h"
 
 namespace {
@@ -180,19 +181,10 @@ double Db(double ratio) {
     return 20 * std::log10(std::max(ratio, 1e-15));
 }
 
-// A sum of sines at `rate`, each of amplitude `amplitude`.
-Samples Multitone(const std::vector<double>& freqs, double amplitude, double rate, size_t n) {
-    Samples x(n, 0.0);
-    for (double f : freqs)
-        for (size_t i = 0; i < n; ++i) x[i] += amplitude * std::sin(kTwoPi * f * i / rate);
-    return x;
-}
+using testsignals::Multitone;
 
-// A logarithmic sweep of amplitude 0.5 from 20 Hz to 20 kHz over `seconds`, at time t.
-double Sweep(double t, double seconds) {
-    const double k = std::log(20000.0 / 20.0);
-    return 0.5 * std::sin(kTwoPi * 20.0 * seconds / k * (std::exp(t / seconds * k) - 1));
-}
+// The sweep at amplitude 0.5.
+double Sweep(double t, double seconds) { return 0.5 * testsignals::LogSweep(t, seconds); }
 
 struct Figures {
     std::vector<double> passFreqs, passGains;  // 24 tones, 20 Hz .. 20 kHz
