@@ -291,11 +291,16 @@ void MainController::awakeFromNib() {
     inputModel_ = new InputListModel(
         inputFiles, services_.workspace,
         [this]() -> std::pair<int, bool> {
-            Player* player = ownPlayer_ ? ownPlayer_->player() : nullptr;
-            if (!player || !player->curFileIndex()) return {-1, false};
-            return {static_cast<int>(*player->curFileIndex()), player->isPlaying()};
+            const auto row = ownPlayer_ ? ownPlayer_->currentRow(inputFiles) : std::nullopt;
+            if (!row) return {-1, false};
+            return {static_cast<int>(*row), ownPlayer_->isPlaying()};
         },
         this);
+    // Every change of the list ends in a reload; a sort changes only the order,
+    // so the player takes the list from here too.
+    connect(inputModel_, &QAbstractItemModel::modelReset, this, [this] {
+        if (ownPlayer_) ownPlayer_->setInputFiles(inputFiles);
+    });
     QTableView* inputTable = ui_->inputFileTableView;
     inputTable->setModel(inputModel_);
     inputTable->setItemDelegateForColumn(InputListModel::kFilenameColumn, new FileCell(inputTable));
