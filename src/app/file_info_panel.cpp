@@ -1,6 +1,9 @@
 #include "app/file_info_panel.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QFontDialog>
+#include <QMenu>
 #include <QFontMetricsF>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -36,7 +39,28 @@ std::string LastComponent(const std::string& path) {
 
 }  // namespace
 
-SoundFileInfoTextView::SoundFileInfoTextView(QWidget* parent) : QTextEdit(parent) {}
+SoundFileInfoTextView::SoundFileInfoTextView(QWidget* parent) : QTextEdit(parent) {
+    chooseFont_ = [](QWidget* owner, const QFont& current) -> std::optional<QFont> {
+        bool ok = false;
+        const QFont font = QFontDialog::getFont(&ok, current, owner, Tr("Font"),
+                                                QFontDialog::DontUseNativeDialog);
+        return ok ? std::optional<QFont>(font) : std::nullopt;
+    };
+}
+
+void SoundFileInfoTextView::chooseFont() {
+    if (!chooseFont_) return;
+    if (const std::optional<QFont> font = chooseFont_(this, this->font())) changeFont(*font);
+}
+
+void SoundFileInfoTextView::contextMenuEvent(QContextMenuEvent* event) {
+    std::unique_ptr<QMenu> menu(createStandardContextMenu(event->pos()));
+    menu->addSeparator();
+    QAction* font = menu->addAction(Tr("Font…"));
+    font->setObjectName("fontAction");
+    connect(font, &QAction::triggered, this, &SoundFileInfoTextView::chooseFont);
+    menu->exec(event->globalPos());
+}
 
 void SoundFileInfoTextView::changeFont(const QFont& font) {
     setFont(font);

@@ -17,6 +17,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,17 +31,32 @@ class QTextDocument;
 inline constexpr char SoundFileInfoTextViewFontChangeNotification[] =
     "SoundFileInfoTextViewFontChangeNotification";
 
-// The panel's text view. A font picked for it becomes the view's font and is
-// announced to the panels, which take it for their lines.
+// The panel's text view. A font picked for it (its context menu's "Font…")
+// becomes the view's font and is announced to the panels, which take it for
+// their lines.
 class SoundFileInfoTextView : public QTextEdit {
     Q_OBJECT
 public:
+    // Asks the user for a font, starting at `current`; none when cancelled.
+    using FontChooser = std::function<std::optional<QFont>(QWidget* parent, const QFont& current)>;
+
     explicit SoundFileInfoTextView(QWidget* parent = nullptr);
+    // Replaces Qt's font dialog (tests script the choice).
+    void setFontChooser(FontChooser chooser) { chooseFont_ = std::move(chooser); }
 
 public slots:
     // Takes `font` as the view's font and posts
     // SoundFileInfoTextViewFontChangeNotification with no object.
     void changeFont(const QFont& font);
+    // Asks for a font; a chosen one goes through changeFont.
+    void chooseFont();
+
+protected:
+    // The text view's own menu (copy, select all) with "Font…" at its end.
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    FontChooser chooseFont_;
 };
 
 class SoundFileInfoViewController : public QObject {

@@ -21,6 +21,12 @@ constexpr char kRightSideOfSplitStereo[] = "Right side of a split stereo file";
 constexpr char kPartOfListedSet[] = "Part of a split multichannel set already preset";
 constexpr char kUriList[] = "text/uri-list";
 
+// The loudspeaker of the playing row, also the title of its column.
+const QIcon& PlayingIcon() {
+    static const QIcon icon(ProgramImage("loudspeaker-small"));
+    return icon;
+}
+
 QString Plural(const char* format, int count) {
     return FormatObjects(Tr(format), {QString::number(count), count == 1 ? "" : "s"});
 }
@@ -80,9 +86,8 @@ QVariant InputListModel::data(const QModelIndex& index, int role) const {
         if (role != Qt::DecorationRole || !playingRow_) return {};
         const auto [row, playing] = playingRow_();
         if (row != index.row()) return {};
-        static const QIcon playingIcon(ProgramImage("loudspeaker-small"));
         static const QIcon mutedIcon(ProgramImage("loudspeaker-small-muted"));
-        return playing ? playingIcon : mutedIcon;
+        return playing ? PlayingIcon() : mutedIcon;
     }
     if (column == kFilenameColumn && role == Qt::DecorationRole && workspace_)
         return workspace_->icon(QString::fromStdString(f.path()));
@@ -112,6 +117,8 @@ QVariant InputListModel::headerData(int section, Qt::Orientation orientation, in
     if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount) return {};
     if (role == Qt::UserRole)
         return QString::fromStdString(ColumnIdentifiers()[static_cast<size_t>(section)]);
+    // The loudspeaker column is titled with the image its playing row shows.
+    if (section == kPlayableColumn && role == Qt::DecorationRole) return PlayingIcon();
     if (role != Qt::DisplayRole) return {};
     static const char* const titles[kColumnCount] = {"",     "",       "Size",   "Type",
                                                      "Rate", "Channels", "Bits", "Length",

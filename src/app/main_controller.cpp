@@ -140,6 +140,10 @@ bool MainController::init() {
 
     observe(XWConvertScriptCommandReceived, nullptr, &MainController::asConvert);
     observe(UserCancelledNotification, nullptr, &MainController::handleUserCancelled);
+    // The progress window asks its question at a close through the window's alerts.
+    connect(this, &MainController::batchStarted, this, [this] {
+        if (progressCtrl_) progressCtrl_->setAlerts(services_.alerts);
+    });
     observeBatchDriver();
 
     if (boot_.mp3EncoderTooOld) {
@@ -287,11 +291,16 @@ void MainController::awakeFromNib() {
     inputModel_ = new InputListModel(
         inputFiles, services_.workspace,
         [this]() -> std::pair<int, bool> {
-            Player* player = ownPlayer_ ? ownPlayer_->player() : nullptr;
-            if (!player || !player->curFileIndex()) return {-1, false};
-            return {static_cast<int>(*player->curFileIndex()), player->isPlaying()};
+            const auto row = ownPlayer_ ? ownPlayer_->currentRow(inputFiles) : std::nullopt;
+            if (!row) return {-1, false};
+            return {static_cast<int>(*row), ownPlayer_->isPlaying()};
         },
         this);
+    // Every change of the list ends in a reload; a sort changes only the order,
+    // so the player takes the list from here too.
+    connect(inputModel_, &QAbstractItemModel::modelReset, this, [this] {
+        if (ownPlayer_) ownPlayer_->setInputFiles(inputFiles);
+    });
     QTableView* inputTable = ui_->inputFileTableView;
     inputTable->setModel(inputModel_);
     inputTable->setItemDelegateForColumn(InputListModel::kFilenameColumn, new FileCell(inputTable));

@@ -157,8 +157,8 @@ void MainController::soundPlayStart() {
         FormatObjects(Tr("Playing: %@"), {playing ? QString::fromStdString(playing->path()) : QString()}));
     showPlayButton(true);
     if (inputModel_) inputModel_->refreshPlaying();
-    if (auto index = p->curFileIndex())
-        ui_->inputFileTableView->scrollTo(inputModel_->index(static_cast<int>(*index), 0));
+    if (auto row = ownPlayer_->currentRow(inputFiles); row && inputModel_)
+        ui_->inputFileTableView->scrollTo(inputModel_->index(static_cast<int>(*row), 0));
     refreshActions();
 }
 

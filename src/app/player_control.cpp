@@ -1,6 +1,7 @@
 #include "app/player_control.h"
 
 #include <QPointer>
+#include <algorithm>
 #include <exception>
 
 #include "app/desktop_services.h"
@@ -48,4 +49,11 @@ void PlayerControl::setInputFiles(const FileList& files) {
         return;
     }
     player_->setInputFiles(files);
+}
+
+std::optional<size_t> PlayerControl::currentRow(const FileList& shown) const {
+    if (!player_ || !player_->fileFromList()) return std::nullopt;
+    const auto it = std::find(shown.begin(), shown.end(), player_->fileFromList());
+    if (it == shown.end()) return std::nullopt;
+    return static_cast<size_t>(it - shown.begin());
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "app/main_controller.h"
@@ -29,8 +30,12 @@ public:
     Player* ensurePlayer(const FileList& files, float varispeed, bool autoPlayNext,
                          bool blipAtEnd);
     Player* player() const { return player_.get(); }
-    // The new input list; an empty one releases the player.
+    // The input list after an edit or a sort; an empty one releases the player.
+    // The player's current entry stays current wherever it moved.
     void setInputFiles(const FileList& files);
+    // The row of the player's current entry in `shown`; none without a player
+    // or when the entry is not there.
+    std::optional<size_t> currentRow(const FileList& shown) const;
     void setWindow(QWidget* window) { window_ = window; }
 
 private:

@@ -72,6 +72,20 @@ void ProgressController::saveFrame() {
 }
 
 void ProgressController::closeEvent(QCloseEvent* event) {
+    if (process_.running()) {
+        event->ignore();
+        // Already cancelling: the window closes when the batch has stopped.
+        if (process_.shouldStop()) return;
+        QtAlerts own;
+        Alerts& alerts = alerts_ ? *alerts_ : static_cast<Alerts&>(own);
+        const int answer = alerts.run(
+            this, Tr("Stop the batch?"),
+            Tr("The batch is still running. Stop it, or keep it running with this window open?"),
+            Tr("Stop Batch"), Tr("Keep Running"));
+        // The batch may have ended while the question was up.
+        if (answer == 1 && process_.running()) doCancel();
+        return;
+    }
     saveFrame();
     QWidget::closeEvent(event);
 }

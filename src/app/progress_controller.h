@@ -3,6 +3,7 @@
 // that opens by itself on the first one, offers Cancel, and tells the main
 // controller when the driver has ended. The batch thread only ever asks for the
 // window to be reset and shown (and waits for that); it touches no widget.
+// While a batch runs the window does not go away: a close asks to stop it.
 #pragma once
 
 #include <QTimer>
@@ -13,6 +14,7 @@
 
 #include "platform/notification_center.h"
 
+class Alerts;
 class ConversionProcess;
 namespace Ui {
 class ProgressWindow;
@@ -35,6 +37,8 @@ public:
     void startPolling(int32_t files, uint32_t conversions);
     bool isPolling() const { return timer_.isActive(); }
     bool running() const { return running_; }
+    // Where the question at a close during a batch is asked; none: Qt's own boxes.
+    void setAlerts(Alerts* alerts) { alerts_ = alerts; }
     Ui::ProgressWindow* ui() const { return ui_.get(); }
     // The text of the warnings pane and whether it is open.
     bool warningsOpen() const;
@@ -57,10 +61,14 @@ signals:
 
 private:
     void setWarningsOpen(bool open);
+    // While the batch runs, closing asks whether to stop it: "Stop Batch" is
+    // Cancel, "Keep Running" keeps the window. Either way the window stays
+    // until the batch has ended, when it closes by itself.
     void closeEvent(QCloseEvent* event) override;
     void saveFrame();
 
     ConversionProcess& process_;
+    Alerts* alerts_ = nullptr;
     platform::UserDefaults& defaults_;
     std::unique_ptr<Ui::ProgressWindow> ui_;
     QTimer timer_;

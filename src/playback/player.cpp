@@ -1,5 +1,6 @@
 #include "playback/player.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
@@ -56,7 +57,9 @@ Player::Player(FileList inputFiles, float varispeed, bool autoPlayNext, bool bli
         AUPlayerStopNotification, nullptr,
         [this](const platform::Notification& note) { processStopped(note); });
     try {
-        setInputFiles(std::move(inputFiles));
+        // The first entry becomes current as the user's choice would: a folder starts.
+        inputFiles_ = std::move(inputFiles);
+        setFileFromList(inputFiles_.front());
     } catch (...) {
         platform::NotificationCenter::Default().RemoveObserver(observer_);
         throw;
@@ -187,12 +190,28 @@ void Player::setFileFromList(std::shared_ptr<QFSoundFile> entry) {
 
 void Player::setInputFiles(FileList files) {
     inputFiles_ = std::move(files);
-    if (!inputFiles_.empty()) {
-        if (playingFile_ && inputFiles_.front() && playingFile_->path() != inputFiles_.front()->path())
-            stop();
-        setFileFromList(inputFiles_.front());
+    // Wherever the edit moved it, the current entry stays current: what plays
+    // goes on and the marker follows it.
+    if (fileFromList_ &&
+        std::find(inputFiles_.begin(), inputFiles_.end(), fileFromList_) != inputFiles_.end())
+        return;
+    // The current entry has left the list: its play ends, and the first entry
+    // becomes current without playing.
+    if (isPlaying()) stop();
+    makeCurrentWithoutPlaying(inputFiles_.empty() ? nullptr : inputFiles_.front());
+}
+
+void Player::makeCurrentWithoutPlaying(std::shared_ptr<QFSoundFile> entry) {
+    fileFromList_ = std::move(entry);
+    dirWalker_.reset();
+    if (fileFromList_ && fileFromList_->isDirectory()) {
+        // A later start plays the folder's first playable file.
+        dirWalker_ = std::make_unique<DirWalker>(fileFromList_->path());
+        setPlayingFile(nextFromFolder());
+    } else if (fileFromList_ && fileFromList_->isPlayable()) {
+        setPlayingFile(fileFromList_);
     } else {
-        setFileFromList(nullptr);
+        setPlayingFile(nullptr);
     }
 }
 

@@ -66,6 +66,9 @@ public:
     const std::shared_ptr<QFSoundFile>& playingFile() const { return playingFile_; }
     void setFileFromList(std::shared_ptr<QFSoundFile> entry);
     const std::shared_ptr<QFSoundFile>& fileFromList() const { return fileFromList_; }
+    // The list after an edit (entries added, removed or reordered). The current
+    // entry stays current, and what plays goes on; when it has left the list,
+    // its play stops and the first entry becomes current without playing.
     void setInputFiles(FileList files);
     const FileList& inputFiles() const { return inputFiles_; }
 
@@ -109,6 +112,9 @@ public:
 
 private:
     void post(const char* name);
+    // `entry` becomes current and its file (a folder's first playable file) the
+    // playing file; nothing starts.
+    void makeCurrentWithoutPlaying(std::shared_ptr<QFSoundFile> entry);
     void stopToSwitch();
     // Ends the blip: the file it followed is the playing file again (no stop is
     // posted; the audio player has already stopped or been told to).

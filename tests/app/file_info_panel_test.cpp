@@ -2,12 +2,18 @@
 // the attributes resource (empty texts left out, literal "Status", specifics),
 // "Bits" shown as "Word Size" or "Bit Rate", values against soxi, the labels'
 // tab stop, the fonts and colours of labels and values, and the text view's
-// font change reaching the panel.
+// font change reaching the panel, also as picked from the view's menu.
 #include <QAbstractItemView>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QTest>
+#include <QTimer>
 #include <QTextBlock>
 #include <QTextEdit>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 #include "app/add_files_dialog.h"
 #include "app/file_info_panel.h"
@@ -221,6 +227,55 @@ TEST_F(FileInfoPanel, FontsAndColoursReachEveryLine) {
     { SoundFileInfoViewController ended(nullptr, {}); }
     view.changeFont(QFont("DejaVu Sans", 12));
     EXPECT_EQ(panel.textFormat().font(), QFont("DejaVu Sans", 12));
+}
+
+// "Font…" at the end of the text view's context menu asks for a font, starting
+// at the view's own (Qt's font dialog, scripted here); the choice reaches the
+// panel's lines, a cancelled dialog changes nothing.
+TEST_F(FileInfoPanel, TheTextViewsMenuPicksThePanelsFont) {
+    WriteWave(dir / "tone.wav", 800);
+    AddFilesDialog dialog(nullptr, QString::fromStdString(dir.path()));
+    dialog.selectPath(QString::fromStdString(dir / "tone.wav"));
+    dialog.show();
+    SoundFileInfoTextView* view = dialog.infoView();
+    std::vector<QFont> offered;
+    std::optional<QFont> answer = QFont("DejaVu Serif", 15);
+    view->setFontChooser([&](QWidget* parent, const QFont& current) {
+        EXPECT_EQ(parent, view);
+        offered.push_back(current);
+        return answer;
+    });
+    // A right click on the text, then "Font…" picked from the menu with the keyboard.
+    auto pickFontFromMenu = [view] {
+        auto last = std::make_shared<bool>(false);
+        QTimer::singleShot(0, [last] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu) return;
+            QAction* font = menu->findChild<QAction*>("fontAction");
+            *last = font && menu->actions().size() > 2 && menu->actions().back() == font &&
+                   font->text() == "Font…";
+            menu->setActiveAction(font);
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+        const QPoint at(20, 10);
+        QContextMenuEvent click(QContextMenuEvent::Mouse, at, view->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(view->viewport(), &click);
+        return *last;
+    };
+    const QFont before = view->font();
+    ASSERT_TRUE(pickFontFromMenu());
+    ASSERT_EQ(offered.size(), 1u);
+    EXPECT_EQ(offered[0], before);
+    EXPECT_EQ(view->font(), QFont("DejaVu Serif", 15));
+    EXPECT_EQ(dialog.info()->textFormat().font(), QFont("DejaVu Serif", 15));
+    EXPECT_TRUE(dialog.info()->labelFormat().font().bold());
+    EXPECT_EQ(dialog.info()->labelFormat().font().family(), "DejaVu Serif");
+
+    answer.reset();
+    ASSERT_TRUE(pickFontFromMenu());
+    ASSERT_EQ(offered.size(), 2u);
+    EXPECT_EQ(offered[1], QFont("DejaVu Serif", 15));
+    EXPECT_EQ(dialog.info()->textFormat().font(), QFont("DejaVu Serif", 15));
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 // The input list: add runs decided path by path (duplicates by name, set
 // members, unrecognised files and the raw action), the report (error window or
 // "No Files Added"), one run at a time, undo of adding and removing, the player
-// released with the list, drops, the add-files dialog and the saved report.
+// released with the list, drops, the add-files dialog and the saved report,
+// and the loudspeaker column's header.
 #include <QAction>
 #include <QApplication>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -195,6 +197,29 @@ TEST_F(InputTest, RemovingAllWhileAFilePlaysReleasesThePlayer) {
     EXPECT_EQ(player->inputFiles().size(), 1u);
     c->removeAll();
     EXPECT_EQ(c->playerControl()->player(), nullptr);
+}
+
+// The loudspeaker column is titled with the image its playing row shows.
+TEST_F(InputTest, TheLoudspeakerColumnsHeaderShowsThePlayingImage) {
+    MakeList(true);
+    WriteWave(in + "/long.wav", 80000);  // still playing when looked at
+    Add({"long.wav"});
+    QAbstractItemModel* model = c->ui()->inputFileTableView->model();
+    const auto header = [model](int role) {
+        return model->headerData(InputListModel::kPlayableColumn, Qt::Horizontal, role);
+    };
+    const auto image = [](const QVariant& icon) {
+        return icon.value<QIcon>().pixmap(16).toImage();
+    };
+    ASSERT_FALSE(header(Qt::DecorationRole).value<QIcon>().isNull());
+    EXPECT_TRUE(header(Qt::DisplayRole).toString().isEmpty());
+    SelectRows(c->ui()->inputFileTableView->selectionModel(), {0});
+    c->ui()->playFileButton->click();
+    ASSERT_TRUE(c->playerControl()->isPlaying());
+    const QModelIndex speaker = model->index(0, InputListModel::kPlayableColumn);
+    EXPECT_EQ(image(header(Qt::DecorationRole)), image(speaker.data(Qt::DecorationRole)));
+    c->stopFile();
+    EXPECT_NE(image(header(Qt::DecorationRole)), image(speaker.data(Qt::DecorationRole)));
 }
 
 TEST_F(InputTest, TheDialogTakesFilesAndFoldersTogether) {

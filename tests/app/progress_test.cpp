@@ -145,6 +145,51 @@ TEST_F(EndTest, CancelAtSeveralPointsEndsTheBatchAndBringsTheWindowBack) {
     }
 }
 
+// Closing the window while the batch runs (as its title bar's close does)
+// asks first: "Keep Running" keeps window and batch, "Stop Batch" is Cancel,
+// and once cancelling a close asks nothing. The window goes when the batch has
+// stopped, and the main window is back.
+TEST_F(EndTest, ClosingTheWindowDuringABatchAsksWhetherToStopIt) {
+    WriteWave(in + "/two.wav", 400);
+    alerts.answers = {0, 1};
+    std::atomic<bool> closed{false};
+    bool keptRunning = false, cancelling = false;
+    const auto token = platform::NotificationCenter::Default().AddObserver(
+        ProgressPosition, nullptr, [&](const platform::Notification&) {
+            if (closed.exchange(true)) return;
+            // The user's clicks reach the interface thread; this thread waits.
+            QMetaObject::invokeMethod(
+                qApp,
+                [&] {
+                    ProgressController* window = c->progressWindow();
+                    window->close();
+                    keptRunning = window->isVisible() && !c->conversionProcess().shouldStop();
+                    window->close();
+                    cancelling = window->isVisible() && c->conversionProcess().shouldStop() &&
+                                 window->ui()->warningTextField->text() ==
+                                     "Cancelling, please wait...";
+                    window->close();
+                },
+                Qt::BlockingQueuedConnection);
+        });
+    RunBatch({in + "/one.wav", in + "/two.wav"});
+    platform::NotificationCenter::Default().RemoveObserver(token);
+    ASSERT_TRUE(closed);
+    EXPECT_TRUE(keptRunning);
+    EXPECT_TRUE(cancelling);
+    ASSERT_EQ(alerts.shown.size(), 2u);
+    for (const auto& shown : alerts.shown)
+        EXPECT_EQ(shown.buttons, (QStringList{"Stop Batch", "Keep Running", ""}));
+    EXPECT_EQ(c->conversionProcess().err(), -128);
+    EXPECT_FALSE(fs::exists(out + "/Aiff/two.aif"));
+    EXPECT_FALSE(c->progressWindow()->isVisible());
+    EXPECT_TRUE(c->window()->isVisible());
+    // Between batches the window closes without a question.
+    c->progressWindow()->show();
+    EXPECT_TRUE(c->progressWindow()->close());
+    EXPECT_EQ(alerts.shown.size(), 2u);
+}
+
 TEST_F(EndTest, TheEndPlaysItsSoundAndOpensOnlyTheLogThisBatchKept) {
     struct Row {
         bool openLog, onlyOpenWhenErrors, onlySaveWhenErrors, beep;

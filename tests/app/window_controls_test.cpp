@@ -1,8 +1,12 @@
 // The main window's controls connected: playback through the buttons, the menu
-// and the space key (a start failure shown, the buttons back at rest); the
+// and the space key (a start failure shown, the buttons back at rest, the
+// marker following its file through edits and sorts); the
 // enabling refreshed before a menu opens; the output page and its commands;
 // varispeed remembered; the Help menu and the about box.
 #include <QAction>
+#include <QApplication>
+#include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
@@ -79,6 +83,84 @@ TEST_F(ControlsTest, PlayStopAndTheSpaceKeyFollowThePlayer) {
     EXPECT_TRUE(player()->isPlaying());
     Action("stopFileAction")->trigger();
     EXPECT_FALSE(player()->isPlaying());
+}
+
+// The loudspeaker and the player stay with the file that plays while rows are
+// added above it, removed around it and sorted. Stopped, with a folder listed
+// first, neither removing the marked row nor adding starts anything.
+TEST_F(ControlsTest, ThePlaybackMarkerFollowsItsFileThroughEditsAndSorts) {
+    fs::create_directories(in + "/0sub");
+    for (const char* f : {"c.wav", "d.wav", "0sub/x.wav"}) WriteWave(in + "/" + f, 80000);
+    const std::string out = dir / "out";
+    fs::create_directory(out);
+    c->setDestFolder(out);
+    c->convSpecs.push_back(AiffConversion("Aiff"));
+    Ui::MainWindow& ui = *c->ui();
+    QTableView* table = ui.inputFileTableView;
+    c->window()->show();
+    QApplication::setActiveWindow(c->window());
+    auto clickRow = [table](int row, Qt::KeyboardModifiers keys = Qt::NoModifier) {
+        const QRect cell = table->visualRect(table->model()->index(row, 1));
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, keys, cell.center());
+    };
+    auto clickNameHeader = [table] {
+        QHeaderView* header = table->horizontalHeader();
+        const int at = header->sectionViewportPosition(1) + header->sectionSize(1) / 2;
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(at, header->height() / 2));
+    };
+    // The rows showing the loudspeaker, each with its entry's name.
+    auto marked = [this, table] {
+        std::vector<std::pair<int, std::string>> rows;
+        for (int row = 0; row < table->model()->rowCount(); ++row)
+            if (!table->model()->index(row, 0).data(Qt::DecorationRole).value<QIcon>().isNull())
+                rows.emplace_back(row, fs::path(c->inputFiles[size_t(row)]->path()).filename());
+        return rows;
+    };
+    using Marks = std::vector<std::pair<int, std::string>>;
+    const QString playingC = QString::fromStdString("Playing: " + in + "/c.wav");
+    auto stillPlayingC = [&] {
+        return player()->isPlaying() && player()->playingFile()->path() == in + "/c.wav" &&
+               ui.folderPlayTextField->text() == playingC;
+    };
+
+    Add({"c.wav"});
+    clickRow(0);
+    ui.playFileButton->click();
+    ASSERT_TRUE(stillPlayingC());
+    Add({"a.wav", "b.wav"});
+    EXPECT_EQ(marked(), (Marks{{2, "c.wav"}}));
+    EXPECT_TRUE(stillPlayingC());
+    Add({"d.wav"});
+    clickRow(1);
+    clickRow(3, Qt::ControlModifier);
+    QTest::keyClick(table, Qt::Key_Delete);
+    ASSERT_EQ(c->inputFiles.size(), 2u);
+    EXPECT_EQ(marked(), (Marks{{1, "c.wav"}}));
+    EXPECT_TRUE(stillPlayingC());
+    clickNameHeader();  // descending
+    EXPECT_EQ(marked(), (Marks{{0, "c.wav"}}));
+    EXPECT_TRUE(stillPlayingC());
+    EXPECT_FALSE(ui.startButton->isEnabled());  // nothing starts while playing
+    // Next goes down the list as it is shown.
+    EXPECT_EQ(player()->nextFromInputList(), c->inputFiles[1]);
+
+    QTest::keyClick(table, Qt::Key_Space);
+    ASSERT_FALSE(player()->isPlaying());
+    clickNameHeader();  // ascending
+    Add({"0sub"});
+    EXPECT_EQ(marked(), (Marks{{2, "c.wav"}}));
+    clickRow(2);
+    QTest::keyClick(table, Qt::Key_Delete);
+    Add({"b.wav"});
+    EXPECT_FALSE(player()->isPlaying());
+    EXPECT_TRUE(ui.folderPlayTextField->text().isEmpty());
+    EXPECT_TRUE(ui.startButton->isEnabled());
+    // The first entry is current now: Play starts the folder's first file.
+    EXPECT_EQ(marked(), (Marks{{0, "0sub"}}));
+    table->clearSelection();
+    ui.playFileButton->click();
+    EXPECT_TRUE(player()->isPlaying());
+    EXPECT_EQ(player()->playingFile()->path(), in + "/0sub/x.wav");
 }
 
 TEST_F(ControlsTest, AFileThatCannotPlayIsReportedAndTheButtonsRest) {

@@ -338,17 +338,45 @@ TEST_F(PlayerTest, AnEmptyListAndStartFailuresRaiseAndAFailureInAutoPlayIsReport
     EXPECT_FALSE(player_->isPlaying());
 }
 
-TEST_F(PlayerTest, AnEditOfTheListMakesItsFirstEntryCurrent) {
-    auto a = Sound("a.wav", 30000), b = Sound("b.wav", 3001);
+// An edit keeps the current entry wherever it moves, playing or not; only when
+// it leaves the list does its play stop, and the first entry (a folder here)
+// becomes current without playing.
+TEST_F(PlayerTest, AnEditOfTheListKeepsItsCurrentEntryAndNeverStartsOne) {
+    Sound("folder/one.wav", 1001);
+    auto folder = QFSoundFile::soundFileWithPath(dir_ / "folder");
+    auto a = Sound("a.wav", 300000), b = Sound("b.wav", 3001), c = Sound("c.wav", 3001);
     Make({a}, false, false);
     player_->start();
     out_->Pump(1024);
     posted_.clear();
-    player_->setInputFiles({b, a});
-    EXPECT_EQ(player_->fileFromList(), b);
-    EXPECT_EQ(player_->playingFile(), b);
+    player_->setInputFiles({b, a, folder});
+    EXPECT_EQ(player_->fileFromList(), a);
+    EXPECT_EQ(player_->playingFile(), a);
+    EXPECT_TRUE(player_->isPlaying());
+    EXPECT_EQ(player_->curFileIndex(), std::optional<size_t>(1));
+    EXPECT_EQ(player_->nextFromInputList(), folder);
+    EXPECT_TRUE(posted_.empty());
+
+    // Paused, the entry leaves: nothing starts, not even the folder now first.
+    player_->pause();
+    posted_.clear();
+    player_->setInputFiles({folder, b});
+    EXPECT_EQ(player_->fileFromList(), folder);
+    EXPECT_EQ(player_->playingFile()->path(), dir_ / "folder/one.wav");
     EXPECT_FALSE(player_->isPlaying());
+    EXPECT_EQ(Count(XWPlayerStartNotification), 0u);
+    // A start then plays the folder's first file.
+    player_->start();
+    EXPECT_TRUE(player_->isPlaying());
+
+    // Playing, the entry leaves: the play stops.
+    posted_.clear();
+    player_->setInputFiles({c, b});
+    EXPECT_FALSE(player_->isPlaying());
+    EXPECT_EQ(player_->fileFromList(), c);
+    EXPECT_EQ(player_->playingFile(), c);
     EXPECT_GE(Count(XWPlayerStopNotification), 1u);
+    EXPECT_EQ(Count(XWPlayerStartNotification), 0u);
 }
 
 // Whole runs on the real null and capture devices: a file, the blip and the
