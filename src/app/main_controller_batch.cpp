@@ -38,15 +38,12 @@ void MainController::observeBatchDriver() {
                                             [this](const platform::Notification&) {
                                                 if (logger_) logger_->logConversionFooter();
                                             }));
+    // The input's name, or its whole path (the file's own, extension included).
     const auto logName = [this](const platform::Notification& n) {
         const plist::Value* path = n.object.find(kInputPathKey);
         const std::string input = path ? path->asString() : std::string();
-        std::string name = QFSoundFile(input).name();
-        if (defaults().GetBool("Full Paths Into Log")) {
-            const std::string parent = input.substr(0, input.find_last_of('/') + 1);
-            name = parent + name;
-        }
-        return name;
+        if (defaults().GetBool("Full Paths Into Log")) return input;
+        return QFSoundFile(input).name();
     };
     observers_.push_back(center.AddObserver(
         QFConversionSuccessNotification, process,

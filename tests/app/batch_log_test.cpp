@@ -1,7 +1,7 @@
 // The log of whole batches run by the main controller: a batch that stops
 // (also before its first conversion began) says what it left undone before
-// the finish rows, and an output that could not be removed is named on its
-// input's line.
+// the finish rows, an output that could not be removed is named on its
+// input's line, and full paths are the files' own.
 #include <unistd.h>
 
 #include <filesystem>
@@ -111,6 +111,17 @@ TEST_F(BatchLogTest, AnOutputThatCannotBeRemovedIsNamedOnItsLine) {
               std::string::npos)
         << log;
     fs::remove_all(left);
+}
+
+TEST_F(BatchLogTest, FullPathsAreTheFilesOwnPaths) {
+    defaults.Set(kConversionsDefaultsKey, EncodeConvSpecs({AiffConversion("One")}));
+    defaults.Set("Full Paths Into Log", true);
+    const std::string log = Log({in + "/F"});
+    const std::string a = in + "/F/a.wav", b = in + "/F/b.wav", c = in + "/F/c.wav";
+    EXPECT_NE(log.find("FILES: \n\n " + a + "\n*" + b + " is a link to a missing file\n " + c +
+                       "\n"),
+              std::string::npos)
+        << log;
 }
 
 }  // namespace
