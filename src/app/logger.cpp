@@ -153,18 +153,28 @@ void Logger::logDoneMessage(const std::string& name, const std::optional<std::st
     writeLogTextToFile();
 }
 
-void Logger::logErrorMessage(const std::string& rawName, OSErr code) {
+std::string Logger::putFailedLine(const std::string& rawName, const std::string& message) {
     std::string name = rawName;
     if (!name.empty() && name.back() == '\r') name.pop_back();
+    putString("*" + name + Filler(name) + message + "\n");
+    writeLogTextToFile();
+    return name;
+}
+
+void Logger::logSkippedMessage(const std::string& name, const std::string& reason) {
+    noteDriver();
+    putFailedLine(name, reason);
+}
+
+void Logger::logErrorMessage(const std::string& rawName, OSErr code) {
     noteDriver();
     std::string message;
     const short cls = ErrorText(code, errorDict_, &message);
     const std::string prefix =
         cls == kErrorClassInternal ? std::to_string(code) + ", call Quillfen: " : std::string();
     const std::string note = driver_ ? driver_->inputNote() : std::string();
-    putString("*" + name + Filler(name) + prefix + message + (note.empty() ? "" : " (" + note + ")") +
-              "\n");
-    writeLogTextToFile();
+    const std::string name =
+        putFailedLine(rawName, prefix + message + (note.empty() ? "" : " (" + note + ")"));
 
     switch (cls) {
         case kErrorClassFile:

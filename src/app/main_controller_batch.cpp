@@ -64,6 +64,14 @@ void MainController::observeBatchDriver() {
             logger_->logErrorMessage(logName(n),
                                      static_cast<OSErr>(error ? error->asInteger() : 0));
         }));
+    observers_.push_back(center.AddObserver(
+        QFConversionSkippedNotification, process,
+        [this, logName](const platform::Notification& n) {
+            if (!logger_) return;
+            const plist::Value* comment = n.object.find(kCommentKey);
+            logger_->logSkippedMessage(
+                logName(n), comment ? comment->asString() : std::string(kNotRecognizedComment));
+        }));
 }
 
 void MainController::handleUserCancelled() {

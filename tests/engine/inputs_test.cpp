@@ -43,7 +43,7 @@ TEST_F(EngineTest, AFolderOfDamagedEmptyAndGoodFilesNamesEachSkipWithAWarning) {
     fs::create_directories(in + "/F");
     Sox(in + "/F/a.wav");
     testsupport::WriteFile(in + "/F/b", "");
-    testsupport::WriteFile(in + "/F/c.dat", std::string("RIFX\x01\x02garbage\0\xFF", 16));
+    testsupport::WriteFile(in + "/F/c.dat", std::string("RIFX\x01\x02garbage\0\xFF", 15));
     // A header cut short: too few bytes to tell a type by.
     testsupport::WriteFile(in + "/F/d.bin", "FORM\0\0\0\x10AIF");
     Sox(in + "/F/e.aiff");
