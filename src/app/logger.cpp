@@ -76,6 +76,32 @@ std::string Logger::StopLine(const std::string& reason, int64_t left, int64_t in
            std::to_string(later) + " later conversions were not converted.";
 }
 
+std::string Logger::Escaped(const std::string& text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (const char ch : text) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        switch (c) {
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case 0x1B: out += "\\e"; break;
+            default:
+                if (c < 0x20 || c == 0x7F) {
+                    out += "\\x";
+                    out += kHex[c >> 4];
+                    out += kHex[c & 0x0F];
+                } else {
+                    out += ch;
+                }
+                break;
+        }
+    }
+    return out;
+}
+
 std::string Logger::Filler(const std::string& name) {
     const size_t n = Utf16Length(name);
     return std::string(n < kMessageColumn ? kMessageColumn - n : 1, ' ');
@@ -144,10 +170,11 @@ void Logger::logConversionHeader(const std::string& descriptionForLog) {
     putString(buffer);
 }
 
-void Logger::logDoneMessage(const std::string& name, const std::optional<std::string>& comment) {
+void Logger::logDoneMessage(const std::string& rawName, const std::optional<std::string>& comment) {
     noteDriver();
+    const std::string name = Escaped(rawName);
     if (comment)
-        putString(" " + name + Filler(name) + *comment + "\n");
+        putString(" " + name + Filler(name) + Escaped(*comment) + "\n");
     else
         putString(" " + name + "\n");
     writeLogTextToFile();
@@ -156,7 +183,8 @@ void Logger::logDoneMessage(const std::string& name, const std::optional<std::st
 std::string Logger::putFailedLine(const std::string& rawName, const std::string& message) {
     std::string name = rawName;
     if (!name.empty() && name.back() == '\r') name.pop_back();
-    putString("*" + name + Filler(name) + message + "\n");
+    name = Escaped(name);
+    putString("*" + name + Filler(name) + Escaped(message) + "\n");
     writeLogTextToFile();
     return name;
 }

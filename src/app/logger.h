@@ -88,6 +88,10 @@ public:
     static short ErrorText(OSErr code, const ErrorNameDict& errorDict, std::string* message);
     // The spaces after a name of that many UTF-16 units.
     static std::string Filler(const std::string& name);
+    // `text` as a file line shows it: each control character (a byte below
+    // 0x20, or 0x7F) as \n, \r, \t, \e or \xHH and a backslash as \\, so that
+    // no file name can split a line of the log or forge one.
+    static std::string Escaped(const std::string& text);
     // "Conversion stopped: <reason>. <left> of <inputs> inputs of the conversion
     // '<name>' and <later> later conversions were not converted."
     static std::string StopLine(const std::string& reason, int64_t left, int64_t inputs,
