@@ -236,14 +236,23 @@ void MainController::engineDone() {
     const bool fatal = logger_->fatal();
     const std::string logPath = logger_->logPath();
     logger_.reset();
+    // Only the log this batch kept is opened, never an earlier batch's.
+    const bool openTheLog =
+        !terminating_ && kept && defaults().GetBool("Save Log") && defaults().GetBool("Open Log") &&
+        (!defaults().GetBool("Only Open When Errors") || conversionProcess_->err() != 0) &&
+        !logPath.empty() && QFileInfo::exists(QString::fromStdString(logPath));
     if (window_) {
         window_->setWindowOpacity(1.0);
         if (!terminating_) {
             // Back where it was (the desktop would place it anew), on its screen.
             PlaceWindow(window_, window_);
             window_->show();
-            window_->raise();
-            window_->activateWindow();
+            // A log that opens comes up above the window, with the keyboard:
+            // activating the window too could bring it back over the log.
+            if (!openTheLog) {
+                window_->raise();
+                window_->activateWindow();
+            }
         }
     }
     validateUserInterfaceItems();
@@ -256,11 +265,6 @@ void MainController::engineDone() {
             sounds_->Play(sound);
         }
     }
-    // Only the log this batch kept is opened, never an earlier batch's.
-    if (!terminating_ && kept && defaults().GetBool("Save Log") && defaults().GetBool("Open Log") &&
-        (!defaults().GetBool("Only Open When Errors") || conversionProcess_->err() != 0)) {
-        if (!logPath.empty() && QFileInfo::exists(QString::fromStdString(logPath)))
-            openLog(QString::fromStdString(logPath));
-    }
+    if (openTheLog) openLog(QString::fromStdString(logPath));
     emit batchFinished();
 }
