@@ -7,6 +7,7 @@
 #include "engine_test_support.h"
 #include "formats/mpeg/drop_mp3_file.h"
 #include "formats/mpeg/id3_tags.h"
+#include "foundation/resource_fork.h"
 #include "soundfile/raw_settings.h"
 
 namespace enginetest {
@@ -47,9 +48,11 @@ TEST_F(EngineTest, AFolderOfDamagedEmptyAndGoodFilesNamesEachSkipWithAWarning) {
     // A header cut short: too few bytes to tell a type by.
     testsupport::WriteFile(in + "/F/d.bin", "FORM\0\0\0\x10AIF");
     Sox(in + "/F/e.aiff");
-    // Hidden and invisible names, and sidecars, stay silent.
+    // Hidden names, invisible files and sidecars stay silent.
     testsupport::WriteFile(in + "/F/.junk", "");
     testsupport::WriteFile(in + "/F/._e.aiff", "");
+    testsupport::WriteFile(in + "/F/f.bin", "unseen");
+    ASSERT_EQ(SetFinderInfo(in + "/F/f.bin", 0, 0, 0x4000), 0);
     Poller poller(process);
     ASSERT_EQ(Run({in + "/F"}, {Conversion("One")}), 0);
     const std::vector<std::string> warnings = poller.Stop(&process);
