@@ -44,6 +44,13 @@ LogWindow::~LogWindow() = default;
 
 QPlainTextEdit* LogWindow::logView() const { return ui_->logView; }
 
+void LogWindow::present() {
+    show();
+    raise();
+    activateWindow();
+    ui_->logView->setFocus(Qt::ActiveWindowFocusReason);
+}
+
 QString LogWindow::logText() const { return ui_->logView->toPlainText(); }
 
 void LogWindow::setLogText(const QString& text) {

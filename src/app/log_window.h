@@ -30,6 +30,9 @@ public:
     void loadDataRepresentation();
     bool isDocumentEdited() const;
     QPlainTextEdit* logView() const;
+    // Shows the window above the others as the active one, the keyboard in
+    // its text.
+    void present();
 
     // The UTF-8 bytes of the text.
     QByteArray dataRepresentation() const;

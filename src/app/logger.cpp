@@ -76,6 +76,32 @@ std::string Logger::StopLine(const std::string& reason, int64_t left, int64_t in
            std::to_string(later) + " later conversions were not converted.";
 }
 
+std::string Logger::Escaped(const std::string& text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (const char ch : text) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        switch (c) {
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case 0x1B: out += "\\e"; break;
+            default:
+                if (c < 0x20 || c == 0x7F) {
+                    out += "\\x";
+                    out += kHex[c >> 4];
+                    out += kHex[c & 0x0F];
+                } else {
+                    out += ch;
+                }
+                break;
+        }
+    }
+    return out;
+}
+
 std::string Logger::Filler(const std::string& name) {
     const size_t n = Utf16Length(name);
     return std::string(n < kMessageColumn ? kMessageColumn - n : 1, ' ');
@@ -144,27 +170,39 @@ void Logger::logConversionHeader(const std::string& descriptionForLog) {
     putString(buffer);
 }
 
-void Logger::logDoneMessage(const std::string& name, const std::optional<std::string>& comment) {
+void Logger::logDoneMessage(const std::string& rawName, const std::optional<std::string>& comment) {
     noteDriver();
+    const std::string name = Escaped(rawName);
     if (comment)
-        putString(" " + name + Filler(name) + *comment + "\n");
+        putString(" " + name + Filler(name) + Escaped(*comment) + "\n");
     else
         putString(" " + name + "\n");
     writeLogTextToFile();
 }
 
-void Logger::logErrorMessage(const std::string& rawName, OSErr code) {
+std::string Logger::putFailedLine(const std::string& rawName, const std::string& message) {
     std::string name = rawName;
     if (!name.empty() && name.back() == '\r') name.pop_back();
+    name = Escaped(name);
+    putString("*" + name + Filler(name) + Escaped(message) + "\n");
+    writeLogTextToFile();
+    return name;
+}
+
+void Logger::logSkippedMessage(const std::string& name, const std::string& reason) {
+    noteDriver();
+    putFailedLine(name, reason);
+}
+
+void Logger::logErrorMessage(const std::string& rawName, OSErr code) {
     noteDriver();
     std::string message;
     const short cls = ErrorText(code, errorDict_, &message);
     const std::string prefix =
         cls == kErrorClassInternal ? std::to_string(code) + ", call Quillfen: " : std::string();
     const std::string note = driver_ ? driver_->inputNote() : std::string();
-    putString("*" + name + Filler(name) + prefix + message + (note.empty() ? "" : " (" + note + ")") +
-              "\n");
-    writeLogTextToFile();
+    const std::string name =
+        putFailedLine(rawName, prefix + message + (note.empty() ? "" : " (" + note + ")"));
 
     switch (cls) {
         case kErrorClassFile:

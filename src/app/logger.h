@@ -63,6 +63,9 @@ public:
     // the batch thread's driver notes on the failure (an output it could not
     // remove) follows the message in parentheses.
     void logErrorMessage(const std::string& name, OSErr code);
+    // An input left out as no sound file: a line in the form of a failed
+    // file's, with `reason` as its message; written at once. The batch goes on.
+    void logSkippedMessage(const std::string& name, const std::string& reason);
     void logConversionFooter();
     void putString(const std::string& text);
     // Appends the pending text to the file when "Save Log" is on: the file is
@@ -85,12 +88,20 @@ public:
     static short ErrorText(OSErr code, const ErrorNameDict& errorDict, std::string* message);
     // The spaces after a name of that many UTF-16 units.
     static std::string Filler(const std::string& name);
+    // `text` as a file line shows it: each control character (a byte below
+    // 0x20, or 0x7F) as \n, \r, \t, \e or \xHH and a backslash as \\, so that
+    // no file name can split a line of the log or forge one.
+    static std::string Escaped(const std::string& text);
     // "Conversion stopped: <reason>. <left> of <inputs> inputs of the conversion
     // '<name>' and <later> later conversions were not converted."
     static std::string StopLine(const std::string& reason, int64_t left, int64_t inputs,
                                 const std::string& name, int64_t later);
 
 private:
+    // Appends the line of a failed or skipped file, "*name<filler>message",
+    // and writes; the name loses one carriage return at its end. Returns the
+    // name as the line shows it.
+    std::string putFailedLine(const std::string& name, const std::string& message);
     std::time_t now() const;
     platform::UserDefaults& defaults() const;
     // Opens the log for appending, creating it exclusively when it is missing.

@@ -463,14 +463,13 @@ void MainController::encodeConvSpecs() {
 LogWindow* MainController::openLog(const QString& path) {
     for (LogWindow* w : logWindows()) {
         if (QFileInfo(w->path()) == QFileInfo(path)) {
-            w->show();
-            w->raise();
+            w->present();
             return w;
         }
     }
     auto* w = new LogWindow(path, services_.alerts, services_.dialogs);
     PlaceWindow(w, window_);
-    w->show();
+    w->present();
     return w;
 }
 

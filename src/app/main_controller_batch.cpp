@@ -38,15 +38,12 @@ void MainController::observeBatchDriver() {
                                             [this](const platform::Notification&) {
                                                 if (logger_) logger_->logConversionFooter();
                                             }));
+    // The input's name, or its whole path (the file's own, extension included).
     const auto logName = [this](const platform::Notification& n) {
         const plist::Value* path = n.object.find(kInputPathKey);
         const std::string input = path ? path->asString() : std::string();
-        std::string name = QFSoundFile(input).name();
-        if (defaults().GetBool("Full Paths Into Log")) {
-            const std::string parent = input.substr(0, input.find_last_of('/') + 1);
-            name = parent + name;
-        }
-        return name;
+        if (defaults().GetBool("Full Paths Into Log")) return input;
+        return QFSoundFile(input).name();
     };
     observers_.push_back(center.AddObserver(
         QFConversionSuccessNotification, process,
@@ -66,6 +63,14 @@ void MainController::observeBatchDriver() {
             const plist::Value* error = n.object.find(kErrorKey);
             logger_->logErrorMessage(logName(n),
                                      static_cast<OSErr>(error ? error->asInteger() : 0));
+        }));
+    observers_.push_back(center.AddObserver(
+        QFConversionSkippedNotification, process,
+        [this, logName](const platform::Notification& n) {
+            if (!logger_) return;
+            const plist::Value* comment = n.object.find(kCommentKey);
+            logger_->logSkippedMessage(
+                logName(n), comment ? comment->asString() : std::string(kNotRecognizedComment));
         }));
 }
 
@@ -231,14 +236,23 @@ void MainController::engineDone() {
     const bool fatal = logger_->fatal();
     const std::string logPath = logger_->logPath();
     logger_.reset();
+    // Only the log this batch kept is opened, never an earlier batch's.
+    const bool openTheLog =
+        !terminating_ && kept && defaults().GetBool("Save Log") && defaults().GetBool("Open Log") &&
+        (!defaults().GetBool("Only Open When Errors") || conversionProcess_->err() != 0) &&
+        !logPath.empty() && QFileInfo::exists(QString::fromStdString(logPath));
     if (window_) {
         window_->setWindowOpacity(1.0);
         if (!terminating_) {
             // Back where it was (the desktop would place it anew), on its screen.
             PlaceWindow(window_, window_);
             window_->show();
-            window_->raise();
-            window_->activateWindow();
+            // A log that opens comes up above the window, with the keyboard:
+            // activating the window too could bring it back over the log.
+            if (!openTheLog) {
+                window_->raise();
+                window_->activateWindow();
+            }
         }
     }
     validateUserInterfaceItems();
@@ -251,11 +265,6 @@ void MainController::engineDone() {
             sounds_->Play(sound);
         }
     }
-    // Only the log this batch kept is opened, never an earlier batch's.
-    if (!terminating_ && kept && defaults().GetBool("Save Log") && defaults().GetBool("Open Log") &&
-        (!defaults().GetBool("Only Open When Errors") || conversionProcess_->err() != 0)) {
-        if (!logPath.empty() && QFileInfo::exists(QString::fromStdString(logPath)))
-            openLog(QString::fromStdString(logPath));
-    }
+    if (openTheLog) openLog(QString::fromStdString(logPath));
     emit batchFinished();
 }

@@ -51,6 +51,12 @@ extern const char* const QFConversionFooterNotification;
 // and its line counts as a warning); for an unrecognised input copied
 // unchanged, {"path", "converted file path": the copy's path, "comment"}.
 extern const char* const QFConversionSuccessNotification;
+// Per input skipped as not recognised as a sound file (the action for such
+// inputs is to skip them; hidden names, invisible files and sidecars pass
+// silently): {"path", "comment": kNotRecognizedComment}. The skip is no
+// failure: the input counts as neither converted nor failed, and the log
+// message posted with it counts as a warning.
+extern const char* const QFConversionSkippedNotification;
 // Per input or folder that failed: {"path", "error", "converted file path":
 // array}, without "converted file path" for a missing input or a folder; with
 // "comment" ("could not remove '<path>'") when an output of the input could
@@ -87,6 +93,8 @@ extern const char* const kUseMpegFramePaddingKey;   // "Use MPEG Frame Padding"
 
 // The comment of the success notification of a copied unrecognised input.
 extern const char* const kJustCopiedComment;  // "(not recognized as a sound file, just copied)"
+// The comment of the skip notification.
+extern const char* const kNotRecognizedComment;  // "skipped: not recognized as a sound file"
 
 // The user defaults the batch reads, taken once when it starts.
 struct EngineSettings {
@@ -342,6 +350,7 @@ private:
     std::vector<std::string> leftOutputs_;      // this input's outputs that could not be removed
     std::string inputNote_;                     // the note of the failure being posted
     std::string dataNote_;                      // "(data ends early: ...)" of this input
+    bool skippedUnrecognized_ = false;          // this input was skipped as not a sound file
     // The stop accounting of the running conversion.
     int64_t inputsHanded_ = 0;      // inputs (and folders that failed) handed over
     int64_t inputsNotReached_ = 0;  // inputs a stop left unreached

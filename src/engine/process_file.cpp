@@ -39,6 +39,8 @@
 #include "soundfile/type_codes.h"
 
 const char* const kJustCopiedComment = "(not recognized as a sound file, just copied)";
+const char* const kNotRecognizedComment = "skipped: not recognized as a sound file";
+const char* const QFConversionSkippedNotification = "QFConversionSkippedNotification";
 
 namespace {
 
@@ -206,6 +208,7 @@ void ConversionProcess::processFile(const std::string& path, const std::string* 
     leftOutputs_.clear();
     inputNote_.clear();
     dataNote_.clear();
+    skippedUnrecognized_ = false;
     std::optional<OSErr> result;
     try {
         result = convertFile(path, outputName);
@@ -236,6 +239,19 @@ void ConversionProcess::processFile(const std::string& path, const std::string* 
             }
         } catch (...) {
             // An observer failed; the input's outcome stands as it is.
+        }
+    } else if (skippedUnrecognized_) {
+        try {
+            plist::Dictionary info;
+            info[kInputPathKey] = path;
+            info[kCommentKey] = kNotRecognizedComment;
+            post(QFConversionSkippedNotification, info);
+            // Left out on purpose, but never without a word: a warning.
+            platform::NotificationCenter::Default().Post(
+                XWLogMessageNotification, nullptr,
+                "'" + filename(path) + "' " + kNotRecognizedComment);
+        } catch (...) {
+            // An observer failed; the skip stands.
         }
     }
     // Outputs still at a placeholder name (kept after -22021, or not deletable)
@@ -317,6 +333,8 @@ std::optional<OSErr> ConversionProcess::convertFile(const std::string& path,
     if (!sf) {
         switch (settings_.unrecognizedInputFileAction) {
             case 0:
+                // Hidden names pass in silence; any other skip is reported.
+                skippedUnrecognized_ = !filename(path).starts_with(".");
                 return std::nullopt;
             case 1:
                 if (OSErr err = copyUnrecognized(path)) return err;

@@ -1,7 +1,8 @@
 // The log of whole batches run by the main controller: a batch that stops
 // (also before its first conversion began) says what it left undone before
-// the finish rows, and an output that could not be removed is named on its
-// input's line.
+// the finish rows, an output that could not be removed is named on its
+// input's line, skipped inputs have lines of their own, and full paths are
+// the files' own.
 #include <unistd.h>
 
 #include <filesystem>
@@ -111,6 +112,36 @@ TEST_F(BatchLogTest, AnOutputThatCannotBeRemovedIsNamedOnItsLine) {
               std::string::npos)
         << log;
     fs::remove_all(left);
+}
+
+TEST_F(BatchLogTest, SkippedInputsAreNamedAndKeepTheLogOfABatchWithoutErrors) {
+    defaults.Set(kConversionsDefaultsKey, EncodeConvSpecs({AiffConversion("One")}));
+    defaults.Set("Only Save When Errors", true);
+    fs::create_directories(in + "/G");
+    WriteWave(in + "/G/good.wav", 800);
+    testsupport::WriteFile(in + "/G/empty", "");
+    testsupport::WriteFile(in + "/G/noise.dat", std::string("\x01\x02 damaged \xFF\0\x7F", 14));
+    testsupport::WriteFile(in + "/G/.hidden", "");
+    const std::string log = Log({in + "/G"});
+    const std::string skipped = "skipped: not recognized as a sound file\n";
+    EXPECT_NE(log.find("FILES: \n\n*empty" + std::string(28, ' ') + skipped + " good\n*noise.dat" +
+                       std::string(24, ' ') + skipped + "\n    Total time"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("hidden"), std::string::npos);
+    EXPECT_EQ(log.find("Conversion stopped"), std::string::npos);
+    EXPECT_EQ(defaults.GetInteger("Number of Files Ever Converted"), 1);
+}
+
+TEST_F(BatchLogTest, FullPathsAreTheFilesOwnPaths) {
+    defaults.Set(kConversionsDefaultsKey, EncodeConvSpecs({AiffConversion("One")}));
+    defaults.Set("Full Paths Into Log", true);
+    const std::string log = Log({in + "/F"});
+    const std::string a = in + "/F/a.wav", b = in + "/F/b.wav", c = in + "/F/c.wav";
+    EXPECT_NE(
+        log.find("FILES: \n\n " + a + "\n*" + b + " is a link to a missing file\n " + c + "\n"),
+        std::string::npos)
+        << log;
 }
 
 }  // namespace

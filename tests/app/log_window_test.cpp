@@ -1,12 +1,18 @@
 // The log window: any bytes read, UTF-8 saved (checked by iconv), a PDF print
-// read back by pdftotext, and the question when an edited log is closed.
+// read back by pdftotext, the question when an edited log is closed, and the
+// keyboard given to a log that is opened.
+#include <QApplication>
+#include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPrinter>
 #include <cstdlib>
+#include <filesystem>
 
 #include "app/log_window.h"
 #include "app_test_support.h"
+#include "conversion/qf_sound_file.h"
+#include "ui_main_window.h"
 
 namespace apptest {
 namespace {
@@ -84,6 +90,52 @@ TEST_F(LogWindowTest, ClosingAnEditedLogAsksFirst) {
         }
     }
     EXPECT_EQ(alerts.shown.size(), 3u);
+}
+
+// Which window ends up active with the keyboard. Offscreen, every window shown
+// becomes the active one, so the end of a batch passes there either way; under
+// a real X server with a window manager (QT_QPA_PLATFORM=xcb) it tells.
+TEST_F(LogWindowTest, TheLogOfAFinishedBatchComesUpActiveWithTheKeyboard) {
+    const std::string in = dir / "in", out = dir / "out";
+    std::filesystem::create_directories(in);
+    std::filesystem::create_directories(out);
+    WriteWave(in + "/a.wav", 800);
+    defaults.Set(kConversionsDefaultsKey, EncodeConvSpecs({AiffConversion("One")}));
+    defaults.Set("Last Used Destination", out);
+    defaults.Set("Easy Thru", true);
+    defaults.Set("Save Log", true);
+    defaults.Set("Open Log", true);
+    defaults.Set("Only Open When Errors", false);
+    auto c = Make();
+    c->inputFiles.push_back(QFSoundFile::soundFileWithPath(in + "/a.wav"));
+    bool finished = false;
+    QObject::connect(c.get(), &MainController::batchFinished, [&finished] { finished = true; });
+    ASSERT_TRUE(c->doStart());
+    ASSERT_TRUE(PumpUntil([&finished] { return finished; }));
+    ASSERT_EQ(c->logWindows().size(), 1);
+    LogWindow* w = c->logWindows()[0];
+    EXPECT_TRUE(PumpUntil([w] { return QApplication::activeWindow() == w; }));
+    EXPECT_TRUE(w->logView()->hasFocus());
+    // The window is back behind it.
+    EXPECT_TRUE(c->window()->isVisible());
+    EXPECT_EQ(c->window()->windowOpacity(), 1.0);
+    w->close();
+}
+
+TEST_F(LogWindowTest, ShowLastLogGivesTheKeyboardToTheLogAlsoWhenItIsOpen) {
+    auto c = Make();
+    c->window()->show();
+    defaults.Set("Last Used Log", plist::Dictionary{{"QFStringValue", log}});
+    for (int round = 0; round < 2; ++round) {
+        c->window()->activateWindow();
+        ASSERT_TRUE(PumpUntil([&c] { return QApplication::activeWindow() == c->window(); }));
+        c->ui()->showLastLogAction->trigger();
+        ASSERT_EQ(c->logWindows().size(), 1);
+        LogWindow* w = c->logWindows()[0];
+        EXPECT_TRUE(PumpUntil([w] { return QApplication::activeWindow() == w; })) << round;
+        EXPECT_TRUE(w->logView()->hasFocus()) << round;
+    }
+    for (LogWindow* w : c->logWindows()) w->close();
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The conversion log against golden files: the layout, the filler after names
-// counted in UTF-16 units, every error class with its effect on the batch, and
-// the file's life (appending, a failed open, the finish rules).
+// counted in UTF-16 units, every error class with its effect on the batch,
+// names that cannot split a line, and the file's life (appending, a failed
+// open, the finish rules).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -197,6 +198,44 @@ TEST_F(LoggerTest, AStoppingErrorStopsTheDriverOfTheBatchThread) {
     log.logErrorMessage("fork.wav", -1340);
     EXPECT_TRUE(process.shouldStop());
     EXPECT_EQ(process.err(), -128);
+}
+
+TEST_F(LoggerTest, NoNameCanSplitOrForgeALine) {
+    std::string path;
+    {
+        Logger log(dir.path(), Options());
+        path = log.logPath();
+        log.logConversionHeader("d");
+        log.logDoneMessage("two\nlines.wav", std::nullopt);
+        // One carriage return at the end goes first; what remains is escaped.
+        log.logErrorMessage("forged\n*x.wav\r\r", -39);
+        log.logDoneMessage("t\tab\x1B[31m\x01\x7F\\.wav", std::string("copied"));
+        log.logSkippedMessage("bell\x07", kNotRecognizedComment);
+    }
+    const std::string text = testsupport::ReadFile(path);
+    const std::string forged = "forged\\n*x.wav\\r", tab = "t\\tab\\e[31m\\x01\\x7F\\\\.wav";
+    const std::string lines = " two\\nlines.wav\n*" + forged + Logger::Filler(forged) +
+                              "unexpected end of file\n " + tab + Logger::Filler(tab) + "copied\n" +
+                              "*bell\\x07" + std::string(25, ' ') +
+                              "skipped: not recognized as a sound file\n";
+    EXPECT_NE(text.find("FILES: \n\n" + lines + "____"), std::string::npos) << text;
+    EXPECT_EQ(messages, std::vector<std::string>{"'" + forged + "' unexpected end of file"});
+    // A skip neither stops the batch nor makes a warning of its own (the driver posts it).
+    EXPECT_EQ(stops, 0);
+}
+
+TEST(LoggerEscaped, EveryControlByteAndOnlyThoseAreEscaped) {
+    for (int c = 0; c < 256; ++c) {
+        const std::string escaped = Logger::Escaped(std::string(1, char(c)));
+        if (c < 0x20 || c == 0x7F || c == '\\') {
+            EXPECT_EQ(escaped[0], '\\') << c;
+            for (const char e : escaped) EXPECT_TRUE(e >= 0x20 && e < 0x7F) << c;
+        } else {
+            EXPECT_EQ(escaped, std::string(1, char(c))) << c;
+        }
+    }
+    EXPECT_EQ(Logger::Escaped("\n\r\t\x1B\x1F\x7F\\\x01"), "\\n\\r\\t\\e\\x1F\\x7F\\\\\\x01");
+    EXPECT_EQ(Logger::Escaped("\xC3\x84rger \xF0\x9D\x84\x9E"), "\xC3\x84rger \xF0\x9D\x84\x9E");
 }
 
 TEST(LoggerFiller, CountsUtf16Units) {

@@ -1,12 +1,13 @@
 // Inputs that are not converted as they stand: unrecognised files under each
-// action, hidden files, the second member of a group, missing files; and mp3
-// inputs, whose names lose their track number and whose tags reach only their
-// own outputs.
+// action (a skip named with a warning), hidden files, the second member of a
+// group, missing files; and mp3 inputs, whose names lose their track number
+// and whose tags reach only their own outputs.
 #include <tuple>
 
 #include "engine_test_support.h"
 #include "formats/mpeg/drop_mp3_file.h"
 #include "formats/mpeg/id3_tags.h"
+#include "foundation/resource_fork.h"
 #include "soundfile/raw_settings.h"
 
 namespace enginetest {
@@ -21,7 +22,7 @@ TEST_F(EngineTest, UnrecognisedInputsAreSkippedCopiedOrFailedByTheAction) {
     CSoundFile::SetRawSettings(
         RawSettings(FourCC("Xxxx"), 8000, true, 16, RawSettings::kRawReadAsRaw));
     const std::tuple<int, Strings, Strings> rows[] = {
-        {0, {}, {"One"}},
+        {0, {"Skipped notes.txt"}, {"One"}},
         {1, {"Success notes.txt", "Success .secret"}, {"One", "One/.secret", "One/notes.txt"}},
         {2, {"Failure notes.txt -22008"}, {"One"}},
     };
@@ -37,6 +38,40 @@ TEST_F(EngineTest, UnrecognisedInputsAreSkippedCopiedOrFailedByTheAction) {
         }
     }
     CSoundFile::SetRawSettings(saved);
+}
+
+TEST_F(EngineTest, AFolderOfDamagedEmptyAndGoodFilesNamesEachSkipWithAWarning) {
+    fs::create_directories(in + "/F");
+    Sox(in + "/F/a.wav");
+    testsupport::WriteFile(in + "/F/b", "");
+    testsupport::WriteFile(in + "/F/c.dat", std::string("RIFX\x01\x02garbage\0\xFF", 15));
+    // A header cut short: too few bytes to tell a type by.
+    testsupport::WriteFile(in + "/F/d.bin", "FORM\0\0\0\x10AIF");
+    Sox(in + "/F/e.aiff");
+    // Hidden names, invisible files and sidecars stay silent.
+    testsupport::WriteFile(in + "/F/.junk", "");
+    testsupport::WriteFile(in + "/F/._e.aiff", "");
+    testsupport::WriteFile(in + "/F/f.bin", "unseen");
+    ASSERT_EQ(SetFinderInfo(in + "/F/f.bin", 0, 0, 0x4000), 0);
+    Poller poller(process);
+    ASSERT_EQ(Run({in + "/F"}, {Conversion("One")}), 0);
+    const std::vector<std::string> warnings = poller.Stop(&process);
+    EXPECT_EQ(Names(), (Strings{"Start", "Header", "Success a.wav", "Skipped b", "Skipped c.dat",
+                                "Skipped d.bin", "Success e.aiff", "Footer", "Done"}));
+    for (const Posted& p : posted) {
+        if (p.name != QFConversionSkippedNotification) continue;
+        EXPECT_EQ(p.values.find(kCommentKey)->asString(), kNotRecognizedComment);
+        EXPECT_EQ(p.values.find(kErrorKey), nullptr);
+        EXPECT_EQ(p.values.find(kConvertedFilePathKey), nullptr);
+    }
+    // A skip is no failure: the batch goes on and ends well, one warning each.
+    EXPECT_EQ(process.warnings(), 3);
+    EXPECT_EQ(warnings, (Strings{"'b' skipped: not recognized as a sound file",
+                                 "'c.dat' skipped: not recognized as a sound file",
+                                 "'d.bin' skipped: not recognized as a sound file"}));
+    EXPECT_EQ(process.err(), 0);
+    EXPECT_FALSE(process.stopReport());
+    EXPECT_EQ(Tree(out), (Strings{"One", "One/F", "One/F/a.aif", "One/F/e.aif"}));
 }
 
 TEST_F(EngineTest, TheSecondMemberOfAGroupAndMissingInputsFail) {
