@@ -215,6 +215,36 @@ TEST_F(DialogTest, ExtractionFlagsFollowTheBoxAndSnipWins) {
     EXPECT_TRUE(none->needsStrip() && !none->needsExtraction());
 }
 
+// Ticking "Convert file type" while keeping the type shown gives the type's
+// extension, as choosing that type does: never a lone dot.
+TEST_F(DialogTest, ConvertFileTypeTickedWithTheShownTypeTakesItsExtension) {
+    auto spec = Open(FourCC("AIFF"), [](ConvSpec& s) { s.setNeedsStrictFileType(false); });
+    auto* extension = W<QLineEdit>("filenameExtensionTextField");
+    EXPECT_EQ(extension->text(), ".");
+    Click("convertFileTypeCheckBox");
+    EXPECT_TRUE(Checked("filenameExtensionCheckBox"));
+    EXPECT_EQ(extension->text(), ".aif");
+    EXPECT_EQ(spec->nameExtension(), "aif");
+    Click("automaticNameButton");
+    EXPECT_EQ(spec->conversionName(), "AIFF (.aif)");
+    EXPECT_TRUE(OkEnabled());
+    // Unticked, the extension typed stays; ticked again, the shown type's returns.
+    Type("filenameExtensionTextField", "snd");
+    Click("convertFileTypeCheckBox");
+    EXPECT_EQ(spec->nameExtension(), "snd");
+    Click("convertFileTypeCheckBox");
+    EXPECT_EQ(spec->nameExtension(), "aif");
+    // The same after a type was chosen, unticked and ticked again.
+    Choose(FourCC("WAVE"));
+    Click("convertFileTypeCheckBox");
+    Type("filenameExtensionTextField", "");
+    Click("convertFileTypeCheckBox");
+    EXPECT_EQ(spec->outputFileType(), FourCC("WAVE"));
+    EXPECT_EQ(extension->text(), ".wav");
+}
+
+// Tab goes through the controls row by row from the top, left to right in a
+// row, in every mode of the two popups that switch pages.
 TEST_F(DialogTest, SliderPairsStoreInTheirUnits) {
     auto spec = Open(FourCC("AIFF"));
     Click("gateCheckBox");
