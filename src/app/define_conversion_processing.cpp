@@ -102,21 +102,9 @@ void DefineConvController::doExtractionCheckbox() {
 }
 
 void DefineConvController::handleExtractionPopUpDependencies() {
-    Ui::DefineConversion& u = *ui_;
-    const int index = u.extractionPopUp->currentIndex();
-    u.extractionTabView->setCurrentIndex(index);
-    switch (index) {
-        case 1:
-            setTabOrder(u.sampleRateTextField, u.safetyMarginTextField);
-            setTabOrder(u.safetyMarginTextField, u.fadeInTextField);
-            break;
-        case 2:
-            setTabOrder(u.sampleRateTextField, u.startAtTextField);
-            setTabOrder(u.startAtTextField, u.lengthTextField);
-            setTabOrder(u.lengthTextField, u.fadeInTextField);
-            break;
-        default: setTabOrder(u.sampleRateTextField, u.fadeInTextField); break;
-    }
+    // The Tab key keeps the window's order from top to bottom: the fields of
+    // the pages not shown are passed over.
+    ui_->extractionTabView->setCurrentIndex(ui_->extractionPopUp->currentIndex());
 }
 
 void DefineConvController::doExtractionPopUp() {
@@ -236,17 +224,7 @@ void DefineConvController::doBoostCheckbox() {
 }
 
 void DefineConvController::handleBoostPopUpDependencies() {
-    Ui::DefineConversion& u = *ui_;
-    const int index = u.boostPopUp->currentIndex();
-    u.boostTabView->setCurrentIndex(index);
-    if (index == 1) {
-        setTabOrder(u.attenuateTextField, u.ceilingTextField);
-        setTabOrder(u.ceilingTextField, u.conversionNameTextField);
-    } else {
-        setTabOrder(u.attenuateTextField, u.amplifyTextField);
-        setTabOrder(u.amplifyTextField, u.limitTextField);
-        setTabOrder(u.limitTextField, u.conversionNameTextField);
-    }
+    ui_->boostTabView->setCurrentIndex(ui_->boostPopUp->currentIndex());
 }
 
 void DefineConvController::doBoostPopUp() {
