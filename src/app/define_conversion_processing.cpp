@@ -88,10 +88,12 @@ void DefineConvController::handleChannelHandlingSettings() {
 void DefineConvController::handleExtractionCheckboxDependencies() {
     Ui::DefineConversion& u = *ui_;
     const bool on = u.extractionStripOrSnipCheckBox->isChecked();
+    // The popup is the box's title and stays enabled with it, so that the box
+    // never looks disabled; only the chosen mode's fields follow the box.
     for (QWidget* w : std::initializer_list<QWidget*>{
-             u.extractionPopUp, u.startAtTextField, u.lengthTextField, u.safetyMarginTextField,
-             u.safetyMarginSlider, u.safetyMarginLabel, u.safetyMarginUnitLabel, u.startAtLabel,
-             u.startAtUnitLabel, u.lengthLabel, u.lengthUnitLabel})
+             u.startAtTextField, u.lengthTextField, u.safetyMarginTextField, u.safetyMarginSlider,
+             u.safetyMarginLabel, u.safetyMarginUnitLabel, u.startAtLabel, u.startAtUnitLabel,
+             u.lengthLabel, u.lengthUnitLabel})
         w->setEnabled(on);
 }
 
@@ -110,8 +112,11 @@ void DefineConvController::handleExtractionPopUpDependencies() {
 void DefineConvController::doExtractionPopUp() {
     handleExtractionPopUpDependencies();
     if (!convSpec_) return;
-    // The flags follow the popup only while the box is ticked, so showing a
-    // conversion that uses none of the three leaves them all off.
+    // Choosing a mode asks for it: the box is ticked.
+    if (!ui_->extractionStripOrSnipCheckBox->isChecked()) {
+        ui_->extractionStripOrSnipCheckBox->setChecked(true);
+        handleExtractionCheckboxDependencies();
+    }
     storeExtractionFlags();
 }
 

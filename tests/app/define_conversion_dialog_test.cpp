@@ -312,6 +312,39 @@ TEST_F(DialogTest, TabFollowsTheLayoutFromTopToBottom) {
     }
 }
 
+// The mode popup is the extraction box's title: it looks as enabled as the box
+// is (always), and choosing a mode from it ticks the box.
+TEST_F(DialogTest, TheExtractionBoxLooksEnabledAndItsPopupTicksIt) {
+    auto spec = Open(FourCC("AIFF"));
+    auto* popup = W<QComboBox>("extractionPopUp");
+    dialog_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog_.get()));
+    // Not drawn as it is when disabled.
+    const QImage shown = popup->grab().toImage();
+    popup->setEnabled(false);
+    const QImage greyed = popup->grab().toImage();
+    popup->setEnabled(true);
+    EXPECT_TRUE(W<QAbstractButton>("extractionStripOrSnipCheckBox")->isEnabled());
+    EXPECT_NE(shown, greyed);
+    EXPECT_EQ(popup->grab().toImage(), shown);
+    EXPECT_FALSE(W<QLineEdit>("startAtTextField")->isEnabled());
+
+    Activate("extractionPopUp", 2);  // snip
+    EXPECT_TRUE(Checked("extractionStripOrSnipCheckBox"));
+    EXPECT_TRUE(spec->needsSnip() && !spec->needsStrip() && !spec->needsExtraction());
+    EXPECT_TRUE(W<QLineEdit>("startAtTextField")->isEnabled());
+    Click("extractionStripOrSnipCheckBox");  // off: the popup stays, its fields go
+    EXPECT_FALSE(spec->needsSnip() || spec->needsStrip() || spec->needsExtraction());
+    EXPECT_TRUE(popup->isEnabled());
+    EXPECT_FALSE(W<QLineEdit>("startAtTextField")->isEnabled());
+    // Showing a conversion that uses none of the three ticks nothing.
+    auto none = Open(FourCC("AIFF"));
+    EXPECT_FALSE(Checked("extractionStripOrSnipCheckBox"));
+    EXPECT_FALSE(none->needsSnip() || none->needsStrip() || none->needsExtraction());
+}
+
+// Ticking "Convert file type" while keeping the type shown gives the type's
+// extension, as choosing that type does: never a lone dot.
 TEST_F(DialogTest, SliderPairsStoreInTheirUnits) {
     auto spec = Open(FourCC("AIFF"));
     Click("gateCheckBox");
