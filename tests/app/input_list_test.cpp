@@ -8,6 +8,8 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
 #include <QTableView>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -122,6 +124,50 @@ TEST_F(InputTest, NothingAddedBringsTheAlertAndASplitMemberIsDroppedSilently) {
     Add({"missing.wav"});
     EXPECT_EQ(ErrorGroups(), QStringList{"not:1"});
     EXPECT_TRUE(alerts.shown.empty());
+}
+
+// The report's reasons wrap in a narrow window; Close is its default button,
+// and Return, Escape and Ctrl+W close it as well as a click.
+TEST_F(InputTest, TheReportWrapsItsReasonsAndClosesFromTheKeyboard) {
+    MakeList();
+    Add({"a.wav"});
+    Add({"other/a.wav"});
+    AddFilesErrorsController* report = c->addFilesErrors();
+    ASSERT_NE(report, nullptr);
+    report->resize(260, 300);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(report));
+    QTreeWidget* table = report->table();
+    QTreeWidgetItem* reason = table->topLevelItem(0);
+    const QRect row = table->visualItemRect(reason);
+    EXPECT_GE(row.height(), 2 * QFontMetrics(reason->font(0)).height()) << "wrapped";
+    EXPECT_LE(row.right(), table->viewport()->width());
+    EXPECT_EQ(table->horizontalScrollBar()->maximum(), 0);
+
+    auto* close = report->findChild<QPushButton*>("closeButton");
+    ASSERT_NE(close, nullptr);
+    EXPECT_EQ(close->text(), "Close");
+    EXPECT_TRUE(close->isDefault());
+    auto reopen = [&] {
+        c->showLastFileAddingErrors();
+        report->activateWindow();
+        table->setFocus();
+        return QTest::qWaitForWindowActive(report) && report->isVisible();
+    };
+    ASSERT_TRUE(reopen());
+    QTest::keyClick(table, Qt::Key_Return);
+    EXPECT_FALSE(report->isVisible()) << "Return";
+    ASSERT_TRUE(reopen());
+    QTest::keyClick(table, Qt::Key_Escape);
+    EXPECT_FALSE(report->isVisible()) << "Escape";
+    ASSERT_TRUE(reopen());
+    QTest::keyClick(table, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_FALSE(report->isVisible()) << "Ctrl+W";
+    ASSERT_TRUE(reopen());
+    close->click();
+    EXPECT_FALSE(report->isVisible()) << "Close";
+    // The report is kept, and shown again as it was.
+    c->showLastFileAddingErrors();
+    EXPECT_EQ(table->topLevelItemCount(), 1);
 }
 
 TEST_F(InputTest, UndoBringsRemovedEntriesBackAtTheirRows) {
