@@ -270,7 +270,10 @@ void DefineConvController::updateUI() {
     u.extractionPopUp->setCurrentIndex(extraction.mode);
     u.extractionStripOrSnipCheckBox->setChecked(extraction.ticked);
     handleExtractionCheckboxDependencies();
-    doExtractionPopUp();
+    handleExtractionPopUpDependencies();
+    // The flags follow the popup only while the box is ticked, so showing a
+    // conversion that uses none of the three leaves them all off.
+    storeExtractionFlags();
     u.startAtTextField->setText(FormatNumber(spec.snipFrom()));
     u.lengthTextField->setText(FormatNumber(spec.snipTo() - spec.snipFrom()));
 

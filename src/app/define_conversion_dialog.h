@@ -174,6 +174,8 @@ private:
     void selectClosestValidWordLength(const plist::Dictionary& row);
     void selectClosestValidChannelHandling(const plist::Dictionary& row);
 
+    // The conversion and the name-extension field take the row's "extension".
+    void takeNameExtensionFrom(const plist::Dictionary* row);
     void handleConvertFileTypeCheckboxDependencies();
     void handleConvertSampleRateCheckboxDependencies();
     void handleSampleRatePopUpDependencies();

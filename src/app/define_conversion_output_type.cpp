@@ -175,10 +175,7 @@ void DefineConvController::doFileTypePopUp() {
     convSpec_->setSpecificsValid(false);
     const plist::Dictionary* row = updateUIForFileType(curFileType_);
     convSpec_->setOutputFileType(curFileType_);
-    const QString extension = RowString(row, "extension");
-    convSpec_->setNameExtension(extension.toStdString());
-    u.filenameExtensionTextField->setText(QString::fromStdString(
-        NameExtensionFormatter::stringForObjectValue(convSpec_->nameExtension())));
+    takeNameExtensionFrom(row);
     if (RowBool(row, "forceSampleRate")) forceSampleRate();
     if (RowBool(row, "forceWordSize")) forceWordSize();
     if (RowBool(row, "forceChannels")) forceChannels();
@@ -212,11 +209,21 @@ void DefineConvController::forceChannels() {
         doChannelHandlingCheckbox();
 }
 
+void DefineConvController::takeNameExtensionFrom(const plist::Dictionary* row) {
+    convSpec_->setNameExtension(RowString(row, "extension").toStdString());
+    ui_->filenameExtensionTextField->setText(QString::fromStdString(
+        NameExtensionFormatter::stringForObjectValue(convSpec_->nameExtension())));
+}
+
 void DefineConvController::doConvertFileTypeCheckbox() {
     if (!convSpec_) return;
-    convSpec_->setNeedsStrictFileType(ui_->convertFileTypeCheckBox->isChecked());
+    const bool on = ui_->convertFileTypeCheckBox->isChecked();
+    convSpec_->setNeedsStrictFileType(on);
     handleConvertFileTypeCheckboxDependencies();
-    ui_->filenameExtensionCheckBox->setChecked(ui_->convertFileTypeCheckBox->isChecked());
+    // Ticked, the type the popup shows is the type chosen, even when the user
+    // keeps it: its extension comes with it, as when it is picked.
+    if (on) takeNameExtensionFrom(rowForType(curFileType_));
+    ui_->filenameExtensionCheckBox->setChecked(on);
     doFilenameExtCheckbox();
 }
 

@@ -88,10 +88,12 @@ void DefineConvController::handleChannelHandlingSettings() {
 void DefineConvController::handleExtractionCheckboxDependencies() {
     Ui::DefineConversion& u = *ui_;
     const bool on = u.extractionStripOrSnipCheckBox->isChecked();
+    // The popup is the box's title and stays enabled with it, so that the box
+    // never looks disabled; only the chosen mode's fields follow the box.
     for (QWidget* w : std::initializer_list<QWidget*>{
-             u.extractionPopUp, u.startAtTextField, u.lengthTextField, u.safetyMarginTextField,
-             u.safetyMarginSlider, u.safetyMarginLabel, u.safetyMarginUnitLabel, u.startAtLabel,
-             u.startAtUnitLabel, u.lengthLabel, u.lengthUnitLabel})
+             u.startAtTextField, u.lengthTextField, u.safetyMarginTextField, u.safetyMarginSlider,
+             u.safetyMarginLabel, u.safetyMarginUnitLabel, u.startAtLabel, u.startAtUnitLabel,
+             u.lengthLabel, u.lengthUnitLabel})
         w->setEnabled(on);
 }
 
@@ -102,28 +104,19 @@ void DefineConvController::doExtractionCheckbox() {
 }
 
 void DefineConvController::handleExtractionPopUpDependencies() {
-    Ui::DefineConversion& u = *ui_;
-    const int index = u.extractionPopUp->currentIndex();
-    u.extractionTabView->setCurrentIndex(index);
-    switch (index) {
-        case 1:
-            setTabOrder(u.sampleRateTextField, u.safetyMarginTextField);
-            setTabOrder(u.safetyMarginTextField, u.fadeInTextField);
-            break;
-        case 2:
-            setTabOrder(u.sampleRateTextField, u.startAtTextField);
-            setTabOrder(u.startAtTextField, u.lengthTextField);
-            setTabOrder(u.lengthTextField, u.fadeInTextField);
-            break;
-        default: setTabOrder(u.sampleRateTextField, u.fadeInTextField); break;
-    }
+    // The Tab key keeps the window's order from top to bottom: the fields of
+    // the pages not shown are passed over.
+    ui_->extractionTabView->setCurrentIndex(ui_->extractionPopUp->currentIndex());
 }
 
 void DefineConvController::doExtractionPopUp() {
     handleExtractionPopUpDependencies();
     if (!convSpec_) return;
-    // The flags follow the popup only while the box is ticked, so showing a
-    // conversion that uses none of the three leaves them all off.
+    // Choosing a mode asks for it: the box is ticked.
+    if (!ui_->extractionStripOrSnipCheckBox->isChecked()) {
+        ui_->extractionStripOrSnipCheckBox->setChecked(true);
+        handleExtractionCheckboxDependencies();
+    }
     storeExtractionFlags();
 }
 
@@ -236,17 +229,7 @@ void DefineConvController::doBoostCheckbox() {
 }
 
 void DefineConvController::handleBoostPopUpDependencies() {
-    Ui::DefineConversion& u = *ui_;
-    const int index = u.boostPopUp->currentIndex();
-    u.boostTabView->setCurrentIndex(index);
-    if (index == 1) {
-        setTabOrder(u.attenuateTextField, u.ceilingTextField);
-        setTabOrder(u.ceilingTextField, u.conversionNameTextField);
-    } else {
-        setTabOrder(u.attenuateTextField, u.amplifyTextField);
-        setTabOrder(u.amplifyTextField, u.limitTextField);
-        setTabOrder(u.limitTextField, u.conversionNameTextField);
-    }
+    ui_->boostTabView->setCurrentIndex(ui_->boostPopUp->currentIndex());
 }
 
 void DefineConvController::doBoostPopUp() {

@@ -6,6 +6,9 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QShortcut>
+#include <QStyledItemDelegate>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -213,15 +216,42 @@ AddDecision DecideAddition(QFSoundFile& entry, int unrecognizedAction,
 // ---------------------------------------------------------------------------
 // The error window
 
+namespace {
+
+// Rows as high as their text needs when it wraps at the column's width, which
+// the tree's own measure does not take into account.
+class WrappingRows : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        const auto* view = qobject_cast<const QTreeView*>(option.widget);
+        if (!view) return QStyledItemDelegate::sizeHint(option, index);
+        QStyleOptionViewItem item = option;
+        initStyleOption(&item, index);
+        int depth = view->rootIsDecorated() ? 1 : 0;
+        for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) ++depth;
+        const int width = view->columnWidth(index.column()) - depth * view->indentation();
+        item.rect = QRect(0, 0, std::max(1, width), 1);
+        return view->style()->sizeFromContents(QStyle::CT_ItemViewItem, &item, QSize(), view);
+    }
+};
+
+}  // namespace
+
 AddFilesErrorsController::AddFilesErrorsController(Workspace* workspace, FileDialogs* dialogs,
                                                    Alerts* alerts, QWidget* parent)
-    : QWidget(parent, Qt::Window), workspace_(workspace), dialogs_(dialogs), alerts_(alerts) {
+    : QDialog(parent, Qt::Window), workspace_(workspace), dialogs_(dialogs), alerts_(alerts) {
     setObjectName("AddFilesErrors");
     setWindowTitle(Tr("Files Not Added"));
     resize(560, 320);
     table_ = new QTreeWidget(this);
     table_->setObjectName("table");
     table_->setHeaderHidden(true);
+    // A long reason wraps within the window's width instead of being cut off.
+    table_->setWordWrap(true);
+    table_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    table_->setItemDelegate(new WrappingRows(table_));
+    connect(table_->header(), &QHeaderView::sectionResized, table_, &QTreeView::doItemsLayout);
     openInFinder_ = new QPushButton(Tr("Show in Folder"), this);
     openInFinder_->setObjectName("openInFinderButton");
     openInFinder_->setEnabled(false);
@@ -231,6 +261,14 @@ AddFilesErrorsController::AddFilesErrorsController(Workspace* workspace, FileDia
     buttons->addWidget(save);
     buttons->addStretch();
     buttons->addWidget(openInFinder_);
+    auto* close = new QPushButton(Tr("Close"), this);
+    close->setObjectName("closeButton");
+    close->setDefault(true);
+    buttons->addWidget(close);
+    connect(close, &QPushButton::clicked, this, &QWidget::close);
+    // Escape closes it as a dialog; Ctrl+W as any window.
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_W), this), &QShortcut::activated, this,
+            &QWidget::close);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(table_);
     layout->addLayout(buttons);

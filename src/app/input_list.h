@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QDialog>
 #include <QStringList>
 #include <QWidget>
 #include <atomic>
@@ -104,8 +105,9 @@ AddDecision DecideAddition(QFSoundFile& entry, int unrecognizedAction,
 // The last path component of an entry's path (the list's unique name).
 std::string InputName(const QFSoundFile& entry);
 
-// The window listing paths that were not added, grouped by reason.
-class AddFilesErrorsController : public QWidget {
+// The window listing paths that were not added, grouped by reason. Its Close
+// button is the default; Escape and Ctrl+W close it too.
+class AddFilesErrorsController : public QDialog {
     Q_OBJECT
 public:
     AddFilesErrorsController(Workspace* workspace, FileDialogs* dialogs, Alerts* alerts,

@@ -80,6 +80,9 @@ struct MainServices {
     std::function<void(const QStringList&)> addFiles;
     // Asks for files and folders to add; none: the add-files dialog.
     std::function<QStringList(QWidget* parent)> chooseFilesToAdd;
+    // The error (errno) that reading the first byte of a file not recognised
+    // meets, 0 when it reads; none: the file is read.
+    std::function<int(const QString& path)> readError;
     // Waits for a running add-files worker (at quit).
     std::function<void()> waitForAddFiles;
     // Runs the Define Conversion dialog, already filled, modally and answers its

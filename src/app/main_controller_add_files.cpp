@@ -3,6 +3,11 @@
 // with undo, sorting, and the window of paths not added.
 #include "app/main_controller.h"
 
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QFile>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTimer>
@@ -20,6 +25,17 @@
 #include "ui_main_window.h"
 
 namespace {
+
+// The error that reading the first byte of `path` meets (errno), 0 when it
+// reads. Not blocking, so that a pipe without a writer answers at once.
+int ReadError(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno;
+    char byte;
+    const int error = ::read(fd, &byte, 1) < 0 ? errno : 0;
+    ::close(fd);
+    return error;
+}
 
 // One entry inserted into or removed from the input list, undoably.
 class InputFileCommand : public QUndoCommand {
@@ -106,10 +122,24 @@ void MainController::finishAddRun() {
     const InputFileList results = addWorker_->results();
     addWorker_.reset();
     const int action = static_cast<int>(defaults().GetInteger("Unrecognized Input File Action"));
-    QStringList rejected, duplicates;
+    QStringList rejected, duplicates, denied, ioFailed;
     int added = 0;
     for (const InputFilePtr& entry : results) {
         if (!entry) continue;
+        // A file that could not be read is no sound file of an unknown kind,
+        // whatever the unrecognised-file action says: its reason is told.
+        if (!entry->isPlayable() && !entry->isDirectory()) {
+            const QString path = QString::fromStdString(entry->path());
+            const int error = services_.readError ? services_.readError(path) : ReadError(path);
+            if (error == EACCES || error == EPERM) {
+                denied << path;
+                continue;
+            }
+            if (error == EIO) {
+                ioFailed << path;
+                continue;
+            }
+        }
         switch (DecideAddition(*entry, action, inputFileNames, inputFiles)) {
             case AddDecision::kRejected:
                 rejected << QString::fromStdString(entry->path());
@@ -149,6 +179,11 @@ void MainController::finishAddRun() {
     if (!rejected.isEmpty())
         groups.emplace_back(Tr("The following files were not recognized as sound files."),
                             rejected);
+    if (!denied.isEmpty())
+        groups.emplace_back(Tr("The following files cannot be read: permission denied."), denied);
+    if (!ioFailed.isEmpty())
+        groups.emplace_back(Tr("The following files cannot be read: input/output error."),
+                            ioFailed);
     if (!groups.empty()) {
         showAddFilesErrors(groups);
     } else if (added == 0) {

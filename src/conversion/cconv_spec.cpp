@@ -72,6 +72,9 @@ void CConvSpec::GetNameExtension(Str255 extension) const {
         shown = stored;
     else if (spec_->needsNameExtension())
         shown = "." + stored;
+    // A dot with nothing after it names no extension: the output then takes
+    // its type's own, rather than none at all.
+    if (shown == ".") shown.clear();
     pascalStringFromString(shown, extension);
 }
 

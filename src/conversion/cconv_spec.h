@@ -80,7 +80,8 @@ public:
     void SetNeedsNameExtension(bool on);
     // The extension to add, with its dot: as stored when it begins with "."
     // (whatever the flag says), else "." and the stored text when the flag is
-    // set, else empty.
+    // set, else empty. A lone dot is empty too, so that the output takes its
+    // type's own extension.
     void GetNameExtension(Str255 extension) const;
     // Hands the text to the record, which drops one leading dot; the flag stays.
     void SetNameExtension(const unsigned char* extension);

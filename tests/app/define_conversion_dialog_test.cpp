@@ -1,6 +1,7 @@
 // The Define Conversion dialog driven offscreen through the controls' own signals.
 #include "app/define_conversion_dialog.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -215,6 +216,135 @@ TEST_F(DialogTest, ExtractionFlagsFollowTheBoxAndSnipWins) {
     EXPECT_TRUE(none->needsStrip() && !none->needsExtraction());
 }
 
+// Ticking "Convert file type" while keeping the type shown gives the type's
+// extension, as choosing that type does: never a lone dot.
+TEST_F(DialogTest, ConvertFileTypeTickedWithTheShownTypeTakesItsExtension) {
+    auto spec = Open(FourCC("AIFF"), [](ConvSpec& s) { s.setNeedsStrictFileType(false); });
+    auto* extension = W<QLineEdit>("filenameExtensionTextField");
+    EXPECT_EQ(extension->text(), ".");
+    Click("convertFileTypeCheckBox");
+    EXPECT_TRUE(Checked("filenameExtensionCheckBox"));
+    EXPECT_EQ(extension->text(), ".aif");
+    EXPECT_EQ(spec->nameExtension(), "aif");
+    Click("automaticNameButton");
+    EXPECT_EQ(spec->conversionName(), "AIFF (.aif)");
+    EXPECT_TRUE(OkEnabled());
+    // Unticked, the extension typed stays; ticked again, the shown type's returns.
+    Type("filenameExtensionTextField", "snd");
+    Click("convertFileTypeCheckBox");
+    EXPECT_EQ(spec->nameExtension(), "snd");
+    Click("convertFileTypeCheckBox");
+    EXPECT_EQ(spec->nameExtension(), "aif");
+    // The same after a type was chosen, unticked and ticked again.
+    Choose(FourCC("WAVE"));
+    Click("convertFileTypeCheckBox");
+    Type("filenameExtensionTextField", "");
+    Click("convertFileTypeCheckBox");
+    EXPECT_EQ(spec->outputFileType(), FourCC("WAVE"));
+    EXPECT_EQ(extension->text(), ".wav");
+}
+
+// Tab goes through the controls row by row from the top, left to right in a
+// row, in every mode of the two popups that switch pages.
+// Tab goes through the controls row by row from the top, left to right in a
+// row, in every mode of the two popups that switch pages.
+TEST_F(DialogTest, TabFollowsTheLayoutFromTopToBottom) {
+    Open(FourCC("AIFF"), [](ConvSpec& s) {
+        s.setNeedsSampleRateConversion(true);
+        s.setNeedsNewWordLength(true);
+        s.setNeedsChannelTreat(true);
+        s.setNeedsFades(true);
+        s.setNeedsGate(true);
+        s.setNeedsGain(true);
+        s.setNeedsNameExtension(true);
+    });
+    dialog_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog_.get()));
+    Click("extractionStripOrSnipCheckBox");
+    Click("boostCheckBox");
+    for (const int extraction : {0, 1, 2}) {
+        for (const int boost : {0, 1}) {
+            Activate("extractionPopUp", extraction);
+            Activate("boostPopUp", boost);
+            const std::string mode =
+                "extraction " + std::to_string(extraction) + ", gain " + std::to_string(boost);
+            QWidget* first = W<QWidget>("convertFileTypeCheckBox");
+            first->setFocus(Qt::TabFocusReason);
+            ASSERT_EQ(QApplication::focusWidget(), first) << mode;
+            std::vector<QWidget*> chain{first};
+            for (int i = 0; i < 100; ++i) {
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                QWidget* next = QApplication::focusWidget();
+                if (next == first) break;
+                chain.push_back(next);
+            }
+            ASSERT_EQ(QApplication::focusWidget(), first) << mode << ": the chain comes back";
+            QStringList names;
+            for (QWidget* w : chain) names << w->objectName();
+            // Each control lies below the one before, or in its row to its right.
+            for (size_t i = 1; i < chain.size(); ++i) {
+                const QRect a(chain[i - 1]->mapTo(dialog_.get(), QPoint()), chain[i - 1]->size());
+                const QRect b(chain[i]->mapTo(dialog_.get(), QPoint()), chain[i]->size());
+                const bool sameRow = std::abs(a.center().y() - b.center().y()) < a.height() / 2;
+                EXPECT_TRUE(sameRow ? b.left() > a.left() : b.center().y() > a.center().y())
+                    << mode << ": " << names.join(" ").toStdString();
+            }
+            // Every control that takes the focus is in it, once.
+            int takers = 0;
+            for (QWidget* w : dialog_->findChildren<QWidget*>())
+                if (w->isVisibleTo(dialog_.get()) && w->isEnabled() &&
+                    (w->focusPolicy() & Qt::TabFocus) && !w->focusProxy() &&
+                    !w->objectName().startsWith("qt_"))
+                    ++takers;
+            EXPECT_EQ(static_cast<int>(chain.size()), takers) << mode;
+            const QString fields = names.filter("TextField").join(" ");
+            const QString expected =
+                QString(
+                    "sampleRateTextField %1fadeInTextField fadeOutTextField lowerThanTextField "
+                    "longerThanTextField attenuateTextField %2filenameExtensionTextField "
+                    "conversionNameTextField")
+                    .arg(QStringList{"", "safetyMarginTextField ",
+                                     "startAtTextField lengthTextField "}[extraction],
+                         QStringList{"amplifyTextField limitTextField ",
+                                     "ceilingTextField "}[boost]);
+            EXPECT_EQ(fields.toStdString(), expected.toStdString()) << mode;
+        }
+    }
+}
+
+// The mode popup is the extraction box's title: it looks as enabled as the box
+// is (always), and choosing a mode from it ticks the box.
+TEST_F(DialogTest, TheExtractionBoxLooksEnabledAndItsPopupTicksIt) {
+    auto spec = Open(FourCC("AIFF"));
+    auto* popup = W<QComboBox>("extractionPopUp");
+    dialog_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog_.get()));
+    // Not drawn as it is when disabled.
+    const QImage shown = popup->grab().toImage();
+    popup->setEnabled(false);
+    const QImage greyed = popup->grab().toImage();
+    popup->setEnabled(true);
+    EXPECT_TRUE(W<QAbstractButton>("extractionStripOrSnipCheckBox")->isEnabled());
+    EXPECT_NE(shown, greyed);
+    EXPECT_EQ(popup->grab().toImage(), shown);
+    EXPECT_FALSE(W<QLineEdit>("startAtTextField")->isEnabled());
+
+    Activate("extractionPopUp", 2);  // snip
+    EXPECT_TRUE(Checked("extractionStripOrSnipCheckBox"));
+    EXPECT_TRUE(spec->needsSnip() && !spec->needsStrip() && !spec->needsExtraction());
+    EXPECT_TRUE(W<QLineEdit>("startAtTextField")->isEnabled());
+    Click("extractionStripOrSnipCheckBox");  // off: the popup stays, its fields go
+    EXPECT_FALSE(spec->needsSnip() || spec->needsStrip() || spec->needsExtraction());
+    EXPECT_TRUE(popup->isEnabled());
+    EXPECT_FALSE(W<QLineEdit>("startAtTextField")->isEnabled());
+    // Showing a conversion that uses none of the three ticks nothing.
+    auto none = Open(FourCC("AIFF"));
+    EXPECT_FALSE(Checked("extractionStripOrSnipCheckBox"));
+    EXPECT_FALSE(none->needsSnip() || none->needsStrip() || none->needsExtraction());
+}
+
+// Ticking "Convert file type" while keeping the type shown gives the type's
+// extension, as choosing that type does: never a lone dot.
 TEST_F(DialogTest, SliderPairsStoreInTheirUnits) {
     auto spec = Open(FourCC("AIFF"));
     Click("gateCheckBox");

@@ -10,11 +10,14 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
 #include <QTableView>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QUndoStack>
 #include <QUrl>
+#include <cerrno>
 #include <filesystem>
 
 #include "app/add_files_dialog.h"
@@ -124,6 +127,100 @@ TEST_F(InputTest, NothingAddedBringsTheAlertAndASplitMemberIsDroppedSilently) {
     Add({"missing.wav"});
     EXPECT_EQ(ErrorGroups(), QStringList{"not:1"});
     EXPECT_TRUE(alerts.shown.empty());
+}
+
+// A file that is there but cannot be read is reported with its reason, not
+// as a file of an unknown kind, whatever the unrecognised-file action: a
+// permission refused (made through the read seam, since the tests may run as
+// root) and an input/output error (/proc/self/mem, whose first byte no
+// process can read). A file that reads stays "not recognized".
+TEST_F(InputTest, AFileThatCannotBeReadIsReportedWithItsReason) {
+    const QString locked = QString::fromStdString(in + "/raw.txt");
+    const QString denied = "The following files cannot be read: permission denied.";
+    const QString ioError = "The following files cannot be read: input/output error.";
+    const QString unknown = "The following files were not recognized as sound files.";
+    // Each group as its reason and its paths, one a line.
+    auto reported = [this] {
+        Names groups;
+        QTreeWidget* table = c->addFilesErrors()->table();
+        for (int i = 0; i < table->topLevelItemCount(); ++i) {
+            QStringList lines{table->topLevelItem(i)->text(0)};
+            for (int j = 0; j < table->topLevelItem(i)->childCount(); ++j)
+                lines << table->topLevelItem(i)->child(j)->text(0);
+            groups.push_back(lines.join("\n").toStdString());
+        }
+        return groups;
+    };
+    auto group = [](const QString& reason, const QString& path) {
+        return (reason + "\n" + path).toStdString();
+    };
+    MainServices s = Services();
+    s.addFiles = nullptr;
+    s.readError = [locked](const QString& path) { return path == locked ? EACCES : 0; };
+    c = Make(s);
+    defaults.Set("Unrecognized Input File Action", int64_t(0));
+    Add({"raw.txt", "a.wav"});
+    ASSERT_NE(c->addFilesErrors(), nullptr);
+    EXPECT_EQ(reported(), Names{group(denied, locked)});
+    defaults.Set("Unrecognized Input File Action", int64_t(2));  // read as raw: still refused
+    Add({"raw.txt", "b.wav"});
+    EXPECT_EQ(reported(), Names{group(denied, locked)});
+    EXPECT_EQ(Listed(), (Names{"a.wav", "b.wav"}));
+
+    defaults.Set("Unrecognized Input File Action", int64_t(0));
+    MakeList();
+    bool done = false;
+    QObject::connect(c.get(), &MainController::filesAdded, [&done] { done = true; });
+    const QString notes = QString::fromStdString(in + "/notes.txt");
+    c->openPaths({"/proc/self/mem", notes});  // as the script command's Open does
+    ASSERT_TRUE(PumpUntil([&done] { return done; }));
+    ASSERT_NE(c->addFilesErrors(), nullptr);
+    EXPECT_EQ(reported(), (Names{group(unknown, notes), group(ioError, "/proc/self/mem")}));
+    EXPECT_TRUE(alerts.shown.empty());
+}
+
+// The report's reasons wrap in a narrow window; Close is its default button,
+// and Return, Escape and Ctrl+W close it as well as a click.
+TEST_F(InputTest, TheReportWrapsItsReasonsAndClosesFromTheKeyboard) {
+    MakeList();
+    Add({"a.wav"});
+    Add({"other/a.wav"});
+    AddFilesErrorsController* report = c->addFilesErrors();
+    ASSERT_NE(report, nullptr);
+    report->resize(260, 300);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(report));
+    QTreeWidget* table = report->table();
+    QTreeWidgetItem* reason = table->topLevelItem(0);
+    const QRect row = table->visualItemRect(reason);
+    EXPECT_GE(row.height(), 2 * QFontMetrics(reason->font(0)).height()) << "wrapped";
+    EXPECT_LE(row.right(), table->viewport()->width());
+    EXPECT_EQ(table->horizontalScrollBar()->maximum(), 0);
+
+    auto* close = report->findChild<QPushButton*>("closeButton");
+    ASSERT_NE(close, nullptr);
+    EXPECT_EQ(close->text(), "Close");
+    EXPECT_TRUE(close->isDefault());
+    auto reopen = [&] {
+        c->showLastFileAddingErrors();
+        report->activateWindow();
+        table->setFocus();
+        return QTest::qWaitForWindowActive(report) && report->isVisible();
+    };
+    ASSERT_TRUE(reopen());
+    QTest::keyClick(table, Qt::Key_Return);
+    EXPECT_FALSE(report->isVisible()) << "Return";
+    ASSERT_TRUE(reopen());
+    QTest::keyClick(table, Qt::Key_Escape);
+    EXPECT_FALSE(report->isVisible()) << "Escape";
+    ASSERT_TRUE(reopen());
+    QTest::keyClick(table, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_FALSE(report->isVisible()) << "Ctrl+W";
+    ASSERT_TRUE(reopen());
+    close->click();
+    EXPECT_FALSE(report->isVisible()) << "Close";
+    // The report is kept, and shown again as it was.
+    c->showLastFileAddingErrors();
+    EXPECT_EQ(table->topLevelItemCount(), 1);
 }
 
 TEST_F(InputTest, UndoBringsRemovedEntriesBackAtTheirRows) {

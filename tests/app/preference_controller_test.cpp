@@ -10,6 +10,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QPixmap>
 #include <QTabWidget>
 #include <QTest>
@@ -133,6 +135,35 @@ TEST_F(Preferences, TheLogBoxesAndTheRawControlsAreEnabledInAChain) {
         for (const char* name : raw)
             EXPECT_EQ(Find<QWidget>(name)->isEnabled(), std::string(button) == "unrecognizedRawRadio")
                 << button << " " << name;
+    }
+}
+
+// Each "Only when there were errors" box sits right under the box it
+// qualifies, indented so that it reads as part of it, and its text starts
+// no further left than the qualified box's own text.
+TEST_F(Preferences, EachOnlyWhenErrorsBoxIsIndentedUnderTheBoxItQualifies) {
+    Make();
+    controller->show();
+    Find<QTabWidget>("tabView")->setCurrentWidget(Find<QWidget>("logging"));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(controller.get()));
+    auto frame = [this](const char* name) {
+        QCheckBox* box = Find<QCheckBox>(name);
+        return QRect(box->mapTo(controller.get(), QPoint()), box->size());
+    };
+    const char* rows[] = {"saveLogCheckbox", "onlySaveWhenErrorsCheckbox", "openLogCheckbox",
+                          "onlyOpenWhenErrorsCheckbox", "fullPathsIntoLogCheckbox"};
+    for (size_t i = 1; i < std::size(rows); ++i)
+        EXPECT_GT(frame(rows[i]).top(), frame(rows[i - 1]).bottom()) << rows[i];
+    QStyleOptionButton option;
+    option.initFrom(Find<QCheckBox>("saveLogCheckbox"));
+    const int textIndent =
+        controller->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, nullptr).left();
+    for (const auto& [qualified, only] :
+         {std::pair{"saveLogCheckbox", "onlySaveWhenErrorsCheckbox"},
+          std::pair{"openLogCheckbox", "onlyOpenWhenErrorsCheckbox"}}) {
+        EXPECT_GE(frame(only).left(), frame(qualified).left() + textIndent) << only;
+        // The qualified box stays in line with the page's other boxes.
+        EXPECT_EQ(frame(qualified).left(), frame("fullPathsIntoLogCheckbox").left()) << qualified;
     }
 }
 

@@ -107,6 +107,60 @@ TEST_F(WindowTest, AddEditAndUndoGoThroughTheDialogAndTheEditMenu) {
     EXPECT_EQ(stored.array()->size(), 3u);
 }
 
+// A new conversion that only ticks "Convert file type" (AIFF, as shown) names
+// its outputs with AIFF's extension, and so does one whose extension field the
+// user emptied: a batch writes no output without an extension.
+TEST_F(WindowTest, ANewConversionKeepingTheShownTypeWritesItsExtension) {
+    const std::string in = dir / "in", out = dir / "out";
+    fs::create_directories(in);
+    fs::create_directories(out);
+    WriteWave(in + "/mono.wav", 400);
+    auto idle = AiffConversion("Idle");
+    idle->setActive(false);
+    defaults.Set(kConversionsDefaultsKey, EncodeConvSpecs({idle}));
+    defaults.Set("Last Used Destination", out);
+    defaults.Set("Open Log", false);
+    bool emptyExtension = false;
+    QStringList shownExtensions;
+    MainServices s = Services();
+    s.runDefineConversion = [&emptyExtension, &shownExtensions](DefineConvController& d) {
+        d.findChild<QAbstractButton*>("convertFileTypeCheckBox")->click();
+        auto* extension = d.findChild<QLineEdit*>("filenameExtensionTextField");
+        shownExtensions.push_back(extension->text());
+        if (emptyExtension) {
+            extension->selectAll();
+            QTest::keyClick(extension, Qt::Key_Backspace);
+            QTest::keyClick(extension, Qt::Key_Return);
+            auto* name = d.findChild<QLineEdit*>("conversionNameTextField");
+            name->clear();
+            QTest::keyClicks(name, "Bare");
+        } else {
+            d.findChild<QAbstractButton*>("automaticNameButton")->click();
+        }
+        d.findChild<QAbstractButton*>("okButton")->click();
+        return d.result();
+    };
+    auto c = Make(s);
+    c->ui()->addConvButton->click();
+    emptyExtension = true;
+    c->ui()->addConvButton->click();
+    EXPECT_EQ(ListNames(*c), (Names{"AIFF (.aif)", "Bare", "Idle"}));
+    EXPECT_EQ(shownExtensions, (QStringList{".aif", ".aif"}));
+    EXPECT_EQ(c->convSpecs[1]->nameExtension(), "");
+
+    c->inputFiles.push_back(QFSoundFile::soundFileWithPath(in + "/mono.wav"));
+    bool finished = false;
+    QObject::connect(c.get(), &MainController::batchFinished, [&finished] { finished = true; });
+    ASSERT_TRUE(c->doStart());
+    ASSERT_TRUE(PumpUntil([&finished] { return finished; }));
+    std::vector<std::string> written;
+    for (const auto& e : fs::recursive_directory_iterator(out))
+        if (e.is_regular_file() && e.path().extension() != ".xwl")
+            written.push_back(fs::relative(e.path(), out));
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(written, (Names{"AIFF (.aif)/mono.aif", "Bare/mono.aif"}));
+}
+
 TEST_F(WindowTest, ConversionCommandsFollowTheSelectionAndThePageAndImportAsksThroughTheShell) {
     auto c = MakeWindow();
     struct Row {

@@ -49,9 +49,12 @@ TEST_F(CConvSpecTest, NameExtensionFollowsTheFlagUnlessStoredWithADot) {
     spec.SetNeedsNameExtension(true);
     spec.GetNameExtension(ext);
     EXPECT_EQ(Text(ext), ".wav");
-    record->setNameExtension("");
+    record->setNameExtension("");  // none: the output type's own extension
     spec.GetNameExtension(ext);
-    EXPECT_EQ(Text(ext), ".");
+    EXPECT_EQ(Text(ext), "");
+    record->setNameExtension("..");  // stored as "."
+    spec.GetNameExtension(ext);
+    EXPECT_EQ(Text(ext), "");
     record->setNameExtension("..x");  // stored as ".x"
     spec.SetNeedsNameExtension(false);
     spec.GetNameExtension(ext);
