@@ -7,7 +7,10 @@
 #include <QIntValidator>
 #include <QLineEdit>
 #include <QStandardItemModel>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QtDebug>
+#include <algorithm>
 #include <cmath>
 
 #include "formats/chunk_reader.h"
@@ -117,6 +120,17 @@ const double PreferenceController::kSampleRates[PreferenceController::kSampleRat
 PreferenceController::PreferenceController(platform::UserDefaults& defaults, QWidget* parent)
     : QDialog(parent), defaults_(defaults), ui_(std::make_unique<Ui::Preferences>()) {
     ui_->setupUi(this);
+    // Each "only when there were errors" box starts at least where the text of the
+    // box it qualifies starts, whatever the style draws before a box's text.
+    QStyleOptionButton boxOption;
+    boxOption.initFrom(ui_->saveLogCheckbox);
+    const int textIndent =
+        style()->subElementRect(QStyle::SE_CheckBoxContents, &boxOption, ui_->saveLogCheckbox).left();
+    for (QBoxLayout* row : {ui_->onlySaveWhenErrorsRow, ui_->onlyOpenWhenErrorsRow}) {
+        QMargins margins = row->contentsMargins();
+        margins.setLeft(std::max(margins.left(), textIndent));
+        row->setContentsMargins(margins);
+    }
     for (int tag : kFileTypeItemOrder)
         ui_->fileTypePopup->addItem(tr(kFileTypeItems[tag].title), tag);
     for (int tag = 0; tag < kSampleRateItemCount; ++tag)
