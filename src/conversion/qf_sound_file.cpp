@@ -18,6 +18,7 @@
 
 #include "conversion/error_messages.h"
 #include "formats/detection.h"
+#include "formats/media/av_media_file.h"
 #include "foundation/formatters.h"
 #include "foundation/pstring.h"
 #include "foundation/resource_fork.h"
@@ -269,7 +270,9 @@ void QFSoundFile::ReadProperties(CSoundFile& file) {
     channelConfiguration_ = file.GetChannelConfiguration();
     numBits_ = file.GetWordSize();
     bitRate_ = file.GetBitRate();
-    useBitRate_ = file.UseBitRate();
+    // A coded media input shows the rate it was coded at, whatever its type writes.
+    const auto* media = dynamic_cast<const AVFoundationFile*>(&file);
+    useBitRate_ = file.UseBitRate() || (media && media->IsCompressed());
     isCBR_ = file.IsConstantBitRate();
     dataType_ = file.GetDataType();
     hasVideoTrack_ = file.HasVideoTrack();

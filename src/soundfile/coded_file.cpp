@@ -183,6 +183,16 @@ OSErr CCodedFile::FlushOutputBuffer(uint32_t frames, uint32_t position) {
     return err;
 }
 
+OSErr CCodedFile::ExtendTemporaryFile(uint32_t frames) {
+    if (!temp_) return 0;
+    const uint32_t held = temp_->GetNumSFrames();
+    // Placed past its end, a sound file is extended with silence.
+    const OSErr err = frames > held ? temp_->SetFilePos(frames) : OSErr(0);
+    numFrames_ = temp_->GetNumSFrames();
+    if (numFrames_ > held) headerDirty_ = 1;
+    return err;
+}
+
 void CCodedFile::DisposeBuffer() {
     ForgetTemporaryBuffer();
     CSoundFile::DisposeBuffer();

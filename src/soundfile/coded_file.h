@@ -108,6 +108,13 @@ protected:
     // Destroys the temporary file and removes it from disk.
     void DestroyTemporaryFile();
 
+    // The end of the samples held for coding, for a format's SetEndOfFile while
+    // its output is written: when `frames` lies past the end of the temporary
+    // file, the file is extended with silence to it (and placed there); the coded
+    // file's frame count follows the temporary file's. Nothing is cut; without a
+    // temporary file (an output coded from a source) nothing changes.
+    OSErr ExtendTemporaryFile(uint32_t frames);
+
     // After an operation passed to the temporary file (its input side too):
     // the buffer fields point at the temporary file's buffers as they now are.
     void MirrorTemporaryBuffers();

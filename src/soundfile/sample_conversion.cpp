@@ -192,7 +192,7 @@ using sampleblocks::Clip;
 using sampleblocks::ClipBlock;
 using sampleblocks::TruncBounded;
 
-// After the clip, x * 127 lies in [-127, 126.0078].
+// After the clip, x * 128 lies in [-128, 127].
 void Write8(double* x, size_t n, unsigned char* out) {
     ClipBlock(x, n, kWriteLimit8);
     for (size_t i = 0; i < n; ++i)
@@ -256,7 +256,9 @@ inline int32_t Saturate(int64_t v, int32_t lo, int32_t hi) {
 void Add8(unsigned char* buf, size_t frames, size_t channels, size_t channel, const double* x) {
     for (size_t i = 0; i < frames; ++i) {
         unsigned char* p = buf + i * channels + channel;
-        const int64_t sum = static_cast<int64_t>(static_cast<int8_t>(*p)) + TruncToInt32(x[i] * kFactor8);
+        // The addend is what a write of the sample would store.
+        const int32_t addend = Saturate(TruncToInt32(x[i] * kFactor8), -128, 127);
+        const int64_t sum = static_cast<int64_t>(static_cast<int8_t>(*p)) + addend;
         *p = static_cast<unsigned char>(static_cast<int8_t>(Saturate(sum, -128, 127)));
     }
 }

@@ -19,7 +19,9 @@ inline constexpr double kReadScale32 = 4.65661287308e-10;        // a hair above
 inline constexpr double kWriteLimit8 = 0.9921875;                // 127/128
 inline constexpr double kWriteLimit16 = 0.99996954386;           // a hair above 32767/32768
 inline constexpr double kWriteLowerLimit = -1.0;
-inline constexpr double kFactor8 = 127.0;
+// 8-bit writes scale by the inverse of the 8-bit read scale: a byte read and
+// written back is the same byte.
+inline constexpr double kFactor8 = 128.0;
 inline constexpr double kDitherFactor8 = 32767.0;
 inline constexpr double kFactor16 = 32768.0;
 inline constexpr double kFactor32 = 2147483647.0;  // 16-bit writes with dither

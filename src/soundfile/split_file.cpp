@@ -46,15 +46,6 @@ size_t NameStart(const std::string& path) {
     return slash == kNone ? 0 : slash + 1;
 }
 
-// A marker is a whole piece of a name: one that ends in a letter or digit must
-// not run on into another letter, digit or underscore, so that the ".l" of
-// "Vox.lead.L" or the ".L" of "Bass.Line" is no channel marker.
-bool StandsAlone(const std::string& text, size_t at, const std::string& marker) {
-    if (!IsWordCharacter(marker.back())) return true;
-    const size_t after = at + marker.size();
-    return after >= text.size() || !IsWordCharacter(text[after]);
-}
-
 // The first or the last occurrence of `marker` in `text` at or after `from` that
 // stands alone; kNone when there is none.
 size_t FirstMarker(const std::string& text, const std::string& marker, size_t from) {
@@ -175,6 +166,12 @@ void DeinterleaveSamples(const unsigned char* pair, unsigned char* left, unsigne
 }
 
 }  // namespace
+
+bool StandsAlone(const std::string& text, size_t at, const std::string& marker) {
+    if (marker.empty() || !IsWordCharacter(marker.back())) return true;
+    const size_t after = at + marker.size();
+    return after >= text.size() || !IsWordCharacter(text[after]);
+}
 
 // ---------------------------------------------------------------------------
 // Life

@@ -16,6 +16,7 @@
 #include "foundation/pcre_wrappers.h"
 #include "foundation/pstring.h"
 #include "foundation/string_utils.h"
+#include "soundfile/split_file.h"
 #include "soundfile/type_codes.h"
 
 namespace {
@@ -26,13 +27,14 @@ constexpr OSType kSAIF = FourCC("SAIF");
 const char* const kSurroundTableName = "surround.qfdb";
 const char* const kChannelNameTableName = "channelnames.qfdb";
 
-// Left-channel indicators, in the order they are tried, that end the path an
-// output set is bound with.
+// Left-channel indicators, in the order they are tried, removed from the path
+// an output set is bound with.
 const char* const kSetPathIndicators[] = {".l", ".L", "-L", ".1", "(l)", "(L)"};
-// Indicators of a first member, in the order they are tried: left, numbered
-// and Sonic pairs, and the centre that leads the LCRS and 7.1 layouts.
-const char* const kFirstMemberIndicators[] = {".l", ".L",  "-L",  ".1", ".3", ".5",
-                                              ".7", "(l)", "(L)", ".C", ".c"};
+// Indicators of a first member, in the order they are tried, removed from its
+// path to show the set's: left, and numbered and Sonic pairs. A set that leads
+// with its centre (LCRS, 7.1) shows it.
+const char* const kFirstMemberIndicators[] = {".l", ".L", "-L", ".1", ".3",
+                                              ".5", ".7", "(l)", "(L)"};
 // What ends a first member's base name.
 const char* const kBaseNameIndicators[] = {".L", ".l", ".C", ".c"};
 
@@ -53,6 +55,22 @@ std::string WithoutEndingIndicator(std::string name, const char* const (&indicat
         }
     }
     return name;
+}
+
+// `path` without one indicator of its file name (from `nameStart` on): the first
+// of `indicators`, in their order, that stands alone there, at its first place
+// where it does.
+template <size_t N>
+std::string WithoutFirstIndicator(const std::string& path, size_t nameStart,
+                                  const char* const (&indicators)[N]) {
+    for (const char* indicator : indicators) {
+        const std::string text(indicator);
+        for (size_t at = path.find(text, nameStart); at != std::string::npos;
+             at = path.find(text, at + 1)) {
+            if (StandsAlone(path, at, text)) return path.substr(0, at) + path.substr(at + text.size());
+        }
+    }
+    return path;
 }
 
 // The status of a refusal made here, its text written as the diagnostic line.
@@ -369,29 +387,16 @@ std::string CSurroundFile::GetName(const std::string& path) {
 
 void CSurroundFile::SetPath(const std::string& path) {
     const size_t slash = path.rfind('/');
-    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    path_ = path.substr(0, nameStart) +
-            WithoutEndingIndicator(path.substr(nameStart), kSetPathIndicators);
+    path_ = slash == std::string::npos ? path
+                                       : WithoutFirstIndicator(path, slash + 1, kSetPathIndicators);
 }
 
 std::string CSurroundFile::GetPath() {
     if (members_.empty()) return path_;
     const std::string path = members_.front()->GetPath();
     const size_t slash = path.rfind('/');
-    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    std::string stem = path.substr(nameStart);
-    std::string extension;
-    const size_t dot = stem.rfind('.');
-    try {
-        if (dot != std::string::npos && KnownNameExtensions().count(stem.substr(dot + 1))) {
-            extension = stem.substr(dot);
-            stem.resize(dot);
-        }
-    } catch (const std::exception&) {
-        // Without the type table no extension is known.
-    }
-    return path.substr(0, nameStart) + WithoutEndingIndicator(stem, kFirstMemberIndicators) +
-           extension;
+    return WithoutFirstIndicator(path, slash == std::string::npos ? 0 : slash + 1,
+                                 kFirstMemberIndicators);
 }
 
 std::string CSurroundFile::base_name() {

@@ -123,11 +123,14 @@ public:
     std::string GetName() override;
     // The first member's base name without the left or centre indicator that ends it.
     std::string base_name() override;
-    // The first member's path without the indicator that ends its name (the name
-    // extension stays); the set's own path while it has no members.
+    // The first member's path without its indicator: the first of ".l", ".L",
+    // "-L", ".1", ".3", ".5", ".7", "(l)", "(L)" that stands alone in its file
+    // name (see StandsAlone), at its first place there; the name extension stays.
+    // The set's own path while it has no members.
     std::string GetPath() override;
-    // Stores `path` without the left-channel indicator that ends it
-    // (".l", ".L", "-L", ".1", "(l)", "(L)", the first of them that does).
+    // Stores `path` without its left-channel indicator: the first of ".l", ".L",
+    // "-L", ".1", "(l)", "(L)" that stands alone in its file name, at its first
+    // place there. A path without "/" is stored as it is.
     void SetPath(const std::string& path);
     // The display name of a channel: its number from 1 for a "Split Multichannel"
     // set, else the name the channel-name table gives the member's indicator

@@ -12,6 +12,7 @@
 #include <utility>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -181,6 +182,32 @@ TEST_F(QFSoundFileTest, RealFilesShowTheirProperties) {
     EXPECT_EQ(norate->soundFile(), nullptr);
     EXPECT_EQ(norate->descriptor(), "has incompatible samplerate");
     EXPECT_FALSE(norate->isPlayable());
+}
+
+// A coded media input shows the rate it was coded at in the Bits column's
+// form, whatever its type writes; stored PCM read the same way shows its word size.
+TEST_F(QFSoundFileTest, CodedMediaInputsShowTheirCodedBitRate) {
+    if (!testsupport::HaveProgram("ffmpeg")) GTEST_SKIP() << "no ffmpeg";
+    const std::string source = "aevalsrc=0.4*sin(2*PI*440*t)|0.3*sin(2*PI*660*t):s=44100:d=1";
+    const struct {
+        const char *name, *args, *bits;
+        bool useBitRate;
+    } cases[] = {
+        {"take.mp3", "-c:a libmp3lame -b:a 128k", "128 kbps", true},
+        {"take.mp2", "-c:a mp2 -b:a 192k", "192 kbps", true},
+        {"take.w64", "-c:a pcm_s24le", "24 bits", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir_ / c.name;
+        const std::string command = "ffmpeg -v error -y -f lavfi -i '" + source + "' " + c.args + " '" +
+                                    path + "' </dev/null";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        const auto f = QFSoundFile::soundFileWithPath(path);
+        ASSERT_TRUE(f->infoAvailable());
+        EXPECT_EQ(f->displayBits(), c.bits);
+        EXPECT_EQ(f->useBitRate(), c.useBitRate);
+    }
 }
 
 TEST_F(QFSoundFileTest, TimeTextsRoundToMillisecondsAndSurviveBadRates) {

@@ -273,6 +273,29 @@ TEST_F(ScanGain, ModesLevelsAndFailures) {
     }
 }
 
+// 8-bit samples are written at the scale they are read with: a full-scale input
+// normalized to -1 dB peaks at 113/128 (-1.08 dB), and a file already at its
+// ceiling comes back as it was, both ends included.
+TEST_F(ScanGain, EightBitNormalizeWritesAtTheReadScale) {
+    const std::tuple<double, Samples, Samples> cases[] = {
+        {-1.0, {127, -127, 64, -1}, {113, -113, 57, 0}},
+        {0.0, {127, -128, 64, -1}, {127, -128, 64, -1}},
+    };
+    for (const auto& [ceiling, in, want] : cases) {
+        SCOPED_TRACE(ceiling);
+        auto input = MemoryFile(1, 8, in);
+        MemorySoundFile out(1, 8, 0);
+        Treat(kOff);
+        conversion.SetCeiling(ceiling);
+        conversion.SetNeedsCompressor(0);
+        conversion.SetNeedsNormalize(1);
+        conversion.SetHasValidMax(0);
+        ASSERT_EQ(ScanFile(input.get(), &conversion), 0);
+        ASSERT_EQ(Gain002(input.get(), &out, &conversion), 0);
+        EXPECT_EQ(AllSamples(out), want);
+    }
+}
+
 // An input that gives no frames from frame 4 on, short of its frame count: the
 // pass ends with -39 after the blocks it could read (blocks of 2 frames).
 struct ShortInput : MemorySoundFile {

@@ -173,8 +173,9 @@ TEST_F(AiffTest, CreateRefusesWhatCannotBeWrittenAndWritesOnlyAFittingLayout) {
 
 TEST_F(AiffTest, DamagedCommonChunksAreRefusedBeforeAnyDivision) {
     const std::string data = Ssnd(Ramp16(8));
-    Opened<CAIFFFile>(Put("c0.aif", Form(Comm(0, 0x40000000, 16, 44100) + data)), kAIFFBadCommonErr);
-    Opened<CAIFFFile>(Put("cneg.aif", Form(Comm(-2, 4, 16, 44100) + data)), kAIFFBadCommonErr);
+    // No channels, or a negative count: the COMM chunk is there, its count is not one to read.
+    Opened<CAIFFFile>(Put("c0.aif", Form(Comm(0, 0x40000000, 16, 44100) + data)), kIncompatibleChannelsErr);
+    Opened<CAIFFFile>(Put("cneg.aif", Form(Comm(-2, 4, 16, 44100) + data)), kIncompatibleChannelsErr);
     Opened<CAIFFFile>(Put("w33.aif", Form(Comm(2, 0x40000000, 33, 44100) + data)), kAIFFBadCommonErr);
     Opened<CAIFFFile>(Put("w0.aif", Form(Comm(2, 4, 0, 44100) + data)), kAIFFBadCommonErr);
     Opened<CAIFFFile>(Put("w64.aif", Form(Comm(2, 4, 64, 44100) + data)), kAIFFBadCommonErr);
@@ -193,6 +194,14 @@ TEST_F(AiffTest, DamagedCommonChunksAreRefusedBeforeAnyDivision) {
     EXPECT_EQ(r->GetNumChannels(), 2);
     EXPECT_EQ(r->GetNumSFrames(), 4u);
     EXPECT_EQ(r->GetWordSize(), 16);
+    // So are negative, infinite and NaN rates, under the same code.
+    const std::string commData = CommData(2, 4, 16, 44100);
+    for (const std::string rate80 : {std::string("\xC0\x0B\xFA\0\0\0\0\0\0\0", 10),
+                                     std::string("\x7F\xFF\x80\0\0\0\0\0\0\0", 10),
+                                     std::string("\x7F\xFF\xC0\0\0\0\0\0\0\0", 10)}) {
+        const std::string odd = commData.substr(0, 8) + rate80;
+        Opened<CAIFFFile>(Put("rodd.aif", Form(Chunk("COMM", odd) + data)), kAIFFBadSampleRateErr);
+    }
 
     // Four bits sit in one byte; the frames that do not fit come from SSND.
     auto w4 = Opened<CAIFFFile>(Put("w4.aif", Form(Comm(2, 0x40000000, 4, 44100) + data)));
@@ -604,7 +613,7 @@ TEST_F(AiffTest, AifcCompressionTypes) {
     // A COMM without room for the compression type, and one without a rate.
     Opened<CAIFCFile>(Put("c18.aifc", Form(Comm(1, 1, 16, 44100) + Ssnd("ab"), "AIFC")), kAIFFBadCommonErr);
     Opened<CAIFCFile>(Put("r0.aifc", Form(AifcComm(1, 1, 16, 0, "NONE") + Ssnd("ab"), "AIFC")), kAIFFBadSampleRateErr);
-    Opened<CAIFCFile>(Put("c0.aifc", Form(AifcComm(0, 1, 16, 8000, "NONE") + Ssnd("ab"), "AIFC")), kAIFFBadCommonErr);
+    Opened<CAIFCFile>(Put("c0.aifc", Form(AifcComm(0, 1, 16, 8000, "NONE") + Ssnd("ab"), "AIFC")), kIncompatibleChannelsErr);
     EXPECT_EQ(Opened<CAIFCFile>(Put("short.aifc", Form(AifcComm(1, 9, 16, 8000, "NONE") + Ssnd("ab") + Chunk("FILL", std::string(40, 'x')), "AIFC")))
                   ->GetDeclaredSFrames(),
               9u);
@@ -659,7 +668,7 @@ TEST_F(AiffTest, DawnTakesItsLengthFromTheFileAndBecomesOneRegion) {
     EXPECT_EQ(stereo->GetNumSFrames(), 5u);
     auto empty = Opened<CDawnAIFFFile>(Put("empty", Form(Comm(1, 1000, 16, 48000) + Ssnd(""))));
     EXPECT_EQ(empty->GetNumSFrames(), 0u);
-    Opened<CDawnAIFFFile>(Put("zero", Form(Comm(0, 1000, 16, 48000) + Ssnd(""))), kAIFFBadCommonErr);
+    Opened<CDawnAIFFFile>(Put("zero", Form(Comm(0, 1000, 16, 48000) + Ssnd(""))), kIncompatibleChannelsErr);
 
     // The recorder's MARK is 38 bytes from its size field, whatever the size says.
     std::string mark = "MARK" + BE32(0) + std::string(34, '\0');

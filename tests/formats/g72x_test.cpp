@@ -373,6 +373,32 @@ TEST_F(CCITTFileTest, RewrittenBlocksCodeAsTheFinalSamples) {
     EXPECT_EQ(Pack(PeerCodes(signal, 4), 4), testsupport::ReadFile(path));
 }
 
+// A frame past the end of what was written ends the samples held for coding
+// there, silent after the written ones, whether set directly or by placing a
+// block past the end; an earlier frame cuts nothing, and a file being read has
+// no such end to move.
+TEST_F(CCITTFileTest, SetEndOfFileExtendsTheHeldSamplesWithSilence) {
+    std::vector<int16_t> signal = TestSignal();
+    signal.resize(300);
+    const FileType& t = kTypes[0];
+    CCITTPtr f(t.make());
+    ASSERT_EQ(0, f->ISoundFile(dir / "extended"));
+    ASSERT_EQ(0, f->Create(1, 16, 8000.0f, nullptr, nullptr));
+    ASSERT_EQ(0, formattest::WriteBufferForm(*f, 0, formattest::Native16(signal)));
+    EXPECT_EQ(0, f->SetEndOfFile(1000));
+    EXPECT_EQ(1000u, f->GetNumSFrames());
+    EXPECT_EQ(0, f->SetEndOfFile(500));
+    EXPECT_EQ(1000u, f->GetNumSFrames());
+    EXPECT_EQ(0, f->SetFilePos(1600));
+    EXPECT_EQ(1600u, f->GetNumSFrames());
+    const std::string path = f->GetPath();
+    ASSERT_EQ(0, f.release()->Dispose(1));
+
+    signal.resize(1600, 0);
+    EXPECT_EQ(Pack(PeerCodes(signal, t.bits), t.bits), testsupport::ReadFile(path));
+    EXPECT_EQ(kFileNotOpenBaseErr, OpenFile(t, path)->SetEndOfFile(2000));
+}
+
 // Split to mono files: a stereo set of CCITT members, each coded on its own.
 TEST_F(CCITTFileTest, StereoSetsCodeEachMember) {
     std::vector<int16_t> signal = TestSignal();

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -338,6 +339,47 @@ TEST_F(MediaTest, Mpeg4InputReportsItsStreamBitRate) {
          {std::pair{0.1, 8.0}, {18.0, 16.0}, {19.0, 20.0}, {60.0, 56.0}, {62.0, 64.0},
           {144.0, 128.0}, {1000.0, 320.0}})
         EXPECT_EQ(CQTMP4File::SnapBitRate(estimate), snapped) << estimate;
+}
+
+// A coded input shows the rate it was coded at, as ffprobe reports it: the
+// stream's, or the container's when the stream states none (Opus, Vorbis in
+// Ogg, FLAC). Stored PCM read through the library counts its samples.
+TEST_F(MediaTest, CodedInputsReportTheBitRateTheProbeReports) {
+    const struct {
+        const char* name;
+        const char* args;
+        const char* type;
+        int expect;  // 0: what ffprobe reports
+    } cases[] = {
+        {"cbr.mp3", "-c:a libmp3lame -b:a 128k", "Mp3 ", 128},
+        {"low.mp3", "-c:a libmp3lame -b:a 32k -ac 1", "Mp3 ", 32},
+        {"vbr.mp3", "-c:a libmp3lame -q:a 4", "Mp3 ", 0},
+        {"take.mp2", "-c:a mp2 -b:a 192k", "AVFd", 192},
+        {"take.ogg", "-c:a libvorbis -b:a 96k", "AVFd", 0},
+        {"take.opus", "-c:a libopus -b:a 64k", "AVFd", 0},
+        {"take.flac", "-c:a flac", "AVFd", 0},
+        {"take.w64", "-c:a pcm_s24le", "AVFd", 2117},  // 44100 Hz x 2 x 24 bits
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = Make(c.name, kStereoSource, c.args);
+        ASSERT_FALSE(path.empty());
+        int expect = c.expect;
+        if (expect == 0) {
+            std::string stream = Probe(path, "stream=bit_rate"), container;
+            RunCommand("ffprobe -v error -show_entries format=bit_rate -of default=nw=1:nk=1 " + Quote(path),
+                       &container);
+            const std::string& stated = std::isdigit(static_cast<unsigned char>(stream[0])) ? stream : container;
+            ASSERT_TRUE(std::isdigit(static_cast<unsigned char>(stated[0]))) << stream << container;
+            expect = static_cast<int>((std::stoll(stated) + 500) / 1000);
+        }
+        SoundFilePtr f(CSoundFile::CreateSoundFile(Code(c.type)));
+        ASSERT_TRUE(f);
+        ASSERT_EQ(f->ISoundFile(path), 0);
+        ASSERT_EQ(f->Open(), 0);
+        EXPECT_EQ(f->GetBitRate(), expect);
+        EXPECT_EQ(f->Close(), 0);
+    }
 }
 
 // ---- Writing ---------------------------------------------------------------

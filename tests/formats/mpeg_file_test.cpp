@@ -7,6 +7,8 @@
 #include <vector>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <thread>
@@ -414,6 +416,49 @@ uint32_t Le32(const std::string& s, size_t at) {
            uint32_t(uint8_t(s[at + 3])) << 24;
 }
 uint16_t Le16(const std::string& s, size_t at) { return uint16_t(uint8_t(s[at]) | uint8_t(s[at + 1]) << 8); }
+
+// The header is written through the output's descriptor: an empty output gets
+// the provisional header; after the frames only the lengths, the frame count
+// and the last frame's details differ; a descriptor that cannot be written
+// gives its status and changes nothing.
+TEST_F(MPEGFile, BroadcastWaveHeaderIsWrittenThroughTheOutputsDescriptor) {
+    CBWFMPEGFile file;
+    ASSERT_EQ(file.ISoundFile(dir / "header"), 0);
+    std::vector<uint8_t> block = Specifics(true, "Take 3");
+    ASSERT_EQ(file.Create(2, 192, 48000, block.data(), nullptr), 0);
+    const std::string path = file.GetPath();
+    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(file.WriteBWFHeader(fd), 0);
+    ::close(fd);
+    const std::string provisional = testsupport::ReadFile(path);
+    ASSERT_EQ(provisional.size(), 966u);
+    EXPECT_EQ(Le32(provisional, 4), 958u);
+    EXPECT_EQ(Le32(provisional, 954), 0u);
+    EXPECT_EQ(Le32(provisional, 962), 0u);
+    EXPECT_EQ(provisional.substr(20, 7), std::string("Take 3\0", 7));
+
+    ASSERT_EQ(formattest::WriteBufferForm(file, 0, formattest::Native16(TwoTones(5000, 2))), 0);
+    ASSERT_EQ(file.Close(), 0);
+    const std::string final = testsupport::ReadFile(path);
+    ASSERT_GT(final.size(), 966u);
+    // RIFF length, sound information (48000 Hz: 1), frame count, data length.
+    std::vector<size_t> changed;
+    for (size_t i = 0; i < 966; ++i)
+        if (final[i] != provisional[i]) changed.push_back(i);
+    for (size_t at : changed)
+        EXPECT_TRUE((at >= 4 && at < 8) || at == 886 || (at >= 954 && at < 958) || (at >= 962 && at < 966))
+            << at;
+    EXPECT_EQ(Le32(final, 4), final.size() - 8);
+    EXPECT_EQ(Le32(final, 954), 5000u);
+    EXPECT_EQ(Le16(final, 886), 1);
+
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_NE(file.WriteBWFHeader(fd), 0);
+    ::close(fd);
+    EXPECT_EQ(testsupport::ReadFile(path), final);
+}
 
 TEST_F(MPEGFile, BroadcastWaveHeaderAndChunks) {
     struct Case {

@@ -216,6 +216,53 @@ TEST_F(MSADPCMTest, BufferSizeDoesNotChangeTheBlocks) {
     EXPECT_EQ(whole, testsupport::ReadFile(path));
 }
 
+// Blocks coded in any order land where their start frame puts them, the same
+// blocks as the coding at close makes; the frame count follows the furthest.
+TEST_F(MSADPCMTest, FlushADPCMBufferPlacesBlocksByTheirStartFrame) {
+    const std::vector<int16_t> s = Signal(1620, 1);
+    const std::string coded = testsupport::ReadFile(Write("coded", 1, 8000, s));
+    MSPtr f(new CMSADPCMFile);
+    ASSERT_EQ(0, f->ISoundFile(dir / "placed"));
+    ASSERT_EQ(0, f->Create(1, 16, 8000.0f, nullptr, nullptr));
+    ASSERT_EQ(500, f->GetSamplesPerBlock());
+    EXPECT_EQ(0, f->FlushADPCMBuffer(s.data() + 1500, 120, 1500));  // the short last block
+    EXPECT_EQ(1620u, f->GetNumSFrames());
+    EXPECT_EQ(0, f->FlushADPCMBuffer(s.data() + 500, 1000, 500));
+    EXPECT_EQ(0, f->FlushADPCMBuffer(s.data(), 500, 0));
+    EXPECT_EQ(1620u, f->GetNumSFrames());
+    const size_t data = f->GetDataOffset();
+    const size_t bytes = 3 * 256 + 7 + (120 - 2 + 1) / 2;
+    const std::string placed = testsupport::ReadFile(f->GetPath());
+    ASSERT_EQ(data + bytes, placed.size());
+    ASSERT_GE(coded.size(), data + bytes);
+    EXPECT_EQ(coded.substr(data, bytes), placed.substr(data));
+}
+
+// A frame past the end of what was written ends the samples held for coding
+// there, silent after the written ones, whether set directly or by placing a
+// block past the end; an earlier frame cuts nothing, and a file being read has
+// no such end to move.
+TEST_F(MSADPCMTest, SetEndOfFileExtendsTheHeldSamplesWithSilence) {
+    MSPtr f(new CMSADPCMFile);
+    ASSERT_EQ(0, f->ISoundFile(dir / "extended"));
+    ASSERT_EQ(0, f->Create(1, 16, 8000.0f, nullptr, nullptr));
+    ASSERT_EQ(0, formattest::WriteBufferForm(*f, 0, formattest::Native16(Signal(300, 1))));
+    EXPECT_EQ(0, f->SetEndOfFile(1200));
+    EXPECT_EQ(1200u, f->GetNumSFrames());
+    EXPECT_EQ(0, f->SetEndOfFile(700));
+    EXPECT_EQ(1200u, f->GetNumSFrames());
+    EXPECT_EQ(0, f->SetFilePos(1500));
+    EXPECT_EQ(1500u, f->GetNumSFrames());
+    const std::string path = f->GetPath();
+    ASSERT_EQ(0, f.release()->Dispose(1));
+
+    const std::vector<int16_t> back = ReadOurs(path);
+    ASSERT_EQ(1500u, back.size());
+    // The blocks after the written frames hold silence only.
+    EXPECT_EQ(std::vector<int16_t>(1000, 0), std::vector<int16_t>(back.begin() + 500, back.end()));
+    EXPECT_EQ(kFileNotOpenBaseErr, Open(path)->SetEndOfFile(2000));
+}
+
 TEST_F(MSADPCMTest, CancelDuringCodingClosesAndLeavesNoTemporaryFile) {
     MSPtr f(new CMSADPCMFile);
     ASSERT_EQ(0, f->ISoundFile(dir / "cancelled"));

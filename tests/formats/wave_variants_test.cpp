@@ -143,7 +143,7 @@ TEST_F(WaveVariantsTest, TheClassNotTheTagDecidesTheCodingAndOfflineInfoCountsOn
     }
     // No channels would divide by zero.
     Opened<CWAVE_AuFile>(Put("none", Riff(CompandedHeader(7, 0, 8000, 4) + Data(samples))),
-                         kWAVEUnsupportedDataErr);
+                         kIncompatibleChannelsErr);
     Opened<CWAVE_AuFile>(Put("nofmt", Riff(Data(samples))), kWAVENoFormatErr);
     Opened<CWAVE_AuFile>(Put("nodata", Riff(CompandedHeader(7, 1, 8000, 4))), kWAVENoDataErr);
 
@@ -232,8 +232,9 @@ TEST_F(WaveVariantsTest, FloatFilesOfOtherCodingsOrSizesAreRefused) {
     const std::string data(64, '\0');
     // Floats of other sizes than 32 and 64 bits, integers, or no channels.
     for (const std::string& fmt : {Fmt(1, 44100, 16, 3), Fmt(1, 44100, 32, 1), FmtExtensible(1, 44100, 32, 0, 1),
-                                   FmtExtensible(1, 44100, 24, 0, 3), Fmt(0, 44100, 32, 3), Fmt(1, 44100, 48, 3)})
+                                   FmtExtensible(1, 44100, 24, 0, 3), Fmt(1, 44100, 48, 3)})
         Opened<CWAVEFloatFile>(Put("f48", Riff(fmt + Data(data))), kWAVEUnsupportedDataErr);
+    Opened<CWAVEFloatFile>(Put("f0", Riff(Fmt(0, 44100, 32, 3) + Data(data))), kIncompatibleChannelsErr);
     // The extensible form with the float sub-format is theirs.
     auto ext = Opened<CWAVEFloatFile>(Put("ext32", Riff(FmtExtensible(2, 44100, 32, 3, 3) + Data(data))));
     EXPECT_EQ(ext->GetNumChannels(), 2);

@@ -241,10 +241,11 @@ TEST(SampleWrite, GoldenVectorsWithoutDither) {
         std::vector<double> after;  // the caller's array afterwards
     };
     const Case cases[] = {
+        // 8 bits scale by 128, as they are read: 1.0 stores 127, -1.0 stores -128.
         {8,
-         {kNaN, -1.0, 0.5, -0.5, 0.00390625, 2.0, 1.0},
-         {0, -127, 63, -63, 0, 126, 126},
-         {kNaN, -1.0, 0.5, -0.5, 0.00390625, 0.9921875, 0.9921875}},
+         {kNaN, -1.0, 0.5, -0.5, 0.00390625, 2.0, 1.0, -0.0078125, 0.0078125, -0.0039},
+         {0, -128, 64, -64, 0, 127, 127, -1, 1, 0},
+         {kNaN, -1.0, 0.5, -0.5, 0.00390625, 0.9921875, 0.9921875, -0.0078125, 0.0078125, -0.0039}},
         {16,
          {1.0, -kInf, 0.5, -0.25, 1.5, 1e-5, -1.0},
          {32767, -32768, 16384, -8192, 32767, 0, -32768},
@@ -283,12 +284,15 @@ TEST(SampleWrite, GoldenVectorsWithoutDither) {
 }
 
 // Every sample read as double or float and written back without dither is the
-// same sample: sweeps over 24 and 32 bits with both ends of each range.
+// same sample: every 8-bit value, and sweeps over 24 and 32 bits with both ends
+// of each range.
 TEST(SampleWrite, ReadAndWrittenBackIsTheSameSample) {
-    for (short bits : {24, 32}) {
+    for (short bits : {8, 24, 32}) {
         SCOPED_TRACE(bits);
         std::vector<int32_t> values;
-        if (bits == 24) {
+        if (bits == 8) {
+            for (int32_t v = -128; v <= 127; ++v) values.push_back(v);
+        } else if (bits == 24) {
             for (int32_t v = -8388608; v <= 8388607; v += 251) values.push_back(v);
             for (int32_t v : {-8388607, -1, 0, 1, 4194304, 8388606, 8388607}) values.push_back(v);
         } else {
@@ -309,7 +313,7 @@ TEST(SampleWrite, ReadAndWrittenBackIsTheSameSample) {
         count = n;
         ASSERT_EQ(out.Write(0, &count, d.data()), 0);
         EXPECT_EQ(StoredMono(out), values);
-        if (bits == 24) {
+        if (bits != 32) {
             // Single precision holds 24 bits: the float path is exact too.
             std::vector<double> widened(f.begin(), f.end());
             count = n;
@@ -430,8 +434,9 @@ TEST(SampleAdd, SaturatesAndOtherwiseMatchesThePlainSum) {
         std::vector<int32_t> result;
     };
     const Case cases[] = {
-        // 100 + 63 would wrap to -93.
-        {8, {100, -100, -5, 10, 0}, {0.5, -0.5, -0.5, 0.01, kNaN}, {127, -128, -68, 11, 0}},
+        // 100 + 64 would wrap to -92; 1.0 adds 127, what a write of it stores.
+        {8, {100, -100, -5, 10, 0, -1, -1}, {0.5, -0.5, -0.5, 0.01, kNaN, 1.0, 0.0078125},
+         {127, -128, -69, 11, 0, 126, 0}},
         {16, {30000, -30000, 100, -100, 7}, {0.5, -0.5, 0.25, 0.00001, kNaN},
          {32767, -32768, 8292, -99, 7}},
         // Adding nothing leaves a sample as it was.

@@ -125,11 +125,16 @@ TEST_F(Surround, SetNamesOfMemberFiles) {
 }
 
 TEST_F(Surround, SetPathsAndBaseNamesDropTheIndicatorThatEndsTheName) {
-    // The path an output set is bound with.
+    // The path an output set is bound with loses the first indicator of the list
+    // that stands alone in its file name, wherever it stands there; a path
+    // without a folder is kept as it is.
     const std::pair<const char*, const char*> bound[] = {
         {"/o/Mix.L", "/o/Mix"},           {"/o/Mix.l", "/o/Mix"},         {"/o/Mix-L", "/o/Mix"},
         {"/o/Mix-l", "/o/Mix-l"},         {"/o/Mix(L)", "/o/Mix"},        {"/o/Mix.1", "/o/Mix"},
-        {"/o/Mix.lead.L", "/o/Mix.lead"}, {"/o/Lead.L.R", "/o/Lead.L.R"}, {"Mix.L", "Mix"},
+        {"/o/Mix.lead.L", "/o/Mix.lead"}, {"/o/Lead.L.R", "/o/Lead.R"},   {"Mix.L", "Mix.L"},
+        {"/out/a.l.L", "/out/a.L"},       {"/out/Vox.lead.L", "/out/Vox.lead"},
+        {"/o/Mix(L).1", "/o/Mix(L)"},     {"/o/Mix-L(L)", "/o/Mix(L)"},   {"/o.L/Mix.Line", "/o.L/Mix.Line"},
+        {"/o/Mix.1.L", "/o/Mix.1"},       {"/o/Take.10", "/o/Take.10"},   {"/o/Mix.l_2.L", "/o/Mix.l_2"},
     };
     for (const auto& [path, stored] : bound) {
         CSurroundFile set(FourCC("Tmem"));
@@ -146,10 +151,13 @@ TEST_F(Surround, SetPathsAndBaseNamesDropTheIndicatorThatEndsTheName) {
         {"Vox(L).wav", "Vox.wav", "Vox(L)"},
         {"Vox-L.aif", "Vox.aif", "Vox-L"},
         {"Vox.1.wav", "Vox.wav", "Vox.1"},
-        {"Vox.C.wav", "Vox.wav", "Vox"},
-        {"Take.Lead.C", "Take.Lead", "Take.Lead"},
+        {"Vox.7.wav", "Vox.wav", "Vox.7"},
+        // A set led by its centre shows it.
+        {"Vox.C.wav", "Vox.C.wav", "Vox"},
+        {"Take.Lead.C", "Take.Lead.C", "Take.Lead"},
         {"Take.Chorus.L.wav", "Take.Chorus.wav", "Take.Chorus"},
-        {".CorvaOutFile.C.wav", ".CorvaOutFile.wav", ".CorvaOutFile"},
+        {"Take.lead.L.wav", "Take.lead.wav", "Take.lead"},
+        {".CorvaOutFile.C.wav", ".CorvaOutFile.C.wav", ".CorvaOutFile"},
     };
     for (const Case& c : cases) {
         CSurroundFile set(FourCC("Tmem"));
@@ -190,7 +198,8 @@ TEST_F(Surround, EveryLayoutNamesItsMembersAndChannels) {
         ASSERT_EQ(set.GetMembers().size(), indicators.size());
         EXPECT_EQ(surround::LayoutChannelCount(configuration), indicators.size());
         EXPECT_EQ(set.GetNumChannels(), static_cast<short>(indicators.size()));
-        EXPECT_EQ(set.GetPath(), dir / "Mix");
+        // A layout led by its centre shows it in the set's path.
+        EXPECT_EQ(set.GetPath(), dir / (indicators[0] == ".C" ? "Mix.C" : "Mix"));
         EXPECT_EQ(set.base_name(), "Mix");
         for (size_t c = 0; c < indicators.size(); ++c) {
             EXPECT_EQ(set.GetMembers()[c]->GetPath(), dir / ("Mix" + indicators[c]));

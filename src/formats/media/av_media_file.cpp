@@ -224,6 +224,15 @@ OSErr AVFoundationFile::Open() {
             channelConfiguration_ = ConfigurationOf(par->ch_layout);
         audioDataSize_ = 0;
         declaredFrames_ = 0;
+        // A coded stream shows the rate it was coded at: the stream's, else the
+        // container's, as the library's probe reports them. Stored PCM leaves
+        // it to GetBitRate, which counts its samples.
+        cachedBitRate_ = 0;
+        if (isCompressed_) {
+            const int64_t coded = par->bit_rate > 0 ? par->bit_rate : reader->format->bit_rate;
+            if (coded > 0)
+                cachedBitRate_ = static_cast<uint16_t>(std::min<int64_t>((coded + 500) / 1000, 65535));
+        }
 
         // The length the container states is trusted only for stored PCM whose
         // samples all lie inside the file, and only when the container really

@@ -1,11 +1,15 @@
 #include "formats/mpeg/bwf_mpeg_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+
+#include "foundation/xwqf.h"
 
 namespace {
 
@@ -33,6 +37,7 @@ bool WriteAllAt(int fd, const char* bytes, size_t count, off_t at) {
     while (count > 0) {
         const ssize_t n = ::pwrite(fd, bytes, count, at);
         if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = EIO;
         if (n <= 0) return false;
         bytes += n;
         count -= static_cast<size_t>(n);
@@ -57,8 +62,9 @@ OSErr CBWFMPEGFile::obtain_parameters(mpeg::MPEGStreamEncoder::Settings* setting
     return err;
 }
 
-std::string CBWFMPEGFile::BuildHeader(uint32_t dataBytes, uint32_t frames,
-                                      const mpeg::layer& last) const {
+std::string CBWFMPEGFile::BuildHeader(uint32_t dataBytes) const {
+    const uint32_t frames = encodedFrames_;
+    const mpeg::layer& last = lastFrame_;
     std::string h(kHeaderBytes, '\0');
     const uint32_t pad = dataBytes & 1;
     PutText(h, 0, "RIFF");
@@ -103,21 +109,31 @@ std::string CBWFMPEGFile::BuildHeader(uint32_t dataBytes, uint32_t frames,
     return h;
 }
 
+OSErr CBWFMPEGFile::WriteBWFHeader(int fd) {
+    struct stat info;
+    if (::fstat(fd, &info) != 0) return XWQF::ErrnoToStatus(errno);
+    const uint64_t length = info.st_size > 0 ? static_cast<uint64_t>(info.st_size) : 0;
+    const uint64_t stream = length > kHeaderBytes ? length - kHeaderBytes : 0;
+    if (stream > INT32_MAX) return kFileBoundsErr;
+    const std::string header = BuildHeader(static_cast<uint32_t>(stream));
+    return WriteAllAt(fd, header.data(), header.size(), 0) ? OSErr(0) : XWQF::ErrnoToStatus(errno);
+}
+
 std::string CBWFMPEGFile::HeaderBytes() {
-    mpeg::layer none;
-    return BuildHeader(0, 0, none);
+    encodedFrames_ = 0;
+    lastFrame_ = mpeg::layer{};
+    return BuildHeader(0);
 }
 
 OSErr CBWFMPEGFile::FinishOutput(const mpeg::MPEGStreamEncoder& encoder) {
     const int64_t stream = encoder.BytesWritten() - static_cast<int64_t>(kHeaderBytes);
     if (stream < 0 || stream > INT32_MAX) return mpeg::kMPEGDiskErr;
     const auto dataBytes = static_cast<uint32_t>(stream);
-    const std::string header = BuildHeader(
-        dataBytes, static_cast<uint32_t>(std::min<int64_t>(encoder.SampleFrames(), UINT32_MAX)),
-        encoder.LastHeader());
+    encodedFrames_ = static_cast<uint32_t>(std::min<int64_t>(encoder.SampleFrames(), UINT32_MAX));
+    lastFrame_ = encoder.LastHeader();
     const int fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) return mpeg::kMPEGDiskErr;
-    bool ok = WriteAllAt(fd, header.data(), header.size(), 0);
+    bool ok = WriteBWFHeader(fd) == 0;
     if (ok && (dataBytes & 1)) ok = WriteAllAt(fd, "", 1, static_cast<off_t>(kHeaderBytes) + dataBytes);
     if (::close(fd) != 0) ok = false;
     return ok ? 0 : mpeg::kMPEGDiskErr;

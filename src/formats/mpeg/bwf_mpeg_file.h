@@ -21,14 +21,27 @@ public:
     std::string GetDescription() override { return "Compressed Broadcast Wave"; }
     OSErr obtain_parameters(mpeg::MPEGStreamEncoder::Settings* settings) override;
 
-    // The 966 header bytes for a stream of `dataBytes` bytes (a pad byte follows
-    // an odd stream and is counted in the RIFF length), `frames` sample frames
-    // and the header of its last frame.
-    std::string BuildHeader(uint32_t dataBytes, uint32_t frames, const mpeg::layer& last) const;
+    // Writes the 966 header bytes at the start of the output open for writing on
+    // `fd`, with the lengths of the output as it stands: an empty output gets the
+    // provisional ones, a finished one its data length and the RIFF length (which
+    // counts the pad byte that follows an odd stream). The frame count and the
+    // last frame's details are those of the finished encoding, else 0. 0, or the
+    // status of the failed write.
+    OSErr WriteBWFHeader(int fd);
 
 protected:
     OSErr CreateChecks(short channels, float sampleRate) override;
+    // The header an empty output is given, which the frames follow.
     std::string HeaderBytes() override;
+    // The final header, through WriteBWFHeader, and the pad byte of an odd stream.
     OSErr FinishOutput(const mpeg::MPEGStreamEncoder& encoder) override;
     const char* EncodingStepText() const override { return "encoding to Broadcast Wave MPEG file"; }
+
+private:
+    // The 966 header bytes for a stream of `dataBytes` bytes.
+    std::string BuildHeader(uint32_t dataBytes) const;
+
+    // Of the finished encoding: the sample frames and the last frame's header.
+    uint32_t encodedFrames_ = 0;
+    mpeg::layer lastFrame_{};
 };

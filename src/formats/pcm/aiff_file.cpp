@@ -270,8 +270,9 @@ short CAIFFFile::ReadNumChannels(const std::string& path) {
 
 OSErr CAIFFFile::CheckCommonAndFrames() {
     const int16_t channels = static_cast<int16_t>(channels_);
-    if (channels < 1 || static_cast<uint32_t>(channels) > kMaxSoundFileChannels ||
-        wordSize_ < 8 || wordSize_ > 32)
+    // No channels, or a negative count: a sound no reader can take.
+    if (channels < 1) return kIncompatibleChannelsErr;
+    if (static_cast<uint32_t>(channels) > kMaxSoundFileChannels || wordSize_ < 8 || wordSize_ > 32)
         return kAIFFBadCommonErr;
     if (DataBytes() <= formEnd_) return 0;
     // COMM's frames cannot fit in the FORM: take the count that SSND holds.

@@ -20,7 +20,7 @@ enum : int {
     kAIFFNoSoundDataErr = -22201,   // no usable SSND chunk
     kAIFFBadCommonErr = -22202,     // no usable COMM chunk
     kAIFFChunkLimitErr = -22204,    // chunk not among the first searched
-    kAIFFBadSampleRateErr = -23405, // sample rate not greater than 0
+    kAIFFBadSampleRateErr = -22205, // sample rate not greater than 0, or not finite
 };
 
 // Room for the largest MARK chunk there can be: 65535 markers with 255-byte

@@ -297,11 +297,10 @@ OSErr CSDIIFile::ReadMarkers() {
             marker.name[0] = static_cast<unsigned char>(nameLength);
             list.Read(marker.name + 1, nameLength);
             throw_if_err(AddMarker(&marker));
-            // The next record follows the whole declared length; one that would
-            // begin past the end of the resource ends the list.
-            const uint64_t next = at + kMarkerHeadBytes + length;
-            if (next > bytes.size()) break;
-            at = next;
+            // The next record follows the whole declared length: when the count
+            // asks for one after a name that ran past the end, its head is cut
+            // short like any other.
+            at += kMarkerHeadBytes + uint64_t{length};
         }
         return 0;
     });

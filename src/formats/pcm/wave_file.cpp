@@ -146,6 +146,7 @@ short CWAVEFile::ReadNumChannels(const std::string& path) {
 
 OSErr CWAVEFile::CheckFormat() const {
     const int32_t channels = static_cast<int32_t>(channels_);
+    if (channels == 0) return kIncompatibleChannelsErr;
     if (channels < 1 || static_cast<uint32_t>(channels) > kMaxSoundFileChannels) return kWAVEUnsupportedDataErr;
     if (wordSize_ < 8 || wordSize_ > 32) return kWAVEUnsupportedDataErr;
     return 0;

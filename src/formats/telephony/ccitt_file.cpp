@@ -99,12 +99,22 @@ OSErr CCITTFile::UpdateSize() {
 }
 
 OSErr CCITTFile::SetFilePos(uint32_t frame) {
-    // While the output is written, frames are placed in the temporary file.
-    if (writing_) return GetTemporaryFile() ? GetTemporaryFile()->SetFilePos(frame) : OSErr(0);
+    // While the output is written, frames are placed in the temporary file,
+    // whose end a frame past it first moves.
+    if (writing_) {
+        CSoundFile* held = GetTemporaryFile();
+        if (!held) return 0;
+        return frame > held->GetNumSFrames() ? SetEndOfFile(frame) : held->SetFilePos(frame);
+    }
     if (!IsOpen() || forkRef_ == XWQF::kNoFork) return kFileNotOpenBaseErr;
     const uint64_t position = dataStart + static_cast<uint64_t>(frame) * bitsPerCode / 8;
     if (position > static_cast<uint64_t>(XWQF::kMaxFileSize)) return kFileBoundsErr;
     return XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(position));
+}
+
+OSErr CCITTFile::SetEndOfFile(uint32_t frame) {
+    if (!IsOpen() || !writing_) return kFileNotOpenBaseErr;
+    return ExtendTemporaryFile(frame);
 }
 
 OSErr CCITTFile::DecodeCodes(uint32_t from, uint32_t count, int16_t* out) {

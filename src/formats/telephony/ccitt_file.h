@@ -37,8 +37,13 @@ public:
     OSErr Close() override;
     OSErr RefreshInputBuffer(uint32_t frame) override;
     // Places the fork at the byte that holds the frame's first code bit; while
-    // the output is written, the temporary file at the frame.
+    // the output is written, the temporary file at the frame (past its end,
+    // through SetEndOfFile).
     OSErr SetFilePos(uint32_t frame) override;
+    // While the output is written, the samples held for coding end no earlier
+    // than `frame`: past their end they are extended with silence, and the frame
+    // count becomes `frame`. -22005 when the output is not being written.
+    OSErr SetEndOfFile(uint32_t frame);
     // The codes the file holds, when it is read.
     OSErr UpdateSize() override;
     // The description of the file at the bound path; the region count (0) comes

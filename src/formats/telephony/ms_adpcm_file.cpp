@@ -529,8 +529,13 @@ OSErr CMSADPCMFile::RefreshInputBuffer(uint32_t frame) {
 }
 
 OSErr CMSADPCMFile::SetFilePos(uint32_t frame) {
-    // While the output is written, frames are placed in the temporary file.
-    if (writing_) return GetTemporaryFile() ? GetTemporaryFile()->SetFilePos(frame) : OSErr(0);
+    // While the output is written, frames are placed in the temporary file,
+    // whose end a frame past it first moves.
+    if (writing_) {
+        CSoundFile* held = GetTemporaryFile();
+        if (!held) return 0;
+        return frame > held->GetNumSFrames() ? SetEndOfFile(frame) : held->SetFilePos(frame);
+    }
     if (!IsOpen() || forkRef_ == XWQF::kNoFork || samplesPerBlock <= 0) return kFileNotOpenBaseErr;
     const uint64_t position =
         dataOffset + uint64_t{frame} / static_cast<uint64_t>(samplesPerBlock) * static_cast<uint64_t>(blockAlign);
@@ -601,7 +606,6 @@ OSErr CMSADPCMFile::Create(short channels, short wordSize, float sampleRate, voi
         return err;
     }
     pendingFrames_ = 0;
-    codedFrames_ = 0;
     writing_ = true;
     return 0;
 }
@@ -621,57 +625,76 @@ OSErr CMSADPCMFile::Create(CSoundFile* source, short channels, short wordSize, f
     numFrames_ = frames;
     source_ = source;
     pendingFrames_ = 0;
-    codedFrames_ = 0;
     writing_ = true;
     return 0;
 }
 
-OSErr CMSADPCMFile::WriteBlock(const int16_t* samples, uint32_t frames) {
-    if (blockBytes_.size() < static_cast<size_t>(blockAlign)) blockBytes_.resize(static_cast<size_t>(blockAlign));
-    const size_t bytes = adpcmEncode4Bit(samples, frames, blockBytes_.data());
-    int n = static_cast<int>(bytes);
-    if (OSErr err = XWQF::Write(forkRef_, &n, blockBytes_.data())) return err;
-    codedFrames_ += frames;
+OSErr CMSADPCMFile::SetEndOfFile(uint32_t frame) {
+    if (!IsOpen() || !writing_) return kFileNotOpenBaseErr;
+    return ExtendTemporaryFile(frame);
+}
+
+OSErr CMSADPCMFile::FlushADPCMBuffer(const int16_t* samples, uint32_t frames, uint32_t start) {
+    if (frames == 0) return 0;
+    const uint64_t c = channels_;
+    const uint64_t perBlock = static_cast<uint64_t>(samplesPerBlock);
+    const uint64_t align = static_cast<uint64_t>(blockAlign);
+    const uint64_t blocks = (uint64_t{frames} + perBlock - 1) / perBlock;
+    const uint64_t at = dataOffset + align * (start / perBlock);
+    if (at + blocks * align > static_cast<uint64_t>(XWQF::kMaxFileSize)) return kFileBoundsErr;
+    if (blockBytes_.size() < blocks * align) blockBytes_.resize(static_cast<size_t>(blocks * align));
+    // Each block at its own place; only the last can be short.
+    size_t bytes = 0;
+    for (uint64_t b = 0; b < blocks; ++b) {
+        const uint64_t first = b * perBlock;
+        const auto n = static_cast<uint32_t>(std::min<uint64_t>(perBlock, frames - first));
+        bytes = static_cast<size_t>(b * align) +
+                adpcmEncode4Bit(samples + first * c, n, blockBytes_.data() + b * align);
+    }
+    // A place past the end of the data is reached through blocks of zero bytes.
+    if (OSErr err = pcmio::ExtendToFrames(forkRef_, dataOffset, align,
+                                          static_cast<uint32_t>(start / perBlock), 0))
+        return err;
+    if (OSErr err = pcmio::WriteAt(forkRef_, static_cast<uint32_t>(at), blockBytes_.data(),
+                                   static_cast<int>(bytes)))
+        return err;
+    const uint64_t end = uint64_t{start} + frames;
+    if (end > numFrames_) numFrames_ = static_cast<uint32_t>(std::min<uint64_t>(end, UINT32_MAX));
     return 0;
 }
 
-OSErr CMSADPCMFile::EncodeBlock(const int16_t* samples, uint32_t frames, uint32_t) {
+OSErr CMSADPCMFile::EncodeBlock(const int16_t* samples, uint32_t frames, uint32_t position) {
     const uint32_t c = channels_;
     const uint32_t perBlock = static_cast<uint32_t>(samplesPerBlock);
     if (pending_.size() < static_cast<size_t>(perBlock) * c) pending_.resize(static_cast<size_t>(perBlock) * c);
-    // Whole blocks only; what is left waits for the next call, or for the end.
-    while (frames > 0) {
-        if (pendingFrames_ == 0 && frames >= perBlock) {
-            if (OSErr err = WriteBlock(samples, perBlock)) return err;
-            samples += static_cast<size_t>(perBlock) * c;
-            frames -= perBlock;
-            continue;
-        }
+    // The frames that complete a block begun by the last call go with it.
+    if (pendingFrames_ > 0) {
         const uint32_t take = std::min(frames, perBlock - pendingFrames_);
         std::memcpy(pending_.data() + static_cast<size_t>(pendingFrames_) * c, samples,
                     static_cast<size_t>(take) * c * sizeof(int16_t));
         pendingFrames_ += take;
         samples += static_cast<size_t>(take) * c;
         frames -= take;
-        if (pendingFrames_ == perBlock) {
-            pendingFrames_ = 0;
-            if (OSErr err = WriteBlock(pending_.data(), perBlock)) return err;
-        }
+        position += take;
+        if (pendingFrames_ < perBlock) return 0;
+        pendingFrames_ = 0;
+        if (OSErr err = FlushADPCMBuffer(pending_.data(), perBlock, pendingStart_)) return err;
     }
+    // Whole blocks straight from the caller's samples; the rest waits for the
+    // next call, or for the end of the coding.
+    const uint32_t whole = frames - frames % perBlock;
+    if (OSErr err = FlushADPCMBuffer(samples, whole, position)) return err;
+    pendingFrames_ = frames - whole;
+    pendingStart_ = position + whole;
+    std::memcpy(pending_.data(), samples + static_cast<size_t>(whole) * c,
+                static_cast<size_t>(pendingFrames_) * c * sizeof(int16_t));
     return 0;
-}
-
-OSErr CMSADPCMFile::FlushPending() {
-    if (pendingFrames_ == 0) return 0;
-    const uint32_t frames = pendingFrames_;
-    pendingFrames_ = 0;
-    return WriteBlock(pending_.data(), frames);
 }
 
 OSErr CMSADPCMFile::EncodeOutput() {
     pendingFrames_ = 0;
-    codedFrames_ = 0;
-    if (OSErr err = XWQF::SetPos(forkRef_, XWQF::kFromStart, static_cast<int>(dataOffset))) return err;
+    // The coding counts the frames again, as far as it comes.
+    numFrames_ = 0;
     unsigned char step[256];
     pascalStringFromString(kEncodingStep, step);
     OSErr err = 0;
@@ -687,11 +710,15 @@ OSErr CMSADPCMFile::EncodeOutput() {
         } else {
             err = EncodeTemporaryFile(step);
         }
-        if (err == 0) err = FlushPending();
+        // The last block, short when the frames end inside it.
+        if (err == 0 && pendingFrames_ > 0) {
+            const uint32_t frames = pendingFrames_;
+            pendingFrames_ = 0;
+            err = FlushADPCMBuffer(pending_.data(), frames, pendingStart_);
+        }
     } catch (const std::bad_alloc&) {
         err = kMemFullErr;
     }
-    numFrames_ = codedFrames_;
     return err;
 }
 

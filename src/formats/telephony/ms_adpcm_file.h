@@ -78,6 +78,19 @@ public:
     OSErr CreateActual(short channels, float sampleRate);
     OSErr CloseActual();
 
+    // Codes `frames` frames of interleaved samples that begin at frame `start`
+    // (the first frame of a block) into whole blocks, the last one short when the
+    // frames end inside a block, and writes them at the place of block
+    // start / samplesPerBlock. The frame count becomes at least start + frames.
+    OSErr FlushADPCMBuffer(const int16_t* samples, uint32_t frames, uint32_t start);
+    // While the output is written, the samples held for coding end no earlier
+    // than `frame`: past their end they are extended with silence, and the frame
+    // count becomes `frame`. -22005 when the output is not being written.
+    OSErr SetEndOfFile(uint32_t frame);
+    // The format keeps no loops: nothing is read or written.
+    OSErr ReadLoops() { return 0; }
+    OSErr WriteLoops() { return 0; }
+
     // Decodes one block of `bytes` bytes into up to samplesPerBlock frames of
     // interleaved samples; the frames it held come back in *frames.
     OSErr adpcmDecode4Bit(const uint8_t* block, size_t bytes, int16_t* out, uint32_t* frames) const;
@@ -106,8 +119,6 @@ private:
     // Frames that `bytes` bytes of blocks hold.
     uint64_t FramesInBytes(uint64_t bytes) const;
     OSErr DecodeBlockAt(uint64_t block);
-    OSErr WriteBlock(const int16_t* samples, uint32_t frames);
-    OSErr FlushPending();
     OSErr EncodeOutput();
     OSErr CloseFork();
 
@@ -123,10 +134,11 @@ private:
     // The output is being written (Create succeeded, Close not yet run).
     bool writing_ = false;
     CSoundFile* source_ = nullptr;
-    // Frames handed to the coder that do not yet fill a block.
+    // Frames handed to the coder that do not yet fill a block, from frame
+    // pendingStart_ on.
     std::vector<int16_t> pending_;
     uint32_t pendingFrames_ = 0;
-    uint32_t codedFrames_ = 0;
+    uint32_t pendingStart_ = 0;
     std::vector<uint8_t> blockBytes_;
     // The block last decoded, kept for the next read.
     std::vector<int16_t> decoded_;
