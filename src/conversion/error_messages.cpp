@@ -174,7 +174,8 @@ constexpr std::array kCatalogue = std::to_array<CatalogueEntry>({
     {-21004, 2, "Could not create pointer/handle"},
     {-21003, 1, "was aliased to something within itself"},
     {-21001, 2, "Outputfolder was located in inputfolder"},
-    // Conversion steps.
+    // Conversion steps and the batch driver.
+    {-20033, 1, "could not be listed"},
     {-20032, 1, "Not enough RAM for fade in and out, increase mem"},
     {-20029, 2, "User stopped Corvane"},
     {-20025, 1, "has more than two channels : no gain change"},
