@@ -95,6 +95,9 @@ enum : OSErr {
     // An input folder whose walk failed inside (an exception while its entries
     // were listed or handed over): that folder fails, the batch goes on.
     kFolderNotListedErr = -20033,
+    // A folder refused to let an output be made, renamed or removed in it; the
+    // catalogue's text names the folder (SetUnwritableFolder).
+    kFolderNotWritableErr = -20034,
 };
 
 // The user defaults the batch reads, taken once when it starts.

@@ -81,6 +81,23 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
+// True for the system's refusal to write: permission, or a volume that is
+// read-only.
+bool IsWriteRefusal(OSErr code) {
+    return code == kPermErr || code == kWritePermErr || code == kVolLockedErr;
+}
+
+// The code of a write that `folder` refused, naming the folder.
+OSErr FolderRefused(const std::string& folder) {
+    SetUnwritableFolder(folder);
+    return kFolderNotWritableErr;
+}
+
+// True when this process may not make files in `folder`.
+bool FolderRefusesWrites(const std::string& folder) {
+    return ::access(folder.c_str(), W_OK | X_OK) != 0 && (errno == EACCES || errno == EROFS);
+}
+
 // True when the log stops the batch for a failure of this code: the
 // catalogue does not know it, or it is serious.
 bool StopsTheBatch(OSErr code) {
@@ -291,7 +308,13 @@ std::optional<OSErr> ConversionProcess::convertFile(const std::string& path,
     context_.longName = longName;
 
     FSRef folderRef;
-    if (OSErr err = getCurFolder(&folderRef)) return err;
+    if (OSErr err = getCurFolder(&folderRef)) {
+        // The output folder could not be made in a folder that refuses it.
+        const std::string parent = FolderOf(curFolder_);
+        if (err == kFileNotFoundErr && !parent.empty() && FolderRefusesWrites(parent))
+            return FolderRefused(parent);
+        return err;
+    }
     if (settings_.preserveFinderComments) comment_ = ReadFinderCommentFromFile(path);
 
     const std::shared_ptr<ConvSpec> conv = curConvSpec();
@@ -346,6 +369,8 @@ std::optional<OSErr> ConversionProcess::convertFile(const std::string& path,
 }
 
 void ConversionProcess::failInput(const std::string& path, OSErr code) {
+    // An output the current folder refused says so, with the folder.
+    if (IsWriteRefusal(code) && FolderRefusesWrites(curFolder_)) code = FolderRefused(curFolder_);
     err_ = code;
     setLastError(code);
     // A name that could not be extended leaves the outputs where they are.
@@ -506,8 +531,9 @@ OSErr ConversionProcess::renameOutputTo(const std::string& name) {
     };
     // An output that cannot take its name: the first such status is the
     // input's, and the output goes (or is noted when it cannot).
+    // A move refused by the system is the folder's refusal.
     const auto failed = [this, &result](const std::string& source, OSErr err) {
-        if (result == 0) result = err;
+        if (result == 0) result = IsWriteRefusal(err) ? FolderRefused(curFolder_) : err;
         discardOutput(source);
     };
     for (const std::string& source : createdOutputs()) {
