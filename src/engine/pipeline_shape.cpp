@@ -32,9 +32,10 @@ constexpr OSType kSplitType = FourCC("Splt");
 constexpr OSType kTempType = FourCC("Temp");
 constexpr OSType kSd2Type = FourCC("Sd2f");
 
-// The temporary file of the chained members: hidden, with random characters
-// after this name, so no file of the user's is ever taken or deleted.
-constexpr const char* kTempFileName = ".TempFile";
+// The temporary file of the chained members: hidden, with the process id and
+// random characters after this name, so no file of the user's is ever taken or
+// deleted, and a later batch removes one that an ended process left.
+constexpr const char* kTempFileIdentifier = "TempFile";
 
 constexpr const char* kCopyText = "Copying/format change";
 constexpr const char* kRateText = "Sample rate conversion";
@@ -189,7 +190,7 @@ public:
         file_ = CSoundFile::CreateSoundFile(kTempType);
         if (!file_) return kCannotMakeFormatObjectErr;
         const std::string folder = CreateOutputhPathString(p.cs, std::string());
-        if (OSErr err = file_->ISoundFile(UniqueTempSoundFilePath(folder, kTempFileName)))
+        if (OSErr err = file_->ISoundFile(UniqueTempSoundFilePath(folder, TemporaryNameStem(kTempFileIdentifier))))
             return err;
         file_->SetChannelConfiguration(p.layout.tempConfiguration);
         return file_->Create(p.layout.tempChannels, 32, static_cast<float>(p.cs->GetSampleRate()),

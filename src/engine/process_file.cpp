@@ -5,8 +5,8 @@
 //
 // Only outputs this input's pipeline made are ever renamed or deleted: files
 // in the current folder whose names hold a placeholder and that were not there
-// before the pipeline ran. Placeholders that ended processes left behind are
-// removed before a batch's first output into a folder.
+// before the pipeline ran. Placeholders and temporary files that ended
+// processes left behind are removed before a batch's first output into a folder.
 #include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -33,6 +33,7 @@
 #include "foundation/string_utils.h"
 #include "foundation/xwqf.h"
 #include "platform/resource_dir.h"
+#include "soundfile/coded_file.h"
 #include "soundfile/progress.h"
 #include "soundfile/snippet_file.h"
 #include "soundfile/split_file.h"
@@ -126,8 +127,9 @@ bool MadeByEndedProcess(int64_t pid, uint64_t number, uint64_t lastOwn) {
     return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
-// Removes the placeholders (with their sidecars) that processes which no
-// longer run left in `folder`; those of running processes stay.
+// Removes the placeholders and temporary files (with their sidecars) that
+// processes which no longer run left in `folder`; those of running processes
+// stay, and so do temporaries carrying this process's id.
 void RemoveStalePlaceholders(const std::string& folder) {
     const std::vector<std::string> names = FolderNames(folder);
     const uint64_t lastOwn = CorvaOutFile::LastPlaceholderNumber();
@@ -135,8 +137,11 @@ void RemoveStalePlaceholders(const std::string& folder) {
         size_t at = 0, length = 0;
         int64_t pid = 0;
         uint64_t number = 0;
-        if (!CorvaOutFile::FindPlaceholder(name, &at, &length, &pid, &number) || at != 0) continue;
-        if (MadeByEndedProcess(pid, number, lastOwn)) XWQF::DeleteFile(JoinPath(folder, name));
+        if (CorvaOutFile::FindPlaceholder(name, &at, &length, &pid, &number) && at == 0) {
+            if (MadeByEndedProcess(pid, number, lastOwn)) XWQF::DeleteFile(JoinPath(folder, name));
+        } else if (FindTemporaryName(name, &pid) && pid != static_cast<int64_t>(::getpid())) {
+            if (MadeByEndedProcess(pid, 0, 0)) XWQF::DeleteFile(JoinPath(folder, name));
+        }
     }
 }
 

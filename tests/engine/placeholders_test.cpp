@@ -13,6 +13,7 @@
 #include "conversion/error_messages.h"
 #include "engine_test_support.h"
 #include "formats/pcm/aiff_file.h"
+#include "soundfile/coded_file.h"
 #include "soundfile/registry.h"
 
 namespace enginetest {
@@ -195,6 +196,53 @@ TEST_F(EngineTest, AMoveThatFailsGivesTheSystemsStatusAndTheBatchGoesOnOrStops) 
     std::string reason;
     EXPECT_EQ(MakeErrorMessage(report->reason, reason), kErrorClassSerious);
     EXPECT_EQ(reason, "cannot write into folder '" + folder + "'");
+}
+
+TEST_F(EngineTest, TemporariesOfAKilledEncodingAreHiddenAndGoBeforeTheNextOutputThere) {
+    Sox(in + "/a.wav", "-r 8000 -c 1 -b 16");
+    const std::string folder = out + "/One";
+    fs::create_directories(folder);
+    const auto adpcm =
+        Conversion("One", [](ConvSpec& c) { c.setOutputFileType(FourCC("MSAP")); });
+    // A run killed while it encodes its output from the temporary file.
+    const pid_t killed = ::fork();
+    ASSERT_GE(killed, 0);
+    if (killed == 0) {
+        platform::NotificationCenter::Default().AddObserver(
+            ProgressStep, nullptr, [](const platform::Notification& n) {
+                const plist::Array* step = n.object.array();
+                if (step && !step->empty() && (*step)[0].asString().starts_with("encoding"))
+                    ::raise(SIGKILL);
+            });
+        Run({in + "/a.wav"}, {adpcm});
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(killed, &status, 0), killed);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    // What it left is hidden, and the temporary file carries its process id.
+    const Strings left = Files(folder);
+    ASSERT_EQ(left.size(), 2u);
+    int64_t pid = 0;
+    EXPECT_TRUE(FindTemporaryName(left[1], &pid)) << left[1];
+    EXPECT_EQ(pid, killed);
+    EXPECT_EQ(PlaceholdersShown({left[0]}), Strings{".CorvaOutFile-P-N.wav"});
+
+    // Fed back in, hidden leftovers are no inputs.
+    ASSERT_EQ(Run({folder}, {Conversion("Two")}), 0);
+    EXPECT_EQ(Names(), (Strings{"Start", "Header", "Footer", "Done"}));
+    EXPECT_EQ(Files(folder), left);
+
+    // The next batch that writes there removes them; a running process's stays.
+    const std::string running = ".mp3temp-" + std::to_string(::getppid()) + ".abcdefghij.wav";
+    testsupport::WriteFile(folder + "/" + running, "keep");
+    posted.clear();
+    ASSERT_EQ(Run({in + "/a.wav"}, {adpcm}), 0);
+    EXPECT_EQ(Names(), (Strings{"Start", "Header", "Success a.wav", "Footer", "Done"}));
+    const Strings after = Files(folder);
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_EQ(after[0], running);
+    EXPECT_TRUE(after[1].starts_with("a.")) << after[1];
 }
 
 // An AIFF writer whose header ends in its INST chunk (no MARK or regn after
