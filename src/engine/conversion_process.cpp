@@ -13,6 +13,7 @@
 
 #include "conversion/error_messages.h"
 #include "formats/mpeg/mpeg_padding.h"
+#include "foundation/string_utils.h"
 #include "foundation/xwqf.h"
 #include "soundfile/progress.h"
 
@@ -67,18 +68,6 @@ int64_t IntegerAt(const plist::Value& array, size_t i) {
 std::string StringAt(const plist::Value& array, size_t i) {
     const plist::Value* v = Element(array, i);
     return v && v->isString() ? v->asString() : std::string();
-}
-
-std::string JoinPath(const std::string& folder, const std::string& name) {
-    if (folder.empty() || folder.back() == '/') return folder + name;
-    return folder + "/" + name;
-}
-
-std::string LastComponent(const std::string& path) {
-    std::string p = path;
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
-    const size_t slash = p.rfind('/');
-    return slash == std::string::npos ? p : p.substr(slash + 1);
 }
 
 std::mutex gListingProbeMutex;

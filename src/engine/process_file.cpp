@@ -72,16 +72,6 @@ OSErr StatusOf(int code) {
     return static_cast<OSErr>(code);
 }
 
-std::string JoinPath(const std::string& folder, const std::string& name) {
-    if (folder.empty() || folder.back() == '/') return folder + name;
-    return folder + "/" + name;
-}
-
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
 // True for the system's refusal to write: permission, or a volume that is
 // read-only.
 bool IsWriteRefusal(OSErr code) {
@@ -316,7 +306,7 @@ std::optional<OSErr> ConversionProcess::convertFile(const std::string& path,
     if (OSErr err = getCurFolder(&folderRef)) {
         // The output folder could not be made in a folder that refuses it.
         const std::string parent = FolderOf(curFolder_);
-        if (err == kFileNotFoundErr && !parent.empty() && FolderRefusesWrites(parent))
+        if (err == kFileNotFoundErr && FolderRefusesWrites(parent))
             return FolderRefused(parent);
         return err;
     }

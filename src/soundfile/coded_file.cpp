@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "foundation/string_utils.h"
 #include "foundation/xwqf.h"
 #include "soundfile/progress.h"
 
@@ -23,13 +24,6 @@ std::atomic<TempSoundFileMaker> gTempMaker{&FactoryTempSoundFile};
 
 // How often a taken name is tried again with other random characters.
 constexpr int kNameAttempts = 16;
-
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
 
 // The random characters that end a temporary name.
 constexpr size_t kRandomLetters = 10;
