@@ -3,12 +3,8 @@
 // view), the run on the whole input or on a snip window, and then the renaming
 // of its outputs to their final names, or their deletion after a failure.
 //
-// Only outputs this input's pipeline made are ever renamed or deleted: files
-// in the current folder whose names hold a placeholder and that were not there
-// before the pipeline ran. Placeholders and temporary files that ended
-// processes left behind are removed before a batch's first output into a folder.
-#include <dirent.h>
-#include <signal.h>
+// Only outputs this input's pipeline made are ever renamed or deleted (see
+// output_names.cpp).
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +21,7 @@
 #include "conversion/error_messages.h"
 #include "engine/case_dispatch.h"
 #include "engine/conversion_process.h"
+#include "engine/output_names.h"
 #include "formats/mpeg/id3_tags.h"
 #include "formats/mpeg/mp3_tag_readers.h"
 #include "formats/telephony/dialogic_adpcm_file.h"
@@ -33,7 +30,6 @@
 #include "foundation/string_utils.h"
 #include "foundation/xwqf.h"
 #include "platform/resource_dir.h"
-#include "soundfile/coded_file.h"
 #include "soundfile/progress.h"
 #include "soundfile/snippet_file.h"
 #include "soundfile/split_file.h"
@@ -72,67 +68,12 @@ OSErr StatusOf(int code) {
     return static_cast<OSErr>(code);
 }
 
-// True for the system's refusal to write: permission, or a volume that is
-// read-only.
-bool IsWriteRefusal(OSErr code) {
-    return code == kPermErr || code == kWritePermErr || code == kVolLockedErr;
-}
-
-// The code of a write that `folder` refused, naming the folder.
-OSErr FolderRefused(const std::string& folder) {
-    SetUnwritableFolder(folder);
-    return kFolderNotWritableErr;
-}
-
-// True when this process may not make files in `folder`.
-bool FolderRefusesWrites(const std::string& folder) {
-    return ::access(folder.c_str(), W_OK | X_OK) != 0 && (errno == EACCES || errno == EROFS);
-}
-
 // True when the log stops the batch for a failure of this code: the
 // catalogue does not know it, or it is serious.
 bool StopsTheBatch(OSErr code) {
     std::string text;
     const short cls = MakeErrorMessage(code, text);
     return cls == kErrorClassUnknown || cls == kErrorClassSerious;
-}
-
-// The names in a folder; none when it cannot be listed.
-std::vector<std::string> FolderNames(const std::string& folder) {
-    std::vector<std::string> names;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* e = ::readdir(dir)) names.emplace_back(e->d_name);
-        ::closedir(dir);
-    }
-    return names;
-}
-
-// True when the process that made a placeholder has ended. A placeholder
-// carrying this process's id and a number it never handed out was made by an
-// earlier process of the same id. `lastOwn` is read after the folder was
-// listed, so that this process's own placeholders listed are never taken.
-bool MadeByEndedProcess(int64_t pid, uint64_t number, uint64_t lastOwn) {
-    if (pid == static_cast<int64_t>(::getpid())) return number > lastOwn;
-    if (pid <= 0 || pid > INT_MAX) return false;
-    return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
-}
-
-// Removes the placeholders and temporary files (with their sidecars) that
-// processes which no longer run left in `folder`; those of running processes
-// stay, and so do temporaries carrying this process's id.
-void RemoveStalePlaceholders(const std::string& folder) {
-    const std::vector<std::string> names = FolderNames(folder);
-    const uint64_t lastOwn = CorvaOutFile::LastPlaceholderNumber();
-    for (const std::string& name : names) {
-        size_t at = 0, length = 0;
-        int64_t pid = 0;
-        uint64_t number = 0;
-        if (CorvaOutFile::FindPlaceholder(name, &at, &length, &pid, &number) && at == 0) {
-            if (MadeByEndedProcess(pid, number, lastOwn)) XWQF::DeleteFile(JoinPath(folder, name));
-        } else if (FindTemporaryName(name, &pid) && pid != static_cast<int64_t>(::getpid())) {
-            if (MadeByEndedProcess(pid, 0, 0)) XWQF::DeleteFile(JoinPath(folder, name));
-        }
-    }
 }
 
 // The comment of an input whose data ends before its header says (for a pair
@@ -399,10 +340,6 @@ void ConversionProcess::postFailure(const std::string& path, OSErr code, bool wi
     if (!wasStopping && shouldStop_ && StopsTheBatch(code)) stopCode_ = code;
 }
 
-void ConversionProcess::discardOutput(const std::string& path) {
-    if (XWQF::DeleteFile(path) != 0 && XWQF::FileExists(path)) leftOutputs_.push_back(path);
-}
-
 OSErr ConversionProcess::getCurFolder(FSRef* ref) const {
     return XWQF::MakeRef(curFolder_, ref);
 }
@@ -490,100 +427,7 @@ OSErr ConversionProcess::processSnippet(CSoundFile* sf, CConvSpec* cs) {
 }
 
 // ---------------------------------------------------------------------------
-// Outputs
-
-void ConversionProcess::notePlaceholdersBefore() {
-    if (placeholderFolder_ == curFolder_) return;
-    placeholderFolder_ = curFolder_;
-    placeholdersBefore_.clear();
-    RemoveStalePlaceholders(curFolder_);
-    for (const std::string& name : FolderNames(curFolder_)) {
-        size_t at = 0, length = 0;
-        if (CorvaOutFile::FindPlaceholder(name, &at, &length)) placeholdersBefore_.insert(name);
-    }
-}
-
-std::vector<std::string> ConversionProcess::createdOutputs() const {
-    std::vector<std::string> outputs;
-    if (placeholderFolder_ != curFolder_) return outputs;
-    for (const std::string& p : CorvaOutFile::OutputFiles()) {
-        if (FolderOf(p) != curFolder_) continue;
-        const std::string name = filename(p);
-        size_t at = 0, length = 0;
-        if (!CorvaOutFile::FindPlaceholder(name, &at, &length)) continue;
-        if (placeholdersBefore_.count(name)) continue;
-        if (std::find(outputs.begin(), outputs.end(), p) == outputs.end()) outputs.push_back(p);
-    }
-    return outputs;
-}
-
-OSErr ConversionProcess::renameOutputTo(const std::string& name) {
-    curOutputPaths_.clear();
-    OSErr result = 0;
-    const auto moved = [this](const std::string& target) {
-        if (settings_.preserveFinderComments && !comment_.empty())
-            WriteFinderComment(comment_, target);
-    };
-    // An output that cannot take its name: the first such status is the
-    // input's, and the output goes (or is noted when it cannot).
-    // A move refused by the system is the folder's refusal.
-    const auto failed = [this, &result](const std::string& source, OSErr err) {
-        if (result == 0) result = IsWriteRefusal(err) ? FolderRefused(curFolder_) : err;
-        discardOutput(source);
-    };
-    for (const std::string& source : createdOutputs()) {
-        if (!XWQF::FileExists(source)) continue;
-        const std::string recorded = filename(source);
-        size_t at = 0, length = 0;
-        if (!CorvaOutFile::FindPlaceholder(recorded, &at, &length)) continue;
-        // The recorded name with its whole placeholder replaced.
-        const auto named = [&recorded, at, length](const std::string& text) {
-            std::string out = recorded;
-            return out.replace(at, length, text);
-        };
-        const std::string newName = named(name);
-        const std::string target = JoinPath(curFolder_, newName);
-        curOutputPaths_.push_back(target);
-        if (!XWQF::FileExists(target)) {
-            const OSErr err = XWQF::RenameFile(source, target);
-            if (err == 0) {
-                moved(target);
-                continue;
-            }
-            // A name taken meanwhile is a name taken; any other failure is the move's.
-            if (err != kDupFNErr) {
-                failed(source, err);
-                continue;
-            }
-        }
-        plist::Dictionary info;
-        info[kNewNameKey] = newName;
-        info[kOrigInputFileKey] = inFile_ ? inFile_->path() : std::string();
-        post(QFConversionRenameDuplicateNotification, info);
-        if (!settings_.numberDuplicateFiles) {
-            failed(source, kDupFNErr);
-            continue;
-        }
-        // Numbered after the name, before any channel suffix and extension:
-        // "Take 1-2.aif", "Take 1-2.L.aif". Renaming never replaces a file, so
-        // a name taken meanwhile only moves on to the next number.
-        for (unsigned long n = 1;; ++n) {
-            const std::string candidate = JoinPath(curFolder_, named(name + "-" + std::to_string(n)));
-            if (XWQF::FileExists(candidate)) continue;
-            const OSErr err = XWQF::RenameFile(source, candidate);
-            if (err == kDupFNErr) continue;
-            if (err) {
-                failed(source, err);
-            } else {
-                curOutputPaths_.back() = candidate;
-                moved(candidate);
-            }
-            break;
-        }
-    }
-    CorvaOutFile::Clear();
-    return result;
-}
+// Unrecognised inputs copied
 
 OSErr ConversionProcess::copyUnrecognized(const std::string& path) {
     const std::string target = JoinPath(curFolder_, filename(path));
