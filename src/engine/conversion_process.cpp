@@ -73,11 +73,19 @@ std::string StringAt(const plist::Value& array, size_t i) {
 std::mutex gListingProbeMutex;
 std::function<void(const std::string&)> gListingProbe;
 
+// An exception that no folder of the walk may take as its own failure (the
+// observer of a folder's failure threw): it ends the batch.
+struct BatchFailure {
+    std::exception_ptr error;
+};
+
 // The status of an exception that left a walk or the batch: an error code's
 // own (codes that do not fit 16 bits become -50), -108 for memory, else -50.
 OSErr StatusOfException(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
+    } catch (const BatchFailure& failure) {
+        return StatusOfException(failure.error);
     } catch (const error_code_exception& e) {
         const int code = e.error_code();
         return code == 0 || code < INT16_MIN || code > INT16_MAX ? OSErr(kParamErr)
@@ -441,15 +449,24 @@ void ConversionProcess::deepProcessFolder(const std::string& path) {
     bool failurePosted = false;
     try {
         walkFolder(path, id, &failurePosted);
+    } catch (const BatchFailure&) {
+        folderPath_.resize(depth);
+        setCurFolder(parentFolder);
+        throw;
     } catch (...) {
         const std::exception_ptr error = std::current_exception();
         folderPath_.resize(depth);
         setCurFolder(parentFolder);
-        // A walk that failed after its folder's failure was posted (its
-        // observer threw) is the batch's to handle.
-        if (failurePosted) std::rethrow_exception(error);
+        // A walk that failed while its folder's failure was posted (an
+        // observer threw) is the batch's to handle, and so is a failure to
+        // post this one.
+        if (failurePosted) throw BatchFailure{error};
         ++inputsHanded_;
-        postFailure(path, FolderFailureCode(error), false);
+        try {
+            postFailure(path, FolderFailureCode(error), false);
+        } catch (...) {
+            throw BatchFailure{std::current_exception()};
+        }
     }
 }
 

@@ -325,7 +325,9 @@ TEST_F(EngineTest, AFolderWhoseWalkThrowsFailsAloneAndAFailingObserverStopsTheBa
     EXPECT_EQ(text, "could not be listed");
 
     // An observer that fails while a folder's failure is posted stops the
-    // batch, which says so and ends as no success.
+    // batch, which says so and ends as no success; the folders around it do
+    // not fail for it.
+    Sox(in + "/Outer/C/x.wav");
     auto& center = platform::NotificationCenter::Default();
     const auto failing = center.AddObserver(
         QFConversionFailureNotification, &process, [](const platform::Notification&) {
@@ -334,7 +336,8 @@ TEST_F(EngineTest, AFolderWhoseWalkThrowsFailsAloneAndAFailingObserverStopsTheBa
     fs::remove_all(out);
     fs::create_directories(out);
     posted.clear();
-    EXPECT_EQ(Run({in + "/C", in + "/a.wav"}, {Conversion("One"), Conversion("Two")}), kParamErr);
+    EXPECT_EQ(Run({in + "/Outer", in + "/a.wav"}, {Conversion("One"), Conversion("Two")}),
+              kParamErr);
     center.RemoveObserver(failing);
     EXPECT_EQ(Names(), (Strings{"Start", "Header", "Failure C -22023", "Footer", "Done"}));
     const auto report = process.stopReport();
