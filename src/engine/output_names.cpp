@@ -154,7 +154,8 @@ OSErr ConversionProcess::renameOutputTo(const std::string& name) {
         // "Take 1-2.aif", "Take 1-2.L.aif". Renaming never replaces a file, so
         // a name taken meanwhile only moves on to the next number.
         for (unsigned long n = 1;; ++n) {
-            const std::string candidate = JoinPath(curFolder_, named(name + "-" + std::to_string(n)));
+            const std::string candidate =
+                JoinPath(curFolder_, named(name + "-" + std::to_string(n)));
             if (XWQF::FileExists(candidate)) continue;
             const OSErr err = XWQF::RenameFile(source, candidate);
             if (err == kDupFNErr) continue;

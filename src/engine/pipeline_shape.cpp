@@ -192,7 +192,8 @@ public:
         file_ = CSoundFile::CreateSoundFile(kTempType);
         if (!file_) return kCannotMakeFormatObjectErr;
         const std::string folder = CreateOutputhPathString(p.cs, std::string());
-        if (OSErr err = file_->ISoundFile(UniqueTempSoundFilePath(folder, TemporaryNameStem(kTempFileIdentifier))))
+        if (OSErr err = file_->ISoundFile(
+                UniqueTempSoundFilePath(folder, TemporaryNameStem(kTempFileIdentifier))))
             return err;
         file_->SetChannelConfiguration(p.layout.tempConfiguration);
         return file_->Create(p.layout.tempChannels, 32, static_cast<float>(p.cs->GetSampleRate()),

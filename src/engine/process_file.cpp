@@ -247,8 +247,7 @@ std::optional<OSErr> ConversionProcess::convertFile(const std::string& path,
     if (OSErr err = getCurFolder(&folderRef)) {
         // The output folder could not be made in a folder that refuses it.
         const std::string parent = FolderOf(curFolder_);
-        if (err == kFileNotFoundErr && FolderRefusesWrites(parent))
-            return FolderRefused(parent);
+        if (err == kFileNotFoundErr && FolderRefusesWrites(parent)) return FolderRefused(parent);
         return err;
     }
     if (settings_.preserveFinderComments) comment_ = ReadFinderCommentFromFile(path);

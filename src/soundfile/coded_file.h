@@ -8,8 +8,9 @@
 //  1. Create: the CSoundFile::Create step, the format's own checks, the real
 //     output, then CreateTemporaryFile, which makes the temporary file through
 //     the factory ('Temp' unless told otherwise), binds it to a unique hidden
-//     name in the output's folder (see TemporaryNameStem), creates it exclusively as 16-bit PCM with the
-//     output's channels and rate, and marks the coded file open.
+//     name in the output's folder (see TemporaryNameStem), creates it
+//     exclusively as 16-bit PCM with the output's channels and rate, and marks
+//     the coded file open.
 //  2. Writing: InitOutputBuffer, RefreshOutputBuffer and FlushOutputBuffer pass
 //     to the temporary file, and the output-buffer field points at its buffer,
 //     so the Write and Add loops fill the temporary file. While it is written the
@@ -84,11 +85,11 @@ public:
 
 protected:
     // Step 1 of the protocol. The name is <folder of the output>/.<identifier>-
-    // <process id>.<random characters>, made exclusively (a taken name is tried again with
-    // other characters). -22017 when no object can be made; a failure to bind or
-    // create it is returned after the object is destroyed and nothing is left on
-    // disk. An object of type 'Temp' deletes its own file when destroyed; for any
-    // other type the file is deleted here.
+    // <process id>.<random characters>, made exclusively (a taken name is tried
+    // again with other characters). -22017 when no object can be made; a
+    // failure to bind or create it is returned after the object is destroyed
+    // and nothing is left on disk. An object of type 'Temp' deletes its own
+    // file when destroyed; for any other type the file is deleted here.
     OSErr CreateTemporaryFile(const std::string& identifier, short channels, float sampleRate,
                               OSType type = FourCC("Temp"));
 

@@ -316,8 +316,7 @@ TEST_F(EngineTest, AFolderWhoseWalkThrowsFailsAloneAndAFailingObserverStopsTheBa
                                 "Failure D -20033", "Failure Inner -20033", "Success x.wav",
                                 "Success a.wav", "Footer", "Done"}));
     // The walk goes on in the right folders after each failure.
-    EXPECT_EQ(Tree(out + "/One"),
-              (Strings{"B", "C", "D", "E", "E/Inner", "E/x.aif", "a.aif"}));
+    EXPECT_EQ(Tree(out + "/One"), (Strings{"B", "C", "D", "E", "E/Inner", "E/x.aif", "a.aif"}));
     EXPECT_EQ(process.warnings(), 4);
     EXPECT_FALSE(process.stopReport());
     std::string text;
@@ -330,9 +329,8 @@ TEST_F(EngineTest, AFolderWhoseWalkThrowsFailsAloneAndAFailingObserverStopsTheBa
     Sox(in + "/Outer/C/x.wav");
     auto& center = platform::NotificationCenter::Default();
     const auto failing = center.AddObserver(
-        QFConversionFailureNotification, &process, [](const platform::Notification&) {
-            throw std::runtime_error("an observer fails");
-        });
+        QFConversionFailureNotification, &process,
+        [](const platform::Notification&) { throw std::runtime_error("an observer fails"); });
     fs::remove_all(out);
     fs::create_directories(out);
     posted.clear();

@@ -202,8 +202,7 @@ TEST_F(EngineTest, TemporariesOfAKilledEncodingAreHiddenAndGoBeforeTheNextOutput
     Sox(in + "/a.wav", "-r 8000 -c 1 -b 16");
     const std::string folder = out + "/One";
     fs::create_directories(folder);
-    const auto adpcm =
-        Conversion("One", [](ConvSpec& c) { c.setOutputFileType(FourCC("MSAP")); });
+    const auto adpcm = Conversion("One", [](ConvSpec& c) { c.setOutputFileType(FourCC("MSAP")); });
     // A run killed while it encodes its output from the temporary file.
     const pid_t killed = ::fork();
     ASSERT_GE(killed, 0);

@@ -458,18 +458,18 @@ TEST(TemporaryNames, OnlyThisProgramsHiddenNamesWithAProcessIdAreRecognised) {
         EXPECT_EQ(found, pid) << name;
     }
     const std::string others[] = {
-        "mpegtemp-4242.Ab3dE6gH9k.aif",        // not hidden: a name of old or of the user's
-        ".mpegtemp.Ab3dE6gH9k.aif",            // no process id
-        ".mpegtemp-4242.Ab3dE6gH9.aif",        // nine random characters
-        ".mpegtemp-4242.Ab3dE6gH9kX",          // eleven
-        ".mpegtemp-0.Ab3dE6gH9k",              // no process has the id 0
-        ".mpegtemp-4242.Ab3dE6gH9k.",          // an empty extension
-        ".mpegtemp-4242.Ab3dE6gH9k.aif.bak",   // something after the extension
-        ".mytemp-4242.Ab3dE6gH9k.aif",         // another program's identifier
-        ".com.quillfen.-4242.Ab3dE6gH9k",      // the prefix alone
-        ".com.quillfen.a b-4242.Ab3dE6gH9k",   // a blank in the identifier
-        ".CorvaOutFile-4242-1.aif",            // a placeholder, handled as such
-        ".mpegtemp-12345678901.Ab3dE6gH9k",    // more digits than any process id
+        "mpegtemp-4242.Ab3dE6gH9k.aif",       // not hidden: a name of old or of the user's
+        ".mpegtemp.Ab3dE6gH9k.aif",           // no process id
+        ".mpegtemp-4242.Ab3dE6gH9.aif",       // nine random characters
+        ".mpegtemp-4242.Ab3dE6gH9kX",         // eleven
+        ".mpegtemp-0.Ab3dE6gH9k",             // no process has the id 0
+        ".mpegtemp-4242.Ab3dE6gH9k.",         // an empty extension
+        ".mpegtemp-4242.Ab3dE6gH9k.aif.bak",  // something after the extension
+        ".mytemp-4242.Ab3dE6gH9k.aif",        // another program's identifier
+        ".com.quillfen.-4242.Ab3dE6gH9k",     // the prefix alone
+        ".com.quillfen.a b-4242.Ab3dE6gH9k",  // a blank in the identifier
+        ".CorvaOutFile-4242-1.aif",           // a placeholder, handled as such
+        ".mpegtemp-12345678901.Ab3dE6gH9k",   // more digits than any process id
     };
     for (const std::string& name : others) EXPECT_FALSE(FindTemporaryName(name, nullptr)) << name;
 }
