@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <mutex>
 
 namespace {
 
@@ -175,7 +176,9 @@ constexpr std::array kCatalogue = std::to_array<CatalogueEntry>({
     {-21004, 2, "Could not create pointer/handle"},
     {-21003, 1, "was aliased to something within itself"},
     {-21001, 2, "Outputfolder was located in inputfolder"},
-    // Conversion steps.
+    // Conversion steps and the batch driver.
+    {-20034, 2, "cannot write into folder"},
+    {-20033, 1, "could not be listed"},
     {-20032, 1, "Not enough RAM for fade in and out, increase mem"},
     {-20029, 2, "User stopped Corvane"},
     {-20025, 1, "has more than two channels : no gain change"},
@@ -228,7 +231,18 @@ constexpr CatalogueRange kSharedRanges[] = {
     {-23572, -23501, kPlayerLibraryError},
 };
 
+// The code whose text names the folder that refused a write last.
+constexpr short kFolderNotWritableCode = -20034;
+
+std::mutex gUnwritableFolderMutex;
+std::string gUnwritableFolder;
+
 }  // namespace
+
+void SetUnwritableFolder(const std::string& folder) {
+    std::lock_guard<std::mutex> lock(gUnwritableFolderMutex);
+    gUnwritableFolder = folder;
+}
 
 short MakeErrorMessage(int code, std::string& text) {
     text.clear();
@@ -238,6 +252,10 @@ short MakeErrorMessage(int code, std::string& text) {
     const auto it = std::lower_bound(kCatalogue.begin(), kCatalogue.end(), key, ByCode);
     if (it != kCatalogue.end() && it->code == code) {
         text = it->text;
+        if (code == kFolderNotWritableCode) {
+            std::lock_guard<std::mutex> lock(gUnwritableFolderMutex);
+            if (!gUnwritableFolder.empty()) text += " '" + gUnwritableFolder + "'";
+        }
         return it->errorClass;
     }
     for (const CatalogueRange& range : kSharedRanges) {

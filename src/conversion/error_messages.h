@@ -25,3 +25,7 @@ enum : short {
 // A code not in the catalogue gives the empty text and class 0. Codes outside the
 // 16-bit range are never in the catalogue. Safe to call from any thread.
 short MakeErrorMessage(int code, std::string& text);
+
+// The folder the text of -20034 names ("cannot write into folder '<folder>'"):
+// the engine sets it before it reports that code. Safe to call from any thread.
+void SetUnwritableFolder(const std::string& folder);

@@ -8,8 +8,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <new>
 
+#include "conversion/error_messages.h"
 #include "formats/mpeg/mpeg_padding.h"
+#include "foundation/string_utils.h"
 #include "foundation/xwqf.h"
 #include "soundfile/progress.h"
 
@@ -66,22 +70,50 @@ std::string StringAt(const plist::Value& array, size_t i) {
     return v && v->isString() ? v->asString() : std::string();
 }
 
-std::string JoinPath(const std::string& folder, const std::string& name) {
-    if (folder.empty() || folder.back() == '/') return folder + name;
-    return folder + "/" + name;
+std::mutex gListingProbeMutex;
+std::function<void(const std::string&)> gListingProbe;
+
+// An exception that no folder of the walk may take as its own failure (the
+// observer of a folder's failure threw): it ends the batch.
+struct BatchFailure {
+    std::exception_ptr error;
+};
+
+// The status of an exception that left a walk or the batch: an error code's
+// own (codes that do not fit 16 bits become -50), -108 for memory, else -50.
+OSErr StatusOfException(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const BatchFailure& failure) {
+        return StatusOfException(failure.error);
+    } catch (const error_code_exception& e) {
+        const int code = e.error_code();
+        return code == 0 || code < INT16_MIN || code > INT16_MAX ? OSErr(kParamErr)
+                                                                 : static_cast<OSErr>(code);
+    } catch (const std::bad_alloc&) {
+        return kMemFullErr;
+    } catch (...) {
+        return kParamErr;
+    }
 }
 
-std::string LastComponent(const std::string& path) {
-    std::string p = path;
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
-    const size_t slash = p.rfind('/');
-    return slash == std::string::npos ? p : p.substr(slash + 1);
+// The code a folder whose walk threw fails with: an error code of a problem of
+// one file keeps its code; anything else says that the folder could not be
+// listed, so that the batch goes on.
+OSErr FolderFailureCode(std::exception_ptr error) {
+    const OSErr code = StatusOfException(error);
+    std::string text;
+    return MakeErrorMessage(code, text) == kErrorClassFile ? code : OSErr(kFolderNotListedErr);
 }
 
 // The entries of a folder in byte-wise order of their names; false, with the
 // system's errno in *error and no names, when it cannot be listed.
 bool SortedEntries(const std::string& folder, std::vector<std::string>* names, int* error) {
     names->clear();
+    {
+        std::lock_guard<std::mutex> lock(gListingProbeMutex);
+        if (gListingProbe) gListingProbe(folder);
+    }
     DIR* dir = ::opendir(folder.c_str());
     if (!dir) {
         *error = errno;
@@ -192,6 +224,9 @@ void ConversionProcess::launchBatch(std::vector<std::string> inputFiles,
     destFolderId_.reset();
     placeholderFolder_.clear();
     stopCode_ = 0;
+    inputsHanded_ = 0;
+    inputsNotReached_ = 0;
+    lastInputFailed_ = false;
     {
         std::lock_guard<std::mutex> lock(textMutex_);
         stopReport_.reset();
@@ -237,11 +272,20 @@ void ConversionProcess::waitUntilDone() {
     if (thread_.joinable()) thread_.join();
 }
 
+void ConversionProcess::SetFolderListingProbe(std::function<void(const std::string&)> probe) {
+    std::lock_guard<std::mutex> lock(gListingProbeMutex);
+    gListingProbe = std::move(probe);
+}
+
 void ConversionProcess::doConversion() {
     platform::ScopedThreadContext scope(&context_);
+    // Where the batch is, for a stop after an exception.
+    size_t c = 0;
+    size_t nextInput = 0;
+    bool inConversion = false;
     try {
         beginBatch(static_cast<uint64_t>(conversions_.size()) * inputFiles_.size());
-        for (size_t c = 0; c < conversions_.size(); ++c) {
+        for (c = 0; c < conversions_.size(); ++c) {
             if (shouldStop_) {
                 // Stopped between conversions: none of this one's inputs was reached.
                 if (stopReport()) break;
@@ -254,6 +298,8 @@ void ConversionProcess::doConversion() {
                 noteStop(c);
                 break;
             }
+            nextInput = 0;
+            inConversion = true;
             const plist::Dictionary header = beginConversion(conversions_[c]);
             for (size_t i = 0; i < inputFiles_.size(); ++i) {
                 const std::string& input = inputFiles_[i];
@@ -261,8 +307,10 @@ void ConversionProcess::doConversion() {
                     std::vector<FolderId> none;
                     for (size_t j = i; j < inputFiles_.size(); ++j)
                         inputsNotReached_ += countInputs(inputFiles_[j], &none);
+                    nextInput = inputFiles_.size();
                     break;
                 }
+                nextInput = i + 1;
                 struct stat st;
                 if (::stat(input.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
                     folderPath_.clear();
@@ -272,22 +320,28 @@ void ConversionProcess::doConversion() {
                 }
             }
             if (shouldStop_) noteStop(c);
+            inConversion = false;
             post(QFConversionFooterNotification, header);
         }
     } catch (...) {
-        // A notification's observer failed; the batch ends as after a stop.
+        stopAfterException(std::current_exception(), c, nextInput, inConversion);
     }
     endBatch();
 }
 
 void ConversionProcess::doSingleFile() {
     platform::ScopedThreadContext scope(&context_);
+    size_t nextInput = 0;
+    bool inConversion = false;
     try {
         beginBatch(1);
         if (!shouldStop_) {
+            inConversion = true;
             const plist::Dictionary header = beginConversion(conversions_.front());
+            nextInput = 1;
             processFile(inputFiles_.front(), &singleOutputName_);
             if (shouldStop_) noteStop(0);
+            inConversion = false;
             post(QFConversionFooterNotification, header);
         } else {
             inputsHanded_ = 0;
@@ -296,9 +350,43 @@ void ConversionProcess::doSingleFile() {
             noteStop(0);
         }
     } catch (...) {
-        // A notification's observer failed; the batch ends as after a stop.
+        stopAfterException(std::current_exception(), 0, nextInput, inConversion);
     }
     endBatch();
+}
+
+void ConversionProcess::stopAfterException(std::exception_ptr error, size_t conversion,
+                                           size_t nextInput, bool inConversion) {
+    const OSErr code = StatusOfException(error);
+    const bool reported = stopReport().has_value();
+    shouldStop_ = true;
+    err_ = code;
+    context_.lastError = code;
+    if (!reported) {
+        // A stop already under way keeps its own cause.
+        if (stopCode_ == 0) stopCode_ = code;
+        if (conversion >= conversions_.size())
+            conversion = conversions_.empty() ? 0 : conversions_.size() - 1;
+        try {
+            std::vector<FolderId> none;
+            for (size_t j = nextInput; j < inputFiles_.size(); ++j)
+                inputsNotReached_ += countInputs(inputFiles_[j], &none);
+        } catch (...) {
+            inputsNotReached_ =
+                static_cast<int64_t>(inputFiles_.size() - std::min(nextInput, inputFiles_.size()));
+        }
+        try {
+            noteStop(conversion);
+        } catch (...) {
+        }
+    }
+    if (!inConversion || conversion >= conversions_.size() || !conversions_[conversion]) return;
+    try {
+        plist::Dictionary footer;
+        footer[kConversionNameKey] = conversions_[conversion]->conversionName();
+        post(QFConversionFooterNotification, footer);
+    } catch (...) {
+    }
 }
 
 void ConversionProcess::beginBatch(uint64_t totalConversions) {
@@ -357,6 +445,34 @@ void ConversionProcess::deepProcessFolder(const std::string& path) {
     if (destFolderId_ && id == *destFolderId_) return;
 
     const std::string parentFolder = curFolder_;
+    const size_t depth = folderPath_.size();
+    bool failurePosted = false;
+    try {
+        walkFolder(path, id, &failurePosted);
+    } catch (const BatchFailure&) {
+        folderPath_.resize(depth);
+        setCurFolder(parentFolder);
+        throw;
+    } catch (...) {
+        const std::exception_ptr error = std::current_exception();
+        folderPath_.resize(depth);
+        setCurFolder(parentFolder);
+        // A walk that failed while its folder's failure was posted (an
+        // observer threw) is the batch's to handle, and so is a failure to
+        // post this one.
+        if (failurePosted) throw BatchFailure{error};
+        ++inputsHanded_;
+        try {
+            postFailure(path, FolderFailureCode(error), false);
+        } catch (...) {
+            throw BatchFailure{std::current_exception()};
+        }
+    }
+}
+
+void ConversionProcess::walkFolder(const std::string& path, const FolderId& id,
+                                   bool* failurePosted) {
+    const std::string parentFolder = curFolder_;
     setCurFolder(JoinPath(parentFolder, LastComponent(path)));
     ::mkdir(curFolder_.c_str(), 0777);
     std::vector<std::string> names;
@@ -364,6 +480,7 @@ void ConversionProcess::deepProcessFolder(const std::string& path) {
     if (!SortedEntries(path, &names, &listError)) {
         // A folder whose entries cannot be had fails as one input.
         ++inputsHanded_;
+        *failurePosted = true;
         postFailure(path, XWQF::ReadErrnoToStatus(listError), false);
     }
     folderPath_.push_back(id);

@@ -17,6 +17,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -95,6 +97,16 @@ extern const char* const kUseMpegFramePaddingKey;   // "Use MPEG Frame Padding"
 extern const char* const kJustCopiedComment;  // "(not recognized as a sound file, just copied)"
 // The comment of the skip notification.
 extern const char* const kNotRecognizedComment;  // "skipped: not recognized as a sound file"
+
+// Failures of the driver itself.
+enum : OSErr {
+    // An input folder whose walk failed inside (an exception while its entries
+    // were listed or handed over): that folder fails, the batch goes on.
+    kFolderNotListedErr = -20033,
+    // A folder refused to let an output be made, renamed or removed in it; the
+    // catalogue's text names the folder (SetUnwritableFolder).
+    kFolderNotWritableErr = -20034,
+};
 
 // The user defaults the batch reads, taken once when it starts.
 struct EngineSettings {
@@ -226,6 +238,11 @@ public:
     // The Finder's invisible flag of the file; false when it cannot be read.
     static bool isHFSInvisible(const std::string& path);
 
+    // For tests: called on the batch thread with each input folder before its
+    // entries are listed; what it throws is thrown by the listing. Null
+    // removes it.
+    static void SetFolderListingProbe(std::function<void(const std::string& folder)> probe);
+
 private:
     struct FolderId {
         dev_t dev = 0;
@@ -254,7 +271,18 @@ private:
     void beginBatch(uint64_t totalConversions);
     void endBatch();
     plist::Dictionary beginConversion(const std::shared_ptr<ConvSpec>& conv);
+    // Walks one input folder; a failure inside the walk fails that folder alone.
     void deepProcessFolder(const std::string& path);
+    // The walk itself; *failurePosted is set before the folder's own failure
+    // (it cannot be listed) is posted.
+    void walkFolder(const std::string& path, const FolderId& id, bool* failurePosted);
+    // Ends the batch after an exception that no input's or folder's handling
+    // took (an observer of the batch's notifications failed): the batch stops
+    // with the exception's status, counting the inputs from `nextInput` of the
+    // conversion at `conversion` as not reached, and posts that conversion's
+    // footer when `inConversion`.
+    void stopAfterException(std::exception_ptr error, size_t conversion, size_t nextInput,
+                            bool inConversion);
     // The files a walk of `path` hands over (1 for anything but a folder, 1 for
     // a folder that cannot be listed); `ancestors` are the folders being walked.
     int64_t countInputs(const std::string& path, std::vector<FolderId>* ancestors) const;

@@ -31,10 +31,13 @@ constexpr OSType kSurroundType = FourCC("Srnd");
 constexpr OSType kSplitType = FourCC("Splt");
 constexpr OSType kTempType = FourCC("Temp");
 constexpr OSType kSd2Type = FourCC("Sd2f");
+// The media framework's integer and float type.
+constexpr OSType kMediaIntFloatType = FourCC("QTIF");
 
-// The temporary file of the chained members: hidden, with random characters
-// after this name, so no file of the user's is ever taken or deleted.
-constexpr const char* kTempFileName = ".TempFile";
+// The temporary file of the chained members: hidden, with the process id and
+// random characters after this name, so no file of the user's is ever taken or
+// deleted, and a later batch removes one that an ended process left.
+constexpr const char* kTempFileIdentifier = "TempFile";
 
 constexpr const char* kCopyText = "Copying/format change";
 constexpr const char* kRateText = "Sample rate conversion";
@@ -189,7 +192,8 @@ public:
         file_ = CSoundFile::CreateSoundFile(kTempType);
         if (!file_) return kCannotMakeFormatObjectErr;
         const std::string folder = CreateOutputhPathString(p.cs, std::string());
-        if (OSErr err = file_->ISoundFile(UniqueTempSoundFilePath(folder, kTempFileName)))
+        if (OSErr err = file_->ISoundFile(
+                UniqueTempSoundFilePath(folder, TemporaryNameStem(kTempFileIdentifier))))
             return err;
         file_->SetChannelConfiguration(p.layout.tempConfiguration);
         return file_->Create(p.layout.tempChannels, 32, static_cast<float>(p.cs->GetSampleRate()),
@@ -286,10 +290,11 @@ uint64_t ConvertedRangeFrames(const Plan& p, uint32_t start, uint32_t end, int64
     return last > start ? rateconv::OutputFramesCeil(last - start, L, M) : 0;
 }
 
-// The frames a member of low bits `low` that converts the rate writes into its
-// temporary file (the strip walk's blocks back to back for 7 and 11, the whole
-// input for 3) and into its largest output (each region for 9 and 11). 0 with
-// both counts, or the failure of reading the regions.
+// The frames a member of low bits `low` writes at L / M (1 / 1 when it does not
+// convert the rate) into its temporary file (the strip walk's blocks back to
+// back for 7 and 11, the whole input for 3) and into its largest output (the
+// strip walk's blocks for 4 to 7, each region for 8 to 11). 0 with both
+// counts, or the failure of reading the regions.
 OSErr ConvertedFrames(const Plan& p, int low, int64_t L, int64_t M, uint64_t* tempFrames,
                       uint64_t* outFrames) {
     uint64_t walked = 0;
@@ -320,22 +325,44 @@ OSErr ConvertedFrames(const Plan& p, int low, int64_t L, int64_t M, uint64_t* te
     return 0;
 }
 
-// Before anything is made for a member that converts the rate: -1309 when its
-// temporary file or its largest output would outgrow the file layer, judged
-// from the frames the converter makes. 0 when they fit or the rates give no
-// ratio (the converter refuses those itself).
-OSErr CheckConvertedSize(const Plan& p, int low) {
-    int64_t L = 0, M = 0;
-    if (rateconv::ReduceRates(p.cs->GetSampleRate(), p.in->GetSampleRate(), &L, &M) != 0) return 0;
+// The bytes per sample of the temporary file a coded output of the plan's type
+// fills: 16-bit PCM, except for the integer and float type of the media
+// framework, which keeps the output's word length there (8 to 32 bits).
+uint64_t CodedTemporarySampleBytes(const Plan& p) {
+    if (p.outType != kMediaIntFloatType) return 2;
+    return static_cast<uint64_t>(std::clamp<short>(p.wordLength, 8, 32) + 7) / 8;
+}
+
+// Before anything is made for a member: -1309 when one of its files would
+// reach the largest file the file layer writes, whatever makes it large:
+// an output (its largest one for an extraction) of the word length and the
+// channels of one file, the temporary file a coded output fills instead, or
+// the temporary file of a chained member, judged from the frames the member
+// makes (the converter's count when it converts the rate). 0 when they fit or
+// the rates give no ratio (the converter refuses those itself).
+OSErr CheckOutputSize(const Plan& p, int low) {
+    int64_t L = 1, M = 1;
+    if ((low & 1) != 0 &&
+        rateconv::ReduceRates(p.cs->GetSampleRate(), p.in->GetSampleRate(), &L, &M) != 0)
+        return 0;
     uint64_t tempFrames = 0, outFrames = 0;
     if (OSErr err = ConvertedFrames(p, low, L, M, &tempFrames, &outFrames)) return err;
-    const uint64_t sampleBytes = static_cast<uint64_t>(std::max<short>(p.wordLength, 0) + 7) / 8;
     const uint64_t fileChannels = p.layout.form == Form::kFile
                                       ? static_cast<uint64_t>(std::max<short>(p.layout.channels, 0))
                                       : 1;
-    if (!FitsOneFile(outFrames, sampleBytes * fileChannels)) return kFileBoundsErr;
+    const uint64_t sampleBytes = static_cast<uint64_t>(std::max<short>(p.wordLength, 0) + 7) / 8;
+    // A coded output is written from its temporary file, which is never smaller
+    // than the output (but for the integer and float type, checked as it is).
+    if (p.coded) {
+        if (!FitsOneFile(outFrames, CodedTemporarySampleBytes(p) * fileChannels))
+            return kFileBoundsErr;
+        if (p.outType == kMediaIntFloatType && !FitsOneFile(outFrames, sampleBytes * fileChannels))
+            return kFileBoundsErr;
+    } else if (!FitsOneFile(outFrames, sampleBytes * fileChannels)) {
+        return kFileBoundsErr;
+    }
     // The temporary file of a chained member holds 32-bit words.
-    const bool chained = (low & 2) != 0;
+    const bool chained = (low & 3) == 3;
     const uint64_t tempChannels = static_cast<uint64_t>(std::max<short>(p.layout.tempChannels, 0));
     if (chained && !FitsOneFile(tempFrames, 4 * tempChannels)) return kFileBoundsErr;
     return 0;
@@ -560,9 +587,7 @@ OSErr RunMember(CSoundFile* in, CConvSpec* cs, int low, const Layout& layout, co
     Plan p;
     if (OSErr err = Prepare(in, cs, layout, needsRegions, conversionRate, &p))
         return err == kNothingToDo ? 0 : err;
-    if (conversionRate) {
-        if (OSErr err = CheckConvertedSize(p, low)) return err;
-    }
+    if (OSErr err = CheckOutputSize(p, low)) return err;
 
     using C = Creation;
     const C passSingle = quirks & kCreateAfterText ? C::kAfterText : C::kFirst;

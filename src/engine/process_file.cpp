@@ -3,12 +3,8 @@
 // view), the run on the whole input or on a snip window, and then the renaming
 // of its outputs to their final names, or their deletion after a failure.
 //
-// Only outputs this input's pipeline made are ever renamed or deleted: files
-// in the current folder whose names hold a placeholder and that were not there
-// before the pipeline ran. Placeholders that ended processes left behind are
-// removed before a batch's first output into a folder.
-#include <dirent.h>
-#include <signal.h>
+// Only outputs this input's pipeline made are ever renamed or deleted (see
+// output_names.cpp).
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +21,7 @@
 #include "conversion/error_messages.h"
 #include "engine/case_dispatch.h"
 #include "engine/conversion_process.h"
+#include "engine/output_names.h"
 #include "formats/mpeg/id3_tags.h"
 #include "formats/mpeg/mp3_tag_readers.h"
 #include "formats/telephony/dialogic_adpcm_file.h"
@@ -73,56 +70,12 @@ OSErr StatusOf(int code) {
     return static_cast<OSErr>(code);
 }
 
-std::string JoinPath(const std::string& folder, const std::string& name) {
-    if (folder.empty() || folder.back() == '/') return folder + name;
-    return folder + "/" + name;
-}
-
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
 // True when the log stops the batch for a failure of this code: the
 // catalogue does not know it, or it is serious.
 bool StopsTheBatch(OSErr code) {
     std::string text;
     const short cls = MakeErrorMessage(code, text);
     return cls == kErrorClassUnknown || cls == kErrorClassSerious;
-}
-
-// The names in a folder; none when it cannot be listed.
-std::vector<std::string> FolderNames(const std::string& folder) {
-    std::vector<std::string> names;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* e = ::readdir(dir)) names.emplace_back(e->d_name);
-        ::closedir(dir);
-    }
-    return names;
-}
-
-// True when the process that made a placeholder has ended. A placeholder
-// carrying this process's id and a number it never handed out was made by an
-// earlier process of the same id. `lastOwn` is read after the folder was
-// listed, so that this process's own placeholders listed are never taken.
-bool MadeByEndedProcess(int64_t pid, uint64_t number, uint64_t lastOwn) {
-    if (pid == static_cast<int64_t>(::getpid())) return number > lastOwn;
-    if (pid <= 0 || pid > INT_MAX) return false;
-    return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
-}
-
-// Removes the placeholders (with their sidecars) that processes which no
-// longer run left in `folder`; those of running processes stay.
-void RemoveStalePlaceholders(const std::string& folder) {
-    const std::vector<std::string> names = FolderNames(folder);
-    const uint64_t lastOwn = CorvaOutFile::LastPlaceholderNumber();
-    for (const std::string& name : names) {
-        size_t at = 0, length = 0;
-        int64_t pid = 0;
-        uint64_t number = 0;
-        if (!CorvaOutFile::FindPlaceholder(name, &at, &length, &pid, &number) || at != 0) continue;
-        if (MadeByEndedProcess(pid, number, lastOwn)) XWQF::DeleteFile(JoinPath(folder, name));
-    }
 }
 
 // The comment of an input whose data ends before its header says (for a pair
@@ -307,7 +260,12 @@ std::optional<OSErr> ConversionProcess::convertFile(const std::string& path,
     context_.longName = longName;
 
     FSRef folderRef;
-    if (OSErr err = getCurFolder(&folderRef)) return err;
+    if (OSErr err = getCurFolder(&folderRef)) {
+        // The output folder could not be made in a folder that refuses it.
+        const std::string parent = FolderOf(curFolder_);
+        if (err == kFileNotFoundErr && FolderRefusesWrites(parent)) return FolderRefused(parent);
+        return err;
+    }
     if (settings_.preserveFinderComments) comment_ = ReadFinderCommentFromFile(path);
 
     const std::shared_ptr<ConvSpec> conv = curConvSpec();
@@ -364,6 +322,8 @@ std::optional<OSErr> ConversionProcess::convertFile(const std::string& path,
 }
 
 void ConversionProcess::failInput(const std::string& path, OSErr code) {
+    // An output the current folder refused says so, with the folder.
+    if (IsWriteRefusal(code) && FolderRefusesWrites(curFolder_)) code = FolderRefused(curFolder_);
     err_ = code;
     setLastError(code);
     // A name that could not be extended leaves the outputs where they are.
@@ -395,10 +355,6 @@ void ConversionProcess::postFailure(const std::string& path, OSErr code, bool wi
     post(QFConversionFailureNotification, info);
     // The failure stopped the batch (through the log), not a cancel meanwhile.
     if (!wasStopping && shouldStop_ && StopsTheBatch(code)) stopCode_ = code;
-}
-
-void ConversionProcess::discardOutput(const std::string& path) {
-    if (XWQF::DeleteFile(path) != 0 && XWQF::FileExists(path)) leftOutputs_.push_back(path);
 }
 
 OSErr ConversionProcess::getCurFolder(FSRef* ref) const {
@@ -488,99 +444,7 @@ OSErr ConversionProcess::processSnippet(CSoundFile* sf, CConvSpec* cs) {
 }
 
 // ---------------------------------------------------------------------------
-// Outputs
-
-void ConversionProcess::notePlaceholdersBefore() {
-    if (placeholderFolder_ == curFolder_) return;
-    placeholderFolder_ = curFolder_;
-    placeholdersBefore_.clear();
-    RemoveStalePlaceholders(curFolder_);
-    for (const std::string& name : FolderNames(curFolder_)) {
-        size_t at = 0, length = 0;
-        if (CorvaOutFile::FindPlaceholder(name, &at, &length)) placeholdersBefore_.insert(name);
-    }
-}
-
-std::vector<std::string> ConversionProcess::createdOutputs() const {
-    std::vector<std::string> outputs;
-    if (placeholderFolder_ != curFolder_) return outputs;
-    for (const std::string& p : CorvaOutFile::OutputFiles()) {
-        if (FolderOf(p) != curFolder_) continue;
-        const std::string name = filename(p);
-        size_t at = 0, length = 0;
-        if (!CorvaOutFile::FindPlaceholder(name, &at, &length)) continue;
-        if (placeholdersBefore_.count(name)) continue;
-        if (std::find(outputs.begin(), outputs.end(), p) == outputs.end()) outputs.push_back(p);
-    }
-    return outputs;
-}
-
-OSErr ConversionProcess::renameOutputTo(const std::string& name) {
-    curOutputPaths_.clear();
-    OSErr result = 0;
-    const auto moved = [this](const std::string& target) {
-        if (settings_.preserveFinderComments && !comment_.empty())
-            WriteFinderComment(comment_, target);
-    };
-    // An output that cannot take its name: the first such status is the
-    // input's, and the output goes (or is noted when it cannot).
-    const auto failed = [this, &result](const std::string& source, OSErr err) {
-        if (result == 0) result = err;
-        discardOutput(source);
-    };
-    for (const std::string& source : createdOutputs()) {
-        if (!XWQF::FileExists(source)) continue;
-        const std::string recorded = filename(source);
-        size_t at = 0, length = 0;
-        if (!CorvaOutFile::FindPlaceholder(recorded, &at, &length)) continue;
-        // The recorded name with its whole placeholder replaced.
-        const auto named = [&recorded, at, length](const std::string& text) {
-            std::string out = recorded;
-            return out.replace(at, length, text);
-        };
-        const std::string newName = named(name);
-        const std::string target = JoinPath(curFolder_, newName);
-        curOutputPaths_.push_back(target);
-        if (!XWQF::FileExists(target)) {
-            const OSErr err = XWQF::RenameFile(source, target);
-            if (err == 0) {
-                moved(target);
-                continue;
-            }
-            // A name taken meanwhile is a name taken; any other failure is the move's.
-            if (err != kDupFNErr) {
-                failed(source, err);
-                continue;
-            }
-        }
-        plist::Dictionary info;
-        info[kNewNameKey] = newName;
-        info[kOrigInputFileKey] = inFile_ ? inFile_->path() : std::string();
-        post(QFConversionRenameDuplicateNotification, info);
-        if (!settings_.numberDuplicateFiles) {
-            failed(source, kDupFNErr);
-            continue;
-        }
-        // Numbered after the name, before any channel suffix and extension:
-        // "Take 1-2.aif", "Take 1-2.L.aif". Renaming never replaces a file, so
-        // a name taken meanwhile only moves on to the next number.
-        for (unsigned long n = 1;; ++n) {
-            const std::string candidate = JoinPath(curFolder_, named(name + "-" + std::to_string(n)));
-            if (XWQF::FileExists(candidate)) continue;
-            const OSErr err = XWQF::RenameFile(source, candidate);
-            if (err == kDupFNErr) continue;
-            if (err) {
-                failed(source, err);
-            } else {
-                curOutputPaths_.back() = candidate;
-                moved(candidate);
-            }
-            break;
-        }
-    }
-    CorvaOutFile::Clear();
-    return result;
-}
+// Unrecognised inputs copied
 
 OSErr ConversionProcess::copyUnrecognized(const std::string& path) {
     const std::string target = JoinPath(curFolder_, filename(path));

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/string_utils.h"
+
 namespace {
 
 constexpr size_t kBlockBytes = 1 << 16;  // even, so pairs never straddle blocks
@@ -49,12 +51,6 @@ bool CopySwapped(int in, int out) {
         if (!WriteFull(out, buffer.data(), static_cast<size_t>(got))) return false;
         if (static_cast<size_t>(got) < buffer.size()) return true;
     }
-}
-
-std::string FolderOf(const std::string& path) {
-    auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 class Fd {

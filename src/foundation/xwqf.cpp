@@ -256,7 +256,26 @@ OSErr RenameNoReplace(const std::string& from, const std::string& to) {
 
 }  // namespace
 
+namespace {
+
+std::mutex gFaultProbeMutex;
+FileFaultProbe gFaultProbe;
+
+// The errno a test's probe answers for an operation on `path`; 0 without one.
+int InjectedFault(const char* operation, const std::string& path) {
+    std::lock_guard<std::mutex> lock(gFaultProbeMutex);
+    return gFaultProbe ? gFaultProbe(operation, path) : 0;
+}
+
+}  // namespace
+
+void SetFileFaultProbe(FileFaultProbe probe) {
+    std::lock_guard<std::mutex> lock(gFaultProbeMutex);
+    gFaultProbe = std::move(probe);
+}
+
 OSErr DeleteFile(const std::string& path) {
+    if (const int fault = InjectedFault("delete", path)) return ErrnoToStatus(fault);
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) return LastStatus();
     if (S_ISDIR(st.st_mode)) {
@@ -274,6 +293,7 @@ OSErr DeleteFile(const std::string& path) {
 OSErr RenameFile(const std::string& from, const std::string& to) {
     struct stat st;
     if (from.empty() || to.empty()) return kParamErr;
+    if (const int fault = InjectedFault("rename", from)) return ErrnoToStatus(fault);
     if (::lstat(from.c_str(), &st) != 0) return LastStatus();
     std::string fromSidecar = SidecarPath(from);
     std::string toSidecar = SidecarPath(to);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "foundation/errors.h"
@@ -75,6 +76,11 @@ OSErr DeleteFile(const std::string& path);
 // Renames a file without replacing anything: -48 when the target (or a sidecar of
 // that name) exists. The sidecar "._name" moves along with the file.
 OSErr RenameFile(const std::string& from, const std::string& to);
+// For tests: asked before each DeleteFile and RenameFile with "delete" or
+// "rename" and the file's path; a non-zero errno it answers fails the call as
+// the system's refusal would. Null removes it.
+using FileFaultProbe = std::function<int(const char* operation, const std::string& path)>;
+void SetFileFaultProbe(FileFaultProbe probe);
 // The path of the sidecar "._name" that holds a file's resource fork and Finder
 // information; empty when the path has no file name.
 std::string SidecarPath(const std::string& path);

@@ -1,12 +1,15 @@
 #include "soundfile/coded_file.h"
 
 #include <sys/random.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <new>
 #include <random>
+#include <string>
 
+#include "foundation/string_utils.h"
 #include "foundation/xwqf.h"
 #include "soundfile/progress.h"
 
@@ -22,30 +25,78 @@ std::atomic<TempSoundFileMaker> gTempMaker{&FactoryTempSoundFile};
 // How often a taken name is tried again with other random characters.
 constexpr int kNameAttempts = 16;
 
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
+// The random characters that end a temporary name.
+constexpr size_t kRandomLetters = 10;
+// The identifiers of the temporaries this program makes beside its outputs:
+// those of the coded formats and that of the engine's chained temporary file.
+constexpr const char* kOwnIdentifiers[] = {"mpegtemp", "mp3temp", "TempFile"};
+constexpr const char* kOwnIdentifierPrefix = "com.quillfen.";
+// An extension the file's Create may add after the random characters.
+constexpr size_t kMaxExtensionLength = 8;
+
+bool IsLetterOrDigit(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 
-// <folder>/<identifier>.<ten letters or digits nobody can guess>
+bool IsOwnIdentifier(const std::string& identifier) {
+    for (const char* own : kOwnIdentifiers) {
+        if (identifier == own) return true;
+    }
+    if (!identifier.starts_with(kOwnIdentifierPrefix) ||
+        identifier.size() == std::char_traits<char>::length(kOwnIdentifierPrefix))
+        return false;
+    return std::all_of(identifier.begin(), identifier.end(),
+                       [](char c) { return IsLetterOrDigit(c) || c == '.'; });
+}
+
+// <folder>/<stem of the identifier>.<ten letters or digits nobody can guess>
 std::string TemporaryName(const std::string& folder, const std::string& identifier) {
     static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    unsigned char random[10];
+    unsigned char random[kRandomLetters];
     if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
         std::random_device device;
         for (unsigned char& c : random) c = static_cast<unsigned char>(device());
     }
     std::string name = folder;
     if (name.empty() || name.back() != '/') name += '/';
-    name += identifier;
+    name += TemporaryNameStem(identifier);
     name += '.';
     for (unsigned char c : random) name += kLetters[c % (sizeof kLetters - 1)];
     return name;
 }
 
 }  // namespace
+
+std::string TemporaryNameStem(const std::string& identifier) {
+    return "." + identifier + "-" + std::to_string(::getpid());
+}
+
+bool FindTemporaryName(const std::string& name, int64_t* pid) {
+    // "." identifier "-" digits "." ten letters or digits, then "." extension or nothing.
+    if (name.size() < 2 || name[0] != '.') return false;
+    const size_t dash = name.rfind('-');
+    if (dash == std::string::npos || dash < 2) return false;
+    if (!IsOwnIdentifier(name.substr(1, dash - 1))) return false;
+    size_t at = dash + 1;
+    int64_t value = 0;
+    const size_t digits = at;
+    while (at < name.size() && name[at] >= '0' && name[at] <= '9' && at - digits < 10)
+        value = value * 10 + (name[at++] - '0');
+    if (at == digits || at >= name.size() || name[at] != '.' || name[digits] == '0') return false;
+    ++at;
+    for (size_t i = 0; i < kRandomLetters; ++i, ++at) {
+        if (at >= name.size() || !IsLetterOrDigit(name[at])) return false;
+    }
+    if (at < name.size()) {
+        const size_t length = name.size() - at - 1;
+        if (name[at] != '.' || length == 0 || length > kMaxExtensionLength ||
+            !std::all_of(name.begin() + static_cast<std::ptrdiff_t>(at) + 1, name.end(),
+                         IsLetterOrDigit))
+            return false;
+    }
+    if (pid) *pid = value;
+    return true;
+}
 
 TempSoundFileMaker SetTempSoundFileMaker(TempSoundFileMaker maker) {
     return gTempMaker.exchange(maker ? maker : &FactoryTempSoundFile);

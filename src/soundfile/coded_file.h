@@ -7,9 +7,10 @@
 // The protocol a coded format follows, with the pieces this class supplies:
 //  1. Create: the CSoundFile::Create step, the format's own checks, the real
 //     output, then CreateTemporaryFile, which makes the temporary file through
-//     the factory ('Temp' unless told otherwise), binds it to a unique name in
-//     the output's folder, creates it exclusively as 16-bit PCM with the
-//     output's channels and rate, and marks the coded file open.
+//     the factory ('Temp' unless told otherwise), binds it to a unique hidden
+//     name in the output's folder (see TemporaryNameStem), creates it
+//     exclusively as 16-bit PCM with the output's channels and rate, and marks
+//     the coded file open.
 //  2. Writing: InitOutputBuffer, RefreshOutputBuffer and FlushOutputBuffer pass
 //     to the temporary file, and the output-buffer field points at its buffer,
 //     so the Write and Add loops fill the temporary file. While it is written the
@@ -29,6 +30,18 @@
 
 #include "soundfile/sound_file.h"
 #include "soundfile/type_codes.h"
+
+// The temporaries beside the outputs are hidden and carry the process id, as
+// the output placeholders do, so that a later batch can tell those of ended
+// processes: ".<identifier>-<process id>.<ten letters or digits>", followed by
+// the extension the temporary file's type adds, if any.
+//
+// The start of such a name for this process: "." identifier "-" process id.
+std::string TemporaryNameStem(const std::string& identifier);
+// True when `name` is a temporary's name this program makes (its identifier is
+// "mpegtemp", "mp3temp", "TempFile" or begins with "com.quillfen."); the
+// process id it carries goes to *pid (which may be null).
+bool FindTemporaryName(const std::string& name, int64_t* pid);
 
 // Makes a new, unbound sound-file object for a type code; null when none can be
 // made. The coded files make their temporary file through it.
@@ -71,12 +84,12 @@ public:
     const std::string& GetTemporaryPath() const { return tempPath_; }
 
 protected:
-    // Step 1 of the protocol. The name is <folder of the output>/<identifier>.
-    // <random characters>, made exclusively (a taken name is tried again with
-    // other characters). -22017 when no object can be made; a failure to bind or
-    // create it is returned after the object is destroyed and nothing is left on
-    // disk. An object of type 'Temp' deletes its own file when destroyed; for any
-    // other type the file is deleted here.
+    // Step 1 of the protocol. The name is <folder of the output>/.<identifier>-
+    // <process id>.<random characters>, made exclusively (a taken name is tried
+    // again with other characters). -22017 when no object can be made; a
+    // failure to bind or create it is returned after the object is destroyed
+    // and nothing is left on disk. An object of type 'Temp' deletes its own
+    // file when destroyed; for any other type the file is deleted here.
     OSErr CreateTemporaryFile(const std::string& identifier, short channels, float sampleRate,
                               OSType type = FourCC("Temp"));
 

@@ -176,5 +176,63 @@ TEST_F(InputChecks, RateConversionsPastTheFileLimitFailBeforeAnyOutput) {
     EXPECT_EQ(runs, 0);
 }
 
+TEST_F(InputChecks, AnyOutputPastTheFileLimitFailsBeforeAnythingIsMade) {
+    // A µ-law WAVE header for `frames` frames, its data a hole in a sparse
+    // file: nothing large is written, and nothing needs to be read.
+    const auto uLaw = [this](const std::string& name, uint16_t channels, uint32_t frames) {
+        const uint32_t bytes = frames * channels;
+        const auto le16 = [](uint16_t v) { return std::string{char(v), char(v >> 8)}; };
+        const std::string header = "RIFF" + LE32(36 + bytes) + "WAVEfmt " + LE32(16) + le16(7) +
+                                   le16(channels) + LE32(8000) + LE32(8000u * channels) +
+                                   le16(channels) + le16(8) + "data" + LE32(bytes);
+        const std::string path = in + "/" + name;
+        fs::create_directories(in);
+        testsupport::WriteFile(path, header);
+        fs::resize_file(path, header.size() + bytes);
+        return path;
+    };
+    const std::string mono = uLaw("mono.wav", 1, 1'200'000'000);
+    const std::string stereo = uLaw("stereo.wav", 2, 600'000'000);
+    const auto aiff = [](short bits, int treatment) {
+        return Conversion("One", [bits, treatment](ConvSpec& c) {
+            c.setNeedsNewWordLength(true);
+            c.setWordLength(bits);
+            c.setNeedsChannelTreat(treatment != 0);
+            c.setChannelTreat(treatment);
+        });
+    };
+    struct Row {
+        const char* what;
+        std::string input;
+        std::shared_ptr<ConvSpec> conversion;
+    };
+    const Row rows[] = {
+        {"the word size", mono, aiff(16, 0)},
+        {"the word size of two channels", stereo, aiff(16, 0)},
+        {"a mono input made stereo", mono, aiff(8, 1)},
+        {"a coded output's temporary file", mono,
+         Conversion("One", [](ConvSpec& c) { c.setOutputFileType(FourCC("MSAP")); })},
+    };
+    // A run that gets as far as counting its steps is cancelled, so that a
+    // missing refusal fails at once.
+    int runs = 0;
+    auto& center = platform::NotificationCenter::Default();
+    const auto token =
+        center.AddObserver(ProgressNumSteps, nullptr, [this, &runs](const platform::Notification&) {
+            ++runs;
+            process.setShouldStop(true);
+        });
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Strings warnings;
+        const std::string name = fs::path(row.input).filename().string();
+        EXPECT_EQ(Convert(row.input, row.conversion, &warnings),
+                  Strings{"Failure " + name + " -1309"});
+        EXPECT_EQ(Tree(out), Strings{"One"});
+    }
+    center.RemoveObserver(token);
+    EXPECT_EQ(runs, 0);
+}
+
 }  // namespace
 }  // namespace enginetest

@@ -5,6 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <new>
+#include <stdexcept>
+
+#include "conversion/error_messages.h"
 #include "engine_test_support.h"
 #include "formats/pcm/sonic_file.h"
 
@@ -289,6 +293,58 @@ TEST_F(EngineTest, ABatchThatStopsReportsWhatItLeftUndone) {
     EXPECT_EQ(between->inputsLeft, 4);
     EXPECT_EQ(between->inputs, 4);
     EXPECT_EQ(between->laterConversions, 1);
+}
+
+TEST_F(EngineTest, AFolderWhoseWalkThrowsFailsAloneAndAFailingObserverStopsTheBatch) {
+    Sox(in + "/a.wav");
+    for (std::string folder : {"B", "C", "D", "E"}) Sox(in + "/" + folder + "/x.wav");
+    Sox(in + "/E/Inner/y.wav");
+    struct Restore {
+        ~Restore() { ConversionProcess::SetFolderListingProbe(nullptr); }
+    } restore;
+    // Each listing fails its own way: only a problem of one file keeps its code.
+    ConversionProcess::SetFolderListingProbe([](const std::string& folder) {
+        const std::string name = fs::path(folder).filename().string();
+        if (name == "B") throw std::bad_alloc();
+        if (name == "C") throw error_code_exception(kReadIOErr, "a problem of one file");
+        if (name == "D") throw error_code_exception(kDiskFullErr, "a problem that stops");
+        if (name == "Inner") throw std::runtime_error("no status");
+    });
+    const Strings inputs = {in + "/B", in + "/C", in + "/D", in + "/E", in + "/a.wav"};
+    EXPECT_EQ(Run(inputs, {Conversion("One")}), 0);
+    EXPECT_EQ(Names(), (Strings{"Start", "Header", "Failure B -20033", "Failure C -22023",
+                                "Failure D -20033", "Failure Inner -20033", "Success x.wav",
+                                "Success a.wav", "Footer", "Done"}));
+    // The walk goes on in the right folders after each failure.
+    EXPECT_EQ(Tree(out + "/One"), (Strings{"B", "C", "D", "E", "E/Inner", "E/x.aif", "a.aif"}));
+    EXPECT_EQ(process.warnings(), 4);
+    EXPECT_FALSE(process.stopReport());
+    std::string text;
+    EXPECT_EQ(MakeErrorMessage(kFolderNotListedErr, text), kErrorClassFile);
+    EXPECT_EQ(text, "could not be listed");
+
+    // An observer that fails while a folder's failure is posted stops the
+    // batch, which says so and ends as no success; the folders around it do
+    // not fail for it.
+    Sox(in + "/Outer/C/x.wav");
+    auto& center = platform::NotificationCenter::Default();
+    const auto failing = center.AddObserver(
+        QFConversionFailureNotification, &process,
+        [](const platform::Notification&) { throw std::runtime_error("an observer fails"); });
+    fs::remove_all(out);
+    fs::create_directories(out);
+    posted.clear();
+    EXPECT_EQ(Run({in + "/Outer", in + "/a.wav"}, {Conversion("One"), Conversion("Two")}),
+              kParamErr);
+    center.RemoveObserver(failing);
+    EXPECT_EQ(Names(), (Strings{"Start", "Header", "Failure C -22023", "Footer", "Done"}));
+    const auto report = process.stopReport();
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->reason, kParamErr);
+    EXPECT_EQ(report->inputsLeft, 2);
+    EXPECT_EQ(report->inputs, 2);
+    EXPECT_EQ(report->conversionName, "One");
+    EXPECT_EQ(report->laterConversions, 1);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // Outputs between their making and their final name: each under a placeholder
 // of its own, so a killed run or a second batch blocks nothing; placeholders of
 // ended processes removed before a batch writes into their folder; a move or
-// copy that fails reports the system's status and names what it left; a
-// header write that fails is no success.
+// copy that fails reports the system's status (a folder that refuses it is
+// named) and names what it left; a header write that fails is no success.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -10,8 +10,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "conversion/error_messages.h"
 #include "engine_test_support.h"
 #include "formats/pcm/aiff_file.h"
+#include "soundfile/coded_file.h"
 #include "soundfile/registry.h"
 
 namespace enginetest {
@@ -163,25 +165,83 @@ TEST_F(EngineTest, AMoveThatFailsGivesTheSystemsStatusAndTheBatchGoesOnOrStops) 
               Strings{"Failure notes.txt -48"});
     EXPECT_EQ(testsupport::ReadFile(out + "/One/notes.txt"), "mine");
 
-    if (::geteuid() == 0) GTEST_SKIP() << "a read-only folder does not stop root";
-    // The folder turns read-only before the outputs are moved: the move fails
-    // with the permission error, which stops the batch, and the output that
-    // cannot be removed is named.
+    // The folder refuses to let the outputs be moved or removed, as a folder
+    // turned read-only does (the file layer answers so, for root too): the
+    // move fails with the code that names the folder, which stops the batch
+    // and names it in the stop line, and the output that cannot be removed is
+    // named.
+    const std::string folder = out + "/One";
+    struct Restore {
+        ~Restore() { XWQF::SetFileFaultProbe(nullptr); }
+    } restore;
     auto& center = platform::NotificationCenter::Default();
     const auto lock = center.AddObserver(
-        QFConversionWillRenameNotification, &process,
-        [this](const platform::Notification&) { ::chmod((out + "/One").c_str(), 0555); });
+        QFConversionWillRenameNotification, &process, [folder](const platform::Notification&) {
+            XWQF::SetFileFaultProbe([folder](const char*, const std::string& path) {
+                return path.starts_with(folder + "/") ? EACCES : 0;
+            });
+        });
     EXPECT_EQ(Outcomes({in + "/b.wav", in + "/" + longName + ".wav"}, Conversion("One")),
-              Strings{"Failure b.wav -54"});
+              Strings{"Failure b.wav " + std::to_string(kFolderNotWritableErr)});
     center.RemoveObserver(lock);
-    ::chmod((out + "/One").c_str(), 0755);
-    const Strings left = Files(out + "/One");
+    XWQF::SetFileFaultProbe(nullptr);
+    const Strings left = Files(folder);
     ASSERT_EQ(PlaceholdersShown(left), Strings{".CorvaOutFile-P-N.aif"});
-    EXPECT_EQ(FailureComment(posted), "could not remove '" + out + "/One/" + left[0] + "'");
+    EXPECT_EQ(FailureComment(posted), "could not remove '" + folder + "/" + left[0] + "'");
     const auto report = process.stopReport();
     ASSERT_TRUE(report);
-    EXPECT_EQ(report->reason, kPermErr);
+    EXPECT_EQ(report->reason, kFolderNotWritableErr);
     EXPECT_EQ(report->inputsLeft, 2);
+    // The stop line is made of the reason's text.
+    std::string reason;
+    EXPECT_EQ(MakeErrorMessage(report->reason, reason), kErrorClassSerious);
+    EXPECT_EQ(reason, "cannot write into folder '" + folder + "'");
+}
+
+TEST_F(EngineTest, TemporariesOfAKilledEncodingAreHiddenAndGoBeforeTheNextOutputThere) {
+    Sox(in + "/a.wav", "-r 8000 -c 1 -b 16");
+    const std::string folder = out + "/One";
+    fs::create_directories(folder);
+    const auto adpcm = Conversion("One", [](ConvSpec& c) { c.setOutputFileType(FourCC("MSAP")); });
+    // A run killed while it encodes its output from the temporary file.
+    const pid_t killed = ::fork();
+    ASSERT_GE(killed, 0);
+    if (killed == 0) {
+        platform::NotificationCenter::Default().AddObserver(
+            ProgressStep, nullptr, [](const platform::Notification& n) {
+                const plist::Array* step = n.object.array();
+                if (step && !step->empty() && (*step)[0].asString().starts_with("encoding"))
+                    ::raise(SIGKILL);
+            });
+        Run({in + "/a.wav"}, {adpcm});
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(killed, &status, 0), killed);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    // What it left is hidden, and the temporary file carries its process id.
+    const Strings left = Files(folder);
+    ASSERT_EQ(left.size(), 2u);
+    int64_t pid = 0;
+    EXPECT_TRUE(FindTemporaryName(left[1], &pid)) << left[1];
+    EXPECT_EQ(pid, killed);
+    EXPECT_EQ(PlaceholdersShown({left[0]}), Strings{".CorvaOutFile-P-N.wav"});
+
+    // Fed back in, hidden leftovers are no inputs.
+    ASSERT_EQ(Run({folder}, {Conversion("Two")}), 0);
+    EXPECT_EQ(Names(), (Strings{"Start", "Header", "Footer", "Done"}));
+    EXPECT_EQ(Files(folder), left);
+
+    // The next batch that writes there removes them; a running process's stays.
+    const std::string running = ".mp3temp-" + std::to_string(::getppid()) + ".abcdefghij.wav";
+    testsupport::WriteFile(folder + "/" + running, "keep");
+    posted.clear();
+    ASSERT_EQ(Run({in + "/a.wav"}, {adpcm}), 0);
+    EXPECT_EQ(Names(), (Strings{"Start", "Header", "Success a.wav", "Footer", "Done"}));
+    const Strings after = Files(folder);
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_EQ(after[0], running);
+    EXPECT_TRUE(after[1].starts_with("a.")) << after[1];
 }
 
 // An AIFF writer whose header ends in its INST chunk (no MARK or regn after

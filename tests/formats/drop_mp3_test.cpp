@@ -165,6 +165,15 @@ TEST(DropMP3Arguments, OptionsBecomeOneElementEachInTheEncodersOrder) {
         expected.push_back(in.outputPath);
         EXPECT_EQ(BuildLameArguments(in), expected) << c.name;
     }
+    // Relative paths, such as an output folder "-out", never reach the encoder
+    // as options; absolute ones stay as they are.
+    LameArgumentInputs relative;
+    relative.pcmPath = "-out/One/.mp3temp-7-abcdefghij.wav";
+    relative.outputPath = "-x.mp3";
+    const Args args = BuildLameArguments(relative);
+    ASSERT_GE(args.size(), 2u);
+    EXPECT_EQ(Args(args.end() - 2, args.end()),
+              (Args{"./-out/One/.mp3temp-7-abcdefghij.wav", "./-x.mp3"}));
     // The blob goes in front only when tags are written and it is a whole tag.
     plist::Value options(plist::Dictionary{{"ID3v2 tag blob", plist::Value(blob)}});
     EXPECT_NE(LameTagBlobToPrepend(options), nullptr);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -246,7 +248,11 @@ TEST_F(CodedFileTest, WritesGoToTheTemporaryFileAndAreEncodedOnClose) {
     const std::string tempPath = log.tempPath;
     EXPECT_EQ(dir.path(), std::filesystem::path(tempPath).parent_path().string());
     const std::string name = std::filesystem::path(tempPath).filename().string();
-    EXPECT_EQ(0u, name.rfind("com.quillfen.testcoder.", 0)) << name;
+    EXPECT_EQ(0u, name.rfind(".com.quillfen.testcoder-" + std::to_string(::getpid()) + ".", 0))
+        << name;
+    int64_t pid = 0;
+    EXPECT_TRUE(FindTemporaryName(name, &pid)) << name;
+    EXPECT_EQ(pid, ::getpid());
     EXPECT_EQ(name.find(' '), std::string::npos);
     EXPECT_TRUE(XWQF::FileExists(tempPath));
     ASSERT_NE(nullptr, coder->GetTemporaryFile());
@@ -433,6 +439,39 @@ TEST_F(CodedFileTest, OtherTemporaryTypesAreRemovedToo) {
     const std::string path = log.tempPath;
     delete coder.release();
     EXPECT_FALSE(XWQF::FileExists(path));
+}
+
+// Only names this program makes are taken for its temporaries: a later batch
+// removes those of ended processes, so nothing else may match.
+TEST(TemporaryNames, OnlyThisProgramsHiddenNamesWithAProcessIdAreRecognised) {
+    const std::string self = std::to_string(::getpid());
+    EXPECT_EQ(TemporaryNameStem("mpegtemp"), ".mpegtemp-" + self);
+    const std::pair<std::string, int64_t> ours[] = {
+        {".mpegtemp-4242.Ab3dE6gH9k.aif", 4242},
+        {".mp3temp-7.abcdefghij.wav", 7},
+        {".TempFile-99.ABCDEFGHIJ", 99},
+        {".com.quillfen.msadpcm-123.0123456789.aif", 123},
+    };
+    for (const auto& [name, pid] : ours) {
+        int64_t found = 0;
+        EXPECT_TRUE(FindTemporaryName(name, &found)) << name;
+        EXPECT_EQ(found, pid) << name;
+    }
+    const std::string others[] = {
+        "mpegtemp-4242.Ab3dE6gH9k.aif",       // not hidden: a name of old or of the user's
+        ".mpegtemp.Ab3dE6gH9k.aif",           // no process id
+        ".mpegtemp-4242.Ab3dE6gH9.aif",       // nine random characters
+        ".mpegtemp-4242.Ab3dE6gH9kX",         // eleven
+        ".mpegtemp-0.Ab3dE6gH9k",             // no process has the id 0
+        ".mpegtemp-4242.Ab3dE6gH9k.",         // an empty extension
+        ".mpegtemp-4242.Ab3dE6gH9k.aif.bak",  // something after the extension
+        ".mytemp-4242.Ab3dE6gH9k.aif",        // another program's identifier
+        ".com.quillfen.-4242.Ab3dE6gH9k",     // the prefix alone
+        ".com.quillfen.a b-4242.Ab3dE6gH9k",  // a blank in the identifier
+        ".CorvaOutFile-4242-1.aif",           // a placeholder, handled as such
+        ".mpegtemp-12345678901.Ab3dE6gH9k",   // more digits than any process id
+    };
+    for (const std::string& name : others) EXPECT_FALSE(FindTemporaryName(name, nullptr)) << name;
 }
 
 }  // namespace

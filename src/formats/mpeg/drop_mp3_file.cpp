@@ -75,6 +75,13 @@ void SleepMs(int ms) {
     ::nanosleep(&pause, nullptr);
 }
 
+// A file's path as the encoder is given it: a relative path is led by "./",
+// so that a name beginning with "-" is never read as an option.
+std::string PathArgument(const std::string& path) {
+    if (path.empty() || path.front() == '/') return path;
+    return "./" + path;
+}
+
 // ---- Option values ------------------------------------------------------------
 
 const plist::Value* Option(const plist::Value& options, const char* key) {
@@ -521,8 +528,8 @@ std::vector<std::string> BuildLameArguments(const LameArgumentInputs& in) {
     // An ID3v2 tag carried over goes in front of the output instead.
     if (LameWritesID3Tags(options) && !LameTagBlobToPrepend(options)) AddTagArguments(in, &args);
 
-    args.push_back(in.pcmPath);
-    args.push_back(in.outputPath);
+    args.push_back(PathArgument(in.pcmPath));
+    args.push_back(PathArgument(in.outputPath));
     return args;
 }
 

@@ -39,8 +39,9 @@ struct LameArgumentInputs {
 };
 
 // The encoder's arguments (without the program itself), one element per option
-// and value, in the order the encoder is given them. Diagnostics for invalid
-// settings go to standard error.
+// and value, in the order the encoder is given them; the two paths come last,
+// a relative one led by "./" so that it cannot be taken for an option.
+// Diagnostics for invalid settings go to standard error.
 std::vector<std::string> BuildLameArguments(const LameArgumentInputs& inputs);
 
 // True when tags are to be written ("LAMEWriteID3Tags" absent or YES).
