@@ -603,13 +603,6 @@ void MainController::refreshActions() {
     const UiState state = uiState();
     for (const auto& [action, rule] : actionRules_) action->setEnabled(IsActionEnabled(rule, state));
     for (const auto& [button, rule] : buttonRules_) button->setEnabled(IsActionEnabled(rule, state));
-    // The input list changes only through the add run while one goes on.
-    if (addingFiles) {
-        ui_->removeFileButton->setEnabled(false);
-        ui_->removeAllButton->setEnabled(false);
-        ui_->removeAllAction->setEnabled(false);
-        if (state.page == WindowPage::input) ui_->deleteAction->setEnabled(false);
-    }
     validateStart();
 }
 
