@@ -139,10 +139,6 @@ bool MainController::init() {
 
     observe(XWConvertScriptCommandReceived, nullptr, &MainController::asConvert);
     observe(UserCancelledNotification, nullptr, &MainController::handleUserCancelled);
-    // The progress window asks its question at a close through the window's alerts.
-    connect(this, &MainController::batchStarted, this, [this] {
-        if (progressCtrl_) progressCtrl_->setAlerts(services_.alerts);
-    });
     observeBatchDriver();
 
     if (boot_.mp3EncoderTooOld) {
