@@ -31,16 +31,16 @@ bool IsActionEnabled(UiAction action, const UiState& s) {
         case UiAction::removeConv:
             return s.selectedConversions > 0;
         case UiAction::removeFile:
-            return s.selectedInputs > 0;
+            return s.selectedInputs > 0 && !s.addingFiles;
         case UiAction::deleteSelection:
             switch (s.page) {
-                case WindowPage::input: return s.selectedInputs > 0;
+                case WindowPage::input: return s.selectedInputs > 0 && !s.addingFiles;
                 case WindowPage::conversions: return s.selectedConversions > 0;
                 case WindowPage::output: return false;
             }
             return false;
         case UiAction::removeAll:
-            return s.inputCount > 0;
+            return s.inputCount > 0 && !s.addingFiles;
         case UiAction::doStart:
             return WhyStartIsRefused(s) == StartRefusal::none;
         case UiAction::showLastFileAddingErrors:

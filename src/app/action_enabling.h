@@ -62,4 +62,6 @@ StartRefusal WhyStartIsRefused(const UiState& state);
 
 // Whether `action` is enabled in `state`. Emptying the output folder also
 // waits for an idle batch driver: a running batch writes into that folder.
+// Removing or deleting inputs waits for the add run: while one goes on, only
+// the run changes the input list.
 bool IsActionEnabled(UiAction action, const UiState& state);

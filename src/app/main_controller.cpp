@@ -1,6 +1,6 @@
-// The main controller's start-up, window set-up, pages, table layouts, the
-// enabling of its commands, logs and quitting. Its other seams have files of
-// their own: main_controller_{script,batch,add_files,output,playback}.cpp.
+// The main controller's start-up, window set-up, pages, table layouts, logs
+// and quitting. Its other seams have files of their own:
+// main_controller_{commands,script,batch,add_files,output,playback}.cpp.
 #include "app/main_controller.h"
 
 #include <QApplication>
@@ -14,7 +14,6 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QSlider>
 #include <QStackedWidget>
@@ -140,10 +139,6 @@ bool MainController::init() {
 
     observe(XWConvertScriptCommandReceived, nullptr, &MainController::asConvert);
     observe(UserCancelledNotification, nullptr, &MainController::handleUserCancelled);
-    // The progress window asks its question at a close through the window's alerts.
-    connect(this, &MainController::batchStarted, this, [this] {
-        if (progressCtrl_) progressCtrl_->setAlerts(services_.alerts);
-    });
     observeBatchDriver();
 
     if (boot_.mp3EncoderTooOld) {
@@ -261,10 +256,6 @@ void MainController::awakeFromNib() {
     ui_->fileAddProgressIndicator->hide();
     ui_->tabView->setCurrentIndex(0);
     ui_->inputTabButton->setChecked(true);
-    const std::pair<QPushButton*, int> tabs[] = {
-        {ui_->inputTabButton, 0}, {ui_->conversionsTabButton, 1}, {ui_->outputTabButton, 2}};
-    for (const auto& [button, page] : tabs)
-        connect(button, &QPushButton::clicked, this, [this, page = page] { selectPage(page); });
 
     ui_->folderPlayTextField->clear();
     ui_->blipAtEndCheckbox->setChecked(defaults().GetBool("Blip At End"));
@@ -343,37 +334,10 @@ void MainController::awakeFromNib() {
     restoreTableLayout(ui_->conversionTableView, kConversionTableName);
     updateConversionView();
 
-    connect(ui_->startButton, &QPushButton::clicked, this, &MainController::doStart);
-    connect(ui_->startAction, &QAction::triggered, this, &MainController::doStart);
-    connect(ui_->showLogAction, &QAction::triggered, this, &MainController::showLog);
-    connect(ui_->showLastLogAction, &QAction::triggered, this, &MainController::showLastLog);
-    connect(ui_->quitAction, &QAction::triggered, this, &MainController::requestQuit);
-    // The conversion commands (a double click edits through attachView).
-    ConversionListController* list = conversionList_;
-    const std::pair<QPushButton*, QAction*> commands[] = {
-        {ui_->addConvButton, ui_->addConvAction},
-        {ui_->editConvButton, ui_->editConvAction},
-        {ui_->duplicateConvButton, ui_->duplicateConvAction},
-        {ui_->removeConvButton, ui_->removeConvAction},
-        {ui_->markConvButton, ui_->markConvAction},
-        {ui_->unmarkConvButton, ui_->unmarkConvAction},
-    };
-    void (ConversionListController::*const commandSlots[])() = {
-        &ConversionListController::addConv,    &ConversionListController::editConv,
-        &ConversionListController::duplicateConv, &ConversionListController::removeConv,
-        &ConversionListController::markConv,   &ConversionListController::unmarkConv};
-    for (size_t i = 0; i < std::size(commands); ++i) {
-        connect(commands[i].first, &QPushButton::clicked, list, commandSlots[i]);
-        connect(commands[i].second, &QAction::triggered, list, commandSlots[i]);
-    }
-    connect(ui_->importConvAction, &QAction::triggered, list,
-            &ConversionListController::importConversions);
-    connect(ui_->deleteAction, &QAction::triggered, this, &MainController::deleteSelection);
-    connect(ui_->preferencesAction, &QAction::triggered, this, &MainController::showPrefs);
     // The Edit menu's undo follows the page: the input list or the conversions.
     undoGroup_ = new QUndoGroup(this);
     undoGroup_->addStack(inputUndo_);
-    undoGroup_->addStack(list->undoStack());
+    undoGroup_->addStack(conversionList_->undoStack());
     QAction* undo = undoGroup_->createUndoAction(window_, Tr("Undo"));
     undo->setObjectName("undoAction");
     undo->setShortcut(QKeySequence::Undo);
@@ -386,10 +350,6 @@ void MainController::awakeFromNib() {
     ui_->editMenu->insertSeparator(first);
     connect(ui_->tabView, &QStackedWidget::currentChanged, this,
             &MainController::validateUserInterfaceItems);
-    connect(ui_->addFilesButton, &QPushButton::clicked, this, &MainController::addFile);
-    connect(ui_->addFilesAction, &QAction::triggered, this, &MainController::addFile);
-    connect(ui_->removeFileButton, &QPushButton::clicked, this, &MainController::removeFile);
-    connect(ui_->removeAllButton, &QPushButton::clicked, this, &MainController::removeAll);
     setUpWindowControls();
     updateInputView();
     validateUserInterfaceItems();
@@ -549,7 +509,7 @@ void MainController::requestQuit() {
 }
 
 // ---------------------------------------------------------------------------
-// The window's controls: enabling, the menus, the other windows.
+// The window's controls and the other windows.
 
 namespace {
 
@@ -570,49 +530,6 @@ private:
 
 }  // namespace
 
-UiState MainController::uiState() const {
-    UiState s;
-    Player* p = player();
-    s.playerExists = p != nullptr;
-    s.playerPlaying = (p && p->isPlaying()) || (services_.playback && services_.playback->isPlaying());
-    s.playerPlayingFolder = p && p->isPlayingFolder();
-    s.inputCount = static_cast<int>(inputFiles.size());
-    if (ui_) {
-        if (auto* model = ui_->inputFileTableView->selectionModel())
-            s.selectedInputs = static_cast<int>(SelectedRows(model).size());
-        s.page = static_cast<WindowPage>(std::clamp(ui_->tabView->currentIndex(), 0, 2));
-    }
-    if (conversionList_ && conversionList_->selectionModel())
-        s.selectedConversions = static_cast<int>(SelectedRows(conversionList_->selectionModel()).size());
-    s.addingFiles = addingFiles;
-    s.sortingFiles = sortingFiles;
-    // A batch runs from its start until its log is finished.
-    s.driverRunning = (conversionProcess_ && conversionProcess_->running()) || logger_ != nullptr;
-    for (const auto& conv : convSpecs)
-        s.activeValidConversion = s.activeValidConversion || (conv->active() && conv->valid());
-    s.outputFolderExists = IsFolder(destFolder);
-    s.addFilesErrorWindowExists = !addErrors_.isNull();
-    return s;
-}
-
-void MainController::refreshActions() {
-    if (!ui_) {
-        validateStart();
-        return;
-    }
-    const UiState state = uiState();
-    for (const auto& [action, rule] : actionRules_) action->setEnabled(IsActionEnabled(rule, state));
-    for (const auto& [button, rule] : buttonRules_) button->setEnabled(IsActionEnabled(rule, state));
-    // The input list changes only through the add run while one goes on.
-    if (addingFiles) {
-        ui_->removeFileButton->setEnabled(false);
-        ui_->removeAllButton->setEnabled(false);
-        ui_->removeAllAction->setEnabled(false);
-        if (state.page == WindowPage::input) ui_->deleteAction->setEnabled(false);
-    }
-    validateStart();
-}
-
 void MainController::setUpWindowControls() {
     Ui::MainWindow& ui = *ui_;
     // The background: the program's image, faint, behind everything.
@@ -629,66 +546,7 @@ void MainController::setUpWindowControls() {
     setUpOutputPage();
     setUpPlaybackControls();
 
-    // The menu commands.
-    const std::pair<QAction*, void (MainController::*)()> commands[] = {
-        {ui.chooseFolderAction, &MainController::chooseFolder},
-        {ui.showDestInFinderAction, &MainController::showDestInFinder},
-        {ui.emptyOutputFolderAction, &MainController::emptyOutputFolder},
-        {ui.showLastFileAddingErrorsAction, &MainController::showLastFileAddingErrors},
-        {ui.removeAllAction, &MainController::removeAll},
-        {ui.unrecognizedFileHandlingAction, &MainController::unrecognizedFileHandling},
-        {ui.customSampleRatesAction, &MainController::doCustomSampleRates},
-        {ui.playFileAction, &MainController::playFile},
-        {ui.stopFileAction, &MainController::stopFile},
-        {ui.playPreviousFromInputListAction, &MainController::playPreviousFromInputList},
-        {ui.playNextFromInputListAction, &MainController::playNextFromInputList},
-        {ui.playPreviousFromFolderAction, &MainController::playPreviousFromFolder},
-        {ui.playNextFromFolderAction, &MainController::playNextFromFolder},
-        {ui.resetVariSpeedAction, &MainController::resetVariSpeed},
-        {ui.showInputAction, &MainController::showInput},
-        {ui.showConversionsAction, &MainController::showConversions},
-        {ui.showOutputAction, &MainController::showOutput},
-        {ui.showManualAction, &MainController::showManual},
-        {ui.showSupportedFiletypesAction, &MainController::showSupportedFiletypes},
-        {ui.showLicenseAction, &MainController::showLicense},
-        {ui.goToWebSiteAction, &MainController::goToWebSite},
-        {ui.checkForUpdatesAction, &MainController::checkForUpdates},
-        {ui.showAboutPanelAction, &MainController::showAboutPanel},
-    };
-    for (const auto& [action, slot] : commands) connect(action, &QAction::triggered, this, slot);
-
-    actionRules_ = {
-        {ui.playFileAction, UiAction::playFile},
-        {ui.stopFileAction, UiAction::stopFile},
-        {ui.playPreviousFromFolderAction, UiAction::playPreviousFromFolder},
-        {ui.playNextFromFolderAction, UiAction::playNextFromFolder},
-        {ui.playPreviousFromInputListAction, UiAction::playPreviousFromInputList},
-        {ui.playNextFromInputListAction, UiAction::playNextFromInputList},
-        {ui.editConvAction, UiAction::editConv},
-        {ui.markConvAction, UiAction::markConv},
-        {ui.unmarkConvAction, UiAction::unmarkConv},
-        {ui.duplicateConvAction, UiAction::duplicateConv},
-        {ui.removeConvAction, UiAction::removeConv},
-        {ui.deleteAction, UiAction::deleteSelection},
-        {ui.removeAllAction, UiAction::removeAll},
-        {ui.showLastFileAddingErrorsAction, UiAction::showLastFileAddingErrors},
-        {ui.showDestInFinderAction, UiAction::showDestInFinder},
-        {ui.emptyOutputFolderAction, UiAction::emptyOutputFolder},
-    };
-    buttonRules_ = {
-        {ui.playPrevButton, UiAction::playPreviousFromInputList},
-        {ui.playNextButton, UiAction::playNextFromInputList},
-        {ui.editConvButton, UiAction::editConv},
-        {ui.markConvButton, UiAction::markConv},
-        {ui.unmarkConvButton, UiAction::unmarkConv},
-        {ui.duplicateConvButton, UiAction::duplicateConv},
-        {ui.removeConvButton, UiAction::removeConv},
-        {ui.removeFileButton, UiAction::removeFile},
-        {ui.removeAllButton, UiAction::removeAll},
-        {ui.showInFinderButton, UiAction::showDestInFinder},
-    };
-    for (QMenu* menu : ui.menubar->findChildren<QMenu*>())
-        connect(menu, &QMenu::aboutToShow, this, &MainController::refreshActions);
+    connectCommands();
     updateOutputView();
 }
 

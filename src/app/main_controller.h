@@ -281,6 +281,9 @@ private:
     void selectPage(int page);
     void followPlayerSetting(const platform::Notification& note);
     void setUpWindowControls();
+    // Connects every menu item and button to its command and fills the tables
+    // of the enabling rule they follow.
+    void connectCommands();
     void setUpOutputPage();
     void setUpPlaybackControls();
     // The log fed from the batch driver's reports (on the batch thread).

@@ -125,6 +125,8 @@ ProgressController* MainController::progressWindow() const { return progressCtrl
 ProgressController& MainController::progressController() {
     if (!progressCtrl_) {
         progressCtrl_ = new ProgressController(*conversionProcess_, defaults(), window_);
+        // Its question at a close during a batch comes through the main window's alerts.
+        progressCtrl_->setAlerts(services_.alerts);
         connect(progressCtrl_, &ProgressController::engineDone, this, &MainController::engineDone);
     }
     return *progressCtrl_;

@@ -27,8 +27,6 @@ void MainController::setUpOutputPage() {
         OutputPageWidgets{ui.destFolderIcon, ui.outputFolderTextField, ui.destVolumeIcon,
                           ui.volumeTextField, ui.outputFolderButton, ui.showInFinderButton},
         *services_.workspace);
-    connect(ui.outputFolderButton, &QPushButton::clicked, this, &MainController::chooseFolder);
-    connect(ui.showInFinderButton, &QPushButton::clicked, this, &MainController::showDestInFinder);
 }
 
 void MainController::setDestFolder(const std::string& path) {

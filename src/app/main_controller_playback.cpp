@@ -1,5 +1,6 @@
-// The main controller's playback controls: the buttons, menu commands and the
-// space key driving the player, the window following the player's reports, and
+// The main controller's playback controls: the commands driving the player and
+// the space key on the play button (the buttons and menu items are connected
+// with the other commands), the window following the player's reports, and
 // varispeed, blip and auto-play settings.
 #include "app/main_controller.h"
 
@@ -32,14 +33,6 @@ constexpr int kVariSpeedScale = 100;
 
 void MainController::setUpPlaybackControls() {
     Ui::MainWindow& ui = *ui_;
-    connect(ui.playFileButton, &QPushButton::clicked, this, [this] {
-        if (player() && player()->isPlaying())
-            stopFile();
-        else
-            playFile();
-    });
-    connect(ui.playPrevButton, &QPushButton::clicked, this, &MainController::playPreviousFromInputList);
-    connect(ui.playNextButton, &QPushButton::clicked, this, &MainController::playNextFromInputList);
     connect(ui.inputFileTableView, &QTableView::doubleClicked, this, &MainController::playFile);
     ui.variSpeedSlider->setRange(25, 400);
     connect(ui.variSpeedSlider, &QSlider::valueChanged, this, &MainController::doVariSpeed);

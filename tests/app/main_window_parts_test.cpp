@@ -62,6 +62,12 @@ TEST(UiEnabling, EachRuleOverItsStates) {
         {"delete on conversions page", UiAction::deleteSelection, [](UiState& s) { s.page = WindowPage::conversions; s.selectedConversions = 1; }, true},
         {"delete on output page", UiAction::deleteSelection, [](UiState& s) { s.page = WindowPage::output; s.selectedInputs = s.selectedConversions = 1; }, false},
         {"remove all, none", UiAction::removeAll, [](UiState& s) { s.inputCount = 0; }, false},
+        {"remove all, two", UiAction::removeAll, [](UiState&) {}, true},
+        // While files are added, only the add run changes the input list.
+        {"remove input while adding", UiAction::removeFile, [](UiState& s) { s.selectedInputs = 1; s.addingFiles = true; }, false},
+        {"remove all while adding", UiAction::removeAll, [](UiState& s) { s.addingFiles = true; }, false},
+        {"delete inputs while adding", UiAction::deleteSelection, [](UiState& s) { s.selectedInputs = 1; s.addingFiles = true; }, false},
+        {"delete conversions while adding", UiAction::deleteSelection, [](UiState& s) { s.page = WindowPage::conversions; s.selectedConversions = 1; s.addingFiles = true; }, true},
         {"adding errors, no window", UiAction::showLastFileAddingErrors, [](UiState&) {}, false},
         {"adding errors, window", UiAction::showLastFileAddingErrors, [](UiState& s) { s.addFilesErrorWindowExists = true; }, true},
         {"reveal without folder", UiAction::showDestInFinder, [](UiState& s) { s.outputFolderExists = false; }, false},
