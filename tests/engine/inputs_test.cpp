@@ -46,7 +46,7 @@ TEST_F(EngineTest, AFolderOfDamagedEmptyAndGoodFilesNamesEachSkipWithAWarning) {
     testsupport::WriteFile(in + "/F/b", "");
     testsupport::WriteFile(in + "/F/c.dat", std::string("RIFX\x01\x02garbage\0\xFF", 15));
     // A header cut short: too few bytes to tell a type by.
-    testsupport::WriteFile(in + "/F/d.bin", "FORM\0\0\0\x10AIF");
+    testsupport::WriteFile(in + "/F/d.bin", std::string("FORM\0\0\0\x10" "AIF", 11));
     Sox(in + "/F/e.aiff");
     // Hidden names, invisible files and sidecars stay silent.
     testsupport::WriteFile(in + "/F/.junk", "");

@@ -196,7 +196,7 @@ TEST_F(AiffTest, DamagedCommonChunksAreRefusedBeforeAnyDivision) {
     EXPECT_EQ(r->GetWordSize(), 16);
     // So are negative, infinite and NaN rates, under the same code.
     const std::string commData = CommData(2, 4, 16, 44100);
-    for (const std::string rate80 : {std::string("\xC0\x0B\xFA\0\0\0\0\0\0\0", 10),
+    for (const std::string& rate80 : {std::string("\xC0\x0B\xFA\0\0\0\0\0\0\0", 10),
                                      std::string("\x7F\xFF\x80\0\0\0\0\0\0\0", 10),
                                      std::string("\x7F\xFF\xC0\0\0\0\0\0\0\0", 10)}) {
         const std::string odd = commData.substr(0, 8) + rate80;
