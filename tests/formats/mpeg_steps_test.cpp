@@ -134,31 +134,34 @@ TEST(MPEGSteps, LayerIIQuantisesFullScaleWithinRangeAtEveryAllocation) {
 }
 
 TEST(MPEGSteps, FrameSamplesCarryLayerIsLast64AndEndInZeros) {
+    layer layerI, layerII;
+    layerI.lay = 1;
+    layerII.lay = 2;
     auto w = std::make_unique<FrameArrays>();
     std::vector<int16_t> values(2 * 384 + 2 * 100);
     for (size_t i = 0; i < values.size(); ++i) values[i] = static_cast<int16_t>(i + 1);
     SampleInput input{values.data(), static_cast<uint32_t>(values.size())};
-    ASSERT_EQ(get_audio(input, w->buffer, 2, 1), 768u);
+    ASSERT_EQ(get_audio(input, w->buffer, 2, layerI), 768u);
     for (int i = 0; i < 64; ++i) EXPECT_EQ(w->buffer[0][i], 0);  // a file starts with 64 zeros
     EXPECT_EQ(w->buffer[0][64], 1);
     EXPECT_EQ(w->buffer[1][64], 2);
     EXPECT_EQ(w->buffer[1][447], 768);
     // The next frame: 100 sample frames, the previous frame's last 64 first,
     // zeros after the end.
-    ASSERT_EQ(get_audio(input, w->buffer, 2, 1), 768u);
+    ASSERT_EQ(get_audio(input, w->buffer, 2, layerI), 768u);
     EXPECT_EQ(w->buffer[0][0], values[2 * 320]);
     EXPECT_EQ(w->buffer[1][63], values[2 * 383 + 1]);
     EXPECT_EQ(w->buffer[0][64], values[768]);
     EXPECT_EQ(w->buffer[1][163], values[967]);
     for (int i = 164; i < 448; ++i) EXPECT_EQ(w->buffer[0][i] | w->buffer[1][i], 0) << i;
     EXPECT_EQ(input.read_samples, 0u);
-    EXPECT_EQ(get_audio(input, w->buffer, 2, 1), 0u);
+    EXPECT_EQ(get_audio(input, w->buffer, 2, layerI), 0u);
 
     // Layer II mono: 1152 samples, no carry-over.
     std::vector<int16_t> single(1000);
     for (size_t i = 0; i < single.size(); ++i) single[i] = static_cast<int16_t>(i + 1);
     SampleInput mono{single.data(), 1000};
-    ASSERT_EQ(get_audio(mono, w->buffer, 1, 2), 1152u);
+    ASSERT_EQ(get_audio(mono, w->buffer, 1, layerII), 1152u);
     EXPECT_EQ(w->buffer[0][0], 1);
     EXPECT_EQ(w->buffer[0][999], 1000);
     EXPECT_EQ(w->buffer[0][1000], 0);

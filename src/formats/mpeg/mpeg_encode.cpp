@@ -13,18 +13,6 @@ namespace mpeg {
 
 namespace {
 
-// The analysis filter bank over the frame's rows (12 per part), each channel in
-// turn within a row.
-void AnalyseRows(FrameArrays& w, int stereo, int parts) {
-    double z[HAN_SIZE];
-    for (int p = 0; p < parts; ++p)
-        for (int j = 0; j < 12; ++j)
-            for (int ch = 0; ch < stereo; ++ch) {
-                window_subband(w.buffer[ch] + 32 * (p * 12 + j), w.filter[ch], z);
-                filter_subband(z, w.sb_sample[ch][p][j]);
-            }
-}
-
 // Psychoacoustic model 2 for each channel: its ratios become the channel's
 // minimum masking thresholds. False when the model could not get its memory.
 bool PsychoAnalysis(MPEGEncoder& e) {
@@ -49,7 +37,12 @@ bool LayerIFrame(MPEGEncoder& e, int adb) {
     FrameArrays& w = *e.work;
     frame_params& f = e.fr_ps;
     bit_stream_struc* bs = &e.bs;
-    AnalyseRows(w, f.stereo, 1);
+    double z[HAN_SIZE];
+    for (int j = 0; j < 12; ++j)
+        for (int ch = 0; ch < f.stereo; ++ch) {
+            window_subband(w.buffer[ch] + 32 * j, w.filter[ch], z);
+            filter_subband(z, w.sb_sample[ch][0][j]);
+        }
     I_scale_factor_calc(w.sb_sample, w.scalar, f.stereo);
     if (f.actual_mode == kJointStereoMode) {
         I_combine_LR(w.sb_sample, w.j_sample[0]);
@@ -73,7 +66,13 @@ bool LayerIIFrame(MPEGEncoder& e, int adb) {
     FrameArrays& w = *e.work;
     frame_params& f = e.fr_ps;
     bit_stream_struc* bs = &e.bs;
-    AnalyseRows(w, f.stereo, 3);
+    double z[HAN_SIZE];
+    for (int p = 0; p < 3; ++p)
+        for (int j = 0; j < 12; ++j)
+            for (int ch = 0; ch < f.stereo; ++ch) {
+                window_subband(w.buffer[ch] + 32 * (p * 12 + j), w.filter[ch], z);
+                filter_subband(z, w.sb_sample[ch][p][j]);
+            }
     II_scale_factor_calc(w.sb_sample, w.scalar, f.stereo, f.sblimit);
     pick_scale(w.scalar, f, w.max_sc);
     if (f.actual_mode == kJointStereoMode) {
@@ -212,7 +211,7 @@ int MPEGStreamEncoder::Finish() {
 
 int MPEGStreamEncoder::EncodeFrame(SampleInput& input) {
     layer& info = core_.info;
-    if (get_audio(input, core_.work->buffer, core_.fr_ps.stereo, info.lay) == 0) return Status();
+    if (get_audio(input, core_.work->buffer, core_.fr_ps.stereo, info) == 0) return Status();
     info.padding = 0;
     int extra = 0;
     if (core_.fraction != 0 && settings_.padding)

@@ -51,7 +51,8 @@ uint32_t read_samples(SampleInput& input, const int16_t*& samples, uint32_t fram
 }
 
 uint32_t get_audio(SampleInput& input, int16_t (&buffer)[2][kMaxFrameSamples], int stereo,
-                   int lay) {
+                   const layer& info) {
+    const int lay = info.lay;
     const uint32_t perChannel = lay == 1 ? 384 : 1152;
     const uint32_t wanted = perChannel * static_cast<uint32_t>(stereo);
     const int16_t* samples = nullptr;

@@ -19,7 +19,7 @@ uint32_t read_samples(SampleInput& input, const int16_t*& samples, uint32_t fram
 // 1152 in Layer II. A frame the input ends inside is completed with zeros. The
 // count of values the frame takes (all channels), 0 when the input is empty.
 uint32_t get_audio(SampleInput& input, int16_t (&buffer)[2][kMaxFrameSamples], int stereo,
-                   int lay);
+                   const layer& info);
 
 // Moves 32 new samples of a channel into its history and windows the history:
 // z[i] = history[(i + offset) mod 512] x window[i].
