@@ -138,17 +138,19 @@ void I_subband_quantization(const ScaleIndexes (&scalar)[2], const SubbandSample
                             const ScaleIndexes& j_scale, const SubbandSamples& j_samples,
                             const PerBand (&bit_alloc)[2], Codes (&sbband)[2],
                             const frame_params& fr_ps) {
-    for (int j = 0; j < 12; ++j)
-        for (int sb = 0; sb < SBLIMIT; ++sb)
-            for (int ch = 0; ch < CodedChannels(fr_ps, sb); ++ch) {
-                const unsigned ba = bit_alloc[ch][sb];
-                if (ba == 0) continue;
-                const bool joint = fr_ps.stereo == 2 && sb >= fr_ps.jsbound;
-                double x = joint ? j_samples[0][j][sb] / multiple[j_scale[0][sb]]
-                                 : sb_samples[ch][0][j][sb] / multiple[scalar[ch][0][sb]];
-                x = x * a[ba - 1] + b[ba - 1];
-                sbband[ch][0][j][sb] = QuantisedCode(x, static_cast<int>(ba), (2u << ba) - 1);
-            }
+    for (int sb = 0; sb < SBLIMIT; ++sb)
+        for (int ch = 0; ch < CodedChannels(fr_ps, sb); ++ch) {
+            const unsigned ba = bit_alloc[ch][sb];
+            if (ba == 0) continue;
+            const bool joint = fr_ps.stereo == 2 && sb >= fr_ps.jsbound;
+            const double factor = multiple[joint ? j_scale[0][sb] : scalar[ch][0][sb]];
+            const auto& rows = joint ? j_samples[0] : sb_samples[ch][0];
+            const double A = a[ba - 1], B = b[ba - 1];
+            const uint32_t steps = (2u << ba) - 1;
+            for (int j = 0; j < 12; ++j)
+                sbband[ch][0][j][sb] = QuantisedCode(rows[j][sb] / factor * A + B,
+                                                     static_cast<int>(ba), steps);
+        }
 }
 
 void I_sample_encoding(const Codes (&sbband)[2], const PerBand (&bit_alloc)[2],

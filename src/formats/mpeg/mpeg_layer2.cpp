@@ -244,24 +244,29 @@ void II_subband_quantization(const ScaleIndexes (&scalar)[2],
                              const SubbandSamples& j_samples, const PerBand (&bit_alloc)[2],
                              Codes (&sbband)[2], const frame_params& fr_ps) {
     const al_table& alloc = *fr_ps.alloc;
-    for (int p = 0; p < 3; ++p)
-        for (int j = 0; j < 12; ++j)
-            for (int sb = 0; sb < fr_ps.sblimit; ++sb)
-                for (int ch = 0; ch < CodedChannels(fr_ps, sb); ++ch) {
-                    const unsigned ba = bit_alloc[ch][sb];
-                    if (ba == 0) continue;
-                    const bool joint = fr_ps.stereo == 2 && sb >= fr_ps.jsbound;
-                    double x = joint ? j_samples[p][j][sb] / multiple[j_scale[p][sb]]
-                                     : sb_samples[ch][p][j][sb] / multiple[scalar[ch][p][sb]];
+    const int sblimit = fr_ps.sblimit;
+    for (int sb = 0; sb < sblimit; ++sb)
+        for (int ch = 0; ch < CodedChannels(fr_ps, sb); ++ch) {
+            const unsigned ba = bit_alloc[ch][sb];
+            if (ba == 0) continue;
+            const bool joint = fr_ps.stereo == 2 && sb >= fr_ps.jsbound;
+            const sb_alloc& e = alloc[sb][ba];
+            const uint32_t steps = e.steps;
+            const double A = aII[e.quant], B = bII[e.quant];
+            int n = 0;
+            while ((1u << n) < steps) ++n;
+            for (int p = 0; p < 3; ++p) {
+                const double factor = multiple[joint ? j_scale[p][sb] : scalar[ch][p][sb]];
+                const auto& rows = joint ? j_samples[p] : sb_samples[ch][p];
+                for (int j = 0; j < 12; ++j) {
+                    const double x = rows[j][sb] / factor;
                     if (std::fabs(x) > 1.0)
                         CORVANE_DLOG("Not scaled properly " << ch << " " << p << " " << j << " "
                                                             << sb << "\n");
-                    const sb_alloc& e = alloc[sb][ba];
-                    x = x * aII[e.quant] + bII[e.quant];
-                    int n = 0;
-                    while ((1u << n) < e.steps) ++n;
-                    sbband[ch][p][j][sb] = QuantisedCode(x, n - 1, e.steps);
+                    sbband[ch][p][j][sb] = QuantisedCode(x * A + B, n - 1, steps);
                 }
+            }
+        }
 }
 
 void II_sample_encoding(const Codes (&sbband)[2], const PerBand (&bit_alloc)[2],
