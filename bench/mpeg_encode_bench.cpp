@@ -1,13 +1,15 @@
 // A whole-process benchmark of the Layer II encoder: a 10-minute 48 kHz stereo
 // WAVE (16-bit, made by sox) encoded at 256 kbit/s joint stereo through
 // CMPEG2File, timed as a process of its own next to twolame on the same file in
-// one run. Each command runs a few times and the fastest wall time counts; the
-// output ends with twolame's time over ours (above 1: ours is faster) and the
-// SNR of both streams over their first minute, decoded by ffmpeg and aligned
-// to the input.
+// one run; the same file is also encoded as Layer I at 384 kbit/s joint stereo
+// through CMPEG1File, which twolame does not write. Each command runs a few
+// times and the fastest wall time counts; the output ends with twolame's time
+// over ours (above 1: ours is faster) and the SNR of every stream over its
+// first minute, decoded by ffmpeg and aligned to the input.
 //
 //   mpeg_encode_bench [rounds]            the comparison (3 rounds unless given)
 //   mpeg_encode_bench --encode IN OUT     one encoding: IN (WAVE) to OUT.mp2
+//   mpeg_encode_bench --encode1 IN OUT    one Layer I encoding: IN to OUT.mp1
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,7 +31,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int Encode(const std::string& input, const std::string& output) {
+int Encode(const std::string& input, const std::string& output, int lay) {
     CWAVEFile source;
     if (source.ISoundFile(input) || source.Open()) {
         std::fprintf(stderr, "cannot open %s\n", input.c_str());
@@ -38,10 +40,12 @@ int Encode(const std::string& input, const std::string& output) {
     std::vector<unsigned char> specifics(256, 0);
     specifics[0] = 20;
     std::memcpy(specifics.data() + 1, "MPEG joint stereo   ", 20);
-    CMPEG2File out;
+    CMPEG1File layer1;
+    CMPEG2File layer2;
+    CMPEG1File& out = lay == 1 ? layer1 : layer2;
     OSErr err = out.ISoundFile(output);
     if (!err)
-        err = out.Create(&source, source.GetNumChannels(), 256,
+        err = out.Create(&source, source.GetNumChannels(), lay == 1 ? 384 : 256,
                          static_cast<float>(source.GetSampleRate()), specifics.data(), nullptr);
     if (!err) err = out.Close();
     source.Close();
@@ -125,6 +129,8 @@ int Compare(const std::string& self, int rounds) {
          dir + "/t.mp2"},
         {"ours", Quote(self) + " --encode " + Quote(input) + " " + Quote(dir + "/ours"),
          dir + "/ours.mp2"},
+        {"ours L I", Quote(self) + " --encode1 " + Quote(input) + " " + Quote(dir + "/ours1"),
+         dir + "/ours1.mp1"},
     };
     for (int r = 0; r < rounds; ++r) {
         for (Entry& e : entries) {
@@ -140,11 +146,11 @@ int Compare(const std::string& self, int rounds) {
         }
     }
     // Quality over the first minute: every stream decoded by ffmpeg.
-    double snr[2] = {-100, -100};
+    double snr[3] = {-100, -100, -100};
     const std::string decode = "ffmpeg -nostdin -v error -y -t 60 -i ";
     if (TimeCommand(decode + Quote(input) + " -f s16le " + Quote(dir + "/in.raw")) >= 0) {
         const std::vector<int16_t> reference = ReadRaw(dir + "/in.raw");
-        for (int i = 0; i < 2; ++i)
+        for (int i = 0; i < 3; ++i)
             if (TimeCommand(decode + Quote(entries[i].output) + " -f s16le " +
                             Quote(dir + "/dec.raw")) >= 0)
                 snr[i] = SNR(reference, ReadRaw(dir + "/dec.raw"));
@@ -152,7 +158,7 @@ int Compare(const std::string& self, int rounds) {
     fs::remove_all(dir);
     std::printf("\nfastest of %d, wall time of the whole process; SNR of the first minute:\n",
                 rounds);
-    for (int i = 0; i < 2; ++i)
+    for (int i = 0; i < 3; ++i)
         std::printf("  %-8s %7.3f s  %6.2f dB\n", entries[i].name, entries[i].best, snr[i]);
     std::printf("twolame/ours %.2f  (goal: above 1)\n", entries[0].best / entries[1].best);
     return 0;
@@ -161,12 +167,13 @@ int Compare(const std::string& self, int rounds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::strcmp(argv[1], "--encode") == 0) return Encode(argv[2], argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "--encode") == 0) return Encode(argv[2], argv[3], 2);
+    if (argc == 4 && std::strcmp(argv[1], "--encode1") == 0) return Encode(argv[2], argv[3], 1);
     int rounds = 3;
     if (argc == 2) {
         rounds = std::max(1, std::atoi(argv[1]));
     } else if (argc != 1) {
-        std::fprintf(stderr, "usage: %s [rounds] | --encode IN OUT\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [rounds] | --encode IN OUT | --encode1 IN OUT\n", argv[0]);
         return 2;
     }
     std::error_code ec;

@@ -3,7 +3,8 @@
 // from the psychoacoustic model's ratios, quantisation and the frame fields.
 // MPEGStreamEncoder takes interleaved samples in blocks of any size and writes
 // one frame per 384 (Layer I) or 1152 (Layer II) sample frames; the last frame
-// is completed with zeros. All state belongs to the object.
+// is completed with zeros. Each frame runs the coding steps of its layer in
+// order; all state belongs to the object.
 #pragma once
 
 #include <cstdint>
@@ -68,31 +69,17 @@ public:
     // Sample frames taken in.
     int64_t SampleFrames() const { return consumed_; }
 
-    struct Work;  // per-frame arrays and analysis state
-
 private:
-    int EncodeFrame();
-    void WindowAndFilter(int ch, const int16_t* samples, double out[SBLIMIT]);
-    void ScaleFactors(double (*samples)[3][12][SBLIMIT], unsigned (*index)[3][SBLIMIT], int channels,
-                      int parts, int limit);
-    void TransmissionPattern();
-    int BitsForNoNoise();
-    int AllocateBits(int available);
-    void MainBitAllocation(int* available);
-    void Quantise();
-    void WriteFrame(int available);
+    // Encodes the frame whose samples the input holds (completed with zeros
+    // when it holds fewer); 0 or a status.
+    int EncodeFrame(SampleInput& input);
     int Status() const;
 
     MPEGEncoder core_;
     Settings settings_;
-    Work* work_ = nullptr;
     layer lastHeader_;
     int samplesPerFrame_ = 1152;
     int bitsPerSlot_ = 8;
-    int whole_ = 0;
-    double fraction_ = 0;
-    double slotLag_ = 0;
-    uint32_t filled_ = 0;         // sample frames of the next MPEG frame gathered so far
     int64_t consumed_ = 0;        // sample frames taken in
     int64_t frames_ = 0;
     int64_t lastTell_ = 0;

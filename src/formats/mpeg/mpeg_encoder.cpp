@@ -1,6 +1,15 @@
 #include "formats/mpeg/mpeg_encoder.h"
 
+#include <cstring>
+
 namespace mpeg {
+
+MPEGEncoder::~MPEGEncoder() {
+    ReleaseTable();
+    void* block = work;
+    errors.mem_free(&block);
+    work = nullptr;
+}
 
 void MPEGEncoder::hdr_to_frps(frame_params* params) {
     const layer& header = *params->header;
@@ -33,6 +42,14 @@ void MPEGEncoder::ReleaseTable() {
     errors.mem_free(&block);
     fr_ps.alloc = nullptr;
     fr_ps.tab_num = -1;
+}
+
+bool MPEGEncoder::ClearWork() {
+    if (!work) work = static_cast<FrameArrays*>(errors.mem_alloc(sizeof(FrameArrays), "work"));
+    if (!work) return false;
+    std::memset(work, 0, sizeof(FrameArrays));
+    pendingFrames = 0;
+    return true;
 }
 
 }  // namespace mpeg
