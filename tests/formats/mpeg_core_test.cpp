@@ -3,6 +3,8 @@
 // psychoacoustic model on silence, tones, two rates and two threads.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -10,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "formats/mpeg/mpeg_encode.h"
 #include "formats/mpeg/mpeg_encoder.h"
 #include "soundfile/sound_file.h"
 #include "test_support.h"
@@ -40,6 +43,40 @@ TEST(MPEGCore, HeaderOfJointStereoLayerIIFrame) {
     EXPECT_EQ(HeaderBytes(info, dir / "a.mp2"), std::string("\xFF\xFD\xA0\x50", 4));
     info.padding = 1;
     EXPECT_EQ(HeaderBytes(info, dir / "b.mp2"), std::string("\xFF\xFD\xA2\x50", 4));
+}
+
+// A container's header goes through its writer, at the start of the output,
+// before the first frame: the frames follow it and count it as written. A
+// writer's failure ends the start with its status.
+TEST(MPEGCore, AHeaderWriterPutsItsBytesBeforeTheFrames) {
+    testsupport::TempDir dir;
+    MPEGStreamEncoder::Settings settings;
+    settings.channels = 1;
+    settings.kbps = 128;
+    const std::string header(40, 'H');
+    std::string plain;
+    {
+        MPEGStreamEncoder encoder;
+        ASSERT_EQ(encoder.Begin(dir / "plain.mp2", settings), 0);
+        const std::vector<int16_t> silence(1152 * 3, 0);
+        ASSERT_EQ(encoder.Encode(silence.data(), 1152 * 3), 0);
+        ASSERT_EQ(encoder.Finish(), 0);
+        plain = testsupport::ReadFile(dir / "plain.mp2");
+    }
+    MPEGStreamEncoder encoder;
+    const auto write = [&header](int fd) {
+        return ::pwrite(fd, header.data(), header.size(), 0) == ssize_t(header.size()) ? 0 : -36;
+    };
+    ASSERT_EQ(encoder.Begin(dir / "headed.mp2", settings, header.size(), write), 0);
+    const std::vector<int16_t> silence(1152 * 3, 0);
+    ASSERT_EQ(encoder.Encode(silence.data(), 1152 * 3), 0);
+    ASSERT_EQ(encoder.Finish(), 0);
+    EXPECT_EQ(encoder.BytesWritten(), int64_t(header.size() + plain.size()));
+    EXPECT_EQ(testsupport::ReadFile(dir / "headed.mp2"), header + plain);
+
+    MPEGStreamEncoder refused;
+    EXPECT_EQ(refused.Begin(dir / "refused.mp2", settings, header.size(), [](int) { return -34; }),
+              -34);
 }
 
 TEST(MPEGCore, PickTableExamples) {

@@ -460,6 +460,33 @@ TEST_F(MPEGFile, BroadcastWaveHeaderIsWrittenThroughTheOutputsDescriptor) {
     EXPECT_EQ(testsupport::ReadFile(path), final);
 }
 
+// A whole Broadcast Wave MPEG file, headers and frames, pinned byte for byte.
+TEST_F(MPEGFile, BroadcastWaveFileKeepsItsBytes) {
+    const struct {
+        short channels, kbps;
+        float rate;
+        bool joint;
+        uint64_t checksum;
+    } cases[] = {
+        {2, 192, 48000, true, 0x0ee371769ff475e0ull},
+        {1, 64, 32000, false, 0x1a292a407e1bf334ull},
+        {2, 256, 44100, false, 0x2b00f4d8cdef3316ull},
+    };
+    for (const auto& c : cases) {
+        CBWFMPEGFile file;
+        ASSERT_EQ(file.ISoundFile(dir / ("bwf" + std::to_string(c.kbps))), 0);
+        ASSERT_EQ(Write(file, c.channels, c.kbps, c.rate, TwoTones(7000, c.channels), c.joint,
+                        "Take 1"),
+                  0);
+        uint64_t h = 14695981039346656037ull;
+        for (unsigned char byte : testsupport::ReadFile(file.GetPath())) {
+            h ^= byte;
+            h *= 1099511628211ull;
+        }
+        EXPECT_EQ(h, c.checksum) << c.kbps << " 0x" << std::hex << h;
+    }
+}
+
 TEST_F(MPEGFile, BroadcastWaveHeaderAndChunks) {
     struct Case {
         short channels, kbps;

@@ -119,10 +119,10 @@ OSErr CBWFMPEGFile::WriteBWFHeader(int fd) {
     return WriteAllAt(fd, header.data(), header.size(), 0) ? OSErr(0) : XWQF::ErrnoToStatus(errno);
 }
 
-std::string CBWFMPEGFile::HeaderBytes() {
+OSErr CBWFMPEGFile::WriteHeader(int fd) {
     encodedFrames_ = 0;
     lastFrame_ = mpeg::layer{};
-    return BuildHeader(0);
+    return WriteBWFHeader(fd);
 }
 
 OSErr CBWFMPEGFile::FinishOutput(const mpeg::MPEGStreamEncoder& encoder) {

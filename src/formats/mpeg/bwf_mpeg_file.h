@@ -31,8 +31,10 @@ public:
 
 protected:
     OSErr CreateChecks(short channels, float sampleRate) override;
-    // The header an empty output is given, which the frames follow.
-    std::string HeaderBytes() override;
+    // The header an empty output is given, through WriteBWFHeader; the frames
+    // follow it.
+    size_t HeaderLength() const override { return kHeaderBytes; }
+    OSErr WriteHeader(int fd) override;
     // The final header, through WriteBWFHeader, and the pad byte of an odd stream.
     OSErr FinishOutput(const mpeg::MPEGStreamEncoder& encoder) override;
     const char* EncodingStepText() const override { return "encoding to Broadcast Wave MPEG file"; }

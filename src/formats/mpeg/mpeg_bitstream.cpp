@@ -70,6 +70,13 @@ int open_bit_stream_w(bit_stream_struc* bs, const std::string& path, int size) {
     return bs->fd < 0 ? kMPEGOpenOutputErr : 0;
 }
 
+int skip_bytes_w(bit_stream_struc* bs, size_t count) {
+    if (bs->fd < 0 || bs->totbit != 0 || count > size_t{INT32_MAX}) return kMPEGDiskErr;
+    if (::lseek(bs->fd, static_cast<off_t>(count), SEEK_SET) < 0) return kMPEGDiskErr;
+    bs->totbit = static_cast<int64_t>(count) * 8;
+    return 0;
+}
+
 void putbits(bit_stream_struc* bs, uint32_t val, int n) {
     if (n > 32) {
         CORVANE_DLOG("Cannot read or write more than " << 32 << " bits at a time.\n");

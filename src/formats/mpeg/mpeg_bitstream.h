@@ -51,6 +51,10 @@ struct bit_stream_struc {
 // Opens (creating or truncating) the file at the path and a zero-filled buffer
 // of `size` bytes. 0, or kMPEGOpenOutputErr when the file cannot be opened.
 int open_bit_stream_w(bit_stream_struc* bs, const std::string& path, int size);
+// Before the first bit is put: leaves the first `count` bytes of the file to
+// the caller, who writes them; the bits put next follow them, and they count
+// as put. 0, or kMPEGDiskErr when the file cannot be positioned past them.
+int skip_bytes_w(bit_stream_struc* bs, size_t count);
 // The low n bits of the value, most significant first; n at most 32.
 void putbits(bit_stream_struc* bs, uint32_t val, int n);
 void put1bit(bit_stream_struc* bs, int bit);

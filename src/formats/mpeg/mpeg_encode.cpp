@@ -119,7 +119,7 @@ int MPEGStreamEncoder::Status() const {
 }
 
 int MPEGStreamEncoder::Begin(const std::string& path, const Settings& settings,
-                             const std::string& prefix) {
+                             size_t headerBytes, const HeaderWriter& header) {
     settings_ = settings;
     core_.errors.Clear();
     core_.psy.gPsyInitDone = false;
@@ -156,7 +156,11 @@ int MPEGStreamEncoder::Begin(const std::string& path, const Settings& settings,
     core_.slotLag = -core_.fraction;
     consumed_ = 0;
     frames_ = 0;
-    for (unsigned char c : prefix) putbits(&core_.bs, c, 8);
+    if (headerBytes > 0) {
+        if (!header) return status_ = kParamErr;
+        if (int err = header(core_.bs.fd)) return status_ = err;
+        if (int err = skip_bytes_w(&core_.bs, headerBytes)) return status_ = err;
+    }
     lastTell_ = sstell(&core_.bs);
     lastHeader_ = info;
     begun_ = true;

@@ -48,9 +48,15 @@ public:
     MPEGStreamEncoder(const MPEGStreamEncoder&) = delete;
     MPEGStreamEncoder& operator=(const MPEGStreamEncoder&) = delete;
 
+    // Writes a container's header at the start of the open output, given the
+    // output's descriptor: 0 or a status.
+    using HeaderWriter = std::function<int(int fd)>;
+
     // Checks the settings, fills the header and opens the output (truncated).
-    // `prefix` bytes are written before the first frame. 0 or a status.
-    int Begin(const std::string& path, const Settings& settings, const std::string& prefix = {});
+    // With `headerBytes` > 0, `header` writes that many bytes at the start of
+    // the output and the first frame follows them. 0 or a status.
+    int Begin(const std::string& path, const Settings& settings, size_t headerBytes = 0,
+              const HeaderWriter& header = {});
     // Encodes `frames` interleaved sample frames; after each MPEG frame calls
     // `progress` (when set) with the sample frames consumed so far, and stops
     // with its non-zero result. 0 or a status.

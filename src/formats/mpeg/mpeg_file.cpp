@@ -190,7 +190,8 @@ OSErr CMPEG1File::MPEGmain() {
     Str255 step;
     pascalStringFromString(EncodingStepText(), step);
     encoder_ = &encoder;
-    OSErr err = static_cast<OSErr>(encoder.Begin(path_, settings, HeaderBytes()));
+    OSErr err = static_cast<OSErr>(encoder.Begin(path_, settings, HeaderLength(),
+                                                 [this](int fd) { return WriteHeader(fd); }));
     if (err == 0) {
         if (source_) {
             SetProgressStepWithoutSRC(step, 0);

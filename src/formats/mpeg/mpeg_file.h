@@ -42,7 +42,10 @@ protected:
     // The checks of Create for this type; the last failing one wins.
     virtual OSErr CreateChecks(short channels, float sampleRate);
     // The bytes before the first frame, and the work after the last one.
-    virtual std::string HeaderBytes() { return {}; }
+    // The bytes a type writes before the frames (none for a plain stream), and
+    // their writer, given the output's descriptor: 0 or a status.
+    virtual size_t HeaderLength() const { return 0; }
+    virtual OSErr WriteHeader(int /*fd*/) { return 0; }
     virtual OSErr FinishOutput(const mpeg::MPEGStreamEncoder&) { return 0; }
     virtual const char* EncodingStepText() const { return "encoding to MPEG file"; }
 
