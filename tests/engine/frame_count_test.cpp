@@ -72,7 +72,7 @@ TEST_F(FrameCounts, EveryChannelTreatmentKeepsTheFrameCountOfItsPath) {
                     c.setNeedsNewWordLength(true);
                     c.setWordLength(output.bits);
                     c.setNeedsChannelTreat(treatment != 0);
-                    c.setChannelTreat(treatment ? treatment : kChannelTreatSplit);
+                    c.setChannelTreat(treatment ? treatment : int{kChannelTreatSplit});
                     c.setNeedsSampleRateConversion(path.rate);
                     c.setSampleRate(kOutputRate);
                     c.setSampleRateConvertQuality(path.quality);
