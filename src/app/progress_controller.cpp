@@ -149,7 +149,10 @@ void ProgressController::timedProgressDisplay() {
         int64_t(files_) * int64_t(conversions_), std::numeric_limits<int>::max()));
     if (ui_->conversionBar->maximum() != 0) ui_->conversionBar->setMaximum(std::max(total, 1));
 
-    if (!process_.running()) {
+    // One take per tick: what is drawn comes from one moment of the batch,
+    // and each change is drawn once.
+    const ConversionProcess::Progress progress = process_.takeProgress();
+    if (!progress.running) {
         if (ui_->inputFileBar->maximum() != 0) ui_->inputFileBar->setValue(100);
         timer_.stop();
         if (isVisible()) close();
@@ -157,58 +160,47 @@ void ProgressController::timedProgressDisplay() {
         return;
     }
     if (running_) {
-        process_.setConvSpecChanged(false);
-        const auto conv = process_.curConvSpec();
+        const auto& conv = progress.curConvSpec;
         ui_->conversionTextField->setText(
             Fill("Conversion %d of %d: '%@'",
-                 {Number(process_.curConv()), Number(conversions_),
+                 {Number(progress.curConv), Number(conversions_),
                   conv ? QString::fromStdString(conv->conversionName()) : QString()}));
     }
-    if (process_.fileChanged()) {
-        process_.setFileChanged(false);
-        const QString path = QString::fromStdString(process_.curFilePath());
+    if (progress.fileChanged) {
+        const QString path = QString::fromStdString(progress.curFilePath);
         ui_->inputFileTextField->setText(
             Fill("Input File %d of %d: '%@'",
-                 {Number(process_.curFile()), Number(files_), path.section('/', -1)}));
+                 {Number(progress.curFile), Number(files_), path.section('/', -1)}));
         if (ui_->conversionBar->maximum() != 0)
             ui_->conversionBar->setValue(
                 std::min(ui_->conversionBar->value() + 1, ui_->conversionBar->maximum()));
         ui_->regionTextField->clear();
     }
-    if (process_.stepChanged()) {
-        process_.setStepChanged(false);
-        const int64_t steps = process_.curNumSteps();
+    if (progress.stepChanged) {
+        const int64_t steps = progress.curNumSteps;
         // No steps reported yet: the whole bar is one step.
         barPart_ = steps > 0 ? 100.0 / double(steps) : 100.0;
         ui_->stepTextField->setText(
-            Fill("Step: %@", {QString::fromStdString(process_.curStepDesc())}));
-        curStep_ = double(std::max<int64_t>(0, std::min(process_.curStep() - 1, steps - 1)));
+            Fill("Step: %@", {QString::fromStdString(progress.curStepDesc)}));
+        curStep_ = double(std::max<int64_t>(0, std::min(progress.curStep - 1, steps - 1)));
     }
-    if (process_.numSampleFramesChanged()) {
-        process_.setNumSampleFramesChanged(false);
-        curSamples_ = double(process_.curSampleFrames());
+    if (progress.numSampleFramesChanged) curSamples_ = double(progress.curSampleFrames);
+    if (progress.regionChanged) {
+        ui_->regionTextField->setText(Fill(
+            "Region %d of %d: '%@'", {Number(progress.curRegionIndex), Number(progress.curRegions),
+                                      QString::fromStdString(progress.curRegion)}));
     }
-    if (process_.regionChanged()) {
-        process_.setRegionChanged(false);
-        ui_->regionTextField->setText(
-            Fill("Region %d of %d: '%@'",
-                 {Number(process_.curRegionIndex()), Number(process_.curRegions()),
-                  QString::fromStdString(process_.curRegion())}));
-    }
-    if (process_.warningChanged()) {
+    // Warnings that come without their flag (a reader cleared it) are shown too.
+    if (progress.warningChanged || !progress.newWarnings.empty()) {
         if (!warningsOpen()) setWarningsOpen(true);
-        ui_->warningTextField->setText(Fill("Warnings: %d", {Number(process_.warnings())}));
-        // The flag stays set while the list is busy, so the texts show next tick.
-        if (auto texts = process_.newWarnings()) {
-            process_.setWarningChanged(false);
-            for (const std::string& text : *texts)
-                ui_->warningTextView->appendPlainText(QString::fromStdString(text));
-            QScrollBar* bar = ui_->warningTextView->verticalScrollBar();
-            bar->setValue(bar->maximum());
-        }
+        ui_->warningTextField->setText(Fill("Warnings: %d", {Number(progress.warnings)}));
+        for (const std::string& text : progress.newWarnings)
+            ui_->warningTextView->appendPlainText(QString::fromStdString(text));
+        QScrollBar* bar = ui_->warningTextView->verticalScrollBar();
+        bar->setValue(bar->maximum());
     }
-    const double divisor = process_.usePercentage() ? 100.0 : curSamples_;
-    const double within = divisor > 0 ? double(process_.curValue()) / divisor : 0.0;
+    const double divisor = progress.usePercentage ? 100.0 : curSamples_;
+    const double within = divisor > 0 ? double(progress.curValue) / divisor : 0.0;
     double value = barPart_ * (curStep_ + within);
     if (!std::isfinite(value)) value = 0;
     if (ui_->inputFileBar->maximum() != 0)

@@ -1,6 +1,6 @@
-// The progress window of a batch: it follows the batch driver by polling its
-// change flags, counters and texts every 0.1 s, shows the warnings in a pane
-// that opens by itself on the first one, offers Cancel, and tells the main
+// The progress window of a batch: every 0.1 s it takes the batch driver's
+// progress state and draws what changed, shows the warnings in a pane that
+// opens by itself on the first one, offers Cancel, and tells the main
 // controller when the driver has ended. The batch thread only ever asks for the
 // window to be reset and shown (and waits for that); it touches no widget.
 // While a batch runs the window does not go away: a close asks to stop it.

@@ -227,29 +227,26 @@ void ConversionProcess::launchBatch(std::vector<std::string> inputFiles,
     inputsHanded_ = 0;
     inputsNotReached_ = 0;
     lastInputFailed_ = false;
-    {
-        std::lock_guard<std::mutex> lock(textMutex_);
-        stopReport_.reset();
-    }
     struct stat st;
     if (::stat(destPath_.c_str(), &st) == 0) destFolderId_ = FolderId{st.st_dev, st.st_ino};
 
     // Everything a batch starts from, reset before the thread exists.
-    determinateStep_ = false;
-    usePercentage_ = false;
-    curConv_ = 0;
-    curFile_ = 0;
-    curNumSteps_ = 0;
-    curStep_ = 0;
-    warnings_ = 0;
     err_ = 0;
     shouldStop_ = false;
-    for (auto* flag : {&convSpecChanged_, &fileChanged_, &stepChanged_, &regionChanged_,
-                       &numSampleFramesChanged_, &channelsChanged_, &warningChanged_})
-        flag->store(false);
     {
-        std::lock_guard<std::mutex> lock(warningsMutex_);
-        newWarnings_.clear();
+        std::lock_guard<std::mutex> lock(progressMutex_);
+        stopReport_.reset();
+        Progress& p = progress_;
+        p.determinateStep = false;
+        p.usePercentage = false;
+        p.curConv = 0;
+        p.curFile = 0;
+        p.curNumSteps = 0;
+        p.curStep = 0;
+        p.warnings = 0;
+        p.convSpecChanged = p.fileChanged = p.stepChanged = p.regionChanged =
+            p.numSampleFramesChanged = p.channelsChanged = p.warningChanged = false;
+        p.newWarnings.clear();
     }
     context_.lastError = 0;
     context_.numberOfInputSamples = 0;
@@ -259,11 +256,11 @@ void ConversionProcess::launchBatch(std::vector<std::string> inputFiles,
     context_.process = this;
     context_.curConvSpec.reset();
     context_.values.clear();
-    running_ = true;
+    setRunning(true);
     try {
         thread_ = std::thread([this, body] { (this->*body)(); });
     } catch (...) {
-        running_ = false;
+        setRunning(false);
         throw;
     }
 }
@@ -397,9 +394,12 @@ void ConversionProcess::beginBatch(uint64_t totalConversions) {
 }
 
 plist::Dictionary ConversionProcess::beginConversion(const std::shared_ptr<ConvSpec>& conv) {
-    ++curConv_;
-    convSpecChanged_ = true;
-    curFile_ = 0;
+    {
+        std::lock_guard<std::mutex> lock(progressMutex_);
+        ++progress_.curConv;
+        progress_.convSpecChanged = true;
+        progress_.curFile = 0;
+    }
     inputsHanded_ = 0;
     inputsNotReached_ = 0;
     lastInputFailed_ = false;
@@ -422,7 +422,7 @@ void ConversionProcess::endBatch() {
     } catch (...) {
     }
     CConvSpec::SetCurConvSpec(nullptr);
-    running_ = false;
+    setRunning(false);
     // Whoever shows the output folder shows what the batch left in it.
     try {
         platform::noteFileSystemChanged(destPath_);
@@ -526,12 +526,12 @@ void ConversionProcess::noteStop(size_t index) {
     if (index < conversions_.size() && conversions_[index])
         report.conversionName = conversions_[index]->conversionName();
     report.laterConversions = static_cast<int64_t>(conversions_.size() - index - 1);
-    std::lock_guard<std::mutex> lock(textMutex_);
+    std::lock_guard<std::mutex> lock(progressMutex_);
     stopReport_ = report;
 }
 
 std::optional<ConversionProcess::StopReport> ConversionProcess::stopReport() const {
-    std::lock_guard<std::mutex> lock(textMutex_);
+    std::lock_guard<std::mutex> lock(progressMutex_);
     return stopReport_;
 }
 
@@ -556,19 +556,16 @@ void ConversionProcess::setLastError(OSErr code) {
 
 void ConversionProcess::setCurFile(const std::string& path) {
     {
-        std::lock_guard<std::mutex> lock(textMutex_);
-        curFilePath_ = path;
+        std::lock_guard<std::mutex> lock(progressMutex_);
+        progress_.curFilePath = path;
+        ++progress_.curFile;
+        progress_.fileChanged = true;
     }
-    ++curFile_;
-    fileChanged_ = true;
     context_.values[kCurInputFilePathKey] = path;
 }
 
 void ConversionProcess::setCurConvSpec(const std::shared_ptr<ConvSpec>& conv) {
-    {
-        std::lock_guard<std::mutex> lock(textMutex_);
-        curConvSpec_ = conv;
-    }
+    set(&Progress::curConvSpec, conv);
     if (!conv) return;
     context_.curConvSpec = conv;
     context_.values[kConversionDictionaryKey] = conv->dictionary();
@@ -576,40 +573,27 @@ void ConversionProcess::setCurConvSpec(const std::shared_ptr<ConvSpec>& conv) {
 }
 
 void ConversionProcess::setCurFolder(const std::string& folder) {
-    std::lock_guard<std::mutex> lock(textMutex_);
     curFolder_ = folder;
+    set(&Progress::curFolder, folder);
 }
 
-std::string ConversionProcess::curFilePath() const {
-    std::lock_guard<std::mutex> lock(textMutex_);
-    return curFilePath_;
-}
-
-std::string ConversionProcess::curFolder() const {
-    std::lock_guard<std::mutex> lock(textMutex_);
-    return curFolder_;
-}
-
-std::string ConversionProcess::curStepDesc() const {
-    std::lock_guard<std::mutex> lock(textMutex_);
-    return curStepDesc_;
-}
-
-std::string ConversionProcess::curRegion() const {
-    std::lock_guard<std::mutex> lock(textMutex_);
-    return curRegion_;
-}
-
-std::shared_ptr<ConvSpec> ConversionProcess::curConvSpec() const {
-    std::lock_guard<std::mutex> lock(textMutex_);
-    return curConvSpec_;
+ConversionProcess::Progress ConversionProcess::takeProgress() {
+    std::lock_guard<std::mutex> lock(progressMutex_);
+    std::vector<std::string> warnings;
+    warnings.swap(progress_.newWarnings);
+    Progress taken = progress_;
+    taken.newWarnings = std::move(warnings);
+    progress_.convSpecChanged = progress_.fileChanged = progress_.stepChanged =
+        progress_.regionChanged = progress_.numSampleFramesChanged = progress_.channelsChanged =
+            progress_.warningChanged = false;
+    return taken;
 }
 
 std::optional<std::vector<std::string>> ConversionProcess::newWarnings() {
-    std::unique_lock<std::mutex> lock(warningsMutex_, std::try_to_lock);
+    std::unique_lock<std::mutex> lock(progressMutex_, std::try_to_lock);
     if (!lock.owns_lock()) return std::nullopt;
     std::vector<std::string> taken;
-    taken.swap(newWarnings_);
+    taken.swap(progress_.newWarnings);
     return taken;
 }
 
@@ -617,63 +601,66 @@ std::optional<std::vector<std::string>> ConversionProcess::newWarnings() {
 // Observers (on the batch thread)
 
 void ConversionProcess::handleLogMessage(const plist::Value& object) {
-    {
-        std::lock_guard<std::mutex> lock(warningsMutex_);
-        newWarnings_.push_back(object.isString() ? object.asString() : std::string());
-    }
-    warningChanged_ = true;
-    ++warnings_;
+    std::string text = object.isString() ? object.asString() : std::string();
+    std::lock_guard<std::mutex> lock(progressMutex_);
+    progress_.newWarnings.push_back(std::move(text));
+    progress_.warningChanged = true;
+    ++progress_.warnings;
 }
 
 void ConversionProcess::handleNumSampleFrames(const plist::Value& object) {
-    curSampleFrames_ = IntegerOf(object);
-    numSampleFramesChanged_ = true;
+    std::lock_guard<std::mutex> lock(progressMutex_);
+    progress_.curSampleFrames = IntegerOf(object);
+    progress_.numSampleFramesChanged = true;
 }
 
 void ConversionProcess::handlePosition(const plist::Value& object) {
-    usePercentage_ = false;
-    curValue_ = IntegerOf(object);
+    std::lock_guard<std::mutex> lock(progressMutex_);
+    progress_.usePercentage = false;
+    progress_.curValue = IntegerOf(object);
 }
 
 void ConversionProcess::handlePercentage(const plist::Value& object) {
-    usePercentage_ = true;
-    curValue_ = IntegerOf(object);
+    std::lock_guard<std::mutex> lock(progressMutex_);
+    progress_.usePercentage = true;
+    progress_.curValue = IntegerOf(object);
 }
 
 void ConversionProcess::handleNumChannels(const plist::Value& object) {
-    curChannels_ = IntegerOf(object);
-    channelsChanged_ = true;
+    std::lock_guard<std::mutex> lock(progressMutex_);
+    progress_.curChannels = IntegerOf(object);
+    progress_.channelsChanged = true;
 }
 
 void ConversionProcess::handleChannel(const plist::Value& object) {
-    curChannel_ = IntegerAt(object, 0);
-    curChannels_ = IntegerAt(object, 1);
-    channelsChanged_ = true;
+    std::lock_guard<std::mutex> lock(progressMutex_);
+    progress_.curChannel = IntegerAt(object, 0);
+    progress_.curChannels = IntegerAt(object, 1);
+    progress_.channelsChanged = true;
 }
 
 void ConversionProcess::handleNumSteps(const plist::Value& object) {
-    curNumSteps_ = IntegerOf(object);
-    curStep_ = 0;
+    std::lock_guard<std::mutex> lock(progressMutex_);
+    progress_.curNumSteps = IntegerOf(object);
+    progress_.curStep = 0;
 }
 
 void ConversionProcess::handleStep(const plist::Value& object) {
-    {
-        std::lock_guard<std::mutex> lock(textMutex_);
-        curStepDesc_ = StringAt(object, 0);
-    }
-    determinateStep_ = IntegerAt(object, 1) == 0;
-    ++curStep_;
-    stepChanged_ = true;
+    std::string desc = StringAt(object, 0);
+    std::lock_guard<std::mutex> lock(progressMutex_);
+    progress_.curStepDesc = std::move(desc);
+    progress_.determinateStep = IntegerAt(object, 1) == 0;
+    ++progress_.curStep;
+    progress_.stepChanged = true;
 }
 
 void ConversionProcess::handleRegion(const plist::Value& object) {
-    {
-        std::lock_guard<std::mutex> lock(textMutex_);
-        curRegion_ = StringAt(object, 0);
-    }
-    curRegionStart_ = IntegerAt(object, 1);
-    curRegionEnd_ = IntegerAt(object, 2);
-    curRegionIndex_ = IntegerAt(object, 3);
-    curRegions_ = IntegerAt(object, 4);
-    regionChanged_ = true;
+    std::string name = StringAt(object, 0);
+    std::lock_guard<std::mutex> lock(progressMutex_);
+    progress_.curRegion = std::move(name);
+    progress_.curRegionStart = IntegerAt(object, 1);
+    progress_.curRegionEnd = IntegerAt(object, 2);
+    progress_.curRegionIndex = IntegerAt(object, 3);
+    progress_.curRegions = IntegerAt(object, 4);
+    progress_.regionChanged = true;
 }

@@ -2,8 +2,8 @@
 // every input path, walking input folders and rebuilding their tree inside each
 // conversion's folder, and hands each file to processFile, which converts it
 // and renames or deletes its outputs. Meanwhile the driver keeps a progress
-// state that another thread polls without ever blocking the batch thread: eight
-// change flags, counters and texts, and a list of new warnings.
+// state under one lock, which another thread takes whole, as one snapshot: the
+// change flags, counters and texts, and the list of new warnings.
 //
 // The batch thread carries the per-run context the format and processing code
 // read (platform::ThreadContext): the driver, the current input's path and long
@@ -175,52 +175,98 @@ public:
     void setShouldStop(bool stop);
     bool shouldStop() const { return shouldStop_.load(); }
 
-    // The eight change flags; a reader clears a flag before reading the fields
-    // it guards, so a change meanwhile is seen at the next poll.
-    bool convSpecChanged() const { return convSpecChanged_.load(); }
-    void setConvSpecChanged(bool on) { convSpecChanged_.store(on); }
-    bool fileChanged() const { return fileChanged_.load(); }
-    void setFileChanged(bool on) { fileChanged_.store(on); }
-    bool stepChanged() const { return stepChanged_.load(); }
-    void setStepChanged(bool on) { stepChanged_.store(on); }
-    bool regionChanged() const { return regionChanged_.load(); }
-    void setRegionChanged(bool on) { regionChanged_.store(on); }
-    bool numSampleFramesChanged() const { return numSampleFramesChanged_.load(); }
-    void setNumSampleFramesChanged(bool on) { numSampleFramesChanged_.store(on); }
-    bool channelsChanged() const { return channelsChanged_.load(); }
-    void setChannelsChanged(bool on) { channelsChanged_.store(on); }
-    bool warningChanged() const { return warningChanged_.load(); }
-    void setWarningChanged(bool on) { warningChanged_.store(on); }
-    bool running() const { return running_.load(); }
-    void setRunning(bool on) { running_.store(on); }
+    // The progress state as it stood at one moment. A change flag says that
+    // its part changed since the last take: convSpecChanged curConv and
+    // curConvSpec, fileChanged curFile and curFilePath, stepChanged curStep,
+    // curNumSteps, curStepDesc and determinateStep, regionChanged the region,
+    // numSampleFramesChanged curSampleFrames, channelsChanged the channels,
+    // warningChanged warnings and newWarnings. usePercentage and curValue
+    // change without a flag, at every progress call of the sample loops.
+    struct Progress {
+        bool running = false;
+        bool convSpecChanged = false;
+        bool fileChanged = false;
+        bool stepChanged = false;
+        bool regionChanged = false;
+        bool numSampleFramesChanged = false;
+        bool channelsChanged = false;
+        bool warningChanged = false;
+        bool usePercentage = false;
+        bool determinateStep = false;
+        int64_t warnings = 0;
+        int64_t curNumSteps = 0;
+        int64_t curStep = 0;
+        int64_t curFile = 0;
+        int64_t curConv = 0;
+        int64_t curSampleFrames = 0;
+        int64_t curValue = 0;
+        int64_t curChannels = 0;
+        int64_t curChannel = 0;
+        int64_t curRegions = 0;
+        int64_t curRegionIndex = 0;
+        int64_t curRegionStart = 0;
+        int64_t curRegionEnd = 0;
+        int64_t curNumInSamples = 0;
+        std::string curFilePath;
+        std::string curFolder;
+        std::string curStepDesc;
+        std::string curRegion;
+        std::shared_ptr<ConvSpec> curConvSpec;
+        // The warnings received since they were last taken.
+        std::vector<std::string> newWarnings;
+    };
+    // The whole state, taken under the lock the batch thread changes it
+    // under: the snapshot holds the change flags as they were and the new
+    // warnings, and the driver keeps the flags clear and the list empty until
+    // the next change. A reader that draws from one take sees every change
+    // once, and never half of one.
+    Progress takeProgress();
 
-    // Progress values, readable from any thread.
-    bool usePercentage() const { return usePercentage_.load(); }
-    bool determinateStep() const { return determinateStep_.load(); }
-    int64_t warnings() const { return warnings_.load(); }
-    int64_t curNumSteps() const { return curNumSteps_.load(); }
-    int64_t curStep() const { return curStep_.load(); }
-    int64_t curFile() const { return curFile_.load(); }
-    int64_t curConv() const { return curConv_.load(); }
-    int64_t curSampleFrames() const { return curSampleFrames_.load(); }
-    int64_t curValue() const { return curValue_.load(); }
-    int64_t curChannels() const { return curChannels_.load(); }
-    int64_t curChannel() const { return curChannel_.load(); }
-    int64_t curRegions() const { return curRegions_.load(); }
-    int64_t curRegionIndex() const { return curRegionIndex_.load(); }
-    int64_t curRegionStart() const { return curRegionStart_.load(); }
-    int64_t curRegionEnd() const { return curRegionEnd_.load(); }
-    int64_t curNumInSamples() const { return curNumInSamples_.load(); }
+    // The state's parts one by one, each read or set under the same lock.
+    bool convSpecChanged() const { return get(&Progress::convSpecChanged); }
+    void setConvSpecChanged(bool on) { set(&Progress::convSpecChanged, on); }
+    bool fileChanged() const { return get(&Progress::fileChanged); }
+    void setFileChanged(bool on) { set(&Progress::fileChanged, on); }
+    bool stepChanged() const { return get(&Progress::stepChanged); }
+    void setStepChanged(bool on) { set(&Progress::stepChanged, on); }
+    bool regionChanged() const { return get(&Progress::regionChanged); }
+    void setRegionChanged(bool on) { set(&Progress::regionChanged, on); }
+    bool numSampleFramesChanged() const { return get(&Progress::numSampleFramesChanged); }
+    void setNumSampleFramesChanged(bool on) { set(&Progress::numSampleFramesChanged, on); }
+    bool channelsChanged() const { return get(&Progress::channelsChanged); }
+    void setChannelsChanged(bool on) { set(&Progress::channelsChanged, on); }
+    bool warningChanged() const { return get(&Progress::warningChanged); }
+    void setWarningChanged(bool on) { set(&Progress::warningChanged, on); }
+    bool running() const { return get(&Progress::running); }
+    void setRunning(bool on) { set(&Progress::running, on); }
+
+    bool usePercentage() const { return get(&Progress::usePercentage); }
+    bool determinateStep() const { return get(&Progress::determinateStep); }
+    int64_t warnings() const { return get(&Progress::warnings); }
+    int64_t curNumSteps() const { return get(&Progress::curNumSteps); }
+    int64_t curStep() const { return get(&Progress::curStep); }
+    int64_t curFile() const { return get(&Progress::curFile); }
+    int64_t curConv() const { return get(&Progress::curConv); }
+    int64_t curSampleFrames() const { return get(&Progress::curSampleFrames); }
+    int64_t curValue() const { return get(&Progress::curValue); }
+    int64_t curChannels() const { return get(&Progress::curChannels); }
+    int64_t curChannel() const { return get(&Progress::curChannel); }
+    int64_t curRegions() const { return get(&Progress::curRegions); }
+    int64_t curRegionIndex() const { return get(&Progress::curRegionIndex); }
+    int64_t curRegionStart() const { return get(&Progress::curRegionStart); }
+    int64_t curRegionEnd() const { return get(&Progress::curRegionEnd); }
+    int64_t curNumInSamples() const { return get(&Progress::curNumInSamples); }
+    std::string curFilePath() const { return get(&Progress::curFilePath); }
+    std::string curFolder() const { return get(&Progress::curFolder); }
+    std::string curStepDesc() const { return get(&Progress::curStepDesc); }
+    std::string curRegion() const { return get(&Progress::curRegion); }
+    std::shared_ptr<ConvSpec> curConvSpec() const { return get(&Progress::curConvSpec); }
     // The outcome of the last input started (0 success), -128 after a cancel.
     OSErr err() const { return err_.load(); }
-    std::string curFilePath() const;
-    std::string curFolder() const;
-    std::string curStepDesc() const;
-    std::string curRegion() const;
-    std::shared_ptr<ConvSpec> curConvSpec() const;
 
-    // The warnings received since the last call, and the list emptied; nothing
-    // when the batch thread holds the list at this moment (they come later).
+    // The warnings received since they were last taken, and the list emptied
+    // (warningChanged stays as it is); nothing when the batch thread holds the
+    // lock at this moment (they come later).
     std::optional<std::vector<std::string>> newWarnings();
 
     // The snip window [start, end) of an input of `frames` frames at `rate`
@@ -318,6 +364,17 @@ private:
     void readID3TagsFromFile(const std::string& path);
     void writeID3Tags();
 
+    template <class T>
+    T get(T Progress::*part) const {
+        std::lock_guard<std::mutex> lock(progressMutex_);
+        return progress_.*part;
+    }
+    template <class T>
+    void set(T Progress::*part, T value) {
+        std::lock_guard<std::mutex> lock(progressMutex_);
+        progress_.*part = std::move(value);
+    }
+
     void setCurFile(const std::string& path);
     void setCurConvSpec(const std::shared_ptr<ConvSpec>& conv);
     void setCurFolder(const std::string& folder);
@@ -346,29 +403,17 @@ private:
     std::optional<FolderId> destFolderId_;
     std::vector<FolderId> folderPath_;  // the input folders being walked, outermost first
 
+    // The cancel flag, which the batch thread tests between files without the
+    // lock, and the outcome, which a cancel sets from any thread.
     std::atomic<bool> shouldStop_{false};
-    std::atomic<bool> usePercentage_{false};
-    std::atomic<bool> determinateStep_{false};
-    std::atomic<bool> convSpecChanged_{false}, fileChanged_{false}, stepChanged_{false},
-        regionChanged_{false}, numSampleFramesChanged_{false}, channelsChanged_{false},
-        warningChanged_{false}, running_{false};
-    std::atomic<int64_t> warnings_{0}, curNumSteps_{0}, curStep_{0}, curFile_{0}, curConv_{0},
-        curSampleFrames_{0}, curValue_{0}, curChannels_{0}, curChannel_{0}, curRegions_{0},
-        curRegionIndex_{0}, curRegionStart_{0}, curRegionEnd_{0}, curNumInSamples_{0};
     std::atomic<OSErr> err_{0};
 
-    // The texts and the conversion the poller reads.
-    mutable std::mutex textMutex_;
-    std::string curFilePath_;
-    std::string curFolder_;
-    std::string curStepDesc_;
-    std::string curRegion_;
-    std::shared_ptr<ConvSpec> curConvSpec_;
-
-    std::mutex warningsMutex_;
-    std::vector<std::string> newWarnings_;
+    // The progress state, and the stop report, under one lock.
+    mutable std::mutex progressMutex_;
+    Progress progress_;
 
     // Batch thread only.
+    std::string curFolder_;  // progress_.curFolder, read here without the lock
     std::string comment_;
     std::vector<std::string> curOutputPaths_;
     std::shared_ptr<QFSoundFile> inFile_;
@@ -384,7 +429,7 @@ private:
     int64_t inputsNotReached_ = 0;  // inputs a stop left unreached
     bool lastInputFailed_ = false;  // the last input handed over failed
     OSErr stopCode_ = 0;            // the failure that stopped the batch (0: a cancel)
-    std::optional<StopReport> stopReport_;  // under textMutex_
+    std::optional<StopReport> stopReport_;  // under progressMutex_
 
     platform::ThreadContext context_;
     std::thread thread_;

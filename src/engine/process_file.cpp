@@ -371,7 +371,7 @@ OSErr ConversionProcess::processOther(CSoundFile* sf, CConvSpec* cs) {
         return err;
     }
     dataNote_ = DataEndNote(sf);
-    curNumInSamples_ = sf->GetNumSFrames();
+    set(&Progress::curNumInSamples, int64_t(sf->GetNumSFrames()));
     SetProgressNumSampleFrames(static_cast<int>(sf->GetNumSFrames()));
     OSErr code = ResolveForRun(sf, cs);
     if (code == 0) code = cs->Run(sf);
@@ -434,7 +434,7 @@ OSErr ConversionProcess::processSnippet(CSoundFile* sf, CConvSpec* cs) {
     if (code == 0) {
         snippet->SetStartFrame(start);
         snippet->SetEndFrame(end);
-        curNumInSamples_ = end - start;
+        set(&Progress::curNumInSamples, int64_t(end - start));
         SetProgressNumSampleFrames(static_cast<int>(end - start));
         code = ResolveForRun(snippet, cs);
         if (code == 0) code = cs->Run(snippet);

@@ -315,5 +315,52 @@ TEST_F(EngineTest, OneFileConvertsUnderItsOutputNameAndBadNamesStartNothing) {
     EXPECT_TRUE(Tree(out).empty());
 }
 
+// A take hands each change over once: the flags and the new warnings go with
+// it, while the counters and texts stay for the next reader. The warnings
+// fetched on their own leave their flag set.
+TEST_F(EngineTest, ATakeClearsTheChangeFlagsAndHandsTheWarningsOverOnce) {
+    Sox(in + "/a.wav");
+    UseCopyStandIn();
+    auto warn = [](const char* text) {
+        platform::NotificationCenter::Default().Post(XWLogMessageNotification, nullptr,
+                                                     plist::Value(text));
+    };
+    ConversionProcess::Progress first, second, third;
+    std::optional<Strings> fetched;
+    gAfterCopy = [&](const std::string&) {
+        SetProgressChannel(1, 2);
+        warn("one");
+        first = process.takeProgress();
+        second = process.takeProgress();
+        warn("two");
+        fetched = process.newWarnings();
+        third = process.takeProgress();
+        return OSErr(0);
+    };
+    ASSERT_EQ(Run({in + "/a.wav"}, {Conversion("One")}), 0);
+
+    EXPECT_TRUE(first.running && first.convSpecChanged && first.fileChanged &&
+                first.numSampleFramesChanged && first.channelsChanged && first.warningChanged);
+    EXPECT_EQ(first.newWarnings, Strings({"one"}));
+    EXPECT_FALSE(second.convSpecChanged || second.fileChanged || second.stepChanged ||
+                 second.regionChanged || second.numSampleFramesChanged ||
+                 second.channelsChanged || second.warningChanged);
+    EXPECT_TRUE(second.newWarnings.empty());
+    EXPECT_TRUE(second.running);
+    EXPECT_EQ(second.curConvSpec ? second.curConvSpec->conversionName() : "", "One");
+    EXPECT_EQ(second.curFile, 1);
+    EXPECT_EQ(fs::path(second.curFilePath).filename(), "a.wav");
+    EXPECT_EQ(second.curFolder, out + "/One");
+    EXPECT_EQ(second.curSampleFrames, 800);
+    EXPECT_EQ(second.curChannels, 2);
+    EXPECT_EQ(second.warnings, 1);
+
+    EXPECT_EQ(fetched, Strings({"two"}));
+    EXPECT_TRUE(third.warningChanged);
+    EXPECT_TRUE(third.newWarnings.empty());
+    EXPECT_EQ(third.warnings, 2);
+    EXPECT_FALSE(process.running());
+}
+
 }  // namespace
 }  // namespace enginetest
