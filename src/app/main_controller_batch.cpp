@@ -238,11 +238,14 @@ void MainController::engineDone() {
     const bool fatal = logger_->fatal();
     const std::string logPath = logger_->logPath();
     logger_.reset();
-    // Only the log this batch kept is opened, never an earlier batch's.
+    // Only the log this batch kept is opened, never an earlier batch's. "Only
+    // Open When Errors" asks for any failure or warning of the batch, an early
+    // one too, as "Only Save When Errors" does, and for a stop.
+    const bool hadErrors = conversionProcess_->err() != 0 || conversionProcess_->warnings() > 0;
     const bool openTheLog =
         !terminating_ && kept && defaults().GetBool("Save Log") && defaults().GetBool("Open Log") &&
-        (!defaults().GetBool("Only Open When Errors") || conversionProcess_->err() != 0) &&
-        !logPath.empty() && QFileInfo::exists(QString::fromStdString(logPath));
+        (!defaults().GetBool("Only Open When Errors") || hadErrors) && !logPath.empty() &&
+        QFileInfo::exists(QString::fromStdString(logPath));
     if (window_) {
         window_->setWindowOpacity(1.0);
         if (!terminating_) {

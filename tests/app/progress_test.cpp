@@ -6,6 +6,8 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 
@@ -198,7 +200,7 @@ TEST_F(EndTest, TheEndPlaysItsSoundAndOpensOnlyTheLogThisBatchKept) {
     };
     const Row rows[] = {
         {true, false, false, true, true, {"Pieieng"}},
-        {true, true, false, true, false, {"Pieieng"}},   // no error in the last input
+        {true, true, false, true, false, {"Pieieng"}},   // no error, no warning
         {true, false, true, false, false, {}},           // no warning: no log kept
         {false, false, false, false, false, {}},
     };
@@ -216,6 +218,31 @@ TEST_F(EndTest, TheEndPlaysItsSoundAndOpensOnlyTheLogThisBatchKept) {
         EXPECT_EQ(sounds, r.sounds) << &r - rows;
         EXPECT_TRUE(c->window()->isVisible());
         EXPECT_DOUBLE_EQ(c->window()->windowOpacity(), 1.0);
+    }
+}
+
+// "Only Open When Errors" opens the log of a batch whose failure or skipped
+// input came before its last input, which was converted.
+TEST_F(EndTest, OnlyWhenErrorsOpensTheLogOfAnEarlierFailureOrSkip) {
+    defaults.Set("Save Log", true);
+    defaults.Set("Open Log", true);
+    defaults.Set("Only Open When Errors", true);
+    defaults.Set("Beep When Done", false);
+    fs::create_directories(in + "/F");
+    fs::create_directories(in + "/G");
+    ASSERT_EQ(::symlink((in + "/nowhere.wav").c_str(), (in + "/F/a.wav").c_str()), 0);
+    WriteWave(in + "/F/b.wav", 400);
+    testsupport::WriteFile(in + "/G/a.dat", "not a sound");
+    WriteWave(in + "/G/b.wav", 400);
+    for (const std::string folder : {"/F", "/G"}) {
+        SCOPED_TRACE(folder);
+        fs::remove_all(out + "/Aiff");
+        for (LogWindow* w : c->logWindows()) w->close();
+        RunBatch({in + folder});
+        EXPECT_EQ(c->conversionProcess().err(), 0);
+        EXPECT_GT(c->conversionProcess().warnings(), 0);
+        EXPECT_TRUE(fs::exists(out + "/Aiff/" + folder.substr(1) + "/b.aif"));
+        EXPECT_EQ(c->logWindows().size(), 1u);
     }
 }
 
