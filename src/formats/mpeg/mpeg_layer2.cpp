@@ -9,12 +9,6 @@ namespace mpeg {
 
 namespace {
 
-constexpr double Pow2(int e) {
-    double x = 1;
-    for (; e < 0; ++e) x /= 2;
-    return x;
-}
-
 // Signal-to-noise ratio in dB by quantisation class + 1.
 constexpr double snrII[18] = {0.00,  7.00,  11.00, 16.00, 20.84, 25.28, 31.59, 37.75, 43.84,
                               49.89, 55.93, 61.96, 67.98, 74.01, 80.03, 86.05, 92.01, 98.01};
@@ -44,9 +38,6 @@ int DifferenceClass(int d) {
     if (d < 3) return 3;
     return 4;
 }
-
-// Channels coded in a subband: one at and above the joint-stereo bound.
-inline int CodedChannels(const frame_params& f, int sb) { return sb < f.jsbound ? f.stereo : 1; }
 
 // Header and allocation fields.
 int FixedBits(const frame_params& f) {
