@@ -52,7 +52,7 @@ void put_scale(const ScaleIndexes (&scalar)[2], const frame_params& fr_ps, Ratio
 
 int I_bits_for_nonoise(const Ratios (&perm_smr)[2], const frame_params& fr_ps) {
     const int stereo = fr_ps.stereo, jsbound = fr_ps.jsbound;
-    int req = 32 + 4 * (jsbound * stereo + (SBLIMIT - jsbound));
+    int req = FixedBits(fr_ps);
     for (int sb = 0; sb < SBLIMIT; ++sb)
         for (int ch = 0; ch < CodedChannels(fr_ps, sb); ++ch) {
             int k = 0;

@@ -116,8 +116,7 @@ int II_bits_for_nonoise(const Ratios (&perm_smr)[2], const PerBand (&scfsi)[2],
                         const frame_params& fr_ps) {
     const al_table& alloc = *fr_ps.alloc;
     const int stereo = fr_ps.stereo, jsbound = fr_ps.jsbound;
-    int req = 32 + (fr_ps.header->error_protection ? 16 : 0);
-    for (int sb = 0; sb < fr_ps.sblimit; ++sb) req += alloc[sb][0].bits * CodedChannels(fr_ps, sb);
+    int req = FixedBits(fr_ps);
     for (int sb = 0; sb < fr_ps.sblimit; ++sb)
         for (int ch = 0; ch < CodedChannels(fr_ps, sb); ++ch) {
             const int maxAlloc = (1 << alloc[sb][0].bits) - 1;
