@@ -7,7 +7,7 @@
 #include <numbers>
 #include <vector>
 
-#include "formats/mpeg/mpeg_encoder.h"
+#include "formats/mpeg/mpeg_coding_state.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "formats/mpeg/mpeg_encode.h"
-#include "formats/mpeg/mpeg_encoder.h"
+#include "formats/mpeg/mpeg_coding_state.h"
+#include "formats/mpeg/mpeg_stream_encoder.h"
 #include "soundfile/sound_file.h"
 #include "test_support.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "formats/mpeg/mpeg_encode.h"
+#include "formats/mpeg/mpeg_stream_encoder.h"
 #include "formats/mpeg/mpeg_tables.h"
 #include "test_support.h"
 

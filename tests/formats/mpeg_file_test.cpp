@@ -14,9 +14,9 @@
 #include <thread>
 
 #include "formats/mpeg/bwf_mpeg_file.h"
-#include "formats/mpeg/mpeg_encode.h"
 #include "formats/mpeg/mpeg_file.h"
 #include "formats/mpeg/mpeg_padding.h"
+#include "formats/mpeg/mpeg_stream_encoder.h"
 #include "formats/pcm/wave_file.h"
 #include "formats/register_sound_files.h"
 #include "foundation/pstring.h"

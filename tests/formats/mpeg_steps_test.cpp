@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "formats/mpeg/mpeg_encode.h"
 #include "formats/mpeg/mpeg_layer1.h"
 #include "formats/mpeg/mpeg_layer2.h"
+#include "formats/mpeg/mpeg_stream_encoder.h"
 #include "formats/mpeg/mpeg_subband.h"
 #include "test_support.h"
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "formats/mpeg/mpeg_encode.h"
+#include "formats/mpeg/mpeg_stream_encoder.h"
 #include "soundfile/coded_file.h"
 
 class CMPEG1File : public CCodedFile {

@@ -8,12 +8,6 @@ namespace mpeg {
 
 namespace {
 
-constexpr double Pow2(int e) {
-    double x = 1;
-    for (; e < 0; ++e) x /= 2;
-    return x;
-}
-
 // Signal-to-noise ratio in dB by allocation index.
 constexpr double snr[16] = {0.00,  7.00,  16.00, 25.28, 31.59, 37.75, 43.84, 49.89,
                             55.93, 61.96, 67.98, 74.01, 80.03, 86.05, 92.01, 98.01};
@@ -27,9 +21,6 @@ constexpr double a[15] = {1 + b[0], 1 + b[1], 1 + b[2],  1 + b[3],  1 + b[4],
 
 // A band's allocation goes no higher.
 constexpr unsigned kTopAllocation = 14;
-
-// Channels coded in a subband: one at and above the joint-stereo bound.
-inline int CodedChannels(const frame_params& f, int sb) { return sb < f.jsbound ? f.stereo : 1; }
 
 // Header, allocation fields (4 bits a coded channel and subband).
 int FixedBits(const frame_params& f) {
@@ -61,7 +52,7 @@ void put_scale(const ScaleIndexes (&scalar)[2], const frame_params& fr_ps, Ratio
 
 int I_bits_for_nonoise(const Ratios (&perm_smr)[2], const frame_params& fr_ps) {
     const int stereo = fr_ps.stereo, jsbound = fr_ps.jsbound;
-    int req = 32 + 4 * (jsbound * stereo + (SBLIMIT - jsbound));
+    int req = FixedBits(fr_ps);
     for (int sb = 0; sb < SBLIMIT; ++sb)
         for (int ch = 0; ch < CodedChannels(fr_ps, sb); ++ch) {
             int k = 0;

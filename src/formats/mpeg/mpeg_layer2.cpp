@@ -9,12 +9,6 @@ namespace mpeg {
 
 namespace {
 
-constexpr double Pow2(int e) {
-    double x = 1;
-    for (; e < 0; ++e) x /= 2;
-    return x;
-}
-
 // Signal-to-noise ratio in dB by quantisation class + 1.
 constexpr double snrII[18] = {0.00,  7.00,  11.00, 16.00, 20.84, 25.28, 31.59, 37.75, 43.84,
                               49.89, 55.93, 61.96, 67.98, 74.01, 80.03, 86.05, 92.01, 98.01};
@@ -44,9 +38,6 @@ int DifferenceClass(int d) {
     if (d < 3) return 3;
     return 4;
 }
-
-// Channels coded in a subband: one at and above the joint-stereo bound.
-inline int CodedChannels(const frame_params& f, int sb) { return sb < f.jsbound ? f.stereo : 1; }
 
 // Header and allocation fields.
 int FixedBits(const frame_params& f) {
@@ -125,8 +116,7 @@ int II_bits_for_nonoise(const Ratios (&perm_smr)[2], const PerBand (&scfsi)[2],
                         const frame_params& fr_ps) {
     const al_table& alloc = *fr_ps.alloc;
     const int stereo = fr_ps.stereo, jsbound = fr_ps.jsbound;
-    int req = 32 + (fr_ps.header->error_protection ? 16 : 0);
-    for (int sb = 0; sb < fr_ps.sblimit; ++sb) req += alloc[sb][0].bits * CodedChannels(fr_ps, sb);
+    int req = FixedBits(fr_ps);
     for (int sb = 0; sb < fr_ps.sblimit; ++sb)
         for (int ch = 0; ch < CodedChannels(fr_ps, sb); ++ch) {
             const int maxAlloc = (1 << alloc[sb][0].bits) - 1;

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "formats/mpeg/mpeg_bitstream.h"
-#include "formats/mpeg/mpeg_encoder.h"
+#include "formats/mpeg/mpeg_coding_state.h"
 
 namespace mpeg {
 

@@ -1,4 +1,5 @@
-// What the Layer I and Layer II coding steps share: the scale-factor index of a
+// What the Layer I and Layer II coding steps share: powers of two for the
+// constant tables, the channels coded in a subband, the scale-factor index of a
 // peak, the joint-bound search given a layer's bits-for-no-noise, the search
 // for the band whose noise is least masked, the quantised code held to its
 // range, and the rhythm of padded frames.
@@ -10,6 +11,16 @@
 #include "formats/mpeg/mpeg_tables.h"
 
 namespace mpeg {
+
+// 2 raised to a power of zero or below, exact, for the constant tables.
+constexpr double Pow2(int e) {
+    double x = 1;
+    for (; e < 0; ++e) x /= 2;
+    return x;
+}
+
+// Channels coded in a subband: one at and above the joint-stereo bound.
+inline int CodedChannels(const frame_params& f, int sb) { return sb < f.jsbound ? f.stereo : 1; }
 
 // Scale-factor index of a largest magnitude: the largest j with multiple[j] >= m,
 // 0 when m is above 2.0.

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "formats/mpeg/mpeg_encoder.h"
+#include "formats/mpeg/mpeg_coding_state.h"
 
 namespace mpeg {
 

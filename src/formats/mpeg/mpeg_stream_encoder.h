@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "formats/mpeg/mpeg_encoder.h"
+#include "formats/mpeg/mpeg_coding_state.h"
 
 namespace mpeg {
 

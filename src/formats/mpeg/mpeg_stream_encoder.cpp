@@ -1,4 +1,4 @@
-#include "formats/mpeg/mpeg_encode.h"
+#include "formats/mpeg/mpeg_stream_encoder.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "formats/mpeg/mpeg_encoder.h"
+#include "formats/mpeg/mpeg_coding_state.h"
 
 #include <cstring>
 
