@@ -78,8 +78,7 @@ bool IsOutputTail(std::string_view tail, const std::vector<std::string>& indicat
     return numbered != 0 && endsWell(tail.substr(numbered));
 }
 
-}  // namespace
-
+// The names in a folder; none when it cannot be listed.
 std::vector<std::string> FolderNames(const std::string& folder) {
     std::vector<std::string> names;
     if (DIR* dir = ::opendir(folder.c_str())) {
@@ -89,6 +88,11 @@ std::vector<std::string> FolderNames(const std::string& folder) {
     return names;
 }
 
+// Removes the placeholders and temporary files (with their sidecars) that
+// processes of this machine which no longer run left in `folder`; those of
+// running processes stay, and so do temporaries carrying this process's id,
+// names with another machine's tag or none, and placeholders followed by more
+// than a member indicator and one extension.
 void RemoveStalePlaceholders(const std::string& folder) {
     const std::vector<std::string> names = FolderNames(folder);
     const uint64_t lastOwn = CorvaOutFile::LastPlaceholderNumber();
@@ -111,6 +115,8 @@ void RemoveStalePlaceholders(const std::string& folder) {
         }
     }
 }
+
+}  // namespace
 
 bool IsWriteRefusal(OSErr code) {
     return code == kPermErr || code == kWritePermErr || code == kVolLockedErr;
