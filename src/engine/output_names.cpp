@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <string_view>
 
 #include "conversion/error_messages.h"
 #include "engine/conversion_process.h"
@@ -19,6 +20,7 @@
 #include "foundation/xwqf.h"
 #include "soundfile/coded_file.h"
 #include "soundfile/progress.h"
+#include "soundfile/surround_file.h"
 
 namespace {
 
@@ -32,8 +34,51 @@ bool MadeByEndedProcess(int64_t pid, uint64_t number, uint64_t lastOwn) {
     return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
-}  // namespace
+bool IsLetterOrDigit(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
 
+// "." and 1 to 8 letters or digits.
+bool IsExtension(std::string_view text) {
+    return text.size() >= 2 && text.size() <= 9 && text[0] == '.' &&
+           std::all_of(text.begin() + 1, text.end(), IsLetterOrDigit);
+}
+
+// The number of a member of a numbered set (".1" to ".200") that begins `text`,
+// with the length it takes; 0 when there is none.
+size_t NumberedMemberLength(std::string_view text) {
+    if (text.size() < 2 || text[0] != '.' || text[1] < '1' || text[1] > '9') return 0;
+    size_t end = 1;
+    size_t value = 0;
+    while (end < text.size() && end <= 3 && text[end] >= '0' && text[end] <= '9')
+        value = value * 10 + static_cast<size_t>(text[end++] - '0');
+    return value <= CSurroundFile::kMaxMembers ? end : 0;
+}
+
+// The member indicators outputs are named with: those of split pairs and of
+// every layout of the surround table.
+std::vector<std::string> MemberIndicators() {
+    std::vector<std::string> indicators = {".L", ".R"};
+    for (const std::string& field :
+         CSurroundFile::GetSurroundTable().get_values_for_field("indicators"))
+        for (const std::string& indicator : split(field, "|"))
+            if (std::find(indicators.begin(), indicators.end(), indicator) == indicators.end())
+                indicators.push_back(indicator);
+    return indicators;
+}
+
+// True when `tail`, what follows a placeholder in a name, is one this program
+// writes: nothing or a member indicator, then at most one extension.
+bool IsOutputTail(std::string_view tail, const std::vector<std::string>& indicators) {
+    const auto endsWell = [](std::string_view rest) { return rest.empty() || IsExtension(rest); };
+    if (endsWell(tail)) return true;
+    for (const std::string& indicator : indicators)
+        if (tail.starts_with(indicator) && endsWell(tail.substr(indicator.size()))) return true;
+    const size_t numbered = NumberedMemberLength(tail);
+    return numbered != 0 && endsWell(tail.substr(numbered));
+}
+
+// The names in a folder; none when it cannot be listed.
 std::vector<std::string> FolderNames(const std::string& folder) {
     std::vector<std::string> names;
     if (DIR* dir = ::opendir(folder.c_str())) {
@@ -43,20 +88,35 @@ std::vector<std::string> FolderNames(const std::string& folder) {
     return names;
 }
 
+// Removes the placeholders and temporary files (with their sidecars) that
+// processes of this machine which no longer run left in `folder`; those of
+// running processes stay, and so do temporaries carrying this process's id,
+// names with another machine's tag or none, and placeholders followed by more
+// than a member indicator and one extension.
 void RemoveStalePlaceholders(const std::string& folder) {
     const std::vector<std::string> names = FolderNames(folder);
     const uint64_t lastOwn = CorvaOutFile::LastPlaceholderNumber();
+    const std::string& ownTag = MachineTag();
+    std::vector<std::string> indicators;
     for (const std::string& name : names) {
         size_t at = 0, length = 0;
         int64_t pid = 0;
         uint64_t number = 0;
-        if (CorvaOutFile::FindPlaceholder(name, &at, &length, &pid, &number) && at == 0) {
-            if (MadeByEndedProcess(pid, number, lastOwn)) XWQF::DeleteFile(JoinPath(folder, name));
-        } else if (FindTemporaryName(name, &pid) && pid != static_cast<int64_t>(::getpid())) {
+        std::string tag;
+        if (CorvaOutFile::FindPlaceholder(name, &at, &length, &pid, &number, &tag) && at == 0) {
+            if (tag != ownTag) continue;
+            if (indicators.empty()) indicators = MemberIndicators();
+            if (IsOutputTail(std::string_view(name).substr(length), indicators) &&
+                MadeByEndedProcess(pid, number, lastOwn))
+                XWQF::DeleteFile(JoinPath(folder, name));
+        } else if (FindTemporaryName(name, &pid, &tag) && tag == ownTag &&
+                   pid != static_cast<int64_t>(::getpid())) {
             if (MadeByEndedProcess(pid, 0, 0)) XWQF::DeleteFile(JoinPath(folder, name));
         }
     }
 }
+
+}  // namespace
 
 bool IsWriteRefusal(OSErr code) {
     return code == kPermErr || code == kWritePermErr || code == kVolLockedErr;

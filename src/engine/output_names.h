@@ -10,13 +10,6 @@
 
 #include "foundation/errors.h"
 
-// The names in a folder; none when it cannot be listed.
-std::vector<std::string> FolderNames(const std::string& folder);
-// Removes the placeholders and temporary files (with their sidecars) that
-// processes which no longer run left in `folder`; those of running processes
-// stay, and so do temporaries carrying this process's id.
-void RemoveStalePlaceholders(const std::string& folder);
-
 // True for the system's refusal to write: permission, or a volume that is
 // read-only.
 bool IsWriteRefusal(OSErr code);

@@ -68,15 +68,19 @@ std::string TemporaryName(const std::string& folder, const std::string& identifi
 }  // namespace
 
 std::string TemporaryNameStem(const std::string& identifier) {
-    return "." + identifier + "-" + std::to_string(::getpid());
+    return "." + identifier + "-" + MachineTag() + "-" + std::to_string(::getpid());
 }
 
-bool FindTemporaryName(const std::string& name, int64_t* pid) {
-    // "." identifier "-" digits "." ten letters or digits, then "." extension or nothing.
+bool FindTemporaryName(const std::string& name, int64_t* pid, std::string* tag) {
+    // "." identifier "-" tag "-" digits "." ten letters or digits, then "."
+    // extension or nothing. No identifier holds a "-".
     if (name.size() < 2 || name[0] != '.') return false;
     const size_t dash = name.rfind('-');
-    if (dash == std::string::npos || dash < 2) return false;
-    if (!IsOwnIdentifier(name.substr(1, dash - 1))) return false;
+    if (dash == std::string::npos || dash < kMachineTagLength + 3) return false;
+    const size_t tagAt = dash - kMachineTagLength;
+    if (name[tagAt - 1] != '-' || !IsMachineTag(name.substr(tagAt, kMachineTagLength)))
+        return false;
+    if (!IsOwnIdentifier(name.substr(1, tagAt - 2))) return false;
     size_t at = dash + 1;
     int64_t value = 0;
     const size_t digits = at;
@@ -95,6 +99,7 @@ bool FindTemporaryName(const std::string& name, int64_t* pid) {
             return false;
     }
     if (pid) *pid = value;
+    if (tag) *tag = name.substr(tagAt, kMachineTagLength);
     return true;
 }
 

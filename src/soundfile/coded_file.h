@@ -31,17 +31,19 @@
 #include "soundfile/sound_file.h"
 #include "soundfile/type_codes.h"
 
-// The temporaries beside the outputs are hidden and carry the process id, as
-// the output placeholders do, so that a later batch can tell those of ended
-// processes: ".<identifier>-<process id>.<ten letters or digits>", followed by
-// the extension the temporary file's type adds, if any.
+// The temporaries beside the outputs are hidden and carry the machine tag and
+// the process id, as the output placeholders do, so that a later batch can
+// tell those of ended processes of this machine:
+// ".<identifier>-<machine tag>-<process id>.<ten letters or digits>", followed
+// by the extension the temporary file's type adds, if any.
 //
-// The start of such a name for this process: "." identifier "-" process id.
+// The start of such a name for this process:
+// "." identifier "-" machine tag "-" process id.
 std::string TemporaryNameStem(const std::string& identifier);
 // True when `name` is a temporary's name this program makes (its identifier is
 // "mpegtemp", "mp3temp", "TempFile" or begins with "com.quillfen."); the
-// process id it carries goes to *pid (which may be null).
-bool FindTemporaryName(const std::string& name, int64_t* pid);
+// process id and machine tag it carries go to *pid and *tag (each may be null).
+bool FindTemporaryName(const std::string& name, int64_t* pid, std::string* tag = nullptr);
 
 // Makes a new, unbound sound-file object for a type code; null when none can be
 // made. The coded files make their temporary file through it.

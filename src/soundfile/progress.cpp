@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <climits>
 #include <mutex>
 
 #include "foundation/pstring.h"
@@ -113,22 +114,68 @@ bool TakeDigits(const std::string& text, size_t* from, size_t limit, uint64_t* v
     *value = v;
     return true;
 }
+
+// 32-bit FNV-1a: the same value for the same bytes in every build and process.
+uint32_t Fnv1a(const std::string& bytes) {
+    uint32_t hash = 2166136261u;
+    for (unsigned char c : bytes) {
+        hash ^= c;
+        hash *= 16777619u;
+    }
+    return hash;
+}
+
+std::string ComputeMachineTag() {
+    std::string identity;
+    char host[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(host, sizeof host - 1) == 0) identity = host;
+    // The PID namespace as the kernel names it, such as "pid:[4026531836]";
+    // nothing where /proc cannot be read.
+    identity += '\n';
+    char ns[64];
+    const ssize_t n = ::readlink("/proc/self/ns/pid", ns, sizeof ns);
+    if (n > 0 && static_cast<size_t>(n) < sizeof ns) identity.append(ns, static_cast<size_t>(n));
+    static const char kHex[] = "0123456789abcdef";
+    const uint32_t hash = Fnv1a(identity);
+    std::string tag(kMachineTagLength, '0');
+    for (size_t i = 0; i < kMachineTagLength; ++i)
+        tag[i] = kHex[(hash >> (4 * (kMachineTagLength - 1 - i))) & 0xF];
+    return tag;
+}
+
 }  // namespace
+
+const std::string& MachineTag() {
+    static const std::string tag = ComputeMachineTag();
+    return tag;
+}
+
+bool IsMachineTag(const std::string& text) {
+    if (text.size() != kMachineTagLength) return false;
+    for (char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    return true;
+}
 
 std::string CorvaOutFile::NewPlaceholderName() {
     const uint64_t n = ++gLastPlaceholderNumber;
-    return std::string(kCorvaOutFileNameStr) + "-" + std::to_string(::getpid()) + "-" +
-           std::to_string(n);
+    return std::string(kCorvaOutFileNameStr) + "-" + MachineTag() + "-" +
+           std::to_string(::getpid()) + "-" + std::to_string(n);
 }
 
 uint64_t CorvaOutFile::LastPlaceholderNumber() { return gLastPlaceholderNumber.load(); }
 
 bool CorvaOutFile::FindPlaceholder(const std::string& name, size_t* at, size_t* length,
-                                   int64_t* pid, uint64_t* number) {
+                                   int64_t* pid, uint64_t* number, std::string* tag) {
     const std::string prefix = std::string(kCorvaOutFileNameStr) + "-";
     for (size_t start = name.find(prefix); start != std::string::npos;
          start = name.find(prefix, start + 1)) {
         size_t i = start + prefix.size();
+        if (name.size() - i <= kMachineTagLength || name[i + kMachineTagLength] != '-' ||
+            !IsMachineTag(name.substr(i, kMachineTagLength)))
+            continue;
+        const size_t tagAt = i;
+        i += kMachineTagLength + 1;
         uint64_t p = 0, n = 0;
         // A process id has at most 10 digits, the number at most 19.
         if (!TakeDigits(name, &i, 10, &p) || i >= name.size() || name[i] != '-') continue;
@@ -138,6 +185,7 @@ bool CorvaOutFile::FindPlaceholder(const std::string& name, size_t* at, size_t* 
         *length = i - start;
         if (pid) *pid = static_cast<int64_t>(p);
         if (number) *number = n;
+        if (tag) *tag = name.substr(tagAt, kMachineTagLength);
         return true;
     }
     return false;

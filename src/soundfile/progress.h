@@ -38,12 +38,23 @@ OSErr GetLastError();
 // The frame count last announced with SetProgressNumSampleFrames on this thread.
 int GetNumInSamples();
 
+// The tag of this machine that the hidden names of outputs and temporaries
+// carry before their process id: 8 lower-case hex digits of a hash of the host
+// name and of this process's PID namespace. Processes that share both share
+// the tag, so a process id under this tag can be asked about here; one under
+// another tag belongs to another machine or namespace. Computed once.
+const std::string& MachineTag();
+// The length of a machine tag.
+constexpr size_t kMachineTagLength = 8;
+// True when `text` has a machine tag's form: 8 lower-case hex digits.
+bool IsMachineTag(const std::string& text);
+
 // The outputs asked for since the record was last emptied: CSoundFile::Create
 // records each by its full path, in order; empty paths are not recorded.
 //
 // Every output is first written under a placeholder name of its own,
-// ".CorvaOutFile-<process id>-<n>" (plus the member suffixes and extension),
-// so two outputs, or two running programs, never share one.
+// ".CorvaOutFile-<machine tag>-<process id>-<n>" (plus the member suffixes and
+// extension), so two outputs, or two running programs, never share one.
 class CorvaOutFile {
 public:
     static const char* const kCorvaOutFileNameStr;  // ".CorvaOutFile", how every placeholder begins
@@ -52,11 +63,12 @@ public:
     // The n of the placeholder handed out last by this process (0 before the first).
     static uint64_t LastPlaceholderNumber();
     // Where a whole placeholder stands in a file name: from *at, *length bytes,
-    // ending at the end of the name or before a "."; the process id and the
-    // number it carries go to *pid and *number (each may be null). False when
-    // the name holds none.
+    // ending at the end of the name or before a "."; the machine tag, process id
+    // and number it carries go to *tag, *pid and *number (each may be null).
+    // False when the name holds none.
     static bool FindPlaceholder(const std::string& name, size_t* at, size_t* length,
-                                int64_t* pid = nullptr, uint64_t* number = nullptr);
+                                int64_t* pid = nullptr, uint64_t* number = nullptr,
+                                std::string* tag = nullptr);
     static void Init();
     static void AddFile(const std::string& path);
     static std::vector<std::string> OutputFiles();

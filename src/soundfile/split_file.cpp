@@ -36,8 +36,11 @@ const std::initializer_list<const char*> kShownPathMarkers = {".l", ".L", "-L", 
                                                               ".3", ".5", ".7"};
 const std::initializer_list<const char*> kBracketMarkers = {"(l)", "(L)"};
 
+// A letter, digit or underscore; every byte of a UTF-8 sequence (above 127)
+// counts as part of a letter, so "Voix.légère" is one run of word characters.
 bool IsWordCharacter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           static_cast<unsigned char>(c) > 127;
 }
 
 // Where the file name begins in a path.

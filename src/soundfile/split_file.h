@@ -34,8 +34,9 @@ extern char gInputNameLastChar;
 // Whether the channel marker `marker`, found in `text` at `at`, is a whole piece
 // of the name: one that ends in a letter or digit must not run on into another
 // letter, digit or underscore, so that the ".l" of "Vox.lead.L" or the ".L" of
-// "Bass.Line" is no channel marker. Split pairs and surround sets name their
-// members by it.
+// "Bass.Line" is no channel marker. A byte above 127 (any character outside
+// ASCII) counts as a letter, so neither is the ".l" of "Voix.légère.L". Split
+// pairs and surround sets name their members by it.
 bool StandsAlone(const std::string& text, size_t at, const std::string& marker);
 
 class CSplitFile : public CSoundFile {

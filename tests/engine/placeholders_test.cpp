@@ -96,11 +96,12 @@ TEST_F(EngineTest, PlaceholdersOfEndedProcessesGoAndOthersStay) {
     int status = 0;
     ASSERT_EQ(::waitpid(killed, &status, 0), killed);
     ASSERT_TRUE(WIFSIGNALED(status));
-    const std::string running = std::to_string(::getppid());
-    const std::string self = std::to_string(::getpid());
-    const Strings kept = {".CorvaOutFile-" + running + "-1.aif",  // a running process's
-                          ".CorvaOutFile.aif",                     // no id: not ours to judge
-                          "take.CorvaOutFile-1-1.aif"};            // a name of the user's
+    const std::string tag = MachineTag();
+    const std::string running = tag + "-" + std::to_string(::getppid());
+    const std::string self = tag + "-" + std::to_string(::getpid());
+    const Strings kept = {".CorvaOutFile-" + running + "-1.aif",     // a running process's
+                          ".CorvaOutFile.aif",                       // no id: not ours to judge
+                          "take.CorvaOutFile-" + tag + "-1-1.aif"};  // a name of the user's
     for (const std::string& name : kept) testsupport::WriteFile(folder + "/" + name, "keep");
     // This process's id with a number it never handed out: an earlier process's.
     testsupport::WriteFile(folder + "/.CorvaOutFile-" + self + "-999999999.aif", "stale");
@@ -111,6 +112,55 @@ TEST_F(EngineTest, PlaceholdersOfEndedProcessesGoAndOthersStay) {
     std::sort(after.begin(), after.end());
     EXPECT_EQ(Tree(folder), after);
     EXPECT_EQ(Names(), (Strings{"Start", "Header", "Success a.wav", "Footer", "Done"}));
+}
+
+TEST_F(EngineTest, OnlyThisMachinesLeftoversWithTheNamesItWritesGo) {
+    Sox(in + "/a.wav");
+    const std::string folder = out + "/One";
+    fs::create_directories(folder);
+    // The id of a process that has ended.
+    const pid_t ended = ::fork();
+    ASSERT_GE(ended, 0);
+    if (ended == 0) ::_exit(0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(ended, &status, 0), ended);
+    const std::string own = MachineTag();
+    ASSERT_TRUE(IsMachineTag(own)) << own;
+    std::string other = own;
+    other[0] = other[0] == '0' ? '1' : '0';
+    const std::string dead = std::to_string(ended);
+    const std::string placeholder = ".CorvaOutFile-" + own + "-" + dead;
+    // Written by this machine's ended process: a placeholder alone, with a
+    // member indicator of a pair, a surround set or a numbered set, with an
+    // extension, and a temporary.
+    const Strings gone = {placeholder + "-1",
+                          placeholder + "-2.aif",
+                          placeholder + "-3.L.aif",
+                          placeholder + "-4.R.wav",
+                          placeholder + "-5.LFE1.aif",
+                          placeholder + "-6.12.aif",
+                          ".mp3temp-" + own + "-" + dead + ".abcdefghij.wav"};
+    const Strings kept = {
+        // Another machine's, or another PID namespace's: its ids mean nothing here.
+        ".CorvaOutFile-" + other + "-" + dead + "-1.aif",
+        ".mpegtemp-" + other + "-" + dead + ".abcdefghij.aif",
+        // Without a tag: nobody can say where they were made.
+        ".CorvaOutFile-" + dead + "-1.aif",
+        ".mp3temp-" + dead + ".abcdefghij.wav",
+        // Placeholders followed by more than the program writes.
+        placeholder + "-3.aif.my notes.txt",
+        placeholder + "-7.L.R.aif",
+        placeholder + "-8.Left.aif",
+        placeholder + "-9.201.aif",
+    };
+    for (const std::string& name : gone) testsupport::WriteFile(folder + "/" + name, "stale");
+    for (const std::string& name : kept) testsupport::WriteFile(folder + "/" + name, "keep");
+
+    ASSERT_EQ(Run({in + "/a.wav"}, {Conversion("One")}), 0);
+    Strings after = kept;
+    after.push_back("a.aif");
+    std::sort(after.begin(), after.end());
+    EXPECT_EQ(Tree(folder), after);
 }
 
 TEST_F(EngineTest, TwoBatchesIntoOneFolderAtOnceShareNoPlaceholder) {
@@ -233,7 +283,8 @@ TEST_F(EngineTest, TemporariesOfAKilledEncodingAreHiddenAndGoBeforeTheNextOutput
     EXPECT_EQ(Files(folder), left);
 
     // The next batch that writes there removes them; a running process's stays.
-    const std::string running = ".mp3temp-" + std::to_string(::getppid()) + ".abcdefghij.wav";
+    const std::string running =
+        ".mp3temp-" + MachineTag() + "-" + std::to_string(::getppid()) + ".abcdefghij.wav";
     testsupport::WriteFile(folder + "/" + running, "keep");
     posted.clear();
     ASSERT_EQ(Run({in + "/a.wav"}, {adpcm}), 0);

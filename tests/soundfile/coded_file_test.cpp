@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "foundation/pstring.h"
@@ -248,11 +249,15 @@ TEST_F(CodedFileTest, WritesGoToTheTemporaryFileAndAreEncodedOnClose) {
     const std::string tempPath = log.tempPath;
     EXPECT_EQ(dir.path(), std::filesystem::path(tempPath).parent_path().string());
     const std::string name = std::filesystem::path(tempPath).filename().string();
-    EXPECT_EQ(0u, name.rfind(".com.quillfen.testcoder-" + std::to_string(::getpid()) + ".", 0))
+    EXPECT_EQ(0u, name.rfind(".com.quillfen.testcoder-" + MachineTag() + "-" +
+                                 std::to_string(::getpid()) + ".",
+                             0))
         << name;
     int64_t pid = 0;
-    EXPECT_TRUE(FindTemporaryName(name, &pid)) << name;
+    std::string tag;
+    EXPECT_TRUE(FindTemporaryName(name, &pid, &tag)) << name;
     EXPECT_EQ(pid, ::getpid());
+    EXPECT_EQ(tag, MachineTag());
     EXPECT_EQ(name.find(' '), std::string::npos);
     EXPECT_TRUE(XWQF::FileExists(tempPath));
     ASSERT_NE(nullptr, coder->GetTemporaryFile());
@@ -445,31 +450,40 @@ TEST_F(CodedFileTest, OtherTemporaryTypesAreRemovedToo) {
 // removes those of ended processes, so nothing else may match.
 TEST(TemporaryNames, OnlyThisProgramsHiddenNamesWithAProcessIdAreRecognised) {
     const std::string self = std::to_string(::getpid());
-    EXPECT_EQ(TemporaryNameStem("mpegtemp"), ".mpegtemp-" + self);
-    const std::pair<std::string, int64_t> ours[] = {
-        {".mpegtemp-4242.Ab3dE6gH9k.aif", 4242},
-        {".mp3temp-7.abcdefghij.wav", 7},
-        {".TempFile-99.ABCDEFGHIJ", 99},
-        {".com.quillfen.msadpcm-123.0123456789.aif", 123},
+    const std::string tag = MachineTag();
+    EXPECT_TRUE(IsMachineTag(tag)) << tag;
+    EXPECT_EQ(TemporaryNameStem("mpegtemp"), ".mpegtemp-" + tag + "-" + self);
+    const std::tuple<std::string, std::string, int64_t> ours[] = {
+        {".mpegtemp-0123abcd-4242.Ab3dE6gH9k.aif", "0123abcd", 4242},
+        {".mp3temp-ffffffff-7.abcdefghij.wav", "ffffffff", 7},
+        {".TempFile-00000000-99.ABCDEFGHIJ", "00000000", 99},
+        {".com.quillfen.msadpcm-9e3779b9-123.0123456789.aif", "9e3779b9", 123},
     };
-    for (const auto& [name, pid] : ours) {
+    for (const auto& [name, wantedTag, pid] : ours) {
         int64_t found = 0;
-        EXPECT_TRUE(FindTemporaryName(name, &found)) << name;
+        std::string foundTag;
+        EXPECT_TRUE(FindTemporaryName(name, &found, &foundTag)) << name;
         EXPECT_EQ(found, pid) << name;
+        EXPECT_EQ(foundTag, wantedTag) << name;
     }
     const std::string others[] = {
-        "mpegtemp-4242.Ab3dE6gH9k.aif",       // not hidden: a name of old or of the user's
-        ".mpegtemp.Ab3dE6gH9k.aif",           // no process id
-        ".mpegtemp-4242.Ab3dE6gH9.aif",       // nine random characters
-        ".mpegtemp-4242.Ab3dE6gH9kX",         // eleven
-        ".mpegtemp-0.Ab3dE6gH9k",             // no process has the id 0
-        ".mpegtemp-4242.Ab3dE6gH9k.",         // an empty extension
-        ".mpegtemp-4242.Ab3dE6gH9k.aif.bak",  // something after the extension
-        ".mytemp-4242.Ab3dE6gH9k.aif",        // another program's identifier
-        ".com.quillfen.-4242.Ab3dE6gH9k",     // the prefix alone
-        ".com.quillfen.a b-4242.Ab3dE6gH9k",  // a blank in the identifier
-        ".CorvaOutFile-4242-1.aif",           // a placeholder, handled as such
-        ".mpegtemp-12345678901.Ab3dE6gH9k",   // more digits than any process id
+        "mpegtemp-0123abcd-4242.Ab3dE6gH9k.aif",       // not hidden: a name of old or of the user's
+        ".mpegtemp-4242.Ab3dE6gH9k.aif",               // no machine tag: made before tags
+        ".mpegtemp-0123ABCD-4242.Ab3dE6gH9k.aif",      // a tag in capitals
+        ".mpegtemp-0123abc-4242.Ab3dE6gH9k.aif",       // seven digits
+        ".mpegtemp-0123abcde-4242.Ab3dE6gH9k.aif",     // nine
+        ".mpegtemp-0123abcd.Ab3dE6gH9k.aif",           // no process id
+        ".mpegtemp-0123abcd-4242.Ab3dE6gH9.aif",       // nine random characters
+        ".mpegtemp-0123abcd-4242.Ab3dE6gH9kX",         // eleven
+        ".mpegtemp-0123abcd-0.Ab3dE6gH9k",             // no process has the id 0
+        ".mpegtemp-0123abcd-4242.Ab3dE6gH9k.",         // an empty extension
+        ".mpegtemp-0123abcd-4242.Ab3dE6gH9k.aif.bak",  // something after the extension
+        ".mytemp-0123abcd-4242.Ab3dE6gH9k.aif",        // another program's identifier
+        ".com.quillfen.-0123abcd-4242.Ab3dE6gH9k",     // the prefix alone
+        ".com.quillfen.a b-0123abcd-4242.Ab3dE6gH9k",  // a blank in the identifier
+        ".-0123abcd-4242.Ab3dE6gH9k",                  // no identifier
+        ".CorvaOutFile-0123abcd-4242-1.aif",           // a placeholder, handled as such
+        ".mpegtemp-0123abcd-12345678901.Ab3dE6gH9k",   // more digits than any process id
     };
     for (const std::string& name : others) EXPECT_FALSE(FindTemporaryName(name, nullptr)) << name;
 }

@@ -1,6 +1,7 @@
 #include "soundfile/progress.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <string>
@@ -140,6 +141,32 @@ TEST(CorvaOutFileRecord, RecordsInOrderIgnoresEmptyAndHandsOutCopies) {
     CorvaOutFile::AddFile("/x");
     CorvaOutFile::Cleanup();
     EXPECT_TRUE(CorvaOutFile::OutputFiles().empty());
+}
+
+// A placeholder carries this machine's tag before the process id, and is found
+// wherever it stands in a name; a name without a whole tag holds none.
+TEST(CorvaOutFileRecord, PlaceholdersCarryTheMachineTagAndAreFoundByIt) {
+    const std::string& tag = MachineTag();
+    EXPECT_TRUE(IsMachineTag(tag)) << tag;
+    EXPECT_EQ(&MachineTag(), &tag);
+    const std::string made = CorvaOutFile::NewPlaceholderName();
+    EXPECT_EQ(made, ".CorvaOutFile-" + tag + "-" + std::to_string(::getpid()) + "-" +
+                        std::to_string(CorvaOutFile::LastPlaceholderNumber()));
+    size_t at = 9, length = 0;
+    int64_t pid = 0;
+    uint64_t number = 0;
+    std::string found;
+    ASSERT_TRUE(CorvaOutFile::FindPlaceholder("Take" + made + ".L.aif", &at, &length, &pid, &number,
+                                              &found));
+    EXPECT_EQ(at, 4u);
+    EXPECT_EQ(length, made.size());
+    EXPECT_EQ(pid, ::getpid());
+    EXPECT_EQ(number, CorvaOutFile::LastPlaceholderNumber());
+    EXPECT_EQ(found, tag);
+    for (const char* name : {".CorvaOutFile-4242-1.aif", ".CorvaOutFile-0123ABCD-4242-1.aif",
+                             ".CorvaOutFile-0123abc-4242-1.aif", ".CorvaOutFile-0123abcd-4242.aif",
+                             ".CorvaOutFile-0123abcd-4242-1x.aif"})
+        EXPECT_FALSE(CorvaOutFile::FindPlaceholder(name, &at, &length)) << name;
 }
 
 }  // namespace

@@ -109,6 +109,9 @@ TEST_F(SplitFileTest, MembersAreNamedFromOnePath) {
         // Markers are whole pieces of the name: "lead" and "Line" hold none.
         {kMem, "Vox.lead.L", 0, "Vox.lead.L", "Vox.lead.R", "Vox.lead", "Vox.lead", 0},
         {kMem, "Bass.Line", 0, "Bass.Line.L", "Bass.Line.R", "Bass.Line", "Bass.Line", 0},
+        // Nor does "légère": a letter outside ASCII runs on like any other.
+        {kMem, "Voix.légère.L", 0, "Voix.légère.L", "Voix.légère.R", "Voix.légère", "Voix.légère",
+         0},
         {kMem, "Take.12", 0, "Take.12.L", "Take.12.R", "Take.12", "Take.12", 0},
         {kMem, "Mix", '5', "Mix.L", "Mix.R", "Mix", "Mix", 0},
         {FourCC("SAIF"), "Mix", 0, "Mix.1", "Mix.2", "Mix", "Mix", 0},
@@ -147,9 +150,11 @@ TEST_F(SplitFileTest, BindingFromPathsAndWhatTheLeftMemberAnswers) {
 
     struct Case {
         const char *left, *right, *path, *name, *base;
-    } const cases[] = {{"Vox(L).wav", "Vox(R).wav", "Vox.wav", "Vox(L).wav", "Vox(L)"},
-                       {"Vox.3.aif", "Vox.4.aif", "Vox.aif", "Vox.3.aif", "Vox.3"},
-                       {"Bass.Line.L", "Bass.Line.R", "Bass.Line", "Bass.Line.L", "Bass.Line"}};
+    } const cases[] = {
+        {"Vox(L).wav", "Vox(R).wav", "Vox.wav", "Vox(L).wav", "Vox(L)"},
+        {"Vox.3.aif", "Vox.4.aif", "Vox.aif", "Vox.3.aif", "Vox.3"},
+        {"Bass.Line.L", "Bass.Line.R", "Bass.Line", "Bass.Line.L", "Bass.Line"},
+        {"Take.lärm.L.wav", "Take.lärm.R.wav", "Take.lärm.wav", "Take.lärm.L.wav", "Take.lärm"}};
     for (const Case& c : cases) {
         ASSERT_EQ(0, s->ISoundFile(std::vector<std::string>{dir / c.left, dir / c.right}));
         EXPECT_EQ(dir / c.path, s->GetPath());

@@ -135,6 +135,7 @@ TEST_F(Surround, SetPathsAndBaseNamesDropTheIndicatorThatEndsTheName) {
         {"/out/a.l.L", "/out/a.L"},       {"/out/Vox.lead.L", "/out/Vox.lead"},
         {"/o/Mix(L).1", "/o/Mix(L)"},     {"/o/Mix-L(L)", "/o/Mix(L)"},   {"/o.L/Mix.Line", "/o.L/Mix.Line"},
         {"/o/Mix.1.L", "/o/Mix.1"},       {"/o/Take.10", "/o/Take.10"},   {"/o/Mix.l_2.L", "/o/Mix.l_2"},
+        {"/out/Voix.légère.L", "/out/Voix.légère"},
     };
     for (const auto& [path, stored] : bound) {
         CSurroundFile set(FourCC("Tmem"));
@@ -157,6 +158,7 @@ TEST_F(Surround, SetPathsAndBaseNamesDropTheIndicatorThatEndsTheName) {
         {"Take.Lead.C", "Take.Lead.C", "Take.Lead"},
         {"Take.Chorus.L.wav", "Take.Chorus.wav", "Take.Chorus"},
         {"Take.lead.L.wav", "Take.lead.wav", "Take.lead"},
+        {"Take.lärm.L.wav", "Take.lärm.wav", "Take.lärm"},
         {".CorvaOutFile.C.wav", ".CorvaOutFile.C.wav", ".CorvaOutFile"},
     };
     for (const Case& c : cases) {
