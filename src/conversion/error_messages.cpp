@@ -202,8 +202,8 @@ constexpr std::array kCatalogue = std::to_array<CatalogueEntry>({
     {-34, 2, "Disk full"},
     // Codes raised as positive numbers.
     {24204, 1, "no QuickTime export format specified"},
-    {25000, 0, "corrupt CCITT G.729 file"},
-    {25001, 0, "not recognized as a CCITT G.729 file"},
+    {25000, 1, "corrupt CCITT G.729 file"},
+    {25001, 1, "not recognized as a CCITT G.729 file"},
 });
 
 constexpr bool ByCode(const CatalogueEntry& a, const CatalogueEntry& b) {

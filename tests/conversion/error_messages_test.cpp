@@ -50,7 +50,9 @@ TEST(ErrorMessages, ClassesOfEveryBlock) {
         {-22300, kErrorClassInternal, "has incompatible wordsize"},
         {-22603, kErrorClassFile, "has incompatible wordsize"},
         {-22026, kErrorClassUnknown, "failed to create a temp file"},
-        {25000, kErrorClassUnknown, "corrupt CCITT G.729 file"},
+        // A damaged G.729 input, and a packing fault of one output, fail that file only.
+        {25000, kErrorClassFile, "corrupt CCITT G.729 file"},
+        {25001, kErrorClassFile, "not recognized as a CCITT G.729 file"},
         {24204, kErrorClassFile, "no QuickTime export format specified"},
         {-23015, kErrorClassAlreadyProcessed, "was already processed with left file"},
     });
