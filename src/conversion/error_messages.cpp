@@ -141,6 +141,7 @@ constexpr std::array kCatalogue = std::to_array<CatalogueEntry>({
     {-22302, 1, "has incompatible # channels"},
     {-22301, 1, "has no linear data (VOC)"},
     {-22300, 3, "has incompatible wordsize"},
+    {-22206, 1, "has incompatible wordsize"},
     {-22205, 1, "has incompatible samplerate"},
     {-22204, 1, "has bad chunk structure or truncated data (AIFF)"},
     {-22203, 1, "has bad Loop-Marker connection"},
