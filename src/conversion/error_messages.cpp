@@ -141,6 +141,7 @@ constexpr std::array kCatalogue = std::to_array<CatalogueEntry>({
     {-22302, 1, "has incompatible # channels"},
     {-22301, 1, "has no linear data (VOC)"},
     {-22300, 3, "has incompatible wordsize"},
+    {-22206, 1, "has incompatible wordsize"},
     {-22205, 1, "has incompatible samplerate"},
     {-22204, 1, "has bad chunk structure or truncated data (AIFF)"},
     {-22203, 1, "has bad Loop-Marker connection"},
@@ -202,8 +203,8 @@ constexpr std::array kCatalogue = std::to_array<CatalogueEntry>({
     {-34, 2, "Disk full"},
     // Codes raised as positive numbers.
     {24204, 1, "no QuickTime export format specified"},
-    {25000, 0, "corrupt CCITT G.729 file"},
-    {25001, 0, "not recognized as a CCITT G.729 file"},
+    {25000, 1, "corrupt CCITT G.729 file"},
+    {25001, 1, "not recognized as a CCITT G.729 file"},
 });
 
 constexpr bool ByCode(const CatalogueEntry& a, const CatalogueEntry& b) {

@@ -7,13 +7,17 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
+#include <cstdio>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/desktop_services.h"
 #include "app/main_controller.h"
 #include "conversion/conv_spec.h"
+#include "conversion/qf_sound_file.h"
 #include "platform/user_defaults.h"
 #include "soundfile/type_codes.h"
 #include "test_support.h"
@@ -130,6 +134,24 @@ struct AppTest : ::testing::Test {
         return c;
     }
     std::unique_ptr<MainController> Make() { return Make(Services()); }
+
+    // Runs a whole batch of `inputs` through a controller without a window and
+    // returns the log it saved (empty when it saved none); the log file is removed.
+    std::string RunBatchForLog(const std::vector<std::string>& inputs) {
+        auto c = Make(Services(), false);
+        for (const std::string& path : inputs)
+            c->inputFiles.push_back(QFSoundFile::soundFileWithPath(path));
+        bool finished = false;
+        QObject::connect(c.get(), &MainController::batchFinished, [&finished] { finished = true; });
+        EXPECT_TRUE(c->doStart());
+        EXPECT_TRUE(PumpUntil([&finished] { return finished; }));
+        const plist::Value stored = defaults.Get("Last Used Log");
+        const plist::Value* last = stored.find("QFStringValue");
+        if (!last) return std::string();
+        const std::string text = testsupport::ReadFile(last->asString());
+        std::remove(last->asString().c_str());
+        return text;
+    }
 };
 
 }  // namespace apptest

@@ -49,8 +49,11 @@ TEST(ErrorMessages, ClassesOfEveryBlock) {
         // The same text in different classes.
         {-22300, kErrorClassInternal, "has incompatible wordsize"},
         {-22603, kErrorClassFile, "has incompatible wordsize"},
+        {-22206, kErrorClassFile, "has incompatible wordsize"},
         {-22026, kErrorClassUnknown, "failed to create a temp file"},
-        {25000, kErrorClassUnknown, "corrupt CCITT G.729 file"},
+        // A damaged G.729 input, and a packing fault of one output, fail that file only.
+        {25000, kErrorClassFile, "corrupt CCITT G.729 file"},
+        {25001, kErrorClassFile, "not recognized as a CCITT G.729 file"},
         {24204, kErrorClassFile, "no QuickTime export format specified"},
         {-23015, kErrorClassAlreadyProcessed, "was already processed with left file"},
     });
@@ -77,9 +80,9 @@ TEST(ErrorMessages, LegacyStreamingBlocks) {
 }
 
 TEST(ErrorMessages, AddedFileCodesDoNotStopTheBatch) {
-    // A truncated or badly chunked AIFF, a bad AVR header and a file of 2 GiB or
-    // more concern one file only.
-    for (int code : {-22204, -23002, -1309}) {
+    // A truncated or badly chunked AIFF, one with an impossible sample size, a
+    // bad AVR header and a file of 2 GiB or more concern one file only.
+    for (int code : {-22204, -22206, -23002, -1309}) {
         std::string text;
         EXPECT_EQ(MakeErrorMessage(code, text), kErrorClassFile) << code;
         EXPECT_FALSE(text.empty()) << code;
@@ -89,7 +92,7 @@ TEST(ErrorMessages, AddedFileCodesDoNotStopTheBatch) {
 TEST(ErrorMessages, UnknownCodes) {
     // Gaps inside blocks, the edges around the legacy ranges, success, positive
     // codes and values outside 16 bits (which must not wrap onto a listed code).
-    for (int code : {0, 1, -1, -20004, -22012, -22206, -23000, -23573, -23575, -23578,
+    for (int code : {0, 1, -1, -20004, -22012, -22207, -23000, -23573, -23575, -23578,
                      -23588, -23589, -23596, -24516, -24703, -32768, 32767, 24203,
                      0x4E554C50, 65536 - 128, -65536 - 34}) {
         std::string text = "stale";

@@ -173,13 +173,21 @@ TEST_F(AiffTest, CreateRefusesWhatCannotBeWrittenAndWritesOnlyAFittingLayout) {
 
 TEST_F(AiffTest, DamagedCommonChunksAreRefusedBeforeAnyDivision) {
     const std::string data = Ssnd(Ramp16(8));
-    // No channels, or a negative count: the COMM chunk is there, its count is not one to read.
+    // No channels, a negative count or too many, and sample sizes of no bits,
+    // negative or above 32: the COMM chunk is there, its fields are not ones to read.
     Opened<CAIFFFile>(Put("c0.aif", Form(Comm(0, 0x40000000, 16, 44100) + data)), kIncompatibleChannelsErr);
     Opened<CAIFFFile>(Put("cneg.aif", Form(Comm(-2, 4, 16, 44100) + data)), kIncompatibleChannelsErr);
-    Opened<CAIFFFile>(Put("w33.aif", Form(Comm(2, 0x40000000, 33, 44100) + data)), kAIFFBadCommonErr);
-    Opened<CAIFFFile>(Put("w0.aif", Form(Comm(2, 4, 0, 44100) + data)), kAIFFBadCommonErr);
-    Opened<CAIFFFile>(Put("w64.aif", Form(Comm(2, 4, 64, 44100) + data)), kAIFFBadCommonErr);
-    Opened<CAIFFFile>(Put("many.aif", Form(Comm(30000, 4, 16, 44100) + data)), kAIFFBadCommonErr);
+    Opened<CAIFFFile>(Put("w33.aif", Form(Comm(2, 0x40000000, 33, 44100) + data)), kAIFFBadWordSizeErr);
+    Opened<CAIFFFile>(Put("w0.aif", Form(Comm(2, 4, 0, 44100) + data)), kAIFFBadWordSizeErr);
+    Opened<CAIFFFile>(Put("w40.aif", Form(Comm(2, 4, 40, 44100) + data)), kAIFFBadWordSizeErr);
+    Opened<CAIFFFile>(Put("w64.aif", Form(Comm(2, 4, 64, 44100) + data)), kAIFFBadWordSizeErr);
+    Opened<CAIFFFile>(Put("wneg.aif", Form(Comm(2, 4, -16, 44100) + data)), kAIFFBadWordSizeErr);
+    Opened<CAIFFFile>(Put("many.aif", Form(Comm(30000, 4, 16, 44100) + data)), kIncompatibleChannelsErr);
+    Opened<CAIFFFile>(Put("c1025.aif", Form(Comm(1025, 4, 16, 44100) + data)), kIncompatibleChannelsErr);
+    // The channels are looked at before the sample size.
+    Opened<CAIFFFile>(Put("both.aif", Form(Comm(1025, 4, 0, 44100) + data)), kIncompatibleChannelsErr);
+    // The largest count there can be opens.
+    EXPECT_EQ(Opened<CAIFFFile>(Put("c1024.aif", Form(Comm(1024, 0, 16, 44100) + Ssnd(""))))->GetNumChannels(), 1024);
     Opened<CAIFFFile>(Put("c20.aif", Form(Chunk("COMM", CommData(2, 4, 16, 44100) + "xx") + data)),
                       kAIFFBadCommonErr);
     Opened<CAIFFFile>(Put("nocomm.aif", Form(data)), kAIFFBadCommonErr);
@@ -614,6 +622,9 @@ TEST_F(AiffTest, AifcCompressionTypes) {
     Opened<CAIFCFile>(Put("c18.aifc", Form(Comm(1, 1, 16, 44100) + Ssnd("ab"), "AIFC")), kAIFFBadCommonErr);
     Opened<CAIFCFile>(Put("r0.aifc", Form(AifcComm(1, 1, 16, 0, "NONE") + Ssnd("ab"), "AIFC")), kAIFFBadSampleRateErr);
     Opened<CAIFCFile>(Put("c0.aifc", Form(AifcComm(0, 1, 16, 8000, "NONE") + Ssnd("ab"), "AIFC")), kIncompatibleChannelsErr);
+    Opened<CAIFCFile>(Put("c2k.aifc", Form(AifcComm(2000, 1, 16, 8000, "NONE") + Ssnd("ab"), "AIFC")), kIncompatibleChannelsErr);
+    Opened<CAIFCFile>(Put("w0.aifc", Form(AifcComm(1, 1, 0, 8000, "NONE") + Ssnd("ab"), "AIFC")), kAIFFBadWordSizeErr);
+    Opened<CAIFCFile>(Put("w40.aifc", Form(AifcComm(1, 1, 40, 8000, "NONE") + Ssnd("ab"), "AIFC")), kAIFFBadWordSizeErr);
     EXPECT_EQ(Opened<CAIFCFile>(Put("short.aifc", Form(AifcComm(1, 9, 16, 8000, "NONE") + Ssnd("ab") + Chunk("FILL", std::string(40, 'x')), "AIFC")))
                   ->GetDeclaredSFrames(),
               9u);

@@ -4,6 +4,7 @@
 // refused, failed, discarded or cancelled output leaves nothing on disk.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -308,15 +309,93 @@ TEST_F(MediaTest, InputsWithoutAudioOrOutsideTheDemuxerListDoNotOpen) {
     const std::string wav = Make("a.wav", kStereoSource, "-c:a pcm_s16le");
     const std::string list = Put("list.m3u8", "#EXTM3U\n#EXTINF:1,\n" + wav + "\n");
     const std::string concat = Put("c.txt", "ffconcat version 1.0\nfile '" + wav + "'\n");
-    for (const std::string& path : {video, list, concat, Put("junk.bin", std::string(300, 'x'))}) {
+    // A movie without sound says so; what no demuxer of the list takes is of a
+    // format not known here.
+    for (const auto& [path, status] : {std::pair{video, kMediaNoAudioErr}, {list, kMediaUnknownFormatErr},
+                                       {concat, kMediaUnknownFormatErr},
+                                       {Put("junk.bin", std::string(300, 'x')), kMediaUnknownFormatErr}}) {
         AVFoundationFile f;
         ASSERT_EQ(f.ISoundFile(path), 0);
-        EXPECT_EQ(f.Open(), -22005) << path;
+        EXPECT_EQ(f.Open(), status) << path;
         EXPECT_FALSE(f.IsOpen());
     }
     AVFoundationFile missing;
     ASSERT_EQ(missing.ISoundFile(dir / "none.mp3"), 0);
     EXPECT_EQ(missing.Open(), -43);
+}
+
+// A 16-bit WAVE file whose format chunk says what the arguments say.
+std::string Wave(uint16_t tag, uint16_t channels, uint32_t rate, const std::string& data) {
+    std::string b;
+    auto u32 = [&b](uint32_t v) { for (int i = 0; i < 4; ++i) b += char(v >> (8 * i)); };
+    auto u16 = [&b](uint16_t v) { b += char(v & 0xFF), b += char(v >> 8); };
+    b += "RIFF", u32(36 + static_cast<uint32_t>(data.size())), b += "WAVEfmt ", u32(16), u16(tag),
+        u16(channels), u32(rate), u32(rate * 2u * channels), u16(2 * channels), u16(16);
+    b += "data", u32(static_cast<uint32_t>(data.size()));
+    return b + data;
+}
+
+// Each damaged input fails with a code that says what is wrong with the file,
+// through the generic type and through the MPEG-4 type alike; none stays open
+// or leaves a temporary file.
+TEST_F(MediaTest, DamagedInputsSayWhatIsWrongWithThem) {
+    const std::string m4a = testsupport::ReadFile(Make("whole.m4a", kStereoSource, "-c:a aac"));
+    const std::string caf = testsupport::ReadFile(Make("whole.caf", "sine=d=0.2", "-c:a pcm_s16be"));
+    const std::string mp3Wave =
+        testsupport::ReadFile(Make("mp3.wav", kStereoSource, "-c:a libmp3lame -f wav"));
+    const std::string video = Make("video.mp4", "testsrc=d=0.2:s=64x48", "-c:v mpeg4");
+    ASSERT_TRUE(m4a.size() > 1000 && caf.size() > 100 && mp3Wave.size() > 1000 && !video.empty());
+    // The CAF description's rate (a double) and channel count.
+    auto cafWith = [&caf](size_t at, const std::string& field) {
+        return std::string(caf).replace(at, field.size(), field);
+    };
+    const size_t mp3Data = mp3Wave.find("data") + 8;
+    ASSERT_NE(mp3Data, std::string::npos + 8);
+
+    const std::pair<std::string, OSErr> cases[] = {
+        // The container cannot be opened or probed.
+        {Put("cut.m4a", m4a.substr(0, m4a.size() / 2)), kMediaUnknownFormatErr},
+        {Put("head.m4a", m4a.substr(0, 40)), kMediaUnknownFormatErr},
+        {Put("garbage.mp4", m4a.substr(0, 12) + std::string(2000, '\x5A')), kMediaUnknownFormatErr},
+        {Put("cut.caf", caf.substr(0, 12)), kMediaUnknownFormatErr},
+        {Put("empty.m4a", ""), kMediaUnknownFormatErr},
+        // No audio stream.
+        {video, kMediaNoAudioErr},
+        // No rate, and more channels than a sound file takes.
+        {Put("rate0.caf", cafWith(20, std::string(8, '\0'))), kIncompatibleSampleRateErr},
+        {Put("many.caf", cafWith(44, std::string("\0\0\x07\xD0", 4))), kIncompatibleChannelsErr},
+        {Put("many.wav", Wave(1, 2000, 8000, std::string(8000, '\0'))), kIncompatibleChannelsErr},
+        // No decoder, and an MPEG-coded WAVE cut before its first whole frame.
+        {Put("tag.wav", Wave(0x1234, 1, 8000, std::string(400, '\0'))), kMediaUnsupportedDataErr},
+        {Put("cut.wav", mp3Wave.substr(0, mp3Data + 3)), kMediaUnsupportedDataErr},
+        {Put("nodata.wav", mp3Wave.substr(0, mp3Data)), kMediaUnsupportedDataErr},
+    };
+    for (const auto& [path, status] : cases) {
+        AVFoundationFile f;
+        ASSERT_EQ(f.ISoundFile(path), 0);
+        EXPECT_EQ(f.Open(), status) << path;
+        EXPECT_FALSE(f.IsOpen()) << path;
+        OSErr offline = 0;
+        EXPECT_EQ(f.GetOfflineInfo(&offline), status) << path;
+        CQTMP4File mp4;
+        ASSERT_EQ(mp4.ISoundFile(path), 0);
+        EXPECT_EQ(mp4.Open(), status) << path;
+        EXPECT_FALSE(mp4.IsOpen()) << path;
+    }
+    EXPECT_EQ(TempFilesLeft(), 0u);
+
+    // A file that is there but cannot be read (root reads it all the same).
+    const std::string locked = Put("locked.m4a", m4a);
+    ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+    if (::geteuid() != 0) {
+        AVFoundationFile f;
+        ASSERT_EQ(f.ISoundFile(locked), 0);
+        EXPECT_EQ(f.Open(), kReadPermissionErr);
+    }
+    ::chmod(locked.c_str(), 0644);
+    // A not opened object is still told as such.
+    AVFoundationFile unopened;
+    EXPECT_EQ(unopened.RefreshInputBuffer(0), kMediaNotOpenedErr);
 }
 
 TEST_F(MediaTest, Mpeg4InputReportsItsStreamBitRate) {

@@ -32,8 +32,7 @@ namespace {
 
 // Decoded samples: three bytes each, little-endian, channels interleaved.
 constexpr uint32_t kBytesPerSample = 3;
-// Status codes used here.
-constexpr OSErr kNotOpenedErr = -22005;
+// Status codes used here besides the header's.
 constexpr OSErr kTempFileErr = -22026;
 constexpr OSErr kTooLargeErr = -1309;
 // A decoder that keeps failing without taking input is given up after this many tries.
@@ -84,6 +83,42 @@ CSoundFile::ChannelConfiguration ConfigurationOf(const AVChannelLayout& layout) 
     for (const Known& k : kKnown)
         if (layout.u.mask == k.mask) return k.configuration;
     return CSoundFile::kNotSet;
+}
+
+// The status of a container the library could not open or probe: a file that
+// cannot be read says so, as everywhere; anything else is not a format of ours.
+OSErr ContainerStatus(int rc) {
+    if (rc == AVERROR(ENOMEM)) return kMemFullErr;
+    if (rc == AVERROR(ENOENT)) return kFileNotFoundErr;
+    if (rc == AVERROR(EACCES) || rc == AVERROR(EPERM) || rc == AVERROR(EIO))
+        return XWQF::ReadErrnoToStatus(AVUNERROR(rc));
+    return kMediaUnknownFormatErr;
+}
+
+// 0 when an audio stream's channels and rate are ones a sound file takes.
+OSErr StreamFormStatus(const AVCodecParameters& par) {
+    const int channels = par.ch_layout.nb_channels;
+    if (channels < 1 || channels > static_cast<int>(kMaxSoundFileChannels))
+        return kIncompatibleChannelsErr;
+    if (par.sample_rate < 1) return kIncompatibleSampleRateErr;
+    return 0;
+}
+
+// Why a container has no audio stream to read: the library passes over an
+// audio stream without channels or rate, which is told as such.
+OSErr NoAudioStatus(const AVFormatContext& format) {
+    for (unsigned i = 0; i < format.nb_streams; ++i) {
+        const AVCodecParameters& par = *format.streams[i]->codecpar;
+        if (par.codec_type == AVMEDIA_TYPE_AUDIO) {
+            if (OSErr err = StreamFormStatus(par)) return err;
+        }
+    }
+    return kMediaNoAudioErr;
+}
+
+// The status of a decoder that could not be set up.
+OSErr DecoderStatus(int rc) {
+    return rc == AVERROR(ENOMEM) ? OSErr(kMemFullErr) : OSErr(kMediaUnsupportedDataErr);
 }
 
 std::string TemporaryFolder() {
@@ -170,11 +205,11 @@ OSErr AVFoundationFile::Open() {
     ReleaseReader();
     open_ = false;
     try {
-        if (path_.empty() || !platform::media::Available()) return kNotOpenedErr;
+        if (path_.empty() || !platform::media::Available()) return kMediaNotOpenedErr;
         av_log_set_level(AV_LOG_QUIET);
         struct stat info;
-        if (::stat(path_.c_str(), &info) != 0)
-            return errno == ENOENT ? static_cast<OSErr>(kFileNotFoundErr) : kNotOpenedErr;
+        if (::stat(path_.c_str(), &info) != 0) return XWQF::ReadErrnoToStatus(errno);
+        if (OSErr err = XWQF::CheckReadable(path_)) return err;
         auto reader = std::make_unique<Reader>();
         AVDictionary* options = nullptr;
         av_dict_set(&options, "protocol_whitelist", "file", 0);
@@ -185,30 +220,31 @@ OSErr AVFoundationFile::Open() {
         av_dict_free(&options);
         if (rc < 0) {
             reader->format = nullptr;
-            return kNotOpenedErr;
+            return ContainerStatus(rc);
         }
-        if (avformat_find_stream_info(reader->format, nullptr) < 0) return kNotOpenedErr;
+        if (const int probed = avformat_find_stream_info(reader->format, nullptr); probed < 0)
+            return ContainerStatus(probed);
         reader->stream =
             av_find_best_stream(reader->format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-        if (reader->stream < 0) return kNotOpenedErr;
+        if (reader->stream < 0) return NoAudioStatus(*reader->format);
         for (unsigned i = 0; i < reader->format->nb_streams; ++i)
             if (static_cast<int>(i) != reader->stream)
                 reader->format->streams[i]->discard = AVDISCARD_ALL;
         AVStream* st = reader->format->streams[reader->stream];
         const AVCodecParameters* par = st->codecpar;
+        if (OSErr err = StreamFormStatus(*par)) return err;
         const int channels = par->ch_layout.nb_channels;
-        if (channels < 1 || channels > static_cast<int>(kMaxSoundFileChannels) ||
-            par->sample_rate < 1)
-            return kNotOpenedErr;
         const AVCodec* codec = avcodec_find_decoder(par->codec_id);
-        if (!codec) return kNotOpenedErr;
+        if (!codec) return kMediaUnsupportedDataErr;
         reader->decoder = avcodec_alloc_context3(codec);
         reader->packet = av_packet_alloc();
         reader->frame = av_frame_alloc();
         if (!reader->decoder || !reader->packet || !reader->frame) return kMemFullErr;
-        if (avcodec_parameters_to_context(reader->decoder, par) < 0) return kNotOpenedErr;
+        if (const int set = avcodec_parameters_to_context(reader->decoder, par); set < 0)
+            return DecoderStatus(set);
         reader->decoder->pkt_timebase = st->time_base;
-        if (avcodec_open2(reader->decoder, codec, nullptr) < 0) return kNotOpenedErr;
+        if (const int opened = avcodec_open2(reader->decoder, codec, nullptr); opened < 0)
+            return DecoderStatus(opened);
         if (av_channel_layout_copy(&reader->outLayout, &par->ch_layout) < 0) return kMemFullErr;
         reader->rate = par->sample_rate;
         reader->blockAlign = par->block_align;
@@ -267,7 +303,7 @@ OSErr AVFoundationFile::Open() {
             }
             if (cachedFrames_ == 0) {
                 ReleaseReader();
-                return kNotOpenedErr;
+                return kMediaUnsupportedDataErr;
             }
             numFrames_ = static_cast<uint32_t>(cachedFrames_);
         }
@@ -284,13 +320,13 @@ OSErr AVFoundationFile::Open() {
     } catch (const error_code_exception& e) {
         ReleaseReader();
         const OSErr err = static_cast<OSErr>(e.error_code());
-        return err ? err : kNotOpenedErr;
+        return err ? err : OSErr(kMediaUnsupportedDataErr);
     } catch (const std::bad_alloc&) {
         ReleaseReader();
         return kMemFullErr;
     } catch (...) {
         ReleaseReader();
-        return kNotOpenedErr;
+        return kMediaUnsupportedDataErr;
     }
 }
 
@@ -322,7 +358,7 @@ OSErr AVFoundationFile::DecodeUntil(uint64_t frames) {
                 break;
             }
             const int want = swr_get_out_samples(r.swr, r.frame->nb_samples);
-            if (want < 0) return kNotOpenedErr;
+            if (want < 0) return kMediaUnsupportedDataErr;
             r.converted.resize(std::max(r.converted.size(), static_cast<size_t>(want) * channels_));
             uint8_t* out[1] = {reinterpret_cast<uint8_t*>(r.converted.data())};
             got = swr_convert(r.swr, out, want, const_cast<const uint8_t**>(r.frame->extended_data),
@@ -402,7 +438,7 @@ OSErr AVFoundationFile::DecodeUntil(uint64_t frames) {
 OSErr AVFoundationFile::RefreshInputBuffer(uint32_t frame) {
     // While the output is written, what was written is read back.
     if (GetTemporaryFile()) return RefreshTemporaryInput(frame);
-    if (!open_ || !reader_ || !cache_) return kNotOpenedErr;
+    if (!open_ || !reader_ || !cache_) return kMediaNotOpenedErr;
     if (!inputBuffer_) {
         if (OSErr err = InitInputBuffer()) return err;
     }
@@ -596,7 +632,7 @@ OSErr AVFoundationFile::ConvertToMovie() {
             if (OSErr err = temp->Open()) return err;
             source = temp;
         }
-        if (!source->IsOpen()) return kNotOpenedErr;
+        if (!source->IsOpen()) return kMediaNotOpenedErr;
         const ExportFormat format = GetExportFormat();
         MediaExportSession session(source);
         session.SetOutputFileType(format.muxer);

@@ -23,11 +23,28 @@
 
 class QFTempFile;
 
+// Status codes of a media read that fails, each saying what is wrong with the file.
+enum : int {
+    // An operation on an object that is not open, or no media library on this system.
+    kMediaNotOpenedErr = -22005,
+    // No demuxer of the list opens or probes the container.
+    kMediaUnknownFormatErr = -22008,
+    // No decoder for the audio stream, one that will not open, or a stream
+    // that decodes to nothing.
+    kMediaUnsupportedDataErr = -22700,
+    // The container holds no audio stream.
+    kMediaNoAudioErr = -24202,
+};
+
 class AVFoundationFile : public CCodedFile {
 public:
     AVFoundationFile();
     ~AVFoundationFile() override;
 
+    // Reads the file's first audio stream. Besides the codes above: -43 when
+    // there is no file, -22022/-22023 when it cannot be read, -22019 for a rate
+    // below 1 Hz, -22020 for no channels or more than a sound file takes, -108,
+    // -1309 for more than 2^32 - 1 frames, -22026 without a cache file.
     OSErr Open() override;
     using CCodedFile::Create;
     OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,

@@ -227,11 +227,11 @@ OSErr CQTMP4File::Open() {
         return 0;
     } catch (const error_code_exception& e) {
         const OSErr err = static_cast<OSErr>(e.error_code());
-        return err ? err : -22005;
+        return err ? err : OSErr(kMediaUnsupportedDataErr);
     } catch (const std::bad_alloc&) {
-        return -108;
+        return kMemFullErr;
     } catch (...) {
-        return -22005;
+        return kMediaUnsupportedDataErr;
     }
 }
 

@@ -270,10 +270,11 @@ short CAIFFFile::ReadNumChannels(const std::string& path) {
 
 OSErr CAIFFFile::CheckCommonAndFrames() {
     const int16_t channels = static_cast<int16_t>(channels_);
-    // No channels, or a negative count: a sound no reader can take.
-    if (channels < 1) return kIncompatibleChannelsErr;
-    if (static_cast<uint32_t>(channels) > kMaxSoundFileChannels || wordSize_ < 8 || wordSize_ > 32)
-        return kAIFFBadCommonErr;
+    // No channels, a negative count or more than a sound file takes; then a
+    // sample size of no bits or more than 32 (1 to 7 bits were widened to 8).
+    if (channels < 1 || static_cast<uint32_t>(channels) > kMaxSoundFileChannels)
+        return kIncompatibleChannelsErr;
+    if (wordSize_ < 8 || wordSize_ > 32) return kAIFFBadWordSizeErr;
     if (DataBytes() <= formEnd_) return 0;
     // COMM's frames cannot fit in the FORM: take the count that SSND holds.
     ChunkHeader ssnd;

@@ -21,6 +21,7 @@ enum : int {
     kAIFFBadCommonErr = -22202,     // no usable COMM chunk
     kAIFFChunkLimitErr = -22204,    // chunk not among the first searched
     kAIFFBadSampleRateErr = -22205, // sample rate not greater than 0, or not finite
+    kAIFFBadWordSizeErr = -22206,   // sample size 0, negative or above 32 bits
 };
 
 // Room for the largest MARK chunk there can be: 65535 markers with 255-byte
