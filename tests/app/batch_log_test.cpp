@@ -1,16 +1,20 @@
 // The log of whole batches run by the main controller: a batch that stops
 // (also before its first conversion began) says what it left undone before
 // the finish rows, an output that could not be removed is named on its
-// input's line, skipped inputs taken for sound have lines of their own, and
-// full paths are the files' own.
+// input's line, skipped inputs taken for sound have lines of their own, names
+// with line breaks stay on their lines, and full paths are the files' own.
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
+#include <string_view>
 
+#include "app/logger.h"
 #include "app_test_support.h"
 #include "conversion/qf_sound_file.h"
 #include "engine/conversion_process.h"
+#include "foundation/xwqf.h"
 #include "platform/thread_context.h"
 #include "soundfile/progress.h"
 
@@ -198,6 +202,52 @@ TEST_F(BatchLogTest, AMusicFolderWithCoverAndNotesLeavesNoLogWhenOnlyErrorsAreKe
     for (const auto& e : fs::directory_iterator(out))
         EXPECT_NE(e.path().extension(), ".xwl") << e.path();
     EXPECT_TRUE(fs::exists(out + "/One/M/a.aif"));
+}
+
+TEST_F(BatchLogTest, NamesWithLineBreaksForgeNoLineOutsideTheFileLines) {
+    // A conversion name that would start a failure line, and a folder name
+    // that would start a finish row; the folder refuses the outputs' moves,
+    // so that the stop line names it.
+    const std::string conversionName = "One\n*forged.wav";
+    const std::string forgedRow = "Corvane finished conversion at: 99:99:99";
+    auto conversion = AiffConversion(conversionName);
+    conversion->setComment("first line\nsecond line");
+    defaults.Set(kConversionsDefaultsKey, EncodeConvSpecs({conversion}));
+    const std::string folder = in + "/F\n" + forgedRow;
+    fs::create_directories(folder);
+    WriteWave(folder + "/a.wav", 800);
+    struct Restore {
+        ~Restore() { XWQF::SetFileFaultProbe(nullptr); }
+    } restore;
+    XWQF::SetFileFaultProbe([](const char* operation, const std::string& path) {
+        return std::string_view(operation) == "rename" && path.find("/F\n") != std::string::npos
+                   ? EACCES
+                   : 0;
+    });
+    const std::string log = Log({folder});
+    XWQF::SetFileFaultProbe(nullptr);
+
+    int stopLines = 0, finishRows = 0;
+    for (const std::string& line : Lines(log)) {
+        stopLines += line.starts_with("Conversion stopped:");
+        finishRows += line.starts_with("Corvane finished conversion at:");
+        EXPECT_FALSE(line.starts_with("*forged")) << log;
+        EXPECT_FALSE(line.starts_with(forgedRow)) << log;
+    }
+    EXPECT_EQ(stopLines, 1) << log;
+    EXPECT_EQ(finishRows, 1) << log;
+    const std::string shownFolder =
+        Logger::Escaped(out + "/" + conversionName + "/F\n" + forgedRow);
+    EXPECT_NE(log.find("\nConversion stopped: cannot write into folder '" + shownFolder +
+                       "'. 1 of 1 inputs of the conversion 'One\\n*forged.wav' and 0 later "
+                       "conversions were not converted.\n"),
+              std::string::npos)
+        << log;
+    // The name is escaped; the description's own line breaks stay.
+    EXPECT_NE(log.find("\n    Conversion name: One\\n*forged.wav\n    Comment: first line\n"
+                       "second line\n"),
+              std::string::npos)
+        << log;
 }
 
 TEST_F(BatchLogTest, FullPathsAreTheFilesOwnPaths) {
