@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string_view>
 
 #include "conversion/conv_spec.h"
 #include "conversion/error_messages.h"
@@ -19,6 +20,8 @@ namespace {
 
 // A message or comment begins in this column when the name is shorter.
 constexpr size_t kMessageColumn = 33;
+// The first line of a conversion's description begins so, the name follows.
+constexpr std::string_view kConversionNameLabel = "    Conversion name: ";
 const char* const kRule =
     "________________________________________________________________________\n";
 
@@ -71,8 +74,8 @@ std::string Logger::StopLine(const std::string& reason, int64_t left, int64_t in
                              const std::string& name, int64_t later) {
     std::string cause = reason;
     while (!cause.empty() && (cause.back() == '.' || cause.back() == ' ')) cause.pop_back();
-    return "Conversion stopped: " + cause + ". " + std::to_string(left) + " of " +
-           std::to_string(inputs) + " inputs of the conversion '" + name + "' and " +
+    return "Conversion stopped: " + Escaped(cause) + ". " + std::to_string(left) + " of " +
+           std::to_string(inputs) + " inputs of the conversion '" + Escaped(name) + "' and " +
            std::to_string(later) + " later conversions were not converted.";
 }
 
@@ -151,7 +154,13 @@ void Logger::noteDriver() {
 }
 
 void Logger::logConversionHeader(const ConvSpec& conversion) {
-    logConversionHeader(conversion.descriptionForLog());
+    // One copy, so that the name and the description are of the same moment.
+    const ConvSpec shown(conversion);
+    const std::string name = shown.conversionName();
+    std::string description = shown.descriptionForLog();
+    if (description.starts_with(std::string(kConversionNameLabel) + name))
+        description.replace(kConversionNameLabel.size(), name.size(), Escaped(name));
+    logConversionHeader(description);
 }
 
 void Logger::logConversionHeader(const std::string& descriptionForLog) {

@@ -54,6 +54,9 @@ public:
     Logger(const Logger&) = delete;
     Logger& operator=(const Logger&) = delete;
 
+    // The conversion's description, its name escaped as file lines are; the
+    // rest of the description (a comment of several lines too) keeps its own
+    // line breaks and tabs.
     void logConversionHeader(const ConvSpec& conversion);
     void logConversionHeader(const std::string& descriptionForLog);
     // A converted or copied file, with an optional comment; written at once.
@@ -93,7 +96,8 @@ public:
     // no file name can split a line of the log or forge one.
     static std::string Escaped(const std::string& text);
     // "Conversion stopped: <reason>. <left> of <inputs> inputs of the conversion
-    // '<name>' and <later> later conversions were not converted."
+    // '<name>' and <later> later conversions were not converted.", the reason
+    // (which may name a folder) and the name escaped as file lines are.
     static std::string StopLine(const std::string& reason, int64_t left, int64_t inputs,
                                 const std::string& name, int64_t later);
 

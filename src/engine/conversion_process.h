@@ -55,9 +55,10 @@ extern const char* const QFConversionFooterNotification;
 extern const char* const QFConversionSuccessNotification;
 // Per input skipped as not recognised as a sound file (the action for such
 // inputs is to skip them; hidden names, invisible files and sidecars pass
-// silently): {"path", "comment": kNotRecognizedComment}. The skip is no
-// failure: the input counts as neither converted nor failed, and the log
-// message posted with it counts as a warning.
+// silently, and so does a file met in an input folder unless its extension,
+// in any case, is a readable type's): {"path", "comment":
+// kNotRecognizedComment}. The skip is no failure: the input counts as neither
+// converted nor failed, and the log message posted with it counts as a warning.
 extern const char* const QFConversionSkippedNotification;
 // Per input or folder that failed: {"path", "error", "converted file path":
 // array}, without "converted file path" for a missing input or a folder; with

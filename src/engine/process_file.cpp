@@ -87,6 +87,18 @@ std::string DataEndNote(CSoundFile* sf) {
            " frames)";
 }
 
+// True when the file's name ends in an extension of a readable type, compared
+// without regard to case: the name itself claims a sound file.
+bool HasReadableExtension(const std::string& path) {
+    const std::string name = filename(path);
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos) return false;
+    const std::string ext = lower_case(name.substr(dot + 1));
+    const std::set<std::string>& readable = CSoundFile::SupportedNameExtensions();
+    return std::any_of(readable.begin(), readable.end(),
+                       [&ext](const std::string& known) { return lower_case(known) == ext; });
+}
+
 // The lines of the "dotignore" resource, read once.
 const std::set<std::string>& DotIgnoreNames() {
     static std::set<std::string> names;
@@ -291,8 +303,12 @@ std::optional<OSErr> ConversionProcess::convertFile(const std::string& path,
     if (!sf) {
         switch (settings_.unrecognizedInputFileAction) {
             case 0:
-                // Hidden names pass in silence; any other skip is reported.
-                skippedUnrecognized_ = !filename(path).starts_with(".");
+                // Reported only where the user took the file for sound: an
+                // input listed by name, or a file in a folder whose extension
+                // is a readable type's. Hidden names and a folder's other
+                // files (covers, notes) pass in silence.
+                skippedUnrecognized_ = !filename(path).starts_with(".") &&
+                                       (folderPath_.empty() || HasReadableExtension(path));
                 return std::nullopt;
             case 1:
                 if (OSErr err = copyUnrecognized(path)) return err;

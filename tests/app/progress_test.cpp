@@ -232,7 +232,8 @@ TEST_F(EndTest, OnlyWhenErrorsOpensTheLogOfAnEarlierFailureOrSkip) {
     fs::create_directories(in + "/G");
     ASSERT_EQ(::symlink((in + "/nowhere.wav").c_str(), (in + "/F/a.wav").c_str()), 0);
     WriteWave(in + "/F/b.wav", 400);
-    testsupport::WriteFile(in + "/G/a.dat", "not a sound");
+    // Named as a sound file, so that its skip is reported.
+    testsupport::WriteFile(in + "/G/a.wav", "not a sound");
     WriteWave(in + "/G/b.wav", 400);
     for (const std::string folder : {"/F", "/G"}) {
         SCOPED_TRACE(folder);

@@ -1,7 +1,8 @@
 // Inputs that are not converted as they stand: unrecognised files under each
-// action (a skip named with a warning), hidden files, the second member of a
-// group, missing files; and mp3 inputs, whose names lose their track number
-// and whose tags reach only their own outputs.
+// action (a skip named with a warning where the user took the file for sound,
+// else silent), hidden files, the second member of a group, missing files; and
+// mp3 inputs, whose names lose their track number and whose tags reach only
+// their own outputs.
 #include <tuple>
 
 #include "engine_test_support.h"
@@ -43,21 +44,27 @@ TEST_F(EngineTest, UnrecognisedInputsAreSkippedCopiedOrFailedByTheAction) {
 TEST_F(EngineTest, AFolderOfDamagedEmptyAndGoodFilesNamesEachSkipWithAWarning) {
     fs::create_directories(in + "/F");
     Sox(in + "/F/a.wav");
+    // Named as sound files (the extension's case does not matter): empty,
+    // damaged, and a header cut short, too few bytes to tell a type by.
+    testsupport::WriteFile(in + "/F/b.AIFF", "");
+    testsupport::WriteFile(in + "/F/c.Wav", std::string("RIFX\x01\x02garbage\0\xFF", 15));
+    testsupport::WriteFile(in + "/F/d.aif", std::string("FORM\0\0\0\x10" "AIF", 11));
+    Sox(in + "/F/e.aiff");
+    // The same files under names that claim no sound type pass in silence,
+    // as do hidden names, invisible files and sidecars.
     testsupport::WriteFile(in + "/F/b", "");
     testsupport::WriteFile(in + "/F/c.dat", std::string("RIFX\x01\x02garbage\0\xFF", 15));
-    // A header cut short: too few bytes to tell a type by.
     testsupport::WriteFile(in + "/F/d.bin", std::string("FORM\0\0\0\x10" "AIF", 11));
-    Sox(in + "/F/e.aiff");
-    // Hidden names, invisible files and sidecars stay silent.
     testsupport::WriteFile(in + "/F/.junk", "");
     testsupport::WriteFile(in + "/F/._e.aiff", "");
-    testsupport::WriteFile(in + "/F/f.bin", "unseen");
-    ASSERT_EQ(SetFinderInfo(in + "/F/f.bin", 0, 0, 0x4000), 0);
+    testsupport::WriteFile(in + "/F/f.wav", "unseen");
+    ASSERT_EQ(SetFinderInfo(in + "/F/f.wav", 0, 0, 0x4000), 0);
     Poller poller(process);
     ASSERT_EQ(Run({in + "/F"}, {Conversion("One")}), 0);
     const std::vector<std::string> warnings = poller.Stop(&process);
-    EXPECT_EQ(Names(), (Strings{"Start", "Header", "Success a.wav", "Skipped b", "Skipped c.dat",
-                                "Skipped d.bin", "Success e.aiff", "Footer", "Done"}));
+    EXPECT_EQ(Names(),
+              (Strings{"Start", "Header", "Success a.wav", "Skipped b.AIFF", "Skipped c.Wav",
+                       "Skipped d.aif", "Success e.aiff", "Footer", "Done"}));
     for (const Posted& p : posted) {
         if (p.name != QFConversionSkippedNotification) continue;
         EXPECT_EQ(p.values.find(kCommentKey)->asString(), kNotRecognizedComment);
@@ -66,9 +73,9 @@ TEST_F(EngineTest, AFolderOfDamagedEmptyAndGoodFilesNamesEachSkipWithAWarning) {
     }
     // A skip is no failure: the batch goes on and ends well, one warning each.
     EXPECT_EQ(process.warnings(), 3);
-    EXPECT_EQ(warnings, (Strings{"'b' skipped: not recognized as a sound file",
-                                 "'c.dat' skipped: not recognized as a sound file",
-                                 "'d.bin' skipped: not recognized as a sound file"}));
+    EXPECT_EQ(warnings, (Strings{"'b.AIFF' skipped: not recognized as a sound file",
+                                 "'c.Wav' skipped: not recognized as a sound file",
+                                 "'d.aif' skipped: not recognized as a sound file"}));
     EXPECT_EQ(process.err(), 0);
     EXPECT_FALSE(process.stopReport());
     EXPECT_EQ(Tree(out), (Strings{"One", "One/F", "One/F/a.aif", "One/F/e.aif"}));
