@@ -276,6 +276,22 @@ TEST_F(FileInfoPanel, TheTextViewsMenuPicksThePanelsFont) {
     ASSERT_EQ(offered.size(), 2u);
     EXPECT_EQ(offered[1], QFont("DejaVu Serif", 15));
     EXPECT_EQ(dialog.info()->textFormat().font(), QFont("DejaVu Serif", 15));
+
+    // The whole choice passes, its style too: italic values, bold italic labels.
+    QFont italic("DejaVu Sans", 13);
+    italic.setItalic(true);
+    answer = italic;
+    ASSERT_TRUE(pickFontFromMenu());
+    QFont boldItalic = italic;
+    boldItalic.setBold(true);
+    EXPECT_EQ(dialog.info()->textFormat().font(), italic);
+    EXPECT_EQ(dialog.info()->labelFormat().font(), boldItalic);
+    int runs = 0;
+    for (QTextBlock b = view->document()->begin(); b.isValid(); b = b.next())
+        for (auto it = b.begin(); !it.atEnd(); ++it, ++runs)
+            EXPECT_EQ(it.fragment().charFormat().font(),
+                      it.fragment().text().endsWith(":\t") ? boldItalic : italic);
+    EXPECT_GT(runs, 2);
 }
 
 }  // namespace
