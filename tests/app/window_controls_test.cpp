@@ -1,8 +1,9 @@
 // The main window's controls connected: playback through the buttons, the menu
 // and the space key (a start failure shown, the buttons back at rest, the
-// marker following its file through edits and sorts); the
-// enabling refreshed before a menu opens; the output page and its commands;
-// varispeed remembered; the Help menu and the about box.
+// marker following its file through edits and sorts, the play button enabled
+// by the rule of what it shows); the enabling refreshed before a menu opens;
+// the output page and its commands; varispeed remembered; the Help menu and
+// the about box.
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
@@ -83,6 +84,32 @@ TEST_F(ControlsTest, PlayStopAndTheSpaceKeyFollowThePlayer) {
     EXPECT_TRUE(player()->isPlaying());
     Action("stopFileAction")->trigger();
     EXPECT_FALSE(player()->isPlaying());
+}
+
+// The play button follows the rule of the command it gives: Play needs a
+// selected row (or, once there is a player, any input), Stop a file playing.
+TEST_F(ControlsTest, ThePlayButtonFollowsTheRuleOfWhatItShows) {
+    QPushButton* button = c->ui()->playFileButton;
+    EXPECT_FALSE(button->isEnabled());  // nothing listed
+    Add({"a.wav", "b.wav"});
+    EXPECT_FALSE(button->isEnabled());  // nothing selected, no player
+    c->ui()->inputFileTableView->selectRow(0);
+    EXPECT_TRUE(button->isEnabled());
+    button->click();
+    ASSERT_TRUE(player() && player()->isPlaying());
+    EXPECT_EQ(button->toolTip(), "Stop");
+    EXPECT_TRUE(button->isEnabled());
+    c->ui()->inputFileTableView->clearSelection();
+    EXPECT_TRUE(button->isEnabled());  // it stops, whatever is selected
+    button->click();
+    EXPECT_FALSE(player()->isPlaying());
+    EXPECT_EQ(button->toolTip(), "Play");
+    EXPECT_TRUE(button->isEnabled());  // the player plays from the list
+    c->removeAll();
+    EXPECT_TRUE(c->inputFiles.empty());
+    EXPECT_FALSE(button->isEnabled());
+    button->click();
+    EXPECT_FALSE(player() && player()->isPlaying());
 }
 
 // The loudspeaker and the player stay with the file that plays while rows are
