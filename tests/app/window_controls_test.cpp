@@ -2,8 +2,8 @@
 // and the space key (a start failure shown, the buttons back at rest, the
 // marker following its file through edits and sorts, the play button enabled
 // by the rule of what it shows); the enabling refreshed before a menu opens;
-// the output page and its commands; varispeed remembered; the Help menu and
-// the about box.
+// the output page and its commands, a folder no application opens said;
+// varispeed remembered; the Help menu and the about box.
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
@@ -15,10 +15,12 @@
 #include <QSlider>
 #include <QTableView>
 #include <QTest>
+#include <QTreeWidget>
 #include <QTimer>
 #include <QUrl>
 #include <filesystem>
 
+#include "app/input_list.h"
 #include "app/main_window_views.h"
 #include "app/player_control.h"
 #include "app/table_sorting.h"
@@ -285,6 +287,34 @@ TEST_F(ControlsTest, TheOutputPageFollowsTheFolder) {
     c->showOutput();
     EXPECT_EQ(ui.outputFolderTextField->text(), "<undefined>");
     EXPECT_FALSE(ui.startButton->isEnabled());
+}
+
+// When no application opens a folder, "Show Folder" and the report's "Show in
+// Folder" say so; the documents and addresses the window opens stay quiet.
+TEST_F(ControlsTest, AFolderNoApplicationOpensIsSaid) {
+    const std::string out = dir / "out";
+    fs::create_directory(out);
+    c->setDestFolder(out);
+    c->ui()->showInFinderButton->click();
+    EXPECT_TRUE(alerts.shown.empty());
+    workspace.refuses = true;
+    c->ui()->showInFinderButton->click();
+    AddFilesErrorsController report(&workspace, &dialogs, &alerts);
+    report.setPaths({QString::fromStdString(in + "/a.wav")}, "Some reason");
+    report.table()->setCurrentItem(report.table()->topLevelItem(0)->child(0));
+    report.openInFinderButton()->click();
+    for (const char* name : {"showManualAction", "showLicenseAction", "goToWebSiteAction"})
+        Action(name)->trigger();
+    EXPECT_EQ(workspace.opened.size(), 5);
+    EXPECT_EQ(workspace.revealed.size(), 1);
+    ASSERT_EQ(alerts.shown.size(), 2u);
+    const QString folders[] = {QString::fromStdString(out), QString::fromStdString(in)};
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(alerts.shown[i].title, "Could not show the folder");
+        EXPECT_EQ(alerts.shown[i].message,
+                  "No application could open the folder '" + folders[i] + "'.");
+        EXPECT_EQ(alerts.shown[i].buttons, (QStringList{"", "", ""}));  // OK alone
+    }
 }
 
 TEST_F(ControlsTest, VarispeedIsClampedRememberedAndReset) {
