@@ -53,6 +53,11 @@ int QtAlerts::run(QWidget* parent, const QString& title, const QString& message,
     return second ? 0 : 1;
 }
 
+void AlertFolderNotShown(Alerts& alerts, QWidget* parent, const QString& folder) {
+    alerts.run(parent, Tr("Could not show the folder"),
+               FormatObjects(Tr("No application could open the folder '%@'."), {folder}));
+}
+
 QString QtFileDialogs::openFile(QWidget* parent, const QString& title,
                                 const QStringList& extensions) {
     QStringList patterns;

@@ -31,6 +31,10 @@ public:
                     const QString& otherButton = QString()) = 0;
 };
 
+// Says, in an alert over `parent` with one default button, that no application
+// could open `folder` (the workspace answered false).
+void AlertFolderNotShown(Alerts& alerts, QWidget* parent, const QString& folder);
+
 class FileDialogs {
 public:
     virtual ~FileDialogs() = default;

@@ -125,11 +125,7 @@ SoundFileInfoViewController::SoundFileInfoViewController(QTextEdit* view, plist:
     fontChangeToken_ = platform::NotificationCenter::Default().AddObserver(
         SoundFileInfoTextViewFontChangeNotification, nullptr,
         [this](const platform::Notification&) {
-            if (!view_) return;
-            const QFont picked = view_->font();
-            plist::Dictionary font{{"name", picked.family().toStdString()}};
-            if (picked.pointSizeF() > 0) font["size"] = picked.pointSizeF();
-            setFont(font);
+            if (view_) setFont(view_->font());
         });
     updateInfo();
 }
@@ -251,8 +247,12 @@ void SoundFileInfoViewController::setFont(const plist::Dictionary& font) {
         if (std::isfinite(points) && points > 0 && points <= kLargestPointSize)
             value.setPointSizeF(points);
     }
-    textFormat_.setFont(value);
-    labelFormat_.setFont(Bold(value));
+    setFont(value);
+}
+
+void SoundFileInfoViewController::setFont(const QFont& font) {
+    textFormat_.setFont(font);
+    labelFormat_.setFont(Bold(font));
     // The labels' tab stop follows the new font: setupInfo measures it again.
     setupInfo();
 }

@@ -76,7 +76,7 @@ public:
 
     // Shows its lines in `view` (none: the lines are kept but not shown). From
     // now until it ends, a posted SoundFileInfoTextViewFontChangeNotification
-    // makes it take the view's font (setFont).
+    // makes it take the view's whole font (setFont).
     explicit SoundFileInfoViewController(QTextEdit* view, plist::Array attributes = LoadAttributes(),
                                          QObject* parent = nullptr);
     ~SoundFileInfoViewController() override;
@@ -92,6 +92,9 @@ public:
     // "size" (points): the values take that font, the labels its bold version;
     // a missing or unusable entry keeps the current family or size.
     void setFont(const plist::Dictionary& font);
+    // The values take `font` whole (family, style, weight, size), the labels
+    // its bold form.
+    void setFont(const QFont& font);
     void setLabelColor(const QColor& colour);
     void setTextColor(const QColor& colour);
     // The view's background and the background of labels and values.

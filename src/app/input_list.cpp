@@ -311,7 +311,9 @@ QString AddFilesErrorsController::text() const {
 void AddFilesErrorsController::openInFinder() {
     const auto items = table_->selectedItems();
     if (items.size() != 1 || !items.front()->parent() || !workspace_) return;
-    workspace_->reveal(items.front()->text(0));
+    const QString path = items.front()->text(0);
+    if (!workspace_->reveal(path) && alerts_)
+        AlertFolderNotShown(*alerts_, this, QFileInfo(path).absolutePath());
 }
 
 void AddFilesErrorsController::saveAsText() {

@@ -293,6 +293,8 @@ private:
     void soundPlayStop();
     // Runs a player command; a failure is shown and the buttons go idle.
     void runPlayerCommand(const std::function<void(Player&)>& command);
+    // The play button shows stop while `playing`, else play, and follows the
+    // enabling rule of the command it now gives (stopFile or playFile).
     void showPlayButton(bool playing);
     void rememberVarispeed(double value);
     Player* player() const;

@@ -150,7 +150,10 @@ void MainController::finishAddRun() {
             case AddDecision::kDroppedSilently:
                 break;
             case AddDecision::kAdd:
-                if (action == 2 && entry->descriptor().empty())
+                // Raw data shows the desktop's name of its type, not that no
+                // reader took it for sound.
+                if (action == 2 && (entry->descriptor().empty() ||
+                                    entry->descriptor() == QFSoundFile::kNotRecognizedText))
                     entry->setDescriptor(
                         services_.workspace->typeName(QString::fromStdString(entry->path()))
                             .toStdString());

@@ -124,6 +124,8 @@ void MainController::connectCommands() {
         {ui.emptyOutputFolderAction, UiAction::emptyOutputFolder},
     };
     buttonRules_ = {
+        // The play button's rule follows what it shows (showPlayButton).
+        {ui.playFileButton, UiAction::playFile},
         {ui.playPrevButton, UiAction::playPreviousFromInputList},
         {ui.playNextButton, UiAction::playNextFromInputList},
         {ui.editConvButton, UiAction::editConv},

@@ -48,7 +48,9 @@ void MainController::chooseFolder() {
 }
 
 void MainController::showDestInFinder() {
-    if (IsFolder(destFolder)) services_.workspace->open(QString::fromStdString(destFolder));
+    if (!IsFolder(destFolder)) return;
+    const QString folder = QString::fromStdString(destFolder);
+    if (!services_.workspace->open(folder)) AlertFolderNotShown(*services_.alerts, window_, folder);
 }
 
 void MainController::emptyOutputFolder() {

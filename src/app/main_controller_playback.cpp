@@ -84,6 +84,11 @@ void MainController::showPlayButton(bool playing) {
         ui_->playFileButton->setIcon(QIcon(image));
     }
     ui_->playFileButton->setToolTip(playing ? Tr("Stop") : Tr("Play"));
+    for (auto& [button, rule] : buttonRules_) {
+        if (button != ui_->playFileButton) continue;
+        rule = playing ? UiAction::stopFile : UiAction::playFile;
+        button->setEnabled(IsActionEnabled(rule, uiState()));
+    }
 }
 
 void MainController::runPlayerCommand(const std::function<void(Player&)>& command) {

@@ -40,6 +40,16 @@ const char* const kNoAudioTrackText = "Movie without audio track";
 const char* const kRightSideText = "Right side of a split stereo file";
 const char* const kFolderText = "Folder";
 
+// The reason shown for a file that is not examined or that detection refused:
+// the catalogue's text of a problem of this one file (among them a file whose
+// bytes cannot be had), else that it is no sound file.
+std::string RefusalText(OSErr refusal) {
+    std::string text;
+    if (refusal != kNotASoundFileErr && MakeErrorMessage(refusal, text) == kErrorClassFile)
+        return text;
+    return QFSoundFile::kNotRecognizedText;
+}
+
 // Longer than any sound lasts (about 31 700 years): a time past it comes from a
 // damaged rate and is shown as zero.
 constexpr double kMaxShownMilliseconds = 1e15;
@@ -182,6 +192,13 @@ void QFSoundFile::setupWithPath(const std::string& path) {
 
         OSType finderType = 0, creator = 0;
         if (GetFinderInfo(path, &finderType, &creator) == 0) hfsCreator_ = creator;
+        // A file whose bytes cannot be had says so; detection would only guess.
+        if (const OSErr unreadable = XWQF::CheckReadable(path)) {
+            isPlayable_ = false;
+            size_ = static_cast<uint64_t>(st.st_size);
+            descriptor_ = RefusalText(unreadable);
+            return;
+        }
 
         unsigned int type = 0;
         bool recognized = false;
@@ -208,6 +225,7 @@ void QFSoundFile::setupWithPath(const std::string& path) {
                        CSoundFile::GetRawSettings().GetAction() == RawSettings::kRawReadAsRaw);
         if (status != 0) {
             size_ = static_cast<uint64_t>(st.st_size);
+            descriptor_ = RefusalText(status);
             return;
         }
         size_ = static_cast<uint64_t>(st.st_size) + ResourceForkSize(path);

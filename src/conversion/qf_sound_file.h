@@ -24,6 +24,9 @@
 
 class QFSoundFile {
 public:
+    // The descriptor of a file that no reader takes for sound.
+    static constexpr char kNotRecognizedText[] = "not recognized as a sound file";
+
     // An entry with no path and nothing read (for the archive and the interface).
     QFSoundFile();
     // Sets the entry up for `path` (setupWithPath).
@@ -38,8 +41,11 @@ public:
     std::shared_ptr<QFSoundFile> copy() const;
 
     // Detects the type and group of `path` and, for a file detected without
-    // failure, reads its properties (getInfo). A path that does not exist or
-    // cannot be examined leaves an entry with the path and nothing else.
+    // failure, reads its properties (getInfo). A file that detection refuses
+    // gets the reason as its descriptor: the catalogue's text of why it cannot
+    // be read (or of the refusal, for a problem of the file), else
+    // kNotRecognizedText. A path that does not exist or cannot be examined
+    // leaves an entry with the path and nothing else.
     void setupWithPath(const std::string& path);
     // Reads the properties through a new format object, opened and closed again;
     // a failure clears the format object, makes the entry unplayable and shows

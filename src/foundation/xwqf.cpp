@@ -58,10 +58,15 @@ OSErr ReadErrnoToStatus(int err) {
     }
 }
 
+namespace {
+int InjectedFault(const char* operation, const std::string& path);
+}  // namespace
+
 OSErr CheckReadable(const std::string& path) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) return ReadErrnoToStatus(errno);
     if (!S_ISREG(st.st_mode)) return 0;
+    if (const int fault = InjectedFault("read", path)) return ReadErrnoToStatus(fault);
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return ReadErrnoToStatus(errno);
     unsigned char first = 0;

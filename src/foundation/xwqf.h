@@ -77,8 +77,9 @@ OSErr DeleteFile(const std::string& path);
 // that name) exists. The sidecar "._name" moves along with the file.
 OSErr RenameFile(const std::string& from, const std::string& to);
 // For tests: asked before each DeleteFile and RenameFile with "delete" or
-// "rename" and the file's path; a non-zero errno it answers fails the call as
-// the system's refusal would. Null removes it.
+// "rename", and by CheckReadable for a plain file with "read", and the file's
+// path; a non-zero errno it answers fails the call as the system's refusal
+// would. Null removes it.
 using FileFaultProbe = std::function<int(const char* operation, const std::string& path)>;
 void SetFileFaultProbe(FileFaultProbe probe);
 // The path of the sidecar "._name" that holds a file's resource fork and Finder

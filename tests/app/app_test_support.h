@@ -53,8 +53,9 @@ struct ScriptedDialogs : FileDialogs {
 
 struct ScriptedWorkspace : Workspace {
     QStringList opened, revealed;
-    bool open(const QString& p) override { return opened << p, true; }
-    bool reveal(const QString& p) override { return revealed << p, true; }
+    bool refuses = false;  // no application opens anything
+    bool open(const QString& p) override { return opened << p, !refuses; }
+    bool reveal(const QString& p) override { return revealed << p, !refuses; }
     QIcon icon(const QString&) override { return QIcon(); }
     QString typeName(const QString&) override { return "file"; }
 };

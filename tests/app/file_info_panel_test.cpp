@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QTextBlock>
 #include <QTextEdit>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -19,6 +20,7 @@
 #include "app/file_info_panel.h"
 #include "app_test_support.h"
 #include "conversion/qf_sound_file.h"
+#include "foundation/xwqf.h"
 #include "platform/notification_center.h"
 
 namespace apptest {
@@ -85,8 +87,8 @@ TEST_F(FileInfoPanel, TheFirstLineAndTheRowsFollowTheSelection) {
         {"three", {entry("tone.wav"), notes, entry("folder")}, {"Selection", "3 items."},
          {"Selection"}},
         {"folder", {entry("folder")}, {"Folder", "folder"}, {"Folder"}},
-        {"unrecognised", {notes},
-         {"File", QString::fromStdString("'notes.txt', 4 B, " + notes->descriptor())}, {"File"}},
+        {"unrecognised", {notes}, {"File", "'notes.txt', 4 B, not recognized as a sound file"},
+         {"File"}},
         {"wave", {entry("tone.wav")}, {"File", "tone"},
          {"File", "Sample Rate", "Word Size", "Status"}},
     };
@@ -162,6 +164,35 @@ TEST_F(FileInfoPanel, TheAddDialogShowsItsSelection) {
     EXPECT_EQ(dialog.info()->info(), (Lines{{"Folder", "sub"}}));
     dialog.listView()->clearSelection();
     EXPECT_EQ(dialog.info()->info(), (Lines{{"Selection", "Nothing selected."}}));
+}
+
+// A file the dialog cannot describe shows why: the reason the file layer gives
+// for bytes it cannot have (refused here through the layer's fault probe, as
+// root reads every file), else that no reader takes it for sound.
+TEST_F(FileInfoPanel, AFileItCannotDescribeShowsWhy) {
+    WriteWave(dir / "secret.wav", 44100);
+    WriteWave(dir / "worn.wav", 100);
+    testsupport::WriteFile(dir / "x.wav", std::string(41, 'x'));
+    testsupport::WriteFile(dir / "notes.txt", "text");
+    struct Restore {
+        ~Restore() { XWQF::SetFileFaultProbe(nullptr); }
+    } restore;
+    XWQF::SetFileFaultProbe([this](const char* operation, const std::string& path) {
+        if (std::string(operation) != "read") return 0;
+        return path == dir / "secret.wav" ? EACCES : path == dir / "worn.wav" ? EIO : 0;
+    });
+    AddFilesDialog dialog(nullptr, QString::fromStdString(dir.path()));
+    const std::pair<const char*, QString> cases[] = {
+        {"secret.wav", "'secret.wav', 86.18 kB, cannot be read: permission denied"},
+        {"worn.wav", "'worn.wav', 244 B, cannot be read: input/output error"},
+        {"x.wav", "'x.wav', 41 B, not recognized as a sound file"},
+        {"notes.txt", "'notes.txt', 4 B, not recognized as a sound file"},
+    };
+    for (const auto& [name, shown] : cases) {
+        dialog.selectPath(QString::fromStdString(dir / name));
+        EXPECT_EQ(dialog.info()->info(), (Lines{{"File", shown}}))
+            << name;
+    }
 }
 
 TEST_F(FileInfoPanel, FontsAndColoursReachEveryLine) {
@@ -276,6 +307,22 @@ TEST_F(FileInfoPanel, TheTextViewsMenuPicksThePanelsFont) {
     ASSERT_EQ(offered.size(), 2u);
     EXPECT_EQ(offered[1], QFont("DejaVu Serif", 15));
     EXPECT_EQ(dialog.info()->textFormat().font(), QFont("DejaVu Serif", 15));
+
+    // The whole choice passes, its style too: italic values, bold italic labels.
+    QFont italic("DejaVu Sans", 13);
+    italic.setItalic(true);
+    answer = italic;
+    ASSERT_TRUE(pickFontFromMenu());
+    QFont boldItalic = italic;
+    boldItalic.setBold(true);
+    EXPECT_EQ(dialog.info()->textFormat().font(), italic);
+    EXPECT_EQ(dialog.info()->labelFormat().font(), boldItalic);
+    int runs = 0;
+    for (QTextBlock b = view->document()->begin(); b.isValid(); b = b.next())
+        for (auto it = b.begin(); !it.atEnd(); ++it, ++runs)
+            EXPECT_EQ(it.fragment().charFormat().font(),
+                      it.fragment().text().endsWith(":\t") ? boldItalic : italic);
+    EXPECT_GT(runs, 2);
 }
 
 }  // namespace

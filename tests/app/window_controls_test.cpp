@@ -1,7 +1,8 @@
 // The main window's controls connected: playback through the buttons, the menu
 // and the space key (a start failure shown, the buttons back at rest, the
-// marker following its file through edits and sorts); the
-// enabling refreshed before a menu opens; the output page and its commands;
+// marker following its file through edits and sorts, the play button enabled
+// by the rule of what it shows); the enabling refreshed before a menu opens;
+// the output page and its commands, a folder no application opens said;
 // varispeed remembered; the Help menu and the about box.
 #include <QAction>
 #include <QApplication>
@@ -14,10 +15,12 @@
 #include <QSlider>
 #include <QTableView>
 #include <QTest>
+#include <QTreeWidget>
 #include <QTimer>
 #include <QUrl>
 #include <filesystem>
 
+#include "app/input_list.h"
 #include "app/main_window_views.h"
 #include "app/player_control.h"
 #include "app/table_sorting.h"
@@ -83,6 +86,32 @@ TEST_F(ControlsTest, PlayStopAndTheSpaceKeyFollowThePlayer) {
     EXPECT_TRUE(player()->isPlaying());
     Action("stopFileAction")->trigger();
     EXPECT_FALSE(player()->isPlaying());
+}
+
+// The play button follows the rule of the command it gives: Play needs a
+// selected row (or, once there is a player, any input), Stop a file playing.
+TEST_F(ControlsTest, ThePlayButtonFollowsTheRuleOfWhatItShows) {
+    QPushButton* button = c->ui()->playFileButton;
+    EXPECT_FALSE(button->isEnabled());  // nothing listed
+    Add({"a.wav", "b.wav"});
+    EXPECT_FALSE(button->isEnabled());  // nothing selected, no player
+    c->ui()->inputFileTableView->selectRow(0);
+    EXPECT_TRUE(button->isEnabled());
+    button->click();
+    ASSERT_TRUE(player() && player()->isPlaying());
+    EXPECT_EQ(button->toolTip(), "Stop");
+    EXPECT_TRUE(button->isEnabled());
+    c->ui()->inputFileTableView->clearSelection();
+    EXPECT_TRUE(button->isEnabled());  // it stops, whatever is selected
+    button->click();
+    EXPECT_FALSE(player()->isPlaying());
+    EXPECT_EQ(button->toolTip(), "Play");
+    EXPECT_TRUE(button->isEnabled());  // the player plays from the list
+    c->removeAll();
+    EXPECT_TRUE(c->inputFiles.empty());
+    EXPECT_FALSE(button->isEnabled());
+    button->click();
+    EXPECT_FALSE(player() && player()->isPlaying());
 }
 
 // The loudspeaker and the player stay with the file that plays while rows are
@@ -258,6 +287,34 @@ TEST_F(ControlsTest, TheOutputPageFollowsTheFolder) {
     c->showOutput();
     EXPECT_EQ(ui.outputFolderTextField->text(), "<undefined>");
     EXPECT_FALSE(ui.startButton->isEnabled());
+}
+
+// When no application opens a folder, "Show Folder" and the report's "Show in
+// Folder" say so; the documents and addresses the window opens stay quiet.
+TEST_F(ControlsTest, AFolderNoApplicationOpensIsSaid) {
+    const std::string out = dir / "out";
+    fs::create_directory(out);
+    c->setDestFolder(out);
+    c->ui()->showInFinderButton->click();
+    EXPECT_TRUE(alerts.shown.empty());
+    workspace.refuses = true;
+    c->ui()->showInFinderButton->click();
+    AddFilesErrorsController report(&workspace, &dialogs, &alerts);
+    report.setPaths({QString::fromStdString(in + "/a.wav")}, "Some reason");
+    report.table()->setCurrentItem(report.table()->topLevelItem(0)->child(0));
+    report.openInFinderButton()->click();
+    for (const char* name : {"showManualAction", "showLicenseAction", "goToWebSiteAction"})
+        Action(name)->trigger();
+    EXPECT_EQ(workspace.opened.size(), 5);
+    EXPECT_EQ(workspace.revealed.size(), 1);
+    ASSERT_EQ(alerts.shown.size(), 2u);
+    const QString folders[] = {QString::fromStdString(out), QString::fromStdString(in)};
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(alerts.shown[i].title, "Could not show the folder");
+        EXPECT_EQ(alerts.shown[i].message,
+                  "No application could open the folder '" + folders[i] + "'.");
+        EXPECT_EQ(alerts.shown[i].buttons, (QStringList{"", "", ""}));  // OK alone
+    }
 }
 
 TEST_F(ControlsTest, VarispeedIsClampedRememberedAndReset) {

@@ -242,8 +242,8 @@ TEST_F(QFSoundFileTest, ReadingOutcomesOfAnUnrecognisedFile) {
         const char *descriptor, *bits;
     } cases[] = {
         {"read as raw", kRaw, {}, true, true, "Scripted", "16 bits"},
-        {"skipped", RawSettings::kRawSkip, {}, false, false, "", ""},
-        {"copied", RawSettings::kRawCopy, {}, false, false, "", ""},
+        {"skipped", RawSettings::kRawSkip, {}, false, false, "not recognized as a sound file", ""},
+        {"copied", RawSettings::kRawCopy, {}, false, false, "not recognized as a sound file", ""},
         {"one frame", kRaw, {.frames = 1}, false, true, "Scripted", "16 bits"},
         {"variable bit rate", kRaw, {.useBitRate = true, .constantBitRate = false, .bitRate = 96}, true,
          true, "Scripted", "96 kbps (VBR)"},
@@ -283,7 +283,9 @@ TEST_F(QFSoundFileTest, EntriesThatAreNotRead) {
         std::string path;
         bool directory;
         const char* descriptor;
-    } cases[] = {{folder, true, "Folder"}, {dangling, false, ""}, {pipe, false, ""}};
+    } cases[] = {{folder, true, "Folder"},
+                 {dangling, false, ""},
+                 {pipe, false, "not recognized as a sound file"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
         const auto f = QFSoundFile::soundFileWithPath(c.path);
