@@ -14,6 +14,7 @@
 #include "app/desktop_services.h"
 #include "conversion/qf_sound_file.h"
 #include "foundation/formatters.h"
+#include "foundation/string_utils.h"
 #include "platform/resource_dir.h"
 
 namespace {
@@ -30,11 +31,6 @@ const QColor kBackgroundGrey = QColor::fromRgbF(0.8f, 0.8f, 0.8f);
 QFont Bold(QFont f) {
     f.setBold(true);
     return f;
-}
-
-std::string LastComponent(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -154,7 +150,7 @@ void SoundFileInfoViewController::setupInfo() {
             setInfoKey(label, QString::fromStdString(only->name()));
         } else {
             setInfoKey(label, FormatObjects("'%@', %@, %@",
-                                            {QString::fromStdString(LastComponent(only->path())),
+                                            {QString::fromStdString(filename(only->path())),
                                              QString::fromStdString(
                                                  ByteFormatter().stringForObjectValue(only->size())),
                                              QString::fromStdString(only->descriptor())}));

@@ -473,7 +473,9 @@ void ConversionProcess::deepProcessFolder(const std::string& path) {
 void ConversionProcess::walkFolder(const std::string& path, const FolderId& id,
                                    bool* failurePosted) {
     const std::string parentFolder = curFolder_;
-    setCurFolder(JoinPath(parentFolder, LastComponent(path)));
+    std::string folderPath = path;
+    while (folderPath.size() > 1 && folderPath.back() == '/') folderPath.pop_back();
+    setCurFolder(JoinPath(parentFolder, filename(folderPath)));
     ::mkdir(curFolder_.c_str(), 0777);
     std::vector<std::string> names;
     int listError = 0;

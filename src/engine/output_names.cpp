@@ -153,7 +153,7 @@ std::vector<std::string> ConversionProcess::createdOutputs() const {
     std::vector<std::string> outputs;
     if (placeholderFolder_ != curFolder_) return outputs;
     for (const std::string& p : CorvaOutFile::OutputFiles()) {
-        if (FolderOf(p) != curFolder_) continue;
+        if (p.find('/') == std::string::npos || parent(p) != curFolder_) continue;
         const std::string name = filename(p);
         size_t at = 0, length = 0;
         if (!CorvaOutFile::FindPlaceholder(name, &at, &length)) continue;

@@ -274,8 +274,9 @@ std::optional<OSErr> ConversionProcess::convertFile(const std::string& path,
     FSRef folderRef;
     if (OSErr err = getCurFolder(&folderRef)) {
         // The output folder could not be made in a folder that refuses it.
-        const std::string parent = FolderOf(curFolder_);
-        if (err == kFileNotFoundErr && FolderRefusesWrites(parent)) return FolderRefused(parent);
+        std::string above = parent(curFolder_);
+        if (above.empty()) above = "/";
+        if (err == kFileNotFoundErr && FolderRefusesWrites(above)) return FolderRefused(above);
         return err;
     }
     if (settings_.preserveFinderComments) comment_ = ReadFinderCommentFromFile(path);

@@ -95,8 +95,9 @@ bool ByteSwapper::swapBytes() const {
     // An existing output (possibly the input itself) is replaced through a rename.
     struct stat outStat;
     if (::stat(out_.c_str(), &outStat) != 0 || !S_ISREG(outStat.st_mode)) return false;
-    std::string folder = FolderOf(out_);
-    std::string temp = (folder == "/" ? "" : folder) + "/com.quillfen.XXXXXX";
+    // parent() is "" for a name at the root, which gives "/com..." here.
+    const std::string folder = out_.find('/') == std::string::npos ? "." : parent(out_);
+    std::string temp = folder + "/com.quillfen.XXXXXX";
     Fd tmp(::mkostemp(temp.data(), O_CLOEXEC));
     if (tmp.get() < 0) return false;
     bool ok = ::fchmod(tmp.get(), outStat.st_mode & 0777) == 0;

@@ -23,11 +23,6 @@ std::string extension(const std::string& path);
 std::string basename(const std::string& path);
 // The folder and the name joined with one "/" (none added after a trailing one).
 std::string JoinPath(const std::string& folder, const std::string& name);
-// The folder a path lies in: the part before its last "/", "/" for a name at
-// the root, "." when there is no "/".
-std::string FolderOf(const std::string& path);
-// The last component of a path, trailing "/"s aside.
-std::string LastComponent(const std::string& path);
 
 // False only when the entry is missing; any other failure to examine it counts as existing.
 bool file_exists(const std::string& path);

@@ -131,7 +131,9 @@ OSErr CCodedFile::CreateTemporaryFile(const std::string& identifier, short chann
         DestroyTemporaryFile();
         return kParamErr;
     }
-    return CreateTemporaryFileIn(FolderOf(path_), identifier, channels, 16, sampleRate, type);
+    std::string folder = path_.find('/') == std::string::npos ? "." : parent(path_);
+    if (folder.empty()) folder = "/";
+    return CreateTemporaryFileIn(folder, identifier, channels, 16, sampleRate, type);
 }
 
 OSErr CCodedFile::CreateTemporaryFileIn(const std::string& folder, const std::string& identifier,
