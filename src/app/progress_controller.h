@@ -8,6 +8,7 @@
 
 #include <QTimer>
 #include <QWidget>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -36,7 +37,7 @@ public:
     // Starts polling a batch over `files` input files and `conversions` conversions.
     void startPolling(int32_t files, uint32_t conversions);
     bool isPolling() const { return timer_.isActive(); }
-    bool running() const { return running_; }
+    bool running() const { return running_.load(); }
     // Where the question at a close during a batch is asked; none: Qt's own boxes.
     void setAlerts(Alerts* alerts) { alerts_ = alerts; }
     Ui::ProgressWindow* ui() const { return ui_.get(); }
@@ -77,7 +78,8 @@ private:
     double curSamples_ = 0;
     double barPart_ = 100;
     double curStep_ = 0;
-    bool running_ = false;
+    // Set on the interface thread at the start, cleared on the batch thread at the end.
+    std::atomic<bool> running_{false};
     std::vector<platform::NotificationCenter::Token> observers_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -239,7 +239,10 @@ void ConversionProcess::launchBatch(std::vector<std::string> inputFiles,
         Progress& p = progress_;
         p.determinateStep = false;
         p.usePercentage = false;
+        // A conversion's number and its name go together: neither is left
+        // from the batch before.
         p.curConv = 0;
+        p.curConvSpec.reset();
         p.curFile = 0;
         p.curNumSteps = 0;
         p.curStep = 0;
@@ -395,8 +398,11 @@ void ConversionProcess::beginBatch(uint64_t totalConversions) {
 
 plist::Dictionary ConversionProcess::beginConversion(const std::shared_ptr<ConvSpec>& conv) {
     {
+        // The number and the conversion change in one step: a take never
+        // pairs one conversion's number with another's name.
         std::lock_guard<std::mutex> lock(progressMutex_);
         ++progress_.curConv;
+        progress_.curConvSpec = conv;
         progress_.convSpecChanged = true;
         progress_.curFile = 0;
     }
@@ -565,7 +571,6 @@ void ConversionProcess::setCurFile(const std::string& path) {
 }
 
 void ConversionProcess::setCurConvSpec(const std::shared_ptr<ConvSpec>& conv) {
-    set(&Progress::curConvSpec, conv);
     if (!conv) return;
     context_.curConvSpec = conv;
     context_.values[kConversionDictionaryKey] = conv->dictionary();

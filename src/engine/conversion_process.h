@@ -376,6 +376,8 @@ private:
     }
 
     void setCurFile(const std::string& path);
+    // The running conversion in the batch thread's context (the progress
+    // state takes it in beginConversion, with its number).
     void setCurConvSpec(const std::shared_ptr<ConvSpec>& conv);
     void setCurFolder(const std::string& folder);
     // Sets the last error for this input, keeping -128 while a cancel stands.

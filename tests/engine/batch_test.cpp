@@ -6,6 +6,7 @@
 // input's comment.
 #include <unistd.h>
 
+#include <chrono>
 #include <future>
 #include <stdexcept>
 
@@ -360,6 +361,42 @@ TEST_F(EngineTest, ATakeClearsTheChangeFlagsAndHandsTheWarningsOverOnce) {
     EXPECT_TRUE(third.newWarnings.empty());
     EXPECT_EQ(third.warnings, 2);
     EXPECT_FALSE(process.running());
+}
+
+// Progress taken from another thread, as the window takes it, through whole
+// batches run one after another: a conversion's number always comes with that
+// conversion's name, and none is left from the batch before (the first take
+// of the second batch is made before its first conversion begins).
+TEST_F(EngineTest, TakesFromAnotherThreadPairEachConversionNumberWithItsName) {
+    constexpr int kFiles = 24;
+    Sox(in + "/F/0.wav", "-r 8000 -c 1 -b 16");
+    for (int i = 1; i < kFiles; ++i)
+        fs::copy_file(in + "/F/0.wav", in + "/F/" + std::to_string(i) + ".wav");
+    std::atomic<int> mismatches{0}, takes{0}, beforeFirst{0};
+    Poller poller(process, [&](const ConversionProcess::Progress& p) {
+        const std::string name = p.curConvSpec ? p.curConvSpec->conversionName() : "";
+        const std::string expected = p.curConv == 0 ? "" : "C" + std::to_string(p.curConv);
+        if (name != expected) ++mismatches;
+        if (p.running && p.curConv == 0) ++beforeFirst;
+        ++takes;
+    });
+    // Each batch waits at its start until the poller has taken once more.
+    const auto token = platform::NotificationCenter::Default().AddObserver(
+        QFConversionStartNotification, &process, [&](const platform::Notification&) {
+            const uint64_t before = poller.Takes();
+            for (int i = 0; i < 2000 && poller.Takes() < before + 2; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+    for (int run = 0; run < 2; ++run) {
+        fs::remove_all(out);
+        fs::create_directories(out);
+        ASSERT_EQ(Run({in + "/F"}, {Conversion("C1"), Conversion("C2")}), 0) << run;
+    }
+    platform::NotificationCenter::Default().RemoveObserver(token);
+    poller.Stop(&process);
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_GT(takes, 0);
+    EXPECT_GE(beforeFirst, 2);  // at least one take at the start of each batch
 }
 
 }  // namespace
