@@ -166,14 +166,18 @@ void ProgressController::timedProgressDisplay() {
                  {Number(progress.curConv), Number(conversions_),
                   conv ? QString::fromStdString(conv->conversionName()) : QString()}));
     }
+    // The whole-batch bar counts the files handed over, however many passed
+    // since the last tick.
+    if (ui_->conversionBar->maximum() != 0) {
+        const int64_t files = BatchBarValue(progress.curConv, progress.curFile, files_, conversions_);
+        ui_->conversionBar->setValue(
+            static_cast<int>(std::min<int64_t>(files, ui_->conversionBar->maximum())));
+    }
     if (progress.fileChanged) {
         const QString path = QString::fromStdString(progress.curFilePath);
         ui_->inputFileTextField->setText(
             Fill("Input File %d of %d: '%@'",
                  {Number(progress.curFile), Number(files_), path.section('/', -1)}));
-        if (ui_->conversionBar->maximum() != 0)
-            ui_->conversionBar->setValue(
-                std::min(ui_->conversionBar->value() + 1, ui_->conversionBar->maximum()));
         ui_->regionTextField->clear();
     }
     if (progress.stepChanged) {

@@ -594,6 +594,22 @@ ConversionProcess::Progress ConversionProcess::takeProgress() {
     return taken;
 }
 
+void ConversionProcess::putProgressForTesting(Progress state) {
+    std::lock_guard<std::mutex> lock(progressMutex_);
+    progress_ = std::move(state);
+}
+
+int64_t BatchBarValue(int64_t curConv, int64_t curFile, int64_t files, int64_t conversions) {
+    if (files <= 0 || conversions <= 0) return 0;
+    // Within these bounds no product below overflows (the batch's counts are
+    // 32-bit numbers).
+    files = std::min<int64_t>(files, INT32_MAX);
+    conversions = std::min<int64_t>(conversions, UINT32_MAX);
+    curConv = std::clamp<int64_t>(curConv, 0, conversions + 1);
+    const int64_t value = (curConv - 1) * files + std::clamp<int64_t>(curFile, 0, files);
+    return std::clamp<int64_t>(value, 0, files * conversions);
+}
+
 std::optional<std::vector<std::string>> ConversionProcess::newWarnings() {
     std::unique_lock<std::mutex> lock(progressMutex_, std::try_to_lock);
     if (!lock.owns_lock()) return std::nullopt;

@@ -221,6 +221,8 @@ public:
     // the next change. A reader that draws from one take sees every change
     // once, and never half of one.
     Progress takeProgress();
+    // For tests: the whole progress state replaced by `state`, under the lock.
+    void putProgressForTesting(Progress state);
 
     // The state's parts one by one, each read or set under the same lock.
     bool convSpecChanged() const { return get(&Progress::convSpecChanged); }
@@ -437,3 +439,12 @@ private:
     std::thread thread_;
     std::vector<platform::NotificationCenter::Token> observers_;
 };
+
+// The whole-batch bar's value for a take of the progress state: the files of
+// the conversions before the current one and those of the current conversion
+// handed over so far, at most `files`, held within 0 ... files x conversions.
+// `files` is the batch's file count; the walk may hand over more (a link to a
+// missing file is met but not counted), so the value never runs ahead of the
+// jobs finished by more than the one in hand.
+int64_t BatchBarValue(int64_t curConv, int64_t curFile, int64_t files, int64_t conversions);
+

@@ -53,7 +53,7 @@ TEST(Progress, TicksFollowTheDriverWithoutDividingByZero) {
     window.timedProgressDisplay();
     EXPECT_EQ(ui->inputFileBar->value(), 0);
     EXPECT_EQ(ui->conversionBar->maximum(), 6);
-    EXPECT_EQ(ui->conversionBar->value(), 1);
+    EXPECT_EQ(ui->conversionBar->value(), 0);  // no conversion begun yet
     EXPECT_EQ(ui->inputFileTextField->text(), "Input File 0 of 3: ''");
     EXPECT_EQ(ui->stepTextField->text(), "Step: ");
     EXPECT_FALSE(process.stepChanged() || process.fileChanged());
@@ -73,6 +73,31 @@ TEST(Progress, TicksFollowTheDriverWithoutDividingByZero) {
     EXPECT_FALSE(window.isPolling());
     EXPECT_FALSE(window.isVisible());
     EXPECT_FALSE(defaults.GetString("NSWindow Frame Progress").empty());  // frame kept
+}
+
+// Each tick sets the whole-batch bar from its take, changed file or not: the
+// files of the conversions before and those of this one, at most the count.
+TEST(Progress, ATickSetsTheBatchBarFromTheFilesHandedOver) {
+    testsupport::TempDir dir;
+    platform::UserDefaults defaults(dir / "prefs.plist");
+    ConversionProcess process;
+    ProgressController window(process, defaults);
+    window.startPolling(5, 3);
+    window.handleConversionStartDo();
+    const int64_t rows[][3] = {{1, 0, 0}, {1, 3, 3}, {2, 0, 5}, {2, 7, 10}, {3, 5, 15}, {4, 1, 15}};
+    for (const auto& [conv, file, expected] : rows) {
+        ConversionProcess::Progress state;
+        state.running = true;
+        state.curConv = conv;
+        state.curFile = file;
+        state.fileChanged = file % 2 == 1;
+        process.putProgressForTesting(state);
+        window.timedProgressDisplay();
+        EXPECT_EQ(window.ui()->conversionBar->value(), expected) << conv << " " << file;
+        EXPECT_EQ(expected, BatchBarValue(conv, file, 5, 3));
+    }
+    process.putProgressForTesting({});
+    window.timedProgressDisplay();
 }
 
 struct EndTest : AppTest {

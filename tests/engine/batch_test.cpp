@@ -364,39 +364,73 @@ TEST_F(EngineTest, ATakeClearsTheChangeFlagsAndHandsTheWarningsOverOnce) {
 }
 
 // Progress taken from another thread, as the window takes it, through whole
-// batches run one after another: a conversion's number always comes with that
-// conversion's name, and none is left from the batch before (the first take
-// of the second batch is made before its first conversion begins).
-TEST_F(EngineTest, TakesFromAnotherThreadPairEachConversionNumberWithItsName) {
-    constexpr int kFiles = 24;
+// batches of many short files run one after another: a conversion's number
+// always comes with that conversion's name, and none is left from the batch
+// before (each batch holds its start until a take was made there). The
+// whole-batch bar's value never decreases within a batch, never passes its
+// maximum, and is never behind the jobs finished nor more than one ahead.
+TEST_F(EngineTest, TakesFromAnotherThreadPairNumbersWithNamesAndCountFiles) {
+    constexpr int kFiles = 24, kConversions = 2;
     Sox(in + "/F/0.wav", "-r 8000 -c 1 -b 16");
     for (int i = 1; i < kFiles; ++i)
         fs::copy_file(in + "/F/0.wav", in + "/F/" + std::to_string(i) + ".wav");
-    std::atomic<int> mismatches{0}, takes{0}, beforeFirst{0};
+    std::atomic<int> finished{0};  // inputs converted in this batch
+    std::atomic<int> mismatches{0}, barFaults{0}, takes{0}, atStart{0};
+    int64_t last = 0, finishedBefore = 0;  // poller thread only
     Poller poller(process, [&](const ConversionProcess::Progress& p) {
         const std::string name = p.curConvSpec ? p.curConvSpec->conversionName() : "";
         const std::string expected = p.curConv == 0 ? "" : "C" + std::to_string(p.curConv);
         if (name != expected) ++mismatches;
-        if (p.running && p.curConv == 0) ++beforeFirst;
+        if (p.running && p.curConv == 0) {  // a batch that has not begun a conversion
+            ++atStart;
+            last = finishedBefore = 0;
+        }
+        const int64_t value = BatchBarValue(p.curConv, p.curFile, kFiles, kConversions);
+        const int finishedAfter = finished;
+        if (p.running && (value < last || value > kFiles * kConversions ||
+                          value < finishedBefore || value > finishedAfter + 1))
+            ++barFaults;
+        last = value;
+        finishedBefore = finishedAfter;
         ++takes;
     });
-    // Each batch waits at its start until the poller has taken once more.
-    const auto token = platform::NotificationCenter::Default().AddObserver(
+    auto& center = platform::NotificationCenter::Default();
+    const auto starts = center.AddObserver(
         QFConversionStartNotification, &process, [&](const platform::Notification&) {
+            finished = 0;
             const uint64_t before = poller.Takes();
             for (int i = 0; i < 2000 && poller.Takes() < before + 2; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
         });
+    const auto successes = center.AddObserver(
+        QFConversionSuccessNotification, &process,
+        [&](const platform::Notification&) { ++finished; });
     for (int run = 0; run < 2; ++run) {
         fs::remove_all(out);
         fs::create_directories(out);
         ASSERT_EQ(Run({in + "/F"}, {Conversion("C1"), Conversion("C2")}), 0) << run;
+        EXPECT_EQ(finished, kFiles * kConversions);
     }
-    platform::NotificationCenter::Default().RemoveObserver(token);
+    center.RemoveObserver(starts);
+    center.RemoveObserver(successes);
     poller.Stop(&process);
     EXPECT_EQ(mismatches, 0);
+    EXPECT_EQ(barFaults, 0);
     EXPECT_GT(takes, 0);
-    EXPECT_GE(beforeFirst, 2);  // at least one take at the start of each batch
+    EXPECT_GE(atStart, 2);  // takes at the start of each batch
+}
+
+// The whole-batch bar stays within its range for any counts the driver and
+// the window hold: none before the first conversion, none of an empty batch,
+// and no overflow at the largest counts.
+TEST(BatchBar, StaysWithinItsRangeForAnyCounts) {
+    EXPECT_EQ(BatchBarValue(0, 0, 5, 3), 0);
+    EXPECT_EQ(BatchBarValue(2, 9, 5, 3), 10);  // more met than counted
+    EXPECT_EQ(BatchBarValue(4, 1, 5, 3), 15);
+    EXPECT_EQ(BatchBarValue(2, 3, 0, 3), 0);
+    EXPECT_EQ(BatchBarValue(2, 3, 5, 0), 0);
+    EXPECT_EQ(BatchBarValue(INT64_MAX, INT64_MAX, INT64_MAX, INT64_MAX),
+              int64_t(INT32_MAX) * int64_t(UINT32_MAX));
 }
 
 }  // namespace
