@@ -15,6 +15,7 @@
 
 #include "platform/notification_center.h"
 
+class AlertQuestion;
 class Alerts;
 class ConversionProcess;
 namespace Ui {
@@ -62,14 +63,20 @@ signals:
 
 private:
     void setWarningsOpen(bool open);
-    // While the batch runs, closing asks whether to stop it: "Stop Batch" is
-    // Cancel, "Keep Running" keeps the window. Either way the window stays
-    // until the batch has ended, when it closes by itself.
+    // While the batch runs, closing asks whether to stop it, in a question
+    // that does not wait: "Stop Batch" is Cancel, "Keep Running" keeps the
+    // window. Either way the window stays until the batch has ended, when it
+    // closes by itself; a question still up then is taken down unanswered.
     void closeEvent(QCloseEvent* event) override;
     void saveFrame();
 
     ConversionProcess& process_;
     Alerts* alerts_ = nullptr;
+    // The question of a close during the batch, while it is up.
+    std::unique_ptr<AlertQuestion> question_;
+    // Set while the question is being asked (an Alerts that answers through
+    // run holds this thread meanwhile).
+    bool asking_ = false;
     platform::UserDefaults& defaults_;
     std::unique_ptr<Ui::ProgressWindow> ui_;
     QTimer timer_;
