@@ -610,14 +610,6 @@ int64_t BatchBarValue(int64_t curConv, int64_t curFile, int64_t files, int64_t c
     return std::clamp<int64_t>(value, 0, files * conversions);
 }
 
-std::optional<std::vector<std::string>> ConversionProcess::newWarnings() {
-    std::unique_lock<std::mutex> lock(progressMutex_, std::try_to_lock);
-    if (!lock.owns_lock()) return std::nullopt;
-    std::vector<std::string> taken;
-    taken.swap(progress_.newWarnings);
-    return taken;
-}
-
 // ---------------------------------------------------------------------------
 // Observers (on the batch thread)
 

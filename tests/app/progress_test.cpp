@@ -51,28 +51,33 @@ TEST(Progress, TicksFollowTheDriverWithoutDividingByZero) {
     window.handleConversionStartDo();
     Ui::ProgressWindow* ui = window.ui();
 
-    process.setRunning(true);
     // No steps and no frames reported: the bar stays at 0.
-    process.setStepChanged(true);
-    process.setNumSampleFramesChanged(true);
-    process.setFileChanged(true);
+    ConversionProcess::Progress state;
+    state.running = true;
+    state.stepChanged = state.numSampleFramesChanged = state.fileChanged = true;
+    process.putProgressForTesting(state);
     window.timedProgressDisplay();
     EXPECT_EQ(ui->inputFileBar->value(), 0);
     EXPECT_EQ(ui->conversionBar->maximum(), 6);
     EXPECT_EQ(ui->conversionBar->value(), 0);  // no conversion begun yet
     EXPECT_EQ(ui->inputFileTextField->text(), "Input File 0 of 3: ''");
     EXPECT_EQ(ui->stepTextField->text(), "Step: ");
-    EXPECT_FALSE(process.stepChanged() || process.fileChanged());
-    // A warning flag opens the pane; it is cleared once the list was fetched.
+    ConversionProcess::Progress left = process.takeProgress();
+    EXPECT_FALSE(left.stepChanged || left.fileChanged);
+    // A warning flag opens the pane; the tick's take clears it.
     EXPECT_FALSE(window.warningsOpen());
-    process.setWarningChanged(true);
+    state = {};
+    state.running = true;
+    state.warningChanged = true;
+    process.putProgressForTesting(state);
     window.timedProgressDisplay();
     EXPECT_TRUE(window.warningsOpen());
     EXPECT_EQ(ui->warningTextField->text(), "Warnings: 0");
-    EXPECT_FALSE(process.warningChanged());
+    left = process.takeProgress();
+    EXPECT_FALSE(left.warningChanged);
     EXPECT_EQ(done, 0);
 
-    process.setRunning(false);
+    process.putProgressForTesting({});
     window.timedProgressDisplay();
     EXPECT_EQ(done, 1);
     EXPECT_EQ(ui->inputFileBar->value(), 100);

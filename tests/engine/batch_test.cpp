@@ -46,10 +46,11 @@ TEST_F(EngineTest, OutputTreeMirrorsTheInputsInEveryConversionFolder) {
     EXPECT_EQ(Names(), order);
     EXPECT_EQ(posted.front().values.find(kTotalConversionsKey)->asInteger(), 4);
     // Every file handed over counts, skipped ones too; the count restarts per conversion.
-    EXPECT_EQ(process.curConv(), 2);
-    EXPECT_EQ(process.curFile(), 6);
-    EXPECT_EQ(process.curSampleFrames(), 800);
-    EXPECT_TRUE(process.numSampleFramesChanged() && process.fileChanged() && !process.running());
+    const ConversionProcess::Progress last = process.takeProgress();
+    EXPECT_EQ(last.curConv, 2);
+    EXPECT_EQ(last.curFile, 6);
+    EXPECT_EQ(last.curSampleFrames, 800);
+    EXPECT_TRUE(last.numSampleFramesChanged && last.fileChanged && !last.running);
 }
 
 TEST_F(EngineTest, FolderWalkIsByteOrderedEndsOnLinksAndSkipsTheOutputFolder) {
@@ -119,7 +120,7 @@ TEST_F(EngineTest, CancelLeavesNoPlaceholderAndChangesNoInput) {
         const auto stopOn = [&, at = at](CancelAt when, const char* name, int64_t file) {
             return center.AddObserver(name, nullptr,
                                       [&, at, when, file](const platform::Notification&) {
-                                          if (at == when && process.curFile() == file)
+                                          if (at == when && process.takeProgress().curFile == file)
                                               process.setShouldStop(true);
                                       });
         };
@@ -297,7 +298,7 @@ TEST_F(EngineTest, OneFileConvertsUnderItsOutputNameAndBadNamesStartNothing) {
     EXPECT_EQ(posted.front().values.find(kTotalConversionsKey)->asInteger(), 1);
     EXPECT_EQ(Tree(out), Strings({"One", "One/Take 1.aif"}));
     EXPECT_EQ(SoxSamples(out + "/One/Take 1.aif"), SoxSamples(in + "/x.wav"));
-    EXPECT_EQ(process.curFile(), 1);
+    EXPECT_EQ(process.takeProgress().curFile, 1);
 
     // A taken name fails the input as a batch does (numbering is off).
     posted.clear();
@@ -317,8 +318,7 @@ TEST_F(EngineTest, OneFileConvertsUnderItsOutputNameAndBadNamesStartNothing) {
 }
 
 // A take hands each change over once: the flags and the new warnings go with
-// it, while the counters and texts stay for the next reader. The warnings
-// fetched on their own leave their flag set.
+// it, while the counters and texts stay for the next reader.
 TEST_F(EngineTest, ATakeClearsTheChangeFlagsAndHandsTheWarningsOverOnce) {
     Sox(in + "/a.wav");
     UseCopyStandIn();
@@ -327,14 +327,12 @@ TEST_F(EngineTest, ATakeClearsTheChangeFlagsAndHandsTheWarningsOverOnce) {
                                                      plist::Value(text));
     };
     ConversionProcess::Progress first, second, third;
-    std::optional<Strings> fetched;
     gAfterCopy = [&](const std::string&) {
         SetProgressChannel(1, 2);
         warn("one");
         first = process.takeProgress();
         second = process.takeProgress();
         warn("two");
-        fetched = process.newWarnings();
         third = process.takeProgress();
         return OSErr(0);
     };
@@ -356,9 +354,8 @@ TEST_F(EngineTest, ATakeClearsTheChangeFlagsAndHandsTheWarningsOverOnce) {
     EXPECT_EQ(second.curChannels, 2);
     EXPECT_EQ(second.warnings, 1);
 
-    EXPECT_EQ(fetched, Strings({"two"}));
     EXPECT_TRUE(third.warningChanged);
-    EXPECT_TRUE(third.newWarnings.empty());
+    EXPECT_EQ(third.newWarnings, Strings({"two"}));
     EXPECT_EQ(third.warnings, 2);
     EXPECT_FALSE(process.running());
 }
