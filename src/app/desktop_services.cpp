@@ -7,8 +7,10 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMimeDatabase>
+#include <QPointer>
 #include <QPushButton>
 #include <QUrl>
+#include <algorithm>
 
 QString Tr(const char* englishKey) { return QCoreApplication::translate("Corvane", englishKey); }
 
@@ -31,26 +33,81 @@ void onMain(std::function<void()> fn) {
     QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(fn), Qt::QueuedConnection);
 }
 
+namespace {
+
+// Fills `box` with the title, message and buttons of an alert; the answer of
+// the button clicked (see Alerts::run) comes from AnswerOf.
+void SetUpAlertBox(QMessageBox& box, const QString& title, const QString& message,
+                   const QString& defaultButton, const QString& alternateButton,
+                   const QString& otherButton) {
+    box.setWindowTitle(title);
+    box.setText(title);
+    box.setInformativeText(message);
+    QPushButton* first =
+        box.addButton(defaultButton.isEmpty() ? Tr("OK") : defaultButton, QMessageBox::AcceptRole);
+    if (!alternateButton.isEmpty()) box.addButton(alternateButton, QMessageBox::RejectRole);
+    if (!otherButton.isEmpty()) box.addButton(otherButton, QMessageBox::DestructiveRole);
+    box.setDefaultButton(first);
+}
+
+int AnswerOf(const QMessageBox& box) {
+    const QList<QAbstractButton*> buttons = box.buttons();
+    QAbstractButton* clicked = box.clickedButton();
+    if (clicked && box.buttonRole(clicked) == QMessageBox::AcceptRole) return 1;
+    if (clicked && box.buttonRole(clicked) == QMessageBox::DestructiveRole) return -1;
+    // Closed another way: the alternate button's answer, or the only button's.
+    const bool alternate = std::any_of(buttons.begin(), buttons.end(), [&box](auto* b) {
+        return box.buttonRole(b) == QMessageBox::RejectRole;
+    });
+    return alternate ? 0 : 1;
+}
+
+class BoxQuestion : public AlertQuestion {
+public:
+    BoxQuestion(QMessageBox* box, QMetaObject::Connection answer) : box_(box), answer_(answer) {}
+    ~BoxQuestion() override { dismiss(); }
+    void dismiss() override {
+        QObject::disconnect(answer_);
+        if (QMessageBox* box = box_.data()) {
+            box_.clear();
+            box->hide();
+            box->deleteLater();
+        }
+    }
+    bool isUp() const override { return box_ && box_->isVisible(); }
+
+private:
+    QPointer<QMessageBox> box_;
+    QMetaObject::Connection answer_;
+};
+
+}  // namespace
+
 int QtAlerts::run(QWidget* parent, const QString& title, const QString& message,
                   const QString& defaultButton, const QString& alternateButton,
                   const QString& otherButton) {
     QMessageBox box(parent);
-    box.setWindowTitle(title);
-    box.setText(title);
-    box.setInformativeText(message);
+    SetUpAlertBox(box, title, message, defaultButton, alternateButton, otherButton);
     if (parent) box.setWindowModality(Qt::WindowModal);
-    QPushButton* first =
-        box.addButton(defaultButton.isEmpty() ? Tr("OK") : defaultButton, QMessageBox::AcceptRole);
-    QPushButton* second =
-        alternateButton.isEmpty() ? nullptr
-                                  : box.addButton(alternateButton, QMessageBox::RejectRole);
-    QPushButton* third =
-        otherButton.isEmpty() ? nullptr : box.addButton(otherButton, QMessageBox::DestructiveRole);
-    box.setDefaultButton(first);
     box.exec();
-    if (box.clickedButton() == first) return 1;
-    if (third && box.clickedButton() == third) return -1;
-    return second ? 0 : 1;
+    return AnswerOf(box);
+}
+
+std::unique_ptr<AlertQuestion> QtAlerts::ask(QWidget* parent, const QString& title,
+                                             const QString& message, const QString& defaultButton,
+                                             const QString& alternateButton,
+                                             const QString& otherButton,
+                                             std::function<void(int)> answered) {
+    auto* box = new QMessageBox(parent);
+    SetUpAlertBox(*box, title, message, defaultButton, alternateButton, otherButton);
+    const QMetaObject::Connection answer =
+        QObject::connect(box, &QDialog::finished, box, [box, answered = std::move(answered)] {
+            box->deleteLater();
+            answered(AnswerOf(*box));
+        });
+    // Window-modal over its parent; the call returns at once.
+    box->open();
+    return std::make_unique<BoxQuestion>(box, answer);
 }
 
 void AlertFolderNotShown(Alerts& alerts, QWidget* parent, const QString& folder) {

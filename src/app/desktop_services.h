@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
 class QWidget;
 
@@ -20,6 +21,17 @@ QString FormatObjects(const QString& format, const QStringList& args);
 // Queues `fn` for the interface thread and returns at once (also from it).
 void onMain(std::function<void()> fn);
 
+// An alert asked without waiting for its answer (Alerts::ask). The handle
+// takes it down unanswered; so does the handle's end.
+class AlertQuestion {
+public:
+    virtual ~AlertQuestion() = default;
+    // Takes the question down; its answer callback is never called after this.
+    virtual void dismiss() = 0;
+    // Neither answered nor dismissed yet.
+    virtual bool isUp() const = 0;
+};
+
 class Alerts {
 public:
     virtual ~Alerts() = default;
@@ -29,6 +41,19 @@ public:
                     const QString& defaultButton = QString(),
                     const QString& alternateButton = QString(),
                     const QString& otherButton = QString()) = 0;
+    // The same alert, window-modal over `parent`, returning at once: `answered`
+    // gets run's answer on this thread when one is given. This default asks
+    // through run, so it answers before it returns and gives no handle (for
+    // alerts that answer at once, as scripted ones do).
+    virtual std::unique_ptr<AlertQuestion> ask(QWidget* parent, const QString& title,
+                                               const QString& message,
+                                               const QString& defaultButton,
+                                               const QString& alternateButton,
+                                               const QString& otherButton,
+                                               std::function<void(int)> answered) {
+        answered(run(parent, title, message, defaultButton, alternateButton, otherButton));
+        return nullptr;
+    }
 };
 
 // Says, in an alert over `parent` with one default button, that no application
@@ -69,6 +94,11 @@ public:
     int run(QWidget* parent, const QString& title, const QString& message,
             const QString& defaultButton, const QString& alternateButton,
             const QString& otherButton) override;
+    // A message box opened over `parent` (window-modal), a child of it.
+    std::unique_ptr<AlertQuestion> ask(QWidget* parent, const QString& title,
+                                       const QString& message, const QString& defaultButton,
+                                       const QString& alternateButton, const QString& otherButton,
+                                       std::function<void(int)> answered) override;
 };
 
 class QtFileDialogs : public FileDialogs {

@@ -76,14 +76,19 @@ void ProgressController::closeEvent(QCloseEvent* event) {
         event->ignore();
         // Already cancelling: the window closes when the batch has stopped.
         if (process_.shouldStop()) return;
+        // Asked once at a time.
+        if (asking_ || (question_ && question_->isUp())) return;
         QtAlerts own;
         Alerts& alerts = alerts_ ? *alerts_ : static_cast<Alerts&>(own);
-        const int answer = alerts.run(
+        asking_ = true;
+        question_ = alerts.ask(
             this, Tr("Stop the batch?"),
             Tr("The batch is still running. Stop it, or keep it running with this window open?"),
-            Tr("Stop Batch"), Tr("Keep Running"));
-        // The batch may have ended while the question was up.
-        if (answer == 1 && process_.running()) doCancel();
+            Tr("Stop Batch"), Tr("Keep Running"), QString(), [this](int answer) {
+                // The batch may have ended while the question was up.
+                if (answer == 1 && process_.running()) doCancel();
+            });
+        asking_ = false;
         return;
     }
     saveFrame();
@@ -153,6 +158,11 @@ void ProgressController::timedProgressDisplay() {
     // and each change is drawn once.
     const ConversionProcess::Progress progress = process_.takeProgress();
     if (!progress.running) {
+        // The end never runs inside a question that holds this thread: it
+        // comes with the first tick after the answer.
+        if (asking_) return;
+        // Nothing is left to stop: a question still up goes unanswered.
+        question_.reset();
         if (ui_->inputFileBar->maximum() != 0) ui_->inputFileBar->setValue(100);
         timer_.stop();
         if (isVisible()) close();
@@ -166,14 +176,18 @@ void ProgressController::timedProgressDisplay() {
                  {Number(progress.curConv), Number(conversions_),
                   conv ? QString::fromStdString(conv->conversionName()) : QString()}));
     }
+    // The whole-batch bar counts the files handed over, however many passed
+    // since the last tick.
+    if (ui_->conversionBar->maximum() != 0) {
+        const int64_t files = BatchBarValue(progress.curConv, progress.curFile, files_, conversions_);
+        ui_->conversionBar->setValue(
+            static_cast<int>(std::min<int64_t>(files, ui_->conversionBar->maximum())));
+    }
     if (progress.fileChanged) {
         const QString path = QString::fromStdString(progress.curFilePath);
         ui_->inputFileTextField->setText(
             Fill("Input File %d of %d: '%@'",
                  {Number(progress.curFile), Number(files_), path.section('/', -1)}));
-        if (ui_->conversionBar->maximum() != 0)
-            ui_->conversionBar->setValue(
-                std::min(ui_->conversionBar->value() + 1, ui_->conversionBar->maximum()));
         ui_->regionTextField->clear();
     }
     if (progress.stepChanged) {

@@ -8,12 +8,14 @@
 
 #include <QTimer>
 #include <QWidget>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 #include "platform/notification_center.h"
 
+class AlertQuestion;
 class Alerts;
 class ConversionProcess;
 namespace Ui {
@@ -36,7 +38,7 @@ public:
     // Starts polling a batch over `files` input files and `conversions` conversions.
     void startPolling(int32_t files, uint32_t conversions);
     bool isPolling() const { return timer_.isActive(); }
-    bool running() const { return running_; }
+    bool running() const { return running_.load(); }
     // Where the question at a close during a batch is asked; none: Qt's own boxes.
     void setAlerts(Alerts* alerts) { alerts_ = alerts; }
     Ui::ProgressWindow* ui() const { return ui_.get(); }
@@ -61,14 +63,20 @@ signals:
 
 private:
     void setWarningsOpen(bool open);
-    // While the batch runs, closing asks whether to stop it: "Stop Batch" is
-    // Cancel, "Keep Running" keeps the window. Either way the window stays
-    // until the batch has ended, when it closes by itself.
+    // While the batch runs, closing asks whether to stop it, in a question
+    // that does not wait: "Stop Batch" is Cancel, "Keep Running" keeps the
+    // window. Either way the window stays until the batch has ended, when it
+    // closes by itself; a question still up then is taken down unanswered.
     void closeEvent(QCloseEvent* event) override;
     void saveFrame();
 
     ConversionProcess& process_;
     Alerts* alerts_ = nullptr;
+    // The question of a close during the batch, while it is up.
+    std::unique_ptr<AlertQuestion> question_;
+    // Set while the question is being asked (an Alerts that answers through
+    // run holds this thread meanwhile).
+    bool asking_ = false;
     platform::UserDefaults& defaults_;
     std::unique_ptr<Ui::ProgressWindow> ui_;
     QTimer timer_;
@@ -77,7 +85,8 @@ private:
     double curSamples_ = 0;
     double barPart_ = 100;
     double curStep_ = 0;
-    bool running_ = false;
+    // Set on the interface thread at the start, cleared on the batch thread at the end.
+    std::atomic<bool> running_{false};
     std::vector<platform::NotificationCenter::Token> observers_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -239,7 +239,10 @@ void ConversionProcess::launchBatch(std::vector<std::string> inputFiles,
         Progress& p = progress_;
         p.determinateStep = false;
         p.usePercentage = false;
+        // A conversion's number and its name go together: neither is left
+        // from the batch before.
         p.curConv = 0;
+        p.curConvSpec.reset();
         p.curFile = 0;
         p.curNumSteps = 0;
         p.curStep = 0;
@@ -395,8 +398,11 @@ void ConversionProcess::beginBatch(uint64_t totalConversions) {
 
 plist::Dictionary ConversionProcess::beginConversion(const std::shared_ptr<ConvSpec>& conv) {
     {
+        // The number and the conversion change in one step: a take never
+        // pairs one conversion's number with another's name.
         std::lock_guard<std::mutex> lock(progressMutex_);
         ++progress_.curConv;
+        progress_.curConvSpec = conv;
         progress_.convSpecChanged = true;
         progress_.curFile = 0;
     }
@@ -567,7 +573,6 @@ void ConversionProcess::setCurFile(const std::string& path) {
 }
 
 void ConversionProcess::setCurConvSpec(const std::shared_ptr<ConvSpec>& conv) {
-    set(&Progress::curConvSpec, conv);
     if (!conv) return;
     context_.curConvSpec = conv;
     context_.values[kConversionDictionaryKey] = conv->dictionary();
@@ -591,12 +596,20 @@ ConversionProcess::Progress ConversionProcess::takeProgress() {
     return taken;
 }
 
-std::optional<std::vector<std::string>> ConversionProcess::newWarnings() {
-    std::unique_lock<std::mutex> lock(progressMutex_, std::try_to_lock);
-    if (!lock.owns_lock()) return std::nullopt;
-    std::vector<std::string> taken;
-    taken.swap(progress_.newWarnings);
-    return taken;
+void ConversionProcess::putProgressForTesting(Progress state) {
+    std::lock_guard<std::mutex> lock(progressMutex_);
+    progress_ = std::move(state);
+}
+
+int64_t BatchBarValue(int64_t curConv, int64_t curFile, int64_t files, int64_t conversions) {
+    if (files <= 0 || conversions <= 0) return 0;
+    // Within these bounds no product below overflows (the batch's counts are
+    // 32-bit numbers).
+    files = std::min<int64_t>(files, INT32_MAX);
+    conversions = std::min<int64_t>(conversions, UINT32_MAX);
+    curConv = std::clamp<int64_t>(curConv, 0, conversions + 1);
+    const int64_t value = (curConv - 1) * files + std::clamp<int64_t>(curFile, 0, files);
+    return std::clamp<int64_t>(value, 0, files * conversions);
 }
 
 // ---------------------------------------------------------------------------

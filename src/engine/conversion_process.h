@@ -222,53 +222,19 @@ public:
     // the next change. A reader that draws from one take sees every change
     // once, and never half of one.
     Progress takeProgress();
+    // For tests that set the driver's progress by hand: the whole state
+    // replaced by `state`, under the lock (the only way to set it from outside).
+    void putProgressForTesting(Progress state);
 
-    // The state's parts one by one, each read or set under the same lock.
-    bool convSpecChanged() const { return get(&Progress::convSpecChanged); }
-    void setConvSpecChanged(bool on) { set(&Progress::convSpecChanged, on); }
-    bool fileChanged() const { return get(&Progress::fileChanged); }
-    void setFileChanged(bool on) { set(&Progress::fileChanged, on); }
-    bool stepChanged() const { return get(&Progress::stepChanged); }
-    void setStepChanged(bool on) { set(&Progress::stepChanged, on); }
-    bool regionChanged() const { return get(&Progress::regionChanged); }
-    void setRegionChanged(bool on) { set(&Progress::regionChanged, on); }
-    bool numSampleFramesChanged() const { return get(&Progress::numSampleFramesChanged); }
-    void setNumSampleFramesChanged(bool on) { set(&Progress::numSampleFramesChanged, on); }
-    bool channelsChanged() const { return get(&Progress::channelsChanged); }
-    void setChannelsChanged(bool on) { set(&Progress::channelsChanged, on); }
-    bool warningChanged() const { return get(&Progress::warningChanged); }
-    void setWarningChanged(bool on) { set(&Progress::warningChanged, on); }
+    // What others read of the driver without a take, which leaves the change
+    // flags alone: whether a batch runs (set before its thread starts, clear
+    // once it has ended), the warnings counted in this batch, and the running
+    // conversion (that of a header or footer notification).
     bool running() const { return get(&Progress::running); }
-    void setRunning(bool on) { set(&Progress::running, on); }
-
-    bool usePercentage() const { return get(&Progress::usePercentage); }
-    bool determinateStep() const { return get(&Progress::determinateStep); }
     int64_t warnings() const { return get(&Progress::warnings); }
-    int64_t curNumSteps() const { return get(&Progress::curNumSteps); }
-    int64_t curStep() const { return get(&Progress::curStep); }
-    int64_t curFile() const { return get(&Progress::curFile); }
-    int64_t curConv() const { return get(&Progress::curConv); }
-    int64_t curSampleFrames() const { return get(&Progress::curSampleFrames); }
-    int64_t curValue() const { return get(&Progress::curValue); }
-    int64_t curChannels() const { return get(&Progress::curChannels); }
-    int64_t curChannel() const { return get(&Progress::curChannel); }
-    int64_t curRegions() const { return get(&Progress::curRegions); }
-    int64_t curRegionIndex() const { return get(&Progress::curRegionIndex); }
-    int64_t curRegionStart() const { return get(&Progress::curRegionStart); }
-    int64_t curRegionEnd() const { return get(&Progress::curRegionEnd); }
-    int64_t curNumInSamples() const { return get(&Progress::curNumInSamples); }
-    std::string curFilePath() const { return get(&Progress::curFilePath); }
-    std::string curFolder() const { return get(&Progress::curFolder); }
-    std::string curStepDesc() const { return get(&Progress::curStepDesc); }
-    std::string curRegion() const { return get(&Progress::curRegion); }
     std::shared_ptr<ConvSpec> curConvSpec() const { return get(&Progress::curConvSpec); }
     // The outcome of the last input started (0 success), -128 after a cancel.
     OSErr err() const { return err_.load(); }
-
-    // The warnings received since they were last taken, and the list emptied
-    // (warningChanged stays as it is); nothing when the batch thread holds the
-    // lock at this moment (they come later).
-    std::optional<std::vector<std::string>> newWarnings();
 
     // The snip window [start, end) of an input of `frames` frames at `rate`
     // for a snip from `from` to `to` seconds (`to` -1.0: to the end). A start at
@@ -376,7 +342,10 @@ private:
         progress_.*part = std::move(value);
     }
 
+    void setRunning(bool on) { set(&Progress::running, on); }
     void setCurFile(const std::string& path);
+    // The running conversion in the batch thread's context (the progress
+    // state takes it in beginConversion, with its number).
     void setCurConvSpec(const std::shared_ptr<ConvSpec>& conv);
     void setCurFolder(const std::string& folder);
     // Sets the last error for this input, keeping -128 while a cancel stands.
@@ -436,3 +405,12 @@ private:
     std::thread thread_;
     std::vector<platform::NotificationCenter::Token> observers_;
 };
+
+// The whole-batch bar's value for a take of the progress state: the files of
+// the conversions before the current one and those of the current conversion
+// handed over so far, at most `files`, held within 0 ... files x conversions.
+// `files` is the batch's file count; the walk may hand over more (a link to a
+// missing file is met but not counted), so the value never runs ahead of the
+// jobs finished by more than the one in hand.
+int64_t BatchBarValue(int64_t curConv, int64_t curFile, int64_t files, int64_t conversions);
+

@@ -2,14 +2,19 @@
 // (no division by zero, warnings shown once fetched, the window closed when the
 // driver is idle), cancel, the sound and the log opened at the end, and real
 // batches over sox-made files.
+#include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStackedWidget>
+#include <QTest>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 #include "app/log_window.h"
 #include "app/progress_controller.h"
@@ -17,6 +22,7 @@
 #include "conversion/qf_sound_file.h"
 #include "engine/conversion_process.h"
 #include "soundfile/progress.h"
+#include "ui_main_window.h"
 #include "ui_progress_window.h"
 
 namespace apptest {
@@ -45,34 +51,64 @@ TEST(Progress, TicksFollowTheDriverWithoutDividingByZero) {
     window.handleConversionStartDo();
     Ui::ProgressWindow* ui = window.ui();
 
-    process.setRunning(true);
     // No steps and no frames reported: the bar stays at 0.
-    process.setStepChanged(true);
-    process.setNumSampleFramesChanged(true);
-    process.setFileChanged(true);
+    ConversionProcess::Progress state;
+    state.running = true;
+    state.stepChanged = state.numSampleFramesChanged = state.fileChanged = true;
+    process.putProgressForTesting(state);
     window.timedProgressDisplay();
     EXPECT_EQ(ui->inputFileBar->value(), 0);
     EXPECT_EQ(ui->conversionBar->maximum(), 6);
-    EXPECT_EQ(ui->conversionBar->value(), 1);
+    EXPECT_EQ(ui->conversionBar->value(), 0);  // no conversion begun yet
     EXPECT_EQ(ui->inputFileTextField->text(), "Input File 0 of 3: ''");
     EXPECT_EQ(ui->stepTextField->text(), "Step: ");
-    EXPECT_FALSE(process.stepChanged() || process.fileChanged());
-    // A warning flag opens the pane; it is cleared once the list was fetched.
+    ConversionProcess::Progress left = process.takeProgress();
+    EXPECT_FALSE(left.stepChanged || left.fileChanged);
+    // A warning flag opens the pane; the tick's take clears it.
     EXPECT_FALSE(window.warningsOpen());
-    process.setWarningChanged(true);
+    state = {};
+    state.running = true;
+    state.warningChanged = true;
+    process.putProgressForTesting(state);
     window.timedProgressDisplay();
     EXPECT_TRUE(window.warningsOpen());
     EXPECT_EQ(ui->warningTextField->text(), "Warnings: 0");
-    EXPECT_FALSE(process.warningChanged());
+    left = process.takeProgress();
+    EXPECT_FALSE(left.warningChanged);
     EXPECT_EQ(done, 0);
 
-    process.setRunning(false);
+    process.putProgressForTesting({});
     window.timedProgressDisplay();
     EXPECT_EQ(done, 1);
     EXPECT_EQ(ui->inputFileBar->value(), 100);
     EXPECT_FALSE(window.isPolling());
     EXPECT_FALSE(window.isVisible());
     EXPECT_FALSE(defaults.GetString("NSWindow Frame Progress").empty());  // frame kept
+}
+
+// Each tick sets the whole-batch bar from its take, changed file or not: the
+// files of the conversions before and those of this one, at most the count.
+TEST(Progress, ATickSetsTheBatchBarFromTheFilesHandedOver) {
+    testsupport::TempDir dir;
+    platform::UserDefaults defaults(dir / "prefs.plist");
+    ConversionProcess process;
+    ProgressController window(process, defaults);
+    window.startPolling(5, 3);
+    window.handleConversionStartDo();
+    const int64_t rows[][3] = {{1, 0, 0}, {1, 3, 3}, {2, 0, 5}, {2, 7, 10}, {3, 5, 15}, {4, 1, 15}};
+    for (const auto& [conv, file, expected] : rows) {
+        ConversionProcess::Progress state;
+        state.running = true;
+        state.curConv = conv;
+        state.curFile = file;
+        state.fileChanged = file % 2 == 1;
+        process.putProgressForTesting(state);
+        window.timedProgressDisplay();
+        EXPECT_EQ(window.ui()->conversionBar->value(), expected) << conv << " " << file;
+        EXPECT_EQ(expected, BatchBarValue(conv, file, 5, 3));
+    }
+    process.putProgressForTesting({});
+    window.timedProgressDisplay();
 }
 
 struct EndTest : AppTest {
@@ -190,6 +226,121 @@ TEST_F(EndTest, ClosingTheWindowDuringABatchAsksWhetherToStopIt) {
     c->progressWindow()->show();
     EXPECT_TRUE(c->progressWindow()->close());
     EXPECT_EQ(alerts.shown.size(), 2u);
+}
+
+// Alerts that keep their question up, as a user who has not answered yet:
+// a real window-modal box that blocks the windows under it, up until the
+// program takes it down or the box is answered. Asked through run, it holds
+// the caller in an event loop meanwhile, as a modal box's own loop does (at
+// most a few seconds, then it answers with the default button).
+struct HeldAlerts : Alerts {
+    QtAlerts real;
+    std::atomic<bool> up{false};
+    int asked = 0, answered = 0, dismissed = 0;
+
+    struct Held : AlertQuestion {
+        HeldAlerts& owner;
+        std::unique_ptr<AlertQuestion> box;
+        Held(HeldAlerts& o, std::unique_ptr<AlertQuestion> b) : owner(o), box(std::move(b)) {}
+        ~Held() override { dismiss(); }
+        void dismiss() override {
+            if (box && box->isUp()) ++owner.dismissed;
+            if (box) box->dismiss();
+            owner.up = false;
+        }
+        bool isUp() const override { return box && box->isUp(); }
+    };
+
+    std::unique_ptr<AlertQuestion> ask(QWidget* parent, const QString& title,
+                                       const QString& message, const QString& b1,
+                                       const QString& b2, const QString& b3,
+                                       std::function<void(int)> onAnswer) override {
+        ++asked;
+        auto box = real.ask(parent, title, message, b1, b2, b3, [this, onAnswer](int a) {
+            ++answered;
+            up = false;
+            onAnswer(a);
+        });
+        up = true;
+        return std::make_unique<Held>(*this, std::move(box));
+    }
+    int run(QWidget* parent, const QString& title, const QString& message, const QString& b1,
+            const QString& b2, const QString& b3) override {
+        std::optional<int> answer;
+        auto question = ask(parent, title, message, b1, b2, b3, [&answer](int a) { answer = a; });
+        PumpUntil([&] { return answer || !question->isUp(); }, 3000);
+        if (!answer && question->isUp()) {
+            ++answered;
+            answer = 1;
+        }
+        return *answer;
+    }
+};
+
+// A "Stop the batch?" question still up when the batch ends is taken down
+// unanswered before the end runs: the end runs once, outside the question,
+// the main window is back and answers clicks and shortcuts, and the next
+// batch shows its progress window again.
+TEST_F(EndTest, AQuestionUpWhenTheBatchEndsGoesAndLeavesTheWindowUsable) {
+    HeldAlerts held;
+    MainServices s = Services();
+    s.alerts = &held;
+    c = Make(s);
+    defaults.Set("Save Log", true);
+    defaults.Set("Open Log", false);
+    defaults.Set("Beep When Done", false);
+    WriteWave(in + "/two.wav", 400);
+    int ends = 0;
+    QObject::connect(c.get(), &MainController::batchFinished, [&ends] { ++ends; });
+    std::atomic<bool> asked{false};
+    auto& center = platform::NotificationCenter::Default();
+    auto token = center.AddObserver(ProgressPosition, nullptr, [&](const platform::Notification&) {
+        if (asked.exchange(true)) return;
+        // The user closes the window and leaves the question up; the batch
+        // goes on to its end meanwhile.
+        QMetaObject::invokeMethod(qApp, [this] { c->progressWindow()->close(); },
+                                  Qt::QueuedConnection);
+        for (int i = 0; i < 5000 && !held.up; ++i) QThread::msleep(1);
+    });
+    RunBatch({in + "/one.wav", in + "/two.wav"});
+    center.RemoveObserver(token);
+    ASSERT_TRUE(asked);
+    EXPECT_EQ(held.asked, 1);
+    EXPECT_EQ(held.dismissed, 1);
+    EXPECT_EQ(held.answered, 0);
+    EXPECT_FALSE(held.up);
+    EXPECT_EQ(c->conversionProcess().err(), 0);  // not cancelled
+    EXPECT_TRUE(fs::exists(out + "/Aiff/two.aif"));
+    QCoreApplication::processEvents();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        EXPECT_FALSE(w->isVisible() && qobject_cast<QMessageBox*>(w)) << "a box is still up";
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(ends, 1);
+    EXPECT_FALSE(c->progressWindow()->isVisible());
+
+    QWidget* window = c->window();
+    ASSERT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->isEnabled());
+    window->activateWindow();
+    ASSERT_TRUE(PumpUntil([window] { return QApplication::activeWindow() == window; }));
+    QTest::mouseClick(c->ui()->conversionsTabButton, Qt::LeftButton);
+    EXPECT_EQ(c->ui()->tabView->currentIndex(), 1);
+    QTest::keyClick(window, Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);  // Show Last Log
+    EXPECT_EQ(c->logWindows().size(), 1u);
+
+    std::atomic<bool> shown{false};
+    token = center.AddObserver(
+        QFConversionHeaderNotification, nullptr, [&](const platform::Notification&) {
+            QMetaObject::invokeMethod(
+                qApp, [&] { shown = c->progressWindow()->isVisible(); },
+                Qt::BlockingQueuedConnection);
+        });
+    fs::remove_all(out + "/Aiff");
+    RunBatch({in + "/one.wav"});
+    center.RemoveObserver(token);
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(ends, 2);
+    EXPECT_EQ(held.asked, 1);
 }
 
 TEST_F(EndTest, TheEndPlaysItsSoundAndOpensOnlyTheLogThisBatchKept) {

@@ -81,6 +81,11 @@ TEST_F(ScriptCommandTest, ConvertDoesNothingUnlessAStartIsAllowedAndSaysWhy) {
     auto conv = c->convSpecs.front();
     const std::string out = c->destFolder;
     auto inputs = c->inputFiles;
+    const auto Running = [](bool on) {
+        ConversionProcess::Progress state;
+        state.running = on;
+        return state;
+    };
     const Row rows[] = {
         {"playing", [&] { playback.playing = true; }, [&] { playback.playing = false; }, kBusyError,
          "A file is playing"},
@@ -88,8 +93,9 @@ TEST_F(ScriptCommandTest, ConvertDoesNothingUnlessAStartIsAllowedAndSaysWhy) {
          "Files are being added"},
         {"sorting", [&] { c->sortingFiles = true; }, [&] { c->sortingFiles = false; }, kBusyError,
          "Files are being added"},
-        {"driver running", [&] { c->conversionProcess().setRunning(true); },
-         [&] { c->conversionProcess().setRunning(false); }, kBusyError, "A batch is running"},
+        {"driver running", [&] { c->conversionProcess().putProgressForTesting(Running(true)); },
+         [&] { c->conversionProcess().putProgressForTesting(Running(false)); }, kBusyError,
+         "A batch is running"},
         {"no inputs", [&] { c->inputFiles.clear(); }, [&] { c->inputFiles = inputs; },
          kNoInputsError, "There are no input files"},
         {"no active valid conversion", [&] { conv->setValid(false); },

@@ -6,6 +6,7 @@
 // input's comment.
 #include <unistd.h>
 
+#include <chrono>
 #include <future>
 #include <stdexcept>
 
@@ -45,10 +46,11 @@ TEST_F(EngineTest, OutputTreeMirrorsTheInputsInEveryConversionFolder) {
     EXPECT_EQ(Names(), order);
     EXPECT_EQ(posted.front().values.find(kTotalConversionsKey)->asInteger(), 4);
     // Every file handed over counts, skipped ones too; the count restarts per conversion.
-    EXPECT_EQ(process.curConv(), 2);
-    EXPECT_EQ(process.curFile(), 6);
-    EXPECT_EQ(process.curSampleFrames(), 800);
-    EXPECT_TRUE(process.numSampleFramesChanged() && process.fileChanged() && !process.running());
+    const ConversionProcess::Progress last = process.takeProgress();
+    EXPECT_EQ(last.curConv, 2);
+    EXPECT_EQ(last.curFile, 6);
+    EXPECT_EQ(last.curSampleFrames, 800);
+    EXPECT_TRUE(last.numSampleFramesChanged && last.fileChanged && !last.running);
 }
 
 TEST_F(EngineTest, FolderWalkIsByteOrderedEndsOnLinksAndSkipsTheOutputFolder) {
@@ -118,7 +120,7 @@ TEST_F(EngineTest, CancelLeavesNoPlaceholderAndChangesNoInput) {
         const auto stopOn = [&, at = at](CancelAt when, const char* name, int64_t file) {
             return center.AddObserver(name, nullptr,
                                       [&, at, when, file](const platform::Notification&) {
-                                          if (at == when && process.curFile() == file)
+                                          if (at == when && process.takeProgress().curFile == file)
                                               process.setShouldStop(true);
                                       });
         };
@@ -296,7 +298,7 @@ TEST_F(EngineTest, OneFileConvertsUnderItsOutputNameAndBadNamesStartNothing) {
     EXPECT_EQ(posted.front().values.find(kTotalConversionsKey)->asInteger(), 1);
     EXPECT_EQ(Tree(out), Strings({"One", "One/Take 1.aif"}));
     EXPECT_EQ(SoxSamples(out + "/One/Take 1.aif"), SoxSamples(in + "/x.wav"));
-    EXPECT_EQ(process.curFile(), 1);
+    EXPECT_EQ(process.takeProgress().curFile, 1);
 
     // A taken name fails the input as a batch does (numbering is off).
     posted.clear();
@@ -316,8 +318,7 @@ TEST_F(EngineTest, OneFileConvertsUnderItsOutputNameAndBadNamesStartNothing) {
 }
 
 // A take hands each change over once: the flags and the new warnings go with
-// it, while the counters and texts stay for the next reader. The warnings
-// fetched on their own leave their flag set.
+// it, while the counters and texts stay for the next reader.
 TEST_F(EngineTest, ATakeClearsTheChangeFlagsAndHandsTheWarningsOverOnce) {
     Sox(in + "/a.wav");
     UseCopyStandIn();
@@ -326,14 +327,12 @@ TEST_F(EngineTest, ATakeClearsTheChangeFlagsAndHandsTheWarningsOverOnce) {
                                                      plist::Value(text));
     };
     ConversionProcess::Progress first, second, third;
-    std::optional<Strings> fetched;
     gAfterCopy = [&](const std::string&) {
         SetProgressChannel(1, 2);
         warn("one");
         first = process.takeProgress();
         second = process.takeProgress();
         warn("two");
-        fetched = process.newWarnings();
         third = process.takeProgress();
         return OSErr(0);
     };
@@ -355,11 +354,80 @@ TEST_F(EngineTest, ATakeClearsTheChangeFlagsAndHandsTheWarningsOverOnce) {
     EXPECT_EQ(second.curChannels, 2);
     EXPECT_EQ(second.warnings, 1);
 
-    EXPECT_EQ(fetched, Strings({"two"}));
     EXPECT_TRUE(third.warningChanged);
-    EXPECT_TRUE(third.newWarnings.empty());
+    EXPECT_EQ(third.newWarnings, Strings({"two"}));
     EXPECT_EQ(third.warnings, 2);
     EXPECT_FALSE(process.running());
+}
+
+// Progress taken from another thread, as the window takes it, through whole
+// batches of many short files run one after another: a conversion's number
+// always comes with that conversion's name, and none is left from the batch
+// before (each batch holds its start until a take was made there). The
+// whole-batch bar's value never decreases within a batch, never passes its
+// maximum, and is never behind the jobs finished nor more than one ahead.
+TEST_F(EngineTest, TakesFromAnotherThreadPairNumbersWithNamesAndCountFiles) {
+    constexpr int kFiles = 24, kConversions = 2;
+    Sox(in + "/F/0.wav", "-r 8000 -c 1 -b 16");
+    for (int i = 1; i < kFiles; ++i)
+        fs::copy_file(in + "/F/0.wav", in + "/F/" + std::to_string(i) + ".wav");
+    std::atomic<int> finished{0};  // inputs converted in this batch
+    std::atomic<int> mismatches{0}, barFaults{0}, takes{0}, atStart{0};
+    int64_t last = 0, finishedBefore = 0;  // poller thread only
+    Poller poller(process, [&](const ConversionProcess::Progress& p) {
+        const std::string name = p.curConvSpec ? p.curConvSpec->conversionName() : "";
+        const std::string expected = p.curConv == 0 ? "" : "C" + std::to_string(p.curConv);
+        if (name != expected) ++mismatches;
+        if (p.running && p.curConv == 0) {  // a batch that has not begun a conversion
+            ++atStart;
+            last = finishedBefore = 0;
+        }
+        const int64_t value = BatchBarValue(p.curConv, p.curFile, kFiles, kConversions);
+        const int finishedAfter = finished;
+        if (p.running && (value < last || value > kFiles * kConversions ||
+                          value < finishedBefore || value > finishedAfter + 1))
+            ++barFaults;
+        last = value;
+        finishedBefore = finishedAfter;
+        ++takes;
+    });
+    auto& center = platform::NotificationCenter::Default();
+    const auto starts = center.AddObserver(
+        QFConversionStartNotification, &process, [&](const platform::Notification&) {
+            finished = 0;
+            const uint64_t before = poller.Takes();
+            for (int i = 0; i < 2000 && poller.Takes() < before + 2; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+    const auto successes = center.AddObserver(
+        QFConversionSuccessNotification, &process,
+        [&](const platform::Notification&) { ++finished; });
+    for (int run = 0; run < 2; ++run) {
+        fs::remove_all(out);
+        fs::create_directories(out);
+        ASSERT_EQ(Run({in + "/F"}, {Conversion("C1"), Conversion("C2")}), 0) << run;
+        EXPECT_EQ(finished, kFiles * kConversions);
+    }
+    center.RemoveObserver(starts);
+    center.RemoveObserver(successes);
+    poller.Stop(&process);
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_EQ(barFaults, 0);
+    EXPECT_GT(takes, 0);
+    EXPECT_GE(atStart, 2);  // takes at the start of each batch
+}
+
+// The whole-batch bar stays within its range for any counts the driver and
+// the window hold: none before the first conversion, none of an empty batch,
+// and no overflow at the largest counts.
+TEST(BatchBar, StaysWithinItsRangeForAnyCounts) {
+    EXPECT_EQ(BatchBarValue(0, 0, 5, 3), 0);
+    EXPECT_EQ(BatchBarValue(2, 9, 5, 3), 10);  // more met than counted
+    EXPECT_EQ(BatchBarValue(4, 1, 5, 3), 15);
+    EXPECT_EQ(BatchBarValue(2, 3, 0, 3), 0);
+    EXPECT_EQ(BatchBarValue(2, 3, 5, 0), 0);
+    EXPECT_EQ(BatchBarValue(INT64_MAX, INT64_MAX, INT64_MAX, INT64_MAX),
+              int64_t(INT32_MAX) * int64_t(UINT32_MAX));
 }
 
 }  // namespace

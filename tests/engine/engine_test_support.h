@@ -141,25 +141,24 @@ struct Posted {
     }
 };
 
-// Reads the progress state from a thread of its own while batches run, as the
-// progress window does (a flag is cleared before what it guards is read), and
-// keeps the warnings it collects.
+// Takes the progress state from a thread of its own while batches run, as the
+// progress window does, and keeps the warnings the takes hand over. `look`,
+// when given, sees every take on the poller's thread.
 class Poller {
 public:
-    explicit Poller(ConversionProcess& p)
-        : thread_([this, &p] {
+    using Look = std::function<void(const ConversionProcess::Progress&)>;
+    explicit Poller(ConversionProcess& p, Look look = nullptr)
+        : look_(std::move(look)), thread_([this, &p] {
               while (!stop_) {
-                  p.setConvSpecChanged(false);
-                  p.setFileChanged(false);
-                  p.setStepChanged(false);
-                  texts_ += p.curFilePath().size() + p.curFolder().size() + p.curStepDesc().size() +
-                            p.curRegion().size() + size_t(p.curFile() + p.curValue() + p.err()) +
-                            (p.curConvSpec() != nullptr);
-                  if (p.warningChanged()) {
-                      p.setWarningChanged(false);
-                      if (auto w = p.newWarnings())
-                          warnings_.insert(warnings_.end(), w->begin(), w->end());
-                  }
+                  ConversionProcess::Progress taken = p.takeProgress();
+                  texts_ += taken.curFilePath.size() + taken.curFolder.size() +
+                            taken.curStepDesc.size() + taken.curRegion.size() +
+                            size_t(taken.curFile + taken.curValue + p.err()) +
+                            (taken.curConvSpec ? taken.curConvSpec->conversionName().size() : 0);
+                  warnings_.insert(warnings_.end(), taken.newWarnings.begin(),
+                                   taken.newWarnings.end());
+                  if (look_) look_(taken);
+                  ++takes_;
               }
           }) {}
     ~Poller() { Stop(nullptr); }
@@ -167,15 +166,21 @@ public:
     std::vector<std::string> Stop(ConversionProcess* p) {
         stop_ = true;
         if (thread_.joinable()) thread_.join();
-        if (auto w = p ? p->newWarnings() : std::nullopt)
-            warnings_.insert(warnings_.end(), w->begin(), w->end());
+        if (p) {
+            const ConversionProcess::Progress last = p->takeProgress();
+            warnings_.insert(warnings_.end(), last.newWarnings.begin(), last.newWarnings.end());
+        }
         return warnings_;
     }
+    // How many takes were made so far.
+    uint64_t Takes() const { return takes_.load(); }
 
 private:
     std::atomic<bool> stop_{false};
+    std::atomic<uint64_t> takes_{0};
     std::vector<std::string> warnings_;
     size_t texts_ = 0;
+    Look look_;
     std::thread thread_;
 };
 

@@ -255,7 +255,7 @@ TEST_F(EngineTest, ABatchThatStopsReportsWhatItLeftUndone) {
          {in + "/a.wav", in + "/F"},
          [this] {
              gAfterCopy = [this](const std::string&) {
-                 if (process.curConv() == 2) process.setShouldStop(true);
+                 if (process.takeProgress().curConv == 2) process.setShouldStop(true);
                  return OSErr(0);
              };
          },
