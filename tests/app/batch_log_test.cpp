@@ -68,21 +68,7 @@ struct BatchLogTest : AppTest {
     }
 
     // Runs a batch of `inputs` and returns its log.
-    std::string Log(const std::vector<std::string>& inputs) {
-        auto c = Make(Services(), false);
-        for (const std::string& path : inputs)
-            c->inputFiles.push_back(QFSoundFile::soundFileWithPath(path));
-        bool finished = false;
-        QObject::connect(c.get(), &MainController::batchFinished, [&finished] { finished = true; });
-        EXPECT_TRUE(c->doStart());
-        EXPECT_TRUE(PumpUntil([&finished] { return finished; }));
-        const plist::Value stored = defaults.Get("Last Used Log");
-        const plist::Value* last = stored.find("QFStringValue");
-        if (!last) return std::string();
-        const std::string text = testsupport::ReadFile(last->asString());
-        fs::remove(last->asString());
-        return text;
-    }
+    std::string Log(const std::vector<std::string>& inputs) { return RunBatchForLog(inputs); }
 };
 
 TEST_F(BatchLogTest, ABatchThatStopsSaysWhatItLeftUndoneBeforeTheFinishRows) {
