@@ -253,7 +253,7 @@ void CSonicAIFFFile::FillOwnMCSF() {
     StoreBE32(mcsf_ + kMCSFLinked, 0xFFFFFFFF);
     // The name's length byte as it stands and its first 11 characters.
     Str255 name = {0};
-    pascalStringFromString(GetName(), name);
+    pascalStringFromString(EmbeddedName(), name);
     std::memcpy(mcsf_ + kMCSFName, name, 12);
     unsigned int now = 0;
     XWQF::GetDateTime(&now);
