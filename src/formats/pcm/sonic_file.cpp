@@ -195,9 +195,10 @@ OSErr CSonicAIFFFile::WriteCOMM() {
 }
 
 OSErr CSonicAIFFFile::CheckDescription() const {
+    // No channels, or more than a sound file takes.
     const int32_t channels = static_cast<int32_t>(channels_);
     if (channels < 1 || channels > static_cast<int32_t>(kMaxSoundFileChannels))
-        return kAIFFBadCommonErr;
+        return kIncompatibleChannelsErr;
     // The buffers hold 2 bytes a sample in mode 1 and 3 in the others.
     const short bits = packingMode_ == kSonic16Bit ? 16 : 24;
     if (!IsSupportedMode(packingMode_) || wordSize_ != bits) return kSonicUnsupportedDataErr;
