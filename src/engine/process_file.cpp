@@ -24,7 +24,6 @@
 #include "engine/output_names.h"
 #include "formats/mpeg/id3_tags.h"
 #include "formats/mpeg/mp3_tag_readers.h"
-#include "formats/telephony/dialogic_adpcm_file.h"
 #include "foundation/finder_comment.h"
 #include "foundation/resource_fork.h"
 #include "foundation/string_utils.h"
@@ -32,6 +31,7 @@
 #include "platform/resource_dir.h"
 #include "soundfile/progress.h"
 #include "soundfile/snippet_file.h"
+#include "soundfile/sound_file.h"
 #include "soundfile/split_file.h"
 #include "soundfile/type_codes.h"
 

@@ -16,8 +16,11 @@
 #include "foundation/memory.h"
 #include "foundation/string_utils.h"
 #include "platform/audio_file_services.h"
+#include "platform/thread_context.h"
 #include "soundfile/progress.h"
 #include "soundfile/type_codes.h"
+
+const char* const kFinalOutputNameKey = "XWFinalOutputName";
 
 namespace {
 
@@ -474,6 +477,17 @@ void CSoundFile::GetFSRef(FSRef* ref) {
 }
 
 std::string CSoundFile::GetName() { return filename(path_); }
+
+std::string CSoundFile::EmbeddedName() {
+    std::string name = GetName();
+    const platform::ThreadContext& context = platform::CurrentThreadContext();
+    const auto found = context.values.find(kFinalOutputNameKey);
+    if (found == context.values.end() || !found->second.isString()) return name;
+    const std::string finalName = found->second.asString();
+    size_t at = 0, length = 0;
+    if (finalName.empty() || !CorvaOutFile::FindPlaceholder(name, &at, &length)) return name;
+    return name.replace(at, length, finalName);
+}
 
 std::string CSoundFile::base_name() {
     std::string name = GetName();

@@ -66,6 +66,11 @@ struct SFTSamplerInfo {
     uint8_t valid;
 };
 
+// The key of the conversion context's values under which the engine puts the
+// name that will replace the output's placeholder name; a format that writes
+// its own name into the file takes the final name from it.
+extern const char* const kFinalOutputNameKey;  // "XWFinalOutputName"
+
 class CSurroundFile;
 class RawSettings;
 struct SoundFileListIndex;
@@ -325,6 +330,11 @@ protected:
     // description with no frames; the header is then to be finished. On failure
     // no fork is left open.
     OSErr CreateDataFork(short channels, short wordSize, double sampleRate);
+
+    // The name a format writes into the file: GetName() with its placeholder
+    // replaced by the final name the conversion context holds, suffixes and
+    // extension kept; GetName() itself without such a name or placeholder.
+    std::string EmbeddedName();
 
     // Fields, in the order of the record they describe.
     short dataType_ = 0;

@@ -327,7 +327,7 @@ OSErr CSplitFile::Create(short channels, short wordSize, float sampleRate, void*
         if (memberType_ == kSonicType) {
             // Each Sonic member carries the pair's identification.
             unsigned char first[16], second[16];
-            MakeSonicLinkRecords(GetName(), first, second);
+            MakeSonicLinkRecords(EmbeddedName(), first, second);
             left_->SetSonicAIFFExtras(first, second, 0);
             right_->SetSonicAIFFExtras(first, second, 1);
         }

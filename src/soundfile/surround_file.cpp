@@ -548,7 +548,7 @@ OSErr CSurroundFile::Open() {
 
 void CSurroundFile::LinkSonicPair() {
     unsigned char records[2][16];
-    MakeSonicLinkRecords(GetName(), records[0], records[1]);
+    MakeSonicLinkRecords(EmbeddedName(), records[0], records[1]);
     members_[0]->SetSonicAIFFExtras(records[0], records[1], 0);
     members_[1]->SetSonicAIFFExtras(records[0], records[1], 1);
 }

@@ -87,7 +87,7 @@ void CAVRFile::BuildHeader(uint8_t* h, bool final) {
     }
     // The name's first 8 characters, then up to 24 more in the extended name;
     // the zeroed header ends a shorter name with a 0 byte.
-    const std::string name = Utf8ToMacRoman(GetName());
+    const std::string name = Utf8ToMacRoman(EmbeddedName());
     std::memcpy(h + kNameAt, name.data(), std::min(name.size(), kNameBytes));
     if (name.size() > kNameBytes)
         std::memcpy(h + kExtendedNameAt, name.data() + kNameBytes,

@@ -67,8 +67,7 @@ OSErr CDawnAIFFFile::Open() {
     region.end = static_cast<int32_t>(numFrames_);
     region.sync = 0;
     region.timeStamp = SaturatedInt32(sampleRate_ / 120.0 * timePosition);
-    std::string name = GetName();
-    NameToField(name, region.name);
+    NameToField(EmbeddedName(), region.name);
     return AddRegion(&region);
 }
 

@@ -134,7 +134,7 @@ OSErr CImageDATFile::Open() {
     if (GetNumRegions() > 0 || !GetProcessFileIfNoRegions()) return 0;
     SFTRegion region{};
     region.end = static_cast<int32_t>(numFrames_);
-    NameToField(GetName(), region.name);
+    NameToField(EmbeddedName(), region.name);
     return AddRegion(&region);
 }
 

@@ -107,7 +107,7 @@ OSErr CSD1File::Open() {
     // The whole file as one region named after the file.
     SFTRegion region{};
     region.end = static_cast<int32_t>(numFrames_);
-    NameToField(GetName(), region.name);
+    NameToField(EmbeddedName(), region.name);
     return AddRegion(&region);
 }
 

@@ -277,7 +277,7 @@ void CSndRsrcFile::UpdateSoundHeader() {
     StoreBE16(map + 40, 0);
     map[42] = kPurgeable;
     // Data offset 0 and the handle stay 0; the name is the file's.
-    pascalStringFromString(GetName(), map + kMapNameListOffset);
+    pascalStringFromString(EmbeddedName(), map + kMapNameListOffset);
 }
 
 OSErr CSndRsrcFile::Close() {

@@ -195,9 +195,10 @@ OSErr CSonicAIFFFile::WriteCOMM() {
 }
 
 OSErr CSonicAIFFFile::CheckDescription() const {
+    // No channels, or more than a sound file takes.
     const int32_t channels = static_cast<int32_t>(channels_);
     if (channels < 1 || channels > static_cast<int32_t>(kMaxSoundFileChannels))
-        return kAIFFBadCommonErr;
+        return kIncompatibleChannelsErr;
     // The buffers hold 2 bytes a sample in mode 1 and 3 in the others.
     const short bits = packingMode_ == kSonic16Bit ? 16 : 24;
     if (!IsSupportedMode(packingMode_) || wordSize_ != bits) return kSonicUnsupportedDataErr;
@@ -253,7 +254,7 @@ void CSonicAIFFFile::FillOwnMCSF() {
     StoreBE32(mcsf_ + kMCSFLinked, 0xFFFFFFFF);
     // The name's length byte as it stands and its first 11 characters.
     Str255 name = {0};
-    pascalStringFromString(GetName(), name);
+    pascalStringFromString(EmbeddedName(), name);
     std::memcpy(mcsf_ + kMCSFName, name, 12);
     unsigned int now = 0;
     XWQF::GetDateTime(&now);

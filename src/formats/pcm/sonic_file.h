@@ -49,7 +49,7 @@ public:
     ~CSonicAIFFFile() override;
 
     // Refuses a file whose packing mode is unknown or does not fit the COMM word
-    // size (-22700), and a COMM without 1 to 1024 channels (-22202).
+    // size (-22700), and a COMM without 1 to 1024 channels (-22020).
     OSErr Open() override;
     // Mode 1 for 16 bits; for 24 bits the first specifics byte (2, 3, 10, 11) or,
     // when it is 0, the last opened file's 24-bit mode (else 11). Any other word

@@ -7,12 +7,9 @@
 #include "formats/chunk_reader.h"
 #include "formats/pcm/pcm_io.h"
 #include "formats/telephony/dialogic_file.h"
-#include "platform/thread_context.h"
 #include "soundfile/progress.h"
 #include "soundfile/raw_settings.h"
 #include "soundfile/type_codes.h"
-
-const char* const kFinalOutputNameKey = "XWFinalOutputName";
 
 namespace oki {
 
@@ -494,17 +491,6 @@ OSErr CDialogicVAPFile::ReadFormat(uint64_t fileSize) {
     sampleRate_ = rate;
     dataOffset_ = offset;
     return 0;
-}
-
-std::string CDialogicVAPFile::EmbeddedName() {
-    std::string name = GetName();
-    const platform::ThreadContext& context = platform::CurrentThreadContext();
-    const auto found = context.values.find(kFinalOutputNameKey);
-    if (found == context.values.end() || !found->second.isString()) return name;
-    const std::string finalName = found->second.asString();
-    size_t at = 0, length = 0;
-    if (finalName.empty() || !CorvaOutFile::FindPlaceholder(name, &at, &length)) return name;
-    return name.replace(at, length, finalName);
 }
 
 OSErr CDialogicVAPFile::WriteHeader() {

@@ -19,11 +19,6 @@ enum : int {
     kVAPBadHeaderErr = -22700,    // a VAP header that cannot be used
 };
 
-// The key of the conversion context's values under which the engine puts the
-// name that will replace the output's placeholder name; a VAP file embeds its
-// final name with it.
-extern const char* const kFinalOutputNameKey;  // "XWFinalOutputName"
-
 namespace oki {
 
 // The 49 step sizes, 16 to 1552 (each about 1.1 times the one before).
@@ -145,9 +140,6 @@ public:
     ~CDialogicVAPFile() override;
     OSType GetFType() override;
     std::string GetDescription() override;
-    // The name written into the header: the final name when the conversion
-    // context holds one, else the file's own.
-    std::string EmbeddedName();
 
 protected:
     OSErr ReadFormat(uint64_t fileSize) override;
