@@ -34,16 +34,6 @@ bool MadeByEndedProcess(int64_t pid, uint64_t number, uint64_t lastOwn) {
     return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
-bool IsLetterOrDigit(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-
-// "." and 1 to 8 letters or digits.
-bool IsExtension(std::string_view text) {
-    return text.size() >= 2 && text.size() <= 9 && text[0] == '.' &&
-           std::all_of(text.begin() + 1, text.end(), IsLetterOrDigit);
-}
-
 // The number of a member of a numbered set (".1" to ".200") that begins `text`,
 // with the length it takes; 0 when there is none.
 size_t NumberedMemberLength(std::string_view text) {
@@ -70,7 +60,9 @@ std::vector<std::string> MemberIndicators() {
 // True when `tail`, what follows a placeholder in a name, is one this program
 // writes: nothing or a member indicator, then at most one extension.
 bool IsOutputTail(std::string_view tail, const std::vector<std::string>& indicators) {
-    const auto endsWell = [](std::string_view rest) { return rest.empty() || IsExtension(rest); };
+    const auto endsWell = [](std::string_view rest) {
+        return rest.empty() || IsHiddenNameExtension(rest);
+    };
     if (endsWell(tail)) return true;
     for (const std::string& indicator : indicators)
         if (tail.starts_with(indicator) && endsWell(tail.substr(indicator.size()))) return true;

@@ -31,12 +31,6 @@ constexpr size_t kRandomLetters = 10;
 // those of the coded formats and that of the engine's chained temporary file.
 constexpr const char* kOwnIdentifiers[] = {"mpegtemp", "mp3temp", "TempFile"};
 constexpr const char* kOwnIdentifierPrefix = "com.quillfen.";
-// An extension the file's Create may add after the random characters.
-constexpr size_t kMaxExtensionLength = 8;
-
-bool IsLetterOrDigit(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
 
 bool IsOwnIdentifier(const std::string& identifier) {
     for (const char* own : kOwnIdentifiers) {
@@ -46,7 +40,7 @@ bool IsOwnIdentifier(const std::string& identifier) {
         identifier.size() == std::char_traits<char>::length(kOwnIdentifierPrefix))
         return false;
     return std::all_of(identifier.begin(), identifier.end(),
-                       [](char c) { return IsLetterOrDigit(c) || c == '.'; });
+                       [](char c) { return IsHiddenNameCharacter(c) || c == '.'; });
 }
 
 // <folder>/<stem of the identifier>.<ten letters or digits nobody can guess>
@@ -89,15 +83,10 @@ bool FindTemporaryName(const std::string& name, int64_t* pid, std::string* tag) 
     if (at == digits || at >= name.size() || name[at] != '.' || name[digits] == '0') return false;
     ++at;
     for (size_t i = 0; i < kRandomLetters; ++i, ++at) {
-        if (at >= name.size() || !IsLetterOrDigit(name[at])) return false;
+        if (at >= name.size() || !IsHiddenNameCharacter(name[at])) return false;
     }
-    if (at < name.size()) {
-        const size_t length = name.size() - at - 1;
-        if (name[at] != '.' || length == 0 || length > kMaxExtensionLength ||
-            !std::all_of(name.begin() + static_cast<std::ptrdiff_t>(at) + 1, name.end(),
-                         IsLetterOrDigit))
-            return false;
-    }
+    // An extension the file's Create may add after the random characters.
+    if (at < name.size() && !IsHiddenNameExtension(std::string_view(name).substr(at))) return false;
     if (pid) *pid = value;
     if (tag) *tag = name.substr(tagAt, kMachineTagLength);
     return true;

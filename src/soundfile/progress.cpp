@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <mutex>
@@ -155,6 +156,15 @@ bool IsMachineTag(const std::string& text) {
     for (char c : text)
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
     return true;
+}
+
+bool IsHiddenNameCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+bool IsHiddenNameExtension(std::string_view text) {
+    return text.size() >= 2 && text.size() <= 9 && text[0] == '.' &&
+           std::all_of(text.begin() + 1, text.end(), IsHiddenNameCharacter);
 }
 
 std::string CorvaOutFile::NewPlaceholderName() {

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "foundation/errors.h"
@@ -48,6 +49,12 @@ const std::string& MachineTag();
 constexpr size_t kMachineTagLength = 8;
 // True when `text` has a machine tag's form: 8 lower-case hex digits.
 bool IsMachineTag(const std::string& text);
+// True for an ASCII letter or digit, the characters of the random part and the
+// extension of a hidden name.
+bool IsHiddenNameCharacter(char c);
+// True when `text` is the one extension a hidden output or temporary name may
+// end in: "." and 1 to 8 ASCII letters or digits.
+bool IsHiddenNameExtension(std::string_view text);
 
 // The outputs asked for since the record was last emptied: CSoundFile::Create
 // records each by its full path, in order; empty paths are not recorded.
