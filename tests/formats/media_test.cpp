@@ -311,9 +311,11 @@ TEST_F(MediaTest, InputsWithoutAudioOrOutsideTheDemuxerListDoNotOpen) {
     const std::string concat = Put("c.txt", "ffconcat version 1.0\nfile '" + wav + "'\n");
     // A movie without sound says so; what no demuxer of the list takes is of a
     // format not known here.
-    for (const auto& [path, status] : {std::pair{video, kMediaNoAudioErr}, {list, kMediaUnknownFormatErr},
-                                       {concat, kMediaUnknownFormatErr},
-                                       {Put("junk.bin", std::string(300, 'x')), kMediaUnknownFormatErr}}) {
+    for (const auto& [path, status] :
+         {std::pair<std::string, int>{video, kMediaNoAudioErr},
+          {list, kNotASoundFileErr},
+          {concat, kNotASoundFileErr},
+          {Put("junk.bin", std::string(300, 'x')), kNotASoundFileErr}}) {
         AVFoundationFile f;
         ASSERT_EQ(f.ISoundFile(path), 0);
         EXPECT_EQ(f.Open(), status) << path;
@@ -354,11 +356,11 @@ TEST_F(MediaTest, DamagedInputsSayWhatIsWrongWithThem) {
 
     const std::pair<std::string, OSErr> cases[] = {
         // The container cannot be opened or probed.
-        {Put("cut.m4a", m4a.substr(0, m4a.size() / 2)), kMediaUnknownFormatErr},
-        {Put("head.m4a", m4a.substr(0, 40)), kMediaUnknownFormatErr},
-        {Put("garbage.mp4", m4a.substr(0, 12) + std::string(2000, '\x5A')), kMediaUnknownFormatErr},
-        {Put("cut.caf", caf.substr(0, 12)), kMediaUnknownFormatErr},
-        {Put("empty.m4a", ""), kMediaUnknownFormatErr},
+        {Put("cut.m4a", m4a.substr(0, m4a.size() / 2)), kNotASoundFileErr},
+        {Put("head.m4a", m4a.substr(0, 40)), kNotASoundFileErr},
+        {Put("garbage.mp4", m4a.substr(0, 12) + std::string(2000, '\x5A')), kNotASoundFileErr},
+        {Put("cut.caf", caf.substr(0, 12)), kNotASoundFileErr},
+        {Put("empty.m4a", ""), kNotASoundFileErr},
         // No audio stream.
         {video, kMediaNoAudioErr},
         // No rate, and more channels than a sound file takes.
@@ -395,7 +397,7 @@ TEST_F(MediaTest, DamagedInputsSayWhatIsWrongWithThem) {
     ::chmod(locked.c_str(), 0644);
     // A not opened object is still told as such.
     AVFoundationFile unopened;
-    EXPECT_EQ(unopened.RefreshInputBuffer(0), kMediaNotOpenedErr);
+    EXPECT_EQ(unopened.RefreshInputBuffer(0), kFileNotOpenBaseErr);
 }
 
 TEST_F(MediaTest, Mpeg4InputReportsItsStreamBitRate) {

@@ -92,7 +92,7 @@ OSErr ContainerStatus(int rc) {
     if (rc == AVERROR(ENOENT)) return kFileNotFoundErr;
     if (rc == AVERROR(EACCES) || rc == AVERROR(EPERM) || rc == AVERROR(EIO))
         return XWQF::ReadErrnoToStatus(AVUNERROR(rc));
-    return kMediaUnknownFormatErr;
+    return kNotASoundFileErr;
 }
 
 // 0 when an audio stream's channels and rate are ones a sound file takes.
@@ -205,7 +205,7 @@ OSErr AVFoundationFile::Open() {
     ReleaseReader();
     open_ = false;
     try {
-        if (path_.empty() || !platform::media::Available()) return kMediaNotOpenedErr;
+        if (path_.empty() || !platform::media::Available()) return kFileNotOpenBaseErr;
         av_log_set_level(AV_LOG_QUIET);
         struct stat info;
         if (::stat(path_.c_str(), &info) != 0) return XWQF::ReadErrnoToStatus(errno);
@@ -438,7 +438,7 @@ OSErr AVFoundationFile::DecodeUntil(uint64_t frames) {
 OSErr AVFoundationFile::RefreshInputBuffer(uint32_t frame) {
     // While the output is written, what was written is read back.
     if (GetTemporaryFile()) return RefreshTemporaryInput(frame);
-    if (!open_ || !reader_ || !cache_) return kMediaNotOpenedErr;
+    if (!open_ || !reader_ || !cache_) return kFileNotOpenBaseErr;
     if (!inputBuffer_) {
         if (OSErr err = InitInputBuffer()) return err;
     }
@@ -632,7 +632,7 @@ OSErr AVFoundationFile::ConvertToMovie() {
             if (OSErr err = temp->Open()) return err;
             source = temp;
         }
-        if (!source->IsOpen()) return kMediaNotOpenedErr;
+        if (!source->IsOpen()) return kFileNotOpenBaseErr;
         const ExportFormat format = GetExportFormat();
         MediaExportSession session(source);
         session.SetOutputFileType(format.muxer);

@@ -23,12 +23,11 @@
 
 class QFTempFile;
 
-// Status codes of a media read that fails, each saying what is wrong with the file.
+// Status codes of a media read that fails, each saying what is wrong with the
+// file, besides the base's: kFileNotOpenBaseErr for an operation on an object
+// that is not open or no media library on this system, kNotASoundFileErr for a
+// container no demuxer of the list opens or probes.
 enum : int {
-    // An operation on an object that is not open, or no media library on this system.
-    kMediaNotOpenedErr = -22005,
-    // No demuxer of the list opens or probes the container.
-    kMediaUnknownFormatErr = -22008,
     // No decoder for the audio stream, one that will not open, or a stream
     // that decodes to nothing.
     kMediaUnsupportedDataErr = -22700,
