@@ -413,4 +413,3 @@ private:
 // missing file is met but not counted), so the value never runs ahead of the
 // jobs finished by more than the one in hand.
 int64_t BatchBarValue(int64_t curConv, int64_t curFile, int64_t files, int64_t conversions);
-
