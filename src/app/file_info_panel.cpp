@@ -112,6 +112,9 @@ SoundFileInfoViewController::SoundFileInfoViewController(QTextEdit* view, plist:
     labelFormat_.setFont(Bold(font));
     labelFormat_.setForeground(Qt::black);
     if (view_) {
+        // The view's own font is the one its values show in, so that a font
+        // chooser opened on the view starts from what the user sees.
+        view_->setFont(font);
         view_->setReadOnly(true);
         QPalette palette = view_->palette();
         palette.setColor(QPalette::Base, kBackgroundGrey);
@@ -249,6 +252,7 @@ void SoundFileInfoViewController::setFont(const plist::Dictionary& font) {
 void SoundFileInfoViewController::setFont(const QFont& font) {
     textFormat_.setFont(font);
     labelFormat_.setFont(Bold(font));
+    if (view_) view_->setFont(font);
     // The labels' tab stop follows the new font: setupInfo measures it again.
     setupInfo();
 }

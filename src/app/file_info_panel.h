@@ -74,8 +74,8 @@ public:
     // The rows of the resource (an empty array when it cannot be read).
     static plist::Array LoadAttributes();
 
-    // Shows its lines in `view` (none: the lines are kept but not shown). From
-    // now until it ends, a posted SoundFileInfoTextViewFontChangeNotification
+    // Shows its lines in `view` (none: the lines are kept but not shown), whose
+    // own font follows the values' font from now on. From now until it ends, a posted SoundFileInfoTextViewFontChangeNotification
     // makes it take the view's whole font (setFont).
     explicit SoundFileInfoViewController(QTextEdit* view, plist::Array attributes = LoadAttributes(),
                                          QObject* parent = nullptr);
@@ -93,7 +93,7 @@ public:
     // a missing or unusable entry keeps the current family or size.
     void setFont(const plist::Dictionary& font);
     // The values take `font` whole (family, style, weight, size), the labels
-    // its bold form.
+    // its bold form; the view takes it as its own font.
     void setFont(const QFont& font);
     void setLabelColor(const QColor& colour);
     void setTextColor(const QColor& colour);

@@ -261,8 +261,8 @@ TEST_F(FileInfoPanel, FontsAndColoursReachEveryLine) {
 }
 
 // "Font…" at the end of the text view's context menu asks for a font, starting
-// at the view's own (Qt's font dialog, scripted here); the choice reaches the
-// panel's lines, a cancelled dialog changes nothing.
+// at the one the values show in (Qt's font dialog, scripted here); the choice
+// reaches the panel's lines, a cancelled dialog changes nothing.
 TEST_F(FileInfoPanel, TheTextViewsMenuPicksThePanelsFont) {
     WriteWave(dir / "tone.wav", 800);
     AddFilesDialog dialog(nullptr, QString::fromStdString(dir.path()));
@@ -293,10 +293,11 @@ TEST_F(FileInfoPanel, TheTextViewsMenuPicksThePanelsFont) {
         QApplication::sendEvent(view->viewport(), &click);
         return *last;
     };
-    const QFont before = view->font();
+    const QFont shown = dialog.info()->textFormat().font();
+    EXPECT_EQ(shown.pointSize(), 11);
     ASSERT_TRUE(pickFontFromMenu());
     ASSERT_EQ(offered.size(), 1u);
-    EXPECT_EQ(offered[0], before);
+    EXPECT_EQ(offered[0], shown);
     EXPECT_EQ(view->font(), QFont("DejaVu Serif", 15));
     EXPECT_EQ(dialog.info()->textFormat().font(), QFont("DejaVu Serif", 15));
     EXPECT_TRUE(dialog.info()->labelFormat().font().bold());
@@ -323,6 +324,23 @@ TEST_F(FileInfoPanel, TheTextViewsMenuPicksThePanelsFont) {
             EXPECT_EQ(it.fragment().charFormat().font(),
                       it.fragment().text().endsWith(":\t") ? boldItalic : italic);
     EXPECT_GT(runs, 2);
+
+    // Choosing only a style in a fresh panel keeps the size the values had.
+    AddFilesDialog fresh(nullptr, QString::fromStdString(dir.path()));
+    fresh.selectPath(QString::fromStdString(dir / "tone.wav"));
+    fresh.show();
+    QFont received;
+    fresh.infoView()->setFontChooser([&received](QWidget*, const QFont& current) {
+        received = current;
+        QFont styled = current;
+        styled.setItalic(true);
+        return std::optional<QFont>(styled);
+    });
+    fresh.infoView()->chooseFont();
+    EXPECT_EQ(received, shown);
+    EXPECT_EQ(fresh.info()->textFormat().font().pointSize(), 11);
+    EXPECT_TRUE(fresh.info()->textFormat().font().italic());
+    EXPECT_EQ(fresh.info()->textFormat().font().family(), shown.family());
 }
 
 }  // namespace
