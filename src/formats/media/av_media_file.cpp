@@ -14,6 +14,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/avstring.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/log.h>
 #include <libswresample/swresample.h>
@@ -39,6 +40,9 @@ constexpr OSErr kTooLargeErr = -1309;
 constexpr int kMaxDecodeErrors = 1000;
 // Identifier of the temporary files: the written samples and the decoded cache.
 constexpr const char* kTempIdentifier = "com.quillfen.qt";
+// The first bytes of a file that failed to open that are probed again without
+// its name: a container's header or several frames of a raw stream.
+constexpr int kContentProbeBytes = 64 * 1024;
 
 bool IsPcmCodec(AVCodecID id) {
     return id >= AV_CODEC_ID_FIRST_AUDIO && id < AV_CODEC_ID_ADPCM_IMA_QT;
@@ -85,13 +89,58 @@ CSoundFile::ChannelConfiguration ConfigurationOf(const AVChannelLayout& layout) 
     return CSoundFile::kNotSet;
 }
 
-// The status of a container the library could not open or probe: a file that
-// cannot be read says so, as everywhere; anything else is not a format of ours.
-OSErr ContainerStatus(int rc) {
+// True when the input reported a read the operating system refused or failed
+// (its end is no failure).
+bool HasReadError(const AVIOContext* input) {
+    return input && input->error < 0 && input->error != AVERROR_EOF;
+}
+
+// True when the library read up to the end of the input.
+bool ReachedEnd(AVIOContext* input) {
+    if (input->eof_reached) return true;
+    const int64_t size = avio_size(input);
+    return size >= 0 && avio_tell(input) >= size;
+}
+
+// True when the input's first bytes alone, without the file's name, are taken
+// by a demuxer of the list.
+bool ContentNamesADemuxer(AVIOContext* input) {
+    if (avio_seek(input, 0, SEEK_SET) < 0) return false;
+    std::vector<uint8_t> head(kContentProbeBytes + AVPROBE_PADDING_SIZE, 0);
+    const int got = avio_read(input, head.data(), kContentProbeBytes);
+    if (got <= 0) return false;
+    AVProbeData probe{};
+    probe.filename = "";
+    probe.buf = head.data();
+    probe.buf_size = got;
+    int score = 0;
+    const AVInputFormat* found = av_probe_input_format3(&probe, 1, &score);
+    return found && score > 0 &&
+           av_match_list(found->name, platform::MediaDemuxerWhitelist(), ',') > 0;
+}
+
+// The status of an input the library could make no sense of: one that ended
+// inside what the library read, of a kind its content alone shows, is cut
+// short; anything else is not a format of ours.
+OSErr UnknownContentStatus(AVIOContext* input, bool ended) {
+    return ended && ContentNamesADemuxer(input) ? OSErr(kEOFErr) : OSErr(kNotASoundFileErr);
+}
+
+// The status of a container the library could not open or probe through
+// `input` (null when the input itself did not open): a read the system
+// refused or failed says so, as everywhere; a file that ends early (the
+// library reports an I/O failure or the end, and the input no read error) is
+// told apart from one of no format of ours.
+OSErr ContainerStatus(int rc, AVIOContext* input) {
     if (rc == AVERROR(ENOMEM)) return kMemFullErr;
-    if (rc == AVERROR(ENOENT)) return kFileNotFoundErr;
-    if (rc == AVERROR(EACCES) || rc == AVERROR(EPERM) || rc == AVERROR(EIO))
-        return XWQF::ReadErrnoToStatus(AVUNERROR(rc));
+    if (!input) {
+        if (rc == AVERROR(ENOENT)) return kFileNotFoundErr;
+        if (rc == AVERROR(EACCES) || rc == AVERROR(EPERM) || rc == AVERROR(EIO))
+            return XWQF::ReadErrnoToStatus(AVUNERROR(rc));
+        return kNotASoundFileErr;
+    }
+    if (HasReadError(input)) return XWQF::ReadErrnoToStatus(AVUNERROR(input->error));
+    if (rc == AVERROR(EIO) || rc == AVERROR_EOF) return UnknownContentStatus(input, true);
     return kNotASoundFileErr;
 }
 
@@ -104,9 +153,21 @@ OSErr StreamFormStatus(const AVCodecParameters& par) {
     return 0;
 }
 
-// Why a container has no audio stream to read: the library passes over an
-// audio stream without channels or rate, which is told as such.
-OSErr NoAudioStatus(const AVFormatContext& format) {
+// Why a container has no audio stream to read. What the library could make
+// nothing of (no stream at all, codecs all unknown, an audio stream without
+// channels or rate) is a file it did not understand; an audio stream that
+// states channels or a rate out of range is told as such; else there is no
+// audio in the file.
+OSErr NoAudioStatus(AVFormatContext& format) {
+    bool known = false;
+    for (unsigned i = 0; i < format.nb_streams; ++i) {
+        const AVCodecParameters& par = *format.streams[i]->codecpar;
+        if (par.codec_type == AVMEDIA_TYPE_AUDIO && par.ch_layout.nb_channels < 1 &&
+            par.sample_rate < 1)
+            return UnknownContentStatus(format.pb, ReachedEnd(format.pb));
+        known = known || par.codec_id != AV_CODEC_ID_NONE;
+    }
+    if (!known) return UnknownContentStatus(format.pb, ReachedEnd(format.pb));
     for (unsigned i = 0; i < format.nb_streams; ++i) {
         const AVCodecParameters& par = *format.streams[i]->codecpar;
         if (par.codec_type == AVMEDIA_TYPE_AUDIO) {
@@ -130,9 +191,12 @@ std::string TemporaryFolder() {
 
 }  // namespace
 
-// What a read holds of the media library: the demuxer, the decoder and the
-// converter to interleaved 32-bit samples, and the buffers they fill.
+// What a read holds of the media library: the input, the demuxer reading it,
+// the decoder and the converter to interleaved 32-bit samples, and the
+// buffers they fill.
 struct AVFoundationFile::Reader {
+    // The input is this reader's own: the demuxer neither closes nor frees it.
+    AVIOContext* input = nullptr;
     AVFormatContext* format = nullptr;
     AVCodecContext* decoder = nullptr;
     SwrContext* swr = nullptr;
@@ -156,6 +220,7 @@ struct AVFoundationFile::Reader {
         av_packet_free(&packet);
         avcodec_free_context(&decoder);
         if (format) avformat_close_input(&format);
+        avio_closep(&input);
         av_channel_layout_uninit(&outLayout);
         av_channel_layout_uninit(&inLayout);
     }
@@ -211,19 +276,30 @@ OSErr AVFoundationFile::Open() {
         if (::stat(path_.c_str(), &info) != 0) return XWQF::ReadErrnoToStatus(errno);
         if (OSErr err = XWQF::CheckReadable(path_)) return err;
         auto reader = std::make_unique<Reader>();
-        AVDictionary* options = nullptr;
-        av_dict_set(&options, "protocol_whitelist", "file", 0);
-        av_dict_set(&options, "format_whitelist", platform::MediaDemuxerWhitelist(), 0);
         // The "file:" prefix keeps a colon in the path from naming another protocol.
         const std::string url = "file:" + path_;
-        const int rc = avformat_open_input(&reader->format, url.c_str(), nullptr, &options);
+        // The input is opened here and kept, so that after a failure its own
+        // state tells a read error from the end of the file.
+        AVDictionary* options = nullptr;
+        av_dict_set(&options, "protocol_whitelist", "file", 0);
+        int rc = avio_open2(&reader->input, url.c_str(), AVIO_FLAG_READ, nullptr, &options);
+        av_dict_free(&options);
+        if (rc < 0) return ContainerStatus(rc, nullptr);
+        reader->format = avformat_alloc_context();
+        if (!reader->format) return kMemFullErr;
+        reader->format->pb = reader->input;
+        reader->format->flags |= AVFMT_FLAG_CUSTOM_IO;
+        av_dict_set(&options, "protocol_whitelist", "file", 0);
+        av_dict_set(&options, "format_whitelist", platform::MediaDemuxerWhitelist(), 0);
+        rc = avformat_open_input(&reader->format, url.c_str(), nullptr, &options);
         av_dict_free(&options);
         if (rc < 0) {
+            // The library freed the demuxer's context, not the input.
             reader->format = nullptr;
-            return ContainerStatus(rc);
+            return ContainerStatus(rc, reader->input);
         }
         if (const int probed = avformat_find_stream_info(reader->format, nullptr); probed < 0)
-            return ContainerStatus(probed);
+            return ContainerStatus(probed, reader->input);
         reader->stream =
             av_find_best_stream(reader->format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
         if (reader->stream < 0) return NoAudioStatus(*reader->format);
