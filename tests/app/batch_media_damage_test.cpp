@@ -51,6 +51,10 @@ TEST_F(BatchMediaDamageTest, CutHeadersAndNonMediaFailAloneWithWhatIsWrong) {
     const std::string m4a =
         testsupport::ReadFile(Make("whole.m4a", "-c:a aac -movflags +faststart"));
     const std::string ogg = testsupport::ReadFile(Make("whole.ogg", "-c:a libvorbis"));
+    const std::string ac3 = testsupport::ReadFile(Make("whole.ac3", "-c:a ac3"));
+    // An index whose entry count asks the library for more memory than it may take.
+    std::string huge = m4a;
+    huge.replace(huge.find("stts") + 8, 4, "\x0F\xFF\xFF\xFF");
     const std::string text = "Track list\n1. Overture\n2. Finale\n";
     const std::string unknown = "has unknown file format", ended = "unexpected end of file";
     const struct {
@@ -66,12 +70,14 @@ TEST_F(BatchMediaDamageTest, CutHeadersAndNonMediaFailAloneWithWhatIsWrong) {
         {"h1.flac", flac.substr(0, 1), unknown},
         {"h400.m4a", m4a.substr(0, 400), ended},
         {"h200.m4a", m4a.substr(0, 200), ended},
+        {"h300.ac3", ac3.substr(0, 300), unknown},
         {"text.flac", text, unknown},
         {"text.ac3", text, unknown},
         {"text.dts", text, unknown},
         // No demuxer opens it.
         {"text.m4a", text, unknown},
         {"text.ogg", text, unknown},
+        {"huge.m4a", huge, unknown},
     };
     std::vector<std::string> inputs;
     WriteWave(in + "/a.wav", 800);
@@ -86,7 +92,8 @@ TEST_F(BatchMediaDamageTest, CutHeadersAndNonMediaFailAloneWithWhatIsWrong) {
     const std::string log = RunBatchForLog(inputs);
     for (const auto& c : cases)
         EXPECT_NE(log.find(FailureLine(c.name, c.reason)), std::string::npos) << c.name << log;
-    for (const char* wrong : {"input/output error", "# channels", "no audio track"})
+    for (const char* wrong :
+         {"input/output error", "# channels", "no audio track", "Out of memory"})
         EXPECT_EQ(log.find(wrong), std::string::npos) << log;
     EXPECT_EQ(log.find("Conversion stopped"), std::string::npos) << log;
     EXPECT_TRUE(fs::exists(out + "/One/a.aif"));

@@ -130,10 +130,12 @@ OSErr UnknownContentStatus(AVIOContext* input, bool ended) {
 // `input` (null when the input itself did not open): a read the system
 // refused or failed says so, as everywhere; a file that ends early (the
 // library reports an I/O failure or the end, and the input no read error) is
-// told apart from one of no format of ours.
+// told apart from one of no format of ours. A header the library could not
+// allocate for states sizes no sound file needs (no single allocation of the
+// library may pass its cap): it is not of our formats either.
 OSErr ContainerStatus(int rc, AVIOContext* input) {
-    if (rc == AVERROR(ENOMEM)) return kMemFullErr;
     if (!input) {
+        if (rc == AVERROR(ENOMEM)) return kMemFullErr;
         if (rc == AVERROR(ENOENT)) return kFileNotFoundErr;
         if (rc == AVERROR(EACCES) || rc == AVERROR(EPERM) || rc == AVERROR(EIO))
             return XWQF::ReadErrnoToStatus(AVUNERROR(rc));
@@ -153,17 +155,30 @@ OSErr StreamFormStatus(const AVCodecParameters& par) {
     return 0;
 }
 
+// Whether each stream's header stated its form (a channel count or a rate),
+// as the demuxer read it before the probe: the probe fills in what a raw
+// stream's frames show, which states nothing.
+std::vector<bool> StatedForms(const AVFormatContext& format) {
+    std::vector<bool> stated(format.nb_streams);
+    for (unsigned i = 0; i < format.nb_streams; ++i) {
+        const AVCodecParameters& par = *format.streams[i]->codecpar;
+        stated[i] = par.ch_layout.nb_channels > 0 || par.sample_rate > 0;
+    }
+    return stated;
+}
+
 // Why a container has no audio stream to read. What the library could make
-// nothing of (no stream at all, codecs all unknown, an audio stream without
-// channels or rate) is a file it did not understand; an audio stream that
-// states channels or a rate out of range is told as such; else there is no
-// audio in the file.
-OSErr NoAudioStatus(AVFormatContext& format) {
+// nothing of (no stream at all, codecs all unknown, an audio stream whose
+// header stated no form and whose probe found no channels or no rate) is a
+// file it did not understand; an audio stream that states channels or a rate
+// out of range is told as such; else there is no audio in the file.
+OSErr NoAudioStatus(AVFormatContext& format, const std::vector<bool>& statedForms) {
     bool known = false;
     for (unsigned i = 0; i < format.nb_streams; ++i) {
         const AVCodecParameters& par = *format.streams[i]->codecpar;
-        if (par.codec_type == AVMEDIA_TYPE_AUDIO && par.ch_layout.nb_channels < 1 &&
-            par.sample_rate < 1)
+        const bool stated = i < statedForms.size() && statedForms[i];
+        if (par.codec_type == AVMEDIA_TYPE_AUDIO && !stated &&
+            (par.ch_layout.nb_channels < 1 || par.sample_rate < 1))
             return UnknownContentStatus(format.pb, ReachedEnd(format.pb));
         known = known || par.codec_id != AV_CODEC_ID_NONE;
     }
@@ -298,11 +313,12 @@ OSErr AVFoundationFile::Open() {
             reader->format = nullptr;
             return ContainerStatus(rc, reader->input);
         }
+        const std::vector<bool> statedForms = StatedForms(*reader->format);
         if (const int probed = avformat_find_stream_info(reader->format, nullptr); probed < 0)
             return ContainerStatus(probed, reader->input);
         reader->stream =
             av_find_best_stream(reader->format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-        if (reader->stream < 0) return NoAudioStatus(*reader->format);
+        if (reader->stream < 0) return NoAudioStatus(*reader->format, statedForms);
         for (unsigned i = 0; i < reader->format->nb_streams; ++i)
             if (static_cast<int>(i) != reader->stream)
                 reader->format->streams[i]->discard = AVDISCARD_ALL;
