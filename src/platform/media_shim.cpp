@@ -215,6 +215,12 @@ void av_packet_free(AVPacket ** a0) {
     fn(a0);
 }
 
+uint8_t* av_packet_get_side_data(const AVPacket * a0, enum AVPacketSideDataType a1, size_t * a2) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_packet_get_side_data)>(platform::media::Symbol("av_packet_get_side_data"));
+    return fn(a0, a1, a2);
+}
+
 void av_packet_rescale_ts(AVPacket * a0, AVRational a1, AVRational a2) {
     static const auto fn =
         reinterpret_cast<decltype(&av_packet_rescale_ts)>(platform::media::Symbol("av_packet_rescale_ts"));
@@ -237,6 +243,12 @@ int av_read_frame(AVFormatContext * a0, AVPacket * a1) {
     static const auto fn =
         reinterpret_cast<decltype(&av_read_frame)>(platform::media::Symbol("av_read_frame"));
     return fn(a0, a1);
+}
+
+int64_t av_rescale_q(int64_t a0, AVRational a1, AVRational a2) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_rescale_q)>(platform::media::Symbol("av_rescale_q"));
+    return fn(a0, a1, a2);
 }
 
 int av_sample_fmt_is_planar(enum AVSampleFormat a0) {

@@ -16,6 +16,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/avstring.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/intreadwrite.h>
 #include <libavutil/log.h>
 #include <libswresample/swresample.h>
 }
@@ -192,6 +193,33 @@ OSErr NoAudioStatus(AVFormatContext& format, const std::vector<bool>& statedForm
     return kMediaNoAudioErr;
 }
 
+// The frames the container states for the stream at `rate`, from its start
+// to its end; 0 when it states none (no duration, or one the library
+// estimated from the bit rate).
+uint64_t StatedFrames(const AVFormatContext& format, const AVStream& st, int rate) {
+    if (st.duration == AV_NOPTS_VALUE || st.duration <= 0 || rate < 1 ||
+        format.duration_estimation_method == AVFMT_DURATION_FROM_BITRATE ||
+        st.time_base.num <= 0 || st.time_base.den <= 0)
+        return 0;
+    const int64_t start = st.start_time == AV_NOPTS_VALUE ? 0 : st.start_time;
+    int64_t end = 0;
+    if (__builtin_add_overflow(start, st.duration, &end)) return 0;
+    const AVRational frames{1, rate};
+    // Both ends rescaled alike, so that rounding does not count a frame twice.
+    const int64_t first = av_rescale_q(start, st.time_base, frames);
+    const int64_t last = av_rescale_q(end, st.time_base, frames);
+    if (first == INT64_MIN || last == INT64_MIN || last <= first) return 0;
+    return static_cast<uint64_t>(last) - static_cast<uint64_t>(first);
+}
+
+// The start and end counts of a packet's skip-samples side data.
+uint64_t SkipSamplesOf(const AVPacket& packet) {
+    size_t size = 0;
+    const uint8_t* data = av_packet_get_side_data(&packet, AV_PKT_DATA_SKIP_SAMPLES, &size);
+    if (!data || size < 8) return 0;
+    return static_cast<uint64_t>(AV_RL32(data)) + AV_RL32(data + 4);
+}
+
 // The status of a decoder that could not be set up.
 OSErr DecoderStatus(int rc) {
     return rc == AVERROR(ENOMEM) ? OSErr(kMemFullErr) : OSErr(kMediaUnsupportedDataErr);
@@ -226,6 +254,10 @@ struct AVFoundationFile::Reader {
     int inFormat = -1;
     bool decoderFlushed = false;
     int blockAlign = 0;
+    // What the decoding met of the stream: the start and end counts of all
+    // skip-samples side data, and the largest frame the decoder delivered.
+    uint64_t skipSamples = 0;
+    int largestFrame = 0;
     std::vector<int32_t> converted;
     std::vector<uint8_t> packed;
 
@@ -398,6 +430,20 @@ OSErr AVFoundationFile::Open() {
                 return kMediaUnsupportedDataErr;
             }
             numFrames_ = static_cast<uint32_t>(cachedFrames_);
+            // A stream that decodes to fewer frames than the container states
+            // ends early. The frames a whole stream may fall short by: its
+            // padding and the samples its packets say to skip, or two codec
+            // frames, whichever is more.
+            const uint64_t stated = StatedFrames(*reader_->format, *st, par->sample_rate);
+            const uint64_t padding = static_cast<uint64_t>(std::max(par->initial_padding, 0)) +
+                                     static_cast<uint64_t>(std::max(par->trailing_padding, 0)) +
+                                     reader_->skipSamples;
+            const uint64_t codecFrame = static_cast<uint64_t>(
+                par->frame_size > 0 ? par->frame_size : reader_->largestFrame);
+            const uint64_t tolerance = std::max(padding, 2 * codecFrame);
+            if (stated > cachedFrames_ && stated - cachedFrames_ > tolerance)
+                declaredFrames_ = static_cast<uint32_t>(
+                    std::min<uint64_t>(stated, std::numeric_limits<uint32_t>::max()));
         }
         // The frames the 'data' size of a Core Audio Format file with stored
         // samples gives (the library's length follows the samples there).
@@ -443,6 +489,7 @@ OSErr AVFoundationFile::DecodeUntil(uint64_t frames) {
                 av_frame_unref(r.frame);
                 continue;
             }
+            r.largestFrame = std::max(r.largestFrame, r.frame->nb_samples);
             if (!r.Configure(r.frame)) {
                 // A form the converter cannot take ends what can be read.
                 av_frame_unref(r.frame);
@@ -469,6 +516,7 @@ OSErr AVFoundationFile::DecodeUntil(uint64_t frames) {
             }
             if (r.packet->stream_index == r.stream) {
                 audioDataSize_ += r.packet->size;
+                r.skipSamples += SkipSamplesOf(*r.packet);
                 rc = avcodec_send_packet(r.decoder, r.packet);
                 if (rc < 0 && rc != AVERROR_INVALIDDATA && rc != AVERROR(EAGAIN) &&
                     ++errors > kMaxDecodeErrors) {

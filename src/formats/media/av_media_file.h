@@ -12,6 +12,10 @@
 // cache only as far as the reads ask (a length the library estimated from the
 // bit rate is not a stated one). Reads are positioned reads of the cache,
 // so any window may be asked for in any order.
+//
+// A stream decoded whole that falls short of the length its container states
+// by more than its padding and skipped samples, or two codec frames, ends
+// early: DataEndsEarly answers the decoded and the stated frame counts.
 #pragma once
 
 #include <cstdint>
