@@ -23,7 +23,8 @@ OUT = os.path.join(ROOT, "src/platform/media_shim.cpp")
 
 HEADERS = [
     "libavformat/avformat.h", "libavformat/avio.h", "libavcodec/avcodec.h",
-    "libavutil/avutil.h", "libavutil/audio_fifo.h", "libavutil/channel_layout.h",
+    "libavutil/avutil.h", "libavutil/audio_fifo.h", "libavutil/avstring.h",
+    "libavutil/channel_layout.h",
     "libavutil/dict.h", "libavutil/error.h", "libavutil/frame.h", "libavutil/log.h",
     "libavutil/mathematics.h", "libavutil/mem.h", "libavutil/opt.h",
     "libavutil/samplefmt.h", "libavutil/imgutils.h", "libavutil/pixdesc.h",
@@ -32,7 +33,7 @@ HEADERS = [
 PREFIXES = ("av_", "avcodec_", "avformat_", "avio_", "swr_", "sws_")
 # Defined in the headers themselves (inline) or variadic: never forwarded.
 SKIP = {"av_log", "av_make_error_string", "av_x_if_null", "av_q2d", "av_make_q",
-        "av_cmp_q", "av_inv_q", "av_q2intfloat", "av_clip_c"}
+        "av_cmp_q", "av_inv_q", "av_q2intfloat", "av_clip_c", "avio_tell"}
 KEYWORDS = {"int", "char", "short", "long", "unsigned", "signed", "double", "float",
             "void", "const", "struct", "enum", "size_t", "int64_t", "uint64_t", "int32_t",
             "uint32_t", "int16_t", "uint16_t", "int8_t", "uint8_t", "uintptr_t",

@@ -11,6 +11,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/avutil.h>
 #include <libavutil/audio_fifo.h>
+#include <libavutil/avstring.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
 #include <libavutil/error.h>
@@ -196,6 +197,12 @@ void * av_mallocz(size_t a0) {
     return fn(a0);
 }
 
+int av_match_list(const char * a0, const char * a1, char a2) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_match_list)>(platform::media::Symbol("av_match_list"));
+    return fn(a0, a1, a2);
+}
+
 AVPacket * av_packet_alloc(void) {
     static const auto fn =
         reinterpret_cast<decltype(&av_packet_alloc)>(platform::media::Symbol("av_packet_alloc"));
@@ -206,6 +213,12 @@ void av_packet_free(AVPacket ** a0) {
     static const auto fn =
         reinterpret_cast<decltype(&av_packet_free)>(platform::media::Symbol("av_packet_free"));
     fn(a0);
+}
+
+uint8_t* av_packet_get_side_data(const AVPacket * a0, enum AVPacketSideDataType a1, size_t * a2) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_packet_get_side_data)>(platform::media::Symbol("av_packet_get_side_data"));
+    return fn(a0, a1, a2);
 }
 
 void av_packet_rescale_ts(AVPacket * a0, AVRational a1, AVRational a2) {
@@ -220,10 +233,22 @@ void av_packet_unref(AVPacket * a0) {
     fn(a0);
 }
 
+const AVInputFormat * av_probe_input_format3(const AVProbeData * a0, int a1, int * a2) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_probe_input_format3)>(platform::media::Symbol("av_probe_input_format3"));
+    return fn(a0, a1, a2);
+}
+
 int av_read_frame(AVFormatContext * a0, AVPacket * a1) {
     static const auto fn =
         reinterpret_cast<decltype(&av_read_frame)>(platform::media::Symbol("av_read_frame"));
     return fn(a0, a1);
+}
+
+int64_t av_rescale_q(int64_t a0, AVRational a1, AVRational a2) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_rescale_q)>(platform::media::Symbol("av_rescale_q"));
+    return fn(a0, a1, a2);
 }
 
 int av_sample_fmt_is_planar(enum AVSampleFormat a0) {
@@ -328,6 +353,12 @@ int avcodec_send_packet(AVCodecContext * a0, const AVPacket * a1) {
     return fn(a0, a1);
 }
 
+AVFormatContext * avformat_alloc_context(void) {
+    static const auto fn =
+        reinterpret_cast<decltype(&avformat_alloc_context)>(platform::media::Symbol("avformat_alloc_context"));
+    return fn();
+}
+
 int avformat_alloc_output_context2(AVFormatContext ** a0, const AVOutputFormat * a1, const char * a2, const char * a3) {
     static const auto fn =
         reinterpret_cast<decltype(&avformat_alloc_output_context2)>(platform::media::Symbol("avformat_alloc_output_context2"));
@@ -382,6 +413,12 @@ AVIOContext * avio_alloc_context(unsigned char * a0, int a1, int a2, void * a3, 
     return fn(a0, a1, a2, a3, a4, a5, a6);
 }
 
+int avio_closep(AVIOContext ** a0) {
+    static const auto fn =
+        reinterpret_cast<decltype(&avio_closep)>(platform::media::Symbol("avio_closep"));
+    return fn(a0);
+}
+
 void avio_context_free(AVIOContext ** a0) {
     static const auto fn =
         reinterpret_cast<decltype(&avio_context_free)>(platform::media::Symbol("avio_context_free"));
@@ -392,6 +429,24 @@ void avio_flush(AVIOContext * a0) {
     static const auto fn =
         reinterpret_cast<decltype(&avio_flush)>(platform::media::Symbol("avio_flush"));
     fn(a0);
+}
+
+int avio_open2(AVIOContext ** a0, const char * a1, int a2, const AVIOInterruptCB * a3, AVDictionary ** a4) {
+    static const auto fn =
+        reinterpret_cast<decltype(&avio_open2)>(platform::media::Symbol("avio_open2"));
+    return fn(a0, a1, a2, a3, a4);
+}
+
+int avio_read(AVIOContext * a0, unsigned char * a1, int a2) {
+    static const auto fn =
+        reinterpret_cast<decltype(&avio_read)>(platform::media::Symbol("avio_read"));
+    return fn(a0, a1, a2);
+}
+
+int64_t avio_seek(AVIOContext * a0, int64_t a1, int a2) {
+    static const auto fn =
+        reinterpret_cast<decltype(&avio_seek)>(platform::media::Symbol("avio_seek"));
+    return fn(a0, a1, a2);
 }
 
 int64_t avio_size(AVIOContext * a0) {

@@ -14,7 +14,9 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/avstring.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/intreadwrite.h>
 #include <libavutil/log.h>
 #include <libswresample/swresample.h>
 }
@@ -39,6 +41,9 @@ constexpr OSErr kTooLargeErr = -1309;
 constexpr int kMaxDecodeErrors = 1000;
 // Identifier of the temporary files: the written samples and the decoded cache.
 constexpr const char* kTempIdentifier = "com.quillfen.qt";
+// The first bytes of a file that failed to open that are probed again without
+// its name: a container's header or several frames of a raw stream.
+constexpr int kContentProbeBytes = 64 * 1024;
 
 bool IsPcmCodec(AVCodecID id) {
     return id >= AV_CODEC_ID_FIRST_AUDIO && id < AV_CODEC_ID_ADPCM_IMA_QT;
@@ -85,13 +90,60 @@ CSoundFile::ChannelConfiguration ConfigurationOf(const AVChannelLayout& layout) 
     return CSoundFile::kNotSet;
 }
 
-// The status of a container the library could not open or probe: a file that
-// cannot be read says so, as everywhere; anything else is not a format of ours.
-OSErr ContainerStatus(int rc) {
-    if (rc == AVERROR(ENOMEM)) return kMemFullErr;
-    if (rc == AVERROR(ENOENT)) return kFileNotFoundErr;
-    if (rc == AVERROR(EACCES) || rc == AVERROR(EPERM) || rc == AVERROR(EIO))
-        return XWQF::ReadErrnoToStatus(AVUNERROR(rc));
+// True when the input reported a read the operating system refused or failed
+// (its end is no failure).
+bool HasReadError(const AVIOContext* input) {
+    return input && input->error < 0 && input->error != AVERROR_EOF;
+}
+
+// True when the library read up to the end of the input.
+bool ReachedEnd(AVIOContext* input) {
+    if (input->eof_reached) return true;
+    const int64_t size = avio_size(input);
+    return size >= 0 && avio_tell(input) >= size;
+}
+
+// True when the input's first bytes alone, without the file's name, are taken
+// by a demuxer of the list.
+bool ContentNamesADemuxer(AVIOContext* input) {
+    if (avio_seek(input, 0, SEEK_SET) < 0) return false;
+    std::vector<uint8_t> head(kContentProbeBytes + AVPROBE_PADDING_SIZE, 0);
+    const int got = avio_read(input, head.data(), kContentProbeBytes);
+    if (got <= 0) return false;
+    AVProbeData probe{};
+    probe.filename = "";
+    probe.buf = head.data();
+    probe.buf_size = got;
+    int score = 0;
+    const AVInputFormat* found = av_probe_input_format3(&probe, 1, &score);
+    return found && score > 0 &&
+           av_match_list(found->name, platform::MediaDemuxerWhitelist(), ',') > 0;
+}
+
+// The status of an input the library could make no sense of: one that ended
+// inside what the library read, of a kind its content alone shows, is cut
+// short; anything else is not a format of ours.
+OSErr UnknownContentStatus(AVIOContext* input, bool ended) {
+    return ended && ContentNamesADemuxer(input) ? OSErr(kEOFErr) : OSErr(kNotASoundFileErr);
+}
+
+// The status of a container the library could not open or probe through
+// `input` (null when the input itself did not open): a read the system
+// refused or failed says so, as everywhere; a file that ends early (the
+// library reports an I/O failure or the end, and the input no read error) is
+// told apart from one of no format of ours. A header the library could not
+// allocate for states sizes no sound file needs (no single allocation of the
+// library may pass its cap): it is not of our formats either.
+OSErr ContainerStatus(int rc, AVIOContext* input) {
+    if (!input) {
+        if (rc == AVERROR(ENOMEM)) return kMemFullErr;
+        if (rc == AVERROR(ENOENT)) return kFileNotFoundErr;
+        if (rc == AVERROR(EACCES) || rc == AVERROR(EPERM) || rc == AVERROR(EIO))
+            return XWQF::ReadErrnoToStatus(AVUNERROR(rc));
+        return kNotASoundFileErr;
+    }
+    if (HasReadError(input)) return XWQF::ReadErrnoToStatus(AVUNERROR(input->error));
+    if (rc == AVERROR(EIO) || rc == AVERROR_EOF) return UnknownContentStatus(input, true);
     return kNotASoundFileErr;
 }
 
@@ -104,9 +156,34 @@ OSErr StreamFormStatus(const AVCodecParameters& par) {
     return 0;
 }
 
-// Why a container has no audio stream to read: the library passes over an
-// audio stream without channels or rate, which is told as such.
-OSErr NoAudioStatus(const AVFormatContext& format) {
+// Whether each stream's header stated its form (a channel count or a rate),
+// as the demuxer read it before the probe: the probe fills in what a raw
+// stream's frames show, which states nothing.
+std::vector<bool> StatedForms(const AVFormatContext& format) {
+    std::vector<bool> stated(format.nb_streams);
+    for (unsigned i = 0; i < format.nb_streams; ++i) {
+        const AVCodecParameters& par = *format.streams[i]->codecpar;
+        stated[i] = par.ch_layout.nb_channels > 0 || par.sample_rate > 0;
+    }
+    return stated;
+}
+
+// Why a container has no audio stream to read. What the library could make
+// nothing of (no stream at all, codecs all unknown, an audio stream whose
+// header stated no form and whose probe found no channels or no rate) is a
+// file it did not understand; an audio stream that states channels or a rate
+// out of range is told as such; else there is no audio in the file.
+OSErr NoAudioStatus(AVFormatContext& format, const std::vector<bool>& statedForms) {
+    bool known = false;
+    for (unsigned i = 0; i < format.nb_streams; ++i) {
+        const AVCodecParameters& par = *format.streams[i]->codecpar;
+        const bool stated = i < statedForms.size() && statedForms[i];
+        if (par.codec_type == AVMEDIA_TYPE_AUDIO && !stated &&
+            (par.ch_layout.nb_channels < 1 || par.sample_rate < 1))
+            return UnknownContentStatus(format.pb, ReachedEnd(format.pb));
+        known = known || par.codec_id != AV_CODEC_ID_NONE;
+    }
+    if (!known) return UnknownContentStatus(format.pb, ReachedEnd(format.pb));
     for (unsigned i = 0; i < format.nb_streams; ++i) {
         const AVCodecParameters& par = *format.streams[i]->codecpar;
         if (par.codec_type == AVMEDIA_TYPE_AUDIO) {
@@ -114,6 +191,33 @@ OSErr NoAudioStatus(const AVFormatContext& format) {
         }
     }
     return kMediaNoAudioErr;
+}
+
+// The frames the container states for the stream at `rate`, from its start
+// to its end; 0 when it states none (no duration, or one the library
+// estimated from the bit rate).
+uint64_t StatedFrames(const AVFormatContext& format, const AVStream& st, int rate) {
+    if (st.duration == AV_NOPTS_VALUE || st.duration <= 0 || rate < 1 ||
+        format.duration_estimation_method == AVFMT_DURATION_FROM_BITRATE ||
+        st.time_base.num <= 0 || st.time_base.den <= 0)
+        return 0;
+    const int64_t start = st.start_time == AV_NOPTS_VALUE ? 0 : st.start_time;
+    int64_t end = 0;
+    if (__builtin_add_overflow(start, st.duration, &end)) return 0;
+    const AVRational frames{1, rate};
+    // Both ends rescaled alike, so that rounding does not count a frame twice.
+    const int64_t first = av_rescale_q(start, st.time_base, frames);
+    const int64_t last = av_rescale_q(end, st.time_base, frames);
+    if (first == INT64_MIN || last == INT64_MIN || last <= first) return 0;
+    return static_cast<uint64_t>(last) - static_cast<uint64_t>(first);
+}
+
+// The start and end counts of a packet's skip-samples side data.
+uint64_t SkipSamplesOf(const AVPacket& packet) {
+    size_t size = 0;
+    const uint8_t* data = av_packet_get_side_data(&packet, AV_PKT_DATA_SKIP_SAMPLES, &size);
+    if (!data || size < 8) return 0;
+    return static_cast<uint64_t>(AV_RL32(data)) + AV_RL32(data + 4);
 }
 
 // The status of a decoder that could not be set up.
@@ -130,9 +234,12 @@ std::string TemporaryFolder() {
 
 }  // namespace
 
-// What a read holds of the media library: the demuxer, the decoder and the
-// converter to interleaved 32-bit samples, and the buffers they fill.
+// What a read holds of the media library: the input, the demuxer reading it,
+// the decoder and the converter to interleaved 32-bit samples, and the
+// buffers they fill.
 struct AVFoundationFile::Reader {
+    // The input is this reader's own: the demuxer neither closes nor frees it.
+    AVIOContext* input = nullptr;
     AVFormatContext* format = nullptr;
     AVCodecContext* decoder = nullptr;
     SwrContext* swr = nullptr;
@@ -147,6 +254,10 @@ struct AVFoundationFile::Reader {
     int inFormat = -1;
     bool decoderFlushed = false;
     int blockAlign = 0;
+    // What the decoding met of the stream: the start and end counts of all
+    // skip-samples side data, and the largest frame the decoder delivered.
+    uint64_t skipSamples = 0;
+    int largestFrame = 0;
     std::vector<int32_t> converted;
     std::vector<uint8_t> packed;
 
@@ -156,6 +267,7 @@ struct AVFoundationFile::Reader {
         av_packet_free(&packet);
         avcodec_free_context(&decoder);
         if (format) avformat_close_input(&format);
+        avio_closep(&input);
         av_channel_layout_uninit(&outLayout);
         av_channel_layout_uninit(&inLayout);
     }
@@ -211,22 +323,34 @@ OSErr AVFoundationFile::Open() {
         if (::stat(path_.c_str(), &info) != 0) return XWQF::ReadErrnoToStatus(errno);
         if (OSErr err = XWQF::CheckReadable(path_)) return err;
         auto reader = std::make_unique<Reader>();
-        AVDictionary* options = nullptr;
-        av_dict_set(&options, "protocol_whitelist", "file", 0);
-        av_dict_set(&options, "format_whitelist", platform::MediaDemuxerWhitelist(), 0);
         // The "file:" prefix keeps a colon in the path from naming another protocol.
         const std::string url = "file:" + path_;
-        const int rc = avformat_open_input(&reader->format, url.c_str(), nullptr, &options);
+        // The input is opened here and kept, so that after a failure its own
+        // state tells a read error from the end of the file.
+        AVDictionary* options = nullptr;
+        av_dict_set(&options, "protocol_whitelist", "file", 0);
+        int rc = avio_open2(&reader->input, url.c_str(), AVIO_FLAG_READ, nullptr, &options);
+        av_dict_free(&options);
+        if (rc < 0) return ContainerStatus(rc, nullptr);
+        reader->format = avformat_alloc_context();
+        if (!reader->format) return kMemFullErr;
+        reader->format->pb = reader->input;
+        reader->format->flags |= AVFMT_FLAG_CUSTOM_IO;
+        av_dict_set(&options, "protocol_whitelist", "file", 0);
+        av_dict_set(&options, "format_whitelist", platform::MediaDemuxerWhitelist(), 0);
+        rc = avformat_open_input(&reader->format, url.c_str(), nullptr, &options);
         av_dict_free(&options);
         if (rc < 0) {
+            // The library freed the demuxer's context, not the input.
             reader->format = nullptr;
-            return ContainerStatus(rc);
+            return ContainerStatus(rc, reader->input);
         }
+        const std::vector<bool> statedForms = StatedForms(*reader->format);
         if (const int probed = avformat_find_stream_info(reader->format, nullptr); probed < 0)
-            return ContainerStatus(probed);
+            return ContainerStatus(probed, reader->input);
         reader->stream =
             av_find_best_stream(reader->format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-        if (reader->stream < 0) return NoAudioStatus(*reader->format);
+        if (reader->stream < 0) return NoAudioStatus(*reader->format, statedForms);
         for (unsigned i = 0; i < reader->format->nb_streams; ++i)
             if (static_cast<int>(i) != reader->stream)
                 reader->format->streams[i]->discard = AVDISCARD_ALL;
@@ -306,6 +430,20 @@ OSErr AVFoundationFile::Open() {
                 return kMediaUnsupportedDataErr;
             }
             numFrames_ = static_cast<uint32_t>(cachedFrames_);
+            // A stream that decodes to fewer frames than the container states
+            // ends early. The frames a whole stream may fall short by: its
+            // padding and the samples its packets say to skip, or two codec
+            // frames, whichever is more.
+            const uint64_t stated = StatedFrames(*reader_->format, *st, par->sample_rate);
+            const uint64_t padding = static_cast<uint64_t>(std::max(par->initial_padding, 0)) +
+                                     static_cast<uint64_t>(std::max(par->trailing_padding, 0)) +
+                                     reader_->skipSamples;
+            const uint64_t codecFrame = static_cast<uint64_t>(
+                par->frame_size > 0 ? par->frame_size : reader_->largestFrame);
+            const uint64_t tolerance = std::max(padding, 2 * codecFrame);
+            if (stated > cachedFrames_ && stated - cachedFrames_ > tolerance)
+                declaredFrames_ = static_cast<uint32_t>(
+                    std::min<uint64_t>(stated, std::numeric_limits<uint32_t>::max()));
         }
         // The frames the 'data' size of a Core Audio Format file with stored
         // samples gives (the library's length follows the samples there).
@@ -351,6 +489,7 @@ OSErr AVFoundationFile::DecodeUntil(uint64_t frames) {
                 av_frame_unref(r.frame);
                 continue;
             }
+            r.largestFrame = std::max(r.largestFrame, r.frame->nb_samples);
             if (!r.Configure(r.frame)) {
                 // A form the converter cannot take ends what can be read.
                 av_frame_unref(r.frame);
@@ -377,6 +516,7 @@ OSErr AVFoundationFile::DecodeUntil(uint64_t frames) {
             }
             if (r.packet->stream_index == r.stream) {
                 audioDataSize_ += r.packet->size;
+                r.skipSamples += SkipSamplesOf(*r.packet);
                 rc = avcodec_send_packet(r.decoder, r.packet);
                 if (rc < 0 && rc != AVERROR_INVALIDDATA && rc != AVERROR(EAGAIN) &&
                     ++errors > kMaxDecodeErrors) {

@@ -12,6 +12,10 @@
 // cache only as far as the reads ask (a length the library estimated from the
 // bit rate is not a stated one). Reads are positioned reads of the cache,
 // so any window may be asked for in any order.
+//
+// A stream decoded whole that falls short of the length its container states
+// by more than its padding and skipped samples, or two codec frames, ends
+// early: DataEndsEarly answers the decoded and the stated frame counts.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +30,9 @@ class QFTempFile;
 // Status codes of a media read that fails, each saying what is wrong with the
 // file, besides the base's: kFileNotOpenBaseErr for an operation on an object
 // that is not open or no media library on this system, kNotASoundFileErr for a
-// container no demuxer of the list opens or probes.
+// container no demuxer of the list opens or probes or one it makes no sense
+// of (no stream parameters at all), kEOFErr for such a file that ends inside
+// what the library read and whose first bytes alone name a demuxer of the list.
 enum : int {
     // No decoder for the audio stream, one that will not open, or a stream
     // that decodes to nothing.
@@ -41,9 +47,10 @@ public:
     ~AVFoundationFile() override;
 
     // Reads the file's first audio stream. Besides the codes above: -43 when
-    // there is no file, -22022/-22023 when it cannot be read, -22019 for a rate
-    // below 1 Hz, -22020 for no channels or more than a sound file takes, -108,
-    // -1309 for more than 2^32 - 1 frames, -22026 without a cache file.
+    // there is no file, -22022/-22023 when the system refuses or fails a read
+    // of it, -22019 for a stated rate below 1 Hz, -22020 for a stated channel
+    // count of none or more than a sound file takes, -108, -1309 for more than
+    // 2^32 - 1 frames, -22026 without a cache file.
     OSErr Open() override;
     using CCodedFile::Create;
     OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,

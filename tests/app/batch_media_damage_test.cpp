@@ -1,0 +1,209 @@
+// Damaged media files in whole batches: one cut inside its audio converts as
+// far as it decodes, with a note of the frames it holds and the frames its
+// container states and one warning; intact ones pass without a note; one cut
+// inside its header, or no media at all, fails alone with what is wrong with
+// it, never as a read failure or a channel fault.
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+
+#include "app_test_support.h"
+#include "engine/conversion_process.h"
+#include "formats/format_test_support.h"
+
+namespace apptest {
+namespace {
+
+namespace fs = std::filesystem;
+using formattest::Quote;
+using formattest::RunCommand;
+
+// Three seconds of two tones and a little noise at 44.1 kHz: 132,300 frames.
+const char* kSource =
+    "aevalsrc=0.4*sin(2*PI*440*t)+0.05*random(0)|0.3*sin(2*PI*660*t):s=44100:d=3";
+
+// Counts the batch's warnings posted while it lives.
+struct WarningCount {
+    std::atomic<int> count{0};
+    platform::NotificationCenter::Token token = platform::NotificationCenter::Default().AddObserver(
+        XWLogMessageNotification, nullptr, [this](const platform::Notification&) { ++count; });
+    ~WarningCount() { platform::NotificationCenter::Default().RemoveObserver(token); }
+};
+
+// The log line of a failed input: its name padded to 33 columns, then the text.
+std::string FailureLine(const std::string& name, const std::string& text) {
+    return "\n*" + name + std::string(name.size() < 32 ? 33 - name.size() : 1, ' ') + text + "\n";
+}
+
+struct BatchMediaDamageTest : AppTest {
+    std::string in = dir / "in";
+    std::string out = dir / "out";
+
+    void SetUp() override {
+        if (!testsupport::HaveProgram("ffmpeg") || !testsupport::HaveProgram("ffprobe"))
+            GTEST_SKIP() << "ffmpeg or ffprobe is not installed";
+        fs::create_directories(in);
+        fs::create_directories(out);
+        defaults.Set(kConversionsDefaultsKey, EncodeConvSpecs({AiffConversion("One")}));
+        defaults.Set("Last Used Destination", out);
+        defaults.Set("Open Log", false);
+    }
+
+    // A file ffmpeg makes from kSource with the output options `args`.
+    std::string Make(const std::string& name, const std::string& args) {
+        const std::string path = in + "/" + name;
+        EXPECT_TRUE(RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i " + Quote(kSource) + " " +
+                               args + " " + Quote(path)))
+            << name;
+        return path;
+    }
+    // An mp3 lame encodes from kSource at `rate` with the options `args`.
+    std::string Lame(const std::string& name, int rate, const std::string& args) {
+        const std::string wave = Make(name + ".wav", "-ar " + std::to_string(rate));
+        const std::string path = in + "/" + name;
+        EXPECT_TRUE(RunCommand("lame --quiet " + args + " " + Quote(wave) + " " + Quote(path)));
+        fs::remove(wave);
+        return path;
+    }
+    // `whole`'s first `percent` per cent, as `name`.
+    std::string Cut(const std::string& whole, const std::string& name, int percent) {
+        const std::string path = in + "/" + name;
+        fs::copy_file(whole, path);
+        fs::resize_file(path, fs::file_size(whole) * percent / 100);
+        return path;
+    }
+};
+
+// The frames ffmpeg decodes from a stereo `path`, and the frames its
+// container states (the stream's duration at its rate).
+std::pair<long, long> DecodedAndStated(const std::string& path) {
+    std::string samples, probed;
+    RunCommand("ffmpeg -v error -i " + Quote(path) + " -f s16le -", &samples);
+    RunCommand("ffprobe -v error -select_streams a:0 -show_entries stream=sample_rate,duration "
+               "-of default=nw=1:nk=1 " + Quote(path),
+               &probed);
+    const double rate = std::atof(probed.c_str());
+    const double seconds = std::atof(probed.c_str() + probed.find('\n') + 1);
+    return {static_cast<long>(samples.size() / 4), std::lround(seconds * rate)};
+}
+
+TEST_F(BatchMediaDamageTest, MediaCutInsideItsAudioIsNotedAndIntactMediaIsNot) {
+    if (!testsupport::HaveProgram("lame")) GTEST_SKIP() << "lame is not installed";
+    const std::string flac = Make("whole.flac", "-c:a flac");
+    const std::string front = Make("front.m4a", "-c:a aac -movflags +faststart");
+    const std::string mov = Make("pcm.mov", "-c:a pcm_s16be -movflags +faststart");
+    const std::string mp3 = Lame("cbr44.mp3", 44100, "-b 128");
+    const std::vector<std::string> cut = {
+        Cut(flac, "flac33.flac", 33), Cut(flac, "flac90.flac", 90),
+        Cut(front, "m4a40.m4a", 40),  Cut(front, "m4a90.m4a", 90),
+        Cut(mp3, "mp3_50.mp3", 50),   Cut(mov, "mov50.mov", 50),
+    };
+    std::vector<std::string> inputs = cut;
+    for (const std::string& intact :
+         {flac, front, mov, mp3, Make("end.m4a", "-c:a aac"), Make("alac.caf", "-c:a alac"),
+          Make("vorbis.ogg", "-c:a libvorbis"), Make("opus.opus", "-c:a libopus"),
+          Lame("vbr44.mp3", 44100, "-V 4"), Lame("cbr22.mp3", 22050, "-b 64"),
+          Lame("vbr22.mp3", 22050, "-V 4")})
+        inputs.push_back(intact);
+    const fs::path seeds = fs::path(CORVANE_APP_TEST_DIR) / "../../fuzz/corpus/media";
+    for (const auto& e : fs::directory_iterator(seeds)) {
+        // Detection skips an IMA4 AIFF-C: it never reaches the media reader.
+        const std::string ext = e.path().extension().string();
+        if (ext == ".aif") continue;
+        // Each under a name of its own, so that the outputs' names differ.
+        const std::string seed = in + "/seed_" + ext.substr(1) + ext;
+        fs::copy_file(e.path(), seed);
+        inputs.push_back(seed);
+    }
+
+    WarningCount warnings;
+    const std::string log = RunBatchForLog(inputs);
+    for (const std::string& path : cut) {
+        const std::string name = fs::path(path).filename();
+        const auto [held, stated] = DecodedAndStated(path);
+        // lame's mp3 states its 116 whole frames, its delay and padding included.
+        EXPECT_EQ(stated, name.ends_with(".mp3") ? 116 * 1152 : 132300) << name;
+        // The success line of the input (named as its output is).
+        const size_t at = log.find("\n " + name.substr(0, name.rfind('.')));
+        ASSERT_NE(at, std::string::npos) << name << log;
+        const std::string line = log.substr(at + 1, log.find('\n', at + 1) - at - 1);
+        EXPECT_TRUE(line.ends_with("(data ends early: " + std::to_string(held) + " of " +
+                                   std::to_string(stated) + " frames)"))
+            << line;
+    }
+    // Only the cut files are noted, each with one warning, and every input converts.
+    size_t notes = 0;
+    for (size_t at = log.find("data ends early"); at != std::string::npos;
+         at = log.find("data ends early", at + 1))
+        ++notes;
+    EXPECT_EQ(notes, cut.size()) << log;
+    EXPECT_EQ(warnings.count, static_cast<int>(cut.size()));
+    EXPECT_EQ(log.find("\n*"), std::string::npos) << log;
+}
+
+TEST_F(BatchMediaDamageTest, ACutFlacKeepsTheLogOfABatchThatOnlySavesOnErrors) {
+    defaults.Set("Only Save When Errors", true);
+    WriteWave(in + "/good.wav", 800);
+    const std::string cut = Cut(Make("whole.flac", "-c:a flac"), "cut.flac", 33);
+    const std::string log = RunBatchForLog({in + "/good.wav", cut});
+    EXPECT_NE(log.find("\n good\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("cut" + std::string(30, ' ') + "(data ends early: "), std::string::npos)
+        << log;
+}
+
+TEST_F(BatchMediaDamageTest, CutHeadersAndNonMediaFailAloneWithWhatIsWrong) {
+    const std::string flac = testsupport::ReadFile(Make("whole.flac", "-c:a flac"));
+    const std::string m4a =
+        testsupport::ReadFile(Make("whole.m4a", "-c:a aac -movflags +faststart"));
+    const std::string ogg = testsupport::ReadFile(Make("whole.ogg", "-c:a libvorbis"));
+    const std::string ac3 = testsupport::ReadFile(Make("whole.ac3", "-c:a ac3"));
+    // An index whose entry count asks the library for more memory than it may take.
+    std::string huge = m4a;
+    huge.replace(huge.find("stts") + 8, 4, "\x0F\xFF\xFF\xFF");
+    const std::string text = "Track list\n1. Overture\n2. Finale\n";
+    const std::string unknown = "has unknown file format", ended = "unexpected end of file";
+    const struct {
+        std::string name, bytes, reason;
+    } cases[] = {
+        // Cut in the header: the library reports an I/O error or the end of the
+        // file, and the first bytes alone show a FLAC or Ogg file, or do not.
+        {"h8.flac", flac.substr(0, 8), unknown},
+        {"h40.flac", flac.substr(0, 40), ended},
+        {"h100.flac", flac.substr(0, 100), ended},
+        {"h3000.ogg", ogg.substr(0, 3000), ended},
+        // The probe finds no stream parameters, or only a stream of no codec.
+        {"h1.flac", flac.substr(0, 1), unknown},
+        {"h400.m4a", m4a.substr(0, 400), ended},
+        {"h200.m4a", m4a.substr(0, 200), ended},
+        {"h300.ac3", ac3.substr(0, 300), unknown},
+        {"text.flac", text, unknown},
+        {"text.ac3", text, unknown},
+        {"text.dts", text, unknown},
+        // No demuxer opens it.
+        {"text.m4a", text, unknown},
+        {"text.ogg", text, unknown},
+        {"huge.m4a", huge, unknown},
+    };
+    std::vector<std::string> inputs;
+    WriteWave(in + "/a.wav", 800);
+    inputs.push_back(in + "/a.wav");
+    for (const auto& c : cases) {
+        testsupport::WriteFile(in + "/" + c.name, c.bytes);
+        inputs.push_back(in + "/" + c.name);
+    }
+    WriteWave(in + "/z.wav", 800);
+    inputs.push_back(in + "/z.wav");
+
+    const std::string log = RunBatchForLog(inputs);
+    for (const auto& c : cases)
+        EXPECT_NE(log.find(FailureLine(c.name, c.reason)), std::string::npos) << c.name << log;
+    for (const char* wrong :
+         {"input/output error", "# channels", "no audio track", "Out of memory"})
+        EXPECT_EQ(log.find(wrong), std::string::npos) << log;
+    EXPECT_EQ(log.find("Conversion stopped"), std::string::npos) << log;
+    EXPECT_TRUE(fs::exists(out + "/One/a.aif"));
+    EXPECT_TRUE(fs::exists(out + "/One/z.aif"));
+}
+
+}  // namespace
+}  // namespace apptest
