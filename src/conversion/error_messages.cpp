@@ -81,9 +81,11 @@ constexpr std::array kCatalogue = std::to_array<CatalogueEntry>({
     // Sound resources, AIFC, MS ADPCM, split pairs, AVR and the PCM formats.
     {-23406, 1, "has incompatible wordSize (must be 8 or 16 bit)"},
     {-23405, 1, "has incompatible samplerate (must be under 48000Hz)"},
-    {-23404, 0, "System 7 sounds with multiple data types are not supported"},
-    {-23403, 0, "undocumented System 7 sound format"},
-    {-23402, 0, "System 7 sounds other than sampled ones are not supported"},
+    // What the 'snd ' resource reader finds in a damaged or foreign resource
+    // concerns that one input.
+    {-23404, 1, "System 7 sounds with multiple data types are not supported"},
+    {-23403, 1, "undocumented System 7 sound format"},
+    {-23402, 1, "System 7 sounds other than sampled ones are not supported"},
     {-23401, 0, "System 7 sound format 2 is not supported"},
     {-23400, 1, "System 7 sound bigger than 16 MB"},
     {-23303, 1, "has bad Loop-Marker connection"},

@@ -100,6 +100,12 @@ OSErr SearchStatus(ChunkSearch result, OSErr error);
 // True for the statuses of a chunk that is not there to be read.
 inline bool IsNotFound(OSErr err) { return err == kRIFFNotFoundErr || err == kRIFFBadChunkSizeErr; }
 
+// The status an opening gives for the reading of its RIFF header: a file that
+// does not begin with "RIFF" (or is too short to) is of no format known here.
+inline OSErr RiffHeaderStatus(OSErr err) {
+    return err == kRIFFNotFoundErr ? OSErr(kNotASoundFileErr) : err;
+}
+
 // The `occurrence`-th chunk (from 1) with the ID among the chunks before `end`:
 // 0 with its header, else as SearchStatus.
 OSErr LocateChunk(ByteSource& source, uint64_t end, uint32_t id, unsigned occurrence,

@@ -520,18 +520,23 @@ OSErr CSurroundFile::Open() {
         for (size_t i = 0; i < members_.size(); ++i) {
             CSoundFile* member = members_[i];
             if (OSErr e = member->Open()) return e;
+            // Members that do not match are a fault of the input set, which fails
+            // alone as an inconsistent split pair does.
             if (member->GetNumChannels() != 1)
-                return Refuse(kParamErr, "files in a surround set must be mono");
+                return Refuse(kSplitNotConsistentErr, "files in a surround set must be mono");
             if (i == 0) {
                 wordSize_ = member->GetWordSize();
                 sampleRate_ = member->GetSampleRate();
                 dataType_ = member->GetDataType();
             } else if (member->GetWordSize() != wordSize_) {
-                return Refuse(kParamErr, "files in a surround set must have same word size");
+                return Refuse(kSplitNotConsistentErr,
+                              "files in a surround set must have same word size");
             } else if (member->GetSampleRate() != sampleRate_) {
-                return Refuse(kParamErr, "files in a surround set must have same sample rate");
+                return Refuse(kSplitNotConsistentErr,
+                              "files in a surround set must have same sample rate");
             } else if (member->GetDataType() != dataType_) {
-                return Refuse(kParamErr, "files in a surround set must have same data type");
+                return Refuse(kSplitNotConsistentErr,
+                              "files in a surround set must have same data type");
             }
         }
         return 0;

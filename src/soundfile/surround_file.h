@@ -51,7 +51,7 @@ public:
     // ---- Opening, creating, closing ------------------------------------------
 
     // Opens every member; all must be mono with equal word size, sample rate and
-    // data type (else -50 and every member closed again).
+    // data type (else -23100 and every member closed again).
     OSErr Open() override;
     // Creates every member with one channel; `channels` must equal the member count.
     OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,

@@ -55,6 +55,10 @@ TEST(ErrorMessages, ClassesOfEveryBlock) {
         {25000, kErrorClassFile, "corrupt CCITT G.729 file"},
         {25001, kErrorClassFile, "not recognized as a CCITT G.729 file"},
         {24204, kErrorClassFile, "no QuickTime export format specified"},
+        // A 'snd ' resource that is damaged or of another kind fails that file only.
+        {-23402, kErrorClassFile, "System 7 sounds other than sampled ones are not supported"},
+        {-23403, kErrorClassFile, "undocumented System 7 sound format"},
+        {-23404, kErrorClassFile, "System 7 sounds with multiple data types are not supported"},
         {-23015, kErrorClassAlreadyProcessed, "was already processed with left file"},
     });
 }

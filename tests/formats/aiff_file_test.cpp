@@ -194,8 +194,8 @@ TEST_F(AiffTest, DamagedCommonChunksAreRefusedBeforeAnyDivision) {
     Opened<CAIFFFile>(Put("short.aif", Form(Chunk("COMM", CommData(2, 4, 16, 44100), 18).substr(0, 14))),
                       kAIFFBadCommonErr);
     Opened<CAIFFFile>(Put("notform.aif", "RIFF" + Form(Comm(2, 4, 16, 44100) + data).substr(4)),
-                      kAIFFNotFoundErr);
-    Opened<CAIFFFile>(Put("empty.aif", ""), kAIFFNotFoundErr);
+                      kAIFFNoFormErr);
+    Opened<CAIFFFile>(Put("empty.aif", ""), kAIFFNoFormErr);
 
     // A rate of 0 is refused after every other field is set.
     auto r = Opened<CAIFFFile>(Put("r0.aif", Form(Comm(2, 4, 16, 0) + data)), kAIFFBadSampleRateErr);
@@ -725,7 +725,7 @@ TEST_F(AiffTest, TempFileDeletesOnlyWhatItMade) {
     {
         CTempFile bound;
         ASSERT_EQ(bound.ISoundFile(theirs), 0);
-        EXPECT_EQ(bound.Open(), kAIFFNotFoundErr);
+        EXPECT_EQ(bound.Open(), kAIFFNoFormErr);
     }
     EXPECT_EQ(ReadFile(theirs), "precious");
 

@@ -184,7 +184,7 @@ TEST_F(PlainPcmTest, Iff8svxChunksGiveTheDescription) {
         {"both channels", Form(Vhdr(3, 8000) + Chunk("CHAN", BE(6, 4)) + body), kIFF8SVXIncompatibleChannelsErr},
         {"compressed", Form(Vhdr(6, 8000, 1) + body), kIFF8SVXUnsupportedDataErr},
         {"no voice header", Form(body), kIFF8SVXNoVHDRErr},
-        {"no body", Form(Vhdr(6, 8000)), kIFF8SVXChunkNotFoundErr},
+        {"no body", Form(Vhdr(6, 8000)), kIFF8SVXNoBODYErr},
         {"negative size before the body", Form(Vhdr(6, 8000) + Chunk("ANNO", "", 0x80000000) + body),
          kIFF8SVXCorruptChunkSizeErr},
     };

@@ -256,8 +256,8 @@ TEST_F(BwfTest, RegionCountsAreReadWhole32BitsAndBoundedByTheRecords) {
     }
     // Without 'bext' the file is not Broadcast Wave.
     const std::string plain = Put("plain", BwfFile(""));
-    Opened(plain, kWAVENotFoundErr);
-    OfflineRegions(plain, kWAVENotFoundErr);
+    Opened(plain, kNotASoundFileErr);
+    OfflineRegions(plain, kNotASoundFileErr);
 }
 
 TEST_F(BwfTest, AWholeFileRegionGivesItsStampWhenIgnoredAndDuplicateNamesAreMadeDistinct) {

@@ -247,7 +247,7 @@ TEST_F(G729Test, ResolutionOfTheForms) {
         {tag42, kG729NotRecognizedErr, 0, 0, nullptr},
         {wave, 0, 160, 8, "ITU G.729 Compressed Wave"},
         {wave.substr(0, 44), 0, 0, 0, "ITU G.729 Compressed Wave"},
-        {wave.substr(0, 30), -22004, 0, 0, nullptr},  // no data chunk: the chunk finder's code
+        {wave.substr(0, 30), kG729NoDataErr, 0, 0, nullptr},  // no data chunk: the WAVE code
         {wave + std::string(7, '\0'), 0, 160, 11, "ITU G.729 Compressed Wave"},
         {std::string("\x21\x6b\x50\x00", 4) + std::string(164 * 3 - 4, '\x7f'), 0, 240, 131,
          "ITU G.729 (Unpacked Little-Endian)"},

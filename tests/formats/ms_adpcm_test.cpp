@@ -406,7 +406,7 @@ TEST_F(MSADPCMTest, HostileHeadersAreRefused) {
         {"no fact", [](std::string& b) { b[71] = 'x'; }, kMSADPCMNoFactErr},
         {"short fact", [](std::string& b) { Patch32(b, 74, 2); }, kMSADPCMBadFactErr},
         {"no data", [](std::string& b) { b[83] = 'x'; }, kMSADPCMNoDataErr},
-        {"not RIFF", [](std::string& b) { b[3] = 'X'; }, kRIFFNotFoundErr},
+        {"not RIFF", [](std::string& b) { b[3] = 'X'; }, kNotASoundFileErr},
         {"huge chunk before data", [](std::string& b) { Patch32(b, 74, 0x80000004u); },
          kRIFFBadChunkSizeErr},
         {"fmt and CR", [](std::string& b) { b[15] = '\r'; }, 0},

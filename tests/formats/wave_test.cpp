@@ -283,8 +283,8 @@ TEST_F(WaveTest, MissingChunksGiveTheirCodesAndStaticProbesFindChunksWithoutAnOb
     Opened(Put("nodata.wav", Riff(Fmt(1, 8000, 16) + List("INFO", ""))), kWAVENoDataErr);
     Opened(Put("wavl.wav", Riff(Fmt(1, 8000, 16) + List("INFO", "") + List("wavl", Data("ab")))),
            kWAVEFragmentedDataErr);
-    Opened(Put("rifx.wav", "RIFX" + LE32(4) + "WAVE"), kWAVENotFoundErr);
-    Opened(Put("tiny.wav", "RI"), kWAVENotFoundErr);
+    Opened(Put("rifx.wav", "RIFX" + LE32(4) + "WAVE"), kNotASoundFileErr);
+    Opened(Put("tiny.wav", "RI"), kNotASoundFileErr);
     // A chunk passed over with a negative size.
     Opened(Put("neg.wav", Riff(Chunk("JUNK", "", 0x80000000) + Fmt(1, 8000, 16) + Data("ab"))),
            kWAVEBadChunkSizeErr);

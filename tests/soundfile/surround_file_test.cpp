@@ -13,6 +13,7 @@
 #include "foundation/string_utils.h"
 #include "memory_sound_file.h"
 #include "soundfile/registry.h"
+#include "soundfile/split_file.h"
 #include "soundfile/type_codes.h"
 #include "test_support.h"
 
@@ -314,10 +315,10 @@ TEST_F(Surround, OpenTakesTheLongestMemberAndRefusesMismatches) {
     const Stored a{1, 24, 100, 48000};
     const std::pair<std::vector<Stored>, OSErr> cases[] = {
         {{a, {1, 24, 80, 48000}, {1, 24, 140, 48000}, a, a, a}, 0},
-        {{a, {2, 24, 100, 48000}, a}, kParamErr},                // a stereo member
-        {{a, {1, 16, 100, 48000}}, kParamErr},                   // word sizes differ
-        {{a, {1, 24, 100, 44100}}, kParamErr},                   // rates differ
-        {{a, {1, 24, 100, 48000, kDataType24In32}}, kParamErr},  // data types differ
+        {{a, {2, 24, 100, 48000}, a}, kSplitNotConsistentErr},                // a stereo member
+        {{a, {1, 16, 100, 48000}}, kSplitNotConsistentErr},                   // word sizes differ
+        {{a, {1, 24, 100, 44100}}, kSplitNotConsistentErr},                   // rates differ
+        {{a, {1, 24, 100, 48000, kDataType24In32}}, kSplitNotConsistentErr},  // data types differ
     };
     for (const auto& [members, expected] : cases) {
         SoundFilePtr set = InputSet(members);

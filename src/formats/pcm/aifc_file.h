@@ -6,6 +6,7 @@
 #include "formats/pcm/aiff_file.h"
 
 enum : int {
+    kAIFCNoFormErr = -23300,  // no "FORM" at the start of a file opened as AIFF-C
     kAIFCUnknownCompressionErr = -23800,
 };
 
@@ -23,6 +24,7 @@ public:
     std::string GetDescription() override;
 
 protected:
+    OSErr NoFormErr() const override { return kAIFCNoFormErr; }
     // The stored samples by compression type: integers of either byte order,
     // 32-bit floats of either byte order as the 32-bit integers of the buffer form.
     void StoredToBuffer(unsigned char* data, uint64_t bytes) const override;

@@ -278,7 +278,8 @@ OSErr CAIFFFile::CheckCommonAndFrames() {
     if (DataBytes() <= formEnd_) return 0;
     // COMM's frames cannot fit in the FORM: take the count that SSND holds.
     ChunkHeader ssnd;
-    if (OSErr err = LocateChunk(kSSND, &ssnd)) return err;
+    if (OSErr err = LocateChunk(kSSND, &ssnd))
+        return err == kAIFFNotFoundErr ? OSErr(kAIFFNoSoundDataErr) : err;
     if (ssnd.size < 8) return kAIFFNoSoundDataErr;
     numFrames_ = static_cast<uint32_t>((ssnd.size - 8) / BytesPerFrame());
     return 0;
@@ -340,7 +341,7 @@ OSErr CAIFFFile::ReadSoundDataHeader() {
 }
 
 OSErr CAIFFFile::ReadFormHeader() {
-    if (OSErr err = CheckForm()) return err;
+    if (OSErr err = CheckForm()) return err == kAIFFNotFoundErr ? NoFormErr() : err;
     uint8_t raw[4];
     if (OSErr err = ReadAt(4, raw, sizeof raw)) return err;
     formEnd_ = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{LoadBE32(raw)} + 8, UINT32_MAX));

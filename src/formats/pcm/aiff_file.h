@@ -16,7 +16,7 @@
 enum : int {
     kAIFFNotFoundErr = -22004,      // not "FORM", or the chunk sought is not there
     kAIFFBadChunkSizeErr = -22009,  // a chunk size negative as a signed 32-bit number
-    kAIFFNoFormErr = -22200,        // "FORM" not found when finishing the header
+    kAIFFNoFormErr = -22200,        // no "FORM" at the start: opening, or finishing the header
     kAIFFNoSoundDataErr = -22201,   // no usable SSND chunk
     kAIFFBadCommonErr = -22202,     // no usable COMM chunk
     kAIFFChunkLimitErr = -22204,    // chunk not among the first searched
@@ -135,8 +135,11 @@ protected:
     // Opens the fork for reading (the framed base's step), checks "FORM" and
     // takes the FORM end.
     OSErr OpenForm();
-    // Checks "FORM" on the open fork and takes the FORM end.
+    // Checks "FORM" on the open fork and takes the FORM end. A file that does not
+    // begin with "FORM" (or holds fewer than four bytes) gives NoFormErr().
     OSErr ReadFormHeader();
+    // The status of an opened file that lacks its FORM header: kAIFFNoFormErr.
+    virtual OSErr NoFormErr() const { return kAIFFNoFormErr; }
     // The steps every Create shares: checks, the base step, the file (made
     // exclusively and remembered as made by this object) and the fields. A word
     // size that is not whole bytes is kept in the next whole byte, left-justified,

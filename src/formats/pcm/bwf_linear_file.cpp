@@ -84,6 +84,10 @@ bool IsValidUtf8(const std::string& text) {
     return true;
 }
 
+// The status an opening gives for the reading of 'bext': without the chunk that
+// makes it Broadcast Wave the file is of no format known here.
+OSErr BextStatus(OSErr err) { return err == kWAVENotFoundErr ? OSErr(kNotASoundFileErr) : err; }
+
 // A count of hours, minutes or seconds as a 16-bit field, whatever the double holds.
 int16_t ToShort(double v) {
     if (!(v == v)) return 0;
@@ -324,11 +328,11 @@ OSErr CBWFLinearFile::ReadRegions() {
 OSErr CBWFLinearFile::Open() {
     if (IsOpen()) return kFileBusyErr;
     if (OSErr err = OpenForReading()) return err;
-    if (OSErr err = ReadRiffHeader()) return err;
+    if (OSErr err = ReadRiffHeader()) return riff::RiffHeaderStatus(err);
     const KeptChunks::Scope listed(chunks_, forkRef_, riff::Layout(riffEnd_));
     if (OSErr err = Readfmt()) return err;
     if (OSErr err = ReadRegions()) return err;
-    if (OSErr err = ReadBEXT()) return err;
+    if (OSErr err = ReadBEXT()) return BextStatus(err);
     if (OSErr err = ReadExtras()) return err;
     if (OSErr err = ReadLoops()) return err;
     return LocateData();
@@ -339,7 +343,7 @@ OSErr CBWFLinearFile::GetOfflineInfo(OSErr* regionCount) {
     if (IsOpen()) return kFileBusyErr;
     OSErr err = OpenForReading();
     if (err) return err;
-    err = ReadRiffHeader();
+    err = riff::RiffHeaderStatus(ReadRiffHeader());
     {
         const KeptChunks::Scope listed(chunks_, err ? XWQF::kNoFork : forkRef_, riff::Layout(riffEnd_));
         if (err == 0) err = Readfmt();
@@ -347,7 +351,7 @@ OSErr CBWFLinearFile::GetOfflineInfo(OSErr* regionCount) {
         if (err == 0) err = ReadNumRegions(&count);
         if (err == 0 && regionCount) *regionCount = count;
         if (err == 0 && count != 0) err = ReadRegions();
-        if (err == 0) err = ReadBEXT();
+        if (err == 0) err = BextStatus(ReadBEXT());
         if (err == 0) err = ReadLoops();
     }
     return CloseAfterLook(err);

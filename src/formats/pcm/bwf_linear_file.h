@@ -23,7 +23,7 @@ public:
     CBWFLinearFile() = default;
     ~CBWFLinearFile() override;
 
-    // Fails with -22004 when the file has no 'bext' chunk.
+    // Fails with -22008 when the file has no RIFF header or no 'bext' chunk.
     OSErr Open() override;
     // Takes the annotation from the per-type block (`specifics`, 256 bytes, may be
     // null): the text at offset 22 up to its NUL, at most 234 bytes.

@@ -40,7 +40,8 @@ OSErr CDawnAIFFFile::Open() {
     if ((err = ReadLoops()) != 0) return err;
     if ((err = ReadSamplerInfo()) != 0) return err;
     ChunkHeader ssnd;
-    if ((err = LocateChunk(FourCC("SSND"), &ssnd)) != 0) return err;
+    if ((err = LocateChunk(FourCC("SSND"), &ssnd)) != 0)
+        return err == kAIFFNotFoundErr ? OSErr(kAIFFNoSoundDataErr) : err;
     uint8_t raw[4];
     if ((err = ReadAt(ssnd.dataOffset(), raw, sizeof raw)) != 0) return err;
     const uint32_t timePosition = LoadBE32(raw);

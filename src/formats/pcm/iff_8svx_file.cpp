@@ -128,7 +128,8 @@ OSErr CIFF8SVXFile::ReadFormat() {
     if (OSErr err = ReadVHDR()) return err;
     uint64_t body = 0, at = 0;
     uint32_t bodySize = 0, size = 0;
-    if (OSErr err = FindChunk(kBODY, UINT64_MAX, &body, &bodySize)) return err;
+    if (OSErr err = FindChunk(kBODY, UINT64_MAX, &body, &bodySize))
+        return err == kIFF8SVXChunkNotFoundErr ? OSErr(kIFF8SVXNoBODYErr) : err;
     // A channel chunk, which comes before the samples, that names both
     // channels: the samples are two channels one after the other.
     OSErr err = FindChunk(kCHAN, body, &at, &size);

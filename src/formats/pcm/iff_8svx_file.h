@@ -13,6 +13,7 @@
 enum : int {
     kIFF8SVXUnsupportedDataErr = -22700,       // compressed samples, which are not read
     kIFF8SVXNoVHDRErr = -22800,                // no 'VHDR' chunk
+    kIFF8SVXNoBODYErr = -22801,                // no 'BODY' chunk
     kIFF8SVXNoFORMErr = -22802,                // a file to finish that does not start "FORM"
     kIFF8SVXIncompatibleChannelsErr = -22803,  // stereo input, or output of other than one channel
     kIFF8SVXIncompatibleWordSizeErr = -22804,  // output word size other than 8

@@ -160,7 +160,7 @@ OSErr CSonicAIFFFile::LocateChunk(uint32_t id, ChunkHeader* found) {
 OSErr CSonicAIFFFile::ReadFormHeader() {
     uint8_t raw[8];
     const OSErr err = ReadExactly(forkRef_, 0, raw, sizeof raw);
-    if (err == kEOFErr || (err == 0 && LoadBE32(raw) != kFORM)) return kAIFFNotFoundErr;
+    if (err == kEOFErr || (err == 0 && LoadBE32(raw) != kFORM)) return kAIFFNoFormErr;
     if (err) return err;
     formEnd_ =
         static_cast<uint32_t>(std::min<uint64_t>(uint64_t{LoadBE32(raw + 4)} + 8, UINT32_MAX));
@@ -473,6 +473,9 @@ OSErr CSonicAIFFFile::GetOfflineInfo(OSErr* status) {
         if (err == 0) {
             ReadCOMM();
             err = ReadSonicChunks();
+            // Without its APPL chunk the file has no packing mode to be read in,
+            // which opening refuses too.
+            if (err == kAIFFNotFoundErr) err = kSonicUnsupportedDataErr;
             if (err == 0) err = CheckDescription();
         }
         const OSErr closeErr = XWQF::CloseFork(forkRef_);

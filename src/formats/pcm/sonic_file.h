@@ -96,7 +96,7 @@ public:
     uint32_t GetDataStart() const { return dataStart_; }
 
 private:
-    // Checks "FORM" at offset 0 and takes the FORM end.
+    // Checks "FORM" at offset 0 (kAIFFNoFormErr without it) and takes the FORM end.
     OSErr ReadFormHeader();
     // The description read must be one the buffers can carry.
     OSErr CheckDescription() const;

@@ -414,7 +414,7 @@ OSErr CWAVEFile::LocateData() {
 OSErr CWAVEFile::Open() {
     if (IsOpen()) return kFileBusyErr;
     if (OSErr err = OpenForReading()) return err;
-    if (OSErr err = ReadRiffHeader()) return err;
+    if (OSErr err = ReadRiffHeader()) return riff::RiffHeaderStatus(err);
     const KeptChunks::Scope listed(chunks_, forkRef_, riff::Layout(riffEnd_));
     if (OSErr err = Readfmt()) return err;
     const OSErr extras = ReadExtras();
@@ -430,7 +430,7 @@ OSErr CWAVEFile::GetOfflineInfo(OSErr* regionCount) {
     OSErr err = OpenForReading();
     if (err) return err;
     try {
-        err = ReadRiffHeader();
+        err = riff::RiffHeaderStatus(ReadRiffHeader());
         const KeptChunks::Scope listed(chunks_, err ? XWQF::kNoFork : forkRef_, riff::Layout(riffEnd_));
         if (err == 0) err = Readfmt();
         short count = 0;

@@ -194,7 +194,8 @@ OSErr CG729File::ResolveFormat() {
     }
     if (std::memcmp(probe, "RIFF", 4) == 0 && std::memcmp(probe + 8, "WAVE", 4) == 0) {
         ChunkHeader chunk;
-        if (OSErr err = riff::ProbeChunk(source, riff::kFmt, 1, &chunk)) return err;
+        if (OSErr err = riff::ProbeChunk(source, riff::kFmt, 1, &chunk))
+            return err == kRIFFNotFoundErr ? OSErr(kG729NoFormatErr) : err;
         uint8_t raw[2];
         // The chunk's data begins with the format tag.
         if (OSErr err = source.ReadAt(chunk.dataOffset() + riff::kFormatTagAt, raw, sizeof raw))
@@ -202,7 +203,8 @@ OSErr CG729File::ResolveFormat() {
         if (LoadLE16(raw) != tag) return kG729NotRecognizedErr;
         // The frames begin with the data chunk's bytes, wherever the writer put
         // it, and run to the end of the file.
-        if (OSErr err = riff::ProbeChunk(source, riff::kData, 1, &chunk)) return err;
+        if (OSErr err = riff::ProbeChunk(source, riff::kData, 1, &chunk))
+            return err == kRIFFNotFoundErr ? OSErr(kG729NoDataErr) : err;
         packed = true;
         waveHeader = true;
         wordsLittleEndian = false;

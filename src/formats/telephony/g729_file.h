@@ -20,6 +20,8 @@ enum : int {
     kG729CorruptErr = 25000,        // a word of a serial file that is no sync, count or bit
     kG729NotRecognizedErr = 25001,  // none of the three forms
     kG729EmptyFileErr = -22010,     // a file of no bytes
+    kG729NoDataErr = -22702,        // a WAVE form without a 'data' chunk
+    kG729NoFormatErr = -22703,      // a WAVE form without a format chunk
     kG729ChannelsErr = -23900,      // an output that is not mono
     kG729SampleRateErr = -22903,    // an output not at 8000 Hz
 };
@@ -77,7 +79,8 @@ public:
     virtual OSErr ConvertToG729();
 
     // Decides the form of the file at the object's path: -22010 when empty,
-    // -39 when shorter than the bytes looked at, 25001 when no form matches.
+    // -39 when shorter than the bytes looked at, 25001 when no form matches;
+    // a WAVE form without its format or 'data' chunk gives -22703 or -22702.
     OSErr ResolveFormat();
     // Writes the serial form of the packed file at `source` to `serial`
     // (created or truncated): one 164-byte frame per whole 10-byte frame.

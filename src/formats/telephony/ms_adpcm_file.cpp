@@ -221,7 +221,7 @@ OSErr CMSADPCMFile::Open() {
     }
     open_ = true;
     writing_ = false;
-    OSErr err = ReadRiffHeader();
+    OSErr err = riff::RiffHeaderStatus(ReadRiffHeader());
     const KeptChunks::Scope listed(chunks_, err ? XWQF::kNoFork : forkRef_,
                                    riff::Layout(static_cast<uint64_t>(searchEnd)));
     if (err == 0) err = Readfmt();
@@ -243,7 +243,7 @@ OSErr CMSADPCMFile::GetOfflineInfo(OSErr* numRegions) {
     const bool wasOpen = open_;
     const OSErr err = pcmio::ReadOnSecondFork(path_, &forkRef_, [&] {
         open_ = true;
-        OSErr e = ReadRiffHeader();
+        OSErr e = riff::RiffHeaderStatus(ReadRiffHeader());
         if (e == 0) e = Readfmt();
         if (e == 0) e = ReadNumRegions(&count);
         return e;
