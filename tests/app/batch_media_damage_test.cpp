@@ -105,13 +105,20 @@ TEST_F(BatchMediaDamageTest, MediaCutInsideItsAudioIsNotedAndIntactMediaIsNot) {
           Lame("vbr44.mp3", 44100, "-V 4"), Lame("cbr22.mp3", 22050, "-b 64"),
           Lame("vbr22.mp3", 22050, "-V 4")})
         inputs.push_back(intact);
-    const fs::path seeds = fs::path(CORVANE_APP_TEST_DIR) / "../../fuzz/corpus/media";
-    for (const auto& e : fs::directory_iterator(seeds)) {
+    const fs::path corpora = fs::path(CORVANE_APP_TEST_DIR) / "../../fuzz/corpus";
+    for (const auto& e : fs::directory_iterator(corpora / "media")) {
         // Detection skips an IMA4 AIFF-C: it never reaches the media reader.
         const std::string ext = e.path().extension().string();
         if (ext == ".aif") continue;
         // Each under a name of its own, so that the outputs' names differ.
         const std::string seed = in + "/seed_" + ext.substr(1) + ext;
+        fs::copy_file(e.path(), seed);
+        inputs.push_back(seed);
+    }
+    // Core Audio files of many codecs, among them ALAC files of one short
+    // packet that their container states as a whole one.
+    for (const auto& e : fs::directory_iterator(corpora / "caf")) {
+        const std::string seed = in + "/caf_" + e.path().filename().string();
         fs::copy_file(e.path(), seed);
         inputs.push_back(seed);
     }

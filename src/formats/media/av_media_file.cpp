@@ -255,9 +255,11 @@ struct AVFoundationFile::Reader {
     bool decoderFlushed = false;
     int blockAlign = 0;
     // What the decoding met of the stream: the start and end counts of all
-    // skip-samples side data, and the largest frame the decoder delivered.
+    // skip-samples side data, the largest frame the decoder delivered and the
+    // number of frames it delivered.
     uint64_t skipSamples = 0;
     int largestFrame = 0;
+    uint64_t framesDelivered = 0;
     std::vector<int32_t> converted;
     std::vector<uint8_t> packed;
 
@@ -433,8 +435,14 @@ OSErr AVFoundationFile::Open() {
             // A stream that decodes to fewer frames than the container states
             // ends early. The frames a whole stream may fall short by: its
             // padding and the samples its packets say to skip, or two codec
-            // frames, whichever is more.
-            const uint64_t stated = StatedFrames(*reader_->format, *st, par->sample_rate);
+            // frames, whichever is more. A codec frame is the codec's frame
+            // size, else the largest frame decoded; a stream that delivered a
+            // single frame shows none (that frame may be short itself, as the
+            // one packet of a short file is, stated whole by its container),
+            // and is not compared.
+            const bool frameKnown = par->frame_size > 0 || reader_->framesDelivered > 1;
+            const uint64_t stated =
+                frameKnown ? StatedFrames(*reader_->format, *st, par->sample_rate) : 0;
             const uint64_t padding = static_cast<uint64_t>(std::max(par->initial_padding, 0)) +
                                      static_cast<uint64_t>(std::max(par->trailing_padding, 0)) +
                                      reader_->skipSamples;
@@ -490,6 +498,7 @@ OSErr AVFoundationFile::DecodeUntil(uint64_t frames) {
                 continue;
             }
             r.largestFrame = std::max(r.largestFrame, r.frame->nb_samples);
+            ++r.framesDelivered;
             if (!r.Configure(r.frame)) {
                 // A form the converter cannot take ends what can be read.
                 av_frame_unref(r.frame);
