@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "format_test_support.h"
+#include "formats/pcm/wave_file.h"
 #include "formats/telephony/dialogic_file.h"
 #include "formats/telephony/g729_codec.h"
 #include "formats/register_sound_files.h"
@@ -247,7 +248,7 @@ TEST_F(G729Test, ResolutionOfTheForms) {
         {tag42, kG729NotRecognizedErr, 0, 0, nullptr},
         {wave, 0, 160, 8, "ITU G.729 Compressed Wave"},
         {wave.substr(0, 44), 0, 0, 0, "ITU G.729 Compressed Wave"},
-        {wave.substr(0, 30), kG729NoDataErr, 0, 0, nullptr},  // no data chunk: the WAVE code
+        {wave.substr(0, 30), kWAVENoDataErr, 0, 0, nullptr},  // no data chunk: the WAVE code
         {wave + std::string(7, '\0'), 0, 160, 11, "ITU G.729 Compressed Wave"},
         {std::string("\x21\x6b\x50\x00", 4) + std::string(164 * 3 - 4, '\x7f'), 0, 240, 131,
          "ITU G.729 (Unpacked Little-Endian)"},

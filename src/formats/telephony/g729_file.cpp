@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "formats/chunk_reader.h"
+#include "formats/pcm/wave_file.h"
 #include "formats/riff_wave.h"
 #include "formats/telephony/dialogic_file.h"
 #include "formats/telephony/g729_codec.h"
@@ -195,7 +196,7 @@ OSErr CG729File::ResolveFormat() {
     if (std::memcmp(probe, "RIFF", 4) == 0 && std::memcmp(probe + 8, "WAVE", 4) == 0) {
         ChunkHeader chunk;
         if (OSErr err = riff::ProbeChunk(source, riff::kFmt, 1, &chunk))
-            return err == kRIFFNotFoundErr ? OSErr(kG729NoFormatErr) : err;
+            return err == kRIFFNotFoundErr ? OSErr(kWAVENoFormatErr) : err;
         uint8_t raw[2];
         // The chunk's data begins with the format tag.
         if (OSErr err = source.ReadAt(chunk.dataOffset() + riff::kFormatTagAt, raw, sizeof raw))
@@ -204,7 +205,7 @@ OSErr CG729File::ResolveFormat() {
         // The frames begin with the data chunk's bytes, wherever the writer put
         // it, and run to the end of the file.
         if (OSErr err = riff::ProbeChunk(source, riff::kData, 1, &chunk))
-            return err == kRIFFNotFoundErr ? OSErr(kG729NoDataErr) : err;
+            return err == kRIFFNotFoundErr ? OSErr(kWAVENoDataErr) : err;
         packed = true;
         waveHeader = true;
         wordsLittleEndian = false;

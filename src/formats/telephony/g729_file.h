@@ -20,8 +20,6 @@ enum : int {
     kG729CorruptErr = 25000,        // a word of a serial file that is no sync, count or bit
     kG729NotRecognizedErr = 25001,  // none of the three forms
     kG729EmptyFileErr = -22010,     // a file of no bytes
-    kG729NoDataErr = -22702,        // a WAVE form without a 'data' chunk
-    kG729NoFormatErr = -22703,      // a WAVE form without a format chunk
     kG729ChannelsErr = -23900,      // an output that is not mono
     kG729SampleRateErr = -22903,    // an output not at 8000 Hz
 };
