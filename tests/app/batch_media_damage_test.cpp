@@ -49,13 +49,17 @@ struct BatchMediaDamageTest : AppTest {
         defaults.Set("Open Log", false);
     }
 
-    // A file ffmpeg makes from kSource with the output options `args`.
-    std::string Make(const std::string& name, const std::string& args) {
+    // A file ffmpeg makes from the lavfi `source` with the output options `args`.
+    std::string MakeFrom(const std::string& name, const std::string& source,
+                         const std::string& args) {
         const std::string path = in + "/" + name;
-        EXPECT_TRUE(RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i " + Quote(kSource) + " " +
+        EXPECT_TRUE(RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i " + Quote(source) + " " +
                                args + " " + Quote(path)))
             << name;
         return path;
+    }
+    std::string Make(const std::string& name, const std::string& args) {
+        return MakeFrom(name, kSource, args);
     }
     // An mp3 lame encodes from kSource at `rate` with the options `args`.
     std::string Lame(const std::string& name, int rate, const std::string& args) {
@@ -73,6 +77,11 @@ struct BatchMediaDamageTest : AppTest {
         return path;
     }
 };
+
+// kSource's tones for `seconds` at 44.1 kHz.
+std::string Tones(const char* seconds) {
+    return std::string("aevalsrc=0.4*sin(2*PI*440*t)|0.3*sin(2*PI*660*t):s=44100:d=") + seconds;
+}
 
 // The frames ffmpeg decodes from a stereo `path`, and the frames its
 // container states (the stream's duration at its rate).
@@ -93,17 +102,39 @@ TEST_F(BatchMediaDamageTest, MediaCutInsideItsAudioIsNotedAndIntactMediaIsNot) {
     const std::string front = Make("front.m4a", "-c:a aac -movflags +faststart");
     const std::string mov = Make("pcm.mov", "-c:a pcm_s16be -movflags +faststart");
     const std::string mp3 = Lame("cbr44.mp3", 44100, "-b 128");
+    // Ten seconds of WavPack in blocks of 22,050 frames: a twentieth of it
+    // holds one block, which the container states as such.
+    const std::string wv = MakeFrom("long.wv", Tones("10"), "-c:a wavpack");
     const std::vector<std::string> cut = {
         Cut(flac, "flac33.flac", 33), Cut(flac, "flac90.flac", 90),
         Cut(front, "m4a40.m4a", 40),  Cut(front, "m4a90.m4a", 90),
         Cut(mp3, "mp3_50.mp3", 50),   Cut(mov, "mov50.mov", 50),
+        Cut(wv, "wv5.wv", 5),         Cut(wv, "wv10.wv", 10),
     };
     std::vector<std::string> inputs = cut;
+    // Ogg streams whose first granule is not zero, as a live recording's,
+    // and a chain whose later link has a higher rate: none states a length.
+    const std::string chain = in + "/chain.ogg";
+    testsupport::WriteFile(
+        chain, testsupport::ReadFile(MakeFrom("link44.ogg", Tones("3"), "-c:a libvorbis")) +
+                   testsupport::ReadFile(MakeFrom(
+                       "link96.ogg", "sine=f=440:r=96000:d=3", "-c:a libvorbis -ar 96000")));
+    fs::remove(in + "/link44.ogg");
+    fs::remove(in + "/link96.ogg");
     for (const std::string& intact :
-         {flac, front, mov, mp3, Make("end.m4a", "-c:a aac"), Make("alac.caf", "-c:a alac"),
+         {flac, front, mov, mp3, wv, Make("end.m4a", "-c:a aac"), Make("alac.caf", "-c:a alac"),
           Make("vorbis.ogg", "-c:a libvorbis"), Make("opus.opus", "-c:a libopus"),
           Lame("vbr44.mp3", 44100, "-V 4"), Lame("cbr22.mp3", 22050, "-b 64"),
-          Lame("vbr22.mp3", 22050, "-V 4")})
+          Lame("vbr22.mp3", 22050, "-V 4"), chain,
+          MakeFrom("late_opus.opus", "sine=f=440:r=48000:d=3", "-c:a libopus -output_ts_offset 1"),
+          MakeFrom("late_flac.oga", Tones("3"), "-c:a flac -output_ts_offset 1"),
+          MakeFrom("hour.opus", "sine=f=440:r=48000:d=3", "-c:a libopus -output_ts_offset 3600"),
+          // Files of one packet: ALAC in CAF (no packet's duration stated)
+          // and in M4A (stated), FLAC and WavPack.
+          MakeFrom("alac10ms.caf", Tones("0.01"), "-c:a alac"),
+          MakeFrom("alac50ms.m4a", Tones("0.05"), "-c:a alac"),
+          MakeFrom("flac3ms.flac", Tones("0.003"), "-c:a flac"),
+          MakeFrom("short.wv", Tones("0.2"), "-c:a wavpack")})
         inputs.push_back(intact);
     const fs::path corpora = fs::path(CORVANE_APP_TEST_DIR) / "../../fuzz/corpus";
     for (const auto& e : fs::directory_iterator(corpora / "media")) {
@@ -129,7 +160,9 @@ TEST_F(BatchMediaDamageTest, MediaCutInsideItsAudioIsNotedAndIntactMediaIsNot) {
         const std::string name = fs::path(path).filename();
         const auto [held, stated] = DecodedAndStated(path);
         // lame's mp3 states its 116 whole frames, its delay and padding included.
-        EXPECT_EQ(stated, name.ends_with(".mp3") ? 116 * 1152 : 132300) << name;
+        EXPECT_EQ(stated,
+                  name.ends_with(".mp3") ? 116 * 1152 : name.ends_with(".wv") ? 441000 : 132300)
+            << name;
         // The success line of the input (named as its output is).
         const size_t at = log.find("\n " + name.substr(0, name.rfind('.')));
         ASSERT_NE(at, std::string::npos) << name << log;
@@ -167,8 +200,19 @@ TEST_F(BatchMediaDamageTest, CutHeadersAndNonMediaFailAloneWithWhatIsWrong) {
     // An index whose entry count asks the library for more memory than it may take.
     std::string huge = m4a;
     huge.replace(huge.find("stts") + 8, 4, "\x0F\xFF\xFF\xFF");
+    // ALAC whose magic cookie (the inner 'alac' box, or the CAF's 'kuki' that
+    // holds it) states a frame length the decoder cannot allocate for.
+    const auto frameLength = [](std::string file, const char* length) {
+        file.replace(file.rfind("alac") + 8, 4, length, 4);
+        return file;
+    };
+    const std::string alacM4a = testsupport::ReadFile(Make("alac.m4a", "-c:a alac"));
+    const std::string alacCaf = testsupport::ReadFile(Make("alac.caf", "-c:a alac"));
+    fs::remove(in + "/alac.m4a");
+    fs::remove(in + "/alac.caf");
     const std::string text = "Track list\n1. Overture\n2. Finale\n";
-    const std::string unknown = "has unknown file format", ended = "unexpected end of file";
+    const std::string unknown = "has unknown file format", ended = "unexpected end of file",
+                      unsupported = "has unsupported data";
     const struct {
         std::string name, bytes, reason;
     } cases[] = {
@@ -190,6 +234,10 @@ TEST_F(BatchMediaDamageTest, CutHeadersAndNonMediaFailAloneWithWhatIsWrong) {
         {"text.m4a", text, unknown},
         {"text.ogg", text, unknown},
         {"huge.m4a", huge, unknown},
+        // The decoder cannot be set up for the stream's own sizes.
+        {"cookie_ff.m4a", frameLength(alacM4a, "\x00\xFF\xFF\xFF"), unsupported},
+        {"cookie_1m.m4a", frameLength(alacM4a, "\x01\x00\x00\x00"), unsupported},
+        {"cookie_ff.caf", frameLength(alacCaf, "\x00\xFF\xFF\xFF"), unsupported},
     };
     std::vector<std::string> inputs;
     WriteWave(in + "/a.wav", 800);

@@ -195,10 +195,14 @@ OSErr NoAudioStatus(AVFormatContext& format, const std::vector<bool>& statedForm
 
 // The frames the container states for the stream at `rate`, from its start
 // to its end; 0 when it states none (no duration, or one the library
-// estimated from the bit rate).
+// estimated from the bit rate). An Ogg stream's duration is its last page's
+// granule position, not a length between two ends: it counts a stream's
+// first granule as missing audio, a chain's last link at the first link's
+// rate, and in a cut file the last page that survived; Ogg states none.
 uint64_t StatedFrames(const AVFormatContext& format, const AVStream& st, int rate) {
     if (st.duration == AV_NOPTS_VALUE || st.duration <= 0 || rate < 1 ||
         format.duration_estimation_method == AVFMT_DURATION_FROM_BITRATE ||
+        std::strcmp(format.iformat->name, "ogg") == 0 ||
         st.time_base.num <= 0 || st.time_base.den <= 0)
         return 0;
     const int64_t start = st.start_time == AV_NOPTS_VALUE ? 0 : st.start_time;
@@ -220,9 +224,12 @@ uint64_t SkipSamplesOf(const AVPacket& packet) {
     return static_cast<uint64_t>(AV_RL32(data)) + AV_RL32(data + 4);
 }
 
-// The status of a decoder that could not be set up.
-OSErr DecoderStatus(int rc) {
-    return rc == AVERROR(ENOMEM) ? OSErr(kMemFullErr) : OSErr(kMediaUnsupportedDataErr);
+// The status of a decoder that could not be set up. One the library could
+// not allocate for (no single allocation of the library may pass its cap)
+// follows sizes the file's own set-up states, as a magic cookie's frame
+// length: that file's data is unsupported, as any other set-up it refuses.
+OSErr DecoderStatus(int) {
+    return kMediaUnsupportedDataErr;
 }
 
 std::string TemporaryFolder() {
@@ -260,6 +267,9 @@ struct AVFoundationFile::Reader {
     uint64_t skipSamples = 0;
     int largestFrame = 0;
     uint64_t framesDelivered = 0;
+    // The longest duration the container states for one of the stream's
+    // packets, in frames at the stream's rate (0 when it states none).
+    int64_t largestPacket = 0;
     std::vector<int32_t> converted;
     std::vector<uint8_t> packed;
 
@@ -436,18 +446,23 @@ OSErr AVFoundationFile::Open() {
             // ends early. The frames a whole stream may fall short by: its
             // padding and the samples its packets say to skip, or two codec
             // frames, whichever is more. A codec frame is the codec's frame
-            // size, else the largest frame decoded; a stream that delivered a
-            // single frame shows none (that frame may be short itself, as the
-            // one packet of a short file is, stated whole by its container),
-            // and is not compared.
-            const bool frameKnown = par->frame_size > 0 || reader_->framesDelivered > 1;
+            // size, else the largest frame decoded. A stream that delivered a
+            // single frame shows no codec frame by it (that frame may be short
+            // itself, as the one packet of a short file is, stated whole by
+            // its container): its codec frame is the larger of that frame and
+            // the longest packet the container states, and where the
+            // container states no packet's duration it is not compared.
+            const bool oneFrame = par->frame_size <= 0 && reader_->framesDelivered <= 1;
+            const bool frameKnown = !oneFrame || reader_->largestPacket > 0;
             const uint64_t stated =
                 frameKnown ? StatedFrames(*reader_->format, *st, par->sample_rate) : 0;
             const uint64_t padding = static_cast<uint64_t>(std::max(par->initial_padding, 0)) +
                                      static_cast<uint64_t>(std::max(par->trailing_padding, 0)) +
                                      reader_->skipSamples;
-            const uint64_t codecFrame = static_cast<uint64_t>(
+            uint64_t codecFrame = static_cast<uint64_t>(
                 par->frame_size > 0 ? par->frame_size : reader_->largestFrame);
+            if (oneFrame)
+                codecFrame = std::max(codecFrame, static_cast<uint64_t>(reader_->largestPacket));
             const uint64_t tolerance = std::max(padding, 2 * codecFrame);
             if (stated > cachedFrames_ && stated - cachedFrames_ > tolerance)
                 declaredFrames_ = static_cast<uint32_t>(
@@ -526,6 +541,12 @@ OSErr AVFoundationFile::DecodeUntil(uint64_t frames) {
             if (r.packet->stream_index == r.stream) {
                 audioDataSize_ += r.packet->size;
                 r.skipSamples += SkipSamplesOf(*r.packet);
+                if (r.packet->duration > 0) {
+                    const int64_t frames =
+                        av_rescale_q(r.packet->duration, r.format->streams[r.stream]->time_base,
+                                     AVRational{1, r.rate});
+                    r.largestPacket = std::max(r.largestPacket, frames);
+                }
                 rc = avcodec_send_packet(r.decoder, r.packet);
                 if (rc < 0 && rc != AVERROR_INVALIDDATA && rc != AVERROR(EAGAIN) &&
                     ++errors > kMaxDecodeErrors) {
