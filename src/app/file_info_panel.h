@@ -75,8 +75,9 @@ public:
     static plist::Array LoadAttributes();
 
     // Shows its lines in `view` (none: the lines are kept but not shown), whose
-    // own font follows the values' font from now on. From now until it ends, a posted SoundFileInfoTextViewFontChangeNotification
-    // makes it take the view's whole font (setFont).
+    // own font follows the values' font from now on. From now until it ends, a
+    // posted SoundFileInfoTextViewFontChangeNotification makes it take the
+    // view's whole font (setFont).
     explicit SoundFileInfoViewController(QTextEdit* view, plist::Array attributes = LoadAttributes(),
                                          QObject* parent = nullptr);
     ~SoundFileInfoViewController() override;

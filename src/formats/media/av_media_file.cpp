@@ -224,14 +224,6 @@ uint64_t SkipSamplesOf(const AVPacket& packet) {
     return static_cast<uint64_t>(AV_RL32(data)) + AV_RL32(data + 4);
 }
 
-// The status of a decoder that could not be set up. One the library could
-// not allocate for (no single allocation of the library may pass its cap)
-// follows sizes the file's own set-up states, as a magic cookie's frame
-// length: that file's data is unsupported, as any other set-up it refuses.
-OSErr DecoderStatus(int) {
-    return kMediaUnsupportedDataErr;
-}
-
 std::string TemporaryFolder() {
     const char* dir = std::getenv("TMPDIR");
     std::string folder = dir && *dir ? dir : "/tmp";
@@ -376,11 +368,14 @@ OSErr AVFoundationFile::Open() {
         reader->packet = av_packet_alloc();
         reader->frame = av_frame_alloc();
         if (!reader->decoder || !reader->packet || !reader->frame) return kMemFullErr;
-        if (const int set = avcodec_parameters_to_context(reader->decoder, par); set < 0)
-            return DecoderStatus(set);
+        // A decoder set-up the library refuses is that file's unsupported data,
+        // one it could not allocate for too: no single allocation of the
+        // library may pass its cap, so that failure follows sizes the file
+        // states itself (a magic cookie's frame length, say).
+        if (avcodec_parameters_to_context(reader->decoder, par) < 0)
+            return kMediaUnsupportedDataErr;
         reader->decoder->pkt_timebase = st->time_base;
-        if (const int opened = avcodec_open2(reader->decoder, codec, nullptr); opened < 0)
-            return DecoderStatus(opened);
+        if (avcodec_open2(reader->decoder, codec, nullptr) < 0) return kMediaUnsupportedDataErr;
         if (av_channel_layout_copy(&reader->outLayout, &par->ch_layout) < 0) return kMemFullErr;
         reader->rate = par->sample_rate;
         reader->blockAlign = par->block_align;

@@ -49,8 +49,8 @@ public:
     // Reads the file's first audio stream. Besides the codes above: -43 when
     // there is no file, -22022/-22023 when the system refuses or fails a read
     // of it, -22019 for a stated rate below 1 Hz, -22020 for a stated channel
-    // count of none or more than a sound file takes, -108, -1309 for more than
-    // 2^32 - 1 frames, -22026 without a cache file.
+    // count of none or more than a sound file takes, -108 when memory runs
+    // out, -1309 for more than 2^32 - 1 frames, -22026 without a cache file.
     OSErr Open() override;
     using CCodedFile::Create;
     OSErr Create(short channels, short wordSize, float sampleRate, void* specifics,
