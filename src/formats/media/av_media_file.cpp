@@ -216,6 +216,19 @@ uint64_t StatedFrames(const AVFormatContext& format, const AVStream& st, int rat
     return static_cast<uint64_t>(last) - static_cast<uint64_t>(first);
 }
 
+// The frames the header of a Core Audio Format file of coded packets all of
+// one size states: its 'data' size in whole packets times a packet's frames,
+// as the library works it out where it knows all three. 0 where the size is
+// unknown (a file written as a stream), and where a packet table states the
+// stream's length: the library's length is then the table's, no estimate.
+uint64_t CafHeaderFrames(const AVFormatContext& format, const AVStream& st) {
+    if (std::strcmp(format.iformat->name, "caf") != 0 ||
+        format.duration_estimation_method != AVFMT_DURATION_FROM_BITRATE ||
+        st.codecpar->block_align <= 0 || st.nb_frames <= 0)
+        return 0;
+    return static_cast<uint64_t>(st.nb_frames);
+}
+
 // The start and end counts of a packet's skip-samples side data.
 uint64_t SkipSamplesOf(const AVPacket& packet) {
     size_t size = 0;
@@ -447,10 +460,15 @@ OSErr AVFoundationFile::Open() {
             // its container): its codec frame is the larger of that frame and
             // the longest packet the container states, and where the
             // container states no packet's duration it is not compared.
+            // A Core Audio Format file of packets of one size states no
+            // length of its own to the library, whose length follows the
+            // packets left; its header's count is compared, and its codec
+            // frame is one packet's frames, as a frame decoded from one is.
             const bool oneFrame = par->frame_size <= 0 && reader_->framesDelivered <= 1;
             const bool frameKnown = !oneFrame || reader_->largestPacket > 0;
-            const uint64_t stated =
+            uint64_t stated =
                 frameKnown ? StatedFrames(*reader_->format, *st, par->sample_rate) : 0;
+            if (stated == 0) stated = CafHeaderFrames(*reader_->format, *st);
             const uint64_t padding = static_cast<uint64_t>(std::max(par->initial_padding, 0)) +
                                      static_cast<uint64_t>(std::max(par->trailing_padding, 0)) +
                                      reader_->skipSamples;
