@@ -481,12 +481,13 @@ OSErr AVFoundationFile::Open() {
                 declaredFrames_ = static_cast<uint32_t>(
                     std::min<uint64_t>(stated, std::numeric_limits<uint32_t>::max()));
         }
-        // The frames the 'data' size of a Core Audio Format file with stored
-        // samples gives (the library's length follows the samples there).
-        if (!isCompressed_ && std::strcmp(reader_->format->iformat->name, "caf") == 0 &&
-            st->nb_frames > numFrames_)
-            declaredFrames_ = static_cast<uint32_t>(std::min<uint64_t>(
-                static_cast<uint64_t>(st->nb_frames), std::numeric_limits<uint32_t>::max()));
+        // A Core Audio Format file of stored samples may fall short of its
+        // header's count by no frame (the library's length follows the
+        // samples there).
+        if (const uint64_t header = isCompressed_ ? 0 : CafHeaderFrames(*reader_->format, *st);
+            header > numFrames_)
+            declaredFrames_ = static_cast<uint32_t>(
+                std::min<uint64_t>(header, std::numeric_limits<uint32_t>::max()));
         firstBufferedFrame_ = 0;
         headerDirty_ = 0;
         open_ = true;
