@@ -106,6 +106,27 @@ std::pair<long, long> DecodedAndStated(const std::string& path) {
             header > 0 ? header : std::lround(field("duration") * field("sample_rate"))};
 }
 
+// `whole` as `name`, with a packet table just before its 'data' chunk: `packets`
+// packets that hold `valid` frames and `remainder` frames of padding, with no
+// priming frames and no packet sizes (all packets are of one size).
+std::string WithPacketTable(const std::string& whole, const std::string& name, uint64_t packets,
+                            uint64_t valid, uint32_t remainder) {
+    std::string table = "pakt";
+    const auto put = [&table](uint64_t value, int bytes) {
+        for (int i = bytes - 1; i >= 0; --i) table += static_cast<char>(value >> (8 * i) & 0xFF);
+    };
+    put(24, 8);
+    put(packets, 8);
+    put(valid, 8);
+    put(0, 4);
+    put(remainder, 4);
+    std::string bytes = testsupport::ReadFile(whole);
+    bytes.insert(bytes.find("data"), table);
+    const std::string path = fs::path(whole).parent_path() / name;
+    testsupport::WriteFile(path, bytes);
+    return path;
+}
+
 // Where the first packet of a Core Audio Format file ends: past its 'data'
 // chunk's header and edit count, and `packetBytes` bytes of audio.
 uintmax_t FirstPacketEnd(const std::string& path, uintmax_t packetBytes) {
@@ -128,8 +149,18 @@ TEST_F(BatchMediaDamageTest, MediaCutInsideItsAudioIsNotedAndIntactMediaIsNot) {
     const std::string imaMono = MakeFrom("ima_mono.caf", "sine=f=440:r=8000:d=20", "-c:a adpcm_ima_qt");
     const std::string gsm = MakeFrom("gsm.caf", "sine=f=440:r=8000:d=10", "-c:a gsm");
     const std::string ulaw = MakeFrom("ulaw.caf", Tones("10"), "-c:a pcm_mulaw");
-    // Each cut file, and the frames its container states.
-    const std::vector<std::pair<std::string, long>> cut = {
+    // IMA4 and GSM with a packet table that states all their packets, the
+    // last IMA4 packet's 24 frames of padding among them.
+    const std::string imaTable = WithPacketTable(ima, "ima_table.caf", 6891, 441000, 24);
+    const std::string gsmTable = WithPacketTable(gsm, "gsm_table.caf", 500, 80000, 0);
+    // Each cut file, the frames its container states, and the frames it holds
+    // where they are not what ffmpeg decodes of it (0).
+    struct Noted {
+        std::string path;
+        long stated;
+        long held = 0;
+    };
+    std::vector<Noted> cut = {
         {Cut(flac, "flac33.flac", 33), 132300},
         {Cut(flac, "flac90.flac", 90), 132300},
         {Cut(front, "m4a40.m4a", 40), 132300},
@@ -148,13 +179,36 @@ TEST_F(BatchMediaDamageTest, MediaCutInsideItsAudioIsNotedAndIntactMediaIsNot) {
         {Cut(gsm, "gsm10.caf", 10), 80000},
         {Cut(gsm, "gsm50.caf", 50), 80000},
         {Cut(ulaw, "ulaw50.caf", 50), 441000},
+        {Cut(imaTable, "ima_table50.caf", 50), 441024},
+        {Cut(gsmTable, "gsm_table50.caf", 50), 80000},
     };
+    // Core Audio files of stored samples, a second at 8 kHz: mu-law mono,
+    // 16-bit and 64-bit float stereo. Each is intact both without a packet
+    // table and with one of all its 8,000 frames; it is noted when cut to
+    // half, either way, and when its table states 4,000 frames, where the
+    // read stops.
+    std::vector<std::string> stored;
+    for (const auto& [kind, args] : {std::pair{"ulaw", "-c:a pcm_mulaw"},
+                                     {"s16", "-ac 2 -c:a pcm_s16le"},
+                                     {"f64", "-ac 2 -c:a pcm_f64le"}}) {
+        const std::string name = std::string("stored_") + kind;
+        const std::string plain = MakeFrom(name + ".caf", "sine=f=440:r=8000:d=1", args);
+        const std::string whole = WithPacketTable(plain, name + "_table.caf", 8000, 8000, 0);
+        stored.insert(stored.end(), {plain, whole});
+        cut.push_back({Cut(plain, name + "50.caf", 50), 8000});
+        cut.push_back({Cut(whole, name + "_table50.caf", 50), 8000});
+        cut.push_back({WithPacketTable(plain, name + "_short.caf", 4000, 4000, 0), 8000, 4000});
+    }
     std::vector<std::string> inputs;
-    for (const auto& [path, stated] : cut) inputs.push_back(path);
+    for (const Noted& noted : cut) inputs.push_back(noted.path);
     // An IMA4 Core Audio file written as a stream: its 'data' size is unknown.
     const std::string streamed = in + "/ima_streamed.caf";
     EXPECT_TRUE(RunCommand("ffmpeg -nostdin -v error -f lavfi -i " + Quote(Tones("3")) +
                            " -c:a adpcm_ima_qt -f caf pipe:1 > " + Quote(streamed)));
+    // And one of stored mu-law.
+    const std::string storedStreamed = in + "/ulaw_streamed.caf";
+    EXPECT_TRUE(RunCommand("ffmpeg -nostdin -v error -f lavfi -i " + Quote(Tones("3")) +
+                           " -c:a pcm_mulaw -f caf pipe:1 > " + Quote(storedStreamed)));
     // Ogg streams whose first granule is not zero, as a live recording's,
     // and a chain whose later link has a higher rate: none states a length.
     const std::string chain = in + "/chain.ogg";
@@ -180,7 +234,7 @@ TEST_F(BatchMediaDamageTest, MediaCutInsideItsAudioIsNotedAndIntactMediaIsNot) {
           MakeFrom("short.wv", Tones("0.2"), "-c:a wavpack"),
           // Core Audio files of packets of one size, from one packet up, and
           // of other codecs.
-          ima, imaMono, gsm, ulaw, streamed,
+          ima, imaMono, gsm, ulaw, streamed, imaTable, gsmTable, storedStreamed,
           MakeFrom("ima1p.caf", "sine=f=440:r=8000:d=0.001", "-c:a adpcm_ima_qt"),
           MakeFrom("ima3p.caf", "sine=f=440:r=48000:d=0.004", "-c:a adpcm_ima_qt -ac 2"),
           MakeFrom("ima1s.caf", "sine=f=440:r=22050:d=1", "-c:a adpcm_ima_qt"),
@@ -191,6 +245,7 @@ TEST_F(BatchMediaDamageTest, MediaCutInsideItsAudioIsNotedAndIntactMediaIsNot) {
           MakeFrom("ac3.caf", Tones("3"), "-c:a ac3"),
           MakeFrom("mp3.caf", Tones("3"), "-c:a libmp3lame")})
         inputs.push_back(intact);
+    inputs.insert(inputs.end(), stored.begin(), stored.end());
     const fs::path corpora = fs::path(CORVANE_APP_TEST_DIR) / "../../fuzz/corpus";
     for (const auto& e : fs::directory_iterator(corpora / "media")) {
         // Detection skips an IMA4 AIFF-C: it never reaches the media reader.
@@ -212,10 +267,11 @@ TEST_F(BatchMediaDamageTest, MediaCutInsideItsAudioIsNotedAndIntactMediaIsNot) {
 
     WarningCount warnings;
     const std::string log = RunBatchForLog(inputs);
-    for (const auto& [path, expected] : cut) {
-        const std::string name = fs::path(path).filename();
-        const auto [held, stated] = DecodedAndStated(path);
-        EXPECT_EQ(stated, expected) << name;
+    for (const Noted& noted : cut) {
+        const std::string name = fs::path(noted.path).filename();
+        const auto [decoded, stated] = DecodedAndStated(noted.path);
+        const long held = noted.held ? noted.held : decoded;
+        EXPECT_EQ(stated, noted.stated) << name;
         // The success line of the input (named as its output is).
         const size_t at = log.find("\n " + name.substr(0, name.rfind('.')));
         ASSERT_NE(at, std::string::npos) << name << log;

@@ -216,17 +216,24 @@ uint64_t StatedFrames(const AVFormatContext& format, const AVStream& st, int rat
     return static_cast<uint64_t>(last) - static_cast<uint64_t>(first);
 }
 
-// The frames the header of a Core Audio Format file of coded packets all of
-// one size states: its 'data' size in whole packets times a packet's frames,
-// as the library works it out where it knows all three. 0 where the size is
-// unknown (a file written as a stream), and where a packet table states the
-// stream's length: the library's length is then the table's, no estimate.
-uint64_t CafHeaderFrames(const AVFormatContext& format, const AVStream& st) {
-    if (std::strcmp(format.iformat->name, "caf") != 0 ||
-        format.duration_estimation_method != AVFMT_DURATION_FROM_BITRATE ||
-        st.codecpar->block_align <= 0 || st.nb_frames <= 0)
-        return 0;
+// The frames the 'data' chunk of a Core Audio Format file holds, as the
+// library counts them: its size in whole packets times a packet's frames
+// where packets are all of one size. 0 for other containers, and where the
+// size is unknown (a file written as a stream).
+uint64_t CafDataFrames(const AVFormatContext& format, const AVStream& st) {
+    if (std::strcmp(format.iformat->name, "caf") != 0 || st.nb_frames <= 0) return 0;
     return static_cast<uint64_t>(st.nb_frames);
+}
+
+// The frames the header of a Core Audio Format file of coded packets all of
+// one size states: its 'data' chunk's frames, where the library works them
+// out. 0 where a packet table states the stream's length: the library's
+// length is then the table's, no estimate, and the table's rule holds.
+uint64_t CafHeaderFrames(const AVFormatContext& format, const AVStream& st) {
+    if (format.duration_estimation_method != AVFMT_DURATION_FROM_BITRATE ||
+        st.codecpar->block_align <= 0)
+        return 0;
+    return CafDataFrames(format, st);
 }
 
 // The start and end counts of a packet's skip-samples side data.
@@ -482,9 +489,9 @@ OSErr AVFoundationFile::Open() {
                     std::min<uint64_t>(stated, std::numeric_limits<uint32_t>::max()));
         }
         // A Core Audio Format file of stored samples may fall short of its
-        // header's count by no frame (the library's length follows the
-        // samples there).
-        if (const uint64_t header = isCompressed_ ? 0 : CafHeaderFrames(*reader_->format, *st);
+        // 'data' chunk by no frame, whatever gave the library its length: the
+        // samples left, or a packet table, at which the read stops.
+        if (const uint64_t header = isCompressed_ ? 0 : CafDataFrames(*reader_->format, *st);
             header > numFrames_)
             declaredFrames_ = static_cast<uint32_t>(
                 std::min<uint64_t>(header, std::numeric_limits<uint32_t>::max()));
