@@ -9,6 +9,7 @@
 
 #include "app_test_support.h"
 #include "engine/conversion_process.h"
+#include "formats/aiff_test_support.h"
 #include "formats/format_test_support.h"
 
 namespace apptest {
@@ -111,15 +112,10 @@ std::pair<long, long> DecodedAndStated(const std::string& path) {
 // priming frames and no packet sizes (all packets are of one size).
 std::string WithPacketTable(const std::string& whole, const std::string& name, uint64_t packets,
                             uint64_t valid, uint32_t remainder) {
-    std::string table = "pakt";
-    const auto put = [&table](uint64_t value, int bytes) {
-        for (int i = bytes - 1; i >= 0; --i) table += static_cast<char>(value >> (8 * i) & 0xFF);
-    };
-    put(24, 8);
-    put(packets, 8);
-    put(valid, 8);
-    put(0, 4);
-    put(remainder, 4);
+    using aifftest::BE32;
+    using aifftest::BE64;
+    const std::string table =
+        "pakt" + BE64(24) + BE64(packets) + BE64(valid) + BE32(0) + BE32(remainder);
     std::string bytes = testsupport::ReadFile(whole);
     bytes.insert(bytes.find("data"), table);
     const std::string path = fs::path(whole).parent_path() / name;
