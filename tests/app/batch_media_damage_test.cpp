@@ -5,6 +5,7 @@
 // it, never as a read failure or a channel fault.
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 
 #include "app_test_support.h"
@@ -108,14 +109,15 @@ std::pair<long, long> DecodedAndStated(const std::string& path) {
 }
 
 // `whole` as `name`, with a packet table just before its 'data' chunk: `packets`
-// packets that hold `valid` frames and `remainder` frames of padding, with no
-// priming frames and no packet sizes (all packets are of one size).
+// packets that hold `valid` frames, `priming` frames before them and
+// `remainder` frames of padding, and no packet sizes (all packets are of one
+// size).
 std::string WithPacketTable(const std::string& whole, const std::string& name, uint64_t packets,
-                            uint64_t valid, uint32_t remainder) {
+                            uint64_t valid, uint32_t remainder, uint32_t priming = 0) {
     using aifftest::BE32;
     using aifftest::BE64;
     const std::string table =
-        "pakt" + BE64(24) + BE64(packets) + BE64(valid) + BE32(0) + BE32(remainder);
+        "pakt" + BE64(24) + BE64(packets) + BE64(valid) + BE32(priming) + BE32(remainder);
     std::string bytes = testsupport::ReadFile(whole);
     bytes.insert(bytes.find("data"), table);
     const std::string path = fs::path(whole).parent_path() / name;
@@ -284,6 +286,159 @@ TEST_F(BatchMediaDamageTest, MediaCutInsideItsAudioIsNotedAndIntactMediaIsNot) {
     EXPECT_EQ(notes, cut.size()) << log;
     EXPECT_EQ(warnings.count, static_cast<int>(cut.size()));
     EXPECT_EQ(log.find("\n*"), std::string::npos) << log;
+}
+
+// The samples ffmpeg decodes from `path`, as 32-bit integers.
+std::vector<int32_t> Decoded32(const std::string& path) {
+    std::string bytes;
+    RunCommand("ffmpeg -v error -i " + Quote(path) + " -f s32le -", &bytes);
+    std::vector<int32_t> samples(bytes.size() / 4);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 4);
+    return samples;
+}
+
+// Core Audio files of stored samples that carry a packet table. One cut by
+// less than its header's size, or further inside its audio, converts the
+// frames it holds and no silence after them, noted with its 'data' chunk's
+// frames; an intact one, and one whose header does not state its 'data'
+// size, converts all its frames without a note; one cut to no frame fails.
+TEST_F(BatchMediaDamageTest, StoredCafWithATableConvertsWhatItHoldsAndNoSilence) {
+    using aifftest::BE64;
+    struct Noted {
+        std::string path;
+        long stated;
+        long channels = 1;
+    };
+    std::vector<Noted> cut;
+    std::vector<std::string> whole;
+    const auto cutBy = [this](const std::string& path, const std::string& name, uintmax_t bytes) {
+        return CutAt(path, name, fs::file_size(path) - bytes);
+    };
+    // A second at 8 kHz of each kind, with a table of all its frames and with
+    // one of 60 priming and 40 remainder frames, cut by one byte and cut
+    // further.
+    for (const auto& [kind, args] :
+         {std::pair{"ulaw", "-c:a pcm_mulaw"}, {"alaw", "-c:a pcm_alaw"}, {"s8", "-c:a pcm_s8"},
+          {"s16", "-ac 2 -c:a pcm_s16le"}, {"s24", "-c:a pcm_s24be"},
+          {"s32", "-ac 2 -c:a pcm_s32le"}, {"f32", "-c:a pcm_f32be"},
+          {"f64", "-ac 2 -c:a pcm_f64le"}}) {
+        const std::string name = std::string("t_") + kind;
+        const long channels = std::string(args).starts_with("-ac 2") ? 2 : 1;
+        const std::string plain = MakeFrom(name + ".caf", "sine=f=440:r=8000:d=1", args);
+        const std::string full = WithPacketTable(plain, name + "_full.caf", 8000, 8000, 0);
+        const std::string primed = WithPacketTable(plain, name + "_primed.caf", 8000, 7900, 40, 60);
+        fs::remove(plain);
+        whole.insert(whole.end(), {full, primed});
+        cut.push_back({cutBy(full, name + "_full_1b.caf", 1), 8000, channels});
+        cut.push_back({cutBy(primed, name + "_primed_1b.caf", 1), 8000, channels});
+        cut.push_back({Cut(full, name + "_full90.caf", 90), 8000, channels});
+        cut.push_back({Cut(primed, name + "_primed10.caf", 10), 8000, channels});
+    }
+    // A second of 16-bit at 16 kHz whose last byte is cut.
+    const std::string s16 = WithPacketTable(
+        MakeFrom("s16_16k.caf", "sine=f=440:r=16000:d=1", "-c:a pcm_s16le"), "s16_16k_table.caf",
+        16000, 16000, 0);
+    cut.push_back({cutBy(s16, "s16_16k_1b.caf", 1), 16000});
+    // 8-bit at 44.1 kHz whose table states half its frames, cut to half.
+    const std::string half = WithPacketTable(
+        MakeFrom("s8_44k.caf", "sine=f=440:r=44100:d=1", "-c:a pcm_s8"), "s8_44k_half.caf", 22050,
+        22050, 0);
+    cut.push_back({Cut(half, "s8_44k_half50.caf", 50), 44100});
+    // 8-bit written by libsndfile, whose header holds a 'free' chunk of 4 KB.
+    if (testsupport::HaveProgram("sndfile-convert")) {
+        const std::string wave = MakeFrom("sf8.wav", "sine=f=440:r=11025:d=1", "");
+        const std::string caf = in + "/sf8.caf";
+        EXPECT_TRUE(RunCommand("sndfile-convert -pcms8 " + Quote(wave) + " " + Quote(caf)));
+        fs::remove(wave);
+        const std::string table = WithPacketTable(caf, "sf8_table.caf", 11025, 11025, 0);
+        fs::remove(caf);
+        whole.push_back(table);
+        cut.push_back({Cut(table, "sf8_table90.caf", 90), 11025});
+    }
+    // 1 ms of 8-bit at 22,050 Hz, whose table states twice its frames.
+    whole.push_back(WithPacketTable(MakeFrom("s8_1ms.caf", "sine=f=440:r=22050:d=0.001",
+                                             "-c:a pcm_s8"),
+                                    "s8_1ms_double.caf", 44, 44, 0));
+    // One mu-law frame, whole and cut to no frame.
+    const std::string ulaw = MakeFrom("ulaw.caf", "sine=f=440:r=8000:d=1", "-c:a pcm_mulaw");
+    const std::string ulawBytes = testsupport::ReadFile(ulaw);
+    const size_t data = ulawBytes.find("data");
+    testsupport::WriteFile(in + "/one.caf", ulawBytes.substr(0, data + 4) + BE64(5) +
+                                                ulawBytes.substr(data + 12, 5));
+    whole.push_back(WithPacketTable(in + "/one.caf", "one_frame.caf", 1, 1, 0));
+    fs::remove(in + "/one.caf");
+    const std::string none = cutBy(whole.back(), "one_frame_cut.caf", 1);
+    // Headers that do not state the 'data' size, so that the library counts
+    // the table's frames: written as a stream (-1), and a size of 0 or 4.
+    const std::string streamed = in + "/streamed.caf";
+    EXPECT_TRUE(RunCommand("ffmpeg -nostdin -v error -f lavfi -i " +
+                           Quote("sine=f=440:r=22050:d=1") +
+                           " -ac 2 -c:a pcm_s16le -f caf pipe:1 > " + Quote(streamed)));
+    whole.push_back(WithPacketTable(streamed, "streamed_primed.caf", 22050, 22050, 40, 60));
+    whole.push_back(WithPacketTable(streamed, "streamed_huge.caf", 22050, uint64_t{1} << 40, 0));
+    fs::remove(streamed);
+    // Where the header does not state it, the length stated is the table's
+    // packets.
+    cut.push_back({cutBy(whole[whole.size() - 2], "streamed_primed_1b.caf", 1), 22050, 2});
+    cut.push_back({Cut(whole.back(), "streamed_huge50.caf", 50), 22050, 2});
+    for (const uint64_t size : {0, 4}) {
+        const std::string name = "ulaw_size" + std::to_string(size);
+        testsupport::WriteFile(in + "/" + name + ".caf", std::string(ulawBytes).replace(
+                                                             data + 4, 8, BE64(size)));
+        whole.push_back(WithPacketTable(in + "/" + name + ".caf", name + "_table.caf", 8000, 8000,
+                                        40, 60));
+        fs::remove(in + "/" + name + ".caf");
+        cut.push_back({cutBy(whole.back(), name + "_table_1b.caf", 1), 8000});
+    }
+    fs::remove(ulaw);
+
+    std::vector<std::string> inputs = whole;
+    for (const Noted& noted : cut) inputs.push_back(noted.path);
+    inputs.push_back(none);
+    WarningCount warnings;
+    const std::string log = RunBatchForLog(inputs);
+    // Each output holds the samples ffmpeg decodes from its input, no more
+    // and no fewer (a float input's at 24 bits).
+    const auto converted = [&](const std::string& path) {
+        const std::string stem = fs::path(path).stem();
+        const std::vector<int32_t> want = Decoded32(path);
+        const std::vector<int32_t> got = Decoded32(out + "/One/" + stem + ".aif");
+        EXPECT_FALSE(want.empty()) << stem;
+        ASSERT_EQ(got.size(), want.size()) << stem;
+        for (size_t i = 0; i < got.size(); ++i)
+            ASSERT_LE(std::abs(static_cast<int64_t>(got[i]) - want[i]), 256) << stem << " " << i;
+    };
+    // The success line of an input, named as its output is.
+    const auto lineOf = [&log](const std::string& path) {
+        const std::string stem = fs::path(path).stem();
+        const size_t at =
+            std::min(log.find("\n " + stem + " "), log.find("\n " + stem + "\n"));
+        if (at == std::string::npos) return std::string();
+        return log.substr(at + 1, log.find('\n', at + 1) - at - 1);
+    };
+    for (const Noted& noted : cut) {
+        const std::string line = lineOf(noted.path);
+        const long held = static_cast<long>(Decoded32(noted.path).size()) / noted.channels;
+        EXPECT_TRUE(line.ends_with("(data ends early: " + std::to_string(held) + " of " +
+                                   std::to_string(noted.stated) + " frames)"))
+            << noted.path << ": " << line;
+        converted(noted.path);
+    }
+    for (const std::string& path : whole) {
+        const std::string line = lineOf(path);
+        EXPECT_FALSE(line.empty()) << path << log;
+        EXPECT_EQ(line.find("data ends early"), std::string::npos) << line;
+        converted(path);
+    }
+    EXPECT_NE(log.find(FailureLine("one_frame_cut.caf", "has unsupported data")), std::string::npos)
+        << log;
+    EXPECT_FALSE(fs::exists(out + "/One/one_frame_cut.aif"));
+    size_t notes = 0;
+    for (size_t at = log.find("data ends early"); at != std::string::npos;
+         at = log.find("data ends early", at + 1))
+        ++notes;
+    EXPECT_EQ(notes, cut.size()) << log;
+    EXPECT_EQ(warnings.count, static_cast<int>(cut.size()) + 1);
 }
 
 TEST_F(BatchMediaDamageTest, ACutFlacKeepsTheLogOfABatchThatOnlySavesOnErrors) {

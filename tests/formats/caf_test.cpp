@@ -210,6 +210,41 @@ TEST_F(CafTest, FrameCountsAndDamagedFiles) {
     }
 }
 
+// The first 'data' chunk's size field as stored, found past chunks of any
+// content; a walk that leaves the file or meets a negative size finds none.
+TEST(CafDataChunkTest, TheFirstDataChunksSizeFieldAsStored) {
+    const std::string desc = Desc(1, 8);
+    const std::string free4k = Chunk("free", std::string(4096, '\0'));
+    const struct {
+        const char* what;
+        std::string bytes;
+        OSErr status;
+        uint64_t offset;
+        int64_t size;
+    } cases[] = {
+        {"stated", Caf(desc + Data("abc")), 0, 52, 7},
+        {"streamed", Caf(desc + Chunk("data", BE(0, 4) + "abc", -1)), 0, 52, -1},
+        {"past a free chunk", Caf(desc + free4k + Data("a")), 0, 52 + 4108, 5},
+        {"edit count only", Caf(desc + Chunk("data", BE(0, 4) + "abc", 4)), 0, 52, 4},
+        {"the first of two", Caf(desc + Data("ab") + Data("abcd")), 0, 52, 6},
+        {"cut inside its header", Caf(desc + Data("a")).substr(0, 60), kNotASoundFileErr, 0, 0},
+        {"none", Caf(desc + free4k), kNotASoundFileErr, 0, 0},
+        {"negative size before it", Caf(desc + Chunk("free", "", -5) + Data("a")),
+         kNotASoundFileErr, 0, 0},
+        {"size past the end", Caf(desc + Chunk("free", "", INT64_MAX) + Data("a")),
+         kNotASoundFileErr, 0, 0},
+        {"not a CAF", "RIFF" + Caf(desc + Data("a")).substr(4), kNotASoundFileErr, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        MemorySource source(c.bytes.data(), c.bytes.size());
+        caf::DataChunkHead head;
+        EXPECT_EQ(caf::FindDataChunk(source, &head), c.status);
+        EXPECT_EQ(head.offset, c.offset);
+        EXPECT_EQ(head.size, c.size);
+    }
+}
+
 TEST_F(CafTest, ChannelLayoutsGiveConfigurationAndOrder) {
     const uint32_t kNoLayout = 0xFFFFFFFF;
     struct Case {

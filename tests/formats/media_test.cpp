@@ -400,6 +400,61 @@ TEST_F(MediaTest, DamagedInputsSayWhatIsWrongWithThem) {
     EXPECT_EQ(unopened.RefreshInputBuffer(0), kFileNotOpenBaseErr);
 }
 
+// Stored samples read by the length their packet table states: a file that
+// is cut after it was opened ends the read with a failure, never with silence,
+// while one that holds fewer bytes than its table states is decoded whole at
+// Open and holds what it holds.
+TEST_F(MediaTest, StoredSamplesReadByTheirStatedLengthNeverReadAsSilence) {
+    const std::string plain = Make("plain.caf", kStereoSource, "-c:a pcm_s16le");
+    ASSERT_FALSE(plain.empty());
+    const uint64_t frames = 57330;  // 1.3 s at 44.1 kHz
+    std::string bytes = testsupport::ReadFile(plain);
+    const auto be64 = [](uint64_t v) {
+        std::string out;
+        for (int i = 7; i >= 0; --i) out += static_cast<char>(v >> (8 * i));
+        return out;
+    };
+    const std::string table =
+        "pakt" + be64(24) + be64(frames) + be64(frames) + std::string(8, '\0');
+    bytes.insert(bytes.find("data"), table);
+    const std::string expected = Ffmpeg24(Put("table.caf", bytes));
+    ASSERT_EQ(expected.size(), frames * 6);
+
+    // Cut by one byte before Open: the frames it holds, no more.
+    {
+        AVFoundationFile f;
+        ASSERT_EQ(f.ISoundFile(Put("short.caf", bytes.substr(0, bytes.size() - 1))), 0);
+        ASSERT_EQ(f.Open(), 0);
+        EXPECT_EQ(f.GetNumSFrames(), frames - 1);
+        std::vector<uint8_t> got;
+        ASSERT_EQ(formattest::ReadAllFrames(f, &got), 0);
+        EXPECT_TRUE(std::string(got.begin(), got.end()) == expected.substr(0, got.size()));
+        EXPECT_EQ(f.Close(), 0);
+    }
+    // Cut to a fifth after Open: the windows it still holds read as they
+    // are, and the first that it does not fails.
+    AVFoundationFile f;
+    const std::string path = Put("cut.caf", bytes);
+    ASSERT_EQ(f.ISoundFile(path), 0);
+    ASSERT_EQ(f.Open(), 0);
+    EXPECT_EQ(f.GetNumSFrames(), frames);
+    std::filesystem::resize_file(path, bytes.size() / 5);
+    f.SetSFTBufferSize(1000);
+    OSErr err = 0;
+    uint32_t at = 0;
+    for (; at < frames && err == 0; at += 1000) {
+        err = f.RefreshInputBuffer(at);
+        if (err) break;
+        const size_t n = std::min<size_t>(1000, frames - at) * 6;
+        ASSERT_EQ(std::memcmp(f.GetInputBuffer(), expected.data() + size_t(at) * 6, n), 0)
+            << "frame " << at;
+    }
+    EXPECT_EQ(err, kEOFErr);
+    EXPECT_LT(at, frames / 5);
+    EXPECT_EQ(f.Close(), 0);
+    EXPECT_EQ(TempFilesLeft(), 0u);
+}
+
 TEST_F(MediaTest, Mpeg4InputReportsItsStreamBitRate) {
     for (const auto& [channels, kbps, expect] :
          {std::tuple{2, 128, 128}, std::tuple{1, 64, 64}, std::tuple{2, 256, 256}}) {

@@ -1,5 +1,6 @@
 #include "formats/media/av_media_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 #include <vector>
 
 extern "C" {
@@ -22,6 +24,7 @@ extern "C" {
 }
 
 #include "formats/chunk_reader.h"
+#include "formats/pcm/caf_container.h"
 #include "foundation/string_utils.h"
 #include "foundation/temp_file.h"
 #include "foundation/xwqf.h"
@@ -216,12 +219,61 @@ uint64_t StatedFrames(const AVFormatContext& format, const AVStream& st, int rat
     return static_cast<uint64_t>(last) - static_cast<uint64_t>(first);
 }
 
+// The bytes of a file, read at an offset through a descriptor of its own
+// (the demuxer's input keeps its own position).
+class DescriptorSource : public ByteSource {
+public:
+    explicit DescriptorSource(const std::string& path)
+        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+        struct stat info;
+        if (fd_ >= 0 && ::fstat(fd_, &info) == 0 && info.st_size > 0)
+            size_ = static_cast<uint64_t>(info.st_size);
+    }
+    ~DescriptorSource() override {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    DescriptorSource(const DescriptorSource&) = delete;
+    DescriptorSource& operator=(const DescriptorSource&) = delete;
+
+    uint64_t Size() const override { return size_; }
+    OSErr ReadAt(uint64_t offset, void* out, size_t count) override {
+        if (!Holds(offset, count)) return kEOFErr;
+        auto* p = static_cast<uint8_t*>(out);
+        for (size_t done = 0; done < count;) {
+            const ssize_t n = ::pread(fd_, p + done, count - done,
+                                      static_cast<off_t>(offset + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return XWQF::ReadErrnoToStatus(errno);
+            if (n == 0) return kEOFErr;
+            done += static_cast<size_t>(n);
+        }
+        return 0;
+    }
+
+private:
+    int fd_;
+    uint64_t size_ = 0;
+};
+
+// The first 'data' chunk of a Core Audio Format file as its own header
+// states it; none for other containers and where no such chunk is found.
+std::optional<caf::DataChunkHead> CafDataChunk(const AVFormatContext& format,
+                                               const std::string& path) {
+    if (std::strcmp(format.iformat->name, "caf") != 0) return std::nullopt;
+    DescriptorSource source(path);
+    caf::DataChunkHead head;
+    if (caf::FindDataChunk(source, &head) != 0) return std::nullopt;
+    return head;
+}
+
 // The frames the 'data' chunk of a Core Audio Format file holds, as the
 // library counts them: its size in whole packets times a packet's frames
 // where packets are all of one size. 0 for other containers, and where the
-// size is unknown (a file written as a stream).
-uint64_t CafDataFrames(const AVFormatContext& format, const AVStream& st) {
-    if (std::strcmp(format.iformat->name, "caf") != 0 || st.nb_frames <= 0) return 0;
+// header does not state the size (a file written as a stream, or a size of
+// no more than the edit count): the library's count is then a packet
+// table's, not the chunk's.
+uint64_t CafDataFrames(const std::optional<caf::DataChunkHead>& data, const AVStream& st) {
+    if (!data || !data->StatesAudioBytes() || st.nb_frames <= 0) return 0;
     return static_cast<uint64_t>(st.nb_frames);
 }
 
@@ -229,11 +281,12 @@ uint64_t CafDataFrames(const AVFormatContext& format, const AVStream& st) {
 // one size states: its 'data' chunk's frames, where the library works them
 // out. 0 where a packet table states the stream's length: the library's
 // length is then the table's, no estimate, and the table's rule holds.
-uint64_t CafHeaderFrames(const AVFormatContext& format, const AVStream& st) {
+uint64_t CafHeaderFrames(const AVFormatContext& format,
+                         const std::optional<caf::DataChunkHead>& data, const AVStream& st) {
     if (format.duration_estimation_method != AVFMT_DURATION_FROM_BITRATE ||
         st.codecpar->block_align <= 0)
         return 0;
-    return CafDataFrames(format, st);
+    return CafDataFrames(data, st);
 }
 
 // The start and end counts of a packet's skip-samples side data.
@@ -272,6 +325,9 @@ struct AVFoundationFile::Reader {
     int inRate = 0;
     int inFormat = -1;
     bool decoderFlushed = false;
+    // The packet holds the stream's first packet, read at Open and not yet
+    // sent to the decoder.
+    bool packetPending = false;
     int blockAlign = 0;
     // What the decoding met of the stream: the start and end counts of all
     // skip-samples side data, the largest frame the decoder delivered and the
@@ -421,10 +477,16 @@ OSErr AVFoundationFile::Open() {
                 cachedBitRate_ = static_cast<uint16_t>(std::min<int64_t>((coded + 500) / 1000, 65535));
         }
 
+        const std::optional<caf::DataChunkHead> cafData = CafDataChunk(*reader->format, path_);
         // The length the container states is trusted only for stored PCM whose
         // samples all lie inside the file, and only when the container really
         // states it: one the library estimated from the bit rate can be a frame
-        // off (a padded Wave64 data chunk, say).
+        // off (a padded Wave64 data chunk, say). The samples lie inside when
+        // the bytes from the first one (the first packet's) to the end of the
+        // file, or of a Core Audio Format file's 'data' chunk where its header
+        // states the chunk's size, hold the stated frames; else the stream is
+        // decoded whole, so that what a file does not hold is never read as
+        // silence.
         uint64_t stated = 0;
         bool exact = false;
         if (!isCompressed_ && st->duration != AV_NOPTS_VALUE && st->duration > 0 &&
@@ -432,9 +494,23 @@ OSErr AVFoundationFile::Open() {
             st->time_base.num == 1 && st->time_base.den == par->sample_rate &&
             (st->start_time == AV_NOPTS_VALUE || st->start_time == 0) && par->block_align > 0) {
             stated = static_cast<uint64_t>(st->duration);
-            const int64_t size = avio_size(reader->format->pb);
-            exact = size > 0 && stated <= static_cast<uint64_t>(size) /
-                                              static_cast<uint64_t>(par->block_align);
+            // The first packet is kept for the decoder, which takes it first.
+            while ((rc = av_read_frame(reader->format, reader->packet)) >= 0 &&
+                   reader->packet->stream_index != reader->stream)
+                av_packet_unref(reader->packet);
+            reader->packetPending = rc >= 0;
+            const int64_t first = reader->packetPending ? reader->packet->pos : -1;
+            const int64_t fileSize = avio_size(reader->format->pb);
+            uint64_t end = fileSize > 0 ? static_cast<uint64_t>(fileSize) : 0;
+            if (cafData && cafData->StatesAudioBytes()) {
+                uint64_t dataEnd = 0;
+                if (AddChecked(cafData->audioStart(), static_cast<uint64_t>(cafData->size) - 4,
+                               &dataEnd))
+                    end = std::min(end, dataEnd);
+            }
+            exact = first >= 0 && static_cast<uint64_t>(first) < end &&
+                    stated <= (end - static_cast<uint64_t>(first)) /
+                                  static_cast<uint64_t>(par->block_align);
         }
 
         cache_ = QFTempFile::Create("cache");
@@ -475,7 +551,7 @@ OSErr AVFoundationFile::Open() {
             const bool frameKnown = !oneFrame || reader_->largestPacket > 0;
             uint64_t stated =
                 frameKnown ? StatedFrames(*reader_->format, *st, par->sample_rate) : 0;
-            if (stated == 0) stated = CafHeaderFrames(*reader_->format, *st);
+            if (stated == 0) stated = CafHeaderFrames(*reader_->format, cafData, *st);
             const uint64_t padding = static_cast<uint64_t>(std::max(par->initial_padding, 0)) +
                                      static_cast<uint64_t>(std::max(par->trailing_padding, 0)) +
                                      reader_->skipSamples;
@@ -490,11 +566,17 @@ OSErr AVFoundationFile::Open() {
         }
         // A Core Audio Format file of stored samples may fall short of its
         // 'data' chunk by no frame, whatever gave the library its length: the
-        // samples left, or a packet table, at which the read stops.
-        if (const uint64_t header = isCompressed_ ? 0 : CafDataFrames(*reader_->format, *st);
-            header > numFrames_)
-            declaredFrames_ = static_cast<uint32_t>(
-                std::min<uint64_t>(header, std::numeric_limits<uint32_t>::max()));
+        // samples left, or a packet table, at which the read stops. Where its
+        // header does not state the chunk's size, the length it states is its
+        // packet table's packets (none without a table).
+        if (!isCompressed_ && cafData) {
+            const uint64_t header = cafData->StatesAudioBytes()
+                                        ? CafDataFrames(cafData, *st)
+                                        : StatedFrames(*reader_->format, *st, par->sample_rate);
+            if (header > numFrames_)
+                declaredFrames_ = static_cast<uint32_t>(
+                    std::min<uint64_t>(header, std::numeric_limits<uint32_t>::max()));
+        }
         firstBufferedFrame_ = 0;
         headerDirty_ = 0;
         open_ = true;
@@ -553,7 +635,12 @@ OSErr AVFoundationFile::DecodeUntil(uint64_t frames) {
                 decodedToEnd_ = true;
                 break;
             }
-            rc = av_read_frame(r.format, r.packet);
+            if (r.packetPending) {
+                r.packetPending = false;
+                rc = 0;
+            } else {
+                rc = av_read_frame(r.format, r.packet);
+            }
             if (rc < 0) {
                 avcodec_send_packet(r.decoder, nullptr);
                 r.decoderFlushed = true;
@@ -643,6 +730,9 @@ OSErr AVFoundationFile::RefreshInputBuffer(uint32_t frame) {
         return kMemFullErr;
     }
     const uint64_t have = cachedFrames_ > frame ? std::min(want, cachedFrames_ - frame) : 0;
+    // A stream read by its stated length that ends before it (its file
+    // changed while it is read) fails: it is never filled up with silence.
+    if (have < want) return kEOFErr;
     const size_t bytes = static_cast<size_t>(have * frameBytes);
     const off_t at = static_cast<off_t>(frame * frameBytes);
     for (size_t done = 0; done < bytes;) {
@@ -652,7 +742,8 @@ OSErr AVFoundationFile::RefreshInputBuffer(uint32_t frame) {
         if (n <= 0) return kIOErr;
         done += static_cast<size_t>(n);
     }
-    // What the stream does not hold reads as silence, never as the last window.
+    // The window's frames past the stream's end read as silence, never as the
+    // last window.
     const size_t total = GetRealBufferSize();
     if (bytes < total) std::memset(inputBuffer_ + bytes, 0, total - bytes);
     firstBufferedFrame_ = frame;

@@ -8,10 +8,12 @@
 //
 // Reading goes through a disk cache of decoded samples, never through memory:
 // a compressed stream is decoded once at Open, which so learns its exact frame
-// count; a PCM stream whose container states its length is decoded into the
-// cache only as far as the reads ask (a length the library estimated from the
-// bit rate is not a stated one). Reads are positioned reads of the cache,
-// so any window may be asked for in any order.
+// count; a PCM stream whose container states its length, and whose file holds
+// that many frames' bytes from its first sample on, is decoded into the cache
+// only as far as the reads ask (a length the library estimated from the bit
+// rate is not a stated one); other PCM is decoded whole as a compressed stream
+// is. Reads are positioned reads of the cache, so any window may be asked for
+// in any order.
 //
 // A stream decoded whole that falls short of the length its container states
 // by more than its padding and skipped samples, or two codec frames, ends
@@ -61,6 +63,9 @@ public:
                  void* specifics, const unsigned char* extension) override;
     OSErr Close() override;
 
+    // Fills the input buffer from `frame` on; the buffer's frames past the
+    // stream's end are silence. -39 when a stream read by its stated length
+    // ends before it (its file changed while it is read).
     OSErr RefreshInputBuffer(uint32_t frame) override;
     // Borrows the temporary file's buffer; -22026 when there is no temporary file.
     OSErr InitOutputBuffer() override;

@@ -148,6 +148,32 @@ OSErr ReadFileLayout(ByteSource& source, FileLayout* layout) {
     return 0;
 }
 
+OSErr FindDataChunk(ByteSource& source, DataChunkHead* head) {
+    *head = DataChunkHead();
+    uint8_t start[kFileHeaderBytes];
+    if (source.Size() < kFileHeaderBytes) return kNotASoundFileErr;
+    if (OSErr err = source.ReadAt(0, start, sizeof start)) return err;
+    if (LoadBE32(start) != kFileType || LoadBE16(start + 4) != kFileVersion)
+        return kNotASoundFileErr;
+    uint64_t pos = kFileHeaderBytes;
+    // Every step moves on by at least a chunk header, so the walk ends.
+    while (source.Holds(pos, kChunkHeaderBytes)) {
+        uint8_t h[kChunkHeaderBytes];
+        if (OSErr err = source.ReadAt(pos, h, sizeof h)) return err;
+        const int64_t size = static_cast<int64_t>(LoadBE64(h + 4));
+        if (LoadBE32(h) == kDATA) {
+            head->offset = pos;
+            head->size = size;
+            return 0;
+        }
+        uint64_t next = 0;
+        if (size < 0 || !AddChecked(pos + kChunkHeaderBytes, static_cast<uint64_t>(size), &next))
+            break;
+        pos = next;
+    }
+    return kNotASoundFileErr;
+}
+
 // ---------------------------------------------------------------------------
 // The packet table
 

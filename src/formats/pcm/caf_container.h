@@ -74,6 +74,24 @@ struct FileLayout {
 // the largest file, -39 when a needed chunk is cut off by the end of the file.
 OSErr ReadFileLayout(ByteSource& source, FileLayout* layout);
 
+// The first 'data' chunk of a file: where its header lies and the size field
+// as stored (-1 for a file written as a stream, whose data runs to its end).
+struct DataChunkHead {
+    uint64_t offset = 0;  // of the chunk's type
+    int64_t size = 0;
+    // The audio data after the edit count.
+    uint64_t audioStart() const { return offset + 16; }
+    // Whether the size field states the bytes of audio data: it is neither -1
+    // nor the edit count's 4 bytes or fewer.
+    bool StatesAudioBytes() const { return size > 4; }
+};
+
+// Walks the chunk headers after the file header up to the first 'data' chunk,
+// whatever the other chunks hold. -22008 when the source is not a Core Audio
+// Format file or no 'data' chunk header lies inside it (a negative size
+// before one ends the walk), or the failure of a read.
+OSErr FindDataChunk(ByteSource& source, DataChunkHead* head);
+
 // The most bytes a magic cookie is read with (Apple Lossless needs 48).
 constexpr uint64_t kMaxCookieBytes = 4096;
 // The most bytes one packet may take (an Apple Lossless packet of 8 channels
