@@ -125,6 +125,27 @@ std::string WithPacketTable(const std::string& whole, const std::string& name, u
     return path;
 }
 
+// The success line of the input at `path` in a batch's log (named as its
+// output is: its stem, with or without an extension), or nothing.
+std::string SuccessLine(const std::string& log, const std::string& path) {
+    const std::string head = "\n " + fs::path(path).stem().string();
+    for (size_t at = log.find(head); at != std::string::npos; at = log.find(head, at + 1)) {
+        const size_t after = at + head.size();
+        if (after < log.size() && std::strchr(" .\n", log[after]))
+            return log.substr(at + 1, log.find('\n', at + 1) - at - 1);
+    }
+    return std::string();
+}
+
+// How many inputs a batch's log notes as ending early.
+size_t EarlyEndNotes(const std::string& log) {
+    size_t notes = 0;
+    for (size_t at = log.find("data ends early"); at != std::string::npos;
+         at = log.find("data ends early", at + 1))
+        ++notes;
+    return notes;
+}
+
 // Where the first packet of a Core Audio Format file ends: past its 'data'
 // chunk's header and edit count, and `packetBytes` bytes of audio.
 uintmax_t FirstPacketEnd(const std::string& path, uintmax_t packetBytes) {
@@ -270,20 +291,14 @@ TEST_F(BatchMediaDamageTest, MediaCutInsideItsAudioIsNotedAndIntactMediaIsNot) {
         const auto [decoded, stated] = DecodedAndStated(noted.path);
         const long held = noted.held ? noted.held : decoded;
         EXPECT_EQ(stated, noted.stated) << name;
-        // The success line of the input (named as its output is).
-        const size_t at = log.find("\n " + name.substr(0, name.rfind('.')));
-        ASSERT_NE(at, std::string::npos) << name << log;
-        const std::string line = log.substr(at + 1, log.find('\n', at + 1) - at - 1);
+        const std::string line = SuccessLine(log, noted.path);
+        ASSERT_FALSE(line.empty()) << name << log;
         EXPECT_TRUE(line.ends_with("(data ends early: " + std::to_string(held) + " of " +
                                    std::to_string(stated) + " frames)"))
             << line;
     }
     // Only the cut files are noted, each with one warning, and every input converts.
-    size_t notes = 0;
-    for (size_t at = log.find("data ends early"); at != std::string::npos;
-         at = log.find("data ends early", at + 1))
-        ++notes;
-    EXPECT_EQ(notes, cut.size()) << log;
+    EXPECT_EQ(EarlyEndNotes(log), cut.size()) << log;
     EXPECT_EQ(warnings.count, static_cast<int>(cut.size()));
     EXPECT_EQ(log.find("\n*"), std::string::npos) << log;
 }
@@ -408,16 +423,8 @@ TEST_F(BatchMediaDamageTest, StoredCafWithATableConvertsWhatItHoldsAndNoSilence)
         for (size_t i = 0; i < got.size(); ++i)
             ASSERT_LE(std::abs(static_cast<int64_t>(got[i]) - want[i]), 256) << stem << " " << i;
     };
-    // The success line of an input, named as its output is.
-    const auto lineOf = [&log](const std::string& path) {
-        const std::string stem = fs::path(path).stem();
-        const size_t at =
-            std::min(log.find("\n " + stem + " "), log.find("\n " + stem + "\n"));
-        if (at == std::string::npos) return std::string();
-        return log.substr(at + 1, log.find('\n', at + 1) - at - 1);
-    };
     for (const Noted& noted : cut) {
-        const std::string line = lineOf(noted.path);
+        const std::string line = SuccessLine(log, noted.path);
         const long held = static_cast<long>(Decoded32(noted.path).size()) / noted.channels;
         EXPECT_TRUE(line.ends_with("(data ends early: " + std::to_string(held) + " of " +
                                    std::to_string(noted.stated) + " frames)"))
@@ -425,7 +432,7 @@ TEST_F(BatchMediaDamageTest, StoredCafWithATableConvertsWhatItHoldsAndNoSilence)
         converted(noted.path);
     }
     for (const std::string& path : whole) {
-        const std::string line = lineOf(path);
+        const std::string line = SuccessLine(log, path);
         EXPECT_FALSE(line.empty()) << path << log;
         EXPECT_EQ(line.find("data ends early"), std::string::npos) << line;
         converted(path);
@@ -433,11 +440,7 @@ TEST_F(BatchMediaDamageTest, StoredCafWithATableConvertsWhatItHoldsAndNoSilence)
     EXPECT_NE(log.find(FailureLine("one_frame_cut.caf", "has unsupported data")), std::string::npos)
         << log;
     EXPECT_FALSE(fs::exists(out + "/One/one_frame_cut.aif"));
-    size_t notes = 0;
-    for (size_t at = log.find("data ends early"); at != std::string::npos;
-         at = log.find("data ends early", at + 1))
-        ++notes;
-    EXPECT_EQ(notes, cut.size()) << log;
+    EXPECT_EQ(EarlyEndNotes(log), cut.size()) << log;
     EXPECT_EQ(warnings.count, static_cast<int>(cut.size()) + 1);
 }
 

@@ -502,12 +502,7 @@ OSErr AVFoundationFile::Open() {
             const int64_t first = reader->packetPending ? reader->packet->pos : -1;
             const int64_t fileSize = avio_size(reader->format->pb);
             uint64_t end = fileSize > 0 ? static_cast<uint64_t>(fileSize) : 0;
-            if (cafData && cafData->StatesAudioBytes()) {
-                uint64_t dataEnd = 0;
-                if (AddChecked(cafData->audioStart(), static_cast<uint64_t>(cafData->size) - 4,
-                               &dataEnd))
-                    end = std::min(end, dataEnd);
-            }
+            if (cafData && cafData->StatesAudioBytes()) end = std::min(end, cafData->audioEnd());
             exact = first >= 0 && static_cast<uint64_t>(first) < end &&
                     stated <= (end - static_cast<uint64_t>(first)) /
                                   static_cast<uint64_t>(par->block_align);

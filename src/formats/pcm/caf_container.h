@@ -79,11 +79,13 @@ OSErr ReadFileLayout(ByteSource& source, FileLayout* layout);
 struct DataChunkHead {
     uint64_t offset = 0;  // of the chunk's type
     int64_t size = 0;
-    // The audio data after the edit count.
-    uint64_t audioStart() const { return offset + 16; }
     // Whether the size field states the bytes of audio data: it is neither -1
     // nor the edit count's 4 bytes or fewer.
     bool StatesAudioBytes() const { return size > 4; }
+    // Where the audio data ends by the size field (its header's 12 bytes, then
+    // the edit count and the data); only where it StatesAudioBytes. No sum
+    // overflows: the offset lies inside a file, the size below 2^63.
+    uint64_t audioEnd() const { return offset + 12 + static_cast<uint64_t>(size); }
 };
 
 // Walks the chunk headers after the file header up to the first 'data' chunk,
