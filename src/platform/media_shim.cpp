@@ -155,6 +155,12 @@ void av_freep(void * a0) {
     fn(a0);
 }
 
+int av_get_bits_per_sample(enum AVCodecID a0) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_get_bits_per_sample)>(platform::media::Symbol("av_get_bits_per_sample"));
+    return fn(a0);
+}
+
 enum AVSampleFormat av_get_packed_sample_fmt(enum AVSampleFormat a0) {
     static const auto fn =
         reinterpret_cast<decltype(&av_get_packed_sample_fmt)>(platform::media::Symbol("av_get_packed_sample_fmt"));

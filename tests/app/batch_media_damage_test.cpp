@@ -317,6 +317,8 @@ std::vector<int32_t> Decoded32(const std::string& path) {
 // frames it holds and no silence after them, noted with its 'data' chunk's
 // frames; an intact one, and one whose header does not state its 'data'
 // size, converts all its frames without a note; one cut to no frame fails.
+// A header that misleads about what the file holds converts as its honest
+// twin does, and none fails as a file that ends while it is read.
 TEST_F(BatchMediaDamageTest, StoredCafWithATableConvertsWhatItHoldsAndNoSilence) {
     using aifftest::BE64;
     struct Noted {
@@ -407,9 +409,57 @@ TEST_F(BatchMediaDamageTest, StoredCafWithATableConvertsWhatItHoldsAndNoSilence)
     }
     fs::remove(ulaw);
 
+    // Headers that mislead about what the file holds, each beside its honest
+    // twin. A table whose size cannot be sought past hides the 'data' chunk
+    // from the header walk; a 'free' chunk follows the audio. Whole 16-bit
+    // with a table of twice its frames is noted, and so is its twin; with a
+    // 'data' size of half its frames and a table of all of them, neither is.
+    const auto table = [](const std::string& bytes, uint64_t frames, uint64_t size) {
+        std::string out = bytes;
+        out.insert(out.find("data"),
+                   "pakt" + BE64(size) + BE64(frames) + BE64(frames) + std::string(8, '\0'));
+        return out;
+    };
+    const uint64_t kUnskippable = (uint64_t{1} << 56) + 24;
+    const std::string free = "free" + BE64(20000) + std::string(20000, '\0');
+    const std::string s16Bytes =
+        testsupport::ReadFile(MakeFrom("s16_8k.caf", "sine=f=440:r=8000:d=1", "-c:a pcm_s16le"));
+    fs::remove(in + "/s16_8k.caf");
+    std::string s16Half = s16Bytes;
+    s16Half.replace(s16Half.find("data") + 4, 8, BE64(8004));
+    for (const auto& [name, size] : {std::pair{"unskippable", kUnskippable}, {"sized", 24}}) {
+        const std::string prefix = in + "/" + name;
+        testsupport::WriteFile(prefix + "_double.caf", table(s16Bytes, 16000, size) + free);
+        cut.push_back({prefix + "_double.caf", 16000});
+        testsupport::WriteFile(prefix + "_halfdata.caf", table(s16Half, 8000, size) + free);
+        whole.push_back(prefix + "_halfdata.caf");
+    }
+    // A 'desc' of stereo mu-law that says a packet takes one byte, where a
+    // frame takes two: with a table of twice its frames, and of its frames.
+    std::string ulaw2 = testsupport::ReadFile(
+        MakeFrom("ulaw2.caf", "sine=f=440:r=8000:d=1", "-ac 2 -c:a pcm_mulaw"));
+    fs::remove(in + "/ulaw2.caf");
+    ulaw2[ulaw2.find("desc") + 12 + 19] = 1;
+    for (const uint64_t frames : {16000, 8000}) {
+        const std::string path = in + "/ulaw2_bpp1_" + std::to_string(frames) + ".caf";
+        testsupport::WriteFile(path, table(ulaw2, frames, 24));
+        cut.push_back({path, 16000, 2});
+    }
+    // One 8-bit frame whose table states two, cut inside its edit count: the
+    // library's only packet is the edit count, which is no audio.
+    std::string s8 =
+        testsupport::ReadFile(MakeFrom("s8_one.caf", "sine=f=440:r=8000:d=1", "-c:a pcm_s8"));
+    fs::remove(in + "/s8_one.caf");
+    s8.replace(s8.find("data") + 4, 8, BE64(5));
+    s8 = table(s8, 2, 24);
+    const std::vector<std::string> editCuts = {"edit_count2.caf", "edit_count3.caf"};
+    for (size_t i = 0; i < editCuts.size(); ++i)
+        testsupport::WriteFile(in + "/" + editCuts[i], s8.substr(0, s8.find("data") + 14 + i));
+
     std::vector<std::string> inputs = whole;
     for (const Noted& noted : cut) inputs.push_back(noted.path);
     inputs.push_back(none);
+    for (const std::string& name : editCuts) inputs.push_back(in + "/" + name);
     WarningCount warnings;
     const std::string log = RunBatchForLog(inputs);
     // Each output holds the samples ffmpeg decodes from its input, no more
@@ -440,8 +490,13 @@ TEST_F(BatchMediaDamageTest, StoredCafWithATableConvertsWhatItHoldsAndNoSilence)
     EXPECT_NE(log.find(FailureLine("one_frame_cut.caf", "has unsupported data")), std::string::npos)
         << log;
     EXPECT_FALSE(fs::exists(out + "/One/one_frame_cut.aif"));
+    for (const std::string& name : editCuts) {
+        EXPECT_NE(log.find(FailureLine(name, "has unsupported data")), std::string::npos) << log;
+        EXPECT_FALSE(fs::exists(out + "/One/" + fs::path(name).stem().string() + ".aif"));
+    }
+    EXPECT_EQ(log.find("unexpected end of file"), std::string::npos) << log;
     EXPECT_EQ(EarlyEndNotes(log), cut.size()) << log;
-    EXPECT_EQ(warnings.count, static_cast<int>(cut.size()) + 1);
+    EXPECT_EQ(warnings.count, static_cast<int>(cut.size() + 1 + editCuts.size()));
 }
 
 TEST_F(BatchMediaDamageTest, ACutFlacKeepsTheLogOfABatchThatOnlySavesOnErrors) {

@@ -455,6 +455,102 @@ TEST_F(MediaTest, StoredSamplesReadByTheirStatedLengthNeverReadAsSilence) {
     EXPECT_EQ(TempFilesLeft(), 0u);
 }
 
+// Headers that make stored samples seem held when they are not are doubted:
+// the stream is decoded whole at Open, as its honest twin's is, and holds what
+// ffmpeg decodes of it. A packet table whose size cannot be sought past hides
+// the 'data' chunk from the header walk; a 'desc' that states fewer bytes per
+// packet than a frame takes makes the packets end inside frames; a file cut
+// inside the 'data' chunk's edit count holds no audio at all.
+TEST_F(MediaTest, MisleadingCafHeadersAreDecodedWholeAsTheirTwins) {
+    const auto be64 = [](uint64_t v) {
+        std::string out;
+        for (int i = 7; i >= 0; --i) out += static_cast<char>(v >> (8 * i));
+        return out;
+    };
+    const auto withTable = [&](std::string bytes, uint64_t frames, uint64_t size) {
+        bytes.insert(bytes.find("data"),
+                     "pakt" + be64(size) + be64(frames) + be64(frames) + std::string(8, '\0'));
+        return bytes;
+    };
+    const auto dataSize = [&](std::string bytes, uint64_t size) {
+        return bytes.replace(bytes.find("data") + 4, 8, be64(size));
+    };
+    const uint64_t kUnskippable = (uint64_t{1} << 56) + 24;
+    const std::string free = "free" + be64(20000) + std::string(20000, '\0');
+    // 8,000 frames at 8 kHz: 16-bit mono, mu-law stereo whose 'desc' says a
+    // packet takes one byte where a frame takes two, and 16-bit stereo whose
+    // 'desc' says three bytes where a frame takes four (the library's packets
+    // then end inside frames, and the decoder drops what it cannot use).
+    const std::string s16 =
+        testsupport::ReadFile(Make("s16.caf", "sine=f=440:r=8000:d=1", "-c:a pcm_s16le"));
+    std::string ulaw =
+        testsupport::ReadFile(Make("ulaw.caf", "sine=f=440:r=8000:d=1", "-ac 2 -c:a pcm_mulaw"));
+    ASSERT_FALSE(s16.empty());
+    ASSERT_FALSE(ulaw.empty());
+    ulaw[ulaw.find("desc") + 12 + 19] = 1;
+    std::string s16Stereo =
+        testsupport::ReadFile(Make("s16x2.caf", "sine=f=440:r=8000:d=1", "-ac 2 -c:a pcm_s16le"));
+    ASSERT_FALSE(s16Stereo.empty());
+    s16Stereo[s16Stereo.find("desc") + 12 + 19] = 3;
+    const std::string half = dataSize(s16, 8004);
+
+    const struct {
+        const char* name;
+        std::string bytes;
+        uint32_t frames, declared;  // frames 0: as ffmpeg decodes; declared 0: not noted
+    } cases[] = {
+        {"table16000.caf", withTable(s16, 16000, 24) + free, 8000, 16000},
+        {"unskippable16000.caf", withTable(s16, 16000, kUnskippable) + free, 8000, 16000},
+        {"half_table8000.caf", withTable(half, 8000, 24) + free, 4000, 0},
+        {"half_unskippable8000.caf", withTable(half, 8000, kUnskippable) + free, 4000, 0},
+        {"ulaw_table8000.caf", withTable(ulaw, 8000, 24), 8000, 16000},
+        {"ulaw_table16000.caf", withTable(ulaw, 16000, 24), 8000, 16000},
+        {"s16_bpp3_table8000.caf", withTable(s16Stereo, 8000, 24), 0, 10666},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = Put(c.name, c.bytes);
+        const std::string expected = Ffmpeg24(path);
+        AVFoundationFile f;
+        ASSERT_EQ(f.ISoundFile(path), 0);
+        ASSERT_EQ(f.Open(), 0);
+        const uint32_t frames =
+            c.frames ? c.frames : static_cast<uint32_t>(expected.size() / 3 / f.GetNumChannels());
+        EXPECT_GE(frames, 4000u);
+        EXPECT_EQ(f.GetNumSFrames(), frames);
+        uint32_t held = 0, declared = 0;
+        EXPECT_EQ(f.DataEndsEarly(&held, &declared), c.declared != 0);
+        if (c.declared) {
+            EXPECT_EQ(held, frames);
+            EXPECT_EQ(declared, c.declared);
+        }
+        std::vector<uint8_t> got;
+        ASSERT_EQ(formattest::ReadAllFrames(f, &got), 0);
+        EXPECT_EQ(got.size(), size_t{frames} * 3 * f.GetNumChannels());
+        EXPECT_TRUE(std::string(got.begin(), got.end()) == expected.substr(0, got.size()));
+        EXPECT_EQ(f.Close(), 0);
+    }
+
+    // One 8-bit frame whose table states two, cut inside its edit count or
+    // right after the chunk header: no whole packet, no output.
+    std::string one = testsupport::ReadFile(Make("s8.caf", "sine=f=440:r=8000:d=1", "-c:a pcm_s8"));
+    ASSERT_FALSE(one.empty());
+    one = withTable(dataSize(one, 5), 2, 24);
+    const size_t editCount = one.find("data") + 12;
+    for (const size_t held : {0, 2, 3}) {
+        SCOPED_TRACE(held);
+        AVFoundationFile f;
+        ASSERT_EQ(f.ISoundFile(Put("edit.caf", one.substr(0, editCount + held))), 0);
+        EXPECT_EQ(f.Open(), kMediaUnsupportedDataErr);
+    }
+    AVFoundationFile whole;
+    ASSERT_EQ(whole.ISoundFile(Put("one.caf", one.substr(0, editCount + 5))), 0);
+    ASSERT_EQ(whole.Open(), 0);
+    EXPECT_EQ(whole.GetNumSFrames(), 1u);
+    EXPECT_EQ(whole.Close(), 0);
+    EXPECT_EQ(TempFilesLeft(), 0u);
+}
+
 TEST_F(MediaTest, Mpeg4InputReportsItsStreamBitRate) {
     for (const auto& [channels, kbps, expect] :
          {std::tuple{2, 128, 128}, std::tuple{1, 64, 64}, std::tuple{2, 256, 256}}) {

@@ -289,6 +289,15 @@ uint64_t CafHeaderFrames(const AVFormatContext& format,
     return CafDataFrames(data, st);
 }
 
+// The bytes one frame of stored samples takes by its codec: its channels
+// times the bytes of a sample; 0 where the codec does not say.
+uint64_t SampleFrameBytes(const AVCodecParameters& par) {
+    const int bits = av_get_bits_per_sample(par.codec_id);
+    if (bits <= 0 || par.ch_layout.nb_channels <= 0) return 0;
+    return static_cast<uint64_t>(par.ch_layout.nb_channels) *
+           ((static_cast<uint64_t>(bits) + 7) / 8);
+}
+
 // The start and end counts of a packet's skip-samples side data.
 uint64_t SkipSamplesOf(const AVPacket& packet) {
     size_t size = 0;
@@ -329,6 +338,16 @@ struct AVFoundationFile::Reader {
     // sent to the decoder.
     bool packetPending = false;
     int blockAlign = 0;
+    // Where a Core Audio Format file's 'data' chunk and its audio data begin,
+    // as its own header walk found them (-1 for other containers, or where
+    // the walk found none): a packet the library reports between the two, in
+    // the chunk's header or edit count, is no audio and is dropped.
+    int64_t dataChunk = -1;
+    int64_t audioStart = -1;
+    // The length the container states for stored samples that are decoded
+    // whole in doubt: the decoding stops there, as a read by it would (0:
+    // none).
+    uint64_t statedFrames = 0;
     // What the decoding met of the stream: the start and end counts of all
     // skip-samples side data, the largest frame the decoder delivered and the
     // number of frames it delivered.
@@ -477,16 +496,27 @@ OSErr AVFoundationFile::Open() {
                 cachedBitRate_ = static_cast<uint16_t>(std::min<int64_t>((coded + 500) / 1000, 65535));
         }
 
+        const bool isCaf = std::strcmp(reader->format->iformat->name, "caf") == 0;
         const std::optional<caf::DataChunkHead> cafData = CafDataChunk(*reader->format, path_);
+        if (cafData) {
+            reader->dataChunk = static_cast<int64_t>(cafData->offset);
+            reader->audioStart = static_cast<int64_t>(cafData->audioStart());
+        }
         // The length the container states is trusted only for stored PCM whose
-        // samples all lie inside the file, and only when the container really
-        // states it: one the library estimated from the bit rate can be a frame
-        // off (a padded Wave64 data chunk, say). The samples lie inside when
-        // the bytes from the first one (the first packet's) to the end of the
-        // file, or of a Core Audio Format file's 'data' chunk where its header
-        // states the chunk's size, hold the stated frames; else the stream is
-        // decoded whole, so that what a file does not hold is never read as
-        // silence.
+        // samples surely all lie inside the file, and only when the container
+        // really states it: one the library estimated from the bit rate can be
+        // a frame off (a padded Wave64 data chunk, say). The samples lie inside
+        // when the bytes from the first one (the first packet's) to the end of
+        // the file, or of a Core Audio Format file's 'data' chunk where its
+        // header states the chunk's size, hold the stated frames. A frame is
+        // counted at the container's bytes per packet, and a container that
+        // states fewer than a frame's samples take is not trusted: its packets
+        // end inside frames, whose bytes the decoder drops. Nor is a Core Audio
+        // Format file whose own header walk finds no 'data' chunk, or whose
+        // first packet lies outside that chunk's audio data. In any doubt the
+        // stream is decoded whole, so that what a file does not hold is never
+        // read, as silence or as a failure; it still stops at the stated
+        // length, as a read by it would.
         uint64_t stated = 0;
         bool exact = false;
         if (!isCompressed_ && st->duration != AV_NOPTS_VALUE && st->duration > 0 &&
@@ -503,9 +533,10 @@ OSErr AVFoundationFile::Open() {
             const int64_t fileSize = avio_size(reader->format->pb);
             uint64_t end = fileSize > 0 ? static_cast<uint64_t>(fileSize) : 0;
             if (cafData && cafData->StatesAudioBytes()) end = std::min(end, cafData->audioEnd());
-            exact = first >= 0 && static_cast<uint64_t>(first) < end &&
-                    stated <= (end - static_cast<uint64_t>(first)) /
-                                  static_cast<uint64_t>(par->block_align);
+            const uint64_t frameBytes = static_cast<uint64_t>(par->block_align);
+            exact = (!isCaf || cafData) && frameBytes >= SampleFrameBytes(*par) && first >= 0 &&
+                    first >= reader->audioStart && static_cast<uint64_t>(first) < end &&
+                    stated <= (end - static_cast<uint64_t>(first)) / frameBytes;
         }
 
         cache_ = QFTempFile::Create("cache");
@@ -518,7 +549,9 @@ OSErr AVFoundationFile::Open() {
             }
             numFrames_ = static_cast<uint32_t>(stated);
         } else {
-            // Decoded once, whole, into the cache: the count is what it delivers.
+            // Decoded once, whole, into the cache: the count is what it
+            // delivers, never more than stored samples state.
+            if (stated <= std::numeric_limits<uint32_t>::max()) reader_->statedFrames = stated;
             if (OSErr err = DecodeUntil(std::numeric_limits<uint64_t>::max())) {
                 ReleaseReader();
                 return err;
@@ -590,16 +623,20 @@ OSErr AVFoundationFile::Open() {
 }
 
 // Decodes into the cache until it holds `frames` frames or the stream ends.
-// The stored count of a stream read lazily is never exceeded; a stream decoded
-// whole may not pass 2^32 - 1 frames.
+// The stored count of a stream read lazily, and the stated length of stored
+// samples decoded whole, are never exceeded; any other stream decoded whole
+// may not pass 2^32 - 1 frames.
 OSErr AVFoundationFile::DecodeUntil(uint64_t frames) {
     Reader& r = *reader_;
     const bool lazy = frames != std::numeric_limits<uint64_t>::max();
-    const uint64_t limit = lazy ? numFrames_ : std::numeric_limits<uint32_t>::max();
+    const bool capped = lazy || r.statedFrames > 0;
+    const uint64_t limit = lazy                 ? numFrames_
+                           : r.statedFrames > 0 ? r.statedFrames
+                                                : std::numeric_limits<uint32_t>::max();
     const uint64_t frameBytes = static_cast<uint64_t>(kBytesPerSample) * channels_;
     int errors = 0;
     while (cachedFrames_ < frames && !decodedToEnd_) {
-        if (lazy && cachedFrames_ >= limit) {
+        if (capped && cachedFrames_ >= limit) {
             decodedToEnd_ = true;
             break;
         }
@@ -641,6 +678,13 @@ OSErr AVFoundationFile::DecodeUntil(uint64_t frames) {
                 r.decoderFlushed = true;
                 continue;
             }
+            // A packet of a Core Audio Format file that lies in its 'data'
+            // chunk's header or edit count is no audio.
+            if (r.packet->stream_index == r.stream && r.packet->pos >= r.dataChunk &&
+                r.packet->pos < r.audioStart) {
+                av_packet_unref(r.packet);
+                continue;
+            }
             if (r.packet->stream_index == r.stream) {
                 audioDataSize_ += r.packet->size;
                 r.skipSamples += SkipSamplesOf(*r.packet);
@@ -680,7 +724,7 @@ OSErr AVFoundationFile::DecodeUntil(uint64_t frames) {
         if (got <= 0) continue;
         uint64_t n = static_cast<uint64_t>(got);
         if (cachedFrames_ + n > limit) {
-            if (!lazy) return kTooLargeErr;
+            if (!capped) return kTooLargeErr;
             n = limit - cachedFrames_;
         }
         const size_t samples = static_cast<size_t>(n) * channels_;

@@ -82,6 +82,9 @@ struct DataChunkHead {
     // Whether the size field states the bytes of audio data: it is neither -1
     // nor the edit count's 4 bytes or fewer.
     bool StatesAudioBytes() const { return size > 4; }
+    // Where the audio data begins: past the header's 12 bytes and the edit
+    // count. No byte before it is audio, whatever the size field says.
+    uint64_t audioStart() const { return offset + 16; }
     // Where the audio data ends by the size field (its header's 12 bytes, then
     // the edit count and the data); only where it StatesAudioBytes. No sum
     // overflows: the offset lies inside a file, the size below 2^63.
