@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -296,6 +297,31 @@ uint64_t SampleFrameBytes(const AVCodecParameters& par) {
     if (bits <= 0 || par.ch_layout.nb_channels <= 0) return 0;
     return static_cast<uint64_t>(par.ch_layout.nb_channels) *
            ((static_cast<uint64_t>(bits) + 7) / 8);
+}
+
+// Packs 32-bit samples as 24-bit ones, least significant byte first: the
+// upper three bytes of each. On a little-endian machine four samples at a
+// time fill three whole words.
+void PackUpper24(const int32_t* in, size_t samples, uint8_t* out) {
+    size_t i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; i + 4 <= samples; i += 4, out += 12) {
+            const uint32_t a = static_cast<uint32_t>(in[i]) >> 8;
+            const uint32_t b = static_cast<uint32_t>(in[i + 1]) >> 8;
+            const uint32_t c = static_cast<uint32_t>(in[i + 2]) >> 8;
+            const uint32_t d = static_cast<uint32_t>(in[i + 3]) >> 8;
+            const uint32_t w0 = a | b << 24, w1 = b >> 8 | c << 16, w2 = c >> 16 | d << 8;
+            std::memcpy(out, &w0, 4);
+            std::memcpy(out + 4, &w1, 4);
+            std::memcpy(out + 8, &w2, 4);
+        }
+    }
+    for (; i < samples; ++i, out += 3) {
+        const uint32_t v = static_cast<uint32_t>(in[i]);
+        out[0] = static_cast<uint8_t>(v >> 8);
+        out[1] = static_cast<uint8_t>(v >> 16);
+        out[2] = static_cast<uint8_t>(v >> 24);
+    }
 }
 
 // The start and end counts of a packet's skip-samples side data.
@@ -729,15 +755,7 @@ OSErr AVFoundationFile::DecodeUntil(uint64_t frames) {
         }
         const size_t samples = static_cast<size_t>(n) * channels_;
         r.packed.resize(std::max(r.packed.size(), samples * kBytesPerSample));
-        uint8_t* p = r.packed.data();
-        const int32_t* s = r.converted.data();
-        for (size_t i = 0; i < samples; ++i) {
-            const uint32_t v = static_cast<uint32_t>(s[i]);
-            p[0] = static_cast<uint8_t>(v >> 8);
-            p[1] = static_cast<uint8_t>(v >> 16);
-            p[2] = static_cast<uint8_t>(v >> 24);
-            p += 3;
-        }
+        PackUpper24(r.converted.data(), samples, r.packed.data());
         const size_t bytes = samples * kBytesPerSample;
         off_t at = static_cast<off_t>(cachedFrames_ * frameBytes);
         for (size_t done = 0; done < bytes;) {
