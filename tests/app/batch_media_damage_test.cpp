@@ -108,18 +108,24 @@ std::pair<long, long> DecodedAndStated(const std::string& path) {
             header > 0 ? header : std::lround(field("duration") * field("sample_rate"))};
 }
 
-// `whole` as `name`, with a packet table just before its 'data' chunk: `packets`
-// packets that hold `valid` frames, `priming` frames before them and
-// `remainder` frames of padding, and no packet sizes (all packets are of one
-// size).
-std::string WithPacketTable(const std::string& whole, const std::string& name, uint64_t packets,
-                            uint64_t valid, uint32_t remainder, uint32_t priming = 0) {
+// A Core Audio file's `bytes` with a packet table just before its 'data'
+// chunk: `packets` packets that hold `valid` frames, `priming` frames before
+// them and `remainder` frames of padding, and no packet sizes (all packets are
+// of one size). `size` is the table's size field.
+std::string PacketTableBefore(std::string bytes, uint64_t packets, uint64_t valid,
+                              uint32_t remainder, uint32_t priming = 0, uint64_t size = 24) {
     using aifftest::BE32;
     using aifftest::BE64;
-    const std::string table =
-        "pakt" + BE64(24) + BE64(packets) + BE64(valid) + BE32(priming) + BE32(remainder);
-    std::string bytes = testsupport::ReadFile(whole);
-    bytes.insert(bytes.find("data"), table);
+    bytes.insert(bytes.find("data"), "pakt" + BE64(size) + BE64(packets) + BE64(valid) +
+                                         BE32(priming) + BE32(remainder));
+    return bytes;
+}
+
+// `whole` as `name`, with a packet table as PacketTableBefore puts it.
+std::string WithPacketTable(const std::string& whole, const std::string& name, uint64_t packets,
+                            uint64_t valid, uint32_t remainder, uint32_t priming = 0) {
+    const std::string bytes =
+        PacketTableBefore(testsupport::ReadFile(whole), packets, valid, remainder, priming);
     const std::string path = fs::path(whole).parent_path() / name;
     testsupport::WriteFile(path, bytes);
     return path;
@@ -415,10 +421,7 @@ TEST_F(BatchMediaDamageTest, StoredCafWithATableConvertsWhatItHoldsAndNoSilence)
     // with a table of twice its frames is noted, and so is its twin; with a
     // 'data' size of half its frames and a table of all of them, neither is.
     const auto table = [](const std::string& bytes, uint64_t frames, uint64_t size) {
-        std::string out = bytes;
-        out.insert(out.find("data"),
-                   "pakt" + BE64(size) + BE64(frames) + BE64(frames) + std::string(8, '\0'));
-        return out;
+        return PacketTableBefore(bytes, frames, frames, 0, 0, size);
     };
     const uint64_t kUnskippable = (uint64_t{1} << 56) + 24;
     const std::string free = "free" + BE64(20000) + std::string(20000, '\0');

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "aiff_test_support.h"
 #include "format_test_support.h"
 #include "formats/detection.h"
 #include "formats/media/av_media_file.h"
@@ -119,6 +120,16 @@ std::string Ffmpeg24(const std::string& path) {
     std::string out;
     if (!RunCommand("ffmpeg -v error -i " + Quote(path) + " -f s24le -", &out)) return "";
     return out;
+}
+
+// A Core Audio file's `bytes` with a packet table just before its 'data'
+// chunk: `frames` packets of `frames` valid frames, and no packet sizes (all
+// packets are of one size). `size` is the table's size field.
+std::string WithPacketTable(std::string bytes, uint64_t frames, uint64_t size = 24) {
+    using aifftest::BE64;
+    bytes.insert(bytes.find("data"),
+                 "pakt" + BE64(size) + BE64(frames) + BE64(frames) + std::string(8, '\0'));
+    return bytes;
 }
 
 std::string Probe(const std::string& path, const std::string& entries) {
@@ -408,15 +419,7 @@ TEST_F(MediaTest, StoredSamplesReadByTheirStatedLengthNeverReadAsSilence) {
     const std::string plain = Make("plain.caf", kStereoSource, "-c:a pcm_s16le");
     ASSERT_FALSE(plain.empty());
     const uint64_t frames = 57330;  // 1.3 s at 44.1 kHz
-    std::string bytes = testsupport::ReadFile(plain);
-    const auto be64 = [](uint64_t v) {
-        std::string out;
-        for (int i = 7; i >= 0; --i) out += static_cast<char>(v >> (8 * i));
-        return out;
-    };
-    const std::string table =
-        "pakt" + be64(24) + be64(frames) + be64(frames) + std::string(8, '\0');
-    bytes.insert(bytes.find("data"), table);
+    const std::string bytes = WithPacketTable(testsupport::ReadFile(plain), frames);
     const std::string expected = Ffmpeg24(Put("table.caf", bytes));
     ASSERT_EQ(expected.size(), frames * 6);
 
@@ -462,21 +465,12 @@ TEST_F(MediaTest, StoredSamplesReadByTheirStatedLengthNeverReadAsSilence) {
 // packet than a frame takes makes the packets end inside frames; a file cut
 // inside the 'data' chunk's edit count holds no audio at all.
 TEST_F(MediaTest, MisleadingCafHeadersAreDecodedWholeAsTheirTwins) {
-    const auto be64 = [](uint64_t v) {
-        std::string out;
-        for (int i = 7; i >= 0; --i) out += static_cast<char>(v >> (8 * i));
-        return out;
-    };
-    const auto withTable = [&](std::string bytes, uint64_t frames, uint64_t size) {
-        bytes.insert(bytes.find("data"),
-                     "pakt" + be64(size) + be64(frames) + be64(frames) + std::string(8, '\0'));
-        return bytes;
-    };
-    const auto dataSize = [&](std::string bytes, uint64_t size) {
-        return bytes.replace(bytes.find("data") + 4, 8, be64(size));
+    using aifftest::BE64;
+    const auto dataSize = [](std::string bytes, uint64_t size) {
+        return bytes.replace(bytes.find("data") + 4, 8, BE64(size));
     };
     const uint64_t kUnskippable = (uint64_t{1} << 56) + 24;
-    const std::string free = "free" + be64(20000) + std::string(20000, '\0');
+    const std::string free = "free" + BE64(20000) + std::string(20000, '\0');
     // 8,000 frames at 8 kHz: 16-bit mono, mu-law stereo whose 'desc' says a
     // packet takes one byte where a frame takes two, and 16-bit stereo whose
     // 'desc' says three bytes where a frame takes four (the library's packets
@@ -499,13 +493,13 @@ TEST_F(MediaTest, MisleadingCafHeadersAreDecodedWholeAsTheirTwins) {
         std::string bytes;
         uint32_t frames, declared;  // frames 0: as ffmpeg decodes; declared 0: not noted
     } cases[] = {
-        {"table16000.caf", withTable(s16, 16000, 24) + free, 8000, 16000},
-        {"unskippable16000.caf", withTable(s16, 16000, kUnskippable) + free, 8000, 16000},
-        {"half_table8000.caf", withTable(half, 8000, 24) + free, 4000, 0},
-        {"half_unskippable8000.caf", withTable(half, 8000, kUnskippable) + free, 4000, 0},
-        {"ulaw_table8000.caf", withTable(ulaw, 8000, 24), 8000, 16000},
-        {"ulaw_table16000.caf", withTable(ulaw, 16000, 24), 8000, 16000},
-        {"s16_bpp3_table8000.caf", withTable(s16Stereo, 8000, 24), 0, 10666},
+        {"table16000.caf", WithPacketTable(s16, 16000) + free, 8000, 16000},
+        {"unskippable16000.caf", WithPacketTable(s16, 16000, kUnskippable) + free, 8000, 16000},
+        {"half_table8000.caf", WithPacketTable(half, 8000) + free, 4000, 0},
+        {"half_unskippable8000.caf", WithPacketTable(half, 8000, kUnskippable) + free, 4000, 0},
+        {"ulaw_table8000.caf", WithPacketTable(ulaw, 8000), 8000, 16000},
+        {"ulaw_table16000.caf", WithPacketTable(ulaw, 16000), 8000, 16000},
+        {"s16_bpp3_table8000.caf", WithPacketTable(s16Stereo, 8000), 0, 10666},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -535,7 +529,7 @@ TEST_F(MediaTest, MisleadingCafHeadersAreDecodedWholeAsTheirTwins) {
     // right after the chunk header: no whole packet, no output.
     std::string one = testsupport::ReadFile(Make("s8.caf", "sine=f=440:r=8000:d=1", "-c:a pcm_s8"));
     ASSERT_FALSE(one.empty());
-    one = withTable(dataSize(one, 5), 2, 24);
+    one = WithPacketTable(dataSize(one, 5), 2);
     const size_t editCount = one.find("data") + 12;
     for (const size_t held : {0, 2, 3}) {
         SCOPED_TRACE(held);

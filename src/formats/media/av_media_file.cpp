@@ -256,11 +256,9 @@ private:
     uint64_t size_ = 0;
 };
 
-// The first 'data' chunk of a Core Audio Format file as its own header
-// states it; none for other containers and where no such chunk is found.
-std::optional<caf::DataChunkHead> CafDataChunk(const AVFormatContext& format,
-                                               const std::string& path) {
-    if (std::strcmp(format.iformat->name, "caf") != 0) return std::nullopt;
+// The first 'data' chunk of the Core Audio Format file at `path` as its own
+// header states it; none where no such chunk is found.
+std::optional<caf::DataChunkHead> CafDataChunk(const std::string& path) {
     DescriptorSource source(path);
     caf::DataChunkHead head;
     if (caf::FindDataChunk(source, &head) != 0) return std::nullopt;
@@ -523,7 +521,8 @@ OSErr AVFoundationFile::Open() {
         }
 
         const bool isCaf = std::strcmp(reader->format->iformat->name, "caf") == 0;
-        const std::optional<caf::DataChunkHead> cafData = CafDataChunk(*reader->format, path_);
+        const std::optional<caf::DataChunkHead> cafData =
+            isCaf ? CafDataChunk(path_) : std::nullopt;
         if (cafData) {
             reader->dataChunk = static_cast<int64_t>(cafData->offset);
             reader->audioStart = static_cast<int64_t>(cafData->audioStart());
