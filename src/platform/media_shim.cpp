@@ -269,6 +269,12 @@ int av_samples_alloc_array_and_samples(uint8_t *** a0, int * a1, int a2, int a3,
     return fn(a0, a1, a2, a3, a4, a5);
 }
 
+int av_seek_frame(AVFormatContext * a0, int a1, int64_t a2, int a3) {
+    static const auto fn =
+        reinterpret_cast<decltype(&av_seek_frame)>(platform::media::Symbol("av_seek_frame"));
+    return fn(a0, a1, a2, a3);
+}
+
 char * av_strdup(const char * a0) {
     static const auto fn =
         reinterpret_cast<decltype(&av_strdup)>(platform::media::Symbol("av_strdup"));

@@ -12,6 +12,7 @@
 #include "engine/conversion_process.h"
 #include "formats/aiff_test_support.h"
 #include "formats/format_test_support.h"
+#include "formats/media_test_support.h"
 
 namespace apptest {
 namespace {
@@ -500,6 +501,72 @@ TEST_F(BatchMediaDamageTest, StoredCafWithATableConvertsWhatItHoldsAndNoSilence)
     EXPECT_EQ(log.find("unexpected end of file"), std::string::npos) << log;
     EXPECT_EQ(EarlyEndNotes(log), cut.size()) << log;
     EXPECT_EQ(warnings.count, static_cast<int>(cut.size() + 1 + editCuts.size()));
+}
+
+// AIFF-C and Wave64 files whose header states more frames than their sample
+// chunk holds, with bytes after that chunk: each converts the frames ffmpeg
+// decodes from it, noted where it falls short by more than two packets, as
+// its honest twin with the same bytes after its samples converts without a
+// note; none fails as a file that ends while it is read.
+TEST_F(BatchMediaDamageTest, OverstatedSampleChunksConvertWhatTheyHold) {
+    using mediatest::ReshapedAifc;
+    using mediatest::ReshapedWave64;
+    const auto made = [this](const std::string& name, const std::string& args) {
+        const std::string path = MakeFrom(name, "sine=f=440:r=8000:d=1", "-ac 2 " + args);
+        const std::string bytes = testsupport::ReadFile(path);
+        fs::remove(path);
+        return bytes;
+    };
+    const std::string ulaw = made("ulaw.aif", "-c:a pcm_mulaw -f aiff");
+    const std::string fl64 = made("fl64.aif", "-c:a pcm_f64be -f aiff");
+    const std::string w64Ulaw = made("ulaw.w64", "-c:a pcm_mulaw");
+    const std::string w64S16 = made("s16.w64", "-c:a pcm_s16le");
+    const char* kHalf = "(data ends early: 8000 of 16000 frames)";
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* note;  // null: none
+    } cases[] = {
+        {"ulaw16000.aif", ReshapedAifc(ulaw, 16000, 20000), kHalf},
+        {"ulaw8001.aif", ReshapedAifc(ulaw, 8001, 10000), nullptr},
+        {"ulaw_trailing.aif", ReshapedAifc(ulaw, 0, 20000), nullptr},
+        {"ulaw_short_byte.aif", ReshapedAifc(ulaw, 0, 0, 1), nullptr},
+        {"fl64_16000.aif", ReshapedAifc(fl64, 16000, 130000), kHalf},
+        {"fl64_trailing.aif", ReshapedAifc(fl64, 0, 130000), nullptr},
+        {"w64_ulaw16000.w64", ReshapedWave64(w64Ulaw, 16000, 20000), kHalf},
+        {"w64_ulaw_trailing.w64", ReshapedWave64(w64Ulaw, 0, 20000), nullptr},
+        {"w64_s16_fact16000.w64", ReshapedWave64(w64S16, 16000, 40000), kHalf},
+        {"w64_s16_fact8000.w64", ReshapedWave64(w64S16, 8000, 40000), nullptr},
+    };
+    std::vector<std::string> inputs;
+    size_t notes = 0;
+    for (const auto& c : cases) {
+        const std::string path = in + "/" + c.name;
+        testsupport::WriteFile(path, c.bytes);
+        inputs.push_back(path);
+        notes += c.note != nullptr;
+    }
+    WarningCount warnings;
+    const std::string log = RunBatchForLog(inputs);
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        const std::string& path = inputs[i];
+        const std::string line = SuccessLine(log, path);
+        ASSERT_FALSE(line.empty()) << path << log;
+        if (cases[i].note)
+            EXPECT_TRUE(line.ends_with(cases[i].note)) << line;
+        else
+            EXPECT_EQ(line.find("data ends early"), std::string::npos) << line;
+        const std::vector<int32_t> want = Decoded32(path);
+        const std::vector<int32_t> got =
+            Decoded32(out + "/One/" + fs::path(path).stem().string() + ".aif");
+        EXPECT_GE(want.size(), 2u * 7999);
+        ASSERT_EQ(got.size(), want.size()) << path;
+        for (size_t k = 0; k < got.size(); ++k)
+            ASSERT_LE(std::abs(static_cast<int64_t>(got[k]) - want[k]), 256) << path << " " << k;
+    }
+    EXPECT_EQ(log.find("unexpected end of file"), std::string::npos) << log;
+    EXPECT_EQ(EarlyEndNotes(log), notes) << log;
+    EXPECT_EQ(warnings.count, static_cast<int>(notes));
 }
 
 TEST_F(BatchMediaDamageTest, ACutFlacKeepsTheLogOfABatchThatOnlySavesOnErrors) {

@@ -29,6 +29,7 @@
 #include "formats/media/platform_codec_files.h"
 #include "formats/pcm/aiff_file.h"
 #include "formats/register_sound_files.h"
+#include "media_test_support.h"
 #include "platform/audio_file_services.h"
 #include "test_support.h"
 
@@ -542,6 +543,76 @@ TEST_F(MediaTest, MisleadingCafHeadersAreDecodedWholeAsTheirTwins) {
     ASSERT_EQ(whole.Open(), 0);
     EXPECT_EQ(whole.GetNumSFrames(), 1u);
     EXPECT_EQ(whole.Close(), 0);
+    EXPECT_EQ(TempFilesLeft(), 0u);
+}
+
+// Headers that state more frames than their sample chunk holds, with bytes
+// after that chunk, so that the file seems to hold them: the library stops at
+// the chunk's end, and the stream is decoded whole, holding what ffmpeg
+// decodes of it. Each beside its honest twin, which bytes after the chunk
+// leave as it was.
+TEST_F(MediaTest, OverstatedSampleChunksConvertWhatTheyHold) {
+    using mediatest::ReshapedAifc;
+    using mediatest::ReshapedWave64;
+    const char* kSecond = "sine=f=440:r=8000:d=1";
+    const auto made = [&](const char* name, const char* args) {
+        const std::string bytes = testsupport::ReadFile(Make(name, kSecond, args));
+        EXPECT_FALSE(bytes.empty()) << name;
+        return bytes;
+    };
+    // 8,000 stereo frames at 8 kHz each.
+    const std::string ulaw = made("ulaw.aif", "-ac 2 -c:a pcm_mulaw -f aiff");
+    const std::string alaw = made("alaw.aif", "-ac 2 -c:a pcm_alaw -f aiff");
+    const std::string fl64 = made("fl64.aif", "-ac 2 -c:a pcm_f64be -f aiff");
+    const std::string w64Ulaw = made("ulaw.w64", "-ac 2 -c:a pcm_mulaw");
+    const std::string w64S16 = made("s16.w64", "-ac 2 -c:a pcm_s16le");
+    // Six channels of mu-law whose COMM states 7 frames, where 'SSND' holds 6
+    // and 5 bytes of a seventh, then its pad byte.
+    std::string six;
+    for (int i = 0; i < 41; ++i) six += static_cast<char>(0x80 + 3 * i);
+    const std::string sixBytes = aifftest::Form(
+        aifftest::AifcComm(6, 7, 8, 48000, "ulaw") + aifftest::Ssnd(six), "AIFC");
+
+    const struct {
+        const char* name;
+        std::string bytes;
+        uint32_t frames, declared;  // declared 0: not noted
+    } cases[] = {
+        {"ulaw16000.aif", ReshapedAifc(ulaw, 16000, 20000), 8000, 16000},
+        {"ulaw8001.aif", ReshapedAifc(ulaw, 8001, 10000), 8000, 0},
+        {"ulaw_trailing.aif", ReshapedAifc(ulaw, 0, 20000), 8000, 0},
+        {"alaw16000.aif", ReshapedAifc(alaw, 16000, 20000), 8000, 16000},
+        {"alaw_trailing.aif", ReshapedAifc(alaw, 0, 20000), 8000, 0},
+        {"fl64_16000.aif", ReshapedAifc(fl64, 16000, 130000), 8000, 16000},
+        {"fl64_trailing.aif", ReshapedAifc(fl64, 0, 130000), 8000, 0},
+        {"ulaw_short_byte.aif", ReshapedAifc(ulaw, 0, 0, 1), 7999, 0},
+        {"ulaw_short_frame.aif", ReshapedAifc(ulaw, 0, 0, 2), 7999, 0},
+        {"six.aif", sixBytes, 6, 0},
+        {"ulaw16000.w64", ReshapedWave64(w64Ulaw, 16000, 20000), 8000, 16000},
+        {"ulaw_trailing.w64", ReshapedWave64(w64Ulaw, 0, 20000), 8000, 0},
+        {"s16_fact16000.w64", ReshapedWave64(w64S16, 16000, 40000), 8000, 16000},
+        {"s16_fact8000.w64", ReshapedWave64(w64S16, 8000, 40000), 8000, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = Put(c.name, c.bytes);
+        const std::string expected = Ffmpeg24(path);
+        AVFoundationFile f;
+        ASSERT_EQ(f.ISoundFile(path), 0);
+        ASSERT_EQ(f.Open(), 0);
+        EXPECT_EQ(f.GetNumSFrames(), c.frames);
+        uint32_t held = 0, declared = 0;
+        EXPECT_EQ(f.DataEndsEarly(&held, &declared), c.declared != 0);
+        if (c.declared) {
+            EXPECT_EQ(held, c.frames);
+            EXPECT_EQ(declared, c.declared);
+        }
+        std::vector<uint8_t> got;
+        ASSERT_EQ(formattest::ReadAllFrames(f, &got), 0);
+        EXPECT_EQ(got.size(), expected.size());
+        EXPECT_TRUE(std::string(got.begin(), got.end()) == expected);
+        EXPECT_EQ(f.Close(), 0);
+    }
     EXPECT_EQ(TempFilesLeft(), 0u);
 }
 

@@ -297,6 +297,52 @@ uint64_t SampleFrameBytes(const AVCodecParameters& par) {
            ((static_cast<uint64_t>(bits) + 7) / 8);
 }
 
+// Whether the library delivers frame `last` of stream `stream` of `format`
+// whole, where the stream's time base is one frame and a frame takes
+// `frameBytes` bytes. A demuxer stops at the end of its container's sample
+// chunk (an AIFF's 'SSND', a Wave file's 'data'), which the file's size does
+// not show: a demuxer of the same kind opens the file at `url` afresh, leaving
+// the reader's own where it is, is positioned at that frame and reads the
+// packet there. A packet that does not hold the whole frame, a stream that is
+// not the same one, any failure, and more than a few packets of other streams
+// first, say no.
+bool DeliversFrame(const std::string& url, const AVFormatContext& format, int stream,
+                   int64_t last, uint64_t frameBytes) {
+    constexpr int kMaxOtherPackets = 64;
+    AVFormatContext* probe = nullptr;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    const int opened = avformat_open_input(&probe, url.c_str(), format.iformat, &options);
+    av_dict_free(&options);
+    if (opened < 0) return false;
+    AVPacket* packet = av_packet_alloc();
+    bool delivers = false;
+    if (packet && stream < static_cast<int>(probe->nb_streams) &&
+        probe->streams[stream]->codecpar->codec_id == format.streams[stream]->codecpar->codec_id &&
+        av_cmp_q(probe->streams[stream]->time_base, format.streams[stream]->time_base) == 0) {
+        for (unsigned i = 0; i < probe->nb_streams; ++i)
+            if (static_cast<int>(i) != stream) probe->streams[i]->discard = AVDISCARD_ALL;
+        if (av_seek_frame(probe, stream, last, AVSEEK_FLAG_BACKWARD) >= 0) {
+            for (int other = 0; other <= kMaxOtherPackets; ++other) {
+                if (av_read_frame(probe, packet) < 0) break;
+                if (packet->stream_index != stream) {
+                    av_packet_unref(packet);
+                    continue;
+                }
+                const int64_t first = packet->pts;
+                delivers = first != AV_NOPTS_VALUE && first >= 0 && first <= last &&
+                           static_cast<uint64_t>(last - first) <
+                               static_cast<uint64_t>(packet->size) / frameBytes;
+                av_packet_unref(packet);
+                break;
+            }
+        }
+    }
+    av_packet_free(&packet);
+    avformat_close_input(&probe);
+    return delivers;
+}
+
 // Packs 32-bit samples as 24-bit ones, least significant byte first: the
 // upper three bytes of each. On a little-endian machine four samples at a
 // time fill three whole words.
@@ -533,7 +579,10 @@ OSErr AVFoundationFile::Open() {
         // a frame off (a padded Wave64 data chunk, say). The samples lie inside
         // when the bytes from the first one (the first packet's) to the end of
         // the file, or of a Core Audio Format file's 'data' chunk where its
-        // header states the chunk's size, hold the stated frames. A frame is
+        // header states the chunk's size, hold the stated frames, and when the
+        // library, read afresh, delivers the last stated frame whole: it stops
+        // at the end of a container's sample chunk (an AIFF's 'SSND', a Wave
+        // file's 'data'), wherever the file goes on after it. A frame is
         // counted at the container's bytes per packet, and a container that
         // states fewer than a frame's samples take is not trusted: its packets
         // end inside frames, whose bytes the decoder drops. Nor is a Core Audio
@@ -561,7 +610,9 @@ OSErr AVFoundationFile::Open() {
             const uint64_t frameBytes = static_cast<uint64_t>(par->block_align);
             exact = (!isCaf || cafData) && frameBytes >= SampleFrameBytes(*par) && first >= 0 &&
                     first >= reader->audioStart && static_cast<uint64_t>(first) < end &&
-                    stated <= (end - static_cast<uint64_t>(first)) / frameBytes;
+                    stated <= (end - static_cast<uint64_t>(first)) / frameBytes &&
+                    DeliversFrame(url, *reader->format, reader->stream, st->duration - 1,
+                                  frameBytes);
         }
 
         cache_ = QFTempFile::Create("cache");

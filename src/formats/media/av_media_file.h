@@ -8,12 +8,13 @@
 //
 // Reading goes through a disk cache of decoded samples, never through memory:
 // a compressed stream is decoded once at Open, which so learns its exact frame
-// count; a PCM stream whose container states its length, and whose file surely
-// holds that many frames' bytes from its first sample on, is decoded into the
-// cache only as far as the reads ask (a length the library estimated from the
-// bit rate is not a stated one); other PCM is decoded whole as a compressed
-// stream is. A Core Audio Format file's packets that lie in its 'data' chunk's
-// header or edit count are no audio. Reads are positioned reads of the cache,
+// count; a PCM stream whose container states its length, whose file surely
+// holds that many frames' bytes from its first sample on, and whose last
+// stated frame the library delivers, is decoded into the cache only as far as
+// the reads ask (a length the library estimated from the bit rate is not a
+// stated one); other PCM is decoded whole as a compressed stream is. A Core
+// Audio Format file's packets that lie in its 'data' chunk's header or edit
+// count are no audio. Reads are positioned reads of the cache,
 // so any window may be asked for in any order.
 //
 // A stream decoded whole that falls short of the length its container states
