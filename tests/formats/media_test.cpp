@@ -112,6 +112,17 @@ protected:
         return f;
     }
 
+    // The frames a file read here holds, and the frames ffmpeg decodes of it.
+    struct Held {
+        uint32_t frames = 0;
+        size_t decoded = 0;
+    };
+    // Opens `bytes` as `name` and reads it whole: it holds `frames` frames (0:
+    // as many as ffmpeg decodes), is noted as ending early of `declared` (0:
+    // not noted), and holds them as ffmpeg decodes them.
+    Held ExpectReadAsFfmpeg(const std::string& name, const std::string& bytes, uint32_t frames,
+                            uint32_t declared);
+
     std::string tmp_;
     std::string savedTmp_;
     bool hadTmp_ = false;
@@ -121,6 +132,36 @@ std::string Ffmpeg24(const std::string& path) {
     std::string out;
     if (!RunCommand("ffmpeg -v error -i " + Quote(path) + " -f s24le -", &out)) return "";
     return out;
+}
+
+MediaTest::Held MediaTest::ExpectReadAsFfmpeg(const std::string& name, const std::string& bytes,
+                                              uint32_t frames, uint32_t declared) {
+    SCOPED_TRACE(name);
+    const std::string path = Put(name, bytes);
+    const std::string expected = Ffmpeg24(path);
+    AVFoundationFile f;
+    Held held;
+    EXPECT_EQ(f.ISoundFile(path), 0);
+    if (f.Open() != 0) {
+        ADD_FAILURE() << "does not open";
+        return held;
+    }
+    const size_t frameBytes = size_t{3} * f.GetNumChannels();
+    held.decoded = expected.size() / frameBytes;
+    held.frames = frames ? frames : static_cast<uint32_t>(held.decoded);
+    EXPECT_EQ(f.GetNumSFrames(), held.frames);
+    uint32_t noted = 0, stated = 0;
+    EXPECT_EQ(f.DataEndsEarly(&noted, &stated), declared != 0);
+    if (declared) {
+        EXPECT_EQ(noted, held.frames);
+        EXPECT_EQ(stated, declared);
+    }
+    std::vector<uint8_t> got;
+    EXPECT_EQ(formattest::ReadAllFrames(f, &got), 0);
+    EXPECT_EQ(got.size(), held.frames * frameBytes);
+    EXPECT_TRUE(std::string(got.begin(), got.end()) == expected.substr(0, got.size()));
+    EXPECT_EQ(f.Close(), 0);
+    return held;
 }
 
 // A Core Audio file's `bytes` with a packet table just before its 'data'
@@ -502,29 +543,9 @@ TEST_F(MediaTest, MisleadingCafHeadersAreDecodedWholeAsTheirTwins) {
         {"ulaw_table16000.caf", WithPacketTable(ulaw, 16000), 8000, 16000},
         {"s16_bpp3_table8000.caf", WithPacketTable(s16Stereo, 8000), 0, 10666},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string path = Put(c.name, c.bytes);
-        const std::string expected = Ffmpeg24(path);
-        AVFoundationFile f;
-        ASSERT_EQ(f.ISoundFile(path), 0);
-        ASSERT_EQ(f.Open(), 0);
-        const uint32_t frames =
-            c.frames ? c.frames : static_cast<uint32_t>(expected.size() / 3 / f.GetNumChannels());
-        EXPECT_GE(frames, 4000u);
-        EXPECT_EQ(f.GetNumSFrames(), frames);
-        uint32_t held = 0, declared = 0;
-        EXPECT_EQ(f.DataEndsEarly(&held, &declared), c.declared != 0);
-        if (c.declared) {
-            EXPECT_EQ(held, frames);
-            EXPECT_EQ(declared, c.declared);
-        }
-        std::vector<uint8_t> got;
-        ASSERT_EQ(formattest::ReadAllFrames(f, &got), 0);
-        EXPECT_EQ(got.size(), size_t{frames} * 3 * f.GetNumChannels());
-        EXPECT_TRUE(std::string(got.begin(), got.end()) == expected.substr(0, got.size()));
-        EXPECT_EQ(f.Close(), 0);
-    }
+    for (const auto& c : cases)
+        EXPECT_GE(ExpectReadAsFfmpeg(c.name, c.bytes, c.frames, c.declared).frames, 4000u)
+            << c.name;
 
     // One 8-bit frame whose table states two, cut inside its edit count or
     // right after the chunk header: no whole packet, no output.
@@ -593,26 +614,10 @@ TEST_F(MediaTest, OverstatedSampleChunksConvertWhatTheyHold) {
         {"s16_fact16000.w64", ReshapedWave64(w64S16, 16000, 40000), 8000, 16000},
         {"s16_fact8000.w64", ReshapedWave64(w64S16, 8000, 40000), 8000, 0},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string path = Put(c.name, c.bytes);
-        const std::string expected = Ffmpeg24(path);
-        AVFoundationFile f;
-        ASSERT_EQ(f.ISoundFile(path), 0);
-        ASSERT_EQ(f.Open(), 0);
-        EXPECT_EQ(f.GetNumSFrames(), c.frames);
-        uint32_t held = 0, declared = 0;
-        EXPECT_EQ(f.DataEndsEarly(&held, &declared), c.declared != 0);
-        if (c.declared) {
-            EXPECT_EQ(held, c.frames);
-            EXPECT_EQ(declared, c.declared);
-        }
-        std::vector<uint8_t> got;
-        ASSERT_EQ(formattest::ReadAllFrames(f, &got), 0);
-        EXPECT_EQ(got.size(), expected.size());
-        EXPECT_TRUE(std::string(got.begin(), got.end()) == expected);
-        EXPECT_EQ(f.Close(), 0);
-    }
+    // Each holds every frame ffmpeg decodes of it.
+    for (const auto& c : cases)
+        EXPECT_EQ(ExpectReadAsFfmpeg(c.name, c.bytes, c.frames, c.declared).decoded, c.frames)
+            << c.name;
     EXPECT_EQ(TempFilesLeft(), 0u);
 }
 
