@@ -14,8 +14,8 @@
 // the reads ask (a length the library estimated from the bit rate is not a
 // stated one); other PCM is decoded whole as a compressed stream is. A Core
 // Audio Format file's packets that lie in its 'data' chunk's header or edit
-// count are no audio. Reads are positioned reads of the cache,
-// so any window may be asked for in any order.
+// count are no audio. Reads are positioned reads of the cache, so any window
+// may be asked for in any order.
 //
 // A stream decoded whole that falls short of the length its container states
 // by more than its padding and skipped samples, or two codec frames, ends
