@@ -33,8 +33,6 @@ std::string BextData(const std::string& description, uint32_t timeReference, siz
     return data;
 }
 
-std::string LE64(int64_t v) { return LE32(static_cast<uint32_t>(v)) + LE32(static_cast<uint32_t>(static_cast<uint64_t>(v) >> 32)); }
-
 std::string RegionRecord(int64_t start, int64_t end, int64_t stamp, const std::string& name) {
     unsigned char field[32] = {};
     NameToField(name, field);

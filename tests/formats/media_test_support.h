@@ -7,14 +7,9 @@
 #include <string>
 
 #include "aiff_test_support.h"
+#include "wave_test_support.h"
 
 namespace mediatest {
-
-inline std::string LE64(uint64_t v) {
-    std::string out(8, '\0');
-    for (int i = 0; i < 8; ++i) out[i] = static_cast<char>(v >> (8 * i));
-    return out;
-}
 
 // An AIFF-C file as ffmpeg writes it (its 'SSND' chunk last): COMM's frame
 // count set to `frames` (0: as written), the last `shortBy` bytes of sound
@@ -40,6 +35,7 @@ inline std::string ReshapedAifc(std::string bytes, uint32_t frames, size_t trail
 // chunk of `trailing` bytes (a multiple of 8) after the data (none for 0).
 // The 'riff' size follows.
 inline std::string ReshapedWave64(std::string bytes, uint64_t frames, size_t trailing) {
+    using wavetest::LE64;
     const std::string suffix("\xf3\xac\xd3\x11\x8c\xd1\x00\xc0\x4f\x8e\xdb\x8a", 12);
     if (frames) {
         const size_t fact = bytes.find("fact" + suffix);

@@ -27,6 +27,9 @@ inline std::string LE32(uint32_t v) {
     StoreLE32(b, v);
     return std::string(reinterpret_cast<char*>(b), 4);
 }
+inline std::string LE64(uint64_t v) {
+    return LE32(static_cast<uint32_t>(v)) + LE32(static_cast<uint32_t>(v >> 32));
+}
 
 // A chunk: ID, size (the data's unless given), data, pad byte for an odd length.
 inline std::string Chunk(const std::string& id, const std::string& data, int64_t size = -1) {
